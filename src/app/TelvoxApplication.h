@@ -1,0 +1,111 @@
+#pragma once
+
+#include "core/AppPaths.h"
+#include "core/LoadSequence.h"
+#include "core/ShutdownSequence.h"
+
+#include <QElapsedTimer>
+
+#include <functional>
+#include <memory>
+
+class QLockFile;
+
+namespace telvox {
+
+class EventLoop;
+class MainTimers;
+class Printer;
+class SettingsStore;
+class StatusListModel;
+class StatusLog;
+class StringTable;
+class Texts;
+class Timer;
+class UserPrompts;
+class frmMain;
+class frmSplash;
+
+// The composition root: builds the services, runs the entry procedure, the main window's
+// loading and the shutdown, and wires each subsystem into them.
+class TelvoxApplication final : public LoadHooks, public ShutdownHooks
+{
+public:
+    struct Options
+    {
+        bool echoStatus = false; // print every status line to standard output
+    };
+
+    TelvoxApplication(AppPaths paths, EventLoop &loop, UserPrompts &prompts, Printer &printer, Options options);
+    ~TelvoxApplication() override;
+
+    enum class StartResult { Running, AlreadyRunning };
+    // The entry procedure: refuses a second instance, fixes the language, shows the splash
+    // window (not on the first start) and then loads the main window.
+    StartResult Main();
+
+    // Closing the main window (or SIGINT / SIGTERM) runs the shutdown sequence once.
+    void shutdown();
+
+    // Called when the process must end, with its exit code.
+    void setEndProcessHandler(std::function<void(int)> handler) { m_endProcess = std::move(handler); }
+
+    bool isLoaded() const { return m_loaded; }
+    bool isFirstStart() const { return m_firstStart; }
+    bool splashShown() const { return m_splashShown; }
+    // Milliseconds the main window's loading took (without the splash window).
+    qint64 loadMilliseconds() const { return m_loadMs; }
+
+    const AppPaths &paths() const { return m_paths; }
+    SettingsStore &settings() { return *m_settings; }
+    const Texts &texts() const { return *m_texts; }
+    StatusLog &statusLog() { return *m_statusLog; }
+    StatusListModel &statusList() { return *m_statusList; }
+    MainTimers &timers() { return *m_timers; }
+    frmMain *mainWindow() const { return m_main.get(); }
+    const LoadedState &loadedState() const { return m_state; }
+
+    // LoadHooks
+    void CenterForm() override;
+    void paintBackground() override;
+    void setCheckBoxes(bool legal, bool ringCount) override;
+    void OpenDayLog() override;
+    void setRingWatchInterval(int line, int ms) override;
+    void minimiseWindow() override;
+
+    // ShutdownHooks
+    void closeLogChannel() override;
+    void disableLogTimer() override;
+    void unloadWindows() override;
+    void endProcess() override;
+
+private:
+    void loadMainWindow();
+
+    AppPaths m_paths;
+    EventLoop &m_loop;
+    UserPrompts &m_prompts;
+    Printer &m_printer;
+    Options m_options;
+
+    std::unique_ptr<QLockFile> m_lock;
+    std::unique_ptr<SettingsStore> m_settings;
+    std::unique_ptr<StringTable> m_table;
+    std::unique_ptr<Texts> m_texts;
+    std::unique_ptr<StatusListModel> m_statusList;
+    std::unique_ptr<StatusLog> m_statusLog;
+    std::unique_ptr<MainTimers> m_timers;
+    std::unique_ptr<frmMain> m_main;
+    std::unique_ptr<frmSplash> m_splash;
+    std::unique_ptr<Timer> m_splashTimer;
+    std::function<void(int)> m_endProcess;
+    LoadedState m_state;
+    QElapsedTimer m_loadClock;
+    qint64 m_loadMs = 0;
+    bool m_firstStart = false;
+    bool m_splashShown = false;
+    bool m_loaded = false;
+    bool m_shutdownDone = false;
+};
+
+} // namespace telvox

@@ -1,0 +1,110 @@
+#include "app/TelvoxApplication.h"
+#include "core/AppPaths.h"
+#include "core/QtEventLoop.h"
+#include "core/Texts.h"
+#include "ui/WidgetPrompts.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QSocketNotifier>
+#include <QTextStream>
+#include <QTimer>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    // Only async-signal-safe work here: wake the event loop, which runs the shutdown.
+    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
+}
+
+void installSignalHandlers()
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return;
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QElapsedTimer processClock;
+    processClock.start();
+    QApplication app(argc, argv);
+    QApplication::setApplicationVersion(QStringLiteral("2.4.5"));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Telvox: telephone call recorder and answering machine"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption quitAfter(QStringLiteral("quit-after"),
+                                       QStringLiteral("Shut down by itself <ms> milliseconds after loading."),
+                                       QStringLiteral("ms"));
+    const QCommandLineOption echoStatus(QStringLiteral("echo-status"),
+                                        QStringLiteral("Print the folder and every status line on standard output."));
+    const QCommandLineOption reportLoad(QStringLiteral("report-load-time"),
+                                        QStringLiteral("Print how long start-up took, without the splash window."));
+    parser.addOptions({quitAfter, echoStatus, reportLoad});
+    parser.process(app);
+
+    const telvox::AppPaths paths = telvox::AppPaths::fromEnvironment(telvox::applicationName());
+    telvox::QtEventLoop loop;
+    telvox::WidgetPrompts prompts;
+    telvox::QtPrinter printer(paths.programFolder);
+    telvox::TelvoxApplication::Options options;
+    options.echoStatus = parser.isSet(echoStatus);
+    telvox::TelvoxApplication telvoxApp(paths, loop, prompts, printer, options);
+    telvoxApp.setEndProcessHandler([](int code) { QCoreApplication::exit(code); });
+
+    if (options.echoStatus) {
+        telvox::StringTable table;
+        table.loadBuiltIn();
+        QTextStream(stdout) << table.text(1204) << paths.programFolder << Qt::endl;
+    }
+
+    installSignalHandlers();
+    QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, [&telvoxApp] {
+        char byte;
+        [[maybe_unused]] const auto got = ::read(signalPipe[0], &byte, 1);
+        telvoxApp.shutdown();
+    });
+
+    if (telvoxApp.Main() == telvox::TelvoxApplication::StartResult::AlreadyRunning)
+        return 1;
+
+    // Reports and the optional self-shutdown wait until loading has finished.
+    QTimer watch;
+    bool reported = false;
+    const bool quit = parser.isSet(quitAfter);
+    const int quitMs = parser.value(quitAfter).toInt();
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (!telvoxApp.isLoaded() || reported)
+            return;
+        reported = true;
+        watch.stop();
+        if (parser.isSet(reportLoad)) {
+            const qint64 splash = telvoxApp.splashShown() ? 2500 : 0;
+            QTextStream(stdout) << "load-ms " << telvoxApp.loadMilliseconds() << " process-ms "
+                                << (processClock.elapsed() - splash) << Qt::endl;
+        }
+        if (quit)
+            QTimer::singleShot(quitMs, [&telvoxApp] { telvoxApp.shutdown(); });
+    });
+    watch.start(1);
+    return QApplication::exec();
+}

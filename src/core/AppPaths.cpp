@@ -1,0 +1,59 @@
+#include "core/AppPaths.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace telvox {
+
+namespace {
+
+QString withSeparator(QString path)
+{
+    if (!path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    return path;
+}
+
+} // namespace
+
+QString applicationName()
+{
+    const QString exe = QCoreApplication::applicationFilePath();
+    const QString base = QFileInfo(exe).completeBaseName();
+    return base.isEmpty() ? QStringLiteral("telvox") : base;
+}
+
+AppPaths AppPaths::underHome(const QString &home, const QString &appName)
+{
+    AppPaths p;
+    p.programFolder = QDir::cleanPath(QDir(home).absolutePath());
+    p.settingsFile = p.programFolder + QLatin1Char('/') + appName + QStringLiteral(".ini");
+    p.tempFolder = withSeparator(QDir::tempPath());
+    p.lockFile = p.programFolder + QLatin1Char('/') + appName + QStringLiteral(".lock");
+    return p;
+}
+
+AppPaths AppPaths::fromEnvironment(const QString &appName)
+{
+    const QString home = qEnvironmentVariable("TELVOX_HOME");
+    if (!home.isEmpty())
+        return underHome(home, appName);
+
+    AppPaths p;
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    p.programFolder = QDir::cleanPath(data + QStringLiteral("/Telvox"));
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    p.settingsFile = QDir::cleanPath(config + QStringLiteral("/Telvox/") + appName + QStringLiteral(".ini"));
+    p.tempFolder = withSeparator(QDir::tempPath());
+    QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (runtime.isEmpty())
+        runtime = p.programFolder;
+    p.lockFile = runtime + QLatin1Char('/') + appName + QStringLiteral(".lock");
+    return p;
+}
+
+QString AppPaths::file(const QString &name) const { return programFolder + QLatin1Char('/') + name; }
+
+} // namespace telvox

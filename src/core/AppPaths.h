@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+namespace telvox {
+
+// Where Telvox keeps its files. The program folder holds every fixed file (Steps.txt,
+// LogFiles/, the prompts, PhoneBook.txt, Rings.txt, callerid.txt, settings.txt, dtmf.txt,
+// waveFiles/). It is $TELVOX_HOME when that is set (tests, portable use), otherwise the
+// per-user data folder (~/.local/share/Telvox); the settings store follows it.
+struct AppPaths
+{
+    QString programFolder; // without a trailing separator
+    QString settingsFile;  // the per-user settings store (INI)
+    QString tempFolder;    // working files; always ends with a separator
+    QString lockFile;      // single-instance lock
+
+    // Builds the paths from the environment. `appName` is the executable's base name.
+    static AppPaths fromEnvironment(const QString &appName);
+    // Paths rooted at `home`, as with $TELVOX_HOME = home.
+    static AppPaths underHome(const QString &home, const QString &appName);
+
+    // programFolder + separator + name
+    QString file(const QString &name) const;
+};
+
+// The executable's file name without extension, taken at run time ("telvox").
+QString applicationName();
+
+} // namespace telvox

@@ -1,0 +1,138 @@
+#include "core/LoadSequence.h"
+
+#include "core/EventLoop.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace telvox {
+
+namespace {
+
+// "Steps.txt": recreated at every start; each marker reaches the disk at once, so after a
+// crash the last line tells how far loading got.
+class StepsTrace
+{
+public:
+    explicit StepsTrace(const QString &path)
+        : m_file(path)
+    {
+        (void)m_file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    }
+    void mark(const char *marker)
+    {
+        if (!m_file.isOpen())
+            return;
+        m_file.write(marker);
+        m_file.write("\r\n");
+        m_file.flush();
+    }
+    void close() { m_file.close(); }
+
+private:
+    QFile m_file;
+};
+
+bool existsIgnoringCase(const QDir &dir, const QString &name)
+{
+    const QStringList entries = dir.entryList(QDir::Files);
+    for (const QString &entry : entries) {
+        if (entry.compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+QString withSeparator(QString path)
+{
+    if (!path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    return path;
+}
+
+} // namespace
+
+void WriteDefaultPrompts(const QString &programFolder)
+{
+    const QDir dir(programFolder);
+    const struct
+    {
+        const char *file;
+        const char *resource;
+    } prompts[] = {{"greeting.wav", ":/telvox/prompts/greeting.wav"}, {"legal.wav", ":/telvox/prompts/legal.wav"}};
+    for (const auto &prompt : prompts) {
+        const QString name = QString::fromLatin1(prompt.file);
+        if (existsIgnoringCase(dir, name))
+            continue;
+        QFile resource(QString::fromLatin1(prompt.resource));
+        if (!resource.open(QIODevice::ReadOnly))
+            continue;
+        QFile out(dir.filePath(name));
+        if (out.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            out.write(resource.readAll());
+    }
+}
+
+LoadResult runLoadSequence(const AppPaths &paths, SettingsStore &settings, EventLoop &loop, LoadHooks &hooks,
+                           LoadedState &state)
+{
+    const QString config = QStringLiteral("Config");
+    QDir program(paths.programFolder);
+
+    hooks.CenterForm();                                                          // 1
+    hooks.paintBackground();                                                     // 2
+    loop.doEvents();
+    hooks.setCheckBoxes(settings.ReadSetting(config, QStringLiteral("Legal"), QStringLiteral("0")) == QLatin1String("1"),
+                        settings.ReadSetting(config, QStringLiteral("RingCount"), QStringLiteral("1"))
+                            == QLatin1String("1"));                              // 3
+    settings.WriteSetting(config, QStringLiteral("TvxPath"), paths.programFolder); // 4
+    StepsTrace steps(paths.file(QStringLiteral("Steps.txt")));                   // 5
+    if (!program.exists(QStringLiteral("LogFiles")))                              // 6
+        program.mkpath(QStringLiteral("LogFiles"));
+    steps.mark("1");
+    hooks.OpenDayLog();                                                          // 7
+    steps.mark("2");
+    steps.mark("3");                                                             // 8
+    hooks.ResetLineHandles();                                                    // 9
+    steps.mark("6");
+    state.tempFolder = withSeparator(paths.tempFolder);                          // 10
+    WriteDefaultPrompts(paths.programFolder);                                    // 11
+    steps.mark("8");
+    if (!hooks.InitTapi())                                                       // 12
+        return LoadResult::TelephonyUnavailable;
+    if (!program.exists(QStringLiteral("waveFiles")))                             // 13
+        program.mkpath(QStringLiteral("waveFiles"));
+    steps.mark("9");
+    if (settings.ReadSetting(config, QStringLiteral("SaveFile")).isEmpty())      // 14
+        hooks.showFirstRunWindows();
+    state.ringGap = loadRingGaps(settings);                                      // 15
+    for (int n = 0; n < 4; ++n) {                                                // 16
+        const int gap = state.ringGap[static_cast<std::size_t>(n)][1];
+        if (gap != 0)
+            hooks.setRingWatchInterval(n, gap);
+    }
+    const std::array<QString, 4> deviceNames = hooks.loadSetupHidden();         // 17
+    hooks.OpenLines();                                                           // 18
+    const QString saveFile = settings.ReadSetting(config, QStringLiteral("SaveFile")); // 19
+    state.recordingFolder = withSeparator(saveFile.isEmpty() ? paths.programFolder : saveFile);
+    hooks.LoadMessageLists();                                                    // 20
+    state.modemsChanged = checkModemChanges(settings, deviceNames, state.ringGap); // 21
+    hooks.LoadPhoneBook();                                                       // 22
+    steps.mark("10");
+    const QString rings = paths.file(QStringLiteral("Rings.txt"));               // 23
+    if (QFile::exists(rings))
+        hooks.LoadRingRules(rings);
+    steps.close();                                                               // 24
+    if (hooks.minimiseOnStart())                                                 // 25
+        hooks.minimiseWindow();
+    hooks.restoreMousePointer();                                                 // 26
+    hooks.EnumerateCodecs();                                                     // 27
+    StopTriggerOptions &o = state.stopOptions;                                   // 28
+    o.silence = parseLenientInt(settings.ReadSetting(config, QStringLiteral("Silence"), QStringLiteral("0"))) != 0;
+    o.silenceLevel = parseLenientInt(settings.ReadSetting(config, QStringLiteral("SilenceLevel"), QStringLiteral("100")));
+    o.silenceSeconds = parseLenientInt(settings.ReadSetting(config, QStringLiteral("SilenceD"), QStringLiteral("5")));
+    o.fastBusy = parseLenientInt(settings.ReadSetting(config, QStringLiteral("FBS"), QStringLiteral("0"))) != 0;
+    return LoadResult::Loaded;
+}
+
+} // namespace telvox

@@ -1,0 +1,139 @@
+#include "core/Settings.h"
+
+#include <QFile>
+#include <QStringConverter>
+
+namespace telvox {
+
+int parseLenientInt(const QString &text)
+{
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    while (i < n && (text[i] == QLatin1Char(' ') || text[i] == QLatin1Char('\t')))
+        ++i;
+    bool negative = false;
+    if (i < n && (text[i] == QLatin1Char('-') || text[i] == QLatin1Char('+'))) {
+        negative = text[i] == QLatin1Char('-');
+        ++i;
+    }
+    long long value = 0;
+    while (i < n && text[i] >= QLatin1Char('0') && text[i] <= QLatin1Char('9')) {
+        value = value * 10 + (text[i].unicode() - '0');
+        if (value > 2147483647LL)
+            value = 2147483647LL;
+        ++i;
+    }
+    return static_cast<int>(negative ? -value : value);
+}
+
+SettingsStore::SettingsStore(const QString &storeFile, const QString &journalFile)
+    : m_settings(std::make_unique<QSettings>(storeFile, QSettings::IniFormat))
+    , m_journalFile(journalFile)
+{
+}
+
+SettingsStore::~SettingsStore() = default;
+
+QString SettingsStore::storeFile() const { return m_settings->fileName(); }
+
+QString SettingsStore::storedPath(const QString &section, const QString &key) const
+{
+    QString group;
+    const QStringList groups = m_settings->childGroups();
+    for (const QString &g : groups) {
+        if (g.compare(section, Qt::CaseInsensitive) == 0) {
+            group = g;
+            break;
+        }
+    }
+    if (group.isEmpty())
+        return QString();
+    m_settings->beginGroup(group);
+    const QStringList keys = m_settings->childKeys();
+    m_settings->endGroup();
+    for (const QString &k : keys) {
+        if (k.compare(key, Qt::CaseInsensitive) == 0)
+            return group + QLatin1Char('/') + k;
+    }
+    return QString();
+}
+
+QString SettingsStore::ReadSetting(const QString &section, const QString &key, const QString &defaultValue) const
+{
+    const QString exact = section + QLatin1Char('/') + key;
+    if (m_settings->contains(exact))
+        return m_settings->value(exact).toString();
+    const QString stored = storedPath(section, key);
+    if (stored.isEmpty())
+        return defaultValue;
+    return m_settings->value(stored, defaultValue).toString();
+}
+
+void SettingsStore::WriteSetting(const QString &section, const QString &key, const QString &value)
+{
+    QString path = section + QLatin1Char('/') + key;
+    if (!m_settings->contains(path)) {
+        const QString stored = storedPath(section, key);
+        if (!stored.isEmpty())
+            path = stored;
+    }
+    m_settings->setValue(path, value);
+    m_settings->sync();
+}
+
+void SettingsStore::WriteSettingJournaled(const QString &section, const QString &key, const QString &value)
+{
+    WriteSetting(section, key, value);
+    if (section == QLatin1String("Data"))
+        return;
+    QFile journal(m_journalFile);
+    if (!journal.open(QIODevice::WriteOnly | QIODevice::Append))
+        return; // the store already holds the value; the journal is only a trace
+    const QString line = section + QLatin1Char('@') + key + QLatin1Char('@') + value + QStringLiteral("\r\n");
+    QStringEncoder toLocal(QStringEncoder::System);
+    const QByteArray bytes = toLocal(line);
+    journal.write(bytes);
+    journal.close();
+}
+
+void SettingsStore::WriteSettingJournaled(const QString &section, const QString &key, int value)
+{
+    WriteSettingJournaled(section, key, QString::number(value));
+}
+
+RingGapTable loadRingGaps(SettingsStore &store)
+{
+    RingGapTable table{};
+    for (int n = 0; n < 4; ++n) {
+        const QString section = QStringLiteral("Line%1").arg(n);
+        for (int k = 1; k <= 6; ++k) {
+            const QString key = QStringLiteral("Param%1").arg(k);
+            int value = parseLenientInt(store.ReadSetting(section, key, QStringLiteral("6500")));
+            if (value > 13000) {
+                value = 13000;
+                store.WriteSetting(section, key, QStringLiteral("13000"));
+            }
+            table[static_cast<std::size_t>(n)][static_cast<std::size_t>(k)] = value;
+        }
+    }
+    return table;
+}
+
+unsigned checkModemChanges(SettingsStore &store, const std::array<QString, 4> &deviceNames, RingGapTable &ringGap)
+{
+    unsigned changed = 0;
+    for (int n = 0; n < 4; ++n) {
+        const QString key = QStringLiteral("Line%1").arg(n);
+        const QString &current = deviceNames[static_cast<std::size_t>(n)];
+        if (store.ReadSetting(QStringLiteral("Modem"), key) == current)
+            continue;
+        store.WriteSetting(key, QStringLiteral("Param1"), QStringLiteral("6500"));
+        store.WriteSetting(key, QStringLiteral("Calls"), QStringLiteral("50"));
+        ringGap[static_cast<std::size_t>(n)][1] = 6500;
+        store.WriteSettingJournaled(QStringLiteral("Modem"), key, current);
+        changed |= 1u << n;
+    }
+    return changed;
+}
+
+} // namespace telvox

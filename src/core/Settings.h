@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QSettings>
+#include <QString>
+
+#include <array>
+#include <memory>
+
+namespace telvox {
+
+// Lenient decimal parse of a stored value: leading blanks, an optional sign and the digits
+// that follow; anything that is not a number counts as 0 ("12ab" -> 12, "x" -> 0).
+int parseLenientInt(const QString &text);
+
+// The per-user settings store: (section, key) -> string, with the application name fixed by
+// the file it lives in. Sections and keys compare without regard to case, as a registry does;
+// a key is kept exactly as first written, leading blanks included (" 0"). There is no cache
+// above QSettings: every read asks the store. Writes reach the file at once (atomically, so a
+// killed process never leaves a store that fails to load).
+class SettingsStore
+{
+public:
+    // `storeFile`: the INI file; `journalFile`: "settings.txt" in the program folder.
+    SettingsStore(const QString &storeFile, const QString &journalFile);
+    ~SettingsStore();
+
+    SettingsStore(const SettingsStore &) = delete;
+    SettingsStore &operator=(const SettingsStore &) = delete;
+
+    QString ReadSetting(const QString &section, const QString &key, const QString &defaultValue = QString()) const;
+    void WriteSetting(const QString &section, const QString &key, const QString &value);
+    // Stores the value, then (unless the section is exactly "Data") appends
+    // section@key@value CR LF to the journal. A journal that cannot be written is skipped.
+    void WriteSettingJournaled(const QString &section, const QString &key, const QString &value);
+    void WriteSettingJournaled(const QString &section, const QString &key, int value);
+
+    QString storeFile() const;
+    QString journalFile() const { return m_journalFile; }
+
+private:
+    // The group and key names as stored, when an entry matching without regard to case exists.
+    QString storedPath(const QString &section, const QString &key) const;
+
+    std::unique_ptr<QSettings> m_settings;
+    QString m_journalFile;
+};
+
+// Learned ring gaps of the four lines: entry [line][k] for k = 1..6 (index 0 unused).
+using RingGapTable = std::array<std::array<int, 7>, 4>;
+
+// Reads "Line"+n / "Param"+k (default "6500") for every line and k; a value above 13000 is
+// used as 13000 and "13000" is written back to the store.
+RingGapTable loadRingGaps(SettingsStore &store);
+
+// Compares "Modem" / "Line"+n with the device name shown for line n. For each line whose
+// name changed: "Param1" = "6500" and "Calls" = "50" (plain writes), ringGap[n][1] = 6500, and
+// the new name stored with the journaled writer. Returns a bit mask of the lines that changed.
+unsigned checkModemChanges(SettingsStore &store, const std::array<QString, 4> &deviceNames, RingGapTable &ringGap);
+
+} // namespace telvox

@@ -1,0 +1,169 @@
+#include "records/StatusLog.h"
+
+#include "core/EventLoop.h"
+
+#include <QFileInfo>
+#include <QLocale>
+#include <QStringConverter>
+#include <QTime>
+
+namespace telvox {
+
+int StatusListModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(m_lines.size());
+}
+
+QVariant StatusListModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_lines.size())
+        return {};
+    if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
+        return m_lines.at(index.row());
+    return {};
+}
+
+void StatusListModel::append(const QString &line)
+{
+    const int row = static_cast<int>(m_lines.size());
+    beginInsertRows(QModelIndex(), row, row);
+    m_lines.append(line);
+    endInsertRows();
+}
+
+void StatusListModel::append(const QStringList &lines)
+{
+    if (lines.isEmpty())
+        return;
+    const int first = static_cast<int>(m_lines.size());
+    beginInsertRows(QModelIndex(), first, first + static_cast<int>(lines.size()) - 1);
+    m_lines.append(lines);
+    endInsertRows();
+}
+
+QString timeOfDayText(const QTime &time)
+{
+    const QLocale locale = QLocale::system();
+    const QString shortFormat = locale.timeFormat(QLocale::ShortFormat);
+    if (shortFormat.contains(QLatin1String("AP"), Qt::CaseInsensitive))
+        return locale.toString(time, QStringLiteral("h:mm:ss AP"));
+    return locale.toString(time, QStringLiteral("HH:mm:ss"));
+}
+
+QString dayLogFileName(const QDate &date) { return date.toString(QStringLiteral("yy-MM-dd")) + QStringLiteral(".txt"); }
+
+namespace {
+
+QStringList readLines(QFile &file)
+{
+    QStringDecoder fromLocal(QStringDecoder::System);
+    QString text = fromLocal(file.readAll());
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QStringList lines = text.split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+} // namespace
+
+StatusLog::StatusLog(EventLoop &loop, QString logFolder, StatusListModel &list)
+    : m_loop(loop)
+    , m_logFolder(std::move(logFolder))
+    , m_list(list)
+{
+}
+
+StatusLog::~StatusLog() { closeChannel(); }
+
+QString StatusLog::channelPath() const { return isChannelOpen() ? m_channelPath : QString(); }
+
+void StatusLog::AddStatus(QString &message)
+{
+    message = timeOfDayText(m_loop.currentDateTime().time()) + QLatin1Char(' ') + message;
+    m_list.append(message);
+    emit m_list.statusAdded(static_cast<int>(m_list.m_lines.size()) - 1);
+    writeLine(message);
+}
+
+QString StatusLog::AddStatus(const QString &message)
+{
+    QString stamped = message;
+    AddStatus(stamped);
+    return stamped;
+}
+
+void StatusLog::writeLine(const QString &line)
+{
+    if (!isChannelOpen())
+        return;
+    QStringEncoder toLocal(QStringEncoder::System);
+    const QByteArray bytes = toLocal(line + QStringLiteral("\r\n"));
+    // Each line goes to the file at once, so a crash loses no line of the day.
+    if (m_channel->write(bytes) != bytes.size() || !m_channel->flush()) {
+        // A full disk or a vanished folder: stop writing rather than fail on every line.
+        m_channel->close();
+    }
+}
+
+bool StatusLog::openChannelForAppend(const QString &path)
+{
+    m_channel = std::make_unique<QFile>(path);
+    m_channelPath = path;
+    if (!m_channel->open(QIODevice::WriteOnly | QIODevice::Append)) {
+        m_channel.reset();
+        return false;
+    }
+    return true;
+}
+
+void StatusLog::OpenDayLog()
+{
+    closeChannel();
+    const QString path = m_logFolder + QLatin1Char('/') + dayLogFileName(m_loop.currentDateTime().date());
+    QFile existing(path);
+    if (existing.exists()) {
+        if (existing.open(QIODevice::ReadOnly)) {
+            m_list.append(readLines(existing));
+            existing.close();
+        }
+        m_loop.doEvents();
+    }
+    openChannelForAppend(path);
+}
+
+void StatusLog::closeChannel()
+{
+    if (m_channel) {
+        m_channel->close();
+        m_channel.reset();
+    }
+}
+
+void StatusLog::timLog_Timer()
+{
+    const QTime t = m_loop.currentDateTime().time();
+    // Strictly after 00:00:01 and strictly before 00:01:30.
+    const int ms = t.msecsSinceStartOfDay();
+    if (ms > 1000 && ms < 90000) {
+        closeChannel();
+        OpenDayLog();
+    }
+}
+
+bool StatusLog::readLogFile(const QString &path, QStringList &lines)
+{
+    const bool borrowing = isChannelOpen()
+        && QFileInfo(path).absoluteFilePath() == QFileInfo(m_channelPath).absoluteFilePath();
+    if (borrowing)
+        closeChannel();
+    QFile file(path);
+    bool ok = file.open(QIODevice::ReadOnly);
+    if (ok)
+        lines.append(readLines(file));
+    if (borrowing)
+        openChannelForAppend(m_channelPath);
+    return ok;
+}
+
+} // namespace telvox

@@ -1,0 +1,86 @@
+#include "ui/WidgetPrompts.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QTextStream>
+
+namespace telvox {
+
+MessageResult WidgetPrompts::messageBox(const QString &text, MessageIcon icon, const QString &title,
+                                        MessageButtons buttons)
+{
+    const MessageResult fallback = buttons == MessageButtons::YesNo || buttons == MessageButtons::YesNoCancel
+        ? MessageResult::Yes
+        : MessageResult::Ok;
+    if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
+        QTextStream(stderr) << title << ": " << text << Qt::endl;
+        return fallback;
+    }
+    QMessageBox box(m_parent);
+    box.setWindowTitle(title);
+    box.setText(text);
+    switch (icon) {
+    case MessageIcon::Critical: box.setIcon(QMessageBox::Critical); break;
+    case MessageIcon::Question: box.setIcon(QMessageBox::Question); break;
+    case MessageIcon::Exclamation: box.setIcon(QMessageBox::Warning); break;
+    case MessageIcon::Information: box.setIcon(QMessageBox::Information); break;
+    case MessageIcon::None: break;
+    }
+    switch (buttons) {
+    case MessageButtons::Ok: box.setStandardButtons(QMessageBox::Ok); break;
+    case MessageButtons::OkCancel: box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
+    case MessageButtons::YesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
+    case MessageButtons::YesNoCancel:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        break;
+    }
+    switch (box.exec()) {
+    case QMessageBox::Cancel: return MessageResult::Cancel;
+    case QMessageBox::Yes: return MessageResult::Yes;
+    case QMessageBox::No: return MessageResult::No;
+    default: return MessageResult::Ok;
+    }
+}
+
+PrintOutcome QtPrinter::printLines(const QStringList &lines, const QString &documentName)
+{
+    PrintOutcome outcome;
+    if (lines.isEmpty())
+        return outcome;
+    QPrinter printer(QPrinterInfo::defaultPrinter(), QPrinter::HighResolution);
+    printer.setDocName(documentName);
+    if (QPrinterInfo::defaultPrinter().isNull()) {
+        const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        outcome.pdfFile = QDir(m_pdfFolder).filePath(QStringLiteral("Print-%1.pdf").arg(stamp));
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(outcome.pdfFile);
+    }
+    QPainter painter;
+    if (!painter.begin(&printer)) {
+        outcome.error = QStringLiteral("cannot start the print job");
+        outcome.pdfFile.clear();
+        return outcome;
+    }
+    const QRect page = printer.pageLayout().paintRectPixels(printer.resolution());
+    const QFontMetrics metrics(painter.font(), &printer);
+    const int lineHeight = metrics.lineSpacing();
+    int y = metrics.ascent();
+    for (const QString &line : lines) {
+        if (y > page.height()) {
+            printer.newPage();
+            y = metrics.ascent();
+        }
+        painter.drawText(0, y, line);
+        y += lineHeight;
+    }
+    outcome.printed = painter.end();
+    return outcome;
+}
+
+} // namespace telvox

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "platform/shell/UserPrompts.h"
+
+class QWidget;
+
+namespace telvox {
+
+// Message boxes as real dialogs. Without a screen to show them on (the offscreen platform of
+// a headless run) the message is written to standard error and answered with its default.
+class WidgetPrompts final : public UserPrompts
+{
+public:
+    explicit WidgetPrompts(QWidget *parent = nullptr)
+        : m_parent(parent)
+    {
+    }
+    void setParent(QWidget *parent) { m_parent = parent; }
+    MessageResult messageBox(const QString &text, MessageIcon icon, const QString &title,
+                             MessageButtons buttons = MessageButtons::Ok) override;
+
+private:
+    QWidget *m_parent;
+};
+
+// Prints on the default printer; with no printer installed, into a PDF file in `pdfFolder`.
+class QtPrinter final : public Printer
+{
+public:
+    explicit QtPrinter(QString pdfFolder)
+        : m_pdfFolder(std::move(pdfFolder))
+    {
+    }
+    PrintOutcome printLines(const QStringList &lines, const QString &documentName) override;
+
+private:
+    QString m_pdfFolder;
+};
+
+} // namespace telvox

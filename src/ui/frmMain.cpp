@@ -1,0 +1,172 @@
+#include "ui/frmMain.h"
+
+#include "core/Settings.h"
+#include "core/Texts.h"
+#include "platform/shell/UserPrompts.h"
+#include "records/StatusLog.h"
+#include "ui/frmViewLog.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListView>
+#include <QMenu>
+#include <QPushButton>
+#include <QScreen>
+
+namespace telvox {
+
+frmMain::frmMain(Services services, QWidget *parent)
+    : QWidget(parent)
+    , m_s(services)
+{
+    setObjectName(QStringLiteral("frmMain"));
+    resize(680, 490);
+
+    m_lstStatus = new QListView(this);
+    m_lstStatus->setObjectName(QStringLiteral("lstStatus"));
+    m_lstStatus->setModel(&m_s.statusList);
+    m_lstStatus->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_lstStatus->setUniformItemSizes(true);
+    m_lstStatus->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    m_chkLegal = new QCheckBox(this);
+    m_chkLegal->setObjectName(QStringLiteral("chkLegal"));
+    m_lblLegal = new QLabel(this);
+    m_lblLegal->setObjectName(QStringLiteral("lblLegal"));
+    m_chkRingCount = new QCheckBox(this);
+    m_chkRingCount->setObjectName(QStringLiteral("chkRingCount"));
+    m_lblRingCount = new QLabel(this);
+    m_lblRingCount->setObjectName(QStringLiteral("lblRingCount"));
+
+    m_cmdLog = new QPushButton(this);
+    m_cmdLog->setObjectName(QStringLiteral("cmdLog"));
+    m_cmdDialOut = new QPushButton(this);
+    m_cmdDialOut->setObjectName(QStringLiteral("cmdDialOut"));
+    m_cmdExit = new QPushButton(this);
+    m_cmdExit->setObjectName(QStringLiteral("cmdExit"));
+
+    m_mmuLog = new QMenu(this);
+    m_mmuLog->setObjectName(QStringLiteral("mmuLog"));
+    QAction *addPB = m_mmuLog->addAction(QStringLiteral("Add to PhoneBook"));
+    addPB->setObjectName(QStringLiteral("mmuAddPB"));
+    addPB->setEnabled(false); // the phonebook editor is not part of this window yet
+    QAction *printLog = m_mmuLog->addAction(QStringLiteral("打印日志"));
+    printLog->setObjectName(QStringLiteral("mmuPrintLog"));
+
+    auto *grid = new QGridLayout(this);
+    grid->addWidget(m_lstStatus, 0, 0, 1, 4);
+    grid->addWidget(m_chkLegal, 1, 0);
+    grid->addWidget(m_lblLegal, 1, 1, 1, 3);
+    grid->addWidget(m_chkRingCount, 2, 0);
+    grid->addWidget(m_lblRingCount, 2, 1, 1, 3);
+    grid->addWidget(m_cmdLog, 3, 1);
+    grid->addWidget(m_cmdDialOut, 3, 2);
+    grid->addWidget(m_cmdExit, 3, 3);
+    grid->setColumnStretch(1, 1);
+
+    connect(m_chkLegal, &QCheckBox::clicked, this, &frmMain::chkLegal_Click);
+    connect(m_chkRingCount, &QCheckBox::clicked, this, &frmMain::chkRingCount_Click);
+    connect(m_cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
+    connect(m_cmdLog, &QPushButton::clicked, this, &frmMain::cmdLog_Click);
+    connect(m_cmdDialOut, &QPushButton::clicked, this, &frmMain::dialOutRequested);
+    connect(printLog, &QAction::triggered, this, &frmMain::mmuPrintLog_Click);
+    connect(m_lstStatus, &QListView::customContextMenuRequested, this,
+            [this](const QPoint &pos) { m_mmuLog->popup(m_lstStatus->viewport()->mapToGlobal(pos)); });
+    connect(&m_s.statusList, &StatusListModel::statusAdded, this, [this](int row) {
+        const QModelIndex index = m_s.statusList.index(row);
+        m_lstStatus->setCurrentIndex(index);
+        m_lstStatus->scrollTo(index);
+    });
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::CenterForm()
+{
+    const QScreen *screen = this->screen();
+    if (!screen)
+        return;
+    const QRect area = screen->geometry();
+    // Slightly below the centre: 100 twips, which is about 7 pixels at 96 dpi.
+    const int below = qRound(100.0 * screen->logicalDotsPerInchY() / 1440.0);
+    move((area.width() - width()) / 2 + area.x(), (area.height() - height()) / 2 + below + area.y());
+}
+
+void frmMain::setCheckBoxes(bool legal, bool ringCount)
+{
+    m_chkLegal->setChecked(legal);
+    m_chkRingCount->setChecked(ringCount);
+}
+
+void frmMain::setCaptions()
+{
+    const Texts &t = m_s.texts;
+    setWindowTitle(t.LoadText(1004));
+    m_lstStatus->setToolTip(t.LoadText(1006));
+    m_lblLegal->setText(t.LoadText(1114));
+    m_lblLegal->setToolTip(t.LoadText(1114));
+    m_chkLegal->setToolTip(t.LoadText(1114));
+    m_lblRingCount->setText(t.LoadText(1120));
+    m_cmdLog->setText(t.LoadText(1010));
+    m_cmdLog->setToolTip(t.LoadText(1010));
+    m_cmdDialOut->setText(t.LoadText(1083));
+    m_cmdDialOut->setToolTip(t.LoadText(1083));
+    m_cmdExit->setText(t.LoadText(1014));
+    m_cmdExit->setToolTip(t.LoadText(1014));
+}
+
+void frmMain::chkLegal_Click()
+{
+    m_s.settings.WriteSettingJournaled(QStringLiteral("Config"), QStringLiteral("Legal"), m_chkLegal->isChecked() ? 1 : 0);
+}
+
+void frmMain::chkRingCount_Click()
+{
+    m_s.settings.WriteSettingJournaled(QStringLiteral("Config"), QStringLiteral("RingCount"),
+                                       m_chkRingCount->isChecked() ? 1 : 0);
+}
+
+void frmMain::keyPressEvent(QKeyEvent *event)
+{
+    // Lower-case "d" only: "D" does nothing.
+    if (event->text() == QLatin1String("d")) {
+        m_cmdDialOut->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void frmMain::cmdExit_Click() { close(); }
+
+void frmMain::closeEvent(QCloseEvent *event)
+{
+    event->accept();
+    if (m_closing)
+        return;
+    m_closing = true;
+    if (m_shutdown)
+        m_shutdown();
+}
+
+void frmMain::cmdLog_Click()
+{
+    frmViewLog viewer({m_s.texts, m_s.statusLog, m_s.prompts, m_s.printer}, this);
+    viewer.exec();
+}
+
+void frmMain::mmuPrintLog_Click()
+{
+    const QStringList &lines = m_s.statusList.lines();
+    if (lines.isEmpty())
+        return;
+    const PrintOutcome outcome = m_s.printer.printLines(lines, m_s.texts.LoadText(1006));
+    if (!outcome.pdfFile.isEmpty())
+        m_s.statusLog.AddStatus(m_s.texts.LoadText(1201) + outcome.pdfFile);
+    else if (!outcome.error.isEmpty())
+        m_s.statusLog.AddStatus(m_s.texts.LoadText(1202) + outcome.error);
+}
+
+} // namespace telvox
