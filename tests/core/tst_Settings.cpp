@@ -1,0 +1,172 @@
+#include "core/Settings.h"
+#include "platform/shell/AutostartEntry.h"
+#include "support/FakeShell.h"
+
+#include <QFile>
+#include <QTest>
+
+using namespace telvox;
+using telvox::test::ScratchDir;
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class tst_Settings : public QObject
+{
+    Q_OBJECT
+private slots:
+    void missingEntriesYieldTheCallersDefault()
+    {
+        ScratchDir dir;
+        SettingsStore s(dir.file("telvox.ini"), dir.file("settings.txt"));
+        QCOMPARE(s.ReadSetting("Config", "SaveFile"), QString());
+        QCOMPARE(s.ReadSetting("Config", "SilenceLevel", "100"), QString("100"));
+        s.WriteSetting("Config", "SilenceLevel", "250");
+        QCOMPARE(s.ReadSetting("Config", "SilenceLevel", "100"), QString("250"));
+        QVERIFY(!QFile::exists(dir.file("settings.txt"))); // the plain writer never journals
+    }
+
+    void journalAppendsExactLinesAndSkipsOnlyData()
+    {
+        ScratchDir dir;
+        SettingsStore s(dir.file("telvox.ini"), dir.file("settings.txt"));
+        s.WriteSettingJournaled("Config", "Silence", 1);
+        s.WriteSettingJournaled("Data", " 0", "A2026-01-05~09-00-00~123.wav");
+        s.WriteSettingJournaled("DataUnread", " 0", "x@y");
+        s.WriteSettingJournaled("data", " 1", "lower-case data is journaled");
+        // A second save appends again; nothing is ever truncated.
+        s.WriteSettingJournaled("Config", "Silence", 1);
+        QCOMPARE(readAll(dir.file("settings.txt")),
+                 QByteArray("Config@Silence@1\r\nDataUnread@ 0@x@y\r\ndata@ 1@lower-case data is journaled\r\n"
+                            "Config@Silence@1\r\n"));
+        QCOMPARE(s.ReadSetting("Data", " 0"), QString("A2026-01-05~09-00-00~123.wav"));
+    }
+
+    void keysCompareWithoutCaseAndKeepLeadingBlanks()
+    {
+        ScratchDir dir;
+        {
+            SettingsStore s(dir.file("telvox.ini"), dir.file("settings.txt"));
+            s.WriteSetting("Config", "PopCallID", "1");
+            s.WriteSetting("DataUnread", " 7", "seven");
+            s.WriteSetting("DataUnread", "7", "plain seven");
+            s.WriteSetting("CONFIG", "popcallid", "0"); // same entry, not a second one
+        }
+        SettingsStore s(dir.file("telvox.ini"), dir.file("settings.txt"));
+        QCOMPARE(s.ReadSetting("Config", "PopCallId"), QString("0"));
+        QCOMPARE(s.ReadSetting("config", "POPCALLID"), QString("0"));
+        QCOMPARE(s.ReadSetting("DataUnread", " 7"), QString("seven"));
+        QCOMPARE(s.ReadSetting("DataUnread", "7"), QString("plain seven"));
+        QCOMPARE(s.ReadSetting("DataUnread", "  7"), QString());
+        const QByteArray ini = readAll(dir.file("telvox.ini"));
+        QCOMPARE(ini.count("opCall"), qsizetype(1));
+    }
+
+    void valuesSurviveSpecialCharacters()
+    {
+        ScratchDir dir;
+        {
+            SettingsStore s(dir.file("telvox.ini"), dir.file("settings.txt"));
+            s.WriteSetting("Config", "SaveFile", "/home/u/My Calls; \"x\" = y/");
+            s.WriteSetting("Modem", "Line0", "电话 Modem #1");
+        }
+        SettingsStore s(dir.file("telvox.ini"), dir.file("settings.txt"));
+        QCOMPARE(s.ReadSetting("Config", "SaveFile"), QString("/home/u/My Calls; \"x\" = y/"));
+        QCOMPARE(s.ReadSetting("Modem", "Line0"), QString("电话 Modem #1"));
+    }
+
+    void corruptOrUnwritableFilesNeverFail()
+    {
+        ScratchDir dir;
+        {
+            QFile f(dir.file("telvox.ini"));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray("\x00\xff[Config\nLanguage=\n=\n[[[\n\x01\x02garbage", 36));
+        }
+        SettingsStore s(dir.file("telvox.ini"), dir.file("no-such-folder/settings.txt"));
+        QCOMPARE(s.ReadSetting("Config", "Rings", "8"), QString("8"));
+        s.WriteSettingJournaled("Config", "Rings", "4"); // journal folder missing: store still updated
+        QCOMPARE(s.ReadSetting("Config", "Rings", "8"), QString("4"));
+    }
+
+    void lenientNumbers_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("value");
+        QTest::newRow("plain") << "6500" << 6500;
+        QTest::newRow("blank and sign") << "  -12" << -12;
+        QTest::newRow("trailing text") << "12ab" << 12;
+        QTest::newRow("not a number") << "x" << 0;
+        QTest::newRow("empty") << "" << 0;
+        QTest::newRow("huge") << "99999999999" << 2147483647;
+    }
+    void lenientNumbers()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, value);
+        QCOMPARE(parseLenientInt(text), value);
+    }
+
+    void ringGapsAreClampedAndWrittenBack()
+    {
+        ScratchDir dir;
+        SettingsStore s(dir.file("telvox.ini"), dir.file("settings.txt"));
+        s.WriteSetting("Line1", "Param3", "20000");
+        s.WriteSetting("Line2", "Param1", "0");
+        s.WriteSetting("Line3", "Param6", "13000");
+        const RingGapTable t = loadRingGaps(s);
+        QCOMPARE(t[1][3], 13000);
+        QCOMPARE(s.ReadSetting("Line1", "Param3"), QString("13000"));
+        QCOMPARE(t[2][1], 0);
+        QCOMPARE(t[3][6], 13000);
+        QCOMPARE(t[0][1], 6500);
+        QCOMPARE(s.ReadSetting("Line0", "Param1"), QString()); // defaults are not written
+        QVERIFY(!QFile::exists(dir.file("settings.txt")));
+    }
+
+    void changedModemResetsOnlyItsLine()
+    {
+        ScratchDir dir;
+        SettingsStore s(dir.file("telvox.ini"), dir.file("settings.txt"));
+        for (int n = 0; n < 4; ++n) {
+            s.WriteSetting("Modem", QString("Line%1").arg(n), QString("Modem %1").arg(n));
+            s.WriteSetting(QString("Line%1").arg(n), "Param1", "9000");
+            s.WriteSetting(QString("Line%1").arg(n), "Calls", "120");
+        }
+        RingGapTable gaps = loadRingGaps(s);
+        const unsigned changed = checkModemChanges(s, {"Modem 0", "Modem 1", "New modem", "Modem 3"}, gaps);
+        QCOMPARE(changed, 1u << 2);
+        QCOMPARE(s.ReadSetting("Line2", "Param1"), QString("6500"));
+        QCOMPARE(s.ReadSetting("Line2", "Calls"), QString("50"));
+        QCOMPARE(gaps[2][1], 6500);
+        QCOMPARE(s.ReadSetting("Modem", "Line2"), QString("New modem"));
+        QCOMPARE(s.ReadSetting("Line1", "Param1"), QString("9000"));
+        QCOMPARE(s.ReadSetting("Line1", "Calls"), QString("120"));
+        QCOMPARE(gaps[1][1], 9000);
+        QCOMPARE(readAll(dir.file("settings.txt")), QByteArray("Modem@Line2@New modem\r\n"));
+    }
+
+    void autostartEntryStartsTelvoxOrNothing()
+    {
+        ScratchDir dir;
+        AutostartEntry entry(dir.file("autostart"));
+        QVERIFY(!entry.exists());
+        QVERIFY(entry.write(true, "/opt/Tel vox/telvox"));
+        QCOMPARE(entry.program(), QString("/opt/Tel vox/telvox"));
+        QVERIFY(readAll(entry.filePath()).contains("Exec=\"/opt/Tel vox/telvox\""));
+        QVERIFY(entry.write(false, "/opt/Tel vox/telvox"));
+        QVERIFY(entry.exists()); // the entry remains...
+        QCOMPARE(entry.program(), QString()); // ...but starts nothing
+        QVERIFY(readAll(entry.filePath()).contains("Hidden=true"));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Settings)
+#include "tst_Settings.moc"

@@ -1,0 +1,81 @@
+#include "core/Texts.h"
+
+#include <QRegularExpression>
+#include <QTest>
+
+using namespace telvox;
+
+class tst_Texts : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { QVERIFY(m_table.loadBuiltIn()); }
+
+    void everyTextExistsInAllThreeLanguages()
+    {
+        int checked = 0;
+        for (int id = 1001; id <= 1999; ++id) {
+            if (!m_table.contains(id))
+                continue;
+            ++checked;
+            const QString en = m_table.text(id);
+            const QString gb = m_table.text(id + 1000);
+            const QString big5 = m_table.text(id + 2000);
+            QVERIFY2(!gb.isEmpty() && !big5.isEmpty(), qPrintable(QString::number(id)));
+            // Blanks around a text are part of its layout in every language.
+            const auto leading = [](const QString &s) { return s.size() - QString(s).remove(QRegularExpression("^ +")).size(); };
+            QCOMPARE(leading(gb), leading(en));
+            QCOMPARE(leading(big5), leading(en));
+            if (id != 1004 && en.contains(QRegularExpression("[a-z]{4}")) && !en.startsWith("Line"))
+                QVERIFY2(gb != en && big5 != en, qPrintable(QString("untranslated %1").arg(id)));
+        }
+        QVERIFY(checked >= 98);
+    }
+
+    void loaderAddsTheLanguageOffset_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<int>("number");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("English") << "0" << 1033 << "End of Recording";
+        QTest::newRow("Simplified") << "1" << 1033 << "录音结束";
+        QTest::newRow("Traditional") << "2" << 1033 << "錄音結束";
+        QTest::newRow("leading blank kept") << "0" << 1060 << " Start Recording";
+        QTest::newRow("bad value falls back to English") << "7" << 1014 << "Exit";
+        QTest::newRow("not a number") << "x" << 1014 << "Exit";
+    }
+    void loaderAddsTheLanguageOffset()
+    {
+        QFETCH(QString, language);
+        QFETCH(int, number);
+        QFETCH(QString, expected);
+        const Texts texts(m_table, languageOffsetFor(language));
+        QCOMPARE(texts.LoadText(number), expected);
+    }
+
+    void sumIsASigned16BitNumber()
+    {
+        StringTable table;
+        QCOMPARE(table.loadText("# comment\n1050\tAgree\t同意\t同意\r\nbroken line\n1051\tonly two\n"), 1);
+        // 1050 + 65536 wraps to 1050 in 16 bits.
+        const Texts wrapped(table, 65536);
+        QCOMPARE(wrapped.LoadText(1050), QString("Agree"));
+        const Texts traditional(table, 2000);
+        QCOMPARE(traditional.LoadText(1050), QString("同意"));
+        QCOMPARE(traditional.LoadText(1051), QString()); // malformed rows are skipped
+    }
+
+    void textsWithOuterBlanksAreKept()
+    {
+        const QString t = m_table.text(1081);
+        QVERIFY(t.startsWith("             Setting"));
+        QVERIFY(t.endsWith("Telvox            "));
+        QVERIFY(m_table.text(2081).startsWith("             "));
+    }
+
+private:
+    StringTable m_table;
+};
+
+QTEST_GUILESS_MAIN(tst_Texts)
+#include "tst_Texts.moc"
