@@ -1,0 +1,195 @@
+#include "app/TelvoxApplication.h"
+#include "core/MainTimers.h"
+#include "core/Settings.h"
+#include "core/VirtualEventLoop.h"
+#include "records/StatusLog.h"
+#include "support/FakeShell.h"
+#include "ui/frmMain.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <csignal>
+
+using namespace telvox;
+using namespace telvox::test;
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+struct Instance
+{
+    explicit Instance(const QString &home)
+        : app(AppPaths::underHome(home, "telvox"), loop, prompts, printer, {})
+    {
+        app.setEndProcessHandler([this](int code) { exitCode = code; });
+    }
+    VirtualEventLoop loop;
+    ScriptedPrompts prompts;
+    RecordingPrinter printer;
+    TelvoxApplication app;
+    int exitCode = -1;
+};
+
+} // namespace
+
+class tst_Startup : public QObject
+{
+    Q_OBJECT
+private slots:
+    void firstStartRunsInSimplifiedChineseWithoutSplash()
+    {
+        ScratchDir home;
+        Instance i(home.path());
+        QCOMPARE(i.app.Main(), TelvoxApplication::StartResult::Running);
+        QVERIFY(i.app.isFirstStart());
+        QVERIFY(!i.app.splashShown());
+        QVERIFY(i.app.isLoaded());
+        QCOMPARE(i.app.settings().ReadSetting("Config", "Language"), QString("1"));
+        QCOMPARE(readAll(home.file("settings.txt")), QByteArray("Config@Language@1\r\n"));
+        auto *exit = i.app.mainWindow()->findChild<QPushButton *>("cmdExit");
+        QVERIFY(exit);
+        QCOMPARE(exit->text(), QString("退出"));
+        QCOMPARE(readAll(home.file("Steps.txt")), QByteArray("1\r\n2\r\n3\r\n6\r\n8\r\n9\r\n10\r\n"));
+        QVERIFY(QFile::exists(home.file("greeting.wav")) && QFile::exists(home.file("legal.wav")));
+    }
+
+    void laterStartShowsTheSplashFirst()
+    {
+        ScratchDir home;
+        {
+            SettingsStore s(home.file("telvox.ini"), home.file("settings.txt"));
+            s.WriteSetting("Config", "Language", "2");
+            s.WriteSetting("Config", "SaveFile", home.path() + "/waveFiles/");
+        }
+        Instance i(home.path());
+        QCOMPARE(i.app.Main(), TelvoxApplication::StartResult::Running);
+        QVERIFY(i.app.splashShown());
+        QVERIFY(!i.app.isLoaded());
+        i.loop.advance(2499);
+        QVERIFY(!i.app.isLoaded());
+        i.loop.advance(1);
+        QVERIFY(i.app.isLoaded());
+        QCOMPARE(i.app.mainWindow()->findChild<QPushButton *>("cmdExit")->text(), QString("離開"));
+        QVERIFY(!QFile::exists(home.file("settings.txt"))); // nothing journaled on a later start
+    }
+
+    void secondInstanceIsRefusedAndTheFirstRunsOn()
+    {
+        ScratchDir home;
+        Instance first(home.path());
+        QCOMPARE(first.app.Main(), TelvoxApplication::StartResult::Running);
+        {
+            Instance second(home.path());
+            QCOMPARE(second.app.Main(), TelvoxApplication::StartResult::AlreadyRunning);
+            QCOMPARE(second.prompts.shown.size(), 1);
+            QCOMPARE(second.prompts.shown[0].text, QString("Telvox Is Already Running"));
+            QCOMPARE(second.prompts.shown[0].title, QString("Telvox"));
+            QCOMPARE(second.prompts.shown[0].icon, MessageIcon::Critical);
+            QVERIFY(!second.app.isLoaded());
+        }
+        QVERIFY(first.app.isLoaded());
+        first.app.statusLog().AddStatus(QString("still logging"));
+        QVERIFY(first.app.statusLog().isChannelOpen());
+        first.app.shutdown();
+        Instance third(home.path());
+        QCOMPARE(third.app.Main(), TelvoxApplication::StartResult::Running);
+    }
+
+    void exitRunsTheShutdownOnce()
+    {
+        ScratchDir home;
+        Instance i(home.path());
+        i.app.Main();
+        QVERIFY(i.app.timers().timLog->isEnabled());
+        i.app.mainWindow()->cmdExit_Click();
+        QCOMPARE(i.exitCode, 0);
+        QVERIFY(!i.app.statusLog().isChannelOpen());
+        QVERIFY(!i.app.timers().timLog->isEnabled());
+        QVERIFY(!i.app.mainWindow()->isVisible());
+        i.exitCode = -1;
+        i.app.shutdown(); // a second request (a signal during exit) does nothing
+        QCOMPARE(i.exitCode, -1);
+    }
+
+    void checkBoxesJournalAndDialKeyIsLowerCaseOnly()
+    {
+        ScratchDir home;
+        Instance i(home.path());
+        i.app.Main();
+        frmMain *w = i.app.mainWindow();
+        QVERIFY(!w->chkLegal()->isChecked());
+        QVERIFY(w->chkRingCount()->isChecked());
+        w->chkLegal()->click();
+        w->chkRingCount()->click();
+        QCOMPARE(i.app.settings().ReadSetting("Config", "Legal"), QString("1"));
+        QCOMPARE(readAll(home.file("settings.txt")),
+                 QByteArray("Config@Language@1\r\nConfig@Legal@1\r\nConfig@RingCount@0\r\n"));
+
+        QSignalSpy dial(w, &frmMain::dialOutRequested);
+        QTest::keyClick(w, 'D');
+        QCOMPARE(dial.size(), 0);
+        QTest::keyClick(w, 'd');
+        QCOMPARE(dial.size(), 1);
+    }
+
+    void printingTheStatusListSaysWhereThePdfWent()
+    {
+        ScratchDir home;
+        Instance i(home.path());
+        i.app.Main();
+        i.app.mainWindow()->mmuPrintLog_Click(); // empty list: nothing printed
+        QCOMPARE(i.printer.jobs.size(), 0);
+        i.app.statusLog().AddStatus(QString("Line0 is ready"));
+        i.printer.pdfFileToReport = home.file("Print-1.pdf");
+        i.app.mainWindow()->mmuPrintLog_Click();
+        QCOMPARE(i.printer.jobs.size(), 1);
+        QCOMPARE(i.printer.jobs[0].size(), 1);
+        QVERIFY(i.app.statusList().lines().last().endsWith(home.file("Print-1.pdf")));
+    }
+
+    // The real program: a second start ends at once with a message, and SIGTERM runs the
+    // shutdown of the first, which then exits cleanly and releases its lock.
+    void realProcessSingleInstanceAndSignals()
+    {
+        ScratchDir home;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TELVOX_HOME", home.path());
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        QProcess first;
+        first.setProcessEnvironment(env);
+        first.start(TELVOX_EXECUTABLE, {"--echo-status"});
+        QVERIFY(first.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(home.file("Steps.txt"))
+                                     && readAll(home.file("Steps.txt")).endsWith("10\r\n"),
+                                 20000);
+
+        QProcess second;
+        second.setProcessEnvironment(env);
+        second.start(TELVOX_EXECUTABLE, {});
+        QVERIFY(second.waitForFinished(20000));
+        QCOMPARE(second.exitCode(), 1);
+        QVERIFY(second.readAllStandardError().contains("Telvox Is Already Running"));
+        QCOMPARE(first.state(), QProcess::Running);
+
+        ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
+        QVERIFY(first.waitForFinished(20000));
+        QCOMPARE(first.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(first.exitCode(), 0);
+        QVERIFY(!QFile::exists(home.file("telvox.lock")));
+        QVERIFY(first.readAllStandardOutput().contains(home.path().toUtf8()));
+    }
+};
+
+QTEST_MAIN(tst_Startup)
+#include "tst_Startup.moc"

@@ -1,0 +1,147 @@
+#include "core/VirtualEventLoop.h"
+#include "records/StatusLog.h"
+#include "support/FakeShell.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace telvox;
+using telvox::test::ScratchDir;
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+struct Fixture
+{
+    explicit Fixture(QDateTime start = QDateTime(QDate(2026, 12, 4), QTime(9, 15, 0)))
+        : loop(start)
+    {
+        QDir().mkpath(dir.file("LogFiles"));
+    }
+    QString logFile(const char *name) const { return dir.file(QString("LogFiles/") + name); }
+    ScratchDir dir;
+    VirtualEventLoop loop;
+    StatusListModel list;
+    StatusLog log{loop, dir.file("LogFiles"), list};
+};
+
+} // namespace
+
+class tst_StatusLog : public QObject
+{
+    Q_OBJECT
+private slots:
+    void addStatusStampsListsAndWrites()
+    {
+        Fixture f;
+        f.log.OpenDayLog();
+        QVERIFY(QFile::exists(f.logFile("26-12-04.txt")));
+        QCOMPARE(f.list.rowCount(), 0);
+
+        QSignalSpy selected(&f.list, &StatusListModel::statusAdded);
+        QString message = "Line0 Start Recording";
+        f.log.AddStatus(message);
+        QCOMPARE(message, QString("09:15:00 Line0 Start Recording")); // comes back stamped
+        f.loop.advance(61000);
+        f.log.AddStatus(QString("Line1 开始录音"));
+        QCOMPARE(f.list.lines(), QStringList({"09:15:00 Line0 Start Recording", "09:16:01 Line1 开始录音"}));
+        QCOMPARE(selected.size(), 2);
+        QCOMPARE(selected.at(1).at(0).toInt(), 1);
+        // Every line is on disk at once, in UTF-8 with CR LF.
+        QCOMPARE(readAll(f.logFile("26-12-04.txt")),
+                 QString("09:15:00 Line0 Start Recording\r\n09:16:01 Line1 开始录音\r\n").toUtf8());
+    }
+
+    void secondStartOfTheDayShowsAndAppends()
+    {
+        Fixture f;
+        {
+            QFile earlier(f.logFile("26-12-04.txt"));
+            QVERIFY(earlier.open(QIODevice::WriteOnly));
+            earlier.write("08:00:00 first\r\n08:00:05 second\r\n");
+        }
+        f.log.OpenDayLog();
+        QCOMPARE(f.list.lines(), QStringList({"08:00:00 first", "08:00:05 second"}));
+        f.log.AddStatus(QString("third"));
+        QCOMPARE(readAll(f.logFile("26-12-04.txt")), QByteArray("08:00:00 first\r\n08:00:05 second\r\n09:15:00 third\r\n"));
+        QCOMPARE(f.list.rowCount(), 3); // the loaded lines are not written again
+    }
+
+    void midnightRolloverInVirtualTime()
+    {
+        // Ticks every 60 s from 23:58:30: 23:59:30, 00:00:30 (in the window), 00:01:30 (not).
+        Fixture f(QDateTime(QDate(2026, 12, 4), QTime(23, 58, 30)));
+        f.log.OpenDayLog();
+        auto timLog = f.loop.createTimer(60000, [&] { f.log.timLog_Timer(); });
+        timLog->setEnabled(true);
+        f.loop.advance(60000);
+        f.log.AddStatus(QString("before midnight"));
+        f.loop.advance(45000); // 00:00:15, before the tick at 00:00:30
+        f.log.AddStatus(QString("after midnight, before the tick"));
+        f.loop.advance(20000); // the tick at 00:00:30 switches files
+        f.log.AddStatus(QString("new day"));
+        f.loop.advance(60000); // 00:01:35: the tick at 00:01:30 is outside the window
+        f.log.AddStatus(QString("still new day"));
+        QCOMPARE(readAll(f.logFile("26-12-04.txt")),
+                 QByteArray("23:59:30 before midnight\r\n00:00:15 after midnight, before the tick\r\n"));
+        QCOMPARE(readAll(f.logFile("26-12-05.txt")), QByteArray("00:00:35 new day\r\n00:01:35 still new day\r\n"));
+        QCOMPARE(f.list.rowCount(), 4); // the old day's lines stay above the new ones
+        QCOMPARE(f.log.channelPath(), f.logFile("26-12-05.txt"));
+    }
+
+    void twoTicksInTheWindowReloadTheNewFile()
+    {
+        // A tick at 00:00:10 and another at 00:01:10 both fall inside the window: the second
+        // repeats the step on the file the first created, listing its lines a second time.
+        Fixture f(QDateTime(QDate(2026, 12, 4), QTime(23, 59, 50)));
+        f.log.OpenDayLog();
+        f.loop.advance(20000);
+        f.log.timLog_Timer();
+        f.log.AddStatus(QString("a"));
+        f.loop.advance(60000);
+        f.log.timLog_Timer();
+        QCOMPARE(f.list.lines(), QStringList({"00:00:10 a", "00:00:10 a"}));
+        f.log.AddStatus(QString("b"));
+        QCOMPARE(readAll(f.logFile("26-12-05.txt")), QByteArray("00:00:10 a\r\n00:01:10 b\r\n"));
+        // Exactly 00:00:01 is not strictly later than the start of the window.
+        f.loop.setCurrentDateTime(QDateTime(QDate(2026, 12, 6), QTime(0, 0, 1)));
+        f.log.timLog_Timer();
+        QCOMPARE(f.log.channelPath(), f.logFile("26-12-05.txt"));
+    }
+
+    void viewerBorrowsTodaysChannel()
+    {
+        Fixture f;
+        f.log.OpenDayLog();
+        f.log.AddStatus(QString("one"));
+        QStringList lines;
+        QVERIFY(f.log.readLogFile(f.logFile("26-12-04.txt"), lines));
+        QCOMPARE(lines, QStringList({"09:15:00 one"}));
+        QVERIFY(f.log.isChannelOpen());
+        f.log.AddStatus(QString("two")); // logging goes on in the same file
+        QCOMPARE(readAll(f.logFile("26-12-04.txt")), QByteArray("09:15:00 one\r\n09:15:00 two\r\n"));
+        QStringList none;
+        QVERIFY(!f.log.readLogFile(f.logFile("missing.txt"), none));
+        QVERIFY(none.isEmpty());
+    }
+
+    void unwritableLogFolderKeepsTheListGoing()
+    {
+        Fixture f;
+        StatusLog broken(f.loop, f.dir.file("no/such/folder"), f.list);
+        broken.OpenDayLog();
+        QVERIFY(!broken.isChannelOpen());
+        broken.AddStatus(QString("still shown"));
+        QCOMPARE(f.list.lines(), QStringList({"09:15:00 still shown"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_StatusLog)
+#include "tst_StatusLog.moc"
