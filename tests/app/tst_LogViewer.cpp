@@ -2,7 +2,11 @@
 #include "core/VirtualEventLoop.h"
 #include "records/StatusLog.h"
 #include "support/FakeShell.h"
+#include "ui/WidgetPrompts.h"
 #include "ui/frmViewLog.h"
+
+#include <QPrinterInfo>
+#include <QRegularExpression>
 
 #include <QDir>
 #include <QFile>
@@ -107,6 +111,29 @@ private slots:
         f.viewer().Command1_Click();
         f.viewer().cmdPrintLog_Click();
         QCOMPARE(f.printer.jobs, QList<QStringList>({{"10:00:00 old line"}}));
+    }
+
+    void withoutAPrinterTheLinesGoToAPdfFile()
+    {
+        if (!QPrinterInfo::defaultPrinter().isNull())
+            QSKIP("a default printer is installed");
+        ScratchDir dir;
+        QtPrinter printer(dir.path());
+        QVERIFY(!printer.printLines({}, "empty").printed);
+        QStringList lines;
+        for (int i = 0; i < 150; ++i) // more than one page
+            lines << QString("10:00:%1 Line0 Ring...").arg(i % 60, 2, 10, QChar('0'));
+        const PrintOutcome outcome = printer.printLines(lines, "Status");
+        QVERIFY(outcome.printed);
+        QVERIFY(outcome.pdfFile.startsWith(dir.path()));
+        QFile pdf(outcome.pdfFile);
+        QVERIFY(pdf.open(QIODevice::ReadOnly));
+        const QByteArray bytes = pdf.readAll();
+        QVERIFY(bytes.startsWith("%PDF"));
+        // One page object per page; 150 lines do not fit on one page.
+        const QString text = QString::fromLatin1(bytes);
+        const auto pages = text.count(QRegularExpression("/Type\\s*/Page(?!s)"));
+        QVERIFY2(pages >= 2, qPrintable(QString::number(pages)));
     }
 };
 

@@ -3,6 +3,9 @@
 #include "support/FakeShell.h"
 
 #include <QFile>
+#include <QProcess>
+
+#include <csignal>
 #include <QTest>
 
 using namespace telvox;
@@ -96,6 +99,26 @@ private slots:
         QCOMPARE(s.ReadSetting("Config", "Rings", "8"), QString("4"));
     }
 
+    // A writer killed at random moments never leaves a store that fails to load: every value
+    // read back is one that was written completely.
+    void killedWriterLeavesALoadableStore()
+    {
+        ScratchDir dir;
+        for (int round = 0; round < 5; ++round) {
+            QProcess writer;
+            writer.start(QCoreApplication::applicationFilePath(), {"--write-forever", dir.path()});
+            QVERIFY(writer.waitForStarted());
+            QTest::qWait(40 + 37 * round);
+            ::kill(static_cast<pid_t>(writer.processId()), SIGKILL);
+            QVERIFY(writer.waitForFinished());
+            SettingsStore s(dir.file("telvox.ini"), dir.file("settings.txt"));
+            const QString counter = s.ReadSetting("Config", "Counter", "none");
+            const QString mirror = s.ReadSetting("Config", "Mirror", "none");
+            QVERIFY2(counter == "none" || counter.toInt() > 0, qPrintable(counter));
+            QVERIFY2(mirror == "none" || mirror.startsWith("value-"), qPrintable(mirror));
+        }
+    }
+
     void lenientNumbers_data()
     {
         QTest::addColumn<QString>("text");
@@ -158,15 +181,28 @@ private slots:
         ScratchDir dir;
         AutostartEntry entry(dir.file("autostart"));
         QVERIFY(!entry.exists());
-        QVERIFY(entry.write(true, "/opt/Tel vox/telvox"));
+        QVERIFY(SetStartWithWindows(entry, 1, "/opt/Tel vox/telvox"));
         QCOMPARE(entry.program(), QString("/opt/Tel vox/telvox"));
         QVERIFY(readAll(entry.filePath()).contains("Exec=\"/opt/Tel vox/telvox\""));
-        QVERIFY(entry.write(false, "/opt/Tel vox/telvox"));
+        QVERIFY(SetStartWithWindows(entry, 2, "/opt/Tel vox/telvox"));
         QVERIFY(entry.exists()); // the entry remains...
         QCOMPARE(entry.program(), QString()); // ...but starts nothing
         QVERIFY(readAll(entry.filePath()).contains("Hidden=true"));
     }
 };
 
-QTEST_GUILESS_MAIN(tst_Settings)
+// "--write-forever DIR": the child process of killedWriterLeavesALoadableStore.
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc == 3 && QByteArray(argv[1]) == "--write-forever") {
+        SettingsStore s(QString::fromLocal8Bit(argv[2]) + "/telvox.ini", QString::fromLocal8Bit(argv[2]) + "/settings.txt");
+        for (int i = 1;; ++i) {
+            s.WriteSetting("Config", "Counter", QString::number(i));
+            s.WriteSettingJournaled("Config", "Mirror", "value-" + QString(i % 200, QChar('x')));
+        }
+    }
+    tst_Settings test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_Settings.moc"

@@ -88,3 +88,12 @@ QString AutostartEntry::program() const
 }
 
 } // namespace telvox
+
+namespace telvox {
+
+bool SetStartWithWindows(AutostartEntry &entry, int enabled, const QString &program)
+{
+    return entry.write(enabled == 1, program);
+}
+
+} // namespace telvox

@@ -26,3 +26,11 @@ private:
 };
 
 } // namespace telvox
+
+namespace telvox {
+
+// The setup dialog's "Load At System Start": 1 makes the entry start this program, any other
+// value leaves an entry that starts nothing.
+bool SetStartWithWindows(AutostartEntry &entry, int enabled, const QString &program);
+
+} // namespace telvox
