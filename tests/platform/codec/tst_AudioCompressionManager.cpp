@@ -1,0 +1,486 @@
+// The compression manager stand-in: enumeration, handles, formats, headers and the result codes
+// the callers show, a one-second conversion as the recorder does it, and a TrueSpeech wave file.
+
+#include "platform/codec/AudioCompressionManager.h"
+#include "platform/codec/truespeech/TrueSpeechDecoder.h"
+#include "platform/codec/truespeech/TrueSpeechEncoder.h"
+#include "platform/codec/AvTrueSpeech.h"
+
+#include <QTest>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace telvox;
+using namespace telvox::codec;
+
+namespace {
+
+// A driver that only has a name and converts nothing.
+class NamedDriver final : public AcmDriver
+{
+public:
+    explicit NamedDriver(std::u16string name)
+        : m_name(std::move(name))
+    {
+    }
+    AcmDriverDetails details() const override
+    {
+        AcmDriverDetails d;
+        d.fdwSupport = ACMDRIVERDETAILS_SUPPORTF_CONVERTER;
+        std::copy_n(m_name.begin(), std::min<std::size_t>(m_name.size(), 31), d.szShortName.begin());
+        return d;
+    }
+    MmResult supports(const WaveFormat&, const WaveFormat&) const override { return ACMERR_NOTPOSSIBLE; }
+    std::unique_ptr<AcmDriverStream> openStream(const WaveFormat&, const WaveFormat&) override { return nullptr; }
+
+private:
+    std::u16string m_name;
+};
+
+std::u16string shortName(const AcmDriverDetails& d)
+{
+    return std::u16string(d.szShortName.data());
+}
+
+// The header the recorder fills for one captured buffer.
+AcmStreamHeader recorderHeader(const std::vector<std::int16_t>& pcm, std::vector<std::uint8_t>& out)
+{
+    AcmStreamHeader h;
+    h.cbStruct = 88;
+    h.pbSrc = reinterpret_cast<const std::uint8_t*>(pcm.data());
+    h.cbSrcLength = std::uint32_t(pcm.size() * 2);
+    h.pbDst = out.data();
+    h.cbDstLength = std::uint32_t(out.size());
+    return h;
+}
+
+struct OpenPair
+{
+    HAcmDriverId id{};
+    HAcmDriver driver{};
+    HAcmStream stream{};
+};
+
+OpenPair openTrueSpeech(AudioCompressionManager& acm)
+{
+    OpenPair p;
+    p.id = acm.addDriver(makeTrueSpeechDriver());
+    const WaveFormat pcm = WaveFormat::pcm8kMono16();
+    const WaveFormat ts = WaveFormat::trueSpeech();
+    if (acm.driverOpen(&p.driver, p.id, 0) != MMSYSERR_NOERROR)
+        return {};
+    if (acm.streamOpen(&p.stream, p.driver, &pcm, &ts, nullptr, 0, 0, ACM_STREAMOPENF_NONREALTIME) != MMSYSERR_NOERROR)
+        return {};
+    return p;
+}
+
+std::vector<std::int16_t> secondOfSpeech(int second)
+{
+    const auto all = test::loadSpeech("speech_en_male_8k.wav");
+    return {all.begin() + second * 8000, all.begin() + (second + 1) * 8000};
+}
+
+void put32(std::vector<std::uint8_t>& v, std::uint32_t x)
+{
+    for (int i = 0; i < 4; ++i)
+        v.push_back(std::uint8_t(x >> (8 * i)));
+}
+
+std::uint32_t get32(const std::vector<std::uint8_t>& v, std::size_t at)
+{
+    return std::uint32_t(v[at]) | std::uint32_t(v[at + 1]) << 8 | std::uint32_t(v[at + 2]) << 16 | std::uint32_t(v[at + 3]) << 24;
+}
+
+} // namespace
+
+class tst_AudioCompressionManager : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(!test::loadSpeech("speech_en_male_8k.wav").empty());
+        QVERIFY(!test::loadSpeech("speech_en_female_8k.wav").empty());
+    }
+
+    void resultCodesHaveTheClassicValues()
+    {
+        QCOMPARE(std::uint32_t(MMSYSERR_INVALHANDLE), 5u);
+        QCOMPARE(std::uint32_t(MMSYSERR_NOTENABLED), 3u);
+        QCOMPARE(std::uint32_t(MMSYSERR_INVALFLAG), 10u);
+        QCOMPARE(std::uint32_t(MMSYSERR_INVALPARAM), 11u);
+        QCOMPARE(std::uint32_t(ACMERR_NOTPOSSIBLE), 0x200u);
+        QCOMPARE(std::uint32_t(ACMERR_BUSY), 0x201u);
+        QCOMPARE(std::uint32_t(ACMERR_UNPREPARED), 0x202u);
+    }
+
+    void enumerationListsDriversInOrderAndStops()
+    {
+        AudioCompressionManager acm;
+        const auto adpcm = acm.addDriver(std::make_unique<NamedDriver>(u"MS-ADPCM"));
+        const auto ts = acm.addDriver(makeTrueSpeechDriver());
+        const auto other = acm.addDriver(std::make_unique<NamedDriver>(u"truespeech copy"));
+        const auto disabled = acm.addDriver(std::make_unique<NamedDriver>(u"Disabled"), false);
+
+        std::vector<HAcmDriverId> seen;
+        std::vector<std::uint32_t> support;
+        auto all = [&](HAcmDriverId id, std::uintptr_t instance, std::uint32_t s) {
+            seen.push_back(id);
+            support.push_back(s);
+            return instance == 42;
+        };
+        QCOMPARE(acm.driverEnum(all, 42, ACM_DRIVERENUMF_DISABLED), MMSYSERR_NOERROR);
+        QCOMPARE(seen, (std::vector<HAcmDriverId>{adpcm, ts, other, disabled}));
+        QVERIFY(support[3] & ACMDRIVERDETAILS_SUPPORTF_DISABLED);
+        QCOMPARE(support[1], ACMDRIVERDETAILS_SUPPORTF_CODEC);
+
+        seen.clear();
+        QCOMPARE(acm.driverEnum(all, 42, 0), MMSYSERR_NOERROR);
+        QCOMPARE(seen.size(), std::size_t(3)); // disabled drivers need the flag
+
+        // The way the system looks for the codec: the first short name containing "TrueSpeech".
+        HAcmDriverId found{};
+        auto find = [&](HAcmDriverId id, std::uintptr_t, std::uint32_t) {
+            AcmDriverDetails d;
+            d.cbStruct = 925;
+            acm.driverDetails(id, &d, 0);
+            std::u16string name = shortName(d).substr(0, 16);
+            for (auto& c : name)
+                c = char16_t(std::toupper(int(c)));
+            if (name.find(u"TRUESPEECH") != std::u16string::npos) {
+                found = id;
+                return false;
+            }
+            return true;
+        };
+        seen.clear();
+        QCOMPARE(acm.driverEnum([&](HAcmDriverId id, std::uintptr_t i, std::uint32_t s) {
+            seen.push_back(id);
+            return find(id, i, s);
+        }, 0, ACM_DRIVERENUMF_DISABLED), MMSYSERR_NOERROR);
+        QCOMPARE(found, ts);
+        QCOMPARE(seen.size(), std::size_t(2));
+
+        QCOMPARE(acm.driverEnum(nullptr, 0, 0), MMSYSERR_INVALPARAM);
+        QCOMPARE(acm.driverEnum(all, 0, 1), MMSYSERR_INVALFLAG);
+    }
+
+    void detailsFillOnlyWhatTheCallerProvides()
+    {
+        AudioCompressionManager acm;
+        const auto id = acm.addDriver(makeTrueSpeechDriver());
+        AcmDriverDetails d;
+        d.cbStruct = 925;
+        QCOMPARE(acm.driverDetails(id, &d, 0), MMSYSERR_NOERROR);
+        QCOMPARE(d.cbStruct, 925u);
+        QVERIFY(shortName(d).find(u"TrueSpeech") < 16);
+        QCOMPARE(d.fccType, ACMDRIVERDETAILS_FCCTYPE_AUDIOCODEC);
+        // Bytes from 925 on are not filled: the feature text is cut there.
+        AcmDriverDetails full;
+        QCOMPARE(acm.driverDetails(id, &full, 0), MMSYSERR_NOERROR);
+        QCOMPARE(full.cbStruct, std::uint32_t(sizeof(AcmDriverDetails)));
+        const std::size_t cut = (925 - offsetof(AcmDriverDetails, szFeatures)) / 2;
+        QVERIFY(full.szFeatures[cut + 1] != 0);
+        QCOMPARE(d.szFeatures[cut + 1], char16_t(0));
+        QCOMPARE(d.szFeatures[cut - 1], full.szFeatures[cut - 1]);
+
+        AcmDriverDetails small;
+        small.cbStruct = 20;
+        QCOMPARE(acm.driverDetails(id, &small, 0), MMSYSERR_NOERROR);
+        QCOMPARE(small.cbStruct, 20u);
+        QCOMPARE(small.szShortName[0], char16_t(0));
+
+        small.cbStruct = 3;
+        QCOMPARE(acm.driverDetails(id, &small, 0), MMSYSERR_INVALPARAM);
+        QCOMPARE(acm.driverDetails(id, nullptr, 0), MMSYSERR_INVALPARAM);
+        QCOMPARE(acm.driverDetails(HAcmDriverId{}, &d, 0), MMSYSERR_INVALHANDLE);
+        QCOMPARE(acm.driverDetails(id, &d, 1), MMSYSERR_INVALFLAG);
+    }
+
+    void driverOpenAndCloseErrors()
+    {
+        AudioCompressionManager acm;
+        const auto id = acm.addDriver(makeTrueSpeechDriver());
+        const auto off = acm.addDriver(makeTrueSpeechDriver(), false);
+        HAcmDriver driver{};
+        QCOMPARE(acm.driverOpen(&driver, HAcmDriverId{}, 0), MMSYSERR_INVALHANDLE); // none found at start-up
+        QCOMPARE(acm.driverOpen(nullptr, id, 0), MMSYSERR_INVALPARAM);
+        QCOMPARE(acm.driverOpen(&driver, id, 1), MMSYSERR_INVALFLAG);
+        QCOMPARE(acm.driverOpen(&driver, off, 0), MMSYSERR_NOTENABLED);
+        QCOMPARE(acm.driverOpen(&driver, id, 0), MMSYSERR_NOERROR);
+        QVERIFY(driver != HAcmDriver{});
+        QCOMPARE(acm.driverClose(driver, 1), MMSYSERR_INVALFLAG);
+        QCOMPARE(acm.driverClose(driver, 0), MMSYSERR_NOERROR);
+        QCOMPARE(acm.driverClose(driver, 0), MMSYSERR_INVALHANDLE);
+        QCOMPARE(acm.driverClose(HAcmDriver{}, 0), MMSYSERR_INVALHANDLE);
+    }
+
+    void streamOpenChecksFormatsAndHandles_data()
+    {
+        QTest::addColumn<int>("change");
+        QTest::addColumn<quint32>("expected");
+        QTest::newRow("as the recorder asks") << 0 << quint32(MMSYSERR_NOERROR);
+        QTest::newRow("stereo source") << 1 << quint32(ACMERR_NOTPOSSIBLE);
+        QTest::newRow("11025 Hz source") << 2 << quint32(ACMERR_NOTPOSSIBLE);
+        QTest::newRow("8-bit source") << 3 << quint32(ACMERR_NOTPOSSIBLE);
+        QTest::newRow("TrueSpeech without extra bytes") << 4 << quint32(ACMERR_NOTPOSSIBLE);
+        QTest::newRow("TrueSpeech with 160 samples per block") << 5 << quint32(ACMERR_NOTPOSSIBLE);
+        QTest::newRow("PCM to PCM") << 6 << quint32(ACMERR_NOTPOSSIBLE);
+        QTest::newRow("TrueSpeech to PCM") << 7 << quint32(MMSYSERR_NOERROR);
+    }
+
+    void streamOpenChecksFormatsAndHandles()
+    {
+        QFETCH(int, change);
+        QFETCH(quint32, expected);
+        AudioCompressionManager acm;
+        const auto id = acm.addDriver(makeTrueSpeechDriver());
+        HAcmDriver driver{};
+        QCOMPARE(acm.driverOpen(&driver, id, 0), MMSYSERR_NOERROR);
+        WaveFormat src = WaveFormat::pcm8kMono16();
+        WaveFormat dst = WaveFormat::trueSpeech();
+        switch (change) {
+        case 1: src.channels = 2; src.blockAlign = 4; src.avgBytesPerSec = 32000; break;
+        case 2: src.samplesPerSec = 11025; src.avgBytesPerSec = 22050; break;
+        case 3: src.bitsPerSample = 8; src.blockAlign = 1; src.avgBytesPerSec = 8000; break;
+        case 4: dst.extra.clear(); break;
+        case 5: dst.extra[2] = 160; break;
+        case 6: dst = WaveFormat::pcm8kMono16(); break;
+        case 7: std::swap(src, dst); break;
+        }
+        HAcmStream stream{};
+        QCOMPARE(quint32(acm.streamOpen(&stream, driver, &src, &dst, nullptr, 0, 0, ACM_STREAMOPENF_NONREALTIME)), expected);
+        QCOMPARE(stream != HAcmStream{}, expected == MMSYSERR_NOERROR);
+    }
+
+    void streamOpenErrors()
+    {
+        AudioCompressionManager acm;
+        const WaveFormat pcm = WaveFormat::pcm8kMono16();
+        const WaveFormat ts = WaveFormat::trueSpeech();
+        HAcmStream stream{};
+        // No driver handle and no driver able to convert.
+        acm.addDriver(std::make_unique<NamedDriver>(u"MS-ADPCM"));
+        QCOMPARE(acm.streamOpen(&stream, HAcmDriver{}, &pcm, &ts, nullptr, 0, 0, ACM_STREAMOPENF_NONREALTIME), ACMERR_NOTPOSSIBLE);
+        const auto id = acm.addDriver(makeTrueSpeechDriver());
+        // No driver handle: the manager picks a driver that can.
+        QCOMPARE(acm.streamOpen(&stream, HAcmDriver{}, &pcm, &ts, nullptr, 0, 0, ACM_STREAMOPENF_NONREALTIME), MMSYSERR_NOERROR);
+        QCOMPARE(acm.streamClose(stream, 0), MMSYSERR_NOERROR);
+
+        HAcmDriver driver{};
+        QCOMPARE(acm.driverOpen(&driver, id, 0), MMSYSERR_NOERROR);
+        QCOMPARE(acm.streamOpen(&stream, HAcmDriver{0x999}, &pcm, &ts, nullptr, 0, 0, 0), MMSYSERR_INVALHANDLE);
+        QCOMPARE(acm.streamOpen(&stream, driver, nullptr, &ts, nullptr, 0, 0, 0), MMSYSERR_INVALPARAM);
+        QCOMPARE(acm.streamOpen(nullptr, driver, &pcm, &ts, nullptr, 0, 0, 0), MMSYSERR_INVALPARAM);
+        QCOMPARE(acm.streamOpen(&stream, driver, &pcm, &ts, nullptr, 0, 0, 0x100), MMSYSERR_INVALFLAG);
+        QCOMPARE(acm.streamOpen(&stream, driver, &pcm, &ts, nullptr, 0, 0, ACM_STREAMOPENF_ASYNC), ACMERR_NOTPOSSIBLE);
+        const int someFilter = 0;
+        QCOMPARE(acm.streamOpen(&stream, driver, &pcm, &ts, &someFilter, 0, 0, 0), ACMERR_NOTPOSSIBLE);
+        QCOMPARE(acm.streamOpen(nullptr, driver, &pcm, &ts, nullptr, 0, 0, ACM_STREAMOPENF_QUERY), MMSYSERR_NOERROR);
+
+        // A driver with an open stream cannot close; a closed driver cannot open streams.
+        QCOMPARE(acm.streamOpen(&stream, driver, &pcm, &ts, nullptr, 0, 0, 0), MMSYSERR_NOERROR);
+        QCOMPARE(acm.driverClose(driver, 0), ACMERR_BUSY);
+        QCOMPARE(acm.driverClose(HAcmDriver{std::uintptr_t(stream)}, 0), MMSYSERR_INVALHANDLE);
+        QCOMPARE(acm.streamClose(stream, 1), MMSYSERR_INVALFLAG);
+        QCOMPARE(acm.streamClose(stream, 0), MMSYSERR_NOERROR);
+        QCOMPARE(acm.streamClose(stream, 0), MMSYSERR_INVALHANDLE);
+        QCOMPARE(acm.driverClose(driver, 0), MMSYSERR_NOERROR);
+        QCOMPARE(acm.streamOpen(&stream, driver, &pcm, &ts, nullptr, 0, 0, 0), MMSYSERR_INVALHANDLE);
+    }
+
+    void oneSecondBuffersConvertLikeTheEncoder()
+    {
+        AudioCompressionManager acm;
+        const OpenPair p = openTrueSpeech(acm);
+        QVERIFY(p.stream != HAcmStream{});
+
+        truespeech::EncoderStream reference;
+        std::vector<std::uint8_t> expected;
+        std::vector<std::uint8_t> converted;
+        const std::vector<std::uint32_t> frames{33, 33, 33, 34, 33};
+        for (int second = 0; second < 5; ++second) {
+            const auto pcm = secondOfSpeech(second);
+            std::vector<std::uint8_t> block(1600, 0);
+            AcmStreamHeader h = recorderHeader(pcm, block);
+            QCOMPARE(acm.streamPrepareHeader(p.stream, &h, 0), MMSYSERR_NOERROR);
+            QVERIFY(h.fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED);
+            QCOMPARE(acm.streamConvert(p.stream, &h, 0), MMSYSERR_NOERROR);
+            QVERIFY(h.fdwStatus & ACMSTREAMHEADER_STATUSF_DONE);
+            QCOMPARE(h.cbSrcLengthUsed, 16000u);
+            QCOMPARE(h.cbDstLengthUsed, frames[std::size_t(second)] * 32);
+            converted.insert(converted.end(), block.begin(), block.begin() + h.cbDstLengthUsed);
+            QCOMPARE(acm.streamUnprepareHeader(p.stream, &h, 0), MMSYSERR_NOERROR);
+            QVERIFY(!(h.fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED));
+            reference.write(pcm, expected);
+        }
+        QVERIFY(converted == expected);
+
+        // The end of the stream: the held samples come out padded.
+        std::vector<std::int16_t> none;
+        none.reserve(1);
+        std::vector<std::uint8_t> block(1600, 0);
+        AcmStreamHeader h = recorderHeader(none, block);
+        h.pbSrc = block.data(); // a source pointer is needed even for no bytes
+        QCOMPARE(acm.streamPrepareHeader(p.stream, &h, 0), MMSYSERR_NOERROR);
+        QCOMPARE(acm.streamConvert(p.stream, &h, ACM_STREAMCONVERTF_END), MMSYSERR_NOERROR);
+        QCOMPARE(h.cbDstLengthUsed, 32u); // 40000 samples = 166 2/3 frames -> 167
+        QCOMPARE(acm.streamUnprepareHeader(p.stream, &h, 0), MMSYSERR_NOERROR);
+
+        QCOMPARE(acm.streamClose(p.stream, 0), MMSYSERR_NOERROR);
+        QCOMPARE(acm.driverClose(p.driver, 0), MMSYSERR_NOERROR);
+    }
+
+    void smallDestinationTakesPartOfTheSource()
+    {
+        AudioCompressionManager acm;
+        const OpenPair p = openTrueSpeech(acm);
+        const auto pcm = secondOfSpeech(1);
+        std::vector<std::uint8_t> block(100, 0); // room for 3 frames
+        AcmStreamHeader h = recorderHeader(pcm, block);
+        QCOMPARE(acm.streamPrepareHeader(p.stream, &h, 0), MMSYSERR_NOERROR);
+        QCOMPARE(acm.streamConvert(p.stream, &h, 0), MMSYSERR_NOERROR);
+        QCOMPARE(h.cbDstLengthUsed, 96u);
+        QCOMPARE(h.cbSrcLengthUsed, std::uint32_t(3 * 240 + 40) * 2);
+    }
+
+    void headerErrors()
+    {
+        AudioCompressionManager acm;
+        const OpenPair p = openTrueSpeech(acm);
+        const OpenPair q = openTrueSpeech(acm);
+        const auto pcm = secondOfSpeech(0);
+        std::vector<std::uint8_t> block(1600, 0);
+        AcmStreamHeader h = recorderHeader(pcm, block);
+
+        QCOMPARE(acm.streamConvert(p.stream, &h, 0), ACMERR_UNPREPARED);
+        QCOMPARE(acm.streamUnprepareHeader(p.stream, &h, 0), ACMERR_UNPREPARED);
+        h.cbStruct = 80;
+        QCOMPARE(acm.streamPrepareHeader(p.stream, &h, 0), MMSYSERR_INVALPARAM);
+        h.cbStruct = 88;
+        QCOMPARE(acm.streamPrepareHeader(p.stream, &h, 1), MMSYSERR_INVALFLAG);
+        QCOMPARE(acm.streamPrepareHeader(p.stream, nullptr, 0), MMSYSERR_INVALPARAM);
+        QCOMPARE(acm.streamPrepareHeader(HAcmStream{}, &h, 0), MMSYSERR_INVALHANDLE);
+        QCOMPARE(acm.streamPrepareHeader(HAcmStream{std::uintptr_t(p.driver)}, &h, 0), MMSYSERR_INVALHANDLE);
+
+        QCOMPARE(acm.streamPrepareHeader(p.stream, &h, 0), MMSYSERR_NOERROR);
+        QCOMPARE(acm.streamConvert(q.stream, &h, 0), ACMERR_UNPREPARED); // prepared for another stream
+        QCOMPARE(acm.streamConvert(p.stream, &h, 0x1000), MMSYSERR_INVALFLAG);
+        h.cbDstLength = 3200; // larger than prepared
+        QCOMPARE(acm.streamConvert(p.stream, &h, 0), MMSYSERR_INVALPARAM);
+        h.cbDstLength = 1600;
+        QCOMPARE(acm.streamConvert(p.stream, &h, 0), MMSYSERR_NOERROR);
+        QCOMPARE(acm.streamUnprepareHeader(p.stream, &h, 0), MMSYSERR_NOERROR);
+        QCOMPARE(acm.streamUnprepareHeader(p.stream, &h, 0), ACMERR_UNPREPARED);
+    }
+
+    void sizeSuggestions()
+    {
+        AudioCompressionManager acm;
+        const OpenPair p = openTrueSpeech(acm);
+        std::uint32_t size = 0;
+        QCOMPARE(acm.streamSize(p.stream, 16000, &size, ACM_STREAMSIZEF_SOURCE), MMSYSERR_NOERROR);
+        QCOMPARE(size, 35u * 32); // 8000 samples and up to 279 held: at most 35 frames
+        QVERIFY(size <= 1600);    // the recorder's output block is large enough
+        QCOMPARE(acm.streamSize(p.stream, 1600, &size, ACM_STREAMSIZEF_DESTINATION), MMSYSERR_NOERROR);
+        QCOMPARE(size, 50u * 480);
+        QCOMPARE(acm.streamSize(p.stream, 31, &size, ACM_STREAMSIZEF_DESTINATION), ACMERR_NOTPOSSIBLE);
+        QCOMPARE(acm.streamSize(p.stream, 16000, nullptr, 0), MMSYSERR_INVALPARAM);
+        QCOMPARE(acm.streamSize(p.stream, 16000, &size, 2), MMSYSERR_INVALFLAG);
+        QCOMPARE(acm.streamSize(HAcmStream{}, 16000, &size, 0), MMSYSERR_INVALHANDLE);
+    }
+
+    void decodingStreamMatchesTheDecoder()
+    {
+        AudioCompressionManager acm;
+        const auto id = acm.addDriver(makeTrueSpeechDriver());
+        HAcmDriver driver{};
+        HAcmStream stream{};
+        const WaveFormat pcm = WaveFormat::pcm8kMono16();
+        const WaveFormat ts = WaveFormat::trueSpeech();
+        QCOMPARE(acm.driverOpen(&driver, id, 0), MMSYSERR_NOERROR);
+        QCOMPARE(acm.streamOpen(&stream, driver, &ts, &pcm, nullptr, 0, 0, 0), MMSYSERR_NOERROR);
+
+        truespeech::EncoderStream encoder;
+        std::vector<std::uint8_t> frames;
+        encoder.write(secondOfSpeech(2), frames);
+        frames.push_back(0xAB); // a partial frame is not used
+        std::vector<std::uint8_t> out(33 * 480);
+        AcmStreamHeader h;
+        h.cbStruct = 88;
+        h.pbSrc = frames.data();
+        h.cbSrcLength = std::uint32_t(frames.size());
+        h.pbDst = out.data();
+        h.cbDstLength = std::uint32_t(out.size());
+        QCOMPARE(acm.streamPrepareHeader(stream, &h, 0), MMSYSERR_NOERROR);
+        QCOMPARE(acm.streamConvert(stream, &h, 0), MMSYSERR_NOERROR);
+        QCOMPARE(h.cbSrcLengthUsed, 33u * 32);
+        QCOMPARE(h.cbDstLengthUsed, 33u * 480);
+        test::AvTrueSpeech av;
+        const auto reference = av.decode(std::span(frames).first(33 * 32), 33);
+        QVERIFY(std::memcmp(out.data(), reference.data(), out.size()) == 0);
+    }
+
+    void trueSpeechWaveFileDecodes()
+    {
+        // A recording as the writer lays it out: 90-byte header, then the frames.
+        truespeech::EncoderStream encoder;
+        std::vector<std::uint8_t> data;
+        const auto speech = test::loadSpeech("speech_en_female_8k.wav");
+        encoder.write(speech, data);
+        encoder.flush(data);
+        const auto L = std::uint32_t(data.size());
+
+        const std::vector<std::uint8_t> fmt = WaveFormat::trueSpeech().toBytes();
+        QCOMPARE(fmt.size(), std::size_t(50));
+        std::vector<std::uint8_t> file;
+        auto tag = [&](const char* t) { file.insert(file.end(), t, t + 4); };
+        tag("RIFF");
+        put32(file, L + 82);
+        tag("WAVE");
+        tag("fmt ");
+        put32(file, 50);
+        file.insert(file.end(), fmt.begin(), fmt.end());
+        tag("fact");
+        put32(file, 4);
+        put32(file, std::uint32_t(std::uint64_t(L) * 8000 / 1067));
+        tag("data");
+        put32(file, L);
+        QCOMPARE(file.size(), std::size_t(90));
+        const std::vector<std::uint8_t> expectedFmt{0x22, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x2B, 0x04, 0, 0, 32, 0, 1, 0, 32, 0, 1, 0, 240, 0};
+        QVERIFY(std::equal(expectedFmt.begin(), expectedFmt.end(), file.begin() + 20));
+        file.insert(file.end(), data.begin(), data.end());
+
+        // Read it back as a player would: walk the chunks, take the format from "fmt ".
+        QCOMPARE(get32(file, 4), std::uint32_t(file.size() - 8));
+        std::size_t at = 12;
+        std::vector<std::uint8_t> extradata;
+        std::span<const std::uint8_t> payload;
+        std::uint32_t factSamples = 0;
+        while (at + 8 <= file.size()) {
+            const std::string id(file.begin() + long(at), file.begin() + long(at) + 4);
+            const std::uint32_t size = get32(file, at + 4);
+            if (id == "fmt ") {
+                QCOMPARE(file[at + 8] | file[at + 9] << 8, 0x22);
+                QCOMPARE(file[at + 20] | file[at + 21] << 8, 32); // block align
+                extradata.assign(file.begin() + long(at) + 26, file.begin() + long(at) + 26 + 32);
+            } else if (id == "fact") {
+                factSamples = get32(file, at + 8);
+            } else if (id == "data") {
+                payload = std::span(file).subspan(at + 8, size);
+            }
+            at += 8 + size + (size & 1);
+        }
+        QCOMPARE(payload.size(), std::size_t(L));
+        test::AvTrueSpeech av(extradata);
+        const auto decoded = av.decode(payload, 1067 / 32);
+        QCOMPARE(decoded.size(), std::size_t(L / 32 * 240));
+        QVERIFY(std::abs(double(factSamples) - double(decoded.size())) < 0.01 * double(decoded.size()));
+        QVERIFY(test::correlation(speech, decoded) > 0.9);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_AudioCompressionManager)
+#include "tst_AudioCompressionManager.moc"
