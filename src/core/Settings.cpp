@@ -78,7 +78,8 @@ void SettingsStore::WriteSetting(const QString &section, const QString &key, con
             path = stored;
     }
     m_settings->setValue(path, value);
-    m_settings->sync();
+    if (m_batchDepth == 0)
+        m_settings->sync();
 }
 
 void SettingsStore::WriteSettingJournaled(const QString &section, const QString &key, const QString &value)

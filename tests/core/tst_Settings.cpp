@@ -72,6 +72,21 @@ private slots:
         QCOMPARE(ini.count("opCall"), qsizetype(1));
     }
 
+    void batchedWritesReachTheFileTogether()
+    {
+        ScratchDir dir;
+        SettingsStore s(dir.file("telvox.ini"), dir.file("settings.txt"));
+        {
+            SettingsStore::Batch batch(s);
+            for (int i = 0; i < 50; ++i)
+                s.WriteSettingJournaled("Data", QString(" %1").arg(i), QString("M%1.wav").arg(i));
+            QCOMPARE(s.ReadSetting("data", " 49"), QString("M49.wav")); // readable at once
+        }
+        SettingsStore other(dir.file("telvox.ini"), dir.file("settings.txt"));
+        QCOMPARE(other.ReadSetting("Data", " 0"), QString("M0.wav"));
+        QCOMPARE(other.ReadSetting("Data", " 49"), QString("M49.wav"));
+    }
+
     void valuesSurviveSpecialCharacters()
     {
         ScratchDir dir;

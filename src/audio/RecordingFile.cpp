@@ -1,0 +1,139 @@
+#include "audio/RecordingFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QtEndian>
+
+namespace telvox {
+
+namespace {
+
+void put16(QByteArray &b, std::uint16_t v)
+{
+    char raw[2];
+    qToLittleEndian(v, raw);
+    b.append(raw, 2);
+}
+
+void put32(QByteArray &b, std::uint32_t v)
+{
+    char raw[4];
+    qToLittleEndian(v, raw);
+    b.append(raw, 4);
+}
+
+} // namespace
+
+OutputFormat outputFormatFromSetting(const QString &value)
+{
+    return value.trimmed() == QLatin1String("1") ? OutputFormat::TrueSpeech : OutputFormat::Pcm;
+}
+
+QString RecordingTimeStamp(const QDateTime &when) { return when.toString(QStringLiteral("yyyy-MM-dd~HH-mm-ss")); }
+
+QString safeCallerPart(const QString &callerPart)
+{
+    QString number = callerPart.startsWith(QLatin1Char('~')) ? callerPart.mid(1) : callerPart;
+    if (number.isEmpty())
+        return QString();
+    static const QString refused = QStringLiteral("/\\:*?\"<>|");
+    QString safe;
+    safe.reserve(number.size());
+    for (const QChar c : number) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f || refused.contains(c) || c.category() == QChar::Other_Format)
+            safe += QLatin1Char('_');
+        else
+            safe += c;
+    }
+    while (safe.contains(QStringLiteral("..")))
+        safe.replace(QStringLiteral(".."), QStringLiteral("_"));
+    safe = safe.left(64);
+    return QLatin1Char('~') + safe;
+}
+
+QString recordingName(QChar mode, const QDateTime &when, const QString &callerPart)
+{
+    return QString(mode) + RecordingTimeStamp(when) + safeCallerPart(callerPart) + QStringLiteral(".wav");
+}
+
+QByteArray waveHeader(OutputFormat format, std::uint32_t L)
+{
+    QByteArray h;
+    h.reserve(90);
+    h.append("RIFF");
+    if (format == OutputFormat::Pcm) {
+        put32(h, L + 36);
+        h.append("WAVEfmt ");
+        put32(h, 16);
+        put16(h, 1);
+        put16(h, 1);
+        put32(h, 8000);
+        put32(h, 16000);
+        put16(h, 2);
+        put16(h, 16);
+        h.append("data");
+        put32(h, L);
+        return h;
+    }
+    put32(h, L + 82);
+    h.append("WAVEfmt ");
+    put32(h, 50);
+    put16(h, 0x0022);
+    put16(h, 1);
+    put32(h, 8000);
+    put32(h, 1067);
+    put16(h, 32);
+    put16(h, 1);
+    put16(h, 32);
+    put16(h, 1);
+    put16(h, 240);
+    h.append(QByteArray(28, '\0'));
+    h.append("fact");
+    put32(h, 4);
+    put32(h, static_cast<std::uint32_t>(std::uint64_t(L) * 8000u / 1067u));
+    h.append("data");
+    put32(h, L);
+    return h;
+}
+
+WriteOutcome writeRecordingFile(const QString &workingFile, const QString &recordFolder, const QString &name,
+                                OutputFormat format)
+{
+    WriteOutcome outcome;
+    QFile in(workingFile);
+    if (!in.open(QIODevice::ReadOnly))
+        return outcome;
+    const qint64 length = in.size();
+    const QByteArray header = waveHeader(format, static_cast<std::uint32_t>(length));
+    if (header.size() + length < kMinimumRecordingBytes) {
+        outcome.status = WriteOutcome::Status::TooShort;
+        return outcome;
+    }
+
+    const QDir folder(recordFolder);
+    QString finalName = name;
+    QFile out(folder.filePath(finalName));
+    const QString stem = name.endsWith(QLatin1String(".wav"), Qt::CaseInsensitive) ? name.chopped(4) : name;
+    for (int n = 2; !out.open(QIODevice::WriteOnly | QIODevice::NewOnly); ++n) {
+        if (!out.exists() || n > 999)
+            return outcome; // the folder is missing or not writable
+        finalName = stem + QStringLiteral("_%1.wav").arg(n);
+        out.setFileName(folder.filePath(finalName));
+    }
+
+    bool ok = out.write(header) == header.size();
+    QByteArray block;
+    while (ok && !in.atEnd()) {
+        block = in.read(kCopyBlockBytes);
+        if (block.isEmpty())
+            break;
+        ok = out.write(block) == block.size();
+    }
+    ok = ok && out.flush();
+    out.close();
+    outcome.fileName = finalName;
+    outcome.status = ok ? WriteOutcome::Status::Written : WriteOutcome::Status::Failed;
+    return outcome;
+}
+
+} // namespace telvox

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+#include <cstdint>
+
+namespace telvox {
+
+// Output format of recordings ("WaveFileFormat"): PCM 8 kHz 16-bit mono, or TrueSpeech.
+enum class OutputFormat { Pcm = 0, TrueSpeech = 1 };
+
+// "WaveFileFormat" as stored: "1" is TrueSpeech; "0" and anything else record PCM.
+OutputFormat outputFormatFromSetting(const QString &value);
+
+// Local date and time as "yyyy-mm-dd~hh-mm-ss".
+QString RecordingTimeStamp(const QDateTime &when);
+
+// The caller part of a recording name made safe for the file system: "" stays "", otherwise
+// "~" and the number with separators, "..", control characters and characters that other
+// file systems refuse replaced by "_", at most 64 characters. `callerPart` is "" or "~number".
+QString safeCallerPart(const QString &callerPart);
+
+// mode letter + time stamp + caller part + ".wav", e.g. "A2026-12-04~08-30-15~5551234.wav".
+QString recordingName(QChar mode, const QDateTime &when, const QString &callerPart);
+
+// The wave header written before L bytes of audio: 44 bytes for PCM, 90 for TrueSpeech.
+QByteArray waveHeader(OutputFormat format, std::uint32_t dataLength);
+
+// A recording shorter than this (header and data) is discarded.
+constexpr int kMinimumRecordingBytes = 5000;
+// The working file is copied in blocks of this size, never held whole in memory.
+constexpr int kCopyBlockBytes = 5120;
+
+struct WriteOutcome
+{
+    enum class Status { Written, TooShort, Failed };
+    Status status = Status::Failed;
+    QString fileName; // the name written (differs from the wanted one after a name clash)
+};
+
+// Builds the final wave file in `recordFolder` from the headerless working file: the header,
+// then the working file's bytes in 5120-byte blocks. A recording below the minimum size is
+// discarded without creating a file. An existing file is never overwritten: the new recording
+// gets the same name with "_2", "_3", ... before ".wav".
+WriteOutcome writeRecordingFile(const QString &workingFile, const QString &recordFolder, const QString &name,
+                                OutputFormat format);
+
+} // namespace telvox

@@ -1,0 +1,128 @@
+#include "audio/WaveFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QtEndian>
+
+#include <vector>
+
+namespace telvox {
+
+namespace {
+
+std::uint16_t u16(QByteArrayView b, qsizetype at) { return qFromLittleEndian<std::uint16_t>(b.data() + at); }
+std::uint32_t u32(QByteArrayView b, qsizetype at) { return qFromLittleEndian<std::uint32_t>(b.data() + at); }
+
+} // namespace
+
+std::optional<WaveData> parseWave(QByteArrayView bytes)
+{
+    if (bytes.size() < 12 || bytes.first(4) != "RIFF" || bytes.sliced(8, 4) != "WAVE")
+        return std::nullopt;
+    // The RIFF size may be wrong (a recorder killed before it wrote it); trust the file length.
+    const qsizetype end = bytes.size();
+    qsizetype pos = 12;
+    std::optional<WaveFormat> format;
+    std::optional<QByteArray> data;
+    while (pos + 8 <= end && !(format && data)) {
+        const QByteArrayView id = bytes.sliced(pos, 4);
+        const std::uint32_t size = u32(bytes, pos + 4);
+        const qsizetype body = pos + 8;
+        const qsizetype available = end - body;
+        if (id == "fmt ") {
+            if (size < 16 || available < 16)
+                return std::nullopt;
+            WaveFormat f;
+            f.formatTag = u16(bytes, body);
+            f.channels = u16(bytes, body + 2);
+            f.samplesPerSec = u32(bytes, body + 4);
+            f.avgBytesPerSec = u32(bytes, body + 8);
+            f.blockAlign = u16(bytes, body + 12);
+            f.bitsPerSample = u16(bytes, body + 14);
+            if (size >= 18 && available >= 18) {
+                f.extraSize = u16(bytes, body + 16);
+                const qsizetype extra = std::min<qsizetype>({qsizetype(f.extraSize), qsizetype(size) - 18, available - 18});
+                if (extra > 0)
+                    f.extra = bytes.sliced(body + 18, extra).toByteArray();
+            }
+            format = f;
+        } else if (id == "data") {
+            data = bytes.sliced(body, std::min<qsizetype>(qsizetype(size), available)).toByteArray();
+        }
+        // Next chunk: sizes are padded to an even number of bytes.
+        const qsizetype next = body + qsizetype(size) + (size & 1u);
+        if (next <= pos)
+            break;
+        pos = next;
+    }
+    if (!format || !data)
+        return std::nullopt;
+    return WaveData{*format, *data};
+}
+
+std::optional<WaveData> readWaveFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    // Prompts are seconds long; refuse anything absurd rather than exhaust memory.
+    constexpr qint64 limit = 256LL * 1024 * 1024;
+    if (file.size() > limit)
+        return std::nullopt;
+    const QByteArray bytes = file.readAll();
+    return parseWave(bytes);
+}
+
+QString findFileIgnoringCase(const QString &folder, const QString &name)
+{
+    const QDir dir(folder);
+    if (dir.exists(name))
+        return dir.filePath(name);
+    const QStringList entries = dir.entryList(QDir::Files | QDir::Hidden);
+    for (const QString &entry : entries) {
+        if (entry.compare(name, Qt::CaseInsensitive) == 0)
+            return dir.filePath(entry);
+    }
+    return dir.filePath(name);
+}
+
+std::optional<QByteArray> toLineFormat(const WaveData &wave)
+{
+    const WaveFormat &f = wave.format;
+    if (f.isLinePcm())
+        return QByteArray(wave.data.constData(), wave.data.size() & ~qsizetype(1));
+    if (f.formatTag != 1 || f.channels == 0 || f.samplesPerSec == 0 || (f.bitsPerSample != 8 && f.bitsPerSample != 16))
+        return std::nullopt;
+
+    // Mix down to mono doubles.
+    const int bytesPerSample = f.bitsPerSample / 8;
+    const qsizetype frameBytes = qsizetype(bytesPerSample) * f.channels;
+    const qsizetype frames = wave.data.size() / frameBytes;
+    std::vector<double> mono(static_cast<std::size_t>(frames));
+    const auto *raw = reinterpret_cast<const unsigned char *>(wave.data.constData());
+    for (qsizetype i = 0; i < frames; ++i) {
+        double sum = 0;
+        for (int c = 0; c < f.channels; ++c) {
+            const unsigned char *p = raw + i * frameBytes + qsizetype(c) * bytesPerSample;
+            sum += bytesPerSample == 1 ? (int(p[0]) - 128) * 256.0 : double(qFromLittleEndian<std::int16_t>(p));
+        }
+        mono[static_cast<std::size_t>(i)] = sum / f.channels;
+    }
+
+    // Resample to 8000 Hz by linear interpolation (prompts are speech; 8 kHz is the line's rate).
+    const double step = double(f.samplesPerSec) / 8000.0;
+    const auto outCount = static_cast<qsizetype>(double(frames) / step);
+    QByteArray out(outCount * 2, Qt::Uninitialized);
+    for (qsizetype n = 0; n < outCount; ++n) {
+        const double x = double(n) * step;
+        const auto i = static_cast<std::size_t>(x);
+        const double frac = x - double(i);
+        const double a = mono[i];
+        const double b = i + 1 < mono.size() ? mono[i + 1] : a;
+        const double v = std::clamp(a + (b - a) * frac, -32768.0, 32767.0);
+        qToLittleEndian<std::int16_t>(static_cast<std::int16_t>(std::lround(v)), out.data() + n * 2);
+    }
+    return out;
+}
+
+} // namespace telvox

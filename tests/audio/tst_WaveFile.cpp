@@ -1,0 +1,165 @@
+#include "audio/WaveFile.h"
+#include "support/FakeShell.h"
+
+#include <QFile>
+#include <QTest>
+#include <QtEndian>
+
+#include <cmath>
+
+using namespace telvox;
+using telvox::test::ScratchDir;
+
+namespace {
+
+QByteArray chunk(const char *id, const QByteArray &body, bool pad = true)
+{
+    QByteArray c(id, 4);
+    char size[4];
+    qToLittleEndian<quint32>(static_cast<quint32>(body.size()), size);
+    c.append(size, 4);
+    c.append(body);
+    if (pad && (body.size() & 1))
+        c.append('\0');
+    return c;
+}
+
+QByteArray fmtBody(quint16 tag, quint16 channels, quint32 rate, quint16 bits, int extraBytes = -1)
+{
+    QByteArray b(16, '\0');
+    const quint16 align = static_cast<quint16>(channels * bits / 8);
+    qToLittleEndian<quint16>(tag, b.data());
+    qToLittleEndian<quint16>(channels, b.data() + 2);
+    qToLittleEndian<quint32>(rate, b.data() + 4);
+    qToLittleEndian<quint32>(rate * align, b.data() + 8);
+    qToLittleEndian<quint16>(align, b.data() + 12);
+    qToLittleEndian<quint16>(bits, b.data() + 14);
+    if (extraBytes >= 0) {
+        char e[2];
+        qToLittleEndian<quint16>(static_cast<quint16>(extraBytes), e);
+        b.append(e, 2);
+        b.append(QByteArray(extraBytes, 'x'));
+    }
+    return b;
+}
+
+QByteArray riff(const QByteArray &chunks)
+{
+    QByteArray r("RIFF");
+    char size[4];
+    qToLittleEndian<quint32>(static_cast<quint32>(chunks.size() + 4), size);
+    r.append(size, 4);
+    r.append("WAVE");
+    r.append(chunks);
+    return r;
+}
+
+QByteArray sine16(int rate, int channels, int frames, double hz)
+{
+    QByteArray b(frames * channels * 2, Qt::Uninitialized);
+    for (int i = 0; i < frames; ++i)
+        for (int c = 0; c < channels; ++c)
+            qToLittleEndian<qint16>(static_cast<qint16>(std::lround(10000 * std::sin(2 * M_PI * hz * i / rate))),
+                                    b.data() + (i * channels + c) * 2);
+    return b;
+}
+
+} // namespace
+
+class tst_WaveFile : public QObject
+{
+    Q_OBJECT
+private slots:
+    void findsChunksAnywhereAndSkipsOddSizedOnes()
+    {
+        const QByteArray data("\x01\x00\x02\x00\x03\x00", 6);
+        const QByteArray file = riff(chunk("LIST", "odd") + chunk("fmt ", fmtBody(1, 1, 8000, 16))
+                                     + chunk("fact", QByteArray(4, '\0')) + chunk("junk", "12345") + chunk("data", data));
+        const auto w = parseWave(file);
+        QVERIFY(w);
+        QVERIFY(w->format.isLinePcm());
+        QCOMPARE(w->format.extraSize, quint16(0)); // a 16-byte "fmt " chunk has no extra size
+        QCOMPARE(w->data, data);
+
+        // "data" before "fmt " is found too.
+        const auto reversed = parseWave(riff(chunk("data", data) + chunk("fmt ", fmtBody(1, 1, 8000, 16, 0))));
+        QVERIFY(reversed);
+        QCOMPARE(reversed->data, data);
+    }
+
+    void rejectsWhatIsNotAWave_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        const QByteArray good = riff(chunk("fmt ", fmtBody(1, 1, 8000, 16)) + chunk("data", QByteArray(100, 'a')));
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("not riff") << QByteArray("RIFX") + good.mid(4);
+        QTest::newRow("not wave") << good.left(8) + "AVI " + good.mid(12);
+        QTest::newRow("no data chunk") << riff(chunk("fmt ", fmtBody(1, 1, 8000, 16)));
+        QTest::newRow("no fmt chunk") << riff(chunk("data", "abcd"));
+        QTest::newRow("fmt too short") << riff(chunk("fmt ", QByteArray(10, '\0')) + chunk("data", "abcd"));
+        QTest::newRow("truncated inside fmt") << good.left(30);
+        QTest::newRow("chunk size past the end") << riff(chunk("junk", "") .left(4) + QByteArray("\xff\xff\xff\xff", 4)
+                                                        + chunk("fmt ", fmtBody(1, 1, 8000, 16)));
+    }
+    void rejectsWhatIsNotAWave()
+    {
+        QFETCH(QByteArray, bytes);
+        QVERIFY(!parseWave(bytes));
+    }
+
+    void truncatedDataYieldsWhatIsThere()
+    {
+        const QByteArray file = riff(chunk("fmt ", fmtBody(1, 1, 8000, 16)) + chunk("data", QByteArray(1000, 'z')));
+        const auto w = parseWave(file.left(file.size() - 400));
+        QVERIFY(w);
+        QCOMPARE(w->data.size(), 600);
+    }
+
+    void greetingIsFoundWhateverItsCase()
+    {
+        ScratchDir dir;
+        QFile f(dir.file("greeting.wav"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.close();
+        QCOMPARE(findFileIgnoringCase(dir.path(), "Greeting.wav"), dir.file("greeting.wav"));
+        QCOMPARE(findFileIgnoringCase(dir.path(), "legal.wav"), dir.file("legal.wav"));
+    }
+
+    void promptsAreConvertedToTheLineFormat()
+    {
+        // 11025 Hz stereo 16-bit, one second of 400 Hz: 8000 mono samples of the same tone.
+        WaveData w;
+        w.format = parseWave(riff(chunk("fmt ", fmtBody(1, 2, 11025, 16)) + chunk("data", "ab")))->format;
+        w.data = sine16(11025, 2, 11025, 400);
+        const auto line = toLineFormat(w);
+        QVERIFY(line);
+        QCOMPARE(line->size(), 2 * 8000);
+        // Count zero crossings: 400 Hz gives about 800 per second.
+        int crossings = 0;
+        qint16 prev = 0;
+        for (int i = 0; i < 8000; ++i) {
+            const qint16 s = qFromLittleEndian<qint16>(line->constData() + 2 * i);
+            if ((s >= 0) != (prev >= 0))
+                ++crossings;
+            prev = s;
+        }
+        QVERIFY2(std::abs(crossings - 800) <= 4, qPrintable(QString::number(crossings)));
+
+        WaveData eightBit;
+        eightBit.format = parseWave(riff(chunk("fmt ", fmtBody(1, 1, 8000, 8)) + chunk("data", "ab")))->format;
+        eightBit.data = QByteArray("\x80\xff\x00", 3);
+        const auto converted = toLineFormat(eightBit);
+        QVERIFY(converted);
+        QCOMPARE(qFromLittleEndian<qint16>(converted->constData()), qint16(0));
+        QCOMPARE(qFromLittleEndian<qint16>(converted->constData() + 2), qint16(127 * 256));
+        QCOMPARE(qFromLittleEndian<qint16>(converted->constData() + 4), qint16(-128 * 256));
+
+        WaveData mulaw;
+        mulaw.format = parseWave(riff(chunk("fmt ", fmtBody(7, 1, 8000, 8)) + chunk("data", "ab")))->format;
+        mulaw.data = "abc";
+        QVERIFY(!toLineFormat(mulaw));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_WaveFile)
+#include "tst_WaveFile.moc"
