@@ -4,8 +4,11 @@
 #include "platform/codec/truespeech/TrueSpeechDecoder.h"
 #include "platform/codec/truespeech/TrueSpeechEncoder.h"
 
+#include <algorithm>
 #include <cstring>
+#include <span>
 #include <string_view>
+#include <vector>
 
 namespace telvox::codec {
 
@@ -49,8 +52,10 @@ public:
         if (flags & ACM_STREAMCONVERTF_START)
             m_stream.reset();
         // Samples are taken as they come, two bytes each; an odd last byte is not used.
-        std::vector<std::int16_t> samples(h.cbSrcLength / 2);
-        std::memcpy(samples.data(), h.pbSrc, samples.size() * 2);
+        m_samples.resize(h.cbSrcLength / 2);
+        if (!m_samples.empty())
+            std::memcpy(m_samples.data(), h.pbSrc, m_samples.size() * 2);
+        const std::span<const std::int16_t> samples(m_samples);
         const auto progress = m_stream.write(samples, std::span<std::uint8_t>(h.pbDst, h.cbDstLength));
         h.cbSrcLengthUsed = std::uint32_t(progress.samplesUsed * 2);
         h.cbDstLengthUsed = std::uint32_t(progress.bytesWritten);
@@ -71,6 +76,7 @@ public:
 
 private:
     ts::EncoderStream m_stream;
+    std::vector<std::int16_t> m_samples; // the source, aligned
 };
 
 class DecodeStream final : public AcmDriverStream

@@ -105,17 +105,6 @@ private slots:
         QVERIFY(!test::loadSpeech("speech_en_female_8k.wav").empty());
     }
 
-    void resultCodesHaveTheClassicValues()
-    {
-        QCOMPARE(std::uint32_t(MMSYSERR_INVALHANDLE), 5u);
-        QCOMPARE(std::uint32_t(MMSYSERR_NOTENABLED), 3u);
-        QCOMPARE(std::uint32_t(MMSYSERR_INVALFLAG), 10u);
-        QCOMPARE(std::uint32_t(MMSYSERR_INVALPARAM), 11u);
-        QCOMPARE(std::uint32_t(ACMERR_NOTPOSSIBLE), 0x200u);
-        QCOMPARE(std::uint32_t(ACMERR_BUSY), 0x201u);
-        QCOMPARE(std::uint32_t(ACMERR_UNPREPARED), 0x202u);
-    }
-
     void enumerationListsDriversInOrderAndStops()
     {
         AudioCompressionManager acm;

@@ -113,7 +113,9 @@ float dot(const float* a, const float* b, int n = N)
 }
 
 // Nearest codebook entry of a reflection coefficient, measured in the arcsine domain, which
-// resolves coefficients near +-1 more finely.
+// resolves coefficients near +-1 more finely. (Choosing among the two nearest entries of k1..k4
+// by the spectral distortion of the decoder's integer filter gained nothing measurable: the
+// closed-loop searches make up for the small differences.)
 int quantiseReflection(int i, double k)
 {
     static constexpr const std::int16_t* books[kOrder] = {
@@ -430,7 +432,7 @@ void packPulses(const PulseChoice& c, FrameFields& f, int q)
 
 struct Encoder::State
 {
-    SynthesisState synth;           // the local decoder (post-filter memories unused)
+    SynthesisState synth;           // the local decoder
     WeightingMemory errorMemory;    // W applied to speech minus synthesis
     WeightingMemory speechMemory;   // W applied to speech
     std::array<double, kOrder + 1> prevR{1, 0, 0, 0, 0, 0, 0, 0, 0}; // previous normalised autocorrelation
@@ -469,8 +471,36 @@ struct Trial
 
 namespace {
 
-// Impulse response of synthesis 1/(1 - P(z)) followed by W, over one subframe.
-Vec impulseResponse(const Filter& f, const Weighting& w)
+// The decoder's post-filter, without its rounding and saturation, applied in place to a signal
+// that starts from zero state: FIR zeros A(z/0.55), IIR poles 1/A(z/0.75), then the tilt term
+// and the 7/8 gain.
+void postFilterModel(const Filter& f, int k1, Vec& x)
+{
+    Coeffs g, hh;
+    for (int j = 0; j < kOrder; ++j) {
+        g[j] = float((tables::ts_decay_35_64[j] * f[j]) >> 15) / 4096.0f;
+        hh[j] = float((tables::ts_decay_3_4[j] * f[j]) >> 15) / 4096.0f;
+    }
+    const float tilt = float(k1 - (k1 >> 2)) / 65536.0f;
+    Vec z, w;
+    for (int n = 0; n < N; ++n) {
+        float acc = x[n];
+        for (int j = 0; j < kOrder && j < n; ++j)
+            acc -= g[j] * x[n - 1 - j];
+        z[n] = acc;
+    }
+    for (int n = 0; n < N; ++n) {
+        float acc = z[n];
+        for (int j = 0; j < kOrder && j < n; ++j)
+            acc += hh[j] * w[n - 1 - j];
+        w[n] = acc;
+    }
+    for (int n = 0; n < N; ++n)
+        x[n] = 0.875f * (w[n] + (n > 0 ? tilt * w[n - 1] : 0.0f));
+}
+
+// Impulse response of synthesis 1/(1 - P(z)), post-filter and W, over one subframe.
+Vec impulseResponse(const Filter& f, const Weighting& w, int k1)
 {
     Coeffs p;
     for (int j = 0; j < kOrder; ++j)
@@ -482,6 +512,7 @@ Vec impulseResponse(const Filter& f, const Weighting& w)
             acc += p[j] * syn[n - 1 - j];
         syn[n] = acc;
     }
+    postFilterModel(f, k1, syn);
     Vec h;
     WeightingMemory m;
     weight(w, m, syn.data(), h.data(), N);
@@ -556,17 +587,19 @@ LtpChoice searchLtp(const std::array<std::int32_t, kHistory>& hist, int base, co
 }
 
 // Encodes subframe q of a trial with the given base lag and filter; advances the trial's state.
-void encodeSubframe(Trial& t, int q, int base, const Filter& f, const SubframeSetup& setup)
+void encodeSubframe(Trial& t, int q, int base, const Filter& f, int k1, const SubframeSetup& setup)
 {
-    // Target: weighted speech minus the weighted zero-input response of the synthesis.
+    // Target: weighted speech minus the weighted zero-input response of synthesis and
+    // post-filter.
     std::array<std::int16_t, kOrder> m1 = t.synth.m1;
-    const Subframe zir = synthesize(m1, f, Subframe{});
+    SynthesisState copy = t.synth;
+    const Subframe zir = postFilter(copy, f, k1, synthesize(m1, f, Subframe{}));
     Vec diff, x;
     for (int i = 0; i < N; ++i)
         diff[i] = setup.speech[i] - zir[i];
     WeightingMemory mem = t.errorMemory;
     weight(setup.w, mem, diff.data(), x.data(), N);
-    const Vec h = impulseResponse(f, setup.w);
+    const Vec h = impulseResponse(f, setup.w, k1);
 
     const LtpChoice ltp = searchLtp(t.synth.hist, base, x, h);
     Vec t2 = x;
@@ -587,10 +620,10 @@ void encodeSubframe(Trial& t, int q, int base, const Filter& f, const SubframeSe
     // Commit through the decoder's arithmetic.
     const auto u = pulseVector(t.fields.pos[q], t.fields.amp[q], t.fields.gain[q]);
     const Subframe e = updateHistory(t.synth.hist, ltp.v, u);
-    const Subframe s = synthesize(t.synth.m1, f, e);
+    const Subframe out = postFilter(t.synth, f, k1, synthesize(t.synth.m1, f, e));
     Vec err, werr;
     for (int i = 0; i < N; ++i)
-        err[i] = setup.speech[i] - s[i];
+        err[i] = setup.speech[i] - out[i];
     weight(setup.w, t.errorMemory, err.data(), werr.data(), N);
     t.error += dot(werr.data(), werr.data());
 }
@@ -694,10 +727,9 @@ FrameFields Encoder::encodeFrame(std::span<const float, kInputSamples> samples)
     std::array<double, kOrder> a, k;
     levinson(r, a, k);
     FrameFields fields;
-    std::array<std::int16_t, kOrder> kq{};
     for (int i = 0; i < kOrder; ++i)
         fields.ki[i] = std::uint8_t(quantiseReflection(i, k[i]));
-    kq = reflectionCoefficients(fields.ki);
+    const std::array<std::int16_t, kOrder> kq = reflectionCoefficients(fields.ki);
     const Filter cur = predictorCoefficients(kq);
 
     // Weighting filters per subframe from the autocorrelation interpolated between the previous
@@ -755,7 +787,7 @@ FrameFields Encoder::encodeFrame(std::span<const float, kInputSamples> samples)
                 else
                     t.fields.lagB = std::uint8_t(bases[b]);
                 for (int q = 2 * half; q < 2 * half + 2; ++q)
-                    encodeSubframe(t, q, bases[b], filters[q], setups[q]);
+                    encodeSubframe(t, q, bases[b], filters[q], kq[0], setups[q]);
                 if (best.error < 0 || t.error < best.error)
                     best = t;
             }
