@@ -452,6 +452,8 @@ struct Encoder::State
     }
 };
 
+namespace {
+
 // Per-subframe search context: everything that stays fixed while the candidates of a half are
 // tried.
 struct SubframeSetup
@@ -468,8 +470,6 @@ struct Trial
     FrameFields fields;
     double error = 0;
 };
-
-namespace {
 
 // The decoder's post-filter, without its rounding and saturation, applied in place to a signal
 // that starts from zero state: FIR zeros A(z/0.55), IIR poles 1/A(z/0.75), then the tilt term
@@ -537,7 +537,7 @@ LtpChoice searchLtp(const std::array<std::int32_t, kHistory>& hist, int base, co
         int lag;
         int tap;
     };
-    std::array<Candidate, 27 * 5> candidates;
+    std::array<Candidate, 5 * 25 + 2> candidates; // fine lags 0..4 with 25 tap pairs, 5 with 2
     int count = 0;
     const float xx = dot(x.data(), x.data());
     std::array<float, kHistory + N + 1> ext;
