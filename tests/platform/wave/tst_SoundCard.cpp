@@ -1,0 +1,74 @@
+// The sound-card devices on a real sound server: what is played to the default output comes
+// back on the default input (the test script's private server loops "line_out" into "line_in").
+#include "platform/wave/QtAudioDevices.h"
+
+#include <QAudioDevice>
+#include <QCoreApplication>
+#include <QMediaDevices>
+#include <QTest>
+
+#include <cmath>
+#include <cstring>
+
+using namespace telvox;
+
+class tst_SoundCard : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        if (qEnvironmentVariableIsEmpty("PULSE_SERVER") || QMediaDevices::defaultAudioOutput().isNull()
+            || QMediaDevices::defaultAudioInput().isNull())
+            QSKIP("no sound server (scripts/test starts one)");
+    }
+
+    void whatIsPlayedIsHeard()
+    {
+        QtAudioDevices card;
+        WaveDevices devices;
+        devices.addProvider(card, true);
+
+        int inDone = 0;
+        int outDone = 0;
+        std::unique_ptr<WaveIn> in;
+        std::unique_ptr<WaveOut> out;
+        QCOMPARE(devices.waveInOpen(-1, PcmFormat{}, [&](WaveMessage m) { inDone += m == WaveMessage::Done; }, in),
+                 MMSYSERR_NOERROR);
+        QCOMPARE(devices.waveOutOpen(-1, PcmFormat{}, [&](WaveMessage m) { outDone += m == WaveMessage::Done; }, out),
+                 MMSYSERR_NOERROR);
+
+        WaveBuffer rec;
+        rec.data.assign(32000, 0); // two seconds
+        in->prepareHeader(rec);
+        in->addBuffer(rec);
+        QCOMPARE(in->start(), MMSYSERR_NOERROR);
+
+        // One second of 1 kHz at half scale.
+        WaveBuffer tone;
+        tone.data.resize(16000);
+        for (int i = 0; i < 8000; ++i) {
+            const auto s = static_cast<std::int16_t>(16000 * std::sin(2 * M_PI * 1000 * i / 8000.0));
+            std::memcpy(tone.data.data() + 2 * i, &s, 2);
+        }
+        out->prepareHeader(tone);
+        QCOMPARE(out->write(tone), MMSYSERR_NOERROR);
+        QTRY_COMPARE_WITH_TIMEOUT(outDone, 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(inDone, 1, 10000);
+        QCOMPARE(rec.bytesRecorded, 32000u);
+
+        double energy = 0;
+        for (int i = 0; i < 16000; ++i) {
+            std::int16_t s;
+            std::memcpy(&s, rec.data.data() + 2 * i, 2);
+            energy += double(s) * s;
+        }
+        const double rms = std::sqrt(energy / 16000);
+        QVERIFY2(rms > 2000, qPrintable(QString("rms %1").arg(rms))); // the tone came back
+        QCOMPARE(out->close(), MMSYSERR_NOERROR);
+        QCOMPARE(in->close(), MMSYSERR_NOERROR);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_SoundCard)
+#include "tst_SoundCard.moc"
