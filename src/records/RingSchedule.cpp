@@ -1,0 +1,158 @@
+#include "records/RingSchedule.h"
+
+#include "core/Settings.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+#include <cmath>
+
+namespace telvox {
+
+namespace {
+
+const char *const kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+
+} // namespace
+
+double dayFraction(const QTime &time) { return time.msecsSinceStartOfDay() / 86400000.0; }
+
+double parseTimeOfDay(const QString &text)
+{
+    static const QRegularExpression pattern(QStringLiteral("^\\s*(\\d{1,2}):(\\d{1,2}):(\\d{1,2})\\s*$"));
+    const auto m = pattern.match(text);
+    if (!m.hasMatch())
+        return -1;
+    const int h = m.captured(1).toInt();
+    const int min = m.captured(2).toInt();
+    const int s = m.captured(3).toInt();
+    if (h > 23 || min > 59 || s > 59)
+        return -1;
+    return (h * 3600 + min * 60 + s) / 86400.0;
+}
+
+QStringList readRingRuleLines(const QString &ringsFile)
+{
+    QFile file(ringsFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringDecoder fromLocal(QStringDecoder::System);
+    QString text = fromLocal(file.readAll());
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QStringList lines = text.split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+void RingSchedule::LoadRingRules(const QString &ringsFile)
+{
+    m_rules = {};
+    m_count = 0;
+    const QStringList lines = readRingRuleLines(ringsFile);
+    for (qsizetype i = 0; i < lines.size() && i < kMaxRules; ++i) {
+        const QString &line = lines[i];
+        RingRule &r = m_rules[static_cast<std::size_t>(i)];
+        // Each field is taken as far as it converts; a line too short keeps the rest empty.
+        r.rings = parseLenientInt(line.left(1));
+        const double start = parseTimeOfDay(line.mid(2, 8));
+        const double end = parseTimeOfDay(line.mid(11, 8));
+        if (start >= 0)
+            r.start = start;
+        if (end >= 0)
+            r.end = end;
+        r.days = line.size() > 19 ? line.mid(19) : QString();
+        m_count = static_cast<int>(i) + 1;
+    }
+}
+
+int RingSchedule::PickRingCount(int ringsToAnswer, const QDateTime &when) const
+{
+    const QChar weekday = QChar('0' + (when.date().dayOfWeek() % 7) + 1); // Sunday = 1
+    const double now = dayFraction(when.time());
+    for (int i = 0; i < kMaxRules; ++i) {
+        const RingRule &r = m_rules[static_cast<std::size_t>(i)];
+        if (!r.days.contains(weekday))
+            continue;
+        const bool matches = r.start < r.end ? (r.start < now && now < r.end) : (now > r.start || now < r.end);
+        if (matches)
+            return r.rings;
+    }
+    return ringsToAnswer;
+}
+
+QString ringRuleDisplay(const QString &line)
+{
+    if (line.size() < 19)
+        return line;
+    QString display = line.left(19);
+    const QString days = line.mid(19);
+    for (int d = 1; d <= 7; ++d) {
+        if (days.contains(QChar('0' + d)))
+            display += QLatin1Char(',') + QLatin1String(kDayNames[d - 1]);
+    }
+    return display;
+}
+
+QString ringRuleLine(const QString &display)
+{
+    QString line = display.left(19);
+    const QString rest = display.mid(19);
+    for (int d = 1; d <= 7; ++d) {
+        if (rest.contains(QLatin1String(kDayNames[d - 1])))
+            line += QLatin1Char(',') + QString::number(d);
+    }
+    return line;
+}
+
+QString buildRingRule(const QString &rings, const QString &fromHours, const QString &fromMinutes,
+                      const QString &toHours, const QString &toMinutes, const std::array<bool, 8> &days)
+{
+    static const QRegularExpression digit(QStringLiteral("^\\d$"));
+    static const QRegularExpression number(QStringLiteral("^\\d{1,2}$"));
+    if (!digit.match(rings).hasMatch())
+        return QString();
+    for (const QString *f : {&fromHours, &fromMinutes, &toHours, &toMinutes}) {
+        if (!number.match(f->trimmed()).hasMatch())
+            return QString();
+    }
+    const int fh = fromHours.trimmed().toInt();
+    const int fm = fromMinutes.trimmed().toInt();
+    const int th = toHours.trimmed().toInt();
+    const int tm = toMinutes.trimmed().toInt();
+    if (fh > 23 || th > 23 || fm > 59 || tm > 59)
+        return QString();
+    QString line = rings + QLatin1Char(',') + QTime(fh, fm).toString(QStringLiteral("HH:mm:ss")) + QLatin1Char('-')
+        + QTime(th, tm).toString(QStringLiteral("HH:mm:ss"));
+    for (int d = 1; d <= 7; ++d) {
+        if (days[static_cast<std::size_t>(d)])
+            line += QLatin1Char(',') + QString::number(d);
+    }
+    return line;
+}
+
+bool appendRingRule(const QString &ringsFile, const QString &line)
+{
+    QFile file(ringsFile);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+    QStringEncoder toLocal(QStringEncoder::System);
+    const QByteArray bytes = toLocal(line + QStringLiteral("\r\n"));
+    return file.write(bytes) == bytes.size();
+}
+
+bool rewriteRingRules(const QString &ringsFile, const QStringList &displayLines)
+{
+    QSaveFile file(ringsFile);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QStringEncoder toLocal(QStringEncoder::System);
+    for (const QString &display : displayLines)
+        file.write(toLocal(ringRuleLine(display) + QStringLiteral("\r\n")));
+    return file.commit();
+}
+
+} // namespace telvox
