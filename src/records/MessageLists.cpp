@@ -134,6 +134,19 @@ void MessageLists::mmuDelete1_Click()
     MaintainLists();
 }
 
+void MessageLists::clearAll()
+{
+    m_lastTen.setStringList({});
+    m_unread.setStringList({});
+    m_selectedLastTen = -1;
+    m_selectedUnread = -1;
+    SettingsStore::Batch batch(m_settings);
+    for (int i = 0; i < kCapacity; ++i)
+        m_settings.WriteSetting(QStringLiteral("Data"), listKey(i), QString());
+    for (int i = 0; i < kCapacity; ++i)
+        m_settings.WriteSetting(QStringLiteral("DataUnread"), listKey(i), QString());
+}
+
 void MessageLists::markSelectedUnreadAsHeard()
 {
     if (m_selectedUnread < 0 || m_selectedUnread >= m_unread.rowCount())

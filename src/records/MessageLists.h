@@ -45,6 +45,10 @@ public:
     void mmuDelete_Click();
     void mmuDelete1_Click();
 
+    // Empties both lists and stores fifty empty values in "Data" and "DataUnread" (the
+    // recordings were moved away by a backup).
+    void clearAll();
+
     // Played from the unread list: the selected unread entry moves to the bottom of lstLastTen.
     void markSelectedUnreadAsHeard();
 
