@@ -5,9 +5,22 @@
 #include "core/Settings.h"
 #include "core/Texts.h"
 #include "platform/shell/UserPrompts.h"
+#include "platform/telephony/VirtualExchange.h"
 #include "records/StatusLog.h"
+#include "telephony/StandInAudio.h"
+#include "telephony/TelephonyCore.h"
 #include "ui/frmMain.h"
+#include "ui/frmPopCallID.h"
 #include "ui/frmSplash.h"
+#include "ui/frmVirtualExchange.h"
+#include "platform/media/MediaControl.h"
+#include "platform/media/QtMediaDevice.h"
+#include "ui/DesktopShell.h"
+#include "ui/ModalRunner.h"
+#include "ui/SystemTray.h"
+#include "ui/frmTip.h"
+
+#include <QCheckBox>
 
 #include <QApplication>
 #include <QDir>
@@ -37,6 +50,17 @@ TelvoxApplication::TelvoxApplication(AppPaths paths, EventLoop &loop, UserPrompt
     m_timers = std::make_unique<MainTimers>(m_loop);
     m_timers->timLog->setCallback([this] { m_statusLog->timLog_Timer(); });
 
+    // Desktop services: the ones given (tests), otherwise the real ones.
+    if (!m_options.mediaDevice)
+        m_ownMediaDevice = std::make_unique<QtMediaDevice>();
+    if (!m_options.tray)
+        m_ownTray = std::make_unique<QtSystemTray>();
+    if (!m_options.shell)
+        m_ownShell = std::make_unique<QtDesktopShell>();
+    if (!m_options.modal)
+        m_ownModal = std::make_unique<WidgetModalRunner>();
+    m_media = std::make_unique<MediaControl>(m_options.mediaDevice ? *m_options.mediaDevice : *m_ownMediaDevice);
+
     if (m_options.echoStatus) {
         QObject::connect(m_statusList.get(), &QAbstractItemModel::rowsInserted,
                          [this](const QModelIndex &, int first, int last) {
@@ -51,7 +75,12 @@ TelvoxApplication::~TelvoxApplication()
 {
     m_splashTimer.reset();
     m_splash.reset();
+    m_virtualExchange.reset();
+    m_popCallId.reset();
     m_main.reset();
+    m_telephony.reset();
+    m_audio.reset();
+    m_exchange.reset();
 }
 
 TelvoxApplication::StartResult TelvoxApplication::Main()
@@ -99,14 +128,37 @@ void TelvoxApplication::loadMainWindow()
     m_main = std::make_unique<frmMain>(
         frmMain::Services{*m_texts, *m_settings, *m_statusList, *m_statusLog, m_prompts, m_printer});
     m_main->setShutdownHandler([this] { shutdown(); });
+    m_main->setDesktopServices({*m_timers, *m_media, m_options.tray ? *m_options.tray : *m_ownTray,
+                                m_options.shell ? *m_options.shell : *m_ownShell,
+                                m_options.modal ? *m_options.modal : *m_ownModal, m_loop, m_paths.programFolder});
+
+    // The virtual exchange is the line service until a modem backend is configured.
+    m_exchange = std::make_unique<VirtualExchange>(m_loop, ExchangeSetup{});
+    m_audio = std::make_unique<StandInAudio>(m_loop, *m_timers, *m_statusLog, *m_texts, m_paths.programFolder);
+    m_telephony = std::make_unique<TelephonyCore>(TelephonyServices{
+        *m_exchange, m_loop, *m_settings, *m_texts, *m_statusLog, m_prompts, *m_timers, *m_audio, m_paths.programFolder});
+    m_audio->attach(m_telephony->lineTable());
+    m_telephony->setWindowChecks([this] { return m_main->chkRingCount()->isChecked(); },
+                                 [this] { return m_main->chkLegal()->isChecked(); });
+    m_popCallId = std::make_unique<frmPopCallID>(*m_telephony);
+    QObject::connect(m_main.get(), &frmMain::virtualExchangeRequested, m_main.get(), [this] { showVirtualExchange(); });
+
     const LoadResult result = runLoadSequence(m_paths, *m_settings, m_loop, *this, m_state);
     if (result == LoadResult::TelephonyUnavailable) {
         // The telephony service said why; the process ends without the shutdown sequence.
         endProcess();
         return;
     }
+    if (m_firstRunRefused)
+        return; // the user left at the first-run notice; the process is ending
+    m_telephony->setRingGaps(m_state.ringGap);
+    SetupOptions options = m_telephony->setupOptions();
+    options.fastBusy = m_state.stopOptions.fastBusy;
+    m_telephony->setSetupOptions(options);
     m_loaded = true;
     m_loadMs = m_loadClock.elapsed();
+    if (m_main->isInTray())
+        return; // minimised on start: the tray icon stands for the window
     if (m_main->windowState() & Qt::WindowMinimized)
         m_main->showMinimized();
     else
@@ -123,7 +175,7 @@ void TelvoxApplication::shutdown()
 
 void TelvoxApplication::CenterForm() { m_main->CenterForm(); }
 
-void TelvoxApplication::paintBackground() {}
+void TelvoxApplication::paintBackground() { m_main->paintBackground(); }
 
 void TelvoxApplication::setCheckBoxes(bool legal, bool ringCount)
 {
@@ -135,7 +187,67 @@ void TelvoxApplication::OpenDayLog() { m_statusLog->OpenDayLog(); }
 
 void TelvoxApplication::setRingWatchInterval(int line, int ms) { m_timers->Timer1[line].setInterval(ms); }
 
+void TelvoxApplication::ResetLineHandles() { m_telephony->ResetLineHandles(); }
+
+bool TelvoxApplication::InitTapi() { return m_telephony->InitTapi(); }
+
+std::array<QString, 4> TelvoxApplication::loadSetupHidden()
+{
+    // Until the setup dialog exists its loading is reduced to what the call flow needs: the
+    // published options and the classification of the devices.
+    m_telephony->setSetupOptions(readSetupOptions(*m_settings));
+    const DeviceClassification classification = m_telephony->classifyDevices();
+    // On the virtual exchange a store without any line selection opens Line0, so that a new
+    // user can try calls from the Virtual Exchange window at once.
+    bool anySelection = false;
+    for (int k = 0; k < 4; ++k)
+        anySelection = anySelection
+                       || !m_settings->ReadSetting(QStringLiteral("Config"), QStringLiteral("Line") + QString::number(k)).isEmpty();
+    if (!anySelection && classification.enabled[0])
+        m_settings->WriteSetting(QStringLiteral("Config"), QStringLiteral("Line0"), QStringLiteral("1"));
+    return classification.txtLine;
+}
+
+void TelvoxApplication::OpenLines() { m_telephony->OpenLines(); }
+
+void TelvoxApplication::LoadPhoneBook() { m_telephony->LoadPhoneBook(); }
+
+void TelvoxApplication::closeOpenLines() { m_telephony->closeOpenLines(); }
+
+void TelvoxApplication::lineShutdown() { m_telephony->lineShutdown(); }
+
+frmVirtualExchange *TelvoxApplication::showVirtualExchange()
+{
+    if (!m_virtualExchange)
+        m_virtualExchange = std::make_unique<frmVirtualExchange>(*m_exchange);
+    m_virtualExchange->show();
+    m_virtualExchange->raise();
+    return m_virtualExchange.get();
+}
+
 void TelvoxApplication::minimiseWindow() { m_main->setWindowState(m_main->windowState() | Qt::WindowMinimized); }
+
+void TelvoxApplication::showFirstRunWindows()
+{
+    frmTip tip(*m_texts, m_main.get());
+    ModalRunner &modal = m_options.modal ? *m_options.modal : *m_ownModal;
+    if (modal.runModal(tip) != QDialog::Accepted) {
+        // Not agreed: the program ends at once; "SaveFile" stays empty, so the notice returns.
+        m_firstRunRefused = true;
+        endProcess();
+        return;
+    }
+    if (m_firstSetup)
+        m_firstSetup();
+}
+
+void TelvoxApplication::releaseWindowRegion()
+{
+    if (m_main)
+        m_main->clearMask();
+}
+
+void TelvoxApplication::mediaCommand(const char *command) { m_media->sendString(QString::fromLatin1(command)); }
 
 void TelvoxApplication::closeLogChannel() { m_statusLog->closeChannel(); }
 

@@ -24,7 +24,17 @@ class Texts;
 class Timer;
 class UserPrompts;
 class frmMain;
+class frmPopCallID;
 class frmSplash;
+class DesktopShell;
+class MediaControl;
+class MediaDevice;
+class ModalRunner;
+class SystemTray;
+class frmVirtualExchange;
+class StandInAudio;
+class TelephonyCore;
+class VirtualExchange;
 
 // The composition root: builds the services, runs the entry procedure, the main window's
 // loading and the shutdown, and wires each subsystem into them.
@@ -34,6 +44,11 @@ public:
     struct Options
     {
         bool echoStatus = false; // print every status line to standard output
+        // Desktop services; null means the real one (sound card, tray, desktop, dialogs).
+        MediaDevice *mediaDevice = nullptr;
+        SystemTray *tray = nullptr;
+        DesktopShell *shell = nullptr;
+        ModalRunner *modal = nullptr;
     };
 
     TelvoxApplication(AppPaths paths, EventLoop &loop, UserPrompts &prompts, Printer &printer, Options options);
@@ -64,6 +79,15 @@ public:
     MainTimers &timers() { return *m_timers; }
     frmMain *mainWindow() const { return m_main.get(); }
     const LoadedState &loadedState() const { return m_state; }
+    MediaControl &media() { return *m_media; }
+    // Called when the first-run notice was agreed to: the setup dialog opens from here.
+    void setFirstSetupHandler(std::function<void()> handler) { m_firstSetup = std::move(handler); }
+    // The first-run notice was closed with Exit: the program ends without loading further.
+    bool firstRunRefused() const { return m_firstRunRefused; }
+    TelephonyCore &telephony() { return *m_telephony; }
+    VirtualExchange &exchange() { return *m_exchange; }
+    // The Virtual Exchange window (created on first use).
+    frmVirtualExchange *showVirtualExchange();
 
     // LoadHooks
     void CenterForm() override;
@@ -71,10 +95,20 @@ public:
     void setCheckBoxes(bool legal, bool ringCount) override;
     void OpenDayLog() override;
     void setRingWatchInterval(int line, int ms) override;
+    void ResetLineHandles() override;
+    bool InitTapi() override;
+    std::array<QString, 4> loadSetupHidden() override;
+    void OpenLines() override;
+    void LoadPhoneBook() override;
     void minimiseWindow() override;
+    void showFirstRunWindows() override;
 
     // ShutdownHooks
+    void releaseWindowRegion() override;
+    void mediaCommand(const char *command) override;
     void closeLogChannel() override;
+    void closeOpenLines() override;
+    void lineShutdown() override;
     void disableLogTimer() override;
     void unloadWindows() override;
     void endProcess() override;
@@ -95,7 +129,19 @@ private:
     std::unique_ptr<StatusListModel> m_statusList;
     std::unique_ptr<StatusLog> m_statusLog;
     std::unique_ptr<MainTimers> m_timers;
+    std::unique_ptr<MediaDevice> m_ownMediaDevice;
+    std::unique_ptr<SystemTray> m_ownTray;
+    std::unique_ptr<DesktopShell> m_ownShell;
+    std::unique_ptr<ModalRunner> m_ownModal;
+    std::unique_ptr<MediaControl> m_media;
+    std::function<void()> m_firstSetup;
+    bool m_firstRunRefused = false;
+    std::unique_ptr<VirtualExchange> m_exchange;
+    std::unique_ptr<StandInAudio> m_audio;
+    std::unique_ptr<TelephonyCore> m_telephony;
     std::unique_ptr<frmMain> m_main;
+    std::unique_ptr<frmPopCallID> m_popCallId;
+    std::unique_ptr<frmVirtualExchange> m_virtualExchange;
     std::unique_ptr<frmSplash> m_splash;
     std::unique_ptr<Timer> m_splashTimer;
     std::function<void(int)> m_endProcess;

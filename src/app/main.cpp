@@ -68,7 +68,10 @@ int main(int argc, char *argv[])
     telvox::TelvoxApplication::Options options;
     options.echoStatus = parser.isSet(echoStatus);
     telvox::TelvoxApplication telvoxApp(paths, loop, prompts, printer, options);
-    telvoxApp.setEndProcessHandler([](int code) { QCoreApplication::exit(code); });
+    // Queued, so that an end requested during start-up (before the event loop runs) still ends it.
+    telvoxApp.setEndProcessHandler([](int code) {
+        QMetaObject::invokeMethod(qApp, [code] { QCoreApplication::exit(code); }, Qt::QueuedConnection);
+    });
 
     if (options.echoStatus) {
         telvox::StringTable table;

@@ -4,6 +4,7 @@
 #include "core/Texts.h"
 #include "platform/shell/UserPrompts.h"
 #include "records/StatusLog.h"
+#include "ui/frmMainFace.h"
 #include "ui/frmViewLog.h"
 
 #include <QCheckBox>
@@ -56,16 +57,7 @@ frmMain::frmMain(Services services, QWidget *parent)
     QAction *printLog = m_mmuLog->addAction(QStringLiteral("打印日志"));
     printLog->setObjectName(QStringLiteral("mmuPrintLog"));
 
-    auto *grid = new QGridLayout(this);
-    grid->addWidget(m_lstStatus, 0, 0, 1, 4);
-    grid->addWidget(m_chkLegal, 1, 0);
-    grid->addWidget(m_lblLegal, 1, 1, 1, 3);
-    grid->addWidget(m_chkRingCount, 2, 0);
-    grid->addWidget(m_lblRingCount, 2, 1, 1, 3);
-    grid->addWidget(m_cmdLog, 3, 1);
-    grid->addWidget(m_cmdDialOut, 3, 2);
-    grid->addWidget(m_cmdExit, 3, 3);
-    grid->setColumnStretch(1, 1);
+    buildFace(); // the painted face and the controls placed on it (frmMainFace.cpp)
 
     connect(m_chkLegal, &QCheckBox::clicked, this, &frmMain::chkLegal_Click);
     connect(m_chkRingCount, &QCheckBox::clicked, this, &frmMain::chkRingCount_Click);
@@ -73,6 +65,12 @@ frmMain::frmMain(Services services, QWidget *parent)
     connect(m_cmdLog, &QPushButton::clicked, this, &frmMain::cmdLog_Click);
     connect(m_cmdDialOut, &QPushButton::clicked, this, &frmMain::dialOutRequested);
     connect(printLog, &QAction::triggered, this, &frmMain::mmuPrintLog_Click);
+    auto *virtualExchange = new QAction(QStringLiteral("Virtual Exchange"), this);
+    virtualExchange->setObjectName(QStringLiteral("mmuVirtualExchange"));
+    virtualExchange->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V));
+    virtualExchange->setShortcutContext(Qt::WindowShortcut);
+    addAction(virtualExchange);
+    connect(virtualExchange, &QAction::triggered, this, &frmMain::virtualExchangeRequested);
     connect(m_lstStatus, &QListView::customContextMenuRequested, this,
             [this](const QPoint &pos) { m_mmuLog->popup(m_lstStatus->viewport()->mapToGlobal(pos)); });
     connect(&m_s.statusList, &StatusListModel::statusAdded, this, [this](int row) {
@@ -116,6 +114,7 @@ void frmMain::setCaptions()
     m_cmdDialOut->setToolTip(t.LoadText(1083));
     m_cmdExit->setText(t.LoadText(1014));
     m_cmdExit->setToolTip(t.LoadText(1014));
+    setFaceCaptions();
 }
 
 void frmMain::chkLegal_Click()

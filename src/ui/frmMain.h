@@ -3,12 +3,14 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 class QCheckBox;
 class QLabel;
 class QListView;
 class QMenu;
 class QPushButton;
+class QRegion;
 
 namespace telvox {
 
@@ -18,6 +20,14 @@ class StatusListModel;
 class StatusLog;
 class Texts;
 class UserPrompts;
+class DesktopShell;
+class EventLoop;
+class MainTimers;
+class MediaControl;
+class ModalRunner;
+class SystemTray;
+class WavePlayer;
+enum class TrayClick;
 
 // The main window: the status list, the two options, and the launching point of every other
 // window. It stays loaded for the whole run; closing it ends the program.
@@ -55,17 +65,63 @@ public:
     void cmdLog_Click();
     void mmuPrintLog_Click();
 
+    // The desktop side of the window: the player, the tray, links and child windows. Set by
+    // the composition root before loading; until then those commands do nothing.
+    struct DesktopServices
+    {
+        MainTimers &timers; // tmMMTIMER, tmPlay and timPlayAll
+        MediaControl &media;
+        SystemTray &tray;
+        DesktopShell &shell;
+        ModalRunner &modal;
+        EventLoop &loop;
+        QString programFolder;
+    };
+    void setDesktopServices(DesktopServices desktop);
+
+    // Loading: paints the picture of the language and applies the window outline.
+    void paintBackground();
+    // The window outline at the screen's twips per pixel.
+    QRegion BuildOutline() const;
+    // The recording the player plays: set by the message lists when one is selected.
+    void setCurrentRecording(const QString &name, bool fromUnread);
+    bool isInTray() const;
+    WavePlayer *player() const;
+
+    void cmdParam_Click();
+    void cmdBackup_Click();
+    void cmdBrows_Click();
+    void cmdHelp_Click();
+    void lblSpeaker_Click();
+    void lblMin_Click();
+    void Form_Resize();
+    void trayIcon_Click(TrayClick click);
+
 signals:
     // The dial-out button was pressed (the "d" key presses it too).
     void dialOutRequested();
+    // Ctrl+Shift+V: the Virtual Exchange window, to play the far end of the virtual lines.
+    void virtualExchangeRequested();
+    // Setup and Backup were pressed; their dialogs connect here.
+    void setupRequested();
+    void backupRequested();
+    // A message of the unread list started playing: the lists move it to the handled ones.
+    void unreadPlayed(const QString &name);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void chkLegal_Click();
     void chkRingCount_Click();
+    struct Face;
+    void buildFace();
+    void setFaceCaptions();
+    QString recordingFolder() const;
 
     Services m_s;
     std::function<void()> m_shutdown;
@@ -80,6 +136,7 @@ private:
     QPushButton *m_cmdDialOut;
     QPushButton *m_cmdExit;
     QMenu *m_mmuLog;
+    std::unique_ptr<Face> m_face;
 };
 
 } // namespace telvox

@@ -41,6 +41,15 @@ struct Instance
     int exitCode = -1;
 };
 
+// The device names the first start stores (journaled) for lines 0..3 of the virtual exchange.
+QByteArray modemNamesJournal()
+{
+    QByteArray lines;
+    for (int n = 0; n < 4; ++n)
+        lines += "Modem@Line" + QByteArray::number(n) + "@Telvox Virtual Voice Line  [28]\r\n";
+    return lines;
+}
+
 } // namespace
 
 class tst_Startup : public QObject
@@ -56,7 +65,7 @@ private slots:
         QVERIFY(!i.app.splashShown());
         QVERIFY(i.app.isLoaded());
         QCOMPARE(i.app.settings().ReadSetting("Config", "Language"), QString("1"));
-        QCOMPARE(readAll(home.file("settings.txt")), QByteArray("Config@Language@1\r\n"));
+        QCOMPARE(readAll(home.file("settings.txt")), "Config@Language@1\r\n" + modemNamesJournal());
         auto *exit = i.app.mainWindow()->findChild<QPushButton *>("cmdExit");
         QVERIFY(exit);
         QCOMPARE(exit->text(), QString("退出"));
@@ -71,6 +80,8 @@ private slots:
             SettingsStore s(home.file("telvox.ini"), home.file("settings.txt"));
             s.WriteSetting("Config", "Language", "2");
             s.WriteSetting("Config", "SaveFile", home.path() + "/waveFiles/");
+            for (int n = 0; n < 4; ++n)
+                s.WriteSetting("Modem", QString("Line%1").arg(n), "Telvox Virtual Voice Line  [28]");
         }
         Instance i(home.path());
         QCOMPARE(i.app.Main(), TelvoxApplication::StartResult::Running);
@@ -134,7 +145,7 @@ private slots:
         w->chkRingCount()->click();
         QCOMPARE(i.app.settings().ReadSetting("Config", "Legal"), QString("1"));
         QCOMPARE(readAll(home.file("settings.txt")),
-                 QByteArray("Config@Language@1\r\nConfig@Legal@1\r\nConfig@RingCount@0\r\n"));
+                 "Config@Language@1\r\n" + modemNamesJournal() + "Config@Legal@1\r\nConfig@RingCount@0\r\n");
 
         QSignalSpy dial(w, &frmMain::dialOutRequested);
         QTest::keyClick(w, 'D');
@@ -148,9 +159,8 @@ private slots:
         ScratchDir home;
         Instance i(home.path());
         i.app.Main();
-        i.app.mainWindow()->mmuPrintLog_Click(); // empty list: nothing printed
-        QCOMPARE(i.printer.jobs.size(), 0);
-        i.app.statusLog().AddStatus(QString("Line0 is ready"));
+        // The list holds the ready line of the virtual exchange's Line0, opened on a first start.
+        QCOMPARE(i.app.statusList().lines().size(), 1);
         i.printer.pdfFileToReport = home.file("Print-1.pdf");
         i.app.mainWindow()->mmuPrintLog_Click();
         QCOMPARE(i.printer.jobs.size(), 1);

@@ -1,0 +1,404 @@
+#include "audio/AudioEngine.h"
+
+#include "audio/CodecConversion.h"
+#include "audio/WaveFile.h"
+#include "core/EventLoop.h"
+#include "core/MainTimers.h"
+#include "core/Texts.h"
+#include "platform/shell/UserPrompts.h"
+#include "platform/telephony/TelephonyService.h"
+#include "records/MessageLists.h"
+#include "records/StatusLog.h"
+#include "telephony/LineTable.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cstring>
+
+namespace telvox {
+
+namespace {
+const QString kGreetingCapture = QStringLiteral("Greeting.wav");
+const QString kLegalCapture = QStringLiteral("legal.wav");
+} // namespace
+
+AudioEngine::AudioEngine(Services services, Folders folders, OutputFormat format)
+    : m_s(services)
+    , m_folders(std::move(folders))
+    , m_format(format)
+{
+    MainTimers &t = m_s.timers;
+    t.timChangeBuffer.setHandler([this](int n) { timChangeBuffer_Timer(n); });
+    t.timWriteFile.setHandler([this](int n) { timWriteFile_Timer(n); });
+    t.timPlayGreetingExM.setHandler([this](int n) { timPlayGreetingExM_Timer(n); });
+    t.timPlayLegalO.setHandler([this](int n) { timPlayLegalO_Timer(n); });
+    t.timPlayGreetingExO.setHandler([this](int n) { timPlayGreetingExO_Timer(n); });
+}
+
+AudioEngine::~AudioEngine()
+{
+    // Devices go before the buffers they may still hold.
+    for (Slot &s : m_slots) {
+        if (s.waveIn)
+            s.waveIn->reset();
+        s.waveIn.reset();
+        if (s.waveOut)
+            s.waveOut->reset();
+        s.waveOut.reset();
+    }
+}
+
+void AudioEngine::setBufferAnalyser(std::function<void(int, std::span<const std::int16_t>)> analyse)
+{
+    m_analyse = std::move(analyse);
+}
+
+void AudioEngine::setCaptureStarted(std::function<void(int)> started) { m_captureStarted = std::move(started); }
+
+void AudioEngine::doEvents(int times)
+{
+    for (int i = 0; i < times; ++i)
+        m_s.loop.doEvents();
+}
+
+QString AudioEngine::workingFile(int slot) const { return m_folders.temp + QStringLiteral("tvxt") + QString::number(slot); }
+
+// --- Capture ------------------------------------------------------------------------------
+
+void AudioEngine::GetWaveDeviceId(const QString &deviceClass, int slot)
+{
+    LineSlot &line = m_s.lines[slot];
+    std::uint32_t id = 0;
+    const std::int32_t result = m_s.telephony.lineGetID(line.hLine, 0, line.hCall, kCallSelectCall, id, deviceClass);
+    if (result != 0)
+        return;
+    line.waveDeviceId = id == 0xFFFFFFFFu ? -1 : static_cast<std::int32_t>(id);
+}
+
+void AudioEngine::StartCapture(int deviceId, const QString &name, int slot)
+{
+    Slot &s = this->slot(slot);
+    if (m_captureStarted)
+        m_captureStarted(slot);
+    // Only TrueSpeech recordings need a conversion stream; a prompt recording never does.
+    if (m_format == OutputFormat::TrueSpeech && name != kGreetingCapture && name != kLegalCapture)
+        m_s.conversion.OpenConversion(slot);
+    s.nextBuffer = 0;
+    s.captureName = name;
+    if (s.waveIn) {
+        // A capture of this slot that never closed: end it before the device is opened again.
+        s.waveIn->reset();
+        s.waveIn->close();
+        s.waveIn.reset();
+    }
+    PcmFormat format; // PCM, mono, 8000 Hz, 16 bit
+    std::atomic<int> *done = &s.bufferDone;
+    std::atomic<int> *closed = &s.deviceClosed;
+    m_lastWaveResult = m_s.devices.waveInOpen(
+        deviceId, format,
+        [done, closed](WaveMessage m) {
+            if (m == WaveMessage::Done)
+                *done = 1;
+            else if (m == WaveMessage::Close)
+                *closed = 1;
+        },
+        s.waveIn);
+    if (m_lastWaveResult != MMSYSERR_NOERROR) {
+        s.waveIn.reset();
+        return;
+    }
+    PrepareCaptureBuffers(slot);
+    QueueCaptureBuffer(slot, s.nextBuffer);
+    m_lastWaveResult = s.waveIn->start();
+    if (m_lastWaveResult != MMSYSERR_NOERROR)
+        return;
+    QFile::remove(workingFile(slot));
+    if (name != kGreetingCapture)
+        m_s.timers.timWriteFile[slot].setEnabled(true);
+    m_s.timers.timChangeBuffer[slot].setEnabled(true);
+}
+
+void AudioEngine::PrepareCaptureBuffers(int slot)
+{
+    Slot &s = this->slot(slot);
+    for (WaveBuffer &b : s.buffers) {
+        b = WaveBuffer{};
+        b.data.assign(kBufferBytes, 0);
+        m_lastWaveResult = s.waveIn->prepareHeader(b);
+        if (m_lastWaveResult != MMSYSERR_NOERROR)
+            return;
+    }
+}
+
+void AudioEngine::QueueCaptureBuffer(int slot, int &buffer)
+{
+    Slot &s = this->slot(slot);
+    m_lastWaveResult = s.waveIn->addBuffer(s.buffers.at(static_cast<std::size_t>(buffer)));
+    buffer = 1 - buffer;
+}
+
+void AudioEngine::timChangeBuffer_Timer(int slot)
+{
+    Slot &s = this->slot(slot);
+    if (s.bufferDone != 1 || !s.waveIn)
+        return;
+    if (m_s.lines[slot].recState != 0) {
+        QueueCaptureBuffer(slot, s.nextBuffer);
+        s.bufferDone = 0;
+        doEvents();
+        ProcessCaptureBuffer(slot, s.nextBuffer);
+        doEvents();
+    } else {
+        s.bufferDone = 0;
+        m_s.timers.timChangeBuffer[slot].setEnabled(false);
+        ProcessCaptureBuffer(slot, 1 - s.nextBuffer);
+        CloseCapture(slot);
+    }
+}
+
+void AudioEngine::ProcessCaptureBuffer(int slot, int buffer)
+{
+    Slot &s = this->slot(slot);
+    const WaveBuffer &b = s.buffers.at(static_cast<std::size_t>(buffer));
+    const std::uint32_t recorded = std::min<std::uint32_t>(b.bytesRecorded, static_cast<std::uint32_t>(b.data.size()));
+    if (recorded == 0)
+        m_s.status.AddStatus(QStringLiteral("WaveInBuffer.Recorded=0"));
+    const bool prompt = s.captureName == kGreetingCapture || s.captureName == kLegalCapture;
+    const bool convert = m_format == OutputFormat::TrueSpeech && !prompt;
+    const auto *bytes = reinterpret_cast<const std::uint8_t *>(b.data.data());
+    if (convert && !m_s.conversion.ConvertBuffer(slot, std::span<const std::uint8_t>(bytes, recorded)))
+        return; // a buffer that could not be converted contributes nothing
+    QFile file(workingFile(slot));
+    if (file.open(QIODevice::WriteOnly | QIODevice::Append) && m_s.lines[slot].recState != 2) {
+        if (!convert) {
+            file.write(b.data.data(), recorded);
+        } else {
+            const auto out = m_s.conversion.convertedOutput(slot);
+            file.write(reinterpret_cast<const char *>(out.data()), static_cast<qint64>(out.size()));
+        }
+    }
+    file.close();
+    if (convert)
+        m_s.conversion.releaseOutput(slot);
+    if (s.captureName == kGreetingCapture)
+        return;
+    if (m_analyse) {
+        std::vector<std::int16_t> samples(recorded / 2);
+        std::memcpy(samples.data(), b.data.data(), samples.size() * 2);
+        m_analyse(slot, samples);
+    }
+}
+
+void AudioEngine::CloseCapture(int slot)
+{
+    Slot &s = this->slot(slot);
+    if (!s.waveIn)
+        return;
+    for (WaveBuffer &b : s.buffers)
+        m_lastWaveResult = s.waveIn->unprepareHeader(b);
+    m_lastWaveResult = s.waveIn->close();
+    s.waveIn.reset();
+}
+
+void AudioEngine::abandonCapture(int slot)
+{
+    Slot &s = this->slot(slot);
+    m_s.timers.timChangeBuffer[slot].setEnabled(false);
+    m_s.timers.timWriteFile[slot].setEnabled(false);
+    if (s.waveIn) {
+        m_lastWaveResult = s.waveIn->reset();
+        CloseCapture(slot);
+    }
+    s.bufferDone = 0;
+    s.deviceClosed = 0;
+    if (m_format == OutputFormat::TrueSpeech)
+        m_s.conversion.CloseConversion(slot);
+    releaseCaptureBuffers(slot);
+}
+
+void AudioEngine::waveInReset(int slot)
+{
+    Slot &s = this->slot(slot);
+    if (s.waveIn)
+        m_lastWaveResult = s.waveIn->reset();
+}
+
+// --- Recording files ----------------------------------------------------------------------
+
+void AudioEngine::StartLineRecording(int slot)
+{
+    GetWaveDeviceId(QStringLiteral("wave/in"), slot);
+    LineSlot &line = m_s.lines[slot];
+    const QString name = recordingName(line.mode.isEmpty() ? QChar('M') : line.mode.at(0),
+                                       m_s.loop.currentDateTime(), line.callerId);
+    StartCapture(line.waveDeviceId, name, slot);
+    if (line.recState != 2)
+        line.recState = 1;
+}
+
+void AudioEngine::timWriteFile_Timer(int slot)
+{
+    Slot &s = this->slot(slot);
+    if (s.deviceClosed == 1) {
+        s.deviceClosed = 2;
+        return;
+    }
+    if (s.deviceClosed != 2)
+        return;
+    s.deviceClosed = 0;
+    m_s.timers.timWriteFile[slot].setEnabled(false);
+    if (m_format == OutputFormat::TrueSpeech)
+        m_s.conversion.CloseConversion(slot);
+    if (m_s.lines[slot].recState != 2)
+        WriteRecording(s.captureName, slot);
+    else
+        releaseCaptureBuffers(slot);
+}
+
+void AudioEngine::releaseCaptureBuffers(int slot)
+{
+    for (WaveBuffer &b : this->slot(slot).buffers)
+        b = WaveBuffer{};
+}
+
+QString AudioEngine::WriteRecording(const QString &name, int slot)
+{
+    const WriteOutcome outcome = writeRecordingFile(workingFile(slot), m_folders.recording, name, m_format);
+    releaseCaptureBuffers(slot);
+    if (outcome.fileName.isEmpty())
+        return QString();
+    // A recording cut short by a full disk is still listed: what was written is kept.
+    return m_s.lists.addRecording(m_folders.recording, outcome.fileName) ? outcome.fileName : QString();
+}
+
+// --- Prompts --------------------------------------------------------------------------------
+
+bool AudioEngine::ReadWaveFile(const QString &path, int slot)
+{
+    Slot &s = this->slot(slot);
+    s.prompt = WaveBuffer{};
+    s.hasPrompt = false;
+    if (path.isEmpty())
+        return false;
+    const auto wave = readWaveFile(path);
+    if (!wave)
+        return false;
+    // Every prompt is played in the line's format; other PCM formats are converted on the way.
+    const auto line = toLineFormat(*wave);
+    if (!line)
+        return false;
+    s.prompt.data.assign(line->begin(), line->end());
+    s.hasPrompt = !s.prompt.data.empty();
+    return s.hasPrompt;
+}
+
+void AudioEngine::PlayWave(int deviceId, int slot)
+{
+    Slot &s = this->slot(slot);
+    if (s.waveOut) {
+        s.waveOut->reset();
+        s.waveOut->close();
+        s.waveOut.reset();
+    }
+    if (!s.hasPrompt)
+        return;
+    LineSlot *line = &m_s.lines[slot];
+    m_lastWaveResult = m_s.devices.waveOutOpen(
+        deviceId, PcmFormat{},
+        [line](WaveMessage m) {
+            if (m == WaveMessage::Done)
+                line->playing = false;
+        },
+        s.waveOut);
+    if (m_lastWaveResult != MMSYSERR_NOERROR) {
+        s.waveOut.reset();
+        s.prompt = WaveBuffer{};
+        s.hasPrompt = false;
+        return;
+    }
+    if (s.waveOut->prepareHeader(s.prompt) != MMSYSERR_NOERROR)
+        return;
+    line->playing = true;
+    m_lastWaveResult = s.waveOut->write(s.prompt);
+    if (m_lastWaveResult != MMSYSERR_NOERROR) {
+        line->playing = false;
+        s.prompt = WaveBuffer{};
+        s.hasPrompt = false;
+    }
+}
+
+void AudioEngine::ClosePromptOutput(int slot)
+{
+    Slot &s = this->slot(slot);
+    if (!s.waveOut)
+        return;
+    m_lastWaveResult = s.waveOut->reset();
+    m_lastWaveResult = s.waveOut->unprepareHeader(s.prompt);
+    m_lastWaveResult = s.waveOut->close();
+    s.waveOut.reset();
+}
+
+void AudioEngine::PlayGreeting(int slot)
+{
+    GetWaveDeviceId(QStringLiteral("wave/out"), slot);
+    if (m_s.lines[slot].playing)
+        return;
+    ReadWaveFile(findFileIgnoringCase(m_folders.program, QStringLiteral("Greeting.wav")), slot);
+    PlayWave(m_s.lines[slot].waveDeviceId, slot);
+    m_s.timers.Timer3[slot].setEnabled(true);
+}
+
+bool AudioEngine::legalNoticeSteps(int slot)
+{
+    const QString legal = findFileIgnoringCase(m_folders.program, QStringLiteral("legal.wav"));
+    if (!QFile::exists(legal))
+        m_s.prompts.messageBox(QStringLiteral("File Not Found: 'LEGAL.WAV'"), MessageIcon::Information,
+                               QStringLiteral("Telvox"));
+    GetWaveDeviceId(QStringLiteral("wave/out"), slot);
+    if (m_s.lines[slot].playing)
+        return false;
+    ReadWaveFile(legal, slot);
+    PlayWave(m_s.lines[slot].waveDeviceId, slot);
+    return true;
+}
+
+void AudioEngine::PlayLegalNotice(int slot)
+{
+    if (legalNoticeSteps(slot))
+        m_s.timers.timPlayGreetingExM[slot].setEnabled(true);
+}
+
+void AudioEngine::timPlayGreetingExM_Timer(int slot)
+{
+    if (m_s.lines[slot].playing)
+        return;
+    m_s.timers.timPlayGreetingExM[slot].setEnabled(false);
+    ClosePromptOutput(slot);
+    doEvents(4);
+    m_s.lines[slot].mode = QStringLiteral("M");
+    StartLineRecording(slot);
+    m_s.status.AddStatus(QStringLiteral("Line") + QString::number(slot) + m_s.texts.LoadText(1060));
+}
+
+void AudioEngine::timPlayLegalO_Timer(int slot)
+{
+    m_s.timers.timPlayLegalO[slot].setEnabled(false);
+    if (legalNoticeSteps(slot))
+        m_s.timers.timPlayGreetingExO[slot].setEnabled(true);
+}
+
+void AudioEngine::timPlayGreetingExO_Timer(int slot)
+{
+    if (m_s.lines[slot].playing)
+        return;
+    m_s.timers.timPlayGreetingExO[slot].setEnabled(false);
+    ClosePromptOutput(slot);
+    doEvents(4);
+    m_s.lines[slot].mode = QStringLiteral("O");
+    m_s.lines[slot].recState = 1;
+    StartLineRecording(slot);
+    m_s.status.AddStatus(QStringLiteral("Line  ") + QString::number(slot) + m_s.texts.LoadText(1060));
+}
+
+} // namespace telvox

@@ -1,0 +1,132 @@
+#pragma once
+
+#include "audio/RecordingFile.h"
+#include "platform/wave/WaveDevice.h"
+#include "telephony/AudioActions.h"
+
+#include <QString>
+
+#include <array>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <span>
+
+namespace telvox {
+
+class CodecConversion;
+class EventLoop;
+class LineTable;
+class MessageLists;
+class StatusLog;
+class TelephonyService;
+class Texts;
+class UserPrompts;
+struct MainTimers;
+
+// The audio of the lines: capture of a call into the slot's working file ("tvxt" + slot in the
+// temporary folder) with two one-second buffers, conversion to TrueSpeech, the recording file
+// written once the capture has closed, and the prompts played to the line. Slot n is line n;
+// slot 3 also serves the greeting recorder's microphone. Device callbacks only set flags; the
+// main window's timers poll them and do the work.
+class AudioEngine final : public AudioActions
+{
+public:
+    struct Services
+    {
+        EventLoop &loop;
+        LineTable &lines;
+        TelephonyService &telephony;
+        WaveDevices &devices;
+        CodecConversion &conversion;
+        MessageLists &lists;
+        StatusLog &status;
+        const Texts &texts;
+        UserPrompts &prompts;
+        MainTimers &timers;
+    };
+    struct Folders
+    {
+        QString program;   // prompts
+        QString temp;      // working files, ends with a separator
+        QString recording; // recordings, ends with a separator
+    };
+
+    static constexpr std::uint32_t kBufferBytes = 16000; // one second
+
+    AudioEngine(Services services, Folders folders, OutputFormat format);
+    ~AudioEngine() override;
+
+    // The stop-recording detectors run on every captured buffer of a call (not of a greeting
+    // recording); `captureStarted` resets their per-slot state.
+    void setBufferAnalyser(std::function<void(int slot, std::span<const std::int16_t>)> analyse);
+    void setCaptureStarted(std::function<void(int slot)> started);
+
+    // --- Capture ---------------------------------------------------------------------------
+    void GetWaveDeviceId(const QString &deviceClass, int slot);
+    void StartCapture(int deviceId, const QString &name, int slot);
+    void timChangeBuffer_Timer(int slot);
+    void ProcessCaptureBuffer(int slot, int buffer);
+    void CloseCapture(int slot);
+    // Ends the slot's capture at once without writing anything: the device is reset and
+    // closed, the poll and the write timer stop, the conversion closes.
+    void abandonCapture(int slot);
+    QString workingFile(int slot) const;
+
+    // --- Recording files -------------------------------------------------------------------
+    void StartLineRecording(int slot) override;
+    void timWriteFile_Timer(int slot);
+    // Writes the slot's finished capture as `name`; returns the name listed ("" when none).
+    QString WriteRecording(const QString &name, int slot);
+    void waveInReset(int slot) override;
+
+    // --- Prompts ---------------------------------------------------------------------------
+    bool ReadWaveFile(const QString &path, int slot);
+    void PlayWave(int deviceId, int slot);
+    void ClosePromptOutput(int slot) override;
+    void PlayGreeting(int slot) override;
+    void PlayLegalNotice(int slot) override;
+    void timPlayGreetingExM_Timer(int slot);
+    void timPlayLegalO_Timer(int slot);
+    void timPlayGreetingExO_Timer(int slot);
+
+    // --- State for the greeting recorder, the triggers and tests ---------------------------
+    std::uint32_t lastWaveResult() const { return m_lastWaveResult; }
+    int deviceClosed(int slot) const { return m_slots.at(std::size_t(slot)).deviceClosed.load(); }
+    void setDeviceClosed(int slot, int value) { m_slots.at(std::size_t(slot)).deviceClosed = value; }
+    QString captureName(int slot) const { return m_slots.at(std::size_t(slot)).captureName; }
+    bool isCapturing(int slot) const { return bool(m_slots.at(std::size_t(slot)).waveIn); }
+    OutputFormat outputFormat() const { return m_format; }
+    const Folders &folders() const { return m_folders; }
+
+private:
+    struct Slot
+    {
+        std::unique_ptr<WaveIn> waveIn;
+        std::array<WaveBuffer, 2> buffers;
+        int nextBuffer = 0;
+        std::atomic<int> bufferDone{0};
+        std::atomic<int> deviceClosed{0};
+        QString captureName;
+
+        std::unique_ptr<WaveOut> waveOut;
+        WaveBuffer prompt;
+        bool hasPrompt = false;
+    };
+    Slot &slot(int index) { return m_slots.at(static_cast<std::size_t>(index)); }
+    void PrepareCaptureBuffers(int slot);
+    void QueueCaptureBuffer(int slot, int &buffer);
+    void releaseCaptureBuffers(int slot);
+    void doEvents(int times = 1);
+    bool legalNoticeSteps(int slot);
+
+    Services m_s;
+    Folders m_folders;
+    OutputFormat m_format;
+    std::array<Slot, 4> m_slots;
+    std::uint32_t m_lastWaveResult = 0;
+    std::function<void(int, std::span<const std::int16_t>)> m_analyse;
+    std::function<void(int)> m_captureStarted;
+};
+
+} // namespace telvox

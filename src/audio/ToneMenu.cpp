@@ -1,0 +1,75 @@
+#include "audio/ToneMenu.h"
+
+#include "core/EventLoop.h"
+#include "core/MainTimers.h"
+#include "core/Texts.h"
+#include "platform/media/MediaDevice.h"
+#include "records/StatusLog.h"
+#include "telephony/AudioActions.h"
+#include "telephony/LineTable.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QStringEncoder>
+
+namespace telvox {
+
+ToneMenu::ToneMenu(Services services, QString programFolder)
+    : m_s(services)
+    , m_programFolder(std::move(programFolder))
+{
+}
+
+void ToneMenu::attach()
+{
+    m_s.timers.timTollSaver.setHandler([this](int line) { timTollSaver_Timer(line); });
+}
+
+void ToneMenu::timTollSaver_Timer(int line)
+{
+    LineSlot &slot = m_s.lines[line];
+    ++slot.digitIdle;
+    if (slot.digitIdle <= 3)
+        return;
+    m_s.timers.timTollSaver[line].setEnabled(false);
+    slot.digitIdle = 0;
+    HandleToneCommand(line);
+    slot.digits.clear();
+}
+
+void ToneMenu::HandleToneCommand(int line)
+{
+    LineSlot &slot = m_s.lines[line];
+    const QString digits = slot.digits;
+    const QString lineText = QStringLiteral("Line") + QString::number(line);
+    static const QStringList announcements = {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
+                                              QStringLiteral("4")};
+    const qsizetype which = announcements.indexOf(digits);
+    if (which >= 0) {
+        m_currentPrompt = QDir(m_programFolder).filePath(QStringLiteral("0%1.wav").arg(which + 1));
+        // Played on the computer's own loudspeakers, without waiting; a missing file plays nothing.
+        if (m_s.announcements.open(m_currentPrompt))
+            m_s.announcements.play();
+        m_s.status.AddStatus(lineText + m_s.texts.LoadText(1064 + static_cast<int>(which)));
+        return;
+    }
+    if (digits == QLatin1String("##")) {
+        slot.recState = 0;
+        m_s.audio.waveInReset(line);
+        m_s.status.AddStatus(QStringLiteral("##") + m_s.texts.LoadText(1033));
+        m_s.loop.doEvents();
+        m_s.timers.timDropCall[line].setEnabled(true);
+        return;
+    }
+    static const QRegularExpression number(QStringLiteral("^\\d+$"));
+    if (number.match(digits).hasMatch())
+        m_s.status.AddStatus(QStringLiteral("[ ") + digits + QStringLiteral(" ]"));
+    QFile file(QDir(m_programFolder).filePath(QStringLiteral("dtmf.txt")));
+    if (file.open(QIODevice::WriteOnly | QIODevice::Append)) { // a read-only folder just keeps nothing
+        QStringEncoder toLocal(QStringEncoder::System);
+        file.write(toLocal(digits + QStringLiteral("\r\n")));
+    }
+}
+
+} // namespace telvox

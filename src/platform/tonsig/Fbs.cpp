@@ -1,0 +1,427 @@
+#include "platform/tonsig/Fbs.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <numeric>
+#include <optional>
+#include <vector>
+
+namespace telvox::tonsig {
+
+namespace {
+
+constexpr int kBlock = 160; // 20 ms: silence blocks, profile blocks and the frame step
+constexpr int kFrame = 320; // 40 ms analysis frame: 25 Hz between Goertzel bins
+constexpr int kBinLo = 10;  // 250 Hz
+constexpr int kBinHi = 30;  // 750 Hz
+constexpr int kBins = kBinHi - kBinLo + 1;
+constexpr int kPeakLo = 12; // tone peaks lie in 300..700 Hz
+constexpr int kPeakHi = 28;
+constexpr int kPeakHalfWidth = 2; // a Hann-windowed tone keeps its energy within +-2 bins
+
+constexpr std::size_t kClickBlocks = 2; // loudest blocks left out of the silence RMS ...
+constexpr std::size_t kMinBlocksForClicks = 10; // ... in buffers of at least 200 ms
+constexpr std::size_t kProfileWindowBlocks = 4; // 80 ms
+
+constexpr double kCandidateShare = 0.6;
+constexpr double kOnShare = 0.75;
+constexpr double kFrequencyTolerance = 0.015;
+constexpr double kPairBalanceDb = 10.0;
+constexpr double kOffPeakDropDb = 12.0;
+constexpr double kOffTotalDropDb = 5.0;
+constexpr int kMinOnFrames = 4;
+constexpr int kMaxChangeOverFrames = 2;
+constexpr double kMaxSegmentSamples = 0.86 * kSampleRate;
+constexpr double kMinSegmentSamples = 0.10 * kSampleRate;
+constexpr double kMaxUnexplained = 0.2;
+
+double dbToPower(double db) { return std::pow(10.0, db / 10.0); }
+
+// Second-order Butterworth section (bilinear transform), transposed direct form II.
+class Biquad
+{
+public:
+    static Biquad highPass(double cornerHz) { return Biquad(cornerHz, true); }
+    static Biquad lowPass(double cornerHz) { return Biquad(cornerHz, false); }
+
+    double process(double x)
+    {
+        const double y = m_b0 * x + m_z1;
+        m_z1 = m_b1 * x - m_a1 * y + m_z2;
+        m_z2 = m_b0 * x - m_a2 * y;
+        return y;
+    }
+
+private:
+    Biquad(double cornerHz, bool high)
+    {
+        const double w0 = 2.0 * std::numbers::pi * cornerHz / kSampleRate;
+        const double alpha = std::sin(w0) / std::numbers::sqrt2; // Q = 1/sqrt(2)
+        const double c = std::cos(w0);
+        const double a0 = 1.0 + alpha;
+        const double edge = (high ? 1.0 + c : 1.0 - c) / 2.0;
+        m_b0 = edge / a0; // b2 equals b0
+        m_b1 = (high ? -2.0 : 2.0) * edge / a0;
+        m_a1 = -2.0 * c / a0;
+        m_a2 = (1.0 - alpha) / a0;
+    }
+
+    double m_b0, m_b1, m_a1, m_a2;
+    double m_z1 = 0, m_z2 = 0;
+};
+
+// Per Goertzel bin (250..750 Hz), the share of a frame's windowed energy that lies in the bin
+// (Parseval: the positive and negative halves of a real spectrum together hold N * energy).
+using Spectrum = std::array<double, kBins>;
+
+double at(const Spectrum &spectrum, int bin) { return spectrum[bin - kBinLo]; }
+
+struct Frame
+{
+    double energy = 0; // windowed
+    double rms = 0;    // not windowed
+    Spectrum share{};
+};
+
+struct Tables
+{
+    std::array<double, kFrame> window{};
+    Spectrum coefficient{}; // 2 cos(2 pi k / N) of each bin
+};
+
+const Tables &tables()
+{
+    static const Tables t = [] {
+        Tables built;
+        for (int i = 0; i < kFrame; ++i)
+            built.window[i] = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * (i + 0.5) / kFrame);
+        for (int k = 0; k < kBins; ++k)
+            built.coefficient[k] = 2.0 * std::cos(2.0 * std::numbers::pi * (kBinLo + k) / kFrame);
+        return built;
+    }();
+    return t;
+}
+
+Frame analyseFrame(const double *x)
+{
+    const Tables &t = tables();
+    std::array<double, kFrame> windowed;
+    Frame f;
+    double plain = 0;
+    for (int i = 0; i < kFrame; ++i) {
+        windowed[i] = x[i] * t.window[i];
+        f.energy += windowed[i] * windowed[i];
+        plain += x[i] * x[i];
+    }
+    f.rms = std::sqrt(plain / kFrame);
+    if (f.energy <= 0)
+        return f;
+    // All bins side by side, so that the loop over the bins vectorises.
+    Spectrum s1{}, s2{};
+    for (int i = 0; i < kFrame; ++i) {
+        for (int k = 0; k < kBins; ++k) {
+            const double s0 = windowed[i] + t.coefficient[k] * s1[k] - s2[k];
+            s2[k] = s1[k];
+            s1[k] = s0;
+        }
+    }
+    for (int k = 0; k < kBins; ++k) {
+        const double power = s1[k] * s1[k] + s2[k] * s2[k] - t.coefficient[k] * s1[k] * s2[k];
+        f.share[k] = 2.0 * power / (kFrame * f.energy);
+    }
+    return f;
+}
+
+// A spectral peak: the bins within kPeakHalfWidth of its strongest bin.
+struct Peak
+{
+    int bin = -1; // -1: no peak
+    double hz = 0;
+
+    bool present() const { return bin >= 0; }
+    bool covers(int b) const { return present() && std::abs(b - bin) <= kPeakHalfWidth; }
+    // The share of the energy in the peak's bins, leaving out those of `other`.
+    double share(const Spectrum &spectrum, const Peak *other = nullptr) const
+    {
+        double sum = 0;
+        for (int b = bin - kPeakHalfWidth; present() && b <= bin + kPeakHalfWidth; ++b)
+            if (!other || !other->covers(b))
+                sum += at(spectrum, b);
+        return sum;
+    }
+};
+
+// Frequency of the peak around `bin`, from a parabola through the log powers (the bin itself
+// at the edges of the analysed band).
+double peakHz(const Spectrum &spectrum, int bin)
+{
+    if (bin <= kBinLo || bin >= kBinHi)
+        return static_cast<double>(bin) * kSampleRate / kFrame;
+    constexpr double tiny = 1e-30;
+    const double l = std::log(at(spectrum, bin - 1) + tiny);
+    const double c = std::log(at(spectrum, bin) + tiny);
+    const double r = std::log(at(spectrum, bin + 1) + tiny);
+    const double curvature = l - 2.0 * c + r;
+    const double offset = curvature < 0 ? std::clamp(0.5 * (l - r) / curvature, -0.5, 0.5) : 0.0;
+    return (bin + offset) * kSampleRate / kFrame;
+}
+
+int strongestBin(const Spectrum &spectrum, const Peak *awayFrom = nullptr)
+{
+    int best = -1;
+    for (int b = kPeakLo; b <= kPeakHi; ++b)
+        if ((!awayFrom || !awayFrom->covers(b)) && (best < 0 || at(spectrum, b) > at(spectrum, best)))
+            best = b;
+    return best;
+}
+
+// The one or two peaks that hold a spectrum's in-band energy; the second only when it is a
+// local maximum of at least `secondMinRatio` of the first.
+struct Tone
+{
+    Peak first;
+    Peak second;
+
+    double share(const Spectrum &spectrum) const { return first.share(spectrum) + second.share(spectrum, &first); }
+};
+
+Tone findTone(const Spectrum &spectrum, double secondMinRatio)
+{
+    Tone tone;
+    tone.first.bin = strongestBin(spectrum);
+    tone.first.hz = peakHz(spectrum, tone.first.bin);
+    const int second = strongestBin(spectrum, &tone.first);
+    const double value = at(spectrum, second);
+    if (value >= at(spectrum, second - 1) && value >= at(spectrum, second + 1)
+        && value >= secondMinRatio * at(spectrum, tone.first.bin)) {
+        tone.second.bin = second;
+        tone.second.hz = peakHz(spectrum, second);
+    }
+    return tone;
+}
+
+// Whether the frame's own peak near `reference` lies within the frequency tolerance of it.
+bool matches(const Spectrum &spectrum, const Peak &reference)
+{
+    int best = reference.bin;
+    for (int b = reference.bin - kPeakHalfWidth; b <= reference.bin + kPeakHalfWidth; ++b)
+        if (at(spectrum, b) > at(spectrum, best))
+            best = b;
+    return std::abs(peakHz(spectrum, best) - reference.hz) <= kFrequencyTolerance * reference.hz;
+}
+
+double median(std::vector<double> values)
+{
+    const auto middle = values.begin() + values.size() / 2;
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
+// The buffer's tone: the peaks of the mean spectrum of its tonal frames, and for a pair the
+// share of the second peak against the first.
+struct Reference
+{
+    Tone tone;
+    double balance = 0;
+};
+
+std::optional<Reference> referenceTone(const std::vector<Frame> &frames)
+{
+    Spectrum mean{};
+    int candidates = 0;
+    for (const Frame &f : frames) {
+        if (f.rms < kToneFloorRms || findTone(f.share, 0.0).share(f.share) < kCandidateShare)
+            continue;
+        for (int k = 0; k < kBins; ++k)
+            mean[k] += f.share[k];
+        ++candidates;
+    }
+    if (candidates < kMinOnFrames)
+        return std::nullopt;
+    Reference reference{findTone(mean, 0.1)};
+    if (reference.tone.second.present())
+        reference.balance = reference.tone.second.share(mean, &reference.tone.first) / reference.tone.first.share(mean);
+    return reference;
+}
+
+enum class Label { On, Off, Other };
+
+// On: the reference tone, nothing much besides. Off: quiet next to the on frames and without
+// a peak at any frequency. Other: anything else.
+std::vector<Label> labelFrames(const std::vector<Frame> &frames, const Reference &reference)
+{
+    const Tone &tone = reference.tone;
+    std::vector<Label> labels(frames.size(), Label::Other);
+    std::vector<double> onPeakEnergy, onEnergy;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const Frame &f = frames[i];
+        const double first = tone.first.share(f.share);
+        const double second = tone.second.share(f.share, &tone.first);
+        if (f.rms < kToneFloorRms || first + second < kOnShare || !matches(f.share, tone.first))
+            continue;
+        if (tone.second.present()) {
+            const double balanceDb = 10.0 * std::log10((second + 1e-12) / (first * reference.balance));
+            if (std::abs(balanceDb) > kPairBalanceDb || !matches(f.share, tone.second))
+                continue;
+        }
+        labels[i] = Label::On;
+        onPeakEnergy.push_back(f.energy * (first + second));
+        onEnergy.push_back(f.energy);
+    }
+    if (onEnergy.size() < static_cast<std::size_t>(kMinOnFrames))
+        return {};
+    const double quietPeak = median(onPeakEnergy) / dbToPower(kOffPeakDropDb);
+    const double quietTotal = median(onEnergy) / dbToPower(kOffTotalDropDb);
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const Frame &f = frames[i];
+        if (labels[i] != Label::Other || f.energy > quietTotal)
+            continue;
+        double strongest = 0;
+        for (int b = kPeakLo; b <= kPeakHi; ++b)
+            strongest = std::max(strongest, Peak{b, 0}.share(f.share));
+        if (f.energy * strongest <= quietPeak)
+            labels[i] = Label::Off;
+    }
+    return labels;
+}
+
+// Frames explained by an interrupted tone: on and off segments of 0.1..0.86 s (those cut by
+// the buffer's ends may be shorter) and short change-overs between them. 0 when the labels do
+// not make such a tone.
+int explainedFrames(const std::vector<Label> &labels, std::size_t sampleCount)
+{
+    struct Segment
+    {
+        Label label;
+        int firstFrame;
+        int lastFrame;
+    };
+    std::vector<Segment> segments;
+    const int count = static_cast<int>(labels.size());
+    int unexplained = 0;
+    int others = 0; // other frames since the last on or off frame
+    for (int i = 0; i < count; ++i) {
+        if (labels[i] == Label::Other) {
+            ++others;
+            continue;
+        }
+        if (!segments.empty() && segments.back().label == labels[i]) {
+            unexplained += others; // inside a segment they are never a change-over
+            segments.back().lastFrame = i;
+        } else {
+            unexplained += others > kMaxChangeOverFrames ? others : 0;
+            segments.push_back({labels[i], i, i});
+        }
+        others = 0;
+    }
+    unexplained += others > kMaxChangeOverFrames ? others : 0;
+    if (segments.size() < 2 || unexplained > kMaxUnexplained * count)
+        return 0;
+
+    // Frame i stands for the 20 ms around its centre; a change-over ends a segment in its
+    // middle; the first and last segments reach the buffer's ends.
+    const auto slotStart = [](int frame) { return frame * kBlock + (kFrame - kBlock) / 2.0; };
+    const auto boundary = [&](std::size_t s) {
+        return 0.5 * (slotStart(segments[s - 1].lastFrame + 1) + slotStart(segments[s].firstFrame));
+    };
+    for (std::size_t s = 0; s < segments.size(); ++s) {
+        const bool first = s == 0, last = s + 1 == segments.size();
+        const double length = (last ? static_cast<double>(sampleCount) : boundary(s + 1)) - (first ? 0.0 : boundary(s));
+        if (length > kMaxSegmentSamples || (!first && !last && length < kMinSegmentSamples))
+            return 0;
+    }
+    return count - unexplained;
+}
+
+} // namespace
+
+std::int32_t Fbs(std::span<const std::int16_t> samples,
+                 std::int32_t &countA,
+                 std::int32_t &countB,
+                 std::int32_t silenceLevel,
+                 std::int32_t /*reserved*/,
+                 std::span<std::int32_t, kLevelProfileSize> levelProfile)
+{
+    std::fill(levelProfile.begin(), levelProfile.end(), 0);
+    countA = 0;
+    countB = 0;
+    const std::size_t n = samples.size();
+    if (n == 0)
+        return 1;
+
+    // One pass: the DC-free signal high-passed for the frames, block peaks of the band-limited
+    // signal for the profile, block energies for silence and for the profile's quiet windows.
+    const double mean = std::accumulate(samples.begin(), samples.end(), 0.0) / static_cast<double>(n);
+    const std::size_t blockCount = (n + kBlock - 1) / kBlock;
+    std::vector<double> highPassed(n);
+    std::vector<double> blockPeak(blockCount, 0.0);
+    std::vector<double> blockEnergy(blockCount, 0.0);
+    Biquad frameHighPass = Biquad::highPass(200.0);
+    Biquad profileHighPass = Biquad::highPass(250.0);
+    Biquad profileLowPass = Biquad::lowPass(900.0);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double x = samples[i] - mean;
+        highPassed[i] = frameHighPass.process(x);
+        const std::size_t block = i / kBlock;
+        blockPeak[block] = std::max(blockPeak[block], std::abs(profileLowPass.process(profileHighPass.process(x))));
+        blockEnergy[block] += x * x;
+    }
+    const auto blockLength = [n](std::size_t block) {
+        return static_cast<double>(std::min<std::size_t>(kBlock, n - block * kBlock));
+    };
+    const auto isQuiet = [silenceLevel](double energy, double length) { return std::sqrt(energy / length) < silenceLevel; };
+
+    // Counts.
+    std::vector<Frame> frames;
+    for (std::size_t start = 0; start + kFrame <= n; start += kBlock)
+        frames.push_back(analyseFrame(highPassed.data() + start));
+    countB = static_cast<std::int32_t>(frames.size());
+    if (const std::optional<Reference> reference = referenceTone(frames)) {
+        const std::vector<Label> labels = labelFrames(frames, *reference);
+        countA = labels.empty() ? 0 : explainedFrames(labels, n);
+    }
+
+    // Silence: the RMS over the blocks but the loudest two.
+    std::vector<std::size_t> byLoudness(blockCount);
+    std::iota(byLoudness.begin(), byLoudness.end(), std::size_t{0});
+    std::sort(byLoudness.begin(), byLoudness.end(), [&](std::size_t a, std::size_t b) {
+        return blockEnergy[a] / blockLength(a) > blockEnergy[b] / blockLength(b);
+    });
+    double energy = 0, length = 0;
+    for (std::size_t r = blockCount >= kMinBlocksForClicks ? kClickBlocks : 0; r < blockCount; ++r) {
+        energy += blockEnergy[byLoudness[r]];
+        length += blockLength(byLoudness[r]);
+    }
+    if (isQuiet(energy, length))
+        return 1;
+
+    // Level profile: deciles of the window levels. A window whose RMS is below the silence
+    // level is quiet (level 0). A window that holds a quiet block besides sound overlaps the
+    // start or the end of the sound and shows only part of it (for a modulated tone perhaps
+    // not a whole modulation period): it is left out.
+    const std::size_t windowBlocks = std::min(kProfileWindowBlocks, blockCount);
+    std::vector<double> levels;
+    for (std::size_t w = 0; w + windowBlocks <= blockCount; ++w) {
+        double peak = 0, windowEnergy = 0, windowLength = 0;
+        bool quietBlock = false;
+        for (std::size_t b = w; b < w + windowBlocks; ++b) {
+            peak = std::max(peak, blockPeak[b]);
+            windowEnergy += blockEnergy[b];
+            windowLength += blockLength(b);
+            quietBlock = quietBlock || isQuiet(blockEnergy[b], blockLength(b));
+        }
+        if (isQuiet(windowEnergy, windowLength))
+            levels.push_back(0.0);
+        else if (!quietBlock)
+            levels.push_back(peak);
+    }
+    if (levels.empty())
+        return 0;
+    std::sort(levels.begin(), levels.end());
+    for (std::size_t k = 0; k < kLevelProfileSize; ++k)
+        levelProfile[k] = static_cast<std::int32_t>(std::lround(levels[(k * (levels.size() - 1) + 5) / 10]));
+    return 0;
+}
+
+} // namespace telvox::tonsig

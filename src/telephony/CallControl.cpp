@@ -1,0 +1,67 @@
+// Answering, dropping and the signal tone, and the per-line timers that continue a call.
+
+#include "telephony/TelephonyCore.h"
+
+#include "core/EventLoop.h"
+#include "core/MainTimers.h"
+#include "records/StatusLog.h"
+#include "telephony/AudioActions.h"
+
+namespace telvox {
+
+// Results are ignored throughout: a refused request leaves the call as it is, and the next
+// event of the call continues the flow.
+
+void TelephonyCore::AnswerCall(int line) { (void)m_s.service.lineAnswer(m_lineTable[line].hCall); }
+
+void TelephonyCore::DropCall(int line) { (void)m_s.service.lineDrop(m_lineTable[line].hCall); }
+
+void TelephonyCore::SendSignalTone(int line)
+{
+    (void)m_s.service.lineGenerateDigits(m_lineTable[line].hCall, kDigitModeDtmf, QStringLiteral("*"), 0);
+}
+
+void TelephonyCore::StartDigitMonitor(int line)
+{
+    (void)m_s.service.lineMonitorDigits(m_lineTable[line].hCall, kDigitModeDtmf);
+}
+
+void TelephonyCore::Timer1_Timer(int line)
+{
+    // The rings stopped before the system answered: a person took the call on a handset (or
+    // the caller gave up). Go off-hook too, so that the conversation is recorded.
+    m_s.timers.Timer1[line].setEnabled(false);
+    m_lineTable[line].answering = 0;
+    AnswerCall(line);
+}
+
+void TelephonyCore::Timer3_Timer(int line)
+{
+    if (m_lineTable[line].playing)
+        return;
+    m_s.timers.Timer3[line].setEnabled(false);
+    m_s.audio.ClosePromptOutput(line);
+    for (int i = 0; i < 4; ++i)
+        m_s.loop.doEvents();
+    SendSignalTone(line);
+    m_s.loop.doEvents();
+}
+
+void TelephonyCore::Timer4_Timer(int line)
+{
+    m_s.timers.Timer4[line].setEnabled(false);
+    m_lineTable[line].mode = QStringLiteral("O");
+    m_lineTable[line].recState = 2;
+    m_s.audio.StartLineRecording(line);
+    addStatus(lineText(line) + QStringLiteral(" 等待接听"));
+    if (m_startDialerTimer)
+        m_startDialerTimer(line);
+}
+
+void TelephonyCore::timDropCall_Timer(int line)
+{
+    m_s.timers.timDropCall[line].setEnabled(false);
+    DropCall(line);
+}
+
+} // namespace telvox

@@ -1,0 +1,113 @@
+// Caller ID: the number and name of the caller, where they are kept and shown.
+
+#include "telephony/TelephonyCore.h"
+
+#include "core/EventLoop.h"
+#include "core/MainTimers.h"
+#include "core/Texts.h"
+#include "telephony/AudioActions.h"
+#include "records/StatusLog.h"
+#include "telephony/ReceivedCalls.h"
+
+#include <QFile>
+#include <QStringEncoder>
+
+namespace telvox {
+
+namespace {
+
+// A text field of the call information: one character per byte up to the first zero byte.
+QString callInfoText(const QByteArray &bytes)
+{
+    const qsizetype zero = bytes.indexOf('\0');
+    return QString::fromLatin1(zero >= 0 ? bytes.left(zero) : bytes);
+}
+
+const QString kUnknown = QStringLiteral("UNKNOWN");
+
+} // namespace
+
+int TelephonyCore::OnCallerId(HCall call)
+{
+    int n = m_lineTable.lineOfCall(call);
+    if (n < 0)
+        n = 0;
+    m_popup->ClearPopupLabels();
+
+    LineCallInfo info;
+    if (m_s.service.lineGetCallInfo(call, info) != 0)
+        return -1;
+    m_callerNumber = (info.callerIdFlags & CallPartyId::Address) ? callInfoText(info.callerIdNumber) : kUnknown;
+    m_callerName = (info.callerIdFlags & CallPartyId::Name) ? callInfoText(info.callerIdName) : kUnknown;
+
+    for (int i = 0; i < kLineCount; ++i) {
+        if (m_lineTable[i].hCall == call)
+            m_lineTable[i].callerId = QLatin1Char('~') + m_callerNumber;
+    }
+    addStatus(QStringLiteral("CallerID:") + m_callerNumber);
+
+    QFile log(m_s.programFolder + QStringLiteral("/callerid.txt"));
+    if (!log.open(QIODevice::WriteOnly | QIODevice::Append))
+        return 1;
+    QStringEncoder toLocal(QStringEncoder::System);
+    log.write(toLocal(m_callerNumber + QStringLiteral("\r\n")));
+    log.close();
+
+    CallerPopup::Row &row = m_popup->row(n);
+    row.labelsVisible = true;
+    row.callerId = m_callerNumber + QLatin1Char(' ');
+    row.callerName = m_callerName + QLatin1Char(' ');
+    for (int k = 0; k < PhoneBookTable::kEntries; ++k) {
+        const PhoneBookTable::Entry &entry = m_phoneBook.entry(k);
+        if (entry.tele.trimmed() == m_callerNumber) {
+            const QString name = entry.name.trimmed();
+            addStatus(name);
+            row.callerName = name;
+        }
+    }
+    m_popup->refreshFrame();
+
+    m_s.settings.WriteSetting(QStringLiteral("Config"), QStringLiteral("Last_CallerID"), m_callerNumber);
+    if (m_setDialOut)
+        m_setDialOut(m_callerNumber);
+    AddReceivedCall(m_s.settings, m_callerNumber);
+
+    if (m_options.popCallId) {
+        if (!m_popup->isVisible())
+            m_popup->show();
+        m_popup->refreshFrame();
+        m_popup->restartDisplayTimer();
+    }
+    return 1;
+}
+
+void TelephonyCore::cmdAnswer_Click(int line)
+{
+    m_s.timers.Timer1[line].setEnabled(false);
+    m_lineTable[line].answering = 0;
+    AnswerCall(line);
+    CallerPopup::Row &row = m_popup->row(line);
+    row.answerVisible = false;
+    row.hangupVisible = true;
+    m_popup->refreshFrame();
+}
+
+void TelephonyCore::cmdHangup_Click(int line)
+{
+    LineSlot &slot = m_lineTable[line];
+    if (slot.recState == 1) {
+        slot.recState = 0;
+        m_s.audio.waveInReset(line);
+        addStatus(m_s.texts.LoadText(1033));
+    }
+    m_s.timers.timDropCall[line].setEnabled(true);
+    m_popup->row(line).hangupVisible = false;
+    m_popup->refreshFrame();
+    --m_popCount;
+    if (m_popCount < 1) {
+        m_popCount = 0;
+        m_popup->unload();
+    }
+}
+
+} // namespace telvox

@@ -1,0 +1,161 @@
+#pragma once
+
+#include "core/Settings.h"
+#include "platform/telephony/TelephonyService.h"
+#include "telephony/CallerPopup.h"
+#include "telephony/LineTable.h"
+#include "telephony/PhoneBookTable.h"
+
+#include <QString>
+
+#include <array>
+#include <functional>
+#include <memory>
+
+namespace telvox {
+
+class AudioActions;
+class EventLoop;
+class StatusLog;
+class Texts;
+class UserPrompts;
+struct MainTimers;
+
+// What the telephony core works with; everything is owned elsewhere.
+struct TelephonyServices
+{
+    TelephonyService &service;
+    EventLoop &loop;
+    SettingsStore &settings;
+    const Texts &texts;
+    StatusLog &status;
+    UserPrompts &prompts;
+    MainTimers &timers;
+    AudioActions &audio;
+    QString programFolder;                      // callerid.txt, PhoneBook.txt
+    QString appTitle = QStringLiteral("Telvox"); // title of the message boxes
+};
+
+// The options the setup's loading publishes for the call flow.
+struct SetupOptions
+{
+    QString txtRings = QStringLiteral("8"); // ring count field: the stored "Rings", or "8"
+    bool actionMan = false;                 // "ActionMan": manual answering
+    bool popCallId = false;                 // "PopCallID": caller pop-up on caller ID
+    bool fastBusy = false;                  // "FBS": the busy-tone detector ends recordings
+};
+
+// Reads the published options from the store as the setup's loading does.
+SetupOptions readSetupOptions(SettingsStore &settings);
+
+// The classification of the telephony devices shown by the setup dialog.
+struct DeviceClassification
+{
+    std::array<QString, 4> txtLine; // the device-name fields
+    std::array<bool, 4> enabled{true, true, true, true}; // Check1(d)
+};
+
+// The telephony subsystem: line manager, line-event dispatcher with the line table and call
+// state machine, caller ID with the pop-up's buttons, and the call-control timers. Everything
+// runs on the event loop's thread; events of the service arrive through LineCallback.
+class TelephonyCore
+{
+public:
+    explicit TelephonyCore(TelephonyServices services);
+    ~TelephonyCore();
+
+    TelephonyCore(const TelephonyCore &) = delete;
+    TelephonyCore &operator=(const TelephonyCore &) = delete;
+
+    // --- Line manager ----------------------------------------------------------------------
+    void ResetLineHandles();
+    // Initialises the service and negotiates the version; false after the failure message,
+    // when the process must end.
+    bool InitTapi();
+    // Classifies devices 0..min(numDevs, 4) - 1 and forces "Config" / "Line"+k = "0" for every
+    // line whose check box ends up disabled.
+    DeviceClassification classifyDevices();
+    void OpenLines();
+    // Shutdown: lineClose on every open line, then lineShutdown.
+    void closeOpenLines();
+    void lineShutdown();
+
+    // --- Options and tables loaded at start ---------------------------------------------------
+    void setSetupOptions(const SetupOptions &options);
+    void setRingGaps(const RingGapTable &gaps);
+    void LoadPhoneBook();
+    // Main window check boxes chkRingCount and chkLegal.
+    void setWindowChecks(std::function<bool()> ringCount, std::function<bool()> legal);
+    // The dialler's number field txtDialOut receives the caller's number.
+    void setDialOutField(std::function<void(const QString &)> setter) { m_setDialOut = std::move(setter); }
+    // The dialler's per-line Timer1 (started when a dialled call is being recorded).
+    void setDialerTimerStart(std::function<void(int)> start) { m_startDialerTimer = std::move(start); }
+    // The ring schedule: may replace the ring count for the current day and time.
+    void setPickRingCount(std::function<int(int)> pick) { m_pickRingCount = std::move(pick); }
+
+    // --- Line events ------------------------------------------------------------------------
+    void LineCallback(std::uint32_t device, std::uint32_t message, std::uintptr_t instance, std::uint32_t param1,
+                      std::uint32_t param2, std::uint32_t param3);
+    void OnRing(HLine line, std::uint32_t param1, std::uint32_t param2, std::uint32_t param3);
+    void OnCallState(HCall call, std::uint32_t param1, std::uint32_t param2, std::uint32_t param3);
+    // 1 when it ran to the end, -1 when the call information could not be read.
+    int OnCallerId(HCall call);
+
+    // --- Call control ------------------------------------------------------------------------
+    void AnswerCall(int line);
+    void DropCall(int line);
+    void SendSignalTone(int line);
+    void StartDigitMonitor(int line);
+    void Timer1_Timer(int line);
+    void Timer3_Timer(int line);
+    void Timer4_Timer(int line);
+    void timDropCall_Timer(int line);
+
+    // --- The caller pop-up's buttons ------------------------------------------------------------
+    void cmdAnswer_Click(int line);
+    void cmdHangup_Click(int line);
+
+    // --- State ---------------------------------------------------------------------------------
+    LineTable &lineTable() { return m_lineTable; }
+    const LineTable &lineTable() const { return m_lineTable; }
+    CallerPopup &popup() { return *m_popup; }
+    const PhoneBookTable &phoneBook() const { return m_phoneBook; }
+    HLineApp hLineApp() const { return m_hLineApp; }
+    std::uint32_t numDevs() const { return m_numDevs; }
+    std::uint32_t apiVersion() const { return m_apiVersion; }
+    int ringsToAnswer() const { return m_ringsToAnswer; }
+    int popCount() const { return m_popCount; }
+    const SetupOptions &setupOptions() const { return m_options; }
+    QString callerNumber() const { return m_callerNumber; }
+    QString callerName() const { return m_callerName; }
+
+private:
+    QString lineText(int line) const { return QStringLiteral("Line") + QString::number(line); }
+    void addStatus(const QString &text);
+
+    TelephonyServices m_s;
+    LineTable m_lineTable;
+    std::unique_ptr<CallerPopup> m_popup;
+    PhoneBookTable m_phoneBook;
+    SetupOptions m_options;
+
+    HLineApp m_hLineApp = 0;
+    std::uint32_t m_numDevs = 0;
+    std::uint32_t m_apiVersion = 0;
+    std::array<std::uint32_t, 4> m_mediaModes{};
+    int m_ringsToAnswer = 0;
+    int m_popCount = 0;
+    QString m_callerNumber;
+    QString m_callerName;
+
+    std::function<bool()> m_chkRingCount;
+    std::function<bool()> m_chkLegal;
+    std::function<void(const QString &)> m_setDialOut;
+    std::function<void(int)> m_startDialerTimer;
+    std::function<int(int)> m_pickRingCount;
+};
+
+// value / divisor rounded to the nearest integer, a half going to the even neighbour.
+std::int64_t roundHalfEven(std::int64_t value, std::int64_t divisor);
+
+} // namespace telvox

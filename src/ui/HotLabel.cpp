@@ -1,0 +1,101 @@
+#include "ui/HotLabel.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QSvgRenderer>
+
+namespace telvox {
+
+HotLabel::HotLabel(const QString &objectName, const QString &iconResource, QWidget *parent)
+    : QLabel(parent)
+{
+    setObjectName(objectName);
+    if (!iconResource.isEmpty())
+        m_icon = new QSvgRenderer(iconResource, this);
+    setCursor(Qt::PointingHandCursor);
+    setAttribute(Qt::WA_Hover);
+}
+
+HotLabel::~HotLabel() = default;
+
+void HotLabel::setDimmed(bool dimmed)
+{
+    if (m_dimmed == dimmed)
+        return;
+    m_dimmed = dimmed;
+    update();
+}
+
+void HotLabel::followEnabled(QWidget *source)
+{
+    m_source = source;
+    source->installEventFilter(this);
+    setDimmed(!source->isEnabled());
+}
+
+bool HotLabel::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_source && event->type() == QEvent::EnabledChange)
+        setDimmed(!m_source->isEnabled());
+    return QLabel::eventFilter(watched, event);
+}
+
+void HotLabel::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    if ((m_hover || m_pressed) && !m_dimmed) {
+        p.setPen(QColor(255, 255, 255, 110));
+        p.setBrush(QColor(255, 255, 255, m_pressed ? 70 : 38));
+        p.drawRoundedRect(r, 6, 6);
+    }
+    p.setOpacity(m_dimmed ? 0.35 : 1.0);
+    const bool iconOnly = text().isEmpty();
+    const qreal side = iconOnly ? qMin(width(), height()) * 0.78 : qMin<qreal>(22, height() - 8);
+    QRectF textArea = r;
+    if (m_icon) {
+        const QRectF iconRect = iconOnly
+            ? QRectF((width() - side) / 2, (height() - side) / 2, side, side)
+            : QRectF(8, (height() - side) / 2, side, side);
+        m_icon->render(&p, iconRect);
+        textArea.setLeft(iconRect.right() + 8);
+    }
+    if (!iconOnly) {
+        p.setPen(palette().color(QPalette::WindowText));
+        p.setFont(font());
+        p.drawText(textArea.adjusted(m_icon ? 0 : 4, 0, -4, 0), int(alignment()) | Qt::TextWordWrap, text());
+    }
+}
+
+void HotLabel::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton) {
+        m_pressed = true;
+        update();
+    }
+    event->accept(); // a press on a label never drags the window
+}
+
+void HotLabel::mouseReleaseEvent(QMouseEvent *event)
+{
+    const bool wasPressed = m_pressed;
+    m_pressed = false;
+    update();
+    if (event->button() == Qt::LeftButton && wasPressed && rect().contains(event->position().toPoint()))
+        emit clicked();
+}
+
+void HotLabel::enterEvent(QEnterEvent *)
+{
+    m_hover = true;
+    update();
+}
+
+void HotLabel::leaveEvent(QEvent *)
+{
+    m_hover = false;
+    update();
+}
+
+} // namespace telvox

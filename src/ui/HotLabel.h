@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QLabel>
+
+class QSvgRenderer;
+
+namespace telvox {
+
+// A label drawn over the window's painted picture that acts as a button: an optional icon
+// (an SVG resource, drawn crisply at any scale), its text, a light highlight under the mouse,
+// and clicked() when the left button is released over it. `dimmed` greys it out without
+// disabling it, so it still receives the click and its owner decides what the click does.
+class HotLabel final : public QLabel
+{
+    Q_OBJECT
+public:
+    explicit HotLabel(const QString &objectName, const QString &iconResource, QWidget *parent);
+    ~HotLabel() override;
+
+    void setDimmed(bool dimmed);
+    bool isDimmed() const { return m_dimmed; }
+    // Dims the label whenever `source` (the button it presses) is disabled.
+    void followEnabled(QWidget *source);
+
+signals:
+    void clicked();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void enterEvent(QEnterEvent *event) override;
+    void leaveEvent(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QSvgRenderer *m_icon = nullptr;
+    QWidget *m_source = nullptr;
+    bool m_hover = false;
+    bool m_pressed = false;
+    bool m_dimmed = false;
+};
+
+} // namespace telvox

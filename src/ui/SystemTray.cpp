@@ -1,0 +1,40 @@
+#include "ui/SystemTray.h"
+
+#include <QSystemTrayIcon>
+
+namespace telvox {
+
+QtSystemTray::QtSystemTray() = default;
+QtSystemTray::~QtSystemTray() = default;
+
+bool QtSystemTray::isAvailable() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
+
+void QtSystemTray::AddTrayIcon(const QIcon &icon, const QString &tip)
+{
+    if (!m_icon) {
+        m_icon = std::make_unique<QSystemTrayIcon>();
+        QObject::connect(m_icon.get(), &QSystemTrayIcon::activated, m_icon.get(),
+                         [this](QSystemTrayIcon::ActivationReason reason) {
+                             switch (reason) {
+                             case QSystemTrayIcon::Trigger: clicked(TrayClick::Left); break;
+                             case QSystemTrayIcon::Context: clicked(TrayClick::Right); break;
+                             case QSystemTrayIcon::DoubleClick: clicked(TrayClick::Double); break;
+                             case QSystemTrayIcon::MiddleClick: clicked(TrayClick::Middle); break;
+                             case QSystemTrayIcon::Unknown: break;
+                             }
+                         });
+    }
+    m_icon->setIcon(icon);
+    m_icon->setToolTip(tip);
+    m_icon->show();
+}
+
+void QtSystemTray::RemoveTrayIcon()
+{
+    if (m_icon)
+        m_icon->hide();
+}
+
+bool QtSystemTray::isIconShown() const { return m_icon && m_icon->isVisible(); }
+
+} // namespace telvox

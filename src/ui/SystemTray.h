@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QIcon>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class QSystemTrayIcon;
+
+namespace telvox {
+
+enum class TrayClick { Left, Right, Double, Middle };
+
+// The icon in the desktop's notification area that stands for the hidden main window.
+class SystemTray
+{
+public:
+    virtual ~SystemTray() = default;
+
+    // False where the desktop has no notification area (a bare X server, offscreen).
+    virtual bool isAvailable() const = 0;
+    virtual void AddTrayIcon(const QIcon &icon, const QString &tip) = 0;
+    virtual void RemoveTrayIcon() = 0;
+    virtual bool isIconShown() const = 0;
+
+    // Called for every mouse action on the icon.
+    void setClickHandler(std::function<void(TrayClick)> handler) { m_onClick = std::move(handler); }
+
+protected:
+    void clicked(TrayClick click)
+    {
+        if (m_onClick)
+            m_onClick(click);
+    }
+
+private:
+    std::function<void(TrayClick)> m_onClick;
+};
+
+// The tray through QSystemTrayIcon (the StatusNotifierItem or XEmbed tray of the desktop).
+class QtSystemTray final : public SystemTray
+{
+public:
+    QtSystemTray();
+    ~QtSystemTray() override;
+
+    bool isAvailable() const override;
+    void AddTrayIcon(const QIcon &icon, const QString &tip) override;
+    void RemoveTrayIcon() override;
+    bool isIconShown() const override;
+
+private:
+    std::unique_ptr<QSystemTrayIcon> m_icon;
+};
+
+} // namespace telvox

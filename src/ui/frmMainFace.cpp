@@ -1,0 +1,433 @@
+// The main window's painted face, its player, the tray and the commands that open the
+// browser, the help and the About window.
+
+#include "ui/frmMainFace.h"
+
+#include "core/EventLoop.h"
+#include "core/MainTimers.h"
+#include "core/Settings.h"
+#include "core/Texts.h"
+#include "platform/media/MediaControl.h"
+#include "records/StatusLog.h"
+#include "ui/DesktopShell.h"
+#include "ui/HelpFiles.h"
+#include "ui/HotLabel.h"
+#include "ui/ModalRunner.h"
+#include "ui/SystemTray.h"
+#include "ui/WavePlayer.h"
+#include "ui/WindowOutline.h"
+#include "ui/frmAbout.h"
+#include "ui/frmBrows.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QListView>
+#include <QListWidget>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSvgRenderer>
+#include <QSvgWidget>
+#include <QWindow>
+
+namespace telvox {
+
+namespace {
+
+// The window in design pixels, at 15 twips per pixel (96 dots per inch).
+constexpr int kDesignWidth = 680;
+constexpr int kDesignHeight = 489;
+
+QIcon iconFromSvg(const QString &resource)
+{
+    QSvgRenderer renderer(resource);
+    QIcon icon;
+    for (const int side : {16, 24, 32, 48, 64, 128, 256}) {
+        QPixmap pixmap(side, side);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        p.setRenderHint(QPainter::Antialiasing);
+        renderer.render(&p);
+        p.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+QPushButton *hiddenButton(const char *name, QWidget *parent)
+{
+    auto *b = new QPushButton(parent);
+    b->setObjectName(QString::fromLatin1(name));
+    b->hide(); // its label is what the user sees and clicks
+    return b;
+}
+
+} // namespace
+
+void frmMain::buildFace()
+{
+    m_face = std::make_unique<Face>();
+    Face &f = *m_face;
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    setWindowIcon(iconFromSvg(QStringLiteral(":/telvox/ui/logo.svg")));
+    f.twipsPerPixelX = twipsPerPixelX(screen());
+    f.twipsPerPixelY = twipsPerPixelY(screen());
+    f.scale = 15.0 / f.twipsPerPixelX;
+    auto px = [&f](int design) { return qRound(design * f.scale); };
+    auto place = [&px](QWidget *w, int x, int y, int width, int height) {
+        w->setGeometry(px(x), px(y), px(width), px(height));
+    };
+    setFixedSize(px(kDesignWidth), px(kDesignHeight));
+
+    QPalette light = palette();
+    light.setColor(QPalette::WindowText, Qt::white);
+    setPalette(light);
+    setStyleSheet(QStringLiteral(
+        "QListView, QListWidget { background: #f3f8fd; color: #10263b; border: 1px solid #5b9bd0;"
+        " border-radius: 4px; selection-background-color: #2f6d9f; selection-color: white; }"
+        "QScrollBar:horizontal { height: 12px; background: #2c5378; border: 1px solid #5b9bd0; border-radius: 6px; }"
+        "QScrollBar::handle:horizontal { background: #f2a33a; border-radius: 6px; min-width: 18px; }"
+        "QScrollBar::add-line:horizontal, QScrollBar::sub-line:horizontal { width: 0; }"
+        "QToolTip { color: #10263b; background: #fffbe8; border: 1px solid #c9a24a; }"
+        "QLabel, QCheckBox { color: #e8f2fb; }"));
+
+    // The two pictures; the one of the language is painted behind everything.
+    f.imgBG = new QSvgRenderer(QStringLiteral(":/telvox/ui/imgBG.svg"), this);
+    f.imgBG->setObjectName(QStringLiteral("imgBG"));
+    f.imgBGcn = new QSvgRenderer(QStringLiteral(":/telvox/ui/imgBGcn.svg"), this);
+    f.imgBGcn->setObjectName(QStringLiteral("imgBGcn"));
+
+    f.Picture1 = new QSvgWidget(QStringLiteral(":/telvox/ui/logo.svg"), this);
+    f.Picture1->setObjectName(QStringLiteral("Picture1"));
+    f.Picture1->setAttribute(Qt::WA_TransparentForMouseEvents); // a press on the logo drags
+    place(f.Picture1, 14, 7, 44, 44);
+    f.lblTitle = new QLabel(this);
+    f.lblTitle->setObjectName(QStringLiteral("lblTitle"));
+    QFont titleFont = font();
+    titleFont.setPixelSize(px(26));
+    titleFont.setBold(true);
+    f.lblTitle->setFont(titleFont);
+    place(f.lblTitle, 64, 8, 148, 40);
+
+    // The command buttons stay hidden; each label presses its button.
+    f.cmdParam = hiddenButton("cmdParam", this);
+    f.cmdBackup = hiddenButton("cmdBackup", this);
+    f.cmdBrows = hiddenButton("cmdBrows", this);
+    f.cmdHelp = hiddenButton("cmdHelp", this);
+    f.cmdPlay = hiddenButton("cmdPlay", this);
+    f.cmdPause = hiddenButton("cmdPause", this);
+    f.cmdStop = hiddenButton("cmdStop", this);
+    m_cmdLog->hide();
+    m_cmdDialOut->hide();
+    m_cmdExit->hide();
+
+    QFont navFont = font();
+    navFont.setPixelSize(px(12));
+    navFont.setBold(true);
+    struct Nav
+    {
+        HotLabel *&label;
+        const char *name;
+        const char *icon;
+        QPushButton *button;
+    };
+    const Nav nav[] = {
+        {f.lblSetup, "lblSetup", "setup", f.cmdParam},   {f.lblLog, "lblLog", "log", m_cmdLog},
+        {f.lblBackup, "lblBackup", "backup", f.cmdBackup}, {f.lblSearch, "lblSearch", "search", f.cmdBrows},
+        {f.lblDial, "lblDial", "dial", m_cmdDialOut},      {f.lblHelp, "lblHelp", "help", f.cmdHelp},
+        {f.lblExit, "lblExit", "exit", m_cmdExit},
+    };
+    int row = 0;
+    for (const Nav &n : nav) {
+        n.label = new HotLabel(QString::fromLatin1(n.name),
+                               QStringLiteral(":/telvox/ui/%1.svg").arg(QLatin1String(n.icon)), this);
+        n.label->setFont(navFont);
+        n.label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        place(n.label, 16, 78 + row * 50, 130, 42);
+        QPushButton *button = n.button;
+        connect(n.label, &HotLabel::clicked, button, &QPushButton::click);
+        ++row;
+    }
+
+    f.lblMin = new HotLabel(QStringLiteral("lblMin"), QStringLiteral(":/telvox/ui/min.svg"), this);
+    place(f.lblMin, 552, 22, 30, 30);
+    f.lblSpeaker = new HotLabel(QStringLiteral("lblSpeaker"), QStringLiteral(":/telvox/ui/speaker.svg"), this);
+    place(f.lblSpeaker, 490, 456, 30, 28);
+    f.lblPlay = new HotLabel(QStringLiteral("lblPlay"), QStringLiteral(":/telvox/ui/play.svg"), this);
+    place(f.lblPlay, 378, 456, 30, 28);
+    f.lblPause = new HotLabel(QStringLiteral("lblPause"), QStringLiteral(":/telvox/ui/pause.svg"), this);
+    place(f.lblPause, 414, 456, 30, 28);
+    f.lblStop = new HotLabel(QStringLiteral("lblStop"), QStringLiteral(":/telvox/ui/stop.svg"), this);
+    place(f.lblStop, 450, 456, 30, 28);
+    f.lblPlay->followEnabled(f.cmdPlay);
+    f.lblPause->followEnabled(f.cmdPause);
+
+    // Status list, the two recording lists and their heading.
+    place(m_lstStatus, 164, 74, 502, 116);
+    m_lstStatus->setCursor(Qt::ArrowCursor);
+    f.Label3 = new QLabel(QStringLiteral("FileName                CallerID"), this);
+    f.Label3->setObjectName(QStringLiteral("Label3"));
+    place(f.Label3, 168, 199, 496, 18);
+    f.lstUnread = new QListWidget(this);
+    f.lstUnread->setObjectName(QStringLiteral("lstUnread"));
+    place(f.lstUnread, 164, 218, 248, 120);
+    f.lstLastTen = new QListWidget(this);
+    f.lstLastTen->setObjectName(QStringLiteral("lstLastTen"));
+    f.lstLastTen->setCursor(Qt::ArrowCursor);
+    place(f.lstLastTen, 418, 218, 248, 120);
+    f.mmuFile = new QMenu(this);
+    f.mmuFile->setObjectName(QStringLiteral("mmuFile"));
+    f.mmuFile1 = new QMenu(this);
+    f.mmuFile1->setObjectName(QStringLiteral("mmuFile1"));
+
+    // The two options.
+    place(m_chkLegal, 166, 350, 18, 18);
+    place(m_lblLegal, 188, 348, 380, 22);
+    place(m_chkRingCount, 166, 370, 18, 18);
+    place(m_lblRingCount, 188, 368, 380, 22);
+
+    // The player.
+    f.Frame4 = new QFrame(this);
+    f.Frame4->setObjectName(QStringLiteral("Frame4"));
+    f.Frame4->setCursor(Qt::ArrowCursor);
+    place(f.Frame4, 158, 390, 410, 62);
+    f.Frame4->lower();
+    f.Label1 = new QLabel(this);
+    f.Label1->setObjectName(QStringLiteral("Label1"));
+    place(f.Label1, 170, 394, 62, 18);
+    f.lblFileName = new QLabel(this);
+    f.lblFileName->setObjectName(QStringLiteral("lblFileName"));
+    place(f.lblFileName, 234, 394, 360, 18);
+    f.Label2 = new QLabel(this);
+    f.Label2->setObjectName(QStringLiteral("Label2"));
+    place(f.Label2, 170, 412, 62, 18);
+    f.lblFileSize = new QLabel(this);
+    f.lblFileSize->setObjectName(QStringLiteral("lblFileSize"));
+    place(f.lblFileSize, 234, 412, 340, 18);
+    f.lblSeek = new QLabel(QStringLiteral("Seek"), this);
+    f.lblSeek->setObjectName(QStringLiteral("lblSeek"));
+    place(f.lblSeek, 170, 432, 40, 16);
+    f.HScroll1 = new QScrollBar(Qt::Horizontal, this);
+    f.HScroll1->setObjectName(QStringLiteral("HScroll1"));
+    place(f.HScroll1, 214, 434, 340, 12);
+
+    // Lists, labels and the body show the plain arrow.
+    setCursor(Qt::ArrowCursor);
+
+    connect(f.cmdParam, &QPushButton::clicked, this, &frmMain::cmdParam_Click);
+    connect(f.cmdBackup, &QPushButton::clicked, this, &frmMain::cmdBackup_Click);
+    connect(f.cmdBrows, &QPushButton::clicked, this, &frmMain::cmdBrows_Click);
+    connect(f.cmdHelp, &QPushButton::clicked, this, &frmMain::cmdHelp_Click);
+    connect(f.lblMin, &HotLabel::clicked, this, &frmMain::lblMin_Click);
+    connect(f.lblSpeaker, &HotLabel::clicked, this, &frmMain::lblSpeaker_Click);
+    connect(f.lblPlay, &HotLabel::clicked, this, [this] {
+        if (m_face->cmdPlay->isEnabled())
+            m_face->cmdPlay->click();
+    });
+    connect(f.lblPause, &HotLabel::clicked, this, [this] {
+        if (m_face->cmdPause->isEnabled())
+            m_face->cmdPause->click();
+    });
+    connect(f.lblStop, &HotLabel::clicked, this, [this] {
+        m_face->cmdStop->click();
+        if (m_face->desktop)
+            m_face->desktop->timers.timPlayAll->setEnabled(false); // ends a play-all run
+    });
+    f.background = f.imgBG;
+}
+
+void frmMain::setFaceCaptions()
+{
+    const Texts &t = m_s.texts;
+    Face &f = *m_face;
+    f.lblTitle->setText(t.LoadText(1004));
+    f.cmdParam->setText(t.LoadText(1009));
+    f.lblSetup->setText(t.LoadText(1009));
+    f.lblSetup->setToolTip(t.LoadText(1009));
+    f.lblLog->setText(t.LoadText(1010));
+    f.lblLog->setToolTip(t.LoadText(1010));
+    f.cmdBackup->setText(t.LoadText(1011));
+    f.cmdBackup->setToolTip(t.LoadText(1011));
+    f.lblBackup->setText(t.LoadText(1011));
+    f.lblBackup->setToolTip(t.LoadText(1011));
+    f.cmdBrows->setToolTip(t.LoadText(1017));
+    f.lblSearch->setText(t.LoadText(1017));
+    f.lblSearch->setToolTip(t.LoadText(1017));
+    f.lblDial->setText(t.LoadText(1083));
+    f.lblDial->setToolTip(t.LoadText(1083));
+    f.cmdHelp->setText(t.LoadText(1013));
+    f.cmdHelp->setToolTip(t.LoadText(1013));
+    f.lblHelp->setText(t.LoadText(1013));
+    f.lblHelp->setToolTip(t.LoadText(1013));
+    f.lblExit->setText(t.LoadText(1014));
+    f.lblExit->setToolTip(t.LoadText(1014));
+    f.lblMin->setToolTip(QStringLiteral("Hide to Systray"));
+    f.lblSpeaker->setToolTip(QStringLiteral("Volume"));
+    f.lblPlay->setToolTip(QStringLiteral("Play"));
+    f.cmdPlay->setToolTip(t.LoadText(1015));
+    f.lblPause->setToolTip(QStringLiteral("Pause"));
+    f.lblStop->setToolTip(QStringLiteral("Stop"));
+    f.cmdStop->setToolTip(t.LoadText(1016));
+    f.Label1->setText(t.LoadText(1056));
+    f.Label2->setText(t.LoadText(1057));
+    f.lstLastTen->setToolTip(t.LoadText(1005));
+    f.lstUnread->setToolTip(t.LoadText(1100));
+    m_lblRingCount->setToolTip(t.LoadText(1120));
+}
+
+void frmMain::setDesktopServices(DesktopServices desktop)
+{
+    Face &f = *m_face;
+    f.player.reset();
+    f.desktop.emplace(std::move(desktop));
+    f.desktop->tray.setClickHandler([this](TrayClick click) { trayIcon_Click(click); });
+    f.player = std::make_unique<WavePlayer>(
+        WavePlayer::Kind::MainWindow,
+        WavePlayer::Controls{f.cmdPlay, f.cmdPause, f.cmdStop, f.HScroll1, f.lblFileName, f.lblFileSize,
+                             *f.desktop->timers.tmMMTIMER, *f.desktop->timers.tmPlay},
+        f.desktop->media, m_s.texts, m_s.prompts);
+    f.player->setSourceProvider([this]() -> WavePlayer::Source {
+        if (m_face->currentRecording.isEmpty())
+            return {};
+        return {m_face->currentRecording, recordingFolder() + m_face->currentRecording};
+    });
+    connect(f.player.get(), &WavePlayer::playbackStarted, this, [this] {
+        if (m_face->fromUnread)
+            emit unreadPlayed(m_face->currentRecording);
+    });
+}
+
+QString frmMain::recordingFolder() const
+{
+    QString folder = m_s.settings.ReadSetting(QStringLiteral("Config"), QStringLiteral("SaveFile"));
+    if (folder.isEmpty() && m_face->desktop)
+        folder = m_face->desktop->programFolder;
+    if (!folder.isEmpty() && !folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    return folder;
+}
+
+void frmMain::paintBackground()
+{
+    Face &f = *m_face;
+    f.background = m_s.texts.languageOffset() != 0 ? f.imgBGcn : f.imgBG;
+    if (QGuiApplication::platformName() != QLatin1String("offscreen")) // it has no window shapes
+        setMask(BuildOutline());
+    update();
+}
+
+QRegion frmMain::BuildOutline() const
+{
+    return windowOutlineRegion(m_face->twipsPerPixelX, m_face->twipsPerPixelY);
+}
+
+void frmMain::setCurrentRecording(const QString &name, bool fromUnread)
+{
+    m_face->currentRecording = name;
+    m_face->fromUnread = fromUnread;
+}
+
+bool frmMain::isInTray() const { return m_face->inTray; }
+
+WavePlayer *frmMain::player() const { return m_face->player.get(); }
+
+void frmMain::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    // Drawn as vectors at the window's own size, so it stays sharp at any scale.
+    m_face->background->render(&p, QRectF(rect()));
+}
+
+void frmMain::mousePressEvent(QMouseEvent *event)
+{
+    // Any button on the body moves the window, as a title bar would.
+    if (QWindow *window = windowHandle())
+        window->startSystemMove();
+    event->accept();
+}
+
+void frmMain::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        Form_Resize();
+}
+
+void frmMain::lblMin_Click() { setWindowState(windowState() | Qt::WindowMinimized); }
+
+void frmMain::Form_Resize()
+{
+    Face &f = *m_face;
+    if (!(windowState() & Qt::WindowMinimized) || f.inTray || !f.desktop)
+        return;
+    if (f.desktop->tray.isAvailable()) {
+        f.desktop->tray.AddTrayIcon(windowIcon(), QStringLiteral("Telvox"));
+        f.inTray = true;
+        hide();
+        return;
+    }
+    // No notification area: the window stays minimised in the taskbar.
+    if (!f.noTrayReported) {
+        f.noTrayReported = true;
+        m_s.statusLog.AddStatus(m_s.texts.LoadText(1302));
+    }
+}
+
+void frmMain::trayIcon_Click(TrayClick click)
+{
+    Face &f = *m_face;
+    if (click != TrayClick::Left || !f.inTray)
+        return;
+    f.inTray = false;
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+    f.desktop->tray.RemoveTrayIcon();
+}
+
+void frmMain::lblSpeaker_Click()
+{
+    if (m_face->desktop)
+        m_face->desktop->shell.openVolumeControl();
+}
+
+void frmMain::cmdParam_Click() { emit setupRequested(); }
+
+void frmMain::cmdBackup_Click() { emit backupRequested(); }
+
+void frmMain::cmdBrows_Click()
+{
+    Face &f = *m_face;
+    if (!f.desktop)
+        return;
+    if (!f.browser) {
+        f.browser = new frmBrows({m_s.texts, m_s.settings, m_s.prompts, f.desktop->media, f.desktop->loop,
+                                  f.desktop->shell, f.desktop->programFolder},
+                                 this);
+    }
+    f.desktop->modal.runModal(*f.browser);
+}
+
+void frmMain::cmdHelp_Click()
+{
+    Face &f = *m_face;
+    if (!f.desktop)
+        return;
+    const QString help = installHelpFile(f.desktop->programFolder, m_s.texts.languageOffset());
+    if (!help.isEmpty())
+        f.desktop->shell.openUrl(QUrl::fromLocalFile(help)); // errors while opening are ignored
+    if (!f.about)
+        f.about = new frmAbout(f.desktop->shell, this);
+    f.desktop->modal.runModal(*f.about);
+}
+
+} // namespace telvox

@@ -1,0 +1,82 @@
+#pragma once
+
+// The painted face of the main window: what frmMain holds beyond the controls it started
+// with. Only frmMain's own sources include this.
+
+#include "ui/frmMain.h"
+
+#include "ui/WavePlayer.h"
+
+#include <memory>
+#include <optional>
+
+class QFrame;
+class QListWidget;
+class QScrollBar;
+class QSvgRenderer;
+class QSvgWidget;
+
+namespace telvox {
+
+class HotLabel;
+class frmAbout;
+class frmBrows;
+
+struct frmMain::Face
+{
+    std::optional<DesktopServices> desktop;
+    double twipsPerPixelX = 15.0;
+    double twipsPerPixelY = 15.0;
+    double scale = 1.0; // design pixels (at 15 twips per pixel) to screen pixels
+
+    QSvgRenderer *imgBG = nullptr;
+    QSvgRenderer *imgBGcn = nullptr;
+    QSvgRenderer *background = nullptr; // the one painted
+    QSvgWidget *Picture1 = nullptr;
+    QLabel *lblTitle = nullptr;
+
+    HotLabel *lblSetup = nullptr;
+    HotLabel *lblLog = nullptr;
+    HotLabel *lblBackup = nullptr;
+    HotLabel *lblSearch = nullptr;
+    HotLabel *lblDial = nullptr;
+    HotLabel *lblHelp = nullptr;
+    HotLabel *lblExit = nullptr;
+    HotLabel *lblMin = nullptr;
+    HotLabel *lblSpeaker = nullptr;
+    HotLabel *lblPlay = nullptr;
+    HotLabel *lblPause = nullptr;
+    HotLabel *lblStop = nullptr;
+
+    QPushButton *cmdParam = nullptr;
+    QPushButton *cmdBackup = nullptr;
+    QPushButton *cmdBrows = nullptr;
+    QPushButton *cmdHelp = nullptr;
+    QPushButton *cmdPlay = nullptr;
+    QPushButton *cmdPause = nullptr;
+    QPushButton *cmdStop = nullptr;
+
+    QScrollBar *HScroll1 = nullptr;
+    QLabel *lblSeek = nullptr;
+    QLabel *lblFileName = nullptr;
+    QLabel *lblFileSize = nullptr;
+    QLabel *Label1 = nullptr;
+    QLabel *Label2 = nullptr;
+    QLabel *Label3 = nullptr;
+    QListWidget *lstLastTen = nullptr;
+    QListWidget *lstUnread = nullptr;
+    QFrame *Frame4 = nullptr;
+    QMenu *mmuFile = nullptr;
+    QMenu *mmuFile1 = nullptr;
+
+    std::unique_ptr<WavePlayer> player;
+    frmBrows *browser = nullptr; // created on first use, then reused
+    frmAbout *about = nullptr;
+
+    QString currentRecording;
+    bool fromUnread = false;
+    bool inTray = false;
+    bool noTrayReported = false;
+};
+
+} // namespace telvox

@@ -1,0 +1,157 @@
+#include "ui/frmSetRings.h"
+
+#include "platform/shell/UserPrompts.h"
+#include "records/RingSchedule.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QIntValidator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QVBoxLayout>
+
+namespace telvox {
+
+frmSetRings::frmSetRings(QString ringsFile, UserPrompts &prompts, QWidget *parent)
+    : QDialog(parent)
+    , m_ringsFile(std::move(ringsFile))
+    , m_prompts(prompts)
+{
+    setObjectName(QStringLiteral("frmSetRings"));
+    setWindowTitle(QStringLiteral("Set Answer Rings Rule Entry"));
+    m_lstRingEntry = new QListWidget(this);
+    m_lstRingEntry->setObjectName(QStringLiteral("lstRingEntry"));
+    auto *add = new QPushButton(QStringLiteral("Add"), this);
+    add->setObjectName(QStringLiteral("cmdAddEntry"));
+    auto *del = new QPushButton(QStringLiteral("Delete"), this);
+    del->setObjectName(QStringLiteral("cmdDeleteEntry"));
+    auto *exit = new QPushButton(QStringLiteral("Exit"), this);
+    exit->setObjectName(QStringLiteral("Command2"));
+    auto *buttons = new QVBoxLayout;
+    buttons->addWidget(add);
+    buttons->addWidget(del);
+    buttons->addStretch();
+    buttons->addWidget(exit);
+    auto *layout = new QHBoxLayout(this);
+    layout->addWidget(m_lstRingEntry, 1);
+    layout->addLayout(buttons);
+    resize(460, 260);
+    connect(add, &QPushButton::clicked, this, &frmSetRings::cmdAddEntry_Click);
+    connect(del, &QPushButton::clicked, this, &frmSetRings::cmdDeleteEntry_Click);
+    connect(exit, &QPushButton::clicked, this, &QDialog::accept);
+    ShowRingRules();
+}
+
+void frmSetRings::ShowRingRules()
+{
+    m_lstRingEntry->clear();
+    for (const QString &line : readRingRuleLines(m_ringsFile))
+        m_lstRingEntry->addItem(ringRuleDisplay(line));
+}
+
+void frmSetRings::cmdAddEntry_Click()
+{
+    frmSetTime editor(m_ringsFile, m_prompts, this);
+    if (editor.exec() == QDialog::Accepted)
+        ShowRingRules();
+}
+
+void frmSetRings::cmdDeleteEntry_Click()
+{
+    QListWidgetItem *item = m_lstRingEntry->currentItem();
+    if (!item || item->text().isEmpty())
+        return;
+    delete m_lstRingEntry->takeItem(m_lstRingEntry->row(item));
+    QStringList remaining;
+    for (int i = 0; i < m_lstRingEntry->count(); ++i)
+        remaining << m_lstRingEntry->item(i)->text();
+    rewriteRingRules(m_ringsFile, remaining);
+}
+
+frmSetTime::frmSetTime(QString ringsFile, UserPrompts &prompts, QWidget *parent)
+    : QDialog(parent)
+    , m_ringsFile(std::move(ringsFile))
+    , m_prompts(prompts)
+{
+    setObjectName(QStringLiteral("frmSetTime"));
+    setWindowTitle(QStringLiteral("Set Time"));
+    auto *grid = new QGridLayout;
+    for (int i = 1; i <= 5; ++i) {
+        auto *edit = new QLineEdit(this);
+        edit->setObjectName(QStringLiteral("Text%1").arg(i));
+        edit->setMaxLength(i == 1 ? 1 : 2);
+        edit->setMaximumWidth(48);
+        m_text[static_cast<std::size_t>(i)] = edit;
+    }
+    // Exactly one digit for the ring count; hours 0-23 and minutes 0-59 (a field that is out of
+    // range cannot be left, as the validator refuses it).
+    m_text[1]->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d")), this));
+    for (int i : {2, 4})
+        m_text[static_cast<std::size_t>(i)]->setValidator(new QIntValidator(0, 23, this));
+    for (int i : {3, 5})
+        m_text[static_cast<std::size_t>(i)]->setValidator(new QIntValidator(0, 59, this));
+    grid->addWidget(new QLabel(QStringLiteral("Rings To Answer:"), this), 0, 0);
+    grid->addWidget(m_text[1], 0, 1);
+    grid->addWidget(new QLabel(QStringLiteral("From"), this), 1, 0);
+    grid->addWidget(m_text[2], 1, 1);
+    grid->addWidget(new QLabel(QStringLiteral(":"), this), 1, 2);
+    grid->addWidget(m_text[3], 1, 3);
+    grid->addWidget(new QLabel(QStringLiteral("   hh    :   mm"), this), 1, 4);
+    grid->addWidget(new QLabel(QStringLiteral("To"), this), 2, 0);
+    grid->addWidget(m_text[4], 2, 1);
+    grid->addWidget(new QLabel(QStringLiteral(":"), this), 2, 2);
+    grid->addWidget(m_text[5], 2, 3);
+    grid->addWidget(new QLabel(QStringLiteral("   hh    :   mm"), this), 2, 4);
+    auto *days = new QHBoxLayout;
+    const char *names[] = {"SUN", "MON", "TUE", "WED", "THU", "FRI", "SAT"};
+    for (int d = 1; d <= 7; ++d) {
+        auto *box = new QCheckBox(QString::fromLatin1(names[d - 1]), this);
+        box->setObjectName(QStringLiteral("Check1_%1").arg(d));
+        m_check[static_cast<std::size_t>(d)] = box;
+        days->addWidget(box);
+    }
+    auto *ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("Command1"));
+    auto *cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel->setObjectName(QStringLiteral("Command2"));
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addLayout(days);
+    layout->addLayout(buttons);
+    connect(ok, &QPushButton::clicked, this, [this] { Command1_Click(); });
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+bool frmSetTime::Command1_Click()
+{
+    for (int i = 2; i <= 5; ++i) {
+        if (m_text[static_cast<std::size_t>(i)]->text().trimmed().isEmpty()) {
+            m_prompts.messageBox(QStringLiteral("Please Input 'HH:MM'"), MessageIcon::Information,
+                                 QStringLiteral("Telvox"));
+            return false;
+        }
+    }
+    std::array<bool, 8> days{};
+    for (int d = 1; d <= 7; ++d)
+        days[static_cast<std::size_t>(d)] = m_check[static_cast<std::size_t>(d)]->isChecked();
+    const QString line = buildRingRule(m_text[1]->text(), m_text[2]->text(), m_text[3]->text(), m_text[4]->text(),
+                                       m_text[5]->text(), days);
+    if (line.isEmpty()) {
+        m_text[1]->setFocus(); // the ring count must be one digit
+        return false;
+    }
+    if (!appendRingRule(m_ringsFile, line))
+        return false;
+    accept();
+    return true;
+}
+
+} // namespace telvox

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QDialog>
+
+class QLineEdit;
+class QCheckBox;
+class QListWidget;
+class QPushButton;
+
+namespace telvox {
+
+class UserPrompts;
+
+// The ring rules of "Rings.txt" in their display form, with Add (the rule editor) and Delete.
+// Rules changed here apply from the next start of the program.
+class frmSetRings final : public QDialog
+{
+    Q_OBJECT
+public:
+    frmSetRings(QString ringsFile, UserPrompts &prompts, QWidget *parent = nullptr);
+
+    QListWidget *lstRingEntry() const { return m_lstRingEntry; }
+    void ShowRingRules();
+    void cmdAddEntry_Click();
+    void cmdDeleteEntry_Click();
+
+private:
+    QString m_ringsFile;
+    UserPrompts &m_prompts;
+    QListWidget *m_lstRingEntry;
+};
+
+// The rule editor: ring count (one digit), from and to (hours, minutes), weekdays.
+class frmSetTime final : public QDialog
+{
+    Q_OBJECT
+public:
+    frmSetTime(QString ringsFile, UserPrompts &prompts, QWidget *parent = nullptr);
+
+    QLineEdit *Text(int index) const { return m_text.at(static_cast<std::size_t>(index)); }
+    QCheckBox *Check1(int day) const { return m_check.at(static_cast<std::size_t>(day)); }
+    // OK: appends the rule to "Rings.txt" and closes; returns whether it was added.
+    bool Command1_Click();
+
+private:
+    QString m_ringsFile;
+    UserPrompts &m_prompts;
+    std::array<QLineEdit *, 6> m_text{};  // Text1..Text5 (index 0 unused)
+    std::array<QCheckBox *, 8> m_check{}; // Check1(1)..Check1(7)
+};
+
+} // namespace telvox

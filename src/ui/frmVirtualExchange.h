@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QWidget>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace telvox {
+
+class VirtualExchange;
+
+// "Virtual Exchange": the far end of the virtual lines, by hand. Places an incoming call with
+// a number and a name on a line, lifts the parallel handset, keys touch tones and hangs up.
+class frmVirtualExchange final : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit frmVirtualExchange(VirtualExchange &exchange, QWidget *parent = nullptr);
+    ~frmVirtualExchange() override;
+
+    void cmdCall_Click();
+    void cmdPickUp_Click();
+    void cmdKey_Click(QChar key);
+    void cmdHangUp_Click();
+    // Shows what the exchange knows about each line.
+    void refresh();
+
+private:
+    int selectedLine() const;
+
+    VirtualExchange &m_exchange;
+    QComboBox *m_cboLine;
+    QLineEdit *m_txtNumber;
+    QLineEdit *m_txtName;
+    QComboBox *m_cboCallerId;
+    QPushButton *m_cmdCall;
+    QPushButton *m_cmdPickUp;
+    QPushButton *m_cmdHangUp;
+    QCheckBox *m_chkDisconnect;
+    QLabel *m_lblState;
+};
+
+} // namespace telvox

@@ -1,0 +1,180 @@
+// The stop-recording triggers on real analyser results: silence, the fast busy tone of the
+// exchange after the caller hung up, and the answer of a dialled call after its ring-back.
+#include "audio/StopTriggers.h"
+#include "sim/audio/SpeechLikeSource.h"
+#include "sim/tones/ToneSource.h"
+#include "support/AudioHarness.h"
+
+#include <QTest>
+
+using namespace telvox;
+using namespace telvox::test;
+
+namespace {
+
+struct Triggered : Harness
+{
+    explicit Triggered(StopTriggerOptions options, bool legal = false)
+        : triggers({lines, *engine, status, timers, [legal] { return legal; }}, options)
+    {
+        triggers.attach();
+        timers.timDropCall.setHandler([this](int slot) {
+            timers.timDropCall[slot].setEnabled(false);
+            drops << slot;
+        });
+    }
+    // The far end: `first` for `seconds`, then `then`.
+    void farEnd(std::shared_ptr<sim::SampleSource> first, double seconds, std::shared_ptr<sim::SampleSource> then)
+    {
+        const auto switchAt = static_cast<std::int64_t>(seconds * 8000);
+        speak = [this, first, then, switchAt](std::span<std::int16_t> out) {
+            for (auto &s : out) {
+                std::int16_t v = 0;
+                (spoken < switchAt ? first : then)->read(std::span<std::int16_t>(&v, 1));
+                s = v;
+                ++spoken;
+            }
+        };
+    }
+    QStringList statusTexts() const
+    {
+        QStringList out;
+        for (const QString &l : statusList.lines())
+            out << l.section(' ', 1);
+        return out;
+    }
+
+    StopTriggers triggers;
+    QList<int> drops;
+};
+
+std::shared_ptr<sim::SampleSource> silence()
+{
+    struct Silence : sim::SampleSource
+    {
+        void read(std::span<std::int16_t> out) override { std::fill(out.begin(), out.end(), 0); }
+    };
+    return std::make_shared<Silence>();
+}
+
+std::shared_ptr<sim::SampleSource> speech(std::uint64_t seed = 3)
+{
+    return std::make_shared<sim::SpeechLikeSource>(seed, sim::SpeechLikeSource::Voice::Low, -20.0);
+}
+
+std::shared_ptr<sim::SampleSource> tone(const char *country, sim::ToneKind kind)
+{
+    const sim::TonePlan *plan = sim::TonePlans::builtIn().find(country, kind);
+    return std::make_shared<sim::ToneSource>(*plan, sim::ToneLevel::dbm0(-13));
+}
+
+} // namespace
+
+class tst_StopTriggers : public QObject
+{
+    Q_OBJECT
+private slots:
+    void silenceEndsTheRecordingOnTheSixthSecond()
+    {
+        StopTriggerOptions options;
+        options.silence = true;
+        Triggered h(options);
+        h.farEnd(speech(), 4.0, silence());
+        h.startRecording("A", "~123");
+        h.loop.advance(9500); // 4 s of speech, then silent seconds 5..9: five in a row
+        QCOMPARE(h.lines[0].recState, 1);
+        QVERIFY(h.drops.isEmpty());
+        h.loop.advance(1000); // the sixth silent second
+        QCOMPARE(h.lines[0].recState, 0);
+        QVERIFY(h.statusTexts().contains("监测到静音，录音停止"));
+        h.loop.advance(3000);
+        QCOMPARE(h.drops, QList<int>({0}));
+        QCOMPARE(h.recordings().size(), 1); // what was recorded is kept
+    }
+
+    void silenceIsIgnoredWhenSwitchedOff()
+    {
+        Triggered h(StopTriggerOptions{});
+        h.farEnd(silence(), 0, silence());
+        h.startRecording("M");
+        h.loop.advance(20000);
+        QCOMPARE(h.lines[0].recState, 1);
+        QCOMPARE(h.triggers.silenceRun(0), 0);
+    }
+
+    void busyToneAfterHangUpEndsTheRecording_data()
+    {
+        QTest::addColumn<QString>("country");
+        QTest::addColumn<int>("kind");
+        QTest::newRow("US busy") << "United States/Canada" << int(sim::ToneKind::Busy);
+        QTest::newRow("US reorder") << "United States/Canada" << int(sim::ToneKind::Congestion);
+        QTest::newRow("China busy") << "China" << int(sim::ToneKind::Busy);
+        QTest::newRow("Germany busy") << "Germany" << int(sim::ToneKind::Busy);
+        QTest::newRow("UK busy") << "United Kingdom" << int(sim::ToneKind::Busy);
+    }
+    void busyToneAfterHangUpEndsTheRecording()
+    {
+        QFETCH(QString, country);
+        QFETCH(int, kind);
+        StopTriggerOptions options;
+        options.fastBusy = true;
+        Triggered h(options);
+        if (!sim::TonePlans::builtIn().find(country.toStdString(), sim::ToneKind(kind)))
+            QSKIP("no such tone plan");
+        h.farEnd(speech(), 5.0, tone(country.toLatin1().constData(), sim::ToneKind(kind)));
+        h.startRecording("A");
+        h.loop.advance(5500);
+        QCOMPARE(h.lines[0].recState, 1); // speech never looks like a busy tone
+        h.loop.advance(5000);
+        QCOMPARE(h.lines[0].recState, 0);
+        QVERIFY(h.statusTexts().contains("监测到忙音，录音停止"));
+        h.loop.advance(600);
+        QCOMPARE(h.drops, QList<int>({0}));
+    }
+
+    void dialledCallIsRecordedOnceAnswered()
+    {
+        Triggered h(StopTriggerOptions{});
+        h.farEnd(tone("United States/Canada", sim::ToneKind::Ringback), 12.0, speech(7));
+        h.startRecording("O", "~5550100", 2);
+        h.loop.advance(11500);
+        QCOMPARE(h.lines[0].recState, 2); // ringing back: nothing kept yet
+        h.loop.advance(3000);
+        QCOMPARE(h.lines[0].recState, 1);
+        QVERIFY(h.statusTexts().contains("电话被接听，录音开始"));
+        h.loop.advance(4000);
+        h.stop();
+        h.loop.advance(3000);
+        QCOMPARE(h.recordings(), QStringList({"O2026-12-04~08-30-15~5550100.wav"}));
+        const qsizetype seconds = (QFileInfo(h.dir.file("rec/O2026-12-04~08-30-15~5550100.wav")).size() - 44) / 16000;
+        QVERIFY2(seconds >= 5 && seconds <= 7, qPrintable(QString::number(seconds))); // only after the answer
+    }
+
+    void answeredWithLegalNoticeRestartsTheRecording()
+    {
+        Triggered h(StopTriggerOptions{}, true);
+        QFile in(":/telvox/prompts/legal.wav");
+        QVERIFY(in.open(QIODevice::ReadOnly));
+        QFile out(h.dir.file("legal.wav"));
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(in.readAll());
+        out.close();
+        h.farEnd(tone("United States/Canada", sim::ToneKind::Ringback), 6.0, speech(9));
+        h.startRecording("O", "~42", 2);
+        h.loop.advance(8000);
+        // The answer ended the capture and the notice is playing to the called party.
+        QVERIFY(h.lines[0].playing);
+        QCOMPARE(h.lines[0].recState, 2);
+        h.loop.advance(5400);
+        QCOMPARE(h.lines[0].recState, 1);
+        QCOMPARE(h.lines[0].mode, QString("O"));
+        QVERIFY(h.statusTexts().contains("Line  0 Start Recording"));
+        QVERIFY(h.heard.size() >= 26800 - 8); // the notice went to the far end
+        h.stop();
+        h.loop.advance(3000);
+        QCOMPARE(h.recordings().size(), 1); // only the recording after the notice
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_StopTriggers)
+#include "tst_StopTriggers.moc"

@@ -1,0 +1,132 @@
+// The caller's touch-tone commands, with digits arriving as the dispatcher delivers them.
+#include "audio/ToneMenu.h"
+#include "platform/media/VirtualMediaDevice.h"
+#include "support/AudioHarness.h"
+
+#include <QTest>
+
+using namespace telvox;
+using namespace telvox::test;
+
+namespace {
+
+struct Menu : Harness
+{
+    Menu()
+    {
+        menu.attach();
+        timers.timDropCall.setHandler([this](int line) {
+            timers.timDropCall[line].setEnabled(false);
+            drops << line;
+        });
+        for (const char *name : {"01.wav", "02.wav", "03.wav", "04.wav"}) {
+            QFile in(":/telvox/prompts/greeting.wav");
+            in.open(QIODevice::ReadOnly);
+            QFile out(dir.file(name));
+            out.open(QIODevice::WriteOnly);
+            out.write(in.readAll());
+        }
+    }
+    // A key as the dispatcher reports it.
+    void key(int line, QChar digit)
+    {
+        lines[line].digits += digit;
+        lines[line].digitIdle = 0;
+        timers.timTollSaver[line].setEnabled(true);
+    }
+    QStringList statusTexts() const
+    {
+        QStringList out;
+        for (const QString &l : statusList.lines())
+            out << l.section(' ', 1);
+        return out;
+    }
+    QByteArray dtmf() const { return readAll(dir.file("dtmf.txt")); }
+
+    VirtualMediaDevice speaker{loop};
+    ToneMenu menu{{loop, lines, *engine, status, texts, timers, speaker}, dir.path()};
+    QList<int> drops;
+};
+
+} // namespace
+
+class tst_ToneMenu : public QObject
+{
+    Q_OBJECT
+private slots:
+    void oneKeyPlaysItsAnnouncementAfterThreeIdleSeconds()
+    {
+        Menu m;
+        m.key(0, '1');
+        m.loop.advance(3100);
+        QVERIFY(m.statusTexts().isEmpty());
+        m.loop.advance(200); // the fourth tick, 3.2 s after the key
+        QCOMPARE(m.statusTexts(), QStringList({"Line0Calling 01"}));
+        QCOMPARE(m.speaker.file(), m.dir.file("01.wav"));
+        QVERIFY(m.speaker.isPlaying());
+        QCOMPARE(m.menu.currentPromptFile(), m.dir.file("01.wav"));
+        QVERIFY(m.lines[0].digits.isEmpty());
+        QVERIFY(!m.timers.timTollSaver[0].isEnabled());
+    }
+
+    void sequencesAreWholeCommands()
+    {
+        Menu m;
+        m.key(0, '1');
+        m.loop.advance(1500);
+        m.key(0, '2');
+        m.loop.advance(3300);
+        QCOMPARE(m.statusTexts(), QStringList({"[ 12 ]"}));
+        QVERIFY(m.speaker.file().isEmpty()); // nothing played
+        m.key(0, '#');
+        m.loop.advance(3300);
+        m.key(0, '*');
+        m.key(0, '7');
+        m.loop.advance(3300);
+        QCOMPARE(m.statusTexts(), QStringList({"[ 12 ]"})); // only numbers are logged
+        QCOMPARE(m.dtmf(), QByteArray("12\r\n#\r\n*7\r\n"));
+    }
+
+    void doubleHashEndsTheRecordingAndHangsUp()
+    {
+        Menu m;
+        m.startRecording("A", "~555");
+        m.loop.advance(2000);
+        m.key(0, '#');
+        m.loop.advance(300);
+        m.key(0, '#');
+        m.loop.advance(3300);
+        QCOMPARE(m.lines[0].recState, 0);
+        QVERIFY(m.statusTexts().contains("##End of Recording"));
+        m.loop.advance(600);
+        QCOMPARE(m.drops, QList<int>({0}));
+        m.loop.advance(2500);
+        QCOMPARE(m.recordings().size(), 1);
+    }
+
+    void linesKeepTheirOwnSequences()
+    {
+        Menu m;
+        m.key(0, '3');
+        m.loop.advance(1000);
+        m.key(1, '4');
+        m.loop.advance(1000);
+        m.key(1, '4');
+        m.loop.advance(1300); // line 0: 3.3 s after its key
+        QCOMPARE(m.statusTexts(), QStringList({"Line0Calling 03"}));
+        m.loop.advance(3300);
+        QCOMPARE(m.statusTexts(), QStringList({"Line0Calling 03", "[ 44 ]"}));
+    }
+
+    void unwritableFolderKeepsRunning()
+    {
+        Menu m;
+        ToneMenu broken({m.loop, m.lines, *m.engine, m.status, m.texts, m.timers, m.speaker}, m.dir.file("missing/dir"));
+        m.lines[2].digits = "9*";
+        broken.HandleToneCommand(2);
+        QVERIFY(!QFile::exists(m.dir.file("missing/dir/dtmf.txt")));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_ToneMenu)
+#include "tst_ToneMenu.moc"

@@ -1,0 +1,176 @@
+#include "core/VirtualEventLoop.h"
+#include "platform/media/MediaControl.h"
+#include "platform/media/VirtualMediaDevice.h"
+#include "platform/media/WaveFileInfo.h"
+#include "platform/media/TestWave.h"
+#include "support/FakeShell.h"
+
+#include <QTest>
+
+using namespace telvox;
+using namespace telvox::test;
+
+namespace {
+
+struct Rig
+{
+    VirtualEventLoop loop;
+    VirtualMediaDevice device{loop};
+    MediaControl mci{device};
+    ScratchDir dir;
+
+    QString send(const QString &command)
+    {
+        const MediaReply r = mci.sendString(command);
+        return r.ok() ? r.text : QStringLiteral("ERR:") + toString(r.error);
+    }
+};
+
+QByteArray le32(quint32 v)
+{
+    QByteArray b(4, '\0');
+    qToLittleEndian(v, b.data());
+    return b;
+}
+
+} // namespace
+
+class tst_MediaControl : public QObject
+{
+    Q_OBJECT
+private slots:
+    void playPauseSeekAndEndOfFile()
+    {
+        Rig r;
+        const QString file = r.dir.file("My Message.wav");
+        QVERIFY(writeTestWave(file, 2500));
+        QCOMPARE(r.send("open \"" + file + "\" type waveaudio alias MyMedia"), QString());
+        QCOMPARE(r.device.file(), file);
+        QCOMPARE(r.send("status MyMedia length"), QString("2500"));
+        QCOMPARE(r.send("status MyMedia mode"), QString("stopped"));
+        QCOMPARE(r.send("play MyMedia"), QString());
+        QCOMPARE(r.send("status MyMedia mode"), QString("playing"));
+        r.loop.advance(1000);
+        QCOMPARE(r.send("status MyMedia position"), QString("1000"));
+
+        QCOMPARE(r.send("pause MyMedia"), QString());
+        QCOMPARE(r.send("status MyMedia mode"), QString("paused"));
+        r.loop.advance(700);
+        QCOMPARE(r.send("status MyMedia position"), QString("1000"));
+        QCOMPARE(r.send("resume MyMedia"), QString());
+        QCOMPARE(r.send("status MyMedia mode"), QString("playing"));
+
+        // Seeking leaves the device stopped at the new place; play goes on from there.
+        QCOMPARE(r.send("seek MyMedia to  300"), QString());
+        QCOMPARE(r.send("status MyMedia mode"), QString("stopped"));
+        QCOMPARE(r.send("status MyMedia position"), QString("300"));
+        r.send("play MyMedia");
+        r.loop.advance(5000);
+        QCOMPARE(r.send("status MyMedia mode"), QString("stopped"));
+        QCOMPARE(r.send("status MyMedia position"), QString("2500"));
+        // Pausing a device that has already stopped does not make it "paused".
+        r.send("pause MyMedia");
+        QCOMPARE(r.send("status MyMedia mode"), QString("stopped"));
+
+        QCOMPARE(r.send("close MyMedia"), QString());
+        QCOMPARE(r.send("status MyMedia mode"), QString("ERR:alias not open"));
+        QCOMPARE(r.device.file(), QString());
+    }
+
+    void commandSyntax_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("reply");
+        QTest::newRow("verbs ignore case") << "STATUS mymedia LENGTH" << "1000";
+        QTest::newRow("extra blanks") << "  status   MyMedia    mode " << "stopped";
+        QTest::newRow("unknown verb") << "rewind MyMedia" << "ERR:unrecognised command";
+        QTest::newRow("unknown status item") << "status MyMedia volume" << "ERR:unrecognised command";
+        QTest::newRow("status without item") << "status MyMedia" << "ERR:missing parameter";
+        QTest::newRow("play without alias") << "play" << "ERR:missing parameter";
+        QTest::newRow("other alias") << "play Other" << "ERR:alias not open";
+        QTest::newRow("seek without to") << "seek MyMedia 100" << "ERR:missing parameter";
+        QTest::newRow("seek to text") << "seek MyMedia to x1" << "ERR:bad integer";
+        QTest::newRow("seek negative") << "seek MyMedia to -5" << "ERR:bad integer";
+        QTest::newRow("seek to end") << "seek MyMedia to end" << "";
+        QTest::newRow("second alias") << "open a.wav alias Other" << "ERR:alias already in use";
+        QTest::newRow("open without alias") << "open a.wav" << "ERR:missing parameter";
+        QTest::newRow("empty") << "" << "ERR:unrecognised command";
+    }
+    void commandSyntax()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, reply);
+        Rig r;
+        const QString file = r.dir.file("a.wav");
+        QVERIFY(writeTestWave(file, 1000));
+        QCOMPARE(r.send("open " + file + " alias MyMedia type waveaudio"), QString());
+        QCOMPARE(r.send(command), reply);
+    }
+
+    void filesThatCannotBeOpened()
+    {
+        Rig r;
+        QVERIFY(writeFile(r.dir.file("text.wav"), "this is not a wave file at all"));
+        QVERIFY(writeFile(r.dir.file("empty.wav"), QByteArray()));
+        QVERIFY(writeTestWave(r.dir.file("ok.wav"), 500));
+        QCOMPARE(r.send("open " + r.dir.file("gone.wav") + " alias MyMedia"), QString("ERR:cannot open the file"));
+        QCOMPARE(r.send("open " + r.dir.file("text.wav") + " alias MyMedia"), QString("ERR:cannot open the file"));
+        QCOMPARE(r.send("open " + r.dir.file("empty.wav") + " alias MyMedia"), QString("ERR:cannot open the file"));
+        QVERIFY(!r.mci.isOpen());
+        // A failed open leaves the alias free for the next file.
+        QCOMPARE(r.send("open " + r.dir.file("ok.wav") + " alias MyMedia"), QString());
+        QCOMPARE(r.send("status MyMedia length"), QString("500"));
+    }
+
+    void tenHourRecordingSeeksToItsEnd()
+    {
+        Rig r;
+        const QString file = r.dir.file("long.wav");
+        const qint64 tenHours = 10LL * 3600 * 1000;
+        QVERIFY(writeTestWave(file, 100, 8000, tenHours));
+        r.send("open " + file + " alias MyMedia");
+        QCOMPARE(r.send("status MyMedia length"), QString::number(tenHours));
+        r.send("seek MyMedia to 35999000");
+        r.send("play MyMedia");
+        r.loop.advance(500);
+        QCOMPARE(r.send("status MyMedia position"), QString("35999500"));
+        r.loop.advance(600);
+        QCOMPARE(r.send("status MyMedia mode"), QString("stopped"));
+    }
+
+    void waveHeaders()
+    {
+        ScratchDir dir;
+        // A LIST chunk of odd size (padded) before the data; TrueSpeech's 1067 bytes a second.
+        QByteArray fmt("fmt ");
+        fmt += le32(18);
+        fmt += QByteArray::fromHex("2200" "0100" "401f0000" "2b040000" "2000" "0100" "0000");
+        QByteArray list("LIST");
+        list += le32(3);
+        list += QByteArray("abc\0", 4);
+        QByteArray data("data");
+        data += le32(1067 * 3);
+        data += QByteArray(1067 * 3, '\x11');
+        QByteArray riff("RIFF");
+        riff += le32(static_cast<quint32>(4 + fmt.size() + list.size() + data.size()));
+        riff += "WAVE" + fmt + list + data;
+        QVERIFY(writeFile(dir.file("ts.wav"), riff));
+        WaveFileInfo info = readWaveFileInfo(dir.file("ts.wav"));
+        QVERIFY(info.valid);
+        QCOMPARE(info.formatTag, quint16(0x22));
+        QCOMPARE(info.avgBytesPerSec, quint32(1067));
+        QCOMPARE(info.lengthMs(), qint64(3000));
+
+        // A recording cut short counts the audio that is there.
+        QVERIFY(writeFile(dir.file("cut.wav"), riff.left(riff.size() - 1067)));
+        QCOMPARE(readWaveFileInfo(dir.file("cut.wav")).lengthMs(), qint64(2000));
+        // Without a format chunk before the data there is nothing to play.
+        QByteArray noFormat("RIFF");
+        noFormat += le32(4 + 8) + "WAVE" + "data" + le32(0);
+        QVERIFY(writeFile(dir.file("nofmt.wav"), noFormat));
+        QVERIFY(!readWaveFileInfo(dir.file("nofmt.wav")).valid);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_MediaControl)
+#include "tst_MediaControl.moc"

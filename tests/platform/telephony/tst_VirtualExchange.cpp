@@ -1,0 +1,235 @@
+// The virtual exchange as the telephony service: results, events and the far end.
+
+#include "core/VirtualEventLoop.h"
+#include "platform/telephony/VirtualExchange.h"
+#include "sim/audio/SampleSource.h"
+
+#include <QTest>
+
+#include <cmath>
+
+using namespace telvox;
+
+namespace {
+
+struct Event
+{
+    std::int64_t at;
+    std::uint32_t device, message, p1, p2, p3;
+};
+
+// An application on the exchange: initialised, device 0 open with ring messages.
+struct App
+{
+    explicit App(ExchangeSetup setup = {})
+        : exchange(loop, std::move(setup))
+    {
+        std::uint32_t devices = 0;
+        initResult = exchange.lineInitialize(
+            app,
+            [this](std::uint32_t d, std::uint32_t m, std::uintptr_t, std::uint32_t a, std::uint32_t b, std::uint32_t c) {
+                events.push_back({loop.now(), d, m, a, b, c});
+            },
+            "test", devices);
+        if (initResult == 0 && devices > 0) {
+            exchange.lineOpen(app, 0, line, 0x20002, 0, 0, 6, MediaMode::InteractiveVoice);
+            exchange.lineSetStatusMessages(line, kLineDevStateRinging, 0);
+        }
+    }
+    std::vector<Event> take(std::uint32_t message)
+    {
+        std::vector<Event> out;
+        for (const Event &e : events) {
+            if (e.message == message)
+                out.push_back(e);
+        }
+        return out;
+    }
+    double rms(int samples)
+    {
+        std::uint32_t id = 0;
+        exchange.lineGetID(line, 0, 0, kCallSelectLine, id, "wave/in");
+        std::vector<std::int16_t> buffer(static_cast<std::size_t>(samples));
+        exchange.audioChannel(id)->readFromLine(buffer);
+        double sum = 0;
+        for (const std::int16_t s : buffer)
+            sum += double(s) * s;
+        return std::sqrt(sum / samples);
+    }
+
+    VirtualEventLoop loop;
+    VirtualExchange exchange;
+    HLineApp app = 0;
+    HLine line = 0;
+    std::int32_t initResult = -1;
+    std::vector<Event> events;
+};
+
+class Constant final : public sim::SampleSource
+{
+public:
+    void read(std::span<std::int16_t> out) override { std::fill(out.begin(), out.end(), std::int16_t{1000}); }
+};
+
+} // namespace
+
+class tst_VirtualExchange : public QObject
+{
+    Q_OBJECT
+private slots:
+    void eventsArriveLaterNeverInsideTheCall()
+    {
+        App a;
+        QVERIFY(a.exchange.placeIncomingCall(0, IncomingCall{}));
+        QVERIFY(a.events.empty());
+        a.loop.advance(0);
+        QCOMPARE(a.events.size(), std::size_t(2));
+        QCOMPARE(a.events[0].message, std::uint32_t(LINE_CALLSTATE));
+        QCOMPARE(a.events[0].p1, LineCallState::Offering);
+        QCOMPARE(a.events[1].message, std::uint32_t(LINE_LINEDEVSTATE));
+        QCOMPARE(a.events[1].device, a.line);
+        QCOMPARE(a.events[1].p3, 1u);
+
+        const HCall call = a.exchange.view(0).hCall;
+        const std::int32_t request = a.exchange.lineAnswer(call);
+        QVERIFY(request > 0);
+        QCOMPARE(a.take(LINE_REPLY).size(), std::size_t(0));
+        a.loop.advance(0);
+        QCOMPARE(a.take(LINE_REPLY).at(0).p1, std::uint32_t(request));
+        QCOMPARE(a.take(LINE_CALLSTATE).back().p1, LineCallState::Connected);
+    }
+
+    void ringsFollowTheCountrysCadenceAndCallerIdTiming()
+    {
+        ExchangeSetup setup;
+        setup.country = "United Kingdom"; // 400/200/400/2000: one ring every 3 s
+        App a(setup);
+        IncomingCall c;
+        c.number = "0123";
+        c.name = "Kim";
+        c.maxRings = 3;
+        c.giveUpWithIdle = true;
+        QVERIFY(a.exchange.placeIncomingCall(0, std::move(c)));
+        a.loop.advance(10000);
+        const auto rings = a.take(LINE_LINEDEVSTATE);
+        QCOMPARE(rings.size(), std::size_t(3));
+        QCOMPARE(rings[1].at, 3000);
+        QCOMPARE(rings[2].at, 6000);
+        const auto info = a.take(LINE_CALLINFO);
+        QCOMPARE(info.size(), std::size_t(1));
+        QCOMPARE(info[0].at, 900); // 500 ms after the first burst of 400 ms
+        QCOMPARE(a.take(LINE_CALLSTATE).back().p1, LineCallState::Idle); // the caller gave up
+
+        LineCallInfo ci;
+        QCOMPARE(a.exchange.lineGetCallInfo(info[0].device, ci), 0);
+        QCOMPARE(ci.callerIdFlags, CallPartyId::Address | CallPartyId::Name);
+        QCOMPARE(ci.callerIdNumber, QByteArray("0123"));
+        QCOMPARE(ci.hLine, a.line);
+        QCOMPARE(a.exchange.lineDeallocateCall(info[0].device), 0);
+        QCOMPARE(a.exchange.lineGetCallInfo(info[0].device, ci), LineErr::InvalCallHandle);
+    }
+
+    void handsetPickUpSilentlyStopsTheRings()
+    {
+        App a;
+        IncomingCall c;
+        c.pickUpAfterRing = 2;
+        c.callerIdTiming = CallerIdTiming::None;
+        QVERIFY(a.exchange.placeIncomingCall(0, std::move(c)));
+        a.loop.advance(60000);
+        QCOMPARE(a.take(LINE_LINEDEVSTATE).size(), std::size_t(2));
+        QCOMPARE(a.take(LINE_CALLSTATE).size(), std::size_t(1)); // offering only: nothing reports the pick-up
+        QVERIFY(a.take(LINE_CALLINFO).empty());
+        QVERIFY(a.exchange.view(0).handsetOffHook);
+        LineCallInfo ci;
+        a.exchange.lineGetCallInfo(a.exchange.view(0).hCall, ci);
+        QCOMPARE(ci.callerIdFlags, CallPartyId::Unavail);
+    }
+
+    void audioAndHangUpWithoutDisconnection()
+    {
+        App a;
+        IncomingCall c;
+        c.speech = std::make_shared<Constant>();
+        QVERIFY(a.exchange.placeIncomingCall(0, std::move(c)));
+        QCOMPARE(a.rms(800), 0.0); // on-hook: nothing from the line
+        QVERIFY(a.exchange.lineAnswer(a.exchange.view(0).hCall) > 0);
+        QCOMPARE(a.rms(800), 1000.0);
+        a.exchange.pressDigits(0, "5");
+        QVERIFY(a.rms(800) > 1000.0); // the key's tone on top of the voice
+        QVERIFY(a.exchange.hangUpFarEnd(0, FarEndHangUp::Silent));
+        a.loop.advance(100);
+        QCOMPARE(a.take(LINE_CALLSTATE).back().p1, LineCallState::Connected); // no event
+        // The busy tone of the country (480+620, 500/500): on for half a second, then off.
+        QVERIFY(a.rms(4000) > 300.0);
+        QCOMPARE(a.rms(4000), 0.0);
+
+        // What the system plays and the tones it generates reach the far end.
+        std::uint32_t out = 0;
+        QCOMPARE(a.exchange.lineGetID(0, 0, a.exchange.view(0).hCall, kCallSelectCall, out, "wave/out"), 0);
+        const std::vector<std::int16_t> prompt(160, 123);
+        a.exchange.audioChannel(out)->writeToLine(prompt);
+        QCOMPARE(a.exchange.heardByFarEnd(0).size(), std::size_t(160));
+        QCOMPARE(a.exchange.lineGenerateDigits(a.exchange.view(0).hCall, kDigitModeDtmf, "*", 0), 0);
+        QCOMPARE(a.exchange.view(0).digitsHeard, QString("*"));
+        QVERIFY(a.exchange.heardByFarEnd(0).size() > 1000);
+        a.loop.advance(200);
+        QCOMPARE(a.take(LINE_GENERATE).size(), std::size_t(1));
+    }
+
+    void dialledCallsConnectAtOnceAndRingBack()
+    {
+        App a;
+        OutgoingBehaviour b;
+        b.answerAfterMs = 5000;
+        b.speech = std::make_shared<Constant>();
+        a.exchange.setOutgoingBehaviour(0, b);
+        HCall call = 0;
+        QVERIFY(a.exchange.lineMakeCall(a.line, call, "12", 0) > 0);
+        QVERIFY(call != 0);
+        a.loop.advance(1200);
+        QCOMPARE(a.take(LINE_CALLSTATE).back().p1, LineCallState::Connected);
+        QVERIFY(a.rms(8000) > 100.0); // ring-back
+        a.loop.advance(5000);
+        QCOMPARE(a.rms(800), 1000.0); // the called party speaks
+        QCOMPARE(a.exchange.lineMakeCall(a.line, call, "12", 0), LineErr::CallUnavail);
+        QVERIFY(a.exchange.lineDrop(call) > 0);
+        QCOMPARE(a.exchange.lineDrop(call), LineErr::InvalCallState);
+    }
+
+    void refusals()
+    {
+        ExchangeSetup setup;
+        setup.devices[1].openResult = LineErr::Allocated;
+        App a(setup);
+        HLine l = 0;
+        QCOMPARE(a.exchange.lineOpen(a.app, 1, l, 0x20002, 0, 0, 6, 4), LineErr::Allocated);
+        QCOMPARE(a.exchange.lineOpen(a.app, 9, l, 0x20002, 0, 0, 6, 4), LineErr::BadDeviceId);
+        QCOMPARE(a.exchange.lineOpen(a.app, 2, l, 0, 0, 0, 6, 4), LineErr::IncompatibleApiVersion);
+        QCOMPARE(a.exchange.lineOpen(a.app, 2, l, 0x20002, 0, 0, 6, 0x40), LineErr::InvalMediaMode);
+        QCOMPARE(a.exchange.lineOpen(a.app, 0, l, 0x20002, 0, 0, 6, 4), LineErr::Allocated); // already open
+        QCOMPARE(a.exchange.lineAnswer(0), LineErr::InvalCallHandle);
+        QCOMPARE(a.exchange.lineGenerateDigits(0, 2, "*", 0), LineErr::InvalCallHandle);
+        std::uint32_t version = 0;
+        std::uint64_t ext = 0;
+        QCOMPARE(a.exchange.lineNegotiateAPIVersion(a.app, 0, 0x30001, 0x40000, version, ext),
+                 LineErr::IncompatibleApiVersion);
+        QCOMPARE(a.exchange.lineNegotiateAPIVersion(a.app, 0, 0x10003, 0x30000, version, ext), 0);
+        QCOMPARE(version, 0x20002u);
+        QCOMPARE(lineResultHex(LineErr::Allocated), QString("80000001"));
+
+        // After shutdown, events still queued are dropped.
+        QVERIFY(a.exchange.placeIncomingCall(0, IncomingCall{}));
+        QCOMPARE(a.exchange.lineShutdown(a.app), 0);
+        a.loop.advance(20000);
+        QVERIFY(a.events.empty());
+
+        ExchangeSetup refused;
+        refused.initializeResult = LineErr::NoDriver;
+        App b(refused);
+        QCOMPARE(b.initResult, LineErr::NoDriver);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_VirtualExchange)
+#include "tst_VirtualExchange.moc"

@@ -1,0 +1,301 @@
+#include "platform/tonsig/Fbs.h"
+#include "sim/audio/SpeechLikeSource.h"
+#include "sim/tones/ToneSource.h"
+#include "support/SignalWav.h"
+
+#include <QDir>
+#include <QTest>
+
+#include <cmath>
+
+using namespace telvox::sim;
+using telvox::tonsig::Fbs;
+using telvox::tonsig::LevelProfile;
+using Samples = std::vector<std::int16_t>;
+
+namespace {
+
+constexpr std::size_t kSecond = 8000;
+
+struct Result
+{
+    int silent = -1;
+    std::int32_t countA = -1, countB = -1;
+    LevelProfile profile{};
+};
+
+Result analyse(std::span<const std::int16_t> samples, int silenceLevel = 100)
+{
+    Result r;
+    r.silent = Fbs(samples, r.countA, r.countB, silenceLevel, telvox::tonsig::kFbsDefault, r.profile);
+    return r;
+}
+
+// What the stop triggers make of one-second buffers in a row: busy stops (the third buffer in
+// a row whose two-buffer count ratio lies strictly within 0.85..1.15) and, for the answer of
+// an outgoing call, whether value 5 of the profile is set and how many of values 1..4 and
+// 6..10 lie strictly within 5 % of it.
+struct Run
+{
+    int firstBusyStop = 0; // 1-based buffer of the first stop, 0 for none
+    int busyStops = 0, nearRatios = 0, silent = 0;
+    int steady = 0, moving = 0; // buffers with value 5 set and >= 4 / < 4 values near it
+};
+
+Run run(const Samples &signal, int silenceLevel = 100)
+{
+    Run run;
+    std::int32_t prevA = 0, prevB = 0;
+    int busyRun = 0;
+    for (std::size_t at = 0, s = 1; at + kSecond <= signal.size(); at += kSecond, ++s) {
+        const Result r = analyse(std::span(signal.data() + at, kSecond), silenceLevel);
+        const std::int32_t b = prevB + r.countB == 0 ? 1 : r.countB;
+        const double ratio = double(prevA + r.countA) / double(prevB + b);
+        const bool near = ratio > 0.85 && ratio < 1.15;
+        prevA = r.countA;
+        prevB = b;
+        run.nearRatios += near;
+        busyRun = near ? busyRun + 1 : 0;
+        if (busyRun > 2) {
+            busyRun = 0;
+            run.firstBusyStop = run.firstBusyStop ? run.firstBusyStop : int(s);
+            ++run.busyStops;
+        }
+        run.silent += r.silent;
+        if (r.profile[5] == 0)
+            continue;
+        int near5 = 0;
+        for (int i = 1; i <= 10; ++i)
+            near5 += i != 5 && double(r.profile[i]) / r.profile[5] > 0.95 && double(r.profile[i]) / r.profile[5] < 1.05;
+        (near5 >= 4 ? run.steady : run.moving) += 1;
+    }
+    return run;
+}
+
+Samples tone(const TonePlan &plan, ToneLevel level, ToneImpairments impairments, std::size_t skip, int seconds)
+{
+    ToneSource source(plan, level, impairments);
+    source.skip(skip);
+    return source.next(seconds * kSecond);
+}
+
+TonePlan customTone(double hz, std::vector<int> cadenceMs)
+{
+    return TonePlan{"test", ToneKind::Busy, TonePlan::Mix::Single, {hz}, std::move(cadenceMs), {}};
+}
+
+Samples noise(std::size_t count, double rms, Samples signal = {})
+{
+    Random random(7);
+    signal.resize(std::max(signal.size(), count));
+    for (std::int16_t &s : signal)
+        s = toSample(s + rms * random.gaussian());
+    return signal;
+}
+
+struct Impairment
+{
+    const char *name;
+    ToneLevel level;
+    ToneImpairments impairments;
+};
+
+void addToneRows(std::initializer_list<ToneKind> kinds, std::initializer_list<Impairment> impairments)
+{
+    QTest::addColumn<TonePlan>("plan");
+    QTest::addColumn<ToneLevel>("level");
+    QTest::addColumn<ToneImpairments>("impairments");
+    for (const TonePlan &plan : TonePlans::builtIn().all())
+        for (const Impairment &i : impairments)
+            if (std::find(kinds.begin(), kinds.end(), plan.kind) != kinds.end())
+                QTest::addRow("%s %s, %s", plan.country.c_str(), toneKindName(plan.kind).data(), i.name)
+                    << plan << i.level << i.impairments;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(TonePlan)
+Q_DECLARE_METATYPE(ToneLevel)
+Q_DECLARE_METATYPE(ToneImpairments)
+
+class tst_Fbs : public QObject
+{
+    Q_OBJECT
+private slots:
+    void silenceAgainstTheLevel_data()
+    {
+        QTest::addColumn<Samples>("signal");
+        QTest::addColumn<int>("level");
+        QTest::addColumn<int>("silent");
+        Samples offset = noise(kSecond, 90), clicks = noise(kSecond, 40), word = noise(kSecond, 40);
+        for (std::int16_t &s : offset)
+            s = std::int16_t(s + 3000);
+        std::fill_n(clicks.begin() + 1000, 40, 30000);
+        std::fill_n(clicks.begin() + 5000, 40, -30000);
+        for (int i = 0; i < 480; ++i) // 60 ms of a 420 Hz tone
+            word[4000 + i] = std::int16_t(2000 * std::sin(0.33 * i));
+        QTest::newRow("digital zero") << Samples(kSecond) << 100 << 1;
+        QTest::newRow("noise just below") << noise(kSecond, 95) << 100 << 1;
+        QTest::newRow("noise just above") << noise(kSecond, 105) << 100 << 0;
+        QTest::newRow("the caller's level") << noise(kSecond, 95) << 90 << 0;
+        QTest::newRow("DC offset removed") << offset << 100 << 1;
+        QTest::newRow("two clicks of 5 ms") << clicks << 100 << 1;
+        QTest::newRow("60 ms of sound") << word << 100 << 0;
+        QTest::newRow("nothing is below 0") << Samples(kSecond) << 0 << 0;
+        QTest::newRow("empty") << Samples() << 100 << 1;
+    }
+    void silenceAgainstTheLevel()
+    {
+        QFETCH(Samples, signal);
+        QFETCH(int, level);
+        QFETCH(int, silent);
+        const Result r = analyse(signal, level);
+        QCOMPARE(r.silent, silent);
+        if (silent)
+            QCOMPARE(r.profile, LevelProfile{});
+    }
+
+    // Any length is analysed safely; full-scale squares do not overflow anything.
+    void anyBufferLength()
+    {
+        const Samples busy = tone(*TonePlans::builtIn().find("France", ToneKind::Busy), ToneLevel::dbfs(-1), {}, 100, 3);
+        Samples square(3 * kSecond);
+        for (std::size_t i = 0; i < square.size(); ++i)
+            square[i] = (i / 9) % 2 ? std::int16_t(-32768) : std::int16_t(32767);
+        for (const Samples *signal : std::initializer_list<const Samples *>{&busy, &square}) {
+            for (const std::size_t n : {0u, 1u, 2u, 159u, 160u, 161u, 319u, 320u, 321u, 799u, 1999u, 8000u, 8001u, 24000u}) {
+                const Result r = analyse(std::span(signal->data(), n));
+                QCOMPARE(r.countB, n >= 320 ? std::int32_t((n - 320) / 160 + 1) : 0);
+                QVERIFY(r.countA >= 0 && r.countA <= r.countB);
+                QVERIFY(std::is_sorted(r.profile.begin(), r.profile.end()));
+                if (n == 0 || (signal == &square && n >= 18)) // a whole period of the square
+                    QCOMPARE(r.silent, n == 0 ? 1 : 0);
+                if (r.silent)
+                    QCOMPARE(r.profile, LevelProfile{});
+            }
+        }
+    }
+
+    void busyAndCongestionOfEveryCountry_data()
+    {
+        addToneRows({ToneKind::Busy, ToneKind::Congestion},
+                    {{"-24 dBm0", ToneLevel::dbm0(-24), {}},
+                     {"-10 dBm0 jitter 10%", ToneLevel::dbm0(-10), {std::nullopt, 0.0, 10.0, 2}},
+                     {"-40 dBm0 SNR 20 dB", ToneLevel::dbm0(-40), {20.0, 0.0, 0.0, 3}},
+                     {"SNR 10 dB offset +3% jitter 10%", ToneLevel::dbm0(-24), {10.0, 3.0, 10.0, 4}},
+                     {"SNR 12 dB offset -3% jitter 5%", ToneLevel::dbm0(-30), {12.0, -3.0, 5.0, 5}}});
+    }
+    // The third buffer ends the recording, whatever the cadence and its phase against the buffers.
+    void busyAndCongestionOfEveryCountry()
+    {
+        QFETCH(TonePlan, plan);
+        QFETCH(ToneLevel, level);
+        QFETCH(ToneImpairments, impairments);
+        const Run r = run(tone(plan, level, impairments, impairments.seed * 1777, 10));
+        QVERIFY2(r.firstBusyStop >= 3 && r.firstBusyStop <= 5, qPrintable(QString::number(r.firstBusyStop)));
+        QVERIFY2(r.nearRatios >= 9, qPrintable(QString::number(r.nearRatios)));
+    }
+
+    // Each limit of the busy count, just inside and outside.
+    void limitsOfTheBusyCount_data()
+    {
+        QTest::addColumn<TonePlan>("plan");
+        QTest::addColumn<ToneLevel>("level");
+        QTest::addColumn<ToneImpairments>("impairments");
+        QTest::addColumn<bool>("stops");
+        const TonePlan busy = customTone(425, {500, 500});
+        const ToneLevel usual = ToneLevel::dbm0(-24);
+        QTest::newRow("320 Hz") << customTone(320, {500, 500}) << usual << ToneImpairments{} << true;
+        QTest::newRow("680 Hz") << customTone(680, {500, 500}) << usual << ToneImpairments{} << true;
+        QTest::newRow("200 Hz") << customTone(200, {500, 500}) << usual << ToneImpairments{} << false;
+        QTest::newRow("1000 Hz") << customTone(1000, {500, 500}) << usual << ToneImpairments{} << false;
+        QTest::newRow("-55 dBFS RMS") << busy << ToneLevel::dbfs(-52) << ToneImpairments{} << true;
+        QTest::newRow("-66 dBFS RMS") << busy << ToneLevel::dbfs(-63) << ToneImpairments{} << false;
+        QTest::newRow("SNR 6 dB") << busy << usual << ToneImpairments{6.0, 0, 0, 1} << true;
+        QTest::newRow("SNR 3 dB") << busy << usual << ToneImpairments{3.0, 0, 0, 1} << false;
+        QTest::newRow("750/750 jitter 10%") << customTone(425, {750, 750}) << usual << ToneImpairments{std::nullopt, 0, 10, 1} << true;
+        QTest::newRow("1000/1000") << customTone(425, {1000, 1000}) << usual << ToneImpairments{} << false;
+        QTest::newRow("150/150") << customTone(425, {150, 150}) << usual << ToneImpairments{} << true;
+        QTest::newRow("60/60") << customTone(425, {60, 60}) << usual << ToneImpairments{} << false;
+        QTest::newRow("25% duty 250/750") << customTone(425, {250, 750}) << usual << ToneImpairments{} << true;
+        QTest::newRow("steady tone") << customTone(425, {}) << usual << ToneImpairments{} << false;
+    }
+    void limitsOfTheBusyCount()
+    {
+        QFETCH(TonePlan, plan);
+        QFETCH(ToneLevel, level);
+        QFETCH(ToneImpairments, impairments);
+        QFETCH(bool, stops);
+        const Run r = run(tone(plan, level, impairments, 333, 12));
+        QVERIFY2(stops ? r.firstBusyStop > 0 && r.firstBusyStop <= 6 : r.busyStops == 0, qPrintable(QString::number(r.firstBusyStop)));
+    }
+
+    void ringbackOfEveryCountry_data()
+    {
+        addToneRows({ToneKind::Ringback},
+                    {{"-19 dBm0", ToneLevel::dbm0(-19), {}},
+                     {"-19 dBm0 SNR 35 dB offset +2% jitter 10%", ToneLevel::dbm0(-19), {35.0, 2.0, 10.0, 2}},
+                     {"-40 dBm0 offset -2% jitter 10%", ToneLevel::dbm0(-40), {std::nullopt, -2.0, 10.0, 3}}});
+    }
+    // A ringing line neither ends the recording nor looks answered: every buffer with a level
+    // to judge keeps at least four profile values within 5 % of the median.
+    void ringbackOfEveryCountry()
+    {
+        QFETCH(TonePlan, plan);
+        QFETCH(ToneLevel, level);
+        QFETCH(ToneImpairments, impairments);
+        int steady = 0;
+        for (const std::size_t phase : {0, 13600, 31200}) {
+            const Run r = run(tone(plan, level, impairments, phase, 16));
+            QCOMPARE(r.busyStops, 0);
+            QCOMPARE(r.moving, 0);
+            QVERIFY(r.silent >= 3);
+            steady += r.steady;
+        }
+        QVERIFY(steady >= 3);
+    }
+
+    // Noise above the silence level fills the ring-back's pauses with unsteady levels; a
+    // silence level above the noise makes them quiet again.
+    void ringbackPausesNeedTheSilenceLevelAboveTheNoise()
+    {
+        const Samples ringing = tone(*TonePlans::builtIn().find("Germany", ToneKind::Ringback), ToneLevel::dbm0(-16), {24.0, 0, 0, 1}, 0, 15);
+        QVERIFY(run(ringing, 100).moving > 0); // the noise RMS is about 160
+        QCOMPARE(run(ringing, 300).moving, 0);
+    }
+
+    // Speech never ends the recording as a busy tone, and every second of it that has a level
+    // to judge moves: quiet, loud, over noise, at any offset against the buffers.
+    void speechRecordings()
+    {
+        const QDir data(qEnvironmentVariable("TELVOX_SOURCE_DIR") + "/tests/data");
+        const QStringList clips = data.entryList({"speech_*.wav"});
+        QVERIFY(clips.size() >= 2);
+        for (const QString &clip : clips) {
+            const Samples speech = telvox::test::readLineWav(data.filePath(clip).toStdString());
+            QVERIFY2(speech.size() >= 3 * kSecond, qPrintable(clip));
+            Samples quiet = speech;
+            for (std::int16_t &s : quiet)
+                s = std::int16_t(s / 10);
+            for (const Samples &signal : {speech, quiet, noise(0, 60, speech), Samples(speech.begin() + kSecond / 2, speech.end())}) {
+                const Run r = run(signal);
+                QVERIFY2(r.nearRatios == 0 && r.steady == 0 && r.moving >= 1, qPrintable(clip));
+            }
+        }
+    }
+
+    // The synthetic talker over a minute: no busy stop, and nearly every second moves.
+    void syntheticTalk()
+    {
+        for (const auto voice : {SpeechLikeSource::Voice::Low, SpeechLikeSource::Voice::High}) {
+            for (std::uint64_t seed = 1; seed <= 3; ++seed) {
+                const Run r = run(SpeechLikeSource(seed, voice, -20.0).next(60 * kSecond));
+                QCOMPARE(r.busyStops, 0);
+                QVERIFY(r.nearRatios <= 1 && r.steady <= 2 && r.moving >= 45);
+            }
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Fbs)
+#include "tst_Fbs.moc"

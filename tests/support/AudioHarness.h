@@ -1,0 +1,110 @@
+#pragma once
+
+// A line slot's audio path in virtual time: the audio engine on paced wave devices, with the
+// lists, the status log and the compression manager it works with.
+#include "audio/AudioEngine.h"
+#include "audio/CodecConversion.h"
+#include "core/MainTimers.h"
+#include "core/Settings.h"
+#include "core/Texts.h"
+#include "core/VirtualEventLoop.h"
+#include "platform/telephony/VirtualExchange.h"
+#include "platform/wave/PacedWaveDevices.h"
+#include "records/MessageLists.h"
+#include "records/StatusLog.h"
+#include "support/FakeShell.h"
+#include "telephony/LineTable.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <functional>
+
+namespace telvox::test {
+
+
+inline QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+constexpr int kIn = 16;
+constexpr int kOut = 32;
+
+struct Harness
+{
+    explicit Harness(OutputFormat format = OutputFormat::Pcm)
+    {
+        table.loadBuiltIn();
+        QDir().mkpath(dir.file("tmp"));
+        QDir().mkpath(dir.file("rec"));
+        QDir().mkpath(dir.file("LogFiles"));
+        manager.addDriver(codec::makeTrueSpeechDriver());
+        conversion.EnumerateCodecs();
+        // By default the far end speaks a counting signal; it keeps what it hears.
+        speak = [this](std::span<std::int16_t> out) {
+            for (auto &s : out)
+                s = static_cast<std::int16_t>((spoken++ * 37) % 20000 - 10000);
+        };
+        paced.addInput(kIn, [this](std::span<std::int16_t> out) { speak(out); });
+        const auto hear = [this](std::span<const std::int16_t> in) { heard.insert(heard.end(), in.begin(), in.end()); };
+        paced.addOutput(kOut, hear);
+        paced.addOutput(kIn, hear); // a line device plays and records under one id
+
+        devices.addProvider(paced);
+        engine = std::make_unique<AudioEngine>(
+            AudioEngine::Services{loop, lines, exchange, devices, conversion, lists, status, texts, prompts, timers},
+            AudioEngine::Folders{dir.path(), dir.file("tmp") + "/", dir.file("rec") + "/"}, format);
+        status.OpenDayLog();
+        lines[0].waveDeviceId = kIn;
+    }
+
+    // Starts a recording of line 0 with the given mode, as the call flow would.
+    void startRecording(const QString &mode, const QString &callerId = QString(), int recState = 0)
+    {
+        lines[0].mode = mode;
+        lines[0].callerId = callerId;
+        lines[0].recState = recState;
+        lines[0].waveDeviceId = kIn;
+        engine->StartLineRecording(0);
+    }
+    // The caller hangs up: stop requested, the device returns its buffer.
+    void stop(int slot = 0)
+    {
+        lines[slot].recState = 0;
+        engine->waveInReset(slot);
+    }
+    QStringList recordings() const { return QDir(dir.file("rec")).entryList(QDir::Files); }
+    std::vector<std::int16_t> expectedSpeech(std::int64_t from, std::int64_t count) const
+    {
+        std::vector<std::int16_t> v;
+        for (std::int64_t i = from; i < from + count; ++i)
+            v.push_back(static_cast<std::int16_t>((i * 37) % 20000 - 10000));
+        return v;
+    }
+
+    ScratchDir dir;
+    VirtualEventLoop loop{QDateTime(QDate(2026, 12, 4), QTime(8, 30, 15))};
+    StringTable table;
+    Texts texts{table, 0};
+    LineTable lines;
+    VirtualExchange exchange{loop, ExchangeSetup{}};
+    PacedWaveDevices paced{loop};
+    WaveDevices devices;
+    codec::AudioCompressionManager manager;
+    ScriptedPrompts prompts;
+    CodecConversion conversion{manager, prompts};
+    SettingsStore settings{dir.file("telvox.ini"), dir.file("settings.txt")};
+    MessageLists lists{settings};
+    StatusListModel statusList;
+    StatusLog status{loop, dir.file("LogFiles"), statusList};
+    MainTimers timers{loop};
+    std::unique_ptr<AudioEngine> engine;
+    std::int64_t spoken = 0;
+    std::function<void(std::span<std::int16_t>)> speak;
+    std::vector<std::int16_t> heard;
+};
+
+
+} // namespace telvox::test

@@ -1,0 +1,154 @@
+#pragma once
+
+#include "core/MainTimers.h"
+#include "core/Settings.h"
+#include "core/Texts.h"
+#include "core/VirtualEventLoop.h"
+#include "platform/telephony/VirtualExchange.h"
+#include "records/StatusLog.h"
+#include "support/FakeShell.h"
+#include "telephony/AudioActions.h"
+#include "telephony/TelephonyCore.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <memory>
+
+namespace telvox::test {
+
+// Records every audio request. A prompt "plays" for `promptMs` (0: nothing to play), the way
+// the wave-out device would report its end; a recording marks the line as recording.
+class RecordingAudio final : public AudioActions
+{
+public:
+    RecordingAudio(EventLoop &loop, MainTimers &timers)
+        : m_loop(loop)
+        , m_timers(timers)
+    {
+        for (auto &t : m_end)
+            t = m_loop.createTimer(1000, {});
+        for (int n = 0; n < 4; ++n) {
+            m_end[static_cast<std::size_t>(n)]->setCallback([this, n] {
+                m_end[static_cast<std::size_t>(n)]->setEnabled(false);
+                (*table)[n].playing = false;
+            });
+        }
+    }
+
+    void PlayGreeting(int line) override
+    {
+        calls << QStringLiteral("PlayGreeting %1").arg(line);
+        if ((*table)[line].playing)
+            return;
+        startPrompt(line);
+        m_timers.Timer3[line].setEnabled(true);
+    }
+    void PlayLegalNotice(int line) override
+    {
+        calls << QStringLiteral("PlayLegalNotice %1").arg(line);
+        startPrompt(line);
+    }
+    void StartLineRecording(int line) override
+    {
+        LineSlot &slot = (*table)[line];
+        calls << QStringLiteral("StartLineRecording %1 %2%3").arg(line).arg(slot.mode, slot.callerId);
+        if (slot.recState != 2)
+            slot.recState = 1;
+    }
+    void waveInReset(int line) override { calls << QStringLiteral("waveInReset %1").arg(line); }
+    void ClosePromptOutput(int line) override
+    {
+        calls << QStringLiteral("ClosePromptOutput %1").arg(line);
+        (*table)[line].playing = false;
+    }
+
+    LineTable *table = nullptr;
+    int promptMs = 2300;
+    QStringList calls;
+
+private:
+    void startPrompt(int line)
+    {
+        if (promptMs <= 0)
+            return;
+        (*table)[line].playing = true;
+        m_end[static_cast<std::size_t>(line)]->setInterval(promptMs);
+        m_end[static_cast<std::size_t>(line)]->setEnabled(true);
+    }
+
+    EventLoop &m_loop;
+    MainTimers &m_timers;
+    std::array<std::unique_ptr<Timer>, 4> m_end;
+};
+
+// The telephony core on a virtual exchange in virtual time, in English, with a fresh program
+// folder. Construct, adjust the settings or the exchange setup, then start().
+struct TelephonyFixture
+{
+    explicit TelephonyFixture(ExchangeSetup setup = {})
+        : exchangeSetup(std::move(setup))
+    {
+        table.loadBuiltIn();
+        settings.WriteSetting("Config", "Line0", "1");
+    }
+
+    // Initialises, classifies, opens the selected lines and loads the learned ring gaps, as the
+    // loading sequence does. Returns InitTapi's result.
+    bool start()
+    {
+        exchange = std::make_unique<VirtualExchange>(loop, exchangeSetup);
+        core = std::make_unique<TelephonyCore>(TelephonyServices{*exchange, loop, settings, texts, status, prompts,
+                                                                 timers, audio, dir.path()});
+        audio.table = &core->lineTable();
+        core->setWindowChecks([this] { return ringCountChecked; }, [this] { return legalChecked; });
+        core->ResetLineHandles();
+        if (!core->InitTapi())
+            return false;
+        SetupOptions options = readSetupOptions(settings);
+        core->setSetupOptions(options);
+        classification = core->classifyDevices();
+        core->setRingGaps(loadRingGaps(settings));
+        core->OpenLines();
+        core->LoadPhoneBook();
+        loop.advance(0);
+        return true;
+    }
+
+    // Status texts without their time stamps.
+    QStringList statusTexts() const
+    {
+        static const QRegularExpression stamp(QStringLiteral("^\\d{2}:\\d{2}:\\d{2} "));
+        QStringList result;
+        for (QString line : statusList.lines())
+            result << line.remove(stamp);
+        return result;
+    }
+    QByteArray fileBytes(const QString &name) const
+    {
+        QFile f(dir.file(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    LineSlot &slot(int n) { return core->lineTable()[n]; }
+    QString setting(const QString &section, const QString &key) { return settings.ReadSetting(section, key); }
+
+    ScratchDir dir;
+    ExchangeSetup exchangeSetup;
+    VirtualEventLoop loop;
+    SettingsStore settings{dir.file("telvox.ini"), dir.file("settings.txt")};
+    StringTable table;
+    Texts texts{table, 0};
+    StatusListModel statusList;
+    StatusLog status{loop, dir.file("LogFiles"), statusList};
+    MainTimers timers{loop};
+    ScriptedPrompts prompts;
+    RecordingAudio audio{loop, timers};
+    std::unique_ptr<VirtualExchange> exchange;
+    std::unique_ptr<TelephonyCore> core;
+    DeviceClassification classification;
+    bool ringCountChecked = true;
+    bool legalChecked = false;
+};
+
+} // namespace telvox::test

@@ -1,0 +1,383 @@
+// Whole calls through the real dispatcher, timers and virtual exchange, in virtual time.
+
+#include "TelephonyFixture.h"
+
+#include <QTest>
+
+using namespace telvox;
+using telvox::test::TelephonyFixture;
+
+namespace {
+
+IncomingCall callFrom(const QByteArray &number, CallerIdTiming timing = CallerIdTiming::AfterFirstRing)
+{
+    IncomingCall c;
+    c.number = number;
+    c.callerIdTiming = timing;
+    return c;
+}
+
+} // namespace
+
+class tst_CallFlow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void answersAtRingCountWithGreetingToneAndMessage()
+    {
+        TelephonyFixture f;
+        f.settings.WriteSetting("Config", "Rings", "3");
+        QVERIFY(f.start());
+        IncomingCall call = callFrom("5551234");
+        call.maxRings = 0;
+        QVERIFY(f.exchange->placeIncomingCall(0, std::move(call)));
+
+        f.loop.advance(11999); // rings at 0 and 6000 (2000/4000 cadence)
+        QCOMPARE(f.exchange->view(0).ringCount, 2);
+        QVERIFY(f.timers.Timer1[0].isEnabled());
+        QVERIFY(f.audio.calls.isEmpty());
+
+        f.loop.advance(1); // ring 3: the system answers as an answering machine
+        QCOMPARE(f.slot(0).answering, 1);
+        QVERIFY(!f.timers.Timer1[0].isEnabled());
+        QCOMPARE(f.audio.calls, QStringList{"PlayGreeting 0"});
+        QVERIFY(f.exchange->view(0).monitoringDigits);
+        QVERIFY(f.timers.Timer3[0].isEnabled());
+
+        // The greeting (2.3 s) ends; Timer3 notices on its next tick and requests "*".
+        f.loop.advance(2299);
+        QVERIFY(f.exchange->view(0).digitsHeard.isEmpty());
+        f.loop.advance(1000);
+        QCOMPARE(f.exchange->view(0).digitsHeard, QString("*"));
+        QVERIFY(!f.timers.Timer3[0].isEnabled());
+        QCOMPARE(f.slot(0).mode, QString("A"));
+        QCOMPARE(f.audio.calls.last(), QString("StartLineRecording 0 A~5551234"));
+        QCOMPARE(f.slot(0).recState, 1);
+
+        QVERIFY(f.exchange->hangUpFarEnd(0, FarEndHangUp::WithDisconnect));
+        f.loop.advance(0);
+        QCOMPARE(f.slot(0).recState, 0);
+        QVERIFY(f.timers.timDropCall[0].isEnabled());
+        f.loop.advance(500);
+        QCOMPARE(f.slot(0).hCall, HCall(0));
+        QCOMPARE(f.exchange->view(0).hCall, HCall(0)); // deallocated
+
+        const QStringList expected = {"Line0 is ready", "Line0 Ring...", " 1",          "CallerID:5551234",
+                                      " 2",             " 3",            "Line0 开始录音", "Line0 Start Recording",
+                                      "Line0Disconnected"};
+        QCOMPARE(f.statusTexts(), expected);
+        QCOMPARE(f.audio.calls.count("waveInReset 0"), 1);
+        QCOMPARE(f.setting("Line0", "Calls"), QString("51"));
+        QCOMPARE(f.setting("Line0", "Param1"), QString("6492")); // (50 x 6500 + 6100) / 51
+        QVERIFY(f.setting("Line0", "Param2").isEmpty());         // ring 3 answered: nothing more learned
+    }
+
+    void ringGapLearningRoundsHalfToEven_data()
+    {
+        QTest::addColumn<int>("gapMs");
+        QTest::addColumn<QString>("learned");
+        // Weight 1: (1 x 6500 + gap + 100) / 2
+        QTest::newRow("6300.5 goes down to even") << 6001 << "6300";
+        QTest::newRow("6301.5 goes up to even") << 6003 << "6302";
+        QTest::newRow("6301 exact") << 6002 << "6301";
+    }
+    void ringGapLearningRoundsHalfToEven()
+    {
+        QFETCH(int, gapMs);
+        QFETCH(QString, learned);
+        TelephonyFixture f;
+        f.settings.WriteSetting("Line0", "Calls", "1");
+        f.settings.WriteSetting("Config", "Rings", "5");
+        QVERIFY(f.start());
+        IncomingCall call = callFrom("1");
+        call.cadenceMs = {1000, gapMs - 1000};
+        call.maxRings = 2;
+        QVERIFY(f.exchange->placeIncomingCall(0, std::move(call)));
+        f.loop.advance(gapMs);
+        QCOMPARE(f.setting("Line0", "Calls"), QString("2"));
+        QCOMPARE(f.setting("Line0", "Param1"), learned);
+        QCOMPARE(f.slot(0).ringGap[1], learned.toInt());
+    }
+
+    void laterRingsLearnTheirOwnEntriesAndRingNineLearnsNothing()
+    {
+        TelephonyFixture f;
+        f.settings.WriteSetting("Config", "Rings", "20");
+        f.settings.WriteSetting("Line0", "Param6", "7000");
+        QVERIFY(f.start());
+        IncomingCall call = callFrom("1");
+        call.cadenceMs = {1000, 4000}; // 5000 ms apart: learned value (50 x e + 5100) / 51
+        QVERIFY(f.exchange->placeIncomingCall(0, std::move(call)));
+        f.loop.advance(5000 * 6); // rings 1..7
+        QCOMPARE(f.setting("Line0", "Param1"), QString("6473")); // (325000 + 5100) / 51 = 6472.5 -> even
+        QCOMPARE(f.setting("Line0", "Param5"), QString("6473"));
+        QCOMPARE(f.setting("Line0", "Param6"), QString("6963")); // ring 7: (350000 + 5100) / 51
+        f.loop.advance(5000); // ring 8
+        const QString param6 = f.setting("Line0", "Param6");
+        f.loop.advance(5000); // ring 9: re-armed with entry 6, nothing learned
+        QCOMPARE(f.setting("Line0", "Param6"), param6);
+        QCOMPARE(f.timers.Timer1[0].interval(), 6963);
+        QVERIFY(f.timers.Timer1[0].isEnabled());
+        QCOMPARE(f.exchange->view(0).ringCount, 9);
+    }
+
+    void handsetPickUpIsDetectedByTheRingWatch_data()
+    {
+        QTest::addColumn<bool>("legal");
+        QTest::newRow("record at once") << false;
+        QTest::newRow("legal notice first") << true;
+    }
+    void handsetPickUpIsDetectedByTheRingWatch()
+    {
+        QFETCH(bool, legal);
+        TelephonyFixture f;
+        f.legalChecked = legal;
+        f.settings.WriteSetting("Config", "Rings", "6");
+        f.settings.WriteSetting("Line0", "Param2", "7300");
+        QVERIFY(f.start());
+        IncomingCall call = callFrom("777");
+        call.pickUpAfterRing = 2;
+        QVERIFY(f.exchange->placeIncomingCall(0, std::move(call)));
+        f.loop.advance(6000); // ring 2; the handset goes up after it
+        QVERIFY(f.exchange->view(0).handsetOffHook);
+        QCOMPARE(f.timers.Timer1[0].interval(), 7300);
+        f.loop.advance(7299);
+        QCOMPARE(f.exchange->view(0).callState, LineCallState::Offering);
+        f.loop.advance(1); // the ring watch expires: the system goes off-hook in parallel
+        QVERIFY(!f.timers.Timer1[0].isEnabled());
+        QCOMPARE(f.slot(0).answering, 0);
+        QCOMPARE(f.exchange->view(0).callState, LineCallState::Connected);
+        if (legal) {
+            QCOMPARE(f.audio.calls, QStringList{"PlayLegalNotice 0"});
+            QVERIFY(!f.statusTexts().contains("Line0 Start Recording"));
+        } else {
+            QCOMPARE(f.audio.calls, QStringList{"StartLineRecording 0 M~777"});
+            QCOMPARE(f.statusTexts().last(), QString("Line0 Start Recording"));
+        }
+        QVERIFY(!f.statusTexts().contains(" 3"));
+    }
+
+    void twoLinesRingingAtOnceLearnIndependently()
+    {
+        ExchangeSetup setup;
+        TelephonyFixture f(setup);
+        f.settings.WriteSetting("Config", "Line1", "1");
+        f.settings.WriteSetting("Config", "Rings", "4");
+        f.settings.WriteSetting("Line1", "Calls", "10");
+        QVERIFY(f.start());
+        IncomingCall a = callFrom("100");
+        a.cadenceMs = {2000, 4000};
+        a.maxRings = 3;
+        IncomingCall b = callFrom("200");
+        b.cadenceMs = {1000, 2000};
+        b.maxRings = 3;
+        QVERIFY(f.exchange->placeIncomingCall(0, std::move(a)));
+        f.loop.advance(500);
+        QVERIFY(f.exchange->placeIncomingCall(1, std::move(b)));
+        f.loop.advance(20000);
+        QCOMPARE(f.setting("Line0", "Calls"), QString("51"));
+        QCOMPARE(f.setting("Line1", "Calls"), QString("11"));
+        QCOMPARE(f.setting("Line0", "Param1"), QString("6492"));   // (50 x 6500 + 6100) / 51
+        QCOMPARE(f.setting("Line1", "Param1"), QString("6191"));   // (10 x 6500 + 3100) / 11 = 6190.9
+        QCOMPARE(f.setting("Line1", "Param2"), QString("6191"));
+        QCOMPARE(f.slot(0).callerId, QString("~100"));
+        QCOMPARE(f.slot(1).callerId, QString("~200"));
+        // Both callers gave up after ring 3: each ring watch answered its own line.
+        QCOMPARE(f.exchange->view(0).callState, LineCallState::Connected);
+        QCOMPARE(f.exchange->view(1).callState, LineCallState::Connected);
+        QVERIFY(f.audio.calls.contains("StartLineRecording 0 M~100"));
+        QVERIFY(f.audio.calls.contains("StartLineRecording 1 M~200"));
+    }
+
+    void manualAnswerCountsPopUps()
+    {
+        TelephonyFixture f;
+        f.settings.WriteSetting("Config", "Line1", "1");
+        f.settings.WriteSetting("Config", "ActionMan", "1");
+        f.settings.WriteSetting("Config", "Rings", "5");
+        f.settings.WriteSetting("Config", "Legal", "0");
+        QVERIFY(f.start());
+        QVERIFY(f.exchange->placeIncomingCall(0, callFrom("10")));
+        QVERIFY(f.exchange->placeIncomingCall(1, callFrom("11")));
+        f.loop.advance(7000);
+        QCOMPARE(f.core->popCount(), 2);
+        QVERIFY(f.core->popup().isVisible());
+        QVERIFY(f.core->popup().row(0).answerVisible && f.core->popup().row(1).hangupVisible);
+        // Rings are only counted: the ring watch is not used in manual-answer mode.
+        QVERIFY(!f.timers.Timer1[0].isEnabled() && !f.timers.Timer1[1].isEnabled());
+        QVERIFY(!f.setting("Line0", "Calls").size());
+
+        f.core->cmdAnswer_Click(1);
+        f.loop.advance(0);
+        QCOMPARE(f.exchange->view(1).callState, LineCallState::Connected);
+        QVERIFY(!f.core->popup().row(1).answerVisible && f.core->popup().row(1).hangupVisible);
+        QCOMPARE(f.slot(1).answering, 0);
+        QVERIFY(f.audio.calls.contains("StartLineRecording 1 M~11"));
+
+        QVERIFY(f.exchange->hangUpFarEnd(0, FarEndHangUp::WithDisconnect));
+        f.loop.advance(0);
+        QCOMPARE(f.core->popCount(), 1);
+        QVERIFY(f.core->popup().isVisible());
+
+        // Hang Up during the recording ends it and drops the call 500 ms later; the last pop-up closes.
+        f.core->cmdHangup_Click(1);
+        QCOMPARE(f.statusTexts().last(), QString("End of Recording"));
+        QCOMPARE(f.core->popCount(), 0);
+        QVERIFY(!f.core->popup().isLoaded());
+        f.loop.advance(500);
+        QCOMPARE(f.exchange->view(1).hCall, HCall(0));
+
+        // Without a reaction the system still answers as a machine at the ring count.
+        QVERIFY(f.exchange->placeIncomingCall(1, callFrom("12")));
+        f.loop.advance(4 * 6000);
+        QCOMPARE(f.slot(1).answering, 1);
+        QCOMPARE(f.audio.calls.last(), QString("PlayGreeting 1"));
+    }
+
+    void callerIdBeforeTheOfferingFindsNoLine()
+    {
+        TelephonyFixture f;
+        f.settings.WriteSetting("Config", "Line2", "1");
+        f.settings.WriteSetting("Config", "Line0", "0");
+        QVERIFY(f.start());
+        QVERIFY(f.exchange->placeIncomingCall(2, callFrom("3334444", CallerIdTiming::BeforeFirstRing)));
+        f.loop.advance(100);
+        const QStringList status = f.statusTexts();
+        QVERIFY(status.indexOf("CallerID:3334444") < status.indexOf("Line2 Ring..."));
+        QCOMPARE(f.slot(2).callerId, QString()); // the offering reset it
+        QVERIFY(f.core->popup().row(0).labelsVisible);
+        QCOMPARE(f.core->popup().row(0).callerId, QString("3334444 "));
+        QVERIFY(!f.core->popup().row(2).labelsVisible);
+        QCOMPARE(f.fileBytes("callerid.txt"), QByteArray("3334444\r\n"));
+    }
+
+    void callerIdIsStoredShownAndLookedUp()
+    {
+        TelephonyFixture f;
+        // PhoneBook.txt: two records; the second holds the caller's number padded to 20.
+        QFile book(f.dir.file("PhoneBook.txt"));
+        QVERIFY(book.open(QIODevice::WriteOnly));
+        for (const auto &[name, tele] : {std::pair{"Bob", "111"}, std::pair{"Anna Lee", "5550000"}}) {
+            QByteArray rec = QByteArray(name).leftJustified(30, ' ') + QByteArray(tele).leftJustified(20, ' ');
+            book.write(rec.leftJustified(128, '\0'));
+        }
+        book.close();
+        f.settings.WriteSetting("Config", "PopCallId", "1");
+        QString dialOut;
+        QVERIFY(f.start());
+        f.core->setDialOutField([&dialOut](const QString &n) { dialOut = n; });
+
+        IncomingCall call = callFrom("5550000");
+        QVERIFY(f.exchange->placeIncomingCall(0, std::move(call)));
+        f.loop.advance(2500); // caller ID 500 ms after the first ring's 2 s
+        QCOMPARE(f.slot(0).callerId, QString("~5550000"));
+        QVERIFY(f.statusTexts().contains("Anna Lee"));
+        QCOMPARE(f.core->popup().row(0).callerName, QString("Anna Lee"));
+        QCOMPARE(f.core->popup().row(0).callerId, QString("5550000 "));
+        QCOMPARE(f.setting("Config", "Last_CallerID"), QString("5550000"));
+        QCOMPARE(f.setting("Received", " 1"), QString("5550000"));
+        QCOMPARE(dialOut, QString("5550000"));
+        QVERIFY(f.core->popup().isVisible());
+        // The display time (default 15 s) runs from the caller-ID event.
+        f.loop.advance(14999);
+        QVERIFY(f.core->popup().isVisible());
+        f.loop.advance(1);
+        QVERIFY(!f.core->popup().isLoaded());
+
+        // Any bytes: control characters, separators, a name of 500 characters, no number.
+        // The number field ends at its first zero byte.
+        QByteArray nasty("12\x01\r\n;,|\\/..", 12);
+        QVERIFY(f.exchange->sendCallerId(0, nasty + QByteArray("\0tail", 5), QByteArray(500, 'x')));
+        f.loop.advance(0);
+        const QString expected = QString::fromLatin1(nasty);
+        QCOMPARE(f.core->callerNumber(), expected);
+        QCOMPARE(f.slot(0).callerId, "~" + expected);
+        QCOMPARE(f.core->popup().row(0).callerName.size(), 501);
+        QCOMPARE(f.setting("Received", " 2"), expected);
+        QVERIFY(f.fileBytes("callerid.txt").endsWith(nasty + "\r\n"));
+
+        // A call without caller ID: both texts are "UNKNOWN".
+        QVERIFY(f.exchange->sendCallerId(0, {}, {}));
+        f.loop.advance(0);
+        QCOMPARE(f.statusTexts().last(), QString("CallerID:UNKNOWN"));
+        QCOMPARE(f.core->popup().row(0).callerName, QString("UNKNOWN "));
+        QCOMPARE(f.slot(0).callerId, QString("~UNKNOWN"));
+    }
+
+    void popUpDisplayTime()
+    {
+        TelephonyFixture f;
+        f.settings.WriteSetting("Config", "PopCallId", "1");
+        f.settings.WriteSetting("Config", "PopCallIDTime", "120");
+        QVERIFY(f.start());
+        QVERIFY(f.exchange->placeIncomingCall(0, callFrom("1")));
+        f.loop.advance(2500); // caller ID after the first ring
+        QCOMPARE(f.core->popup().text1(), QString("59"));
+        f.loop.advance(58999);
+        QVERIFY(f.core->popup().isVisible());
+        f.loop.advance(1);
+        QVERIFY(!f.core->popup().isVisible());
+        f.core->popup().Text1_Change("3");
+        QCOMPARE(f.setting("Config", "PopCallIDTime"), QString("120"));
+        f.core->popup().Text1_Change("30");
+        QCOMPARE(f.setting("Config", "PopCallIDTime"), QString("30"));
+    }
+
+    void disconnectionDuringGreetingAndWithTheBusyDetector()
+    {
+        TelephonyFixture f;
+        f.settings.WriteSetting("Config", "Rings", "1");
+        f.audio.promptMs = 8000;
+        QVERIFY(f.start());
+        QVERIFY(f.exchange->placeIncomingCall(0, callFrom("9")));
+        f.loop.advance(1000);
+        QVERIFY(f.exchange->pressDigits(0, "1#"));
+        f.loop.advance(1000);
+        QCOMPARE(f.slot(0).digits, QString("1#"));
+        QVERIFY(f.timers.timTollSaver[0].isEnabled());
+        QVERIFY(f.exchange->hangUpFarEnd(0, FarEndHangUp::WithDisconnect));
+        f.loop.advance(600);
+        QCOMPARE(f.slot(0).digits, QString());
+        QVERIFY(!f.audio.calls.contains("waveInReset 0")); // nothing was being recorded yet
+        QCOMPARE(f.exchange->view(0).hCall, HCall(0));
+        // The greeting plays on; its end requests the tone, which the service refuses.
+        f.loop.advance(8000);
+        QVERIFY(!f.timers.Timer3[0].isEnabled());
+        QVERIFY(!f.statusTexts().contains("Line0 开始录音"));
+
+        TelephonyFixture busy;
+        busy.settings.WriteSetting("Config", "FBS", "1");
+        busy.settings.WriteSetting("Config", "Rings", "1");
+        QVERIFY(busy.start());
+        QVERIFY(busy.exchange->placeIncomingCall(0, callFrom("9")));
+        busy.loop.advance(5000);
+        QVERIFY(busy.exchange->hangUpFarEnd(0, FarEndHangUp::WithDisconnect));
+        busy.loop.advance(5000);
+        QVERIFY(!busy.statusTexts().contains("Line0Disconnected"));
+        QVERIFY(!busy.timers.timDropCall[0].isEnabled());
+        QCOMPARE(busy.slot(0).recState, 1);
+    }
+
+    void dialledCallStartsRecordingOneSecondAfterConnection()
+    {
+        TelephonyFixture f;
+        QVERIFY(f.start());
+        OutgoingBehaviour b;
+        b.kind = OutgoingBehaviour::Kind::Answer;
+        f.exchange->setOutgoingBehaviour(0, b);
+        f.slot(0).outgoing = true;
+        HCall call = 0;
+        QVERIFY(f.exchange->lineMakeCall(f.slot(0).hLine, call, "555", 0) > 0);
+        f.slot(0).hCall = call;
+        f.loop.advance(1300); // dialled: CONNECTED
+        QVERIFY(f.timers.Timer4[0].isEnabled());
+        QVERIFY(!f.slot(0).outgoing);
+        f.loop.advance(1000);
+        QCOMPARE(f.slot(0).mode, QString("O"));
+        QCOMPARE(f.slot(0).recState, 2);
+        QCOMPARE(f.statusTexts().last(), QString("Line0 等待接听"));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_CallFlow)
+#include "tst_CallFlow.moc"

@@ -1,0 +1,229 @@
+// Random sequences of line events, far-end actions, button presses and time on four lines:
+// the dispatcher must keep running, never let popCount go negative, and leave no call timer
+// running on an idle line once the far ends are quiet.
+
+#include "TelephonyFixture.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QTest>
+
+#include <random>
+
+using namespace telvox;
+using telvox::test::TelephonyFixture;
+
+namespace {
+
+constexpr std::uint32_t kStates[] = {LineCallState::Idle,      LineCallState::Offering, LineCallState::Accepted,
+                                     LineCallState::Connected, LineCallState::Disconnected, LineCallState::Busy,
+                                     LineCallState::Ringback,  0x8000,                  0};
+
+class Fuzzer
+{
+public:
+    Fuzzer(TelephonyFixture &f, std::uint64_t seed)
+        : m_f(f)
+        , m_random(seed)
+    {
+    }
+
+    int below(int n) { return static_cast<int>(m_random() % static_cast<std::uint64_t>(n)); }
+
+    std::uint32_t someHandle()
+    {
+        const int line = below(4);
+        switch (below(5)) {
+        case 0: return m_f.slot(line).hLine;
+        case 1: return m_f.slot(line).hCall;
+        case 2: return m_f.exchange->view(line).hCall; // a call the core may not know yet
+        case 3: return 0;
+        default: return static_cast<std::uint32_t>(m_random());
+        }
+    }
+
+    void farEnd()
+    {
+        const int line = below(4);
+        VirtualExchange &x = *m_f.exchange;
+        switch (below(8)) {
+        case 0:
+        case 1: {
+            IncomingCall c;
+            c.number = QByteArray::number(below(1000));
+            if (below(4) == 0)
+                c.number += QByteArray(below(300), static_cast<char>(below(256)));
+            c.callerIdTiming = static_cast<CallerIdTiming>(below(3));
+            c.maxRings = below(10);
+            c.giveUpWithIdle = below(2) == 0;
+            c.pickUpAfterRing = below(6);
+            if (below(3) == 0)
+                c.cadenceMs = {100 + below(2000), 100 + below(5000)};
+            x.placeIncomingCall(line, std::move(c));
+            break;
+        }
+        case 2: x.pickUpHandset(line); break;
+        case 3: x.sendCallerId(line, QByteArray::number(below(100)), {}); break;
+        case 4: x.pressDigits(line, QStringLiteral("12#*").left(1 + below(4))); break;
+        case 5: x.hangUpFarEnd(line, below(2) ? FarEndHangUp::WithDisconnect : FarEndHangUp::Silent); break;
+        case 6: {
+            OutgoingBehaviour b;
+            b.kind = static_cast<OutgoingBehaviour::Kind>(below(3));
+            b.answerAfterMs = below(5000);
+            x.setOutgoingBehaviour(line, b);
+            m_f.slot(line).outgoing = true;
+            HCall call = 0;
+            if (x.lineMakeCall(m_f.slot(line).hLine, call, QStringLiteral("555"), 0) > 0)
+                m_f.slot(line).hCall = call;
+            break;
+        }
+        default: {
+            // A request of the system's own at a random moment.
+            switch (below(4)) {
+            case 0: m_f.core->AnswerCall(line); break;
+            case 1: m_f.core->DropCall(line); break;
+            case 2: m_f.core->SendSignalTone(line); break;
+            default: m_f.slot(line).playing = !m_f.slot(line).playing; break;
+            }
+        }
+        }
+    }
+
+    void rawEvent()
+    {
+        const std::uint32_t message = static_cast<std::uint32_t>(below(14));
+        std::uint32_t p1 = static_cast<std::uint32_t>(m_random());
+        std::uint32_t p3 = static_cast<std::uint32_t>(m_random());
+        if (message == LINE_CALLSTATE)
+            p1 = kStates[below(static_cast<int>(std::size(kStates)))];
+        if (message == LINE_LINEDEVSTATE && below(4) != 0) {
+            p1 = kLineDevStateRinging;
+            p3 = static_cast<std::uint32_t>(below(12) - 1);
+        }
+        if (message == LINE_CALLINFO && below(2) == 0)
+            p1 = kCallInfoStateCallerId;
+        m_f.core->LineCallback(someHandle(), message, 0, p1, static_cast<std::uint32_t>(m_random()), p3);
+    }
+
+    void button()
+    {
+        const int line = below(4);
+        if (below(2) == 0)
+            m_f.core->cmdAnswer_Click(line);
+        else
+            m_f.core->cmdHangup_Click(line);
+    }
+
+    bool step()
+    {
+        const int kind = below(100);
+        if (kind < 15)
+            farEnd();
+        else if (kind < 45)
+            rawEvent();
+        else if (kind < 50)
+            button();
+        else
+            m_f.loop.advance(below(kind < 90 ? 300 : 4000));
+        return m_f.core->popCount() >= 0;
+    }
+
+    // Far ends fall silent; after a minute no call timer may run on an idle line.
+    QString quietCheck()
+    {
+        for (int n = 0; n < 4; ++n)
+            m_f.exchange->hangUpFarEnd(n, FarEndHangUp::Silent);
+        for (int n = 0; n < 4; ++n)
+            m_f.slot(n).playing = false;
+        m_f.loop.advance(60000);
+        for (int n = 0; n < 4; ++n) {
+            if (m_f.slot(n).hCall != 0)
+                continue;
+            const MainTimers &t = m_f.timers;
+            if (t.Timer1[n].isEnabled() || t.Timer3[n].isEnabled() || t.Timer4[n].isEnabled()
+                || t.timDropCall[n].isEnabled())
+                return QStringLiteral("a timer runs on idle line %1").arg(n);
+        }
+        return {};
+    }
+
+private:
+    TelephonyFixture &m_f;
+    std::mt19937_64 m_random;
+};
+
+} // namespace
+
+class tst_DispatcherFuzz : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        // Every ring writes the settings store, which syncs its file each time: on a disk that
+        // costs milliseconds per write, so the store goes to shared memory where there is one.
+        const QString shm = QStringLiteral("/dev/shm");
+        if (QFileInfo(shm).isDir() && QFileInfo(shm).isWritable()) {
+            m_scratch = shm + QStringLiteral("/telvox-fuzz-") + QString::number(QCoreApplication::applicationPid());
+            qputenv("TELVOX_TEST_TMP", m_scratch.toLocal8Bit());
+        }
+    }
+    void cleanupTestCase()
+    {
+        if (!m_scratch.isEmpty())
+            QDir(m_scratch).removeRecursively();
+    }
+
+    void randomEventsKeepTheInvariants_data()
+    {
+        QTest::addColumn<bool>("manual");
+        QTest::addColumn<bool>("popup");
+        QTest::addColumn<bool>("fastBusy");
+        QTest::addColumn<QString>("rings");
+        QTest::newRow("machine") << false << false << false << "3";
+        QTest::newRow("machine, pop-up, busy detector") << false << true << true << "5";
+        QTest::newRow("manual") << true << false << false << "6";
+        QTest::newRow("manual with pop-up") << true << true << false << "2";
+    }
+    void randomEventsKeepTheInvariants()
+    {
+        QFETCH(bool, manual);
+        QFETCH(bool, popup);
+        QFETCH(bool, fastBusy);
+        QFETCH(QString, rings);
+        TelephonyFixture f;
+        for (int k = 0; k < 4; ++k)
+            f.settings.WriteSetting("Config", QString("Line%1").arg(k), "1");
+        f.settings.WriteSetting("Config", "ActionMan", manual ? "1" : "0");
+        f.settings.WriteSetting("Config", "PopCallId", popup ? "1" : "0");
+        f.settings.WriteSetting("Config", "FBS", fastBusy ? "1" : "0");
+        f.settings.WriteSetting("Config", "Rings", rings);
+        f.audio.promptMs = 700;
+        QVERIFY(f.start());
+
+        const std::uint64_t seed = qEnvironmentVariableIsSet("TELVOX_FUZZ_SEED")
+                                       ? qEnvironmentVariable("TELVOX_FUZZ_SEED").toULongLong()
+                                       : 20260105 + static_cast<std::uint64_t>(QTest::currentDataTag()[0]);
+        Fuzzer fuzz(f, seed);
+        const int rounds = 20;
+        const int stepsPerRound = 3000;
+        for (int round = 0; round < rounds; ++round) {
+            for (int i = 0; i < stepsPerRound; ++i) {
+                if (!fuzz.step())
+                    QFAIL(qPrintable(QString("popCount %1 after step %2 of round %3 (seed %4)")
+                                         .arg(f.core->popCount()).arg(i).arg(round).arg(seed)));
+            }
+            const QString fault = fuzz.quietCheck();
+            if (!fault.isEmpty())
+                QFAIL(qPrintable(fault + QString(" after round %1 (seed %2)").arg(round).arg(seed)));
+        }
+        QVERIFY(f.statusList.lines().size() > 100); // the flow really ran
+    }
+
+private:
+    QString m_scratch;
+};
+
+QTEST_GUILESS_MAIN(tst_DispatcherFuzz)
+#include "tst_DispatcherFuzz.moc"

@@ -1,0 +1,152 @@
+// Bringing the service up, classifying devices and opening lines.
+
+#include "TelephonyFixture.h"
+
+#include <QTest>
+
+using namespace telvox;
+using telvox::test::TelephonyFixture;
+
+namespace {
+
+VirtualDevice device(const char *name, std::uint32_t modes)
+{
+    VirtualDevice d;
+    d.name = name;
+    d.mediaModes = modes;
+    return d;
+}
+
+} // namespace
+
+class tst_LineManager : public QObject
+{
+    Q_OBJECT
+private slots:
+    void classifiesDevicesAndForcesUnusableLinesOff()
+    {
+        ExchangeSetup setup;
+        setup.devices = {device("Modem A", 0x1C), device("Modem B", 0x14), device("Modem C", 0x8),
+                         device("Modem D", 0x10), device("Modem E", 0x1C), device("Modem F", 0x1C)};
+        setup.devices[3].negotiateResult = LineErr::OperationFailed;
+        TelephonyFixture f(setup);
+        for (int k = 0; k < 4; ++k)
+            f.settings.WriteSetting("Config", QString("Line%1").arg(k), "1");
+        QVERIFY(f.start());
+        QCOMPARE(f.core->numDevs(), 4u); // devices 4 and 5 are never offered
+        QCOMPARE(f.core->apiVersion(), 0x20002u); // device 3 failed to negotiate and counts for nothing
+        const std::array<QString, 4> expected = {"Modem A  [28]", "  [20 Line does not support voice]Modem B",
+                                                  "Modem C  [8]", "Modem D  [16] [ Line does not support voice]"};
+        QCOMPARE(f.classification.txtLine, expected);
+        QCOMPARE(f.classification.enabled, (std::array<bool, 4>{true, false, true, false}));
+        QCOMPARE(f.setting("Config", "Line1"), QString("0"));
+        QCOMPARE(f.setting("Config", "Line3"), QString("0"));
+        QCOMPARE(f.setting("Config", "Line0"), QString("1"));
+        // 0x1C opens with interactive voice, 0x8 with automated voice; lines 1 and 3 stay closed.
+        QCOMPARE(f.exchange->view(0).openMediaModes, 4u);
+        QCOMPARE(f.exchange->view(2).openMediaModes, 8u);
+        QVERIFY(!f.exchange->view(1).open && !f.exchange->view(3).open);
+        QCOMPARE(f.statusTexts(), (QStringList{"Line0 is ready", "Line2 is ready"}));
+        QVERIFY(f.prompts.shown.isEmpty());
+    }
+
+    void invalidAndMissingDevices()
+    {
+        ExchangeSetup setup;
+        setup.devices = {device("", 0x1C), device("Modem B", 0x1C)};
+        setup.devices[1].devCapsResult = LineErr::NoDevice;
+        TelephonyFixture f(setup);
+        QVERIFY(f.start());
+        QCOMPARE(f.classification.txtLine[0], QString("Invalid type of line"));
+        QCOMPARE(f.classification.txtLine[1], QString("Invalid type of line"));
+        QCOMPARE(f.classification.txtLine[2], QString("Not Detected Voice Modem Line"));
+        QVERIFY(f.classification.enabled[2] && f.classification.enabled[3]);
+        QCOMPARE(f.setting("Config", "Line0"), QString("0"));
+        QVERIFY(f.setting("Config", "Line2").isEmpty()); // not classified, not forced
+    }
+
+    void lineOpenFailuresShowTheirHexadecimalCode()
+    {
+        ExchangeSetup setup;
+        setup.devices[2].openResult = LineErr::Allocated;
+        setup.devices[3].statusMessagesResult = LineErr::OperationFailed;
+        TelephonyFixture f(setup);
+        for (int k = 0; k < 4; ++k)
+            f.settings.WriteSetting("Config", QString("Line%1").arg(k), "1");
+        QVERIFY(f.start());
+        QCOMPARE(f.prompts.shown.size(), 2);
+        QCOMPARE(f.prompts.shown[0].text, QString("Line2 Error:  80000001"));
+        QCOMPARE(f.prompts.shown[0].icon, MessageIcon::Critical);
+        QCOMPARE(f.prompts.shown[1].text, QString("Can not initialize callback message of line3"));
+        QCOMPARE(f.statusTexts(), (QStringList{"Line0 is ready", "Line1 is ready", "Line3 is ready"}));
+        QCOMPARE(f.slot(2).hLine, HLine(0));
+        QVERIFY(f.slot(3).hLine != 0);
+
+        // Line 3 is open but without ring messages: a call is offered, its rings never counted.
+        QVERIFY(f.exchange->placeIncomingCall(3, IncomingCall{}));
+        f.loop.advance(20000);
+        QVERIFY(f.statusTexts().contains("Line3 Ring..."));
+        QVERIFY(!f.statusTexts().contains(" 1"));
+        // Nothing happens on the line that failed to open.
+        QVERIFY(f.exchange->placeIncomingCall(2, IncomingCall{}));
+        f.loop.advance(20000);
+        QVERIFY(!f.statusTexts().contains("Line2 Ring..."));
+
+        // Shutdown closes the open lines only.
+        f.core->closeOpenLines();
+        f.core->lineShutdown();
+        for (int k = 0; k < 4; ++k)
+            QVERIFY(!f.exchange->view(k).open);
+    }
+
+    void noDeviceAtAll()
+    {
+        ExchangeSetup setup;
+        setup.devices.clear();
+        TelephonyFixture f(setup);
+        f.settings.WriteSetting("Config", "Line1", "1");
+        QVERIFY(f.start());
+        QCOMPARE(f.core->apiVersion(), 0u);
+        QCOMPARE(f.prompts.shown.size(), 2);
+        QCOMPARE(f.prompts.shown[0].text.left(14), QString("Line0 Error:  "));
+        QCOMPARE(f.prompts.shown[1].text.left(14), QString("Line1 Error:  "));
+    }
+
+    void initialisationRefused()
+    {
+        ExchangeSetup setup;
+        setup.initializeResult = LineErr::NoDriver;
+        TelephonyFixture f(setup);
+        QVERIFY(!f.start());
+        QCOMPARE(f.prompts.shown.size(), 1);
+        QCOMPARE(f.prompts.shown[0].text,
+                 QString("Compatibility problem with your modem and TAPI (Windows),please contact your modem provider"));
+        QCOMPARE(f.prompts.shown[0].icon, MessageIcon::Critical);
+        QCOMPARE(f.prompts.shown[0].title, QString("Telvox"));
+        QVERIFY(f.statusTexts().isEmpty());
+    }
+
+    void roundHalfEven_data()
+    {
+        QTest::addColumn<qint64>("value");
+        QTest::addColumn<qint64>("divisor");
+        QTest::addColumn<qint64>("expected");
+        QTest::newRow("2.5") << qint64(5) << qint64(2) << qint64(2);
+        QTest::newRow("3.5") << qint64(7) << qint64(2) << qint64(4);
+        QTest::newRow("-2.5") << qint64(-5) << qint64(2) << qint64(-2);
+        QTest::newRow("-3.5") << qint64(-7) << qint64(2) << qint64(-4);
+        QTest::newRow("2.4") << qint64(12) << qint64(5) << qint64(2);
+        QTest::newRow("-2.6") << qint64(-13) << qint64(5) << qint64(-3);
+        QTest::newRow("negative divisor") << qint64(7) << qint64(-2) << qint64(-4);
+    }
+    void roundHalfEven()
+    {
+        QFETCH(qint64, value);
+        QFETCH(qint64, divisor);
+        QFETCH(qint64, expected);
+        QCOMPARE(telvox::roundHalfEven(value, divisor), expected);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_LineManager)
+#include "tst_LineManager.moc"

@@ -1,0 +1,80 @@
+// The caller pop-up and the Virtual Exchange window driving real calls.
+
+#include "TelephonyFixture.h"
+#include "ui/frmPopCallID.h"
+#include "ui/frmVirtualExchange.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+using namespace telvox;
+using telvox::test::TelephonyFixture;
+
+class tst_TelephonyWindows : public QObject
+{
+    Q_OBJECT
+private slots:
+    void manualAnswerThroughThePopUp()
+    {
+        TelephonyFixture f;
+        f.settings.WriteSetting("Config", "ActionMan", "1");
+        f.settings.WriteSetting("Config", "PopCallId", "1");
+        QVERIFY(f.start());
+        frmPopCallID popup(*f.core);
+        frmVirtualExchange window(*f.exchange);
+        window.findChild<QLineEdit *>("txtNumber")->setText("5557777");
+        window.findChild<QLineEdit *>("txtName")->setText("Jo");
+        QVERIFY(!popup.isVisible());
+
+        window.findChild<QPushButton *>("cmdCall")->click();
+        f.loop.advance(2600); // offering, ring 1, caller ID
+        QVERIFY(popup.isVisible());
+        QCOMPARE(popup.windowTitle(), QString("Incoming Call Offering"));
+        QVERIFY(popup.cmdAnswer(0)->isVisible() && popup.cmdHangup(0)->isVisible());
+        QVERIFY(!popup.cmdAnswer(1)->isVisible());
+        QCOMPARE(popup.lblCallerID(0)->text(), QString("5557777 "));
+        QCOMPARE(popup.lblCallerName(0)->text(), QString("Jo "));
+        QVERIFY(window.findChild<QLabel *>("lblState")->text().contains("Line0: ringing"));
+
+        popup.cmdAnswer(0)->click();
+        f.loop.advance(0);
+        QVERIFY(!popup.cmdAnswer(0)->isVisible() && popup.cmdHangup(0)->isVisible());
+        QCOMPARE(f.exchange->view(0).callState, LineCallState::Connected);
+
+        window.findChild<QPushButton *>("cmdKey_7")->click();
+        f.loop.advance(300);
+        QCOMPARE(f.slot(0).digits, QString("7"));
+
+        popup.cmdHangup(0)->click();
+        QVERIFY(!popup.isVisible());
+        f.loop.advance(500);
+        QCOMPARE(f.exchange->view(0).hCall, HCall(0));
+        QVERIFY(window.findChild<QPushButton *>("cmdCall")->isEnabled());
+    }
+
+    void handsetAndHangUpFromTheWindow()
+    {
+        TelephonyFixture f;
+        f.settings.WriteSetting("Config", "Rings", "6");
+        QVERIFY(f.start());
+        frmVirtualExchange window(*f.exchange);
+        window.findChild<QPushButton *>("cmdCall")->click();
+        f.loop.advance(6000);
+        window.findChild<QPushButton *>("cmdPickUp")->click();
+        QVERIFY(!window.findChild<QPushButton *>("cmdPickUp")->isEnabled());
+        f.loop.advance(7000); // the ring watch answers the handset call
+        QVERIFY(f.audio.calls.contains("StartLineRecording 0 M~5551234"));
+        window.findChild<QCheckBox *>("chkDisconnect")->setChecked(false);
+        window.findChild<QPushButton *>("cmdHangUp")->click();
+        f.loop.advance(1000);
+        QVERIFY(!f.statusTexts().contains("Line0Disconnected")); // only the busy tone tells
+        QVERIFY(window.findChild<QLabel *>("lblState")->text().contains("far end gone"));
+    }
+};
+
+QTEST_MAIN(tst_TelephonyWindows)
+#include "tst_TelephonyWindows.moc"

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "ui/DesktopShell.h"
+#include "ui/ModalRunner.h"
+#include "ui/SystemTray.h"
+
+#include <QDialog>
+#include <QList>
+#include <QStringList>
+#include <QUrl>
+
+#include <functional>
+
+namespace telvox::test {
+
+// A notification area that the test clicks.
+class FakeTray final : public SystemTray
+{
+public:
+    explicit FakeTray(bool available)
+        : m_available(available)
+    {
+    }
+    bool isAvailable() const override { return m_available; }
+    void AddTrayIcon(const QIcon &icon, const QString &tipText) override
+    {
+        shown = true;
+        tip = tipText;
+        hasIcon = !icon.isNull();
+    }
+    void RemoveTrayIcon() override { shown = false; }
+    bool isIconShown() const override { return shown; }
+    void click(TrayClick c) { clicked(c); }
+
+    bool shown = false;
+    bool hasIcon = false;
+    QString tip;
+
+private:
+    bool m_available;
+};
+
+// Records what the windows asked the desktop to open.
+class RecordingShell final : public DesktopShell
+{
+public:
+    bool openUrl(const QUrl &url) override
+    {
+        urls << url;
+        return true;
+    }
+    bool exploreFolder(const QString &folder) override
+    {
+        explored << folder;
+        return true;
+    }
+    bool openVolumeControl() override
+    {
+        ++volumeControls;
+        return true;
+    }
+    QList<QUrl> urls;
+    QStringList explored;
+    int volumeControls = 0;
+};
+
+// Answers each modal window with a script; without one the window is closed unanswered.
+class ScriptedModal final : public ModalRunner
+{
+public:
+    int runModal(QDialog &dialog) override
+    {
+        shown << dialog.objectName();
+        if (answer)
+            answer(dialog);
+        if (dialog.isVisible())
+            dialog.reject();
+        return dialog.result();
+    }
+    std::function<void(QDialog &)> answer;
+    QStringList shown;
+};
+
+} // namespace telvox::test

@@ -1,0 +1,139 @@
+#include "core/Settings.h"
+#include "core/Texts.h"
+#include "core/VirtualEventLoop.h"
+#include "platform/media/MediaControl.h"
+#include "platform/media/TestWave.h"
+#include "platform/media/VirtualMediaDevice.h"
+#include "support/FakeShell.h"
+#include "ui/UiFakes.h"
+#include "ui/WavePlayer.h"
+#include "ui/frmBrows.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+
+using namespace telvox;
+using namespace telvox::test;
+
+namespace {
+
+struct Rig
+{
+    Rig()
+    {
+        table.loadBuiltIn();
+        QDir(dir.path()).mkpath("rec/sub");
+        writeTestWave(dir.file("rec/a.wav"), 2000);
+        writeTestWave(dir.file("rec/B.WAV"), 1000);
+        writeFile(dir.file("rec/notes.txt"), "x");
+        writeTestWave(dir.file("home.wav"), 500);
+    }
+    std::unique_ptr<frmBrows> open()
+    {
+        return std::make_unique<frmBrows>(
+            frmBrows::Services{texts, settings, prompts, media, loop, shell, dir.path()});
+    }
+    static QStringList names(const QListWidget *list)
+    {
+        QStringList out;
+        for (int i = 0; i < list->count(); ++i)
+            out << list->item(i)->text();
+        return out;
+    }
+    static void select(frmBrows &b, const QString &name)
+    {
+        b.File1()->setCurrentItem(b.File1()->findItems(name, Qt::MatchExactly).value(0));
+    }
+
+    ScratchDir dir;
+    StringTable table;
+    Texts texts{table, 0};
+    SettingsStore settings{dir.file("telvox.ini"), dir.file("settings.txt")};
+    ScriptedPrompts prompts;
+    VirtualEventLoop loop;
+    VirtualMediaDevice device{loop};
+    MediaControl media{device};
+    RecordingShell shell;
+};
+
+} // namespace
+
+class tst_Browser : public QObject
+{
+    Q_OBJECT
+private slots:
+    void startsInTheRecordingFolderOrTheProgramFolder()
+    {
+        Rig r;
+        auto first = r.open();
+        QCOMPARE(first->windowTitle(), QString("Browse Wave File"));
+        QCOMPARE(first->dirPath(), QDir::cleanPath(r.dir.path()));
+        QCOMPARE(Rig::names(first->File1()), QStringList({"home.wav"}));
+
+        r.settings.WriteSetting("Config", "SaveFile", r.dir.file("rec") + "/");
+        auto b = r.open();
+        QCOMPARE(b->dirPath(), r.dir.file("rec"));
+        QCOMPARE(b->filePattern(), QString("*.wav"));
+        QCOMPARE(Rig::names(b->File1()), QStringList({"a.wav", "B.WAV"}));
+        QCOMPARE(Rig::names(b->Dir1()), QStringList({"..", "sub"}));
+        QCOMPARE(b->findChild<QPushButton *>("Command1")->text(), QString("Browse With Explorer"));
+        QVERIFY(b->Drive1()->count() >= 1);
+    }
+
+    void foldersFilterAndExplorer()
+    {
+        Rig r;
+        r.settings.WriteSetting("Config", "SaveFile", r.dir.file("rec"));
+        auto b = r.open();
+        b->setDirPath(r.dir.file("rec/sub"));
+        QVERIFY(b->File1()->count() == 0);
+        QCOMPARE(b->Dir1()->item(0)->text(), QString(".."));
+        emit b->Dir1()->itemActivated(b->Dir1()->item(0)); // back up to rec
+        QCOMPARE(b->dirPath(), r.dir.file("rec"));
+        b->setDirPath(r.dir.file("no such folder")); // an unreadable folder changes nothing
+        QCOMPARE(b->dirPath(), r.dir.file("rec"));
+
+        b->Text1()->setText("  note ");
+        b->Command2_Click();
+        QCOMPARE(b->filePattern(), QString("*note*"));
+        QCOMPARE(Rig::names(b->File1()), QStringList({"notes.txt"}));
+        b->Text1()->clear();
+        b->Command2_Click(); // "**": everything
+        QCOMPARE(Rig::names(b->File1()), QStringList({"a.wav", "B.WAV", "notes.txt"}));
+
+        b->Command1_Click();
+        QCOMPARE(r.shell.explored, QStringList({r.dir.file("rec")}));
+    }
+
+    void playFromTheMenuAndDelete()
+    {
+        Rig r;
+        r.settings.WriteSetting("Config", "SaveFile", r.dir.file("rec"));
+        auto b = r.open();
+        b->mmuPlay_Click(); // nothing selected
+        QVERIFY(!r.media.isOpen());
+        Rig::select(*b, "a.wav");
+        b->mmuPlay_Click();
+        QCOMPARE(r.device.file(), r.dir.file("rec/a.wav"));
+        QCOMPARE(b->findChild<QLabel *>("lblFileSize")->text(), QString("2s  [31 KBytes]"));
+        QVERIFY(!b->findChild<QPushButton *>("cmdPlay")->isEnabled());
+        r.loop.advance(2500); // played to the end
+        QVERIFY(b->player().isIdle());
+
+        Rig::select(*b, "B.WAV");
+        b->mmuDelete_Click();
+        QVERIFY(!QFile::exists(r.dir.file("rec/B.WAV")));
+        QCOMPARE(Rig::names(b->File1()), QStringList({"a.wav"}));
+        b->File1()->setCurrentItem(nullptr);
+        b->mmuDelete_Click(); // nothing selected: nothing deleted
+        QVERIFY(QFile::exists(r.dir.file("rec/a.wav")));
+    }
+};
+
+QTEST_MAIN(tst_Browser)
+#include "tst_Browser.moc"

@@ -1,0 +1,277 @@
+#include "ScenarioRunner.h"
+
+#include "core/LoadSequence.h"
+#include "core/MainTimers.h"
+#include "core/Settings.h"
+#include "core/ShutdownSequence.h"
+#include "core/Texts.h"
+#include "core/VirtualEventLoop.h"
+#include "platform/shell/UserPrompts.h"
+#include "platform/telephony/VirtualExchange.h"
+#include "records/StatusLog.h"
+#include "sim/exchange/ScenarioDriver.h"
+#include "telephony/StandInAudio.h"
+#include "telephony/TelephonyCore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+
+namespace telvox {
+
+namespace {
+
+// Message boxes are printed and answered with their first button.
+class PrintingPrompts final : public UserPrompts
+{
+public:
+    explicit PrintingPrompts(std::function<void(const QString &)> shown)
+        : m_shown(std::move(shown))
+    {
+    }
+    MessageResult messageBox(const QString &text, MessageIcon, const QString &, MessageButtons buttons) override
+    {
+        m_shown(text);
+        return buttons == MessageButtons::YesNo || buttons == MessageButtons::YesNoCancel ? MessageResult::Yes
+                                                                                          : MessageResult::Ok;
+    }
+
+private:
+    std::function<void(const QString &)> m_shown;
+};
+
+// The main window's loading steps, without a window.
+class HeadlessHooks final : public LoadHooks, public ShutdownHooks
+{
+public:
+    HeadlessHooks(TelephonyCore &core, StatusLog &status, SettingsStore &settings)
+        : m_core(core)
+        , m_status(status)
+        , m_settings(settings)
+    {
+    }
+    bool legal = false;
+    bool ringCount = true;
+
+    void setCheckBoxes(bool l, bool r) override
+    {
+        legal = l;
+        ringCount = r;
+    }
+    void OpenDayLog() override { m_status.OpenDayLog(); }
+    void ResetLineHandles() override { m_core.ResetLineHandles(); }
+    bool InitTapi() override { return m_core.InitTapi(); }
+    std::array<QString, 4> loadSetupHidden() override
+    {
+        m_core.setSetupOptions(readSetupOptions(m_settings));
+        return m_core.classifyDevices().txtLine;
+    }
+    void OpenLines() override { m_core.OpenLines(); }
+    void LoadPhoneBook() override { m_core.LoadPhoneBook(); }
+
+    void closeLogChannel() override { m_status.closeChannel(); }
+    void closeOpenLines() override { m_core.closeOpenLines(); }
+    void lineShutdown() override { m_core.lineShutdown(); }
+
+private:
+    TelephonyCore &m_core;
+    StatusLog &m_status;
+    SettingsStore &m_settings;
+};
+
+QByteArray paddedField(const QByteArray &text, int length)
+{
+    QByteArray field = text.left(length);
+    field.append(QByteArray(length - field.size(), ' '));
+    return field;
+}
+
+void writePhoneBook(const QString &path, const std::vector<sim::PhoneBookPreset> &entries)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return;
+    for (const sim::PhoneBookPreset &e : entries) {
+        QByteArray record = paddedField(e.name, PhoneBookTable::kNameBytes) + paddedField(e.number, PhoneBookTable::kTeleBytes);
+        record.append(QByteArray(PhoneBookTable::kRecordBytes - record.size(), '\0'));
+        file.write(record);
+    }
+}
+
+QString withoutStamp(const QString &line)
+{
+    static const QRegularExpression stamp(QStringLiteral("^\\d{1,2}:\\d{2}:\\d{2}( [AaPp][Mm])? "));
+    QString text = line;
+    const QRegularExpressionMatch m = stamp.match(text);
+    if (m.hasMatch())
+        text.remove(0, m.capturedLength());
+    return text;
+}
+
+} // namespace
+
+ScenarioRunner::ScenarioRunner(AppPaths paths, const sim::Scenario &scenario, QString baseFolder, Options options,
+                               std::function<void(const QString &)> print)
+    : m_paths(std::move(paths))
+    , m_scenario(scenario)
+    , m_baseFolder(std::move(baseFolder))
+    , m_options(options)
+    , m_print(std::move(print))
+{
+}
+
+int ScenarioRunner::run()
+{
+    QDir().mkpath(m_paths.programFolder);
+    VirtualEventLoop loop;
+    SettingsStore settings(m_paths.settingsFile, m_paths.file(QStringLiteral("settings.txt")));
+    for (const sim::SettingPreset &p : m_scenario.settings)
+        settings.WriteSetting(p.section, p.key, p.value);
+    if (!m_scenario.phoneBook.empty())
+        writePhoneBook(m_paths.file(QStringLiteral("PhoneBook.txt")), m_scenario.phoneBook);
+
+    // The entry procedure's language choice: a first start runs in Simplified Chinese.
+    StringTable table;
+    table.loadBuiltIn();
+    QString language = settings.ReadSetting(QStringLiteral("Config"), QStringLiteral("Language"));
+    if (language.isEmpty()) {
+        settings.WriteSettingJournaled(QStringLiteral("Config"), QStringLiteral("Language"), QStringLiteral("1"));
+        language = QStringLiteral("1");
+    }
+    const Texts texts(table, languageOffsetFor(language));
+
+    StatusListModel statusList;
+    StatusLog status(loop, m_paths.file(QStringLiteral("LogFiles")), statusList);
+    QObject::connect(&statusList, &QAbstractItemModel::rowsInserted, [&](const QModelIndex &, int first, int last) {
+        for (int row = first; row <= last; ++row) {
+            const QString &line = statusList.lines().at(row);
+            m_statusTexts << withoutStamp(line);
+            m_print(line);
+        }
+    });
+    MainTimers timers(loop);
+    timers.timLog->setCallback([&status] { status.timLog_Timer(); });
+    PrintingPrompts prompts([this](const QString &text) {
+        m_messages << text;
+        m_print(QStringLiteral("message: ") + text);
+    });
+
+    VirtualExchange exchange(loop, m_scenario.exchange);
+    exchange.setHangUpTone(m_scenario.hangUpTone);
+    if (m_options.trace)
+        exchange.setTraceHandler([this](const QString &t) { m_print(QStringLiteral("  [far end] ") + t); });
+    StandInAudio audio(loop, timers, status, texts, m_paths.programFolder);
+    audio.setTraceHandler([this](const QString &t) {
+        m_audioRequests << t;
+        if (m_options.trace)
+            m_print(QStringLiteral("  [audio] ") + t);
+    });
+    TelephonyCore core({exchange, loop, settings, texts, status, prompts, timers, audio, m_paths.programFolder});
+    audio.attach(core.lineTable());
+
+    HeadlessHooks hooks(core, status, settings);
+    core.setWindowChecks([&hooks] { return hooks.ringCount; }, [&hooks] { return hooks.legal; });
+    LoadedState state;
+    if (runLoadSequence(m_paths, settings, loop, hooks, state) == LoadResult::TelephonyUnavailable) {
+        m_ended = true;
+    } else {
+        core.setRingGaps(state.ringGap);
+        SetupOptions options = core.setupOptions();
+        options.fastBusy = state.stopOptions.fastBusy;
+        core.setSetupOptions(options);
+
+        std::int64_t last = 0;
+        for (const sim::ScenarioStep &step : m_scenario.steps) {
+            loop.advance(step.atMs - loop.now());
+            last = step.atMs;
+            QString error;
+            bool done = true;
+            using A = sim::ScenarioStep::Action;
+            if (sim::isFarEndStep(step)) {
+                done = sim::applyFarEndStep(exchange, step, m_baseFolder, &error);
+            } else if (step.action == A::Dial) {
+                LineSlot &slot = core.lineTable()[std::min(step.line, kLineCount - 1)];
+                slot.outgoing = true;
+                HCall call = 0;
+                const std::int32_t result = exchange.lineMakeCall(slot.hLine, call, step.text, 0);
+                done = result > 0;
+                if (done)
+                    slot.hCall = call;
+                else
+                    error = QStringLiteral("lineMakeCall refused: ") + lineResultHex(result);
+            } else if (step.line < kLineCount) {
+                if (step.action == A::ClickAnswer)
+                    core.cmdAnswer_Click(step.line);
+                else
+                    core.cmdHangup_Click(step.line);
+            }
+            if (!done)
+                m_print(QStringLiteral("scenario: line %1: %2").arg(step.pos.line).arg(error));
+        }
+        const std::int64_t end = m_scenario.endMs >= 0 ? m_scenario.endMs : last + 60000;
+        loop.advance(end - loop.now());
+        runShutdownSequence(hooks);
+    }
+
+    int failed = 0;
+    for (const sim::Expectation &e : m_scenario.expectations) {
+        bool ok = false;
+        QString found;
+        using K = sim::Expectation::Kind;
+        switch (e.kind) {
+        case K::Status:
+            ok = m_statusTexts.contains(e.a);
+            break;
+        case K::NoStatus:
+            ok = !m_statusTexts.contains(e.a);
+            break;
+        case K::Setting:
+            found = settings.ReadSetting(e.a, e.b, QStringLiteral("<missing>"));
+            ok = found == e.c;
+            break;
+        case K::Message:
+            ok = m_messages.contains(e.a);
+            break;
+        case K::Audio:
+            ok = m_audioRequests.contains(e.a);
+            break;
+        case K::NoAudio:
+            ok = !m_audioRequests.contains(e.a);
+            break;
+        case K::File: {
+            QFile file(m_paths.file(e.a));
+            const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+            found = QString::fromUtf8(bytes);
+            ok = bytes == e.c.toUtf8();
+            break;
+        }
+        case K::Ended:
+            ok = m_ended;
+            break;
+        case K::Sequence: {
+            qsizetype from = 0;
+            ok = true;
+            for (const QString &item : e.items) {
+                from = m_statusTexts.indexOf(item, from);
+                if (from < 0) {
+                    ok = false;
+                    found = QStringLiteral("not in order: ") + item;
+                    break;
+                }
+                ++from;
+            }
+            break;
+        }
+        }
+        if (!ok) {
+            ++failed;
+            QString report = QStringLiteral("FAILED line %1: %2").arg(e.pos.line).arg(e.sourceText);
+            if (!found.isNull())
+                report += QStringLiteral(" (found \"") + found + QStringLiteral("\")");
+            m_print(report);
+        }
+    }
+    return failed;
+}
+
+} // namespace telvox
