@@ -7,7 +7,14 @@
 #include "platform/shell/UserPrompts.h"
 #include "platform/telephony/VirtualExchange.h"
 #include "records/StatusLog.h"
-#include "telephony/StandInAudio.h"
+#include "audio/AudioEngine.h"
+#include "audio/AudioStack.h"
+#include "audio/CodecConversion.h"
+#include "platform/shell/MailClient.h"
+#include "platform/wave/QtAudioDevices.h"
+#include "records/MessageLists.h"
+#include "records/RingSchedule.h"
+#include "ui/MessageListsBinder.h"
 #include "telephony/TelephonyCore.h"
 #include "ui/frmMain.h"
 #include "ui/frmPopCallID.h"
@@ -75,11 +82,13 @@ TelvoxApplication::~TelvoxApplication()
 {
     m_splashTimer.reset();
     m_splash.reset();
+    m_listsBinder.reset();
     m_virtualExchange.reset();
     m_popCallId.reset();
     m_main.reset();
-    m_telephony.reset();
+    // The audio engine's devices report into the line table: they go before the call flow.
     m_audio.reset();
+    m_telephony.reset();
     m_exchange.reset();
 }
 
@@ -134,10 +143,26 @@ void TelvoxApplication::loadMainWindow()
 
     // The virtual exchange is the line service until a modem backend is configured.
     m_exchange = std::make_unique<VirtualExchange>(m_loop, ExchangeSetup{});
-    m_audio = std::make_unique<StandInAudio>(m_loop, *m_timers, *m_statusLog, *m_texts, m_paths.programFolder);
-    m_telephony = std::make_unique<TelephonyCore>(TelephonyServices{
-        *m_exchange, m_loop, *m_settings, *m_texts, *m_statusLog, m_prompts, *m_timers, *m_audio, m_paths.programFolder});
-    m_audio->attach(m_telephony->lineTable());
+    m_audioRelay = std::make_unique<AudioActionsRelay>();
+    m_telephony = std::make_unique<TelephonyCore>(TelephonyServices{*m_exchange, m_loop, *m_settings, *m_texts,
+                                                                    *m_statusLog, m_prompts, *m_timers, *m_audioRelay,
+                                                                    m_paths.programFolder});
+    m_lists = std::make_unique<MessageLists>(*m_settings);
+    m_ringSchedule = std::make_unique<RingSchedule>();
+    if (!m_options.announcements)
+        m_ownAnnouncements = std::make_unique<QtMediaDevice>();
+    if (!m_options.mail)
+        m_ownMail = std::make_unique<XdgEmailClient>();
+    m_audio = std::make_unique<AudioStack>(AudioStack::Services{
+        m_loop, m_telephony->lineTable(), *m_exchange, *m_lists, *m_statusLog, *m_texts, m_prompts, *m_timers,
+        m_options.announcements ? *m_options.announcements : *m_ownAnnouncements,
+        [this] { return m_main && m_main->chkLegal()->isChecked(); }, m_paths.programFolder});
+    m_audio->addExchangeLines(*m_exchange, 4);
+    // The computer's own sound card is the default device (the greeting recorder's microphone).
+    m_soundCard = std::make_unique<QtAudioDevices>();
+    m_audio->devices().addProvider(*m_soundCard, true);
+    m_audioRelay->setTarget(&m_audio->engine());
+    m_telephony->setPickRingCount([this](int rings) { return m_ringSchedule->PickRingCount(rings, m_loop.currentDateTime()); });
     m_telephony->setWindowChecks([this] { return m_main->chkRingCount()->isChecked(); },
                                  [this] { return m_main->chkLegal()->isChecked(); });
     m_popCallId = std::make_unique<frmPopCallID>(*m_telephony);
@@ -152,6 +177,10 @@ void TelvoxApplication::loadMainWindow()
     if (m_firstRunRefused)
         return; // the user left at the first-run notice; the process is ending
     m_telephony->setRingGaps(m_state.ringGap);
+    m_audio->startTriggers(m_state.stopOptions);
+    m_listsBinder = std::make_unique<MessageListsBinder>(MessageListsBinder::Services{
+        *m_lists, *m_main, *m_timers->timPlayAll, m_prompts, *m_statusList,
+        m_options.mail ? *m_options.mail : *m_ownMail, m_state.recordingFolder});
     SetupOptions options = m_telephony->setupOptions();
     options.fastBusy = m_state.stopOptions.fastBusy;
     m_telephony->setSetupOptions(options);
@@ -196,6 +225,8 @@ std::array<QString, 4> TelvoxApplication::loadSetupHidden()
     // Until the setup dialog exists its loading is reduced to what the call flow needs: the
     // published options and the classification of the devices.
     m_telephony->setSetupOptions(readSetupOptions(*m_settings));
+    m_audio->setOutputFormat(
+        outputFormatFromSetting(m_settings->ReadSetting(QStringLiteral("Config"), QStringLiteral("WaveFileFormat"), QStringLiteral("0"))));
     const DeviceClassification classification = m_telephony->classifyDevices();
     // On the virtual exchange a store without any line selection opens Line0, so that a new
     // user can try calls from the Virtual Exchange window at once.
@@ -211,6 +242,17 @@ std::array<QString, 4> TelvoxApplication::loadSetupHidden()
 void TelvoxApplication::OpenLines() { m_telephony->OpenLines(); }
 
 void TelvoxApplication::LoadPhoneBook() { m_telephony->LoadPhoneBook(); }
+
+void TelvoxApplication::LoadMessageLists()
+{
+    // The folders are settled by now (temporary folder at step 10, recordings at step 19).
+    m_audio->setFolders(m_state.tempFolder, m_state.recordingFolder);
+    m_lists->LoadMessageLists();
+}
+
+void TelvoxApplication::LoadRingRules(const QString &ringsFile) { m_ringSchedule->LoadRingRules(ringsFile); }
+
+void TelvoxApplication::EnumerateCodecs() { m_audio->conversion().EnumerateCodecs(); }
 
 void TelvoxApplication::closeOpenLines() { m_telephony->closeOpenLines(); }
 

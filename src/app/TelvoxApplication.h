@@ -32,7 +32,13 @@ class MediaDevice;
 class ModalRunner;
 class SystemTray;
 class frmVirtualExchange;
-class StandInAudio;
+class AudioActionsRelay;
+class AudioStack;
+class MailClient;
+class MessageLists;
+class MessageListsBinder;
+class QtAudioDevices;
+class RingSchedule;
 class TelephonyCore;
 class VirtualExchange;
 
@@ -49,6 +55,8 @@ public:
         SystemTray *tray = nullptr;
         DesktopShell *shell = nullptr;
         ModalRunner *modal = nullptr;
+        MediaDevice *announcements = nullptr; // the loudspeakers for the touch-tone menu
+        MailClient *mail = nullptr;
     };
 
     TelvoxApplication(AppPaths paths, EventLoop &loop, UserPrompts &prompts, Printer &printer, Options options);
@@ -86,6 +94,9 @@ public:
     bool firstRunRefused() const { return m_firstRunRefused; }
     TelephonyCore &telephony() { return *m_telephony; }
     VirtualExchange &exchange() { return *m_exchange; }
+    AudioStack &audio() { return *m_audio; }
+    MessageLists &messageLists() { return *m_lists; }
+    RingSchedule &ringSchedule() { return *m_ringSchedule; }
     // The Virtual Exchange window (created on first use).
     frmVirtualExchange *showVirtualExchange();
 
@@ -100,6 +111,9 @@ public:
     std::array<QString, 4> loadSetupHidden() override;
     void OpenLines() override;
     void LoadPhoneBook() override;
+    void LoadMessageLists() override;
+    void LoadRingRules(const QString &ringsFile) override;
+    void EnumerateCodecs() override;
     void minimiseWindow() override;
     void showFirstRunWindows() override;
 
@@ -137,7 +151,14 @@ private:
     std::function<void()> m_firstSetup;
     bool m_firstRunRefused = false;
     std::unique_ptr<VirtualExchange> m_exchange;
-    std::unique_ptr<StandInAudio> m_audio;
+    std::unique_ptr<AudioActionsRelay> m_audioRelay;
+    std::unique_ptr<AudioStack> m_audio;
+    std::unique_ptr<QtAudioDevices> m_soundCard;
+    std::unique_ptr<MediaDevice> m_ownAnnouncements;
+    std::unique_ptr<MailClient> m_ownMail;
+    std::unique_ptr<MessageLists> m_lists;
+    std::unique_ptr<RingSchedule> m_ringSchedule;
+    std::unique_ptr<MessageListsBinder> m_listsBinder;
     std::unique_ptr<TelephonyCore> m_telephony;
     std::unique_ptr<frmMain> m_main;
     std::unique_ptr<frmPopCallID> m_popCallId;

@@ -97,6 +97,8 @@ public:
     QString captureName(int slot) const { return m_slots.at(std::size_t(slot)).captureName; }
     bool isCapturing(int slot) const { return bool(m_slots.at(std::size_t(slot)).waveIn); }
     OutputFormat outputFormat() const { return m_format; }
+    void setOutputFormat(OutputFormat format) { m_format = format; }
+    void setFolders(Folders folders) { m_folders = std::move(folders); }
     const Folders &folders() const { return m_folders; }
 
 private:

@@ -1,0 +1,68 @@
+#include "audio/AudioStack.h"
+
+#include "audio/AudioEngine.h"
+#include "audio/CodecConversion.h"
+#include "audio/StopTriggers.h"
+#include "audio/ToneMenu.h"
+#include "platform/telephony/VirtualExchange.h"
+
+namespace telvox {
+
+AudioStack::AudioStack(Services services)
+    : m_s(std::move(services))
+    , m_paced(m_s.loop)
+{
+    m_devices.addProvider(m_paced);
+    m_manager.addDriver(codec::makeTrueSpeechDriver());
+    m_conversion = std::make_unique<CodecConversion>(m_manager, m_s.prompts);
+    m_engine = std::make_unique<AudioEngine>(
+        AudioEngine::Services{m_s.loop, m_s.lines, m_s.telephony, m_devices, *m_conversion, m_s.lists, m_s.status,
+                              m_s.texts, m_s.prompts, m_s.timers},
+        AudioEngine::Folders{m_s.programFolder, QString(), QString()}, OutputFormat::Pcm);
+    m_toneMenu = std::make_unique<ToneMenu>(
+        ToneMenu::Services{m_s.loop, m_s.lines, *m_engine, m_s.status, m_s.texts, m_s.timers, m_s.announcements},
+        m_s.programFolder);
+    m_toneMenu->attach();
+}
+
+AudioStack::~AudioStack()
+{
+    // The engine's devices go before the providers behind them.
+    m_triggers.reset();
+    m_toneMenu.reset();
+    m_engine.reset();
+}
+
+void AudioStack::addExchangeLines(VirtualExchange &exchange, int lineCount)
+{
+    for (int n = 0; n < lineCount; ++n) {
+        const auto in = static_cast<int>(VirtualExchange::kWaveInBase) + n;
+        const auto out = static_cast<int>(VirtualExchange::kWaveOutBase) + n;
+        m_paced.addInput(in, [&exchange, in](std::span<std::int16_t> samples) {
+            if (LineAudioChannel *channel = exchange.audioChannel(static_cast<std::uint32_t>(in)))
+                channel->readFromLine(samples);
+            else
+                std::fill(samples.begin(), samples.end(), std::int16_t(0));
+        });
+        m_paced.addOutput(out, [&exchange, out](std::span<const std::int16_t> samples) {
+            if (LineAudioChannel *channel = exchange.audioChannel(static_cast<std::uint32_t>(out)))
+                channel->writeToLine(samples);
+        });
+    }
+}
+
+void AudioStack::setFolders(const QString &tempFolder, const QString &recordingFolder)
+{
+    m_engine->setFolders({m_s.programFolder, tempFolder, recordingFolder});
+}
+
+void AudioStack::setOutputFormat(OutputFormat format) { m_engine->setOutputFormat(format); }
+
+void AudioStack::startTriggers(const StopTriggerOptions &options)
+{
+    m_triggers = std::make_unique<StopTriggers>(
+        StopTriggers::Services{m_s.lines, *m_engine, m_s.status, m_s.timers, m_s.legalNotice}, options);
+    m_triggers->attach();
+}
+
+} // namespace telvox

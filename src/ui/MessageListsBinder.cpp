@@ -1,0 +1,168 @@
+#include "ui/MessageListsBinder.h"
+
+#include "core/EventLoop.h"
+#include "platform/shell/UserPrompts.h"
+#include "records/MessageLists.h"
+#include "records/RecordingActions.h"
+#include "records/StatusLog.h"
+#include "ui/frmMain.h"
+
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+
+namespace telvox {
+
+MessageListsBinder::MessageListsBinder(Services services, QObject *parent)
+    : QObject(parent)
+    , m_s(std::move(services))
+    , m_lstLastTen(m_s.window.findChild<QListWidget *>(QStringLiteral("lstLastTen")))
+    , m_lstUnread(m_s.window.findChild<QListWidget *>(QStringLiteral("lstUnread")))
+    , m_lblFileName(m_s.window.findChild<QLabel *>(QStringLiteral("lblFileName")))
+    , m_cmdPlay(m_s.window.findChild<QPushButton *>(QStringLiteral("cmdPlay")))
+    , m_cmdPause(m_s.window.findChild<QPushButton *>(QStringLiteral("cmdPause")))
+{
+    MessageLists &lists = m_s.lists;
+    const auto follow = [this] {
+        refill(m_lstLastTen, m_s.lists.lastTenEntries());
+        refill(m_lstUnread, m_s.lists.unreadEntries());
+    };
+    for (QAbstractItemModel *model : {static_cast<QAbstractItemModel *>(&lists.lastTen()),
+                                      static_cast<QAbstractItemModel *>(&lists.unread())}) {
+        connect(model, &QAbstractItemModel::rowsInserted, this, follow);
+        connect(model, &QAbstractItemModel::rowsRemoved, this, follow);
+        connect(model, &QAbstractItemModel::modelReset, this, follow);
+        connect(model, &QAbstractItemModel::dataChanged, this, follow);
+    }
+    follow();
+
+    // Selection by program shows in the widgets; a click by the user goes to the lists.
+    connect(&lists, &MessageLists::lastTenSelected, this, [this](int row) {
+        const QSignalBlocker block(m_lstLastTen);
+        m_lstLastTen->setCurrentRow(row);
+    });
+    connect(&lists, &MessageLists::unreadSelected, this, [this](int row) {
+        const QSignalBlocker block(m_lstUnread);
+        m_lstUnread->setCurrentRow(row);
+    });
+    connect(&lists, &MessageLists::currentRecordingChanged, this, [this](const QString &name, bool fromUnread) {
+        m_s.window.setCurrentRecording(name, fromUnread);
+        if (m_lblFileName)
+            m_lblFileName->setText(name);
+    });
+    connect(m_lstLastTen, &QListWidget::itemClicked, this,
+            [this](QListWidgetItem *item) { m_s.lists.lstLastTen_Click(m_lstLastTen->row(item)); });
+    connect(m_lstUnread, &QListWidget::itemClicked, this,
+            [this](QListWidgetItem *item) { m_s.lists.lstUnread_Click(m_lstUnread->row(item)); });
+    connect(m_lstLastTen, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem *item) {
+        m_s.lists.lstLastTen_Click(m_lstLastTen->row(item));
+        pressPlay();
+    });
+    connect(m_lstUnread, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem *item) {
+        m_s.lists.lstUnread_Click(m_lstUnread->row(item));
+        pressPlay();
+    });
+    connect(&m_s.window, &frmMain::unreadPlayed, this, [this] { m_s.lists.markSelectedUnreadAsHeard(); });
+
+    // The pop-up menus, with the captions of the window design.
+    QMenu *mmuFile = m_s.window.findChild<QMenu *>(QStringLiteral("mmuFile"));
+    QMenu *mmuFile1 = m_s.window.findChild<QMenu *>(QStringLiteral("mmuFile1"));
+    if (mmuFile && mmuFile->isEmpty()) {
+        QAction *play = mmuFile->addAction(QStringLiteral("播放"));
+        play->setObjectName(QStringLiteral("mmuPlay"));
+        m_mmumailto = mmuFile->addAction(QStringLiteral("Mail To..."));
+        m_mmumailto->setObjectName(QStringLiteral("mmumailto"));
+        m_mmumailto->setVisible(false); // part of the design, never shown
+        m_mmumailto->setEnabled(false);
+        QAction *del = mmuFile->addAction(QStringLiteral("删除"));
+        del->setObjectName(QStringLiteral("mmuDelete"));
+        connect(play, &QAction::triggered, this, &MessageListsBinder::mmuPlay_Click);
+        connect(m_mmumailto, &QAction::triggered, this, &MessageListsBinder::mmumailto_Click);
+        connect(del, &QAction::triggered, &m_s.lists, &MessageLists::mmuDelete_Click);
+    }
+    if (mmuFile1 && mmuFile1->isEmpty()) {
+        QAction *play = mmuFile1->addAction(QStringLiteral("播放"));
+        play->setObjectName(QStringLiteral("mmuPlay1"));
+        QAction *all = mmuFile1->addAction(QStringLiteral("顺序播放"));
+        all->setObjectName(QStringLiteral("mmuPlayAll"));
+        QAction *del = mmuFile1->addAction(QStringLiteral("删除"));
+        del->setObjectName(QStringLiteral("mmuDelete1"));
+        connect(play, &QAction::triggered, this, &MessageListsBinder::mmuPlay1_Click);
+        connect(all, &QAction::triggered, this, &MessageListsBinder::mmuPlayAll_Click);
+        connect(del, &QAction::triggered, &m_s.lists, &MessageLists::mmuDelete1_Click);
+    }
+    for (auto [widget, menu] : {std::pair{m_lstLastTen, mmuFile}, std::pair{m_lstUnread, mmuFile1}}) {
+        widget->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(widget, &QListWidget::customContextMenuRequested, this,
+                [widget = widget, menu = menu](const QPoint &pos) { menu->popup(widget->viewport()->mapToGlobal(pos)); });
+    }
+    m_s.timPlayAll.setCallback([this] { timPlayAll_Timer(); });
+}
+
+void MessageListsBinder::refill(QListWidget *widget, const QStringList &entries)
+{
+    const QSignalBlocker block(widget);
+    const int row = widget->currentRow();
+    widget->clear();
+    widget->addItems(entries);
+    if (row >= 0 && row < widget->count())
+        widget->setCurrentRow(row);
+}
+
+void MessageListsBinder::pressPlay()
+{
+    if (m_cmdPlay && m_cmdPlay->isEnabled())
+        m_cmdPlay->click();
+}
+
+bool MessageListsBinder::playerIdle() const
+{
+    return m_cmdPlay && m_cmdPause && m_cmdPlay->isEnabled() && m_cmdPause->isEnabled();
+}
+
+void MessageListsBinder::mmuPlay_Click()
+{
+    m_s.lists.lstLastTen_Click(m_lstLastTen->currentRow());
+    pressPlay();
+}
+
+void MessageListsBinder::mmuPlay1_Click()
+{
+    m_s.lists.lstUnread_Click(m_lstUnread->currentRow());
+    pressPlay();
+}
+
+void MessageListsBinder::mmuPlayAll_Click() { m_s.timPlayAll.setEnabled(true); }
+
+void MessageListsBinder::timPlayAll_Timer()
+{
+    if (!playerIdle())
+        return;
+    if (m_s.lists.unreadEntries().isEmpty()) {
+        m_s.timPlayAll.setEnabled(false);
+        return;
+    }
+    m_s.lists.lstUnread_Click(0); // the oldest first
+    pressPlay();
+}
+
+void MessageListsBinder::mmumailto_Click()
+{
+    MailRecording(m_s.mail, m_s.prompts, m_s.recordFolder, m_s.lists.currentRecording());
+}
+
+QString MessageListsBinder::mmuAddPB_Click(int statusRow)
+{
+    const QStringList &lines = m_s.statusList.lines();
+    const QString line = statusRow >= 0 && statusRow < lines.size() ? lines.at(statusRow) : QString();
+    const auto number = callerNumberFromStatusLine(line);
+    if (!number) {
+        m_s.prompts.messageBox(QStringLiteral("Plese select a Caller ID entry"), MessageIcon::Information,
+                               QStringLiteral("Add Caller ID To Phonebook"));
+        return QString();
+    }
+    return *number;
+}
+
+} // namespace telvox

@@ -1,0 +1,161 @@
+// Whole calls through the real call flow and audio engine on the virtual exchange, in virtual
+// time: what a user finds afterwards (recording files, the lists, the log) is what is checked.
+#include "audio/AudioEngine.h"
+#include "audio/AudioStack.h"
+#include "platform/media/VirtualMediaDevice.h"
+#include "records/MessageLists.h"
+#include "sim/audio/SpeechLikeSource.h"
+#include "support/AudioHarness.h"
+#include "telephony/TelephonyCore.h"
+
+#include <QRegularExpression>
+#include <QTest>
+
+using namespace telvox;
+using namespace telvox::test;
+
+namespace {
+
+struct Call
+{
+    explicit Call(OutputFormat format = OutputFormat::Pcm, StopTriggerOptions options = {})
+    {
+        table.loadBuiltIn();
+        QDir().mkpath(dir.file("LogFiles"));
+        QDir().mkpath(dir.file("waveFiles"));
+        for (const char *name : {"greeting.wav", "legal.wav"}) {
+            QFile in(QString(":/telvox/prompts/") + name);
+            in.open(QIODevice::ReadOnly);
+            QFile out(dir.file(name));
+            out.open(QIODevice::WriteOnly);
+            out.write(in.readAll());
+        }
+        settings.WriteSetting("Config", "Line0", "1");
+        settings.WriteSetting("Config", "Rings", "3");
+        status.OpenDayLog();
+        exchange = std::make_unique<VirtualExchange>(loop, ExchangeSetup{});
+        core = std::make_unique<TelephonyCore>(
+            TelephonyServices{*exchange, loop, settings, texts, status, prompts, timers, relay, dir.path()});
+        core->setWindowChecks([] { return true; }, [this] { return legal; });
+        audio = std::make_unique<AudioStack>(AudioStack::Services{loop, core->lineTable(), *exchange, lists, status,
+                                                                  texts, prompts, timers, speaker,
+                                                                  [this] { return legal; }, dir.path()});
+        audio->addExchangeLines(*exchange, 4);
+        relay.setTarget(&audio->engine());
+        audio->setFolders(dir.file("tmp") + "/", dir.file("waveFiles") + "/");
+        QDir().mkpath(dir.file("tmp"));
+        audio->setOutputFormat(format);
+        audio->conversion().EnumerateCodecs();
+        core->ResetLineHandles();
+        QVERIFY(core->InitTapi());
+        core->setSetupOptions(readSetupOptions(settings));
+        core->classifyDevices();
+        core->setRingGaps(loadRingGaps(settings));
+        core->OpenLines();
+        audio->startTriggers(options);
+        loop.advance(0);
+    }
+    ~Call()
+    {
+        audio.reset();
+        core.reset();
+    }
+    QStringList statusTexts() const
+    {
+        static const QRegularExpression stamp(QStringLiteral("^\\d{2}:\\d{2}:\\d{2} "));
+        QStringList result;
+        for (QString line : statusList.lines())
+            result << line.remove(stamp);
+        return result;
+    }
+    QStringList recordings() const { return QDir(dir.file("waveFiles")).entryList(QDir::Files); }
+
+    ScratchDir dir;
+    VirtualEventLoop loop{QDateTime(QDate(2026, 12, 4), QTime(8, 30, 15))};
+    StringTable table;
+    Texts texts{table, 0};
+    SettingsStore settings{dir.file("telvox.ini"), dir.file("settings.txt")};
+    StatusListModel statusList;
+    StatusLog status{loop, dir.file("LogFiles"), statusList};
+    MainTimers timers{loop};
+    ScriptedPrompts prompts;
+    MessageLists lists{settings};
+    VirtualMediaDevice speaker{loop};
+    AudioActionsRelay relay;
+    std::unique_ptr<VirtualExchange> exchange;
+    std::unique_ptr<TelephonyCore> core;
+    std::unique_ptr<AudioStack> audio;
+    bool legal = false;
+};
+
+} // namespace
+
+class tst_CallRecording : public QObject
+{
+    Q_OBJECT
+private slots:
+    void answeredMessageIsRecordedAndListed()
+    {
+        Call c;
+        IncomingCall in;
+        in.number = "5551234";
+        in.speech = std::make_shared<sim::SpeechLikeSource>(5);
+        QVERIFY(c.exchange->placeIncomingCall(0, in));
+        QVERIFY(c.loop.advanceUntil([&] { return c.exchange->view(0).digitsHeard.contains('*'); }, 60000));
+        // The caller heard the whole greeting before the tone.
+        const auto &heard = c.exchange->heardByFarEnd(0);
+        QVERIFY2(heard.size() >= 18000, qPrintable(QString::number(heard.size())));
+        c.loop.advance(20000); // twenty seconds of message
+        QVERIFY(c.exchange->hangUpFarEnd(0, FarEndHangUp::WithDisconnect));
+        c.loop.advance(5000);
+        const QStringList files = c.recordings();
+        QCOMPARE(files.size(), 1);
+        QVERIFY2(files[0].startsWith("A2026-12-04~08-3") && files[0].endsWith("~5551234.wav"), qPrintable(files[0]));
+        QCOMPARE(c.lists.unreadEntries(), files);
+        const qint64 size = QFileInfo(c.dir.file("waveFiles/" + files[0])).size();
+        QVERIFY2(size > 44 + 18 * 16000 && size < 44 + 23 * 16000, qPrintable(QString::number(size)));
+        QVERIFY(c.statusTexts().join('|').contains("Line0"));
+    }
+
+    void handsetPickUpIsRecordedAsConversation()
+    {
+        Call c;
+        IncomingCall in;
+        in.number = "5550000";
+        in.pickUpAfterRing = 2;
+        in.speech = std::make_shared<sim::SpeechLikeSource>(6);
+        QVERIFY(c.exchange->placeIncomingCall(0, in));
+        QVERIFY(c.loop.advanceUntil([&] { return c.core->lineTable()[0].recState == 1; }, 60000));
+        c.loop.advance(15000);
+        QVERIFY(c.exchange->hangUpFarEnd(0, FarEndHangUp::WithDisconnect));
+        c.loop.advance(5000);
+        const QStringList files = c.recordings();
+        QCOMPARE(files.size(), 1);
+        QVERIFY(files[0].startsWith("M"));
+        QCOMPARE(c.lists.lastTenEntries(), files);
+        QVERIFY(c.lists.unreadEntries().isEmpty());
+    }
+
+    void trueSpeechMessageAndBusyToneHangUp()
+    {
+        StopTriggerOptions options;
+        options.fastBusy = true;
+        Call c(OutputFormat::TrueSpeech, options);
+        IncomingCall in;
+        in.speech = std::make_shared<sim::SpeechLikeSource>(8);
+        QVERIFY(c.exchange->placeIncomingCall(0, in));
+        QVERIFY(c.loop.advanceUntil([&] { return c.core->lineTable()[0].recState == 1; }, 60000));
+        c.loop.advance(10000);
+        // The caller hangs up without a disconnection: only the busy tone tells.
+        QVERIFY(c.exchange->hangUpFarEnd(0, FarEndHangUp::Silent));
+        QVERIFY(c.loop.advanceUntil([&] { return !c.recordings().isEmpty(); }, 20000));
+        QVERIFY(c.statusTexts().contains("监测到忙音，录音停止"));
+        const QByteArray file = readAll(c.dir.file("waveFiles/" + c.recordings()[0]));
+        QCOMPARE(file.mid(20, 2), QByteArray("\x22\x00", 2));
+        QCOMPARE((file.size() - 90) % 32, 0);
+        QVERIFY(c.prompts.shown.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_CallRecording)
+#include "tst_CallRecording.moc"
