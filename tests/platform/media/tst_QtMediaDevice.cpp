@@ -1,5 +1,7 @@
 #include "platform/media/MediaControl.h"
 #include "platform/media/QtMediaDevice.h"
+#include "audio/RecordingFile.h"
+#include "platform/codec/truespeech/TrueSpeechEncoder.h"
 #include "platform/media/TestWave.h"
 #include "support/FakeShell.h"
 
@@ -12,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cmath>
 #include <memory>
 
 using namespace telvox;
@@ -117,6 +120,35 @@ private slots:
         QTest::qWait(300);
         QVERIFY(qAbs(send(mci, "status MyMedia position").toLongLong() - pausedAt) < 100);
         send(mci, "play MyMedia");
+        QTRY_COMPARE_WITH_TIMEOUT(send(mci, "status MyMedia mode"), QString("stopped"), 10000);
+        QVERIFY2(device.lastError().isEmpty(), qPrintable(device.lastError()));
+        send(mci, "close MyMedia");
+    }
+
+    // A recording in TrueSpeech, as the recorder writes it, plays through GStreamer's decoder.
+    void playsTrueSpeechRecordings()
+    {
+        if (!m_haveSound)
+            QSKIP("no sound server: playback needs PulseAudio");
+        ScratchDir dir;
+        std::vector<std::int16_t> pcm(16000);
+        for (std::size_t i = 0; i < pcm.size(); ++i)
+            pcm[i] = static_cast<std::int16_t>(9000 * std::sin(2 * M_PI * 440 * double(i) / 8000.0));
+        truespeech::EncoderStream encoder;
+        std::vector<std::uint8_t> frames;
+        encoder.write(pcm, frames);
+        encoder.flush(frames);
+        QByteArray file = waveHeader(OutputFormat::TrueSpeech, static_cast<std::uint32_t>(frames.size()));
+        file.append(reinterpret_cast<const char *>(frames.data()), static_cast<qsizetype>(frames.size()));
+        QVERIFY(writeFile(dir.file("T2026-01-01~00-00-00.wav"), file));
+
+        QtMediaDevice device;
+        MediaControl mci(device);
+        QCOMPARE(send(mci, "open " + dir.file("T2026-01-01~00-00-00.wav") + " alias MyMedia"), QString());
+        const qint64 length = send(mci, "status MyMedia length").toLongLong();
+        QVERIFY2(length >= 1900 && length <= 2200, qPrintable(QString::number(length)));
+        send(mci, "play MyMedia");
+        QTRY_VERIFY_WITH_TIMEOUT(send(mci, "status MyMedia position").toLongLong() > 300, 5000);
         QTRY_COMPARE_WITH_TIMEOUT(send(mci, "status MyMedia mode"), QString("stopped"), 10000);
         QVERIFY2(device.lastError().isEmpty(), qPrintable(device.lastError()));
         send(mci, "close MyMedia");
