@@ -19,24 +19,13 @@ public:
         , m_id(id)
         , m_loop(loop)
         , m_source(std::move(source))
-        , m_callback(std::move(callback))
+        , m_queue(std::move(callback))
     {
         m_timer = loop.createTimer(tickMs, [this] { pump(); });
     }
     ~In() override { m_owner.m_inputOpen[m_id] = false; }
 
-    WaveResult addBuffer(WaveBuffer &b) override
-    {
-        if (!b.prepared)
-            return WAVERR_UNPREPARED;
-        if (m_closed)
-            return MMSYSERR_INVALHANDLE;
-        b.done = false;
-        b.queued = true;
-        b.bytesRecorded = 0;
-        m_queue.push_back(&b);
-        return MMSYSERR_NOERROR;
-    }
+    WaveResult addBuffer(WaveBuffer &b) override { return m_closed ? MMSYSERR_INVALHANDLE : m_queue.add(b); }
     WaveResult start() override
     {
         if (m_closed)
@@ -56,8 +45,7 @@ public:
         pump();
         m_running = false;
         m_timer->setEnabled(false);
-        while (!m_queue.empty())
-            returnHead();
+        m_queue.returnAll();
         return MMSYSERR_NOERROR;
     }
     WaveResult close() override
@@ -70,22 +58,11 @@ public:
         m_running = false;
         m_timer->setEnabled(false);
         m_owner.m_inputOpen[m_id] = false;
-        if (m_callback)
-            m_callback(WaveMessage::Close);
+        m_queue.notify(WaveMessage::Close);
         return MMSYSERR_NOERROR;
     }
 
 private:
-    void returnHead()
-    {
-        WaveBuffer *b = m_queue.front();
-        m_queue.pop_front();
-        b->queued = false;
-        b->done = true;
-        if (m_callback)
-            m_callback(WaveMessage::Done);
-    }
-
     // Moves the samples that the clock says have arrived into the queued buffers.
     void pump()
     {
@@ -100,7 +77,7 @@ private:
                 m_delivered += due;
                 break;
             }
-            WaveBuffer &b = *m_queue.front();
+            WaveBuffer &b = m_queue.head();
             const std::size_t capacity = (b.data.size() - b.bytesRecorded) / 2;
             const auto n = static_cast<std::size_t>(std::min<std::int64_t>(due, static_cast<std::int64_t>(capacity)));
             m_scratch.resize(n);
@@ -110,7 +87,7 @@ private:
             m_delivered += static_cast<std::int64_t>(n);
             due -= static_cast<std::int64_t>(n);
             if (b.bytesRecorded + 1 >= b.data.size())
-                returnHead();
+                m_queue.returnHead();
         }
     }
 
@@ -118,9 +95,8 @@ private:
     int m_id;
     EventLoop &m_loop;
     PullSamples m_source;
-    WaveCallback m_callback;
+    WaveBufferQueue m_queue;
     std::unique_ptr<Timer> m_timer;
-    std::deque<WaveBuffer *> m_queue;
     std::vector<std::int16_t> m_scratch;
     std::int64_t m_startedAt = 0;
     std::int64_t m_delivered = 0;
@@ -136,7 +112,7 @@ public:
         , m_id(id)
         , m_loop(loop)
         , m_sink(std::move(sink))
-        , m_callback(std::move(callback))
+        , m_queue(std::move(callback))
     {
         m_timer = loop.createTimer(tickMs, [this] { pump(); });
     }
@@ -144,13 +120,10 @@ public:
 
     WaveResult write(WaveBuffer &b) override
     {
-        if (!b.prepared)
-            return WAVERR_UNPREPARED;
         if (m_closed)
             return MMSYSERR_INVALHANDLE;
-        b.done = false;
-        b.queued = true;
-        m_queue.push_back(&b);
+        if (const WaveResult r = m_queue.add(b); r != MMSYSERR_NOERROR)
+            return r;
         if (!m_timer->isEnabled()) {
             m_startedAt = m_loop.now();
             m_played = 0;
@@ -164,8 +137,7 @@ public:
             return MMSYSERR_INVALHANDLE;
         m_timer->setEnabled(false);
         m_offset = 0;
-        while (!m_queue.empty())
-            returnHead();
+        m_queue.returnAll();
         return MMSYSERR_NOERROR;
     }
     WaveResult close() override
@@ -177,28 +149,17 @@ public:
         m_closed = true;
         m_timer->setEnabled(false);
         m_owner.m_outputOpen[m_id] = false;
-        if (m_callback)
-            m_callback(WaveMessage::Close);
+        m_queue.notify(WaveMessage::Close);
         return MMSYSERR_NOERROR;
     }
 
 private:
-    void returnHead()
-    {
-        WaveBuffer *b = m_queue.front();
-        m_queue.pop_front();
-        b->queued = false;
-        b->done = true;
-        if (m_callback)
-            m_callback(WaveMessage::Done);
-    }
-
     // Plays the samples that are due by now; a buffer comes back once its last sample played.
     void pump()
     {
         std::int64_t due = (m_loop.now() - m_startedAt) * kSamplesPerMs - m_played;
         while (due > 0 && !m_queue.empty()) {
-            WaveBuffer &b = *m_queue.front();
+            WaveBuffer &b = m_queue.head();
             const std::size_t left = (b.data.size() - m_offset) / 2;
             const auto n = static_cast<std::size_t>(std::min<std::int64_t>(due, static_cast<std::int64_t>(left)));
             m_scratch.resize(n);
@@ -209,7 +170,7 @@ private:
             due -= static_cast<std::int64_t>(n);
             if (m_offset + 1 >= b.data.size()) {
                 m_offset = 0;
-                returnHead();
+                m_queue.returnHead();
             }
         }
         if (m_queue.empty())
@@ -220,9 +181,8 @@ private:
     int m_id;
     EventLoop &m_loop;
     PushSamples m_sink;
-    WaveCallback m_callback;
+    WaveBufferQueue m_queue;
     std::unique_ptr<Timer> m_timer;
-    std::deque<WaveBuffer *> m_queue;
     std::vector<std::int16_t> m_scratch;
     std::size_t m_offset = 0;
     std::int64_t m_startedAt = 0;

@@ -43,21 +43,12 @@ class QtIn final : public WaveIn
 public:
     QtIn(const QAudioDevice &device, const PcmFormat &format, WaveCallback callback)
         : m_source(device, toQt(format))
-        , m_callback(std::move(callback))
+        , m_queue(std::move(callback))
     {
     }
     ~QtIn() override { m_source.stop(); }
 
-    WaveResult addBuffer(WaveBuffer &b) override
-    {
-        if (!b.prepared)
-            return WAVERR_UNPREPARED;
-        b.queued = true;
-        b.done = false;
-        b.bytesRecorded = 0;
-        m_queue.push_back(&b);
-        return MMSYSERR_NOERROR;
-    }
+    WaveResult addBuffer(WaveBuffer &b) override { return m_queue.add(b); }
     WaveResult start() override
     {
         if (m_io)
@@ -73,8 +64,7 @@ public:
         drain();
         m_source.stop();
         m_io = nullptr;
-        while (!m_queue.empty())
-            returnHead();
+        m_queue.returnAll();
         return MMSYSERR_NOERROR;
     }
     WaveResult close() override
@@ -83,38 +73,27 @@ public:
             return WAVERR_STILLPLAYING;
         m_source.stop();
         m_io = nullptr;
-        if (m_callback)
-            m_callback(WaveMessage::Close);
+        m_queue.notify(WaveMessage::Close);
         return MMSYSERR_NOERROR;
     }
 
 private:
-    void returnHead()
-    {
-        WaveBuffer *b = m_queue.front();
-        m_queue.pop_front();
-        b->queued = false;
-        b->done = true;
-        if (m_callback)
-            m_callback(WaveMessage::Done);
-    }
     void drain()
     {
         while (m_io && !m_queue.empty()) {
-            WaveBuffer &b = *m_queue.front();
+            WaveBuffer &b = m_queue.head();
             const qint64 got = m_io->read(b.data.data() + b.bytesRecorded, qint64(b.data.size()) - b.bytesRecorded);
             if (got <= 0)
                 break;
             b.bytesRecorded += static_cast<std::uint32_t>(got);
             if (b.bytesRecorded >= b.data.size())
-                returnHead();
+                m_queue.returnHead();
         }
     }
 
     QAudioSource m_source;
     QIODevice *m_io = nullptr;
-    WaveCallback m_callback;
-    std::deque<WaveBuffer *> m_queue;
+    WaveBufferQueue m_queue;
 };
 
 class QtOut final : public WaveOut

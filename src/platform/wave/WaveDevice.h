@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -50,6 +51,54 @@ struct WaveBuffer
 // closed. The callback may run on an audio thread and only sets flags.
 enum class WaveMessage { Open, Done, Close };
 using WaveCallback = std::function<void(WaveMessage)>;
+
+// The buffers queued at an open device, filled or played in order and returned through the
+// device's callback. Shared by the device backends.
+class WaveBufferQueue
+{
+public:
+    explicit WaveBufferQueue(WaveCallback callback)
+        : m_callback(std::move(callback))
+    {
+    }
+
+    // Queues a prepared buffer (an input buffer starts empty).
+    WaveResult add(WaveBuffer &buffer)
+    {
+        if (!buffer.prepared)
+            return WAVERR_UNPREPARED;
+        buffer.done = false;
+        buffer.queued = true;
+        buffer.bytesRecorded = 0;
+        m_queue.push_back(&buffer);
+        return MMSYSERR_NOERROR;
+    }
+    bool empty() const { return m_queue.empty(); }
+    WaveBuffer &head() { return *m_queue.front(); }
+    // Returns the first buffer to its owner (Done).
+    void returnHead()
+    {
+        WaveBuffer *b = m_queue.front();
+        m_queue.pop_front();
+        b->queued = false;
+        b->done = true;
+        notify(WaveMessage::Done);
+    }
+    void returnAll()
+    {
+        while (!m_queue.empty())
+            returnHead();
+    }
+    void notify(WaveMessage message) const
+    {
+        if (m_callback)
+            m_callback(message);
+    }
+
+private:
+    WaveCallback m_callback;
+    std::deque<WaveBuffer *> m_queue;
+};
 
 // An open wave-in device: buffers are prepared, queued, filled in order and returned.
 class WaveIn
