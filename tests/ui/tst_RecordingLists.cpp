@@ -1,0 +1,142 @@
+// The two recording lists on the main window: what the user sees and does with them.
+#include "platform/media/TestWave.h"
+#include "platform/shell/MailClient.h"
+#include "records/MessageLists.h"
+#include "ui/MainWindowRig.h"
+#include "ui/MessageListsBinder.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+
+using namespace telvox;
+using namespace telvox::test;
+
+namespace {
+
+class NoMail final : public MailClient
+{
+public:
+    int composeWithAttachment(const QString &subject, const QString &) override
+    {
+        subjects << subject;
+        return 0;
+    }
+    QStringList subjects;
+};
+
+struct Lists : MainWindowRig
+{
+    Lists()
+        : lists(settings)
+        , binder({lists, *window, *timers.timPlayAll, prompts, statusList, mail, dir.path() + "/"})
+    {
+    }
+    QString record(const QString &name, int ms = 1000)
+    {
+        writeTestWave(dir.file(name), ms);
+        lists.addRecording(dir.path(), name);
+        return name;
+    }
+    QStringList items(const char *list) const
+    {
+        QStringList out;
+        auto *w = child<QListWidget>(list);
+        for (int i = 0; i < w->count(); ++i)
+            out << w->item(i)->text();
+        return out;
+    }
+    QAction *action(const char *name) const { return window->findChild<QAction *>(QString::fromLatin1(name)); }
+
+    MessageLists lists;
+    NoMail mail;
+    MessageListsBinder binder;
+};
+
+} // namespace
+
+class tst_RecordingLists : public QObject
+{
+    Q_OBJECT
+private slots:
+    void listsShowTheRecordingsAndTheCurrentOne()
+    {
+        Lists l;
+        l.record("A2026-03-02~09-00-00~555.wav");
+        l.record("M2026-03-02~09-05-00.wav");
+        QCOMPARE(l.items("lstUnread"), QStringList({"A2026-03-02~09-00-00~555.wav"}));
+        QCOMPARE(l.items("lstLastTen"), QStringList({"M2026-03-02~09-05-00.wav"}));
+        // The maintenance selects the last entries; the unread one ends up current.
+        QCOMPARE(l.child<QLabel>("lblFileName")->text(), QString("A2026-03-02~09-00-00~555.wav"));
+        auto *lastTen = l.child<QListWidget>("lstLastTen");
+        QTest::mouseClick(lastTen->viewport(), Qt::LeftButton, {}, lastTen->visualItemRect(lastTen->item(0)).center());
+        QCOMPARE(l.child<QLabel>("lblFileName")->text(), QString("M2026-03-02~09-05-00.wav"));
+        QVERIFY(!l.lists.currentFromUnread());
+        // The mail entry is part of the menu but never shown.
+        QVERIFY(l.action("mmumailto") && !l.action("mmumailto")->isVisible() && !l.action("mmumailto")->isEnabled());
+    }
+
+    void playingAnUnreadMessageMovesIt()
+    {
+        Lists l;
+        l.record("A2026-03-02~09-00-00.wav");
+        l.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(l.window.get()));
+        auto *unread = l.child<QListWidget>("lstUnread");
+        // A double-click is a click, then a second press the system reports as a double-click.
+        const QPoint at = unread->visualItemRect(unread->item(0)).center();
+        QTest::mouseClick(unread->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(unread->viewport(), Qt::LeftButton, {}, at);
+        l.loop.advance(100);
+        QVERIFY(l.items("lstUnread").isEmpty());
+        QCOMPARE(l.items("lstLastTen"), QStringList({"A2026-03-02~09-00-00.wav"}));
+        QCOMPARE(l.settings.ReadSetting("Data", " 0"), QString("A2026-03-02~09-00-00.wav"));
+    }
+
+    void playAllPlaysTheUnreadOldestFirst()
+    {
+        Lists l;
+        l.record("A1.wav", 1500);
+        l.record("A2.wav", 1500);
+        l.record("A3.wav", 1500);
+        l.action("mmuPlayAll")->trigger();
+        QVERIFY(l.timers.timPlayAll->isEnabled());
+        l.loop.advance(2000);
+        QCOMPARE(l.items("lstLastTen"), QStringList({"A1.wav"}));
+        l.loop.advance(20000);
+        QVERIFY(l.items("lstUnread").isEmpty());
+        QCOMPARE(l.items("lstLastTen"), QStringList({"A1.wav", "A2.wav", "A3.wav"}));
+        l.loop.advance(4000);
+        QVERIFY(!l.timers.timPlayAll->isEnabled()); // stopped on the first idle tick with nothing left
+    }
+
+    void deleteFromTheMenusKeepsTheFiles()
+    {
+        Lists l;
+        l.record("A1.wav");
+        l.record("M1.wav");
+        l.action("mmuDelete1")->trigger();
+        l.action("mmuDelete")->trigger();
+        QVERIFY(l.items("lstUnread").isEmpty() && l.items("lstLastTen").isEmpty());
+        QVERIFY(QFile::exists(l.dir.file("A1.wav")) && QFile::exists(l.dir.file("M1.wav")));
+    }
+
+    void addCallerToPhonebookNeedsACallerIdLine()
+    {
+        Lists l;
+        l.statusLog.AddStatus(QString("Line0 Ring..."));
+        l.statusLog.AddStatus(QString("CallerID:5551234 Bob"));
+        QCOMPARE(l.binder.mmuAddPB_Click(0), QString());
+        QCOMPARE(l.prompts.shown.size(), 1);
+        QCOMPARE(l.prompts.shown[0].text, QString("Plese select a Caller ID entry"));
+        QCOMPARE(l.prompts.shown[0].title, QString("Add Caller ID To Phonebook"));
+        QCOMPARE(l.binder.mmuAddPB_Click(1), QString("5551234"));
+        QCOMPARE(l.prompts.shown.size(), 1);
+    }
+};
+
+QTEST_MAIN(tst_RecordingLists)
+#include "tst_RecordingLists.moc"
