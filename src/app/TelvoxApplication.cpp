@@ -26,12 +26,27 @@
 #include "ui/ModalRunner.h"
 #include "ui/SystemTray.h"
 #include "ui/frmTip.h"
+#include "telephony/Dialler.h"
+#include "telephony/PhoneBookTable.h"
+#include "ui/frmDialOut.h"
+#include "ui/frmPBAdd.h"
+#include "platform/media/QtSoundRecorder.h"
+#include "platform/shell/AutostartEntry.h"
+#include "ui/WidgetFolderPicker.h"
+#include "ui/frmBackup.h"
+#include "ui/frmGreeting.h"
+#include "ui/frmSetup.h"
 
+#include <QAction>
 #include <QCheckBox>
+#include <QLineEdit>
+#include <QListView>
 
 #include <QApplication>
 #include <QDir>
 #include <QLockFile>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTextStream>
 
 namespace telvox {
@@ -67,6 +82,13 @@ TelvoxApplication::TelvoxApplication(AppPaths paths, EventLoop &loop, UserPrompt
     if (!m_options.modal)
         m_ownModal = std::make_unique<WidgetModalRunner>();
     m_media = std::make_unique<MediaControl>(m_options.mediaDevice ? *m_options.mediaDevice : *m_ownMediaDevice);
+    if (!m_options.recorder)
+        m_ownRecorder = std::make_unique<QtSoundRecorder>();
+    m_media->setRecorder(m_options.recorder ? m_options.recorder : m_ownRecorder.get());
+    if (!m_options.folders)
+        m_ownFolders = std::make_unique<WidgetFolderPicker>();
+    if (!m_options.autostart)
+        m_ownAutostart = std::make_unique<AutostartEntry>();
 
     if (m_options.echoStatus) {
         QObject::connect(m_statusList.get(), &QAbstractItemModel::rowsInserted,
@@ -83,6 +105,8 @@ TelvoxApplication::~TelvoxApplication()
     m_splashTimer.reset();
     m_splash.reset();
     m_listsBinder.reset();
+    m_dialler.reset();
+    m_setup.reset();
     m_virtualExchange.reset();
     m_popCallId.reset();
     m_main.reset();
@@ -166,7 +190,17 @@ void TelvoxApplication::loadMainWindow()
     m_telephony->setWindowChecks([this] { return m_main->chkRingCount()->isChecked(); },
                                  [this] { return m_main->chkLegal()->isChecked(); });
     m_popCallId = std::make_unique<frmPopCallID>(*m_telephony);
+    m_dialler = std::make_unique<Dialler>(
+        Dialler::Services{*m_telephony, m_loop, *m_settings, *m_statusLog, *m_texts, *m_timers, *m_audioRelay});
+    m_telephony->setDialerTimerStart([this](int line) { m_dialler->startWatch(line); });
+    m_telephony->setDialOutField([this](const QString &number) {
+        if (m_dialOut)
+            m_dialOut->txtDialOut()->setText(number);
+    });
+    QObject::connect(m_main.get(), &frmMain::dialOutRequested, m_main.get(), [this] { showDialOut(); });
     QObject::connect(m_main.get(), &frmMain::virtualExchangeRequested, m_main.get(), [this] { showVirtualExchange(); });
+    QObject::connect(m_main.get(), &frmMain::setupRequested, m_main.get(), [this] { showSetup(); });
+    QObject::connect(m_main.get(), &frmMain::backupRequested, m_main.get(), [this] { showBackup(); });
 
     const LoadResult result = runLoadSequence(m_paths, *m_settings, m_loop, *this, m_state);
     if (result == LoadResult::TelephonyUnavailable) {
@@ -176,11 +210,17 @@ void TelvoxApplication::loadMainWindow()
     }
     if (m_firstRunRefused)
         return; // the user left at the first-run notice; the process is ending
+    if (m_exitRequested) {
+        shutdown(); // the first setup was saved: the program ends, to start afresh
+        return;
+    }
     m_telephony->setRingGaps(m_state.ringGap);
     m_audio->startTriggers(m_state.stopOptions);
     m_listsBinder = std::make_unique<MessageListsBinder>(MessageListsBinder::Services{
         *m_lists, *m_main, *m_timers->timPlayAll, m_prompts, *m_statusList,
         m_options.mail ? *m_options.mail : *m_ownMail, m_state.recordingFolder});
+    if (auto *addPB = m_main->findChild<QAction *>(QStringLiteral("mmuAddPB")))
+        QObject::connect(addPB, &QAction::triggered, m_main.get(), [this] { addCallerToPhoneBook(); });
     SetupOptions options = m_telephony->setupOptions();
     options.fastBusy = m_state.stopOptions.fastBusy;
     m_telephony->setSetupOptions(options);
@@ -222,21 +262,95 @@ bool TelvoxApplication::InitTapi() { return m_telephony->InitTapi(); }
 
 std::array<QString, 4> TelvoxApplication::loadSetupHidden()
 {
-    // Until the setup dialog exists its loading is reduced to what the call flow needs: the
-    // published options and the classification of the devices.
-    m_telephony->setSetupOptions(readSetupOptions(*m_settings));
-    m_audio->setOutputFormat(
-        outputFormatFromSetting(m_settings->ReadSetting(QStringLiteral("Config"), QStringLiteral("WaveFileFormat"), QStringLiteral("0"))));
-    const DeviceClassification classification = m_telephony->classifyDevices();
+    frmSetup &setup = loadedSetup();
     // On the virtual exchange a store without any line selection opens Line0, so that a new
     // user can try calls from the Virtual Exchange window at once.
     bool anySelection = false;
     for (int k = 0; k < 4; ++k)
         anySelection = anySelection
                        || !m_settings->ReadSetting(QStringLiteral("Config"), QStringLiteral("Line") + QString::number(k)).isEmpty();
-    if (!anySelection && classification.enabled[0])
+    if (!anySelection && setup.Check1(0)->isEnabled()) {
         m_settings->WriteSetting(QStringLiteral("Config"), QStringLiteral("Line0"), QStringLiteral("1"));
-    return classification.txtLine;
+        setup.Check1(0)->setChecked(true);
+    }
+    std::array<QString, 4> names;
+    for (int n = 0; n < 4; ++n)
+        names.at(std::size_t(n)) = setup.txtLine(n)->text();
+    return names;
+}
+
+ModalRunner &TelvoxApplication::modal() { return m_options.modal ? *m_options.modal : *m_ownModal; }
+
+frmSetup &TelvoxApplication::loadedSetup()
+{
+    if (!m_setup) {
+        std::array<QString, 4> services;
+        services.fill(m_texts->LoadText(1507)); // every line runs on the virtual exchange
+        m_setup = std::make_unique<frmSetup>(
+            frmSetup::Services{
+                *m_texts, *m_settings, m_prompts, modal(),
+                m_options.folders ? *m_options.folders : *m_ownFolders,
+                m_options.autostart ? *m_options.autostart : *m_ownAutostart, m_paths.programFolder,
+                QCoreApplication::applicationFilePath(), [this] { return m_telephony->classifyDevices(); },
+                services, [this](const QString &prompt, bool capture) { recordPrompt(prompt, capture); },
+                [this](const PublishedSetup &published) {
+                    m_audio->setOutputFormat(outputFormatFromSetting(QString::number(published.outputFormat)));
+                    SetupOptions options = m_telephony->setupOptions();
+                    options.txtRings = published.txtRings;
+                    options.actionMan = published.actionMan;
+                    options.popCallId = published.popCallId;
+                    m_telephony->setSetupOptions(options);
+                    m_minOnStart = published.minOnStart;
+                },
+                [this] {
+                    // Saving ends the program by pressing the main window's Exit; during the
+                    // first start's loading the exit waits until loading has finished.
+                    if (m_loaded)
+                        m_main->cmdExit_Click();
+                    else
+                        m_exitRequested = true;
+                }},
+            m_main.get());
+        if (!m_options.folders)
+            static_cast<WidgetFolderPicker &>(*m_ownFolders).setOwner(m_setup.get());
+    }
+    if (!m_setup->isFormLoaded())
+        m_setup->Form_Load();
+    return *m_setup;
+}
+
+void TelvoxApplication::showSetup()
+{
+    frmSetup &setup = loadedSetup();
+    modal().runModal(setup);
+}
+
+void TelvoxApplication::showBackup()
+{
+    frmBackup backup(frmBackup::Services{*m_texts, *m_settings, m_prompts, *m_lists, m_state.recordingFolder},
+                     m_main.get());
+    modal().runModal(backup);
+}
+
+void TelvoxApplication::recordPrompt(const QString &promptName, bool captureRecorder)
+{
+    QWidget *owner = m_setup ? static_cast<QWidget *>(m_setup.get()) : m_main.get();
+    if (captureRecorder) {
+        const ProgramCall desktopRecorder
+            = soundRecorderCommand([](const QString &name) { return QStandardPaths::findExecutable(name); });
+        frmGreeting recorder(frmGreeting::Services{m_audio->engine(), m_telephony->lineTable(), *m_timers, m_loop,
+                                                   *m_media, m_prompts, *m_texts, m_paths.programFolder,
+                                                   desktopRecorder,
+                                                   [](const ProgramCall &call) {
+                                                       return QProcess::startDetached(call.program, call.arguments);
+                                                   }},
+                             promptName, owner);
+        modal().runModal(recorder);
+        return;
+    }
+    frmGreeting1 recorder(frmGreeting1::Services{*m_media, m_prompts, *m_texts, m_paths.programFolder}, promptName,
+                          owner);
+    modal().runModal(recorder);
 }
 
 void TelvoxApplication::OpenLines() { m_telephony->OpenLines(); }
@@ -257,6 +371,30 @@ void TelvoxApplication::EnumerateCodecs() { m_audio->conversion().EnumerateCodec
 void TelvoxApplication::closeOpenLines() { m_telephony->closeOpenLines(); }
 
 void TelvoxApplication::lineShutdown() { m_telephony->lineShutdown(); }
+
+void TelvoxApplication::showDialOut()
+{
+    frmDialOut window(frmDialOut::Services{*m_dialler, *m_texts, *m_settings, m_prompts, modal(),
+                                           m_paths.file(QStringLiteral("PhoneBook.txt")),
+                                           [this] { m_telephony->LoadPhoneBook(); }},
+                      m_main.get());
+    m_dialOut = &window;
+    modal().runModal(window);
+    m_dialOut = nullptr;
+}
+
+void TelvoxApplication::addCallerToPhoneBook()
+{
+    const QString number = m_listsBinder->mmuAddPB_Click(m_main->lstStatus()->currentIndex().row());
+    if (number.isEmpty())
+        return;
+    // The new entry follows the last one the dialler would list.
+    const QString path = m_paths.file(QStringLiteral("PhoneBook.txt"));
+    frmPBAdd editor(frmPBAdd::Services{m_prompts, m_texts->LoadText(1401)}, path,
+                    static_cast<int>(phonebook::listedEntries(path).size()), m_main.get());
+    editor.Text2()->setText(number);
+    modal().runModal(editor);
+}
 
 frmVirtualExchange *TelvoxApplication::showVirtualExchange()
 {
@@ -281,6 +419,8 @@ void TelvoxApplication::showFirstRunWindows()
     }
     if (m_firstSetup)
         m_firstSetup();
+    else
+        showSetup();
 }
 
 void TelvoxApplication::releaseWindowRegion()

@@ -41,6 +41,12 @@ class QtAudioDevices;
 class RingSchedule;
 class TelephonyCore;
 class VirtualExchange;
+class Dialler;
+class frmDialOut;
+class AutostartEntry;
+class FolderPicker;
+class SoundRecorder;
+class frmSetup;
 
 // The composition root: builds the services, runs the entry procedure, the main window's
 // loading and the shutdown, and wires each subsystem into them.
@@ -57,6 +63,9 @@ public:
         ModalRunner *modal = nullptr;
         MediaDevice *announcements = nullptr; // the loudspeakers for the touch-tone menu
         MailClient *mail = nullptr;
+        FolderPicker *folders = nullptr;     // the setup's folder browser
+        SoundRecorder *recorder = nullptr;   // the touch-tone prompts' recorder
+        AutostartEntry *autostart = nullptr; // "Load At System Start"
     };
 
     TelvoxApplication(AppPaths paths, EventLoop &loop, UserPrompts &prompts, Printer &printer, Options options);
@@ -99,6 +108,19 @@ public:
     RingSchedule &ringSchedule() { return *m_ringSchedule; }
     // The Virtual Exchange window (created on first use).
     frmVirtualExchange *showVirtualExchange();
+    Dialler &dialler() { return *m_dialler; }
+    // The dialler window, shown modally.
+    void showDialOut();
+    // The status list's "add to phonebook": the entry editor with the selected caller's number.
+    void addCallerToPhoneBook();
+    // The setup dialog: created and loaded on first use, shown modally.
+    frmSetup *setupDialog() const { return m_setup.get(); }
+    void showSetup();
+    // The backup window, shown modally.
+    void showBackup();
+    // The prompt recorders the setup opens: the capture recorder for the greeting and the
+    // legal notice, the media recorder for the touch-tone prompts.
+    void recordPrompt(const QString &promptName, bool captureRecorder);
 
     // LoadHooks
     void CenterForm() override;
@@ -114,6 +136,7 @@ public:
     void LoadMessageLists() override;
     void LoadRingRules(const QString &ringsFile) override;
     void EnumerateCodecs() override;
+    bool minimiseOnStart() const override { return m_minOnStart; }
     void minimiseWindow() override;
     void showFirstRunWindows() override;
 
@@ -129,6 +152,8 @@ public:
 
 private:
     void loadMainWindow();
+    frmSetup &loadedSetup();
+    ModalRunner &modal();
 
     AppPaths m_paths;
     EventLoop &m_loop;
@@ -160,9 +185,17 @@ private:
     std::unique_ptr<RingSchedule> m_ringSchedule;
     std::unique_ptr<MessageListsBinder> m_listsBinder;
     std::unique_ptr<TelephonyCore> m_telephony;
+    std::unique_ptr<Dialler> m_dialler;
+    frmDialOut *m_dialOut = nullptr; // the dialler window while it is shown
     std::unique_ptr<frmMain> m_main;
     std::unique_ptr<frmPopCallID> m_popCallId;
     std::unique_ptr<frmVirtualExchange> m_virtualExchange;
+    std::unique_ptr<FolderPicker> m_ownFolders;
+    std::unique_ptr<SoundRecorder> m_ownRecorder;
+    std::unique_ptr<AutostartEntry> m_ownAutostart;
+    std::unique_ptr<frmSetup> m_setup;
+    bool m_minOnStart = false;
+    bool m_exitRequested = false; // the setup was saved while the main window was loading
     std::unique_ptr<frmSplash> m_splash;
     std::unique_ptr<Timer> m_splashTimer;
     std::function<void(int)> m_endProcess;

@@ -100,6 +100,8 @@ public:
     void setOutputFormat(OutputFormat format) { m_format = format; }
     void setFolders(Folders folders) { m_folders = std::move(folders); }
     const Folders &folders() const { return m_folders; }
+    // Frees the slot's two capture buffers (the greeting recorder, once it wrote its file).
+    void releaseCaptureBuffers(int slot);
 
 private:
     struct Slot
@@ -118,7 +120,6 @@ private:
     Slot &slot(int index) { return m_slots.at(static_cast<std::size_t>(index)); }
     void PrepareCaptureBuffers(int slot);
     void QueueCaptureBuffer(int slot, int &buffer);
-    void releaseCaptureBuffers(int slot);
     void doEvents(int times = 1);
     bool legalNoticeSteps(int slot);
 

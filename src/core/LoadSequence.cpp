@@ -114,7 +114,9 @@ LoadResult runLoadSequence(const AppPaths &paths, SettingsStore &settings, Event
     const std::array<QString, 4> deviceNames = hooks.loadSetupHidden();         // 17
     hooks.OpenLines();                                                           // 18
     const QString saveFile = settings.ReadSetting(config, QStringLiteral("SaveFile")); // 19
-    state.recordingFolder = withSeparator(saveFile.isEmpty() ? paths.programFolder : saveFile);
+    // A relative folder (a hand-edited store) is taken inside the program folder, never in
+    // whatever folder the program happened to be started from.
+    state.recordingFolder = withSeparator(saveFile.isEmpty() ? paths.programFolder : program.absoluteFilePath(saveFile));
     hooks.LoadMessageLists();                                                    // 20
     state.modemsChanged = checkModemChanges(settings, deviceNames, state.ringGap); // 21
     hooks.LoadPhoneBook();                                                       // 22

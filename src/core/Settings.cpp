@@ -36,24 +36,30 @@ SettingsStore::~SettingsStore() = default;
 
 QString SettingsStore::storeFile() const { return m_settings->fileName(); }
 
-QString SettingsStore::storedPath(const QString &section, const QString &key) const
+QString SettingsStore::storedGroup(const QString &section) const
 {
-    QString group;
     const QStringList groups = m_settings->childGroups();
     for (const QString &g : groups) {
-        if (g.compare(section, Qt::CaseInsensitive) == 0) {
-            group = g;
-            break;
-        }
+        if (g.compare(section, Qt::CaseInsensitive) == 0)
+            return g;
     }
-    if (group.isEmpty())
-        return QString();
-    m_settings->beginGroup(group);
-    const QStringList keys = m_settings->childKeys();
-    m_settings->endGroup();
-    for (const QString &k : keys) {
-        if (k.compare(key, Qt::CaseInsensitive) == 0)
-            return group + QLatin1Char('/') + k;
+    return QString();
+}
+
+QString SettingsStore::storedPath(const QString &section, const QString &key) const
+{
+    // Every spelling of the section is searched (a store edited by hand may hold several).
+    const QStringList groups = m_settings->childGroups();
+    for (const QString &g : groups) {
+        if (g.compare(section, Qt::CaseInsensitive) != 0)
+            continue;
+        m_settings->beginGroup(g);
+        const QStringList keys = m_settings->childKeys();
+        m_settings->endGroup();
+        for (const QString &k : keys) {
+            if (k.compare(key, Qt::CaseInsensitive) == 0)
+                return g + QLatin1Char('/') + k;
+        }
     }
     return QString();
 }
@@ -74,8 +80,14 @@ void SettingsStore::WriteSetting(const QString &section, const QString &key, con
     QString path = section + QLatin1Char('/') + key;
     if (!m_settings->contains(path)) {
         const QString stored = storedPath(section, key);
-        if (!stored.isEmpty())
+        if (!stored.isEmpty()) {
             path = stored;
+        } else {
+            // A new key goes into the section as it is already spelt in the store.
+            const QString group = storedGroup(section);
+            if (!group.isEmpty())
+                path = group + QLatin1Char('/') + key;
+        }
     }
     m_settings->setValue(path, value);
     if (m_batchDepth == 0)

@@ -62,6 +62,8 @@ public:
 private:
     // The group and key names as stored, when an entry matching without regard to case exists.
     QString storedPath(const QString &section, const QString &key) const;
+    // The section as spelt in the store, when one matches without regard to case.
+    QString storedGroup(const QString &section) const;
 
     std::unique_ptr<QSettings> m_settings;
     QString m_journalFile;

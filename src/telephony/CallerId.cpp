@@ -6,8 +6,8 @@
 #include "core/MainTimers.h"
 #include "core/Texts.h"
 #include "telephony/AudioActions.h"
+#include "records/CallRecords.h"
 #include "records/StatusLog.h"
-#include "telephony/ReceivedCalls.h"
 
 #include <QFile>
 #include <QStringEncoder>

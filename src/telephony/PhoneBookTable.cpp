@@ -1,9 +1,14 @@
 #include "telephony/PhoneBookTable.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
 #include <QStringDecoder>
+#include <QStringEncoder>
 
 namespace telvox {
+
+namespace phonebook {
 
 namespace {
 
@@ -20,16 +25,102 @@ QString fieldText(const QByteArray &record, int offset, int length)
 
 } // namespace
 
-bool PhoneBookTable::LoadPhoneBook(const QString &path)
+QByteArray fieldBytes(const QString &text, int bytes)
 {
+    QStringEncoder toLocal(QStringEncoder::System);
+    QByteArray out;
+    out.reserve(bytes);
+    qsizetype i = 0;
+    while (i < text.size()) {
+        // One character: a surrogate pair stays together.
+        const qsizetype length = (text.at(i).isHighSurrogate() && i + 1 < text.size()) ? 2 : 1;
+        const QByteArray encoded = toLocal(QStringView(text).mid(i, length));
+        if (out.size() + encoded.size() > bytes)
+            break;
+        out += encoded;
+        i += length;
+    }
+    out.append(bytes - out.size(), ' ');
+    return out;
+}
+
+QByteArray recordBytes(const QString &name, const QString &tele)
+{
+    QByteArray record = fieldBytes(name, kNameBytes) + fieldBytes(tele, kTeleBytes);
+    record.append(kRecordBytes - record.size(), '\0');
+    return record;
+}
+
+std::vector<Entry> readRecords(const QString &path, int count)
+{
+    std::vector<Entry> entries;
     QFile file(path);
-    if (!file.exists() || !file.open(QIODevice::ReadOnly))
-        return false;
-    for (Entry &e : m_entries) {
-        const QByteArray record = file.read(kRecordBytes);
+    if (!file.open(QIODevice::ReadOnly))
+        return entries;
+    // Only the records asked for are read, however long the file is.
+    const QByteArray data = file.read(qint64(count) * kRecordBytes);
+    entries.resize(static_cast<std::size_t>(count));
+    for (int k = 0; k < count; ++k) {
+        const QByteArray record = data.mid(qsizetype(k) * kRecordBytes, kRecordBytes);
+        Entry &e = entries[static_cast<std::size_t>(k)];
         e.name = fieldText(record, 0, kNameBytes);
         e.tele = fieldText(record, kNameBytes, kTeleBytes);
     }
+    return entries;
+}
+
+std::vector<Entry> listedEntries(const QString &path)
+{
+    std::vector<Entry> listed;
+    for (Entry &e : readRecords(path)) {
+        if (!e.tele.isEmpty())
+            listed.push_back(std::move(e));
+    }
+    return listed;
+}
+
+bool writeRecord(QFile &file, int recordNumber, const QString &name, const QString &tele)
+{
+    if (recordNumber < 1 || !file.isWritable())
+        return false;
+    const qint64 offset = qint64(recordNumber - 1) * kRecordBytes;
+    if (file.size() < offset && !file.resize(offset)) // the gap reads as empty slots
+        return false;
+    const QByteArray record = recordBytes(name, tele);
+    return file.seek(offset) && file.write(record) == record.size() && file.flush();
+}
+
+bool rewrite(const QString &path, const QStringList &names, const QStringList &teles)
+{
+    if (!isWritable(path))
+        return false;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    for (qsizetype i = 0; i < names.size() && i < teles.size(); ++i)
+        file.write(recordBytes(names.at(i), teles.at(i)));
+    return file.commit();
+}
+
+bool isWritable(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.exists())
+        return info.isFile() && info.isWritable();
+    return QFileInfo(info.absolutePath()).isWritable();
+}
+
+} // namespace phonebook
+
+bool PhoneBookTable::LoadPhoneBook(const QString &path)
+{
+    if (!QFileInfo::exists(path))
+        return false;
+    std::vector<Entry> records = phonebook::readRecords(path);
+    if (records.empty())
+        return false; // exists but cannot be read: keep what the table holds
+    for (std::size_t i = 0; i < m_entries.size(); ++i)
+        m_entries[i] = std::move(records[i]);
     return true;
 }
 

@@ -110,6 +110,9 @@ public:
     void Timer3_Timer(int line);
     void Timer4_Timer(int line);
     void timDropCall_Timer(int line);
+    // Hands the number to the service on the line (DialOut.cpp): false with "No Line" when the
+    // line is not open, false for an empty number or a request the service refuses.
+    bool MakeCall(int line, const QString &number);
 
     // --- The caller pop-up's buttons ------------------------------------------------------------
     void cmdAnswer_Click(int line);

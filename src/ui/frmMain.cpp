@@ -53,7 +53,6 @@ frmMain::frmMain(Services services, QWidget *parent)
     m_mmuLog->setObjectName(QStringLiteral("mmuLog"));
     QAction *addPB = m_mmuLog->addAction(QStringLiteral("Add to PhoneBook"));
     addPB->setObjectName(QStringLiteral("mmuAddPB"));
-    addPB->setEnabled(false); // the phonebook editor is not part of this window yet
     QAction *printLog = m_mmuLog->addAction(QStringLiteral("打印日志"));
     printLog->setObjectName(QStringLiteral("mmuPrintLog"));
 

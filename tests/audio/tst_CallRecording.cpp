@@ -5,7 +5,9 @@
 #include "platform/media/VirtualMediaDevice.h"
 #include "records/MessageLists.h"
 #include "sim/audio/SpeechLikeSource.h"
+#include "records/CallRecords.h"
 #include "support/AudioHarness.h"
+#include "telephony/Dialler.h"
 #include "telephony/TelephonyCore.h"
 
 #include <QRegularExpression>
@@ -46,6 +48,8 @@ struct Call
         QDir().mkpath(dir.file("tmp"));
         audio->setOutputFormat(format);
         audio->conversion().EnumerateCodecs();
+        dialler = std::make_unique<Dialler>(Dialler::Services{*core, loop, settings, status, texts, timers, relay});
+        core->setDialerTimerStart([this](int line) { dialler->startWatch(line); });
         core->ResetLineHandles();
         QVERIFY(core->InitTapi());
         core->setSetupOptions(readSetupOptions(settings));
@@ -57,6 +61,7 @@ struct Call
     }
     ~Call()
     {
+        dialler.reset();
         audio.reset();
         core.reset();
     }
@@ -85,8 +90,18 @@ struct Call
     std::unique_ptr<VirtualExchange> exchange;
     std::unique_ptr<TelephonyCore> core;
     std::unique_ptr<AudioStack> audio;
+    std::unique_ptr<Dialler> dialler;
     bool legal = false;
 };
+
+OutgoingBehaviour outgoing(OutgoingBehaviour::Kind kind)
+{
+    OutgoingBehaviour b;
+    b.kind = kind;
+    b.answerAfterMs = 8000;
+    b.speech = std::make_shared<sim::SpeechLikeSource>(11);
+    return b;
+}
 
 } // namespace
 
@@ -154,6 +169,69 @@ private slots:
         QCOMPARE(file.mid(20, 2), QByteArray("\x22\x00", 2));
         QCOMPARE((file.size() - 90) % 32, 0);
         QVERIFY(c.prompts.shown.isEmpty());
+    }
+
+    // Dialled calls: placed from the dialler, recorded from the called party's answer.
+    void dialledCallIsRecordedWithoutTheRingBack_data()
+    {
+        QTest::addColumn<bool>("legal");
+        QTest::newRow("recorded at once") << false;
+        QTest::newRow("after the legal notice") << true;
+    }
+    void dialledCallIsRecordedWithoutTheRingBack()
+    {
+        QFETCH(bool, legal);
+        Call c;
+        c.legal = legal;
+        c.exchange->setOutgoingBehaviour(0, outgoing(OutgoingBehaviour::Kind::Answer));
+        QVERIFY(c.dialler->Dial("0", "5551234"));
+        // Dialling, eight seconds of ring-back, then the called party speaks for 15 seconds.
+        QVERIFY(c.loop.advanceUntil([&] { return c.core->lineTable()[0].recState == 2; }, 5000));
+        c.loop.advance(6000);
+        QCOMPARE(c.core->lineTable()[0].recState, 2); // ring-back: nobody answered yet
+        QVERIFY(c.loop.advanceUntil([&] { return c.core->lineTable()[0].recState == 1; }, 15000));
+        c.loop.advance(15000);
+        QVERIFY(c.exchange->hangUpFarEnd(0, FarEndHangUp::WithDisconnect));
+        QVERIFY(c.loop.advanceUntil([&] { return c.dialler->buttons() == Dialler::Buttons::Ready; }, 10000));
+        c.loop.advance(2000);
+
+        const QStringList files = c.recordings();
+        QCOMPARE(files.size(), 1);
+        QVERIFY2(files[0].startsWith("O2026-12-04~08-30-") && files[0].endsWith("~5551234.wav"), qPrintable(files[0]));
+        QCOMPARE(c.lists.lastTenEntries(), files);
+        // Only the conversation is kept: not the ring-back before it, nor the notice.
+        const qint64 seconds = (QFileInfo(c.dir.file("waveFiles/" + files[0])).size() - 44) / 16000;
+        QVERIFY2(seconds >= (legal ? 10 : 13) && seconds <= 16, qPrintable(QString::number(seconds)));
+        QCOMPARE(c.statusTexts().contains("电话被接听，录音开始"), !legal);
+        const qint64 heard = qint64(c.exchange->heardByFarEnd(0).size());
+        QVERIFY2(legal ? heard > 8000 : heard < 8000, qPrintable(QString::number(heard)));
+        QCOMPARE(readCallRecords(c.settings, "Made"), QStringList{"5551234"});
+        QCOMPARE(c.exchange->view(0).hCall, HCall(0));
+    }
+
+    void busyOrUnansweredDialledCallLeavesNoRecording()
+    {
+        StopTriggerOptions options;
+        options.fastBusy = true;
+        Call c(OutputFormat::Pcm, options);
+        c.exchange->setOutgoingBehaviour(0, outgoing(OutgoingBehaviour::Kind::Busy));
+        QVERIFY(c.dialler->Dial("0", "5550000"));
+        // The busy tone ends the unanswered call; the watch sees it and the buttons are Ready.
+        QVERIFY(c.loop.advanceUntil([&] { return c.dialler->buttons() == Dialler::Buttons::Ready; }, 20000));
+        c.loop.advance(3000);
+        QCOMPARE(c.exchange->view(0).hCall, HCall(0));
+
+        // Nobody answers: Drop ends the call, and the line dials again.
+        c.exchange->setOutgoingBehaviour(0, outgoing(OutgoingBehaviour::Kind::NoAnswer));
+        QVERIFY(c.dialler->Dial("0", "5550001"));
+        c.loop.advance(10000);
+        QCOMPARE(c.core->lineTable()[0].recState, 2);
+        c.dialler->Drop("0");
+        c.loop.advance(3000);
+        QCOMPARE(c.exchange->view(0).hCall, HCall(0));
+        QVERIFY(!c.statusTexts().contains("电话被接听，录音开始"));
+        QVERIFY(c.lists.lastTenEntries().isEmpty());
+        QVERIFY(c.recordings().isEmpty());
     }
 };
 

@@ -70,6 +70,13 @@ private slots:
         QCOMPARE(s.ReadSetting("DataUnread", "  7"), QString());
         const QByteArray ini = readAll(dir.file("telvox.ini"));
         QCOMPARE(ini.count("opCall"), qsizetype(1));
+
+        // A new key of a section spelt otherwise joins the section as stored.
+        s.WriteSetting("voicemodem", "Port1", "/dev/ttyACM1");
+        s.WriteSetting("VoiceModem", "Port0", "/dev/ttyACM0");
+        QCOMPARE(s.ReadSetting("VOICEMODEM", "port0"), QString("/dev/ttyACM0"));
+        QCOMPARE(s.ReadSetting("VoiceModem", "Port1"), QString("/dev/ttyACM1"));
+        QCOMPARE(readAll(dir.file("telvox.ini")).count("odem]"), qsizetype(1));
     }
 
     void batchedWritesReachTheFileTogether()

@@ -10,16 +10,96 @@
 #include "platform/telephony/VirtualExchange.h"
 #include "records/StatusLog.h"
 #include "sim/exchange/ScenarioDriver.h"
-#include "telephony/StandInAudio.h"
+#include "audio/AudioEngine.h"
+#include "audio/AudioStack.h"
+#include "audio/CodecConversion.h"
+#include "audio/RecordingFile.h"
+#include "platform/media/MediaDevice.h"
+#include "records/MessageLists.h"
+#include "telephony/AudioActions.h"
 #include "telephony/TelephonyCore.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 namespace telvox {
 
 namespace {
+
+// Forwards the call flow's audio requests to the audio engine and writes each one down, so
+// that scenarios can expect them.
+class TracingAudio final : public AudioActions
+{
+public:
+    explicit TracingAudio(std::function<void(const QString &)> trace)
+        : m_trace(std::move(trace))
+    {
+    }
+    void setTarget(AudioActions *target, LineTable *lines)
+    {
+        m_target = target;
+        m_lines = lines;
+    }
+    void PlayGreeting(int line) override
+    {
+        m_trace(QStringLiteral("PlayGreeting %1").arg(line));
+        m_target->PlayGreeting(line);
+    }
+    void PlayLegalNotice(int line) override
+    {
+        m_trace(QStringLiteral("PlayLegalNotice %1").arg(line));
+        m_target->PlayLegalNotice(line);
+    }
+    void StartLineRecording(int line) override
+    {
+        const LineSlot &slot = (*m_lines)[line];
+        m_trace(QStringLiteral("StartLineRecording %1 %2%3").arg(line).arg(slot.mode, slot.callerId));
+        m_target->StartLineRecording(line);
+    }
+    void waveInReset(int line) override
+    {
+        m_trace(QStringLiteral("waveInReset %1").arg(line));
+        m_target->waveInReset(line);
+    }
+    void ClosePromptOutput(int line) override
+    {
+        m_trace(QStringLiteral("ClosePromptOutput %1").arg(line));
+        m_target->ClosePromptOutput(line);
+    }
+
+private:
+    std::function<void(const QString &)> m_trace;
+    AudioActions *m_target = nullptr;
+    LineTable *m_lines = nullptr;
+};
+
+// The computer's loudspeakers of a headless run: announcements are only written down.
+class SilentSpeaker final : public MediaDevice
+{
+public:
+    explicit SilentSpeaker(std::function<void(const QString &)> trace)
+        : m_trace(std::move(trace))
+    {
+    }
+    bool open(const QString &path) override
+    {
+        m_trace(QStringLiteral("announcement ") + path);
+        return QFile::exists(path);
+    }
+    void close() override {}
+    qint64 lengthMs() const override { return 0; }
+    qint64 positionMs() const override { return 0; }
+    void play() override {}
+    void pause() override {}
+    void seek(qint64) override {}
+    bool isPlaying() const override { return false; }
+
+private:
+    std::function<void(const QString &)> m_trace;
+};
+
 
 // Message boxes are printed and answered with their first button.
 class PrintingPrompts final : public UserPrompts
@@ -92,8 +172,8 @@ void writePhoneBook(const QString &path, const std::vector<sim::PhoneBookPreset>
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return;
     for (const sim::PhoneBookPreset &e : entries) {
-        QByteArray record = paddedField(e.name, PhoneBookTable::kNameBytes) + paddedField(e.number, PhoneBookTable::kTeleBytes);
-        record.append(QByteArray(PhoneBookTable::kRecordBytes - record.size(), '\0'));
+        QByteArray record = paddedField(e.name, phonebook::kNameBytes) + paddedField(e.number, phonebook::kTeleBytes);
+        record.append(QByteArray(phonebook::kRecordBytes - record.size(), '\0'));
         file.write(record);
     }
 }
@@ -160,21 +240,35 @@ int ScenarioRunner::run()
     exchange.setHangUpTone(m_scenario.hangUpTone);
     if (m_options.trace)
         exchange.setTraceHandler([this](const QString &t) { m_print(QStringLiteral("  [far end] ") + t); });
-    StandInAudio audio(loop, timers, status, texts, m_paths.programFolder);
-    audio.setTraceHandler([this](const QString &t) {
+    const auto traceAudio = [this](const QString &t) {
         m_audioRequests << t;
         if (m_options.trace)
             m_print(QStringLiteral("  [audio] ") + t);
-    });
-    TelephonyCore core({exchange, loop, settings, texts, status, prompts, timers, audio, m_paths.programFolder});
-    audio.attach(core.lineTable());
+    };
+    TracingAudio relay(traceAudio);
+    TelephonyCore core({exchange, loop, settings, texts, status, prompts, timers, relay, m_paths.programFolder});
+    MessageLists lists(settings);
+    SilentSpeaker speaker(traceAudio);
+    HeadlessHooks *hooksForLegal = nullptr;
+    AudioStack audio({loop, core.lineTable(), exchange, lists, status, texts, prompts, timers, speaker,
+                      [&hooksForLegal] { return hooksForLegal && hooksForLegal->legal; }, m_paths.programFolder});
+    audio.addExchangeLines(exchange, std::max(exchange.deviceCount(), 4));
+    relay.setTarget(&audio.engine(), &core.lineTable());
+    audio.setOutputFormat(outputFormatFromSetting(
+        settings.ReadSetting(QStringLiteral("Config"), QStringLiteral("WaveFileFormat"), QStringLiteral("0"))));
 
     HeadlessHooks hooks(core, status, settings);
+    hooksForLegal = &hooks;
     core.setWindowChecks([&hooks] { return hooks.ringCount; }, [&hooks] { return hooks.legal; });
     LoadedState state;
     if (runLoadSequence(m_paths, settings, loop, hooks, state) == LoadResult::TelephonyUnavailable) {
         m_ended = true;
     } else {
+        audio.setFolders(state.tempFolder, state.recordingFolder);
+        audio.conversion().EnumerateCodecs();
+        QDir().mkpath(state.recordingFolder);
+        audio.startTriggers(state.stopOptions);
+        lists.LoadMessageLists();
         core.setRingGaps(state.ringGap);
         SetupOptions options = core.setupOptions();
         options.fastBusy = state.stopOptions.fastBusy;
@@ -210,6 +304,11 @@ int ScenarioRunner::run()
         }
         const std::int64_t end = m_scenario.endMs >= 0 ? m_scenario.endMs : last + 60000;
         loop.advance(end - loop.now());
+        // What a user finds afterwards: the recordings in their lists.
+        for (const QString &name : lists.unreadEntries() + lists.lastTenEntries())
+            m_print(QStringLiteral("recording: %1 (%2 bytes)")
+                        .arg(name)
+                        .arg(QFileInfo(QDir(state.recordingFolder).filePath(name)).size()));
         runShutdownSequence(hooks);
     }
 

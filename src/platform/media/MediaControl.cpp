@@ -1,6 +1,7 @@
 #include "platform/media/MediaControl.h"
 
 #include "platform/media/MediaDevice.h"
+#include "platform/media/SoundRecorder.h"
 
 #include <QRegularExpression>
 #include <QStringList>
@@ -28,6 +29,8 @@ MediaControl::~MediaControl()
 {
     if (isOpen())
         m_device.close();
+    if (m_recorder && !m_recordAlias.isEmpty())
+        m_recorder->discard();
 }
 
 MediaReply MediaControl::sendString(const QString &command)
@@ -49,7 +52,12 @@ MediaReply MediaControl::sendString(const QString &command)
             || same(verb, QLatin1String("status"));
         return fail(known ? MediaError::MissingParameter : MediaError::UnrecognisedCommand);
     }
-    const bool aliasOpen = isOpen() && words[0].compare(m_alias, Qt::CaseInsensitive) == 0;
+    if (!m_recordAlias.isEmpty() && words[0].compare(m_recordAlias, Qt::CaseInsensitive) == 0)
+        return recorderCommand(verb, words, rest.mid(words[0].size()).trimmed());
+    // A file opened without an alias is named by its path, which may contain blanks.
+    const bool aliasOpen = isOpen()
+        && (words[0].compare(m_alias, Qt::CaseInsensitive) == 0
+            || unquoted(rest).compare(m_alias, Qt::CaseInsensitive) == 0);
 
     if (same(verb, QLatin1String("close"))) {
         if (!aliasOpen)
@@ -124,6 +132,57 @@ MediaReply MediaControl::sendString(const QString &command)
     return fail(MediaError::UnrecognisedCommand);
 }
 
+MediaReply MediaControl::recorderCommand(const QString &verb, const QStringList &words, const QString &afterAlias)
+{
+    if (same(verb, QLatin1String("set"))) {
+        if (words.size() < 3 || words.size() % 2 == 0)
+            return fail(MediaError::MissingParameter);
+        RecordFormat format = m_recordFormat;
+        for (qsizetype i = 1; i + 1 < words.size(); i += 2) {
+            bool ok = false;
+            const int value = words[i + 1].toInt(&ok);
+            if (!ok || value <= 0)
+                return fail(MediaError::BadInteger);
+            if (same(words[i], QLatin1String("samplespersec")))
+                format.samplesPerSec = value;
+            else if (same(words[i], QLatin1String("channels")))
+                format.channels = value;
+            else if (same(words[i], QLatin1String("bitspersample")))
+                format.bitsPerSample = value;
+            else
+                return fail(MediaError::UnrecognisedCommand);
+        }
+        m_recordFormat = format;
+        return done();
+    }
+    if (same(verb, QLatin1String("record")))
+        return m_recorder->start(m_recordFormat) ? done() : fail(MediaError::NoInputDevice);
+    if (same(verb, QLatin1String("stop"))) {
+        m_recorder->stop();
+        return done();
+    }
+    if (same(verb, QLatin1String("save"))) {
+        const QString file = unquoted(afterAlias);
+        if (file.isEmpty())
+            return fail(MediaError::MissingParameter);
+        m_recorder->stop();
+        return m_recorder->save(file) ? done() : fail(MediaError::CannotWrite);
+    }
+    if (same(verb, QLatin1String("close"))) {
+        m_recorder->discard();
+        m_recordAlias.clear();
+        return done();
+    }
+    if (same(verb, QLatin1String("status"))) {
+        if (words.size() < 2)
+            return fail(MediaError::MissingParameter);
+        if (same(words[1], QLatin1String("mode")))
+            return done(m_recorder->isRecording() ? QStringLiteral("recording") : QStringLiteral("stopped"));
+        return fail(MediaError::UnrecognisedCommand);
+    }
+    return fail(MediaError::UnrecognisedCommand);
+}
+
 MediaReply MediaControl::open(const QString &arguments)
 {
     // "<file> [type <t>] alias <name> [type <t>]"; the file may contain blanks, so the last
@@ -132,10 +191,20 @@ MediaReply MediaControl::open(const QString &arguments)
         QStringLiteral("^(.+?)(?:\\s+type\\s+\\S+)?\\s+alias\\s+(\\S+)(?:\\s+type\\s+\\S+)?\\s*$"),
         QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch match = form.match(arguments);
-    if (!match.hasMatch())
+    if (match.hasMatch() && same(unquoted(match.captured(1)), QLatin1String("new"))) {
+        // A new recording: the recorder's own alias, beside any playback.
+        if (!m_recorder)
+            return fail(MediaError::CannotOpen);
+        if (!m_recordAlias.isEmpty() || match.captured(2).compare(m_alias, Qt::CaseInsensitive) == 0)
+            return fail(MediaError::AliasInUse);
+        m_recordAlias = match.captured(2);
+        m_recordFormat = RecordFormat{};
+        return done();
+    }
+    const QString file = unquoted(match.hasMatch() ? match.captured(1) : arguments);
+    const QString alias = match.hasMatch() ? match.captured(2) : file;
+    if (file.isEmpty())
         return fail(MediaError::MissingParameter);
-    const QString file = unquoted(match.captured(1));
-    const QString alias = match.captured(2);
     if (isOpen()) // one device: close the open alias first
         return fail(MediaError::AliasInUse);
     if (!m_device.open(file))
@@ -156,6 +225,8 @@ QString toString(MediaError error)
     case MediaError::UnknownAlias: return QStringLiteral("alias not open");
     case MediaError::AliasInUse: return QStringLiteral("alias already in use");
     case MediaError::CannotOpen: return QStringLiteral("cannot open the file");
+    case MediaError::NoInputDevice: return QStringLiteral("no sound input to record from");
+    case MediaError::CannotWrite: return QStringLiteral("cannot write the file");
     }
     return QString();
 }

@@ -1,10 +1,14 @@
 #pragma once
 
+#include "platform/media/SoundRecorder.h"
+
 #include <QString>
+#include <QStringList>
 
 namespace telvox {
 
 class MediaDevice;
+class SoundRecorder;
 
 enum class MediaError {
     None,
@@ -14,6 +18,8 @@ enum class MediaError {
     UnknownAlias,        // the alias named is not open
     AliasInUse,          // "open ... alias A" while A is open
     CannotOpen,          // the file is missing or cannot be played
+    NoInputDevice,       // "record" without a sound input to record from
+    CannotWrite,         // "save" could not write the file
 };
 
 // The answer to one command: the reply text ("playing", "12700", or empty) and an error.
@@ -33,6 +39,12 @@ struct MediaReply
 // blanks; "type waveaudio" may stand before or after the alias. "status ... mode" answers
 // "playing", "paused" or "stopped"; lengths and positions are decimal milliseconds.
 // One alias is open at a time, so opening a file in one player ends what another played.
+// "open <file>" without an alias makes the file name its own alias ("play <file>").
+//
+// With a recorder attached, "open new type waveaudio alias wave" opens a recording alias
+// beside the playback one: "set wave samplespersec 11025" (also "channels", "bitspersample"),
+// "record wave", "stop wave", "save wave <file>", "status wave mode" ("recording" or
+// "stopped") and "close wave", which forgets what was not saved.
 class MediaControl
 {
 public:
@@ -46,17 +58,23 @@ public:
     MediaControl &operator=(const MediaControl &) = delete;
 
     MediaReply sendString(const QString &command);
+    // The prompt recorder behind "open new"; without one, "open new" fails.
+    void setRecorder(SoundRecorder *recorder) { m_recorder = recorder; }
 
     bool isOpen() const { return !m_alias.isEmpty(); }
     QString openFile() const { return m_file; }
 
 private:
     MediaReply open(const QString &arguments);
+    MediaReply recorderCommand(const QString &verb, const QStringList &words, const QString &afterAlias);
 
     MediaDevice &m_device;
     QString m_alias;
     QString m_file;
     bool m_paused = false;
+    SoundRecorder *m_recorder = nullptr;
+    QString m_recordAlias;
+    RecordFormat m_recordFormat;
 };
 
 QString toString(MediaError error);

@@ -1,10 +1,12 @@
 #include "core/VirtualEventLoop.h"
 #include "platform/media/MediaControl.h"
+#include "platform/media/SoundRecorder.h"
 #include "platform/media/VirtualMediaDevice.h"
 #include "platform/media/WaveFileInfo.h"
 #include "platform/media/TestWave.h"
 #include "support/FakeShell.h"
 
+#include <QFileInfo>
 #include <QTest>
 
 using namespace telvox;
@@ -93,7 +95,8 @@ private slots:
         QTest::newRow("seek negative") << "seek MyMedia to -5" << "ERR:bad integer";
         QTest::newRow("seek to end") << "seek MyMedia to end" << "";
         QTest::newRow("second alias") << "open a.wav alias Other" << "ERR:alias already in use";
-        QTest::newRow("open without alias") << "open a.wav" << "ERR:missing parameter";
+        QTest::newRow("open without alias") << "open a.wav" << "ERR:alias already in use"; // named by its path
+        QTest::newRow("open nothing") << "open" << "ERR:missing parameter";
         QTest::newRow("empty") << "" << "ERR:unrecognised command";
     }
     void commandSyntax()
@@ -136,6 +139,58 @@ private slots:
         QCOMPARE(r.send("status MyMedia position"), QString("35999500"));
         r.loop.advance(600);
         QCOMPARE(r.send("status MyMedia mode"), QString("stopped"));
+    }
+
+    // The prompt recorder's command sequence: 11025 Hz, 16 bit, mono, saved beside a playback
+    // that keeps its own alias; a path with blanks is played under its own name.
+    void recordingAliasBesidePlayback()
+    {
+        Rig r;
+        VirtualSoundRecorder recorder(r.loop);
+        r.mci.setRecorder(&recorder);
+        QVERIFY(writeTestWave(r.dir.file("a.wav"), 1000));
+        QCOMPARE(r.send("open " + r.dir.file("a.wav") + " alias MyMedia"), QString());
+        QCOMPARE(r.send("Open New type WaveAudio alias wave"), QString());
+        QCOMPARE(r.send("open new type waveaudio alias other"), QString("ERR:alias already in use"));
+        QCOMPARE(r.send("set wave samplespersec 11025"), QString());
+        QCOMPARE(r.send("set wave channels 1"), QString());
+        QCOMPARE(r.send("set wave bitspersample x"), QString("ERR:bad integer"));
+        QCOMPARE(r.send("set wave bitspersample 16"), QString());
+        QCOMPARE(r.send("record wave"), QString());
+        QCOMPARE(r.send("status wave mode"), QString("recording"));
+        r.loop.advance(2000);
+        QCOMPARE(r.send("stop wave"), QString());
+        const QString target = r.dir.file("two words.wav");
+        QCOMPARE(r.send("save wave " + target), QString());
+        QCOMPARE(r.send("close wave"), QString());
+        QCOMPARE(r.send("status MyMedia length"), QString("1000")); // the playback is untouched
+
+        const WaveFileInfo info = readWaveFileInfo(target);
+        QVERIFY(info.valid);
+        QCOMPARE(info.samplesPerSec, quint32(11025));
+        QCOMPARE(info.channels, quint16(1));
+        QCOMPARE(info.bitsPerSample, quint16(16));
+        QCOMPARE(QFileInfo(target).size(), qint64(44 + 2 * 11025 * 2));
+
+        QCOMPARE(r.send("close MyMedia"), QString());
+        QCOMPARE(r.send("Open " + target), QString());
+        QCOMPARE(r.send("Play " + target), QString());
+        QCOMPARE(r.send("Close " + target), QString());
+        QVERIFY(!r.mci.isOpen());
+    }
+
+    void recordingWithoutInputOrRecorder()
+    {
+        Rig r;
+        QCOMPARE(r.send("open new type waveaudio alias wave"), QString("ERR:cannot open the file"));
+        VirtualSoundRecorder recorder(r.loop);
+        recorder.setInputPresent(false);
+        r.mci.setRecorder(&recorder);
+        QCOMPARE(r.send("open new type waveaudio alias wave"), QString());
+        QCOMPARE(r.send("record wave"), QString("ERR:no sound input to record from"));
+        QCOMPARE(r.send("save wave " + r.dir.file("none") + "/x.wav"), QString("ERR:cannot write the file"));
+        QCOMPARE(r.send("close wave"), QString());
+        QCOMPARE(r.send("record wave"), QString("ERR:unrecognised command")); // the alias is gone
     }
 
     void waveHeaders()

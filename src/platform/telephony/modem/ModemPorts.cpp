@@ -1,0 +1,219 @@
+#include "platform/telephony/modem/ModemPorts.h"
+
+#include "core/Settings.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QSerialPort>
+
+namespace telvox::modem {
+
+namespace {
+
+const QString kSection = QString::fromLatin1(kModemSection);
+
+bool lockedByAnotherProgram(const QString &path)
+{
+    const QString base = QFileInfo(QFileInfo(path).canonicalFilePath()).fileName();
+    if (base.isEmpty())
+        return false;
+    for (const QString &dir : {QStringLiteral("/var/lock"), QStringLiteral("/run/lock")}) {
+        QFile lock(dir + QStringLiteral("/LCK..") + base);
+        if (!lock.open(QIODevice::ReadOnly))
+            continue;
+        bool ok = false;
+        const qint64 pid = QString::fromLatin1(lock.readAll()).trimmed().toLongLong(&ok);
+        if (ok && pid > 0 && QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)))
+            return true;
+    }
+    return false;
+}
+
+// Sends one command and collects the reply lines until OK or ERROR.
+QList<QByteArray> ask(QSerialPort &port, const QByteArray &command, int timeoutMs, bool *ok)
+{
+    *ok = false;
+    port.readAll();
+    port.write(command + '\r');
+    port.waitForBytesWritten(timeoutMs);
+    QByteArray buffer;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < timeoutMs) {
+        if (!port.waitForReadyRead(static_cast<int>(std::max<qint64>(1, timeoutMs - clock.elapsed()))))
+            continue;
+        buffer += port.readAll();
+        QList<QByteArray> lines;
+        for (const QByteArray &l : buffer.split('\n')) {
+            const QByteArray t = l.trimmed();
+            if (!t.isEmpty() && !t.startsWith("AT"))
+                lines << t;
+        }
+        if (!lines.isEmpty() && (lines.back() == "OK" || lines.back() == "ERROR")) {
+            *ok = lines.back() == "OK";
+            lines.removeLast();
+            return lines;
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+ModemConfig readModemConfig(const SettingsStore &store)
+{
+    ModemConfig config;
+    for (int i = 0; i < 4; ++i) {
+        config.ports << store.ReadSetting(kSection, QStringLiteral("Port%1").arg(i)).trimmed();
+        config.profiles << store.ReadSetting(kSection, QStringLiteral("Profile%1").arg(i)).trimmed();
+    }
+    while (!config.ports.isEmpty() && config.ports.back().isEmpty())
+        config.ports.removeLast();
+    config.probe = store.ReadSetting(kSection, QStringLiteral("Probe"), QStringLiteral("1")).trimmed() != QLatin1String("0");
+    const int speed = parseLenientInt(store.ReadSetting(kSection, QStringLiteral("Speed"), QStringLiteral("115200")));
+    config.speed = speed > 0 ? speed : 115200;
+    config.country = store.ReadSetting(kSection, QStringLiteral("Country")).trimmed();
+    return config;
+}
+
+void writeModemPorts(SettingsStore &store, const QStringList &ports)
+{
+    for (int i = 0; i < 4; ++i)
+        store.WriteSetting(kSection, QStringLiteral("Port%1").arg(i), i < ports.size() ? ports[i] : QString());
+}
+
+QString describeOpenError(const QString &path, int serialError, const QString &detail)
+{
+    switch (static_cast<QSerialPort::SerialPortError>(serialError)) {
+    case QSerialPort::PermissionError:
+        if (QFileInfo::exists(path))
+            return QStringLiteral("cannot open %1: this account may not use serial ports. Add it to the \"dialout\" "
+                                  "group (sudo usermod -aG dialout $USER), then log out and in again.")
+                .arg(path);
+        return QStringLiteral("cannot open %1: it is in use by another program (ModemManager?)").arg(path);
+    case QSerialPort::DeviceNotFoundError:
+        return QStringLiteral("no modem on %1 (not plugged in?)").arg(path);
+    case QSerialPort::OpenError:
+        return QStringLiteral("cannot open %1: it is in use by another program").arg(path);
+    default:
+        return QStringLiteral("cannot open %1: %2").arg(path, detail);
+    }
+}
+
+PortOpener serialPortOpener(const QString &path, int speed)
+{
+    return [path, speed](PortOpenError &error) -> std::unique_ptr<QIODevice> {
+        auto port = std::make_unique<QSerialPort>();
+        port->setPortName(QFileInfo(path).canonicalFilePath().isEmpty() ? path : QFileInfo(path).canonicalFilePath());
+        if (!QFileInfo::exists(path)) {
+            error.message = describeOpenError(path, QSerialPort::DeviceNotFoundError, QString());
+            return nullptr;
+        }
+        if (!port->open(QIODevice::ReadWrite)) {
+            error.message = describeOpenError(path, port->error(), port->errorString());
+            error.permanent = port->error() == QSerialPort::PermissionError;
+            return nullptr;
+        }
+        port->setBaudRate(speed);
+        port->setDataBits(QSerialPort::Data8);
+        port->setParity(QSerialPort::NoParity);
+        port->setStopBits(QSerialPort::OneStop);
+        port->setFlowControl(QSerialPort::NoFlowControl);
+        port->setDataTerminalReady(true);
+        return port;
+    };
+}
+
+QStringList probeCandidates(const QString &devRoot)
+{
+    QStringList candidates;
+    QStringList covered;
+    const QDir byId(devRoot + QStringLiteral("/serial/by-id"));
+    for (const QFileInfo &link : byId.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot, QDir::Name)) {
+        const QString target = QFileInfo(link.canonicalFilePath()).fileName();
+        if (target.startsWith(QLatin1String("ttyACM")) || target.startsWith(QLatin1String("ttyUSB"))) {
+            candidates << link.absoluteFilePath();
+            covered << target;
+        }
+    }
+    const QDir dev(devRoot);
+    for (const QString &name : dev.entryList({QStringLiteral("ttyACM*"), QStringLiteral("ttyUSB*")},
+                                             QDir::Files | QDir::System, QDir::Name)) {
+        if (!covered.contains(name))
+            candidates << dev.filePath(name);
+    }
+    return candidates;
+}
+
+ProbeResult probePort(const QString &path, int speed, int timeoutMs)
+{
+    ProbeResult result;
+    result.path = path;
+    if (lockedByAnotherProgram(path)) {
+        result.error = QStringLiteral("%1 is locked by another program").arg(path);
+        return result;
+    }
+    QSerialPort port;
+    port.setPortName(QFileInfo(path).canonicalFilePath().isEmpty() ? path : QFileInfo(path).canonicalFilePath());
+    if (!port.open(QIODevice::ReadWrite)) {
+        result.error = describeOpenError(path, port.error(), port.errorString());
+        return result;
+    }
+    port.setBaudRate(speed);
+    port.setFlowControl(QSerialPort::NoFlowControl);
+    bool ok = false;
+    ask(port, "AT", timeoutMs, &ok);
+    result.answered = ok;
+    if (ok) {
+        const QList<QByteArray> classes = ask(port, "AT+FCLASS=?", timeoutMs, &ok);
+        result.voice = ok && parseClasses(classes).contains(QStringLiteral("8"));
+        const QList<QByteArray> id = ask(port, "ATI3", timeoutMs, &ok);
+        if (ok && !id.isEmpty())
+            result.identity = id.front();
+    }
+    port.close();
+    return result;
+}
+
+std::vector<ModemPort> modemPortsFromSettings(const SettingsStore &store, QStringList *notes)
+{
+    const ModemConfig config = readModemConfig(store);
+    QStringList ports = config.ports;
+    if (ports.isEmpty() && config.probe) {
+        for (const QString &candidate : probeCandidates()) {
+            if (ports.size() >= 4)
+                break;
+            const ProbeResult r = probePort(candidate, config.speed);
+            if (r.voice)
+                ports << candidate;
+            else if (notes && !r.error.isEmpty())
+                *notes << r.error;
+        }
+    }
+    std::vector<ModemPort> portList;
+    for (int i = 0; i < ports.size() && i < 4; ++i) {
+        if (ports[i].isEmpty())
+            continue;
+        ModemPort entry;
+        entry.portName = ports[i];
+        entry.opener = serialPortOpener(ports[i], config.speed);
+        entry.options.countryCode = config.country;
+        entry.options.forcedProfile = i < config.profiles.size() ? config.profiles[i] : QString();
+        portList.push_back(std::move(entry));
+    }
+    if (portList.empty() && notes)
+        *notes << QStringLiteral("no voice modem found: using the virtual exchange");
+    return portList;
+}
+
+std::unique_ptr<ModemTelephony> createModemTelephony(EventLoop &loop, const SettingsStore &store, QStringList *notes)
+{
+    std::vector<ModemPort> ports = modemPortsFromSettings(store, notes);
+    if (ports.empty())
+        return nullptr;
+    return std::make_unique<ModemTelephony>(loop, std::move(ports));
+}
+
+} // namespace telvox::modem

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "platform/telephony/modem/ModemTelephony.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+namespace telvox {
+class SettingsStore;
+}
+
+namespace telvox::modem {
+
+// Where the voice modems are, as the settings store keeps it (section "VoiceModem"):
+//   Port0 .. Port3  the serial port of each line ("/dev/serial/by-id/usb-..." preferred);
+//                   a line with an empty port is not a modem line
+//   Probe           "1" (default): when no port is listed, look for voice modems on
+//                   /dev/ttyACM* and /dev/ttyUSB* and use what answers
+//   Speed           port speed in bit/s (default 115200; 230400 for 16-bit audio on RS-232)
+//   Country         T.35 country code for AT+GCI (caller-ID standard), empty: as the modem has it
+//   Profile0 .. 3   force a chip profile (conexant, usr, agere, generic); empty: by identification
+struct ModemConfig
+{
+    QStringList ports; // one per line, in line order
+    bool probe = true;
+    int speed = 115200;
+    QString country;
+    QStringList profiles;
+};
+
+inline constexpr const char *kModemSection = "VoiceModem";
+
+ModemConfig readModemConfig(const SettingsStore &store);
+void writeModemPorts(SettingsStore &store, const QStringList &ports);
+
+// A serial-port opener: raw 8N1 at `speed`, no flow control. Errors are worded for the user
+// (a missing dialout group membership is explained, not shown as a code).
+PortOpener serialPortOpener(const QString &path, int speed);
+QString describeOpenError(const QString &path, int serialError, const QString &detail);
+
+// The candidates of the probe: the stable /dev/serial/by-id names of the ACM and USB serial
+// ports first, then the /dev/ttyACM* and /dev/ttyUSB* devices no by-id name points to.
+// `devRoot` is "/dev" except in tests.
+QStringList probeCandidates(const QString &devRoot = QStringLiteral("/dev"));
+
+// What the probe found on one port.
+struct ProbeResult
+{
+    QString path;
+    bool answered = false; // something answered "AT" with OK
+    bool voice = false;    // AT+FCLASS=? lists class 8
+    QByteArray identity;   // ATI3
+    QString error;         // why the port could not be asked
+};
+
+// Asks one port, politely: skipped when a UUCP lock file says another program uses it,
+// opened without waiting, then only "AT", "AT+FCLASS=?" and "ATI3" (no reset, nothing stored),
+// each with a short timeout, and closed again.
+ProbeResult probePort(const QString &path, int speed = 115200, int timeoutMs = 700);
+
+// The ports of the configured lines, or of the probe's voice modems when none is configured.
+// `notes` collects what the user should read in the status list.
+std::vector<ModemPort> modemPortsFromSettings(const SettingsStore &store, QStringList *notes);
+
+// The backend for the configured (or probed) modems, not yet started (set its status handler,
+// then start it); nullptr when there is none and the virtual exchange is to be used (`notes`
+// says so).
+std::unique_ptr<ModemTelephony> createModemTelephony(EventLoop &loop, const SettingsStore &store, QStringList *notes);
+
+} // namespace telvox::modem

@@ -1,0 +1,325 @@
+#include "platform/telephony/modem/ModemTelephony.h"
+
+#include "core/EventLoop.h"
+
+#include <QThread>
+
+namespace telvox::modem {
+
+ModemTelephony::ModemTelephony(EventLoop &loop, std::vector<ModemPort> ports)
+    : m_loop(loop)
+{
+    int index = 0;
+    for (ModemPort &entry : ports) {
+        auto line = std::make_unique<ModemLine>(loop, index++, entry.portName, std::move(entry.opener), entry.options);
+        ModemLine *l = line.get();
+        line->setEmitter([this, l](std::uint32_t d, std::uint32_t m, std::uint32_t a, std::uint32_t b, std::uint32_t c) {
+            post(*l, d, m, a, b, c);
+        });
+        line->setHandleSource([this] { return m_nextHandle++; });
+        line->setRequestSource([this] {
+            if (m_nextRequest >= 0x7FFFFFF0)
+                m_nextRequest = 0;
+            return ++m_nextRequest;
+        });
+        m_lines.push_back(std::move(line));
+    }
+}
+
+ModemTelephony::~ModemTelephony() { *m_alive = false; }
+
+void ModemTelephony::start()
+{
+    for (auto &line : m_lines)
+        line->start();
+}
+
+bool ModemTelephony::waitForIdentification(int timeoutMs)
+{
+    const std::int64_t until = m_loop.now() + timeoutMs;
+    const auto allKnown = [this] {
+        for (const auto &line : m_lines) {
+            if (!line->identifiedOnce())
+                return false;
+        }
+        return true;
+    };
+    while (!allKnown() && m_loop.now() < until) {
+        m_loop.doEvents();
+        QThread::msleep(5);
+    }
+    return allKnown();
+}
+
+void ModemTelephony::finishPendingCommands(int timeoutMs)
+{
+    const std::int64_t until = m_loop.now() + timeoutMs;
+    const auto busy = [this] {
+        for (const auto &line : m_lines) {
+            if (line->busy())
+                return true;
+        }
+        return false;
+    };
+    while (busy() && m_loop.now() < until) {
+        m_loop.doEvents();
+        QThread::msleep(5);
+    }
+}
+
+void ModemTelephony::setStatusHandler(std::function<void(const QString &)> handler)
+{
+    for (auto &line : m_lines)
+        line->setStatusHandler(handler);
+}
+
+void ModemTelephony::post(ModemLine &line, std::uint32_t device, std::uint32_t message, std::uint32_t p1,
+                          std::uint32_t p2, std::uint32_t p3)
+{
+    if (!m_initialised || line.hLine() == 0 || !m_callback)
+        return;
+    const HLine hLine = line.hLine();
+    const std::uint64_t generation = m_generation;
+    ModemLine *target = &line;
+    m_loop.post([this, alive = m_alive, target, hLine, generation, device, message, p1, p2, p3] {
+        // A line closed (or a service shut down) in the meantime no longer reports.
+        if (!*alive || generation != m_generation || target->hLine() != hLine || !m_callback)
+            return;
+        const LineCallback callback = m_callback;
+        callback(device, message, target->instance(), p1, p2, p3);
+    });
+}
+
+ModemLine *ModemTelephony::lineOfHandle(HLine handle) const
+{
+    if (handle == 0)
+        return nullptr;
+    for (const auto &line : m_lines) {
+        if (line->hLine() == handle)
+            return line.get();
+    }
+    return nullptr;
+}
+
+ModemLine *ModemTelephony::lineOfCall(HCall call) const
+{
+    if (call == 0)
+        return nullptr;
+    for (const auto &line : m_lines) {
+        if (line->hLine() != 0 && line->hCall() == call)
+            return line.get();
+    }
+    return nullptr;
+}
+
+ModemLine *ModemTelephony::lineOfWaveId(int id) const
+{
+    const int index = id - kWaveDeviceBase;
+    if (index < 0 || index >= lineCount())
+        return nullptr;
+    return m_lines[static_cast<std::size_t>(index)].get();
+}
+
+// --- the line functions ----------------------------------------------------------------------
+
+std::int32_t ModemTelephony::lineInitialize(HLineApp &lineApp, LineCallback callback, const QString &appName,
+                                            std::uint32_t &numDevs)
+{
+    (void)appName;
+    m_callback = std::move(callback);
+    m_app = 0x00B70001;
+    m_initialised = true;
+    ++m_generation;
+    lineApp = m_app;
+    numDevs = static_cast<std::uint32_t>(m_lines.size());
+    return 0;
+}
+
+std::int32_t ModemTelephony::lineNegotiateAPIVersion(HLineApp lineApp, std::uint32_t deviceId,
+                                                     std::uint32_t lowVersion, std::uint32_t highVersion,
+                                                     std::uint32_t &apiVersion, std::uint64_t &extensionId)
+{
+    if (!validApp(lineApp))
+        return LineErr::InvalAppHandle;
+    if (deviceId >= m_lines.size())
+        return LineErr::BadDeviceId;
+    const std::uint32_t version = std::min(highVersion, kMaxApiVersion);
+    if (lowVersion > highVersion || version < lowVersion)
+        return LineErr::IncompatibleApiVersion;
+    apiVersion = version;
+    extensionId = 0;
+    return 0;
+}
+
+std::int32_t ModemTelephony::lineGetDevCaps(HLineApp lineApp, std::uint32_t deviceId, std::uint32_t apiVersion,
+                                            std::uint32_t extVersion, LineDevCaps &caps)
+{
+    (void)extVersion;
+    if (!validApp(lineApp))
+        return LineErr::InvalAppHandle;
+    if (deviceId >= m_lines.size())
+        return LineErr::BadDeviceId;
+    if (apiVersion < kApiVersionLow || apiVersion > kMaxApiVersion)
+        return LineErr::IncompatibleApiVersion;
+    const ModemLine &l = *m_lines[deviceId];
+    caps.lineName = l.lineName();
+    caps.mediaModes = l.mediaModes();
+    return 0;
+}
+
+std::int32_t ModemTelephony::lineOpen(HLineApp lineApp, std::uint32_t deviceId, HLine &line,
+                                      std::uint32_t apiVersion, std::uint32_t extVersion,
+                                      std::uintptr_t callbackInstance, std::uint32_t privileges,
+                                      std::uint32_t mediaModes)
+{
+    (void)extVersion;
+    (void)privileges;
+    if (!validApp(lineApp))
+        return LineErr::InvalAppHandle;
+    if (deviceId >= m_lines.size())
+        return LineErr::BadDeviceId;
+    ModemLine &l = *m_lines[deviceId];
+    if (apiVersion < kApiVersionLow || apiVersion > kMaxApiVersion)
+        return LineErr::IncompatibleApiVersion;
+    if (l.hLine() != 0)
+        return LineErr::Allocated;
+    if (mediaModes == 0 || (mediaModes & ~l.mediaModes()) != 0)
+        return LineErr::InvalMediaMode;
+    line = m_nextHandle++;
+    l.open(line, callbackInstance, mediaModes);
+    return 0;
+}
+
+std::int32_t ModemTelephony::lineSetStatusMessages(HLine line, std::uint32_t lineStates, std::uint32_t addressStates)
+{
+    (void)addressStates;
+    ModemLine *l = lineOfHandle(line);
+    if (!l)
+        return LineErr::InvalLineHandle;
+    l->setLineStates(lineStates);
+    return 0;
+}
+
+std::int32_t ModemTelephony::lineGetCallInfo(HCall call, LineCallInfo &info)
+{
+    ModemLine *l = lineOfCall(call);
+    if (!l)
+        return LineErr::InvalCallHandle;
+    l->fillCallInfo(info);
+    return 0;
+}
+
+std::int32_t ModemTelephony::lineAnswer(HCall call)
+{
+    ModemLine *l = lineOfCall(call);
+    return l ? l->answer() : LineErr::InvalCallHandle;
+}
+
+std::int32_t ModemTelephony::lineDrop(HCall call)
+{
+    ModemLine *l = lineOfCall(call);
+    return l ? l->drop() : LineErr::InvalCallHandle;
+}
+
+std::int32_t ModemTelephony::lineGenerateDigits(HCall call, std::uint32_t digitMode, const QString &digits,
+                                                std::uint32_t durationMs)
+{
+    ModemLine *l = lineOfCall(call);
+    if (!l)
+        return LineErr::InvalCallHandle;
+    if (digitMode != kDigitModeDtmf && digitMode != 0x1)
+        return LineErr::InvalDigitMode;
+    return l->generateDigits(digits, durationMs);
+}
+
+std::int32_t ModemTelephony::lineMonitorDigits(HCall call, std::uint32_t digitModes)
+{
+    ModemLine *l = lineOfCall(call);
+    return l ? l->monitorDigits(digitModes) : LineErr::InvalCallHandle;
+}
+
+std::int32_t ModemTelephony::lineDeallocateCall(HCall call)
+{
+    ModemLine *l = lineOfCall(call);
+    return l ? l->deallocateCall() : LineErr::InvalCallHandle;
+}
+
+std::int32_t ModemTelephony::lineGetID(HLine line, std::uint32_t addressId, HCall call, std::uint32_t select,
+                                       std::uint32_t &deviceId, const QString &deviceClass)
+{
+    (void)addressId;
+    ModemLine *l = select == kCallSelectCall ? lineOfCall(call) : lineOfHandle(line);
+    if (!l)
+        return select == kCallSelectCall ? LineErr::InvalCallHandle : LineErr::InvalLineHandle;
+    if (deviceClass.compare(QLatin1String("wave/in"), Qt::CaseInsensitive) != 0
+        && deviceClass.compare(QLatin1String("wave/out"), Qt::CaseInsensitive) != 0)
+        return LineErr::InvalDeviceClass;
+    deviceId = static_cast<std::uint32_t>(kWaveDeviceBase + l->index());
+    return 0;
+}
+
+std::int32_t ModemTelephony::lineMakeCall(HLine line, HCall &call, const QString &destAddress,
+                                          std::uint32_t countryCode)
+{
+    (void)countryCode;
+    ModemLine *l = lineOfHandle(line);
+    return l ? l->makeCall(destAddress, call) : LineErr::InvalLineHandle;
+}
+
+std::int32_t ModemTelephony::lineClose(HLine line)
+{
+    ModemLine *l = lineOfHandle(line);
+    if (!l)
+        return LineErr::InvalLineHandle;
+    l->close();
+    return 0;
+}
+
+std::int32_t ModemTelephony::lineShutdown(HLineApp lineApp)
+{
+    if (!validApp(lineApp))
+        return LineErr::InvalAppHandle;
+    for (auto &line : m_lines) {
+        if (line->hLine() != 0)
+            line->close();
+    }
+    m_initialised = false;
+    m_callback = nullptr;
+    ++m_generation;
+    return 0;
+}
+
+// --- wave devices ----------------------------------------------------------------------------
+
+bool ModemTelephony::hasInput(int deviceId) const { return lineOfWaveId(deviceId) != nullptr; }
+bool ModemTelephony::hasOutput(int deviceId) const { return lineOfWaveId(deviceId) != nullptr; }
+
+WaveResult ModemTelephony::openIn(int deviceId, const PcmFormat &format, WaveCallback callback,
+                                  std::unique_ptr<WaveIn> &device)
+{
+    ModemLine *l = lineOfWaveId(deviceId);
+    if (!l)
+        return MMSYSERR_BADDEVICEID;
+    if (!format.isLinePcm())
+        return WAVERR_BADFORMAT;
+    const WaveResult result = l->openInput(callback, device);
+    if (result == MMSYSERR_NOERROR && callback)
+        callback(WaveMessage::Open);
+    return result;
+}
+
+WaveResult ModemTelephony::openOut(int deviceId, const PcmFormat &format, WaveCallback callback,
+                                   std::unique_ptr<WaveOut> &device)
+{
+    ModemLine *l = lineOfWaveId(deviceId);
+    if (!l)
+        return MMSYSERR_BADDEVICEID;
+    if (!format.isLinePcm())
+        return WAVERR_BADFORMAT;
+    const WaveResult result = l->openOutput(callback, device);
+    if (result == MMSYSERR_NOERROR && callback)
+        callback(WaveMessage::Open);
+    return result;
+}
+
+} // namespace telvox::modem

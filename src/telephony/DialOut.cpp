@@ -1,0 +1,23 @@
+// Placing a call from the dialler.
+
+#include "telephony/TelephonyCore.h"
+
+#include "platform/shell/UserPrompts.h"
+
+namespace telvox {
+
+bool TelephonyCore::MakeCall(int line, const QString &number)
+{
+    // A line number outside 0..3 (typed into the line box) names no open line either.
+    if (line < 0 || line >= kLineCount || m_lineTable[line].hLine == 0) {
+        m_s.prompts.messageBox(QStringLiteral("No Line"), MessageIcon::Critical, m_s.appTitle);
+        return false;
+    }
+    LineSlot &slot = m_lineTable[line];
+    if (number.isEmpty())
+        return false;
+    // The result is a request identifier; only a positive one means the call is being placed.
+    return m_s.service.lineMakeCall(slot.hLine, slot.hCall, number, 0) > 0;
+}
+
+} // namespace telvox

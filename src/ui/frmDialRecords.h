@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QDialog>
+
+class QListWidget;
+class QPushButton;
+
+namespace telvox {
+
+class SettingsStore;
+class Texts;
+
+// "PhoneCalls": the last calls made and received. Choosing an entry closes the window with
+// that number, which the dialler then dials at once.
+class frmDialRecords final : public QDialog
+{
+    Q_OBJECT
+public:
+    frmDialRecords(const SettingsStore &settings, const Texts &texts, QWidget *parent = nullptr);
+
+    QListWidget *lstMade() const { return m_lstMade; }
+    QListWidget *lstReceived() const { return m_lstReceived; }
+    void cmdMade_Click();
+    void cmdReceived_Click();
+    // The number chosen; empty when the window was closed without a choice.
+    QString chosenNumber() const { return m_chosen; }
+
+private:
+    void choose(const QListWidget *list);
+
+    QListWidget *m_lstMade;
+    QListWidget *m_lstReceived;
+    QString m_chosen;
+};
+
+} // namespace telvox

@@ -1,0 +1,474 @@
+#include "ui/frmSetup.h"
+
+#include "core/Settings.h"
+#include "core/Texts.h"
+#include "platform/shell/AutostartEntry.h"
+#include "platform/shell/FolderPicker.h"
+#include "platform/shell/UserPrompts.h"
+#include "ui/ModalRunner.h"
+#include "ui/frmSetRings.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QDir>
+#include <QEvent>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace telvox {
+
+namespace {
+
+const QString kConfig = QStringLiteral("Config");
+constexpr int kSilenceLevelMin = 20;
+constexpr int kSilenceLevelMax = 500;
+
+QString lineKey(int n) { return QStringLiteral("Line") + QString::number(n); }
+QString flag(bool on) { return on ? QStringLiteral("1") : QStringLiteral("0"); }
+
+// What the silence level means, for the captions' tool tips.
+const char *const kSilenceLevelHelp
+    = "The loudness of each second of a recording, as the RMS of its 16-bit samples (full scale "
+      "32767). A second whose level stays below this value counts as silent.\n"
+      "20 \u2248 -64 dBFS, 100 \u2248 -50 dBFS (default), 500 \u2248 -36 dBFS.";
+
+} // namespace
+
+QString clampSilenceLevel(const QString &text)
+{
+    const int level = parseLenientInt(text);
+    if (level < kSilenceLevelMin)
+        return QString::number(kSilenceLevelMin);
+    if (level > kSilenceLevelMax)
+        return QString::number(kSilenceLevelMax);
+    return text;
+}
+
+bool createFolderPath(const QString &path)
+{
+    if (path.startsWith(QLatin1String("//")))
+        return true; // a network share: its folders are the server's business
+    const QString native = QDir::fromNativeSeparators(path);
+    bool ok = true;
+    for (qsizetype at = native.indexOf(QLatin1Char('/')); at >= 0; at = native.indexOf(QLatin1Char('/'), at + 1)) {
+        const QString level = native.left(at + 1);
+        if (QFileInfo(level).isDir())
+            continue;
+        ok = QDir().mkdir(level) && ok;
+    }
+    return ok && QFileInfo(native).isDir();
+}
+
+frmSetup::frmSetup(Services services, QWidget *parent)
+    : QDialog(parent)
+    , m_s(std::move(services))
+{
+    setObjectName(QStringLiteral("frmSetup"));
+    buildWindow();
+    connect(this, &QDialog::finished, this, [this] { m_loaded = false; });
+}
+
+frmSetup::~frmSetup() = default;
+
+QString frmSetup::config(const QString &key, const QString &defaultValue) const
+{
+    return m_s.settings.ReadSetting(kConfig, key, defaultValue);
+}
+
+void frmSetup::buildWindow()
+{
+    auto named = [](QWidget *w, const QString &name) {
+        w->setObjectName(name);
+        return w;
+    };
+    auto *root = new QVBoxLayout(this);
+
+    m_frame2 = new QGroupBox(this);
+    m_frame2->setObjectName(QStringLiteral("Frame2"));
+    auto *lines = new QGridLayout(m_frame2);
+    m_label1 = new QLabel(m_frame2);
+    m_label1->setObjectName(QStringLiteral("Label1"));
+    lines->addWidget(m_label1, 0, 0, 1, 3);
+    for (int n = 0; n < 4; ++n) {
+        auto *check = new QCheckBox(QStringLiteral("Line%1").arg(n), m_frame2);
+        check->setObjectName(QStringLiteral("Check1_%1").arg(n));
+        check->installEventFilter(this);
+        connect(check, &QCheckBox::toggled, this, [this, n] { Check1_Click(n); });
+        auto *field = new QLineEdit(m_frame2);
+        field->setObjectName(QStringLiteral("txtLine_%1").arg(n));
+        field->setReadOnly(true);
+        field->setMinimumWidth(320);
+        auto *service = new QLabel(m_frame2);
+        service->setObjectName(QStringLiteral("lblService_%1").arg(n));
+        lines->addWidget(check, n + 1, 0);
+        lines->addWidget(field, n + 1, 1);
+        lines->addWidget(service, n + 1, 2);
+        m_check1.at(std::size_t(n)) = check;
+        m_txtLine.at(std::size_t(n)) = field;
+        m_lblService.at(std::size_t(n)) = service;
+    }
+    root->addWidget(m_frame2);
+
+    auto *rings = new QHBoxLayout;
+    m_label5 = static_cast<QLabel *>(named(new QLabel(this), QStringLiteral("Label5")));
+    m_txtRings = static_cast<QLineEdit *>(named(new QLineEdit(this), QStringLiteral("txtRings")));
+    m_txtRings->setMaximumWidth(60);
+    m_cmdRings = static_cast<QPushButton *>(named(new QPushButton(this), QStringLiteral("cmdRings")));
+    rings->addWidget(m_label5);
+    rings->addWidget(m_txtRings);
+    rings->addStretch();
+    rings->addWidget(m_cmdRings);
+    root->addLayout(rings);
+
+    m_label2 = static_cast<QLabel *>(named(new QLabel(this), QStringLiteral("Label2")));
+    root->addWidget(m_label2);
+    auto *folder = new QHBoxLayout;
+    m_txtSaveFile = static_cast<QLineEdit *>(named(new QLineEdit(this), QStringLiteral("txtSaveFile")));
+    m_command6 = static_cast<QPushButton *>(named(new QPushButton(QStringLiteral("..."), this), QStringLiteral("Command6")));
+    folder->addWidget(m_txtSaveFile);
+    folder->addWidget(m_command6);
+    root->addLayout(folder);
+
+    auto *record = new QHBoxLayout;
+    m_command1 = static_cast<QPushButton *>(named(new QPushButton(this), QStringLiteral("Command1")));
+    m_cmdRecLegal = static_cast<QPushButton *>(named(new QPushButton(this), QStringLiteral("cmdRecLegal")));
+    record->addWidget(m_command1);
+    record->addWidget(m_cmdRecLegal);
+    record->addStretch();
+    root->addLayout(record);
+
+    m_frame3 = new QGroupBox(this);
+    m_frame3->setObjectName(QStringLiteral("Frame3"));
+    auto *sub = new QHBoxLayout(m_frame3);
+    m_label6 = static_cast<QLabel *>(named(new QLabel(m_frame3), QStringLiteral("Label6")));
+    m_label6->setWordWrap(true);
+    sub->addWidget(m_label6, 1);
+    for (int k = 0; k < 4; ++k) {
+        auto *button = new QPushButton(QString::number(k + 1), m_frame3);
+        button->setObjectName(QStringLiteral("Command%1").arg(k + 2));
+        button->setMaximumWidth(40);
+        sub->addWidget(button);
+        m_prompts.at(std::size_t(k)) = button;
+        const QString prompt = QStringLiteral("0%1.wav").arg(k + 1);
+        connect(button, &QPushButton::clicked, this, [this, prompt] {
+            if (m_s.recordPrompt)
+                m_s.recordPrompt(prompt, false);
+        });
+    }
+    root->addWidget(m_frame3);
+
+    m_frame4 = new QGroupBox(this);
+    m_frame4->setObjectName(QStringLiteral("Frame4"));
+    auto *trigger = new QGridLayout(m_frame4);
+    m_chkSilence = static_cast<QCheckBox *>(named(new QCheckBox(m_frame4), QStringLiteral("chkSilence")));
+    m_label3 = static_cast<QLabel *>(named(new QLabel(m_frame4), QStringLiteral("Label3")));
+    m_txtSilenceLevel = static_cast<QLineEdit *>(named(new QLineEdit(m_frame4), QStringLiteral("txtSilenceLevel")));
+    m_txtSilenceLevel->setMaximumWidth(60);
+    m_txtSilenceLevel->installEventFilter(this);
+    m_label8 = static_cast<QLabel *>(named(new QLabel(m_frame4), QStringLiteral("Label8")));
+    m_label7 = static_cast<QLabel *>(named(new QLabel(m_frame4), QStringLiteral("Label7")));
+    m_txtSilenceSecond = static_cast<QLineEdit *>(named(new QLineEdit(m_frame4), QStringLiteral("txtSilenceSecond")));
+    m_txtSilenceSecond->setMaximumWidth(60);
+    m_lblSD = static_cast<QLabel *>(named(new QLabel(m_frame4), QStringLiteral("lblSD")));
+    m_chkFBS = static_cast<QCheckBox *>(named(new QCheckBox(m_frame4), QStringLiteral("chkFBS")));
+    trigger->addWidget(m_chkSilence, 0, 0, 1, 4);
+    trigger->addWidget(m_label3, 1, 0);
+    trigger->addWidget(m_txtSilenceLevel, 1, 1);
+    trigger->addWidget(m_label8, 1, 2, 1, 2);
+    trigger->addWidget(m_label7, 2, 0);
+    trigger->addWidget(m_txtSilenceSecond, 2, 1);
+    trigger->addWidget(m_lblSD, 2, 2, 1, 2);
+    trigger->addWidget(m_chkFBS, 3, 0, 1, 4);
+    root->addWidget(m_frame4);
+
+    // The silence captions are part of the window and stay in English in every language.
+    m_label3->setText(QStringLiteral("Sound level below"));
+    m_label8->setText(QString::fromUtf8("(RMS in 16-bit sample units, 20-500, default 100 \u2248 -50 dBFS)"));
+    m_label7->setText(QStringLiteral("lasting at least"));
+    m_lblSD->setText(QStringLiteral("seconds ends the recording"));
+    m_chkFBS->setText(QStringLiteral("Hang up on a fast busy signal"));
+    const QString help = QString::fromUtf8(kSilenceLevelHelp);
+    for (QWidget *w : {static_cast<QWidget *>(m_label3), static_cast<QWidget *>(m_txtSilenceLevel),
+                       static_cast<QWidget *>(m_label8)})
+        w->setToolTip(help);
+    m_txtSilenceSecond->setToolTip(QStringLiteral("How many seconds in a row must be silent."));
+    m_chkFBS->setToolTip(QStringLiteral("End a recording when the exchange's fast busy (reorder) tone is heard."));
+
+    auto *choices = new QHBoxLayout;
+    m_frame5 = new QGroupBox(this);
+    m_frame5->setObjectName(QStringLiteral("Frame5"));
+    auto *format = new QVBoxLayout(m_frame5);
+    auto *formatGroup = new QButtonGroup(this);
+    const QStringList formats{QStringLiteral("PCM 8K,16Bit,Mono  (16KB/s)"), QStringLiteral("DSP Group TrueSpeech  (1KB/s)")};
+    for (int k = 0; k < 2; ++k) {
+        auto *option = new QRadioButton(formats[k], m_frame5);
+        option->setObjectName(QStringLiteral("Option2_%1").arg(k));
+        formatGroup->addButton(option, k);
+        format->addWidget(option);
+        m_option2.at(std::size_t(k)) = option;
+    }
+    choices->addWidget(m_frame5);
+    m_frameLanguage = new QGroupBox(this);
+    m_frameLanguage->setObjectName(QStringLiteral("frameLanguage"));
+    auto *language = new QVBoxLayout(m_frameLanguage);
+    auto *languageGroup = new QButtonGroup(this);
+    const QStringList languages{QStringLiteral("English"), QStringLiteral("GB"), QStringLiteral("BIG5")};
+    for (int k = 0; k < 3; ++k) {
+        auto *option = new QRadioButton(languages[k], m_frameLanguage);
+        option->setObjectName(QStringLiteral("Option1_%1").arg(k));
+        languageGroup->addButton(option, k);
+        language->addWidget(option);
+        m_option1.at(std::size_t(k)) = option;
+    }
+    choices->addWidget(m_frameLanguage);
+    auto *startup = new QVBoxLayout;
+    m_chkPopCallId = static_cast<QCheckBox *>(named(new QCheckBox(this), QStringLiteral("ChkPopCallId")));
+    m_chkMinOnStart = static_cast<QCheckBox *>(named(new QCheckBox(this), QStringLiteral("ChkMinOnStart")));
+    m_chkAction = static_cast<QCheckBox *>(named(new QCheckBox(this), QStringLiteral("chkAction")));
+    m_chkStartUp = static_cast<QCheckBox *>(named(new QCheckBox(this), QStringLiteral("chkStartUp")));
+    for (QCheckBox *box : {m_chkPopCallId, m_chkMinOnStart, m_chkAction, m_chkStartUp})
+        startup->addWidget(box);
+    choices->addLayout(startup);
+    root->addLayout(choices);
+
+    auto *buttons = new QHBoxLayout;
+    m_cmdSave = static_cast<QPushButton *>(named(new QPushButton(this), QStringLiteral("cmdSave")));
+    m_cmdExit = static_cast<QPushButton *>(named(new QPushButton(this), QStringLiteral("cmdExit")));
+    m_cmdSave->setAutoDefault(false);
+    m_cmdExit->setAutoDefault(false);
+    buttons->addStretch();
+    buttons->addWidget(m_cmdSave);
+    buttons->addWidget(m_cmdExit);
+    root->addLayout(buttons);
+
+    connect(m_cmdSave, &QPushButton::clicked, this, &frmSetup::cmdSave_Click);
+    connect(m_cmdExit, &QPushButton::clicked, this, &frmSetup::cmdExit_Click);
+    connect(m_command6, &QPushButton::clicked, this, &frmSetup::Command6_Click);
+    connect(m_cmdRings, &QPushButton::clicked, this, &frmSetup::cmdRings_Click);
+    connect(m_command1, &QPushButton::clicked, this, [this] {
+        if (m_s.recordPrompt)
+            m_s.recordPrompt(QStringLiteral("Greeting.wav"), true);
+    });
+    connect(m_cmdRecLegal, &QPushButton::clicked, this, [this] {
+        if (m_s.recordPrompt)
+            m_s.recordPrompt(QStringLiteral("legal.wav"), true);
+    });
+}
+
+void frmSetup::setCaptions()
+{
+    const Texts &t = m_s.texts;
+    setWindowTitle(t.LoadText(1009));
+    m_frame2->setTitle(t.LoadText(1068));
+    m_label1->setText(t.LoadText(1069));
+    m_label5->setText(t.LoadText(1072));
+    m_label2->setText(t.LoadText(1074));
+    m_command1->setText(t.LoadText(1073));
+    m_frame3->setTitle(t.LoadText(1075));
+    m_label6->setText(t.LoadText(1076));
+    m_cmdRecLegal->setText(t.LoadText(1111));
+    m_cmdRings->setText(t.LoadText(1089));
+    m_frame4->setTitle(t.LoadText(1108));
+    m_chkSilence->setText(t.LoadText(1109));
+    m_frame5->setTitle(t.LoadText(1112));
+    m_chkPopCallId->setText(t.LoadText(1102));
+    m_chkMinOnStart->setText(t.LoadText(1103));
+    m_chkAction->setText(t.LoadText(1106));
+    m_chkStartUp->setText(t.LoadText(1107));
+    m_cmdSave->setText(t.LoadText(1077));
+    m_cmdExit->setText(t.LoadText(1014));
+}
+
+void frmSetup::Form_Load()
+{
+    setCaptions();
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    m_txtSilenceSecond->setText(config(QStringLiteral("SilenceD"), QStringLiteral("5")));
+
+    // Devices: every field first says nothing was found; the classification fills in the rest.
+    for (int n = 0; n < 4; ++n) {
+        QCheckBox *box = Check1(n);
+        const QSignalBlocker quiet(box);
+        box->setChecked(false);
+        box->setEnabled(true);
+        txtLine(n)->setText(m_s.texts.LoadText(1070));
+        lblService(n)->setText(m_s.lineServices.at(std::size_t(n)));
+    }
+    if (m_s.classifyDevices) {
+        const DeviceClassification c = m_s.classifyDevices();
+        for (int n = 0; n < 4; ++n) {
+            if (!c.txtLine.at(std::size_t(n)).isEmpty())
+                txtLine(n)->setText(c.txtLine.at(std::size_t(n)));
+            Check1(n)->setEnabled(c.enabled.at(std::size_t(n)));
+        }
+    }
+    for (int n = 0; n < 4; ++n) {
+        if (!Check1(n)->isEnabled())
+            m_s.settings.WriteSetting(kConfig, lineKey(n), QStringLiteral("0"));
+    }
+
+    for (int n = 0; n < 4; ++n)
+        Check1(n)->setChecked(parseLenientInt(config(lineKey(n), QStringLiteral("0"))) == 1);
+    m_chkSilence->setChecked(parseLenientInt(config(QStringLiteral("Silence"), QStringLiteral("0"))) == 1);
+    m_txtSilenceLevel->setText(config(QStringLiteral("SilenceLevel"), QStringLiteral("100")));
+    const QString rings = config(QStringLiteral("Rings"));
+    m_txtRings->setText(rings.isEmpty() ? QStringLiteral("8") : rings);
+    const QString saveFile = config(QStringLiteral("SaveFile"));
+    m_txtSaveFile->setText(saveFile.isEmpty() ? m_s.programFolder + QStringLiteral("/waveFiles/") : saveFile);
+
+    const int language = parseLenientInt(config(QStringLiteral("Language"), QStringLiteral("0")));
+    if (language >= 0 && language < 3)
+        Option1(language)->setChecked(true);
+    PublishedSetup published;
+    published.outputFormat = parseLenientInt(config(QStringLiteral("WaveFileFormat"), QStringLiteral("0")));
+    if (published.outputFormat >= 0 && published.outputFormat < 2)
+        Option2(published.outputFormat)->setChecked(true);
+
+    m_chkPopCallId->setChecked(parseLenientInt(config(QStringLiteral("PopCallId"), QStringLiteral("0"))) == 1);
+    m_chkMinOnStart->setChecked(parseLenientInt(config(QStringLiteral("MinOnStart"), QStringLiteral("0"))) == 1);
+    published.actionMan = parseLenientInt(config(QStringLiteral("ActionMan"), QStringLiteral("0"))) != 0;
+    m_chkAction->setChecked(published.actionMan);
+    m_chkStartUp->setChecked(parseLenientInt(config(QStringLiteral("AutoStart"), QStringLiteral("0"))) == 1);
+    m_chkFBS->setChecked(parseLenientInt(config(QStringLiteral("FBS"), QStringLiteral("0"))) == 1);
+    published.popCallId = m_chkPopCallId->isChecked();
+    published.minOnStart = m_chkMinOnStart->isChecked();
+    published.txtRings = m_txtRings->text();
+    m_loaded = true;
+    if (m_s.publish)
+        m_s.publish(published);
+    QGuiApplication::restoreOverrideCursor();
+}
+
+void frmSetup::Check1_Click(int index)
+{
+    if (Check1(index)->isChecked())
+        return;
+    // A line taken out of use forgets its learned ring timing.
+    const QString section = lineKey(index);
+    SettingsStore::Batch batch(m_s.settings);
+    for (int k = 1; k <= 6; ++k)
+        m_s.settings.WriteSetting(section, QStringLiteral("Param") + QString::number(k), QStringLiteral("6500"));
+    m_s.settings.WriteSetting(section, QStringLiteral("Calls"), QStringLiteral("50"));
+}
+
+void frmSetup::Check1_LostFocus(int index)
+{
+    int ticked = 0;
+    for (const QCheckBox *box : m_check1)
+        ticked += box->isChecked() ? 1 : 0;
+    if (ticked >= 3)
+        Check1(index)->setChecked(false); // at most two lines record at a time
+}
+
+void frmSetup::txtSilenceLevel_LostFocus()
+{
+    const QString level = clampSilenceLevel(m_txtSilenceLevel->text());
+    if (level != m_txtSilenceLevel->text())
+        m_txtSilenceLevel->setText(level);
+}
+
+void frmSetup::Command6_Click()
+{
+    const std::optional<QString> folder
+        = m_s.folders.browseForFolder(QStringLiteral("Please select your folder: "), m_txtSaveFile->text());
+    if (!folder)
+        return;
+    const qsizetype nul = folder->indexOf(QChar(0));
+    m_txtSaveFile->setText(nul < 0 ? *folder : folder->left(nul));
+}
+
+void frmSetup::cmdRings_Click()
+{
+    frmSetRings rings(m_s.programFolder + QStringLiteral("/Rings.txt"), m_s.prompts, this);
+    m_s.modal.runModal(rings);
+}
+
+void frmSetup::cmdSave_Click()
+{
+    const Texts &t = m_s.texts;
+    const QString title = t.LoadText(1004);
+    SettingsStore &store = m_s.settings;
+    bool anyLine = false;
+    for (const QCheckBox *box : m_check1)
+        anyLine = anyLine || box->isChecked();
+    if (!anyLine)
+        m_s.prompts.messageBox(t.LoadText(1078), MessageIcon::Information, title);
+    for (int n = 0; n < 4; ++n)
+        store.WriteSettingJournaled(kConfig, lineKey(n), flag(Check1(n)->isChecked()));
+
+    QString path = m_txtSaveFile->text();
+    if (path == QLatin1String("~") || path.startsWith(QLatin1String("~/")))
+        path = QDir::homePath() + path.mid(1);
+    if (!path.isEmpty() && !path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    m_txtSaveFile->setText(path);
+    if (path.isEmpty()) {
+        m_s.prompts.messageBox(t.LoadText(1080), MessageIcon::Information, title);
+        m_txtSaveFile->setFocus();
+        return;
+    }
+    if (!createFolderPath(path)) {
+        // Recordings could never be written there: say so rather than end the program.
+        m_s.prompts.messageBox(t.LoadText(1501) + path, MessageIcon::Exclamation, title);
+        m_txtSaveFile->setFocus();
+        return;
+    }
+
+    store.WriteSettingJournaled(kConfig, QStringLiteral("SaveFile"), path);
+    if (!m_txtRings->text().isEmpty())
+        store.WriteSettingJournaled(kConfig, QStringLiteral("Rings"), m_txtRings->text());
+    for (int k = 0; k < 3; ++k) {
+        if (Option1(k)->isChecked())
+            store.WriteSettingJournaled(kConfig, QStringLiteral("Language"), QString::number(k));
+    }
+    for (int k = 0; k < 2; ++k) {
+        if (Option2(k)->isChecked())
+            store.WriteSettingJournaled(kConfig, QStringLiteral("WaveFileFormat"), QString::number(k));
+    }
+    for (int n = 0; n < 4; ++n)
+        store.WriteSettingJournaled(QStringLiteral("Modem"), lineKey(n), txtLine(n)->text());
+    store.WriteSettingJournaled(kConfig, QStringLiteral("PopCallID"), flag(m_chkPopCallId->isChecked()));
+    store.WriteSettingJournaled(kConfig, QStringLiteral("MinOnStart"), flag(m_chkMinOnStart->isChecked()));
+    store.WriteSettingJournaled(kConfig, QStringLiteral("ActionMan"), flag(m_chkAction->isChecked()));
+    store.WriteSettingJournaled(kConfig, QStringLiteral("AutoStart"), flag(m_chkStartUp->isChecked()));
+    SetStartWithWindows(m_s.autostart, m_chkStartUp->isChecked() ? 1 : 0, m_s.program);
+    store.WriteSettingJournaled(kConfig, QStringLiteral("Silence"), flag(m_chkSilence->isChecked()));
+    store.WriteSettingJournaled(kConfig, QStringLiteral("SilenceLevel"), m_txtSilenceLevel->text());
+    store.WriteSettingJournaled(kConfig, QStringLiteral("SilenceD"), m_txtSilenceSecond->text());
+    store.WriteSettingJournaled(kConfig, QStringLiteral("FBS"), flag(m_chkFBS->isChecked()));
+
+    m_s.prompts.messageBox(t.LoadText(1081), MessageIcon::Information, title);
+    cmdExit_Click();
+    if (m_s.endProgram)
+        m_s.endProgram();
+}
+
+void frmSetup::cmdExit_Click()
+{
+    m_loaded = false;
+    if (isVisible())
+        reject();
+}
+
+bool frmSetup::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::FocusOut) {
+        if (watched == m_txtSilenceLevel)
+            txtSilenceLevel_LostFocus();
+        for (int n = 0; n < 4; ++n) {
+            if (watched == Check1(n))
+                Check1_LostFocus(n);
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+} // namespace telvox

@@ -1,0 +1,209 @@
+#pragma once
+
+// A modem that answers from a table: what each command gets back, as a real chip answers it.
+// Replies are delivered through the event loop (never from inside the write), and voice data
+// states are followed so that the stream codes of the computer get their answers.
+#include "core/EventLoop.h"
+#include "platform/telephony/modem/DleCodec.h"
+
+#include <QIODevice>
+#include <QList>
+#include <QMap>
+
+#include <cstring>
+#include <functional>
+#include <memory>
+
+namespace telvox::test {
+
+struct ChipTable
+{
+    QString name;
+    QMap<QByteArray, QByteArray> replies; // command (without CR) -> reply text before the result
+    QList<QByteArray> refused;            // commands answered with ERROR
+};
+
+class ScriptedModem final : public QIODevice
+{
+public:
+    ScriptedModem(EventLoop &loop, ChipTable table)
+        : m_loop(loop)
+        , m_table(std::move(table))
+    {
+    }
+
+    bool isSequential() const override { return true; }
+    qint64 bytesAvailable() const override { return m_in.size() + QIODevice::bytesAvailable(); }
+
+    // Bytes from the modem, delivered now.
+    void push(const QByteArray &bytes)
+    {
+        m_in += bytes;
+        emit readyRead();
+    }
+    // Bytes from the modem, delivered by the event loop.
+    void pushLater(const QByteArray &bytes)
+    {
+        m_loop.post([this, bytes, alive = m_alive] {
+            if (*alive)
+                push(bytes);
+        });
+    }
+
+    QList<QByteArray> commands;      // every command line received
+    QByteArray streamed;             // bytes received in voice transmit state
+    bool mute = false;               // answers nothing at all
+    bool dropEtx = false;            // ends receive with OK only
+    QByteArray noiseBeforeReply;     // sent in front of each reply
+    std::function<QByteArray(const QByteArray &)> answer; // a non-empty result replaces the table
+
+    ~ScriptedModem() override { *m_alive = false; }
+
+protected:
+    qint64 readData(char *data, qint64 max) override
+    {
+        const qint64 n = std::min<qint64>(max, m_in.size());
+        std::memcpy(data, m_in.constData(), static_cast<size_t>(n));
+        m_in.remove(0, n);
+        return n;
+    }
+    qint64 writeData(const char *data, qint64 len) override
+    {
+        for (qint64 i = 0; i < len; ++i)
+            take(data[i]);
+        return len;
+    }
+
+private:
+    void take(char c)
+    {
+        if (m_state != 0) {
+            if (m_afterDle) {
+                m_afterDle = false;
+                if (c == modem::kDle) {
+                    if (m_state == 2)
+                        streamed += c;
+                } else {
+                    streamCode(c);
+                }
+            } else if (c == modem::kDle) {
+                m_afterDle = true;
+            } else if (m_state == 2) {
+                streamed += c;
+            }
+            return;
+        }
+        if (c != '\r') {
+            m_line += c;
+            return;
+        }
+        const QByteArray command = m_line;
+        m_line.clear();
+        commands << command;
+        if (mute)
+            return;
+        reply(command);
+    }
+    void streamCode(char c)
+    {
+        if (mute)
+            return;
+        if (m_state == 1 && c == '!') {
+            m_state = 0;
+            pushLater(dropEtx ? QByteArray("\r\nOK\r\n") : QByteArray("\x10\x03\r\nOK\r\n"));
+        } else if (m_state == 2 && c == modem::kEtx) {
+            m_state = 0;
+            pushLater("\r\nOK\r\n");
+        }
+    }
+    void reply(const QByteArray &command)
+    {
+        QByteArray text = answer ? answer(command) : QByteArray();
+        if (text.isEmpty()) {
+            if (m_table.refused.contains(command)) {
+                text = "\r\nERROR\r\n";
+            } else if (command == "AT+VRX" || command == "AT+VTX") {
+                m_state = command == "AT+VRX" ? 1 : 2;
+                text = "\r\nCONNECT\r\n";
+            } else {
+                QByteArray body;
+                for (const QByteArray &line : m_table.replies.value(command).split('\n')) {
+                    if (!line.isEmpty())
+                        body += "\r\n" + line + "\r\n";
+                }
+                text = body + "\r\nOK\r\n";
+            }
+        } else if (text.endsWith("CONNECT\r\n")) {
+            m_state = command == "AT+VRX" ? 1 : 2;
+        }
+        pushLater(noiseBeforeReply + text);
+    }
+
+    EventLoop &m_loop;
+    ChipTable m_table;
+    QByteArray m_in;
+    QByteArray m_line;
+    int m_state = 0; // 0 commands, 1 receive, 2 transmit
+    bool m_afterDle = false;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+};
+
+// What the chips of the reference answer.
+inline ChipTable conexantChip()
+{
+    ChipTable t;
+    t.name = QStringLiteral("conexant");
+    t.replies = {{"ATI0", "56000"},
+                 {"ATI3", "CX93001-EIS_V0.2013-V92"},
+                 {"AT+GMI", "+GMI: CONEXANT"},
+                 {"AT+FCLASS=?", "0,1,1.0,2,8"},
+                 {"AT+VSM=?", "0,\"SIGNED PCM\",8,0,8000,0,0\n1,\"UNSIGNED PCM\",8,0,8000,0,0\n"
+                              "129,\"IMA ADPCM\",4,0,8000,0,0\n130,\"UNSIGNED PCM\",8,0,8000,0,0\n"
+                              "131,\"Mu-Law\",8,0,8000,0,0\n132,\"A-Law\",8,0,8000,0,0\n"
+                              "133,\"14 bit PCM\",14,0,8000,0,0"}};
+    t.refused = {"AT+IFC=2,2"};
+    return t;
+}
+
+inline ChipTable usrChip()
+{
+    ChipTable t;
+    t.name = QStringLiteral("usr");
+    t.replies = {{"ATI0", "5601"},
+                 {"ATI3", "U.S. Robotics 56K FAX USB V1.2.23"},
+                 {"AT+GMI", "U.S. Robotics"},
+                 {"AT+FCLASS=?", "(0,1,2,8)"},
+                 {"AT+VSM=?", "+VSM: 128,\"8-BIT LINEAR\",8,0,(7200,8000,11025),(0),(0)\n"
+                              "+VSM: 129,\"16-BIT LINEAR\",16,0,(7200,8000,11025),(0),(0)\n"
+                              "+VSM: 130,\"8-BIT ALAW\",8,0,(8000),(0),(0)\n"
+                              "+VSM: 131,\"8-BIT ULAW\",8,0,(8000),(0),(0)\n"
+                              "+VSM: 132,\"IMA ADPCM\",4,0,(7200,8000,11025),(0),(0)"}};
+    t.refused = {"AT-STE=3"};
+    return t;
+}
+
+inline ChipTable agereChip()
+{
+    ChipTable t;
+    t.name = QStringLiteral("agere");
+    t.replies = {{"ATI0", "56000"},
+                 {"ATI3", "LT V.92 Data+Fax Modem Version 8.30"},
+                 {"AT+GMI", "Agere Systems"},
+                 {"AT+FCLASS=?", "0,1,2,8"},
+                 {"AT+VSM=?", "128,\"8-BIT LINEAR\",8,0,(7200,8000,11025),(0),(0)\n"
+                              "129,\"16-BIT LINEAR\",16,0,(7200,8000,11025),(0),(0)\n"
+                              "130,\"8-BIT ALAW\",8,0,(8000),(0),(0)\n131,\"8-BIT ULAW\",8,0,(8000),(0),(0)"}};
+    t.refused = {"AT+VCID=1"}; // only the "#" caller-ID command
+    return t;
+}
+
+inline ChipTable dataOnlyModem()
+{
+    ChipTable t;
+    t.name = QStringLiteral("data");
+    t.replies = {{"ATI0", "28800"}, {"ATI3", "Generic 33600 Data/Fax"}, {"AT+FCLASS=?", "0,1,2"}};
+    t.refused = {"AT+GMI"};
+    return t;
+}
+
+} // namespace telvox::test

@@ -1,0 +1,195 @@
+// Whole calls through the real call flow and audio engine on the voice-modem backend, with
+// telvox-modemsim on pseudo-terminals, in real time: what a user finds afterwards (the
+// recording file, the lists, the status lines) is what is checked.
+#include "audio/AudioEngine.h"
+#include "audio/AudioStack.h"
+#include "core/QtEventLoop.h"
+#include "platform/media/VirtualMediaDevice.h"
+#include "platform/telephony/modem/ModemPorts.h"
+#include "platform/telephony/modem/ModemTelephony.h"
+#include "records/MessageLists.h"
+#include "support/AudioHarness.h"
+#include "telephony/TelephonyCore.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <cmath>
+#include <numbers>
+
+using namespace telvox;
+using namespace telvox::test;
+
+namespace {
+
+bool waitFor(const std::function<bool()> &predicate, int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!predicate()) {
+        if (clock.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+// A one-second 440 Hz greeting as a PCM wave file.
+void writeGreeting(const QString &path)
+{
+    QByteArray pcm;
+    for (int i = 0; i < 8000; ++i) {
+        const auto v = static_cast<std::int16_t>(6000 * std::sin(2 * std::numbers::pi * 440 * i / 8000.0));
+        pcm.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF));
+    }
+    QByteArray wav = "RIFF";
+    const auto u32 = [](quint32 v) { return QByteArray(reinterpret_cast<const char *>(&v), 4); };
+    const auto u16 = [](quint16 v) { return QByteArray(reinterpret_cast<const char *>(&v), 2); };
+    wav += u32(quint32(36 + pcm.size())) + "WAVEfmt " + u32(16) + u16(1) + u16(1) + u32(8000) + u32(16000) + u16(2)
+        + u16(16) + "data" + u32(quint32(pcm.size())) + pcm;
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write(wav);
+}
+
+struct System
+{
+    System(const QString &profile, int rings)
+    {
+        table.loadBuiltIn();
+        QDir().mkpath(dir.file("LogFiles"));
+        QDir().mkpath(dir.file("waveFiles"));
+        QDir().mkpath(dir.file("tmp"));
+        writeGreeting(dir.file("greeting.wav"));
+        settings.WriteSetting("Config", "Line0", "1");
+        settings.WriteSetting("Config", "Rings", QString::number(rings));
+        // The learned ring gaps of a line whose rings come every second.
+        for (int k = 1; k <= 6; ++k)
+            settings.WriteSetting("Line0", QStringLiteral("Param%1").arg(k), "1500");
+        status.OpenDayLog();
+
+        sim.setProgram(QStringLiteral(TELVOX_MODEMSIM));
+        sim.setArguments({"--lines", "1", "--profile", profile, "--link-dir", ports.path()});
+        sim.start();
+        sim.waitForStarted();
+        waitFor([this] {
+            sim.waitForReadyRead(1);
+            simOutput += sim.readAllStandardOutput();
+            return simOutput.contains("ready");
+        }, 5000);
+        std::vector<modem::ModemPort> portList(1);
+        portList[0].portName = ports.filePath("modem0");
+        portList[0].opener = modem::serialPortOpener(portList[0].portName, 115200);
+        modems = std::make_unique<modem::ModemTelephony>(loop, std::move(portList));
+        modems->setStatusHandler([this](const QString &s) { status.AddStatus(s); });
+        modems->start();
+        identified = modems->waitForIdentification(8000);
+
+        core = std::make_unique<TelephonyCore>(
+            TelephonyServices{*modems, loop, settings, texts, status, prompts, timers, relay, dir.path()});
+        core->setWindowChecks([] { return true; }, [] { return false; });
+        audio = std::make_unique<AudioStack>(AudioStack::Services{loop, core->lineTable(), *modems, lists, status, texts,
+                                                                  prompts, timers, speaker, [] { return false; },
+                                                                  dir.path()});
+        audio->devices().addProvider(*modems);
+        relay.setTarget(&audio->engine());
+        audio->setFolders(dir.file("tmp") + "/", dir.file("waveFiles") + "/");
+        audio->setOutputFormat(OutputFormat::Pcm);
+        core->ResetLineHandles();
+        core->InitTapi();
+        core->setSetupOptions(readSetupOptions(settings));
+        core->classifyDevices();
+        core->setRingGaps(loadRingGaps(settings));
+        core->OpenLines();
+        audio->startTriggers(StopTriggerOptions{});
+    }
+    ~System()
+    {
+        audio.reset();
+        core.reset();
+        modems.reset();
+        tell("quit");
+        if (!sim.waitForFinished(3000))
+            sim.kill();
+    }
+    void tell(const QByteArray &command)
+    {
+        sim.write(command + '\n');
+        sim.waitForBytesWritten(1000);
+    }
+    QStringList recordings() const { return QDir(dir.file("waveFiles")).entryList(QDir::Files); }
+    QString statusText() const { return statusList.lines().join('|'); }
+
+    ScratchDir dir;
+    QTemporaryDir ports;
+    QProcess sim;
+    QByteArray simOutput;
+    QtEventLoop loop;
+    StringTable table;
+    Texts texts{table, 0};
+    SettingsStore settings{dir.file("telvox.ini"), dir.file("settings.txt")};
+    StatusListModel statusList;
+    StatusLog status{loop, dir.file("LogFiles"), statusList};
+    MainTimers timers{loop};
+    ScriptedPrompts prompts;
+    MessageLists lists{settings};
+    VirtualMediaDevice speaker{loop};
+    AudioActionsRelay relay;
+    std::unique_ptr<modem::ModemTelephony> modems;
+    std::unique_ptr<TelephonyCore> core;
+    std::unique_ptr<AudioStack> audio;
+    bool identified = false;
+};
+
+} // namespace
+
+class tst_ModemCall : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void answeredMessageIsRecordedAndListed()
+    {
+        System s(QStringLiteral("conexant"), 2);
+        QVERIFY(s.identified);
+        QVERIFY(s.core->lineTable()[0].hLine != 0);
+        s.tell("at 0 line 0 call number \"5551234\" cadence 300/700 audio talk 5");
+        // Two rings, the greeting (1 s), the tone, then the message.
+        QVERIFY(waitFor([&] { return s.core->lineTable()[0].recState == 1; }, 10000));
+        QCOMPARE(s.core->lineTable()[0].mode, QStringLiteral("A"));
+        QTest::qWait(2500);
+        s.tell("at 0 line 0 hangup disconnect");
+        QVERIFY(waitFor([&] { return !s.recordings().isEmpty(); }, 6000));
+        const QStringList files = s.recordings();
+        QCOMPARE(files.size(), 1);
+        QVERIFY2(files[0].startsWith("A") && files[0].endsWith("~5551234.wav"), qPrintable(files[0]));
+        QCOMPARE(s.lists.unreadEntries(), files);
+        const qint64 size = QFileInfo(s.dir.file("waveFiles/" + files[0])).size();
+        QVERIFY2(size > 44 + 2 * 16000 && size < 44 + 4 * 16000, qPrintable(QString::number(size)));
+        QVERIFY(s.statusText().contains("CallerID:5551234"));
+        // The line goes back on-hook and is ready for the next call.
+        QVERIFY(waitFor([&] { return s.core->lineTable()[0].hCall == 0; }, 3000));
+    }
+
+    void handsetPickUpIsRecordedAsConversation()
+    {
+        System s(QStringLiteral("usr"), 6);
+        QVERIFY(s.identified);
+        s.tell("at 0 line 0 call number \"5550000\" cadence 300/700 pickup-after 2 audio talk 6");
+        // The rings stop after the second; the ring watch expires and the system records.
+        QVERIFY(waitFor([&] { return s.core->lineTable()[0].recState == 1; }, 10000));
+        QCOMPARE(s.core->lineTable()[0].mode, QStringLiteral("M"));
+        QTest::qWait(2000);
+        s.tell("at 0 line 0 hangup disconnect");
+        QVERIFY(waitFor([&] { return !s.recordings().isEmpty(); }, 6000));
+        QVERIFY(s.recordings()[0].startsWith("M"));
+        QVERIFY(s.lists.unreadEntries().isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_ModemCall)
+#include "tst_ModemCall.moc"

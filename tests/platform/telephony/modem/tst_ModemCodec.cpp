@@ -1,0 +1,306 @@
+// The byte-level parts of the voice-modem backend: DLE shielding both ways, the sample
+// formats, the capability lists of each chip and the caller-ID decoders.
+
+#include "platform/telephony/TelephonyService.h"
+#include "platform/telephony/modem/CallerIdParser.h"
+#include "platform/telephony/modem/DleCodec.h"
+#include "platform/telephony/modem/ModemCapabilities.h"
+#include "core/Settings.h"
+#include "platform/telephony/modem/ModemPorts.h"
+#include "platform/telephony/modem/ModemProfile.h"
+#include "support/FakeShell.h"
+#include "platform/telephony/modem/VoiceFormat.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSerialPort>
+#include <QTest>
+
+#include <cstdlib>
+
+using namespace telvox;
+using namespace telvox::modem;
+
+namespace {
+
+// Decodes `stream` fed in pieces cut at `cuts`; events appear as "<x>" in the result.
+QByteArray decodeInPieces(const QByteArray &stream, const QList<int> &cuts)
+{
+    QByteArray out;
+    DleDecoder decoder;
+    decoder.setHandlers([&](const char *d, qsizetype n) { out.append(d, n); },
+                        [&](char c) { out += '<' + QByteArray(1, c) + '>'; });
+    int from = 0;
+    for (int cut : cuts) {
+        decoder.feed(stream.mid(from, cut - from));
+        from = cut;
+    }
+    decoder.feed(stream.mid(from));
+    return out;
+}
+
+} // namespace
+
+class tst_ModemCodec : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void dleDecoding_data();
+    void dleDecoding();
+    void dleDecodingSurvivesEverySplit();
+    void shieldingRoundTrip();
+    void g711MatchesKnownCodes();
+    void encodingsRoundTrip_data();
+    void encodingsRoundTrip();
+    void sixteenBitSampleSplitAcrossReads();
+    void capabilityLists_data();
+    void capabilityLists();
+    void profilesByIdentification();
+    void callerIdTags();
+    void portSettings();
+    void probeCandidatesPreferStableNames();
+};
+
+void tst_ModemCodec::dleDecoding_data()
+{
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<QByteArray>("decoded");
+    QTest::newRow("plain") << QByteArray("abc") << QByteArray("abc");
+    QTest::newRow("doubled") << QByteArray("a\x10\x10" "b") << QByteArray("a\x10" "b");
+    QTest::newRow("compacted") << QByteArray("a\x10\x1A" "b") << QByteArray("a\x10\x10" "b");
+    QTest::newRow("end of stream") << QByteArray("ab\x10\x03\r\nOK\r\n") << QByteArray("ab<\x03>\r\nOK\r\n");
+    QTest::newRow("events") << QByteArray("\x10" "5\x10" "b\x10R") << QByteArray("<5><b><R>");
+    QTest::newRow("dle dle then event") << QByteArray("\x10\x10\x10" "d") << QByteArray("\x10<d>");
+    QTest::newRow("zero bytes") << QByteArray("\x00\x10\x00\x00", 4) << QByteArray("\x00<\x00>\x00", 5);
+}
+
+void tst_ModemCodec::dleDecoding()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(QByteArray, decoded);
+    QCOMPARE(decodeInPieces(stream, {}), decoded);
+}
+
+void tst_ModemCodec::dleDecodingSurvivesEverySplit()
+{
+    const QByteArray stream("x\x10\x10y\x10\x1Az\x10" "5\x10\x10\x10\x03tail", 17);
+    const QByteArray whole = decodeInPieces(stream, {});
+    QCOMPARE(whole, QByteArray("x\x10y\x10\x10z<5>\x10<\x03>tail"));
+    for (int a = 1; a < stream.size(); ++a) {
+        QCOMPARE(decodeInPieces(stream, {a}), whole);
+        for (int b = a + 1; b < stream.size(); ++b)
+            QCOMPARE(decodeInPieces(stream, {a, b}), whole);
+    }
+    // One byte at a time.
+    QList<int> every;
+    for (int i = 1; i < stream.size(); ++i)
+        every << i;
+    QCOMPARE(decodeInPieces(stream, every), whole);
+}
+
+void tst_ModemCodec::shieldingRoundTrip()
+{
+    QByteArray audio;
+    for (int i = 0; i < 4096; ++i)
+        audio.append(char((i * 7919) & 0xFF));
+    audio.append('\x10'); // never end on an undoubled DLE
+    const QByteArray sent = shielded(audio);
+    QCOMPARE(sent.count('\x10'), audio.count('\x10') * 2);
+    QVERIFY(sent.endsWith(QByteArray("\x10\x10")));
+    QCOMPARE(decodeInPieces(sent, {1000, 1001, 3000}), audio);
+}
+
+void tst_ModemCodec::g711MatchesKnownCodes()
+{
+    QCOMPARE(int(linearToMuLaw(0)), 0xFF);
+    QCOMPARE(int(linearToALaw(0)), 0xD5);
+    QCOMPARE(int(muLawToLinear(0xFF)), 0);
+    QCOMPARE(int(muLawToLinear(0x00)), -32124);
+    QCOMPARE(int(muLawToLinear(0x80)), 32124);
+    QCOMPARE(int(aLawToLinear(0xD5)), 8);
+    QCOMPARE(int(aLawToLinear(0x55)), -8);
+    QCOMPARE(int(aLawToLinear(0xAA)), 32256);
+    // Every code survives decoding and encoding again.
+    for (int code = 0; code < 256; ++code) {
+        if (code != 0x7F) // mu-law has two zeros
+            QCOMPARE(int(linearToMuLaw(muLawToLinear(std::uint8_t(code)))), code);
+        QCOMPARE(int(linearToALaw(aLawToLinear(std::uint8_t(code)))), code);
+    }
+}
+
+void tst_ModemCodec::encodingsRoundTrip_data()
+{
+    QTest::addColumn<int>("encoding");
+    QTest::addColumn<int>("tolerance"); // relative to the magnitude, in 1/1000
+    QTest::newRow("s16") << int(VoiceEncoding::Signed16) << 0;
+    QTest::newRow("ulaw") << int(VoiceEncoding::MuLaw) << 70;
+    QTest::newRow("alaw") << int(VoiceEncoding::ALaw) << 70;
+    QTest::newRow("u8") << int(VoiceEncoding::Unsigned8) << -256;
+    QTest::newRow("s8") << int(VoiceEncoding::Signed8) << -256;
+}
+
+void tst_ModemCodec::encodingsRoundTrip()
+{
+    QFETCH(int, encoding);
+    QFETCH(int, tolerance);
+    const auto e = VoiceEncoding(encoding);
+    std::vector<std::int16_t> samples;
+    for (int v = -32768; v < 32768; v += 97)
+        samples.push_back(std::int16_t(v));
+    QByteArray bytes;
+    encodeSamples(e, samples, bytes);
+    QCOMPARE(bytes.size(), qsizetype(samples.size()) * bytesPerSample(e));
+    std::vector<std::int16_t> back;
+    VoiceDecoder decoder(e);
+    decoder.decode(bytes.constData(), bytes.size(), back);
+    QCOMPARE(back.size(), samples.size());
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const int error = std::abs(int(back[i]) - int(samples[i]));
+        // Linear 8-bit: within one step of 256; the laws: a few per cent, or 1 LSB step near zero.
+        const int allowed = tolerance < 0 ? -tolerance : std::max(std::abs(int(samples[i])) * tolerance / 1000, 132);
+        QVERIFY2(error <= allowed, qPrintable(QStringLiteral("%1 -> %2").arg(samples[i]).arg(back[i])));
+    }
+}
+
+void tst_ModemCodec::sixteenBitSampleSplitAcrossReads()
+{
+    VoiceDecoder decoder(VoiceEncoding::Signed16);
+    std::vector<std::int16_t> out;
+    decoder.decode("\x34", 1, out);
+    QVERIFY(out.empty());
+    decoder.decode("\x12\x78\x56\xFF", 4, out);
+    decoder.decode("\xFF", 1, out);
+    QCOMPARE(out, (std::vector<std::int16_t>{0x1234, 0x5678, -1}));
+}
+
+void tst_ModemCodec::capabilityLists_data()
+{
+    QTest::addColumn<QList<QByteArray>>("lines");
+    QTest::addColumn<int>("cml");
+    QTest::addColumn<int>("encoding");
+    QTest::newRow("conexant") << QList<QByteArray>{"0,\"SIGNED PCM\",8,0,8000,0,0", "1,\"UNSIGNED PCM\",8,0,8000,0,0",
+                                                   "129,\"IMA ADPCM\",4,0,8000,0,0", "130,\"UNSIGNED PCM\",8,0,8000,0,0",
+                                                   "131,\"Mu-Law\",8,0,8000,0,0", "132,\"A-Law\",8,0,8000,0,0",
+                                                   "133,\"14 bit PCM\",14,0,8000,0,0"}
+                              << 131 << int(VoiceEncoding::MuLaw);
+    QTest::newRow("usr prefixed")
+        << QList<QByteArray>{"+VSM: 128,\"8-BIT LINEAR\",8,0,(7200,8000,11025),(0),(0)",
+                             "+VSM: 129,\"16-BIT LINEAR\",16,0,(7200,8000,11025),(0),(0)",
+                             "+VSM: 130,\"8-BIT ALAW\",8,0,(8000),(0),(0)"}
+        << 129 << int(VoiceEncoding::Signed16);
+    QTest::newRow("generic signed 16") << QList<QByteArray>{"1,\"UNSIGNED PCM\",8,0,(8000),0,0",
+                                                            "0,\"SIGNED PCM\",16,0,(7200,8000),0,0"}
+                                       << 0 << int(VoiceEncoding::Signed16);
+    QTest::newRow("alaw only at 8000") << QList<QByteArray>{"129,\"16-BIT LINEAR\",16,0,(7200,11025),(0),(0)",
+                                                            "130,\"8-BIT ALAW\",8,0,(8000),(0),(0)"}
+                                       << 130 << int(VoiceEncoding::ALaw);
+    QTest::newRow("unsigned 8 bit") << QList<QByteArray>{"1,\"UNSIGNED PCM\",8,0,8000,0,0", "129,\"IMA ADPCM\",4,0,8000,0,0"}
+                                    << 1 << int(VoiceEncoding::Unsigned8);
+    QTest::newRow("nothing usable") << QList<QByteArray>{"129,\"IMA ADPCM\",4,0,8000,0,0", "garbage"} << -1 << -1;
+}
+
+void tst_ModemCodec::capabilityLists()
+{
+    QFETCH(QList<QByteArray>, lines);
+    QFETCH(int, cml);
+    QFETCH(int, encoding);
+    const auto choice = chooseVoiceFormat(parseVsmList(lines));
+    QCOMPARE(choice.has_value(), cml >= 0);
+    if (choice) {
+        QCOMPARE(choice->cml, cml);
+        QCOMPARE(int(choice->encoding), encoding);
+    }
+    QCOMPARE(parseClasses({"0,1,1.0,2,8"}), (QStringList{"0", "1", "1.0", "2", "8"}));
+    QCOMPARE(parseClasses({"+FCLASS: (0-2,8)"}), (QStringList{"0", "1", "2", "8"}));
+}
+
+void tst_ModemCodec::profilesByIdentification()
+{
+    QCOMPARE(profileFor("56000\nCX93001-EIS_V0.2013-V92\n+GMI: CONEXANT\n").id, QStringLiteral("conexant"));
+    QCOMPARE(profileFor("5601\nU.S. Robotics 56K FAX USB V1.2.23\n").id, QStringLiteral("usr"));
+    QCOMPARE(profileFor("56000\nLT V.92 Data+Fax Modem Version 8.30\n").id, QStringLiteral("agere"));
+    // "56000" alone says nothing about the command set.
+    QCOMPARE(profileFor("56000\n").id, QStringLiteral("generic"));
+    for (const ModemProfile &p : builtInProfiles()) {
+        QVERIFY(!p.fallbackFormats.isEmpty());
+        for (const QString &f : p.fallbackFormats)
+            QVERIFY2(parseFormatCode(f).has_value(), qPrintable(f));
+    }
+}
+
+void tst_ModemCodec::callerIdTags()
+{
+    CallerIdCollector c;
+    QVERIFY(c.feedLine("DATE = 0321"));
+    QVERIFY(c.feedLine("TIME=1405"));
+    QVERIFY(c.feedLine("NMBR =5551234"));
+    QVERIFY(c.feedLine("MESG = 080150"));
+    QVERIFY(!c.feedLine("OK"));
+    QVERIFY(!c.feedLine("+VCID: 1"));
+    const CallerIdData d = c.take();
+    QCOMPARE(d.date, QByteArray("0321"));
+    QCOMPARE(d.time, QByteArray("1405"));
+    QCOMPARE(d.number, QByteArray("5551234"));
+    QCOMPARE(d.flags, CallPartyId::Address | CallPartyId::Blocked); // the name was withheld
+    QVERIFY(!c.hasData());
+    // A name of sixteen bytes with any characters, and a missing number.
+    QVERIFY(c.feedLine("NAME = O'BRIEN-SMITH J."));
+    QVERIFY(c.feedLine("NMBR = O"));
+    const CallerIdData e = c.take();
+    QCOMPARE(e.name, QByteArray("O'BRIEN-SMITH J."));
+    QCOMPARE(e.flags, CallPartyId::OutOfArea | CallPartyId::Name);
+    QVERIFY(!decodeRawPacket("0401").has_value());
+}
+
+void tst_ModemCodec::portSettings()
+{
+    test::ScratchDir dir;
+    SettingsStore store(dir.file("telvox.ini"), dir.file("settings.txt"));
+    ModemConfig empty = readModemConfig(store);
+    QVERIFY(empty.ports.isEmpty());
+    QVERIFY(empty.probe);
+    QCOMPARE(empty.speed, 115200);
+    writeModemPorts(store, {"/dev/serial/by-id/usb-Conexant_USB_Modem-if00", "", "/dev/ttyUSB0"});
+    store.WriteSetting("VoiceModem", "Speed", "230400");
+    store.WriteSetting("VoiceModem", "Probe", "0");
+    store.WriteSetting("VoiceModem", "Profile2", "usr");
+    const ModemConfig c = readModemConfig(store);
+    QCOMPARE(c.ports, (QStringList{"/dev/serial/by-id/usb-Conexant_USB_Modem-if00", "", "/dev/ttyUSB0"}));
+    QCOMPARE(c.speed, 230400);
+    QVERIFY(!c.probe);
+    QCOMPARE(c.profiles.value(2), QStringLiteral("usr"));
+    // Line 1 has no port: only lines 0 and 2 become modem lines, in line order.
+    QStringList notes;
+    const auto portList = modemPortsFromSettings(store, &notes);
+    QCOMPARE(portList.size(), std::size_t{2});
+    QCOMPARE(portList[1].portName, QStringLiteral("/dev/ttyUSB0"));
+    QCOMPARE(portList[1].options.forcedProfile, QStringLiteral("usr"));
+    // A port that is not there is reported in words, and so is a missing group membership.
+    PortOpenError error;
+    QVERIFY(!serialPortOpener(dir.file("ttyACM9"), 115200)(error));
+    QVERIFY2(error.message.contains("not plugged in"), qPrintable(error.message));
+    QFile exists(dir.file("ttyACM0"));
+    exists.open(QIODevice::WriteOnly);
+    const QString denied = describeOpenError(dir.file("ttyACM0"), QSerialPort::PermissionError, "Permission denied");
+    QVERIFY(denied.contains("\"dialout\" group"));
+    QVERIFY(!denied.contains("Permission denied"));
+}
+
+void tst_ModemCodec::probeCandidatesPreferStableNames()
+{
+    test::ScratchDir dir;
+    const QString dev = dir.path();
+    for (const char *name : {"ttyACM0", "ttyACM1", "ttyUSB0", "ttyS0", "tty1"}) {
+        QFile f(dev + "/" + name);
+        f.open(QIODevice::WriteOnly);
+    }
+    QDir().mkpath(dev + "/serial/by-id");
+    QFile::link(dev + "/ttyACM1", dev + "/serial/by-id/usb-Zoom_3095-if00");
+    QFile::link(dev + "/ttyS0", dev + "/serial/by-id/pci-serial");
+    QCOMPARE(probeCandidates(dev), (QStringList{dev + "/serial/by-id/usb-Zoom_3095-if00", dev + "/ttyACM0",
+                                                dev + "/ttyUSB0"}));
+}
+
+QTEST_GUILESS_MAIN(tst_ModemCodec)
+#include "tst_ModemCodec.moc"

@@ -1,0 +1,284 @@
+// The dialler window over the telephony core on the virtual exchange: dialling, dropping, the
+// phonebook file behind its lists and the call records.
+
+#include "TelephonyFixture.h"
+#include "records/CallRecords.h"
+#include "support/FakeShell.h"
+#include "telephony/Dialler.h"
+#include "telephony/PhoneBookTable.h"
+#include "ui/UiFakes.h"
+#include "ui/frmDialOut.h"
+#include "ui/frmDialRecords.h"
+#include "ui/frmPBAdd.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+
+using namespace telvox;
+using telvox::test::TelephonyFixture;
+
+namespace {
+
+QByteArray record(const QByteArray &name, const QByteArray &tele)
+{
+    return name.leftJustified(30, ' ') + tele.leftJustified(20, ' ') + QByteArray(78, '\0');
+}
+
+struct Rig
+{
+    Rig()
+    {
+        QVERIFY(f.start());
+        dialler = std::make_unique<Dialler>(
+            Dialler::Services{*f.core, f.loop, f.settings, f.status, f.texts, f.timers, f.audio});
+        f.core->setDialerTimerStart([this](int line) { dialler->startWatch(line); });
+    }
+    QString bookPath() const { return f.dir.file("PhoneBook.txt"); }
+    void writeBook(const QByteArray &bytes) const
+    {
+        QFile file(bookPath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    std::unique_ptr<frmDialOut> window()
+    {
+        return std::make_unique<frmDialOut>(frmDialOut::Services{*dialler, f.texts, f.settings, f.prompts, modal,
+                                                                 bookPath(), [this] { ++reloads; }});
+    }
+    static QStringList items(const QListWidget *list)
+    {
+        QStringList texts;
+        for (int i = 0; i < list->count(); ++i)
+            texts << list->item(i)->text();
+        return texts;
+    }
+
+    TelephonyFixture f;
+    test::ScriptedModal modal;
+    std::unique_ptr<Dialler> dialler;
+    int reloads = 0;
+};
+
+} // namespace
+
+class tst_DialOut : public QObject
+{
+    Q_OBJECT
+private slots:
+    void enterDialsAndTheWatchResetsTheButtons()
+    {
+        Rig r;
+        r.f.settings.WriteSetting("Config", "Last_CallerID", "5550101");
+        auto w = r.window();
+        QCOMPARE(w->Combo1()->currentText(), QString("0"));
+        QCOMPARE(w->txtDialOut()->text(), QString("5550101"));
+        w->txtDialOut()->setText(" 5551234 ");
+        QTest::keyClick(w->txtDialOut(), Qt::Key_Return);
+        QCOMPARE(w->txtDialOut()->text(), QString(" 5551234 ")); // the key never reached the box
+        QCOMPARE(r.f.exchange->view(0).dialled, QString("5551234"));
+        QVERIFY(!w->cmdDial()->isEnabled() && w->cmdDrop()->isEnabled() && !w->cmdExit()->isEnabled());
+        QCOMPARE(r.f.slot(0).callerId, QString("~ 5551234 "));
+        QVERIFY(r.f.slot(0).outgoing);
+        QCOMPARE(r.f.statusTexts().last(), QString("Line0 正在拨号"));
+        QCOMPARE(readCallRecords(r.f.settings, "Made"), QStringList{"5551234"});
+
+        // Closing the window while calling is refused; the caller-ID table is reloaded anyway.
+        w->show();
+        QVERIFY(!w->close());
+        QVERIFY(w->isVisible());
+        QCOMPARE(r.f.prompts.shown.last().text, QString("Please Drop The Call First"));
+        QCOMPARE(r.f.prompts.shown.last().icon, MessageIcon::Critical);
+        QCOMPARE(r.reloads, 1);
+
+        r.f.loop.advance(3000); // connected; a second later the recording waits for the answer
+        QCOMPARE(r.f.slot(0).recState, 2);
+        QVERIFY(r.dialler->Timer1(0).isEnabled());
+        r.f.loop.advance(3000);
+        QVERIFY(w->cmdDrop()->isEnabled());
+        r.f.slot(0).recState = 0; // the recording is over
+        r.f.loop.advance(1000);
+        QVERIFY(!r.dialler->Timer1(0).isEnabled());
+        QVERIFY(w->cmdDial()->isEnabled() && !w->cmdDrop()->isEnabled() && w->cmdExit()->isEnabled());
+    }
+
+    void dialRefusalsLeaveTheButtonsReady()
+    {
+        Rig r;
+        auto w = r.window();
+        w->txtDialOut()->setText(" 1 ");
+        w->findChild<QPushButton *>("cmdBackword")->click();
+        QCOMPARE(w->txtDialOut()->text(), QString(""));
+        w->cmdDial()->click();
+        QVERIFY(r.f.exchange->view(0).dialled.isEmpty());
+        QVERIFY(w->cmdDial()->isEnabled());
+        QVERIFY(!r.f.statusTexts().join('|').contains("正在拨号"));
+
+        w->txtDialOut()->setText("555");
+        w->Combo1()->setEditText("2"); // not opened
+        w->cmdDial()->click();
+        QCOMPARE(r.f.prompts.shown.last().text, QString("No Line"));
+        w->Combo1()->setEditText("9");
+        w->cmdDial()->click();
+        QCOMPARE(r.f.prompts.shown.size(), 2);
+
+        // The line carries an incoming call: the service refuses, nothing changes.
+        w->Combo1()->setEditText("0");
+        IncomingCall in;
+        QVERIFY(r.f.exchange->placeIncomingCall(0, in));
+        r.f.loop.advance(100);
+        w->cmdDial()->click();
+        QVERIFY(w->cmdDial()->isEnabled());
+        QVERIFY(readCallRecords(r.f.settings, "Made").isEmpty());
+        QCOMPARE(r.f.prompts.shown.size(), 2);
+    }
+
+    void dropActsOnTheLineBoxAtThatMoment()
+    {
+        Rig r;
+        auto w = r.window();
+        w->txtDialOut()->setText("555");
+        w->cmdDial()->click();
+        w->Combo1()->setEditText("1");
+        r.f.slot(1).recState = 1;
+        w->cmdDrop()->click();
+        QCOMPARE(r.f.slot(1).recState, 0);
+        QVERIFY(r.f.audio.calls.contains("waveInReset 1"));
+        QVERIFY(r.f.timers.timDropCall[1].isEnabled());
+        QVERIFY(!r.f.timers.timDropCall[0].isEnabled());
+        QCOMPARE(r.f.statusTexts().last(), QString("@End of Recording"));
+        QVERIFY(w->cmdDial()->isEnabled() && !w->cmdDrop()->isEnabled());
+        r.f.loop.advance(1000); // dropping a line without a call is harmless
+        QVERIFY(w->cmdExit()->isEnabled());
+        w->Combo1_LostFocus();
+        QCOMPARE(r.f.setting("Config", "DialOut"), QString("1"));
+        QVERIFY(r.f.fileBytes("settings.txt").contains("Config@DialOut@1\r\n"));
+    }
+
+    void addedAndCutRecordsAreStoredByteForByte()
+    {
+        Rig r;
+        r.writeBook(record("Bob", "111") + QByteArray(128, '\0') + record("Cy", "                    "));
+        auto w = r.window();
+        // The never-written slot is not listed; the blank telephone is.
+        QCOMPARE(r.items(w->lstPBName()), QStringList({QString("Bob").leftJustified(30), QString("Cy").leftJustified(30)}));
+        r.modal.answer = [](QDialog &d) {
+            auto &editor = static_cast<frmPBAdd &>(d);
+            editor.Text1()->setText("Anna");
+            editor.Text2()->setText("555");
+            QVERIFY(editor.OKButton_Click());
+        };
+        w->findChild<QPushButton *>("cmdAdd")->click();
+        // Record 3 (right after the second listed entry) is replaced by the new entry.
+        QCOMPARE(r.f.fileBytes("PhoneBook.txt"), record("Bob", "111") + QByteArray(128, '\0') + record("Anna", "555"));
+        QCOMPARE(r.items(w->lstPBTele()).last(), QString("555").leftJustified(20));
+
+        r.modal.answer = [](QDialog &d) {
+            auto &editor = static_cast<frmPBAdd &>(d);
+            editor.Text1()->setText(QString("N").repeated(35));
+            editor.Text2()->setText("王小明王小明王小明"); // 27 bytes: six characters fit in 20
+            editor.OKButton_Click();
+        };
+        w->findChild<QPushButton *>("cmdAdd")->click();
+        const QByteArray fourth = r.f.fileBytes("PhoneBook.txt").mid(3 * 128);
+        QCOMPARE(fourth, QByteArray(30, 'N') + QString("王小明王小明").toUtf8() + QByteArray(2, ' ') + QByteArray(78, '\0'));
+        QCOMPARE(r.items(w->lstPBName()).last(), QString("N").repeated(30));
+
+        r.modal.answer = [](QDialog &d) { d.reject(); };
+        w->findChild<QPushButton *>("cmdAdd")->click();
+        QCOMPARE(r.f.fileBytes("PhoneBook.txt").size(), 4 * 128);
+    }
+
+    void selectAndDeleteKeepTheListsInStep()
+    {
+        Rig r;
+        r.writeBook(record("Ann", "111") + record("Bob", "222  ") + record("Cy", "333"));
+        auto w = r.window();
+        w->lstPBName()->setCurrentRow(1);
+        QCOMPARE(w->lstPBTele()->currentRow(), 1);
+        w->lstPBTele()->item(1)->setSelected(true);
+        w->findChild<QPushButton *>("cmdSelect")->click();
+        QCOMPARE(w->txtDialOut()->text(), QString("222"));
+
+        w->findChild<QPushButton *>("cmdDelete")->click();
+        QCOMPARE(r.f.fileBytes("PhoneBook.txt"), record("Ann", "111") + record("Cy", "333"));
+        QCOMPARE(r.items(w->lstPBName()), QStringList({QString("Ann").leftJustified(30), QString("Cy").leftJustified(30)}));
+
+        // A book that cannot be written (here a folder took its place, which no user, not even
+        // the administrator, can write as a file): nothing is removed, the user is told.
+        QVERIFY(QFile::rename(r.bookPath(), r.f.dir.file("saved.txt")));
+        QVERIFY(QDir().mkdir(r.bookPath()));
+        w->lstPBTele()->setCurrentRow(0);
+        w->lstPBTele()->item(0)->setSelected(true);
+        w->findChild<QPushButton *>("cmdDelete")->click();
+        QCOMPARE(w->lstPBTele()->count(), 2);
+        QCOMPARE(r.f.prompts.shown.last().text, r.f.texts.LoadText(1401));
+        r.modal.answer = [](QDialog &d) {
+            QVERIFY(!static_cast<frmPBAdd &>(d).OKButton_Click());
+            d.reject();
+        };
+        w->findChild<QPushButton *>("cmdAdd")->click();
+        QCOMPARE(r.f.prompts.shown.size(), 2);
+        QCOMPARE(w->lstPBTele()->count(), 2);
+    }
+
+    void threeHundredEntriesAndDamagedBooks()
+    {
+        Rig r;
+        QByteArray book;
+        for (int i = 1; i <= 301; ++i)
+            book += record("P" + QByteArray::number(i), QByteArray::number(1000 + i));
+        r.writeBook(book);
+        PhoneBookTable table;
+        QVERIFY(table.LoadPhoneBook(r.bookPath()));
+        QCOMPARE(table.entry(299).tele.trimmed(), QString("1300"));
+        QCOMPARE(phonebook::listedEntries(r.bookPath()).size(), std::size_t(300));
+
+        // Cut in the middle of the second record's name, then garbage and a long tail.
+        r.writeBook(record("Ann", "111") + QByteArray("Bo"));
+        QCOMPARE(phonebook::listedEntries(r.bookPath()).size(), std::size_t(1));
+        QByteArray garbage(10 * 1024 * 1024, '\xff');
+        for (int i = 0; i < garbage.size(); i += 7)
+            garbage[i] = char(1 + i % 255); // no zero byte: every slot is listed
+        r.writeBook(garbage);
+        QVERIFY(table.LoadPhoneBook(r.bookPath()));
+        auto w = r.window();
+        QCOMPARE(w->lstPBName()->count(), 300);
+    }
+
+    void recordsWindowDialsTheChosenNumber()
+    {
+        Rig r;
+        // The eleventh number drops the first; keys are " 1" (oldest) to " 10".
+        QStringList made;
+        for (int i = 1; i <= 11; ++i)
+            AddMadeCall(r.f.settings, made.emplace_back(QString::number(100 + i)));
+        made.removeFirst();
+        QCOMPARE(r.f.setting("Made", " 1"), QString("102"));
+        // A gap is filled before the list grows; the window lists the values in key order.
+        r.f.settings.WriteSetting("Received", " 1", "A");
+        r.f.settings.WriteSetting("Received", " 3", "C");
+        AddReceivedCall(r.f.settings, "UNKNOWN");
+        QCOMPARE(r.f.setting("Received", " 2"), QString("UNKNOWN"));
+        auto w = r.window();
+        w->Combo1()->setEditText("3");
+        r.modal.answer = [&made](QDialog &d) {
+            auto &records = static_cast<frmDialRecords &>(d);
+            QCOMPARE(Rig::items(records.lstMade()), made);
+            QCOMPARE(Rig::items(records.lstReceived()), QStringList({"A", "UNKNOWN", "C"}));
+            records.cmdReceived_Click(); // nothing selected: nothing happens
+            QVERIFY(records.chosenNumber().isEmpty());
+            records.lstReceived()->item(1)->setSelected(true);
+            records.cmdReceived_Click();
+        };
+        w->findChild<QPushButton *>("cmdRecords")->click();
+        QCOMPARE(w->txtDialOut()->text(), QString("UNKNOWN"));
+        QCOMPARE(r.f.prompts.shown.last().text, QString("No Line")); // line 3 is not open
+    }
+};
+
+QTEST_MAIN(tst_DialOut)
+#include "tst_DialOut.moc"

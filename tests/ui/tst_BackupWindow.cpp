@@ -1,0 +1,168 @@
+#include "core/Settings.h"
+#include "core/Texts.h"
+#include "records/MessageLists.h"
+#include "support/FakeShell.h"
+#include "ui/frmBackup.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFocusEvent>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTest>
+
+using namespace telvox;
+using namespace telvox::test;
+
+namespace {
+
+bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QStringList filesIn(const QString &folder) { return QDir(folder).entryList(QDir::Files, QDir::Name); }
+
+// A recording folder with two recordings (one spelled in capitals) and a note, both lists
+// filled, and an empty target folder.
+struct Rig
+{
+    Rig()
+    {
+        table.loadBuiltIn();
+        QDir().mkpath(dir.file("rec"));
+        QDir().mkpath(dir.file("target"));
+        writeBytes(dir.file("rec/A2026-01-01~10-00-00.wav"), "unread");
+        writeBytes(dir.file("rec/M2026-01-01~11-00-00.WAV"), "call");
+        writeBytes(dir.file("rec/notes.txt"), "text");
+        lists.addRecording(dir.file("rec"), "A2026-01-01~10-00-00.wav");
+        lists.addRecording(dir.file("rec"), "M2026-01-01~11-00-00.WAV");
+    }
+    std::unique_ptr<frmBackup> open()
+    {
+        auto w = std::make_unique<frmBackup>(
+            frmBackup::Services{texts, settings, prompts, lists, dir.file("rec") + "/"});
+        w->setTargetFolder(dir.file("target"));
+        return w;
+    }
+    ScratchDir dir;
+    StringTable table;
+    Texts texts{table, 0};
+    SettingsStore settings{dir.file("telvox.ini"), dir.file("settings.txt")};
+    MessageLists lists{settings};
+    ScriptedPrompts prompts;
+};
+
+} // namespace
+
+class tst_BackupWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void startsAtTheRootAndKeepsDeleteSourceFiles()
+    {
+        Rig r;
+        {
+            frmBackup w({r.texts, r.settings, r.prompts, r.lists, r.dir.file("rec") + "/"});
+            QCOMPARE(w.targetFolder(), QString("/"));
+            QCOMPARE(w.Drive1()->itemText(0), QString("/"));
+            QVERIFY(!w.Check1()->isChecked());
+            w.Check1()->setChecked(true);
+            QFocusEvent out(QEvent::FocusOut);
+            QCoreApplication::sendEvent(w.Check1(), &out);
+        }
+        QCOMPARE(r.settings.ReadSetting("Config", "CopyMove"), QString("1"));
+        QVERIFY(!QFile::exists(r.dir.file("settings.txt"))); // a plain write
+        QVERIFY(r.open()->Check1()->isChecked());
+    }
+
+    void copyLeavesSourceAndListsAndCanBeUndone()
+    {
+        Rig r;
+        auto w = r.open();
+        w->OKButton()->click();
+        QCOMPARE(r.prompts.shown[0].text, r.texts.LoadText(1087));
+        QCOMPARE(filesIn(r.dir.file("target")), QStringList({"A2026-01-01~10-00-00.wav", "M2026-01-01~11-00-00.WAV"}));
+        QCOMPARE(w->File1()->count(), 2);
+        QCOMPARE(filesIn(r.dir.file("rec")).size(), 3);
+        QCOMPARE(r.lists.unreadEntries().size(), 1);
+        QCOMPARE(r.lists.lastTenEntries().size(), 1);
+        QVERIFY(w->cmdUndo()->isEnabled());
+        QCOMPARE(w->cmdUndo_Click(), 2);
+        QVERIFY(filesIn(r.dir.file("target")).isEmpty());
+        QCOMPARE(w->File1()->count(), 0);
+
+        r.prompts.answers = {MessageResult::Cancel}; // the confirmation cancelled: nothing at all
+        w->OKButton()->click();
+        QVERIFY(filesIn(r.dir.file("target")).isEmpty());
+        QVERIFY(!w->cmdUndo()->isEnabled());
+    }
+
+    void moveEmptiesTheListsAndUndoBringsAllBack()
+    {
+        Rig r;
+        auto w = r.open();
+        w->Check1()->setChecked(true);
+        w->OKButton()->click();
+        QCOMPARE(r.prompts.shown[0].text, r.texts.LoadText(1088));
+        QCOMPARE(filesIn(r.dir.file("rec")), QStringList({"notes.txt"}));
+        QCOMPARE(filesIn(r.dir.file("target")).size(), 2);
+        QVERIFY(r.lists.unreadEntries().isEmpty() && r.lists.lastTenEntries().isEmpty());
+        for (const char *section : {"Data", "DataUnread"}) {
+            for (int i = 0; i < 50; ++i)
+                QCOMPARE(r.settings.ReadSetting(section, " " + QString::number(i), "missing"), QString());
+        }
+        QCOMPARE(w->cmdUndo_Click(), 2);
+        QCOMPARE(filesIn(r.dir.file("rec")).size(), 3);
+        QCOMPARE(r.lists.unreadEntries(), QStringList({"A2026-01-01~10-00-00.wav"}));
+        QCOMPARE(r.settings.ReadSetting("Data", " 0"), QString("M2026-01-01~11-00-00.WAV"));
+    }
+
+    void existingTargetsAreAskedAbout()
+    {
+        Rig r;
+        writeBytes(r.dir.file("target/A2026-01-01~10-00-00.wav"), "older copy");
+        writeBytes(r.dir.file("target/M2026-01-01~11-00-00.WAV"), "older call");
+        auto w = r.open();
+        r.prompts.answers = {MessageResult::Ok, MessageResult::No, MessageResult::Yes};
+        w->OKButton()->click();
+        QCOMPARE(r.prompts.shown.size(), 3);
+        QCOMPARE(r.prompts.shown[1].text, "\"A2026-01-01~10-00-00.wav\"" + r.texts.LoadText(1506));
+        QCOMPARE(r.prompts.shown[1].buttons, MessageButtons::YesNoCancel);
+        QCOMPARE(readAll(r.dir.file("target/A2026-01-01~10-00-00.wav")), QByteArray("older copy"));
+        QCOMPARE(readAll(r.dir.file("target/M2026-01-01~11-00-00.WAV")), QByteArray("call"));
+    }
+
+    void progressWindowCancelsTheRest()
+    {
+        Rig r;
+        for (int i = 0; i < 4; ++i)
+            writeBytes(r.dir.file(QString("rec/O2026-02-0%1~09-00-00.wav").arg(i + 1)), "dialled");
+        auto w = r.open();
+        // Cancel is pressed while the third file is announced.
+        QProgressDialog *p = w->progress();
+        QObject::connect(p->findChild<QProgressBar *>(), &QProgressBar::valueChanged, p, [p](int v) {
+            if (v == 2)
+                p->cancel();
+        });
+        w->OKButton()->click();
+        QCOMPARE(filesIn(r.dir.file("target")).size(), 2);
+        QVERIFY(w->cmdUndo()->isEnabled());
+        QCOMPARE(w->cmdUndo_Click(), 2);
+        QVERIFY(filesIn(r.dir.file("target")).isEmpty());
+    }
+};
+
+QTEST_MAIN(tst_BackupWindow)
+#include "tst_BackupWindow.moc"

@@ -1,0 +1,621 @@
+#include "EmulatedModem.h"
+
+#include "platform/telephony/VirtualExchange.h"
+#include "platform/telephony/modem/VoiceFormat.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <vector>
+
+namespace telvox::modemsim {
+
+using modem::kDle;
+using modem::kEtx;
+
+namespace {
+constexpr int kAudioTickMs = 20;
+constexpr int kDtmfRepeatMs = 70;
+} // namespace
+
+EmulatedModem::EmulatedModem(VirtualExchange &exchange, int line, HLine hLine, const SimProfile &profile,
+                             QString linkPath)
+    : m_exchange(exchange)
+    , m_line(line)
+    , m_hLine(hLine)
+    , m_profile(profile)
+    , m_linkPath(std::move(linkPath))
+    , m_context(std::make_unique<QObject>())
+{
+    m_clock.start();
+    m_cml = m_profile.defaultCml;
+    m_audioTimer = new QTimer(m_context.get());
+    m_audioTimer->setInterval(kAudioTickMs);
+    m_audioTimer->setTimerType(Qt::PreciseTimer);
+    QObject::connect(m_audioTimer, &QTimer::timeout, m_context.get(), [this] {
+        if (m_state == State::Receive)
+            receiveTick();
+        else if (m_state == State::Transmit)
+            playTick();
+    });
+    m_fromDte.setHandlers([this](const char *d, qsizetype n) { transmitData(d, n); },
+                          [this](char c) { transmitEvent(c); });
+}
+
+EmulatedModem::~EmulatedModem() { closePty(); }
+
+QString EmulatedModem::plugIn()
+{
+    closePty();
+    char name[256] = {};
+    if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0)
+        return QString();
+    termios tio{};
+    tcgetattr(m_slave, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(m_slave, TCSANOW, &tio);
+    fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    m_slavePath = QString::fromLocal8Bit(name);
+    if (!m_linkPath.isEmpty()) {
+        QFile::remove(m_linkPath);
+        QFile::link(m_slavePath, m_linkPath);
+    }
+    m_notifier = new QSocketNotifier(m_master, QSocketNotifier::Read, m_context.get());
+    QObject::connect(m_notifier, &QSocketNotifier::activated, m_context.get(), [this] { readMaster(); });
+    reset();
+    return m_slavePath;
+}
+
+void EmulatedModem::closePty()
+{
+    delete m_notifier;
+    m_notifier = nullptr;
+    if (m_master >= 0)
+        ::close(m_master);
+    if (m_slave >= 0)
+        ::close(m_slave);
+    m_master = m_slave = -1;
+    if (!m_linkPath.isEmpty())
+        QFile::remove(m_linkPath);
+}
+
+QString EmulatedModem::statsLine() const
+{
+    return QStringLiteral("Line%1 stats: played=%2 recorded=%3 largest-gap-ms=%4 overruns=%5 underruns=%6")
+        .arg(m_line)
+        .arg(m_stats.bytesPlayed)
+        .arg(m_stats.bytesRecorded)
+        .arg(m_stats.largestChunkGapMs)
+        .arg(m_stats.overruns)
+        .arg(m_stats.underruns);
+}
+
+// --- the serial side -------------------------------------------------------------------------
+
+void EmulatedModem::send(const QByteArray &bytes)
+{
+    if (m_master < 0 || m_muted)
+        return;
+    qsizetype at = 0;
+    while (at < bytes.size()) {
+        const ssize_t n = ::write(m_master, bytes.constData() + at, static_cast<size_t>(bytes.size() - at));
+        if (n <= 0)
+            break; // the computer does not read: the rest is lost, as on a real line
+        at += n;
+    }
+}
+
+void EmulatedModem::result(const QByteArray &text) { send(m_verbose ? "\r\n" + text + "\r\n" : text + "\r"); }
+void EmulatedModem::info(const QByteArray &text) { send("\r\n" + text + "\r\n"); }
+void EmulatedModem::sendDle(char code) { send(QByteArray{1, kDle} + code); }
+
+void EmulatedModem::readMaster()
+{
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+        if (n <= 0)
+            return;
+        if (m_muted)
+            continue;
+        if (m_state != State::Command) {
+            m_fromDte.feed(buffer, n);
+            continue;
+        }
+        for (ssize_t i = 0; i < n; ++i) {
+            const char c = buffer[i];
+            if (c == '\r') {
+                const QByteArray line = m_input;
+                m_input.clear();
+                if (m_echo)
+                    send(line + '\r');
+                commandLine(line.trimmed());
+                if (m_state != State::Command) {
+                    // Whatever follows the command already belongs to the voice data.
+                    m_fromDte.reset();
+                    m_fromDte.feed(buffer + i + 1, n - i - 1);
+                    break;
+                }
+            } else if (c == kDle) {
+                ++i; // a stream code that arrived after the stream ended
+            } else if (static_cast<unsigned char>(c) >= 0x20 && m_input.size() < 256) {
+                m_input.append(c);
+            }
+        }
+    }
+}
+
+void EmulatedModem::commandLine(const QByteArray &line)
+{
+    if (line.size() < 2 || line.left(2).toUpper() != "AT")
+        return;
+    const QByteArray body = line.mid(2);
+    bool ok = true;
+    bool deferred = false;
+    QByteArray reply;
+    qsizetype i = 0;
+    while (i < body.size() && ok) {
+        const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(body[i])));
+        if (c == ' ' || c == ';') {
+            ++i;
+        } else if (c == '+' || c == '#' || c == '-' || c == '!') {
+            qsizetype end = body.indexOf(';', i);
+            if (end < 0)
+                end = body.size();
+            const QByteArray cmd = body.mid(i, end - i);
+            qsizetype split = 1;
+            while (split < cmd.size() && cmd[split] != '=' && cmd[split] != '?')
+                ++split;
+            ok = command(cmd.left(split).toUpper(), cmd.mid(split), deferred, reply);
+            i = end + 1;
+        } else if (c == 'D') {
+            ok = command("D", body.mid(i + 1).trimmed(), deferred, reply);
+            i = body.size();
+        } else if (c == 'S' || c == '&') {
+            ++i;
+            while (i < body.size() && (std::isalnum(static_cast<unsigned char>(body[i])) || body[i] == '=' || body[i] == '?')
+                   && !(std::isalpha(static_cast<unsigned char>(body[i])) && c == 'S'))
+                ++i;
+        } else if (std::isalpha(static_cast<unsigned char>(c))) {
+            qsizetype j = i + 1;
+            while (j < body.size() && std::isdigit(static_cast<unsigned char>(body[j])))
+                ++j;
+            ok = command(QByteArray(1, c), body.mid(i + 1, j - i - 1), deferred, reply);
+            i = j;
+        } else {
+            ok = false;
+        }
+    }
+    if (!ok)
+        result("ERROR");
+    else if (!deferred)
+        result(reply.isEmpty() ? QByteArray("OK") : reply);
+    if (ok && !deferred && reply == "CONNECT") {
+        m_streamStart = m_clock.elapsed();
+        m_streamSamples = 0;
+        m_lastChunkAt = -1;
+        m_txBuffer.clear();
+        m_txEnding = false;
+        m_underrunReported = false;
+        m_audioTimer->start();
+    }
+}
+
+bool EmulatedModem::command(const QByteArray &name, const QByteArray &arg, bool &deferred, QByteArray &reply)
+{
+    const bool voice = m_fclass == 8;
+    const auto number = [&arg] { return arg.mid(arg.startsWith('=') ? 1 : 0).toInt(); };
+    if (name == "Z") {
+        reset();
+        deferred = true;
+        QTimer::singleShot(250, m_context.get(), [this] { result("OK"); });
+        return true;
+    }
+    if (name == "E") {
+        m_echo = arg != "0";
+        return true;
+    }
+    if (name == "V") {
+        m_verbose = arg != "0";
+        return true;
+    }
+    if (name == "Q" || name == "L" || name == "M" || name == "X")
+        return true;
+    if (name == "H") {
+        goOnHook();
+        return true;
+    }
+    if (name == "I") {
+        info(arg == "3" ? m_profile.ati3 : m_profile.ati0);
+        return true;
+    }
+    if (name == "A") {
+        if (!voice || m_hCall == 0 || m_exchange.lineAnswer(m_hCall) <= 0)
+            return false;
+        m_offHook = true;
+        reply = "VCON";
+        return true;
+    }
+    if (name == "D") {
+        if (!voice)
+            return false;
+        QByteArray digits = arg;
+        m_dialSemicolon = digits.endsWith(';');
+        if (m_dialSemicolon)
+            digits.chop(1);
+        HCall call = 0;
+        if (m_exchange.lineMakeCall(m_hLine, call, QString::fromLatin1(digits), 0) <= 0) {
+            reply = "NO DIALTONE";
+            return true;
+        }
+        m_hCall = call;
+        m_offHook = true;
+        m_pendingDial = true;
+        deferred = true;
+        return true;
+    }
+    if (name == "+FCLASS") {
+        if (arg == "=?")
+            info(m_profile.fclassList);
+        else if (arg == "?")
+            info(QByteArray::number(m_fclass));
+        else if (number() == 0 || number() == 1 || number() == 2 || number() == 8)
+            m_fclass = number();
+        else
+            return false;
+        return true;
+    }
+    if (name == "+VCID" || name == "#CID") {
+        if (name == "+VCID" && !m_profile.acceptsVcid)
+            return false;
+        if (arg == "=?")
+            info("(0-2)");
+        else if (arg == "?")
+            info(QByteArray::number(m_callerIdMode));
+        else
+            m_callerIdMode = number();
+        return true;
+    }
+    if (name == "+VSM") {
+        if (!voice)
+            return false;
+        if (arg == "=?") {
+            for (const QByteArray &l : m_profile.vsmList)
+                info(l);
+        } else if (arg == "?") {
+            info(QByteArray::number(m_cml) + ",8000,0,0");
+        } else {
+            const QList<QByteArray> values = arg.mid(1).split(',');
+            const int cml = values.value(0).toInt();
+            if (!m_profile.vsmEncodings.contains(cml) || (values.size() > 1 && values[1].toInt() != 8000))
+                return false;
+            m_cml = cml;
+        }
+        return true;
+    }
+    if (name == "+VLS") {
+        if (!voice)
+            return false;
+        if (arg == "=?") {
+            info("0,\"\",00000000,00000000,00000000");
+            info("1,\"T\",0BC00000,0BC00000,00000000");
+            return true;
+        }
+        if (number() == 0) {
+            goOnHook();
+        } else {
+            if (m_hCall != 0 && !m_offHook && m_exchange.view(m_line).callState == LineCallState::Offering)
+                m_exchange.lineAnswer(m_hCall);
+            m_offHook = true;
+        }
+        return true;
+    }
+    if (name == "+VRX" || name == "+VTX") {
+        if (!voice || !m_offHook)
+            return false;
+        m_state = name == "+VRX" ? State::Receive : State::Transmit;
+        reply = "CONNECT";
+        return true;
+    }
+    if (name == "+VTS") {
+        if (!voice || !m_offHook)
+            return false;
+        QString digits;
+        int toneMs = 0;
+        QByteArray list = arg.mid(1);
+        for (const QByteArray &part : list.replace('{', '[').split(',')) {
+            const QByteArray p = part.trimmed();
+            if (p.size() == 1 && QByteArray("0123456789*#ABCD").contains(p[0]))
+                digits += QLatin1Char(p[0]);
+            else if (p.startsWith('[') && p.size() >= 2 && QByteArray("0123456789*#ABCD").contains(p[1]) && p.size() == 2)
+                digits += QLatin1Char(p[1]);
+            else if (p.endsWith(']') || p.endsWith('}'))
+                toneMs += p.left(p.size() - 1).toInt() * 10;
+        }
+        deferred = true;
+        if (!digits.isEmpty() && m_hCall != 0
+            && m_exchange.lineGenerateDigits(m_hCall, kDigitModeDtmf, digits, 0) == 0) {
+            m_pendingTones = true;
+        } else {
+            QTimer::singleShot(std::max(toneMs, 100), m_context.get(), [this] { result("OK"); });
+        }
+        return true;
+    }
+    if (name == "+GMI") {
+        info(m_profile.gmi);
+        return true;
+    }
+    if (name == "+GMM" || name == "+GMR") {
+        info(m_profile.ati3);
+        return true;
+    }
+    if (name == "-STE" || name == "-SCID")
+        return m_profile.id == QLatin1String("conexant");
+    if (name == "+IFC")
+        return m_profile.id != QLatin1String("conexant");
+    static const QList<QByteArray> accepted = {"+GCI", "+VSD", "+VIT", "+VGR", "+VGT", "+VTD", "+VRA", "+VRN", "+VNH"};
+    return accepted.contains(name);
+}
+
+void EmulatedModem::reset()
+{
+    goOnHook();
+    m_echo = true;
+    m_verbose = true;
+    m_fclass = 0;
+    m_cml = m_profile.defaultCml;
+    if (m_profile.forgetsCallerIdOnReset)
+        m_callerIdMode = 0;
+    m_input.clear();
+}
+
+void EmulatedModem::goOnHook()
+{
+    if (m_offHook && m_hCall != 0) {
+        const std::uint32_t state = m_exchange.view(m_line).callState;
+        if (state != 0 && state != LineCallState::Idle)
+            m_exchange.lineDrop(m_hCall);
+    }
+    m_offHook = false;
+    m_pendingDial = false;
+    m_pendingTones = false;
+    m_state = State::Command;
+    m_audioTimer->stop();
+}
+
+// --- voice data ------------------------------------------------------------------------------
+
+void EmulatedModem::receiveTick()
+{
+    const std::int64_t due = m_clock.elapsed() - m_streamStart;
+    const std::int64_t samples = due * 8 - m_streamSamples;
+    if (samples <= 0)
+        return;
+    std::vector<std::int16_t> pcm(static_cast<std::size_t>(samples));
+    std::uint32_t id = 0;
+    m_exchange.lineGetID(m_hLine, 0, 0, kCallSelectLine, id, QStringLiteral("wave/in"));
+    if (LineAudioChannel *channel = m_exchange.audioChannel(id))
+        channel->readFromLine(pcm);
+    m_streamSamples += samples;
+    QByteArray raw;
+    modem::encodeSamples(m_profile.vsmEncodings.value(m_cml), pcm, raw);
+    m_stats.bytesRecorded += raw.size();
+    send(modem::shielded(raw));
+}
+
+void EmulatedModem::transmitData(const char *data, qsizetype size)
+{
+    if (m_state != State::Transmit)
+        return;
+    const std::int64_t now = m_clock.elapsed();
+    if (m_lastChunkAt >= 0)
+        m_stats.largestChunkGapMs = std::max(m_stats.largestChunkGapMs, now - m_lastChunkAt);
+    if (m_lastChunkAt < 0) {
+        // The modem starts playing with the first byte.
+        m_streamStart = now;
+        m_streamSamples = 0;
+    }
+    m_lastChunkAt = now;
+    const qsizetype room = m_profile.transmitBufferBytes - m_txBuffer.size();
+    const qsizetype n = std::min(room, size);
+    m_txBuffer.append(data, std::max<qsizetype>(n, 0));
+    if (size > n)
+        m_stats.overruns += static_cast<int>(size - std::max<qsizetype>(n, 0));
+    m_underrunReported = false;
+}
+
+void EmulatedModem::transmitEvent(char code)
+{
+    if (m_state == State::Transmit) {
+        if (code == kEtx || code == '^') {
+            m_txEnding = true;
+            if (m_lastChunkAt < 0) {
+                m_state = State::Command;
+                m_audioTimer->stop();
+                result("OK");
+            }
+        } else if (code == modem::kCan) {
+            m_txBuffer.clear();
+        }
+        return;
+    }
+    if (m_state == State::Receive && (code == '!' || code == '^' || code == 0x1B)) {
+        m_state = State::Command;
+        m_audioTimer->stop();
+        if (m_dropEtx)
+            m_dropEtx = false;
+        else
+            sendDle(kEtx);
+        result("OK");
+    }
+}
+
+void EmulatedModem::playTick()
+{
+    if (m_lastChunkAt < 0)
+        return;
+    const int bps = modem::bytesPerSample(m_profile.vsmEncodings.value(m_cml));
+    const std::int64_t due = (m_clock.elapsed() - m_streamStart) * 8 - m_streamSamples;
+    if (due <= 0)
+        return;
+    const qsizetype want = static_cast<qsizetype>(due) * bps;
+    const qsizetype have = std::min(want, m_txBuffer.size() - m_txBuffer.size() % bps);
+    std::vector<std::int16_t> pcm;
+    modem::VoiceDecoder decoder(m_profile.vsmEncodings.value(m_cml));
+    decoder.decode(m_txBuffer.constData(), have, pcm);
+    m_txBuffer.remove(0, have);
+    m_stats.bytesPlayed += have;
+    if (have < want) {
+        if (m_txEnding) {
+            m_state = State::Command;
+            m_audioTimer->stop();
+            result("OK");
+        } else if (!m_underrunReported) {
+            ++m_stats.underruns;
+            m_underrunReported = true;
+            sendDle('u');
+        }
+        pcm.resize(static_cast<std::size_t>(due), 0); // the modem plays silence
+    }
+    m_streamSamples += due;
+    std::uint32_t id = 0;
+    m_exchange.lineGetID(m_hLine, 0, 0, kCallSelectLine, id, QStringLiteral("wave/out"));
+    if (LineAudioChannel *channel = m_exchange.audioChannel(id))
+        channel->writeToLine(pcm);
+}
+
+// --- the line --------------------------------------------------------------------------------
+
+void EmulatedModem::callerIdReport()
+{
+    if (m_callerIdMode == 0 || m_offHook || m_hCall == 0)
+        return;
+    LineCallInfo call;
+    if (m_exchange.lineGetCallInfo(m_hCall, call) != 0)
+        return;
+    const QDateTime now = QDateTime::currentDateTime();
+    const QByteArray date = now.toString(QStringLiteral("MMdd")).toLatin1();
+    const QByteArray time = now.toString(QStringLiteral("HHmm")).toLatin1();
+    const QByteArray number = call.callerIdNumber.isEmpty() ? QByteArray("O") : call.callerIdNumber;
+    if (m_callerIdMode == 2) {
+        QByteArray body = QByteArray("\x01\x08") + date + time;
+        body += '\x02' + QByteArray(1, static_cast<char>(number.size())) + number;
+        if (!call.callerIdName.isEmpty())
+            body += '\x07' + QByteArray(1, static_cast<char>(call.callerIdName.size())) + call.callerIdName;
+        QByteArray packet = QByteArray(1, '\x80') + QByteArray(1, static_cast<char>(body.size())) + body;
+        std::uint8_t sum = 0;
+        for (const char c : packet)
+            sum = static_cast<std::uint8_t>(sum + static_cast<std::uint8_t>(c));
+        packet += static_cast<char>(static_cast<std::uint8_t>(0x100 - sum));
+        info(packet.toHex().toUpper());
+        return;
+    }
+    const QByteArray eq = m_profile.callerIdSpaced ? " = " : "=";
+    QByteArray text = "\r\nDATE" + eq + date + "\r\nTIME" + eq + time + "\r\nNMBR" + eq + number + "\r\n";
+    if (!call.callerIdName.isEmpty())
+        text += "NAME" + eq + call.callerIdName + "\r\n";
+    send(text);
+}
+
+void EmulatedModem::lineEvent(std::uint32_t device, std::uint32_t message, std::uint32_t p1, std::uint32_t p2)
+{
+    (void)p2;
+    switch (message) {
+    case LINE_LINEDEVSTATE:
+        if (m_offHook || m_muted)
+            return;
+        if (m_fclass == 8 && m_profile.ringAsDleInVoice)
+            sendDle('R');
+        else
+            result("RING");
+        return;
+    case LINE_CALLSTATE:
+        if (p1 == LineCallState::Offering) {
+            m_hCall = device;
+        } else if (p1 == LineCallState::Connected && device == m_hCall) {
+            m_exchange.lineMonitorDigits(m_hCall, kDigitModeDtmf);
+            if (m_pendingDial) {
+                m_pendingDial = false;
+                result(m_dialSemicolon ? "OK" : "VCON");
+            }
+        } else if (p1 == LineCallState::Disconnected && device == m_hCall && m_offHook) {
+            sendDle(m_profile.hangUpEvent);
+        } else if (p1 == LineCallState::Idle && device == m_hCall) {
+            m_exchange.lineDeallocateCall(m_hCall);
+            m_hCall = 0;
+        }
+        return;
+    case LINE_CALLINFO:
+        if (device == m_hCall)
+            callerIdReport();
+        return;
+    case LINE_MONITORDIGITS: {
+        if (!m_offHook)
+            return;
+        const char key = static_cast<char>(p1);
+        if (m_profile.shieldedDtmf)
+            sendDle('/');
+        sendDle(key);
+        // The key is held for about 100 ms: the report repeats every 70 ms meanwhile.
+        QTimer::singleShot(kDtmfRepeatMs, m_context.get(), [this, key] {
+            sendDle(key);
+            if (m_profile.shieldedDtmf)
+                QTimer::singleShot(kDtmfRepeatMs, m_context.get(), [this] { sendDle('~'); });
+        });
+        return;
+    }
+    case LINE_GENERATE:
+        if (m_pendingTones) {
+            m_pendingTones = false;
+            result("OK");
+        }
+        return;
+    default:
+        return;
+    }
+}
+
+// --- faults ----------------------------------------------------------------------------------
+
+void EmulatedModem::injectGarbage(int bytes)
+{
+    QByteArray noise;
+    auto *random = QRandomGenerator::global();
+    while (noise.size() < bytes) {
+        const auto c = static_cast<char>(random->bounded(0x80, 0x100));
+        noise.append(c);
+    }
+    send(noise);
+}
+
+void EmulatedModem::stopAnswering(int ms)
+{
+    m_muted = true;
+    m_audioTimer->stop();
+    QTimer::singleShot(ms, m_context.get(), [this] {
+        m_muted = false;
+        reset();
+    });
+}
+
+void EmulatedModem::unplug(int ms)
+{
+    goOnHook();
+    closePty();
+    QTimer::singleShot(ms, m_context.get(), [this] {
+        const QString path = plugIn();
+        std::printf("Line%d %s\n", m_line, qPrintable(path));
+        std::fflush(stdout);
+    });
+}
+
+} // namespace telvox::modemsim
