@@ -8,6 +8,8 @@
 #include "platform/telephony/VirtualExchange.h"
 #include "records/StatusLog.h"
 #include "audio/AudioEngine.h"
+#include "platform/telephony/modem/ModemPorts.h"
+#include "platform/telephony/modem/ModemTelephony.h"
 #include "audio/AudioStack.h"
 #include "audio/CodecConversion.h"
 #include "platform/shell/MailClient.h"
@@ -113,6 +115,7 @@ TelvoxApplication::~TelvoxApplication()
     // The audio engine's devices report into the line table: they go before the call flow.
     m_audio.reset();
     m_telephony.reset();
+    m_modems.reset();
     m_exchange.reset();
 }
 
@@ -167,8 +170,14 @@ void TelvoxApplication::loadMainWindow()
 
     // The virtual exchange is the line service until a modem backend is configured.
     m_exchange = std::make_unique<VirtualExchange>(m_loop, ExchangeSetup{});
+    // Voice modems carry the lines when one is configured or found; otherwise the virtual
+    // exchange does, and the status list says so.
+    m_modemNotes.clear();
+    m_modems = modem::createModemTelephony(m_loop, *m_settings, &m_modemNotes);
+    TelephonyService &lineService = m_modems ? static_cast<TelephonyService &>(*m_modems)
+                                             : static_cast<TelephonyService &>(*m_exchange);
     m_audioRelay = std::make_unique<AudioActionsRelay>();
-    m_telephony = std::make_unique<TelephonyCore>(TelephonyServices{*m_exchange, m_loop, *m_settings, *m_texts,
+    m_telephony = std::make_unique<TelephonyCore>(TelephonyServices{lineService, m_loop, *m_settings, *m_texts,
                                                                     *m_statusLog, m_prompts, *m_timers, *m_audioRelay,
                                                                     m_paths.programFolder});
     m_lists = std::make_unique<MessageLists>(*m_settings);
@@ -178,10 +187,15 @@ void TelvoxApplication::loadMainWindow()
     if (!m_options.mail)
         m_ownMail = std::make_unique<XdgEmailClient>();
     m_audio = std::make_unique<AudioStack>(AudioStack::Services{
-        m_loop, m_telephony->lineTable(), *m_exchange, *m_lists, *m_statusLog, *m_texts, m_prompts, *m_timers,
+        m_loop, m_telephony->lineTable(), lineService, *m_lists, *m_statusLog, *m_texts, m_prompts, *m_timers,
         m_options.announcements ? *m_options.announcements : *m_ownAnnouncements,
         [this] { return m_main && m_main->chkLegal()->isChecked(); }, m_paths.programFolder});
     m_audio->addExchangeLines(*m_exchange, 4);
+    if (m_modems) {
+        m_audio->devices().addProvider(*m_modems);
+        m_modems->setStatusHandler([this](const QString &text) { m_statusLog->AddStatus(text); });
+        m_modems->start();
+    }
     // The computer's own sound card is the default device (the greeting recorder's microphone).
     m_soundCard = std::make_unique<QtAudioDevices>();
     m_audio->devices().addProvider(*m_soundCard, true);
@@ -258,7 +272,15 @@ void TelvoxApplication::setRingWatchInterval(int line, int ms) { m_timers->Timer
 
 void TelvoxApplication::ResetLineHandles() { m_telephony->ResetLineHandles(); }
 
-bool TelvoxApplication::InitTapi() { return m_telephony->InitTapi(); }
+bool TelvoxApplication::InitTapi()
+{
+    for (const QString &note : std::as_const(m_modemNotes))
+        m_statusLog->AddStatus(note);
+    // The line names come from the modems' own identification.
+    if (m_modems)
+        m_modems->waitForIdentification(3000);
+    return m_telephony->InitTapi();
+}
 
 std::array<QString, 4> TelvoxApplication::loadSetupHidden()
 {
@@ -370,7 +392,12 @@ void TelvoxApplication::EnumerateCodecs() { m_audio->conversion().EnumerateCodec
 
 void TelvoxApplication::closeOpenLines() { m_telephony->closeOpenLines(); }
 
-void TelvoxApplication::lineShutdown() { m_telephony->lineShutdown(); }
+void TelvoxApplication::lineShutdown()
+{
+    m_telephony->lineShutdown();
+    if (m_modems)
+        m_modems->finishPendingCommands(2000); // let the modems hang up before the process ends
+}
 
 void TelvoxApplication::showDialOut()
 {

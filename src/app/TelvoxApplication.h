@@ -5,6 +5,7 @@
 #include "core/ShutdownSequence.h"
 
 #include <QElapsedTimer>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -33,6 +34,9 @@ class ModalRunner;
 class SystemTray;
 class frmVirtualExchange;
 class AudioActionsRelay;
+namespace modem {
+class ModemTelephony;
+}
 class AudioStack;
 class MailClient;
 class MessageLists;
@@ -176,6 +180,8 @@ private:
     std::function<void()> m_firstSetup;
     bool m_firstRunRefused = false;
     std::unique_ptr<VirtualExchange> m_exchange;
+    std::unique_ptr<modem::ModemTelephony> m_modems; // null: the virtual exchange carries the lines
+    QStringList m_modemNotes;
     std::unique_ptr<AudioActionsRelay> m_audioRelay;
     std::unique_ptr<AudioStack> m_audio;
     std::unique_ptr<QtAudioDevices> m_soundCard;
