@@ -185,7 +185,8 @@ void AudioEngine::ProcessCaptureBuffer(int slot, int buffer)
         return;
     if (m_analyse) {
         std::vector<std::int16_t> samples(recorded / 2);
-        std::memcpy(samples.data(), b.data.data(), samples.size() * 2);
+        if (!samples.empty()) // an empty buffer is analysed too, with no samples
+            std::memcpy(samples.data(), b.data.data(), samples.size() * 2);
         m_analyse(slot, samples);
     }
 }

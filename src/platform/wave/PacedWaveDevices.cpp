@@ -82,7 +82,8 @@ private:
             const auto n = static_cast<std::size_t>(std::min<std::int64_t>(due, static_cast<std::int64_t>(capacity)));
             m_scratch.resize(n);
             m_source(m_scratch);
-            std::memcpy(b.data.data() + b.bytesRecorded, m_scratch.data(), n * 2);
+            if (n > 0)
+                std::memcpy(b.data.data() + b.bytesRecorded, m_scratch.data(), n * 2);
             b.bytesRecorded += static_cast<std::uint32_t>(n * 2);
             m_delivered += static_cast<std::int64_t>(n);
             due -= static_cast<std::int64_t>(n);
@@ -163,7 +164,8 @@ private:
             const std::size_t left = (b.data.size() - m_offset) / 2;
             const auto n = static_cast<std::size_t>(std::min<std::int64_t>(due, static_cast<std::int64_t>(left)));
             m_scratch.resize(n);
-            std::memcpy(m_scratch.data(), b.data.data() + m_offset, n * 2);
+            if (n > 0)
+                std::memcpy(m_scratch.data(), b.data.data() + m_offset, n * 2);
             m_sink(m_scratch);
             m_offset += n * 2;
             m_played += static_cast<std::int64_t>(n);
