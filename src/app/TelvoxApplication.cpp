@@ -193,7 +193,8 @@ void TelvoxApplication::loadMainWindow()
     m_audio->addExchangeLines(*m_exchange, 4);
     if (m_modems) {
         m_audio->devices().addProvider(*m_modems);
-        m_modems->setStatusHandler([this](const QString &text) { m_statusLog->AddStatus(text); });
+        m_modems->setStatusHandler(
+            [this](const modem::ModemNotice &notice) { m_statusLog->AddStatus(notice.format(*m_texts)); });
         m_modems->start();
     }
     // The computer's own sound card is the default device (the greeting recorder's microphone).
@@ -274,8 +275,8 @@ void TelvoxApplication::ResetLineHandles() { m_telephony->ResetLineHandles(); }
 
 bool TelvoxApplication::InitTapi()
 {
-    for (const QString &note : std::as_const(m_modemNotes))
-        m_statusLog->AddStatus(note);
+    for (const modem::ModemNotice &note : std::as_const(m_modemNotes))
+        m_statusLog->AddStatus(note.format(*m_texts));
     // The line names come from the modems' own identification.
     if (m_modems)
         m_modems->waitForIdentification(3000);

@@ -3,6 +3,7 @@
 #include "core/AppPaths.h"
 #include "core/LoadSequence.h"
 #include "core/ShutdownSequence.h"
+#include "platform/telephony/modem/ModemNotice.h"
 
 #include <QElapsedTimer>
 #include <QStringList>
@@ -181,7 +182,7 @@ private:
     bool m_firstRunRefused = false;
     std::unique_ptr<VirtualExchange> m_exchange;
     std::unique_ptr<modem::ModemTelephony> m_modems; // null: the virtual exchange carries the lines
-    QStringList m_modemNotes;
+    QList<modem::ModemNotice> m_modemNotes;
     std::unique_ptr<AudioActionsRelay> m_audioRelay;
     std::unique_ptr<AudioStack> m_audio;
     std::unique_ptr<QtAudioDevices> m_soundCard;

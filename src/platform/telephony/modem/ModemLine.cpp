@@ -108,10 +108,16 @@ std::uint32_t ModemLine::mediaModes() const
     return MediaMode::DataModem;
 }
 
-void ModemLine::status(const QString &text)
+void ModemLine::status(int text, QStringList args)
 {
+    status(ModemNotice{text, std::move(args), m_index});
+}
+
+void ModemLine::status(ModemNotice notice)
+{
+    notice.line = m_index;
     if (m_status)
-        m_status(QStringLiteral("Line%1 ").arg(m_index) + text);
+        m_status(notice);
 }
 
 // --- port ------------------------------------------------------------------------------------
@@ -122,7 +128,7 @@ void ModemLine::openPort()
     std::unique_ptr<QIODevice> device = m_opener ? m_opener(error) : nullptr;
     if (!device) {
         if (!m_portReported) {
-            status(error.message.isEmpty() ? QStringLiteral("cannot open %1").arg(m_portName) : error.message);
+            status(error.notice.isEmpty() ? ModemNotice{notice::kCannotOpen, {m_portName}} : error.notice);
             m_portReported = true;
         }
         // No point in knocking often at a port this account may not open.
@@ -134,13 +140,12 @@ void ModemLine::openPort()
     m_device = std::move(device);
     QObject::connect(m_device.get(), &QIODevice::readyRead, &m_context, [this] { onReadyRead(); });
     QObject::connect(m_device.get(), &QIODevice::readChannelFinished, &m_context,
-                     [this] { portLost(QStringLiteral("the modem on %1 is gone").arg(m_portName), true); });
+                     [this] { portLost(notice::kGone, true); });
     if (auto *serial = qobject_cast<QSerialPort *>(m_device.get())) {
         QObject::connect(serial, &QSerialPort::errorOccurred, &m_context, [this](QSerialPort::SerialPortError e) {
             // A tty whose device went away reads as a resource error, or as end of file.
             if (e == QSerialPort::ResourceError || e == QSerialPort::ReadError)
-                portLost(QStringLiteral("the modem on %1 is gone (unplugged?); waiting for it to return").arg(m_portName),
-                         true);
+                portLost(notice::kUnplugged, true);
         });
     }
     m_mode = DataMode::Command;
@@ -172,12 +177,12 @@ void ModemLine::closePort()
     updateTick();
 }
 
-void ModemLine::portLost(const QString &why, bool unplugged)
+void ModemLine::portLost(int why, bool unplugged)
 {
     if (m_portState == PortState::Closed)
         return;
     if (!m_portReported) {
-        status(why);
+        status(why, {m_portName});
         m_portReported = true;
     }
     endCallOnFault();
@@ -197,7 +202,7 @@ void ModemLine::write(const QByteArray &bytes)
     if (m_device->write(bytes) < 0)
         m_loop.post([this, alive = m_alive, epoch = m_epoch] {
             if (*alive && epoch == m_epoch)
-                portLost(QStringLiteral("cannot write to the modem on %1").arg(m_portName), true);
+                portLost(notice::kCannotWrite, true);
         });
 }
 
@@ -428,7 +433,7 @@ void ModemLine::commandTimedOut()
     m_current.reset();
     ++m_stats.resets;
     if (!m_portReported) {
-        status(QStringLiteral("the modem on %1 does not answer; resetting it").arg(m_portName));
+        status(notice::kNotAnswering, {m_portName});
         m_portReported = true;
     }
     endCallOnFault();
@@ -525,7 +530,7 @@ void ModemLine::enableCallerId(int attempt)
         m_callerIdCommand.clear();
         queue({}, [this](const QByteArray &, const QList<QByteArray> &) {
             m_portState = PortState::Ready;
-            status(QStringLiteral("%1 on %2 ready, without caller ID").arg(QString::fromLatin1(m_name), m_portName));
+            status(notice::kReadyNoCallerId, {QString::fromLatin1(m_name), m_portName});
             m_identifiedOnce = true;
             m_portReported = false;
         });
@@ -544,12 +549,11 @@ void ModemLine::enableCallerId(int attempt)
         if (!announce)
             return;
         if (!m_voice)
-            status(QStringLiteral("the device on %1 (%2) is not a voice modem")
-                       .arg(m_portName, QString::fromLatin1(m_name)));
+            status(notice::kNotVoice, {m_portName, QString::fromLatin1(m_name)});
         else
-            status(QStringLiteral("%1 on %2 ready (%3, %4)")
-                       .arg(QString::fromLatin1(m_name), m_portName, m_profile->displayName,
-                            m_format ? QString::fromLatin1(encodingName(m_format->encoding)) : QStringLiteral("?")));
+            status(notice::kReady,
+                   {QString::fromLatin1(m_name), m_portName, m_profile->displayName,
+                    m_format ? QString::fromLatin1(encodingName(m_format->encoding)) : QStringLiteral("?")});
     });
 }
 
@@ -629,7 +633,7 @@ void ModemLine::enterReceive()
             m_lineBuffer.clear();
             updateTick();
         } else {
-            status(QStringLiteral("the modem on %1 refuses to record (%2)").arg(m_portName, QString::fromLatin1(result)));
+            status(notice::kRefusesRecord, {m_portName, QString::fromLatin1(result)});
             m_voiceRefused = true;
         }
     });
@@ -648,7 +652,7 @@ void ModemLine::enterTransmit()
             m_tickTimer->setEnabled(true);
             sendAudio();
         } else {
-            status(QStringLiteral("the modem on %1 refuses to play (%2)").arg(m_portName, QString::fromLatin1(result)));
+            status(notice::kRefusesPlay, {m_portName, QString::fromLatin1(result)});
             m_voiceRefused = true;
             if (m_out) {
                 m_out->lineGone();
@@ -998,7 +1002,7 @@ std::int32_t ModemLine::makeCall(const QString &number, HCall &call)
         if (accepted(result)) {
             setCallState(LineCallState::Connected);
         } else {
-            status(QStringLiteral("dialling failed: %1").arg(QString::fromLatin1(result)));
+            status(notice::kDialFailed, {QString::fromLatin1(result)});
             m_disconnected = true;
             setCallState(LineCallState::Disconnected, kDisconnectModeNormal);
         }

@@ -4,6 +4,7 @@
 #include "platform/telephony/modem/CallerIdParser.h"
 #include "platform/telephony/modem/DleCodec.h"
 #include "platform/telephony/modem/ModemCapabilities.h"
+#include "platform/telephony/modem/ModemNotice.h"
 #include "platform/telephony/modem/ModemProfile.h"
 #include "platform/telephony/modem/VoiceFormat.h"
 #include "platform/wave/WaveDevice.h"
@@ -31,7 +32,7 @@ class ModemWaveOut;
 // Opens the port of a line; nullptr with `error` set when it cannot be opened.
 struct PortOpenError
 {
-    QString message;
+    ModemNotice notice;
     bool permanent = false; // retrying will not help (no permission): reported once
 };
 using PortOpener = std::function<std::unique_ptr<QIODevice>(PortOpenError &error)>;
@@ -74,7 +75,7 @@ public:
     // Opens the port and initialises the modem (asynchronously).
     void start();
     void setEmitter(Emit emitter) { m_emit = std::move(emitter); }
-    void setStatusHandler(std::function<void(const QString &)> status) { m_status = std::move(status); }
+    void setStatusHandler(std::function<void(const ModemNotice &)> status) { m_status = std::move(status); }
     void setHandleSource(std::function<std::uint32_t()> next) { m_nextHandle = std::move(next); }
     void setRequestSource(std::function<std::int32_t()> next) { m_nextRequest = std::move(next); }
     // Every byte written to and read from the modem, for the trace of the transcript tests.
@@ -138,7 +139,7 @@ private:
 
     // Port and channel
     void openPort();
-    void portLost(const QString &why, bool unplugged);
+    void portLost(int why, bool unplugged); // `why`: a notice text about the port
     void closePort();
     void onReadyRead();
     void handleData(const char *data, qsizetype size);
@@ -179,7 +180,8 @@ private:
     void emitEvent(std::uint32_t device, std::uint32_t message, std::uint32_t p1, std::uint32_t p2, std::uint32_t p3);
     void reply(std::int32_t request, std::int32_t result);
     void digit(char key);
-    void status(const QString &text);
+    void status(int text, QStringList args = {});
+    void status(ModemNotice notice);
 
     // Audio
     DataMode wantedMode() const;
@@ -195,7 +197,7 @@ private:
     PortOpener m_opener;
     LineOptions m_options;
     Emit m_emit;
-    std::function<void(const QString &)> m_status;
+    std::function<void(const ModemNotice &)> m_status;
     std::function<std::uint32_t()> m_nextHandle;
     std::function<std::int32_t()> m_nextRequest;
     std::function<void(bool, const QByteArray &)> m_trace;

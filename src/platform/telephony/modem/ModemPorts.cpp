@@ -84,21 +84,17 @@ void writeModemPorts(SettingsStore &store, const QStringList &ports)
         store.WriteSetting(kSection, QStringLiteral("Port%1").arg(i), i < ports.size() ? ports[i] : QString());
 }
 
-QString describeOpenError(const QString &path, int serialError, const QString &detail)
+ModemNotice describeOpenError(const QString &path, int serialError, const QString &detail)
 {
     switch (static_cast<QSerialPort::SerialPortError>(serialError)) {
     case QSerialPort::PermissionError:
-        if (QFileInfo::exists(path))
-            return QStringLiteral("cannot open %1: this account may not use serial ports. Add it to the \"dialout\" "
-                                  "group (sudo usermod -aG dialout $USER), then log out and in again.")
-                .arg(path);
-        return QStringLiteral("cannot open %1: it is in use by another program (ModemManager?)").arg(path);
+        return {QFileInfo::exists(path) ? notice::kNoPermission : notice::kBusyModemManager, {path}};
     case QSerialPort::DeviceNotFoundError:
-        return QStringLiteral("no modem on %1 (not plugged in?)").arg(path);
+        return {notice::kNotPlugged, {path}};
     case QSerialPort::OpenError:
-        return QStringLiteral("cannot open %1: it is in use by another program").arg(path);
+        return {notice::kInUse, {path}};
     default:
-        return QStringLiteral("cannot open %1: %2").arg(path, detail);
+        return {notice::kCannotOpenWhy, {path, detail}};
     }
 }
 
@@ -108,11 +104,11 @@ PortOpener serialPortOpener(const QString &path, int speed)
         auto port = std::make_unique<QSerialPort>();
         port->setPortName(QFileInfo(path).canonicalFilePath().isEmpty() ? path : QFileInfo(path).canonicalFilePath());
         if (!QFileInfo::exists(path)) {
-            error.message = describeOpenError(path, QSerialPort::DeviceNotFoundError, QString());
+            error.notice = describeOpenError(path, QSerialPort::DeviceNotFoundError, QString());
             return nullptr;
         }
         if (!port->open(QIODevice::ReadWrite)) {
-            error.message = describeOpenError(path, port->error(), port->errorString());
+            error.notice = describeOpenError(path, port->error(), port->errorString());
             error.permanent = port->error() == QSerialPort::PermissionError;
             return nullptr;
         }
@@ -152,7 +148,7 @@ ProbeResult probePort(const QString &path, int speed, int timeoutMs)
     ProbeResult result;
     result.path = path;
     if (lockedByAnotherProgram(path)) {
-        result.error = QStringLiteral("%1 is locked by another program").arg(path);
+        result.error = {notice::kLocked, {path}};
         return result;
     }
     QSerialPort port;
@@ -177,7 +173,7 @@ ProbeResult probePort(const QString &path, int speed, int timeoutMs)
     return result;
 }
 
-std::vector<ModemPort> modemPortsFromSettings(const SettingsStore &store, QStringList *notes)
+std::vector<ModemPort> modemPortsFromSettings(const SettingsStore &store, QList<ModemNotice> *notes)
 {
     const ModemConfig config = readModemConfig(store);
     QStringList ports = config.ports;
@@ -204,11 +200,12 @@ std::vector<ModemPort> modemPortsFromSettings(const SettingsStore &store, QStrin
         portList.push_back(std::move(entry));
     }
     if (portList.empty() && notes)
-        *notes << QStringLiteral("no voice modem found: using the virtual exchange");
+        *notes << ModemNotice{notice::kNoModem, {}};
     return portList;
 }
 
-std::unique_ptr<ModemTelephony> createModemTelephony(EventLoop &loop, const SettingsStore &store, QStringList *notes)
+std::unique_ptr<ModemTelephony> createModemTelephony(EventLoop &loop, const SettingsStore &store,
+                                                     QList<ModemNotice> *notes)
 {
     std::vector<ModemPort> ports = modemPortsFromSettings(store, notes);
     if (ports.empty())

@@ -35,10 +35,10 @@ inline constexpr const char *kModemSection = "VoiceModem";
 ModemConfig readModemConfig(const SettingsStore &store);
 void writeModemPorts(SettingsStore &store, const QStringList &ports);
 
-// A serial-port opener: raw 8N1 at `speed`, no flow control. Errors are worded for the user
-// (a missing dialout group membership is explained, not shown as a code).
+// A serial-port opener: raw 8N1 at `speed`, no flow control. Errors are explained for the
+// user (a missing dialout group membership is explained, not shown as a code).
 PortOpener serialPortOpener(const QString &path, int speed);
-QString describeOpenError(const QString &path, int serialError, const QString &detail);
+ModemNotice describeOpenError(const QString &path, int serialError, const QString &detail);
 
 // The candidates of the probe: the stable /dev/serial/by-id names of the ACM and USB serial
 // ports first, then the /dev/ttyACM* and /dev/ttyUSB* devices no by-id name points to.
@@ -52,7 +52,7 @@ struct ProbeResult
     bool answered = false; // something answered "AT" with OK
     bool voice = false;    // AT+FCLASS=? lists class 8
     QByteArray identity;   // ATI3
-    QString error;         // why the port could not be asked
+    ModemNotice error;     // why the port could not be asked
 };
 
 // Asks one port, politely: skipped when a UUCP lock file says another program uses it,
@@ -62,11 +62,12 @@ ProbeResult probePort(const QString &path, int speed = 115200, int timeoutMs = 7
 
 // The ports of the configured lines, or of the probe's voice modems when none is configured.
 // `notes` collects what the user should read in the status list.
-std::vector<ModemPort> modemPortsFromSettings(const SettingsStore &store, QStringList *notes);
+std::vector<ModemPort> modemPortsFromSettings(const SettingsStore &store, QList<ModemNotice> *notes);
 
 // The backend for the configured (or probed) modems, not yet started (set its status handler,
 // then start it); nullptr when there is none and the virtual exchange is to be used (`notes`
 // says so).
-std::unique_ptr<ModemTelephony> createModemTelephony(EventLoop &loop, const SettingsStore &store, QStringList *notes);
+std::unique_ptr<ModemTelephony> createModemTelephony(EventLoop &loop, const SettingsStore &store,
+                                                     QList<ModemNotice> *notes);
 
 } // namespace telvox::modem

@@ -67,7 +67,7 @@ void ModemTelephony::finishPendingCommands(int timeoutMs)
     }
 }
 
-void ModemTelephony::setStatusHandler(std::function<void(const QString &)> handler)
+void ModemTelephony::setStatusHandler(std::function<void(const ModemNotice &)> handler)
 {
     for (auto &line : m_lines)
         line->setStatusHandler(handler);

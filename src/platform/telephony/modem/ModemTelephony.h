@@ -40,8 +40,8 @@ public:
     bool waitForIdentification(int timeoutMs);
     // At exit, after lineShutdown: lets the hang-ups still going on finish (at most `timeoutMs`).
     void finishPendingCommands(int timeoutMs);
-    // Status texts of the lines ("Line0 ..."), for the status list.
-    void setStatusHandler(std::function<void(const QString &)> handler);
+    // What the lines have to tell the user, for the status list.
+    void setStatusHandler(std::function<void(const ModemNotice &)> handler);
 
     int lineCount() const { return static_cast<int>(m_lines.size()); }
     ModemLine &line(int index) { return *m_lines.at(static_cast<std::size_t>(index)); }

@@ -85,7 +85,7 @@ struct System
         portList[0].portName = ports.filePath("modem0");
         portList[0].opener = modem::serialPortOpener(portList[0].portName, 115200);
         modems = std::make_unique<modem::ModemTelephony>(loop, std::move(portList));
-        modems->setStatusHandler([this](const QString &s) { status.AddStatus(s); });
+        modems->setStatusHandler([this](const modem::ModemNotice &n) { status.AddStatus(n.format(texts)); });
         modems->start();
         identified = modems->waitForIdentification(8000);
 

@@ -7,12 +7,15 @@
 #include "platform/telephony/modem/ModemCapabilities.h"
 #include "core/Settings.h"
 #include "platform/telephony/modem/ModemPorts.h"
+#include "platform/telephony/modem/ModemNotice.h"
 #include "platform/telephony/modem/ModemProfile.h"
+#include "core/Texts.h"
 #include "support/FakeShell.h"
 #include "platform/telephony/modem/VoiceFormat.h"
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSerialPort>
 #include <QTest>
 
@@ -60,6 +63,7 @@ private slots:
     void callerIdTags();
     void portSettings();
     void probeCandidatesPreferStableNames();
+    void noticesInEveryLanguage();
 };
 
 void tst_ModemCodec::dleDecoding_data()
@@ -271,7 +275,7 @@ void tst_ModemCodec::portSettings()
     QVERIFY(!c.probe);
     QCOMPARE(c.profiles.value(2), QStringLiteral("usr"));
     // Line 1 has no port: only lines 0 and 2 become modem lines, in line order.
-    QStringList notes;
+    QList<ModemNotice> notes;
     const auto portList = modemPortsFromSettings(store, &notes);
     QCOMPARE(portList.size(), std::size_t{2});
     QCOMPARE(portList[1].portName, QStringLiteral("/dev/ttyUSB0"));
@@ -279,10 +283,11 @@ void tst_ModemCodec::portSettings()
     // A port that is not there is reported in words, and so is a missing group membership.
     PortOpenError error;
     QVERIFY(!serialPortOpener(dir.file("ttyACM9"), 115200)(error));
-    QVERIFY2(error.message.contains("not plugged in"), qPrintable(error.message));
+    QVERIFY2(error.notice.english().contains("not plugged in"), qPrintable(error.notice.english()));
     QFile exists(dir.file("ttyACM0"));
     exists.open(QIODevice::WriteOnly);
-    const QString denied = describeOpenError(dir.file("ttyACM0"), QSerialPort::PermissionError, "Permission denied");
+    const QString denied =
+        describeOpenError(dir.file("ttyACM0"), QSerialPort::PermissionError, "Permission denied").english();
     QVERIFY(denied.contains("\"dialout\" group"));
     QVERIFY(!denied.contains("Permission denied"));
 }
@@ -300,6 +305,39 @@ void tst_ModemCodec::probeCandidatesPreferStableNames()
     QFile::link(dev + "/ttyS0", dev + "/serial/by-id/pci-serial");
     QCOMPARE(probeCandidates(dev), (QStringList{dev + "/serial/by-id/usb-Zoom_3095-if00", dev + "/ttyACM0",
                                                 dev + "/ttyUSB0"}));
+}
+
+void tst_ModemCodec::noticesInEveryLanguage()
+{
+    StringTable table;
+    QVERIFY(table.loadBuiltIn());
+    const QRegularExpression placeholder(QStringLiteral("%[1-9]"));
+    const auto placeholders = [&](const QString &text) {
+        QStringList found;
+        for (auto it = placeholder.globalMatch(text); it.hasNext();)
+            found << it.next().captured();
+        found.sort();
+        return found;
+    };
+    // Each text exists in all three languages and asks for the same values in each.
+    for (int id = notice::kFirst; id <= notice::kLast; ++id) {
+        const QString english = table.text(id);
+        QVERIFY2(!english.isEmpty(), qPrintable(QString::number(id)));
+        for (int offset : {1000, 2000}) {
+            const QString translated = table.text(id + offset);
+            QVERIFY2(!translated.isEmpty() && translated != english, qPrintable(QString::number(id + offset)));
+            QCOMPARE(placeholders(translated), placeholders(english));
+        }
+    }
+    // Values go in once, in the translation's own order; a "%2" inside a value stays as it is.
+    const ModemNotice ready{notice::kReady, {"Zoom", "/dev/odd%2name", "Conexant CX930xx", "s16"}, 1};
+    QCOMPARE(ready.english(), QStringLiteral("Line1 Zoom on /dev/odd%2name ready (Conexant CX930xx, s16)"));
+    QCOMPARE(ready.format(Texts(table, 1000)),
+             QString::fromUtf8("Line1 /dev/odd%2name 上的 Zoom 已就绪（Conexant CX930xx，s16）"));
+    // A table without the entry still says which notice it was and about what.
+    StringTable empty;
+    QCOMPARE((ModemNotice{notice::kGone, {"/dev/ttyACM0"}}.format(Texts(empty, 0))),
+             QStringLiteral("#1609 /dev/ttyACM0"));
 }
 
 QTEST_GUILESS_MAIN(tst_ModemCodec)

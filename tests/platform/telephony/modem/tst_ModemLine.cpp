@@ -31,7 +31,7 @@ struct Rig
         entry.options = options;
         entry.opener = [this, chip](PortOpenError &error) -> std::unique_ptr<QIODevice> {
             if (unplugged) {
-                error.message = QStringLiteral("no modem on /dev/ttyACM0");
+                error.notice = {notice::kNotPlugged, {QStringLiteral("/dev/ttyACM0")}};
                 return nullptr;
             }
             auto m = std::make_unique<ScriptedModem>(loop, chip);
@@ -43,7 +43,7 @@ struct Rig
         std::vector<ModemPort> portList;
         portList.push_back(std::move(entry));
         service = std::make_unique<ModemTelephony>(loop, std::move(portList));
-        service->setStatusHandler([this](const QString &s) { statuses << s; });
+        service->setStatusHandler([this](const ModemNotice &n) { statuses << n.english(); });
         service->start();
         loop.advanceUntil([this] { return service->line(0).ready(); }, 5000);
         std::uint32_t count = 0;

@@ -76,7 +76,7 @@ public:
             portList.push_back(std::move(entry));
         }
         service = std::make_unique<ModemTelephony>(loop, std::move(portList));
-        service->setStatusHandler([this](const QString &s) { statuses << s; });
+        service->setStatusHandler([this](const ModemNotice &n) { statuses << n.english(); });
         service->start();
         identified = service->waitForIdentification(8000);
         std::uint32_t count = 0;
