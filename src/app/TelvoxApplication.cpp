@@ -173,7 +173,12 @@ void TelvoxApplication::loadMainWindow()
     // Voice modems carry the lines when one is configured or found; otherwise the virtual
     // exchange does, and the status list says so.
     m_modemNotes.clear();
-    m_modems = modem::createModemTelephony(m_loop, *m_settings, &m_modemNotes);
+    modem::ModemConfig modemConfig = modem::readModemConfig(*m_settings);
+    if (!m_options.modemPorts.isEmpty()) {
+        modemConfig.ports = m_options.modemPorts;
+        modemConfig.probe = false;
+    }
+    m_modems = modem::createModemTelephony(m_loop, modemConfig, &m_modemNotes);
     TelephonyService &lineService = m_modems ? static_cast<TelephonyService &>(*m_modems)
                                              : static_cast<TelephonyService &>(*m_exchange);
     m_audioRelay = std::make_unique<AudioActionsRelay>();

@@ -61,6 +61,9 @@ public:
     struct Options
     {
         bool echoStatus = false; // print every status line to standard output
+        // Serial ports of the lines for this run only, in place of the stored "VoiceModem"
+        // ports and the probe (the emulated modems of scripts/run, a modem being tried out).
+        QStringList modemPorts;
         // Desktop services; null means the real one (sound card, tray, desktop, dialogs).
         MediaDevice *mediaDevice = nullptr;
         SystemTray *tray = nullptr;

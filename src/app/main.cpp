@@ -58,7 +58,11 @@ int main(int argc, char *argv[])
                                         QStringLiteral("Print the folder and every status line on standard output."));
     const QCommandLineOption reportLoad(QStringLiteral("report-load-time"),
                                         QStringLiteral("Print how long start-up took, without the splash window."));
-    parser.addOptions({quitAfter, echoStatus, reportLoad});
+    const QCommandLineOption modemPort(QStringLiteral("modem"),
+                                       QStringLiteral("Use the voice modem on <port> for the next line (up to four "
+                                                      "times), in place of the configured ports, for this run only."),
+                                       QStringLiteral("port"));
+    parser.addOptions({quitAfter, echoStatus, reportLoad, modemPort});
     parser.process(app);
 
     const telvox::AppPaths paths = telvox::AppPaths::fromEnvironment(telvox::applicationName());
@@ -67,6 +71,12 @@ int main(int argc, char *argv[])
     telvox::QtPrinter printer(paths.programFolder);
     telvox::TelvoxApplication::Options options;
     options.echoStatus = parser.isSet(echoStatus);
+    options.modemPorts = parser.values(modemPort);
+    if (options.modemPorts.size() > 4) {
+        QTextStream(stderr) << "telvox: at most four lines: --modem was given " << options.modemPorts.size()
+                            << " times" << Qt::endl;
+        return 2;
+    }
     telvox::TelvoxApplication telvoxApp(paths, loop, prompts, printer, options);
     // Queued, so that an end requested during start-up (before the event loop runs) still ends it.
     telvoxApp.setEndProcessHandler([](int code) {

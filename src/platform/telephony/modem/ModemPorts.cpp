@@ -173,9 +173,8 @@ ProbeResult probePort(const QString &path, int speed, int timeoutMs)
     return result;
 }
 
-std::vector<ModemPort> modemPortsFromSettings(const SettingsStore &store, QList<ModemNotice> *notes)
+std::vector<ModemPort> modemPorts(const ModemConfig &config, QList<ModemNotice> *notes)
 {
-    const ModemConfig config = readModemConfig(store);
     QStringList ports = config.ports;
     if (ports.isEmpty() && config.probe) {
         for (const QString &candidate : probeCandidates()) {
@@ -204,10 +203,10 @@ std::vector<ModemPort> modemPortsFromSettings(const SettingsStore &store, QList<
     return portList;
 }
 
-std::unique_ptr<ModemTelephony> createModemTelephony(EventLoop &loop, const SettingsStore &store,
+std::unique_ptr<ModemTelephony> createModemTelephony(EventLoop &loop, const ModemConfig &config,
                                                      QList<ModemNotice> *notes)
 {
-    std::vector<ModemPort> ports = modemPortsFromSettings(store, notes);
+    std::vector<ModemPort> ports = modemPorts(config, notes);
     if (ports.empty())
         return nullptr;
     return std::make_unique<ModemTelephony>(loop, std::move(ports));

@@ -62,12 +62,12 @@ ProbeResult probePort(const QString &path, int speed = 115200, int timeoutMs = 7
 
 // The ports of the configured lines, or of the probe's voice modems when none is configured.
 // `notes` collects what the user should read in the status list.
-std::vector<ModemPort> modemPortsFromSettings(const SettingsStore &store, QList<ModemNotice> *notes);
+std::vector<ModemPort> modemPorts(const ModemConfig &config, QList<ModemNotice> *notes);
 
 // The backend for the configured (or probed) modems, not yet started (set its status handler,
 // then start it); nullptr when there is none and the virtual exchange is to be used (`notes`
 // says so).
-std::unique_ptr<ModemTelephony> createModemTelephony(EventLoop &loop, const SettingsStore &store,
+std::unique_ptr<ModemTelephony> createModemTelephony(EventLoop &loop, const ModemConfig &config,
                                                      QList<ModemNotice> *notes);
 
 } // namespace telvox::modem

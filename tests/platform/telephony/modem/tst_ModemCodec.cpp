@@ -276,7 +276,7 @@ void tst_ModemCodec::portSettings()
     QCOMPARE(c.profiles.value(2), QStringLiteral("usr"));
     // Line 1 has no port: only lines 0 and 2 become modem lines, in line order.
     QList<ModemNotice> notes;
-    const auto portList = modemPortsFromSettings(store, &notes);
+    const auto portList = modemPorts(c, &notes);
     QCOMPARE(portList.size(), std::size_t{2});
     QCOMPARE(portList[1].portName, QStringLiteral("/dev/ttyUSB0"));
     QCOMPARE(portList[1].options.forcedProfile, QStringLiteral("usr"));
