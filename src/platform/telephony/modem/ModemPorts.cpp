@@ -8,15 +8,26 @@
 #include <QFileInfo>
 #include <QSerialPort>
 
+#include <unistd.h>
+
 namespace telvox::modem {
 
 namespace {
 
 const QString kSection = QString::fromLatin1(kModemSection);
 
+// Lock files are named after the device below /dev: "LCK..ttyACM0", "LCK..pts_3".
+QString lockFileBase(const QString &path)
+{
+    QString device = QFileInfo(path).canonicalFilePath();
+    if (device.startsWith(QLatin1String("/dev/")))
+        device = device.mid(5);
+    return device.replace(QLatin1Char('/'), QLatin1Char('_'));
+}
+
 bool lockedByAnotherProgram(const QString &path)
 {
-    const QString base = QFileInfo(QFileInfo(path).canonicalFilePath()).fileName();
+    const QString base = lockFileBase(path);
     if (base.isEmpty())
         return false;
     for (const QString &dir : {QStringLiteral("/var/lock"), QStringLiteral("/run/lock")}) {
@@ -24,8 +35,10 @@ bool lockedByAnotherProgram(const QString &path)
         if (!lock.open(QIODevice::ReadOnly))
             continue;
         bool ok = false;
-        const qint64 pid = QString::fromLatin1(lock.readAll()).trimmed().toLongLong(&ok);
-        if (ok && pid > 0 && QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)))
+        // UUCP lock files hold the PID alone (ASCII, padded); Qt's lock files hold it on the
+        // first of three lines.
+        const qint64 pid = QString::fromLatin1(lock.readLine()).trimmed().toLongLong(&ok);
+        if (ok && pid > 0 && pid != ::getpid() && QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)))
             return true;
     }
     return false;
@@ -87,8 +100,16 @@ void writeModemPorts(SettingsStore &store, const QStringList &ports)
 ModemNotice describeOpenError(const QString &path, int serialError, const QString &detail)
 {
     switch (static_cast<QSerialPort::SerialPortError>(serialError)) {
-    case QSerialPort::PermissionError:
-        return {QFileInfo::exists(path) ? notice::kNoPermission : notice::kBusyModemManager, {path}};
+    case QSerialPort::PermissionError: {
+        // Qt reports a port locked by another program (its lock file under /run/lock) as a
+        // permission error too: only a device this account cannot read and write is a
+        // matter of the dialout group.
+        const QString device = QFileInfo(path).canonicalFilePath();
+        const QByteArray native = QFile::encodeName(device.isEmpty() ? path : device);
+        if (QFileInfo::exists(path) && ::access(native.constData(), R_OK | W_OK) != 0)
+            return {notice::kNoPermission, {path}};
+        return {notice::kBusyModemManager, {path}};
+    }
     case QSerialPort::DeviceNotFoundError:
         return {notice::kNotPlugged, {path}};
     case QSerialPort::OpenError:
@@ -107,9 +128,13 @@ PortOpener serialPortOpener(const QString &path, int speed)
             error.notice = describeOpenError(path, QSerialPort::DeviceNotFoundError, QString());
             return nullptr;
         }
+        if (lockedByAnotherProgram(path)) {
+            error.notice = {notice::kLocked, {path}};
+            return nullptr;
+        }
         if (!port->open(QIODevice::ReadWrite)) {
             error.notice = describeOpenError(path, port->error(), port->errorString());
-            error.permanent = port->error() == QSerialPort::PermissionError;
+            error.permanent = error.notice.text == notice::kNoPermission;
             return nullptr;
         }
         port->setBaudRate(speed);

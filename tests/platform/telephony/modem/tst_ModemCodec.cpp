@@ -20,6 +20,8 @@
 #include <QTest>
 
 #include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace telvox;
 using namespace telvox::modem;
@@ -64,6 +66,7 @@ private slots:
     void portSettings();
     void probeCandidatesPreferStableNames();
     void noticesInEveryLanguage();
+    void secondOpenOfAPortIsRefusedInWords();
 };
 
 void tst_ModemCodec::dleDecoding_data()
@@ -286,10 +289,19 @@ void tst_ModemCodec::portSettings()
     QVERIFY2(error.notice.english().contains("not plugged in"), qPrintable(error.notice.english()));
     QFile exists(dir.file("ttyACM0"));
     exists.open(QIODevice::WriteOnly);
+    exists.close();
+    // Qt's "permission error" on a port this account may use means another program holds it.
+    const QString busy =
+        describeOpenError(dir.file("ttyACM0"), QSerialPort::PermissionError, "Permission denied").english();
+    QVERIFY2(busy.contains("in use by another program"), qPrintable(busy));
+    QVERIFY(!busy.contains("Permission denied"));
+    exists.setPermissions({});
     const QString denied =
         describeOpenError(dir.file("ttyACM0"), QSerialPort::PermissionError, "Permission denied").english();
-    QVERIFY(denied.contains("\"dialout\" group"));
-    QVERIFY(!denied.contains("Permission denied"));
+    if (::access(QFile::encodeName(dir.file("ttyACM0")).constData(), R_OK | W_OK) != 0)
+        QVERIFY2(denied.contains("\"dialout\" group"), qPrintable(denied));
+    else // the superuser may open anything: then it can only be another program
+        QVERIFY2(denied.contains("in use by another program"), qPrintable(denied));
 }
 
 void tst_ModemCodec::probeCandidatesPreferStableNames()
@@ -338,6 +350,28 @@ void tst_ModemCodec::noticesInEveryLanguage()
     StringTable empty;
     QCOMPARE((ModemNotice{notice::kGone, {"/dev/ttyACM0"}}.format(Texts(empty, 0))),
              QStringLiteral("#1609 /dev/ttyACM0"));
+}
+
+void tst_ModemCodec::secondOpenOfAPortIsRefusedInWords()
+{
+    // A real terminal device: the far end of a pseudo-terminal.
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    QVERIFY(master >= 0);
+    QVERIFY(::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    const QString device = QString::fromLocal8Bit(::ptsname(master));
+    PortOpenError error;
+    std::unique_ptr<QIODevice> first = serialPortOpener(device, 115200)(error);
+    QVERIFY2(first, qPrintable(error.notice.english()));
+    // While the first holds it (with its lock file), a second open says the port is taken.
+    PortOpenError again;
+    QVERIFY(!serialPortOpener(device, 115200)(again));
+    const QString text = again.notice.english();
+    QVERIFY2(text.contains(device) && text.contains("in use by another program"), qPrintable(text));
+    QVERIFY(!again.permanent);
+    first.reset();
+    PortOpenError third;
+    QVERIFY2(serialPortOpener(device, 115200)(third), qPrintable(third.notice.english()));
+    ::close(master);
 }
 
 QTEST_GUILESS_MAIN(tst_ModemCodec)
