@@ -68,28 +68,14 @@ private:
     {
         if (!m_running)
             return;
-        std::int64_t due = (m_loop.now() - m_startedAt) * kSamplesPerMs - m_delivered;
-        while (due > 0) {
-            if (m_queue.empty()) {
-                // No buffer at the device: the line goes on and these samples are lost.
-                m_scratch.resize(static_cast<std::size_t>(due));
-                m_source(m_scratch);
-                m_delivered += due;
-                break;
-            }
-            WaveBuffer &b = m_queue.head();
-            const std::size_t capacity = (b.data.size() - b.bytesRecorded) / 2;
-            const auto n = static_cast<std::size_t>(std::min<std::int64_t>(due, static_cast<std::int64_t>(capacity)));
-            m_scratch.resize(n);
-            m_source(m_scratch);
-            if (n > 0)
-                std::memcpy(b.data.data() + b.bytesRecorded, m_scratch.data(), n * 2);
-            b.bytesRecorded += static_cast<std::uint32_t>(n * 2);
-            m_delivered += static_cast<std::int64_t>(n);
-            due -= static_cast<std::int64_t>(n);
-            if (b.bytesRecorded + 1 >= b.data.size())
-                m_queue.returnHead();
-        }
+        const std::int64_t due = (m_loop.now() - m_startedAt) * kSamplesPerMs - m_delivered;
+        if (due <= 0)
+            return;
+        m_scratch.resize(static_cast<std::size_t>(due));
+        m_source(m_scratch);
+        m_delivered += due;
+        // What finds no buffer at the device is lost: the line goes on regardless.
+        m_queue.fill(m_scratch);
     }
 
     PacedWaveDevices &m_owner;

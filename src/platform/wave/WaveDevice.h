@@ -1,9 +1,12 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <span>
 #include <vector>
 
 namespace telvox {
@@ -88,6 +91,24 @@ public:
     {
         while (!m_queue.empty())
             returnHead();
+    }
+    // Input devices: appends 16-bit samples to the queued buffers in order, returning each
+    // buffer as soon as it is full. Returns how many samples found room.
+    std::size_t fill(std::span<const std::int16_t> samples)
+    {
+        std::size_t at = 0;
+        while (at < samples.size() && !m_queue.empty()) {
+            WaveBuffer &b = head();
+            const std::size_t room = (b.data.size() - b.bytesRecorded) / 2;
+            const std::size_t n = std::min(room, samples.size() - at);
+            if (n > 0)
+                std::memcpy(b.data.data() + b.bytesRecorded, samples.data() + at, n * 2);
+            b.bytesRecorded += static_cast<std::uint32_t>(n * 2);
+            at += n;
+            if (b.bytesRecorded + 1 >= b.data.size())
+                returnHead();
+        }
+        return at;
     }
     void notify(WaveMessage message) const
     {

@@ -8,7 +8,7 @@ namespace telvox::modem {
 // --- wave in -------------------------------------------------------------------------------
 
 ModemWaveIn::ModemWaveIn(WaveCallback callback, std::function<void()> changed, std::function<void()> detached)
-    : m_callback(std::move(callback))
+    : m_queue(std::move(callback))
     , m_changed(std::move(changed))
     , m_detached(std::move(detached))
 {
@@ -22,14 +22,10 @@ ModemWaveIn::~ModemWaveIn()
 
 WaveResult ModemWaveIn::addBuffer(WaveBuffer &b)
 {
-    if (!b.prepared)
-        return WAVERR_UNPREPARED;
     if (m_closed)
         return MMSYSERR_INVALHANDLE;
-    b.done = false;
-    b.queued = true;
-    b.bytesRecorded = 0;
-    m_queue.push_back(&b);
+    if (const WaveResult r = m_queue.add(b); r != MMSYSERR_NOERROR)
+        return r;
     if (!m_pending.empty()) {
         const std::vector<std::int16_t> pending(m_pending.begin(), m_pending.end());
         m_pending.clear();
@@ -57,8 +53,7 @@ WaveResult ModemWaveIn::reset()
     const bool was = m_running;
     m_running = false;
     m_pending.clear();
-    while (!m_queue.empty())
-        returnHead();
+    m_queue.returnAll();
     if (was && m_changed)
         m_changed();
     return MMSYSERR_NOERROR;
@@ -77,36 +72,15 @@ WaveResult ModemWaveIn::close()
         m_detached = nullptr;
         detached();
     }
-    if (m_callback)
-        m_callback(WaveMessage::Close);
+    m_queue.notify(WaveMessage::Close);
     return MMSYSERR_NOERROR;
-}
-
-void ModemWaveIn::returnHead()
-{
-    WaveBuffer *b = m_queue.front();
-    m_queue.pop_front();
-    b->queued = false;
-    b->done = true;
-    if (m_callback)
-        m_callback(WaveMessage::Done);
 }
 
 void ModemWaveIn::deliver(std::span<const std::int16_t> samples)
 {
     if (!running())
         return;
-    std::size_t at = 0;
-    while (at < samples.size() && !m_queue.empty()) {
-        WaveBuffer &b = *m_queue.front();
-        const std::size_t room = (b.data.size() - b.bytesRecorded) / 2;
-        const std::size_t n = std::min(room, samples.size() - at);
-        std::memcpy(b.data.data() + b.bytesRecorded, samples.data() + at, n * 2);
-        b.bytesRecorded += static_cast<std::uint32_t>(n * 2);
-        at += n;
-        if (b.bytesRecorded + 1 >= b.data.size())
-            returnHead();
-    }
+    std::size_t at = m_queue.fill(samples);
     constexpr std::size_t kPendingLimit = 8000;
     for (; at < samples.size(); ++at) {
         if (m_pending.size() >= kPendingLimit)
@@ -120,8 +94,7 @@ void ModemWaveIn::lineGone()
     m_detached = nullptr;
     m_changed = nullptr;
     m_running = false;
-    while (!m_queue.empty())
-        returnHead();
+    m_queue.returnAll();
 }
 
 // --- wave out ------------------------------------------------------------------------------

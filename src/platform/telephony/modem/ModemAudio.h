@@ -32,11 +32,9 @@ public:
     void lineGone();
 
 private:
-    void returnHead();
-    WaveCallback m_callback;
+    WaveBufferQueue m_queue;
     std::function<void()> m_changed;
     std::function<void()> m_detached;
-    std::deque<WaveBuffer *> m_queue;
     // Samples that arrived while no buffer was at the device (the capture is about to queue
     // the next one); kept up to one second.
     std::deque<std::int16_t> m_pending;
