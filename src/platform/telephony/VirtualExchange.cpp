@@ -125,6 +125,7 @@ VirtualExchange::VirtualExchange(EventLoop &loop, ExchangeSetup setup)
     : m_loop(loop)
     , m_setup(std::move(setup))
     , m_plans(std::make_unique<sim::TonePlans>(sim::TonePlans::builtIn()))
+    , m_app(loop, 0x00A70001)
 {
     for (const VirtualDevice &device : m_setup.devices) {
         auto line = std::make_unique<Line>();
@@ -146,7 +147,7 @@ VirtualExchange::VirtualExchange(EventLoop &loop, ExchangeSetup setup)
     }
 }
 
-VirtualExchange::~VirtualExchange() { *m_alive = false; }
+VirtualExchange::~VirtualExchange() = default;
 
 // --- helpers ---------------------------------------------------------------------------------
 
@@ -191,18 +192,10 @@ std::int32_t VirtualExchange::nextRequest()
 void VirtualExchange::postEvent(Line &line, std::uint32_t device, std::uint32_t message, std::uint32_t p1,
                                 std::uint32_t p2, std::uint32_t p3)
 {
-    if (!m_initialised || line.hLine == 0 || !m_callback)
+    if (line.hLine == 0)
         return;
-    const HLine hLine = line.hLine;
-    const std::uint64_t generation = m_generation;
-    Line *target = &line;
-    m_loop.post([this, alive = m_alive, target, hLine, generation, device, message, p1, p2, p3] {
-        // A line closed (or a service shut down) in the meantime no longer reports.
-        if (!*alive || generation != m_generation || target->hLine != hLine || !m_callback)
-            return;
-        const LineCallback callback = m_callback;
-        callback(device, message, target->instance, p1, p2, p3);
-    });
+    m_app.post([target = &line, hLine = line.hLine] { return target->hLine == hLine; }, line.instance, device, message,
+               p1, p2, p3);
 }
 
 void VirtualExchange::postCallState(Line &line, std::uint32_t state, std::uint32_t p2)
@@ -299,11 +292,7 @@ std::int32_t VirtualExchange::lineInitialize(HLineApp &lineApp, LineCallback cal
     (void)appName;
     if (m_setup.initializeResult != 0)
         return m_setup.initializeResult;
-    m_callback = std::move(callback);
-    m_app = 0x00A70001;
-    m_initialised = true;
-    ++m_generation;
-    lineApp = m_app;
+    lineApp = m_app.initialize(std::move(callback));
     numDevs = static_cast<std::uint32_t>(m_lines.size());
     return 0;
 }
@@ -312,29 +301,21 @@ std::int32_t VirtualExchange::lineNegotiateAPIVersion(HLineApp lineApp, std::uin
                                                       std::uint32_t lowVersion, std::uint32_t highVersion,
                                                       std::uint32_t &apiVersion, std::uint64_t &extensionId)
 {
-    if (!validApp(lineApp))
-        return LineErr::InvalAppHandle;
-    if (deviceId >= m_lines.size())
-        return LineErr::BadDeviceId;
+    if (const std::int32_t refused = m_app.checkDevice(lineApp, deviceId, m_lines.size()))
+        return refused;
     const VirtualDevice &device = m_lines[deviceId]->device;
     if (device.negotiateResult != 0)
         return device.negotiateResult;
-    const std::uint32_t version = std::min(highVersion, device.maxApiVersion);
-    if (lowVersion > highVersion || version < lowVersion)
-        return LineErr::IncompatibleApiVersion;
-    apiVersion = version;
     extensionId = 0;
-    return 0;
+    return LineApplication::negotiate(lowVersion, highVersion, device.maxApiVersion, apiVersion);
 }
 
 std::int32_t VirtualExchange::lineGetDevCaps(HLineApp lineApp, std::uint32_t deviceId, std::uint32_t apiVersion,
                                              std::uint32_t extVersion, LineDevCaps &caps)
 {
     (void)extVersion;
-    if (!validApp(lineApp))
-        return LineErr::InvalAppHandle;
-    if (deviceId >= m_lines.size())
-        return LineErr::BadDeviceId;
+    if (const std::int32_t refused = m_app.checkDevice(lineApp, deviceId, m_lines.size()))
+        return refused;
     const VirtualDevice &device = m_lines[deviceId]->device;
     if (apiVersion < kApiVersionLow || apiVersion > device.maxApiVersion)
         return LineErr::IncompatibleApiVersion;
@@ -352,10 +333,8 @@ std::int32_t VirtualExchange::lineOpen(HLineApp lineApp, std::uint32_t deviceId,
 {
     (void)extVersion;
     (void)privileges;
-    if (!validApp(lineApp))
-        return LineErr::InvalAppHandle;
-    if (deviceId >= m_lines.size())
-        return LineErr::BadDeviceId;
+    if (const std::int32_t refused = m_app.checkDevice(lineApp, deviceId, m_lines.size()))
+        return refused;
     Line &l = *m_lines[deviceId];
     if (apiVersion < kApiVersionLow || apiVersion > l.device.maxApiVersion)
         return LineErr::IncompatibleApiVersion;
@@ -595,15 +574,13 @@ std::int32_t VirtualExchange::lineClose(HLine line)
 
 std::int32_t VirtualExchange::lineShutdown(HLineApp lineApp)
 {
-    if (!validApp(lineApp))
+    if (!m_app.valid(lineApp))
         return LineErr::InvalAppHandle;
     for (auto &line : m_lines) {
         if (line->hLine != 0)
             lineClose(line->hLine);
     }
-    m_initialised = false;
-    m_callback = nullptr;
-    ++m_generation;
+    m_app.shutdown();
     return 0;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/telephony/LineAudioChannel.h"
+#include "platform/telephony/LineApplication.h"
 #include "platform/telephony/TelephonyService.h"
 
 #include <QByteArray>
@@ -167,7 +168,6 @@ private:
     Line *lineOfHandle(HLine handle);
     Line *lineOfCall(HCall call);
     int indexOf(const Line &line) const;
-    bool validApp(HLineApp app) const { return m_initialised && app == m_app && app != 0; }
     std::int32_t nextRequest();
     // Queues one event for the application, delivered later if the line is still open.
     void postEvent(Line &line, std::uint32_t device, std::uint32_t message, std::uint32_t p1, std::uint32_t p2,
@@ -189,16 +189,12 @@ private:
     ExchangeSetup m_setup;
     std::unique_ptr<sim::TonePlans> m_plans;
     std::vector<std::unique_ptr<Line>> m_lines;
-    LineCallback m_callback;
-    HLineApp m_app = 0;
-    bool m_initialised = false;
+    LineApplication m_app;
     std::uint32_t m_nextHandle = 0x10;
     std::int32_t m_nextRequestId = 0;
-    std::uint64_t m_generation = 1; // events of an earlier initialisation are dropped
     HangUpTone m_hangUpTone = HangUpTone::Busy;
     std::function<void(int)> m_changed;
     std::function<void(const QString &)> m_trace;
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 
 } // namespace telvox

@@ -8,6 +8,7 @@ namespace telvox::modem {
 
 ModemTelephony::ModemTelephony(EventLoop &loop, std::vector<ModemPort> ports)
     : m_loop(loop)
+    , m_app(loop, 0x00B70001)
 {
     int index = 0;
     for (ModemPort &entry : ports) {
@@ -26,7 +27,7 @@ ModemTelephony::ModemTelephony(EventLoop &loop, std::vector<ModemPort> ports)
     }
 }
 
-ModemTelephony::~ModemTelephony() { *m_alive = false; }
+ModemTelephony::~ModemTelephony() = default;
 
 void ModemTelephony::start()
 {
@@ -76,18 +77,10 @@ void ModemTelephony::setStatusHandler(std::function<void(const ModemNotice &)> h
 void ModemTelephony::post(ModemLine &line, std::uint32_t device, std::uint32_t message, std::uint32_t p1,
                           std::uint32_t p2, std::uint32_t p3)
 {
-    if (!m_initialised || line.hLine() == 0 || !m_callback)
+    if (line.hLine() == 0)
         return;
-    const HLine hLine = line.hLine();
-    const std::uint64_t generation = m_generation;
-    ModemLine *target = &line;
-    m_loop.post([this, alive = m_alive, target, hLine, generation, device, message, p1, p2, p3] {
-        // A line closed (or a service shut down) in the meantime no longer reports.
-        if (!*alive || generation != m_generation || target->hLine() != hLine || !m_callback)
-            return;
-        const LineCallback callback = m_callback;
-        callback(device, message, target->instance(), p1, p2, p3);
-    });
+    m_app.post([target = &line, hLine = line.hLine()] { return target->hLine() == hLine; }, line.instance(), device,
+               message, p1, p2, p3);
 }
 
 ModemLine *ModemTelephony::lineOfHandle(HLine handle) const
@@ -126,11 +119,7 @@ std::int32_t ModemTelephony::lineInitialize(HLineApp &lineApp, LineCallback call
                                             std::uint32_t &numDevs)
 {
     (void)appName;
-    m_callback = std::move(callback);
-    m_app = 0x00B70001;
-    m_initialised = true;
-    ++m_generation;
-    lineApp = m_app;
+    lineApp = m_app.initialize(std::move(callback));
     numDevs = static_cast<std::uint32_t>(m_lines.size());
     return 0;
 }
@@ -139,26 +128,18 @@ std::int32_t ModemTelephony::lineNegotiateAPIVersion(HLineApp lineApp, std::uint
                                                      std::uint32_t lowVersion, std::uint32_t highVersion,
                                                      std::uint32_t &apiVersion, std::uint64_t &extensionId)
 {
-    if (!validApp(lineApp))
-        return LineErr::InvalAppHandle;
-    if (deviceId >= m_lines.size())
-        return LineErr::BadDeviceId;
-    const std::uint32_t version = std::min(highVersion, kMaxApiVersion);
-    if (lowVersion > highVersion || version < lowVersion)
-        return LineErr::IncompatibleApiVersion;
-    apiVersion = version;
+    if (const std::int32_t refused = m_app.checkDevice(lineApp, deviceId, m_lines.size()))
+        return refused;
     extensionId = 0;
-    return 0;
+    return LineApplication::negotiate(lowVersion, highVersion, kMaxApiVersion, apiVersion);
 }
 
 std::int32_t ModemTelephony::lineGetDevCaps(HLineApp lineApp, std::uint32_t deviceId, std::uint32_t apiVersion,
                                             std::uint32_t extVersion, LineDevCaps &caps)
 {
     (void)extVersion;
-    if (!validApp(lineApp))
-        return LineErr::InvalAppHandle;
-    if (deviceId >= m_lines.size())
-        return LineErr::BadDeviceId;
+    if (const std::int32_t refused = m_app.checkDevice(lineApp, deviceId, m_lines.size()))
+        return refused;
     if (apiVersion < kApiVersionLow || apiVersion > kMaxApiVersion)
         return LineErr::IncompatibleApiVersion;
     const ModemLine &l = *m_lines[deviceId];
@@ -174,10 +155,8 @@ std::int32_t ModemTelephony::lineOpen(HLineApp lineApp, std::uint32_t deviceId, 
 {
     (void)extVersion;
     (void)privileges;
-    if (!validApp(lineApp))
-        return LineErr::InvalAppHandle;
-    if (deviceId >= m_lines.size())
-        return LineErr::BadDeviceId;
+    if (const std::int32_t refused = m_app.checkDevice(lineApp, deviceId, m_lines.size()))
+        return refused;
     ModemLine &l = *m_lines[deviceId];
     if (apiVersion < kApiVersionLow || apiVersion > kMaxApiVersion)
         return LineErr::IncompatibleApiVersion;
@@ -277,15 +256,13 @@ std::int32_t ModemTelephony::lineClose(HLine line)
 
 std::int32_t ModemTelephony::lineShutdown(HLineApp lineApp)
 {
-    if (!validApp(lineApp))
+    if (!m_app.valid(lineApp))
         return LineErr::InvalAppHandle;
     for (auto &line : m_lines) {
         if (line->hLine() != 0)
             line->close();
     }
-    m_initialised = false;
-    m_callback = nullptr;
-    ++m_generation;
+    m_app.shutdown();
     return 0;
 }
 

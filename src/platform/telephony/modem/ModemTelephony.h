@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/telephony/LineApplication.h"
 #include "platform/telephony/TelephonyService.h"
 #include "platform/telephony/modem/ModemLine.h"
 #include "platform/wave/WaveDevice.h"
@@ -84,19 +85,14 @@ private:
     ModemLine *lineOfHandle(HLine handle) const;
     ModemLine *lineOfCall(HCall call) const;
     ModemLine *lineOfWaveId(int id) const;
-    bool validApp(HLineApp app) const { return m_initialised && app == m_app && app != 0; }
     void post(ModemLine &line, std::uint32_t device, std::uint32_t message, std::uint32_t p1, std::uint32_t p2,
               std::uint32_t p3);
 
     EventLoop &m_loop;
     std::vector<std::unique_ptr<ModemLine>> m_lines;
-    LineCallback m_callback;
-    HLineApp m_app = 0;
-    bool m_initialised = false;
-    std::uint64_t m_generation = 1;
+    LineApplication m_app;
     std::uint32_t m_nextHandle = 0x10;
     std::int32_t m_nextRequest = 0;
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 
 } // namespace telvox::modem

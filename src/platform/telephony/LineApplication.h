@@ -1,0 +1,52 @@
+#pragma once
+
+#include "platform/telephony/TelephonyService.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace telvox {
+
+class EventLoop;
+
+// The application side that every line backend keeps: the one application registered with
+// lineInitialize, its callback, the checks that open each line function, and the posting of
+// events that must not reach an application which has shut down (or initialised again), nor
+// report a line that was closed in the meantime.
+class LineApplication
+{
+public:
+    // `handle` is the backend's own application handle (distinct per backend, never 0).
+    LineApplication(EventLoop &loop, HLineApp handle);
+    ~LineApplication();
+    LineApplication(const LineApplication &) = delete;
+    LineApplication &operator=(const LineApplication &) = delete;
+
+    // Registers the application; returns its handle. Events posted before are dropped.
+    HLineApp initialize(LineCallback callback);
+    void shutdown();
+    bool valid(HLineApp app) const { return m_initialised && app == m_handle; }
+    bool initialised() const { return m_initialised; }
+
+    // The first checks of every per-device function: the application, then the device id.
+    std::int32_t checkDevice(HLineApp app, std::uint32_t deviceId, std::size_t deviceCount) const;
+    // lineNegotiateAPIVersion's rule: the highest version both sides know, if any.
+    static std::int32_t negotiate(std::uint32_t low, std::uint32_t high, std::uint32_t backendMax,
+                                  std::uint32_t &apiVersion);
+
+    // Delivers a line event through the event loop, unless by then the application has gone
+    // or `stillOpen` (asked at delivery) says the line was closed.
+    void post(std::function<bool()> stillOpen, std::uintptr_t instance, std::uint32_t device, std::uint32_t message,
+              std::uint32_t p1, std::uint32_t p2, std::uint32_t p3);
+
+private:
+    EventLoop &m_loop;
+    const HLineApp m_handle;
+    LineCallback m_callback;
+    bool m_initialised = false;
+    std::uint64_t m_generation = 1;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+};
+
+} // namespace telvox
