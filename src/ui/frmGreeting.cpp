@@ -34,6 +34,20 @@ QPushButton *button(const QString &name, const QString &text, QWidget *parent)
     return b;
 }
 
+// The Record / Stop / Play row both prompt recorders show.
+QHBoxLayout *transportRow(const Texts &texts, QWidget *parent, QPushButton *&record, QPushButton *&stop,
+                          QPushButton *&play)
+{
+    auto *row = new QHBoxLayout;
+    record = button(QStringLiteral("cmdRecord"), texts.LoadText(1039), parent);
+    stop = button(QStringLiteral("cmdStop"), texts.LoadText(1016), parent);
+    play = button(QStringLiteral("cmdPlay"), texts.LoadText(1015), parent);
+    row->addWidget(record);
+    row->addWidget(stop);
+    row->addWidget(play);
+    return row;
+}
+
 // Plays `target` on the sound card under its own name; false when the file is missing (after
 // the message).
 bool playPrompt(MediaControl &media, UserPrompts &prompts, const Texts &texts, const QString &target)
@@ -83,14 +97,7 @@ frmGreeting::frmGreeting(Services services, const QString &promptName, QWidget *
     root->addWidget(m_label1);
     root->addWidget(m_label2);
     root->addWidget(m_label3);
-    auto *row = new QHBoxLayout;
-    m_cmdRecord = button(QStringLiteral("cmdRecord"), m_s.texts.LoadText(1039), this);
-    m_cmdStop = button(QStringLiteral("cmdStop"), m_s.texts.LoadText(1016), this);
-    m_cmdPlay = button(QStringLiteral("cmdPlay"), m_s.texts.LoadText(1015), this);
-    row->addWidget(m_cmdRecord);
-    row->addWidget(m_cmdStop);
-    row->addWidget(m_cmdPlay);
-    root->addLayout(row);
+    root->addLayout(transportRow(m_s.texts, this, m_cmdRecord, m_cmdStop, m_cmdPlay));
     m_command1 = button(QStringLiteral("Command1"), m_s.texts.LoadText(1113), this);
     root->addWidget(m_command1);
     if (m_s.soundRecorder.program.isEmpty()) {
@@ -197,14 +204,7 @@ frmGreeting1::frmGreeting1(Services services, const QString &promptName, QWidget
     m_label1->setObjectName(QStringLiteral("Label1"));
     m_label1->setWordWrap(true);
     root->addWidget(m_label1);
-    auto *row = new QHBoxLayout;
-    m_cmdRecord = button(QStringLiteral("cmdRecord"), m_s.texts.LoadText(1039), this);
-    m_cmdStop = button(QStringLiteral("cmdStop"), m_s.texts.LoadText(1016), this);
-    m_cmdPlay = button(QStringLiteral("cmdPlay"), m_s.texts.LoadText(1015), this);
-    row->addWidget(m_cmdRecord);
-    row->addWidget(m_cmdStop);
-    row->addWidget(m_cmdPlay);
-    root->addLayout(row);
+    root->addLayout(transportRow(m_s.texts, this, m_cmdRecord, m_cmdStop, m_cmdPlay));
     connect(m_cmdRecord, &QPushButton::clicked, this, &frmGreeting1::cmdRecord_Click);
     connect(m_cmdStop, &QPushButton::clicked, this, &frmGreeting1::cmdStop_Click);
     connect(m_cmdPlay, &QPushButton::clicked, this, &frmGreeting1::cmdPlay_Click);

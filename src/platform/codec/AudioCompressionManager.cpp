@@ -28,6 +28,18 @@ void put32(std::vector<std::uint8_t>& out, std::uint32_t v)
     put16(out, std::uint16_t(v >> 16));
 }
 
+// A header handed back for converting or unpreparing must be the one prepared on this stream,
+// with its buffers neither moved nor grown since.
+MmResult checkPrepared(HAcmStream stream, const AcmStreamHeader& header)
+{
+    if (!(header.fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED) || header.reserved.stream != stream)
+        return ACMERR_UNPREPARED;
+    const auto& p = header.reserved;
+    if (p.src != header.pbSrc || p.srcLength < header.cbSrcLength || p.dst != header.pbDst || p.dstLength < header.cbDstLength)
+        return MMSYSERR_INVALPARAM;
+    return MMSYSERR_NOERROR;
+}
+
 } // namespace
 
 std::vector<std::uint8_t> WaveFormat::toBytes() const
@@ -262,11 +274,8 @@ MmResult AudioCompressionManager::streamConvert(HAcmStream stream, AcmStreamHead
         return MMSYSERR_INVALPARAM;
     if (flags & ~kConvertFlags)
         return MMSYSERR_INVALFLAG;
-    if (!(header->fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED) || header->reserved.stream != stream)
-        return ACMERR_UNPREPARED;
-    const auto& p = header->reserved;
-    if (p.src != header->pbSrc || p.srcLength < header->cbSrcLength || p.dst != header->pbDst || p.dstLength < header->cbDstLength)
-        return MMSYSERR_INVALPARAM;
+    if (const MmResult refused = checkPrepared(stream, *header); refused != MMSYSERR_NOERROR)
+        return refused;
     header->fdwStatus &= ~ACMSTREAMHEADER_STATUSF_DONE;
     header->cbSrcLengthUsed = 0;
     header->cbDstLengthUsed = 0;
@@ -284,11 +293,8 @@ MmResult AudioCompressionManager::streamUnprepareHeader(HAcmStream stream, AcmSt
         return MMSYSERR_INVALPARAM;
     if (flags != 0)
         return MMSYSERR_INVALFLAG;
-    if (!(header->fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED) || header->reserved.stream != stream)
-        return ACMERR_UNPREPARED;
-    const auto& p = header->reserved;
-    if (p.src != header->pbSrc || p.srcLength < header->cbSrcLength || p.dst != header->pbDst || p.dstLength < header->cbDstLength)
-        return MMSYSERR_INVALPARAM;
+    if (const MmResult refused = checkPrepared(stream, *header); refused != MMSYSERR_NOERROR)
+        return refused;
     header->fdwStatus &= ~ACMSTREAMHEADER_STATUSF_PREPARED;
     header->reserved = {};
     return MMSYSERR_NOERROR;
