@@ -555,6 +555,9 @@ void EmulatedModem::lineEvent(std::uint32_t device, std::uint32_t message, std::
         }
         return;
     case LINE_CALLINFO:
+        // Caller ID sent before the first ring comes ahead of the call's OFFERING.
+        if (m_hCall == 0 && !m_offHook)
+            m_hCall = device;
         if (device == m_hCall)
             callerIdReport();
         return;
