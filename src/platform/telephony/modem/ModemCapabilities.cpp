@@ -134,11 +134,14 @@ std::optional<VoiceEncoding> encodingOf(const VsmEntry &e)
     return VoiceEncoding::Signed8;
 }
 
-std::optional<VoiceFormatChoice> chooseVoiceFormat(const QList<VsmEntry> &entries)
+std::optional<VoiceFormatChoice> chooseVoiceFormat(const QList<VsmEntry> &entries, int maxBytesPerSecond)
 {
     static const VoiceEncoding order[] = {VoiceEncoding::Signed16, VoiceEncoding::MuLaw, VoiceEncoding::ALaw,
                                           VoiceEncoding::Unsigned8, VoiceEncoding::Signed8};
     for (const VoiceEncoding wanted : order) {
+        const int bytesPerSecond = wanted == VoiceEncoding::Signed16 ? 16000 : 8000;
+        if (maxBytesPerSecond > 0 && bytesPerSecond > maxBytesPerSecond)
+            continue;
         for (const VsmEntry &e : entries) {
             if (!e.rates.isEmpty() && !e.rates.contains(8000))
                 continue;

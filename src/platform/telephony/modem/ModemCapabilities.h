@@ -38,8 +38,9 @@ QList<VsmEntry> parseVsmList(const QList<QByteArray> &lines);
 // How the bytes of a listed method are to be read; nothing for methods we do not decode.
 std::optional<VoiceEncoding> encodingOf(const VsmEntry &entry);
 // The best format of the list at 8000 samples/s: 16-bit linear, then mu-law, A-law, 8-bit
-// unsigned and 8-bit signed linear.
-std::optional<VoiceFormatChoice> chooseVoiceFormat(const QList<VsmEntry> &entries);
+// unsigned and 8-bit signed linear. `maxBytesPerSecond` (0: no limit) leaves out the formats
+// a slow serial link cannot carry: 16-bit audio needs 16000 bytes a second (230400 bit/s).
+std::optional<VoiceFormatChoice> chooseVoiceFormat(const QList<VsmEntry> &entries, int maxBytesPerSecond = 0);
 // "131:ulaw" -> {131, MuLaw}.
 std::optional<VoiceFormatChoice> parseFormatCode(const QString &entry);
 

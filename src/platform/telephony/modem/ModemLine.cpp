@@ -507,7 +507,7 @@ void ModemLine::afterIdentification()
     queue("AT+FCLASS=8");
     queue("AT+VSM=?", [this](const QByteArray &result, const QList<QByteArray> &info) {
         m_vsm = result == "OK" ? parseVsmList(info) : QList<VsmEntry>{};
-        m_format = chooseVoiceFormat(m_vsm);
+        m_format = chooseVoiceFormat(m_vsm, m_options.linkBytesPerSecond);
         for (int i = 0; !m_format && i < m_profile->fallbackFormats.size(); ++i)
             m_format = parseFormatCode(m_profile->fallbackFormats[i]);
     });

@@ -52,6 +52,9 @@ struct LineOptions
     // An idle modem is asked "AT" this often, so that one that stopped answering is noticed
     // before the next call (0: never).
     int keepAliveMs = 30000;
+    // What the serial link carries at most, in bytes a second (0: no limit, as on a USB modem
+    // whose "speed" is only nominal). A slower link gets an 8-bit voice format.
+    int linkBytesPerSecond = 0;
     QString countryCode;         // T.35 code for AT+GCI (empty: left as the modem has it)
     QString forcedProfile;       // a profile id, or empty to choose by identification
 };

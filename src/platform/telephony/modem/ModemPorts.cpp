@@ -147,6 +147,16 @@ PortOpener serialPortOpener(const QString &path, int speed)
     };
 }
 
+int linkBytesPerSecond(const QString &path, int speed)
+{
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    const QString device = QFileInfo(canonical.isEmpty() ? path : canonical).fileName();
+    const bool pseudo = canonical.startsWith(QLatin1String("/dev/pts/")); // an emulated modem
+    if (device.startsWith(QLatin1String("ttyACM")) || pseudo || speed <= 0)
+        return 0;
+    return speed / 10;
+}
+
 QStringList probeCandidates(const QString &devRoot)
 {
     QStringList candidates;
@@ -220,6 +230,7 @@ std::vector<ModemPort> modemPorts(const ModemConfig &config, QList<ModemNotice> 
         entry.portName = ports[i];
         entry.opener = serialPortOpener(ports[i], config.speed);
         entry.options.countryCode = config.country;
+        entry.options.linkBytesPerSecond = linkBytesPerSecond(ports[i], config.speed);
         entry.options.forcedProfile = i < config.profiles.size() ? config.profiles[i] : QString();
         portList.push_back(std::move(entry));
     }

@@ -40,6 +40,12 @@ void writeModemPorts(SettingsStore &store, const QStringList &ports);
 PortOpener serialPortOpener(const QString &path, int speed);
 ModemNotice describeOpenError(const QString &path, int serialError, const QString &detail);
 
+// How many bytes a second the port can carry at `speed` (8N1: ten bits a byte), or 0 when
+// the speed means nothing: a USB modem of the communications class (ttyACM) moves its data at
+// USB speed whatever the setting, and a pseudo-terminal has no line at all. Only ttyUSB
+// adapters and real serial ports are limited.
+int linkBytesPerSecond(const QString &path, int speed);
+
 // The candidates of the probe: the stable /dev/serial/by-id names of the ACM and USB serial
 // ports first, then the /dev/ttyACM* and /dev/ttyUSB* devices no by-id name points to.
 // `devRoot` is "/dev" except in tests.

@@ -218,6 +218,12 @@ void tst_ModemCodec::capabilityLists()
         QCOMPARE(choice->cml, cml);
         QCOMPARE(int(choice->encoding), encoding);
     }
+    // A serial link at 115200 bit/s carries 11520 bytes a second: never 16-bit audio.
+    const auto slow = chooseVoiceFormat(parseVsmList(lines), 11520);
+    if (choice && choice->encoding != VoiceEncoding::Signed16)
+        QCOMPARE(slow->cml, choice->cml);
+    else if (slow)
+        QVERIFY(slow->encoding != VoiceEncoding::Signed16);
     QCOMPARE(parseClasses({"0,1,1.0,2,8"}), (QStringList{"0", "1", "1.0", "2", "8"}));
     QCOMPARE(parseClasses({"+FCLASS: (0-2,8)"}), (QStringList{"0", "1", "2", "8"}));
 }
@@ -283,6 +289,10 @@ void tst_ModemCodec::portSettings()
     QCOMPARE(portList.size(), std::size_t{2});
     QCOMPARE(portList[1].portName, QStringLiteral("/dev/ttyUSB0"));
     QCOMPARE(portList[1].options.forcedProfile, QStringLiteral("usr"));
+    // A USB-serial adapter at 230400 bit/s carries 23040 bytes a second; a USB modem is not limited.
+    QCOMPARE(portList[1].options.linkBytesPerSecond, 23040);
+    QCOMPARE(linkBytesPerSecond("/dev/ttyACM0", 115200), 0);
+    QCOMPARE(linkBytesPerSecond("/dev/ttyS0", 115200), 11520);
     // A port that is not there is reported in words, and so is a missing group membership.
     PortOpenError error;
     QVERIFY(!serialPortOpener(dir.file("ttyACM9"), 115200)(error));
