@@ -396,7 +396,13 @@ void TelvoxApplication::LoadRingRules(const QString &ringsFile) { m_ringSchedule
 
 void TelvoxApplication::EnumerateCodecs() { m_audio->conversion().EnumerateCodecs(); }
 
-void TelvoxApplication::closeOpenLines() { m_telephony->closeOpenLines(); }
+void TelvoxApplication::closeOpenLines()
+{
+    // Calls still being recorded keep what was captured before their lines close.
+    if (m_audio)
+        m_audio->engine().finishRecordingsNow();
+    m_telephony->closeOpenLines();
+}
 
 void TelvoxApplication::lineShutdown()
 {

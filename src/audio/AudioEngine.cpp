@@ -183,7 +183,7 @@ void AudioEngine::ProcessCaptureBuffer(int slot, int buffer)
         m_s.conversion.releaseOutput(slot);
     if (s.captureName == kGreetingCapture)
         return;
-    if (m_analyse) {
+    if (m_analyse && !m_finishing) {
         std::vector<std::int16_t> samples(recorded / 2);
         if (!samples.empty()) // an empty buffer is analysed too, with no samples
             std::memcpy(samples.data(), b.data.data(), samples.size() * 2);
@@ -223,6 +223,36 @@ void AudioEngine::waveInReset(int slot)
     Slot &s = this->slot(slot);
     if (s.waveIn)
         m_lastWaveResult = s.waveIn->reset();
+}
+
+void AudioEngine::finishRecordingsNow()
+{
+    m_finishing = true;
+    for (int n = 0; n < static_cast<int>(m_slots.size()); ++n) {
+        Slot &s = slot(n);
+        // Only call captures arm the write timer; it stays on until their file is written.
+        if (!m_s.timers.timWriteFile[n].isEnabled())
+            continue;
+        m_s.timers.timChangeBuffer[n].setEnabled(false);
+        m_s.timers.timWriteFile[n].setEnabled(false);
+        if (s.waveIn) {
+            // The buffer at the device comes back with what it holds.
+            m_lastWaveResult = s.waveIn->reset();
+            if (s.bufferDone == 1) {
+                s.bufferDone = 0;
+                ProcessCaptureBuffer(n, 1 - s.nextBuffer);
+            }
+            CloseCapture(n);
+        }
+        s.deviceClosed = 0;
+        if (m_format == OutputFormat::TrueSpeech)
+            m_s.conversion.CloseConversion(n);
+        if (m_s.lines[n].recState != 2)
+            WriteRecording(s.captureName, n);
+        else
+            releaseCaptureBuffers(n);
+    }
+    m_finishing = false;
 }
 
 // --- Recording files ----------------------------------------------------------------------

@@ -79,6 +79,11 @@ public:
     // Writes the slot's finished capture as `name`; returns the name listed ("" when none).
     QString WriteRecording(const QString &name, int slot);
     void waveInReset(int slot) override;
+    // When the program ends: every call capture still running, or closed but not yet written,
+    // becomes its recording file now with what was captured, so that quitting in the middle
+    // of a call (or just after one) loses nothing. The detectors see none of these last
+    // buffers: the call is ending anyway.
+    void finishRecordingsNow();
 
     // --- Prompts ---------------------------------------------------------------------------
     bool ReadWaveFile(const QString &path, int slot);
@@ -130,6 +135,7 @@ private:
     std::uint32_t m_lastWaveResult = 0;
     std::function<void(int, std::span<const std::int16_t>)> m_analyse;
     std::function<void(int)> m_captureStarted;
+    bool m_finishing = false;
 };
 
 } // namespace telvox
