@@ -151,6 +151,52 @@ private slots:
         QVERIFY(c.lists.unreadEntries().isEmpty());
     }
 
+    // Ending the program must not lose a call's recording: neither one still being captured
+    // (the partly filled buffer at the device included) nor one whose capture has closed but
+    // whose file the write timer has not produced yet.
+    void endingTheProgramKeepsTheRecording_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<bool>("hungUp");
+        QTest::newRow("pcm, during the call") << int(OutputFormat::Pcm) << false;
+        QTest::newRow("pcm, just after the hang-up") << int(OutputFormat::Pcm) << true;
+        QTest::newRow("truespeech, during the call") << int(OutputFormat::TrueSpeech) << false;
+    }
+    void endingTheProgramKeepsTheRecording()
+    {
+        QFETCH(int, format);
+        QFETCH(bool, hungUp);
+        Call c{OutputFormat(format)};
+        IncomingCall in;
+        in.number = "5550000";
+        in.pickUpAfterRing = 2;
+        in.speech = std::make_shared<sim::SpeechLikeSource>(6);
+        QVERIFY(c.exchange->placeIncomingCall(0, in));
+        QVERIFY(c.loop.advanceUntil([&] { return c.core->lineTable()[0].recState == 1; }, 60000));
+        const bool pcm = OutputFormat(format) == OutputFormat::Pcm;
+        // TrueSpeech packs 7.5 s into about 8000 bytes; shorter would count as too short to keep.
+        c.loop.advance(pcm ? 3500 : 7500);
+        if (hungUp) {
+            QVERIFY(c.exchange->hangUpFarEnd(0, FarEndHangUp::WithDisconnect));
+            QVERIFY(c.loop.advanceUntil([&] { return !c.audio->engine().isCapturing(0); }, 5000));
+        }
+        QVERIFY(c.recordings().isEmpty()); // the write timer has not run yet
+        c.audio->engine().finishRecordingsNow();
+        const QStringList files = c.recordings();
+        QCOMPARE(files.size(), 1);
+        QVERIFY(files[0].startsWith("M") && files[0].endsWith("~5550000.wav"));
+        QCOMPARE(c.lists.lastTenEntries(), files);
+        const QByteArray file = readAll(c.dir.file("waveFiles/" + files[0]));
+        // The partly filled last buffer is in the file too, not only the full ones.
+        if (pcm) // 3.5 s at 16000 bytes a second
+            QVERIFY2(file.size() > 44 + 3 * 16000 + 4000, qPrintable(QString::number(file.size())));
+        else // whole 30 ms frames of 32 bytes: over 7.2 s of them
+            QVERIFY2((file.size() - 90) % 32 == 0 && file.size() > 90 + 240 * 32, qPrintable(QString::number(file.size())));
+        // Nothing is left for the timers to write a second time.
+        c.loop.advance(5000);
+        QCOMPARE(c.recordings(), files);
+    }
+
     void trueSpeechMessageAndBusyToneHangUp()
     {
         StopTriggerOptions options;
