@@ -36,7 +36,9 @@ QString installHelpFile(const QString &programFolder, int languageOffset)
 {
     const QDir dir(programFolder);
     const QString name = helpFileName(languageOffset);
+    // The three pages share their look and their picture.
     installResource(QStringLiteral(":/telvox/ui/logo.svg"), dir.filePath(QStringLiteral("help-logo.svg")));
+    installResource(QStringLiteral(":/telvox/help/help.css"), dir.filePath(QStringLiteral("help.css")));
     const QString target = dir.filePath(name);
     return installResource(QStringLiteral(":/telvox/help/") + name, target) ? target : QString();
 }
