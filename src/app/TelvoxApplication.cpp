@@ -67,8 +67,6 @@ TelvoxApplication::TelvoxApplication(AppPaths paths, EventLoop &loop, UserPrompt
 {
     QDir().mkpath(m_paths.programFolder);
     m_settings = std::make_unique<SettingsStore>(m_paths.settingsFile, m_paths.file(QStringLiteral("settings.txt")));
-    m_table = std::make_unique<StringTable>();
-    m_table->loadBuiltIn();
     m_statusList = std::make_unique<StatusListModel>();
     m_statusLog = std::make_unique<StatusLog>(m_loop, m_paths.file(QStringLiteral("LogFiles")), *m_statusList);
     m_timers = std::make_unique<MainTimers>(m_loop);
@@ -135,13 +133,13 @@ TelvoxApplication::StartResult TelvoxApplication::Main()
         // First start: Simplified Chinese until another language is chosen in the setup.
         m_firstStart = true;
         m_settings->WriteSettingJournaled(QStringLiteral("Config"), QStringLiteral("Language"), QStringLiteral("1"));
-        m_texts = std::make_unique<Texts>(*m_table, 1000);
+        m_texts = std::make_unique<Texts>(builtInStrings(), 1000);
         m_loop.doEvents();
         loadMainWindow();
         return StartResult::Running;
     }
 
-    m_texts = std::make_unique<Texts>(*m_table, languageOffsetFor(language));
+    m_texts = std::make_unique<Texts>(builtInStrings(), languageOffsetFor(language));
     m_splash = std::make_unique<frmSplash>(*m_texts);
     m_splash->show();
     m_splashShown = true;

@@ -21,7 +21,6 @@ class Printer;
 class SettingsStore;
 class StatusListModel;
 class StatusLog;
-class StringTable;
 class Texts;
 class Timer;
 class UserPrompts;
@@ -171,7 +170,6 @@ private:
 
     std::unique_ptr<QLockFile> m_lock;
     std::unique_ptr<SettingsStore> m_settings;
-    std::unique_ptr<StringTable> m_table;
     std::unique_ptr<Texts> m_texts;
     std::unique_ptr<StatusListModel> m_statusList;
     std::unique_ptr<StatusLog> m_statusLog;

@@ -83,11 +83,8 @@ int main(int argc, char *argv[])
         QMetaObject::invokeMethod(qApp, [code] { QCoreApplication::exit(code); }, Qt::QueuedConnection);
     });
 
-    if (options.echoStatus) {
-        telvox::StringTable table;
-        table.loadBuiltIn();
-        QTextStream(stdout) << table.text(1204) << paths.programFolder << Qt::endl;
-    }
+    if (options.echoStatus)
+        QTextStream(stdout) << telvox::builtInStrings().text(1204) << paths.programFolder << Qt::endl;
 
     installSignalHandlers();
     QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);

@@ -2,6 +2,7 @@
 
 #include "audio/CodecConversion.h"
 #include "audio/WaveFile.h"
+#include "core/AppPaths.h"
 #include "core/EventLoop.h"
 #include "core/MainTimers.h"
 #include "core/Texts.h"

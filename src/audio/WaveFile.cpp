@@ -73,19 +73,6 @@ std::optional<WaveData> readWaveFile(const QString &path)
     return parseWave(bytes);
 }
 
-QString findFileIgnoringCase(const QString &folder, const QString &name)
-{
-    const QDir dir(folder);
-    if (dir.exists(name))
-        return dir.filePath(name);
-    const QStringList entries = dir.entryList(QDir::Files | QDir::Hidden);
-    for (const QString &entry : entries) {
-        if (entry.compare(name, Qt::CaseInsensitive) == 0)
-            return dir.filePath(entry);
-    }
-    return dir.filePath(name);
-}
-
 std::optional<QByteArray> toLineFormat(const WaveData &wave)
 {
     const WaveFormat &f = wave.format;

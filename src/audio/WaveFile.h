@@ -41,10 +41,6 @@ std::optional<WaveData> parseWave(QByteArrayView bytes);
 // Reads and parses a wave file; nothing when it cannot be read or is not a wave file.
 std::optional<WaveData> readWaveFile(const QString &path);
 
-// The file `name` in `folder`, found without regard to case ("Greeting.wav" and
-// "greeting.wav" lead to the same file). Returns folder + "/" + name when none exists.
-QString findFileIgnoringCase(const QString &folder, const QString &name);
-
 // The audio as the line plays it: 16-bit linear PCM, mono, 8000 samples per second. PCM of
 // 8 or 16 bits, any channel count and any rate is mixed down and resampled; other formats give
 // nothing.

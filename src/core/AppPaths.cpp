@@ -7,8 +7,6 @@
 
 namespace telvox {
 
-namespace {
-
 QString withSeparator(QString path)
 {
     if (!path.endsWith(QLatin1Char('/')))
@@ -16,7 +14,18 @@ QString withSeparator(QString path)
     return path;
 }
 
-} // namespace
+QString findFileIgnoringCase(const QString &folder, const QString &name)
+{
+    const QDir dir(folder);
+    if (dir.exists(name))
+        return dir.filePath(name);
+    const QStringList entries = dir.entryList(QDir::Files | QDir::Hidden);
+    for (const QString &entry : entries) {
+        if (entry.compare(name, Qt::CaseInsensitive) == 0)
+            return dir.filePath(entry);
+    }
+    return dir.filePath(name);
+}
 
 QString applicationName()
 {

@@ -27,4 +27,11 @@ struct AppPaths
 // The executable's file name without extension, taken at run time ("telvox").
 QString applicationName();
 
+// `path` with a trailing "/" (added when missing).
+QString withSeparator(QString path);
+
+// The file `name` in `folder`, found without regard to case ("Greeting.wav" and
+// "greeting.wav" lead to the same file). Returns folder + "/" + name when none exists.
+QString findFileIgnoringCase(const QString &folder, const QString &name);
+
 } // namespace telvox

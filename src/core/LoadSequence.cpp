@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace telvox {
 
@@ -33,23 +34,6 @@ private:
     QFile m_file;
 };
 
-bool existsIgnoringCase(const QDir &dir, const QString &name)
-{
-    const QStringList entries = dir.entryList(QDir::Files);
-    for (const QString &entry : entries) {
-        if (entry.compare(name, Qt::CaseInsensitive) == 0)
-            return true;
-    }
-    return false;
-}
-
-QString withSeparator(QString path)
-{
-    if (!path.endsWith(QLatin1Char('/')))
-        path += QLatin1Char('/');
-    return path;
-}
-
 } // namespace
 
 void WriteDefaultPrompts(const QString &programFolder)
@@ -62,7 +46,7 @@ void WriteDefaultPrompts(const QString &programFolder)
     } prompts[] = {{"greeting.wav", ":/telvox/prompts/greeting.wav"}, {"legal.wav", ":/telvox/prompts/legal.wav"}};
     for (const auto &prompt : prompts) {
         const QString name = QString::fromLatin1(prompt.file);
-        if (existsIgnoringCase(dir, name))
+        if (QFileInfo::exists(findFileIgnoringCase(programFolder, name)))
             continue;
         QFile resource(QString::fromLatin1(prompt.resource));
         if (!resource.open(QIODevice::ReadOnly))

@@ -70,6 +70,9 @@ private:
     int m_batchDepth = 0;
 };
 
+// The key of entry `index` of a numbered list in the store: " 0", " 1", ... (with the blank).
+inline QString listEntryKey(int index) { return QLatin1Char(' ') + QString::number(index); }
+
 // Learned ring gaps of the four lines: entry [line][k] for k = 1..6 (index 0 unused).
 using RingGapTable = std::array<std::array<int, 7>, 4>;
 

@@ -39,6 +39,16 @@ bool StringTable::loadFile(const QString &path)
 
 bool StringTable::loadBuiltIn() { return loadFile(QStringLiteral(":/telvox/strings/strings.tsv")); }
 
+const StringTable &builtInStrings()
+{
+    static const StringTable table = [] {
+        StringTable t;
+        t.loadBuiltIn();
+        return t;
+    }();
+    return table;
+}
+
 int languageOffsetFor(const QString &languageSetting)
 {
     const QString trimmed = languageSetting.trimmed();

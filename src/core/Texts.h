@@ -30,6 +30,9 @@ private:
     QHash<int, QString> m_texts;
 };
 
+// The table compiled into the program, parsed once on first use and never changed after.
+const StringTable &builtInStrings();
+
 // Language offset from the stored "Language" setting: "0" English -> 0, "1" Simplified
 // Chinese -> 1000, "2" Traditional Chinese -> 2000. Any other value (a hand-edited "7" or "x")
 // falls back to English, so no lookup ever reaches outside the table.

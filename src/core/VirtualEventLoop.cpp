@@ -106,13 +106,11 @@ VirtualEventLoop::VirtualTimer *VirtualEventLoop::nextDueTimer(std::int64_t limi
 void VirtualEventLoop::doEvents()
 {
     // Nested event processing: posted work and ticks that are due now, nothing later.
-    ++m_depth;
     runPosted();
     while (VirtualTimer *t = nextDueTimer(m_now)) {
         t->tick();
         runPosted();
     }
-    --m_depth;
 }
 
 void VirtualEventLoop::advance(std::int64_t ms)

@@ -44,7 +44,6 @@ private:
     std::uint64_t m_sequence = 0;
     std::deque<std::function<void()>> m_posted;
     std::vector<VirtualTimer *> m_timers;
-    int m_depth = 0;
 };
 
 } // namespace telvox

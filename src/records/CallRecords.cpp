@@ -6,7 +6,7 @@
 
 namespace telvox {
 
-QString callRecordKey(int position) { return QLatin1Char(' ') + QString::number(position); }
+QString callRecordKey(int position) { return listEntryKey(position); }
 
 void AddCallRecord(SettingsStore &settings, const QString &section, const QString &number)
 {
@@ -17,11 +17,8 @@ void AddCallRecord(SettingsStore &settings, const QString &section, const QStrin
     SettingsStore::Batch batch(settings);
     for (int k = 1; k <= kCallRecordSlots; ++k) {
         if (slot[static_cast<std::size_t>(k)].isEmpty()) {
-            slot[static_cast<std::size_t>(k)] = number;
-            for (int i = 1; i <= k; ++i) {
-                if (!slot[static_cast<std::size_t>(i)].isEmpty())
-                    settings.WriteSetting(section, callRecordKey(i), slot[static_cast<std::size_t>(i)]);
-            }
+            // The first free slot takes the number; the ones before it keep theirs.
+            settings.WriteSetting(section, callRecordKey(k), number);
             return;
         }
     }

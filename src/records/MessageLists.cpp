@@ -9,8 +9,6 @@ namespace telvox {
 
 namespace {
 
-QString listKey(int index) { return QLatin1Char(' ') + QString::number(index); }
-
 void removeRow(QStringListModel &model, int row)
 {
     if (row >= 0 && row < model.rowCount())
@@ -26,6 +24,25 @@ void appendRow(QStringListModel &model, const QString &text)
 
 } // namespace
 
+QStringList readStoredList(const SettingsStore &settings, const QString &section)
+{
+    QStringList entries;
+    for (int i = 0; i < MessageLists::kCapacity; ++i) {
+        const QString value = settings.ReadSetting(section, listEntryKey(i));
+        if (!value.isEmpty())
+            entries << value;
+    }
+    return entries;
+}
+
+void writeStoredList(SettingsStore &settings, const QString &section, const QStringList &entries)
+{
+    // Every key is written, so that entries beyond the new end are cleared. ("Data" is never
+    // journalled, so its entries need no journalled write.)
+    for (int i = 0; i < MessageLists::kCapacity; ++i)
+        settings.WriteSetting(section, listEntryKey(i), i < entries.size() ? entries[i] : QString());
+}
+
 MessageLists::MessageLists(SettingsStore &settings, QObject *parent)
     : QObject(parent)
     , m_settings(settings)
@@ -34,20 +51,8 @@ MessageLists::MessageLists(SettingsStore &settings, QObject *parent)
 
 void MessageLists::LoadMessageLists()
 {
-    QStringList lastTen;
-    QStringList unread;
-    for (int i = 0; i < kCapacity; ++i) {
-        const QString value = m_settings.ReadSetting(QStringLiteral("Data"), listKey(i));
-        if (!value.isEmpty())
-            lastTen << value;
-    }
-    for (int i = 0; i < kCapacity; ++i) {
-        const QString value = m_settings.ReadSetting(QStringLiteral("DataUnread"), listKey(i));
-        if (!value.isEmpty())
-            unread << value;
-    }
-    m_lastTen.setStringList(lastTen);
-    m_unread.setStringList(unread);
+    m_lastTen.setStringList(readStoredList(m_settings, QStringLiteral("Data")));
+    m_unread.setStringList(readStoredList(m_settings, QStringLiteral("DataUnread")));
     selectLast();
 }
 
@@ -63,13 +68,9 @@ void MessageLists::MaintainLists()
 
 void MessageLists::SaveLists()
 {
-    const QStringList lastTen = m_lastTen.stringList();
-    const QStringList unread = m_unread.stringList();
     SettingsStore::Batch batch(m_settings);
-    for (int i = 0; i < kCapacity; ++i)
-        m_settings.WriteSettingJournaled(QStringLiteral("Data"), listKey(i), i < lastTen.size() ? lastTen[i] : QString());
-    for (int i = 0; i < kCapacity; ++i)
-        m_settings.WriteSetting(QStringLiteral("DataUnread"), listKey(i), i < unread.size() ? unread[i] : QString());
+    writeStoredList(m_settings, QStringLiteral("Data"), m_lastTen.stringList());
+    writeStoredList(m_settings, QStringLiteral("DataUnread"), m_unread.stringList());
 }
 
 void MessageLists::selectLast()
@@ -140,11 +141,7 @@ void MessageLists::clearAll()
     m_unread.setStringList({});
     m_selectedLastTen = -1;
     m_selectedUnread = -1;
-    SettingsStore::Batch batch(m_settings);
-    for (int i = 0; i < kCapacity; ++i)
-        m_settings.WriteSetting(QStringLiteral("Data"), listKey(i), QString());
-    for (int i = 0; i < kCapacity; ++i)
-        m_settings.WriteSetting(QStringLiteral("DataUnread"), listKey(i), QString());
+    SaveLists();
 }
 
 void MessageLists::markSelectedUnreadAsHeard()

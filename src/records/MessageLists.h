@@ -78,4 +78,9 @@ private:
 // after "CallerID:" up to the next space, trimmed. Nothing when the line has no "CallerID".
 std::optional<QString> callerNumberFromStatusLine(const QString &line);
 
+// The entries of a stored list ("Data", "DataUnread"): the non-empty values of keys " 0" to
+// " 49" in order; writing stores all fifty keys, blank beyond the entries.
+QStringList readStoredList(const SettingsStore &settings, const QString &section);
+void writeStoredList(SettingsStore &settings, const QString &section, const QStringList &entries);
+
 } // namespace telvox

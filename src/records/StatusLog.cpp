@@ -145,10 +145,8 @@ void StatusLog::timLog_Timer()
     const QTime t = m_loop.currentDateTime().time();
     // Strictly after 00:00:01 and strictly before 00:01:30.
     const int ms = t.msecsSinceStartOfDay();
-    if (ms > 1000 && ms < 90000) {
-        closeChannel();
-        OpenDayLog();
-    }
+    if (ms > 1000 && ms < 90000)
+        OpenDayLog(); // closes yesterday's file first
 }
 
 bool StatusLog::readLogFile(const QString &path, QStringList &lines)

@@ -36,12 +36,6 @@ QStringList restoredList(const QStringList &before, const QStringList &now)
     return list;
 }
 
-void storeList(SettingsStore &settings, const QString &section, const QStringList &entries)
-{
-    for (int i = 0; i < MessageLists::kCapacity; ++i)
-        settings.WriteSetting(section, QLatin1Char(' ') + QString::number(i), i < entries.size() ? entries[i] : QString());
-}
-
 } // namespace
 
 frmBackup::frmBackup(Services services, QWidget *parent)
@@ -210,8 +204,8 @@ int frmBackup::cmdUndo_Click()
     const int undone = m_transfer.undo(*m_last);
     if (m_last->move) {
         SettingsStore::Batch batch(m_s.settings);
-        storeList(m_s.settings, QStringLiteral("Data"), restoredList(m_lastTenBefore, m_s.lists.lastTenEntries()));
-        storeList(m_s.settings, QStringLiteral("DataUnread"), restoredList(m_unreadBefore, m_s.lists.unreadEntries()));
+        writeStoredList(m_s.settings, QStringLiteral("Data"), restoredList(m_lastTenBefore, m_s.lists.lastTenEntries()));
+        writeStoredList(m_s.settings, QStringLiteral("DataUnread"), restoredList(m_unreadBefore, m_s.lists.unreadEntries()));
         m_s.lists.LoadMessageLists();
     }
     m_last.reset();

@@ -3,6 +3,7 @@
 #include "audio/AudioEngine.h"
 #include "audio/PromptRecording.h"
 #include "audio/WaveFile.h"
+#include "core/AppPaths.h"
 #include "core/EventLoop.h"
 #include "core/MainTimers.h"
 #include "core/Texts.h"

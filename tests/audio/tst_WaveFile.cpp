@@ -1,4 +1,5 @@
 #include "audio/WaveFile.h"
+#include "core/AppPaths.h"
 #include "support/FakeShell.h"
 
 #include <QFile>

@@ -211,14 +211,12 @@ int ScenarioRunner::run()
         writePhoneBook(m_paths.file(QStringLiteral("PhoneBook.txt")), m_scenario.phoneBook);
 
     // The entry procedure's language choice: a first start runs in Simplified Chinese.
-    StringTable table;
-    table.loadBuiltIn();
     QString language = settings.ReadSetting(QStringLiteral("Config"), QStringLiteral("Language"));
     if (language.isEmpty()) {
         settings.WriteSettingJournaled(QStringLiteral("Config"), QStringLiteral("Language"), QStringLiteral("1"));
         language = QStringLiteral("1");
     }
-    const Texts texts(table, languageOffsetFor(language));
+    const Texts texts(builtInStrings(), languageOffsetFor(language));
 
     StatusListModel statusList;
     StatusLog status(loop, m_paths.file(QStringLiteral("LogFiles")), statusList);

@@ -41,12 +41,7 @@ QString ModemNotice::format(const Texts &texts) const
 
 QString ModemNotice::english() const
 {
-    static const StringTable table = [] {
-        StringTable t;
-        t.loadBuiltIn();
-        return t;
-    }();
-    return format(Texts(table, 0));
+    return format(Texts(builtInStrings(), 0));
 }
 
 } // namespace telvox::modem
