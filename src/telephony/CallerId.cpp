@@ -16,13 +16,6 @@ namespace telvox {
 
 namespace {
 
-// A text field of the call information: one character per byte up to the first zero byte.
-QString callInfoText(const QByteArray &bytes)
-{
-    const qsizetype zero = bytes.indexOf('\0');
-    return QString::fromLatin1(zero >= 0 ? bytes.left(zero) : bytes);
-}
-
 const QString kUnknown = QStringLiteral("UNKNOWN");
 
 } // namespace
@@ -37,8 +30,8 @@ int TelephonyCore::OnCallerId(HCall call)
     LineCallInfo info;
     if (m_s.service.lineGetCallInfo(call, info) != 0)
         return -1;
-    m_callerNumber = (info.callerIdFlags & CallPartyId::Address) ? callInfoText(info.callerIdNumber) : kUnknown;
-    m_callerName = (info.callerIdFlags & CallPartyId::Name) ? callInfoText(info.callerIdName) : kUnknown;
+    m_callerNumber = (info.callerIdFlags & CallPartyId::Address) ? textField(info.callerIdNumber) : kUnknown;
+    m_callerName = (info.callerIdFlags & CallPartyId::Name) ? textField(info.callerIdName) : kUnknown;
 
     for (int i = 0; i < kLineCount; ++i) {
         if (m_lineTable[i].hCall == call)

@@ -17,13 +17,6 @@ constexpr std::uint32_t kOpenPrivileges = 6; // monitor + owner
 constexpr int kReadyText[4] = {1021, 1025, 1028, 1031};
 constexpr int kCallbackFailureText[4] = {1022, 1026, 1029, 1032};
 
-// The name area read one character per byte, up to the first zero byte.
-QString nameFromBytes(const QByteArray &bytes)
-{
-    const qsizetype zero = bytes.indexOf('\0');
-    return QString::fromLatin1(zero >= 0 ? bytes.left(zero) : bytes);
-}
-
 } // namespace
 
 SetupOptions readSetupOptions(SettingsStore &settings)
@@ -131,7 +124,7 @@ DeviceClassification TelephonyCore::classifyDevices()
         LineDevCaps caps;
         const std::int32_t result
             = m_s.service.lineGetDevCaps(m_hLineApp, static_cast<std::uint32_t>(d), m_apiVersion, 0, caps);
-        const QString name = result == 0 ? nameFromBytes(caps.lineName) : QString();
+        const QString name = result == 0 ? textField(caps.lineName) : QString();
         if (result != 0 || name.isEmpty()) {
             field = m_s.texts.LoadText(1082);
             enabled = false;

@@ -334,9 +334,9 @@ bool EmulatedModem::command(const QByteArray &name, const QByteArray &arg, bool 
         QByteArray list = arg.mid(1);
         for (const QByteArray &part : list.replace('{', '[').split(',')) {
             const QByteArray p = part.trimmed();
-            if (p.size() == 1 && QByteArray("0123456789*#ABCD").contains(p[0]))
+            if (p.size() == 1 && isDtmfKey(QLatin1Char(p[0])))
                 digits += QLatin1Char(p[0]);
-            else if (p.startsWith('[') && p.size() >= 2 && QByteArray("0123456789*#ABCD").contains(p[1]) && p.size() == 2)
+            else if (p.size() == 2 && p.startsWith('[') && isDtmfKey(QLatin1Char(p[1])))
                 digits += QLatin1Char(p[1]);
             else if (p.endsWith(']') || p.endsWith('}'))
                 toneMs += p.left(p.size() - 1).toInt() * 10;

@@ -35,6 +35,16 @@ public:
     static std::int32_t negotiate(std::uint32_t low, std::uint32_t high, std::uint32_t backendMax,
                                   std::uint32_t &apiVersion);
 
+    // Handles of lines and calls (one sequence for both, from 0x10) and the ids of
+    // asynchronous requests (positive, wrapping before they overflow).
+    std::uint32_t nextHandle() { return m_nextHandle++; }
+    std::int32_t nextRequest()
+    {
+        if (m_nextRequest >= 0x7FFFFFF0)
+            m_nextRequest = 0;
+        return ++m_nextRequest;
+    }
+
     // Delivers a line event through the event loop, unless by then the application has gone
     // or `stillOpen` (asked at delivery) says the line was closed.
     void post(std::function<bool()> stillOpen, std::uintptr_t instance, std::uint32_t device, std::uint32_t message,
@@ -46,6 +56,8 @@ private:
     LineCallback m_callback;
     bool m_initialised = false;
     std::uint64_t m_generation = 1;
+    std::uint32_t m_nextHandle = 0x10;
+    std::int32_t m_nextRequest = 0;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 

@@ -167,4 +167,19 @@ public:
 // result, the plain hexadecimal number otherwise ("80000001", "0").
 QString lineResultHex(std::int32_t result);
 
+// The sixteen touch-tone keys: 0-9, *, #, A-D.
+inline bool isDtmfKey(QChar key)
+{
+    return (key >= QLatin1Char('0') && key <= QLatin1Char('9')) || key == QLatin1Char('*') || key == QLatin1Char('#')
+        || (key >= QLatin1Char('A') && key <= QLatin1Char('D'));
+}
+
+// A text field of the line service (a line name, a caller's number or name): one character
+// per byte, up to the first zero byte.
+inline QString textField(const QByteArray &bytes)
+{
+    const qsizetype zero = bytes.indexOf('\0');
+    return QString::fromLatin1(zero >= 0 ? bytes.left(zero) : bytes);
+}
+
 } // namespace telvox

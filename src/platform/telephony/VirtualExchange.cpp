@@ -32,8 +32,6 @@ std::pair<double, double> dtmfPair(QChar key)
     return {0, 0};
 }
 
-bool isDtmfKey(QChar key) { return dtmfPair(key).first != 0; }
-
 // One key as heard on the line: the tone for `onMs`, then `offMs` of silence.
 void appendDtmf(std::vector<std::int16_t> &out, QChar key, int onMs, int offMs)
 {
@@ -124,7 +122,7 @@ struct VirtualExchange::Line
 VirtualExchange::VirtualExchange(EventLoop &loop, ExchangeSetup setup)
     : m_loop(loop)
     , m_setup(std::move(setup))
-    , m_plans(std::make_unique<sim::TonePlans>(sim::TonePlans::builtIn()))
+    , m_plans(sim::TonePlans::builtIn())
     , m_app(loop, 0x00A70001)
 {
     for (const VirtualDevice &device : m_setup.devices) {
@@ -180,13 +178,6 @@ int VirtualExchange::indexOf(const Line &line) const
             return static_cast<int>(i);
     }
     return -1;
-}
-
-std::int32_t VirtualExchange::nextRequest()
-{
-    if (m_nextRequestId >= 0x7FFFFFF0)
-        m_nextRequestId = 0;
-    return ++m_nextRequestId;
 }
 
 void VirtualExchange::postEvent(Line &line, std::uint32_t device, std::uint32_t message, std::uint32_t p1,
@@ -266,7 +257,7 @@ void VirtualExchange::trace(const Line &line, const QString &what)
 
 std::vector<int> VirtualExchange::ringCadence() const
 {
-    if (const sim::TonePlan *plan = m_plans->find(m_setup.country, sim::ToneKind::Ringback);
+    if (const sim::TonePlan *plan = m_plans.find(m_setup.country, sim::ToneKind::Ringback);
         plan && !plan->continuous())
         return plan->cadenceMs;
     return {2000, 4000};
@@ -275,9 +266,9 @@ std::vector<int> VirtualExchange::ringCadence() const
 std::shared_ptr<sim::SampleSource> VirtualExchange::toneSource(int kind) const
 {
     const sim::ToneKind toneKind = static_cast<sim::ToneKind>(kind);
-    const sim::TonePlan *plan = m_plans->find(m_setup.country, toneKind);
+    const sim::TonePlan *plan = m_plans.find(m_setup.country, toneKind);
     if (!plan)
-        plan = m_plans->find("United States/Canada", toneKind);
+        plan = m_plans.find("United States/Canada", toneKind);
     if (!plan)
         return nullptr;
     const double level = toneKind == sim::ToneKind::Ringback ? -19.0 : -24.0;
@@ -344,7 +335,7 @@ std::int32_t VirtualExchange::lineOpen(HLineApp lineApp, std::uint32_t deviceId,
         return LineErr::Allocated;
     if (mediaModes == 0 || (mediaModes & ~l.device.mediaModes) != 0)
         return LineErr::InvalMediaMode;
-    l.hLine = m_nextHandle++;
+    l.hLine = m_app.nextHandle();
     l.instance = callbackInstance;
     l.openMediaModes = mediaModes;
     l.lineStates = 0;
@@ -386,7 +377,7 @@ std::int32_t VirtualExchange::lineAnswer(HCall call)
         return LineErr::InvalCallHandle;
     if (!l->incoming || (l->callState != LineCallState::Offering && l->callState != LineCallState::Accepted))
         return LineErr::InvalCallState;
-    const std::int32_t request = nextRequest();
+    const std::int32_t request = m_app.nextRequest();
     stopRinging(*l);
     l->audio.carrying = true;
     if (!l->farEndGone)
@@ -405,7 +396,7 @@ std::int32_t VirtualExchange::lineDrop(HCall call)
         return LineErr::InvalCallHandle;
     if (l->callState == LineCallState::Idle)
         return LineErr::InvalCallState;
-    const std::int32_t request = nextRequest();
+    const std::int32_t request = m_app.nextRequest();
     if (l->generating)
         postEvent(*l, l->hCall, LINE_GENERATE, kGenerateTermCancel, 0, 0);
     endCall(*l);
@@ -501,8 +492,8 @@ std::int32_t VirtualExchange::lineMakeCall(HLine line, HCall &call, const QStrin
     if (destAddress.trimmed().isEmpty())
         return LineErr::InvalAddress;
     endCall(*l);
-    const std::int32_t request = nextRequest();
-    l->hCall = m_nextHandle++;
+    const std::int32_t request = m_app.nextRequest();
+    l->hCall = m_app.nextHandle();
     l->incoming = false;
     l->handsetOffHook = false;
     l->farEndGone = false;
@@ -598,7 +589,7 @@ bool VirtualExchange::placeIncomingCall(int index, IncomingCall call)
     l.call = std::move(call);
     if (l.call.cadenceMs.empty())
         l.call.cadenceMs = ringCadence();
-    l.hCall = m_nextHandle++;
+    l.hCall = m_app.nextHandle();
     l.incoming = true;
     l.handsetOffHook = false;
     l.farEndGone = false;

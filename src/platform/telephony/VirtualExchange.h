@@ -168,7 +168,6 @@ private:
     Line *lineOfHandle(HLine handle);
     Line *lineOfCall(HCall call);
     int indexOf(const Line &line) const;
-    std::int32_t nextRequest();
     // Queues one event for the application, delivered later if the line is still open.
     void postEvent(Line &line, std::uint32_t device, std::uint32_t message, std::uint32_t p1, std::uint32_t p2,
                    std::uint32_t p3);
@@ -187,11 +186,9 @@ private:
 
     EventLoop &m_loop;
     ExchangeSetup m_setup;
-    std::unique_ptr<sim::TonePlans> m_plans;
+    const sim::TonePlans &m_plans; // the built-in plans, shared
     std::vector<std::unique_ptr<Line>> m_lines;
     LineApplication m_app;
-    std::uint32_t m_nextHandle = 0x10;
-    std::int32_t m_nextRequestId = 0;
     HangUpTone m_hangUpTone = HangUpTone::Busy;
     std::function<void(int)> m_changed;
     std::function<void(const QString &)> m_trace;

@@ -342,7 +342,7 @@ void parseStep(Cursor &c, ScenarioStep &s)
         if (!t.quoted || t.text.isEmpty())
             throw ParseFailure{t.column, QStringLiteral("expected digits in double quotes")};
         for (qsizetype i = 0; i < t.text.size(); ++i) {
-            if (!QStringLiteral("0123456789*#ABCD").contains(t.text[i]))
+            if (!isDtmfKey(t.text[i]))
                 throw ParseFailure{t.column + 1 + static_cast<int>(i), QStringLiteral("not a touch-tone key")};
         }
         s.text = t.text;

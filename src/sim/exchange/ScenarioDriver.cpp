@@ -35,7 +35,7 @@ std::shared_ptr<SampleSource> makeAudioSource(const AudioSpec &audio, const QStr
         return WavFileSource::open(path, error);
     }
     case AudioSpec::Kind::Tone: {
-        const TonePlans plans = TonePlans::builtIn();
+        const TonePlans &plans = TonePlans::builtIn();
         const TonePlan *plan = plans.find(country.toStdString(), audio.tone);
         if (!plan) {
             if (error)

@@ -14,12 +14,6 @@ namespace {
 constexpr int kSamplesPerMs = 8;
 constexpr std::int64_t kDigitDebounceMs = 150;
 
-bool isDtmfKey(QChar c)
-{
-    return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('*') || c == QLatin1Char('#')
-        || (c >= QLatin1Char('A') && c <= QLatin1Char('D'));
-}
-
 bool accepted(const QByteArray &result) { return result == "OK" || result == "VCON"; }
 
 // Noise on the serial line in front of a reply: everything up to the first printable byte.

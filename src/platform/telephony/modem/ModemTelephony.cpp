@@ -4,6 +4,8 @@
 
 #include <QThread>
 
+#include <algorithm>
+
 namespace telvox::modem {
 
 ModemTelephony::ModemTelephony(EventLoop &loop, std::vector<ModemPort> ports)
@@ -17,12 +19,8 @@ ModemTelephony::ModemTelephony(EventLoop &loop, std::vector<ModemPort> ports)
         line->setEmitter([this, l](std::uint32_t d, std::uint32_t m, std::uint32_t a, std::uint32_t b, std::uint32_t c) {
             post(*l, d, m, a, b, c);
         });
-        line->setHandleSource([this] { return m_nextHandle++; });
-        line->setRequestSource([this] {
-            if (m_nextRequest >= 0x7FFFFFF0)
-                m_nextRequest = 0;
-            return ++m_nextRequest;
-        });
+        line->setHandleSource([this] { return m_app.nextHandle(); });
+        line->setRequestSource([this] { return m_app.nextRequest(); });
         m_lines.push_back(std::move(line));
     }
 }
@@ -35,37 +33,27 @@ void ModemTelephony::start()
         line->start();
 }
 
-bool ModemTelephony::waitForIdentification(int timeoutMs)
+bool ModemTelephony::runUntil(const std::function<bool()> &done, int timeoutMs)
 {
     const std::int64_t until = m_loop.now() + timeoutMs;
-    const auto allKnown = [this] {
-        for (const auto &line : m_lines) {
-            if (!line->identifiedOnce())
-                return false;
-        }
-        return true;
-    };
-    while (!allKnown() && m_loop.now() < until) {
+    while (!done() && m_loop.now() < until) {
         m_loop.doEvents();
         QThread::msleep(5);
     }
-    return allKnown();
+    return done();
+}
+
+bool ModemTelephony::waitForIdentification(int timeoutMs)
+{
+    return runUntil(
+        [this] { return std::all_of(m_lines.begin(), m_lines.end(), [](const auto &l) { return l->identifiedOnce(); }); },
+        timeoutMs);
 }
 
 void ModemTelephony::finishPendingCommands(int timeoutMs)
 {
-    const std::int64_t until = m_loop.now() + timeoutMs;
-    const auto busy = [this] {
-        for (const auto &line : m_lines) {
-            if (line->busy())
-                return true;
-        }
-        return false;
-    };
-    while (busy() && m_loop.now() < until) {
-        m_loop.doEvents();
-        QThread::msleep(5);
-    }
+    runUntil([this] { return std::none_of(m_lines.begin(), m_lines.end(), [](const auto &l) { return l->busy(); }); },
+             timeoutMs);
 }
 
 void ModemTelephony::setStatusHandler(std::function<void(const ModemNotice &)> handler)
@@ -164,7 +152,7 @@ std::int32_t ModemTelephony::lineOpen(HLineApp lineApp, std::uint32_t deviceId, 
         return LineErr::Allocated;
     if (mediaModes == 0 || (mediaModes & ~l.mediaModes()) != 0)
         return LineErr::InvalMediaMode;
-    line = m_nextHandle++;
+    line = m_app.nextHandle();
     l.open(line, callbackInstance, mediaModes);
     return 0;
 }

@@ -82,6 +82,8 @@ public:
 
 private:
     static constexpr std::uint32_t kMaxApiVersion = 0x20002;
+    // Lets the event loop run (in 5 ms steps) until `done` or `timeoutMs`; returns `done()`.
+    bool runUntil(const std::function<bool()> &done, int timeoutMs);
     ModemLine *lineOfHandle(HLine handle) const;
     ModemLine *lineOfCall(HCall call) const;
     ModemLine *lineOfWaveId(int id) const;
@@ -91,8 +93,6 @@ private:
     EventLoop &m_loop;
     std::vector<std::unique_ptr<ModemLine>> m_lines;
     LineApplication m_app;
-    std::uint32_t m_nextHandle = 0x10;
-    std::int32_t m_nextRequest = 0;
 };
 
 } // namespace telvox::modem
