@@ -185,10 +185,12 @@ void AudioEngine::ProcessCaptureBuffer(int slot, int buffer)
     if (s.captureName == kGreetingCapture)
         return;
     if (m_analyse && !m_finishing) {
-        std::vector<std::int16_t> samples(recorded / 2);
-        if (!samples.empty()) // an empty buffer is analysed too, with no samples
-            std::memcpy(samples.data(), b.data.data(), samples.size() * 2);
-        m_analyse(slot, samples);
+        // Copied (the buffer holds bytes, not aligned samples) into the slot's own scratch,
+        // so the analysis allocates nothing per buffer. An empty buffer is analysed too.
+        s.samples.resize(recorded / 2);
+        if (!s.samples.empty())
+            std::memcpy(s.samples.data(), b.data.data(), s.samples.size() * 2);
+        m_analyse(slot, s.samples);
     }
 }
 
@@ -246,12 +248,7 @@ void AudioEngine::finishRecordingsNow()
             CloseCapture(n);
         }
         s.deviceClosed = 0;
-        if (m_format == OutputFormat::TrueSpeech)
-            m_s.conversion.CloseConversion(n);
-        if (m_s.lines[n].recState != 2)
-            WriteRecording(s.captureName, n);
-        else
-            releaseCaptureBuffers(n);
+        finishCapture(n);
     }
     m_finishing = false;
 }
@@ -280,10 +277,16 @@ void AudioEngine::timWriteFile_Timer(int slot)
         return;
     s.deviceClosed = 0;
     m_s.timers.timWriteFile[slot].setEnabled(false);
+    finishCapture(slot);
+}
+
+void AudioEngine::finishCapture(int slot)
+{
     if (m_format == OutputFormat::TrueSpeech)
         m_s.conversion.CloseConversion(slot);
+    // A dialled call that was never answered (recState 2) leaves no file.
     if (m_s.lines[slot].recState != 2)
-        WriteRecording(s.captureName, slot);
+        WriteRecording(this->slot(slot).captureName, slot);
     else
         releaseCaptureBuffers(slot);
 }

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <vector>
 
 namespace telvox {
 
@@ -117,6 +118,7 @@ private:
         std::atomic<int> bufferDone{0};
         std::atomic<int> deviceClosed{0};
         QString captureName;
+        std::vector<std::int16_t> samples; // the last buffer, for the analyser
 
         std::unique_ptr<WaveOut> waveOut;
         WaveBuffer prompt;
@@ -127,6 +129,8 @@ private:
     void QueueCaptureBuffer(int slot, int &buffer);
     void doEvents(int times = 1);
     bool legalNoticeSteps(int slot);
+    // The capture has closed: end the conversion and write the file (or drop it).
+    void finishCapture(int slot);
 
     Services m_s;
     Folders m_folders;

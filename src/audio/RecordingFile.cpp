@@ -1,28 +1,13 @@
 #include "audio/RecordingFile.h"
 
+#include "core/WaveHeader.h"
+#include "platform/codec/AcmTypes.h"
+
 #include <QDir>
 #include <QFile>
 #include <QtEndian>
 
 namespace telvox {
-
-namespace {
-
-void put16(QByteArray &b, std::uint16_t v)
-{
-    char raw[2];
-    qToLittleEndian(v, raw);
-    b.append(raw, 2);
-}
-
-void put32(QByteArray &b, std::uint32_t v)
-{
-    char raw[4];
-    qToLittleEndian(v, raw);
-    b.append(raw, 4);
-}
-
-} // namespace
 
 OutputFormat outputFormatFromSetting(const QString &value)
 {
@@ -58,41 +43,22 @@ QString recordingName(QChar mode, const QDateTime &when, const QString &callerPa
 
 QByteArray waveHeader(OutputFormat format, std::uint32_t L)
 {
+    if (format == OutputFormat::Pcm)
+        return pcmWaveHeader(1, 8000, 16, L);
+    // TrueSpeech: the 50-byte format the codec describes, then the sample count.
+    const std::vector<std::uint8_t> fmt = codec::WaveFormat::trueSpeech().toBytes();
     QByteArray h;
     h.reserve(90);
     h.append("RIFF");
-    if (format == OutputFormat::Pcm) {
-        put32(h, L + 36);
-        h.append("WAVEfmt ");
-        put32(h, 16);
-        put16(h, 1);
-        put16(h, 1);
-        put32(h, 8000);
-        put32(h, 16000);
-        put16(h, 2);
-        put16(h, 16);
-        h.append("data");
-        put32(h, L);
-        return h;
-    }
-    put32(h, L + 82);
+    appendLe32(h, L + 82);
     h.append("WAVEfmt ");
-    put32(h, 50);
-    put16(h, 0x0022);
-    put16(h, 1);
-    put32(h, 8000);
-    put32(h, 1067);
-    put16(h, 32);
-    put16(h, 1);
-    put16(h, 32);
-    put16(h, 1);
-    put16(h, 240);
-    h.append(QByteArray(28, '\0'));
+    appendLe32(h, static_cast<std::uint32_t>(fmt.size()));
+    h.append(reinterpret_cast<const char *>(fmt.data()), static_cast<qsizetype>(fmt.size()));
     h.append("fact");
-    put32(h, 4);
-    put32(h, static_cast<std::uint32_t>(std::uint64_t(L) * 8000u / 1067u));
+    appendLe32(h, 4);
+    appendLe32(h, static_cast<std::uint32_t>(std::uint64_t(L) * 8000u / 1067u));
     h.append("data");
-    put32(h, L);
+    appendLe32(h, L);
     return h;
 }
 

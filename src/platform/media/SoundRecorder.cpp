@@ -1,6 +1,7 @@
 #include "platform/media/SoundRecorder.h"
 
 #include "core/EventLoop.h"
+#include "core/WaveHeader.h"
 
 #include <QFile>
 #include <QtEndian>
@@ -10,41 +11,12 @@
 
 namespace telvox {
 
-namespace {
-
-void put16(QByteArray &b, quint16 v)
-{
-    char raw[2];
-    qToLittleEndian(v, raw);
-    b.append(raw, 2);
-}
-
-void put32(QByteArray &b, quint32 v)
-{
-    char raw[4];
-    qToLittleEndian(v, raw);
-    b.append(raw, 4);
-}
-
-} // namespace
-
 QByteArray pcmWaveFile(const RecordFormat &format, const QByteArray &samples)
 {
-    const auto length = static_cast<quint32>(samples.size());
-    QByteArray file;
-    file.reserve(44 + samples.size());
-    file.append("RIFF");
-    put32(file, length + 36);
-    file.append("WAVEfmt ");
-    put32(file, 16);
-    put16(file, 1);
-    put16(file, static_cast<quint16>(format.channels));
-    put32(file, static_cast<quint32>(format.samplesPerSec));
-    put32(file, static_cast<quint32>(format.bytesPerSecond()));
-    put16(file, static_cast<quint16>(format.blockAlign()));
-    put16(file, static_cast<quint16>(format.bitsPerSample));
-    file.append("data");
-    put32(file, length);
+    QByteArray file = pcmWaveHeader(static_cast<std::uint16_t>(format.channels),
+                                    static_cast<std::uint32_t>(format.samplesPerSec),
+                                    static_cast<std::uint16_t>(format.bitsPerSample),
+                                    static_cast<std::uint32_t>(samples.size()));
     file.append(samples);
     return file;
 }
@@ -83,7 +55,7 @@ void VirtualSoundRecorder::stop()
         const auto value = static_cast<qint16>(8000.0 * std::sin(phase));
         for (int c = 0; c < m_format.channels; ++c) {
             if (bytesPerSample == 2)
-                put16(m_samples, static_cast<quint16>(value));
+                appendLe16(m_samples, static_cast<quint16>(value));
             else
                 m_samples.append(static_cast<char>(128 + value / 256));
         }
