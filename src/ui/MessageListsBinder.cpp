@@ -24,18 +24,17 @@ MessageListsBinder::MessageListsBinder(Services services, QObject *parent)
     , m_cmdPause(m_s.window.findChild<QPushButton *>(QStringLiteral("cmdPause")))
 {
     MessageLists &lists = m_s.lists;
-    const auto follow = [this] {
-        refill(m_lstLastTen, m_s.lists.lastTenEntries());
-        refill(m_lstUnread, m_s.lists.unreadEntries());
+    // Each widget follows its own list only.
+    const auto follow = [this](QStringListModel &model, QListWidget *widget) {
+        const auto refillWidget = [this, &model, widget] { refill(widget, model.stringList()); };
+        connect(&model, &QAbstractItemModel::rowsInserted, this, refillWidget);
+        connect(&model, &QAbstractItemModel::rowsRemoved, this, refillWidget);
+        connect(&model, &QAbstractItemModel::modelReset, this, refillWidget);
+        connect(&model, &QAbstractItemModel::dataChanged, this, refillWidget);
+        refillWidget();
     };
-    for (QAbstractItemModel *model : {static_cast<QAbstractItemModel *>(&lists.lastTen()),
-                                      static_cast<QAbstractItemModel *>(&lists.unread())}) {
-        connect(model, &QAbstractItemModel::rowsInserted, this, follow);
-        connect(model, &QAbstractItemModel::rowsRemoved, this, follow);
-        connect(model, &QAbstractItemModel::modelReset, this, follow);
-        connect(model, &QAbstractItemModel::dataChanged, this, follow);
-    }
-    follow();
+    follow(lists.lastTen(), m_lstLastTen);
+    follow(lists.unread(), m_lstUnread);
 
     // Selection by program shows in the widgets; a click by the user goes to the lists.
     connect(&lists, &MessageLists::lastTenSelected, this, [this](int row) {

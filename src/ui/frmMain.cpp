@@ -160,11 +160,7 @@ void frmMain::mmuPrintLog_Click()
     const QStringList &lines = m_s.statusList.lines();
     if (lines.isEmpty())
         return;
-    const PrintOutcome outcome = m_s.printer.printLines(lines, m_s.texts.LoadText(1006));
-    if (!outcome.pdfFile.isEmpty())
-        m_s.statusLog.AddStatus(m_s.texts.LoadText(1201) + outcome.pdfFile);
-    else if (!outcome.error.isEmpty())
-        m_s.statusLog.AddStatus(m_s.texts.LoadText(1202) + outcome.error);
+    printToStatusLog(m_s.printer, m_s.statusLog, m_s.texts, lines, m_s.texts.LoadText(1006));
 }
 
 } // namespace telvox

@@ -121,11 +121,17 @@ void frmViewLog::cmdPrintLog_Click()
     QStringList lines;
     for (int i = 0; i < m_List1->count(); ++i)
         lines << m_List1->item(i)->text();
-    const PrintOutcome outcome = m_s.printer.printLines(lines, m_s.texts.LoadText(1046));
+    printToStatusLog(m_s.printer, m_s.statusLog, m_s.texts, lines, m_s.texts.LoadText(1046));
+}
+
+void printToStatusLog(Printer &printer, StatusLog &status, const Texts &texts, const QStringList &lines,
+                      const QString &title)
+{
+    const PrintOutcome outcome = printer.printLines(lines, title);
     if (!outcome.pdfFile.isEmpty())
-        m_s.statusLog.AddStatus(m_s.texts.LoadText(1201) + outcome.pdfFile);
+        status.AddStatus(texts.LoadText(1201) + outcome.pdfFile);
     else if (!outcome.error.isEmpty())
-        m_s.statusLog.AddStatus(m_s.texts.LoadText(1202) + outcome.error);
+        status.AddStatus(texts.LoadText(1202) + outcome.error);
 }
 
 } // namespace telvox

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QStringList>
 
 class QListWidget;
 class QMenu;
@@ -48,5 +49,10 @@ private:
     QPushButton *m_cmdExit;
     QMenu *m_mmuLog;
 };
+
+// Prints `lines` under `title` and says in the status list where a PDF went, or why the
+// printing failed (the main window's status list and the log viewer both print this way).
+void printToStatusLog(Printer &printer, StatusLog &status, const Texts &texts, const QStringList &lines,
+                      const QString &title);
 
 } // namespace telvox
