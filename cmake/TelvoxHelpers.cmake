@@ -10,6 +10,9 @@ function(telvox_add_subdirectories)
   endforeach()
 endfunction()
 
+# What every test process runs with: offscreen, in UTC, with a fixed C.UTF-8 locale.
+set(TELVOX_TEST_ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TZ=UTC;LANG=C.UTF-8;LC_ALL=C.UTF-8;ASAN_OPTIONS=detect_leaks=0")
+
 # telvox_add_test(NAME n SOURCES ... LIBRARIES ... [LABELS ...] [TIMEOUT s] [QT])
 # Builds one test executable and registers it with CTest. Every test runs offscreen, in UTC,
 # with a fixed C.UTF-8 locale and a private program folder, so no test touches the user's data.
@@ -29,7 +32,7 @@ function(telvox_add_test)
   set_tests_properties(${T_NAME} PROPERTIES
     LABELS "${T_LABELS}"
     TIMEOUT ${T_TIMEOUT}
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TZ=UTC;LANG=C.UTF-8;LC_ALL=C.UTF-8;TELVOX_TEST_TMP=${home};TELVOX_SOURCE_DIR=${PROJECT_SOURCE_DIR};ASAN_OPTIONS=detect_leaks=0")
+    ENVIRONMENT "${TELVOX_TEST_ENVIRONMENT};TELVOX_TEST_TMP=${home};TELVOX_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
 endfunction()
 
 # Fails the configuration when a library that must not depend on Qt Gui or Widgets does.
