@@ -102,7 +102,7 @@ public:
     QtOut(const QAudioDevice &device, const PcmFormat &format, WaveCallback callback)
         : m_sink(device, toQt(format))
         , m_bytesPerSecond(format.bytesPerSecond())
-        , m_callback(std::move(callback))
+        , m_queue(std::move(callback))
     {
         m_timer.setInterval(20);
         QObject::connect(&m_timer, &QTimer::timeout, [this] { pump(); });
@@ -111,11 +111,9 @@ public:
 
     WaveResult write(WaveBuffer &b) override
     {
-        if (!b.prepared)
-            return WAVERR_UNPREPARED;
-        b.queued = true;
-        b.done = false;
-        m_queue.push_back({&b, 0});
+        if (const WaveResult r = m_queue.add(b); r != MMSYSERR_NOERROR)
+            return r;
+        m_endsAt.push_back(0);
         if (!m_io) {
             m_io = m_sink.start();
             if (!m_io)
@@ -131,8 +129,8 @@ public:
         m_sink.stop();
         m_io = nullptr;
         m_written = 0;
-        while (!m_queue.empty())
-            returnHead();
+        m_endsAt.clear();
+        m_queue.returnAll();
         return MMSYSERR_NOERROR;
     }
     WaveResult close() override
@@ -142,35 +140,20 @@ public:
         m_timer.stop();
         m_sink.stop();
         m_io = nullptr;
-        if (m_callback)
-            m_callback(WaveMessage::Close);
+        m_queue.notify(WaveMessage::Close);
         return MMSYSERR_NOERROR;
     }
 
 private:
-    struct Pending
-    {
-        WaveBuffer *buffer;
-        qint64 endsAt; // total bytes written when the buffer's last byte went to the sink
-    };
-    void returnHead()
-    {
-        WaveBuffer *b = m_queue.front().buffer;
-        m_queue.pop_front();
-        b->queued = false;
-        b->done = true;
-        if (m_callback)
-            m_callback(WaveMessage::Done);
-    }
     // Feeds the sink as far as it has room; a buffer comes back once the sink has played it.
     void pump()
     {
         if (!m_io)
             return;
-        for (Pending &p : m_queue) {
-            if (p.endsAt > 0)
+        for (std::size_t i = 0; i < m_endsAt.size(); ++i) {
+            if (m_endsAt[i] > 0)
                 continue;
-            WaveBuffer &b = *p.buffer;
+            WaveBuffer &b = m_queue.at(i);
             const qint64 offset = m_fed;
             const qint64 free = m_sink.bytesFree();
             if (free <= 0)
@@ -184,11 +167,13 @@ private:
             if (m_fed < qint64(b.data.size()))
                 break;
             m_fed = 0;
-            p.endsAt = m_written;
+            m_endsAt[i] = m_written;
         }
         const qint64 played = m_sink.processedUSecs() * m_bytesPerSecond / 1000000;
-        while (!m_queue.empty() && m_queue.front().endsAt > 0 && played >= m_queue.front().endsAt)
-            returnHead();
+        while (!m_endsAt.empty() && m_endsAt.front() > 0 && played >= m_endsAt.front()) {
+            m_endsAt.pop_front();
+            m_queue.returnHead();
+        }
         if (m_queue.empty())
             m_timer.stop();
     }
@@ -199,8 +184,9 @@ private:
     qint64 m_bytesPerSecond;
     qint64 m_fed = 0;     // bytes of the current buffer already written
     qint64 m_written = 0; // bytes written since start
-    WaveCallback m_callback;
-    std::deque<Pending> m_queue;
+    WaveBufferQueue m_queue;
+    // Per queued buffer: the total bytes written when its last byte went to the sink (0: not yet).
+    std::deque<qint64> m_endsAt;
 };
 
 } // namespace

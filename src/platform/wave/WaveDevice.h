@@ -77,7 +77,9 @@ public:
         return MMSYSERR_NOERROR;
     }
     bool empty() const { return m_queue.empty(); }
+    std::size_t size() const { return m_queue.size(); }
     WaveBuffer &head() { return *m_queue.front(); }
+    WaveBuffer &at(std::size_t index) { return *m_queue.at(index); }
     // Returns the first buffer to its owner (Done).
     void returnHead()
     {
