@@ -129,6 +129,7 @@ public:
         m_sink.stop();
         m_io = nullptr;
         m_written = 0;
+        m_fed = 0; // the next buffer starts from its first byte
         m_endsAt.clear();
         m_queue.returnAll();
         return MMSYSERR_NOERROR;
