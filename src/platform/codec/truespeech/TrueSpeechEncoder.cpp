@@ -122,12 +122,21 @@ int quantiseReflection(int i, double k)
         tables::ts_cb_0, tables::ts_cb_1, tables::ts_cb_2, tables::ts_cb_3,
         tables::ts_cb_4, tables::ts_cb_5, tables::ts_cb_6, tables::ts_cb_7,
     };
+    // The codebooks' arcsines, worked out once.
+    static const auto arcsines = [] {
+        std::array<std::vector<double>, kOrder> table;
+        for (int n = 0; n < kOrder; ++n) {
+            for (int j = 0; j < (1 << kReflectionBits[n]); ++j)
+                table[n].push_back(std::asin(books[n][j] / 32768.0));
+        }
+        return table;
+    }();
     const int size = 1 << kReflectionBits[i];
     const double target = std::asin(std::clamp(k, -1.0, 1.0));
     int best = 0;
     double bestDist = 1e30;
     for (int j = 0; j < size; ++j) {
-        const double d = std::abs(std::asin(books[i][j] / 32768.0) - target);
+        const double d = std::abs(arcsines[i][j] - target);
         if (d < bestDist) {
             bestDist = d;
             best = j;
@@ -587,7 +596,9 @@ LtpChoice searchLtp(const std::array<std::int32_t, kHistory>& hist, int base, co
 }
 
 // Encodes subframe q of a trial with the given base lag and filter; advances the trial's state.
-void encodeSubframe(Trial& t, int q, int base, const Filter& f, int k1, const SubframeSetup& setup)
+// `h` is the subframe's weighted impulse response, which depends only on the filter, so the
+// caller works it out once for all the base lags it tries.
+void encodeSubframe(Trial& t, int q, int base, const Filter& f, int k1, const SubframeSetup& setup, const Vec& h)
 {
     // Target: weighted speech minus the weighted zero-input response of synthesis and
     // post-filter.
@@ -599,7 +610,6 @@ void encodeSubframe(Trial& t, int q, int base, const Filter& f, int k1, const Su
         diff[i] = setup.speech[i] - zir[i];
     WeightingMemory mem = t.errorMemory;
     weight(setup.w, mem, diff.data(), x.data(), N);
-    const Vec h = impulseResponse(f, setup.w, k1);
 
     const LtpChoice ltp = searchLtp(t.synth.hist, base, x, h);
     Vec t2 = x;
@@ -780,6 +790,9 @@ FrameFields Encoder::encodeFrame(std::span<const float, kInputSamples> samples)
             if (half == 0)
                 start.fields.interpolate = flag != 0;
             const auto filters = subframeFilters(cur, st.synth.prev, start.fields.interpolate);
+            std::array<Vec, 2> responses;
+            for (int q = 2 * half; q < 2 * half + 2; ++q)
+                responses[q - 2 * half] = impulseResponse(filters[q], setups[q].w, kq[0]);
             for (int b = 0; b < baseCount; ++b) {
                 Trial t = start;
                 if (half == 0)
@@ -787,7 +800,7 @@ FrameFields Encoder::encodeFrame(std::span<const float, kInputSamples> samples)
                 else
                     t.fields.lagB = std::uint8_t(bases[b]);
                 for (int q = 2 * half; q < 2 * half + 2; ++q)
-                    encodeSubframe(t, q, bases[b], filters[q], kq[0], setups[q]);
+                    encodeSubframe(t, q, bases[b], filters[q], kq[0], setups[q], responses[q - 2 * half]);
                 if (best.error < 0 || t.error < best.error)
                     best = t;
             }
