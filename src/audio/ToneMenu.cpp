@@ -1,5 +1,6 @@
 #include "audio/ToneMenu.h"
 
+#include "core/TextFile.h"
 #include "core/EventLoop.h"
 #include "core/MainTimers.h"
 #include "core/Texts.h"
@@ -11,7 +12,6 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
-#include <QStringEncoder>
 
 namespace telvox {
 
@@ -65,11 +65,8 @@ void ToneMenu::HandleToneCommand(int line)
     static const QRegularExpression number(QStringLiteral("^\\d+$"));
     if (number.match(digits).hasMatch())
         m_s.status.AddStatus(QStringLiteral("[ ") + digits + QStringLiteral(" ]"));
-    QFile file(QDir(m_programFolder).filePath(QStringLiteral("dtmf.txt")));
-    if (file.open(QIODevice::WriteOnly | QIODevice::Append)) { // a read-only folder just keeps nothing
-        QStringEncoder toLocal(QStringEncoder::System);
-        file.write(toLocal(digits + QStringLiteral("\r\n")));
-    }
+    // A read-only folder just keeps nothing.
+    appendLocalLine(QDir(m_programFolder).filePath(QStringLiteral("dtmf.txt")), digits);
 }
 
 } // namespace telvox

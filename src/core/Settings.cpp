@@ -1,5 +1,7 @@
 #include "core/Settings.h"
 
+#include "core/TextFile.h"
+
 #include <QFile>
 #include <QStringConverter>
 
@@ -99,14 +101,8 @@ void SettingsStore::WriteSettingJournaled(const QString &section, const QString 
     WriteSetting(section, key, value);
     if (section == QLatin1String("Data"))
         return;
-    QFile journal(m_journalFile);
-    if (!journal.open(QIODevice::WriteOnly | QIODevice::Append))
-        return; // the store already holds the value; the journal is only a trace
-    const QString line = section + QLatin1Char('@') + key + QLatin1Char('@') + value + QStringLiteral("\r\n");
-    QStringEncoder toLocal(QStringEncoder::System);
-    const QByteArray bytes = toLocal(line);
-    journal.write(bytes);
-    journal.close();
+    // The store already holds the value; a journal that cannot be written is only a lost trace.
+    appendLocalLine(m_journalFile, section + QLatin1Char('@') + key + QLatin1Char('@') + value);
 }
 
 void SettingsStore::WriteSettingJournaled(const QString &section, const QString &key, int value)

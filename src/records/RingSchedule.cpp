@@ -1,12 +1,11 @@
 #include "records/RingSchedule.h"
 
+#include "core/TextFile.h"
 #include "core/Settings.h"
 
 #include <QFile>
 #include <QRegularExpression>
 #include <QSaveFile>
-#include <QStringDecoder>
-#include <QStringEncoder>
 
 #include <cmath>
 
@@ -34,19 +33,7 @@ double parseTimeOfDay(const QString &text)
     return (h * 3600 + min * 60 + s) / 86400.0;
 }
 
-QStringList readRingRuleLines(const QString &ringsFile)
-{
-    QFile file(ringsFile);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QStringDecoder fromLocal(QStringDecoder::System);
-    QString text = fromLocal(file.readAll());
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    QStringList lines = text.split(QLatin1Char('\n'));
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
-}
+QStringList readRingRuleLines(const QString &ringsFile) { return readLocalLines(ringsFile); }
 
 void RingSchedule::LoadRingRules(const QString &ringsFile)
 {
@@ -134,24 +121,15 @@ QString buildRingRule(const QString &rings, const QString &fromHours, const QStr
     return line;
 }
 
-bool appendRingRule(const QString &ringsFile, const QString &line)
-{
-    QFile file(ringsFile);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return false;
-    QStringEncoder toLocal(QStringEncoder::System);
-    const QByteArray bytes = toLocal(line + QStringLiteral("\r\n"));
-    return file.write(bytes) == bytes.size();
-}
+bool appendRingRule(const QString &ringsFile, const QString &line) { return appendLocalLine(ringsFile, line); }
 
 bool rewriteRingRules(const QString &ringsFile, const QStringList &displayLines)
 {
     QSaveFile file(ringsFile);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    QStringEncoder toLocal(QStringEncoder::System);
     for (const QString &display : displayLines)
-        file.write(toLocal(ringRuleLine(display) + QStringLiteral("\r\n")));
+        file.write(localLine(ringRuleLine(display)));
     return file.commit();
 }
 

@@ -1,5 +1,6 @@
 #include "records/StatusLog.h"
 
+#include "core/TextFile.h"
 #include "core/EventLoop.h"
 
 #include <QFileInfo>
@@ -52,21 +53,6 @@ QString timeOfDayText(const QTime &time)
 
 QString dayLogFileName(const QDate &date) { return date.toString(QStringLiteral("yy-MM-dd")) + QStringLiteral(".txt"); }
 
-namespace {
-
-QStringList readLines(QFile &file)
-{
-    QStringDecoder fromLocal(QStringDecoder::System);
-    QString text = fromLocal(file.readAll());
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    QStringList lines = text.split(QLatin1Char('\n'));
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
-}
-
-} // namespace
-
 StatusLog::StatusLog(EventLoop &loop, QString logFolder, StatusListModel &list)
     : m_loop(loop)
     , m_logFolder(std::move(logFolder))
@@ -97,8 +83,7 @@ void StatusLog::writeLine(const QString &line)
 {
     if (!isChannelOpen())
         return;
-    QStringEncoder toLocal(QStringEncoder::System);
-    const QByteArray bytes = toLocal(line + QStringLiteral("\r\n"));
+    const QByteArray bytes = localLine(line);
     // Each line goes to the file at once, so a crash loses no line of the day.
     if (m_channel->write(bytes) != bytes.size() || !m_channel->flush()) {
         // A full disk or a vanished folder: stop writing rather than fail on every line.
@@ -124,7 +109,7 @@ void StatusLog::OpenDayLog()
     QFile existing(path);
     if (existing.exists()) {
         if (existing.open(QIODevice::ReadOnly)) {
-            m_list.append(readLines(existing));
+            m_list.append(readLocalLines(existing));
             existing.close();
         }
         m_loop.doEvents();
@@ -158,7 +143,7 @@ bool StatusLog::readLogFile(const QString &path, QStringList &lines)
     QFile file(path);
     bool ok = file.open(QIODevice::ReadOnly);
     if (ok)
-        lines.append(readLines(file));
+        lines.append(readLocalLines(file));
     if (borrowing)
         openChannelForAppend(m_channelPath);
     return ok;

@@ -2,6 +2,7 @@
 
 #include "telephony/TelephonyCore.h"
 
+#include "core/TextFile.h"
 #include "core/EventLoop.h"
 #include "core/MainTimers.h"
 #include "core/Texts.h"
@@ -10,7 +11,6 @@
 #include "records/StatusLog.h"
 
 #include <QFile>
-#include <QStringEncoder>
 
 namespace telvox {
 
@@ -39,12 +39,8 @@ int TelephonyCore::OnCallerId(HCall call)
     }
     addStatus(QStringLiteral("CallerID:") + m_callerNumber);
 
-    QFile log(m_s.programFolder + QStringLiteral("/callerid.txt"));
-    if (!log.open(QIODevice::WriteOnly | QIODevice::Append))
+    if (!appendLocalLine(m_s.programFolder + QStringLiteral("/callerid.txt"), m_callerNumber))
         return 1;
-    QStringEncoder toLocal(QStringEncoder::System);
-    log.write(toLocal(m_callerNumber + QStringLiteral("\r\n")));
-    log.close();
 
     CallerPopup::Row &row = m_popup->row(n);
     row.labelsVisible = true;

@@ -1,0 +1,43 @@
+#include "core/TextFile.h"
+
+#include <QFile>
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+namespace telvox {
+
+QStringList readLocalLines(QIODevice &file)
+{
+    QStringDecoder fromLocal(QStringDecoder::System);
+    QString text = fromLocal(file.readAll());
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QStringList lines = text.split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+QStringList readLocalLines(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return readLocalLines(file);
+}
+
+QByteArray localLine(const QString &line)
+{
+    QStringEncoder toLocal(QStringEncoder::System);
+    return toLocal(line + QStringLiteral("\r\n"));
+}
+
+bool appendLocalLine(const QString &path, const QString &line)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+    const QByteArray bytes = localLine(line);
+    return file.write(bytes) == bytes.size();
+}
+
+} // namespace telvox
