@@ -15,7 +15,7 @@ CodecConversion::CodecConversion(AudioCompressionManager &manager, UserPrompts &
 CodecConversion::~CodecConversion()
 {
     for (Slot &s : m_slots)
-        closeQuietly(s);
+        closeSlot(s, false);
 }
 
 void CodecConversion::showError(const char *prefix, std::uint32_t code)
@@ -46,25 +46,31 @@ void CodecConversion::EnumerateCodecs()
         showError("Acm Driver Enum Error: ", result);
 }
 
-void CodecConversion::closeQuietly(Slot &s)
+void CodecConversion::closeSlot(Slot &s, bool report)
 {
     if (s.prepared) {
         (void)m_manager.streamUnprepareHeader(s.stream, &s.header, 0);
         s.prepared = false;
     }
-    if (s.stream != HAcmStream{})
-        (void)m_manager.streamClose(s.stream, 0);
-    if (s.driver != HAcmDriver{})
-        (void)m_manager.driverClose(s.driver, 0);
+    s.output.clear();
+    if (s.stream != HAcmStream{}) {
+        const MmResult result = m_manager.streamClose(s.stream, 0);
+        if (report && result != MMSYSERR_NOERROR)
+            showError("Stram Close Error: ", result);
+    }
+    if (s.driver != HAcmDriver{}) {
+        const MmResult result = m_manager.driverClose(s.driver, 0);
+        if (report && result != MMSYSERR_NOERROR)
+            showError("Driver Close Error: ", result);
+    }
     s.stream = {};
     s.driver = {};
-    s.output.clear();
 }
 
 void CodecConversion::OpenConversion(int index)
 {
     Slot &s = slot(index);
-    closeQuietly(s);
+    closeSlot(s, false);
     const WaveFormat source = WaveFormat::pcm8kMono16();
     const WaveFormat target = WaveFormat::trueSpeech();
     MmResult result = m_manager.driverOpen(&s.driver, m_driverId, 0);
@@ -125,20 +131,7 @@ void CodecConversion::releaseOutput(int index)
 
 void CodecConversion::CloseConversion(int index)
 {
-    Slot &s = slot(index);
-    releaseOutput(index);
-    if (s.stream != HAcmStream{}) {
-        const MmResult result = m_manager.streamClose(s.stream, 0);
-        if (result != MMSYSERR_NOERROR)
-            showError("Stram Close Error: ", result);
-    }
-    if (s.driver != HAcmDriver{}) {
-        const MmResult result = m_manager.driverClose(s.driver, 0);
-        if (result != MMSYSERR_NOERROR)
-            showError("Driver Close Error: ", result);
-    }
-    s.stream = {};
-    s.driver = {};
+    closeSlot(slot(index), true);
 }
 
 bool CodecConversion::isOpen(int index) const

@@ -54,7 +54,8 @@ private:
     };
     Slot &slot(int index) { return m_slots.at(static_cast<std::size_t>(index)); }
     void showError(const char *prefix, std::uint32_t code);
-    void closeQuietly(Slot &s);
+    // Unprepares, closes the stream and the driver; `report` shows the errors of the closes.
+    void closeSlot(Slot &s, bool report);
 
     codec::AudioCompressionManager &m_manager;
     UserPrompts &m_prompts;

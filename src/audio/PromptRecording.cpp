@@ -18,18 +18,8 @@ PromptWrite writePromptRecording(const QString &workingFile, const QString &targ
     QFile out(target);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return result;
-    bool ok = out.write(waveHeader(OutputFormat::Pcm, static_cast<std::uint32_t>(length))) == 44;
-    QByteArray block(kCopyBlockBytes, '\0');
-    qint64 remaining = length;
-    while (ok && remaining > 0) {
-        const qint64 want = qMin<qint64>(remaining, kCopyBlockBytes);
-        const qint64 got = in.read(block.data(), want);
-        if (got <= 0)
-            break; // the working file shrank under us: keep what was copied
-        result.blocks << got;
-        ok = out.write(block.constData(), got) == got;
-        remaining -= got;
-    }
+    const bool ok = copyAfterHeader(in, out, waveHeader(OutputFormat::Pcm, static_cast<std::uint32_t>(length)),
+                                    [&result](qint64 block) { result.blocks << block; });
     out.close();
     result.written = ok && out.error() == QFileDevice::NoError;
     return result;

@@ -62,6 +62,21 @@ QByteArray waveHeader(OutputFormat format, std::uint32_t L)
     return h;
 }
 
+bool copyAfterHeader(QIODevice &in, QIODevice &out, const QByteArray &header, const std::function<void(qint64)> &onBlock)
+{
+    bool ok = out.write(header) == header.size();
+    QByteArray block(kCopyBlockBytes, '\0');
+    while (ok) {
+        const qint64 got = in.read(block.data(), kCopyBlockBytes);
+        if (got <= 0)
+            break;
+        if (onBlock)
+            onBlock(got);
+        ok = out.write(block.constData(), got) == got;
+    }
+    return ok;
+}
+
 WriteOutcome writeRecordingFile(const QString &workingFile, const QString &recordFolder, const QString &name,
                                 OutputFormat format)
 {
@@ -87,14 +102,7 @@ WriteOutcome writeRecordingFile(const QString &workingFile, const QString &recor
         out.setFileName(folder.filePath(finalName));
     }
 
-    bool ok = out.write(header) == header.size();
-    QByteArray block;
-    while (ok && !in.atEnd()) {
-        block = in.read(kCopyBlockBytes);
-        if (block.isEmpty())
-            break;
-        ok = out.write(block) == block.size();
-    }
+    bool ok = copyAfterHeader(in, out, header);
     ok = ok && out.flush();
     out.close();
     outcome.fileName = finalName;

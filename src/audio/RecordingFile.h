@@ -4,7 +4,11 @@
 #include <QDateTime>
 #include <QString>
 
+#include <functional>
+
 #include <cstdint>
+
+class QIODevice;
 
 namespace telvox {
 
@@ -32,6 +36,12 @@ QByteArray waveHeader(OutputFormat format, std::uint32_t dataLength);
 constexpr int kMinimumRecordingBytes = 5000;
 // The working file is copied in blocks of this size, never held whole in memory.
 constexpr int kCopyBlockBytes = 5120;
+
+// Writes `header`, then copies what is left of `in` to `out` in blocks of kCopyBlockBytes
+// (`onBlock` hears each block's size). A working file that ends early keeps what was copied.
+// Returns whether every write succeeded.
+bool copyAfterHeader(QIODevice &in, QIODevice &out, const QByteArray &header,
+                     const std::function<void(qint64)> &onBlock = {});
 
 struct WriteOutcome
 {
