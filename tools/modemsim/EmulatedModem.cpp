@@ -359,9 +359,9 @@ bool EmulatedModem::command(const QByteArray &name, const QByteArray &arg, bool 
         return true;
     }
     if (name == "-STE" || name == "-SCID")
-        return m_profile.id == QLatin1String("conexant");
+        return m_profile.conexantExtensions;
     if (name == "+IFC")
-        return m_profile.id != QLatin1String("conexant");
+        return !m_profile.conexantExtensions;
     static const QList<QByteArray> accepted = {"+GCI", "+VSD", "+VIT", "+VGR", "+VGT", "+VTD", "+VRA", "+VRN", "+VNH"};
     return accepted.contains(name);
 }

@@ -12,6 +12,7 @@ QList<SimProfile> makeProfiles()
 
     SimProfile cx;
     cx.id = QStringLiteral("conexant");
+    cx.conexantExtensions = true;
     cx.ati0 = "56000";
     cx.ati3 = "CX93001-EIS_V0.2013-V92";
     cx.gmi = "+GMI: CONEXANT";

@@ -29,6 +29,7 @@ struct SimProfile
     char hangUpEvent = 'l';         // what the far end hanging up looks like
     bool ringAsDleInVoice = true;   // <DLE>R instead of RING in voice class
     int transmitBufferBytes = 2048;
+    bool conexantExtensions = false; // accepts AT-STE and AT-SCID, refuses AT+IFC
 };
 
 const QList<SimProfile> &simProfiles();

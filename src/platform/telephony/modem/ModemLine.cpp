@@ -328,20 +328,24 @@ void ModemLine::handleEvent(char code)
 
 // --- command queue ---------------------------------------------------------------------------
 
-void ModemLine::queue(QByteArray command, std::function<void(const QByteArray &, const QList<QByteArray> &)> done,
-                      int timeoutMs)
+ModemLine::Command ModemLine::makeCommand(QByteArray command, Done done, int timeoutMs) const
 {
     Command c;
     if (!command.isEmpty())
         c.bytes = command + '\r';
     c.timeoutMs = timeoutMs > 0 ? timeoutMs : m_options.commandTimeoutMs;
     c.done = std::move(done);
-    queueRaw(std::move(c));
+    return c;
 }
 
-void ModemLine::queueRaw(Command command)
+void ModemLine::queue(QByteArray command, Done done, int timeoutMs)
 {
-    m_queue.push_back(std::move(command));
+    m_queue.push_back(makeCommand(std::move(command), std::move(done), timeoutMs));
+}
+
+void ModemLine::queueFirst(QByteArray command, Done done)
+{
+    m_queue.push_front(makeCommand(std::move(command), std::move(done), 0));
 }
 
 void ModemLine::pump()
@@ -441,11 +445,7 @@ void ModemLine::resynchronise()
     m_dle.reset();
     m_lineBuffer.clear();
     m_resyncing = true;
-    Command c;
-    c.bytes = "AT\r";
-    c.timeoutMs = m_options.commandTimeoutMs;
-    c.done = [this](const QByteArray &, const QList<QByteArray> &) { m_resyncing = false; };
-    m_queue.push_front(std::move(c));
+    queueFirst("AT", [this](const QByteArray &, const QList<QByteArray> &) { m_resyncing = false; });
     pump();
 }
 
@@ -561,12 +561,8 @@ void ModemLine::queueVoiceSetup()
         const QByteArray first = m_profile->vsmWithRate ? "AT+VSM=" + cml + ",8000" : "AT+VSM=" + cml;
         queue(first, [this, cml](const QByteArray &result, const QList<QByteArray> &) {
             // Some firmware wants all four arguments.
-            if (result == "ERROR") {
-                Command retry;
-                retry.bytes = "AT+VSM=" + cml + ",8000,0,0\r";
-                retry.timeoutMs = m_options.commandTimeoutMs;
-                m_queue.push_front(std::move(retry));
-            }
+            if (result == "ERROR")
+                queueFirst("AT+VSM=" + cml + ",8000,0,0");
         });
     }
     if (!m_profile->silenceCommand.isEmpty())
@@ -578,12 +574,8 @@ void ModemLine::queueVoiceSetup()
 void ModemLine::queueHangUp()
 {
     queue("ATH0", [this](const QByteArray &result, const QList<QByteArray> &) {
-        if (result != "OK") {
-            Command onHook;
-            onHook.bytes = "AT+VLS=0\r";
-            onHook.timeoutMs = m_options.commandTimeoutMs;
-            m_queue.push_front(std::move(onHook));
-        }
+        if (result != "OK")
+            queueFirst("AT+VLS=0");
     });
     queue("AT+FCLASS=0");
     // Several chips forget caller ID when they leave voice mode.

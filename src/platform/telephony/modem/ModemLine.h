@@ -152,9 +152,12 @@ private:
     void write(const QByteArray &bytes);
 
     // Command queue
-    void queue(QByteArray command, std::function<void(const QByteArray &, const QList<QByteArray> &)> done = {},
-               int timeoutMs = 0);
-    void queueRaw(Command command);
+    using Done = std::function<void(const QByteArray &, const QList<QByteArray> &)>;
+    // Queues a command (CR added; empty: a step that only runs `done` in turn).
+    void queue(QByteArray command, Done done = {}, int timeoutMs = 0);
+    // The same, ahead of everything queued: the next command sent.
+    void queueFirst(QByteArray command, Done done = {});
+    Command makeCommand(QByteArray command, Done done, int timeoutMs) const;
     void pump();
     void sendNext();
     void finishCommand(const QByteArray &result);
