@@ -57,6 +57,21 @@ namespace {
 constexpr int kSplashMilliseconds = 2500;
 }
 
+namespace {
+
+// The service the options give (tests), or else one of our own of type `Own`, made now and
+// kept in `own`; either way `given` points at it afterwards.
+template <class Own, class Service, class Held>
+void givenOrOwn(Service *&given, std::unique_ptr<Held> &own)
+{
+    if (given)
+        return;
+    own = std::make_unique<Own>();
+    given = own.get();
+}
+
+} // namespace
+
 TelvoxApplication::TelvoxApplication(AppPaths paths, EventLoop &loop, UserPrompts &prompts, Printer &printer,
                                      Options options)
     : m_paths(std::move(paths))
@@ -73,22 +88,18 @@ TelvoxApplication::TelvoxApplication(AppPaths paths, EventLoop &loop, UserPrompt
     m_timers->timLog->setCallback([this] { m_statusLog->timLog_Timer(); });
 
     // Desktop services: the ones given (tests), otherwise the real ones.
-    if (!m_options.mediaDevice)
-        m_ownMediaDevice = std::make_unique<QtMediaDevice>();
-    if (!m_options.tray)
-        m_ownTray = std::make_unique<QtSystemTray>();
-    if (!m_options.shell)
-        m_ownShell = std::make_unique<QtDesktopShell>();
-    if (!m_options.modal)
-        m_ownModal = std::make_unique<WidgetModalRunner>();
-    m_media = std::make_unique<MediaControl>(m_options.mediaDevice ? *m_options.mediaDevice : *m_ownMediaDevice);
-    if (!m_options.recorder)
-        m_ownRecorder = std::make_unique<QtSoundRecorder>();
-    m_media->setRecorder(m_options.recorder ? m_options.recorder : m_ownRecorder.get());
-    if (!m_options.folders)
-        m_ownFolders = std::make_unique<WidgetFolderPicker>();
-    if (!m_options.autostart)
-        m_ownAutostart = std::make_unique<AutostartEntry>();
+    // From here on every service pointer of m_options is set.
+    givenOrOwn<QtMediaDevice>(m_options.mediaDevice, m_ownMediaDevice);
+    givenOrOwn<QtSystemTray>(m_options.tray, m_ownTray);
+    givenOrOwn<QtDesktopShell>(m_options.shell, m_ownShell);
+    givenOrOwn<WidgetModalRunner>(m_options.modal, m_ownModal);
+    givenOrOwn<QtSoundRecorder>(m_options.recorder, m_ownRecorder);
+    givenOrOwn<WidgetFolderPicker>(m_options.folders, m_ownFolders);
+    givenOrOwn<AutostartEntry>(m_options.autostart, m_ownAutostart);
+    givenOrOwn<QtMediaDevice>(m_options.announcements, m_ownAnnouncements);
+    givenOrOwn<XdgEmailClient>(m_options.mail, m_ownMail);
+    m_media = std::make_unique<MediaControl>(*m_options.mediaDevice);
+    m_media->setRecorder(m_options.recorder);
 
     if (m_options.echoStatus) {
         QObject::connect(m_statusList.get(), &QAbstractItemModel::rowsInserted,
@@ -162,9 +173,8 @@ void TelvoxApplication::loadMainWindow()
     m_main = std::make_unique<frmMain>(
         frmMain::Services{*m_texts, *m_settings, *m_statusList, *m_statusLog, m_prompts, m_printer});
     m_main->setShutdownHandler([this] { shutdown(); });
-    m_main->setDesktopServices({*m_timers, *m_media, m_options.tray ? *m_options.tray : *m_ownTray,
-                                m_options.shell ? *m_options.shell : *m_ownShell,
-                                m_options.modal ? *m_options.modal : *m_ownModal, m_loop, m_paths.programFolder});
+    m_main->setDesktopServices(
+        {*m_timers, *m_media, *m_options.tray, *m_options.shell, *m_options.modal, m_loop, m_paths.programFolder});
 
     // The virtual exchange is the line service until a modem backend is configured.
     m_exchange = std::make_unique<VirtualExchange>(m_loop, ExchangeSetup{});
@@ -185,13 +195,9 @@ void TelvoxApplication::loadMainWindow()
                                                                     m_paths.programFolder});
     m_lists = std::make_unique<MessageLists>(*m_settings);
     m_ringSchedule = std::make_unique<RingSchedule>();
-    if (!m_options.announcements)
-        m_ownAnnouncements = std::make_unique<QtMediaDevice>();
-    if (!m_options.mail)
-        m_ownMail = std::make_unique<XdgEmailClient>();
     m_audio = std::make_unique<AudioStack>(AudioStack::Services{
         m_loop, m_telephony->lineTable(), lineService, *m_lists, *m_statusLog, *m_texts, m_prompts, *m_timers,
-        m_options.announcements ? *m_options.announcements : *m_ownAnnouncements,
+        *m_options.announcements,
         [this] { return m_main && m_main->chkLegal()->isChecked(); }, m_paths.programFolder});
     m_audio->addExchangeLines(*m_exchange, 4);
     if (m_modems) {
@@ -236,7 +242,7 @@ void TelvoxApplication::loadMainWindow()
     m_audio->startTriggers(m_state.stopOptions);
     m_listsBinder = std::make_unique<MessageListsBinder>(MessageListsBinder::Services{
         *m_lists, *m_main, *m_timers->timPlayAll, m_prompts, *m_statusList,
-        m_options.mail ? *m_options.mail : *m_ownMail, m_state.recordingFolder});
+        *m_options.mail, m_state.recordingFolder});
     if (auto *addPB = m_main->findChild<QAction *>(QStringLiteral("mmuAddPB")))
         QObject::connect(addPB, &QAction::triggered, m_main.get(), [this] { addCallerToPhoneBook(); });
     SetupOptions options = m_telephony->setupOptions();
@@ -305,7 +311,7 @@ std::array<QString, 4> TelvoxApplication::loadSetupHidden()
     return names;
 }
 
-ModalRunner &TelvoxApplication::modal() { return m_options.modal ? *m_options.modal : *m_ownModal; }
+ModalRunner &TelvoxApplication::modal() { return *m_options.modal; }
 
 frmSetup &TelvoxApplication::loadedSetup()
 {
@@ -315,8 +321,7 @@ frmSetup &TelvoxApplication::loadedSetup()
         m_setup = std::make_unique<frmSetup>(
             frmSetup::Services{
                 *m_texts, *m_settings, m_prompts, modal(),
-                m_options.folders ? *m_options.folders : *m_ownFolders,
-                m_options.autostart ? *m_options.autostart : *m_ownAutostart, m_paths.programFolder,
+                *m_options.folders, *m_options.autostart, m_paths.programFolder,
                 QCoreApplication::applicationFilePath(), [this] { return m_telephony->classifyDevices(); },
                 services, [this](const QString &prompt, bool capture) { recordPrompt(prompt, capture); },
                 [this](const PublishedSetup &published) {
@@ -337,7 +342,7 @@ frmSetup &TelvoxApplication::loadedSetup()
                         m_exitRequested = true;
                 }},
             m_main.get());
-        if (!m_options.folders)
+        if (m_ownFolders) // our own picker opens its dialogs over the setup window
             static_cast<WidgetFolderPicker &>(*m_ownFolders).setOwner(m_setup.get());
     }
     if (!m_setup->isFormLoaded())
@@ -447,8 +452,7 @@ void TelvoxApplication::minimiseWindow() { m_main->setWindowState(m_main->window
 void TelvoxApplication::showFirstRunWindows()
 {
     frmTip tip(*m_texts, m_main.get());
-    ModalRunner &modal = m_options.modal ? *m_options.modal : *m_ownModal;
-    if (modal.runModal(tip) != QDialog::Accepted) {
+    if (modal().runModal(tip) != QDialog::Accepted) {
         // Not agreed: the program ends at once; "SaveFile" stays empty, so the notice returns.
         m_firstRunRefused = true;
         endProcess();
