@@ -4,6 +4,7 @@
 #include "core/VirtualEventLoop.h"
 #include "records/StatusLog.h"
 #include "support/FakeShell.h"
+#include "support/Files.h"
 #include "ui/frmMain.h"
 
 #include <QApplication>
@@ -20,12 +21,6 @@ using namespace telvox;
 using namespace telvox::test;
 
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 struct Instance
 {

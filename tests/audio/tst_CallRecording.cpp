@@ -7,10 +7,10 @@
 #include "sim/audio/SpeechLikeSource.h"
 #include "records/CallRecords.h"
 #include "support/AudioHarness.h"
+#include "support/StatusTexts.h"
 #include "telephony/Dialler.h"
 #include "telephony/TelephonyCore.h"
 
-#include <QRegularExpression>
 #include <QTest>
 
 using namespace telvox;
@@ -65,14 +65,7 @@ struct Call
         audio.reset();
         core.reset();
     }
-    QStringList statusTexts() const
-    {
-        static const QRegularExpression stamp(QStringLiteral("^\\d{2}:\\d{2}:\\d{2} "));
-        QStringList result;
-        for (QString line : statusList.lines())
-            result << line.remove(stamp);
-        return result;
-    }
+    QStringList statusTexts() const { return test::statusTexts(statusList); }
     QStringList recordings() const { return QDir(dir.file("waveFiles")).entryList(QDir::Files); }
 
     ScratchDir dir;

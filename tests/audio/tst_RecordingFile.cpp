@@ -1,6 +1,7 @@
 #include "audio/RecordingFile.h"
 #include "audio/WaveFile.h"
 #include "support/FakeShell.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,21 +10,10 @@
 
 using namespace telvox;
 using telvox::test::ScratchDir;
+using telvox::test::readAll;
+using telvox::test::writeBytes;
 
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
 
 QByteArray pattern(qsizetype n)
 {
@@ -71,7 +61,7 @@ private slots:
         QVERIFY(name.size() <= 1 + 19 + 65 + 4);
         QVERIFY(name.startsWith("A2026-01-01~00-00-00~"));
         ScratchDir dir;
-        writeFile(dir.file("work"), pattern(6000));
+        QVERIFY(writeBytes(dir.file("work"), pattern(6000)));
         const WriteOutcome out = writeRecordingFile(dir.file("work"), dir.file("rec"), name, OutputFormat::Pcm);
         QDir().mkpath(dir.file("rec"));
         const WriteOutcome again = writeRecordingFile(dir.file("work"), dir.file("rec"), name, OutputFormat::Pcm);
@@ -121,7 +111,7 @@ private slots:
         QFETCH(bool, kept);
         ScratchDir dir;
         const QByteArray audio = pattern(length);
-        writeFile(dir.file("tvxt0"), audio);
+        QVERIFY(writeBytes(dir.file("tvxt0"), audio));
         const auto f = static_cast<OutputFormat>(format);
         const WriteOutcome out = writeRecordingFile(dir.file("tvxt0"), dir.path(), "A2026-01-01~00-00-00.wav", f);
         const QString path = dir.file("A2026-01-01~00-00-00.wav");
@@ -146,8 +136,8 @@ private slots:
     void aNameClashNeverLosesARecording()
     {
         ScratchDir dir;
-        writeFile(dir.file("w1"), pattern(8000));
-        writeFile(dir.file("w2"), pattern(9000));
+        QVERIFY(writeBytes(dir.file("w1"), pattern(8000)));
+        QVERIFY(writeBytes(dir.file("w2"), pattern(9000)));
         const QString name = "M2026-01-01~10-00-00~555.wav";
         QCOMPARE(writeRecordingFile(dir.file("w1"), dir.path(), name, OutputFormat::Pcm).fileName, name);
         const WriteOutcome second = writeRecordingFile(dir.file("w2"), dir.path(), name, OutputFormat::Pcm);

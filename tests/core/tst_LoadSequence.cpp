@@ -2,6 +2,7 @@
 #include "core/ShutdownSequence.h"
 #include "core/VirtualEventLoop.h"
 #include "support/FakeShell.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,14 +12,9 @@
 
 using namespace telvox;
 using telvox::test::ScratchDir;
+using telvox::test::readAll;
 
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // Records every hook with the markers "Steps.txt" held at that moment.
 class RecordingHooks final : public LoadHooks

@@ -1,6 +1,7 @@
 #include "core/Settings.h"
 #include "platform/shell/AutostartEntry.h"
 #include "support/FakeShell.h"
+#include "support/Files.h"
 
 #include <QFile>
 #include <QProcess>
@@ -10,16 +11,7 @@
 
 using namespace telvox;
 using telvox::test::ScratchDir;
-
-namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-} // namespace
+using telvox::test::readAll;
 
 class tst_Settings : public QObject
 {

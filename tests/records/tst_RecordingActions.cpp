@@ -4,6 +4,7 @@
 #include "records/MessageLists.h"
 #include "records/RecordingActions.h"
 #include "support/FakeShell.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,27 +15,16 @@ using namespace telvox::test;
 
 namespace {
 
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // A stand-in for xdg-email that writes its arguments, one per line, and exits with a code.
 QString fakeMailProgram(const ScratchDir &dir, int exitCode)
 {
     const QString script = dir.file("fake-xdg-email");
-    writeFile(script, QString("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"%1\"\nexit %2\n")
-                          .arg(dir.file("mail-args"))
-                          .arg(exitCode)
-                          .toUtf8());
+    const QByteArray text = QString("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"%1\"\nexit %2\n")
+                                .arg(dir.file("mail-args"))
+                                .arg(exitCode)
+                                .toUtf8();
+    if (!writeBytes(script, text))
+        QTest::qFail("the fake mail program cannot be written", __FILE__, __LINE__);
     QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     return script;
 }
@@ -47,7 +37,7 @@ struct Fixture
         QDir().mkpath(dir.file("rec"));
         QDir().mkpath(dir.file("target"));
         for (const char *name : {"A2026-01-01~09-00-00~555.wav", "M2026-01-01~10-00-00.wav", "notes.txt", "O1.WAV"})
-            writeFile(dir.file(QString("rec/") + name), QByteArray(name));
+            QVERIFY(writeBytes(dir.file(QString("rec/") + name), QByteArray(name)));
         lists.addRecording(dir.file("rec"), "A2026-01-01~09-00-00~555.wav");
         lists.addRecording(dir.file("rec"), "M2026-01-01~10-00-00.wav");
     }
@@ -83,7 +73,7 @@ private slots:
     void mailHandsTheRecordingToTheMailProgram()
     {
         ScratchDir dir;
-        writeFile(dir.file("M1.wav"), "RIFF");
+        QVERIFY(writeBytes(dir.file("M1.wav"), "RIFF"));
         XdgEmailClient mail(fakeMailProgram(dir, 0));
         ScriptedPrompts prompts;
         QCOMPARE(MailRecording(mail, prompts, dir.path(), "M1.wav"), std::optional<int>(0));
@@ -95,7 +85,7 @@ private slots:
     void mailFailuresAreExplained()
     {
         ScratchDir dir;
-        writeFile(dir.file("M1.wav"), "RIFF");
+        QVERIFY(writeBytes(dir.file("M1.wav"), "RIFF"));
         ScriptedPrompts prompts;
         XdgEmailClient cancelled(fakeMailProgram(dir, 1));
         QCOMPARE(MailRecording(cancelled, prompts, dir.path(), "M1.wav"), std::optional<int>(1));
@@ -154,7 +144,7 @@ private slots:
     void existingTargetsAreNeverOverwrittenSilently()
     {
         Fixture f;
-        writeFile(f.dir.file("target/M2026-01-01~10-00-00.wav"), "older backup");
+        QVERIFY(writeBytes(f.dir.file("target/M2026-01-01~10-00-00.wav"), "older backup"));
         auto result = f.backup(false, FileTransfer::Conflict::Skip);
         QCOMPARE(f.conflicts, QStringList({"M2026-01-01~10-00-00.wav"}));
         QCOMPARE(readAll(f.dir.file("target/M2026-01-01~10-00-00.wav")), QByteArray("older backup"));

@@ -1,20 +1,15 @@
 #include "records/RingSchedule.h"
 #include "support/FakeShell.h"
+#include "support/Files.h"
 
 #include <QFile>
 #include <QTest>
 
 using namespace telvox;
 using telvox::test::ScratchDir;
+using telvox::test::writeBytes;
 
 namespace {
-
-void writeRules(const QString &path, const QByteArray &text)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(text);
-}
 
 // 2026-12-05 is a Saturday (weekday digit 7), 2026-12-06 a Sunday (1).
 QDateTime at(int day, int h, int m, int s = 0) { return QDateTime(QDate(2026, 12, day), QTime(h, m, s)); }
@@ -28,7 +23,7 @@ private slots:
     void rangesAcrossMidnightAndStrictBounds()
     {
         ScratchDir dir;
-        writeRules(dir.file("Rings.txt"), "2,22:00:00-06:00:00,7\r\n");
+        QVERIFY(writeBytes(dir.file("Rings.txt"), "2,22:00:00-06:00:00,7\r\n"));
         RingSchedule s;
         s.LoadRingRules(dir.file("Rings.txt"));
         QCOMPARE(s.PickRingCount(8, at(5, 23, 30)), 2);
@@ -41,10 +36,10 @@ private slots:
     void firstMatchingRuleWinsAndDaylessRulesNeverApply()
     {
         ScratchDir dir;
-        writeRules(dir.file("Rings.txt"), "3,08:00:00-18:00:00,2,3,4,5,6\r\n"
-                                          "5,00:00:00-23:59:59\r\n"
-                                          "4,09:00:00-17:00:00,1,7\r\n"
-                                          "1,10:00:00-12:00:00,7\r\n");
+        QVERIFY(writeBytes(dir.file("Rings.txt"), "3,08:00:00-18:00:00,2,3,4,5,6\r\n"
+                                                  "5,00:00:00-23:59:59\r\n"
+                                                  "4,09:00:00-17:00:00,1,7\r\n"
+                                                  "1,10:00:00-12:00:00,7\r\n"));
         RingSchedule s;
         s.LoadRingRules(dir.file("Rings.txt"));
         QCOMPARE(s.ruleCount(), 4);
@@ -60,7 +55,7 @@ private slots:
         QByteArray text = "\r\nx,ab:cd:ef-18:00:00,7\r\nshort\r\n";
         for (int i = 0; i < 25; ++i)
             text += "6,00:00:00-00:00:00,1,2,3,4,5,6,7\r\n";
-        writeRules(dir.file("Rings.txt"), text);
+        QVERIFY(writeBytes(dir.file("Rings.txt"), text));
         RingSchedule s;
         s.LoadRingRules(dir.file("Rings.txt"));
         QCOMPARE(s.ruleCount(), RingSchedule::kMaxRules);

@@ -1,6 +1,7 @@
 #include "core/VirtualEventLoop.h"
 #include "records/StatusLog.h"
 #include "support/FakeShell.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,14 +10,9 @@
 
 using namespace telvox;
 using telvox::test::ScratchDir;
+using telvox::test::readAll;
 
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 struct Fixture
 {

@@ -13,21 +13,14 @@
 #include "records/MessageLists.h"
 #include "records/StatusLog.h"
 #include "support/FakeShell.h"
+#include "support/Files.h"
 #include "telephony/LineTable.h"
 
 #include <QDir>
-#include <QFile>
 
 #include <functional>
 
 namespace telvox::test {
-
-
-inline QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 constexpr int kIn = 16;
 constexpr int kOut = 32;

@@ -7,11 +7,11 @@
 #include "platform/telephony/VirtualExchange.h"
 #include "records/StatusLog.h"
 #include "support/FakeShell.h"
+#include "support/Files.h"
+#include "support/StatusTexts.h"
 #include "telephony/AudioActions.h"
 #include "telephony/TelephonyCore.h"
 
-#include <QFile>
-#include <QRegularExpression>
 #include <QStringList>
 
 #include <memory>
@@ -116,20 +116,8 @@ struct TelephonyFixture
         return true;
     }
 
-    // Status texts without their time stamps.
-    QStringList statusTexts() const
-    {
-        static const QRegularExpression stamp(QStringLiteral("^\\d{2}:\\d{2}:\\d{2} "));
-        QStringList result;
-        for (QString line : statusList.lines())
-            result << line.remove(stamp);
-        return result;
-    }
-    QByteArray fileBytes(const QString &name) const
-    {
-        QFile f(dir.file(name));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
+    QStringList statusTexts() const { return test::statusTexts(statusList); }
+    QByteArray fileBytes(const QString &name) const { return readAll(dir.file(name)); }
     LineSlot &slot(int n) { return core->lineTable()[n]; }
     QString setting(const QString &section, const QString &key) { return settings.ReadSetting(section, key); }
 

@@ -20,6 +20,7 @@
 
 using namespace telvox;
 using telvox::test::TelephonyFixture;
+using telvox::test::writeBytes;
 
 namespace {
 
@@ -38,12 +39,7 @@ struct Rig
         f.core->setDialerTimerStart([this](int line) { dialler->startWatch(line); });
     }
     QString bookPath() const { return f.dir.file("PhoneBook.txt"); }
-    void writeBook(const QByteArray &bytes) const
-    {
-        QFile file(bookPath());
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
+    bool writeBook(const QByteArray &bytes) const { return writeBytes(bookPath(), bytes); }
     std::unique_ptr<frmDialOut> window()
     {
         return std::make_unique<frmDialOut>(frmDialOut::Services{*dialler, f.texts, f.settings, f.prompts, modal,
@@ -161,7 +157,7 @@ private slots:
     void addedAndCutRecordsAreStoredByteForByte()
     {
         Rig r;
-        r.writeBook(record("Bob", "111") + QByteArray(128, '\0') + record("Cy", "                    "));
+        QVERIFY(r.writeBook(record("Bob", "111") + QByteArray(128, '\0') + record("Cy", "                    ")));
         auto w = r.window();
         // The never-written slot is not listed; the blank telephone is.
         QCOMPARE(r.items(w->lstPBName()), QStringList({QString("Bob").leftJustified(30), QString("Cy").leftJustified(30)}));
@@ -195,7 +191,7 @@ private slots:
     void selectAndDeleteKeepTheListsInStep()
     {
         Rig r;
-        r.writeBook(record("Ann", "111") + record("Bob", "222  ") + record("Cy", "333"));
+        QVERIFY(r.writeBook(record("Ann", "111") + record("Bob", "222  ") + record("Cy", "333")));
         auto w = r.window();
         w->lstPBName()->setCurrentRow(1);
         QCOMPARE(w->lstPBTele()->currentRow(), 1);
@@ -231,19 +227,19 @@ private slots:
         QByteArray book;
         for (int i = 1; i <= 301; ++i)
             book += record("P" + QByteArray::number(i), QByteArray::number(1000 + i));
-        r.writeBook(book);
+        QVERIFY(r.writeBook(book));
         PhoneBookTable table;
         QVERIFY(table.LoadPhoneBook(r.bookPath()));
         QCOMPARE(table.entry(299).tele.trimmed(), QString("1300"));
         QCOMPARE(phonebook::listedEntries(r.bookPath()).size(), std::size_t(300));
 
         // Cut in the middle of the second record's name, then garbage and a long tail.
-        r.writeBook(record("Ann", "111") + QByteArray("Bo"));
+        QVERIFY(r.writeBook(record("Ann", "111") + QByteArray("Bo")));
         QCOMPARE(phonebook::listedEntries(r.bookPath()).size(), std::size_t(1));
         QByteArray garbage(10 * 1024 * 1024, '\xff');
         for (int i = 0; i < garbage.size(); i += 7)
             garbage[i] = char(1 + i % 255); // no zero byte: every slot is listed
-        r.writeBook(garbage);
+        QVERIFY(r.writeBook(garbage));
         QVERIFY(table.LoadPhoneBook(r.bookPath()));
         auto w = r.window();
         QCOMPARE(w->lstPBName()->count(), 300);

@@ -2,6 +2,7 @@
 #include "core/Texts.h"
 #include "records/MessageLists.h"
 #include "support/FakeShell.h"
+#include "support/Files.h"
 #include "ui/frmBackup.h"
 
 #include <QCheckBox>
@@ -19,18 +20,6 @@ using namespace telvox;
 using namespace telvox::test;
 
 namespace {
-
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 QStringList filesIn(const QString &folder) { return QDir(folder).entryList(QDir::Files, QDir::Name); }
 

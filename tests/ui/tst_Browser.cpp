@@ -30,7 +30,7 @@ struct Rig
         QDir(dir.path()).mkpath("rec/sub");
         writeTestWave(dir.file("rec/a.wav"), 2000);
         writeTestWave(dir.file("rec/B.WAV"), 1000);
-        writeFile(dir.file("rec/notes.txt"), "x");
+        writeBytes(dir.file("rec/notes.txt"), "x");
         writeTestWave(dir.file("home.wav"), 500);
     }
     std::unique_ptr<frmBrows> open()

@@ -247,7 +247,7 @@ private slots:
         QCOMPARE(r.prompts.shown[0].title, QString("Play wave file"));
         QCOMPARE(r.prompts.shown[0].icon, MessageIcon::Critical);
 
-        QVERIFY(writeFile(r.dir.file("broken.wav"), QByteArray(3000, 'z')));
+        QVERIFY(writeBytes(r.dir.file("broken.wav"), QByteArray(3000, 'z')));
         r.window->setCurrentRecording("broken.wav", true);
         r.window->player()->cmdPlay_Click();
         QCOMPARE(r.prompts.shown.size(), 2);

@@ -16,12 +16,6 @@ using namespace telvox::test;
 
 namespace {
 
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
 // The capture recorder on a harness whose default input is a paced test microphone.
 struct Rig
 {

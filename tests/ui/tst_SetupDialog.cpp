@@ -8,6 +8,7 @@
 #include "records/StatusLog.h"
 #include "telephony/TelephonyCore.h"
 #include "support/FakeShell.h"
+#include "support/Files.h"
 #include "ui/UiFakes.h"
 #include "ui/frmMain.h"
 #include "ui/frmSetup.h"
@@ -38,12 +39,6 @@ public:
     std::optional<QString> answer;
     QStringList titles;
 };
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 void loseFocus(QWidget *w)
 {

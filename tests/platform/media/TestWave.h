@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/Files.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QString>
@@ -46,12 +48,6 @@ inline bool writeTestWave(const QString &path, int ms, int rate = 8000, qint64 s
     if (sparseMs > 0)
         return f.resize(44 + dataBytes);
     return true;
-}
-
-inline bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
 } // namespace telvox::test

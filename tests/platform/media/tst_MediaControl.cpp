@@ -113,8 +113,8 @@ private slots:
     void filesThatCannotBeOpened()
     {
         Rig r;
-        QVERIFY(writeFile(r.dir.file("text.wav"), "this is not a wave file at all"));
-        QVERIFY(writeFile(r.dir.file("empty.wav"), QByteArray()));
+        QVERIFY(writeBytes(r.dir.file("text.wav"), "this is not a wave file at all"));
+        QVERIFY(writeBytes(r.dir.file("empty.wav"), QByteArray()));
         QVERIFY(writeTestWave(r.dir.file("ok.wav"), 500));
         QCOMPARE(r.send("open " + r.dir.file("gone.wav") + " alias MyMedia"), QString("ERR:cannot open the file"));
         QCOMPARE(r.send("open " + r.dir.file("text.wav") + " alias MyMedia"), QString("ERR:cannot open the file"));
@@ -209,7 +209,7 @@ private slots:
         QByteArray riff("RIFF");
         riff += le32(static_cast<quint32>(4 + fmt.size() + list.size() + data.size()));
         riff += "WAVE" + fmt + list + data;
-        QVERIFY(writeFile(dir.file("ts.wav"), riff));
+        QVERIFY(writeBytes(dir.file("ts.wav"), riff));
         WaveFileInfo info = readWaveFileInfo(dir.file("ts.wav"));
         QVERIFY(info.valid);
         QCOMPARE(info.formatTag, quint16(0x22));
@@ -217,12 +217,12 @@ private slots:
         QCOMPARE(info.lengthMs(), qint64(3000));
 
         // A recording cut short counts the audio that is there.
-        QVERIFY(writeFile(dir.file("cut.wav"), riff.left(riff.size() - 1067)));
+        QVERIFY(writeBytes(dir.file("cut.wav"), riff.left(riff.size() - 1067)));
         QCOMPARE(readWaveFileInfo(dir.file("cut.wav")).lengthMs(), qint64(2000));
         // Without a format chunk before the data there is nothing to play.
         QByteArray noFormat("RIFF");
         noFormat += le32(4 + 8) + "WAVE" + "data" + le32(0);
-        QVERIFY(writeFile(dir.file("nofmt.wav"), noFormat));
+        QVERIFY(writeBytes(dir.file("nofmt.wav"), noFormat));
         QVERIFY(!readWaveFileInfo(dir.file("nofmt.wav")).valid);
     }
 };

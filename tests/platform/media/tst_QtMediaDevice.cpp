@@ -94,7 +94,7 @@ private slots:
         ScratchDir dir;
         QtMediaDevice device;
         MediaControl mci(device);
-        QVERIFY(writeFile(dir.file("junk.wav"), QByteArray(4000, 'x')));
+        QVERIFY(writeBytes(dir.file("junk.wav"), QByteArray(4000, 'x')));
         QCOMPARE(send(mci, "open " + dir.file("junk.wav") + " alias MyMedia"), QString("ERR:cannot open the file"));
         QCOMPARE(send(mci, "open " + dir.file("missing.wav") + " alias MyMedia"), QString("ERR:cannot open the file"));
         QVERIFY(!mci.isOpen());
@@ -140,7 +140,7 @@ private slots:
         encoder.flush(frames);
         QByteArray file = waveHeader(OutputFormat::TrueSpeech, static_cast<std::uint32_t>(frames.size()));
         file.append(reinterpret_cast<const char *>(frames.data()), static_cast<qsizetype>(frames.size()));
-        QVERIFY(writeFile(dir.file("T2026-01-01~00-00-00.wav"), file));
+        QVERIFY(writeBytes(dir.file("T2026-01-01~00-00-00.wav"), file));
 
         QtMediaDevice device;
         MediaControl mci(device);

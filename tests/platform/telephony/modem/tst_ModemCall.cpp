@@ -1,21 +1,17 @@
 // Whole calls through the real call flow and audio engine on the voice-modem backend, with
 // telvox-modemsim on pseudo-terminals, in real time: what a user finds afterwards (the
 // recording file, the lists, the status lines) is what is checked.
+#include "EmulatedModems.h"
 #include "audio/AudioEngine.h"
 #include "audio/AudioStack.h"
 #include "core/QtEventLoop.h"
 #include "platform/media/VirtualMediaDevice.h"
-#include "platform/telephony/modem/ModemPorts.h"
 #include "platform/telephony/modem/ModemTelephony.h"
 #include "records/MessageLists.h"
 #include "support/AudioHarness.h"
 #include "telephony/TelephonyCore.h"
 
-#include <QElapsedTimer>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 
 #include <cmath>
 #include <numbers>
@@ -24,19 +20,6 @@ using namespace telvox;
 using namespace telvox::test;
 
 namespace {
-
-bool waitFor(const std::function<bool()> &predicate, int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!predicate()) {
-        if (clock.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
-}
 
 // A one-second 440 Hz greeting as a PCM wave file.
 void writeGreeting(const QString &path)
@@ -51,14 +34,13 @@ void writeGreeting(const QString &path)
     const auto u16 = [](quint16 v) { return QByteArray(reinterpret_cast<const char *>(&v), 2); };
     wav += u32(quint32(36 + pcm.size())) + "WAVEfmt " + u32(16) + u16(1) + u16(1) + u32(8000) + u32(16000) + u16(2)
         + u16(16) + "data" + u32(quint32(pcm.size())) + pcm;
-    QFile f(path);
-    f.open(QIODevice::WriteOnly);
-    f.write(wav);
+    writeBytes(path, wav);
 }
 
 struct System
 {
     System(const QString &profile, int rings)
+        : sim(1, profile)
     {
         table.loadBuiltIn();
         QDir().mkpath(dir.file("LogFiles"));
@@ -72,19 +54,7 @@ struct System
             settings.WriteSetting("Line0", QStringLiteral("Param%1").arg(k), "1500");
         status.OpenDayLog();
 
-        sim.setProgram(QStringLiteral(TELVOX_MODEMSIM));
-        sim.setArguments({"--lines", "1", "--profile", profile, "--link-dir", ports.path()});
-        sim.start();
-        sim.waitForStarted();
-        waitFor([this] {
-            sim.waitForReadyRead(1);
-            simOutput += sim.readAllStandardOutput();
-            return simOutput.contains("ready");
-        }, 5000);
-        std::vector<modem::ModemPort> portList(1);
-        portList[0].portName = ports.filePath("modem0");
-        portList[0].opener = modem::serialPortOpener(portList[0].portName, 115200);
-        modems = std::make_unique<modem::ModemTelephony>(loop, std::move(portList));
+        modems = std::make_unique<modem::ModemTelephony>(loop, sim.ports());
         modems->setStatusHandler([this](const modem::ModemNotice &n) { status.AddStatus(n.format(texts)); });
         modems->start();
         identified = modems->waitForIdentification(8000);
@@ -112,22 +82,13 @@ struct System
         audio.reset();
         core.reset();
         modems.reset();
-        tell("quit");
-        if (!sim.waitForFinished(3000))
-            sim.kill();
     }
-    void tell(const QByteArray &command)
-    {
-        sim.write(command + '\n');
-        sim.waitForBytesWritten(1000);
-    }
+    void tell(const QByteArray &command) { sim.tell(command); }
     QStringList recordings() const { return QDir(dir.file("waveFiles")).entryList(QDir::Files); }
     QString statusText() const { return statusList.lines().join('|'); }
 
     ScratchDir dir;
-    QTemporaryDir ports;
-    QProcess sim;
-    QByteArray simOutput;
+    EmulatedModems sim;
     QtEventLoop loop;
     StringTable table;
     Texts texts{table, 0};

@@ -2,17 +2,16 @@
 // calls (answered with a greeting and a recorded message, picked up on a handset, dialled)
 // and each injected fault.
 
+#include "EmulatedModems.h"
 #include "core/QtEventLoop.h"
 #include "platform/telephony/modem/ModemPorts.h"
 #include "platform/telephony/modem/ModemTelephony.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 
 #include <cmath>
 #include <cstring>
@@ -20,6 +19,8 @@
 
 using namespace telvox;
 using namespace telvox::modem;
+using telvox::test::EmulatedModems;
+using telvox::test::waitFor;
 
 namespace {
 
@@ -27,19 +28,6 @@ struct Event
 {
     std::uint32_t device, message, p1, p2, p3;
 };
-
-bool waitFor(const std::function<bool()> &predicate, int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!predicate()) {
-        if (clock.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(2);
-    }
-    return true;
-}
 
 double rms(const WaveBuffer &b, std::size_t fromSample = 0)
 {
@@ -59,23 +47,9 @@ class Rig
 {
 public:
     Rig(int lines, const QString &profiles, LineOptions options = {})
+        : m_modems(lines, profiles)
     {
-        m_sim.setProgram(QStringLiteral(TELVOX_MODEMSIM));
-        m_sim.setArguments({QStringLiteral("--lines"), QString::number(lines), QStringLiteral("--profile"), profiles,
-                            QStringLiteral("--link-dir"), m_dir.path()});
-        m_sim.setProcessChannelMode(QProcess::SeparateChannels);
-        m_sim.start();
-        m_sim.waitForStarted();
-        waitFor([this] { return simOutputNow().contains("ready"); }, 5000);
-        std::vector<ModemPort> portList;
-        for (int i = 0; i < lines; ++i) {
-            ModemPort entry;
-            entry.portName = m_dir.filePath(QStringLiteral("modem%1").arg(i));
-            entry.opener = serialPortOpener(entry.portName, 115200);
-            entry.options = options;
-            portList.push_back(std::move(entry));
-        }
-        service = std::make_unique<ModemTelephony>(loop, std::move(portList));
+        service = std::make_unique<ModemTelephony>(loop, m_modems.ports(options));
         service->setStatusHandler([this](const ModemNotice &n) { statuses << n.english(); });
         service->start();
         identified = service->waitForIdentification(8000);
@@ -92,35 +66,18 @@ public:
             hLines.push_back(h);
         }
     }
-    ~Rig()
-    {
-        service.reset();
-        tell("quit");
-        if (!m_sim.waitForFinished(3000))
-            m_sim.kill();
-    }
+    ~Rig() { service.reset(); }
 
-    void tell(const QByteArray &command)
-    {
-        m_sim.write(command + '\n');
-        m_sim.waitForBytesWritten(1000);
-    }
-    QByteArray simOutputNow()
-    {
-        m_sim.waitForReadyRead(1);
-        simOutput += m_sim.readAllStandardOutput();
-        return simOutput;
-    }
+    void tell(const QByteArray &command) { m_modems.tell(command); }
     // The figures the emulator prints for `line` ("played=..."), fresh.
     qint64 simFigure(int line, const QString &name)
     {
-        simOutput.clear();
+        m_modems.output.clear();
         tell("stats");
         const QString prefix = QStringLiteral("Line%1 stats:").arg(line);
         QString found;
         waitFor([&] {
-            simOutput += m_sim.readAllStandardOutput();
-            for (const QString &l : QString::fromLatin1(simOutput).split('\n')) {
+            for (const QString &l : QString::fromLatin1(m_modems.readOutput()).split('\n')) {
                 if (l.startsWith(prefix))
                     found = l;
             }
@@ -167,12 +124,10 @@ public:
     QStringList statuses;
     HLineApp app = 0;
     std::vector<HLine> hLines;
-    QByteArray simOutput;
     bool identified = false;
 
 private:
-    QTemporaryDir m_dir;
-    QProcess m_sim;
+    EmulatedModems m_modems;
 };
 
 // A capture as the audio engine runs it: two one-second buffers, the returned one re-queued.
