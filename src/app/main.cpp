@@ -11,6 +11,8 @@
 #include <QTimer>
 
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -37,9 +39,8 @@ void installSignalHandlers()
     sigaction(SIGTERM, &action, nullptr);
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+// The whole program; every object of ours is destroyed when it returns.
+int run(int argc, char *argv[])
 {
     QElapsedTimer processClock;
     processClock.start();
@@ -117,4 +118,16 @@ int main(int argc, char *argv[])
     });
     watch.start(1);
     return QApplication::exec();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const int code = run(argc, argv);
+    // Qt Multimedia 6.4 tears its PulseAudio connection down in an exit handler, where libpulse
+    // now and then aborts on an assertion of its own when the machine is busy. Everything has
+    // been saved and closed by now, so the process ends here, skipping the exit handlers.
+    std::fflush(nullptr);
+    std::_Exit(code);
 }
