@@ -1,6 +1,7 @@
 #include "ToneQuality.h"
 
 #include "audio/StopTriggers.h"
+#include "platform/tonsig/Fbs.h"
 #include "sim/audio/Random.h"
 #include "sim/audio/SampleSource.h"
 #include "sim/tones/ToneSource.h"
@@ -214,6 +215,24 @@ private:
     test::Harness m_h;
 };
 
+// The analyser's view of every buffer of a failed call.
+void describe(std::ostream *out, const std::string &what, const std::vector<std::int16_t> &audio, std::size_t onset)
+{
+    if (!out)
+        return;
+    *out << what << " (event at " << double(onset) / kRate << " s)\n";
+    for (std::size_t start = 0; start + kRate <= audio.size(); start += kRate) {
+        std::int32_t a = 0, b = 0;
+        tonsig::LevelProfile p{};
+        const int silent = tonsig::Fbs(std::span<const std::int16_t>(audio.data() + start, kRate), a, b, 100, -1, p);
+        *out << "  " << start / kRate << "-" << start / kRate + 1 << " s: silent " << silent << " counts " << a << "/" << b
+             << " profile";
+        for (std::int32_t v : p)
+            *out << " " << v;
+        *out << "\n";
+    }
+}
+
 std::string percent(int part, int whole)
 {
     if (whole == 0)
@@ -272,7 +291,7 @@ std::vector<Condition> allConditions()
         {"offset 2%, noise 15 dB", 15.0, false, true},
         {"G.711, noise 15 dB", 15.0, false, false, true},
         {"weaker bursts, noise 15 dB", 15.0, false, false, false, true},
-        {"all, noise 10 dB", 10.0, true, true, true, true},
+        {"jitter, offset, G.711, noise 10 dB", 10.0, true, true, true},
     };
 }
 
@@ -356,6 +375,10 @@ Report run(const SpeechSet &speech, const Options &options)
                         }
                         if (r.stoppedAt)
                             ++one.falseStops;
+                        if (one.answeredIn2s == 0)
+                            describe(options.failures, country + " ring-back, " + c.name + ", " + (hello ? "hello" : voice.name)
+                                         + ", answered at " + (r.answeredAt ? std::to_string(*r.answeredAt / kRate) : "-"),
+                                     audio, onset);
                         tally.add(one);
                         report.byCaller[hello ? "hello? and wait" : voice.name].add(one);
                     } else {
@@ -378,6 +401,10 @@ Report run(const SpeechSet &speech, const Options &options)
                             o.fastBusy = true;
                             const Slot::Result r = slot.feed(audio, dialled ? 2 : 1, o);
                             ++tally.busyCalls;
+                            if (r.answeredAt || !r.stoppedAt || !r.busyStop || *r.stoppedAt > onset + 5 * kRate)
+                                describe(options.failures, country + " " + std::string(sim::toneKindName(kind)) + ", " + c.name
+                                             + (dialled ? ", dialled" : ", after talk"),
+                                         audio, onset);
                             tally.falseAnswers += r.answeredAt ? 1 : 0;
                             if (r.stoppedAt && *r.stoppedAt <= onset) {
                                 ++tally.falseStops;

@@ -58,6 +58,7 @@ struct Options
     int trials = 3;                      // per country, tone and condition
     double speechSeconds = 600;          // talk per condition for the false-stop count
     std::uint64_t seed = 1;
+    std::ostream *failures = nullptr; // when set, every failed call with its buffers' analysis
 };
 
 // Counts of one group of trials.

@@ -1,6 +1,7 @@
 // Prints the quality table of the stop-recording triggers on the generated sets and exits
 // with 1 when a target is missed.
-// Usage: telvox_tonsig_quality [--trials N] [--talk SECONDS] [--country NAME]... [--speech FOLDER]
+// Usage: telvox_tonsig_quality [--trials N] [--talk SECONDS] [--country NAME]... [--condition NAME]...
+//        [--speech FOLDER] [--failures]   (--failures: each failed call, buffer by buffer, on stderr)
 #include "ToneQuality.h"
 
 #include <QCoreApplication>
@@ -24,11 +25,13 @@ int main(int argc, char **argv)
             options.countries.emplace_back(argv[++i]);
         else if (!std::strcmp(argv[i], "--condition") && more)
             options.conditions.emplace_back(argv[++i]);
+        else if (!std::strcmp(argv[i], "--failures"))
+            options.failures = &std::cerr;
         else if (!std::strcmp(argv[i], "--speech") && more)
             folder = argv[++i];
         else {
             std::cerr << "usage: " << argv[0]
-                      << " [--trials N] [--talk SECONDS] [--country NAME]... [--condition NAME]... [--speech FOLDER]\n";
+                      << " [--trials N] [--talk SECONDS] [--country NAME]... [--condition NAME]... [--speech FOLDER] [--failures]\n";
             return 2;
         }
     }

@@ -23,6 +23,12 @@ constexpr int kPeakHalfWidth = 2; // a Hann-windowed tone keeps its energy withi
 constexpr std::size_t kClickBlocks = 2; // loudest blocks left out of the silence RMS ...
 constexpr std::size_t kMinBlocksForClicks = 10; // ... in buffers of at least 200 ms
 constexpr std::size_t kProfileWindowBlocks = 4; // 80 ms
+constexpr double kMinContrast = 2.8;  // 9 dB between the noise floor and the loudest block
+constexpr double kAboveFloor = 2.0;   // sound is at least 6 dB above the floor ...
+constexpr double kBelowLoudest = 10.0; // ... and at most 20 dB below the loudest block
+constexpr std::size_t kMinSoundWindows = 5;
+constexpr std::size_t kMinToneStretchFrames = 12;   // 0.26 s
+constexpr std::size_t kMinEdgeToneStretchFrames = 6; // 0.14 s
 
 constexpr double kCandidateShare = 0.6;
 constexpr double kOnShare = 0.75;
@@ -226,12 +232,18 @@ struct Reference
     double balance = 0;
 };
 
+// A frame whose energy sits in one or two narrow peaks: perhaps a call-progress tone.
+bool isToneCandidate(const Frame &f)
+{
+    return f.rms >= kToneFloorRms && findTone(f.share, 0.0).share(f.share) >= kCandidateShare;
+}
+
 std::optional<Reference> referenceTone(const std::vector<Frame> &frames)
 {
     Spectrum mean{};
     int candidates = 0;
     for (const Frame &f : frames) {
-        if (f.rms < kToneFloorRms || findTone(f.share, 0.0).share(f.share) < kCandidateShare)
+        if (!isToneCandidate(f))
             continue;
         for (int k = 0; k < kBins; ++k)
             mean[k] += f.share[k];
@@ -334,6 +346,44 @@ int explainedFrames(const std::vector<Label> &labels, std::size_t sampleCount)
     return count - unexplained;
 }
 
+// Frames inside a stretch of the buffer's reference tone: most of their energy in its peaks
+// and those peaks at its frequencies,
+// one frame in between allowed (the trough of a slow modulation), lasting at least
+// kMinToneStretchFrames or running into an end of the buffer. A vowel whose harmonic falls on
+// the reference rarely holds it that long.
+std::vector<bool> toneStretches(const std::vector<Frame> &frames, const std::optional<Reference> &reference)
+{
+    const std::size_t count = frames.size();
+    std::vector<bool> tone(count, false);
+    if (!reference)
+        return tone;
+    std::vector<bool> holds(count);
+    for (std::size_t f = 0; f < count; ++f)
+        holds[f] = frames[f].rms >= kToneFloorRms && reference->tone.share(frames[f].share) >= kCandidateShare
+                   && matches(frames[f].share, reference->tone.first)
+                   && (!reference->tone.second.present() || matches(frames[f].share, reference->tone.second));
+    for (std::size_t f = 1; f + 1 < count; ++f)
+        if (!holds[f] && holds[f - 1] && holds[f + 1] && frames[f].rms >= kToneFloorRms)
+            tone[f] = true; // a gap of one frame, marked for the stretch below
+    for (std::size_t f = 0; f < count; ++f)
+        holds[f] = holds[f] || tone[f];
+    std::fill(tone.begin(), tone.end(), false);
+    for (std::size_t start = 0; start < count;) {
+        if (!holds[start]) {
+            ++start;
+            continue;
+        }
+        std::size_t end = start;
+        while (end < count && holds[end])
+            ++end;
+        const std::size_t length = end - start;
+        if (length >= kMinToneStretchFrames || ((start == 0 || end == count) && length >= kMinEdgeToneStretchFrames))
+            std::fill(tone.begin() + start, tone.begin() + end, true);
+        start = end;
+    }
+    return tone;
+}
+
 } // namespace
 
 std::int32_t Fbs(std::span<const std::int16_t> samples,
@@ -357,6 +407,7 @@ std::int32_t Fbs(std::span<const std::int16_t> samples,
     std::vector<double> highPassed(n);
     std::vector<double> blockPeak(blockCount, 0.0);
     std::vector<double> blockEnergy(blockCount, 0.0);
+    std::vector<double> blockBandEnergy(blockCount, 0.0);
     Biquad frameHighPass = Biquad::highPass(200.0);
     Biquad profileHighPass = Biquad::highPass(250.0);
     Biquad profileLowPass = Biquad::lowPass(900.0);
@@ -364,7 +415,9 @@ std::int32_t Fbs(std::span<const std::int16_t> samples,
         const double x = samples[i] - mean;
         highPassed[i] = frameHighPass.process(x);
         const std::size_t block = i / kBlock;
-        blockPeak[block] = std::max(blockPeak[block], std::abs(profileLowPass.process(profileHighPass.process(x))));
+        const double band = profileLowPass.process(profileHighPass.process(x));
+        blockPeak[block] = std::max(blockPeak[block], std::abs(band));
+        blockBandEnergy[block] += band * band;
         blockEnergy[block] += x * x;
     }
     const auto blockLength = [n](std::size_t block) {
@@ -377,10 +430,12 @@ std::int32_t Fbs(std::span<const std::int16_t> samples,
     for (std::size_t start = 0; start + kFrame <= n; start += kBlock)
         frames.push_back(analyseFrame(highPassed.data() + start));
     countB = static_cast<std::int32_t>(frames.size());
-    if (const std::optional<Reference> reference = referenceTone(frames)) {
+    const std::optional<Reference> reference = referenceTone(frames);
+    if (reference) {
         const std::vector<Label> labels = labelFrames(frames, *reference);
         countA = labels.empty() ? 0 : explainedFrames(labels, n);
     }
+    const std::vector<bool> tonal = toneStretches(frames, reference);
 
     // Silence: the RMS over the blocks but the loudest two.
     std::vector<std::size_t> byLoudness(blockCount);
@@ -396,28 +451,62 @@ std::int32_t Fbs(std::span<const std::int16_t> samples,
     if (isQuiet(energy, length))
         return 1;
 
-    // Level profile: deciles of the window levels. A window whose RMS is below the silence
-    // level is quiet (level 0). A window that holds a quiet block besides sound overlaps the
-    // start or the end of the sound and shows only part of it (for a modulated tone perhaps
-    // not a whole modulation period): it is left out.
-    const std::size_t windowBlocks = std::min(kProfileWindowBlocks, blockCount);
-    std::vector<double> levels;
-    for (std::size_t w = 0; w + windowBlocks <= blockCount; ++w) {
-        double peak = 0, windowEnergy = 0, windowLength = 0;
-        bool quietBlock = false;
-        for (std::size_t b = w; b < w + windowBlocks; ++b) {
-            peak = std::max(peak, blockPeak[b]);
-            windowEnergy += blockEnergy[b];
-            windowLength += blockLength(b);
-            quietBlock = quietBlock || isQuiet(blockEnergy[b], blockLength(b));
-        }
-        if (isQuiet(windowEnergy, windowLength))
-            levels.push_back(0.0);
-        else if (!quietBlock)
-            levels.push_back(peak);
-    }
-    if (levels.empty())
+    // Level profile: deciles of the levels of the windows that hold sound. Whether a 20 ms
+    // block holds sound is judged against the line's noise floor in the buffer (a low
+    // percentile of the band-limited block RMS) and against the loudest block, so that line
+    // hiss in a ring-back pause is quiet whatever its level; blocks below the silence level
+    // are always quiet. A buffer whose blocks all keep about one level (only hiss, or only
+    // tone) has nothing to judge. A window with a quiet block overlaps the start or the end
+    // of the sound and shows only part of it: it is left out.
+    std::vector<double> bandRms(blockCount);
+    for (std::size_t b = 0; b < blockCount; ++b)
+        bandRms[b] = std::sqrt(blockBandEnergy[b] / blockLength(b));
+    std::vector<double> byLevel = bandRms;
+    std::sort(byLevel.begin(), byLevel.end());
+    const double noiseFloor = byLevel[(byLevel.size() - 1) / 10];
+    const double loudest = byLevel.back();
+    if (loudest < kMinContrast * noiseFloor)
         return 0;
+    const double threshold = std::max(kAboveFloor * noiseFloor, loudest / kBelowLoudest);
+    std::vector<bool> sound(blockCount);
+    for (std::size_t b = 0; b < blockCount; ++b)
+        sound[b] = bandRms[b] >= threshold && !isQuiet(blockEnergy[b], blockLength(b));
+    // A window's level is its band-limited RMS above the noise floor (power less the floor's
+    // power), so that hiss does not flatten the level changes of speech. A window whose frames all hold a tone (most of
+    // their energy in one or two narrow peaks of 300..700 Hz) is part of a call-progress tone:
+    // it counts at the median level of such windows, so that the noise riding on a tone, a
+    // slow modulation or bursts of two levels do not make the tone look like speech.
+    const std::size_t windowBlocks = std::min(kProfileWindowBlocks, blockCount);
+    std::vector<double> levels, toneLevels;
+    std::vector<bool> toneWindow;
+    for (std::size_t w = 0; w + windowBlocks <= blockCount; ++w) {
+        double windowEnergy = 0, windowLength = 0;
+        bool whole = true;
+        for (std::size_t b = w; b < w + windowBlocks; ++b) {
+            windowEnergy += blockBandEnergy[b];
+            windowLength += blockLength(b);
+            whole = whole && sound[b];
+        }
+        if (!whole)
+            continue;
+        // Frame f spans blocks f and f + 1.
+        bool tone = true;
+        for (std::size_t b = w; tone && b < w + windowBlocks; ++b)
+            tone = (b < tonal.size() && tonal[b]) || (b > 0 && b - 1 < tonal.size() && tonal[b - 1]);
+        const double level = std::sqrt(std::max(0.0, windowEnergy / windowLength - noiseFloor * noiseFloor));
+        levels.push_back(level);
+        toneWindow.push_back(tone);
+        if (tone)
+            toneLevels.push_back(level);
+    }
+    if (levels.size() < kMinSoundWindows)
+        return 0;
+    if (!toneLevels.empty()) {
+        const double toneLevel = median(toneLevels);
+        for (std::size_t i = 0; i < levels.size(); ++i)
+            if (toneWindow[i])
+                levels[i] = toneLevel;
+    }
     std::sort(levels.begin(), levels.end());
     for (std::size_t k = 0; k < kLevelProfileSize; ++k)
         levelProfile[k] = static_cast<std::int32_t>(std::lround(levels[(k * (levels.size() - 1) + 5) / 10]));
