@@ -78,30 +78,49 @@ struct WeightingMemory
     Coeffs out{};
 };
 
-// Runs W over n samples, advancing the memory.
+// Runs W over n samples, advancing the memory. The memories live in local arrays that the
+// compiler keeps in registers; they shift by one element per sample without a library call.
 void weight(const Weighting& w, WeightingMemory& m, const float* x, float* y, int n)
 {
+    Coeffs in = m.in, out = m.out;
     for (int i = 0; i < n; ++i) {
         float acc = x[i];
+#pragma GCC unroll 8
         for (int j = 0; j < kOrder; ++j)
-            acc += w.num[j] * m.in[j] - w.den[j] * m.out[j];
-        std::memmove(m.in.data() + 1, m.in.data(), (kOrder - 1) * sizeof(float));
-        std::memmove(m.out.data() + 1, m.out.data(), (kOrder - 1) * sizeof(float));
-        m.in[0] = x[i];
-        m.out[0] = acc;
+            acc += w.num[j] * in[j] - w.den[j] * out[j];
+#pragma GCC unroll 8
+        for (int j = kOrder - 1; j > 0; --j) {
+            in[j] = in[j - 1];
+            out[j] = out[j - 1];
+        }
+        in[0] = x[i];
+        out[0] = acc;
         y[i] = acc;
+    }
+    m.in = in;
+    m.out = out;
+}
+
+// Zero-state convolution truncated to the subframe: y[n] = sum_{k<=n} h[k] x[n-k]. Each y[n]
+// adds its terms in the order k = 0, 1, ..., n; the loop over n is the inner one, so that it
+// vectorises.
+void convolve(const Vec& h, const float* x, Vec& y)
+{
+    y.fill(0.0f);
+    for (int k = 0; k < N; ++k) {
+        const float hk = h[k];
+        for (int n = k; n < N; ++n)
+            y[n] += hk * x[n - k];
     }
 }
 
-// Zero-state convolution truncated to the subframe: y[n] = sum_{k<=n} h[k] x[n-k].
-void convolve(const Vec& h, const float* x, Vec& y)
+// The convolution of the excitation one sample earlier (x[-1], x[0], ..., x[N-2]) from that of
+// x: y'[n] = y[n-1] + h[n] x[-1], which adds the same terms in the same order as convolve().
+void convolveShifted(const Vec& h, const float* x, const Vec& y, Vec& shifted)
 {
-    for (int n = 0; n < N; ++n) {
-        float acc = 0;
-        for (int k = 0; k <= n; ++k)
-            acc += h[k] * x[n - k];
-        y[n] = acc;
-    }
+    shifted[0] = h[0] * x[-1];
+    for (int n = N - 1; n > 0; --n)
+        shifted[n] = y[n - 1] + h[n] * x[-1];
 }
 
 float dot(const float* a, const float* b, int n = N)
@@ -552,13 +571,21 @@ LtpChoice searchLtp(const std::array<std::int32_t, kHistory>& hist, int base, co
     std::array<float, kHistory + N + 1> ext;
     for (int i = 0; i < kHistory; ++i)
         ext[i] = float(std::int16_t(std::uint16_t(std::uint32_t(hist[i]))));
+    Vec ya, yb; // responses to the samples at lag D+1 (tap c0) and at lag D (tap c1)
     for (int fine = 0; fine <= 5 && base + fine <= kMaxBasePlusFine; ++fine) {
         const int lag = kMinLag + base + fine;
         for (int i = 0; i <= N; ++i)
             ext[kHistory + i] = ext[kHistory + i - lag];
-        Vec ya, yb; // responses to the samples at lag D+1 (tap c0) and at lag D (tap c1)
-        convolve(h, ext.data() + kHistory - 1 - lag, ya);
-        convolve(h, ext.data() + kHistory - lag, yb);
+        // Beyond a subframe the excitations are plain history: the one at lag D is the
+        // previous lag's excitation at D + 1, and the one at D + 1 follows from it by a shift.
+        if (fine > 0 && lag > N)
+            yb = ya;
+        else
+            convolve(h, ext.data() + kHistory - lag, yb);
+        if (lag >= N)
+            convolveShifted(h, ext.data() + kHistory - lag, yb, ya);
+        else
+            convolve(h, ext.data() + kHistory - 1 - lag, ya);
         const float xa = dot(x.data(), ya.data()), xb = dot(x.data(), yb.data());
         const float aa = dot(ya.data(), ya.data()), bb = dot(yb.data(), yb.data()), ab = dot(ya.data(), yb.data());
         const int taps = fine == 5 ? 2 : 25;
