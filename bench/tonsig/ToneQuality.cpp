@@ -327,6 +327,7 @@ Report run(const SpeechSet &speech, const Options &options)
     sim::Random random(options.seed);
     const double levels[] = {-10, -15, -20, -25, -30, -35};
     int trial = 0;
+    std::size_t talkers = 0;
 
     for (const Condition &condition : conditions) {
         for (const std::string &country : countries) {
@@ -351,7 +352,7 @@ Report run(const SpeechSet &speech, const Options &options)
                         call.silence(random.uniform(0.2, 1.0));
                         const std::size_t onset = call.now();
                         const bool hello = trial % 4 == 0;
-                        const SpeechSet::Voice &voice = speech.voices[(trial / 4 + trial) % speech.voices.size()];
+                        const SpeechSet::Voice &voice = speech.voices[talkers++ % speech.voices.size()];
                         if (hello) {
                             addHello(call, speech.hello, talkDbfs);
                             call.silence(4.0);

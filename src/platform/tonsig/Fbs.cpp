@@ -414,11 +414,12 @@ int explainedFrames(const std::vector<Label> &labels, std::size_t sampleCount)
 }
 
 // Frames inside a stretch of the buffer's reference tone: most of their energy in its peaks
-// and those peaks at its frequencies,
+// and those peaks at its frequencies (or, in an interrupted tone, its on frames),
 // one frame in between allowed (the trough of a slow modulation), lasting at least
 // kMinToneStretchFrames or running into an end of the buffer. A vowel whose harmonic falls on
 // the reference rarely holds it that long.
-std::vector<bool> toneStretches(const std::vector<Frame> &frames, const std::optional<Reference> &reference)
+std::vector<bool> toneStretches(const std::vector<Frame> &frames, const std::optional<Reference> &reference,
+                                const std::vector<Label> &interrupted)
 {
     const std::size_t count = frames.size();
     std::vector<bool> tone(count, false);
@@ -429,6 +430,9 @@ std::vector<bool> toneStretches(const std::vector<Frame> &frames, const std::opt
         holds[f] = frames[f].rms >= kToneFloorRms && reference->tone.share(frames[f].share) >= kCandidateShare
                    && matches(frames[f].share, reference->tone.first)
                    && (!reference->tone.second.present() || matches(frames[f].share, reference->tone.second));
+    // In a buffer that is an interrupted tone, its on frames are the tone whatever the noise.
+    for (std::size_t f = 0; f < interrupted.size(); ++f)
+        holds[f] = holds[f] || interrupted[f] == Label::On;
     for (std::size_t f = 1; f + 1 < count; ++f)
         if (!holds[f] && holds[f - 1] && holds[f + 1] && frames[f].rms >= kToneFloorRms)
             tone[f] = true; // a gap of one frame, marked for the stretch below
@@ -507,11 +511,12 @@ std::int32_t Fbs(std::span<const std::int16_t> samples,
         frames.push_back(frameOf(blockSpectra[b], blockSpectra[b + 1]));
     countB = static_cast<std::int32_t>(frames.size());
     const std::optional<Reference> reference = referenceTone(frames);
+    std::vector<Label> labels;
     if (reference) {
-        const std::vector<Label> labels = labelFrames(frames, *reference);
+        labels = labelFrames(frames, *reference);
         countA = labels.empty() ? 0 : explainedFrames(labels, n);
     }
-    const std::vector<bool> tonal = toneStretches(frames, reference);
+    const std::vector<bool> tonal = toneStretches(frames, reference, countA > 0 ? labels : std::vector<Label>{});
 
     // Silence: the RMS over the blocks but the loudest two.
     std::vector<std::size_t> byLoudness(blockCount);

@@ -551,6 +551,7 @@ struct LtpChoice
 {
     int code = kNoLtp;
     Subframe v{};
+    Vec response{}; // v through the subframe's weighted impulse response
 };
 
 // Closed-loop search of the LTP code for a base lag. The error of every (fine lag, tap pair) is
@@ -586,8 +587,15 @@ LtpChoice searchLtp(const std::array<std::int32_t, kHistory>& hist, int base, co
             convolveShifted(h, ext.data() + kHistory - lag, yb, ya);
         else
             convolve(h, ext.data() + kHistory - 1 - lag, ya);
-        const float xa = dot(x.data(), ya.data()), xb = dot(x.data(), yb.data());
-        const float aa = dot(ya.data(), ya.data()), bb = dot(yb.data(), yb.data()), ab = dot(ya.data(), yb.data());
+        // Five dot products in one pass: five independent sums, each in the order of dot().
+        float xa = 0, xb = 0, aa = 0, bb = 0, ab = 0;
+        for (int i = 0; i < N; ++i) {
+            xa += x[i] * ya[i];
+            xb += x[i] * yb[i];
+            aa += ya[i] * ya[i];
+            bb += yb[i] * yb[i];
+            ab += ya[i] * yb[i];
+        }
         const int taps = fine == 5 ? 2 : 25;
         for (int g = 0; g < taps; ++g) {
             const float c0 = tables::ts_order2_coeffs[g][0] / 16384.0f;
@@ -617,6 +625,7 @@ LtpChoice searchLtp(const std::array<std::int32_t, kHistory>& hist, int base, co
             bestError = e;
             best.code = (candidates[c].lag - kMinLag - base) * 25 + candidates[c].tap;
             best.v = v;
+            best.response = y;
         }
     }
     return best;
@@ -641,12 +650,8 @@ void encodeSubframe(Trial& t, int q, int base, const Filter& f, int k1, const Su
     const LtpChoice ltp = searchLtp(t.synth.hist, base, x, h);
     Vec t2 = x;
     if (ltp.code != kNoLtp) {
-        Vec vf, y;
         for (int i = 0; i < N; ++i)
-            vf[i] = ltp.v[i];
-        convolve(h, vf.data(), y);
-        for (int i = 0; i < N; ++i)
-            t2[i] -= y[i];
+            t2[i] -= ltp.response[i];
     }
     PulseSearch search(t2, h);
     const PulseChoice pulses = search.run();
