@@ -589,8 +589,15 @@ std::int32_t Fbs(std::span<const std::int16_t> samples,
                 levels[i] = toneLevel;
     }
     std::sort(levels.begin(), levels.end());
-    for (std::size_t k = 0; k < kLevelProfileSize; ++k)
-        levelProfile[k] = static_cast<std::int32_t>(std::lround(levels[(k * (levels.size() - 1) + 5) / 10]));
+    for (std::size_t k = 0; k < kLevelProfileSize; ++k) {
+        // Between two windows the decile is interpolated, so that a handful of windows (a
+        // single word) does not repeat the same level in several deciles.
+        const double position = static_cast<double>(k * (levels.size() - 1)) / 10.0;
+        const auto below = static_cast<std::size_t>(position);
+        const std::size_t above = std::min(below + 1, levels.size() - 1);
+        const double level = levels[below] + (levels[above] - levels[below]) * (position - static_cast<double>(below));
+        levelProfile[k] = static_cast<std::int32_t>(std::lround(level));
+    }
     return 0;
 }
 
