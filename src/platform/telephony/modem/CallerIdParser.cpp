@@ -207,13 +207,17 @@ std::optional<CallerIdData> decodeRawPacket(const QByteArray &hexLine)
         return std::nullopt;
     const auto u = [&bytes](int i) { return static_cast<std::uint8_t>(bytes[i]); };
     const int length = u(1);
-    if (length + 3 > bytes.size())
+    if (length + 2 > bytes.size())
         return std::nullopt;
-    std::uint8_t sum = 0;
-    for (int i = 0; i < length + 3; ++i)
-        sum = static_cast<std::uint8_t>(sum + u(i));
-    if (sum != 0)
-        return std::nullopt;
+    // The checksum byte is verified where it is present; some firmware leaves it out of the
+    // unformatted report (it does not check the packet itself either).
+    if (length + 3 <= bytes.size()) {
+        std::uint8_t sum = 0;
+        for (int i = 0; i < length + 3; ++i)
+            sum = static_cast<std::uint8_t>(sum + u(i));
+        if (sum != 0)
+            return std::nullopt;
+    }
     CallerIdData data;
     const QByteArray body = bytes.mid(2, length);
     if (u(0) == 0x04) { // SDMF: MMDDHHMM then the number (or O/P)

@@ -7,6 +7,8 @@
 #include "platform/telephony/modem/ModemTelephony.h"
 #include "platform/telephony/modem/VoiceFormat.h"
 
+#include <QDir>
+#include <QFile>
 #include <QTest>
 
 #include <array>
@@ -151,6 +153,8 @@ private slots:
     void sixteenBitLayoutIsCheckedOnTheAudio_data();
     void sixteenBitLayoutIsCheckedOnTheAudio();
     void modemThatStopsSendingEndsTheRecording();
+    void realModemOutput_data();
+    void realModemOutput();
 };
 
 void tst_ModemLine::initialisesEachChip_data()
@@ -762,6 +766,129 @@ void tst_ModemLine::modemThatStopsSendingEndsTheRecording()
     rig.modem->push("\r\nRING\r\n");
     rig.settle();
     QVERIFY(rig.modemLine().hCall() != 0);
+}
+
+// Modem output collected from manuals, logs and bug reports (fixtures/*.txt, each naming its
+// source): a header of "key: value" lines, "----", then the modem's lines (or, for a stream,
+// its shielded codes written as <DLE>x).
+struct Snippet
+{
+    QMap<QString, QString> fields;
+    QList<QByteArray> body;
+};
+
+Snippet readSnippet(const QString &path)
+{
+    Snippet s;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return s;
+    bool inBody = false;
+    for (QByteArray line : file.readAll().split('\n')) {
+        if (inBody) {
+            s.body << line.replace("<DLE>", "\x10").replace("<ETX>", "\x03");
+        } else if (line == "----") {
+            inBody = true;
+        } else if (const int colon = line.indexOf(':'); colon > 0) {
+            s.fields.insert(QString::fromUtf8(line.left(colon)), QString::fromUtf8(line.mid(colon + 1).trimmed()));
+        }
+    }
+    if (!s.body.isEmpty() && s.body.back().isEmpty())
+        s.body.removeLast();
+    return s;
+}
+
+std::uint32_t flagsByName(const QString &names)
+{
+    std::uint32_t flags = 0;
+    for (const QString &n : names.split(',')) {
+        if (n == "address")
+            flags |= CallPartyId::Address;
+        else if (n == "name")
+            flags |= CallPartyId::Name;
+        else if (n == "blocked")
+            flags |= CallPartyId::Blocked;
+        else if (n == "outofarea")
+            flags |= CallPartyId::OutOfArea;
+    }
+    return flags;
+}
+
+void tst_ModemLine::realModemOutput_data()
+{
+    QTest::addColumn<QString>("path");
+    const QDir dir(QStringLiteral(TELVOX_MODEM_FIXTURES));
+    const QStringList files = dir.entryList({QStringLiteral("*.txt")}, QDir::Files, QDir::Name);
+    QVERIFY2(files.size() >= 30, qPrintable(QString::number(files.size())));
+    for (const QString &f : files)
+        QTest::newRow(qPrintable(f)) << dir.filePath(f);
+}
+
+void tst_ModemLine::realModemOutput()
+{
+    QFETCH(QString, path);
+    const Snippet s = readSnippet(path);
+    QVERIFY2(s.fields.value("source").size() > 10, "every snippet names its source");
+    const QString kind = s.fields.value("kind");
+    if (kind == "vsm") {
+        const auto choice = chooseVoiceFormat(parseVsmList(s.body));
+        const QString cml = s.fields.value("expect.cml");
+        QCOMPARE(choice.has_value(), cml != "none");
+        if (choice) {
+            QCOMPARE(QString::number(choice->cml), cml);
+            QCOMPARE(QString::fromLatin1(encodingName(choice->encoding)),
+                     QString::fromLatin1(encodingName(parseFormatCode(cml + ':' + s.fields.value("expect.encoding"))->encoding)));
+        }
+        return;
+    }
+    if (kind == "ident") {
+        ChipTable table;
+        table.name = QStringLiteral("snippet");
+        table.replies.insert("AT+FCLASS=?", "0,1,2,8");
+        table.refused = {"ATI0", "ATI3", "AT+GMI"};
+        for (const QByteArray &line : s.body) {
+            const int arrow = line.indexOf(" => ");
+            table.refused.removeAll(line.left(arrow));
+            table.replies.insert(line.left(arrow), line.mid(arrow + 4));
+        }
+        Rig rig(table);
+        QVERIFY(rig.modemLine().ready());
+        QCOMPARE(rig.modemLine().profile().id, s.fields.value("expect.profile"));
+        return;
+    }
+    Rig rig(test::conexantChip());
+    if (kind == "cid") {
+        for (const QByteArray &line : s.body) {
+            rig.modem->push(line + "\r\n");
+            rig.settle(100);
+        }
+        rig.modem->push("\r\nRING\r\n"); // the ring that follows
+        rig.settle(500);
+        QCOMPARE(int(rig.take(LINE_LINEDEVSTATE).size()), s.fields.value("expect.rings").toInt() + 1);
+        LineCallInfo info;
+        QCOMPARE(rig.service->lineGetCallInfo(rig.modemLine().hCall(), info), 0);
+        QCOMPARE(QString::fromLatin1(info.callerIdNumber), s.fields.value("expect.number"));
+        QCOMPARE(QString::fromLatin1(info.callerIdName), s.fields.value("expect.name"));
+        const QString flags = s.fields.value("expect.flags");
+        QCOMPARE(info.callerIdFlags, flags == "none" ? CallPartyId::Unknown : flagsByName(flags));
+        return;
+    }
+    QCOMPARE(kind, QStringLiteral("stream"));
+    const HCall call = rig.answeredCall();
+    rig.service->lineMonitorDigits(call, kDigitModeDtmf);
+    std::unique_ptr<WaveIn> in;
+    rig.service->openIn(ModemTelephony::kWaveDeviceBase, PcmFormat{}, {}, in);
+    in->start();
+    rig.settle();
+    for (const QByteArray &codes : s.body) {
+        rig.modem->push(QByteArray(160, '\x55') + codes);
+        rig.settle(100);
+    }
+    QString digits;
+    for (const Event &e : rig.take(LINE_MONITORDIGITS))
+        digits += QChar(char(e.p1));
+    QCOMPARE(digits, s.fields.value("expect.digits"));
+    QCOMPARE(rig.hasCallState(LineCallState::Disconnected), s.fields.value("expect.disconnected") == "yes");
 }
 
 QTEST_GUILESS_MAIN(tst_ModemLine)
