@@ -62,7 +62,17 @@ ModemLine::ModemLine(EventLoop &loop, int index, QString portName, PortOpener op
             && m_mode == DataMode::Command && !m_offHook && !m_answering && !m_hangingUp
             && (m_hCall == 0 || m_callState == LineCallState::Idle);
         if (idle) {
-            queue("AT");
+            queue("AT", [this](const QByteArray &, const QList<QByteArray> &) {
+                // The command came back as an echo: the echo was switched off at start, so the
+                // modem has reset itself and forgotten its setup (caller ID among it).
+                if (!m_echoSeen || m_portState != PortState::Ready)
+                    return;
+                m_echoSeen = false;
+                status(notice::kResetItself, {m_portName});
+                m_portReported = true; // "ready" again once it is set up
+                m_portState = PortState::Initialising;
+                initialise();
+            });
             pump();
         }
     });
@@ -151,6 +161,7 @@ void ModemLine::openPort()
     m_mode = DataMode::Command;
     m_dle.reset();
     m_lineBuffer.clear();
+    m_echoSeen = false;
     m_portState = PortState::Initialising;
     beginRecovery(0);
 }
@@ -318,8 +329,12 @@ bool ModemLine::isFinalResult(const QByteArray &line) const
 
 void ModemLine::handleLine(const QByteArray &line)
 {
-    if (line.startsWith("AT") || line.startsWith("at"))
-        return; // the echo of a command
+    if (line.startsWith("AT") || line.startsWith("at")) {
+        // The echo of a command: only while the modem is being set up.
+        if (m_portState == PortState::Ready)
+            m_echoSeen = true;
+        return;
+    }
     if (line == "RING" || line.startsWith("RING ") || line.startsWith("RING;")) {
         // "RING;<caller>;<called>": some modems put the numbers on the ring line itself.
         if (line.startsWith("RING;")) {

@@ -254,6 +254,7 @@ private:
     std::int64_t m_lastRxAt = 0;
     std::int64_t m_lastPokeAt = 0;
     bool m_streamKeepAlive = false; // the chip refused AT+VIT=0
+    bool m_echoSeen = false;        // a command echoed after the setup switched echo off
     bool m_portReported = false;  // the current outage has been reported
     bool m_identifiedOnce = false;
     std::uint64_t m_epoch = 0;    // bumped whenever the port is closed: late replies are dropped

@@ -50,8 +50,9 @@ inline constexpr int kLeftInCall = 1619;        // %1 port: found streaming voic
 inline constexpr int kRecoveredByReset = 1620;  // %1 port: answered only after DTR and a retry
 inline constexpr int kSampleLayout = 1621;      // %1 port, %2 the layout now used
 inline constexpr int kReceiveStalled = 1622;    // %1 port: no voice data during a recording
+inline constexpr int kResetItself = 1623;       // %1 port: echo back on, settings lost
 inline constexpr int kFirst = kNoPermission;
-inline constexpr int kLast = kReceiveStalled;
+inline constexpr int kLast = kResetItself;
 } // namespace notice
 
 } // namespace telvox::modem

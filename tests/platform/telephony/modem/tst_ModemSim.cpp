@@ -312,6 +312,7 @@ private slots:
     void emulatedChipFaultsAndIdentities();
     void mutedModemDuringRecordingEndsTheCall();
     void modemLeftStreamingBeforeTheStart();
+    void modemThatResetsItselfIsSetUpAgain();
 };
 
 void tst_ModemSim::answeredCallWithGreetingAndMessage()
@@ -708,6 +709,23 @@ void tst_ModemSim::modemLeftStreamingBeforeTheStart()
     QVERIFY2(rig.statuses.join('\n').contains("was still in a call from an earlier run"), qPrintable(rig.statuses.join('\n')));
     rig.tell("at 0 line 0 call number \"5557777\" cadence 300/700");
     QVERIFY(waitFor([&] { return rig.count(0, LINE_CALLINFO) >= 1; }, 5000));
+}
+
+void tst_ModemSim::modemThatResetsItselfIsSetUpAgain()
+{
+    LineOptions options;
+    options.keepAliveMs = 500;
+    Rig rig(1, QStringLiteral("conexant"), options);
+    QVERIFY(rig.identified);
+    // The chip resets on its own: echo on, caller ID off (this one forgets it).
+    rig.tell("fault 0 self-reset");
+    QVERIFY(waitFor([&] { return rig.statuses.join('\n').contains("reset itself"); }, 5000));
+    QVERIFY(waitFor([&] { return rig.statuses.back().contains("ready"); }, 10000));
+    rig.tell("at 0 line 0 call number \"5552468\" cadence 300/700");
+    QVERIFY(waitFor([&] { return rig.count(0, LINE_CALLINFO) >= 1; }, 5000));
+    LineCallInfo info;
+    QCOMPARE(rig.service->lineGetCallInfo(rig.last(0, LINE_CALLSTATE).device, info), 0);
+    QCOMPARE(info.callerIdNumber, QByteArray("5552468"));
 }
 
 QTEST_GUILESS_MAIN(tst_ModemSim)
