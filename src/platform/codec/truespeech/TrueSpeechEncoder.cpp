@@ -244,11 +244,19 @@ private:
     }
 
     // Least-squares amplitudes of the given positions (Cholesky of the normal equations).
+    // Row i of the factor depends only on the positions 0..i, so the rows of the longest prefix
+    // shared with the previous call are kept rather than worked out again.
     void solve(const int* pos, int count, double* beta) const
     {
-        double a[kPulses][kPulses];
+        auto& a = m_factor;
         double y[kPulses];
-        for (int i = 0; i < count; ++i) {
+        int first = 0;
+        while (first < std::min(count, m_factorRows) && m_factorPos[first] == pos[first])
+            ++first;
+        for (int i = first; i < count; ++i)
+            m_factorPos[i] = pos[i];
+        m_factorRows = count;
+        for (int i = first; i < count; ++i) {
             for (int j = 0; j <= i; ++j) {
                 double s = m_phi[pos[i]][pos[j]];
                 for (int k = 0; k < j; ++k)
@@ -433,6 +441,9 @@ private:
 
     std::array<float, N> m_d{};
     float m_phi[N][N];
+    mutable double m_factor[kPulses][kPulses];
+    mutable std::array<int, kPulses> m_factorPos{};
+    mutable int m_factorRows = 0;
 };
 
 // Packs the seven chosen pulses: positions ascending within each half, codes in that order.
