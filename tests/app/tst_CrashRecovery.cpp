@@ -1,0 +1,242 @@
+// A program killed with SIGKILL in the middle of a recording, then started again: the call is
+// recovered, listed as unread and announced, at most a second short. Once as the whole
+// application on the virtual exchange (a child process of this test, killed by it), once as
+// the real executable on the emulated voice modem. Every file the program made is its
+// owner's alone.
+#include "app/TelvoxApplication.h"
+#include "core/Settings.h"
+#include "core/VirtualEventLoop.h"
+#include "platform/telephony/VirtualExchange.h"
+#include "records/MessageLists.h"
+#include "records/StatusLog.h"
+#include "sim/audio/SpeechLikeSource.h"
+#include "support/FakeShell.h"
+#include "support/Files.h"
+#include "support/StatusTexts.h"
+#include "telephony/LineTable.h"
+#include "telephony/TelephonyCore.h"
+
+#include <QApplication>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTest>
+#include <QtEndian>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace telvox;
+using namespace telvox::test;
+
+namespace {
+
+const char *const kChildHome = "TELVOX_TEST_CRASH_HOME";
+
+struct Instance
+{
+    explicit Instance(const QString &home)
+        : app(AppPaths::underHome(home, "telvox"), loop, prompts, printer, {})
+    {
+    }
+    VirtualEventLoop loop;
+    ScriptedPrompts prompts;
+    RecordingPrinter printer;
+    TelvoxApplication app;
+};
+
+void writeSettings(const QString &home)
+{
+    SettingsStore s(home + "/telvox.ini", home + "/settings.txt");
+    s.WriteSetting("Config", "Language", "0");
+    s.WriteSetting("Config", "SaveFile", home + "/waveFiles/");
+    s.WriteSetting("Config", "Line0", "1");
+    for (int n = 0; n < 4; ++n)
+        s.WriteSetting("Modem", QString("Line%1").arg(n), "Telvox Virtual Voice Line  [28]");
+}
+
+// The child: the application answers a call on the virtual exchange, records the message for
+// a while, says how long, and waits to be killed.
+int runChild()
+{
+    const QString home = qEnvironmentVariable(kChildHome);
+    Instance i(home);
+    if (i.app.Main() != TelvoxApplication::StartResult::Running)
+        return 3;
+    i.loop.advance(2500); // the splash window
+    IncomingCall call;
+    call.number = "5551234";
+    call.speech = std::make_shared<sim::SpeechLikeSource>(5);
+    if (!i.app.isLoaded() || !i.app.exchange().placeIncomingCall(0, call))
+        return 4;
+    const LineSlot &line = i.app.telephony().lineTable()[0];
+    if (!i.loop.advanceUntil([&] { return line.recState == 1; }, 60000))
+        return 5;
+    i.loop.advance(5500);
+    std::printf("recorded-ms 5500\n");
+    std::fflush(stdout);
+    for (;;)
+        ::pause();
+}
+
+// Files and folders below `folder` that another account could read, write or enter.
+QStringList notPrivate(const QString &folder)
+{
+    QStringList open;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        struct stat st = {};
+        if (::lstat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISLNK(st.st_mode) && (st.st_mode & 077) != 0)
+            open << QString("%1 %2").arg(path).arg(st.st_mode & 0777, 0, 8);
+    }
+    return open;
+}
+
+} // namespace
+
+class tst_CrashRecovery : public QObject
+{
+    Q_OBJECT
+private slots:
+    void killedOnTheVirtualExchangeAndStartedAgain()
+    {
+        ScratchDir home;
+        writeSettings(home.path());
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(kChildHome, home.path());
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {});
+        QVERIFY(child.waitForStarted());
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += child.readAllStandardOutput()).contains("recorded-ms"), 60000);
+        ::kill(static_cast<pid_t>(child.processId()), SIGKILL);
+        QVERIFY(child.waitForFinished(10000));
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+        // What the killed program left: its journal, no recording.
+        QVERIFY(QDir(home.file("waveFiles")).entryList(QDir::Files).isEmpty());
+        QCOMPARE(QDir(home.file("waveFiles")).entryList({".A*.part"}, QDir::Files | QDir::Hidden).size(), 1);
+
+        Instance again(home.path());
+        QCOMPARE(again.app.Main(), TelvoxApplication::StartResult::Running);
+        again.loop.advance(2500);
+        QVERIFY(again.app.isLoaded());
+        const QStringList files = QDir(home.file("waveFiles")).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(files.size(), 1);
+        const QString name = files[0];
+        QVERIFY2(name.startsWith('A') && name.endsWith("~5551234.wav"), qPrintable(name));
+        QCOMPARE(again.app.messageLists().unreadEntries(), QStringList({name}));
+        const QString when = recordingTimeText(name);
+        QVERIFY2(statusTexts(again.app.statusList()).contains("recovered recording of " + when + " (5551234)"),
+                 qPrintable(statusTexts(again.app.statusList()).join('\n')));
+        // 5.5 s were recorded when the program was killed: at most one second is missing.
+        const qint64 size = QFileInfo(home.file("waveFiles/" + name)).size();
+        QVERIFY2(size >= 44 + 4500 * 16, qPrintable(QString::number(size)));
+        QCOMPARE(qFromLittleEndian<quint32>(readAll(home.file("waveFiles/" + name)).constData() + 40),
+                 quint32(size - 44));
+        QVERIFY2(notPrivate(home.path()).isEmpty(), qPrintable(notPrivate(home.path()).join('\n')));
+    }
+
+    void filesLeftOpenByEarlierVersionsAreMadePrivate()
+    {
+        ScratchDir home;
+        writeSettings(home.path());
+        QDir().mkpath(home.file("LogFiles"));
+        QDir().mkpath(home.file("waveFiles"));
+        for (const char *name : {"callerid.txt", "PhoneBook.txt", "waveFiles/A2026-01-01~00-00-00.wav"})
+            QVERIFY(writeBytes(home.file(name), "private"));
+        for (const char *name : {"callerid.txt", "PhoneBook.txt", "waveFiles/A2026-01-01~00-00-00.wav", "telvox.ini"})
+            ::chmod(QFile::encodeName(home.file(name)).constData(), 0644);
+        for (const char *name : {"", "LogFiles", "waveFiles"})
+            ::chmod(QFile::encodeName(home.file(name)).constData(), 0755);
+        Instance i(home.path());
+        i.app.Main();
+        i.loop.advance(2500);
+        QVERIFY(i.app.isLoaded());
+        QVERIFY2(notPrivate(home.path()).isEmpty(), qPrintable(notPrivate(home.path()).join('\n')));
+        struct stat st = {};
+        QCOMPARE(::stat(QFile::encodeName(home.path()).constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 0777), 0700);
+        const QStringList said = statusTexts(i.app.statusList());
+        QVERIFY2(said.contains("7 files and folders made private (readable only by this account)"), qPrintable(said.join('\n')));
+    }
+
+    void killedOnTheModemEmulatorAndStartedAgain()
+    {
+        ScratchDir home;
+        QFile scenario(home.file("call.scn"));
+        QVERIFY(scenario.open(QIODevice::WriteOnly));
+        scenario.write("devices 1\n"
+                       "at 2s line 0 call number \"5551234\" cid before pickup-after 1 audio talk 4\n"
+                       "at 60s line 0 hangup disconnect\n");
+        scenario.close();
+        QProcess modems;
+        modems.start(TELVOX_MODEMSIM, {"--link-dir", home.file("modems"), "--scenario", home.file("call.scn")});
+        QVERIFY(modems.waitForStarted());
+        QByteArray announced;
+        QTRY_VERIFY_WITH_TIMEOUT((announced += modems.readAllStandardOutput()).contains("ready\n"), 10000);
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TELVOX_HOME", home.path());
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        QProcess telvox;
+        telvox.setProcessEnvironment(env);
+        telvox.start(TELVOX_EXECUTABLE, {"--modem", home.file("modems/modem0"), "--echo-status"});
+        QVERIFY(telvox.waitForStarted());
+        // The journal appears when the recording starts; four seconds later the power goes.
+        QString journal;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !(journal = QDir(home.path()).entryList({".M*.part"}, QDir::Files | QDir::Hidden).value(0)).isEmpty(), 40000);
+        QElapsedTimer recording;
+        recording.start();
+        QTest::qWait(4000);
+        const qint64 captured = QFileInfo(home.file(journal)).size();
+        ::kill(static_cast<pid_t>(telvox.processId()), SIGKILL);
+        const qint64 recordedMs = recording.elapsed();
+        QVERIFY(telvox.waitForFinished(10000));
+        modems.kill();
+        modems.waitForFinished();
+
+        QProcess again;
+        again.setProcessEnvironment(env);
+        again.start(TELVOX_EXECUTABLE, {"--echo-status", "--quit-after", "500"});
+        QVERIFY(again.waitForFinished(60000));
+        const QString said = QString::fromUtf8(again.readAllStandardOutput());
+        const QStringList files = QDir(home.path()).entryList({"M*~5551234.wav"}, QDir::Files);
+        QVERIFY2(files.size() == 1, qPrintable(said));
+        // The first start speaks Simplified Chinese.
+        QVERIFY2(said.contains(QString::fromUtf8("已恢复 %1 的录音（5551234）").arg(recordingTimeText(files[0]))),
+                 qPrintable(said));
+        const qint64 size = QFileInfo(home.file(files[0])).size();
+        qInfo("recorded %lld ms before SIGKILL; journal %lld bytes; recovered %lld bytes of audio (%lld ms)",
+              recordedMs, captured, size - 44, (size - 44) / 16);
+        QVERIFY2((size - 44) / 16 >= recordedMs - 1000 - 500, qPrintable(QString::number(size)));
+        QVERIFY(QDir(home.path()).entryList({".*.part"}, QDir::Files | QDir::Hidden).isEmpty());
+        QVERIFY2(notPrivate(home.path()).isEmpty(), qPrintable(notPrivate(home.path()).join('\n')));
+    }
+
+private:
+    // "A2026-12-04~08-30-15~555.wav" -> "2026-12-04 08:30:15"
+    static QString recordingTimeText(const QString &name)
+    {
+        return QDateTime::fromString(name.mid(1, 19), "yyyy-MM-dd~HH-mm-ss").toString("yyyy-MM-dd HH:mm:ss");
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsSet(kChildHome)) {
+        QApplication app(argc, argv);
+        return runChild();
+    }
+    QApplication app(argc, argv);
+    tst_CrashRecovery test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_CrashRecovery.moc"
