@@ -20,10 +20,13 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QSet>
 #include <QTest>
 #include <QtEndian>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,6 +37,27 @@ using namespace telvox::test;
 namespace {
 
 const char *const kChildHome = "TELVOX_TEST_CRASH_HOME";
+const char *const kTwinHome = "TELVOX_TEST_TWIN_HOME";
+const char *const kTwinSign = "TELVOX_TEST_TWIN_SIGN";
+
+// A caller whose every sample tells who spoke: 1000..1999 times `sign`.
+class MarkedCaller final : public sim::SampleSource
+{
+public:
+    explicit MarkedCaller(int sign)
+        : m_sign(sign)
+    {
+    }
+    void read(std::span<std::int16_t> out) override
+    {
+        for (auto &s : out)
+            s = static_cast<std::int16_t>(m_sign * (1000 + (m_n++ * 7) % 1000));
+    }
+
+private:
+    int m_sign;
+    std::int64_t m_n = 0;
+};
 
 struct Instance
 {
@@ -79,6 +103,33 @@ int runChild()
     std::fflush(stdout);
     for (;;)
         ::pause();
+}
+
+// A twin: the application records one whole call on its line 0 and ends; the test runs two
+// at once, with their own program folders and one recordings folder.
+int runTwin()
+{
+    Instance i(qEnvironmentVariable(kTwinHome));
+    if (i.app.Main() != TelvoxApplication::StartResult::Running)
+        return 3;
+    i.loop.advance(2500);
+    IncomingCall call;
+    call.number = "5551234";
+    call.speech = std::make_shared<MarkedCaller>(qEnvironmentVariableIntValue(kTwinSign));
+    if (!i.app.isLoaded() || !i.app.exchange().placeIncomingCall(0, call))
+        return 4;
+    const LineSlot &line = i.app.telephony().lineTable()[0];
+    if (!i.loop.advanceUntil([&] { return line.recState == 1; }, 60000))
+        return 5;
+    // Real time passes too, so that the two programs' captures overlap.
+    for (int t = 0; t < 40; ++t) {
+        i.loop.advance(100);
+        QTest::qWait(10);
+    }
+    i.app.exchange().hangUpFarEnd(0, FarEndHangUp::WithDisconnect);
+    i.loop.advance(5000);
+    i.app.shutdown();
+    return 0;
 }
 
 // Files and folders below `folder` that another account could read, write or enter.
@@ -163,7 +214,72 @@ private slots:
         QCOMPARE(::stat(QFile::encodeName(home.path()).constData(), &st), 0);
         QCOMPARE(int(st.st_mode & 0777), 0700);
         const QStringList said = statusTexts(i.app.statusList());
-        QVERIFY2(said.contains("7 files and folders made private (readable only by this account)"), qPrintable(said.join('\n')));
+        // Six: two text files, the options, the recording and two folders; the program folder
+        // itself is made private before anything else happens.
+        QVERIFY2(said.contains("6 files and folders made private (readable only by this account)"), qPrintable(said.join('\n')));
+    }
+
+    void aRecordingsFolderThatCannotBeWrittenIsReportedAtStart()
+    {
+        ScratchDir home;
+        writeSettings(home.path());
+        QVERIFY(writeBytes(home.file("plain"), "a file, not a folder"));
+        {
+            SettingsStore s(home.file("telvox.ini"), home.file("settings.txt"));
+            s.WriteSetting("Config", "SaveFile", home.file("plain/rec/"));
+        }
+        Instance i(home.path());
+        i.app.Main();
+        i.loop.advance(2600);
+        QVERIFY(i.app.isLoaded());
+        const QString said = QString("recordings cannot be written to %1: %2; this call is recorded in %3 instead")
+                                 .arg(home.file("plain/rec"), QString::fromLocal8Bit(std::strerror(ENOTDIR)),
+                                      home.file("FallbackRecordings"));
+        QVERIFY2(statusTexts(i.app.statusList()).contains(said), qPrintable(statusTexts(i.app.statusList()).join('\n')));
+        QCOMPARE(i.prompts.shown.size(), 1);
+        QCOMPARE(i.prompts.shown[0].text, said);
+    }
+
+    void twoProgramsRecordingLineZeroAtOnceKeepTheirOwnCallers()
+    {
+        ScratchDir shared, first, second;
+        QList<QProcess *> twins;
+        for (const auto &[home, sign] : {std::pair{&first, 1}, std::pair{&second, -1}}) {
+            writeSettings(home->path());
+            SettingsStore s(home->file("telvox.ini"), home->file("settings.txt"));
+            s.WriteSetting("Config", "SaveFile", shared.path() + "/");
+            auto *twin = new QProcess(this);
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(kTwinHome, home->path());
+            env.insert(kTwinSign, QString::number(sign));
+            env.insert("QT_QPA_PLATFORM", "offscreen");
+            twin->setProcessEnvironment(env);
+            twin->start(QCoreApplication::applicationFilePath(), {});
+            twins << twin;
+        }
+        for (QProcess *twin : std::as_const(twins)) {
+            QVERIFY(twin->waitForFinished(90000));
+            QCOMPARE(twin->exitCode(), 0);
+        }
+        const QStringList files = QDir(shared.path()).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(files.size(), 2); // same line, same second, same caller: "_2" for the second
+        QSet<int> signs;
+        for (const QString &name : files) {
+            const QByteArray file = readAll(shared.file(name));
+            const auto *samples = reinterpret_cast<const std::int16_t *>(file.constData() + 44);
+            const qsizetype count = (file.size() - 44) / 2;
+            QVERIFY2(count >= 3 * 8000, qPrintable(name));
+            int positive = 0, negative = 0;
+            for (qsizetype k = 0; k < count; ++k) {
+                positive += samples[k] >= 1000 ? 1 : 0;
+                negative += samples[k] <= -1000 ? 1 : 0;
+            }
+            // Each recording holds its own caller only.
+            QVERIFY2(positive == 0 || negative == 0, qPrintable(QString("%1: %2 + %3 -").arg(name).arg(positive).arg(negative)));
+            QVERIFY(std::max(positive, negative) >= count * 9 / 10);
+            signs.insert(positive > 0 ? 1 : -1);
+        }
+        QCOMPARE(signs.size(), 2);
     }
 
     void killedOnTheModemEmulatorAndStartedAgain()
@@ -233,6 +349,10 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsSet(kChildHome)) {
         QApplication app(argc, argv);
         return runChild();
+    }
+    if (qEnvironmentVariableIsSet(kTwinHome)) {
+        QApplication app(argc, argv);
+        return runTwin();
     }
     QApplication app(argc, argv);
     tst_CrashRecovery test;
