@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -92,16 +93,54 @@ bool checkWritableFolder(const QString &folder, QString *reason)
     return false;
 }
 
+namespace {
+
+const QString kWorkLock = QStringLiteral(".lock");
+
+// Working folders of runs that ended without removing theirs (killed, a power cut): their
+// lock file is there and nobody holds it. A folder without a lock file may be one that is
+// being made just now, and is left alone.
+void removeAbandonedWorkFolders(const QString &base)
+{
+    const QFileInfoList folders = QDir(base).entryInfoList({QStringLiteral("work-*")}, QDir::Dirs | QDir::Hidden);
+    for (const QFileInfo &folder : folders) {
+        if (folder.isSymLink() || folder.ownerId() != ::geteuid())
+            continue;
+        const QByteArray lock = QFile::encodeName(QDir(folder.absoluteFilePath()).filePath(kWorkLock));
+        const int fd = ::open(lock.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0)
+            continue;
+        const bool abandoned = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (abandoned)
+            QDir(folder.absoluteFilePath()).removeRecursively();
+        ::close(fd);
+    }
+}
+
+} // namespace
+
 std::shared_ptr<QTemporaryDir> makePrivateWorkFolder(const QString &base)
 {
     if (!makePrivateFolder(base))
         return nullptr;
-    auto dir = std::make_shared<QTemporaryDir>(QDir(base).filePath(QStringLiteral("work-XXXXXX")));
-    if (!dir->isValid())
+    removeAbandonedWorkFolders(base);
+    auto *dir = new QTemporaryDir(QDir(base).filePath(QStringLiteral("work-XXXXXX")));
+    if (!dir->isValid()) {
+        delete dir;
         return nullptr;
+    }
     // mkdtemp makes it 0700 already; say so explicitly in case the system differs.
     ::chmod(QFile::encodeName(dir->path()).constData(), 0700);
-    return dir;
+    // Held for as long as the run lasts, so that no other run takes the folder for abandoned.
+    const QByteArray lock = QFile::encodeName(QDir(dir->path()).filePath(kWorkLock));
+    const int fd = ::open(lock.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd >= 0)
+        ::flock(fd, LOCK_EX | LOCK_NB);
+    return std::shared_ptr<QTemporaryDir>(dir, [fd](QTemporaryDir *d) {
+        if (fd >= 0)
+            ::close(fd);
+        delete d;
+    });
 }
 
 } // namespace telvox

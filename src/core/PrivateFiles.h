@@ -34,8 +34,8 @@ QString systemReason(int error);
 bool checkWritableFolder(const QString &folder, QString *reason = nullptr);
 
 // A new working folder of this process only (mode 0700, a name no other process can have),
-// under `base`; removed with everything in it when the returned object goes. Null when none
-// can be made there.
+// under `base`; removed with everything in it when the returned object goes. Folders that
+// runs killed earlier left under `base` are removed first. Null when none can be made there.
 std::shared_ptr<QTemporaryDir> makePrivateWorkFolder(const QString &base);
 
 } // namespace telvox

@@ -269,6 +269,16 @@ private slots:
         const QString gone = first->path();
         first.reset();
         QVERIFY(!QFileInfo::exists(gone));
+        // A run killed earlier left its folder; the next run clears it, not a live one's.
+        QVERIFY(QDir().mkpath(dir.file("runtime/work-killed")));
+        QVERIFY(writeBytes(dir.file("runtime/work-killed/.lock"), ""));
+        QVERIFY(writeBytes(dir.file("runtime/work-killed/tvxt3"), "a greeting"));
+        QVERIFY(QDir().mkpath(dir.file("runtime/work-starting"))); // no lock yet: being made
+        auto third = makePrivateWorkFolder(dir.file("runtime"));
+        QVERIFY(third);
+        QVERIFY(!QFileInfo::exists(dir.file("runtime/work-killed")));
+        QVERIFY(QFileInfo::exists(dir.file("runtime/work-starting")));
+        QVERIFY(QFileInfo::exists(second->path()));
     }
 };
 
