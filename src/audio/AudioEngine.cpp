@@ -134,6 +134,7 @@ bool AudioEngine::openJournal(int slot, const QString &name)
     // given up on silently.
     QString reason;
     if (checkWritableFolder(m_folders.recording, &reason) && s.journal->open(m_folders.recording, name, m_format)) {
+        m_lastBox.clear(); // the folder works again: its next failure gets a message box too
         checkDuringCapture(slot);
         return true;
     }
