@@ -112,9 +112,9 @@ QString recordingFolderOf(const AppPaths &paths, const SettingsStore &settings)
     return withSeparator(saveFile.isEmpty() ? paths.programFolder : QDir(paths.programFolder).absoluteFilePath(saveFile));
 }
 
-QStringList recordingListing(const AppPaths &paths, const SettingsStore &settings, const Texts &texts)
+QStringList recordingListing(const AppPaths &paths, SettingsStore &settings, const Texts &texts)
 {
-    MessageLists lists(const_cast<SettingsStore &>(settings));
+    MessageLists lists(settings);
     lists.LoadMessageLists();
     const QString folder = recordingFolderOf(paths, settings);
     const QString phoneBook = paths.file(QStringLiteral("PhoneBook.txt"));

@@ -10,6 +10,7 @@ class QTextStream;
 
 namespace telvox {
 
+class MessageLists;
 class SettingsStore;
 class Texts;
 
@@ -33,7 +34,7 @@ QString recordingFolderOf(const AppPaths &paths, const SettingsStore &settings);
 
 // The unread messages and the recent recordings, one per line with date, length, number and
 // phonebook name, and where they are.
-QStringList recordingListing(const AppPaths &paths, const SettingsStore &settings, const Texts &texts);
+QStringList recordingListing(const AppPaths &paths, SettingsStore &settings, const Texts &texts);
 
 // The last numbers received and dialled.
 QStringList lastCallsReport(const SettingsStore &settings, const Texts &texts);
@@ -46,8 +47,8 @@ enum class CompanionCommand { List, Play, MarkRead, Status };
 int runCompanionCommand(CompanionCommand command, const QString &argument, const AppPaths &paths,
                         QTextStream &out, QTextStream &err);
 
-// Moves `name` from the unread messages to the recent recordings in `settings` (the lists
+// Moves `name` from the unread messages to the recent recordings of `lists` (the lists
 // as the service or the main window keep them). Returns false when it is not unread.
-bool markRecordingRead(class MessageLists &lists, const QString &name);
+bool markRecordingRead(MessageLists &lists, const QString &name);
 
 } // namespace telvox

@@ -84,7 +84,9 @@ private slots:
             settings.WriteSetting("Config", "Line0", "1");
             settings.WriteSetting("Config", "Rings", "2");
             settings.WriteSetting("VoiceModem", "Probe", "0");
+            settings.WriteSetting("DataUnread", " 0", "A2026-03-02~09-15-00~5550000.wav");
         }
+        QVERIFY(telvox::test::writeBytes(home.file("A2026-03-02~09-15-00~5550000.wav"), secondsOfPcm(1)));
         QVERIFY(telvox::test::writeBytes(home.file("call.scn"),
                                          "at 500 line 0 call number \"5551234\" audio talk 5\n"));
         QProcess service;
@@ -109,7 +111,13 @@ private slots:
         QVERIFY2(second.contains("Telvox Is Already Running"), qPrintable(second));
         const QString desktop = runTelvox(home, {}, &code);
         QCOMPARE(code, 1);
-        QVERIFY2(desktop.contains("Telvox is running as a service (lines in use)"), qPrintable(desktop));
+        QVERIFY2(desktop.contains("Telvox is running as a service (lines in use)")
+                     && desktop.contains("A2026-03-02~09-15-00~5550000.wav"),
+                 qPrintable(desktop));
+        // The service keeps the lists: it moves the message itself, and its later changes
+        // (the new recording) keep that move.
+        const QString marked = runTelvox(home, {"--mark-read", "A2026-03-02~09-15-00~5550000.wav"}, &code);
+        QVERIFY2(code == 0 && marked.contains("marked as read"), qPrintable(marked));
 
         QTest::qWait(2000);
         service.terminate(); // SIGTERM in the middle of the message
@@ -137,6 +145,8 @@ private slots:
                  qPrintable(QString::number(QFileInfo(home.file(recordings[0])).size())));
         const QString listing = runTelvox(home, {"--list"}, &code);
         QVERIFY2(listing.contains(recordings[0] + "  5551234"), qPrintable(listing));
+        QVERIFY2(listing.contains("Recent recordings (1):\n  2026-03-02 09:15:00    0:01  A2026-03-02~09-15-00~5550000.wav"),
+                 qPrintable(listing));
         QVERIFY(!QFile::exists(home.file("telvox.sock")));
     }
 
