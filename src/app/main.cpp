@@ -59,6 +59,16 @@ bool isCompanionCall(int argc, char *argv[])
     return false;
 }
 
+// --list, --play, --mark-read, --status, in this order.
+QList<QCommandLineOption> companionOptions()
+{
+    return {{QStringLiteral("list"), QStringLiteral("List the unread and recent recordings.")},
+            {QStringLiteral("play"), QStringLiteral("Play a recording on the sound card."), QStringLiteral("file")},
+            {QStringLiteral("mark-read"), QStringLiteral("Move an unread message to the recent recordings."),
+             QStringLiteral("file")},
+            {QStringLiteral("status"), QStringLiteral("Show the lines and the last calls.")}};
+}
+
 // `telvox --list | --play FILE | --mark-read FILE | --status`: no windows, no sound system
 // unless playing, and no lock: they work beside a running service or desktop program.
 int runCompanion(int argc, char *argv[])
@@ -68,14 +78,12 @@ int runCompanion(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Telvox: the recordings and lines of the program folder"));
     parser.addHelpOption();
-    const QCommandLineOption list(QStringLiteral("list"), QStringLiteral("List the unread and recent recordings."));
-    const QCommandLineOption play(QStringLiteral("play"), QStringLiteral("Play a recording on the sound card."),
-                                  QStringLiteral("file"));
-    const QCommandLineOption markRead(QStringLiteral("mark-read"),
-                                      QStringLiteral("Move an unread message to the recent recordings."),
-                                      QStringLiteral("file"));
-    const QCommandLineOption status(QStringLiteral("status"), QStringLiteral("Show the lines and the last calls."));
-    parser.addOptions({list, play, markRead, status});
+    const QList<QCommandLineOption> options = companionOptions();
+    const QCommandLineOption &list = options[0];
+    const QCommandLineOption &play = options[1];
+    const QCommandLineOption &markRead = options[2];
+    const QCommandLineOption &status = options[3];
+    parser.addOptions(options);
     parser.process(app);
     const int given = int(parser.isSet(list)) + int(parser.isSet(play)) + int(parser.isSet(markRead))
                       + int(parser.isSet(status));
@@ -142,15 +150,8 @@ int run(int argc, char *argv[])
                                       QStringLiteral("With --service on the virtual exchange: the far ends follow the "
                                                      "steps of this scenario file, in real time."),
                                       QStringLiteral("file"));
-    const QCommandLineOption companions[] = {
-        {QStringLiteral("list"), QStringLiteral("List the unread and recent recordings.")},
-        {QStringLiteral("play"), QStringLiteral("Play a recording on the sound card."), QStringLiteral("file")},
-        {QStringLiteral("mark-read"), QStringLiteral("Move an unread message to the recent recordings."),
-         QStringLiteral("file")},
-        {QStringLiteral("status"), QStringLiteral("Show the lines and the last calls.")}};
     parser.addOptions({quitAfter, echoStatus, reportLoad, modemPort, service, scenario});
-    for (const QCommandLineOption &option : companions)
-        parser.addOption(option); // listed by --help; handled by runCompanion
+    parser.addOptions(companionOptions()); // listed by --help; handled by runCompanion
     parser.process(app);
     const bool asService = parser.isSet(service);
 
