@@ -164,6 +164,8 @@ public:
 
 private:
     void loadMainWindow();
+    // Takes other accounts' access off the files already there; a status line says how many.
+    void tightenExistingFiles();
     frmSetup &loadedSetup();
     ModalRunner &modal();
 
