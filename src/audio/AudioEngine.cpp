@@ -14,6 +14,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cstring>
 
@@ -93,6 +94,9 @@ void AudioEngine::StartCapture(int deviceId, const QString &name, int slot)
         s.waveIn->close();
         s.waveIn.reset();
     }
+    // The flags of a capture closed that way must not end the new one at its first tick.
+    s.bufferDone = 0;
+    s.deviceClosed = 0;
     PcmFormat format; // PCM, mono, 8000 Hz, 16 bit
     std::atomic<int> *done = &s.bufferDone;
     std::atomic<int> *closed = &s.deviceClosed;
@@ -314,16 +318,20 @@ bool AudioEngine::ReadWaveFile(const QString &path, int slot)
     Slot &s = this->slot(slot);
     s.prompt = WaveBuffer{};
     s.hasPrompt = false;
-    if (path.isEmpty())
-        return false;
-    const auto wave = readWaveFile(path);
-    if (!wave)
-        return false;
     // Every prompt is played in the line's format; other PCM formats are converted on the way.
-    const auto line = toLineFormat(*wave);
-    if (!line)
+    // A file that is there but cannot be played is reported, and the built-in prompt of that
+    // name plays instead: the caller still hears a greeting.
+    LinePrompt prompt = readLinePrompt(path);
+    if (prompt.problem != PromptProblem::None) {
+        const QString builtIn = builtInPromptFor(path);
+        m_s.status.AddStatus(promptRefusedText(m_s.texts, QFileInfo(path).fileName(), prompt.problem,
+                                               prompt.claimedRate, !builtIn.isEmpty()));
+        prompt = readLinePrompt(builtIn);
+    }
+    if (!prompt.audio)
         return false;
-    s.prompt.data.assign(line->begin(), line->end());
+    const QByteArray &line = *prompt.audio;
+    s.prompt.data.assign(line.begin(), line.end());
     s.hasPrompt = !s.prompt.data.empty();
     return s.hasPrompt;
 }

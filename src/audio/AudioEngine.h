@@ -71,7 +71,7 @@ public:
     void CloseCapture(int slot);
     // Ends the slot's capture at once without writing anything: the device is reset and
     // closed, the poll and the write timer stop, the conversion closes.
-    void abandonCapture(int slot);
+    void abandonCapture(int slot) override;
     QString workingFile(int slot) const;
 
     // --- Recording files -------------------------------------------------------------------

@@ -7,6 +7,7 @@
 #include "core/Texts.h"
 #include "records/StatusLog.h"
 #include "telephony/AudioActions.h"
+#include "telephony/LineCapture.h"
 
 #include <limits>
 
@@ -158,6 +159,8 @@ void TelephonyCore::OnCallState(HCall call, std::uint32_t param1, std::uint32_t 
         if (n < 0)
             return;
         m_s.timers.Timer1[n].setEnabled(false);
+        // A call that goes idle without a disconnection leaves nothing running either.
+        endLineCapture(n, m_lineTable, m_s.timers, m_s.audio);
         m_s.service.lineDeallocateCall(m_lineTable[n].hCall);
         m_lineTable[n].hCall = 0;
         return;
@@ -169,6 +172,10 @@ void TelephonyCore::OnCallState(HCall call, std::uint32_t param1, std::uint32_t 
         const int n = m_lineTable.lineOfLineHandle(info.hLine);
         if (n < 0)
             return;
+        // A capture still running from the line's previous call would be cut off by this one:
+        // that call is over, so its recording is finished now.
+        if (m_lineTable[n].recState != 0)
+            endLineCapture(n, m_lineTable, m_s.timers, m_s.audio);
         m_lineTable[n].hCall = call;
         addStatus(lineText(n) + QStringLiteral(" Ring..."));
         m_lineTable[n].callerId.clear();
@@ -213,17 +220,16 @@ void TelephonyCore::OnCallState(HCall call, std::uint32_t param1, std::uint32_t 
         return;
     }
     case LineCallState::Disconnected: {
-        if (m_options.fastBusy)
-            return;
+        // Also with the busy-tone detector option: the detector ends recordings on lines that
+        // report no disconnection, but a call that is reported gone is over either way.
         const int n = m_lineTable.lineOfCall(call);
         if (n >= 0) {
             LineSlot &slot = m_lineTable[n];
             addStatus(lineText(n) + m_s.texts.LoadText(1063));
             slot.digits.clear();
-            if (slot.recState == 1) {
-                slot.recState = 0;
-                m_s.audio.waveInReset(n);
-            }
+            // Whatever the line was doing: a recording is finished, an unanswered dialled call
+            // is dropped, a recording about to start does not.
+            endLineCapture(n, m_lineTable, m_s.timers, m_s.audio);
             m_s.timers.timDropCall[n].setEnabled(true);
         }
         if (m_options.actionMan) {

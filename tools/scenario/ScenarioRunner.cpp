@@ -55,13 +55,18 @@ public:
     void StartLineRecording(int line) override
     {
         const LineSlot &slot = (*m_lines)[line];
-        m_trace(QStringLiteral("StartLineRecording %1 %2%3").arg(line).arg(slot.mode, slot.callerId));
+        m_trace(QStringLiteral("StartLineRecording %1 %2%3").arg(QString::number(line), slot.mode, slot.callerId));
         m_target->StartLineRecording(line);
     }
     void waveInReset(int line) override
     {
         m_trace(QStringLiteral("waveInReset %1").arg(line));
         m_target->waveInReset(line);
+    }
+    void abandonCapture(int line) override
+    {
+        m_trace(QStringLiteral("abandonCapture %1").arg(line));
+        m_target->abandonCapture(line);
     }
     void ClosePromptOutput(int line) override
     {
@@ -298,15 +303,14 @@ int ScenarioRunner::run()
                     core.cmdHangup_Click(step.line);
             }
             if (!done)
-                m_print(QStringLiteral("scenario: line %1: %2").arg(step.pos.line).arg(error));
+                m_print(QStringLiteral("scenario: line %1: %2").arg(QString::number(step.pos.line), error));
         }
         const std::int64_t end = m_scenario.endMs >= 0 ? m_scenario.endMs : last + 60000;
         loop.advance(end - loop.now());
         // What a user finds afterwards: the recordings in their lists.
         for (const QString &name : lists.unreadEntries() + lists.lastTenEntries())
             m_print(QStringLiteral("recording: %1 (%2 bytes)")
-                        .arg(name)
-                        .arg(QFileInfo(QDir(state.recordingFolder).filePath(name)).size()));
+                        .arg(name, QString::number(QFileInfo(QDir(state.recordingFolder).filePath(name)).size())));
         runShutdownSequence(hooks);
     }
 
@@ -362,7 +366,7 @@ int ScenarioRunner::run()
         }
         if (!ok) {
             ++failed;
-            QString report = QStringLiteral("FAILED line %1: %2").arg(e.pos.line).arg(e.sourceText);
+            QString report = QStringLiteral("FAILED line %1: %2").arg(QString::number(e.pos.line), e.sourceText);
             if (!found.isNull())
                 report += QStringLiteral(" (found \"") + found + QStringLiteral("\")");
             m_print(report);
