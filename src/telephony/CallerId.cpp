@@ -7,7 +7,6 @@
 #include "core/MainTimers.h"
 #include "core/Texts.h"
 #include "telephony/AudioActions.h"
-#include "telephony/LineCapture.h"
 #include "records/CallRecords.h"
 #include "records/StatusLog.h"
 
@@ -87,7 +86,7 @@ void TelephonyCore::cmdAnswer_Click(int line)
 
 void TelephonyCore::cmdHangup_Click(int line)
 {
-    if (endLineCapture(line, m_lineTable, m_s.timers, m_s.audio) == 1)
+    if (endCall(line) == 1)
         addStatus(m_s.texts.LoadText(1033));
     m_s.timers.timDropCall[line].setEnabled(true);
     m_popup->row(line).hangupVisible = false;

@@ -47,6 +47,20 @@ QString withSignPosition(std::int32_t value)
 
 } // namespace
 
+int TelephonyCore::endCall(int line)
+{
+    LineSlot &slot = m_lineTable[line];
+    const bool dialled = slot.outgoing || m_s.timers.Timer4[line].isEnabled();
+    const int was = endLineCapture(line, m_lineTable, m_s.timers, m_s.audio);
+    if (dialled) {
+        // Left set, the next incoming call on the line would be taken for a dialled one.
+        slot.outgoing = false;
+        if (m_startDialerTimer)
+            m_startDialerTimer(line);
+    }
+    return was;
+}
+
 void TelephonyCore::LineCallback(std::uint32_t device, std::uint32_t message, std::uintptr_t instance,
                                  std::uint32_t param1, std::uint32_t param2, std::uint32_t param3)
 {
@@ -160,7 +174,7 @@ void TelephonyCore::OnCallState(HCall call, std::uint32_t param1, std::uint32_t 
             return;
         m_s.timers.Timer1[n].setEnabled(false);
         // A call that goes idle without a disconnection leaves nothing running either.
-        endLineCapture(n, m_lineTable, m_s.timers, m_s.audio);
+        endCall(n);
         m_s.service.lineDeallocateCall(m_lineTable[n].hCall);
         m_lineTable[n].hCall = 0;
         return;
@@ -172,10 +186,11 @@ void TelephonyCore::OnCallState(HCall call, std::uint32_t param1, std::uint32_t 
         const int n = m_lineTable.lineOfLineHandle(info.hLine);
         if (n < 0)
             return;
-        // A capture still running from the line's previous call would be cut off by this one:
-        // that call is over, so its recording is finished now.
-        if (m_lineTable[n].recState != 0)
-            endLineCapture(n, m_lineTable, m_s.timers, m_s.audio);
+        // A capture still running from the line's previous call would be cut off by this one
+        // (and a dialled call that never connected would make this one count as dialled):
+        // that call is over, so it is ended now and its recording finished.
+        if (m_lineTable[n].recState != 0 || m_lineTable[n].outgoing || m_s.timers.Timer4[n].isEnabled())
+            endCall(n);
         m_lineTable[n].hCall = call;
         addStatus(lineText(n) + QStringLiteral(" Ring..."));
         m_lineTable[n].callerId.clear();
@@ -229,7 +244,7 @@ void TelephonyCore::OnCallState(HCall call, std::uint32_t param1, std::uint32_t 
             slot.digits.clear();
             // Whatever the line was doing: a recording is finished, an unanswered dialled call
             // is dropped, a recording about to start does not.
-            endLineCapture(n, m_lineTable, m_s.timers, m_s.audio);
+            endCall(n);
             m_s.timers.timDropCall[n].setEnabled(true);
         }
         if (m_options.actionMan) {

@@ -5,6 +5,7 @@
 // folder. What a user finds afterwards (recordings, lists, the day log) is what tests check.
 #include "audio/AudioEngine.h"
 #include "audio/AudioStack.h"
+#include "audio/CodecConversion.h"
 #include "core/MainTimers.h"
 #include "core/Settings.h"
 #include "core/Texts.h"
@@ -27,15 +28,17 @@
 
 namespace telvox::test {
 
+struct CallRigOptions
+{
+    int lines = 1; // lines 0..lines-1 are enabled
+    QString rings = QStringLiteral("3");
+    StopTriggerOptions triggers;
+    bool writeDefaultPrompts = true; // greeting.wav and legal.wav in the program folder
+};
+
 struct CallRig
 {
-    struct Options
-    {
-        int lines = 1;             // lines 0..lines-1 are enabled
-        QString rings = QStringLiteral("3");
-        StopTriggerOptions triggers;
-        bool writeDefaultPrompts = true; // greeting.wav and legal.wav in the program folder
-    };
+    using Options = CallRigOptions;
 
     explicit CallRig(Options options = Options{})
     {

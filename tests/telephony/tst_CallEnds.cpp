@@ -130,8 +130,8 @@ private slots:
         QVERIFY(c.lists.lastTenEntries().isEmpty());
         QVERIFY(c.loop.advanceUntil([&] { return c.dialler->buttons() == Dialler::Buttons::Ready; }, 3000));
 
-        // Three messages of 12, 20 and 7 seconds: each one whole, none cut, none missing.
-        const int speak[] = {12000, 20000, 7000};
+        // Three messages of 9, 14 and 6 seconds: each one whole, none cut, none missing.
+        const int speak[] = {9000, 14000, 6000};
         for (int i = 0; i < 3; ++i) {
             const QString file = leaveMessage(c, 0, speak[i], 40 + std::uint64_t(i));
             QVERIFY2(!file.isEmpty(), qPrintable(QString("message %1").arg(i + 1)));
@@ -180,18 +180,21 @@ private slots:
         in.name = name;
         in.speech = std::make_shared<sim::SpeechLikeSource>(3);
         QVERIFY(c.exchange->placeIncomingCall(0, in));
+        const QString shown = "555??08:30:16 Line1 forged?[2J?";
+        QVERIFY(c.loop.advanceUntil([&] { return !c.core->callerNumber().isEmpty(); }, 10000));
+        QCOMPARE(c.core->callerNumber(), shown);
+        QCOMPARE(c.core->callerName(), QString("EVE??CallerID:1234?]0;owned??"));
+        QCOMPARE(c.core->popup().row(0).callerId, shown + ' ');
+        QCOMPARE(c.core->popup().row(0).callerName, c.core->callerName() + ' ');
         QVERIFY(c.loop.advanceUntil([&] { return c.slot(0).recState == 1; }, 60000));
         c.loop.advance(6000);
         QVERIFY(c.exchange->hangUpFarEnd(0, FarEndHangUp::WithDisconnect));
         QVERIFY(c.loop.advanceUntil([&] { return !c.recordings().isEmpty(); }, 10000));
 
-        const QString shown = "555??08:30:16 Line1 forged?[2J?";
-        QCOMPARE(c.core->callerNumber(), shown);
-        QCOMPARE(c.core->callerName(), QString("EVE??CallerID:1234?]0;owned??"));
         QCOMPARE(readAll(c.dir.file("callerid.txt")), (shown + "\r\n").toUtf8());
         QVERIFY(c.statusTexts().contains("CallerID:" + shown));
-        QCOMPARE(c.core->popup().row(0).callerName, c.core->callerName() + ' ');
         QCOMPARE(c.settings.ReadSetting("Config", "Last_CallerID"), shown);
+        QCOMPARE(c.settings.ReadSetting("Received", " 1"), shown);
 
         // The day log: every line is one status line with its time stamp, none of them forged.
         const QStringList log = readLocalLines(c.dir.file("LogFiles/" + QDir(c.dir.file("LogFiles")).entryList(QDir::Files).value(0)));
