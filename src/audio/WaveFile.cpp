@@ -152,18 +152,18 @@ QString promptRefusedText(const Texts &texts, const QString &fileName, PromptPro
     QString why;
     switch (problem) {
     case PromptProblem::Rate:
-        why = texts.LoadText(1803).arg(claimedRate);
+        why = texts.LoadText(1823).arg(claimedRate);
         break;
     case PromptProblem::Format:
-        why = texts.LoadText(1804);
+        why = texts.LoadText(1824);
         break;
     case PromptProblem::NotWave:
     case PromptProblem::None:
-        why = texts.LoadText(1805);
+        why = texts.LoadText(1825);
         break;
     }
     // One pass over the text: a '%' in the file name stays as it is.
-    return texts.LoadText(defaultUsed ? 1801 : 1802).arg(fileName, why);
+    return texts.LoadText(defaultUsed ? 1821 : 1822).arg(fileName, why);
 }
 
 QString builtInPromptFor(const QString &path)
