@@ -1,0 +1,56 @@
+#include "platform/telephony/sip/SipConfig.h"
+
+#include "core/Settings.h"
+
+namespace telvox::sip {
+
+namespace {
+QString key(int line, const char *name) { return QStringLiteral("Line%1%2").arg(line).arg(QLatin1String(name)); }
+} // namespace
+
+std::vector<SipLineConfig> readSipConfig(const SettingsStore &store)
+{
+    std::vector<SipLineConfig> lines;
+    const QString section = QLatin1String(kSipSection);
+    for (int n = 0; n < 4; ++n) {
+        const QString listen = store.ReadSetting(section, key(n, "Listen")).trimmed();
+        if (listen.isEmpty())
+            continue;
+        SipLineConfig line;
+        line.setup.listenAddress = listen;
+        const QString user = store.ReadSetting(section, key(n, "User")).trimmed();
+        if (!user.isEmpty())
+            line.setup.user = user;
+        bool ok = false;
+        const int jitter = store.ReadSetting(section, key(n, "JitterMs")).toInt(&ok);
+        if (ok && jitter > 0)
+            line.setup.jitterMs = jitter;
+        std::vector<int> cadence;
+        for (const QString &part : store.ReadSetting(section, key(n, "RingCadence")).split(QLatin1Char('/'))) {
+            const int ms = part.trimmed().toInt(&ok);
+            if (ok && ms > 0)
+                cadence.push_back(ms);
+        }
+        if (!cadence.empty())
+            line.ringCadenceMs = cadence;
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::unique_ptr<SipTelephony> createSipTelephony(EventLoop &loop, const SettingsStore &store, QStringList *notes)
+{
+    std::vector<SipLineConfig> lines = readSipConfig(store);
+    if (lines.empty())
+        return nullptr;
+    auto service = std::make_unique<SipTelephony>(loop, std::move(lines));
+    const QString failure = service->start();
+    if (!failure.isEmpty()) {
+        if (notes)
+            notes->append(QStringLiteral("SIP: ") + failure);
+        return nullptr;
+    }
+    return service;
+}
+
+} // namespace telvox::sip

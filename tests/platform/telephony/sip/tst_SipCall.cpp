@@ -1,0 +1,290 @@
+// Whole calls on a SIP line through the real call flow and audio engine, with Debian's
+// baresip calling over the loopback interface in real time: baresip sends a spoken wave file
+// as the caller's voice; the recording Telvox keeps is compared with it.
+#include "BaresipPeer.h"
+#include "audio/AudioEngine.h"
+#include "audio/AudioStack.h"
+#include "core/QtEventLoop.h"
+#include "platform/media/VirtualMediaDevice.h"
+#include "platform/telephony/sip/SipTelephony.h"
+#include "records/MessageLists.h"
+#include "support/AudioHarness.h"
+#include "support/SignalWav.h"
+#include "telephony/TelephonyCore.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+#include <QThread>
+
+#include <sys/resource.h>
+
+#include <cmath>
+#include <numbers>
+
+using namespace telvox;
+using namespace telvox::test;
+
+namespace {
+
+// Keeps Qt's events flowing until `predicate` holds; false once `ms` have passed without.
+bool waitFor(const std::function<bool()> &predicate, int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!predicate()) {
+        if (clock.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+constexpr double kGreetingHz = 440.0;
+
+// A one-second 440 Hz greeting as a PCM wave file.
+void writeGreeting(const QString &path)
+{
+    QByteArray pcm;
+    for (int i = 0; i < 8000; ++i) {
+        const auto v = static_cast<std::int16_t>(6000 * std::sin(2 * std::numbers::pi * kGreetingHz * i / 8000.0));
+        pcm.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF));
+    }
+    QByteArray wav = "RIFF";
+    const auto u32 = [](quint32 v) { return QByteArray(reinterpret_cast<const char *>(&v), 4); };
+    const auto u16 = [](quint16 v) { return QByteArray(reinterpret_cast<const char *>(&v), 2); };
+    wav += u32(quint32(36 + pcm.size())) + "WAVEfmt " + u32(16) + u16(1) + u16(1) + u32(8000) + u32(16000) + u16(2)
+        + u16(16) + "data" + u32(quint32(pcm.size())) + pcm;
+    writeBytes(path, wav);
+}
+
+double rms(const std::int16_t *x, std::size_t n)
+{
+    double sum = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        sum += double(x[i]) * x[i];
+    return n ? std::sqrt(sum / double(n)) : 0.0;
+}
+
+// The best normalised correlation of `part` with `whole` over every lag, and that lag.
+std::pair<double, std::size_t> bestMatch(const std::vector<std::int16_t> &whole, const std::int16_t *part,
+                                         std::size_t n)
+{
+    double best = 0;
+    std::size_t bestLag = 0;
+    const double pn = rms(part, n) * std::sqrt(double(n));
+    for (std::size_t lag = 0; lag + n <= whole.size(); ++lag) {
+        double dot = 0;
+        for (std::size_t i = 0; i < n; ++i)
+            dot += double(whole[lag + i]) * part[i];
+        const double wn = rms(whole.data() + lag, n) * std::sqrt(double(n));
+        if (wn > 0 && pn > 0 && dot / (wn * pn) > best) {
+            best = dot / (wn * pn);
+            bestLag = lag;
+        }
+    }
+    return {best, bestLag};
+}
+
+// The power of `hz` in `x` relative to its whole power (Goertzel), 0 .. 1.
+double toneShare(const std::vector<std::int16_t> &x, double hz)
+{
+    if (x.empty())
+        return 0;
+    const double w = 2 * std::numbers::pi * hz / 8000.0;
+    double s1 = 0, s2 = 0, total = 0;
+    for (const std::int16_t v : x) {
+        const double s0 = v + 2 * std::cos(w) * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+        total += double(v) * v;
+    }
+    const double power = s1 * s1 + s2 * s2 - 2 * std::cos(w) * s1 * s2;
+    return total > 0 ? 2 * power / (double(x.size()) * total) : 0;
+}
+
+// The largest share of `hz` in any half-second of `x`.
+double bestToneShare(const std::vector<std::int16_t> &x, double hz)
+{
+    double best = 0;
+    for (std::size_t at = 0; at + 4000 <= x.size(); at += 400)
+        best = std::max(best, toneShare(std::vector<std::int16_t>(x.begin() + long(at), x.begin() + long(at) + 4000), hz));
+    return best;
+}
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+struct System
+{
+    explicit System(int rings)
+    {
+        table.loadBuiltIn();
+        QDir().mkpath(dir.file("LogFiles"));
+        QDir().mkpath(dir.file("waveFiles"));
+        QDir().mkpath(dir.file("tmp"));
+        writeGreeting(dir.file("greeting.wav"));
+        settings.WriteSetting("Config", "Line0", "1");
+        settings.WriteSetting("Config", "Rings", QString::number(rings));
+        // The learned ring gaps of a line whose rings come every second.
+        for (int k = 1; k <= 6; ++k)
+            settings.WriteSetting("Line0", QStringLiteral("Param%1").arg(k), "1500");
+        status.OpenDayLog();
+
+        sip::SipLineConfig line;
+        line.setup.listenAddress = QStringLiteral("127.0.0.1:0"); // a free port
+        line.ringCadenceMs = {400, 600};
+        sipLines = std::make_unique<sip::SipTelephony>(loop, std::vector<sip::SipLineConfig>{line});
+        startFailure = sipLines->start();
+
+        core = std::make_unique<TelephonyCore>(
+            TelephonyServices{*sipLines, loop, settings, texts, status, prompts, timers, relay, dir.path()});
+        core->setWindowChecks([] { return true; }, [] { return false; });
+        audio = std::make_unique<AudioStack>(AudioStack::Services{loop, core->lineTable(), *sipLines, lists, status,
+                                                                  texts, prompts, timers, speaker,
+                                                                  [] { return false; }, dir.path()});
+        audio->devices().addProvider(*sipLines);
+        relay.setTarget(&audio->engine());
+        audio->setFolders(dir.file("tmp") + "/", dir.file("waveFiles") + "/");
+        audio->setOutputFormat(OutputFormat::Pcm);
+        core->ResetLineHandles();
+        core->InitTapi();
+        core->setSetupOptions(readSetupOptions(settings));
+        core->classifyDevices();
+        core->setRingGaps(loadRingGaps(settings));
+        core->OpenLines();
+        audio->startTriggers(StopTriggerOptions{});
+    }
+    ~System()
+    {
+        audio.reset();
+        core.reset();
+        sipLines.reset();
+    }
+    QStringList recordings() const { return QDir(dir.file("waveFiles")).entryList(QDir::Files); }
+    QString statusText() const { return statusList.lines().join('|'); }
+    const LineSlot &slot() { return core->lineTable()[0]; }
+
+    ScratchDir dir;
+    QtEventLoop loop;
+    StringTable table;
+    Texts texts{table, 0};
+    SettingsStore settings{dir.file("telvox.ini"), dir.file("settings.txt")};
+    StatusListModel statusList;
+    StatusLog status{loop, dir.file("LogFiles"), statusList};
+    MainTimers timers{loop};
+    ScriptedPrompts prompts;
+    MessageLists lists{settings};
+    VirtualMediaDevice speaker{loop};
+    AudioActionsRelay relay;
+    std::unique_ptr<sip::SipTelephony> sipLines;
+    QString startFailure;
+    std::unique_ptr<TelephonyCore> core;
+    std::unique_ptr<AudioStack> audio;
+};
+
+QString speechFile() { return qEnvironmentVariable("TELVOX_SOURCE_DIR") + "/tests/data/speech_en_male_8k.wav"; }
+
+} // namespace
+
+class tst_SipCall : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        // CI installs the peer (scripts/setup); a missing one is a failure, not a skip.
+        QVERIFY2(!baresipProgram().isEmpty(), "baresip is not installed: run scripts/setup (baresip-core)");
+        QVERIFY2(!baresipModules().isEmpty(), "baresip's modules (g711.so) are missing: install baresip-core");
+    }
+
+    void answeredMessageIsRecordedFromTheCallersVoice()
+    {
+        System s(2);
+        QVERIFY2(s.startFailure.isEmpty(), qPrintable(s.startFailure));
+        QVERIFY(s.slot().hLine != 0);
+        const QByteArray uri = s.sipLines->contactUri(0);
+        QVERIFY2(uri.startsWith("sip:telvox@127.0.0.1:"), uri.constData());
+
+        ScratchDir peerDir;
+        BaresipCall call;
+        call.target = QString::fromLatin1(uri);
+        call.voiceWav = speechFile();
+        call.quitAfterSeconds = 9;
+        BaresipPeer peer(peerDir.path(), call);
+        QVERIFY(peer.started());
+
+        // Rings at the configured cadence, answered at the second.
+        QVERIFY(waitFor([&] { return s.slot().hCall != 0; }, 8000));
+        QElapsedTimer offered;
+        offered.start();
+        const double cpuBefore = cpuSeconds();
+        QVERIFY(waitFor([&] { return s.slot().recState == 1; }, 10000));
+        QCOMPARE(s.slot().mode, QStringLiteral("A"));
+        QVERIFY2(offered.elapsed() > 300, "answered before the second ring");
+
+        // baresip hangs up (BYE) when its voice file has been sent: the message ends and is listed.
+        QVERIFY(waitFor([&] { return !s.recordings().isEmpty(); }, 15000));
+        const double cpuCall = cpuSeconds() - cpuBefore;
+        const double callSeconds = offered.elapsed() / 1000.0;
+        QVERIFY(waitFor([&] { return s.slot().hCall == 0; }, 5000));
+        const QStringList files = s.recordings();
+        QCOMPARE(files.size(), 1);
+        QVERIFY2(files[0].startsWith("A") && files[0].endsWith("~5551234.wav"), qPrintable(files[0]));
+        QCOMPARE(s.lists.unreadEntries(), files);
+        QVERIFY(s.statusText().contains("CallerID:5551234"));
+        peer.finished(5000);
+        const QString peerLog = peer.output();
+
+        // What was recorded is the caller's voice: find each half-second piece of it in the
+        // file sent, at one lag, at the level sent (G.711 keeps it within a decibel).
+        const std::vector<std::int16_t> sent = readLineWav(speechFile().toStdString());
+        const std::vector<std::int16_t> recorded
+            = readLineWav(s.dir.file("waveFiles/" + files[0]).toStdString());
+        QVERIFY2(recorded.size() > 8000, qPrintable(QString::number(recorded.size())));
+        int matched = 0;
+        int pieces = 0;
+        double levelDb = 0;
+        for (std::size_t at = 0; at + 4000 <= recorded.size(); at += 4000) {
+            if (rms(recorded.data() + at, 4000) < 300)
+                continue; // a pause in the speech, or after the file ended
+            ++pieces;
+            const auto [corr, lag] = bestMatch(sent, recorded.data() + at, 4000);
+            if (corr > 0.9) {
+                ++matched;
+                levelDb += 20 * std::log10(rms(recorded.data() + at, 4000) / rms(sent.data() + lag, 4000));
+            }
+        }
+        QVERIFY2(pieces >= 3, qPrintable(QString::number(pieces)));
+        QVERIFY2(matched >= pieces - 1, qPrintable(QStringLiteral("%1 of %2").arg(matched).arg(pieces)));
+        levelDb /= std::max(matched, 1);
+        QVERIFY2(std::abs(levelDb) < 1.0, qPrintable(QString::number(levelDb)));
+
+        // The caller heard the greeting, and the "*" came as a telephone event.
+        QVERIFY2(peerLog.contains("received event: '*'"), qPrintable(peerLog.right(1500)));
+        std::vector<std::int16_t> heard;
+        for (const QString &file : peer.heardFiles()) {
+            if (file.contains("dec"))
+                heard = readLineWav(file.toStdString());
+        }
+        QVERIFY2(bestToneShare(heard, kGreetingHz) > 0.8,
+                 qPrintable(QStringLiteral("%1 samples, %2").arg(heard.size()).arg(bestToneShare(heard, kGreetingHz))));
+
+        const sip::JitterBuffer::Stats jb = s.sipLines->stack().media(0).rx.stats();
+        qInfo("SIP call: %.1f s from the INVITE, CPU %.3f s (%.1f %% of one core); receive delay %.1f ms mean, "
+              "send queue %.1f ms mean, %llu late, %llu concealed samples",
+              callSeconds, cpuCall, 100 * cpuCall / callSeconds,
+              jb.reads ? double(jb.delaySum) / double(jb.reads) / 8.0 : 0.0,
+              s.sipLines->stack().media(0).meanSendingDelay() / 8.0,
+              static_cast<unsigned long long>(jb.late), static_cast<unsigned long long>(jb.concealed));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_SipCall)
+#include "tst_SipCall.moc"
