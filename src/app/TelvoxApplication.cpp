@@ -10,6 +10,7 @@
 #include "audio/AudioEngine.h"
 #include "platform/telephony/modem/ModemPorts.h"
 #include "platform/telephony/modem/ModemTelephony.h"
+#include "platform/telephony/sip/SipConfig.h" // SIP lines
 #include "audio/AudioStack.h"
 #include "audio/CodecConversion.h"
 #include "platform/shell/MailClient.h"
@@ -125,6 +126,7 @@ TelvoxApplication::~TelvoxApplication()
     m_audio.reset();
     m_telephony.reset();
     m_modems.reset();
+    m_sip.reset(); // SIP lines
     m_exchange.reset();
 }
 
@@ -186,8 +188,13 @@ void TelvoxApplication::loadMainWindow()
         modemConfig.ports = m_options.modemPorts;
         modemConfig.probe = false;
     }
-    m_modems = modem::createModemTelephony(m_loop, modemConfig, &m_modemNotes);
-    TelephonyService &lineService = m_modems ? static_cast<TelephonyService &>(*m_modems)
+    // --- SIP lines, when the "SIP" section configures any (a registry of line backends will take this over)
+    QStringList sipNotes;
+    m_sip = sip::createSipTelephony(m_loop, *m_settings, &sipNotes);
+    if (!m_sip) // --- end SIP lines
+        m_modems = modem::createModemTelephony(m_loop, modemConfig, &m_modemNotes);
+    TelephonyService &lineService = m_sip    ? static_cast<TelephonyService &>(*m_sip) // SIP lines
+                                    : m_modems ? static_cast<TelephonyService &>(*m_modems)
                                              : static_cast<TelephonyService &>(*m_exchange);
     m_audioRelay = std::make_unique<AudioActionsRelay>();
     m_telephony = std::make_unique<TelephonyCore>(TelephonyServices{lineService, m_loop, *m_settings, *m_texts,
@@ -200,6 +207,10 @@ void TelvoxApplication::loadMainWindow()
         *m_options.announcements,
         [this] { return m_main && m_main->chkLegal()->isChecked(); }, m_paths.programFolder});
     m_audio->addExchangeLines(*m_exchange, 4);
+    if (m_sip) // --- SIP lines: their wave devices, and why they could not start
+        m_audio->devices().addProvider(*m_sip);
+    for (const QString &note : std::as_const(sipNotes))
+        m_statusLog->AddStatus(note); // --- end SIP lines
     if (m_modems) {
         m_audio->devices().addProvider(*m_modems);
         m_modems->setStatusHandler(

@@ -20,6 +20,7 @@ void JitterBuffer::restartAt(std::uint32_t timestamp)
     std::fill(m_filled.begin(), m_filled.end(), std::uint8_t{0});
     m_readPos = timestamp - m_target;
     m_highest = timestamp;
+    m_playing = false;
     if (m_started)
         ++m_stats.restarts;
     m_started = true;
@@ -44,6 +45,7 @@ void JitterBuffer::put(std::uint32_t timestamp, std::span<const std::int16_t> sa
         // stream paused. Read it after the target delay rather than dropping every packet.
         else if (offset + static_cast<std::int32_t>(count) <= 0 && ahead(m_highest, timestamp) >= 0) {
             m_readPos = timestamp - m_target;
+            m_playing = false;
             ++m_stats.restarts;
         }
     }
@@ -91,9 +93,10 @@ void JitterBuffer::read(std::span<std::int16_t> out)
         if (m_filled[slot]) {
             sample = m_samples[slot];
             m_filled[slot] = 0;
+            m_playing = true;
         } else {
             sample = 0;
-            if (ahead(m_readPos, m_highest) > 0)
+            if (m_playing && ahead(m_readPos, m_highest) > 0)
                 ++m_stats.concealed;
         }
         ++m_readPos;

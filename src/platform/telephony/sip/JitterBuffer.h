@@ -28,7 +28,7 @@ public:
     {
         std::uint64_t received = 0;   // samples put
         std::uint64_t late = 0;       // samples dropped for arriving after their time
-        std::uint64_t concealed = 0;  // samples read as silence while the stream was running
+        std::uint64_t concealed = 0;  // samples read as silence once the stream had begun (lost)
         std::uint64_t skipped = 0;    // samples skipped to keep the delay bounded
         std::uint32_t restarts = 0;   // times the timeline started afresh
         std::uint64_t delaySum = 0;   // sum over reads of the samples waiting (for the mean)
@@ -50,6 +50,7 @@ private:
     std::vector<std::int16_t> m_samples = std::vector<std::int16_t>(kSize);
     std::vector<std::uint8_t> m_filled = std::vector<std::uint8_t>(kSize);
     bool m_started = false;
+    bool m_playing = false; // the reader has reached the stream (silence before is no loss)
     std::uint32_t m_readPos = 0; // the RTP timestamp of the next sample read
     std::uint32_t m_highest = 0; // one past the newest sample put
     Stats m_stats;

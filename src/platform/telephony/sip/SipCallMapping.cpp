@@ -45,16 +45,15 @@ QByteArray unquotedName(std::string_view name)
         name.remove_prefix(1);
     while (!name.empty() && (name.back() == ' ' || name.back() == '\t'))
         name.remove_suffix(1);
-    QByteArray out;
-    if (name.size() >= 2 && name.front() == '"' && name.back() == '"') {
+    // Quoted or not (libre hands it over without its quotes), a quoted pair stands for its
+    // second character; a token name cannot hold a backslash.
+    if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
         name = name.substr(1, name.size() - 2);
-        for (std::size_t i = 0; i < name.size(); ++i) {
-            if (name[i] == '\\' && i + 1 < name.size())
-                ++i;
-            out.append(name[i]);
-        }
-    } else {
-        out = QByteArray(name.data(), qsizetype(name.size()));
+    QByteArray out;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (name[i] == '\\' && i + 1 < name.size())
+            ++i;
+        out.append(name[i]);
     }
     // Control characters have no place in a list or a log line.
     for (char &c : out) {
