@@ -25,6 +25,7 @@ std::vector<SipLineConfig> readSipConfig(const SettingsStore &store)
         const int jitter = store.ReadSetting(section, key(n, "JitterMs")).toInt(&ok);
         if (ok && jitter > 0)
             line.setup.jitterMs = jitter;
+        line.setup.telephoneEvents = store.ReadSetting(section, key(n, "TelephoneEvents"), QStringLiteral("1")) != QLatin1String("0");
         std::vector<int> cadence;
         for (const QString &part : store.ReadSetting(section, key(n, "RingCadence")).split(QLatin1Char('/'))) {
             const int ms = part.trimmed().toInt(&ok);

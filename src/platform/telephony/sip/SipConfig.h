@@ -21,6 +21,7 @@ namespace telvox::sip {
 //   Line<n>RingCadence  ring on/off in milliseconds, "2000/4000" by default: one ring is
 //                       counted at the start of each period while the INVITE is unanswered
 //   Line<n>JitterMs     receive delay absorbing network jitter (default 60)
+//   Line<n>TelephoneEvents  "0": touch tones in the audio only, no RFC 4733 events offered
 inline constexpr const char *kSipSection = "SIP";
 
 std::vector<SipLineConfig> readSipConfig(const SettingsStore &store);

@@ -6,6 +6,7 @@
 #include <rem.h>
 
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <future>
@@ -122,6 +123,10 @@ struct LineCtx
     QByteArray digitQueue;
     int toneMs = 100;
     int digitCode = -1;
+    char inbandKey = 0; // the key sounding in the audio (no telephone events)
+    double inbandLow = 0, inbandHigh = 0;
+    std::uint64_t inbandPhase = 0;
+    dtmf_dec *dtmf = nullptr; // in-band detection when the far end sends no telephone events
     std::int64_t digitUntil = 0;
     bool digitsPending = false;
     // RFC 4733 digits received.
@@ -196,6 +201,8 @@ void onRtp(const sa *src, const rtp_header *hdr, mbuf *mb, void *arg)
         for (std::size_t i = 0; i < count; ++i)
             samples[i] = hdr->pt == 0 ? g711_ulaw2pcm(p[i]) : g711_alaw2pcm(p[i]);
         l.media->rx.put(hdr->ts, std::span<const std::int16_t>(samples, count));
+        if (l.televPt < 0 && l.dtmf)
+            dtmf_dec_probe(l.dtmf, samples, count);
         return;
     }
     if (l.televPt >= 0 && hdr->pt == l.televPt && l.tel) {
@@ -228,23 +235,43 @@ void sendFrame(LineCtx &l, mbuf *mb, bool marker, int pt, std::uint32_t ts)
         ++l.stats.packetsOut;
 }
 
+// The two frequencies of a touch-tone key; false for anything else.
+bool dtmfPair(char key, double &low, double &high)
+{
+    static const char keys[] = "123A456B789C*0#D";
+    static const double rows[] = {697, 770, 852, 941};
+    static const double cols[] = {1209, 1336, 1477, 1633};
+    const char *at = std::strchr(keys, key);
+    if (!key || !at)
+        return false;
+    const auto index = at - keys;
+    low = rows[index / 4];
+    high = cols[index % 4];
+    return true;
+}
+
 void digitStep(LineCtx &l, std::int64_t now)
 {
-    if (!l.tel || l.televPt < 0) {
-        // No telephone events offered: the digits are dropped (their end is still reported).
-        l.digitQueue.clear();
-    }
+    const bool events = l.tel && l.televPt >= 0;
     if (l.digitCode >= 0 && now >= l.digitUntil) {
-        (void)telev_send(l.tel, l.digitCode, true);
+        if (events)
+            (void)telev_send(l.tel, l.digitCode, true);
         l.digitCode = -1;
+        l.inbandKey = 0;
         l.digitUntil = now + (static_cast<std::int64_t>(kDigitGapMs) * 1000);
         return;
     }
     if (l.digitCode < 0 && now >= l.digitUntil && !l.digitQueue.isEmpty()) {
-        const int code = telev_digit2code(l.digitQueue.front());
+        const char key = l.digitQueue.front();
         l.digitQueue.remove(0, 1);
-        if (code >= 0 && telev_send(l.tel, code, false) == 0) {
+        const int code = telev_digit2code(key);
+        if (code < 0)
+            return;
+        // RFC 4733 when the far end takes telephone events, else the tone itself in the audio.
+        if (events ? telev_send(l.tel, code, false) == 0 : dtmfPair(key, l.inbandLow, l.inbandHigh)) {
             l.digitCode = code;
+            l.inbandKey = events ? 0 : key;
+            l.inbandPhase = 0;
             l.digitUntil = now + static_cast<std::int64_t>(l.toneMs) * 1000;
         }
         return;
@@ -258,6 +285,27 @@ void digitStep(LineCtx &l, std::int64_t now)
         e.call = l.call;
         l.impl->report(e);
     }
+}
+
+// An in-band touch tone in place of the frame's audio: two sines, each about -9 dBm0.
+void fillInbandTone(LineCtx &l, std::int16_t *samples)
+{
+    constexpr double kTwoPi = 6.283185307179586;
+    for (int i = 0; i < kFrameSamples; ++i, ++l.inbandPhase) {
+        const double t = static_cast<double>(l.inbandPhase) / 8000.0;
+        samples[i] = static_cast<std::int16_t>(5000 * (std::sin(kTwoPi * l.inbandLow * t) + std::sin(kTwoPi * l.inbandHigh * t)));
+    }
+}
+
+void onInbandDigit(char digit, void *arg)
+{
+    auto &l = *static_cast<LineCtx *>(arg);
+    StackEvent e;
+    e.kind = StackEvent::Kind::Digit;
+    e.line = l.index;
+    e.call = l.call;
+    e.digit = digit;
+    l.impl->report(e);
 }
 
 void onTxTick(void *arg)
@@ -278,6 +326,8 @@ void onTxTick(void *arg)
     while (l.framesSent < due) {
         std::int16_t samples[kFrameSamples];
         l.media->takeForSending(samples);
+        if (l.inbandKey)
+            fillInbandTone(l, samples);
         mbuf *mb = mbuf_alloc(RTP_HEADER_SIZE + kFrameSamples);
         if (!mb)
             return;
@@ -374,12 +424,15 @@ bool setUpMedia(LineCtx &l)
         return false;
     if (sdp_format_add(nullptr, l.audio, false, "0", "PCMU", 8000, 1, nullptr, nullptr, nullptr, false, nullptr) != 0
         || sdp_format_add(nullptr, l.audio, false, "8", "PCMA", 8000, 1, nullptr, nullptr, nullptr, false, nullptr) != 0
-        || sdp_format_add(nullptr, l.audio, false, "101", telev_rtpfmt, 8000, 1, nullptr, nullptr, nullptr, false,
-                          "0-15")
-            != 0)
+        || (l.setup.telephoneEvents
+            && sdp_format_add(nullptr, l.audio, false, "101", telev_rtpfmt, 8000, 1, nullptr, nullptr, nullptr,
+                              false, "0-15")
+                != 0))
         return false;
     sdp_media_set_lattr(l.audio, true, "ptime", "%d", 20);
     if (telev_alloc(&l.tel, 20) != 0)
+        return false;
+    if (dtmf_dec_alloc(&l.dtmf, 8000, 1, onInbandDigit, &l) != 0)
         return false;
     return true;
 }
@@ -506,6 +559,8 @@ void SipStack::Impl::endCall(LineCtx &l, bool sendBye)
     l.audio = nullptr;
     l.sdp = static_cast<sdp_session *>(mem_deref(l.sdp));
     l.tel = static_cast<telev *>(mem_deref(l.tel));
+    l.dtmf = static_cast<dtmf_dec *>(mem_deref(l.dtmf));
+    l.inbandKey = 0;
     l.answered = false;
     l.offerReceived = false;
     l.latched = false;

@@ -23,6 +23,8 @@ struct SipLineSetup
     QString listenAddress = QStringLiteral("127.0.0.1:5060"); // "host:port"; port 0: any free port
     QString user = QStringLiteral("telvox");
     int jitterMs = 60; // the receive delay that absorbs network jitter
+    // Offer RFC 4733 telephone events; without them touch tones travel in the audio both ways.
+    bool telephoneEvents = true;
 };
 
 // What the stack reports about a line's call; `call` numbers the calls of the stack.
@@ -32,7 +34,7 @@ struct StackEvent
         Incoming,    // an INVITE was accepted for ringing (180 sent)
         Established, // the far end acknowledged our 200 OK
         Ended,       // the call is over: BYE, CANCEL, a timeout or a failed transaction
-        Digit,       // an RFC 4733 event began
+        Digit,       // an RFC 4733 event began, or a touch tone was heard in the audio
         DigitsSent,  // the digits asked for have all been sent
     };
     Kind kind = Kind::Ended;

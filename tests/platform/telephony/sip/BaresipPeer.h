@@ -51,7 +51,7 @@ public:
                                  "rtp_ports\t\t40000-49999\n"
                                  "module_path\t\t%3\n"
                                  "module\t\t\tg711.so\nmodule\t\t\taufile.so\nmodule\t\t\talsa.so\nmodule\t\t\tsndfile.so\n"
-                                 "module_app\t\taccount.so\nmodule_app\t\tmenu.so\n"
+                                 "module_app\t\taccount.so\nmodule_app\t\tmenu.so\nmodule\t\t\tstdio.so\n"
                                  "snd_path\t\t%2/heard\n")
                       .arg(call.voiceWav, folder, baresipModules()));
         writeText(QStringLiteral("accounts"),
@@ -74,6 +74,8 @@ public:
         }
     }
     bool started() { return m_process.waitForStarted(5000); }
+    // A command as typed at baresip's console ("/sndcode 47#", "/hangup").
+    void command(const QString &line) { m_process.write(line.toUtf8() + '\n'); }
     bool finished(int ms) { return m_process.waitForFinished(ms); }
     QString output() { return QString::fromLocal8Bit(m_process.readAll()); }
     // The wave files the sndfile module wrote of what the caller heard.

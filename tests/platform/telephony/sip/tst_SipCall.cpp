@@ -120,9 +120,36 @@ double cpuSeconds()
         + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+sip::SipLineConfig loopbackLine()
+{
+    sip::SipLineConfig line;
+    line.setup.listenAddress = QStringLiteral("127.0.0.1:0"); // a free port
+    line.ringCadenceMs = {400, 600};
+    return line;
+}
+
+// A wave file of the line format.
+void writeLineWav(const QString &path, const std::vector<std::int16_t> &samples)
+{
+    QByteArray pcm(reinterpret_cast<const char *>(samples.data()), qsizetype(samples.size() * 2));
+    QByteArray wav = "RIFF";
+    const auto u32 = [](quint32 v) { return QByteArray(reinterpret_cast<const char *>(&v), 4); };
+    const auto u16 = [](quint16 v) { return QByteArray(reinterpret_cast<const char *>(&v), 2); };
+    wav += u32(quint32(36 + pcm.size())) + "WAVEfmt " + u32(16) + u16(1) + u16(1) + u32(8000) + u32(16000) + u16(2)
+        + u16(16) + "data" + u32(quint32(pcm.size())) + pcm;
+    writeBytes(path, wav);
+}
+
+void appendTone(std::vector<std::int16_t> &out, double f1, double f2, int ms)
+{
+    for (int i = 0; i < ms * 8; ++i)
+        out.push_back(static_cast<std::int16_t>(5000 * (std::sin(2 * std::numbers::pi * f1 * i / 8000.0)
+                                                        + std::sin(2 * std::numbers::pi * f2 * i / 8000.0))));
+}
+
 struct System
 {
-    explicit System(int rings)
+    explicit System(int rings, sip::SipLineConfig line = loopbackLine())
     {
         table.loadBuiltIn();
         QDir().mkpath(dir.file("LogFiles"));
@@ -136,9 +163,6 @@ struct System
             settings.WriteSetting("Line0", QStringLiteral("Param%1").arg(k), "1500");
         status.OpenDayLog();
 
-        sip::SipLineConfig line;
-        line.setup.listenAddress = QStringLiteral("127.0.0.1:0"); // a free port
-        line.ringCadenceMs = {400, 600};
         sipLines = std::make_unique<sip::SipTelephony>(loop, std::vector<sip::SipLineConfig>{line});
         startFailure = sipLines->start();
 
@@ -283,6 +307,95 @@ private slots:
               jb.reads ? double(jb.delaySum) / double(jb.reads) / 8.0 : 0.0,
               s.sipLines->stack().media(0).meanSendingDelay() / 8.0,
               static_cast<unsigned long long>(jb.late), static_cast<unsigned long long>(jb.concealed));
+    }
+
+    // Touch tones the caller keys reach the call flow as RFC 4733 events.
+    void callersTouchTonesArriveAsTelephoneEvents()
+    {
+        System s(1);
+        QVERIFY2(s.startFailure.isEmpty(), qPrintable(s.startFailure));
+        ScratchDir peerDir;
+        BaresipCall call;
+        call.target = QString::fromLatin1(s.sipLines->contactUri(0));
+        call.voiceWav = speechFile();
+        BaresipPeer peer(peerDir.path(), call);
+        QVERIFY(peer.started());
+        QVERIFY(waitFor([&] { return s.slot().recState == 1; }, 10000));
+        QString digits;
+        peer.command(QStringLiteral("/sndcode 47"));
+        QVERIFY2(waitFor([&] {
+                     digits += s.slot().digits;
+                     return digits.contains(QLatin1String("47")) || s.slot().digits.contains(QLatin1String("47"));
+                 }, 4000),
+                 qPrintable(digits + QLatin1Char('|') + s.slot().digits));
+    }
+
+    // The caller gives up before the ring count (CANCEL): the line goes idle unanswered.
+    void callerGivingUpLeavesTheLineIdleUnanswered()
+    {
+        System s(8);
+        QVERIFY2(s.startFailure.isEmpty(), qPrintable(s.startFailure));
+        ScratchDir peerDir;
+        BaresipCall call;
+        call.target = QString::fromLatin1(s.sipLines->contactUri(0));
+        call.voiceWav = speechFile();
+        call.quitAfterSeconds = 3;
+        BaresipPeer peer(peerDir.path(), call);
+        QVERIFY(peer.started());
+        QVERIFY(waitFor([&] { return s.slot().hCall != 0; }, 8000));
+        QVERIFY(waitFor([&] { return s.slot().hCall == 0; }, 8000));
+        QVERIFY(peer.finished(5000));
+        QVERIFY2(!peer.output().contains("Call established"), "the call was answered");
+        QTest::qWait(500);
+        QVERIFY(s.recordings().isEmpty());
+        QCOMPARE(s.slot().recState, 0);
+        // The line takes the next call.
+        ScratchDir againDir;
+        call.quitAfterSeconds = 2;
+        BaresipPeer again(againDir.path(), call);
+        QVERIFY(waitFor([&] { return s.slot().hCall != 0; }, 8000));
+    }
+
+    // A line without telephone events: touch tones travel in the audio both ways.
+    void touchTonesInTheAudioWithoutTelephoneEvents()
+    {
+        sip::SipLineConfig line = loopbackLine();
+        line.setup.telephoneEvents = false;
+        System s(1, line);
+        QVERIFY2(s.startFailure.isEmpty(), qPrintable(s.startFailure));
+        // The caller's voice: two seconds of quiet, then "5" and "#" keyed.
+        ScratchDir peerDir;
+        std::vector<std::int16_t> voice(16000, 0);
+        appendTone(voice, 770, 1336, 120);
+        voice.insert(voice.end(), 800, 0);
+        appendTone(voice, 941, 1477, 120);
+        voice.insert(voice.end(), 16000, 0);
+        writeLineWav(peerDir.file("keys.wav"), voice);
+        BaresipCall call;
+        call.target = QString::fromLatin1(s.sipLines->contactUri(0));
+        call.voiceWav = peerDir.file("keys.wav");
+        BaresipPeer peer(peerDir.path(), call);
+        QVERIFY(peer.started());
+        QString digits;
+        QVERIFY2(waitFor([&] {
+                     digits += s.slot().digits;
+                     return digits.contains(QLatin1String("5#")) || s.slot().digits.contains(QLatin1String("5#"));
+                 }, 12000),
+                 qPrintable(digits + QLatin1Char('|') + s.slot().digits));
+        QVERIFY(peer.finished(10000));
+        // The caller heard the "*" as a tone: 941 Hz with 1209 Hz.
+        std::vector<std::int16_t> heard;
+        for (const QString &file : peer.heardFiles()) {
+            if (file.contains("dec"))
+                heard = readLineWav(file.toStdString());
+        }
+        std::vector<std::int16_t> window;
+        double best = 0;
+        for (std::size_t at = 0; at + 640 <= heard.size(); at += 160) {
+            window.assign(heard.begin() + long(at), heard.begin() + long(at) + 640);
+            best = std::max(best, std::min(toneShare(window, 941), toneShare(window, 1209)));
+        }
+        QVERIFY2(best > 0.3, qPrintable(QString::number(best)));
     }
 };
 
