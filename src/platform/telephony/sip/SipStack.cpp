@@ -149,6 +149,12 @@ struct SipStack::Impl
 
 namespace {
 
+void countStat(LineCtx &l, std::uint64_t SipStack::CallStats::*field)
+{
+    const std::lock_guard lock(l.impl->statsMutex);
+    ++(l.stats.*field);
+}
+
 void chooseFormats(LineCtx &l)
 {
     l.pt = -1;
@@ -180,19 +186,16 @@ void onRtp(const sa *src, const rtp_header *hdr, mbuf *mb, void *arg)
     const bool known = hdr->pt == 0 || hdr->pt == 8 || (l.televPt >= 0 && hdr->pt == l.televPt);
     if (!l.latched) {
         if (!known) {
-            ++l.stats.strangers;
+            countStat(l, &SipStack::CallStats::strangers);
             return;
         }
         l.latched = true;
         l.remote = *src;
     } else if (!sa_cmp(src, &l.remote, SA_ALL)) {
-        ++l.stats.strangers;
+        countStat(l, &SipStack::CallStats::strangers);
         return;
     }
-    {
-        const std::lock_guard lock(l.impl->statsMutex);
-        ++l.stats.packetsIn;
-    }
+    countStat(l, &SipStack::CallStats::packetsIn);
     const std::size_t n = mbuf_get_left(mb);
     const std::uint8_t *p = mbuf_buf(mb);
     if (hdr->pt == 0 || hdr->pt == 8) {
@@ -232,7 +235,7 @@ void sendFrame(LineCtx &l, mbuf *mb, bool marker, int pt, std::uint32_t ts)
 {
     mb->pos = RTP_HEADER_SIZE;
     if (rtp_send(l.rtp, &l.remote, false, marker, static_cast<std::uint8_t>(pt), ts, mb) == 0)
-        ++l.stats.packetsOut;
+        countStat(l, &SipStack::CallStats::packetsOut);
 }
 
 // The two frequencies of a touch-tone key; false for anything else.
