@@ -189,7 +189,7 @@ void TelvoxApplication::loadMainWindow()
         modemConfig.probe = false;
     }
     // --- SIP lines, when the "SIP" section configures any (a registry of line backends will take this over)
-    QStringList sipNotes;
+    QList<sip::SipNotice> sipNotes;
     m_sip = sip::createSipTelephony(m_loop, *m_settings, &sipNotes);
     if (!m_sip) // --- end SIP lines
         m_modems = modem::createModemTelephony(m_loop, modemConfig, &m_modemNotes);
@@ -207,10 +207,12 @@ void TelvoxApplication::loadMainWindow()
         *m_options.announcements,
         [this] { return m_main && m_main->chkLegal()->isChecked(); }, m_paths.programFolder});
     m_audio->addExchangeLines(*m_exchange, 4);
-    if (m_sip) // --- SIP lines: their wave devices, and why they could not start
+    if (m_sip) { // --- SIP lines: their wave devices, their news, and why they could not start
         m_audio->devices().addProvider(*m_sip);
-    for (const QString &note : std::as_const(sipNotes))
-        m_statusLog->AddStatus(note); // --- end SIP lines
+        m_sip->setStatusHandler([this](const sip::SipNotice &note) { m_statusLog->AddStatus(note.format(*m_texts)); });
+    }
+    for (const sip::SipNotice &note : std::as_const(sipNotes))
+        m_statusLog->AddStatus(note.format(*m_texts)); // --- end SIP lines
     if (m_modems) {
         m_audio->devices().addProvider(*m_modems);
         m_modems->setStatusHandler(

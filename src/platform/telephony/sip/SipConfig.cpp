@@ -14,10 +14,21 @@ std::vector<SipLineConfig> readSipConfig(const SettingsStore &store)
     const QString section = QLatin1String(kSipSection);
     for (int n = 0; n < 4; ++n) {
         const QString listen = store.ReadSetting(section, key(n, "Listen")).trimmed();
-        if (listen.isEmpty())
+        const QString registrar = store.ReadSetting(section, key(n, "Registrar")).trimmed();
+        if (listen.isEmpty() && registrar.isEmpty())
             continue;
         SipLineConfig line;
         line.setup.listenAddress = listen;
+        line.setup.registrar = registrar;
+        line.setup.authUser = store.ReadSetting(section, key(n, "AuthUser")).trimmed();
+        line.setup.password = store.ReadSetting(section, key(n, "Password"));
+        line.setup.outboundProxy = store.ReadSetting(section, key(n, "Proxy")).trimmed();
+        const QString transport = store.ReadSetting(section, key(n, "Transport")).trimmed().toLower();
+        if (transport == QLatin1String("tcp"))
+            line.setup.transport = transport;
+        const int expires = store.ReadSetting(section, key(n, "Expires")).toInt();
+        if (expires >= 60)
+            line.setup.expiresSeconds = expires;
         const QString user = store.ReadSetting(section, key(n, "User")).trimmed();
         if (!user.isEmpty())
             line.setup.user = user;
@@ -39,7 +50,7 @@ std::vector<SipLineConfig> readSipConfig(const SettingsStore &store)
     return lines;
 }
 
-std::unique_ptr<SipTelephony> createSipTelephony(EventLoop &loop, const SettingsStore &store, QStringList *notes)
+std::unique_ptr<SipTelephony> createSipTelephony(EventLoop &loop, const SettingsStore &store, QList<SipNotice> *notes)
 {
     std::vector<SipLineConfig> lines = readSipConfig(store);
     if (lines.empty())
@@ -48,7 +59,7 @@ std::unique_ptr<SipTelephony> createSipTelephony(EventLoop &loop, const Settings
     const QString failure = service->start();
     if (!failure.isEmpty()) {
         if (notes)
-            notes->append(QStringLiteral("SIP: ") + failure);
+            notes->append(SipNotice{notice::kCannotStart, {failure}});
         return nullptr;
     }
     return service;

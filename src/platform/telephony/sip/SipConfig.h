@@ -2,7 +2,7 @@
 
 #include "platform/telephony/sip/SipTelephony.h"
 
-#include <QStringList>
+#include <QList>
 
 #include <memory>
 #include <vector>
@@ -15,9 +15,16 @@ class SettingsStore;
 namespace telvox::sip {
 
 // The SIP lines as the settings store keeps them (section "SIP", keys per line n = 0 .. 3):
-//   Line<n>Listen       the direct listening address "host:port" (callers dial
-//                       sip:<user>@host:port); empty: line n is not a SIP line
-//   Line<n>User         the user part callers use (default "telvox")
+//   Line<n>Registrar    the registrar of an account ("fritz.box", "sip.example.net:5060");
+//                       empty: no registration
+//   Line<n>Listen       the listening address "host:port" (callers dial sip:<user>@host:port);
+//                       on an account line optional. Line n is a SIP line when it has either
+//   Line<n>User         the user (the account's user name; default "telvox")
+//   Line<n>AuthUser     the name to authenticate with, when it differs from the user
+//   Line<n>Password     the account's password (the store is kept readable by its owner only)
+//   Line<n>Proxy        an outbound proxy ("proxy.example.net"); empty: none
+//   Line<n>Transport    "udp" (default) or "tcp"
+//   Line<n>Expires      registration interval in seconds (default 600)
 //   Line<n>RingCadence  ring on/off in milliseconds, "2000/4000" by default: one ring is
 //                       counted at the start of each period while the INVITE is unanswered
 //   Line<n>JitterMs     receive delay absorbing network jitter (default 60)
@@ -28,6 +35,6 @@ std::vector<SipLineConfig> readSipConfig(const SettingsStore &store);
 
 // The SIP backend when SIP lines are configured and their addresses could be bound;
 // nullptr otherwise, with the reason in `notes`.
-std::unique_ptr<SipTelephony> createSipTelephony(EventLoop &loop, const SettingsStore &store, QStringList *notes);
+std::unique_ptr<SipTelephony> createSipTelephony(EventLoop &loop, const SettingsStore &store, QList<SipNotice> *notes);
 
 } // namespace telvox::sip

@@ -97,6 +97,8 @@ struct LineCtx
 
     struct ::sip *sip = nullptr;
     sipsess_sock *sock = nullptr;
+    sipreg *reg = nullptr;
+    tmr regRetry{};
     sa laddr{};
     std::string contact;
 
@@ -140,6 +142,7 @@ struct SipStack::Impl
     std::vector<std::unique_ptr<LineCtx>> lines;
     std::thread thread;
     mqueue *mq = nullptr;
+    dnsc *dns = nullptr;
     std::uint64_t nextCall = 0;
     mutable std::mutex statsMutex;
 
@@ -515,6 +518,68 @@ void answerCall(LineCtx &l)
     tmr_start(&l.txTimer, kTickMs, onTxTick, &l);
 }
 
+// --- registration ---------------------------------------------------------------------------
+
+void startRegistration(LineCtx &l);
+
+int onAuth(char **user, char **password, const char *, void *arg)
+{
+    const auto &l = *static_cast<const LineCtx *>(arg);
+    const QString name = l.setup.authUser.isEmpty() ? l.setup.user : l.setup.authUser;
+    const int err = str_dup(user, name.toUtf8().constData());
+    return err ? err : str_dup(password, l.setup.password.toUtf8().constData());
+}
+
+void onRegistration(int err, const sip_msg *msg, void *arg)
+{
+    auto &l = *static_cast<LineCtx *>(arg);
+    StackEvent e;
+    e.line = l.index;
+    if (!err && msg && msg->scode >= 200 && msg->scode < 300) {
+        e.kind = StackEvent::Kind::Registered;
+        e.code = msg->scode;
+        l.impl->report(e);
+        return;
+    }
+    if (!err && msg && msg->scode < 200)
+        return; // provisional
+    e.kind = StackEvent::Kind::RegistrationFailed;
+    if (err) {
+        e.reason = QString::fromLocal8Bit(std::strerror(err));
+    } else if (msg) {
+        e.code = msg->scode;
+        e.reason = QString::number(msg->scode) + QLatin1Char(' ')
+            + QString::fromUtf8(msg->reason.p, static_cast<qsizetype>(msg->reason.l));
+    }
+    l.impl->report(e);
+    // Our own retry, at the configured pace, rather than libre's growing back-off.
+    tmr_start(&l.regRetry, static_cast<std::uint64_t>(std::max(1, l.setup.retrySeconds)) * 1000, [](void *a) {
+        startRegistration(*static_cast<LineCtx *>(a));
+    }, &l);
+}
+
+void startRegistration(LineCtx &l)
+{
+    l.reg = static_cast<sipreg *>(mem_deref(l.reg));
+    const std::string transport = l.setup.transport.compare(QLatin1String("tcp"), Qt::CaseInsensitive) == 0
+        ? ";transport=tcp"
+        : "";
+    const std::string registrar = "sip:" + text(l.setup.registrar) + transport;
+    const std::string domain = text(l.setup.registrar.section(QLatin1Char(':'), 0, 0));
+    const std::string aor = "sip:" + text(l.setup.user) + "@" + domain;
+    const std::string proxy = l.setup.outboundProxy.isEmpty() ? std::string()
+                                                              : "sip:" + text(l.setup.outboundProxy) + ";lr" + transport;
+    const char *routes[] = {proxy.c_str()};
+    const int err = sipreg_register(&l.reg, l.sip, registrar.c_str(), aor.c_str(), nullptr, aor.c_str(),
+                                    static_cast<std::uint32_t>(l.setup.expiresSeconds), text(l.setup.user).c_str(),
+                                    proxy.empty() ? nullptr : routes, proxy.empty() ? 0 : 1, 0, onAuth, &l, false,
+                                    onRegistration, &l, nullptr, nullptr);
+    if (err)
+        onRegistration(err, nullptr, &l);
+    else
+        (void)sipreg_set_rwait(l.reg, 50); // refresh half-way: a lost registrar is noticed sooner
+}
+
 void onCommand(int id, void *data, void *arg)
 {
     auto *impl = static_cast<SipStack::Impl *>(arg);
@@ -615,18 +680,37 @@ QString SipStack::start()
             l->media = m_media[i].get();
             tmr_init(&l->txTimer);
             tmr_init(&l->endTimer);
+            tmr_init(&l->regRetry);
             LineCtx &line = *l;
             impl.lines.push_back(std::move(l));
             const QByteArray address = line.setup.listenAddress.toUtf8();
-            if (sa_decode(&line.laddr, address.constData(), static_cast<std::size_t>(address.size())) != 0) {
+            if (address.isEmpty()) {
+                // An account line: the address towards the network, a port of the system's choice.
+                if (net_default_source_addr_get(AF_INET, &line.laddr) != 0)
+                    (void)sa_set_str(&line.laddr, "127.0.0.1", 0);
+                sa_set_port(&line.laddr, 0);
+            } else if (sa_decode(&line.laddr, address.constData(), static_cast<std::size_t>(address.size())) != 0) {
                 failure = QStringLiteral("%1: not an address").arg(line.setup.listenAddress);
                 break;
             }
-            int err = sip_alloc(&line.sip, nullptr, 32, 32, 32, "Telvox", nullptr, nullptr);
+            if (!line.setup.registrar.isEmpty() && !impl.dns) {
+                sa servers[4];
+                std::uint32_t count = 4;
+                char domain[64] = {};
+                if (dns_srv_get(domain, sizeof domain, servers, &count) != 0 || count == 0) {
+                    (void)sa_set_str(&servers[0], "127.0.0.1", 53);
+                    count = 1;
+                }
+                (void)dnsc_alloc(&impl.dns, nullptr, servers, count);
+            }
+            const sip_transp tp = line.setup.transport.compare(QLatin1String("tcp"), Qt::CaseInsensitive) == 0
+                ? SIP_TRANSP_TCP
+                : SIP_TRANSP_UDP;
+            int err = sip_alloc(&line.sip, impl.dns, 32, 32, 32, "Telvox", nullptr, nullptr);
             if (!err)
-                err = sip_transp_add(line.sip, SIP_TRANSP_UDP, &line.laddr);
+                err = sip_transp_add(line.sip, tp, &line.laddr);
             if (!err)
-                err = sip_transp_laddr(line.sip, &line.laddr, SIP_TRANSP_UDP, nullptr);
+                err = sip_transp_laddr(line.sip, &line.laddr, tp, nullptr);
             if (!err)
                 err = sipsess_listen(&line.sock, line.sip, 32, onConnect, &line);
             if (err) {
@@ -636,6 +720,8 @@ QString SipStack::start()
             char host[64] = {};
             (void)sa_ntop(&line.laddr, host, sizeof host);
             line.contact = "sip:" + text(line.setup.user) + "@" + host + ":" + std::to_string(sa_port(&line.laddr));
+            if (!line.setup.registrar.isEmpty())
+                startRegistration(line);
         }
         const bool ok = failure.isEmpty();
         ready.set_value(failure);
@@ -644,6 +730,8 @@ QString SipStack::start()
         for (auto &l : impl.lines) {
             impl.endCall(*l, true);
             tmr_cancel(&l->txTimer);
+            tmr_cancel(&l->regRetry);
+            l->reg = static_cast<sipreg *>(mem_deref(l->reg));
             if (l->sock)
                 sipsess_close_all(l->sock);
             l->sock = static_cast<sipsess_sock *>(mem_deref(l->sock));
@@ -652,6 +740,7 @@ QString SipStack::start()
             l->sip = static_cast<struct ::sip *>(mem_deref(l->sip));
         }
         impl.mq = static_cast<mqueue *>(mem_deref(impl.mq));
+        impl.dns = static_cast<dnsc *>(mem_deref(impl.dns));
         re_thread_close();
     });
     const QString failure = readyFuture.get();

@@ -17,11 +17,21 @@
 
 namespace telvox::sip {
 
-// Where one SIP line listens and who it is there.
+// Where one SIP line listens and who it is there: a direct listening address, or an account
+// at a registrar (a router's or a provider's, a PBX).
 struct SipLineSetup
 {
-    QString listenAddress = QStringLiteral("127.0.0.1:5060"); // "host:port"; port 0: any free port
+    // "host:port"; port 0: any free port. Empty on an account line: the address towards the
+    // network's default route, any port.
+    QString listenAddress = QStringLiteral("127.0.0.1:5060");
     QString user = QStringLiteral("telvox");
+    QString registrar;     // "fritz.box", "sip.example.net:5060"; empty: no registration
+    QString authUser;      // when it differs from `user`
+    QString password;
+    QString outboundProxy; // "proxy.example.net"; empty: none
+    QString transport = QStringLiteral("udp"); // "udp" or "tcp"
+    int expiresSeconds = 600;
+    int retrySeconds = 30; // after a failed registration
     int jitterMs = 60; // the receive delay that absorbs network jitter
     // Offer RFC 4733 telephone events; without them touch tones travel in the audio both ways.
     bool telephoneEvents = true;
@@ -36,6 +46,8 @@ struct StackEvent
         Ended,       // the call is over: BYE, CANCEL, a timeout or a failed transaction
         Digit,       // an RFC 4733 event began, or a touch tone was heard in the audio
         DigitsSent,  // the digits asked for have all been sent
+        Registered,  // the registrar accepted the registration (code 200)
+        RegistrationFailed, // refused (code and reason) or no answer (code 0, reason)
     };
     Kind kind = Kind::Ended;
     int line = 0;
@@ -44,6 +56,7 @@ struct StackEvent
     char digit = 0;        // Digit
     bool answered = false; // Ended: the call had been answered here
     int code = 0;          // Ended: the SIP status or error number behind it, when known
+    QString reason;        // RegistrationFailed: the registrar's reason phrase or the error
 };
 
 // The audio of one line between the stack's thread and the wave devices: what the far end

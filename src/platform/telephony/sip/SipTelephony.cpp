@@ -29,6 +29,10 @@ struct SipTelephony::Line
     QByteArray callerName;
     int ringCount = 0;
     std::unique_ptr<Timer> ringTimer;
+    // Registration: never tried, registered, or failing (with the reason last told).
+    enum class Reg { Unknown, Registered, Failing } reg = Reg::Unknown;
+    bool everRegistered = false;
+    QString lastFailure;
 };
 
 namespace {
@@ -157,6 +161,10 @@ void SipTelephony::handle(const StackEvent &event)
         if (event.call == l.sipCall && l.monitoring && l.callState == LineCallState::Connected)
             post(l, l.hCall, LINE_MONITORDIGITS, static_cast<unsigned char>(event.digit), kDigitModeDtmf, 0);
         return;
+    case StackEvent::Kind::Registered:
+    case StackEvent::Kind::RegistrationFailed:
+        registrationNews(l, event);
+        return;
     case StackEvent::Kind::DigitsSent:
         if (event.call == l.sipCall && l.generating) {
             l.generating = false;
@@ -164,6 +172,38 @@ void SipTelephony::handle(const StackEvent &event)
         }
         return;
     }
+}
+
+// Tells the user what changed, once: a refresh of a working registration, or the same failure
+// on every retry, is news to nobody.
+void SipTelephony::registrationNews(Line &l, const StackEvent &event)
+{
+    if (event.kind == StackEvent::Kind::Registered) {
+        if (l.reg != Line::Reg::Registered)
+            tell(l.everRegistered ? notice::kRegisteredAgain : notice::kRegistered, l);
+        l.reg = Line::Reg::Registered;
+        l.everRegistered = true;
+        l.lastFailure.clear();
+        return;
+    }
+    if (l.reg == Line::Reg::Failing && l.lastFailure == event.reason)
+        return;
+    // No answer at all (code 0) after a working registration: the network went away.
+    tell(event.code == 0 && l.reg == Line::Reg::Registered ? notice::kNetworkLost : notice::kRegistrationFailed, l,
+         event.reason);
+    l.reg = Line::Reg::Failing;
+    l.lastFailure = event.reason;
+}
+
+void SipTelephony::tell(int text, const Line &line, const QString &reason)
+{
+    if (m_status)
+        m_status(SipNotice{text, {QStringLiteral("Line%1").arg(line.index), line.config.setup.registrar, reason}});
+}
+
+bool SipTelephony::registered(int index) const
+{
+    return index >= 0 && index < lineCount() && m_lines[static_cast<std::size_t>(index)]->reg == Line::Reg::Registered;
 }
 
 // --- helpers ---------------------------------------------------------------------------------

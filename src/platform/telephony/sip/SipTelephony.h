@@ -2,6 +2,7 @@
 
 #include "platform/telephony/LineApplication.h"
 #include "platform/telephony/TelephonyService.h"
+#include "platform/telephony/sip/SipNotice.h"
 #include "platform/telephony/sip/SipStack.h"
 #include "platform/wave/PacedWaveDevices.h"
 
@@ -47,6 +48,10 @@ public:
     // Where callers reach line `index` ("sip:telvox@127.0.0.1:5070").
     QByteArray contactUri(int index) const { return m_stack.contactUri(index); }
     SipStack &stack() { return m_stack; }
+    // Registration news for the status list (on the user-interface thread).
+    void setStatusHandler(std::function<void(const SipNotice &)> handler) { m_status = std::move(handler); }
+    // Whether line `index` is registered at its registrar now.
+    bool registered(int index) const;
 
     // TelephonyService
     std::int32_t lineInitialize(HLineApp &lineApp, LineCallback callback, const QString &appName,
@@ -96,6 +101,8 @@ private:
     void receive(const StackEvent &event);
     void drainEvents();
     void handle(const StackEvent &event);
+    void registrationNews(Line &line, const StackEvent &event);
+    void tell(int text, const Line &line, const QString &reason = QString());
 
     EventLoop &m_loop;
     std::vector<std::unique_ptr<Line>> m_lines;
@@ -104,6 +111,7 @@ private:
     QObject m_context; // lives on the user-interface thread: events are delivered there
     std::mutex m_inboxMutex;
     std::deque<StackEvent> m_inbox;
+    std::function<void(const SipNotice &)> m_status;
     SipStack m_stack; // last: its thread stops before the rest goes
 };
 

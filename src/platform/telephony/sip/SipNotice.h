@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace telvox {
+class Texts;
+}
+
+namespace telvox::sip {
+
+// What the SIP lines have to tell the user, before it is put into words: the English number of
+// a text in the string table and the values of its %1, %2, ... ("Line1" comes first).
+struct SipNotice
+{
+    int text = 0;
+    QStringList args;
+
+    QString format(const Texts &texts) const;
+};
+
+namespace notice {
+inline constexpr int kRegistered = 1701;         // %1 line, %2 registrar
+inline constexpr int kRegistrationFailed = 1702; // %1 line, %2 registrar, %3 reason ("403 Forbidden")
+inline constexpr int kNetworkLost = 1703;        // %1 line, %2 registrar, %3 the system's reason
+inline constexpr int kRegisteredAgain = 1704;    // %1 line, %2 registrar
+inline constexpr int kCannotStart = 1705;        // %1 what failed
+} // namespace notice
+
+} // namespace telvox::sip
