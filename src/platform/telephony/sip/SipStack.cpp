@@ -67,7 +67,7 @@ constexpr std::uint16_t kRtpPortMax = 32767;
 constexpr int kDigitGapMs = 60;
 constexpr int kDigitEndGraceMs = 80; // the end packets of the last digit are repeated
 
-enum CommandKind { Answer, HangUp, Digits, Quit };
+enum CommandKind { Answer, HangUp, Digits, Dial, Quit };
 
 struct Command
 {
@@ -110,6 +110,7 @@ struct LineCtx
     telev *tel = nullptr;
     std::uint64_t call = 0;
     bool offerReceived = false;
+    bool outgoing = false;
     bool answered = false;
     bool latched = false;
     sa remote{};
@@ -143,7 +144,6 @@ struct SipStack::Impl
     std::thread thread;
     mqueue *mq = nullptr;
     dnsc *dns = nullptr;
-    std::uint64_t nextCall = 0;
     mutable std::mutex statsMutex;
 
     void report(const StackEvent &e) { owner->m_sink(e); }
@@ -384,9 +384,13 @@ int onAnswer(const sip_msg *msg, void *arg)
     return 0;
 }
 
+void startMedia(LineCtx &l);
+
 void onEstablished(const sip_msg *, void *arg)
 {
     auto &l = *static_cast<LineCtx *>(arg);
+    if (l.outgoing && !l.answered)
+        startMedia(l); // the 200 OK to our INVITE: the called party answered
     StackEvent e;
     e.kind = StackEvent::Kind::Established;
     e.line = l.index;
@@ -474,7 +478,7 @@ void onConnect(const sip_msg *msg, void *arg)
             return;
         }
     }
-    l.call = ++l.impl->nextCall;
+    l.call = l.impl->owner->newCall();
     {
         const std::lock_guard lock(l.impl->statsMutex);
         l.stats = {};
@@ -496,6 +500,18 @@ void onConnect(const sip_msg *msg, void *arg)
     l.impl->report(e);
 }
 
+void startMedia(LineCtx &l)
+{
+    l.answered = true;
+    l.latched = false;
+    l.media->rx.reset();
+    l.media->clearSending();
+    l.txStart = nowMicros();
+    l.framesSent = 0;
+    l.txTs = static_cast<std::uint32_t>(rand_u32());
+    tmr_start(&l.txTimer, kTickMs, onTxTick, &l);
+}
+
 void answerCall(LineCtx &l)
 {
     if (!l.sess || l.answered)
@@ -508,14 +524,73 @@ void answerCall(LineCtx &l)
         return;
     }
     mem_deref(desc);
-    l.answered = true;
-    l.latched = false;
-    l.media->rx.reset();
-    l.media->clearSending();
-    l.txStart = nowMicros();
-    l.framesSent = 0;
-    l.txTs = static_cast<std::uint32_t>(rand_u32());
-    tmr_start(&l.txTimer, kTickMs, onTxTick, &l);
+    startMedia(l);
+}
+
+// --- calls we place --------------------------------------------------------------------------
+
+int onAuth(char **user, char **password, const char *realm, void *arg);
+
+void onProgress(const sip_msg *msg, void *arg)
+{
+    auto &l = *static_cast<LineCtx *>(arg);
+    if (msg->scode != 180 && msg->scode != 183)
+        return;
+    StackEvent e;
+    e.kind = StackEvent::Kind::Progress;
+    e.line = l.index;
+    e.call = l.call;
+    e.code = msg->scode;
+    l.impl->report(e);
+}
+
+void dialCall(LineCtx &l, std::uint64_t call, const QByteArray &target)
+{
+    const auto refuse = [&](int code) {
+        StackEvent e;
+        e.kind = StackEvent::Kind::Ended;
+        e.line = l.index;
+        e.call = call;
+        e.code = code;
+        l.impl->report(e);
+    };
+    if (l.sess || !setUpMedia(l)) {
+        l.impl->endCall(l, false);
+        refuse(l.sess ? 486 : 500);
+        return;
+    }
+    // A SIP address as given; a bare number goes to the line's registrar (or its own host).
+    std::string to = target.toStdString();
+    if (to.rfind("sip:", 0) != 0 && to.rfind("sips:", 0) != 0) {
+        if (to.find('@') == std::string::npos) {
+            const QString host = l.setup.registrar.isEmpty() ? l.setup.listenAddress : l.setup.registrar;
+            to += "@" + text(host);
+        }
+        to = "sip:" + to;
+    }
+    const std::string domain = l.setup.registrar.isEmpty() ? text(l.setup.listenAddress.section(QLatin1Char(':'), 0, 0))
+                                                           : text(l.setup.registrar.section(QLatin1Char(':'), 0, 0));
+    const std::string from = "sip:" + text(l.setup.user) + "@" + domain;
+    const std::string proxy = l.setup.outboundProxy.isEmpty() ? std::string() : "sip:" + text(l.setup.outboundProxy) + ";lr";
+    const char *routes[] = {proxy.c_str()};
+    mbuf *desc = nullptr;
+    int err = sdp_encode(&desc, l.sdp, true);
+    l.call = call;
+    l.outgoing = true;
+    {
+        const std::lock_guard lock(l.impl->statsMutex);
+        l.stats = {};
+    }
+    if (!err)
+        err = sipsess_connect(&l.sess, l.sock, to.c_str(), nullptr, from.c_str(), text(l.setup.user).c_str(),
+                              proxy.empty() ? nullptr : routes, proxy.empty() ? 0 : 1, "application/sdp", desc, onAuth,
+                              &l, false, onOffer, onAnswer, onProgress, onEstablished, onInfo, nullptr, onClose, &l,
+                              "Allow: INVITE, ACK, BYE, CANCEL, OPTIONS, INFO\r\n");
+    mem_deref(desc);
+    if (err) {
+        l.impl->endCall(l, false);
+        refuse(err == EINVAL ? 484 : 500); // 484: an address that is not one
+    }
 }
 
 // --- registration ---------------------------------------------------------------------------
@@ -593,6 +668,10 @@ void onCommand(int id, void *data, void *arg)
     if (!cmd || cmd->line < 0 || cmd->line >= static_cast<int>(impl->lines.size()))
         return;
     LineCtx &l = *impl->lines[static_cast<std::size_t>(cmd->line)];
+    if (id == Dial) {
+        dialCall(l, cmd->call, cmd->digits);
+        return;
+    }
     if (l.call != cmd->call || !l.sess)
         return; // a call that has ended in the meantime
     switch (id) {
@@ -600,7 +679,8 @@ void onCommand(int id, void *data, void *arg)
         answerCall(l);
         break;
     case HangUp:
-        if (!l.answered)
+        // An unanswered call of ours is cancelled by releasing it; one offered to us is rejected.
+        if (!l.answered && !l.outgoing)
             (void)sipsess_reject(l.sess, static_cast<std::uint16_t>(cmd->code),
                                  cmd->code == 486 ? "Busy Here" : "Decline", nullptr);
         impl->endCall(l, true);
@@ -630,6 +710,7 @@ void SipStack::Impl::endCall(LineCtx &l, bool sendBye)
     l.dtmf = static_cast<dtmf_dec *>(mem_deref(l.dtmf));
     l.inbandKey = 0;
     l.answered = false;
+    l.outgoing = false;
     l.offerReceived = false;
     l.latched = false;
     l.pt = -1;
@@ -783,6 +864,7 @@ void SipStack::push(int kind, int line, std::uint64_t call, int code, const QByt
 }
 
 void SipStack::answer(int line, std::uint64_t call) { push(Answer, line, call); }
+void SipStack::dial(int line, std::uint64_t call, const QByteArray &target) { push(Dial, line, call, 0, target); }
 void SipStack::hangUp(int line, std::uint64_t call, int code) { push(HangUp, line, call, code); }
 void SipStack::sendDigits(int line, std::uint64_t call, const QByteArray &digits, int toneMs)
 {

@@ -42,7 +42,8 @@ struct StackEvent
 {
     enum class Kind {
         Incoming,    // an INVITE was accepted for ringing (180 sent)
-        Established, // the far end acknowledged our 200 OK
+        Established, // the far end acknowledged our 200 OK, or answered our INVITE (200 OK)
+        Progress,    // our INVITE rings at the far end (180 / 183)
         Ended,       // the call is over: BYE, CANCEL, a timeout or a failed transaction
         Digit,       // an RFC 4733 event began, or a touch tone was heard in the audio
         DigitsSent,  // the digits asked for have all been sent
@@ -115,6 +116,10 @@ public:
     // Ends the call: rejects it with `code` while it is not answered, otherwise sends BYE.
     void hangUp(int line, std::uint64_t call, int code = 486);
     void sendDigits(int line, std::uint64_t call, const QByteArray &digits, int toneMs);
+    // Places a call to `target` ("sip:bob@host:port", "bob@host", or a number at the line's
+    // registrar) under the number newCall() gave.
+    std::uint64_t newCall() { return ++m_nextCall; }
+    void dial(int line, std::uint64_t call, const QByteArray &target);
 
     struct CallStats
     {
@@ -132,6 +137,7 @@ private:
     std::vector<std::unique_ptr<LineMedia>> m_media;
     std::unique_ptr<Impl> m_impl;
     std::atomic<bool> m_running{false};
+    std::atomic<std::uint64_t> m_nextCall{0};
 };
 
 } // namespace telvox::sip

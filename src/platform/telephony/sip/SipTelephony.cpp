@@ -133,7 +133,16 @@ void SipTelephony::handle(const StackEvent &event)
         ringTick(l); // the first ring now
         return;
     }
+    case StackEvent::Kind::Progress:
+        if (event.call == l.sipCall && !l.incoming && l.callState == LineCallState::Dialing)
+            setState(l, LineCallState::Ringback);
+        return;
     case StackEvent::Kind::Established:
+        if (event.call == l.sipCall && !l.incoming
+            && (l.callState == LineCallState::Dialing || l.callState == LineCallState::Ringback)) {
+            setState(l, LineCallState::Connected); // the 200 OK is the answer
+            return;
+        }
         if (event.call == l.sipCall && l.answering
             && (l.callState == LineCallState::Offering || l.callState == LineCallState::Accepted)) {
             l.answering = false;
@@ -149,7 +158,9 @@ void SipTelephony::handle(const StackEvent &event)
             l.generating = false;
             post(l, l.hCall, LINE_GENERATE, kGenerateTermCancel, 0, 0);
         }
-        if (l.callState == LineCallState::Connected || (l.answering && event.answered)) {
+        if (l.callState == LineCallState::Connected || (l.answering && event.answered)
+            || (!l.incoming && (l.callState == LineCallState::Dialing || l.callState == LineCallState::Ringback))) {
+            // Hung up, or (a call we placed) refused: busy, declined, unreachable.
             setState(l, LineCallState::Disconnected);
         } else if (l.callState == LineCallState::Offering || l.callState == LineCallState::Accepted) {
             // Given up, or taken by another phone of the group: never answered here.
@@ -446,11 +457,32 @@ std::int32_t SipTelephony::lineGetID(HLine line, std::uint32_t addressId, HCall 
 
 std::int32_t SipTelephony::lineMakeCall(HLine line, HCall &call, const QString &destAddress, std::uint32_t countryCode)
 {
-    (void)call;
-    (void)destAddress;
     (void)countryCode;
-    // Dialling out over SIP is not available yet.
-    return lineOfHandle(line) ? LineErr::OperationUnavail : LineErr::InvalLineHandle;
+    Line *l = lineOfHandle(line);
+    if (!l)
+        return LineErr::InvalLineHandle;
+    if (l->hCall != 0 && l->callState != LineCallState::Idle)
+        return LineErr::CallUnavail;
+    const QString target = destAddress.trimmed();
+    if (target.isEmpty() || target.contains(QLatin1Char(' ')) || target.contains(QLatin1Char('\r'))
+        || target.contains(QLatin1Char('\n')))
+        return LineErr::InvalAddress;
+    const std::int32_t request = m_app.nextRequest();
+    l->hCall = m_app.nextHandle();
+    l->sipCall = m_stack.newCall();
+    l->incoming = false;
+    l->answering = false;
+    l->monitoring = false;
+    l->generating = false;
+    l->ringCount = 0;
+    l->callerIdFlags = CallPartyId::Unknown;
+    l->callerNumber.clear();
+    l->callerName.clear();
+    call = l->hCall;
+    m_stack.dial(l->index, l->sipCall, target.toUtf8());
+    post(*l, 0, LINE_REPLY, static_cast<std::uint32_t>(request), 0, 0);
+    setState(*l, LineCallState::Dialing);
+    return request;
 }
 
 std::int32_t SipTelephony::lineClose(HLine line)

@@ -27,11 +27,12 @@ inline QString baresipModules()
 
 struct BaresipCall
 {
-    QString target;        // "sip:telvox@127.0.0.1:5070"
+    QString target;        // "sip:telvox@127.0.0.1:5070"; empty: baresip waits for a call and answers it
     QString voiceWav;      // what the caller says (8000 Hz mono 16-bit)
     QString from = QStringLiteral("\"Anna Caller\" <sip:5551234@127.0.0.1>");
     QString codecs = QStringLiteral("PCMU");
     int quitAfterSeconds = 10;
+    quint16 listenPort = 0; // 0: any free port
 };
 
 class BaresipPeer
@@ -43,7 +44,7 @@ public:
         QDir().mkpath(folder + QStringLiteral("/heard"));
         writeText(QStringLiteral("config"),
                   QStringLiteral("poll_method\t\tepoll\n"
-                                 "sip_listen\t\t127.0.0.1:0\n"
+                                 "sip_listen\t\t127.0.0.1:%4\n"
                                  "audio_source\t\taufile,%1\n"
                                  "audio_player\t\talsa,null\n"
                                  "audio_alert\t\talsa,null\n"
@@ -53,15 +54,17 @@ public:
                                  "module\t\t\tg711.so\nmodule\t\t\taufile.so\nmodule\t\t\talsa.so\nmodule\t\t\tsndfile.so\n"
                                  "module_app\t\taccount.so\nmodule_app\t\tmenu.so\nmodule\t\t\tstdio.so\n"
                                  "snd_path\t\t%2/heard\n")
-                      .arg(call.voiceWav, folder, baresipModules()));
+                      .arg(call.voiceWav, folder, baresipModules(), QString::number(call.listenPort)));
         writeText(QStringLiteral("accounts"),
-                  call.from + QStringLiteral(";regint=0;audio_codecs=%1\n").arg(call.codecs));
+                  call.from + QStringLiteral(";regint=0;audio_codecs=%1%2\n")
+                                  .arg(call.codecs, call.target.isEmpty() ? QStringLiteral(";answermode=auto") : QString()));
         writeText(QStringLiteral("contacts"), QString());
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         m_process.setWorkingDirectory(folder);
-        m_process.start(baresipProgram(), {QStringLiteral("-f"), folder, QStringLiteral("-t"),
-                                           QString::number(call.quitAfterSeconds), QStringLiteral("-e"),
-                                           QStringLiteral("/dial ") + call.target});
+        QStringList arguments{QStringLiteral("-f"), folder, QStringLiteral("-t"), QString::number(call.quitAfterSeconds)};
+        if (!call.target.isEmpty())
+            arguments << QStringLiteral("-e") << QStringLiteral("/dial ") + call.target;
+        m_process.start(baresipProgram(), arguments);
     }
     ~BaresipPeer()
     {

@@ -10,7 +10,10 @@
 #include "records/MessageLists.h"
 #include "support/AudioHarness.h"
 #include "support/SignalWav.h"
+#include "telephony/Dialler.h"
 #include "telephony/TelephonyCore.h"
+
+#include <QUdpSocket>
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -396,6 +399,46 @@ private slots:
             best = std::max(best, std::min(toneShare(window, 941), toneShare(window, 1209)));
         }
         QVERIFY2(best > 0.3, qPrintable(QString::number(best)));
+    }
+
+    // Dialling out: the 200 OK is the answer; the conversation is recorded until the called
+    // party hangs up.
+    void dialledCallIsAnsweredAndRecorded()
+    {
+        System s(2);
+        QVERIFY2(s.startFailure.isEmpty(), qPrintable(s.startFailure));
+        quint16 port = 0;
+        {
+            QUdpSocket probe;
+            probe.bind(QHostAddress::LocalHost, 0);
+            port = probe.localPort();
+        }
+        ScratchDir peerDir;
+        BaresipCall callee;
+        callee.from = QStringLiteral("<sip:bob@127.0.0.1>");
+        callee.voiceWav = speechFile();
+        callee.listenPort = port;
+        callee.quitAfterSeconds = 20;
+        BaresipPeer peer(peerDir.path(), callee);
+        QVERIFY(peer.started());
+        QTest::qWait(700); // baresip binds its port
+        Dialler dialler(Dialler::Services{*s.core, s.loop, s.settings, s.status, s.texts, s.timers, s.relay});
+        QVERIFY(dialler.Dial(QStringLiteral("0"), QStringLiteral("bob@127.0.0.1:%1").arg(port)));
+        QVERIFY2(waitFor([&] { return s.slot().recState == 2; }, 8000), qPrintable(s.statusText()));
+        QCOMPARE(s.slot().mode, QStringLiteral("O"));
+        // baresip's voice file ends, it hangs up: the recording is kept.
+        QVERIFY(waitFor([&] { return !s.recordings().isEmpty(); }, 15000));
+        QVERIFY(waitFor([&] { return s.slot().hCall == 0; }, 5000));
+        const QStringList files = s.recordings();
+        QVERIFY2(files.size() == 1 && files[0].startsWith("O"), qPrintable(files.join(',')));
+        const std::vector<std::int16_t> recorded = readLineWav(s.dir.file("waveFiles/" + files[0]).toStdString());
+        const std::vector<std::int16_t> sent = readLineWav(speechFile().toStdString());
+        QVERIFY(recorded.size() > 16000);
+        std::size_t loud = 0;
+        while (loud + 4000 <= recorded.size() && rms(recorded.data() + loud, 4000) < 300)
+            loud += 4000;
+        QVERIFY(loud + 4000 <= recorded.size());
+        QVERIFY2(bestMatch(sent, recorded.data() + loud, 4000).first > 0.9, "the recording is not the called party's voice");
     }
 };
 
