@@ -3,6 +3,9 @@
 #include "platform/telephony/TelephonyService.h"
 #include "platform/telephony/sip/JitterBuffer.h"
 #include "platform/telephony/sip/SipCallMapping.h"
+#include "platform/telephony/sip/SipConfig.h"
+#include "core/Settings.h"
+#include "support/FakeShell.h"
 
 #include <QTest>
 
@@ -176,6 +179,32 @@ private slots:
         QCOMPARE(nextCallState(Ringback, false, SipSignal::Answered), std::optional<std::uint32_t>(Connected));
         QCOMPARE(nextCallState(Ringback, false, SipSignal::Rejected), std::optional<std::uint32_t>(Busy));
         QCOMPARE(nextCallState(Offering, true, SipSignal::Answered), std::nullopt);
+    }
+
+    void settingsDescribeTheLines()
+    {
+        telvox::test::ScratchDir dir;
+        SettingsStore store(dir.file("telvox.ini"), dir.file("settings.txt"));
+        store.WriteSetting("SIP", "Line0Listen", "127.0.0.1:5070");
+        store.WriteSetting("SIP", "Line0RingCadence", "1000/ 3000/x");
+        store.WriteSetting("SIP", "Line0TelephoneEvents", "0");
+        store.WriteSetting("SIP", "Line2Registrar", "fritz.box");
+        store.WriteSetting("SIP", "Line2User", "620");
+        store.WriteSetting("SIP", "Line2Password", "pw");
+        store.WriteSetting("SIP", "Line2Transport", "TCP");
+        store.WriteSetting("SIP", "Line2Expires", "30"); // below a minute: the default
+        const std::vector<SipLineConfig> lines = readSipConfig(store);
+        QCOMPARE(lines.size(), std::size_t(2)); // lines 1 and 3 have neither address nor registrar
+        QCOMPARE(lines[0].setup.listenAddress, QStringLiteral("127.0.0.1:5070"));
+        QCOMPARE(lines[0].ringCadenceMs, (std::vector<int>{1000, 3000}));
+        QVERIFY(!lines[0].setup.telephoneEvents);
+        QCOMPARE(lines[1].setup.registrar, QStringLiteral("fritz.box"));
+        QCOMPARE(lines[1].setup.user, QStringLiteral("620"));
+        QCOMPARE(lines[1].setup.transport, QStringLiteral("tcp"));
+        QCOMPARE(lines[1].setup.expiresSeconds, 600);
+        QVERIFY(lines[1].setup.listenAddress.isEmpty());
+        QCOMPARE(lines[1].ringCadenceMs, (std::vector<int>{2000, 4000}));
+        QVERIFY(lines[1].setup.telephoneEvents);
     }
 
     // Valid messages mangled at random (bytes changed, cut, repeated, lines dropped): whatever
