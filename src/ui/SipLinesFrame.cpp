@@ -51,7 +51,7 @@ SipLinesFrame::SipLinesFrame(const Texts &texts, SettingsStore &settings, QWidge
         e.user = settings.ReadSetting(kSection, key(n, "User"));
         e.password = settings.ReadSetting(kSection, key(n, "Password"));
         e.listen = settings.ReadSetting(kSection, key(n, "Listen"));
-        e.transport = settings.ReadSetting(kSection, key(n, "Transport"), QStringLiteral("udp"));
+        e.transport = settings.ReadSetting(kSection, key(n, "Transport"));
     }
     show(0);
     connect(m_line, &QComboBox::currentIndexChanged, this, [this](int line) {
@@ -87,14 +87,23 @@ void SipLinesFrame::save()
 {
     keep(m_shown);
     bool secret = false;
+    // Only what changed is written: an untouched frame leaves the store and its journal alone.
+    const auto write = [this](int n, const char *name, const QString &value, bool journaled) {
+        if (m_settings.ReadSetting(kSection, key(n, name)) == value)
+            return;
+        if (journaled)
+            m_settings.WriteSettingJournaled(kSection, key(n, name), value);
+        else
+            m_settings.WriteSetting(kSection, key(n, name), value);
+    };
     for (int n = 0; n < 4; ++n) {
         const Entry &e = m_entries.at(std::size_t(n));
-        m_settings.WriteSettingJournaled(kSection, key(n, "Registrar"), e.registrar);
-        m_settings.WriteSettingJournaled(kSection, key(n, "User"), e.user);
-        m_settings.WriteSettingJournaled(kSection, key(n, "Listen"), e.listen);
-        m_settings.WriteSettingJournaled(kSection, key(n, "Transport"), e.transport);
+        write(n, "Registrar", e.registrar, true);
+        write(n, "User", e.user, true);
+        write(n, "Listen", e.listen, true);
+        write(n, "Transport", e.transport == QLatin1String("udp") ? QString() : e.transport, true);
         // The password goes to the store alone: the journal is a readable history of changes.
-        m_settings.WriteSetting(kSection, key(n, "Password"), e.password);
+        write(n, "Password", e.password, false);
         secret = secret || !e.password.isEmpty();
     }
     if (secret)
