@@ -682,7 +682,10 @@ void onCommand(int id, void *data, void *arg)
         // An unanswered call of ours is cancelled by releasing it; one offered to us is rejected.
         if (!l.answered && !l.outgoing)
             (void)sipsess_reject(l.sess, static_cast<std::uint16_t>(cmd->code),
-                                 cmd->code == 486 ? "Busy Here" : "Decline", nullptr);
+                                 cmd->code == 486   ? "Busy Here"
+                                 : cmd->code == 480 ? "Temporarily Unavailable"
+                                                    : "Decline",
+                                 nullptr);
         impl->endCall(l, true);
         break;
     case Digits:
