@@ -1,4 +1,5 @@
 #include "ui/frmAbout.h"
+#include "ui/ScreenFit.h"
 
 #include "ui/DesktopShell.h"
 #include "ui/HotLabel.h"
@@ -74,7 +75,8 @@ frmAbout::frmAbout(DesktopShell &shell, QWidget *parent)
     outer->addWidget(frame, 0, 0, 1, 2);
     outer->addWidget(ok, 1, 1);
     outer->setColumnStretch(0, 1);
-    setFixedSize(sizeHint().expandedTo(QSize(420, 240)));
+    resize(sizeHint().expandedTo(QSize(420, 240)));
+    fitOnScreen(*this);
 
     connect(mail, &HotLabel::clicked, this, &frmAbout::Label2_Click);
     connect(web, &HotLabel::clicked, this, &frmAbout::Label3_Click);

@@ -1,4 +1,5 @@
 #include "ui/frmBrows.h"
+#include "ui/ScreenFit.h"
 
 #include "core/EventLoop.h"
 #include "core/Settings.h"
@@ -143,6 +144,7 @@ frmBrows::frmBrows(Services services, QWidget *parent)
     const QString saveFile = m_s.settings.ReadSetting(QStringLiteral("Config"), QStringLiteral("SaveFile"));
     fillDrives();
     setDirPath(!saveFile.isEmpty() && QDir(saveFile).exists() ? saveFile : m_s.programFolder);
+    fitOnScreen(*this);
 }
 
 frmBrows::~frmBrows() = default;

@@ -1,4 +1,5 @@
 #include "ui/frmDialOut.h"
+#include "ui/ScreenFit.h"
 
 #include "core/Texts.h"
 #include "platform/shell/UserPrompts.h"
@@ -148,6 +149,7 @@ frmDialOut::frmDialOut(Services services, QWidget *parent)
     m_s.dialler.setButtonsHandler([this](Dialler::Buttons) { showButtons(); });
     showButtons();
     fillPhoneBookLists();
+    fitOnScreen(*this);
 }
 
 frmDialOut::~frmDialOut() { m_s.dialler.setButtonsHandler({}); }

@@ -31,6 +31,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSvgRenderer>
 #include <QSvgWidget>
@@ -79,6 +80,17 @@ void frmMain::buildFace()
     f.twipsPerPixelX = twipsPerPixelX(screen());
     f.twipsPerPixelY = twipsPerPixelY(screen());
     f.scale = 15.0 / f.twipsPerPixelX;
+    // On a screen too small for the face (a small notebook at 200 %) the whole face shrinks,
+    // outline and fonts with it, so that every command stays on the screen.
+    if (const QScreen *s = screen()) {
+        const QSize room = s->availableGeometry().size();
+        const double fit = qMin(room.width() / double(kDesignWidth), room.height() / double(kDesignHeight));
+        if (fit > 0 && f.scale > fit) {
+            f.scale = fit;
+            f.twipsPerPixelX = 15.0 / fit;
+            f.twipsPerPixelY = 15.0 / fit;
+        }
+    }
     auto px = [&f](int design) { return qRound(design * f.scale); };
     auto place = [&px](QWidget *w, int x, int y, int width, int height) {
         w->setGeometry(px(x), px(y), px(width), px(height));
@@ -88,14 +100,18 @@ void frmMain::buildFace()
     QPalette light = palette();
     light.setColor(QPalette::WindowText, Qt::white);
     setPalette(light);
+    // Every rule names the window's own controls (its direct children): a style sheet reaches
+    // every window parented to this one, and the dialogs keep the desktop's own colours.
     setStyleSheet(QStringLiteral(
-        "QListView, QListWidget { background: #f3f8fd; color: #10263b; border: 1px solid #5b9bd0;"
-        " border-radius: 4px; selection-background-color: #2f6d9f; selection-color: white; }"
-        "QScrollBar:horizontal { height: 12px; background: #2c5378; border: 1px solid #5b9bd0; border-radius: 6px; }"
-        "QScrollBar::handle:horizontal { background: #f2a33a; border-radius: 6px; min-width: 18px; }"
-        "QScrollBar::add-line:horizontal, QScrollBar::sub-line:horizontal { width: 0; }"
+        "#frmMain > QListView, #frmMain > QListWidget { background: #f3f8fd; color: #10263b;"
+        " border: 1px solid #5b9bd0; border-radius: 4px; selection-background-color: #2f6d9f;"
+        " selection-color: white; }"
+        "#frmMain > QScrollBar:horizontal { height: 12px; background: #2c5378; border: 1px solid #5b9bd0;"
+        " border-radius: 6px; }"
+        "#frmMain > QScrollBar::handle:horizontal { background: #f2a33a; border-radius: 6px; min-width: 18px; }"
+        "#frmMain > QScrollBar::add-line:horizontal, #frmMain > QScrollBar::sub-line:horizontal { width: 0; }"
         "QToolTip { color: #10263b; background: #fffbe8; border: 1px solid #c9a24a; }"
-        "QLabel, QCheckBox { color: #e8f2fb; }"));
+        "#frmMain > QLabel, #frmMain > QCheckBox { color: #e8f2fb; }"));
 
     // The two pictures; the one of the language is painted behind everything.
     f.imgBG = new QSvgRenderer(QStringLiteral(":/telvox/ui/imgBG.svg"), this);

@@ -1,4 +1,5 @@
 #include "ui/frmPBAdd.h"
+#include "ui/ScreenFit.h"
 
 #include "platform/shell/UserPrompts.h"
 #include "telephony/PhoneBookTable.h"
@@ -45,6 +46,7 @@ frmPBAdd::frmPBAdd(Services services, const QString &phoneBookPath, int listedCo
 
     // Opened for record access now, created when missing; a failure is reported at OK.
     (void)m_file.open(QIODevice::ReadWrite);
+    fitOnScreen(*this);
 }
 
 frmPBAdd::~frmPBAdd() = default;

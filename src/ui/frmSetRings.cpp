@@ -1,4 +1,5 @@
 #include "ui/frmSetRings.h"
+#include "ui/ScreenFit.h"
 
 #include "platform/shell/UserPrompts.h"
 #include "records/RingSchedule.h"
@@ -44,6 +45,7 @@ frmSetRings::frmSetRings(QString ringsFile, UserPrompts &prompts, QWidget *paren
     connect(del, &QPushButton::clicked, this, &frmSetRings::cmdDeleteEntry_Click);
     connect(exit, &QPushButton::clicked, this, &QDialog::accept);
     ShowRingRules();
+    fitOnScreen(*this);
 }
 
 void frmSetRings::ShowRingRules()
@@ -128,6 +130,7 @@ frmSetTime::frmSetTime(QString ringsFile, UserPrompts &prompts, QWidget *parent)
     layout->addLayout(buttons);
     connect(ok, &QPushButton::clicked, this, [this] { Command1_Click(); });
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    fitOnScreen(*this);
 }
 
 bool frmSetTime::Command1_Click()

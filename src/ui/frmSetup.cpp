@@ -1,4 +1,5 @@
 #include "ui/frmSetup.h"
+#include "ui/ScreenFit.h"
 
 #include "core/Settings.h"
 #include "core/Texts.h"
@@ -261,6 +262,7 @@ void frmSetup::buildWindow()
         if (m_s.recordPrompt)
             m_s.recordPrompt(QStringLiteral("legal.wav"), true);
     });
+    fitOnScreen(*this);
 }
 
 void frmSetup::setCaptions()

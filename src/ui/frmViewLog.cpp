@@ -1,4 +1,5 @@
 #include "ui/frmViewLog.h"
+#include "ui/ScreenFit.h"
 
 #include "core/Texts.h"
 #include "platform/shell/UserPrompts.h"
@@ -70,6 +71,7 @@ frmViewLog::frmViewLog(Services services, QWidget *parent)
             [this](const QPoint &pos) { m_mmuLog->popup(m_File1->viewport()->mapToGlobal(pos)); });
 
     refreshFiles();
+    fitOnScreen(*this);
 }
 
 void frmViewLog::refreshFiles()

@@ -1,4 +1,5 @@
 #include "ui/frmVirtualExchange.h"
+#include "ui/ScreenFit.h"
 
 #include "platform/telephony/VirtualExchange.h"
 
@@ -122,6 +123,7 @@ frmVirtualExchange::frmVirtualExchange(VirtualExchange &exchange, QWidget *paren
     connect(m_cboLine, &QComboBox::currentIndexChanged, this, &frmVirtualExchange::refresh);
     m_exchange.setChangeHandler([this](int) { refresh(); });
     refresh();
+    fitOnScreen(*this);
 }
 
 frmVirtualExchange::~frmVirtualExchange() { m_exchange.setChangeHandler({}); }
