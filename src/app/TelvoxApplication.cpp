@@ -28,6 +28,7 @@
 #include "ui/ModalRunner.h"
 #include "ui/SystemTray.h"
 #include "ui/frmTip.h"
+#include "ui/InterfaceLanguage.h"
 #include "telephony/Dialler.h"
 #include "telephony/PhoneBookTable.h"
 #include "ui/frmDialOut.h"
@@ -141,16 +142,19 @@ TelvoxApplication::StartResult TelvoxApplication::Main()
 
     const QString language = m_settings->ReadSetting(QStringLiteral("Config"), QStringLiteral("Language"));
     if (language.isEmpty()) {
-        // First start: Simplified Chinese until another language is chosen in the setup.
+        // First start: the language of the user's locale until another is chosen in the setup.
         m_firstStart = true;
-        m_settings->WriteSettingJournaled(QStringLiteral("Config"), QStringLiteral("Language"), QStringLiteral("1"));
-        m_texts = std::make_unique<Texts>(builtInStrings(), 1000);
+        const QString chosen = systemLanguageSetting();
+        m_settings->WriteSettingJournaled(QStringLiteral("Config"), QStringLiteral("Language"), chosen);
+        m_texts = std::make_unique<Texts>(builtInStrings(), languageOffsetFor(chosen));
+        installQtTranslations(m_texts->languageOffset());
         m_loop.doEvents();
         loadMainWindow();
         return StartResult::Running;
     }
 
     m_texts = std::make_unique<Texts>(builtInStrings(), languageOffsetFor(language));
+    installQtTranslations(m_texts->languageOffset());
     m_splash = std::make_unique<frmSplash>(*m_texts);
     m_splash->show();
     m_splashShown = true;

@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFontMetrics>
+#include <QApplication>
+#include <QGridLayout>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPainter>
@@ -22,9 +24,22 @@ MessageResult WidgetPrompts::messageBox(const QString &text, MessageIcon icon, c
         QTextStream(stderr) << title << ": " << text << Qt::endl;
         return fallback;
     }
-    QMessageBox box(m_parent);
+    // Over the window the user is working in: a question asked by a dialog opens on top of that
+    // dialog, never behind the other windows.
+    QWidget *owner = m_parent;
+    if (!owner)
+        owner = QApplication::activeModalWidget();
+    if (!owner)
+        owner = QApplication::activeWindow();
+    QMessageBox box(owner);
     box.setWindowTitle(title);
     box.setText(text);
+    // A short message makes a narrow box; keep it wide enough for its whole title.
+    if (auto *grid = qobject_cast<QGridLayout *>(box.layout())) {
+        const int titleWidth = box.fontMetrics().horizontalAdvance(title) + 160;
+        grid->addItem(new QSpacerItem(titleWidth, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), grid->rowCount(),
+                      0, 1, grid->columnCount());
+    }
     switch (icon) {
     case MessageIcon::Critical: box.setIcon(QMessageBox::Critical); break;
     case MessageIcon::Question: box.setIcon(QMessageBox::Question); break;

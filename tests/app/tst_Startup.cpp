@@ -13,6 +13,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <csignal>
@@ -53,6 +54,9 @@ class tst_Startup : public QObject
 private slots:
     void firstStartRunsInSimplifiedChineseWithoutSplash()
     {
+        const QByteArray locale = qgetenv("LC_ALL");
+        qputenv("LC_ALL", "zh_CN.UTF-8"); // the first start speaks the user's language
+        const auto restore = qScopeGuard([&locale] { qputenv("LC_ALL", locale); });
         ScratchDir home;
         Instance i(home.path());
         QCOMPARE(i.app.Main(), TelvoxApplication::StartResult::Running);
@@ -140,7 +144,7 @@ private slots:
         w->chkRingCount()->click();
         QCOMPARE(i.app.settings().ReadSetting("Config", "Legal"), QString("1"));
         QCOMPARE(readAll(home.file("settings.txt")),
-                 "Config@Language@1\r\n" + modemNamesJournal() + "Config@Legal@1\r\nConfig@RingCount@0\r\n");
+                 "Config@Language@0\r\n" + modemNamesJournal() + "Config@Legal@1\r\nConfig@RingCount@0\r\n");
 
         QSignalSpy dial(w, &frmMain::dialOutRequested);
         QTest::keyClick(w, 'D');
