@@ -121,6 +121,38 @@ private slots:
         QCOMPARE(r.settings.ReadSetting("Line2", "Param4"), QString("6500"));
         QCOMPARE(r.settings.ReadSetting("Line2", "Calls"), QString("50"));
         QVERIFY(r.settings.ReadSetting("Line0", "Calls").isEmpty()); // ticked lines keep theirs
+        QCOMPARE(r.prompts.shown.size(), 1); // and the user is told why the line was unticked
+        QCOMPARE(r.prompts.shown.at(0).text, r.texts.LoadText(1702));
+    }
+
+    void enterInAFieldOpensNoOtherWindow()
+    {
+        Rig r;
+        r.window->Form_Load();
+        r.window->show();
+        for (QLineEdit *field : {r.window->txtRings(), r.window->txtSaveFile(), r.window->txtSilenceLevel()}) {
+            field->setFocus();
+            QTest::keyClick(field, Qt::Key_Return);
+            QTest::keyClick(field, Qt::Key_Enter);
+        }
+        QVERIFY(r.modal.shown.isEmpty());
+        QVERIFY(r.window->isVisible());
+        QCOMPARE(r.ended, 0);
+    }
+
+    void ringCountTakesOnlyANumberAndAnEmptyOneIsNotSaved()
+    {
+        Rig r;
+        r.window->Form_Load();
+        r.window->txtRings()->clear();
+        QTest::keyClicks(r.window->txtRings(), "a5b");
+        QCOMPARE(r.window->txtRings()->text(), QString("5"));
+        r.window->txtRings()->clear();
+        r.window->cmdSave()->click();
+        QCOMPARE(r.prompts.shown.size(), 1);
+        QCOMPARE(r.prompts.shown.at(0).text, r.texts.LoadText(1701));
+        QVERIFY(r.settings.ReadSetting("Config", "SaveFile").isEmpty()); // nothing was saved
+        QCOMPARE(r.ended, 0);
     }
 
     void silenceLevelIsClampedOnLeavingTheField()
