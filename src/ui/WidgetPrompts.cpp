@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPrintDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QTextStream>
@@ -70,9 +71,26 @@ PrintOutcome QtPrinter::printLines(const QStringList &lines, const QString &docu
         return outcome;
     QPrinter printer(QPrinterInfo::defaultPrinter(), QPrinter::HighResolution);
     printer.setDocName(documentName);
-    if (QPrinterInfo::defaultPrinter().isNull()) {
-        const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-        outcome.pdfFile = QDir(m_pdfFolder).filePath(QStringLiteral("Print-%1.pdf").arg(stamp));
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString pdfFile = QDir(m_pdfFolder).filePath(QStringLiteral("Print-%1.pdf").arg(stamp));
+    if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
+        // The desktop's print dialog: a printer, or a PDF file (offered first when no printer
+        // is installed). Closing it prints nothing.
+        if (QPrinterInfo::defaultPrinter().isNull()) {
+            printer.setOutputFormat(QPrinter::PdfFormat);
+            printer.setOutputFileName(pdfFile);
+        }
+        QWidget *owner = QApplication::activeModalWidget();
+        if (!owner)
+            owner = QApplication::activeWindow();
+        QPrintDialog dialog(&printer, owner);
+        dialog.setWindowTitle(documentName);
+        if (dialog.exec() != QDialog::Accepted)
+            return outcome;
+        if (printer.outputFormat() == QPrinter::PdfFormat)
+            outcome.pdfFile = printer.outputFileName();
+    } else if (QPrinterInfo::defaultPrinter().isNull()) {
+        outcome.pdfFile = pdfFile;
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(outcome.pdfFile);
     }

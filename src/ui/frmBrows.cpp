@@ -37,6 +37,9 @@ QPushButton *iconButton(const char *name, const char *icon, const QString &tip, 
     return b;
 }
 
+constexpr int kFolderUnreadable = 1706;
+constexpr int kNoFileManager = 1707;
+
 } // namespace
 
 frmBrows::frmBrows(Services services, QWidget *parent)
@@ -170,11 +173,29 @@ void frmBrows::fillDrives()
         m_Drive1->addItem(QIcon(QStringLiteral(":/telvox/ui/dark/backup.svg")), root, root);
 }
 
+void frmBrows::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!m_dirPath.isEmpty() && QDir(m_dirPath).isReadable()) {
+        fillFolders();
+        refreshFiles();
+        return;
+    }
+    // The folder went away since the last visit: back to the recordings.
+    const QString saveFile = m_s.settings.ReadSetting(QStringLiteral("Config"), QStringLiteral("SaveFile"));
+    setDirPath(!saveFile.isEmpty() && QDir(saveFile).exists() ? saveFile : m_s.programFolder);
+}
+
 void frmBrows::setDirPath(const QString &path)
 {
     const QDir dir(path);
-    if (!dir.exists() || !dir.isReadable())
+    if (!dir.exists() || !dir.isReadable()) {
+        // The list stays on the folder it showed; the user learns why it did not change.
+        if (isVisible())
+            m_s.prompts.messageBox(m_s.texts.LoadText(kFolderUnreadable).arg(QDir::toNativeSeparators(path)),
+                                   MessageIcon::Exclamation, windowTitle());
         return;
+    }
     m_dirPath = QDir::cleanPath(dir.absolutePath());
     m_lblDir->setText(QDir::toNativeSeparators(m_dirPath));
     // The drive list follows the folder to the volume that holds it.
@@ -214,12 +235,14 @@ void frmBrows::refreshFiles()
 
 void frmBrows::Drive1_Change()
 {
-    const QString root = m_Drive1->currentData().toString();
-    if (QDir(root).isReadable())
-        setDirPath(root); // an unreadable drive leaves the folder as it was
+    setDirPath(m_Drive1->currentData().toString()); // an unreadable drive leaves the folder as it was
 }
 
-void frmBrows::Command1_Click() { m_s.shell.exploreFolder(m_dirPath); }
+void frmBrows::Command1_Click()
+{
+    if (!m_s.shell.exploreFolder(m_dirPath))
+        m_s.prompts.messageBox(m_s.texts.LoadText(kNoFileManager), MessageIcon::Information, windowTitle());
+}
 
 void frmBrows::Command2_Click()
 {

@@ -8,6 +8,7 @@
 #include "core/Settings.h"
 #include "core/Texts.h"
 #include "platform/media/MediaControl.h"
+#include "platform/shell/UserPrompts.h"
 #include "records/StatusLog.h"
 #include "ui/DesktopShell.h"
 #include "ui/HelpFiles.h"
@@ -44,6 +45,8 @@ namespace {
 // The window in design pixels, at 15 twips per pixel (96 dots per inch).
 constexpr int kDesignWidth = 680;
 constexpr int kDesignHeight = 489;
+constexpr int kNoBrowser = 1708;
+constexpr int kNoVolumeControl = 1709;
 
 QIcon iconFromSvg(const QString &resource)
 {
@@ -412,8 +415,8 @@ void frmMain::trayIcon_Click(TrayClick click)
 
 void frmMain::lblSpeaker_Click()
 {
-    if (m_face->desktop)
-        m_face->desktop->shell.openVolumeControl();
+    if (m_face->desktop && !m_face->desktop->shell.openVolumeControl())
+        m_s.prompts.messageBox(m_s.texts.LoadText(kNoVolumeControl), MessageIcon::Information, m_s.texts.LoadText(1004));
 }
 
 void frmMain::cmdParam_Click() { emit setupRequested(); }
@@ -439,10 +442,11 @@ void frmMain::cmdHelp_Click()
     if (!f.desktop)
         return;
     const QString help = installHelpFile(f.desktop->programFolder, m_s.texts.languageOffset());
-    if (!help.isEmpty())
-        f.desktop->shell.openUrl(QUrl::fromLocalFile(help)); // errors while opening are ignored
+    if (!help.isEmpty() && !f.desktop->shell.openUrl(QUrl::fromLocalFile(help)))
+        m_s.prompts.messageBox(m_s.texts.LoadText(kNoBrowser).arg(QDir::toNativeSeparators(help)),
+                               MessageIcon::Information, m_s.texts.LoadText(1004));
     if (!f.about)
-        f.about = new frmAbout(f.desktop->shell, this);
+        f.about = new frmAbout(m_s.texts, this);
     f.desktop->modal.runModal(*f.about);
 }
 

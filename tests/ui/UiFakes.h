@@ -47,21 +47,22 @@ public:
     bool openUrl(const QUrl &url) override
     {
         urls << url;
-        return true;
+        return hasPrograms;
     }
     bool exploreFolder(const QString &folder) override
     {
         explored << folder;
-        return true;
+        return hasPrograms;
     }
     bool openVolumeControl() override
     {
         ++volumeControls;
-        return true;
+        return hasPrograms;
     }
     QList<QUrl> urls;
     QStringList explored;
     int volumeControls = 0;
+    bool hasPrograms = true; // false: a desktop without browser, file manager or mixer
 };
 
 // Answers each modal window with a script; without one the window is closed unanswered.

@@ -129,20 +129,31 @@ private slots:
         QVERIFY(page.readAll().contains(lang.toUtf8()));
     }
 
-    void aboutWindowAndItsLinks()
+    void aDesktopWithoutTheProgramIsReported()
     {
-        RecordingShell shell;
-        frmAbout about(shell);
+        MainWindowRig r;
+        r.shell.hasPrograms = false;
+        r.window->cmdHelp_Click();
+        QCOMPARE(r.prompts.shown.size(), 1);
+        QCOMPARE(r.prompts.shown[0].text, r.texts->LoadText(1708).arg(r.dir.file("helpen.htm")));
+        r.window->lblSpeaker_Click();
+        QCOMPARE(r.prompts.shown.size(), 2);
+        QCOMPARE(r.prompts.shown[1].text, r.texts->LoadText(1709));
+    }
+
+    void aboutWindowSpeaksTheInterfaceLanguage()
+    {
+        StringTable table;
+        table.loadBuiltIn();
+        const Texts english(table, 0);
+        frmAbout about(english);
         QCOMPARE(about.windowTitle(), QString("About Telvox"));
         QCOMPARE(about.findChild<QLabel *>("lblVersion")->text(), QString("Version: 2.4.5"));
-        QTest::mouseClick(about.findChild<QLabel *>("Label2"), Qt::LeftButton);
-        QTest::mouseClick(about.findChild<QLabel *>("Label3"), Qt::LeftButton);
-        QCOMPARE(shell.urls.size(), 2);
-        QCOMPARE(shell.urls[0].scheme(), QString("mailto"));
-        QCOMPARE(shell.urls[0].query(), QString("subject=Help"));
-        QCOMPARE(shell.urls[1].scheme(), QString("https"));
-        QCOMPARE(about.findChild<QLabel *>("Label2")->cursor().shape(), Qt::PointingHandCursor);
         QCOMPARE(about.findChild<QWidget *>("Frame1")->cursor().shape(), Qt::ArrowCursor);
+        const Texts chinese(table, 2000);
+        frmAbout big5(chinese);
+        QCOMPARE(big5.windowTitle(), QString("關於 Telvox"));
+        QCOMPARE(big5.findChild<QPushButton *>("cmdOK")->text(), QString("確定"));
     }
 
     // Play, the label rules, pause against the position timer, stop, and play from the start.
