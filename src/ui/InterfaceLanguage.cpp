@@ -33,7 +33,7 @@ QString systemLanguageSetting()
     return languageSettingForLocale(QLocale::system().name());
 }
 
-void installInterfaceLanguage(int languageOffset)
+void installQtTranslations(int languageOffset)
 {
     static std::unique_ptr<QTranslator> installed;
     if (installed) {

@@ -1,4 +1,5 @@
 #include "ui/MessageListsBinder.h"
+#include "ui/WavePlayer.h"
 
 #include "core/EventLoop.h"
 #include "platform/shell/UserPrompts.h"
@@ -47,7 +48,9 @@ MessageListsBinder::MessageListsBinder(Services services, QObject *parent)
     });
     connect(&lists, &MessageLists::currentRecordingChanged, this, [this](const QString &name, bool fromUnread) {
         m_s.window.setCurrentRecording(name, fromUnread);
-        if (m_lblFileName)
+        // While a recording plays or is paused, "Name:" keeps naming that one.
+        const WavePlayer *player = m_s.window.player();
+        if (m_lblFileName && (!player || player->isIdle()))
             m_lblFileName->setText(name);
     });
     connect(m_lstLastTen, &QListWidget::itemClicked, this,

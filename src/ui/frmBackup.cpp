@@ -1,4 +1,5 @@
 #include "ui/frmBackup.h"
+#include "ui/ScreenFit.h"
 
 #include "core/Settings.h"
 #include "core/Texts.h"
@@ -122,6 +123,7 @@ frmBackup::frmBackup(Services services, QWidget *parent)
 
     setTargetFolder(m_s.startFolder);
     resize(620, 420);
+    fitOnScreen(*this);
 }
 
 frmBackup::~frmBackup() = default;
@@ -167,10 +169,10 @@ void frmBackup::OKButton_Click()
     const QStringList lastTenBefore = m_s.lists.lastTenEntries();
     const QStringList unreadBefore = m_s.lists.unreadEntries();
     const QDir source(m_s.recordingFolder);
-    const int total = source.isReadable()
+    const int recordings = source.isReadable()
         ? int(source.entryList({QStringLiteral("*.wav")}, QDir::Files).size())
         : 0;
-    if (total == 0) {
+    if (recordings == 0) {
         // Nothing to transfer: say so rather than show a progress that never moves.
         m_s.prompts.messageBox(t.LoadText(kNothingToBackUp).arg(QDir::toNativeSeparators(m_s.recordingFolder)),
                                MessageIcon::Information, t.LoadText(1034));
@@ -209,7 +211,7 @@ void frmBackup::OKButton_Click()
     m_undo->setEnabled(!result->done.isEmpty() || move);
     fillFile1();
     const int done = int(result->done.size());
-    m_s.prompts.messageBox(t.LoadText(move ? kFilesMoved : kFilesCopied).arg(done).arg(qMax(0, total - done)),
+    m_s.prompts.messageBox(t.LoadText(move ? kFilesMoved : kFilesCopied).arg(done).arg(qMax(0, recordings - done)),
                            MessageIcon::Information, t.LoadText(1034));
 }
 

@@ -5,6 +5,7 @@
 #include "core/Settings.h"
 #include "core/Texts.h"
 #include "platform/media/MediaControl.h"
+#include "platform/shell/UserPrompts.h"
 #include "ui/DesktopShell.h"
 #include "ui/WavePlayer.h"
 
@@ -75,16 +76,16 @@ frmBrows::frmBrows(Services services, QWidget *parent)
     m_lblFileSize = new QLabel(this);
     m_lblFileSize->setObjectName(QStringLiteral("lblFileSize"));
     m_cmdPlay = iconButton("cmdPlay", "play", t.LoadText(1015), this);
-    m_cmdPause = iconButton("cmdPause", "pause", QStringLiteral("Pause"), this);
+    m_cmdPause = iconButton("cmdPause", "pause", t.LoadText(1720), this);
     m_cmdStop = iconButton("cmdStop", "stop", t.LoadText(1016), this);
     m_HScroll1 = new QScrollBar(Qt::Horizontal, this);
     m_HScroll1->setObjectName(QStringLiteral("HScroll1"));
 
     m_mmuBrow = new QMenu(this);
     m_mmuBrow->setObjectName(QStringLiteral("mmuBrow"));
-    QAction *play = m_mmuBrow->addAction(QStringLiteral("Play"));
+    QAction *play = m_mmuBrow->addAction(t.LoadText(1015));
     play->setObjectName(QStringLiteral("mmuPlay"));
-    QAction *del = m_mmuBrow->addAction(QStringLiteral("Delete"));
+    QAction *del = m_mmuBrow->addAction(t.LoadText(1721));
     del->setObjectName(QStringLiteral("mmuDelete"));
 
     auto *grid = new QGridLayout(this);

@@ -121,6 +121,8 @@ void frmMain::buildFace()
     f.imgBG->setObjectName(QStringLiteral("imgBG"));
     f.imgBGcn = new QSvgRenderer(QStringLiteral(":/telvox/ui/imgBGcn.svg"), this);
     f.imgBGcn->setObjectName(QStringLiteral("imgBGcn"));
+    f.imgBGbig5 = new QSvgRenderer(QStringLiteral(":/telvox/ui/imgBGbig5.svg"), this);
+    f.imgBGbig5->setObjectName(QStringLiteral("imgBGbig5"));
 
     f.Picture1 = new QSvgWidget(QStringLiteral(":/telvox/ui/logo.svg"), this);
     f.Picture1->setObjectName(QStringLiteral("Picture1"));
@@ -335,7 +337,8 @@ QString frmMain::recordingFolder() const
 void frmMain::paintBackground()
 {
     Face &f = *m_face;
-    f.background = m_s.texts.languageOffset() != 0 ? f.imgBGcn : f.imgBG;
+    const int offset = m_s.texts.languageOffset();
+    f.background = offset == 2000 ? f.imgBGbig5 : offset != 0 ? f.imgBGcn : f.imgBG;
     if (QGuiApplication::platformName() != QLatin1String("offscreen")) // it has no window shapes
         setMask(BuildOutline());
     update();

@@ -31,6 +31,7 @@ struct frmMain::Face
 
     QSvgRenderer *imgBG = nullptr;
     QSvgRenderer *imgBGcn = nullptr;
+    QSvgRenderer *imgBGbig5 = nullptr; // the Traditional Chinese banner
     QSvgRenderer *background = nullptr; // the one painted
     QSvgWidget *Picture1 = nullptr;
     QLabel *lblTitle = nullptr;

@@ -404,7 +404,7 @@ void frmSetup::Command6_Click()
 
 void frmSetup::cmdRings_Click()
 {
-    frmSetRings rings(m_s.programFolder + QStringLiteral("/Rings.txt"), m_s.prompts, this);
+    frmSetRings rings(m_s.programFolder + QStringLiteral("/Rings.txt"), m_s.prompts, m_s.texts, this);
     m_s.modal.runModal(rings);
 }
 

@@ -40,9 +40,9 @@ frmViewLog::frmViewLog(Services services, QWidget *parent)
 
     m_mmuLog = new QMenu(this);
     m_mmuLog->setObjectName(QStringLiteral("mmuLog"));
-    QAction *display = m_mmuLog->addAction(QStringLiteral("Display"));
+    QAction *display = m_mmuLog->addAction(m_s.texts.LoadText(1739));
     display->setObjectName(QStringLiteral("mmuDisplay"));
-    QAction *remove = m_mmuLog->addAction(QStringLiteral("Delete"));
+    QAction *remove = m_mmuLog->addAction(m_s.texts.LoadText(1721));
     remove->setObjectName(QStringLiteral("mmuDelete"));
 
     auto *middle = new QVBoxLayout;

@@ -232,6 +232,36 @@ private slots:
         QVERIFY(!r.child<QPushButton>("cmdPlay")->isEnabled());
     }
 
+    // Pause, a click on the bar, and playing to the end: the player ends idle, not "playing".
+    void aSeekAfterPausePlaysOnAndEndsIdle()
+    {
+        MainWindowRig r;
+        r.window->show();
+        r.settings.WriteSetting("Config", "SaveFile", r.dir.path());
+        QVERIFY(writeTestWave(r.dir.file("M2.wav"), 100, 8000, 20000));
+        r.window->setCurrentRecording("M2.wav", false);
+        auto *play = r.child<QPushButton>("cmdPlay");
+        auto *pause = r.child<QPushButton>("cmdPause");
+        auto *bar = r.child<QScrollBar>("HScroll1");
+        r.window->player()->cmdPlay_Click();
+        r.loop.advance(2000);
+        r.window->player()->cmdPause_Click();
+        QVERIFY(play->isEnabled() && !pause->isEnabled());
+
+        // The click lands three quarters along the bar, and the bar goes there.
+        QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(bar->width() * 3 / 4, bar->height() / 2));
+        QVERIFY2(qAbs(bar->value() - 15) <= 2, qPrintable(QString::number(bar->value())));
+        r.window->player()->HScroll1_GotFocus();
+        r.window->player()->HScroll1_LostFocus(); // the bar lets go: playback goes on from there
+        QCOMPARE(r.mediaSays("status MyMedia mode"), QString("playing"));
+        QVERIFY(!play->isEnabled() && pause->isEnabled());
+        QVERIFY(!r.window->player()->isPaused());
+
+        r.loop.advance(8000); // to the end
+        QVERIFY(r.window->player()->isIdle());
+        QVERIFY(!r.media.isOpen());
+    }
+
     void tenHourRecordingSeeksPastNineHours()
     {
         MainWindowRig r;

@@ -4,6 +4,7 @@
 #include "records/MessageLists.h"
 #include "ui/MainWindowRig.h"
 #include "ui/MessageListsBinder.h"
+#include "ui/WavePlayer.h"
 
 #include <QAction>
 #include <QLabel>
@@ -77,6 +78,22 @@ private slots:
         QVERIFY(!l.lists.currentFromUnread());
         // The mail entry is part of the menu but never shown.
         QVERIFY(l.action("mmumailto") && !l.action("mmumailto")->isVisible() && !l.action("mmumailto")->isEnabled());
+    }
+
+    void nameStaysOnTheRecordingPlaying()
+    {
+        Lists l;
+        l.record("M2026-03-02~09-05-00.wav", 5000);
+        l.record("A2026-03-02~09-00-00~555.wav");
+        auto *lastTen = l.child<QListWidget>("lstLastTen");
+        auto *unread = l.child<QListWidget>("lstUnread");
+        QTest::mouseClick(lastTen->viewport(), Qt::LeftButton, {}, lastTen->visualItemRect(lastTen->item(0)).center());
+        l.window->player()->cmdPlay_Click();
+        QTest::mouseClick(unread->viewport(), Qt::LeftButton, {}, unread->visualItemRect(unread->item(0)).center());
+        QCOMPARE(l.child<QLabel>("lblFileName")->text(), QString("M2026-03-02~09-05-00.wav"));
+        l.window->player()->cmdStop_Click();
+        QTest::mouseClick(unread->viewport(), Qt::LeftButton, {}, unread->visualItemRect(unread->item(0)).center());
+        QCOMPARE(l.child<QLabel>("lblFileName")->text(), QString("A2026-03-02~09-00-00~555.wav"));
     }
 
     void playingAnUnreadMessageMovesIt()
