@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QLayout>
+#include <QMargins>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -20,10 +21,11 @@ constexpr int kFrameHeight = 48;
 class Fitter final : public QObject
 {
 public:
-    Fitter(QWidget &window, QWidget &body)
+    Fitter(QWidget &window, QWidget &body, QLayout *buttonRow)
         : QObject(&window)
         , m_window(window)
         , m_body(body)
+        , m_buttonRow(buttonRow)
     {
     }
 
@@ -40,6 +42,11 @@ private:
         const QSize room = usableScreenSize(m_window);
         const int bar = m_window.style()->pixelMetric(QStyle::PM_ScrollBarExtent);
         QSize want = m_body.sizeHint().expandedTo(m_body.minimumSizeHint());
+        if (m_buttonRow) {
+            const QSize row = m_buttonRow->sizeHint();
+            want.rheight() += row.height() + m_buttonRow->contentsMargins().top() + m_buttonRow->contentsMargins().bottom();
+            want.setWidth(qMax(want.width(), row.width()));
+        }
         if (want.height() > room.height())
             want.rwidth() += bar; // a vertical bar will take room beside the content
         if (want.width() > room.width())
@@ -51,6 +58,7 @@ private:
 
     QWidget &m_window;
     QWidget &m_body;
+    QLayout *m_buttonRow;
 };
 
 } // namespace
@@ -64,11 +72,20 @@ QSize usableScreenSize(const QWidget &window)
     return {qMax(1, available.width() - kFrameWidth), qMax(1, available.height() - kFrameHeight)};
 }
 
-void fitOnScreen(QWidget &window)
+void fitOnScreen(QWidget &window, QLayout *buttonRow)
 {
     QLayout *content = window.layout();
     if (!content)
         return;
+    // The button row leaves the content before the content moves into the scroll area; its
+    // buttons stay children of the window.
+    if (buttonRow) {
+        if (auto *holder = qobject_cast<QLayout *>(buttonRow->parent()))
+            holder->removeItem(buttonRow);
+        buttonRow->setParent(nullptr);
+        const QMargins m = content->contentsMargins();
+        buttonRow->setContentsMargins(m.left(), 0, m.right(), m.bottom());
+    }
     auto *body = new QWidget;
     body->setObjectName(QStringLiteral("scrollBody"));
     body->setLayout(content); // takes the layout, and its widgets, off the window
@@ -79,8 +96,10 @@ void fitOnScreen(QWidget &window)
     area->setWidget(body);
     auto *outer = new QVBoxLayout(&window);
     outer->setContentsMargins(0, 0, 0, 0);
-    outer->addWidget(area);
-    window.installEventFilter(new Fitter(window, *body));
+    outer->addWidget(area, 1);
+    if (buttonRow)
+        outer->addLayout(buttonRow);
+    window.installEventFilter(new Fitter(window, *body, buttonRow));
 }
 
 } // namespace telvox

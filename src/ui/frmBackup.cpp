@@ -123,7 +123,7 @@ frmBackup::frmBackup(Services services, QWidget *parent)
 
     setTargetFolder(m_s.startFolder);
     resize(620, 420);
-    fitOnScreen(*this);
+    fitOnScreen(*this, buttons);
 }
 
 frmBackup::~frmBackup() = default;

@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
 namespace telvox {
@@ -35,6 +36,7 @@ QPushButton *button(const QString &name, const QString &caption, QWidget *parent
 }
 
 constexpr int kPhoneBookWriteFailed = 1401;
+constexpr int kLineCaption = 1741;
 
 } // namespace
 
@@ -46,7 +48,7 @@ frmDialOut::frmDialOut(Services services, QWidget *parent)
     setObjectName(QStringLiteral("frmDialOut"));
     setWindowTitle(t.LoadText(1094));
 
-    auto *label1 = new QLabel(QStringLiteral("Line:"), this);
+    auto *label1 = new QLabel(t.LoadText(kLineCaption), this);
     label1->setObjectName(QStringLiteral("Label1"));
     m_combo1 = new QComboBox(this);
     m_combo1->setObjectName(QStringLiteral("Combo1"));
@@ -54,6 +56,9 @@ frmDialOut::frmDialOut(Services services, QWidget *parent)
     m_combo1->setInsertPolicy(QComboBox::NoInsert);
     m_combo1->addItems({QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")});
     m_combo1->setEditText(m_s.dialler.initialLine());
+    // The line is one of 0 to 3: nothing else can be typed there.
+    m_combo1->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-3]")), m_combo1));
+    label1->setBuddy(m_combo1);
     m_txtDialOut = new QLineEdit(m_s.dialler.initialNumber(), this);
     m_txtDialOut->setObjectName(QStringLiteral("txtDialOut"));
     m_txtDialOut->installEventFilter(this);
@@ -97,7 +102,7 @@ frmDialOut::frmDialOut(Services services, QWidget *parent)
     m_lstPBTele = new QListWidget(frame2);
     m_lstPBTele->setObjectName(QStringLiteral("lstPBTele"));
     for (QListWidget *list : {m_lstPBName, m_lstPBTele}) {
-        list->setToolTip(QStringLiteral("Double Click To Select"));
+        list->setToolTip(t.LoadText(1722));
         list->setFont(QFont(QStringLiteral("monospace")));
     }
     QPushButton *add = button(QStringLiteral("cmdAdd"), t.LoadText(1091), frame2);

@@ -113,6 +113,12 @@ void frmMain::setCaptions()
     m_cmdDialOut->setToolTip(t.LoadText(1083));
     m_cmdExit->setText(t.LoadText(1014));
     m_cmdExit->setToolTip(t.LoadText(1014));
+    if (auto *addPB = findChild<QAction *>(QStringLiteral("mmuAddPB")))
+        addPB->setText(t.LoadText(1713));
+    if (auto *printLog = findChild<QAction *>(QStringLiteral("mmuPrintLog")))
+        printLog->setText(t.LoadText(1714));
+    if (auto *exchange = findChild<QAction *>(QStringLiteral("mmuVirtualExchange")))
+        exchange->setText(t.LoadText(1507));
     setFaceCaptions();
 }
 

@@ -20,7 +20,9 @@
 #include "ui/frmAbout.h"
 #include "ui/frmBrows.h"
 
+#include <QAction>
 #include <QCheckBox>
+#include <QKeyEvent>
 #include <QDir>
 #include <QFrame>
 #include <QGuiApplication>
@@ -114,7 +116,12 @@ void frmMain::buildFace()
         "#frmMain > QScrollBar::handle:horizontal { background: #f2a33a; border-radius: 6px; min-width: 18px; }"
         "#frmMain > QScrollBar::add-line:horizontal, #frmMain > QScrollBar::sub-line:horizontal { width: 0; }"
         "QToolTip { color: #10263b; background: #fffbe8; border: 1px solid #c9a24a; }"
-        "#frmMain > QLabel, #frmMain > QCheckBox { color: #e8f2fb; }"));
+        "#frmMain > QLabel, #frmMain > QCheckBox { color: #e8f2fb; }"
+        // A dark tick on a light box: the light text colour would hide it.
+        "#frmMain > QCheckBox::indicator { width: 14px; height: 14px; background: #f3f8fd;"
+        " border: 1px solid #5b9bd0; border-radius: 3px; }"
+        "#frmMain > QCheckBox::indicator:checked { image: url(:/telvox/ui/check.svg); }"
+        "#frmMain > QCheckBox::indicator:focus { border: 2px solid #f2a33a; }"));
 
     // The two pictures; the one of the language is painted behind everything.
     f.imgBG = new QSvgRenderer(QStringLiteral(":/telvox/ui/imgBG.svg"), this);
@@ -192,7 +199,7 @@ void frmMain::buildFace()
     // Status list, the two recording lists and their heading.
     place(m_lstStatus, 164, 74, 502, 116);
     m_lstStatus->setCursor(Qt::ArrowCursor);
-    f.Label3 = new QLabel(QStringLiteral("FileName                CallerID"), this);
+    f.Label3 = new QLabel(this);
     f.Label3->setObjectName(QStringLiteral("Label3"));
     place(f.Label3, 168, 199, 496, 18);
     f.lstUnread = new QListWidget(this);
@@ -231,7 +238,7 @@ void frmMain::buildFace()
     f.lblFileSize = new QLabel(this);
     f.lblFileSize->setObjectName(QStringLiteral("lblFileSize"));
     place(f.lblFileSize, 234, 412, 340, 18);
-    f.lblSeek = new QLabel(QStringLiteral("Seek"), this);
+    f.lblSeek = new QLabel(this);
     f.lblSeek->setObjectName(QStringLiteral("lblSeek"));
     place(f.lblSeek, 170, 432, 40, 16);
     f.HScroll1 = new QScrollBar(Qt::Horizontal, this);
@@ -261,6 +268,48 @@ void frmMain::buildFace()
             m_face->desktop->timers.timPlayAll->setEnabled(false); // ends a play-all run
     });
     f.background = f.imgBG;
+
+    // Every command has a key that works wherever the focus is in the window; the tool tips
+    // name them.
+    const struct
+    {
+        HotLabel *label;
+        QKeySequence keys;
+    } keys[] = {
+        {f.lblSetup, QKeySequence(Qt::CTRL | Qt::Key_T)},    {f.lblLog, QKeySequence(Qt::CTRL | Qt::Key_L)},
+        {f.lblBackup, QKeySequence(Qt::CTRL | Qt::Key_B)},   {f.lblSearch, QKeySequence(Qt::CTRL | Qt::Key_F)},
+        {f.lblDial, QKeySequence(Qt::CTRL | Qt::Key_D)},     {f.lblHelp, QKeySequence(Qt::Key_F1)},
+        {f.lblExit, QKeySequence(Qt::CTRL | Qt::Key_Q)},     {f.lblPlay, QKeySequence(Qt::CTRL | Qt::Key_P)},
+        {f.lblPause, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P)}, {f.lblStop, QKeySequence(Qt::CTRL | Qt::Key_Period)},
+        {f.lblSpeaker, QKeySequence(Qt::CTRL | Qt::Key_M)},  {f.lblMin, QKeySequence(Qt::CTRL | Qt::Key_H)},
+    };
+    for (const auto &k : keys) {
+        auto *action = new QAction(this);
+        action->setObjectName(QStringLiteral("key_") + k.label->objectName());
+        action->setShortcut(k.keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action);
+        HotLabel *label = k.label;
+        connect(action, &QAction::triggered, label, &HotLabel::clicked);
+        f.keys.append({label, k.keys});
+    }
+    // "d" opens the dialler from the lists too, before their type-ahead takes the letter.
+    for (QAbstractItemView *list : {static_cast<QAbstractItemView *>(m_lstStatus),
+                                    static_cast<QAbstractItemView *>(f.lstUnread),
+                                    static_cast<QAbstractItemView *>(f.lstLastTen)})
+        list->installEventFilter(this);
+}
+
+bool frmMain::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress && qobject_cast<QAbstractItemView *>(watched)) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->text() == QLatin1String("d") && key->modifiers() == Qt::NoModifier) {
+            m_cmdDialOut->click();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void frmMain::setFaceCaptions()
@@ -288,12 +337,17 @@ void frmMain::setFaceCaptions()
     f.lblHelp->setToolTip(t.LoadText(1013));
     f.lblExit->setText(t.LoadText(1014));
     f.lblExit->setToolTip(t.LoadText(1014));
-    f.lblMin->setToolTip(QStringLiteral("Hide to Systray"));
-    f.lblSpeaker->setToolTip(QStringLiteral("Volume"));
-    f.lblPlay->setToolTip(QStringLiteral("Play"));
+    f.lblMin->setToolTip(t.LoadText(1718));
+    f.lblSpeaker->setToolTip(t.LoadText(1719));
+    f.lblPlay->setToolTip(t.LoadText(1015));
     f.cmdPlay->setToolTip(t.LoadText(1015));
-    f.lblPause->setToolTip(QStringLiteral("Pause"));
-    f.lblStop->setToolTip(QStringLiteral("Stop"));
+    f.lblPause->setToolTip(t.LoadText(1720));
+    f.lblStop->setToolTip(t.LoadText(1016));
+    f.lblSeek->setText(t.LoadText(1717));
+    f.Label3->setText(t.LoadText(1715) + QStringLiteral("                ") + t.LoadText(1716));
+    for (const auto &[label, keys] : std::as_const(f.keys))
+        label->setToolTip(label->toolTip() + QStringLiteral("  (") + keys.toString(QKeySequence::NativeText)
+                          + QLatin1Char(')'));
     f.cmdStop->setToolTip(t.LoadText(1016));
     f.Label1->setText(t.LoadText(1056));
     f.Label2->setText(t.LoadText(1057));

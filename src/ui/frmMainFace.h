@@ -7,6 +7,10 @@
 
 #include "ui/WavePlayer.h"
 
+#include <QKeySequence>
+#include <QList>
+#include <QPair>
+
 #include <memory>
 #include <optional>
 
@@ -69,6 +73,8 @@ struct frmMain::Face
     QFrame *Frame4 = nullptr;
     QMenu *mmuFile = nullptr;
     QMenu *mmuFile1 = nullptr;
+
+    QList<QPair<HotLabel *, QKeySequence>> keys; // the window's command keys, for the tool tips
 
     std::unique_ptr<WavePlayer> player;
     frmBrows *browser = nullptr; // created on first use, then reused

@@ -275,7 +275,7 @@ void frmSetup::buildWindow()
         if (m_s.recordPrompt)
             m_s.recordPrompt(QStringLiteral("legal.wav"), true);
     });
-    fitOnScreen(*this);
+    fitOnScreen(*this, buttons);
 }
 
 void frmSetup::setCaptions()
