@@ -436,7 +436,7 @@ void TelvoxApplication::addCallerToPhoneBook()
         return;
     // The new entry follows the last one the dialler would list.
     const QString path = m_paths.file(QStringLiteral("PhoneBook.txt"));
-    frmPBAdd editor(frmPBAdd::Services{m_prompts, m_texts->LoadText(1401)}, path,
+    frmPBAdd editor(frmPBAdd::Services{m_prompts, m_texts->LoadText(1401), m_texts.get()}, path,
                     static_cast<int>(phonebook::listedEntries(path).size()), m_main.get());
     editor.Text2()->setText(number);
     modal().runModal(editor);

@@ -248,7 +248,7 @@ void frmDialOut::cmdAdd_Click() { addEntry(QString()); }
 
 void frmDialOut::addEntry(const QString &number)
 {
-    frmPBAdd editor({m_s.prompts, m_s.texts.LoadText(kPhoneBookWriteFailed)}, m_s.phoneBookPath,
+    frmPBAdd editor({m_s.prompts, m_s.texts.LoadText(kPhoneBookWriteFailed), &m_s.texts}, m_s.phoneBookPath,
                     m_lstPBName->count(), this);
     editor.Text2()->setText(number);
     if (m_s.modal.runModal(editor) != QDialog::Accepted)

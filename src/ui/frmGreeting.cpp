@@ -85,7 +85,7 @@ frmGreeting::frmGreeting(Services services, const QString &promptName, QWidget *
     , m_target(findFileIgnoringCase(m_s.programFolder, promptName))
 {
     setObjectName(QStringLiteral("frmGreeting"));
-    setWindowTitle(QStringLiteral("Record Sound"));
+    setWindowTitle(m_s.texts.LoadText(1723));
     m_timer1 = m_s.loop.createTimer(1000, [this] { Timer1_Timer(); });
 
     auto *root = new QVBoxLayout(this);
