@@ -338,8 +338,10 @@ frmSetup &TelvoxApplication::loadedSetup()
                     m_minOnStart = published.minOnStart;
                 },
                 [this] {
-                    // Saving ends the program by pressing the main window's Exit; during the
-                    // first start's loading the exit waits until loading has finished.
+                    // Saving ends the program by pressing the main window's Exit, and the
+                    // program starts again with the new settings; during the first start's
+                    // loading the exit waits until loading has finished.
+                    m_restartRequested = true;
                     if (m_loaded)
                         m_main->cmdExit_Click();
                     else
@@ -489,10 +491,25 @@ void TelvoxApplication::unloadWindows()
         w->hide();
 }
 
+void TelvoxApplication::restartDetached()
+{
+    // A second's wait lets this process close its lines and devices before the new one opens
+    // them.
+    QStringList arguments{QStringLiteral("-c"), QStringLiteral("sleep 1; exec \"$0\" \"$@\""),
+                          QCoreApplication::applicationFilePath()};
+    arguments += QCoreApplication::arguments().mid(1);
+    QProcess::startDetached(QStringLiteral("/bin/sh"), arguments);
+}
+
 void TelvoxApplication::endProcess()
 {
     if (m_lock)
         m_lock->unlock();
+    if (m_restartRequested) {
+        m_restartRequested = false;
+        if (m_restart)
+            m_restart();
+    }
     if (m_endProcess)
         m_endProcess(0);
 }

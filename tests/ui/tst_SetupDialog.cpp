@@ -265,7 +265,12 @@ private slots:
         o.autostart = &autostart;
         TelvoxApplication app(AppPaths::underHome(home.path(), "telvox"), loop, prompts, printer, o);
         int exitCode = -1;
-        app.setEndProcessHandler([&](int code) { exitCode = code; });
+        QStringList ends;
+        app.setEndProcessHandler([&](int code) {
+            exitCode = code;
+            ends << "exit";
+        });
+        app.setRestartHandler([&] { ends << "restart"; });
         app.Main();
         loop.advance(2500);
         QVERIFY(app.isLoaded());
@@ -282,6 +287,41 @@ private slots:
         QCOMPARE(prompts.shown.last().text, app.texts().LoadText(1081));
         QCOMPARE(exitCode, 0);
         QVERIFY(!app.statusLog().isChannelOpen());
+        // After the message the program starts itself again, once, as this run ends.
+        QCOMPARE(ends, QStringList({"restart", "exit"}));
+        app.shutdown();
+        QCOMPARE(ends.count("restart"), 1);
+    }
+
+    // Leaving without saving starts nothing again.
+    void endingWithoutSavingDoesNotRestart()
+    {
+        ScratchDir home;
+        {
+            SettingsStore s(home.file("telvox.ini"), home.file("settings.txt"));
+            s.WriteSetting("Config", "Language", "0");
+            s.WriteSetting("Config", "SaveFile", home.path() + "/rec/");
+        }
+        VirtualEventLoop loop;
+        ScriptedPrompts prompts;
+        RecordingPrinter printer;
+        VirtualMediaDevice device{loop};
+        FakeTray tray{true};
+        RecordingShell shell;
+        ScriptedModal modal;
+        TelvoxApplication::Options o;
+        o.mediaDevice = &device;
+        o.tray = &tray;
+        o.shell = &shell;
+        o.modal = &modal;
+        TelvoxApplication app(AppPaths::underHome(home.path(), "telvox"), loop, prompts, printer, o);
+        int restarts = 0;
+        app.setRestartHandler([&] { ++restarts; });
+        app.Main();
+        loop.advance(2500);
+        emit app.mainWindow()->setupRequested(); // closed unanswered
+        app.shutdown();
+        QCOMPARE(restarts, 0);
     }
 };
 
