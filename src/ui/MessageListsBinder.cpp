@@ -37,6 +37,35 @@ MessageListsBinder::MessageListsBinder(Services services, QObject *parent)
     follow(lists.lastTen(), m_lstLastTen);
     follow(lists.unread(), m_lstUnread);
 
+    // The tray counts the unread messages, and each new one is announced (the list model
+    // inserts a row first and names it after).
+    m_announced = lists.unreadEntries();
+    const auto unreadChanged = [this](bool announce) {
+        const QStringList entries = m_s.lists.unreadEntries();
+        m_s.window.setUnreadCount(int(entries.size()));
+        for (const QString &entry : entries) {
+            if (announce && !entry.isEmpty() && !m_announced.contains(entry))
+                m_s.window.announceMessage(entry);
+        }
+        m_announced = entries;
+    };
+    connect(&lists.unread(), &QAbstractItemModel::rowsRemoved, this, [unreadChanged] { unreadChanged(false); });
+    connect(&lists.unread(), &QAbstractItemModel::modelReset, this, [unreadChanged] { unreadChanged(false); });
+    connect(&lists.unread(), &QAbstractItemModel::rowsInserted, this, [unreadChanged] { unreadChanged(true); });
+    connect(&lists.unread(), &QAbstractItemModel::dataChanged, this, [unreadChanged] { unreadChanged(true); });
+    unreadChanged(false);
+    connect(&m_s.window, &frmMain::playNewestRequested, this, [this] {
+        // The newest message: the last unread one, or else the last handled one.
+        const qsizetype unread = m_s.lists.unreadEntries().size();
+        if (unread > 0)
+            m_s.lists.lstUnread_Click(int(unread - 1));
+        else if (const qsizetype handled = m_s.lists.lastTenEntries().size(); handled > 0)
+            m_s.lists.lstLastTen_Click(int(handled - 1));
+        else
+            return;
+        pressPlay();
+    });
+
     // Selection by program shows in the widgets; a click by the user goes to the lists.
     connect(&lists, &MessageLists::lastTenSelected, this, [this](int row) {
         const QSignalBlocker block(m_lstLastTen);

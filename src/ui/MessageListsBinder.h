@@ -62,6 +62,7 @@ private:
     QPushButton *m_cmdPlay;
     QPushButton *m_cmdPause;
     QAction *m_mmumailto = nullptr;
+    QStringList m_announced; // the unread messages already announced
 };
 
 } // namespace telvox

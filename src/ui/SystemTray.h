@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+class QMenu;
 class QSystemTrayIcon;
 
 namespace telvox {
@@ -23,6 +24,13 @@ public:
     virtual void AddTrayIcon(const QIcon &icon, const QString &tip) = 0;
     virtual void RemoveTrayIcon() = 0;
     virtual bool isIconShown() const = 0;
+    // A desktop notification from the icon (through the desktop's notification service).
+    virtual void showMessage(const QString &title, const QString &text) = 0;
+    // The icon's tool tip, and its picture (with the unread count drawn on it).
+    virtual void setToolTip(const QString &tip) = 0;
+    virtual void setIcon(const QIcon &icon) = 0;
+    // The menu of a right click on the icon; null for none.
+    virtual void setMenu(QMenu *menu) = 0;
 
     // Called for every mouse action on the icon.
     void setClickHandler(std::function<void(TrayClick)> handler) { m_onClick = std::move(handler); }
@@ -49,9 +57,14 @@ public:
     void AddTrayIcon(const QIcon &icon, const QString &tip) override;
     void RemoveTrayIcon() override;
     bool isIconShown() const override;
+    void showMessage(const QString &title, const QString &text) override;
+    void setToolTip(const QString &tip) override;
+    void setIcon(const QIcon &icon) override;
+    void setMenu(QMenu *menu) override;
 
 private:
     std::unique_ptr<QSystemTrayIcon> m_icon;
+    QMenu *m_menu = nullptr;
 };
 
 } // namespace telvox

@@ -21,6 +21,7 @@
 #include "ui/frmBrows.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QKeyEvent>
 #include <QDir>
@@ -49,6 +50,10 @@ constexpr int kDesignWidth = 680;
 constexpr int kDesignHeight = 489;
 constexpr int kNoBrowser = 1708;
 constexpr int kNoVolumeControl = 1709;
+constexpr int kUnreadCount = 1747;
+constexpr int kNewMessage = 1748;
+constexpr int kShowWindow = 1749;
+constexpr int kPlayNewest = 1750;
 
 QIcon iconFromSvg(const QString &resource)
 {
@@ -362,6 +367,20 @@ void frmMain::setDesktopServices(DesktopServices desktop)
     f.player.reset();
     f.desktop.emplace(std::move(desktop));
     f.desktop->tray.setClickHandler([this](TrayClick click) { trayIcon_Click(click); });
+    if (!f.trayMenu) {
+        f.trayMenu = new QMenu(this);
+        f.trayMenu->setObjectName(QStringLiteral("mmuTray"));
+        QAction *showWindow = f.trayMenu->addAction(m_s.texts.LoadText(kShowWindow));
+        showWindow->setObjectName(QStringLiteral("mmuTrayShow"));
+        connect(showWindow, &QAction::triggered, this, [this] { trayIcon_Click(TrayClick::Left); });
+        QAction *playNewest = f.trayMenu->addAction(m_s.texts.LoadText(kPlayNewest));
+        playNewest->setObjectName(QStringLiteral("mmuTrayPlayNewest"));
+        connect(playNewest, &QAction::triggered, this, &frmMain::playNewestRequested);
+        f.trayMenu->addSeparator();
+        QAction *quit = f.trayMenu->addAction(m_s.texts.LoadText(1014));
+        quit->setObjectName(QStringLiteral("mmuTrayQuit"));
+        connect(quit, &QAction::triggered, this, &frmMain::cmdExit_Click);
+    }
     f.player = std::make_unique<WavePlayer>(
         WavePlayer::Kind::MainWindow,
         WavePlayer::Controls{f.cmdPlay, f.cmdPause, f.cmdStop, f.HScroll1, f.lblFileName, f.lblFileSize,
@@ -445,9 +464,7 @@ void frmMain::Form_Resize()
     if (!(windowState() & Qt::WindowMinimized) || f.inTray || !f.desktop)
         return;
     if (f.desktop->tray.isAvailable()) {
-        f.desktop->tray.AddTrayIcon(windowIcon(), QStringLiteral("Telvox"));
-        f.inTray = true;
-        hide();
+        hideToTray();
         return;
     }
     // No notification area: the window stays minimised in the taskbar.
@@ -455,6 +472,71 @@ void frmMain::Form_Resize()
         f.noTrayReported = true;
         m_s.statusLog.AddStatus(m_s.texts.LoadText(1302));
     }
+}
+
+void frmMain::hideToTray()
+{
+    Face &f = *m_face;
+    f.desktop->tray.setMenu(f.trayMenu);
+    f.desktop->tray.AddTrayIcon(trayIcon(), trayToolTip());
+    f.inTray = true;
+    hide();
+}
+
+QString frmMain::trayToolTip() const
+{
+    if (m_face->unread == 0)
+        return QStringLiteral("Telvox");
+    return QStringLiteral("Telvox: ") + m_s.texts.LoadText(kUnreadCount).arg(m_face->unread);
+}
+
+QIcon frmMain::trayIcon() const
+{
+    if (m_face->unread == 0)
+        return windowIcon();
+    // The unread count as a badge in the icon's corner.
+    QIcon badged;
+    for (const int side : {16, 22, 24, 32, 48, 64}) {
+        QPixmap pixmap = windowIcon().pixmap(side, side);
+        QPainter p(&pixmap);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QRectF badge(side * 0.42, side * 0.42, side * 0.58, side * 0.58);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0xc6, 0x28, 0x28));
+        p.drawEllipse(badge);
+        QFont font = p.font();
+        font.setBold(true);
+        font.setPixelSize(qMax(6, int(side * 0.38)));
+        p.setFont(font);
+        p.setPen(Qt::white);
+        p.drawText(badge, Qt::AlignCenter, m_face->unread > 99 ? QStringLiteral("99+") : QString::number(m_face->unread));
+        p.end();
+        badged.addPixmap(pixmap);
+    }
+    return badged;
+}
+
+void frmMain::setUnreadCount(int count)
+{
+    Face &f = *m_face;
+    if (f.unread == count)
+        return;
+    f.unread = count;
+    if (f.desktop && f.inTray) {
+        f.desktop->tray.setToolTip(trayToolTip());
+        f.desktop->tray.setIcon(trayIcon());
+    }
+}
+
+void frmMain::announceMessage(const QString &name)
+{
+    Face &f = *m_face;
+    if (!f.desktop)
+        return;
+    if (f.inTray)
+        f.desktop->tray.showMessage(m_s.texts.LoadText(1004), m_s.texts.LoadText(kNewMessage).arg(name));
+    else if (!isActiveWindow())
+        QApplication::alert(this); // the taskbar entry asks for attention
 }
 
 void frmMain::trayIcon_Click(TrayClick click)

@@ -83,6 +83,8 @@ struct frmMain::Face
     QString currentRecording;
     bool fromUnread = false;
     bool inTray = false;
+    int unread = 0;            // the unread messages, for the tray's tool tip and badge
+    QMenu *trayMenu = nullptr; // Show, Play newest, Quit
     bool noTrayReported = false;
 };
 

@@ -96,6 +96,36 @@ private slots:
         QCOMPARE(l.child<QLabel>("lblFileName")->text(), QString("A2026-03-02~09-00-00~555.wav"));
     }
 
+    // Closing hides to the tray (saying so once); the tray counts and announces new messages,
+    // and its menu plays the newest and quits.
+    void trayCountsAnnouncesAndQuits()
+    {
+        Lists l;
+        l.window->show();
+        l.window->close();
+        QVERIFY(l.window->isInTray() && l.tray.shown && !l.window->isVisible());
+        QCOMPARE(l.shutdowns, 0);
+        QCOMPARE(l.tray.messages.size(), 1);
+        QVERIFY(l.tray.messages[0].contains("Ctrl+Q"));
+
+        l.record("A2026-03-02~09-00-00~555.wav");
+        QCOMPARE(l.tray.messages.size(), 2);
+        QVERIFY2(l.tray.messages[1].endsWith("A2026-03-02~09-00-00~555.wav"), qPrintable(l.tray.messages.join("|")));
+        QCOMPARE(l.tray.tip, QString("Telvox: 1 unread messages"));
+
+        QVERIFY(l.tray.menu);
+        l.tray.menu->findChild<QAction *>("mmuTrayPlayNewest")->trigger();
+        QCOMPARE(l.device.file(), l.dir.file("A2026-03-02~09-00-00~555.wav"));
+        QCOMPARE(l.tray.tip, QString("Telvox")); // heard: none unread
+
+        l.tray.menu->findChild<QAction *>("mmuTrayShow")->trigger();
+        QVERIFY(l.window->isVisible());
+        l.window->close(); // the hint is not repeated
+        QCOMPARE(l.tray.messages.size(), 2);
+        l.tray.menu->findChild<QAction *>("mmuTrayQuit")->trigger();
+        QCOMPARE(l.shutdowns, 1);
+    }
+
     void playingAnUnreadMessageMovesIt()
     {
         Lists l;
