@@ -28,6 +28,7 @@
 #include "ui/ModalRunner.h"
 #include "ui/SystemTray.h"
 #include "ui/frmTip.h"
+#include "ui/InstanceRaise.h"
 #include "ui/InterfaceLanguage.h"
 #include "telephony/Dialler.h"
 #include "telephony/PhoneBookTable.h"
@@ -116,6 +117,7 @@ TelvoxApplication::~TelvoxApplication()
 {
     m_splashTimer.reset();
     m_splash.reset();
+    m_raiseListener.reset();
     m_listsBinder.reset();
     m_dialler.reset();
     m_setup.reset();
@@ -134,6 +136,11 @@ TelvoxApplication::StartResult TelvoxApplication::Main()
     m_lock = std::make_unique<QLockFile>(m_paths.lockFile);
     m_lock->setStaleLockTime(0);
     if (!m_lock->tryLock(0) && m_lock->error() == QLockFile::LockFailedError) {
+        // The running program shows its window instead; the message only when it cannot.
+        if (askRunningInstanceToRaise(m_paths.lockFile + QStringLiteral(".raise"))) {
+            m_lock.reset();
+            return StartResult::AlreadyRunning;
+        }
         m_prompts.messageBox(QStringLiteral("Telvox Is Already Running"), MessageIcon::Critical,
                              QStringLiteral("Telvox"));
         m_lock.reset();
@@ -177,6 +184,9 @@ void TelvoxApplication::loadMainWindow()
     m_main = std::make_unique<frmMain>(
         frmMain::Services{*m_texts, *m_settings, *m_statusList, *m_statusLog, m_prompts, m_printer});
     m_main->setShutdownHandler([this] { shutdown(); });
+    if (m_lock && m_lock->isLocked())
+        m_raiseListener = std::make_unique<RaiseListener>(m_paths.lockFile + QStringLiteral(".raise"),
+                                                          [this] { m_main->bringToFront(); });
     m_main->setDesktopServices(
         {*m_timers, *m_media, *m_options.tray, *m_options.shell, *m_options.modal, m_loop, m_paths.programFolder});
 

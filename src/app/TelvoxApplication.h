@@ -51,6 +51,7 @@ class AutostartEntry;
 class FolderPicker;
 class SoundRecorder;
 class frmSetup;
+class RaiseListener;
 
 // The composition root: builds the services, runs the entry procedure, the main window's
 // loading and the shutdown, and wires each subsystem into them.
@@ -174,6 +175,7 @@ private:
     Options m_options;
 
     std::unique_ptr<QLockFile> m_lock;
+    std::unique_ptr<RaiseListener> m_raiseListener; // a second start brings the window forward
     std::unique_ptr<SettingsStore> m_settings;
     std::unique_ptr<Texts> m_texts;
     std::unique_ptr<StatusListModel> m_statusList;

@@ -100,6 +100,9 @@ public:
     // The tray shows the number of unread messages; a new one is announced by a desktop
     // notification while the window is in the tray.
     void setUnreadCount(int count);
+    // Brings the window to the front, from the tray or from under other windows (a second
+    // start of the program asks for it).
+    void bringToFront();
     void announceMessage(const QString &name);
 
 signals:

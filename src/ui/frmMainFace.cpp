@@ -539,6 +539,18 @@ void frmMain::announceMessage(const QString &name)
         QApplication::alert(this); // the taskbar entry asks for attention
 }
 
+void frmMain::bringToFront()
+{
+    if (m_face->inTray) {
+        trayIcon_Click(TrayClick::Left);
+        return;
+    }
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
 void frmMain::trayIcon_Click(TrayClick click)
 {
     Face &f = *m_face;

@@ -95,11 +95,19 @@ private slots:
         QVERIFY(!QFile::exists(home.file("settings.txt"))); // nothing journaled on a later start
     }
 
+    // While the first is still starting (its window not there yet), a second start is
+    // refused with a message.
     void secondInstanceIsRefusedAndTheFirstRunsOn()
     {
         ScratchDir home;
+        {
+            SettingsStore s(home.file("telvox.ini"), home.file("settings.txt"));
+            s.WriteSetting("Config", "Language", "0");
+            s.WriteSetting("Config", "SaveFile", home.path() + "/waveFiles/");
+        }
         Instance first(home.path());
         QCOMPARE(first.app.Main(), TelvoxApplication::StartResult::Running);
+        QVERIFY(!first.app.isLoaded()); // the splash window
         {
             Instance second(home.path());
             QCOMPARE(second.app.Main(), TelvoxApplication::StartResult::AlreadyRunning);
@@ -109,6 +117,7 @@ private slots:
             QCOMPARE(second.prompts.shown[0].icon, MessageIcon::Critical);
             QVERIFY(!second.app.isLoaded());
         }
+        first.loop.advance(2500);
         QVERIFY(first.app.isLoaded());
         first.app.statusLog().AddStatus(QString("still logging"));
         QVERIFY(first.app.statusLog().isChannelOpen());
@@ -171,8 +180,28 @@ private slots:
         QVERIFY(i.app.statusList().lines().last().endsWith(home.file("Print-1.pdf")));
     }
 
-    // The real program: a second start ends at once with a message, and SIGTERM runs the
-    // shutdown of the first, which then exits cleanly and releases its lock.
+    // A second start brings the running program's window to the front and ends, without a
+    // message; the running one keeps its lock.
+    void secondStartRaisesTheRunningWindow()
+    {
+        ScratchDir home;
+        Instance first(home.path());
+        QCOMPARE(first.app.Main(), TelvoxApplication::StartResult::Running);
+        QVERIFY(first.app.isLoaded());
+        frmMain *w = first.app.mainWindow();
+        w->hide(); // behind or away
+        Instance second(home.path());
+        QCOMPARE(second.app.Main(), TelvoxApplication::StartResult::AlreadyRunning);
+        QVERIFY(second.prompts.shown.isEmpty());
+        QTRY_VERIFY(w->isVisible());
+        Instance third(home.path()); // and again
+        QCOMPARE(third.app.Main(), TelvoxApplication::StartResult::AlreadyRunning);
+        first.app.shutdown();
+    }
+
+    // The real program: a second start ends at once (bringing the first one's window
+    // forward), and SIGTERM runs the shutdown of the first, which then exits cleanly and
+    // releases its lock.
     void realProcessSingleInstanceAndSignals()
     {
         ScratchDir home;
@@ -192,7 +221,7 @@ private slots:
         second.start(TELVOX_EXECUTABLE, {});
         QVERIFY(second.waitForFinished(20000));
         QCOMPARE(second.exitCode(), 1);
-        QVERIFY(second.readAllStandardError().contains("Telvox Is Already Running"));
+        QVERIFY(!second.readAllStandardError().contains("Telvox Is Already Running")); // reached the first
         QCOMPARE(first.state(), QProcess::Running);
 
         ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
