@@ -7,6 +7,7 @@
 #include "app/TelvoxApplication.h"
 #include "core/Settings.h"
 #include "core/Texts.h"
+#include "records/MessageLists.h"
 #include "records/StatusLog.h"
 #include "ui/AppRig.h"
 #include "ui/frmMain.h"
@@ -124,6 +125,10 @@ int main(int argc, char *argv[])
         rig.loop.advance(2600);
         settle();
         frmMain &main = *rig.app.mainWindow();
+        // Messages arrive as the program records them: two unread, two handled.
+        for (const char *name : {"M2026-03-01~16-40-12~5550101.wav", "O2026-03-01~18-05-33~5552468.wav",
+                                 "A2026-03-02~09-14-05~5551234.wav", "A2026-03-02~11-02-47~5559876.wav"})
+            rig.app.messageLists().addRecording(folder, QLatin1String(name));
         for (const int id : {1021, 1025})
             rig.app.statusLog().AddStatus(rig.app.texts().LoadText(id));
         auto *bar = main.findChild<QScrollBar *>(QStringLiteral("HScroll1"));
