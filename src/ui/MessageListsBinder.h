@@ -35,6 +35,7 @@ public:
         StatusListModel &statusList;
         MailClient &mail;
         QString recordFolder;
+        const Texts *texts = nullptr; // the menus' language, and the mail messages; without, the design's captions
     };
 
     explicit MessageListsBinder(Services services, QObject *parent = nullptr);

@@ -76,8 +76,8 @@ private slots:
         QTest::mouseClick(lastTen->viewport(), Qt::LeftButton, {}, lastTen->visualItemRect(lastTen->item(0)).center());
         QCOMPARE(l.child<QLabel>("lblFileName")->text(), QString("M2026-03-02~09-05-00.wav"));
         QVERIFY(!l.lists.currentFromUnread());
-        // The mail entry is part of the menu but never shown.
-        QVERIFY(l.action("mmumailto") && !l.action("mmumailto")->isVisible() && !l.action("mmumailto")->isEnabled());
+        // The mail entry is shown and can be used.
+        QVERIFY(l.action("mmumailto") && l.action("mmumailto")->isVisible() && l.action("mmumailto")->isEnabled());
     }
 
     void nameStaysOnTheRecordingPlaying()
@@ -124,6 +124,30 @@ private slots:
         QCOMPARE(l.tray.messages.size(), 2);
         l.tray.menu->findChild<QAction *>("mmuTrayQuit")->trigger();
         QCOMPARE(l.shutdowns, 1);
+    }
+
+    // With the program's texts the menus speak the interface language, and a desktop without
+    // a mail program is told so in the program's words.
+    void mailToWithoutAMailProgram()
+    {
+        MainWindowRig r;
+        MessageLists lists(r.settings);
+        NoMail mail;
+        struct FailingMail final : MailClient
+        {
+            int composeWithAttachment(const QString &, const QString &) override { return 3; }
+        } failing;
+        MessageListsBinder binder({lists, *r.window, *r.timers.timPlayAll, r.prompts, r.statusList, failing,
+                                   r.dir.path() + "/", r.texts.get()});
+        writeTestWave(r.dir.file("A2026-03-02~09-00-00~555.wav"), 500);
+        lists.addRecording(r.dir.path(), "A2026-03-02~09-00-00~555.wav");
+        auto *mailTo = r.window->findChild<QAction *>("mmumailto");
+        QCOMPARE(mailTo->text(), QString("Mail To..."));
+        QCOMPARE(r.window->findChild<QAction *>("mmuPlayAll")->text(), QString("Play All"));
+        mailTo->trigger();
+        QCOMPARE(r.prompts.shown.size(), 1);
+        QCOMPARE(r.prompts.shown[0].text, r.texts->LoadText(1710));
+        QVERIFY(!r.prompts.shown[0].text.contains("MAPI"));
     }
 
     void playingAnUnreadMessageMovesIt()
