@@ -30,12 +30,6 @@ void QtSystemTray::AddTrayIcon(const QIcon &icon, const QString &tip)
     m_icon->show();
 }
 
-void QtSystemTray::showMessage(const QString &title, const QString &text)
-{
-    if (m_icon && m_icon->isVisible())
-        m_icon->showMessage(title, text, m_icon->icon());
-}
-
 void QtSystemTray::setToolTip(const QString &tip)
 {
     if (m_icon)
@@ -62,5 +56,11 @@ void QtSystemTray::RemoveTrayIcon()
 }
 
 bool QtSystemTray::isIconShown() const { return m_icon && m_icon->isVisible(); }
+
+void QtSystemTray::showMessage(const QString &title, const QString &text)
+{
+    if (isIconShown())
+        m_icon->showMessage(title, text, QSystemTrayIcon::Warning);
+}
 
 } // namespace telvox

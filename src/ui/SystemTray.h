@@ -24,13 +24,14 @@ public:
     virtual void AddTrayIcon(const QIcon &icon, const QString &tip) = 0;
     virtual void RemoveTrayIcon() = 0;
     virtual bool isIconShown() const = 0;
-    // A desktop notification from the icon (through the desktop's notification service).
-    virtual void showMessage(const QString &title, const QString &text) = 0;
+    // A notification from the icon (a balloon or the desktop's notification); nothing where
+    // the icon is not shown.
+    virtual void showMessage(const QString &title, const QString &text) { (void)title, (void)text; }
     // The icon's tool tip, and its picture (with the unread count drawn on it).
-    virtual void setToolTip(const QString &tip) = 0;
-    virtual void setIcon(const QIcon &icon) = 0;
+    virtual void setToolTip(const QString &tip) { (void)tip; }
+    virtual void setIcon(const QIcon &icon) { (void)icon; }
     // The menu of a right click on the icon; null for none.
-    virtual void setMenu(QMenu *menu) = 0;
+    virtual void setMenu(QMenu *menu) { (void)menu; }
 
     // Called for every mouse action on the icon.
     void setClickHandler(std::function<void(TrayClick)> handler) { m_onClick = std::move(handler); }

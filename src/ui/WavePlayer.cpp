@@ -19,8 +19,6 @@ namespace telvox {
 
 namespace {
 
-constexpr int kUnreadable = 1740;
-
 class ClickToPointStyle final : public QProxyStyle
 {
 public:
@@ -100,9 +98,8 @@ void WavePlayer::cmdPlay_Click()
         return;
     }
     if (QFileInfo::exists(source.path) && !QFileInfo(source.path).isReadable()) {
-        // There, but not ours to read: not a missing file.
-        m_prompts.messageBox(m_texts.LoadText(kUnreadable).arg(QDir::toNativeSeparators(source.path)),
-                             MessageIcon::Exclamation, m_texts.LoadText(1003));
+        // There, but not ours to read (another account's file, a folder without access).
+        m_prompts.messageBox(m_texts.LoadText(1811) + source.name, MessageIcon::Critical, m_texts.LoadText(1003));
         return;
     }
     m_c.cmdPlay->setEnabled(false);
