@@ -4,6 +4,7 @@
 #include "core/MainTimers.h"
 #include "platform/tonsig/Fbs.h"
 #include "records/StatusLog.h"
+#include "telephony/LineCapture.h"
 #include "telephony/LineTable.h"
 
 namespace telvox {
@@ -22,17 +23,21 @@ void StopTriggers::attach()
 
 void StopTriggers::stop(int slot, const QString &message)
 {
-    LineSlot &line = m_s.lines[slot];
-    if (line.recState == 1)
+    if (m_s.lines[slot].recState == 1)
         m_s.status.AddStatus(message);
-    line.recState = 0;
-    m_s.audio.waveInReset(slot);
+    // A dialled call that ends unanswered (busy tone, silence) leaves no file.
+    endLineCapture(slot, m_s.lines, m_s.timers, m_s.audio);
     m_s.timers.timDropCall[slot].setEnabled(true);
 }
 
 void StopTriggers::analyse(int slot, std::span<const std::int16_t> samples)
 {
     const auto n = static_cast<std::size_t>(slot);
+    // With silence and busy detection off, only an unanswered dialled call reads the analysis:
+    // the other buffers are not analysed at all (the counts of a switched-off busy detector
+    // are never read).
+    if (!m_options.silence && !m_options.fastBusy && m_s.lines[slot].recState != 2)
+        return;
     std::int32_t countA = 0;
     std::int32_t countB = 0;
     tonsig::LevelProfile profile{};

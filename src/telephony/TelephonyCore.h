@@ -134,6 +134,10 @@ public:
 
 private:
     QString lineText(int line) const { return QStringLiteral("Line") + QString::number(line); }
+    // The line's call is over (disconnected, idle, hung up): endLineCapture, and a dialled call
+    // that had not reached its recording yet is no longer "being set up" either. The dialler's
+    // watch then sees recState 0 and makes the buttons Ready. Returns the former recState.
+    int endCall(int line);
     void addStatus(const QString &text);
 
     TelephonyServices m_s;
