@@ -79,8 +79,7 @@ RecordingFacts recordingFacts(const QString &folder, const QString &entry, const
         QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch m = pattern.match(entry);
     if (m.hasMatch()) {
-        facts.when = m.captured(1) + QLatin1Char(' ') + m.captured(2) + QLatin1Char(':') + m.captured(3) +
-                     QLatin1Char(':') + m.captured(4);
+        facts.when = m.captured(1) + QLatin1Char(' ') + m.captured(2) + QLatin1Char(':') + m.captured(3);
         const QString number = m.captured(5);
         if (!number.isEmpty()) {
             facts.caller = number;
@@ -114,15 +113,16 @@ MessageListWidget::MessageListWidget(const QStringList &titles, QWidget *parent)
     m_header->setStretchLastSection(false);
     m_header->setSectionResizeMode(QHeaderView::Interactive);
     m_header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    setColumnTitles(titles);
 
     // Room for what each column usually holds.
     const QFontMetrics fm(font());
     const int pad = fm.horizontalAdvance(QLatin1Char('M'));
-    m_header->resizeSection(0, fm.horizontalAdvance(QStringLiteral("2026-12-04 08:30:15")) + pad);
+    m_header->resizeSection(0, fm.horizontalAdvance(QStringLiteral("2026-12-04 08:30")) + pad);
     m_header->resizeSection(1, fm.horizontalAdvance(QStringLiteral("00:00")) + pad);
     m_header->resizeSection(2, fm.horizontalAdvance(QStringLiteral("MMMMMMMM")) + pad);
     m_header->resizeSection(3, fm.horizontalAdvance(QStringLiteral("A2026-12-04~08-30-15~0000000000.wav")) + pad);
+
+    setColumnTitles(titles);
 
     auto *delegate = new ColumnsDelegate(m_header, this);
     setItemDelegate(delegate);
@@ -138,8 +138,13 @@ MessageListWidget::MessageListWidget(const QStringList &titles, QWidget *parent)
 
 void MessageListWidget::setColumnTitles(const QStringList &titles)
 {
-    for (int column = 0; column < kColumns && column < titles.size(); ++column)
+    // A column is at least as wide as its title.
+    const QFontMetrics fm(m_header->font());
+    const int pad = fm.horizontalAdvance(QLatin1Char('M'));
+    for (int column = 0; column < kColumns && column < titles.size(); ++column) {
         m_header->model()->setHeaderData(column, Qt::Horizontal, titles.at(column));
+        m_header->resizeSection(column, qMax(m_header->sectionSize(column), fm.horizontalAdvance(titles.at(column)) + pad));
+    }
 }
 
 void MessageListWidget::updateGeometries()

@@ -18,7 +18,7 @@ struct Entry;
 // list entries stay the bare file names.
 struct RecordingFacts
 {
-    QString when;   // "yyyy-mm-dd hh:mm:ss" from the name's time stamp; empty when it has none
+    QString when;   // "yyyy-mm-dd hh:mm" from the name's time stamp; empty when it has none
     QString length; // "m:ss" from the wave header; empty for a missing or unreadable file
     QString caller; // the phonebook name of the number after the time stamp, else that number
 };

@@ -57,8 +57,8 @@ constexpr int kShowWindow = 1749;
 constexpr int kPlayNewest = 1750;
 constexpr int kColumnWhen = 1861;
 constexpr int kColumnLength = 1862;
-constexpr int kColumnCaller = 1863;
-constexpr int kColumnFile = 1864;
+constexpr int kColumnCaller = 1716;
+constexpr int kColumnFile = 1715;
 
 QIcon iconFromSvg(const QString &resource)
 {

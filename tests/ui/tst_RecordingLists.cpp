@@ -112,7 +112,7 @@ private slots:
         QCOMPARE(l.items("lstUnread"), QStringList({"A2026-03-02~09-00-00~555.wav", "A2026-03-02~09-10-00~123.wav",
                                                     "A2026-03-05~08-00-00~555.wav", "A2026-03-06~08-00-00.wav"}));
         QCOMPARE(l.column("lstUnread", kWhenRole),
-                 QStringList({"2026-03-02 09:00:00", "2026-03-02 09:10:00", "2026-03-05 08:00:00", "2026-03-06 08:00:00"}));
+                 QStringList({"2026-03-02 09:00", "2026-03-02 09:10", "2026-03-05 08:00", "2026-03-06 08:00"}));
         QCOMPARE(l.column("lstUnread", kLengthRole), QStringList({"1:05", "", "", "0:00"}));
         QCOMPARE(l.column("lstUnread", kCallerRole), QStringList({"Alice", "123", "Alice", ""}));
         QCOMPARE(l.column("lstLastTen", kCallerRole), QStringList({"", "Bob"}));
