@@ -304,7 +304,7 @@ QString AudioEngine::WriteRecording(const QString &name, int slot)
     if (outcome.fileName.isEmpty())
         return QString();
     // A recording cut short by a full disk is still listed: what was written is kept.
-    return m_s.lists.addRecording(m_folders.recording, outcome.fileName) ? outcome.fileName : QString();
+    return m_s.lists.addRecording(m_folders.recording, outcome.fileName, slot) ? outcome.fileName : QString();
 }
 
 // --- Prompts --------------------------------------------------------------------------------

@@ -86,12 +86,13 @@ void MessageLists::selectLast()
         m_selectedUnread = -1;
 }
 
-bool MessageLists::addRecording(const QString &recordFolder, const QString &name)
+bool MessageLists::addRecording(const QString &recordFolder, const QString &name, int line)
 {
     if (name.isEmpty() || !QFile::exists(QDir(recordFolder).filePath(name)))
         return false;
     appendRow(name.startsWith(QLatin1Char('A')) ? m_unread : m_lastTen, name);
     MaintainLists();
+    emit recordingListed(recordFolder, name, line);
     return true;
 }
 

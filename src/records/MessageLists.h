@@ -32,8 +32,8 @@ public:
     void SaveLists();
 
     // A finished recording: listed (unread when its name begins with "A") when the file exists
-    // in `recordFolder`. Returns whether it was listed.
-    bool addRecording(const QString &recordFolder, const QString &name);
+    // in `recordFolder`. Returns whether it was listed. `line` is the line it came from.
+    bool addRecording(const QString &recordFolder, const QString &name, int line = -1);
 
     // Selecting an entry, by click or by program: it becomes the current recording.
     void lstLastTen_Click(int row);
@@ -56,6 +56,8 @@ public:
     bool currentFromUnread() const { return m_fromUnread; }
 
 signals:
+    // A new recording entered a list (mail forwarding picks it up here).
+    void recordingListed(const QString &folder, const QString &name, int line);
     // The current recording changed (lblFileName shows it).
     void currentRecordingChanged(const QString &name, bool fromUnread);
     // A list's selected row changed by program; views follow it.

@@ -32,6 +32,8 @@ int TelephonyCore::OnCallerId(HCall call)
         return -1;
     m_callerNumber = (info.callerIdFlags & CallPartyId::Address) ? textField(info.callerIdNumber) : kUnknown;
     m_callerName = (info.callerIdFlags & CallPartyId::Name) ? textField(info.callerIdName) : kUnknown;
+    if (screenCaller(call, info))
+        return 1;
 
     for (int i = 0; i < kLineCount; ++i) {
         if (m_lineTable[i].hCall == call)

@@ -1,5 +1,7 @@
 #include "ui/frmSetup.h"
 
+#include "ui/ForwardSetupFrame.h"
+
 #include "core/Settings.h"
 #include "core/Texts.h"
 #include "platform/shell/AutostartEntry.h"
@@ -238,6 +240,8 @@ void frmSetup::buildWindow()
         startup->addWidget(box);
     choices->addLayout(startup);
     root->addLayout(choices);
+    m_fraForward = new ForwardSetupFrame(m_s.texts, m_s.settings, m_s.programFolder, this);
+    root->addWidget(m_fraForward);
 
     auto *buttons = new QHBoxLayout;
     m_cmdSave = static_cast<QPushButton *>(named(new QPushButton(this), QStringLiteral("cmdSave")));
@@ -290,6 +294,7 @@ void frmSetup::setCaptions()
 void frmSetup::Form_Load()
 {
     setCaptions();
+    m_fraForward->load();
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     m_txtSilenceSecond->setText(config(QStringLiteral("SilenceD"), QStringLiteral("5")));
 
@@ -444,6 +449,7 @@ void frmSetup::cmdSave_Click()
     store.WriteSettingJournaled(kConfig, QStringLiteral("SilenceLevel"), m_txtSilenceLevel->text());
     store.WriteSettingJournaled(kConfig, QStringLiteral("SilenceD"), m_txtSilenceSecond->text());
     store.WriteSettingJournaled(kConfig, QStringLiteral("FBS"), flag(m_chkFBS->isChecked()));
+    m_fraForward->save();
 
     m_s.prompts.messageBox(t.LoadText(1081), MessageIcon::Information, title);
     cmdExit_Click();
