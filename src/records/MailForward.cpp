@@ -101,6 +101,8 @@ QByteArray base64Lines(const QByteArray &data)
     return out;
 }
 
+} // namespace
+
 QStringList splitAddresses(const QString &text)
 {
     QStringList out;
@@ -111,6 +113,8 @@ QStringList splitAddresses(const QString &text)
     }
     return out;
 }
+
+namespace {
 
 bool writeFileAtomically(const QString &path, const QByteArray &bytes)
 {

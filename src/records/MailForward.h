@@ -50,6 +50,8 @@ ForwardOptions readForwardOptions(const SettingsStore &settings, const QString &
 // writable by the owner only. Returns false when the password could not be stored.
 bool writeForwardOptions(SettingsStore &settings, const QString &programFolder, const ForwardOptions &options);
 QString securityKey(MailSecurity security);
+// Addresses as the user types them: separated by commas or semicolons, blanks around them dropped.
+QStringList splitAddresses(const QString &text);
 MailSecurity securityFromKey(const QString &key);
 
 // What a mail says about a recording; written in the program's language when it is queued.

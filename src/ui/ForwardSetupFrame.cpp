@@ -125,11 +125,7 @@ ForwardOptions ForwardSetupFrame::options() const
 {
     ForwardOptions o = m_loaded;
     o.enabled = isChecked();
-    o.to.clear();
-    for (const QString &part : m_to->text().split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-        if (!part.trimmed().isEmpty())
-            o.to << part.trimmed();
-    }
+    o.to = splitAddresses(m_to->text());
     o.host = m_host->text().trimmed();
     o.security = MailSecurity(m_security->currentData().toInt());
     const int port = m_port->text().toInt();
