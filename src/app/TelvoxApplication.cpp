@@ -154,6 +154,11 @@ TelvoxApplication::StartResult TelvoxApplication::Main()
     }
 
     m_texts = std::make_unique<Texts>(builtInStrings(), languageOffsetFor(language));
+    if (m_options.headless) {
+        m_loop.doEvents();
+        loadMainWindow();
+        return StartResult::Running;
+    }
     m_splash = std::make_unique<frmSplash>(*m_texts);
     m_splash->show();
     m_splashShown = true;
@@ -255,6 +260,8 @@ void TelvoxApplication::loadMainWindow()
     m_telephony->setSetupOptions(options);
     m_loaded = true;
     m_loadMs = m_loadClock.elapsed();
+    if (m_options.headless)
+        return; // the service shows no window
     if (m_main->isInTray())
         return; // minimised on start: the tray icon stands for the window
     if (m_main->windowState() & Qt::WindowMinimized)
@@ -452,10 +459,18 @@ frmVirtualExchange *TelvoxApplication::showVirtualExchange()
     return m_virtualExchange.get();
 }
 
-void TelvoxApplication::minimiseWindow() { m_main->setWindowState(m_main->windowState() | Qt::WindowMinimized); }
+void TelvoxApplication::minimiseWindow()
+{
+    if (!m_options.headless)
+        m_main->setWindowState(m_main->windowState() | Qt::WindowMinimized);
+}
 
 void TelvoxApplication::showFirstRunWindows()
 {
+    // Nobody can agree to the notice at a service: recordings go to the program folder until
+    // the setup, opened on the desktop, chooses a folder ("SaveFile" stays empty till then).
+    if (m_options.headless)
+        return;
     frmTip tip(*m_texts, m_main.get());
     if (modal().runModal(tip) != QDialog::Accepted) {
         // Not agreed: the program ends at once; "SaveFile" stays empty, so the notice returns.

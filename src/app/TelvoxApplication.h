@@ -62,6 +62,9 @@ public:
     struct Options
     {
         bool echoStatus = false; // print every status line to standard output
+        // The service: no window is ever shown (no splash, no main window, no first-run
+        // notice); everything else runs as on the desktop.
+        bool headless = false;
         // Serial ports of the lines for this run only, in place of the stored "VoiceModem"
         // ports and the probe (the emulated modems of scripts/run, a modem being tried out).
         QStringList modemPorts;
@@ -112,6 +115,8 @@ public:
     bool firstRunRefused() const { return m_firstRunRefused; }
     TelephonyCore &telephony() { return *m_telephony; }
     VirtualExchange &exchange() { return *m_exchange; }
+    // Whether the virtual exchange carries the lines (no voice modem was configured or found).
+    bool onVirtualExchange() const { return m_exchange && !m_modems; }
     AudioStack &audio() { return *m_audio; }
     MessageLists &messageLists() { return *m_lists; }
     RingSchedule &ringSchedule() { return *m_ringSchedule; }

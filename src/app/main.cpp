@@ -1,4 +1,8 @@
+#include "app/CompanionCommands.h"
+#include "app/ServiceControl.h"
+#include "app/ServiceMode.h"
 #include "app/TelvoxApplication.h"
+#include "core/Settings.h"
 #include "core/AppPaths.h"
 #include "core/QtEventLoop.h"
 #include "core/Texts.h"
@@ -13,6 +17,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -39,9 +45,83 @@ void installSignalHandlers()
     sigaction(SIGTERM, &action, nullptr);
 }
 
+const char *const kCompanionOptions[] = {"--list", "--play", "--mark-read", "--status"};
+
+bool isCompanionCall(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        for (const char *option : kCompanionOptions) {
+            const std::size_t length = std::strlen(option);
+            if (std::strncmp(argv[i], option, length) == 0 && (argv[i][length] == 0 || argv[i][length] == '='))
+                return true;
+        }
+    }
+    return false;
+}
+
+// --list, --play, --mark-read, --status, in this order.
+QList<QCommandLineOption> companionOptions()
+{
+    return {{QStringLiteral("list"), QStringLiteral("List the unread and recent recordings.")},
+            {QStringLiteral("play"), QStringLiteral("Play a recording on the sound card."), QStringLiteral("file")},
+            {QStringLiteral("mark-read"), QStringLiteral("Move an unread message to the recent recordings."),
+             QStringLiteral("file")},
+            {QStringLiteral("status"), QStringLiteral("Show the lines and the last calls.")}};
+}
+
+// `telvox --list | --play FILE | --mark-read FILE | --status`: no windows, no sound system
+// unless playing, and no lock: they work beside a running service or desktop program.
+int runCompanion(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral("2.4.5"));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Telvox: the recordings and lines of the program folder"));
+    parser.addHelpOption();
+    const QList<QCommandLineOption> options = companionOptions();
+    const QCommandLineOption &list = options[0];
+    const QCommandLineOption &play = options[1];
+    const QCommandLineOption &markRead = options[2];
+    const QCommandLineOption &status = options[3];
+    parser.addOptions(options);
+    parser.process(app);
+    const int given = int(parser.isSet(list)) + int(parser.isSet(play)) + int(parser.isSet(markRead))
+                      + int(parser.isSet(status));
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    if (given != 1 || !parser.positionalArguments().isEmpty()) {
+        err << "telvox: give one of --list, --play FILE, --mark-read FILE, --status" << Qt::endl;
+        return 2;
+    }
+    const telvox::AppPaths paths = telvox::AppPaths::fromEnvironment(telvox::applicationName());
+    using C = telvox::CompanionCommand;
+    if (parser.isSet(list))
+        return telvox::runCompanionCommand(C::List, {}, paths, out, err);
+    if (parser.isSet(play))
+        return telvox::runCompanionCommand(C::Play, parser.value(play), paths, out, err);
+    if (parser.isSet(markRead))
+        return telvox::runCompanionCommand(C::MarkRead, parser.value(markRead), paths, out, err);
+    return telvox::runCompanionCommand(C::Status, {}, paths, out, err);
+}
+
+bool wantsService(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--service") == 0)
+            return true;
+    }
+    return false;
+}
+
 // The whole program; every object of ours is destroyed when it returns.
 int run(int argc, char *argv[])
 {
+    if (isCompanionCall(argc, argv))
+        return runCompanion(argc, argv);
+    // The service never opens a window, with or without a display.
+    if (wantsService(argc, argv))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+
     QElapsedTimer processClock;
     processClock.start();
     QApplication app(argc, argv);
@@ -63,15 +143,29 @@ int run(int argc, char *argv[])
                                        QStringLiteral("Use the voice modem on <port> for the next line (up to four "
                                                       "times), in place of the configured ports, for this run only."),
                                        QStringLiteral("port"));
-    parser.addOptions({quitAfter, echoStatus, reportLoad, modemPort});
+    const QCommandLineOption service(QStringLiteral("service"),
+                                     QStringLiteral("Run without windows until SIGTERM or SIGINT, writing the status "
+                                                    "lines with date and time on standard output."));
+    const QCommandLineOption scenario(QStringLiteral("scenario"),
+                                      QStringLiteral("With --service on the virtual exchange: the far ends follow the "
+                                                     "steps of this scenario file, in real time."),
+                                      QStringLiteral("file"));
+    parser.addOptions({quitAfter, echoStatus, reportLoad, modemPort, service, scenario});
+    parser.addOptions(companionOptions()); // listed by --help; handled by runCompanion
     parser.process(app);
+    const bool asService = parser.isSet(service);
 
     const telvox::AppPaths paths = telvox::AppPaths::fromEnvironment(telvox::applicationName());
     telvox::QtEventLoop loop;
-    telvox::WidgetPrompts prompts;
+    telvox::WidgetPrompts widgetPrompts;
+    QTextStream serviceOut(stdout);
+    telvox::ServicePrompts servicePrompts(serviceOut);
+    telvox::UserPrompts &prompts = asService ? static_cast<telvox::UserPrompts &>(servicePrompts)
+                                             : static_cast<telvox::UserPrompts &>(widgetPrompts);
     telvox::QtPrinter printer(paths.programFolder);
     telvox::TelvoxApplication::Options options;
-    options.echoStatus = parser.isSet(echoStatus);
+    options.echoStatus = parser.isSet(echoStatus) && !asService;
+    options.headless = asService;
     options.modemPorts = parser.values(modemPort);
     if (options.modemPorts.size() > 4) {
         QTextStream(stderr) << "telvox: at most four lines: --modem was given " << options.modemPorts.size()
@@ -87,16 +181,45 @@ int run(int argc, char *argv[])
     if (options.echoStatus)
         QTextStream(stdout) << telvox::builtInStrings().text(1204) << paths.programFolder << Qt::endl;
 
+    std::unique_ptr<telvox::ServiceMode> serviceMode;
+    if (asService) {
+        serviceMode = std::make_unique<telvox::ServiceMode>(telvoxApp, serviceOut);
+        serviceMode->attach();
+        QString error;
+        if (parser.isSet(scenario) && !serviceMode->loadScenario(parser.value(scenario), &error)) {
+            QTextStream(stderr) << "telvox: " << error << Qt::endl;
+            return 2;
+        }
+    } else if (QString hello; telvox::askService(paths, QStringLiteral("hello"), &hello, 500)) {
+        // The service owns the lines: the desktop program says so and shows the recordings,
+        // read-only, instead of starting a second set of lines.
+        const telvox::Texts texts(telvox::builtInStrings(),
+                                  telvox::languageOffsetFor(telvoxApp.settings().ReadSetting(
+                                      QStringLiteral("Config"), QStringLiteral("Language"))));
+        const QStringList listing = telvox::recordingListing(paths, telvoxApp.settings(), texts);
+        widgetPrompts.messageBox(texts.LoadText(1650) + QStringLiteral("\n\n") + listing.join(QLatin1Char('\n')),
+                                 telvox::MessageIcon::Information, QStringLiteral("Telvox"));
+        return 1;
+    }
+
     installSignalHandlers();
     QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, [&telvoxApp] {
+    QObject::connect(&notifier, &QSocketNotifier::activated, [&telvoxApp, &serviceMode] {
         char byte;
         [[maybe_unused]] const auto got = ::read(signalPipe[0], &byte, 1);
+        if (serviceMode)
+            serviceMode->say(telvoxApp.texts().LoadText(1652));
         telvoxApp.shutdown();
     });
 
     if (telvoxApp.Main() == telvox::TelvoxApplication::StartResult::AlreadyRunning)
         return 1;
+    if (serviceMode) {
+        serviceMode->say(telvoxApp.texts().LoadText(1651).arg(QCoreApplication::applicationPid()));
+        serviceMode->say(telvoxApp.texts().LoadText(1204) + paths.programFolder);
+        if (!serviceMode->listen())
+            serviceMode->say(QStringLiteral("control socket unavailable: ") + telvox::serviceSocketPath(paths));
+    }
 
     // Reports and the optional self-shutdown wait until loading has finished.
     QTimer watch;
@@ -108,6 +231,12 @@ int run(int argc, char *argv[])
             return;
         reported = true;
         watch.stop();
+        if (serviceMode) {
+            if (parser.isSet(scenario) && !telvoxApp.onVirtualExchange())
+                serviceMode->say(QStringLiteral("scenario ignored: the lines are voice modems"));
+            else
+                serviceMode->loaded();
+        }
         if (parser.isSet(reportLoad)) {
             const qint64 splash = telvoxApp.splashShown() ? 2500 : 0;
             QTextStream(stdout) << "load-ms " << telvoxApp.loadMilliseconds() << " process-ms "

@@ -57,6 +57,14 @@ void AudioEngine::setBufferAnalyser(std::function<void(int, std::span<const std:
 
 void AudioEngine::setCaptureStarted(std::function<void(int)> started) { m_captureStarted = std::move(started); }
 
+void AudioEngine::setRequestTrace(std::function<void(const QString &)> trace) { m_requestTrace = std::move(trace); }
+
+void AudioEngine::traceRequest(const QString &request) const
+{
+    if (m_requestTrace)
+        m_requestTrace(request);
+}
+
 void AudioEngine::doEvents(int times)
 {
     for (int i = 0; i < times; ++i)
@@ -223,6 +231,7 @@ void AudioEngine::abandonCapture(int slot)
 
 void AudioEngine::waveInReset(int slot)
 {
+    traceRequest(QStringLiteral("waveInReset %1").arg(slot));
     Slot &s = this->slot(slot);
     if (s.waveIn)
         m_lastWaveResult = s.waveIn->reset();
@@ -257,6 +266,7 @@ void AudioEngine::finishRecordingsNow()
 
 void AudioEngine::StartLineRecording(int slot)
 {
+    traceRequest(QStringLiteral("StartLineRecording %1 %2%3").arg(slot).arg(m_s.lines[slot].mode, m_s.lines[slot].callerId));
     GetWaveDeviceId(QStringLiteral("wave/in"), slot);
     LineSlot &line = m_s.lines[slot];
     const QString name = recordingName(line.mode.isEmpty() ? QChar('M') : line.mode.at(0),
@@ -365,6 +375,7 @@ void AudioEngine::PlayWave(int deviceId, int slot)
 
 void AudioEngine::ClosePromptOutput(int slot)
 {
+    traceRequest(QStringLiteral("ClosePromptOutput %1").arg(slot));
     Slot &s = this->slot(slot);
     if (!s.waveOut)
         return;
@@ -376,6 +387,7 @@ void AudioEngine::ClosePromptOutput(int slot)
 
 void AudioEngine::PlayGreeting(int slot)
 {
+    traceRequest(QStringLiteral("PlayGreeting %1").arg(slot));
     GetWaveDeviceId(QStringLiteral("wave/out"), slot);
     if (m_s.lines[slot].playing)
         return;
@@ -400,6 +412,7 @@ bool AudioEngine::legalNoticeSteps(int slot)
 
 void AudioEngine::PlayLegalNotice(int slot)
 {
+    traceRequest(QStringLiteral("PlayLegalNotice %1").arg(slot));
     if (legalNoticeSteps(slot))
         m_s.timers.timPlayGreetingExM[slot].setEnabled(true);
 }

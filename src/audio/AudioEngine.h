@@ -62,6 +62,10 @@ public:
     // recording); `captureStarted` resets their per-slot state.
     void setBufferAnalyser(std::function<void(int slot, std::span<const std::int16_t>)> analyse);
     void setCaptureStarted(std::function<void(int slot)> started);
+    // Told of every request of the call flow's kind (PlayGreeting, PlayLegalNotice,
+    // StartLineRecording, waveInReset, ClosePromptOutput), whoever makes it: the call flow or
+    // the engine itself (the recording that follows the legal notice). For traces.
+    void setRequestTrace(std::function<void(const QString &request)> trace);
 
     // --- Capture ---------------------------------------------------------------------------
     void GetWaveDeviceId(const QString &deviceClass, int slot);
@@ -139,6 +143,8 @@ private:
     std::uint32_t m_lastWaveResult = 0;
     std::function<void(int, std::span<const std::int16_t>)> m_analyse;
     std::function<void(int)> m_captureStarted;
+    std::function<void(const QString &)> m_requestTrace;
+    void traceRequest(const QString &request) const;
     bool m_finishing = false;
 };
 

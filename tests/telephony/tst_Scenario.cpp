@@ -71,6 +71,37 @@ private slots:
         QCOMPARE(s->steps[5].text, QString("1#"));
     }
 
+    void readsTimesFilesAndWindows()
+    {
+        ScenarioError error;
+        const auto s = parseScenario(
+            "start \"2026-03-01 23:59:50\"\n"
+            "file \"Rings.txt\" \"2,00:00:00-23:59:59,1\\r\\n\"\n"
+            "expect audio-at 1.5s \"PlayGreeting 0\"\n"
+            "expect status-at 900..1.2s \"Line0 Ring...\"\n"
+            "expect file \"A*.wav\"\n"
+            "expect file \"A*.wav\" bytes 16000..20000\n"
+            "expect file \"callerid.txt\" \"555\"\n",
+            &error);
+        QVERIFY2(s, qPrintable(error.message));
+        QCOMPARE(s->start, QDateTime(QDate(2026, 3, 1), QTime(23, 59, 50)));
+        QCOMPARE(s->files.size(), std::size_t(1));
+        QCOMPARE(s->files[0].bytes, QByteArray("2,00:00:00-23:59:59,1\r\n"));
+        const auto &e = s->expectations;
+        QCOMPARE(e[0].kind, Expectation::Kind::AudioAt);
+        QCOMPARE(e[0].fromMs, 1500);
+        QCOMPARE(e[0].toMs, 1500);
+        QCOMPARE(e[1].kind, Expectation::Kind::StatusAt);
+        QCOMPARE(e[1].fromMs, 900);
+        QCOMPARE(e[1].toMs, 1200);
+        QVERIFY(!e[2].hasContent && e[2].minBytes == -1);
+        QCOMPARE(e[3].minBytes, 16000);
+        QCOMPARE(e[3].maxBytes, 20000);
+        QVERIFY(e[4].hasContent && e[4].c == "555");
+        // Without a start the clock begins at its default.
+        QVERIFY(!parseScenario("devices 1", &error)->start.isValid());
+    }
+
     void reportsLineAndColumn_data()
     {
         QTest::addColumn<QString>("text");
@@ -92,6 +123,10 @@ private slots:
         QTest::newRow("unknown country") << "country \"Atlantis\"" << 1 << 9 << "no tone plan";
         QTest::newRow("unknown error code") << "init-error NOPE" << 1 << 12 << "unknown error code";
         QTest::newRow("unknown expectation") << "expect miracle" << 1 << 8 << "unknown expectation";
+        QTest::newRow("start without seconds") << "start \"2026-03-01 23:59\"" << 1 << 7 << "date and time";
+        QTest::newRow("window backwards") << "expect audio-at 2s..1s \"x\"" << 1 << 17 << "window";
+        QTest::newRow("bytes backwards") << "expect file \"a\" bytes 9..3" << 1 << 23 << "range";
+        QTest::newRow("file length word") << "expect file \"a\" size 3" << 1 << 17 << "or bytes";
     }
     void reportsLineAndColumn()
     {

@@ -9,7 +9,9 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <fcntl.h>
 #include <pty.h>
 #include <termios.h>
@@ -49,6 +51,10 @@ EmulatedModem::EmulatedModem(VirtualExchange &exchange, int line, HLine hLine, c
     });
     m_fromDte.setHandlers([this](const char *d, qsizetype n) { transmitData(d, n); },
                           [this](char c) { transmitEvent(c); });
+    m_watchTimer = new QTimer(m_context.get());
+    m_watchTimer->setInterval(100);
+    QObject::connect(m_watchTimer, &QTimer::timeout, m_context.get(), [this] { watchLine(); });
+    m_watchTimer->start();
 }
 
 EmulatedModem::~EmulatedModem() { closePty(); }
@@ -90,12 +96,12 @@ void EmulatedModem::closePty()
 
 QString EmulatedModem::statsLine() const
 {
-    return QStringLiteral("Line%1 stats: played=%2 recorded=%3 largest-gap-ms=%4 overruns=%5 underruns=%6")
+    return QStringLiteral("Line%1 stats: played=%2 recorded=%3 largest-gap-ms=%4 holds=%5 underruns=%6")
         .arg(m_line)
         .arg(m_stats.bytesPlayed)
         .arg(m_stats.bytesRecorded)
         .arg(m_stats.largestChunkGapMs)
-        .arg(m_stats.overruns)
+        .arg(m_stats.holds)
         .arg(m_stats.underruns);
 }
 
@@ -122,13 +128,31 @@ void EmulatedModem::readMaster()
 {
     char buffer[4096];
     for (;;) {
-        const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+        qsizetype limit = sizeof buffer;
+        if (m_state == State::Transmit && !m_muted) {
+            // Flow control: what does not fit the transmit buffer stays with the computer
+            // (in the pty, whose writer then blocks, as behind CTS or a USB endpoint's NAK).
+            const qsizetype room = m_profile.transmitBufferBytes - m_txBuffer.size();
+            if (room <= 0) {
+                if (!m_readHeld) {
+                    m_readHeld = true;
+                    ++m_stats.holds;
+                    if (m_notifier)
+                        m_notifier->setEnabled(false);
+                }
+                return;
+            }
+            limit = std::min(limit, room);
+        }
+        const ssize_t n = ::read(m_master, buffer, static_cast<size_t>(limit));
         if (n <= 0)
             return;
+        m_lastDteAt = m_clock.elapsed();
         if (m_muted)
             continue;
         if (m_state != State::Command) {
             m_fromDte.feed(buffer, n);
+            holdOrRelease();
             continue;
         }
         for (ssize_t i = 0; i < n; ++i) {
@@ -143,6 +167,7 @@ void EmulatedModem::readMaster()
                     // Whatever follows the command already belongs to the voice data.
                     m_fromDte.reset();
                     m_fromDte.feed(buffer + i + 1, n - i - 1);
+                    holdOrRelease();
                     break;
                 }
             } else if (c == kDle) {
@@ -199,15 +224,23 @@ void EmulatedModem::commandLine(const QByteArray &line)
         result("ERROR");
     else if (!deferred)
         result(reply.isEmpty() ? QByteArray("OK") : reply);
-    if (ok && !deferred && reply == "CONNECT") {
-        m_streamStart = m_clock.elapsed();
-        m_streamSamples = 0;
-        m_lastChunkAt = -1;
-        m_txBuffer.clear();
-        m_txEnding = false;
-        m_underrunReported = false;
-        m_audioTimer->start();
-    }
+    if (ok && !deferred && reply == "CONNECT")
+        startStream(m_state);
+}
+
+void EmulatedModem::startStream(State state)
+{
+    m_state = state;
+    m_streamStart = m_clock.elapsed();
+    m_streamSamples = 0;
+    m_lastChunkAt = -1;
+    m_txBuffer.clear();
+    m_txEnding = false;
+    m_underrunReported = false;
+    m_quietMs = 0;
+    m_heardVoice = false;
+    m_silenceReported = false;
+    m_audioTimer->start();
 }
 
 bool EmulatedModem::command(const QByteArray &name, const QByteArray &arg, bool &deferred, QByteArray &reply)
@@ -235,7 +268,11 @@ bool EmulatedModem::command(const QByteArray &name, const QByteArray &arg, bool 
         return true;
     }
     if (name == "I") {
-        info(arg == "3" ? m_profile.ati3 : m_profile.ati0);
+        const int n = arg.isEmpty() ? 0 : arg.toInt();
+        if (!m_profile.ati.contains(n))
+            return false;
+        for (const QByteArray &l : m_profile.ati.value(n).split('\n'))
+            info(l);
         return true;
     }
     if (name == "A") {
@@ -355,14 +392,59 @@ bool EmulatedModem::command(const QByteArray &name, const QByteArray &arg, bool 
         return true;
     }
     if (name == "+GMM" || name == "+GMR") {
-        info(m_profile.ati3);
+        info(m_profile.ati.value(3));
         return true;
     }
     if (name == "-STE" || name == "-SCID")
         return m_profile.conexantExtensions;
-    if (name == "+IFC")
-        return !m_profile.conexantExtensions;
-    static const QList<QByteArray> accepted = {"+GCI", "+VSD", "+VIT", "+VGR", "+VGT", "+VTD", "+VRA", "+VRN", "+VNH"};
+    const QList<QByteArray> values = arg.mid(1).split(',');
+    if (name == "+IFC") {
+        if (!m_profile.acceptsIfc)
+            return false;
+        if (arg == "=?")
+            info("(0-2),(0-2)");
+        else if (arg == "?")
+            info(QByteArray::number(m_flowControl) + ',' + QByteArray::number(m_flowControl));
+        else if (values.value(0).toInt() >= 0 && values.value(0).toInt() <= 2)
+            m_flowControl = values.value(0).toInt();
+        else
+            return false;
+        return true;
+    }
+    if (name == "+VSD") {
+        if (!voice)
+            return false;
+        if (arg == "=?") {
+            info("(0-255),(0-255)");
+        } else if (arg == "?") {
+            info(QByteArray::number(m_vsdSensitivity) + ',' + QByteArray::number(m_vsdInterval));
+        } else {
+            m_vsdSensitivity = std::clamp(values.value(0).toInt(), 0, 255);
+            m_vsdInterval = std::clamp(values.value(1).toInt(), 0, 255);
+        }
+        return true;
+    }
+    if (name == "+VIT") {
+        if (!voice) // in data class there is no voice mode to leave
+            return false;
+        if (arg == "=?")
+            info("(0-255)");
+        else if (arg == "?")
+            info(QByteArray::number(m_vit));
+        else
+            m_vit = std::clamp(number(), 0, 255);
+        return true;
+    }
+    if (name == "+VDR") {
+        if (arg == "=?")
+            info("(0,1),(0-255)");
+        else if (arg == "?")
+            info(QByteArray(m_distinctiveRing ? "1" : "0") + ",0");
+        else
+            m_distinctiveRing = values.value(0).toInt() == 1;
+        return true;
+    }
+    static const QList<QByteArray> accepted = {"+GCI", "+VGR", "+VGT", "+VTD", "+VRA", "+VRN", "+VNH"};
     return accepted.contains(name);
 }
 
@@ -376,6 +458,12 @@ void EmulatedModem::reset()
     if (m_profile.forgetsCallerIdOnReset)
         m_callerIdMode = 0;
     m_input.clear();
+    m_flowControl = 0;
+    m_vit = 0;
+    m_vsdSensitivity = 128;
+    m_vsdInterval = 0;
+    m_distinctiveRing = false;
+    m_stuck = false;
 }
 
 void EmulatedModem::goOnHook()
@@ -389,7 +477,11 @@ void EmulatedModem::goOnHook()
     m_pendingDial = false;
     m_pendingTones = false;
     m_state = State::Command;
+    m_stuck = false;
+    m_farEndGoneAt = -1;
     m_audioTimer->stop();
+    m_txBuffer.clear();
+    holdOrRelease();
 }
 
 // --- voice data ------------------------------------------------------------------------------
@@ -410,6 +502,31 @@ void EmulatedModem::receiveTick()
     modem::encodeSamples(m_profile.vsmEncodings.value(m_cml), pcm, raw);
     m_stats.bytesRecorded += raw.size();
     send(modem::shielded(raw));
+    detectSilence(pcm);
+}
+
+void EmulatedModem::detectSilence(const std::vector<std::int16_t> &pcm)
+{
+    if (!m_profile.silenceDetection || m_vsdInterval == 0 || m_vsdSensitivity == 0 || pcm.empty())
+        return;
+    double sum = 0;
+    for (const std::int16_t s : pcm)
+        sum += double(s) * s;
+    const double rms = std::sqrt(sum / double(pcm.size()));
+    // 128 is the chip's default threshold; lower values are more sensitive (quieter audio
+    // still counts as silence).
+    const double threshold = 300.0 * m_vsdSensitivity / 128.0;
+    if (rms >= threshold) {
+        m_quietMs = 0;
+        m_heardVoice = true;
+        m_silenceReported = false;
+        return;
+    }
+    m_quietMs += static_cast<int>(pcm.size() / 8);
+    if (!m_silenceReported && m_quietMs >= m_vsdInterval * 100) {
+        sendDle(m_heardVoice && m_profile.quietEvent ? 'q' : 's');
+        m_silenceReported = true;
+    }
 }
 
 void EmulatedModem::transmitData(const char *data, qsizetype size)
@@ -425,12 +542,33 @@ void EmulatedModem::transmitData(const char *data, qsizetype size)
         m_streamSamples = 0;
     }
     m_lastChunkAt = now;
-    const qsizetype room = m_profile.transmitBufferBytes - m_txBuffer.size();
-    const qsizetype n = std::min(room, size);
-    m_txBuffer.append(data, std::max<qsizetype>(n, 0));
-    if (size > n)
-        m_stats.overruns += static_cast<int>(size - std::max<qsizetype>(n, 0));
+    // Reads are limited to the room left (readMaster), so nothing is ever dropped here.
+    m_txBuffer.append(data, size);
     m_underrunReported = false;
+}
+
+void EmulatedModem::holdOrRelease()
+{
+    const qsizetype size = m_txBuffer.size();
+    const qsizetype capacity = m_profile.transmitBufferBytes;
+    if (m_flowControl == 1 && m_state == State::Transmit) {
+        if (!m_xoffSent && size >= capacity * 3 / 4) {
+            send("\x13"); // XOFF
+            m_xoffSent = true;
+        } else if (m_xoffSent && size <= capacity / 4) {
+            send("\x11"); // XON
+            m_xoffSent = false;
+        }
+    } else if (m_xoffSent) {
+        send("\x11");
+        m_xoffSent = false;
+    }
+    if (m_readHeld && (size < capacity || m_state != State::Transmit)) {
+        m_readHeld = false;
+        if (m_notifier)
+            m_notifier->setEnabled(true);
+        QTimer::singleShot(0, m_context.get(), [this] { readMaster(); });
+    }
 }
 
 void EmulatedModem::transmitEvent(char code)
@@ -449,6 +587,7 @@ void EmulatedModem::transmitEvent(char code)
         return;
     }
     if (m_state == State::Receive && (code == '!' || code == '^' || code == 0x1B)) {
+        m_stuck = false;
         m_state = State::Command;
         m_audioTimer->stop();
         if (m_dropEtx)
@@ -474,10 +613,12 @@ void EmulatedModem::playTick()
     decoder.decode(m_txBuffer.constData(), have, pcm);
     m_txBuffer.remove(0, have);
     m_stats.bytesPlayed += have;
+    holdOrRelease();
     if (have < want) {
         if (m_txEnding) {
             m_state = State::Command;
             m_audioTimer->stop();
+            holdOrRelease();
             result("OK");
         } else if (!m_underrunReported) {
             ++m_stats.underruns;
@@ -505,22 +646,49 @@ void EmulatedModem::callerIdReport()
     const QDateTime now = QDateTime::currentDateTime();
     const QByteArray date = now.toString(QStringLiteral("MMdd")).toLatin1();
     const QByteArray time = now.toString(QStringLiteral("HHmm")).toLatin1();
-    const QByteArray number = call.callerIdNumber.isEmpty() ? QByteArray("O") : call.callerIdNumber;
+    // No number: "O" (unavailable); a caller who withheld it: "P" (private).
+    QByteArray number = call.callerIdNumber;
+    char absent = 0;
+    const QByteArray lower = number.toLower();
+    if (number.isEmpty() || number == "O")
+        absent = 'O';
+    else if (number == "P" || lower == "private" || lower == "withheld" || lower == "anonymous")
+        absent = 'P';
+    if (absent)
+        number = QByteArray(1, absent);
+    const auto checksum = [](const QByteArray &bytes) {
+        std::uint8_t sum = 0;
+        for (const char ch : bytes)
+            sum = static_cast<std::uint8_t>(sum + static_cast<std::uint8_t>(ch));
+        return static_cast<char>(static_cast<std::uint8_t>(0x100 - sum));
+    };
     if (m_callerIdMode == 2) {
         QByteArray body = QByteArray("\x01\x08") + date + time;
-        body += '\x02' + QByteArray(1, static_cast<char>(number.size())) + number;
+        if (absent)
+            body += QByteArray("\x04\x01") + absent;
+        else
+            body += '\x02' + QByteArray(1, static_cast<char>(number.size())) + number;
         if (!call.callerIdName.isEmpty())
             body += '\x07' + QByteArray(1, static_cast<char>(call.callerIdName.size())) + call.callerIdName;
         QByteArray packet = QByteArray(1, '\x80') + QByteArray(1, static_cast<char>(body.size())) + body;
-        std::uint8_t sum = 0;
-        for (const char c : packet)
-            sum = static_cast<std::uint8_t>(sum + static_cast<std::uint8_t>(c));
-        packet += static_cast<char>(static_cast<std::uint8_t>(0x100 - sum));
+        packet += checksum(packet);
         info(packet.toHex().toUpper());
         return;
     }
     const QByteArray eq = m_profile.callerIdSpaced ? " = " : "=";
-    QByteArray text = "\r\nDATE" + eq + date + "\r\nTIME" + eq + time + "\r\nNMBR" + eq + number + "\r\n";
+    QByteArray numberLine;
+    if (m_cidStyle == "ddn" && !absent) {
+        numberLine = "DDN_NMBR" + eq + number;
+    } else if (m_cidStyle == "mesg" && !absent) {
+        // Firmware without a tag for the parameter gives it in hex: type 03, length, digits,
+        // checksum.
+        QByteArray parameter = '\x03' + QByteArray(1, static_cast<char>(number.size())) + number;
+        parameter += checksum(parameter);
+        numberLine = "MESG" + eq + parameter.toHex().toUpper();
+    } else {
+        numberLine = "NMBR" + eq + number;
+    }
+    QByteArray text = "\r\nDATE" + eq + date + "\r\nTIME" + eq + time + "\r\n" + numberLine + "\r\n";
     if (!call.callerIdName.isEmpty())
         text += "NAME" + eq + call.callerIdName + "\r\n";
     send(text);
@@ -531,8 +699,17 @@ void EmulatedModem::lineEvent(std::uint32_t device, std::uint32_t message, std::
     (void)p2;
     switch (message) {
     case LINE_LINEDEVSTATE:
-        if (m_offHook || m_muted)
+        if (m_offHook || m_muted || m_stuck)
             return;
+        if (m_distinctiveRing) {
+            // The ring cadence in tenths of a second, the silence before, then the ring (the
+            // exchange's cadence for its country).
+            const std::vector<int> cadence = m_exchange.ringCadence();
+            if (cadence.size() >= 2)
+                info("DROF=" + QByteArray::number(cadence[1] / 100));
+            if (!cadence.empty())
+                info("DRON=" + QByteArray::number(cadence[0] / 100));
+        }
         if (m_fclass == 8 && m_profile.ringAsDleInVoice)
             sendDle('R');
         else
@@ -549,6 +726,9 @@ void EmulatedModem::lineEvent(std::uint32_t device, std::uint32_t message, std::
             }
         } else if (p1 == LineCallState::Disconnected && device == m_hCall && m_offHook) {
             sendDle(m_profile.hangUpEvent);
+        } else if (p1 == LineCallState::Disconnected && device == m_hCall) {
+            // The caller gave up while it rang: the rings just stop; the call is cleared.
+            m_exchange.lineDrop(m_hCall);
         } else if (p1 == LineCallState::Idle && device == m_hCall) {
             m_exchange.lineDeallocateCall(m_hCall);
             m_hCall = 0;
@@ -565,14 +745,16 @@ void EmulatedModem::lineEvent(std::uint32_t device, std::uint32_t message, std::
         if (!m_offHook)
             return;
         const char key = static_cast<char>(p1);
-        if (m_profile.shieldedDtmf)
-            sendDle('/');
+        if (!m_profile.shieldedDtmf) {
+            sendDle(key); // one code per key press
+            return;
+        }
+        // Shielded: start, the key repeated every 70 ms while it is held (about 100 ms), end.
+        sendDle('/');
         sendDle(key);
-        // The key is held for about 100 ms: the report repeats every 70 ms meanwhile.
         QTimer::singleShot(kDtmfRepeatMs, m_context.get(), [this, key] {
             sendDle(key);
-            if (m_profile.shieldedDtmf)
-                QTimer::singleShot(kDtmfRepeatMs, m_context.get(), [this] { sendDle('~'); });
+            QTimer::singleShot(kDtmfRepeatMs, m_context.get(), [this] { sendDle('~'); });
         });
         return;
     }
@@ -587,7 +769,76 @@ void EmulatedModem::lineEvent(std::uint32_t device, std::uint32_t message, std::
     }
 }
 
+bool EmulatedModem::setCallerIdStyle(const QString &style)
+{
+    if (style != QLatin1String("nmbr") && style != QLatin1String("ddn") && style != QLatin1String("mesg"))
+        return false;
+    m_cidStyle = style.toLatin1();
+    return true;
+}
+
+void EmulatedModem::watchLine()
+{
+    if (m_muted || m_master < 0)
+        return;
+    const std::int64_t now = m_clock.elapsed();
+    // The inactivity timer: the computer has sent nothing for +VIT seconds.
+    if (m_vit > 0 && m_fclass == 8 && !m_stuck && now - m_lastDteAt >= std::int64_t(m_vit) * 1000) {
+        leaveVoiceMode();
+        return;
+    }
+    // A far end that hung up without a disconnection leaves a busy or reorder tone on the
+    // line. Once the chip has recognised it (a couple of its cadences) it reports it, and again
+    // every 4 s (busy: b) or 3 s (reorder, after which the exchange gives dial tone: d).
+    if (!m_offHook || m_hCall == 0) {
+        m_farEndGoneAt = -1;
+        return;
+    }
+    const VirtualExchange::LineView view = m_exchange.view(m_line);
+    if (!view.farEndGone || view.callState != LineCallState::Connected) {
+        m_farEndGoneAt = -1;
+        return;
+    }
+    const bool busy = m_hangUpTone == HangUpTone::Busy;
+    if (m_farEndGoneAt < 0) {
+        m_farEndGoneAt = now;
+        m_lastToneReportAt = -1;
+    }
+    const bool due = m_lastToneReportAt < 0 ? now - m_farEndGoneAt >= 1500 : now - m_lastToneReportAt >= (busy ? 4000 : 3000);
+    if (due) {
+        sendDle(busy ? 'b' : 'd');
+        m_lastToneReportAt = now;
+    }
+}
+
+void EmulatedModem::leaveVoiceMode()
+{
+    if (m_state != State::Command)
+        sendDle(kEtx);
+    goOnHook();
+    m_fclass = 0;
+}
+
 // --- faults ----------------------------------------------------------------------------------
+
+void EmulatedModem::dropDtr()
+{
+    // &D2: the call is dropped and the modem returns to command state; a stream simply stops.
+    goOnHook();
+}
+
+void EmulatedModem::stuckStreaming()
+{
+    m_fclass = 8;
+    m_input.clear();
+    m_stuck = true;
+    startStream(State::Receive);
+}
+
+void EmulatedModem::resetItself()
+{
+    reset();
+}
 
 void EmulatedModem::injectGarbage(int bytes)
 {

@@ -3,6 +3,7 @@
 #include "SimProfiles.h"
 
 #include "platform/telephony/TelephonyService.h"
+#include "platform/telephony/VirtualExchange.h"
 #include "platform/telephony/modem/DleCodec.h"
 
 #include <QByteArray>
@@ -15,9 +16,6 @@
 class QSocketNotifier;
 class QTimer;
 
-namespace telvox {
-class VirtualExchange;
-}
 
 namespace telvox::modemsim {
 
@@ -39,18 +37,26 @@ public:
     QString slavePath() const { return m_slavePath; }
     // An event of the exchange for this line.
     void lineEvent(std::uint32_t device, std::uint32_t message, std::uint32_t p1, std::uint32_t p2);
+    // What the line carries when the far end hangs up without a disconnection.
+    void setHangUpTone(HangUpTone tone) { m_hangUpTone = tone; }
+    // How a formatted caller-ID report names the number: "nmbr" (NMBR), "ddn" (DDN_NMBR) or
+    // "mesg" (the number as an MDMF parameter in hex, MESG = 03...), as various firmware does.
+    bool setCallerIdStyle(const QString &style);
 
     // Faults
     void injectGarbage(int bytes);
     void stopAnswering(int ms);      // ignores everything for `ms`, then comes back reset
     void unplug(int ms);             // the device disappears for `ms`
     void dropNextEtx() { m_dropEtx = true; }
+    void dropDtr();        // the computer drops DTR (&D2): hang up, back to command state
+    void stuckStreaming(); // left in voice receive by a computer that died: streams, ignores AT
+    void resetItself();    // the chip resets on its own: on-hook, settings back to defaults
 
     struct Stats
     {
         std::int64_t bytesPlayed = 0;
         std::int64_t largestChunkGapMs = 0; // between two chunks of playback data
-        int overruns = 0;                   // bytes that did not fit the transmit buffer
+        int holds = 0;                      // times the computer was held back (buffer full)
         int underruns = 0;
         std::int64_t bytesRecorded = 0;
     };
@@ -77,6 +83,11 @@ private:
     void sendDle(char code);
     void callerIdReport();
     QByteArray connectReply() const;
+    void watchLine();           // every 100 ms: inactivity timer, far end gone silently
+    void leaveVoiceMode();      // the inactivity timer ran out
+    void startStream(State state);
+    void holdOrRelease();       // flow control of the computer's transmit data
+    void detectSilence(const std::vector<std::int16_t> &pcm);
 
     VirtualExchange &m_exchange;
     int m_line;
@@ -89,6 +100,7 @@ private:
     std::unique_ptr<QObject> m_context;
     QSocketNotifier *m_notifier = nullptr;
     QTimer *m_audioTimer = nullptr;
+    QTimer *m_watchTimer = nullptr;
     QElapsedTimer m_clock;
 
     // AT state
@@ -104,6 +116,22 @@ private:
     bool m_pendingDial = false;
     bool m_dialSemicolon = false;
     bool m_pendingTones = false;
+    bool m_stuck = false;          // streaming for a computer that is gone: commands are audio
+    int m_flowControl = 0;         // +IFC <DCE by DTE>: 0 none, 1 XON/XOFF, 2 RTS/CTS
+    bool m_readHeld = false;       // the computer is held back: its bytes stay in the pty
+    bool m_xoffSent = false;
+    int m_vit = 0;                 // +VIT seconds (0: off)
+    std::int64_t m_lastDteAt = 0;  // the computer's last byte
+    int m_vsdSensitivity = 128;    // +VSD
+    int m_vsdInterval = 0;         // +VSD tenths of a second (0: off)
+    int m_quietMs = 0;
+    bool m_heardVoice = false;
+    bool m_silenceReported = false;
+    bool m_distinctiveRing = false; // +VDR
+    HangUpTone m_hangUpTone = HangUpTone::Busy;
+    std::int64_t m_farEndGoneAt = -1;
+    std::int64_t m_lastToneReportAt = -1;
+    QByteArray m_cidStyle = "nmbr";
     State m_state = State::Command;
     HCall m_hCall = 0;
 

@@ -15,8 +15,7 @@ namespace telvox::modemsim {
 struct SimProfile
 {
     QString id;
-    QByteArray ati0;
-    QByteArray ati3;
+    QMap<int, QByteArray> ati;      // ATIn answers (lines separated by \n); others: ERROR
     QByteArray gmi;
     QByteArray fclassList;
     QList<QByteArray> vsmList;                      // the lines of AT+VSM=?
@@ -25,11 +24,16 @@ struct SimProfile
     bool callerIdSpaced = true;     // "NMBR = 555" rather than "NMBR=555"
     bool forgetsCallerIdOnReset = true;
     bool acceptsVcid = true;        // AT+VCID (else only AT#CID)
+    bool acceptsIfc = true;         // AT+IFC (flow control); some Conexant USB sticks refuse it
     bool shieldedDtmf = true;       // <DLE>/ <DLE>5 <DLE>5 ... <DLE>~
+    // Silence detection (+VSD): whether the chip really reports, and whether it tells quiet
+    // after speech (q) from silence from the start (s); Lucent chips send s for both.
+    bool silenceDetection = true;
+    bool quietEvent = true;
     char hangUpEvent = 'l';         // what the far end hanging up looks like
     bool ringAsDleInVoice = true;   // <DLE>R instead of RING in voice class
     int transmitBufferBytes = 2048;
-    bool conexantExtensions = false; // accepts AT-STE and AT-SCID, refuses AT+IFC
+    bool conexantExtensions = false; // accepts AT-STE and AT-SCID
 };
 
 const QList<SimProfile> &simProfiles();

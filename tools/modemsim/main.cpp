@@ -1,7 +1,7 @@
 // telvox-modemsim: voice modems emulated on pseudo-terminals, for trying and testing the
 // voice-modem backend without hardware.
 //
-//   telvox-modemsim [--lines N] [--profile conexant|usr|agere[,...]] [--link-dir DIR]
+//   telvox-modemsim [--lines N] [--profile conexant|usr|agere|generic[,...]] [--link-dir DIR]
 //                   [--scenario FILE] [--fault LINE:KIND[:MS]@AT_MS]...
 //
 // Prints "LineN <pty path>" for every line, then "ready". With --link-dir, DIR/modemN is a
@@ -9,7 +9,8 @@
 // backend with it). The far ends follow the scenario file's steps (docs/scenarios.md) in real
 // time from the start; more commands can be typed on standard input:
 //   at 0 line 1 call number "5551234"      a scenario step (times relative to now)
-//   fault 0 garbage|mute MS|unplug MS|no-etx
+//   fault 0 garbage|mute MS|unplug MS|no-etx|dtr-drop|stuck|self-reset
+//   cid-style 0 nmbr|ddn|mesg               how formatted caller ID names the number
 //   stats                                  playback and recording figures of each line
 //   quit
 #include "EmulatedModem.h"
@@ -76,6 +77,7 @@ public:
                 profile = &simProfiles().front();
             const QString link = linkDir.isEmpty() ? QString() : QDir(linkDir).filePath(QStringLiteral("modem%1").arg(i));
             m_modems.push_back(std::make_unique<EmulatedModem>(*m_exchange, i, hLine, *profile, link));
+            m_modems.back()->setHangUpTone(scenario.hangUpTone);
             const QString path = m_modems.back()->plugIn();
             std::printf("Line%d %s %s\n", i, qPrintable(path), qPrintable(profile->id));
         }
@@ -114,6 +116,12 @@ public:
             m.unplug(f.ms > 0 ? f.ms : 3000);
         else if (f.kind == QLatin1String("no-etx"))
             m.dropNextEtx();
+        else if (f.kind == QLatin1String("dtr-drop"))
+            m.dropDtr();
+        else if (f.kind == QLatin1String("stuck"))
+            m.stuckStreaming();
+        else if (f.kind == QLatin1String("self-reset"))
+            m.resetItself();
         else
             std::fprintf(stderr, "unknown fault %s\n", qPrintable(f.kind));
     }
@@ -128,6 +136,12 @@ public:
         } else if (line == QLatin1String("stats")) {
             for (const auto &m : m_modems)
                 std::printf("%s\n", qPrintable(m->statsLine()));
+        } else if (line.startsWith(QLatin1String("cid-style "))) {
+            const QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            const int index = words.value(1).toInt();
+            if (index < 0 || index >= static_cast<int>(m_modems.size())
+                || !m_modems[static_cast<std::size_t>(index)]->setCallerIdStyle(words.value(2)))
+                std::fprintf(stderr, "cid-style: no such line or style\n");
         } else if (line.startsWith(QLatin1String("fault "))) {
             const QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
             fault({words.value(1).toInt(), words.value(2), words.value(3).toInt(), 0});

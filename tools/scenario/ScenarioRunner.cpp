@@ -16,7 +16,9 @@
 #include "audio/RecordingFile.h"
 #include "platform/media/MediaDevice.h"
 #include "records/MessageLists.h"
+#include "records/RingSchedule.h"
 #include "telephony/AudioActions.h"
+#include "telephony/Dialler.h"
 #include "telephony/TelephonyCore.h"
 
 #include <QDir>
@@ -27,53 +29,6 @@
 namespace telvox {
 
 namespace {
-
-// Forwards the call flow's audio requests to the audio engine and writes each one down, so
-// that scenarios can expect them.
-class TracingAudio final : public AudioActions
-{
-public:
-    explicit TracingAudio(std::function<void(const QString &)> trace)
-        : m_trace(std::move(trace))
-    {
-    }
-    void setTarget(AudioActions *target, LineTable *lines)
-    {
-        m_target = target;
-        m_lines = lines;
-    }
-    void PlayGreeting(int line) override
-    {
-        m_trace(QStringLiteral("PlayGreeting %1").arg(line));
-        m_target->PlayGreeting(line);
-    }
-    void PlayLegalNotice(int line) override
-    {
-        m_trace(QStringLiteral("PlayLegalNotice %1").arg(line));
-        m_target->PlayLegalNotice(line);
-    }
-    void StartLineRecording(int line) override
-    {
-        const LineSlot &slot = (*m_lines)[line];
-        m_trace(QStringLiteral("StartLineRecording %1 %2%3").arg(line).arg(slot.mode, slot.callerId));
-        m_target->StartLineRecording(line);
-    }
-    void waveInReset(int line) override
-    {
-        m_trace(QStringLiteral("waveInReset %1").arg(line));
-        m_target->waveInReset(line);
-    }
-    void ClosePromptOutput(int line) override
-    {
-        m_trace(QStringLiteral("ClosePromptOutput %1").arg(line));
-        m_target->ClosePromptOutput(line);
-    }
-
-private:
-    std::function<void(const QString &)> m_trace;
-    AudioActions *m_target = nullptr;
-    LineTable *m_lines = nullptr;
-};
 
 // The computer's loudspeakers of a headless run: announcements are only written down.
 class SilentSpeaker final : public MediaDevice
@@ -124,10 +79,13 @@ private:
 class HeadlessHooks final : public LoadHooks, public ShutdownHooks
 {
 public:
-    HeadlessHooks(TelephonyCore &core, StatusLog &status, SettingsStore &settings)
+    HeadlessHooks(TelephonyCore &core, StatusLog &status, SettingsStore &settings, MainTimers &timers,
+                  RingSchedule &rings)
         : m_core(core)
         , m_status(status)
         , m_settings(settings)
+        , m_timers(timers)
+        , m_rings(rings)
     {
     }
     bool legal = false;
@@ -148,6 +106,8 @@ public:
     }
     void OpenLines() override { m_core.OpenLines(); }
     void LoadPhoneBook() override { m_core.LoadPhoneBook(); }
+    void LoadRingRules(const QString &ringsFile) override { m_rings.LoadRingRules(ringsFile); }
+    void setRingWatchInterval(int line, int ms) override { m_timers.Timer1[line].setInterval(ms); }
 
     void closeLogChannel() override { m_status.closeChannel(); }
     void closeOpenLines() override { m_core.closeOpenLines(); }
@@ -157,6 +117,8 @@ private:
     TelephonyCore &m_core;
     StatusLog &m_status;
     SettingsStore &m_settings;
+    MainTimers &m_timers;
+    RingSchedule &m_rings;
 };
 
 QByteArray paddedField(const QByteArray &text, int length)
@@ -188,6 +150,31 @@ QString withoutStamp(const QString &line)
     return text;
 }
 
+// The virtual time in front of every printed line: seconds since the start, to the millisecond.
+QString virtualTimeStamp(std::int64_t ms)
+{
+    return QStringLiteral("[%1.%2] ").arg(ms / 1000, 5).arg(ms % 1000, 3, 10, QLatin1Char('0'));
+}
+
+bool hasWildcard(const QString &name)
+{
+    return name.contains(QLatin1Char('*')) || name.contains(QLatin1Char('?')) || name.contains(QLatin1Char('['));
+}
+
+// The files of `folder` that `pattern` names: itself, or those its wildcards (in the last
+// part of the path) match.
+QStringList matchingFiles(const QString &folder, const QString &pattern)
+{
+    const QFileInfo where(QDir(folder).filePath(pattern));
+    if (!hasWildcard(pattern))
+        return where.isFile() ? QStringList{where.filePath()} : QStringList{};
+    QStringList files;
+    const QDir dir = where.dir();
+    for (const QString &name : dir.entryList({where.fileName()}, QDir::Files, QDir::Name))
+        files << dir.filePath(name);
+    return files;
+}
+
 } // namespace
 
 ScenarioRunner::ScenarioRunner(AppPaths paths, const sim::Scenario &scenario, QString baseFolder, Options options,
@@ -203,12 +190,19 @@ ScenarioRunner::ScenarioRunner(AppPaths paths, const sim::Scenario &scenario, QS
 int ScenarioRunner::run()
 {
     QDir().mkpath(m_paths.programFolder);
-    VirtualEventLoop loop;
+    VirtualEventLoop loop(m_scenario.start.isValid() ? m_scenario.start : QDateTime(QDate(2026, 1, 5), QTime(9, 0, 0)));
+    const auto print = [this, &loop](const QString &line) { m_print(virtualTimeStamp(loop.now()) + line); };
     SettingsStore settings(m_paths.settingsFile, m_paths.file(QStringLiteral("settings.txt")));
     for (const sim::SettingPreset &p : m_scenario.settings)
         settings.WriteSetting(p.section, p.key, p.value);
     if (!m_scenario.phoneBook.empty())
         writePhoneBook(m_paths.file(QStringLiteral("PhoneBook.txt")), m_scenario.phoneBook);
+    for (const sim::FilePreset &f : m_scenario.files) {
+        QFile file(m_paths.file(f.name));
+        QDir().mkpath(QFileInfo(file).absolutePath());
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(f.bytes) != f.bytes.size())
+            print(QStringLiteral("scenario: cannot write ") + file.fileName());
+    }
 
     // The entry procedure's language choice: a first start runs in Simplified Chinese.
     QString language = settings.ReadSetting(QStringLiteral("Config"), QStringLiteral("Language"));
@@ -224,38 +218,49 @@ int ScenarioRunner::run()
         for (int row = first; row <= last; ++row) {
             const QString &line = statusList.lines().at(row);
             m_statusTexts << withoutStamp(line);
-            m_print(line);
+            m_statusTimes.push_back(loop.now());
+            print(line);
         }
     });
     MainTimers timers(loop);
     timers.timLog->setCallback([&status] { status.timLog_Timer(); });
-    PrintingPrompts prompts([this](const QString &text) {
+    PrintingPrompts prompts([this, &print](const QString &text) {
         m_messages << text;
-        m_print(QStringLiteral("message: ") + text);
+        print(QStringLiteral("message: ") + text);
     });
 
     VirtualExchange exchange(loop, m_scenario.exchange);
     exchange.setHangUpTone(m_scenario.hangUpTone);
     if (m_options.trace)
-        exchange.setTraceHandler([this](const QString &t) { m_print(QStringLiteral("  [far end] ") + t); });
-    const auto traceAudio = [this](const QString &t) {
+        exchange.setTraceHandler([&print](const QString &t) { print(QStringLiteral("  [far end] ") + t); });
+    // Every request the audio engine gets, from the call flow or from itself.
+    const auto traceAudio = [this, &loop, &print](const QString &t) {
         m_audioRequests << t;
+        m_audioTimes.push_back(loop.now());
         if (m_options.trace)
-            m_print(QStringLiteral("  [audio] ") + t);
+            print(QStringLiteral("  [audio] ") + t);
     };
-    TracingAudio relay(traceAudio);
+    AudioActionsRelay relay;
     TelephonyCore core({exchange, loop, settings, texts, status, prompts, timers, relay, m_paths.programFolder});
     MessageLists lists(settings);
+    RingSchedule ringSchedule;
     SilentSpeaker speaker(traceAudio);
     HeadlessHooks *hooksForLegal = nullptr;
     AudioStack audio({loop, core.lineTable(), exchange, lists, status, texts, prompts, timers, speaker,
                       [&hooksForLegal] { return hooksForLegal && hooksForLegal->legal; }, m_paths.programFolder});
     audio.addExchangeLines(exchange, std::max(exchange.deviceCount(), 4));
-    relay.setTarget(&audio.engine(), &core.lineTable());
+    audio.engine().setRequestTrace(traceAudio);
+    relay.setTarget(&audio.engine());
     audio.setOutputFormat(outputFormatFromSetting(
         settings.ReadSetting(QStringLiteral("Config"), QStringLiteral("WaveFileFormat"), QStringLiteral("0"))));
+    // The dialler, as its window uses it: status line, "Made" record, "~number" in the name.
+    Dialler dialler({core, loop, settings, status, texts, timers, relay});
+    core.setDialerTimerStart([&dialler](int line) { dialler.startWatch(line); });
+    core.setPickRingCount([&ringSchedule, &loop](int rings) {
+        return ringSchedule.PickRingCount(rings, loop.currentDateTime());
+    });
 
-    HeadlessHooks hooks(core, status, settings);
+    HeadlessHooks hooks(core, status, settings, timers, ringSchedule);
     hooksForLegal = &hooks;
     core.setWindowChecks([&hooks] { return hooks.ringCount; }, [&hooks] { return hooks.legal; });
     LoadedState state;
@@ -282,15 +287,9 @@ int ScenarioRunner::run()
             if (sim::isFarEndStep(step)) {
                 done = sim::applyFarEndStep(exchange, step, m_baseFolder, &error);
             } else if (step.action == A::Dial) {
-                LineSlot &slot = core.lineTable()[std::min(step.line, kLineCount - 1)];
-                slot.outgoing = true;
-                HCall call = 0;
-                const std::int32_t result = exchange.lineMakeCall(slot.hLine, call, step.text, 0);
-                done = result > 0;
-                if (done)
-                    slot.hCall = call;
-                else
-                    error = QStringLiteral("lineMakeCall refused: ") + lineResultHex(result);
+                done = dialler.Dial(QString::number(step.line), step.text);
+                if (!done)
+                    error = QStringLiteral("the dialler could not place the call");
             } else if (step.line < kLineCount) {
                 if (step.action == A::ClickAnswer)
                     core.cmdAnswer_Click(step.line);
@@ -298,15 +297,15 @@ int ScenarioRunner::run()
                     core.cmdHangup_Click(step.line);
             }
             if (!done)
-                m_print(QStringLiteral("scenario: line %1: %2").arg(step.pos.line).arg(error));
+                print(QStringLiteral("scenario: line %1: %2").arg(step.pos.line).arg(error));
         }
         const std::int64_t end = m_scenario.endMs >= 0 ? m_scenario.endMs : last + 60000;
         loop.advance(end - loop.now());
         // What a user finds afterwards: the recordings in their lists.
         for (const QString &name : lists.unreadEntries() + lists.lastTenEntries())
-            m_print(QStringLiteral("recording: %1 (%2 bytes)")
-                        .arg(name)
-                        .arg(QFileInfo(QDir(state.recordingFolder).filePath(name)).size()));
+            print(QStringLiteral("recording: %1 (%2 bytes)")
+                      .arg(name)
+                      .arg(QFileInfo(QDir(state.recordingFolder).filePath(name)).size()));
         runShutdownSequence(hooks);
     }
 
@@ -335,11 +334,37 @@ int ScenarioRunner::run()
         case K::NoAudio:
             ok = !m_audioRequests.contains(e.a);
             break;
+        case K::AudioAt:
+        case K::StatusAt: {
+            const bool audioKind = e.kind == K::AudioAt;
+            const QStringList &said = audioKind ? m_audioRequests : m_statusTexts;
+            const std::vector<std::int64_t> &times = audioKind ? m_audioTimes : m_statusTimes;
+            QStringList at;
+            for (qsizetype i = 0; i < said.size(); ++i) {
+                if (said[i] != e.a)
+                    continue;
+                const std::int64_t t = times[static_cast<std::size_t>(i)];
+                ok = ok || (t >= e.fromMs && t <= e.toMs);
+                at << QStringLiteral("%1 ms").arg(t);
+            }
+            if (!ok)
+                found = at.isEmpty() ? QStringLiteral("never") : QStringLiteral("at ") + at.join(QStringLiteral(", "));
+            break;
+        }
         case K::File: {
-            QFile file(m_paths.file(e.a));
-            const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-            found = QString::fromUtf8(bytes);
-            ok = bytes == e.c.toUtf8();
+            const QStringList files = matchingFiles(m_paths.programFolder, e.a);
+            QStringList seen;
+            for (const QString &path : files) {
+                QFile file(path);
+                const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+                const bool contentOk = !e.hasContent || bytes == e.c.toUtf8();
+                const bool lengthOk = e.minBytes < 0 || (bytes.size() >= e.minBytes && bytes.size() <= e.maxBytes);
+                ok = ok || (contentOk && lengthOk);
+                seen << (e.hasContent ? QString::fromUtf8(bytes)
+                                      : QStringLiteral("%1: %2 bytes").arg(QFileInfo(path).fileName()).arg(bytes.size()));
+            }
+            if (!ok)
+                found = files.isEmpty() ? QStringLiteral("<missing>") : seen.join(QStringLiteral("; "));
             break;
         }
         case K::Ended:

@@ -6,7 +6,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
 #include <functional>
+#include <vector>
 
 namespace telvox {
 
@@ -42,6 +44,8 @@ private:
     QStringList m_statusTexts;
     QStringList m_messages;
     QStringList m_audioRequests;
+    std::vector<std::int64_t> m_statusTimes; // virtual time of each status text
+    std::vector<std::int64_t> m_audioTimes;  // virtual time of each audio request
     bool m_ended = false;
 };
 

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <map>
+#include <tuple>
+#include <utility>
 
 namespace telvox::sim {
 
@@ -127,6 +129,23 @@ const std::map<QString, std::int32_t> &errorNames()
     return names;
 }
 
+// Milliseconds of "1500", "1500ms" or "1.5s"; -1 when the text is no such time.
+std::int64_t timeValue(QString text)
+{
+    double scale = 1.0;
+    if (text.endsWith(QLatin1String("ms")))
+        text.chop(2);
+    else if (text.endsWith(QLatin1Char('s'))) {
+        text.chop(1);
+        scale = 1000.0;
+    }
+    bool ok = false;
+    const double value = text.toDouble(&ok) * scale;
+    if (!ok || value < 0 || value > 1e12)
+        return -1;
+    return static_cast<std::int64_t>(value + 0.5);
+}
+
 // Reads the tokens of one statement from left to right.
 class Cursor
 {
@@ -181,19 +200,38 @@ public:
     std::int64_t time(const QString &what)
     {
         const Token t = take(what);
-        QString text = t.text;
-        double scale = 1.0;
-        if (text.endsWith(QLatin1String("ms")))
-            text.chop(2);
-        else if (text.endsWith(QLatin1Char('s'))) {
-            text.chop(1);
-            scale = 1000.0;
-        }
-        bool ok = false;
-        const double value = text.toDouble(&ok) * scale;
-        if (t.quoted || !ok || value < 0 || value > 1e12)
+        const std::int64_t value = t.quoted ? -1 : timeValue(t.text);
+        if (value < 0)
             throw ParseFailure{t.column, QStringLiteral("expected ") + what + QStringLiteral(" (ms, or seconds with s)")};
-        return static_cast<std::int64_t>(value + 0.5);
+        return value;
+    }
+    // A time or a window of two times, "1s" or "900..1.2s" (both ends included).
+    std::pair<std::int64_t, std::int64_t> timeWindow(const QString &what)
+    {
+        const Token t = take(what);
+        const QStringList ends = t.text.split(QStringLiteral(".."));
+        const std::int64_t from = t.quoted || ends.size() > 2 ? -1 : timeValue(ends.first());
+        const std::int64_t to = ends.size() == 2 ? timeValue(ends.last()) : from;
+        if (from < 0 || to < from)
+            throw ParseFailure{t.column, QStringLiteral("expected ") + what
+                                             + QStringLiteral(" (a time, or a window such as 900..1.2s)")};
+        return {from, to};
+    }
+    // A byte count or a range of them, "16044" or "16000..20000".
+    std::pair<std::int64_t, std::int64_t> byteRange(const QString &what)
+    {
+        const Token t = take(what);
+        const QStringList ends = t.text.split(QStringLiteral(".."));
+        bool okFrom = false;
+        bool okTo = false;
+        const std::int64_t from = ends.first().toLongLong(&okFrom);
+        const std::int64_t to = ends.size() == 2 ? ends.last().toLongLong(&okTo) : from;
+        if (ends.size() == 1)
+            okTo = okFrom;
+        if (t.quoted || ends.size() > 2 || !okFrom || !okTo || from < 0 || to < from)
+            throw ParseFailure{t.column, QStringLiteral("expected ") + what
+                                             + QStringLiteral(" (a number, or a range such as 16000..20000)")};
+        return {from, to};
     }
     std::int32_t errorCode()
     {
@@ -453,10 +491,22 @@ void parseExpectation(Cursor &c, Scenario &s, const QString &sourceText, SourceP
     } else if (kind == QLatin1String("no-audio")) {
         e.kind = K::NoAudio;
         e.a = c.quoted(QStringLiteral("an audio request"));
+    } else if (kind == QLatin1String("audio-at") || kind == QLatin1String("status-at")) {
+        e.kind = kind == QLatin1String("audio-at") ? K::AudioAt : K::StatusAt;
+        std::tie(e.fromMs, e.toMs) = c.timeWindow(QStringLiteral("a virtual time"));
+        e.a = c.quoted(e.kind == K::AudioAt ? QStringLiteral("an audio request") : QStringLiteral("a status text"));
     } else if (kind == QLatin1String("file")) {
         e.kind = K::File;
-        e.a = c.quoted(QStringLiteral("a file name"));
-        e.c = c.quoted(QStringLiteral("the file's content"));
+        e.a = c.quoted(QStringLiteral("a file name or pattern"));
+        if (!c.atEnd() && c.peek().quoted) {
+            e.c = c.quoted(QStringLiteral("the file's content"));
+            e.hasContent = true;
+        } else if (!c.atEnd()) {
+            const int at = c.column();
+            if (c.word(QStringLiteral("bytes")) != QLatin1String("bytes"))
+                throw ParseFailure{at, QStringLiteral("expected the file's content in double quotes, or bytes")};
+            std::tie(e.minBytes, e.maxBytes) = c.byteRange(QStringLiteral("a length in bytes"));
+        }
     } else if (kind == QLatin1String("sequence")) {
         e.kind = K::Sequence;
         e.items << c.quoted(QStringLiteral("a status text"));
@@ -538,6 +588,18 @@ std::optional<Scenario> parseScenario(const QString &text, ScenarioError *error)
                 p.number = toBytes(c.quoted(QStringLiteral("a number")));
                 c.expectEnd();
                 s.phoneBook.push_back(std::move(p));
+            } else if (keyword == QLatin1String("file")) {
+                FilePreset p;
+                p.name = c.quoted(QStringLiteral("a file name"));
+                p.bytes = toBytes(c.quoted(QStringLiteral("the file's content")));
+                c.expectEnd();
+                s.files.push_back(std::move(p));
+            } else if (keyword == QLatin1String("start")) {
+                const Token t = c.take(QStringLiteral("a date and time in double quotes"));
+                s.start = QDateTime::fromString(t.text, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+                if (!t.quoted || !s.start.isValid())
+                    throw ParseFailure{t.column, QStringLiteral("expected a date and time such as \"2026-03-01 23:59:50\"")};
+                c.expectEnd();
             } else if (keyword == QLatin1String("end")) {
                 s.endMs = c.time(QStringLiteral("a time"));
                 c.expectEnd();

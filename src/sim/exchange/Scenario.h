@@ -4,6 +4,7 @@
 #include "sim/tones/TonePlans.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -79,7 +80,10 @@ struct Expectation
         Message,  // a message box showed text `a`
         Audio,    // the audio engine was asked for `a` ("PlayGreeting 0")
         NoAudio,  // ... and never for `a`
-        File,     // the file `a` of the program folder holds exactly `c` (bytes, UTF-8)
+        AudioAt,  // ... for `a` at a virtual time between fromMs and toMs
+        StatusAt, // a status line read `a` at a virtual time between fromMs and toMs
+        File,     // a file of the program folder matching `a` exists, holds exactly `c` when
+                  // hasContent, and is between minBytes and maxBytes long when minBytes >= 0
         Ended,    // the program ended during start-up
         Sequence, // the status texts `items` appear in this order (others may come between)
     };
@@ -89,7 +93,19 @@ struct Expectation
     QString b;
     QString c;
     QStringList items;
+    bool hasContent = false;
+    std::int64_t fromMs = 0;
+    std::int64_t toMs = 0;
+    std::int64_t minBytes = -1;
+    std::int64_t maxBytes = -1;
     QString sourceText; // the statement as written, for reports
+};
+
+// A file written into the program folder before the program starts ("Rings.txt").
+struct FilePreset
+{
+    QString name;
+    QByteArray bytes;
 };
 
 struct SettingPreset
@@ -111,6 +127,8 @@ struct Scenario
     HangUpTone hangUpTone = HangUpTone::Busy;
     std::vector<SettingPreset> settings;
     std::vector<PhoneBookPreset> phoneBook;
+    std::vector<FilePreset> files;
+    QDateTime start; // the virtual clock's date and time at 0; invalid: Monday 2026-01-05 09:00:00
     std::vector<ScenarioStep> steps; // in time order (stable for equal times)
     std::vector<Expectation> expectations;
     std::int64_t endMs = -1;         // -1: 60 s after the last step

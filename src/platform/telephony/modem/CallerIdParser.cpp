@@ -2,6 +2,10 @@
 
 #include "platform/telephony/TelephonyService.h"
 
+#include <QPair>
+#include <QRegularExpression>
+
+#include <algorithm>
 #include <cctype>
 
 namespace telvox::modem {
@@ -19,41 +23,144 @@ bool isHexLine(const QByteArray &line)
     return true;
 }
 
-// "P" (private) and "O" (out of area) stand for a number or name that is not delivered.
+// "P" (private) and "O" (out of area) stand for a number or name that is not delivered;
+// some exchanges give "A" (anonymous) for a withheld number.
 std::uint32_t absenceFlag(const QByteArray &value)
 {
-    if (value == "P" || value == "p")
+    if (value.size() != 1)
+        return 0;
+    switch (value[0]) {
+    case 'P':
+    case 'p':
+    case 'A':
+    case 'a':
         return CallPartyId::Blocked;
-    if (value == "O" || value == "o")
+    case 'O':
+    case 'o':
         return CallPartyId::OutOfArea;
-    return 0;
+    default:
+        return 0;
+    }
+}
+
+bool isNumberTag(const QByteArray &tag)
+{
+    return tag == "NMBR" || tag == "NBR" || tag == "DDN_NMBR" || tag == "DDN" || tag == "CALLER NUMBER";
+}
+
+QByteArray unquoted(QByteArray value)
+{
+    value = value.trimmed();
+    if (value.size() >= 2 && value.startsWith('"') && value.endsWith('"'))
+        value = value.mid(1, value.size() - 2);
+    return value;
+}
+
+// The tags of a formatted report line with the value each one carries: "NAME=ANNA NMBR=555"
+// gives two. Empty when the line does not begin with a caller-ID tag.
+QList<QPair<QByteArray, QByteArray>> splitTags(const QByteArray &line)
+{
+    static const QRegularExpression tag(
+        QStringLiteral("(?:^|[\\s;,])(CALLER NUMBER|CALLER NAME|DDN_NMBR|NMBR|NBR|DDN|NAME|DATE|TIME|MESG)\\s*[=:]\\s*"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QString text = QString::fromLatin1(line);
+    QList<QPair<QByteArray, QByteArray>> out;
+    auto it = tag.globalMatch(text);
+    int valueStart = -1;
+    QByteArray name;
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        if (valueStart < 0 && m.capturedStart(1) != 0)
+            return {};
+        if (valueStart >= 0)
+            out.append({name, line.mid(valueStart, m.capturedStart(0) - valueStart)});
+        name = m.captured(1).toUpper().toLatin1();
+        valueStart = static_cast<int>(m.capturedEnd(0));
+    }
+    if (valueStart >= 0)
+        out.append({name, line.mid(valueStart)});
+    return out;
 }
 
 } // namespace
 
-bool CallerIdCollector::feedTag(const QByteArray &tag, const QByteArray &value)
+void CallerIdData::finish()
 {
+    flags = 0;
+    if (!number.isEmpty())
+        flags |= CallPartyId::Address;
+    else
+        flags |= numberAbsent;
+    if (!name.isEmpty())
+        flags |= CallPartyId::Name;
+    else
+        flags |= nameAbsent;
+    if (flags == 0)
+        flags = CallPartyId::Unavail;
+}
+
+void mergeCallerId(CallerIdData &into, const CallerIdData &later)
+{
+    if (!later.date.isEmpty())
+        into.date = later.date;
+    if (!later.time.isEmpty())
+        into.time = later.time;
+    if (!later.number.isEmpty())
+        into.number = later.number;
+    if (!later.name.isEmpty())
+        into.name = later.name;
+    into.numberAbsent |= later.numberAbsent;
+    into.nameAbsent |= later.nameAbsent;
+    into.finish();
+}
+
+bool CallerIdCollector::takeTag(const QByteArray &tag, const QByteArray &rawValue)
+{
+    const QByteArray value = unquoted(rawValue);
     if (tag == "DATE") {
         m_data.date = value;
     } else if (tag == "TIME") {
         m_data.time = value;
-    } else if (tag == "NMBR" || tag == "DDN_NMBR" || tag == "CALLER NUMBER") {
-        if (const std::uint32_t absent = absenceFlag(value)) {
-            m_data.flags |= absent;
-            m_data.number.clear();
-        } else {
+    } else if (isNumberTag(tag)) {
+        if (const std::uint32_t absent = absenceFlag(value))
+            m_data.numberAbsent |= absent; // a number already given is kept
+        else if (!value.isEmpty())
             m_data.number = value;
-        }
     } else if (tag == "NAME" || tag == "CALLER NAME") {
         if (const std::uint32_t absent = absenceFlag(value))
-            m_data.flags |= absent == CallPartyId::Blocked ? CallPartyId::Blocked : 0;
-        else
+            m_data.nameAbsent |= absent == CallPartyId::Blocked ? CallPartyId::Blocked : 0;
+        else if (!value.isEmpty())
             m_data.name = value;
     } else if (tag == "MESG") {
-        // Other MDMF parameters as hex: the reasons for an absent number or name.
+        // An MDMF parameter the modem did not format, as hex: type, length, data (and a
+        // checksum): the reasons for an absent number or name, or a number in a parameter the
+        // firmware has no tag for (03, the dialable directory number).
         const QByteArray bytes = QByteArray::fromHex(value);
-        if (bytes.size() >= 3 && (bytes[0] == 0x04 || bytes[0] == 0x08))
-            m_data.flags |= absenceFlag(bytes.mid(2, 1));
+        if (bytes.size() >= 3) {
+            const int length = std::min<int>(static_cast<std::uint8_t>(bytes[1]), static_cast<int>(bytes.size()) - 2);
+            const QByteArray data = bytes.mid(2, length);
+            switch (bytes[0]) {
+            case 0x02:
+            case 0x03:
+                if (m_data.number.isEmpty() && !data.isEmpty()
+                    && std::all_of(data.begin(), data.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)) || c == '+'; }))
+                    m_data.number = data;
+                break;
+            case 0x04:
+                m_data.numberAbsent |= absenceFlag(data.left(1));
+                break;
+            case 0x07:
+                if (m_data.name.isEmpty())
+                    m_data.name = data;
+                break;
+            case 0x08:
+                if (absenceFlag(data.left(1)) == CallPartyId::Blocked)
+                    m_data.nameAbsent |= CallPartyId::Blocked;
+                break;
+            default:
+                break;
+            }
+        }
     } else {
         return false;
     }
@@ -65,17 +172,16 @@ bool CallerIdCollector::feedLine(const QByteArray &rawLine)
     const QByteArray line = rawLine.trimmed();
     if (line.isEmpty())
         return false;
-    const int eq = line.indexOf('=');
-    const int colon = line.indexOf(':');
-    const int sep = eq >= 0 && (colon < 0 || eq < colon) ? eq : colon;
-    if (sep > 0) {
-        const QByteArray tag = line.left(sep).trimmed().toUpper();
-        if (feedTag(tag, line.mid(sep + 1).trimmed()))
-            return true;
+    const auto tags = splitTags(line);
+    if (!tags.isEmpty()) {
+        bool taken = false;
+        for (const auto &[tag, value] : tags)
+            taken = takeTag(tag, value.trimmed()) || taken;
+        return taken;
     }
     if (isHexLine(line)) {
         if (const auto packet = decodeRawPacket(line)) {
-            m_data = *packet;
+            mergeCallerId(m_data, *packet);
             return true;
         }
     }
@@ -86,12 +192,7 @@ CallerIdData CallerIdCollector::take()
 {
     CallerIdData out = m_data;
     m_data = {};
-    if (!out.number.isEmpty())
-        out.flags |= CallPartyId::Address;
-    if (!out.name.isEmpty())
-        out.flags |= CallPartyId::Name;
-    if (out.flags == 0)
-        out.flags = CallPartyId::Unavail;
+    out.finish();
     return out;
 }
 
@@ -106,13 +207,17 @@ std::optional<CallerIdData> decodeRawPacket(const QByteArray &hexLine)
         return std::nullopt;
     const auto u = [&bytes](int i) { return static_cast<std::uint8_t>(bytes[i]); };
     const int length = u(1);
-    if (length + 3 > bytes.size())
+    if (length + 2 > bytes.size())
         return std::nullopt;
-    std::uint8_t sum = 0;
-    for (int i = 0; i < length + 3; ++i)
-        sum = static_cast<std::uint8_t>(sum + u(i));
-    if (sum != 0)
-        return std::nullopt;
+    // The checksum byte is verified where it is present; some firmware leaves it out of the
+    // unformatted report (it does not check the packet itself either).
+    if (length + 3 <= bytes.size()) {
+        std::uint8_t sum = 0;
+        for (int i = 0; i < length + 3; ++i)
+            sum = static_cast<std::uint8_t>(sum + u(i));
+        if (sum != 0)
+            return std::nullopt;
+    }
     CallerIdData data;
     const QByteArray body = bytes.mid(2, length);
     if (u(0) == 0x04) { // SDMF: MMDDHHMM then the number (or O/P)
@@ -122,9 +227,10 @@ std::optional<CallerIdData> decodeRawPacket(const QByteArray &hexLine)
         data.time = body.mid(4, 4);
         const QByteArray number = body.mid(8);
         if (const std::uint32_t absent = absenceFlag(number))
-            data.flags |= absent;
+            data.numberAbsent |= absent;
         else
             data.number = number;
+        data.finish();
         return data;
     }
     if (u(0) != 0x80)
@@ -144,21 +250,26 @@ std::optional<CallerIdData> decodeRawPacket(const QByteArray &hexLine)
         case 0x02:
             data.number = value;
             break;
+        case 0x03: // dialable directory number: the number where no 02 came
+            if (data.number.isEmpty())
+                data.number = value;
+            break;
         case 0x04:
-            data.flags |= absenceFlag(value);
+            data.numberAbsent |= absenceFlag(value);
             break;
         case 0x07:
             data.name = value;
             break;
         case 0x08:
             if (absenceFlag(value) == CallPartyId::Blocked)
-                data.flags |= CallPartyId::Blocked;
+                data.nameAbsent |= CallPartyId::Blocked;
             break;
         default:
             break;
         }
         i += 2 + len;
     }
+    data.finish();
     return data;
 }
 

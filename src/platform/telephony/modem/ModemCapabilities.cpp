@@ -124,8 +124,16 @@ std::optional<VoiceEncoding> encodingOf(const VsmEntry &e)
     if (!linear)
         return std::nullopt;
     const bool sixteen = e.bits == 16 || name.contains(QLatin1String("16"));
-    if (sixteen)
-        return name.contains(QLatin1String("UNSIGNED")) ? std::nullopt : std::optional(VoiceEncoding::Signed16);
+    if (sixteen) {
+        // The capability text says little about the layout; where it does, it is believed
+        // (and the first second of received audio is checked anyway).
+        const bool isUnsigned = name.contains(QLatin1String("UNSIGNED")) || e.cml == 1;
+        const bool bigEndian = name.contains(QLatin1String("BIG")) || name.contains(QLatin1String("MOTOROLA"))
+            || name.contains(QLatin1String("MSB"));
+        if (isUnsigned)
+            return bigEndian ? VoiceEncoding::Unsigned16BigEndian : VoiceEncoding::Unsigned16;
+        return bigEndian ? VoiceEncoding::Signed16BigEndian : VoiceEncoding::Signed16;
+    }
     if (e.bits != 8 && !name.contains(QLatin1String("8")))
         return std::nullopt;
     // V.253 method 0 is signed, 1 unsigned; the vendor "8-BIT LINEAR" methods are unsigned.
@@ -139,14 +147,15 @@ std::optional<VoiceFormatChoice> chooseVoiceFormat(const QList<VsmEntry> &entrie
     static const VoiceEncoding order[] = {VoiceEncoding::Signed16, VoiceEncoding::MuLaw, VoiceEncoding::ALaw,
                                           VoiceEncoding::Unsigned8, VoiceEncoding::Signed8};
     for (const VoiceEncoding wanted : order) {
-        const int bytesPerSecond = wanted == VoiceEncoding::Signed16 ? 16000 : 8000;
+        const int bytesPerSecond = bytesPerSample(wanted) * 8000;
         if (maxBytesPerSecond > 0 && bytesPerSecond > maxBytesPerSecond)
             continue;
         for (const VsmEntry &e : entries) {
             if (!e.rates.isEmpty() && !e.rates.contains(8000))
                 continue;
-            if (encodingOf(e) == wanted)
-                return VoiceFormatChoice{e.cml, wanted};
+            const std::optional<VoiceEncoding> encoding = encodingOf(e);
+            if (encoding && (*encoding == wanted || (isSixteenBit(wanted) && isSixteenBit(*encoding))))
+                return VoiceFormatChoice{e.cml, *encoding};
         }
     }
     return std::nullopt;
@@ -164,6 +173,10 @@ std::optional<VoiceFormatChoice> parseFormatCode(const QString &entry)
     const QString e = parts[1].toLower();
     if (e == QLatin1String("s16"))
         return VoiceFormatChoice{cml, VoiceEncoding::Signed16};
+    if (e == QLatin1String("s16be"))
+        return VoiceFormatChoice{cml, VoiceEncoding::Signed16BigEndian};
+    if (e == QLatin1String("u16"))
+        return VoiceFormatChoice{cml, VoiceEncoding::Unsigned16};
     if (e == QLatin1String("ulaw"))
         return VoiceFormatChoice{cml, VoiceEncoding::MuLaw};
     if (e == QLatin1String("alaw"))

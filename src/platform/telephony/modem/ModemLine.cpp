@@ -6,13 +6,17 @@
 #include <QSerialPort>
 
 #include <algorithm>
+#include <utility>
 
 namespace telvox::modem {
 
 namespace {
 
 constexpr int kSamplesPerMs = 8;
-constexpr std::int64_t kDigitDebounceMs = 150;
+// Bytes that arrive while the modem is being stopped at open: more than a stray result line
+// means it was streaming voice data.
+constexpr qsizetype kStreamingEvidenceBytes = 32;
+constexpr int kRecoveryAttempts = 3;
 
 bool accepted(const QByteArray &result) { return result == "OK" || result == "VCON"; }
 
@@ -58,12 +62,24 @@ ModemLine::ModemLine(EventLoop &loop, int index, QString portName, PortOpener op
             && m_mode == DataMode::Command && !m_offHook && !m_answering && !m_hangingUp
             && (m_hCall == 0 || m_callState == LineCallState::Idle);
         if (idle) {
-            queue("AT");
+            queue("AT", [this](const QByteArray &, const QList<QByteArray> &) {
+                // The command came back as an echo: the echo was switched off at start, so the
+                // modem has reset itself and forgotten its setup (caller ID among it).
+                if (!m_echoSeen || m_portState != PortState::Ready)
+                    return;
+                m_echoSeen = false;
+                status(notice::kResetItself, {m_portName});
+                m_portReported = true; // "ready" again once it is set up
+                m_portState = PortState::Initialising;
+                initialise();
+            });
             pump();
         }
     });
     m_keepAliveTimer->setEnabled(m_options.keepAliveMs > 0);
     m_cidTimer = m_loop.createTimer(m_options.callerIdQuietMs, [this] { flushCallerId(); });
+    m_recoverTimer = m_loop.createTimer(m_options.recoveryWaitMs, [this] { recoveryStep(); });
+    m_rxWatchTimer = m_loop.createTimer(500, [this] { receiveWatch(); });
     m_graceTimer = m_loop.createTimer(m_options.ringGraceMs, [this] { ringingStopped(); });
 }
 
@@ -145,8 +161,65 @@ void ModemLine::openPort()
     m_mode = DataMode::Command;
     m_dle.reset();
     m_lineBuffer.clear();
+    m_echoSeen = false;
     m_portState = PortState::Initialising;
-    initialise();
+    beginRecovery(0);
+}
+
+void ModemLine::beginRecovery(int attempt)
+{
+    m_recoverAttempt = attempt;
+    m_recoverStage = 0;
+    m_discarding = true;
+    if (attempt == 0)
+        m_discardedBytes = 0;
+    // With DTR dropped a modem set up as usual (&D2) hangs up and returns to command state.
+    if (auto *serial = qobject_cast<QSerialPort *>(m_device.get()))
+        serial->setDataTerminalReady(false);
+    m_recoverTimer->setInterval(m_options.recoveryWaitMs);
+    m_recoverTimer->setEnabled(true);
+}
+
+void ModemLine::recoveryStep()
+{
+    if (m_portState != PortState::Initialising || !m_device) {
+        m_recoverTimer->setEnabled(false);
+        m_discarding = false;
+        return;
+    }
+    if (m_recoverStage == 0) {
+        if (auto *serial = qobject_cast<QSerialPort *>(m_device.get()))
+            serial->setDataTerminalReady(true);
+        // Whatever voice data state it is in ends on one of these: transmit (cleared, then
+        // ended), receive (aborted) and duplex. In command state they are ignored.
+        write(dleCode(kCan) + dleCode(kEtx) + dleCode('!') + dleCode('^'));
+        m_recoverStage = 1;
+        return;
+    }
+    // The end of the stream and the result line it brought have been thrown away.
+    m_recoverTimer->setEnabled(false);
+    m_discarding = false;
+    m_dle.reset();
+    m_lineBuffer.clear();
+    m_mode = DataMode::Command;
+    const int attempt = m_recoverAttempt;
+    Command probe = makeCommand("AT", [this, attempt](const QByteArray &, const QList<QByteArray> &) {
+        // OK or ERROR: either way the modem reads commands again.
+        const bool wasStreaming = m_discardedBytes >= kStreamingEvidenceBytes;
+        if (wasStreaming)
+            status(notice::kLeftInCall, {m_portName});
+        else if (attempt > 0)
+            status(notice::kRecoveredByReset, {m_portName});
+        initialise(wasStreaming || attempt > 0);
+    }, 0);
+    probe.onTimeout = [this, attempt] {
+        if (attempt + 1 < kRecoveryAttempts)
+            beginRecovery(attempt + 1);
+        else
+            resetPort();
+    };
+    m_queue.push_front(std::move(probe));
+    pump();
 }
 
 void ModemLine::closePort()
@@ -161,6 +234,10 @@ void ModemLine::closePort()
     m_portState = PortState::Closed;
     m_offHook = false;
     m_hangingUp = false;
+    m_discarding = false;
+    m_recoverTimer->setEnabled(false);
+    if (!m_layoutProbe.isEmpty())
+        settleLayout();
     if (m_device) {
         // The device may be the sender of the signal that brought us here: it goes later.
         QIODevice *device = m_device.release();
@@ -209,6 +286,11 @@ void ModemLine::onReadyRead()
         return;
     if (m_trace)
         m_trace(true, bytes);
+    m_lastRxAt = m_loop.now();
+    if (m_discarding) {
+        m_discardedBytes += bytes.size();
+        return;
+    }
     m_dle.feed(bytes);
 }
 
@@ -219,11 +301,7 @@ void ModemLine::handleData(const char *data, qsizetype size)
         if (m_portState == PortState::Closed)
             return;
         if (m_mode == DataMode::Receive) {
-            m_samples.clear();
-            m_voiceDecoder.decode(data + i, size - i, m_samples);
-            m_stats.samplesReceived += static_cast<std::int64_t>(m_samples.size());
-            if (m_in)
-                m_in->deliver(m_samples);
+            deliverReceived(data + i, size - i);
             return;
         }
         const char c = data[i++];
@@ -251,9 +329,19 @@ bool ModemLine::isFinalResult(const QByteArray &line) const
 
 void ModemLine::handleLine(const QByteArray &line)
 {
-    if (line.startsWith("AT") || line.startsWith("at"))
-        return; // the echo of a command
-    if (line == "RING" || line.startsWith("RING ")) {
+    if (line.startsWith("AT") || line.startsWith("at")) {
+        // The echo of a command: only while the modem is being set up.
+        if (m_portState == PortState::Ready)
+            m_echoSeen = true;
+        return;
+    }
+    if (line == "RING" || line.startsWith("RING ") || line.startsWith("RING;")) {
+        // "RING;<caller>;<called>": some modems put the numbers on the ring line itself.
+        if (line.startsWith("RING;")) {
+            const QByteArray caller = line.mid(5).split(';').value(0).trimmed();
+            if (!caller.isEmpty() && m_hLine != 0)
+                m_cid.feedTag("NMBR", caller);
+        }
         ring();
         return;
     }
@@ -278,6 +366,8 @@ void ModemLine::handleEvent(char code)
     switch (code) {
     case kEtx:
         if (m_mode == DataMode::Receive) {
+            if (!m_layoutProbe.isEmpty())
+                settleLayout();
             m_mode = DataMode::Command;
             m_lineBuffer.clear();
             updateTick();
@@ -296,10 +386,25 @@ void ModemLine::handleEvent(char code)
         break;
     case 'b':
     case 'K':
-    case 'l':
+        farEndGone();
+        break;
     case 's':
     case 'q':
-        farEndGone();
+        // The modem's own silence detection: a pause in a message is not a hang-up. Ending a
+        // call on silence is the stop trigger's job, by the user's silence options.
+        ++m_stats.silenceReports;
+        break;
+    case 'l':
+    case 'L':
+        // A loop-current interruption or a polarity reversal. On a dialled call the first one
+        // is the called party answering (answer supervision; a Conexant chip with -STE reports
+        // an off-hook reversal as "l"); otherwise "l" is the far end hanging up.
+        if (!m_incoming && m_hCall != 0 && !m_farEndAnswered) {
+            m_farEndAnswered = true;
+            break;
+        }
+        if (code == 'l')
+            farEndGone();
         break;
     case 'd':
     case 'i':
@@ -428,7 +533,18 @@ void ModemLine::commandTimedOut()
         resynchronise();
         return;
     }
+    if (m_current->onTimeout) {
+        const std::function<void()> onTimeout = std::move(m_current->onTimeout);
+        m_current.reset();
+        onTimeout();
+        return;
+    }
     m_current.reset();
+    resetPort();
+}
+
+void ModemLine::resetPort()
+{
     ++m_stats.resets;
     if (!m_portReported) {
         status(notice::kNotAnswering, {m_portName});
@@ -451,9 +567,11 @@ void ModemLine::resynchronise()
 
 // --- sequences -------------------------------------------------------------------------------
 
-void ModemLine::initialise()
+void ModemLine::initialise(bool hangUpFirst)
 {
     m_queue.clear();
+    if (hangUpFirst)
+        queue("ATH0");
     queue("ATZ", {}, m_options.resetTimeoutMs);
     queue("ATE0");
     queue("ATV1");
@@ -502,6 +620,7 @@ void ModemLine::afterIdentification()
     queue("AT+VSM=?", [this](const QByteArray &result, const QList<QByteArray> &info) {
         m_vsm = result == "OK" ? parseVsmList(info) : QList<VsmEntry>{};
         m_format = chooseVoiceFormat(m_vsm, m_options.linkBytesPerSecond);
+        m_layoutChecked = false;
         for (int i = 0; !m_format && i < m_profile->fallbackFormats.size(); ++i)
             m_format = parseFormatCode(m_profile->fallbackFormats[i]);
     });
@@ -567,8 +686,11 @@ void ModemLine::queueVoiceSetup()
     }
     if (!m_profile->silenceCommand.isEmpty())
         queue(m_profile->silenceCommand.toLatin1());
-    if (!m_profile->inactivityCommand.isEmpty())
-        queue(m_profile->inactivityCommand.toLatin1());
+    if (!m_profile->inactivityCommand.isEmpty()) {
+        // A chip that will not switch its inactivity timer off is kept awake while it streams.
+        queue(m_profile->inactivityCommand.toLatin1(),
+              [this](const QByteArray &result, const QList<QByteArray> &) { m_streamKeepAlive = result != "OK"; });
+    }
 }
 
 void ModemLine::queueHangUp()
@@ -598,6 +720,8 @@ void ModemLine::leaveDataState(bool abort)
         c.bytes = abort ? dleCode(kCan) + dleCode(kEtx) : dleCode(kEtx);
     }
     c.done = [this](const QByteArray &, const QList<QByteArray> &) {
+        if (!m_layoutProbe.isEmpty())
+            settleLayout();
         m_mode = DataMode::Command;
         m_txAbort = false;
         if (m_out)
@@ -617,6 +741,8 @@ void ModemLine::enterReceive()
             m_mode = DataMode::Receive;
             m_voiceDecoder.reset();
             m_lineBuffer.clear();
+            m_lastRxAt = m_loop.now();
+            m_lastPokeAt = m_lastRxAt;
             updateTick();
         } else {
             status(notice::kRefusesRecord, {m_portName, QString::fromLatin1(result)});
@@ -685,6 +811,7 @@ void ModemLine::newIncomingCall()
     m_callerIdKnown = false;
     m_inDtmfBlock = false;
     m_lastDigit = 0;
+    m_farEndAnswered = false;
 }
 
 void ModemLine::ring()
@@ -725,7 +852,11 @@ void ModemLine::flushCallerId()
         return;
     if (m_hCall == 0 || m_callState == LineCallState::Idle || !m_incoming)
         newIncomingCall();
-    m_callerId = data;
+    // A report in several packets, or parts of it seconds apart: every part adds to the call's.
+    if (m_callerIdKnown)
+        mergeCallerId(m_callerId, data);
+    else
+        m_callerId = data;
     m_callerIdKnown = true;
     if (m_offered)
         emitEvent(m_hCall, LINE_CALLINFO, kCallInfoStateCallerId, 0, 0);
@@ -775,17 +906,11 @@ void ModemLine::endCallOnFault()
 
 void ModemLine::digit(char key)
 {
-    const std::int64_t now = m_loop.now();
-    if (m_inDtmfBlock) {
-        // Shielded reports repeat the key while it is held: one press, one digit.
-        if (m_lastDigit != 0)
-            return;
-    } else if (key == m_lastDigit && now - m_lastDigitAt < kDigitDebounceMs) {
-        m_lastDigitAt = now;
+    // Simple reports come once per key press, however fast the presses follow each other.
+    // Between <DLE>/ and <DLE>~ the key is repeated while it is held: one press, one digit.
+    if (m_inDtmfBlock && key == m_lastDigit)
         return;
-    }
     m_lastDigit = key;
-    m_lastDigitAt = now;
     if (m_monitoring && m_callState == LineCallState::Connected)
         emitEvent(m_hCall, LINE_MONITORDIGITS, static_cast<unsigned char>(key), kDigitModeDtmf, 0);
 }
@@ -1092,6 +1217,74 @@ void ModemLine::updateTick()
     if (needed && !m_tickTimer->isEnabled())
         m_lastPadAt = m_loop.now();
     m_tickTimer->setEnabled(needed);
+    m_rxWatchTimer->setEnabled(m_mode == DataMode::Receive && m_portState != PortState::Closed);
+}
+
+void ModemLine::receiveWatch()
+{
+    if (m_mode != DataMode::Receive || m_portState == PortState::Closed) {
+        m_rxWatchTimer->setEnabled(false);
+        return;
+    }
+    const std::int64_t now = m_loop.now();
+    if (now - m_lastRxAt >= m_options.receiveStallMs) {
+        // A modem in voice receive sends all the time; silence from it means it hangs. The
+        // call ends as a fault (the application keeps what was recorded) and the modem is
+        // reset and initialised again, as after an unplugging.
+        ++m_stats.stalls;
+        if (!m_portReported) {
+            status(notice::kReceiveStalled, {m_portName});
+            m_portReported = true;
+        }
+        endCallOnFault();
+        closePort();
+        openPort();
+        return;
+    }
+    if (m_streamKeepAlive && now - m_lastPokeAt >= m_options.streamKeepAliveMs && !m_current) {
+        // <DLE><NUL> does nothing but restart the modem's inactivity timer.
+        write(dleCode('\0'));
+        m_lastPokeAt = now;
+        ++m_stats.keepAlives;
+    }
+}
+
+void ModemLine::deliverReceived(const char *data, qsizetype size)
+{
+    if (!m_layoutChecked && m_format && isSixteenBit(m_format->encoding)) {
+        // The first second is held back until its layout is known.
+        m_layoutProbe.append(data, size);
+        if (m_layoutProbe.size() >= 8000 * 2)
+            settleLayout();
+        return;
+    }
+    m_samples.clear();
+    m_voiceDecoder.decode(data, size, m_samples);
+    m_stats.samplesReceived += static_cast<std::int64_t>(m_samples.size());
+    if (m_in)
+        m_in->deliver(m_samples);
+}
+
+void ModemLine::settleLayout()
+{
+    const QByteArray probe = std::exchange(m_layoutProbe, QByteArray());
+    if (!m_format)
+        return;
+    // A tenth of a second is enough to judge; less is judged with the next recording.
+    if (probe.size() >= 1600) {
+        m_layoutChecked = true;
+        const VoiceEncoding found = detectSampleLayout(probe, m_format->encoding);
+        if (found != m_format->encoding) {
+            m_format->encoding = found;
+            m_voiceDecoder.setEncoding(found);
+            m_stats.layoutCorrected = true;
+            status(notice::kSampleLayout, {m_portName, QString::fromLatin1(encodingName(found))});
+        }
+    }
+    const bool checked = m_layoutChecked;
+    m_layoutChecked = true;
+    deliverReceived(probe.constData(), probe.size());
+    m_layoutChecked = checked;
 }
 
 void ModemLine::sendAudio()

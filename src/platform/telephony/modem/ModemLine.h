@@ -52,6 +52,15 @@ struct LineOptions
     // An idle modem is asked "AT" this often, so that one that stopped answering is noticed
     // before the next call (0: never).
     int keepAliveMs = 30000;
+    // In voice receive the modem streams all the time: this long without a byte from it and
+    // the recording is ended as a fault and the modem reset.
+    int receiveStallMs = 4000;
+    // A chip that refuses to switch off its inactivity timer (AT+VIT=0) is sent <DLE><NUL>
+    // this often while it streams to us, so that it does not leave voice mode in a message.
+    int streamKeepAliveMs = 10000;
+    // At open: how long the stop codes get to end a voice data state left over from an earlier
+    // run before the modem is asked "AT" (and how long DTR stays dropped).
+    int recoveryWaitMs = 400;
     // What the serial link carries at most, in bytes a second (0: no limit, as on a USB modem
     // whose "speed" is only nominal). A slower link gets an 8-bit voice format.
     int linkBytesPerSecond = 0;
@@ -126,6 +135,10 @@ public:
         int underruns = 0;                 // <DLE>u from the modem
         int resets = 0;
         int timeouts = 0;
+        int silenceReports = 0; // <DLE>s and <DLE>q: noted, never a hang-up by themselves
+        int stalls = 0;         // recordings ended because the modem stopped sending
+        int keepAlives = 0;     // <DLE><NUL> sent while receiving
+        bool layoutCorrected = false; // 16-bit audio read differently from the capability text
     };
     const Stats &stats() const { return m_stats; }
 
@@ -138,6 +151,7 @@ private:
         int timeoutMs = 3000;
         std::function<void(const QByteArray &result, const QList<QByteArray> &info)> done;
         bool endsData = false; // ends a voice data state: the data state is left first
+        std::function<void()> onTimeout; // instead of resetting the modem when no answer comes
     };
 
     // Port and channel
@@ -163,9 +177,15 @@ private:
     void finishCommand(const QByteArray &result);
     void commandTimedOut();
     void resynchronise();
+    void resetPort(); // the modem does not answer: reported once, the call ended, reopened
+    // Gets a modem back to command state whatever it was doing when the port was opened (an
+    // earlier run may have died in a call): DTR dropped, the stop codes of every voice data
+    // state, a pause whose input is thrown away, then "AT"; retried, then "ATH0".
+    void beginRecovery(int attempt);
+    void recoveryStep();
 
     // Sequences
-    void initialise();
+    void initialise(bool hangUpFirst = false);
     void afterIdentification();
     void finishInitialisation();
     void enableCallerId(int attempt);
@@ -194,6 +214,9 @@ private:
     void tick();
     void updateTick();
     void sendAudio();
+    void receiveWatch();
+    void deliverReceived(const char *data, qsizetype size);
+    void settleLayout();
     void audioChanged();
     void outputAborted();
 
@@ -222,6 +245,16 @@ private:
     std::unique_ptr<Timer> m_reopenTimer;
     std::unique_ptr<Timer> m_tickTimer;
     std::unique_ptr<Timer> m_keepAliveTimer;
+    std::unique_ptr<Timer> m_recoverTimer;
+    std::unique_ptr<Timer> m_rxWatchTimer;
+    int m_recoverStage = 0;
+    int m_recoverAttempt = 0;
+    bool m_discarding = false;      // input is thrown away (recovery at open)
+    qsizetype m_discardedBytes = 0;
+    std::int64_t m_lastRxAt = 0;
+    std::int64_t m_lastPokeAt = 0;
+    bool m_streamKeepAlive = false; // the chip refused AT+VIT=0
+    bool m_echoSeen = false;        // a command echoed after the setup switched echo off
     bool m_portReported = false;  // the current outage has been reported
     bool m_identifiedOnce = false;
     std::uint64_t m_epoch = 0;    // bumped whenever the port is closed: late replies are dropped
@@ -262,7 +295,7 @@ private:
     std::unique_ptr<Timer> m_graceTimer;
     bool m_inDtmfBlock = false;
     char m_lastDigit = 0;
-    std::int64_t m_lastDigitAt = 0;
+    bool m_farEndAnswered = false; // a dialled call's answer was signalled by a line reversal
     bool m_inComplexEvent = false;
     QByteArray m_complexEvent;
 
@@ -271,6 +304,8 @@ private:
     ModemWaveOut *m_out = nullptr;
     VoiceDecoder m_voiceDecoder;
     std::vector<std::int16_t> m_samples;
+    QByteArray m_layoutProbe;    // the first second of 16-bit audio, until its layout is known
+    bool m_layoutChecked = false;
     std::int64_t m_txStartedAt = 0;
     std::int64_t m_txBase = 0;
     std::int64_t m_lastSendAt = 0;

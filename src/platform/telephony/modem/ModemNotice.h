@@ -46,8 +46,13 @@ inline constexpr int kReady = 1615;             // %1 name, %2 port, %3 chip fam
 inline constexpr int kRefusesRecord = 1616;     // %1 port, %2 the modem's reply
 inline constexpr int kRefusesPlay = 1617;       // %1 port, %2 the modem's reply
 inline constexpr int kDialFailed = 1618;        // %1 the modem's reply
+inline constexpr int kLeftInCall = 1619;        // %1 port: found streaming voice data at open
+inline constexpr int kRecoveredByReset = 1620;  // %1 port: answered only after DTR and a retry
+inline constexpr int kSampleLayout = 1621;      // %1 port, %2 the layout now used
+inline constexpr int kReceiveStalled = 1622;    // %1 port: no voice data during a recording
+inline constexpr int kResetItself = 1623;       // %1 port: echo back on, settings lost
 inline constexpr int kFirst = kNoPermission;
-inline constexpr int kLast = kDialFailed;
+inline constexpr int kLast = kResetItself;
 } // namespace notice
 
 } // namespace telvox::modem

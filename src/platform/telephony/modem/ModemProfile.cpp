@@ -15,8 +15,7 @@ QList<ModemProfile> makeProfiles()
                            QStringLiteral("CX20")};
     // Extension pick-up reports and the line-in-use bit; the chip forgets +VCID on reset.
     conexant.extraInit = {QStringLiteral("AT-STE=3")};
-    conexant.silenceCommand = QStringLiteral("AT+VSD=0,50");
-    conexant.inactivityCommand = QStringLiteral("AT+VIT=60");
+    conexant.silenceCommand = QStringLiteral("AT+VSD=128,0");
     // No 16-bit format: mu-law is the best it has.
     conexant.fallbackFormats = {QStringLiteral("131:ulaw"), QStringLiteral("132:alaw"), QStringLiteral("130:u8")};
     conexant.playLeadMs = 60;
@@ -26,8 +25,7 @@ QList<ModemProfile> makeProfiles()
     usr.id = QStringLiteral("usr");
     usr.displayName = QStringLiteral("U.S. Robotics 5637");
     usr.identifyBy = {QStringLiteral("U.S. Robotics"), QStringLiteral("USRobotics"), QStringLiteral("5601")};
-    usr.silenceCommand = QStringLiteral("AT+VSD=128,50");
-    usr.inactivityCommand = QStringLiteral("AT+VIT=60");
+    usr.silenceCommand = QStringLiteral("AT+VSD=128,0");
     usr.fallbackFormats = {QStringLiteral("129:s16"), QStringLiteral("131:ulaw"), QStringLiteral("128:u8")};
     usr.spuriousDialTone = true;
     usr.playLeadMs = 80;
@@ -38,7 +36,7 @@ QList<ModemProfile> makeProfiles()
     agere.displayName = QStringLiteral("Agere/Lucent");
     agere.identifyBy = {QStringLiteral("Agere"), QStringLiteral("Lucent"), QStringLiteral("LT V.92"),
                         QStringLiteral("Venus")};
-    agere.silenceCommand = QStringLiteral("AT+VSD=128,50");
+    agere.silenceCommand = QStringLiteral("AT+VSD=128,0");
     agere.fallbackFormats = {QStringLiteral("129:s16"), QStringLiteral("131:ulaw"), QStringLiteral("128:u8")};
     agere.playLeadMs = 80;
     profiles << agere;

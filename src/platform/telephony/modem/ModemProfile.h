@@ -19,10 +19,14 @@ struct ModemProfile
     QStringList extraInit;
     // Caller ID: tried in order until one is accepted.
     QStringList callerIdCommands{QStringLiteral("AT+VCID=1"), QStringLiteral("AT#CID=1")};
-    // Silence detection in voice mode (empty: none; the stop triggers detect silence anyway).
+    // The modem's own silence detection, switched off: its reports (<DLE>s after 5 s of quiet on
+    // USR, any silence on Lucent) would end a message at the caller's first pause. Silence is
+    // detected by the stop triggers, as the user's options say.
     QString silenceCommand;
-    // Inactivity backstop in voice mode (empty: none).
-    QString inactivityCommand;
+    // The chip's inactivity timer, switched off: Conexant, Rockwell and MultiTech chips leave
+    // voice mode when the computer has sent nothing for the +VIT time, and nothing is sent
+    // while a message is recorded. A chip that refuses is kept awake with <DLE><NUL>.
+    QString inactivityCommand = QStringLiteral("AT+VIT=0");
     // Goes off-hook in voice class: "AT+VLS=1" (V.253) or "ATA" (older firmware).
     QString offHookCommand = QStringLiteral("AT+VLS=1");
     // Voice format methods to try when the modem does not list its formats, best first

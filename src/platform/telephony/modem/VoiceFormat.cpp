@@ -1,16 +1,44 @@
 #include "platform/telephony/modem/VoiceFormat.h"
 
 #include <array>
+#include <cmath>
+#include <cstdlib>
 
 namespace telvox::modem {
 
-int bytesPerSample(VoiceEncoding encoding) { return encoding == VoiceEncoding::Signed16 ? 2 : 1; }
+bool isSixteenBit(VoiceEncoding encoding)
+{
+    return encoding == VoiceEncoding::Signed16 || encoding == VoiceEncoding::Signed16BigEndian
+        || encoding == VoiceEncoding::Unsigned16 || encoding == VoiceEncoding::Unsigned16BigEndian;
+}
+
+int bytesPerSample(VoiceEncoding encoding) { return isSixteenBit(encoding) ? 2 : 1; }
+
+namespace {
+
+std::int16_t sample16(VoiceEncoding encoding, std::uint8_t first, std::uint8_t second)
+{
+    const bool bigEndian = encoding == VoiceEncoding::Signed16BigEndian || encoding == VoiceEncoding::Unsigned16BigEndian;
+    const bool isUnsigned = encoding == VoiceEncoding::Unsigned16 || encoding == VoiceEncoding::Unsigned16BigEndian;
+    auto value = static_cast<std::uint16_t>(bigEndian ? (first << 8) | second : first | (second << 8));
+    if (isUnsigned)
+        value ^= 0x8000;
+    return static_cast<std::int16_t>(value);
+}
+
+} // namespace
 
 const char *encodingName(VoiceEncoding encoding)
 {
     switch (encoding) {
     case VoiceEncoding::Signed16:
         return "16-bit linear";
+    case VoiceEncoding::Signed16BigEndian:
+        return "16-bit linear, big-endian";
+    case VoiceEncoding::Unsigned16:
+        return "16-bit unsigned linear";
+    case VoiceEncoding::Unsigned16BigEndian:
+        return "16-bit unsigned linear, big-endian";
     case VoiceEncoding::MuLaw:
         return "mu-law";
     case VoiceEncoding::ALaw:
@@ -89,15 +117,18 @@ void VoiceDecoder::decode(const char *data, qsizetype size, std::vector<std::int
 {
     const auto *bytes = reinterpret_cast<const std::uint8_t *>(data);
     switch (m_encoding) {
-    case VoiceEncoding::Signed16: {
+    case VoiceEncoding::Signed16:
+    case VoiceEncoding::Signed16BigEndian:
+    case VoiceEncoding::Unsigned16:
+    case VoiceEncoding::Unsigned16BigEndian: {
         qsizetype i = 0;
         if (m_hasHalf && size > 0) {
-            out.push_back(static_cast<std::int16_t>(m_half | (bytes[0] << 8)));
+            out.push_back(sample16(m_encoding, m_half, bytes[0]));
             m_hasHalf = false;
             i = 1;
         }
         for (; i + 1 < size; i += 2)
-            out.push_back(static_cast<std::int16_t>(bytes[i] | (bytes[i + 1] << 8)));
+            out.push_back(sample16(m_encoding, bytes[i], bytes[i + 1]));
         if (i < size) {
             m_half = bytes[i];
             m_hasHalf = true;
@@ -123,15 +154,60 @@ void VoiceDecoder::decode(const char *data, qsizetype size, std::vector<std::int
     }
 }
 
+VoiceEncoding detectSampleLayout(const QByteArray &bytes, VoiceEncoding claimed)
+{
+    if (!isSixteenBit(claimed) || bytes.size() < 64)
+        return claimed;
+    static const VoiceEncoding layouts[] = {VoiceEncoding::Signed16, VoiceEncoding::Signed16BigEndian,
+                                            VoiceEncoding::Unsigned16, VoiceEncoding::Unsigned16BigEndian};
+    // Mean step between neighbouring samples plus the mean offset from zero: both are small
+    // for audio read the right way.
+    const auto roughness = [&bytes](VoiceEncoding layout) {
+        std::vector<std::int16_t> s;
+        VoiceDecoder decoder(layout);
+        decoder.decode(bytes.constData(), bytes.size(), s);
+        double steps = 0;
+        double sum = 0;
+        for (std::size_t i = 0; i < s.size(); ++i) {
+            sum += s[i];
+            if (i > 0)
+                steps += std::abs(int(s[i]) - int(s[i - 1]));
+        }
+        const double n = static_cast<double>(s.size());
+        return steps / n + std::abs(sum / n);
+    };
+    const double claimedRoughness = roughness(claimed);
+    VoiceEncoding best = claimed;
+    double bestRoughness = claimedRoughness;
+    for (const VoiceEncoding layout : layouts) {
+        const double r = roughness(layout);
+        if (r < bestRoughness) {
+            best = layout;
+            bestRoughness = r;
+        }
+    }
+    return bestRoughness * 4 < claimedRoughness ? best : claimed;
+}
+
 void encodeSamples(VoiceEncoding encoding, std::span<const std::int16_t> samples, QByteArray &out)
 {
     out.reserve(out.size() + static_cast<qsizetype>(samples.size()) * bytesPerSample(encoding));
     for (const std::int16_t s : samples) {
         switch (encoding) {
         case VoiceEncoding::Signed16:
-            out.append(static_cast<char>(s & 0xFF));
-            out.append(static_cast<char>((s >> 8) & 0xFF));
+        case VoiceEncoding::Signed16BigEndian:
+        case VoiceEncoding::Unsigned16:
+        case VoiceEncoding::Unsigned16BigEndian: {
+            auto value = static_cast<std::uint16_t>(s);
+            if (encoding == VoiceEncoding::Unsigned16 || encoding == VoiceEncoding::Unsigned16BigEndian)
+                value ^= 0x8000;
+            const auto low = static_cast<char>(value & 0xFF);
+            const auto high = static_cast<char>(value >> 8);
+            const bool bigEndian = encoding == VoiceEncoding::Signed16BigEndian || encoding == VoiceEncoding::Unsigned16BigEndian;
+            out.append(bigEndian ? high : low);
+            out.append(bigEndian ? low : high);
             break;
+        }
         case VoiceEncoding::MuLaw:
             out.append(static_cast<char>(linearToMuLaw(s)));
             break;

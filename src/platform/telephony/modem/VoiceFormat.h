@@ -10,7 +10,10 @@ namespace telvox::modem {
 
 // How the modem carries samples in its voice data stream.
 enum class VoiceEncoding {
-    Signed16,   // 16-bit signed linear, little-endian
+    Signed16,   // 16-bit signed linear, little-endian (what V.253 chips send)
+    Signed16BigEndian,
+    Unsigned16, // 16-bit unsigned linear (32768 = silence), little-endian
+    Unsigned16BigEndian,
     MuLaw,      // G.711 mu-law
     ALaw,       // G.711 A-law
     Unsigned8,  // 8-bit unsigned linear (128 = silence)
@@ -18,6 +21,7 @@ enum class VoiceEncoding {
 };
 
 int bytesPerSample(VoiceEncoding encoding);
+bool isSixteenBit(VoiceEncoding encoding);
 const char *encodingName(VoiceEncoding encoding);
 
 std::int16_t muLawToLinear(std::uint8_t code);
@@ -48,6 +52,15 @@ private:
     bool m_hasHalf = false;
     std::uint8_t m_half = 0;
 };
+
+// How the 16-bit samples of `bytes` (raw voice data, unshielded; a second of it is enough)
+// are really laid out. Sources disagree on the byte order and the sign of some chips' 16-bit
+// formats, so the claimed layout is checked against the audio: read the wrong way, speech and
+// line noise turn into a signal that jumps by large steps from sample to sample (a swapped byte
+// order) or sits half the scale away from zero (unsigned read as signed). The layout whose
+// samples change least from one to the next wins; the claimed one is kept unless another is
+// clearly (four times) smoother. 8-bit encodings are returned as they are.
+VoiceEncoding detectSampleLayout(const QByteArray &bytes, VoiceEncoding claimed);
 
 // Appends the modem bytes of `samples` (not yet shielded) to `out`.
 void encodeSamples(VoiceEncoding encoding, std::span<const std::int16_t> samples, QByteArray &out);

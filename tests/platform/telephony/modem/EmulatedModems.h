@@ -35,12 +35,13 @@ inline bool waitFor(const std::function<bool()> &predicate, int ms)
 class EmulatedModems
 {
 public:
-    EmulatedModems(int lines, const QString &profiles)
+    EmulatedModems(int lines, const QString &profiles, const QStringList &extraArguments = {})
         : m_lines(lines)
     {
         m_sim.setProgram(QStringLiteral(TELVOX_MODEMSIM));
-        m_sim.setArguments({QStringLiteral("--lines"), QString::number(lines), QStringLiteral("--profile"), profiles,
-                            QStringLiteral("--link-dir"), m_dir.path()});
+        m_sim.setArguments(QStringList{QStringLiteral("--lines"), QString::number(lines), QStringLiteral("--profile"),
+                                       profiles, QStringLiteral("--link-dir"), m_dir.path()}
+                           + extraArguments);
         m_sim.setProcessChannelMode(QProcess::SeparateChannels);
         m_sim.start();
         m_sim.waitForStarted();
@@ -71,6 +72,10 @@ public:
         }
         return list;
     }
+
+    // The path the backend opens for line `line`.
+    QString portPath(int line) const { return m_dir.filePath(QStringLiteral("modem%1").arg(line)); }
+    bool running() const { return m_sim.state() == QProcess::Running; }
 
     // One command line to the emulator's console.
     void tell(const QByteArray &command)

@@ -21,6 +21,8 @@ struct ChipTable
     QString name;
     QMap<QByteArray, QByteArray> replies; // command (without CR) -> reply text before the result
     QList<QByteArray> refused;            // commands answered with ERROR
+    int defaultVit = 0;                   // inactivity timer (s) until AT+VIT changes it
+    bool streamingAtOpen = false;         // left in voice receive by an earlier program
 };
 
 class ScriptedModem final : public QIODevice
@@ -29,8 +31,20 @@ public:
     ScriptedModem(EventLoop &loop, ChipTable table)
         : m_loop(loop)
         , m_table(std::move(table))
+        , m_vit(m_table.defaultVit)
     {
+        m_streamTimer = loop.createTimer(20, [this] { streamTick(); });
+        m_lastDteAt = loop.now();
+        if (m_table.streamingAtOpen) {
+            m_state = 1;
+            setAutoStream(true);
+        }
     }
+
+    // In voice receive, sends `streamChunk` every 20 ms by itself, as a chip does, and leaves
+    // voice mode (<DLE><ETX>, back to data class) when its inactivity timer runs out.
+    void setAutoStream(bool on) { m_streamTimer->setEnabled(on); }
+    bool receiving() const { return m_state == 1; }
 
     bool isSequential() const override { return true; }
     qint64 bytesAvailable() const override { return m_in.size() + QIODevice::bytesAvailable(); }
@@ -56,6 +70,9 @@ public:
     bool dropEtx = false;            // ends receive with OK only
     QByteArray noiseBeforeReply;     // sent in front of each reply
     std::function<QByteArray(const QByteArray &)> answer; // a non-empty result replaces the table
+    QByteArray streamChunk = QByteArray(160, '\x55'); // 20 ms of audio, unshielded
+    qint64 streamedOut = 0;          // bytes of audio sent by the automatic stream
+    bool leftVoiceMode = false;      // the inactivity timer ran out
 
     ~ScriptedModem() override { *m_alive = false; }
 
@@ -69,6 +86,8 @@ protected:
     }
     qint64 writeData(const char *data, qint64 len) override
     {
+        if (len > 0)
+            m_lastDteAt = m_loop.now();
         for (qint64 i = 0; i < len; ++i)
             take(data[i]);
         return len;
@@ -91,6 +110,14 @@ private:
             } else if (m_state == 2) {
                 streamed += c;
             }
+            return;
+        }
+        if (m_commandDle) {
+            m_commandDle = false; // a stream code after the stream: ignored
+            return;
+        }
+        if (c == modem::kDle) {
+            m_commandDle = true;
             return;
         }
         if (c != '\r') {
@@ -120,12 +147,16 @@ private:
     {
         QByteArray text = answer ? answer(command) : QByteArray();
         if (text.isEmpty()) {
-            if (m_table.refused.contains(command)) {
+            if (m_table.refused.contains(command) || (leftVoiceMode && command.startsWith("AT+V"))) {
                 text = "\r\nERROR\r\n";
             } else if (command == "AT+VRX" || command == "AT+VTX") {
                 m_state = command == "AT+VRX" ? 1 : 2;
                 text = "\r\nCONNECT\r\n";
             } else {
+                if (command.startsWith("AT+VIT="))
+                    m_vit = command.mid(7).toInt();
+                else if (command == "AT+FCLASS=8")
+                    leftVoiceMode = false;
                 QByteArray body;
                 for (const QByteArray &line : m_table.replies.value(command).split('\n')) {
                     if (!line.isEmpty())
@@ -139,8 +170,26 @@ private:
         pushLater(noiseBeforeReply + text);
     }
 
+    void streamTick()
+    {
+        if (m_state != 1 || mute)
+            return;
+        if (m_vit > 0 && m_loop.now() - m_lastDteAt >= std::int64_t(m_vit) * 1000) {
+            m_state = 0;
+            leftVoiceMode = true;
+            push(QByteArray("\x10\x03", 2));
+            return;
+        }
+        push(modem::shielded(streamChunk));
+        streamedOut += streamChunk.size();
+    }
+
     EventLoop &m_loop;
     ChipTable m_table;
+    int m_vit = 0;
+    std::int64_t m_lastDteAt = 0;
+    bool m_commandDle = false;
+    std::unique_ptr<Timer> m_streamTimer;
     QByteArray m_in;
     QByteArray m_line;
     int m_state = 0; // 0 commands, 1 receive, 2 transmit
@@ -193,7 +242,21 @@ inline ChipTable agereChip()
                  {"AT+VSM=?", "128,\"8-BIT LINEAR\",8,0,(7200,8000,11025),(0),(0)\n"
                               "129,\"16-BIT LINEAR\",16,0,(7200,8000,11025),(0),(0)\n"
                               "130,\"8-BIT ALAW\",8,0,(8000),(0),(0)\n131,\"8-BIT ULAW\",8,0,(8000),(0),(0)"}};
-    t.refused = {"AT+VCID=1"}; // only the "#" caller-ID command
+    return t;
+}
+
+// An older Rockwell-style chip: only the "#" caller-ID command, and an inactivity timer of a
+// minute that it will not switch off.
+inline ChipTable rockwellChip()
+{
+    ChipTable t;
+    t.name = QStringLiteral("rockwell");
+    t.replies = {{"ATI0", "56000"},
+                 {"ATI3", "RCV56DPF-PLL L8571A Rev 47.23/34.00"},
+                 {"AT+FCLASS=?", "0,1,2,8"},
+                 {"AT+VSM=?", "1,\"UNSIGNED PCM\",8,0,8000,0,0\n4,\"G.711U\",8,0,8000,0,0"}};
+    t.refused = {"AT+VCID=1", "AT+VIT=0", "AT+GMI"};
+    t.defaultVit = 60;
     return t;
 }
 

@@ -150,6 +150,32 @@ private slots:
         QVERIFY(s.recordings()[0].startsWith("M"));
         QVERIFY(s.lists.unreadEntries().isEmpty());
     }
+
+    void modemThatStopsSendingEndsTheMessageAndRecovers()
+    {
+        System s(QStringLiteral("conexant"), 2);
+        QVERIFY(s.identified);
+        s.tell("at 0 line 0 call number \"5551234\" cadence 300/700 audio talk");
+        QVERIFY(waitFor([&] { return s.core->lineTable()[0].recState == 1; }, 10000));
+        QTest::qWait(2500);
+        // The modem stops sending in the middle of the message (and answers nothing for 5 s).
+        s.tell("fault 0 mute 5000");
+        QVERIFY(waitFor([&] { return !s.recordings().isEmpty(); }, 10000));
+        QVERIFY(s.statusText().contains("stopped sending during a recording"));
+        // What was said before is kept, listed as a message.
+        const QStringList files = s.recordings();
+        QCOMPARE(files.size(), 1);
+        QVERIFY2(files[0].startsWith("A") && files[0].endsWith("~5551234.wav"), qPrintable(files[0]));
+        QCOMPARE(s.lists.unreadEntries(), files);
+        QVERIFY(QFileInfo(s.dir.file("waveFiles/" + files[0])).size() > 44 + 2 * 16000);
+        // The line recovers by itself: the next caller's message is recorded as usual.
+        QVERIFY(waitFor([&] { return s.core->lineTable()[0].hCall == 0 && s.modems->line(0).ready(); }, 20000));
+        s.tell("at 0 line 0 call number \"5550001\" cadence 300/700 audio talk");
+        QVERIFY(waitFor([&] { return s.core->lineTable()[0].recState == 1; }, 15000));
+        QTest::qWait(1500);
+        s.tell("at 0 line 0 hangup disconnect");
+        QVERIFY(waitFor([&] { return s.recordings().size() == 2; }, 6000));
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_ModemCall)

@@ -19,6 +19,7 @@
 #include <QSerialPort>
 #include <QTest>
 
+#include <cmath>
 #include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
@@ -141,6 +142,9 @@ void tst_ModemCodec::encodingsRoundTrip_data()
     QTest::addColumn<int>("encoding");
     QTest::addColumn<int>("tolerance"); // relative to the magnitude, in 1/1000
     QTest::newRow("s16") << int(VoiceEncoding::Signed16) << 0;
+    QTest::newRow("s16 big-endian") << int(VoiceEncoding::Signed16BigEndian) << 0;
+    QTest::newRow("u16") << int(VoiceEncoding::Unsigned16) << 0;
+    QTest::newRow("u16 big-endian") << int(VoiceEncoding::Unsigned16BigEndian) << 0;
     QTest::newRow("ulaw") << int(VoiceEncoding::MuLaw) << 70;
     QTest::newRow("alaw") << int(VoiceEncoding::ALaw) << 70;
     QTest::newRow("u8") << int(VoiceEncoding::Unsigned8) << -256;
@@ -179,6 +183,36 @@ void tst_ModemCodec::sixteenBitSampleSplitAcrossReads()
     decoder.decode("\x12\x78\x56\xFF", 4, out);
     decoder.decode("\xFF", 1, out);
     QCOMPARE(out, (std::vector<std::int16_t>{0x1234, 0x5678, -1}));
+
+    // Unsigned: 0x8000 is silence.
+    VoiceDecoder u(VoiceEncoding::Unsigned16);
+    out.clear();
+    u.decode("\x00\x80\xFF\xFF\x00\x00", 6, out);
+    QCOMPARE(out, (std::vector<std::int16_t>{0, 32767, -32768}));
+
+    // The layout check: speech-like audio and faint line noise, sent in each layout, are
+    // recognised whatever the capability text claimed; too little audio changes nothing.
+    std::vector<std::int16_t> speech(8000);
+    std::uint32_t seed = 1;
+    for (std::size_t i = 0; i < speech.size(); ++i) {
+        seed = seed * 1103515245u + 12345u;
+        const int noise = int((seed >> 16) % 41) - 20;
+        speech[i] = std::int16_t(4000 * std::sin(double(i) * 0.09) * std::sin(double(i) * 0.0013) + noise);
+    }
+    std::vector<std::int16_t> quiet(4000);
+    for (std::size_t i = 0; i < quiet.size(); ++i)
+        quiet[i] = std::int16_t(int(i * 7919 % 61) - 30);
+    for (const auto &audio : {speech, quiet}) {
+        for (const VoiceEncoding sent : {VoiceEncoding::Signed16, VoiceEncoding::Signed16BigEndian,
+                                         VoiceEncoding::Unsigned16, VoiceEncoding::Unsigned16BigEndian}) {
+            QByteArray bytes;
+            encodeSamples(sent, audio, bytes);
+            QCOMPARE(int(detectSampleLayout(bytes, VoiceEncoding::Signed16)), int(sent));
+            QCOMPARE(int(detectSampleLayout(bytes, VoiceEncoding::Unsigned16)), int(sent));
+            QCOMPARE(int(detectSampleLayout(bytes.left(20), VoiceEncoding::Signed16)), int(VoiceEncoding::Signed16));
+        }
+    }
+    QCOMPARE(int(detectSampleLayout(QByteArray(4000, '\x80'), VoiceEncoding::MuLaw)), int(VoiceEncoding::MuLaw));
 }
 
 void tst_ModemCodec::capabilityLists_data()
@@ -204,6 +238,11 @@ void tst_ModemCodec::capabilityLists_data()
                                        << 130 << int(VoiceEncoding::ALaw);
     QTest::newRow("unsigned 8 bit") << QList<QByteArray>{"1,\"UNSIGNED PCM\",8,0,8000,0,0", "129,\"IMA ADPCM\",4,0,8000,0,0"}
                                     << 1 << int(VoiceEncoding::Unsigned8);
+    QTest::newRow("16-bit unsigned, said so") << QList<QByteArray>{"128,\"8-BIT LINEAR\",8,0,8000,0,0",
+                                                                   "129,\"16-BIT UNSIGNED LINEAR\",16,0,8000,0,0"}
+                                              << 129 << int(VoiceEncoding::Unsigned16);
+    QTest::newRow("16-bit big-endian, said so") << QList<QByteArray>{"0,\"SIGNED PCM BIG ENDIAN\",16,0,8000,0,0"}
+                                                << 0 << int(VoiceEncoding::Signed16BigEndian);
     QTest::newRow("nothing usable") << QList<QByteArray>{"129,\"IMA ADPCM\",4,0,8000,0,0", "garbage"} << -1 << -1;
 }
 
@@ -220,10 +259,10 @@ void tst_ModemCodec::capabilityLists()
     }
     // A serial link at 115200 bit/s carries 11520 bytes a second: never 16-bit audio.
     const auto slow = chooseVoiceFormat(parseVsmList(lines), 11520);
-    if (choice && choice->encoding != VoiceEncoding::Signed16)
+    if (choice && !isSixteenBit(choice->encoding))
         QCOMPARE(slow->cml, choice->cml);
     else if (slow)
-        QVERIFY(slow->encoding != VoiceEncoding::Signed16);
+        QVERIFY(!isSixteenBit(slow->encoding));
     QCOMPARE(parseClasses({"0,1,1.0,2,8"}), (QStringList{"0", "1", "1.0", "2", "8"}));
     QCOMPARE(parseClasses({"+FCLASS: (0-2,8)"}), (QStringList{"0", "1", "2", "8"}));
 }

@@ -7,7 +7,13 @@
 #include "platform/telephony/modem/ModemTelephony.h"
 #include "platform/telephony/modem/VoiceFormat.h"
 
+#include <QDir>
+#include <QFile>
 #include <QTest>
+
+#include <array>
+#include <cmath>
+#include <cstring>
 
 using namespace telvox;
 using namespace telvox::modem;
@@ -107,6 +113,8 @@ ChipTable chipByName(const QString &name)
         return test::usrChip();
     if (name == QLatin1String("agere"))
         return test::agereChip();
+    if (name == QLatin1String("rockwell"))
+        return test::rockwellChip();
     return test::conexantChip();
 }
 
@@ -138,6 +146,15 @@ private slots:
     void modemThatStopsAnsweringIsResetAndReopened();
     void unpluggedModemComesBack();
     void lostEndOfStreamAndLineNoise();
+    void longMessageOutlivesTheInactivityTimer_data();
+    void longMessageOutlivesTheInactivityTimer();
+    void modemSilenceReportsAreNoHangUp();
+    void modemLeftStreamingIsBroughtBack();
+    void sixteenBitLayoutIsCheckedOnTheAudio_data();
+    void sixteenBitLayoutIsCheckedOnTheAudio();
+    void modemThatStopsSendingEndsTheRecording();
+    void realModemOutput_data();
+    void realModemOutput();
 };
 
 void tst_ModemLine::initialisesEachChip_data()
@@ -154,7 +171,9 @@ void tst_ModemLine::initialisesEachChip_data()
     QTest::newRow("usr") << "usr" << "usr" << QByteArray("AT+VSM=129,8000") << int(VoiceEncoding::Signed16)
                          << QByteArray("AT+VCID=1") << QByteArray("U.S. Robotics 56K FAX USB V1.2.23");
     QTest::newRow("agere") << "agere" << "agere" << QByteArray("AT+VSM=129,8000") << int(VoiceEncoding::Signed16)
-                           << QByteArray("AT#CID=1") << QByteArray("LT V.92 Data+Fax Modem Version 8.30");
+                           << QByteArray("AT+VCID=1") << QByteArray("LT V.92 Data+Fax Modem Version 8.30");
+    QTest::newRow("rockwell") << "rockwell" << "generic" << QByteArray("AT+VSM=4,8000") << int(VoiceEncoding::MuLaw)
+                              << QByteArray("AT#CID=1") << QByteArray("RCV56DPF-PLL L8571A Rev 47.23/34.00");
 }
 
 void tst_ModemLine::initialisesEachChip()
@@ -172,7 +191,8 @@ void tst_ModemLine::initialisesEachChip()
     QVERIFY(line.voiceFormat().has_value());
     QCOMPARE(int(line.voiceFormat()->encoding), encoding);
     const QList<QByteArray> &sent = rig.modem->commands;
-    QCOMPARE(sent.mid(0, 4), (QList<QByteArray>{"ATZ", "ATE0", "ATV1", "ATS0=0"}));
+    // "AT" after the stop codes of every voice data state, then the usual start.
+    QCOMPARE(sent.mid(0, 5), (QList<QByteArray>{"AT", "ATZ", "ATE0", "ATV1", "ATS0=0"}));
     QVERIFY(sent.indexOf("AT+FCLASS=?") < sent.indexOf("AT+VSM=?"));
     QVERIFY(sent.indexOf("AT+FCLASS=8") < sent.indexOf("AT+VSM=?"));
     QCOMPARE(sent.back(), callerIdCommand);
@@ -244,6 +264,28 @@ void tst_ModemLine::callerIdReports_data()
         << QByteArray("BOB") << (CallPartyId::Address | CallPartyId::Name) << 1;
     QTest::newRow("rings only") << QList<QByteArray>{ring, "\x10R", "\r\nRING A\r\n"} << QByteArray() << QByteArray()
                                 << CallPartyId::Unknown << 3;
+    // Reports in pieces: a name half a second after the number, a number masked afterwards.
+    QTest::newRow("name in a later packet")
+        << QList<QByteArray>{ring, "\r\nDATE = 0321\r\nNMBR = 5551234\r\n", "", "", "\r\nNAME = ANNA\r\n", ring}
+        << QByteArray("5551234") << QByteArray("ANNA") << (CallPartyId::Address | CallPartyId::Name) << 2;
+    QTest::newRow("number masked after it came")
+        << QList<QByteArray>{ring, "\r\nNMBR = 5551234\r\nNMBR = O\r\n", "", "", "\r\nNMBR=P\r\n"}
+        << QByteArray("5551234") << QByteArray() << CallPartyId::Address << 1;
+    QTest::newRow("NBR tag") << QList<QByteArray>{ring, "\r\nNBR = 5551234\r\n"} << QByteArray("5551234")
+                             << QByteArray() << CallPartyId::Address << 1;
+    QTest::newRow("DDN tag") << QList<QByteArray>{ring, "\r\nDDN=5551234\r\n"} << QByteArray("5551234")
+                             << QByteArray() << CallPartyId::Address << 1;
+    QTest::newRow("CALLER NUMBER tag") << QList<QByteArray>{ring, "\r\nCALLER NUMBER: 5551234\r\n"}
+                                       << QByteArray("5551234") << QByteArray() << CallPartyId::Address << 1;
+    QTest::newRow("two tags on one line")
+        << QList<QByteArray>{ring, "\r\nNAME=ANNA NMBR=5551234\r\n"} << QByteArray("5551234") << QByteArray("ANNA")
+        << (CallPartyId::Address | CallPartyId::Name) << 1;
+    QTest::newRow("sdmf anonymous") << QList<QByteArray>{ring, "\r\n040930333231313430354122\r\n"} << QByteArray()
+                                    << QByteArray() << CallPartyId::Blocked << 1;
+    QTest::newRow("number in MESG 03") << QList<QByteArray>{ring, "\r\nMESG = 030735353531323334\r\n"}
+                                       << QByteArray("5551234") << QByteArray() << CallPartyId::Address << 1;
+    QTest::newRow("numbers on the ring line") << QList<QByteArray>{"\r\nRING;5551234;5559876\r\n"}
+                                              << QByteArray("5551234") << QByteArray() << CallPartyId::Address << 1;
 }
 
 void tst_ModemLine::callerIdReports()
@@ -267,7 +309,7 @@ void tst_ModemLine::callerIdReports()
     QCOMPARE(states.size(), std::size_t{1});
     QCOMPARE(states[0].p1, LineCallState::Offering);
     const auto infos = rig.take(LINE_CALLINFO);
-    QCOMPARE(infos.size(), std::size_t(flags == CallPartyId::Unknown ? 0 : 1));
+    QCOMPARE(infos.empty(), flags == CallPartyId::Unknown);
     if (!infos.empty()) {
         QVERIFY(infos[0].at >= states[0].at); // never before the call is offered
         QCOMPARE(infos[0].device, states[0].device);
@@ -349,22 +391,26 @@ void tst_ModemLine::touchTonesAndHangUpEvents()
     Rig rig(test::conexantChip());
     const HCall call = rig.answeredCall();
     rig.service->lineMonitorDigits(call, kDigitModeDtmf);
-    // Shielded reports of one held key; simple reports repeated every 70 ms; two presses of
-    // the same key 300 ms apart; a DEL end code.
+    // Shielded reports of one held key; simple reports, one per press, however fast the
+    // presses (70 ms, 40 ms, 300 ms apart); a DEL end code; two keys in one shielded report.
     rig.modem->push("\x10/\x10" "5\x10" "5\x10" "5\x10~");
     rig.settle(100);
     rig.modem->push("\x10#");
     rig.settle(70);
+    rig.modem->push("\x10#");
+    rig.settle(40);
     rig.modem->push("\x10#");
     rig.settle(300);
     rig.modem->push("\x10#");
     rig.settle(100);
     rig.modem->push(QByteArray("\x10/\x10" "1\x10\x7F", 6));
     rig.settle(100);
+    rig.modem->push(QByteArray("\x10/\x10" "2\x10" "2\x10" "3\x10~", 10));
+    rig.settle(100);
     QString digits;
     for (const Event &e : rig.take(LINE_MONITORDIGITS))
         digits += QChar(char(e.p1));
-    QCOMPARE(digits, QStringLiteral("5##1"));
+    QCOMPARE(digits, QStringLiteral("5####123"));
 
     // Loop-current drop: the far end is gone, reported once.
     rig.modem->push("\x10l\x10" "b");
@@ -450,8 +496,16 @@ void tst_ModemLine::diallingInVoiceMode()
     QVERIFY(rig.commandsSince(from).contains("ATD5551234;"));
     QVERIFY(rig.commandsSince(from).indexOf("AT+FCLASS=8") < rig.commandsSince(from).indexOf("ATD5551234;"));
     QCOMPARE(rig.take(LINE_CALLSTATE).back().p1, LineCallState::Connected);
+    // The called party answers with a line reversal, which the chip reports as "l": the call
+    // goes on. A later interruption is the called party hanging up.
+    rig.modem->push("\x10l");
+    rig.settle();
+    QCOMPARE(rig.take(LINE_CALLSTATE).back().p1, LineCallState::Connected);
     HCall second = 0;
     QCOMPARE(rig.service->lineMakeCall(rig.line, second, "1", 0), LineErr::CallUnavail);
+    rig.modem->push("\x10l");
+    rig.settle();
+    QCOMPARE(rig.take(LINE_CALLSTATE).back().p1, LineCallState::Disconnected);
     rig.service->lineDrop(call);
     rig.settle(200);
     rig.service->lineDeallocateCall(call);
@@ -497,7 +551,7 @@ void tst_ModemLine::modemThatStopsAnsweringIsResetAndReopened()
     // The port was reopened and the modem initialised again.
     QVERIFY(rig.opens >= 2);
     QVERIFY(rig.loop.advanceUntil([&] { return rig.modemLine().ready(); }, 10000));
-    QCOMPARE(rig.modem->commands.front(), QByteArray("ATZ"));
+    QCOMPARE(rig.modem->commands.mid(0, 2), (QList<QByteArray>{"AT", "ATZ"}));
     QVERIFY(rig.statuses.back().contains("ready"));
     rig.service->lineDrop(call);
     rig.settle(300);
@@ -542,6 +596,299 @@ void tst_ModemLine::lostEndOfStreamAndLineNoise()
     QVERIFY(rig.loop.advanceUntil([&] { return !rig.take(LINE_GENERATE).empty(); }, 3000));
     QCOMPARE(rig.take(LINE_GENERATE).back().p1, kGenerateTermDone);
     QVERIFY(rig.modemLine().stats().resets == 0);
+}
+
+void tst_ModemLine::longMessageOutlivesTheInactivityTimer_data()
+{
+    QTest::addColumn<QString>("chip");
+    QTest::addColumn<int>("bytesPerSample");
+    QTest::addColumn<bool>("keptAwake"); // the chip refuses AT+VIT=0
+    QTest::newRow("conexant") << "conexant" << 1 << false;
+    QTest::newRow("usr") << "usr" << 2 << false;
+    QTest::newRow("agere") << "agere" << 2 << false;
+    QTest::newRow("rockwell") << "rockwell" << 1 << true;
+}
+
+void tst_ModemLine::longMessageOutlivesTheInactivityTimer()
+{
+    QFETCH(QString, chip);
+    QFETCH(int, bytesPerSample);
+    QFETCH(bool, keptAwake);
+    ChipTable table = chipByName(chip);
+    table.defaultVit = 60; // what the chip does unless told otherwise
+    Rig rig(table);
+    rig.answeredCall();
+    std::unique_ptr<WaveIn> in;
+    rig.service->openIn(ModemTelephony::kWaveDeviceBase, PcmFormat{}, {}, in);
+    in->start();
+    rig.settle();
+    QVERIFY(rig.modem->receiving());
+    rig.modem->streamChunk = QByteArray(160 * bytesPerSample, '\x41');
+    rig.modem->setAutoStream(true);
+    // Ten minutes of a caller talking, during which the computer sends the modem nothing.
+    for (int s = 0; s < 600; ++s)
+        rig.loop.advance(1000);
+    QVERIFY(!rig.modem->leftVoiceMode);
+    QVERIFY(rig.modem->receiving());
+    QVERIFY(!rig.hasCallState(LineCallState::Disconnected));
+    QVERIFY2(rig.modemLine().stats().samplesReceived >= 599 * 8000,
+             QByteArray::number(rig.modemLine().stats().samplesReceived));
+    QCOMPARE(rig.modemLine().stats().keepAlives > 0, keptAwake);
+    QCOMPARE(rig.modemLine().stats().stalls, 0);
+}
+
+void tst_ModemLine::modemSilenceReportsAreNoHangUp()
+{
+    Rig rig(test::usrChip());
+    rig.answeredCall();
+    int silenceCommands = 0;
+    for (const QByteArray &command : rig.modem->commands) {
+        if (command.startsWith("AT+VSD=")) {
+            ++silenceCommands;
+            QVERIFY2(command.endsWith(",0"), command.constData()); // the chip's own detection is off
+        }
+    }
+    QVERIFY(silenceCommands > 0);
+    std::unique_ptr<WaveIn> in;
+    rig.service->openIn(ModemTelephony::kWaveDeviceBase, PcmFormat{}, {}, in);
+    in->start();
+    rig.settle();
+    // A pause in the message: "silence from the start" and "quiet after speech" reports.
+    rig.modem->push("\x10s");
+    rig.settle(500);
+    rig.modem->push(QByteArray(800, '\x20') + "\x10q");
+    rig.settle(500);
+    QVERIFY(!rig.hasCallState(LineCallState::Disconnected));
+    QCOMPARE(rig.modemLine().stats().silenceReports, 2);
+    // A busy tone is the far end gone.
+    rig.modem->push("\x10" "b");
+    rig.settle();
+    QCOMPARE(rig.take(LINE_CALLSTATE).back().p1, LineCallState::Disconnected);
+}
+
+void tst_ModemLine::modemLeftStreamingIsBroughtBack()
+{
+    // An earlier run was killed while recording: the modem still streams voice data and
+    // takes every command for audio.
+    ChipTable table = test::conexantChip();
+    table.streamingAtOpen = true;
+    Rig rig(table);
+    QVERIFY(rig.modemLine().ready());
+    QCOMPARE(rig.opens, 1);
+    QVERIFY(rig.statuses.join('\n').contains("was still in a call from an earlier run"));
+    const QList<QByteArray> &sent = rig.modem->commands;
+    QCOMPARE(sent.mid(0, 3), (QList<QByteArray>{"AT", "ATH0", "ATZ"}));
+    QVERIFY(!rig.modem->receiving());
+    // Calls work as usual afterwards.
+    rig.modem->push("\r\nRING\r\n");
+    rig.settle();
+    QVERIFY(rig.modemLine().hCall() != 0);
+}
+
+void tst_ModemLine::sixteenBitLayoutIsCheckedOnTheAudio_data()
+{
+    QTest::addColumn<int>("sent");
+    QTest::addColumn<bool>("corrected");
+    QTest::newRow("as claimed") << int(VoiceEncoding::Signed16) << false;
+    QTest::newRow("bytes swapped") << int(VoiceEncoding::Signed16BigEndian) << true;
+    QTest::newRow("unsigned") << int(VoiceEncoding::Unsigned16) << true;
+}
+
+void tst_ModemLine::sixteenBitLayoutIsCheckedOnTheAudio()
+{
+    QFETCH(int, sent);
+    QFETCH(bool, corrected);
+    Rig rig(test::usrChip()); // "16-BIT LINEAR": taken for signed little-endian
+    QCOMPARE(int(rig.modemLine().voiceFormat()->encoding), int(VoiceEncoding::Signed16));
+    rig.answeredCall();
+    std::unique_ptr<WaveIn> in;
+    rig.service->openIn(ModemTelephony::kWaveDeviceBase, PcmFormat{}, {}, in);
+    std::array<WaveBuffer, 2> buffers;
+    for (WaveBuffer &b : buffers) {
+        b.data.resize(16000);
+        in->prepareHeader(b);
+        in->addBuffer(b);
+    }
+    in->start();
+    rig.settle();
+    // 20 ms of a 400 Hz tone, over and over (quiet line noise would do as well).
+    std::vector<std::int16_t> tone(160);
+    for (std::size_t i = 0; i < tone.size(); ++i)
+        tone[i] = std::int16_t(6000 * std::sin(2 * 3.14159265358979 * 400 * double(i) / 8000));
+    rig.modem->streamChunk = samplesAsBytes(VoiceEncoding(sent), tone);
+    rig.modem->setAutoStream(true);
+    rig.loop.advance(1500);
+    QCOMPARE(rig.modemLine().stats().layoutCorrected, corrected);
+    QCOMPARE(rig.statuses.join('\n').contains("sends its 16-bit audio differently"), corrected);
+    // Every sample of the first second, held back for the check, is read the right way.
+    QVERIFY(buffers[0].done);
+    QCOMPARE(buffers[0].bytesRecorded, 16000u);
+    std::vector<std::int16_t> got(8000);
+    std::memcpy(got.data(), buffers[0].data.data(), 16000);
+    for (std::size_t i = 0; i < got.size(); ++i)
+        QCOMPARE(got[i], tone[i % tone.size()]);
+    QVERIFY(buffers[1].bytesRecorded > 0);
+    QCOMPARE(std::int16_t(buffers[1].data[2] | (buffers[1].data[3] << 8)), tone[1]);
+}
+
+void tst_ModemLine::modemThatStopsSendingEndsTheRecording()
+{
+    Rig rig(test::conexantChip());
+    const HCall call = rig.answeredCall();
+    std::unique_ptr<WaveIn> in;
+    rig.service->openIn(ModemTelephony::kWaveDeviceBase, PcmFormat{}, {}, in);
+    WaveBuffer buffer;
+    buffer.data.resize(160000);
+    in->prepareHeader(buffer);
+    in->addBuffer(buffer);
+    in->start();
+    rig.settle();
+    rig.modem->setAutoStream(true);
+    rig.loop.advance(2000);
+    QVERIFY(buffer.bytesRecorded >= 2 * 15000);
+    // The modem hangs in voice receive: it sends nothing, and answers nothing.
+    rig.modem->mute = true;
+    rig.loop.advance(3000);
+    QVERIFY(!rig.hasCallState(LineCallState::Disconnected)); // a few seconds are allowed
+    rig.loop.advance(2000);
+    QCOMPARE(rig.take(LINE_CALLSTATE).back().p1, LineCallState::Disconnected);
+    QCOMPARE(rig.modemLine().stats().stalls, 1);
+    QCOMPARE(rig.statuses.filter("stopped sending during a recording").size(), 1);
+    // What was recorded stays with the application; the line is reset and takes calls again.
+    QVERIFY(buffer.bytesRecorded >= 2 * 15000);
+    in->reset();
+    QVERIFY(buffer.done);
+    QVERIFY(rig.loop.advanceUntil([&] { return rig.modemLine().ready(); }, 10000));
+    QCOMPARE(rig.opens, 2);
+    rig.service->lineDrop(call);
+    rig.settle(300);
+    rig.service->lineDeallocateCall(call);
+    rig.modem->push("\r\nRING\r\n");
+    rig.settle();
+    QVERIFY(rig.modemLine().hCall() != 0);
+}
+
+// Modem output collected from manuals, logs and bug reports (fixtures/*.txt, each naming its
+// source): a header of "key: value" lines, "----", then the modem's lines (or, for a stream,
+// its shielded codes written as <DLE>x).
+struct Snippet
+{
+    QMap<QString, QString> fields;
+    QList<QByteArray> body;
+};
+
+Snippet readSnippet(const QString &path)
+{
+    Snippet s;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return s;
+    bool inBody = false;
+    for (QByteArray line : file.readAll().split('\n')) {
+        if (inBody) {
+            s.body << line.replace("<DLE>", "\x10").replace("<ETX>", "\x03");
+        } else if (line == "----") {
+            inBody = true;
+        } else if (const int colon = line.indexOf(':'); colon > 0) {
+            s.fields.insert(QString::fromUtf8(line.left(colon)), QString::fromUtf8(line.mid(colon + 1).trimmed()));
+        }
+    }
+    if (!s.body.isEmpty() && s.body.back().isEmpty())
+        s.body.removeLast();
+    return s;
+}
+
+std::uint32_t flagsByName(const QString &names)
+{
+    std::uint32_t flags = 0;
+    for (const QString &n : names.split(',')) {
+        if (n == "address")
+            flags |= CallPartyId::Address;
+        else if (n == "name")
+            flags |= CallPartyId::Name;
+        else if (n == "blocked")
+            flags |= CallPartyId::Blocked;
+        else if (n == "outofarea")
+            flags |= CallPartyId::OutOfArea;
+    }
+    return flags;
+}
+
+void tst_ModemLine::realModemOutput_data()
+{
+    QTest::addColumn<QString>("path");
+    const QDir dir(QStringLiteral(TELVOX_MODEM_FIXTURES));
+    const QStringList files = dir.entryList({QStringLiteral("*.txt")}, QDir::Files, QDir::Name);
+    QVERIFY2(files.size() >= 30, qPrintable(QString::number(files.size())));
+    for (const QString &f : files)
+        QTest::newRow(qPrintable(f)) << dir.filePath(f);
+}
+
+void tst_ModemLine::realModemOutput()
+{
+    QFETCH(QString, path);
+    const Snippet s = readSnippet(path);
+    QVERIFY2(s.fields.value("source").size() > 10, "every snippet names its source");
+    const QString kind = s.fields.value("kind");
+    if (kind == "vsm") {
+        const auto choice = chooseVoiceFormat(parseVsmList(s.body));
+        const QString cml = s.fields.value("expect.cml");
+        QCOMPARE(choice.has_value(), cml != "none");
+        if (choice) {
+            QCOMPARE(QString::number(choice->cml), cml);
+            QCOMPARE(QString::fromLatin1(encodingName(choice->encoding)),
+                     QString::fromLatin1(encodingName(parseFormatCode(cml + ':' + s.fields.value("expect.encoding"))->encoding)));
+        }
+        return;
+    }
+    if (kind == "ident") {
+        ChipTable table;
+        table.name = QStringLiteral("snippet");
+        table.replies.insert("AT+FCLASS=?", "0,1,2,8");
+        table.refused = {"ATI0", "ATI3", "AT+GMI"};
+        for (const QByteArray &line : s.body) {
+            const int arrow = line.indexOf(" => ");
+            table.refused.removeAll(line.left(arrow));
+            table.replies.insert(line.left(arrow), line.mid(arrow + 4));
+        }
+        Rig rig(table);
+        QVERIFY(rig.modemLine().ready());
+        QCOMPARE(rig.modemLine().profile().id, s.fields.value("expect.profile"));
+        return;
+    }
+    Rig rig(test::conexantChip());
+    if (kind == "cid") {
+        for (const QByteArray &line : s.body) {
+            rig.modem->push(line + "\r\n");
+            rig.settle(100);
+        }
+        rig.modem->push("\r\nRING\r\n"); // the ring that follows
+        rig.settle(500);
+        QCOMPARE(int(rig.take(LINE_LINEDEVSTATE).size()), s.fields.value("expect.rings").toInt() + 1);
+        LineCallInfo info;
+        QCOMPARE(rig.service->lineGetCallInfo(rig.modemLine().hCall(), info), 0);
+        QCOMPARE(QString::fromLatin1(info.callerIdNumber), s.fields.value("expect.number"));
+        QCOMPARE(QString::fromLatin1(info.callerIdName), s.fields.value("expect.name"));
+        const QString flags = s.fields.value("expect.flags");
+        QCOMPARE(info.callerIdFlags, flags == "none" ? CallPartyId::Unknown : flagsByName(flags));
+        return;
+    }
+    QCOMPARE(kind, QStringLiteral("stream"));
+    const HCall call = rig.answeredCall();
+    rig.service->lineMonitorDigits(call, kDigitModeDtmf);
+    std::unique_ptr<WaveIn> in;
+    rig.service->openIn(ModemTelephony::kWaveDeviceBase, PcmFormat{}, {}, in);
+    in->start();
+    rig.settle();
+    for (const QByteArray &codes : s.body) {
+        rig.modem->push(QByteArray(160, '\x55') + codes);
+        rig.settle(100);
+    }
+    QString digits;
+    for (const Event &e : rig.take(LINE_MONITORDIGITS))
+        digits += QChar(char(e.p1));
+    QCOMPARE(digits, s.fields.value("expect.digits"));
+    QCOMPARE(rig.hasCallState(LineCallState::Disconnected), s.fields.value("expect.disconnected") == "yes");
 }
 
 QTEST_GUILESS_MAIN(tst_ModemLine)

@@ -1,0 +1,186 @@
+#include "app/ServiceMode.h"
+
+#include "app/CompanionCommands.h"
+#include "app/ServiceControl.h"
+#include "app/TelvoxApplication.h"
+#include "core/Settings.h"
+#include "core/Texts.h"
+#include "records/MessageLists.h"
+#include "records/StatusLog.h"
+#include "sim/exchange/Scenario.h"
+#include "sim/exchange/ScenarioDriver.h"
+#include "telephony/Dialler.h"
+#include "telephony/TelephonyCore.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QTextStream>
+#include <QTimer>
+
+namespace telvox {
+
+MessageResult ServicePrompts::messageBox(const QString &text, MessageIcon, const QString &, MessageButtons buttons)
+{
+    m_out << serviceTimeStamp() << ' ' << text << Qt::endl;
+    return buttons == MessageButtons::YesNo || buttons == MessageButtons::YesNoCancel ? MessageResult::Yes
+                                                                                      : MessageResult::Ok;
+}
+
+QString serviceTimeStamp() { return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")); }
+
+QString withoutTimeOfDay(const QString &statusLine)
+{
+    static const QRegularExpression stamp(QStringLiteral("^\\d{1,2}:\\d{2}:\\d{2}( [AaPp][Mm])? "));
+    QString text = statusLine;
+    const QRegularExpressionMatch m = stamp.match(text);
+    if (m.hasMatch())
+        text.remove(0, m.capturedLength());
+    return text;
+}
+
+ServiceMode::ServiceMode(TelvoxApplication &app, QTextStream &out)
+    : m_app(app)
+    , m_out(out)
+{
+}
+
+ServiceMode::~ServiceMode()
+{
+    if (m_server)
+        m_server->close();
+}
+
+void ServiceMode::attach()
+{
+    // Only lines added now: the day's earlier lines, read back from its log, are not news.
+    QObject::connect(&m_app.statusList(), &StatusListModel::statusAdded, this,
+                     [this](int row) { say(withoutTimeOfDay(m_app.statusList().lines().at(row))); });
+}
+
+void ServiceMode::say(const QString &text) { m_out << serviceTimeStamp() << ' ' << text << Qt::endl; }
+
+bool ServiceMode::listen()
+{
+    m_server = std::make_unique<QLocalServer>();
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    const QString path = serviceSocketPath(m_app.paths());
+    // The lock is ours, so a socket file left there belongs to a service that is gone.
+    QLocalServer::removeServer(path);
+    if (!m_server->listen(path))
+        return false;
+    QObject::connect(m_server.get(), &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+            QObject::connect(socket, &QLocalSocket::readyRead, this, [this, socket] { answer(socket); });
+            QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            if (socket->canReadLine())
+                answer(socket);
+        }
+    });
+    return true;
+}
+
+void ServiceMode::answer(QLocalSocket *socket)
+{
+    if (!socket->canReadLine())
+        return;
+    const QString request = QString::fromUtf8(socket->readLine()).trimmed();
+    socket->write(handle(request).toUtf8());
+    socket->flush();
+    socket->disconnectFromServer();
+}
+
+QString ServiceMode::handle(const QString &request)
+{
+    if (request == QLatin1String("hello"))
+        return QStringLiteral("telvox-service %1\n").arg(QCoreApplication::applicationPid());
+    if (request == QLatin1String("status"))
+        return statusReport();
+    if (request.startsWith(QLatin1String("mark-read "))) {
+        if (!m_app.isLoaded())
+            return QStringLiteral("not loaded\n");
+        return markRecordingRead(m_app.messageLists(), request.mid(10)) ? QStringLiteral("ok\n")
+                                                                           : QStringLiteral("not unread\n");
+    }
+    return QStringLiteral("unknown request\n");
+}
+
+QString ServiceMode::statusReport()
+{
+    const Texts &texts = m_app.texts();
+    QStringList lines;
+    lines << texts.LoadText(1673) + QStringLiteral(" (%1)").arg(QCoreApplication::applicationPid());
+    lines << texts.LoadText(1674) + QLatin1Char(':');
+    if (m_app.isLoaded()) {
+        const LineTable &table = m_app.telephony().lineTable();
+        for (int n = 0; n < kLineCount; ++n) {
+            const LineSlot &slot = table[n];
+            int state = 1657; // not open
+            if (slot.hLine != 0) {
+                state = 1658; // idle
+                if (slot.recState == 2)
+                    state = 1663;
+                else if (slot.recState == 1)
+                    state = slot.mode == QLatin1String("A") ? 1661 : slot.mode == QLatin1String("O") ? 1664 : 1662;
+                else if (slot.playing)
+                    state = 1660;
+                else if (slot.hCall != 0)
+                    state = 1659;
+            }
+            lines << QStringLiteral("  Line%1: %2").arg(n).arg(texts.LoadText(state));
+        }
+    }
+    lines << lastCallsReport(m_app.settings(), texts);
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+bool ServiceMode::loadScenario(const QString &file, QString *error)
+{
+    QFile in(file);
+    if (!in.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read ") + file;
+        return false;
+    }
+    sim::ScenarioError parseError;
+    auto scenario = sim::parseScenario(QString::fromUtf8(in.readAll()), &parseError);
+    if (!scenario) {
+        *error = sim::formatScenarioError(file, parseError);
+        return false;
+    }
+    m_scenario = std::make_unique<sim::Scenario>(std::move(*scenario));
+    m_scenarioFolder = QFileInfo(file).absolutePath();
+    return true;
+}
+
+void ServiceMode::loaded()
+{
+    if (!m_scenario)
+        return;
+    // The steps' times count from now, in real time.
+    for (const sim::ScenarioStep &step : m_scenario->steps) {
+        QTimer::singleShot(static_cast<int>(step.atMs), this, [this, &step] {
+            using A = sim::ScenarioStep::Action;
+            QString error;
+            bool done = true;
+            if (sim::isFarEndStep(step)) {
+                done = sim::applyFarEndStep(m_app.exchange(), step, m_scenarioFolder, &error);
+            } else if (step.line < kLineCount) {
+                if (step.action == A::Dial)
+                    done = m_app.dialler().Dial(QString::number(step.line), step.text);
+                else if (step.action == A::ClickAnswer)
+                    m_app.telephony().cmdAnswer_Click(step.line);
+                else
+                    m_app.telephony().cmdHangup_Click(step.line);
+            }
+            if (!done)
+                say(QStringLiteral("scenario: line %1: %2").arg(step.pos.line).arg(error));
+        });
+    }
+}
+
+} // namespace telvox

@@ -1,0 +1,226 @@
+// `telvox --service` as a home server runs it: the real program without windows on the virtual
+// exchange, a caller whose message is being recorded when the service is told to stop, the
+// companion commands beside it, and a desktop start that finds the lines taken.
+
+#include "core/Settings.h"
+#include "support/FakeShell.h"
+#include "support/Files.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <csignal>
+
+using telvox::test::ScratchDir;
+
+namespace {
+
+QProcessEnvironment environmentFor(const ScratchDir &home)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TELVOX_HOME", home.path());
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    return env;
+}
+
+// Runs a short-lived telvox command to its end; returns standard output and error together.
+QString runTelvox(const ScratchDir &home, const QStringList &args, int *exitCode)
+{
+    QProcess p;
+    p.setProcessEnvironment(environmentFor(home));
+    p.start(TELVOX_EXECUTABLE, args);
+    if (!p.waitForFinished(30000)) {
+        p.kill();
+        p.waitForFinished();
+    }
+    *exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    return QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+}
+
+// One second of PCM at 8000 Hz, 16 bits, mono.
+QByteArray secondsOfPcm(int seconds)
+{
+    const quint32 data = 16000u * static_cast<quint32>(seconds);
+    QByteArray wav("RIFF");
+    const auto le32 = [&wav](quint32 v) {
+        for (int i = 0; i < 4; ++i)
+            wav.append(char((v >> (8 * i)) & 0xff));
+    };
+    const auto le16 = [&wav](quint16 v) {
+        wav.append(char(v & 0xff));
+        wav.append(char(v >> 8));
+    };
+    le32(36 + data);
+    wav += "WAVEfmt ";
+    le32(16);
+    le16(1);
+    le16(1);
+    le32(8000);
+    le32(16000);
+    le16(2);
+    le16(16);
+    wav += "data";
+    le32(data);
+    for (quint32 i = 0; i < data / 2; ++i)
+        le16(static_cast<quint16>(static_cast<qint16>(2000 * ((i / 10) % 2 ? 1 : -1))));
+    return wav;
+}
+
+} // namespace
+
+class tst_Service : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void messageRecordedHeadlessAndKeptOnSigterm()
+    {
+        ScratchDir home;
+        {
+            telvox::SettingsStore settings(home.file("telvox.ini"), home.file("settings.txt"));
+            settings.WriteSetting("Config", "Language", "0");
+            settings.WriteSetting("Config", "Line0", "1");
+            settings.WriteSetting("Config", "Rings", "2");
+            settings.WriteSetting("VoiceModem", "Probe", "0");
+            settings.WriteSetting("DataUnread", " 0", "A2026-03-02~09-15-00~5550000.wav");
+        }
+        QVERIFY(telvox::test::writeBytes(home.file("A2026-03-02~09-15-00~5550000.wav"), secondsOfPcm(1)));
+        QVERIFY(telvox::test::writeBytes(home.file("call.scn"),
+                                         "at 500 line 0 call number \"5551234\" audio talk 5\n"));
+        QProcess service;
+        service.setProcessEnvironment(environmentFor(home));
+        service.start(TELVOX_EXECUTABLE, {"--service", "--scenario", home.file("call.scn")});
+        QVERIFY(service.waitForStarted());
+        QString out;
+        QTRY_VERIFY2_WITH_TIMEOUT((out += QString::fromUtf8(service.readAllStandardOutput()))
+                                      .contains("Line0 Start Recording"),
+                                  qPrintable(out), 30000);
+
+        // While the message is being recorded: the status command sees it, a second service
+        // and a desktop start find the lines taken.
+        int code = 0;
+        const QString status = runTelvox(home, {"--status"}, &code);
+        QCOMPARE(code, 0);
+        QVERIFY2(status.contains("Line0: recording a message") && status.contains("Line1: not open")
+                     && status.contains("Calls received: 5551234"),
+                 qPrintable(status));
+        const QString second = runTelvox(home, {"--service"}, &code);
+        QCOMPARE(code, 1);
+        QVERIFY2(second.contains("Telvox Is Already Running"), qPrintable(second));
+        const QString desktop = runTelvox(home, {}, &code);
+        QCOMPARE(code, 1);
+        QVERIFY2(desktop.contains("Telvox is running as a service (lines in use)")
+                     && desktop.contains("A2026-03-02~09-15-00~5550000.wav"),
+                 qPrintable(desktop));
+        // The service keeps the lists: it moves the message itself, and its later changes
+        // (the new recording) keep that move.
+        const QString marked = runTelvox(home, {"--mark-read", "A2026-03-02~09-15-00~5550000.wav"}, &code);
+        QVERIFY2(code == 0 && marked.contains("marked as read"), qPrintable(marked));
+
+        QTest::qWait(2000);
+        service.terminate(); // SIGTERM in the middle of the message
+        QVERIFY(service.waitForFinished(30000));
+        out += QString::fromUtf8(service.readAllStandardOutput());
+        const QString complaints = QString::fromUtf8(service.readAllStandardError());
+        QCOMPARE(service.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(service.exitCode(), 0);
+
+        // Every line carries the date and time; the day's log has the same lines.
+        const QStringList lines = out.split('\n', Qt::SkipEmptyParts);
+        static const QRegularExpression stamped("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2} .");
+        for (const QString &line : lines)
+            QVERIFY2(stamped.match(line).hasMatch(), qPrintable(line + complaints));
+        QVERIFY2(out.contains("CallerID:5551234") && out.contains("service stopping"), qPrintable(out));
+        const QStringList logs = QDir(home.file("LogFiles")).entryList(QDir::Files);
+        QCOMPARE(logs.size(), 1);
+        QVERIFY(telvox::test::readAll(home.file("LogFiles/" + logs[0])).contains("Line0 Start Recording"));
+
+        // What was captured before the stop, at least the two seconds waited, is in the file,
+        // and it is listed as unread.
+        const QStringList recordings = QDir(home.path()).entryList({"A*~5551234.wav"}, QDir::Files);
+        QVERIFY2(recordings.size() == 1, qPrintable(out + QDir(home.path()).entryList().join(" ")));
+        QVERIFY2(QFileInfo(home.file(recordings[0])).size() > 44 + 2 * 16000,
+                 qPrintable(QString::number(QFileInfo(home.file(recordings[0])).size())));
+        const QString listing = runTelvox(home, {"--list"}, &code);
+        QVERIFY2(listing.contains(recordings[0] + "  5551234"), qPrintable(listing));
+        QVERIFY2(listing.contains("Recent recordings (1):\n  2026-03-02 09:15:00    0:01  A2026-03-02~09-15-00~5550000.wav"),
+                 qPrintable(listing));
+        QVERIFY(!QFile::exists(home.file("telvox.sock")));
+    }
+
+    void companionCommandsOnAPreparedFolder()
+    {
+        ScratchDir home;
+        QDir().mkpath(home.file("calls"));
+        const QString message = "A2026-03-02~09-15-00~5551234.wav";
+        const QString talk = "M2026-03-01~18-00-05~5559876.wav";
+        QVERIFY(telvox::test::writeBytes(home.file("calls/" + message), secondsOfPcm(3)));
+        QVERIFY(telvox::test::writeBytes(home.file("calls/" + talk), secondsOfPcm(65)));
+        {
+            telvox::SettingsStore settings(home.file("telvox.ini"), home.file("settings.txt"));
+            settings.WriteSetting("Config", "Language", "0");
+            settings.WriteSetting("Config", "SaveFile", home.file("calls"));
+            settings.WriteSetting("DataUnread", " 0", message);
+            settings.WriteSetting("Data", " 0", talk);
+            settings.WriteSetting("Received", " 1", "5559876");
+            settings.WriteSetting("Received", " 2", "5551234");
+            settings.WriteSetting("Made", " 1", "5550000");
+        }
+        QByteArray phoneBook = QByteArray("ANNA").leftJustified(30, ' ') + QByteArray("5551234").leftJustified(20, ' ');
+        QVERIFY(telvox::test::writeBytes(home.file("PhoneBook.txt"), phoneBook.leftJustified(128, '\0')));
+
+        int code = 0;
+        QString listing = runTelvox(home, {"--list"}, &code);
+        QCOMPARE(code, 0);
+        QVERIFY2(listing.contains("Unread messages (1):\n  2026-03-02 09:15:00    0:03  " + message + "  5551234  ANNA\n"),
+                 qPrintable(listing));
+        QVERIFY2(listing.contains("Recent recordings (1):\n  2026-03-01 18:00:05    1:05  " + talk + "  5559876\n"),
+                 qPrintable(listing));
+        QVERIFY2(listing.contains("Recordings are in " + home.file("calls/")), qPrintable(listing));
+
+        // Marked as read (by path or by name): it moves to the recent recordings, once.
+        QString said = runTelvox(home, {"--mark-read", home.file("calls/" + message)}, &code);
+        QCOMPARE(code, 0);
+        QVERIFY2(said.contains("marked as read: " + message), qPrintable(said));
+        said = runTelvox(home, {"--mark-read", message}, &code);
+        QCOMPARE(code, 1);
+        QVERIFY2(said.contains("not among the unread messages: " + message), qPrintable(said));
+        listing = runTelvox(home, {"--list"}, &code);
+        QVERIFY2(listing.contains("Unread messages (0):\n  (none)\nRecent recordings (2):\n  2026-03-02 09:15:00"),
+                 qPrintable(listing));
+
+        const QString status = runTelvox(home, {"--status"}, &code);
+        QCOMPARE(code, 0);
+        QVERIFY2(status.contains("Telvox is not running\nCalls received: 5551234, 5559876\nNumbers dialled: 5550000"),
+                 qPrintable(status));
+
+        // Two commands at once are refused; a file that is no recording cannot be played.
+        runTelvox(home, {"--list", "--status"}, &code);
+        QCOMPARE(code, 2);
+        said = runTelvox(home, {"--play", "nothing.wav"}, &code);
+        QCOMPARE(code, 1);
+        QVERIFY2(said.contains("cannot play"), qPrintable(said));
+    }
+
+    void playsOnTheSoundCard()
+    {
+        if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
+            QSKIP("no sound server (scripts/test starts one)");
+        ScratchDir home;
+        QVERIFY(telvox::test::writeBytes(home.file("one.wav"), secondsOfPcm(1)));
+        QElapsedTimer clock;
+        clock.start();
+        int code = 0;
+        const QString said = runTelvox(home, {"--play", "one.wav"}, &code);
+        QVERIFY2(code == 0, qPrintable(said));
+        QVERIFY2(said.contains("playing one.wav (0:01)"), qPrintable(said));
+        // It waits for the sound to be played, not longer than the limit.
+        QVERIFY2(clock.elapsed() >= 900 && clock.elapsed() < 15000, qPrintable(QString::number(clock.elapsed())));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Service)
+
+#include "tst_Service.moc"
