@@ -1,5 +1,6 @@
 // Call blocking through the real modem backend: the program on an emulated voice modem, a
-// blocked caller whose caller ID arrives after the first ring, then an ordinary caller.
+// listed caller whose caller ID arrives after the first ring, a caller who withheld the
+// number (reported by the modem as "P"), then an ordinary caller.
 
 #include "support/FakeShell.h"
 #include "support/Files.h"
@@ -20,11 +21,13 @@ private slots:
     {
         ScratchDir home;
         QVERIFY(telvox::test::writeBytes(home.file("BlockList.txt"), "# sales\n0900*\tpremium\n"));
+        QVERIFY(telvox::test::writeBytes(home.file("telvox.ini"), "[Blocking]\nWithheld=1\n"));
         QVERIFY(telvox::test::writeBytes(home.file("call.scn"),
                                          "devices 1\n"
                                          "at 2s line 0 call number \"0900123\" cid after\n"
-                                         // Refused by the exchange unless the blocked call has ended.
-                                         "at 10s line 0 call number \"5551234\" cid after rings 2 giveup idle\n"));
+                                         // Each call is refused unless the one before has ended.
+                                         "at 9s line 0 call number \"P\" cid after\n"
+                                         "at 16s line 0 call number \"5551234\" cid after rings 2 giveup idle\n"));
 
         QProcess modems;
         modems.start(TELVOX_MODEMSIM, {"--link-dir", home.file("modems"), "--scenario", home.file("call.scn")});
@@ -38,7 +41,7 @@ private slots:
         QProcess telvox;
         telvox.setProcessEnvironment(env);
         telvox.start(TELVOX_EXECUTABLE,
-                     {"--modem", home.file("modems/modem0"), "--echo-status", "--quit-after", "15000"});
+                     {"--modem", home.file("modems/modem0"), "--echo-status", "--quit-after", "21000"});
         QVERIFY(telvox.waitForFinished(60000));
         modems.kill();
         modems.waitForFinished();
@@ -49,7 +52,8 @@ private slots:
         QVERIFY2(out.contains(QString::fromUtf8("已拦截：0900123（premium）")), qPrintable(out));
         QVERIFY2(!out.contains("CallerID:0900123"), qPrintable(out));
         QVERIFY2(out.contains("CallerID:5551234"), qPrintable(out));
-        QVERIFY2(out.count(QString::fromUtf8("已拦截")) == 1, qPrintable(out));
+        QVERIFY2(out.contains(QString::fromUtf8("已拦截：隐藏号码")), qPrintable(out)); // "Blocked: withheld"
+        QVERIFY2(out.count(QString::fromUtf8("已拦截")) == 2, qPrintable(out));
         QDirIterator recordings(home.path(), {"A*.wav", "M*.wav"}, QDir::Files, QDirIterator::Subdirectories);
         QVERIFY2(!recordings.hasNext(), qPrintable(out));
     }
