@@ -1,9 +1,12 @@
 // TrueSpeech encoding and decoding speed. The "audio_s_per_s" counter is seconds of 8000 Hz
 // audio processed per second: of CPU time for one stream, of wall time for four streams on four
-// threads (four lines recording at once). The recorder needs well over 1.
+// threads (four lines recording at once). The recorder needs well over 1. BM_AvDecodeFloor is
+// libavcodec's TrueSpeech decoder on the same frames in the same run: the floor the encoder's
+// cost is compared against.
 
 #include "platform/codec/truespeech/TrueSpeechDecoder.h"
 #include "platform/codec/truespeech/TrueSpeechEncoder.h"
+#include "platform/codec/AvTrueSpeech.h"
 
 #include <benchmark/benchmark.h>
 
@@ -78,6 +81,26 @@ void BM_Decode(benchmark::State& state)
     state.counters["audio_s_per_s"] = benchmark::Counter(3.0 * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_Decode)->Unit(benchmark::kMicrosecond);
+
+void BM_AvDecodeFloor(benchmark::State& state)
+{
+    const auto& pcm = speech();
+    EncoderStream encoder;
+    std::vector<std::uint8_t> frames;
+    encoder.write(pcm, frames);
+    const std::size_t count = frames.size() / kFrameBytes;
+    telvox::test::AvTrueSpeech decoder;
+    std::size_t f = 0;
+    for (auto _ : state) {
+        if (f + 100 > count)
+            f = 0;
+        const auto out = decoder.decode(std::span<const std::uint8_t>(frames.data() + f * kFrameBytes, 100 * kFrameBytes), 100);
+        benchmark::DoNotOptimize(out.data());
+        f += 100;
+    }
+    state.counters["audio_s_per_s"] = benchmark::Counter(3.0 * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_AvDecodeFloor)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

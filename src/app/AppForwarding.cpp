@@ -51,7 +51,7 @@ void TelvoxApplication::startMailForwarding()
 
     // "Block this caller" in the status list's menu and on the caller pop-up's numbers.
     if (auto *menu = m_main->findChild<QMenu *>(QStringLiteral("mmuLog"))) {
-        QAction *block = menu->addAction(m_texts->LoadText(1859));
+        QAction *block = menu->addAction(m_texts->LoadText(1959));
         block->setObjectName(QStringLiteral("mmuBlockCaller"));
         QObject::connect(block, &QAction::triggered, m_main.get(), [this] {
             const QModelIndex row = m_main->lstStatus()->currentIndex();
@@ -60,7 +60,7 @@ void TelvoxApplication::startMailForwarding()
     }
     for (int n = 0; n < 4; ++n) {
         QLabel *number = m_popCallId->lblCallerID(n);
-        auto *block = new QAction(m_texts->LoadText(1859), number);
+        auto *block = new QAction(m_texts->LoadText(1959), number);
         block->setObjectName(QStringLiteral("mmuBlockCaller%1").arg(n));
         number->addAction(block);
         number->setContextMenuPolicy(Qt::ActionsContextMenu);

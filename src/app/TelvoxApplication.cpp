@@ -2,6 +2,7 @@
 
 #include "core/EventLoop.h"
 #include "core/MainTimers.h"
+#include "core/PrivateFiles.h"
 #include "core/Settings.h"
 #include "core/Texts.h"
 #include "platform/shell/UserPrompts.h"
@@ -48,6 +49,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QLockFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -82,7 +84,11 @@ TelvoxApplication::TelvoxApplication(AppPaths paths, EventLoop &loop, UserPrompt
     , m_printer(printer)
     , m_options(options)
 {
+    // Calls, numbers and names are private: every file made from here on is the user's alone,
+    // and so is the program folder.
+    usePrivateFileMode();
     QDir().mkpath(m_paths.programFolder);
+    makePrivateFolder(m_paths.programFolder);
     m_settings = std::make_unique<SettingsStore>(m_paths.settingsFile, m_paths.file(QStringLiteral("settings.txt")));
     m_statusList = std::make_unique<StatusListModel>();
     m_statusLog = std::make_unique<StatusLog>(m_loop, m_paths.file(QStringLiteral("LogFiles")), *m_statusList);
@@ -404,7 +410,33 @@ void TelvoxApplication::LoadMessageLists()
 {
     // The folders are settled by now (temporary folder at step 10, recordings at step 19).
     m_audio->setFolders(m_state.tempFolder, m_state.recordingFolder);
+    tightenExistingFiles();
+    AudioEngine &engine = m_audio->engine();
+    engine.setAlarmHandler([this](const QString &text) { m_options.tray->showMessage(QStringLiteral("Telvox"), text); });
+    engine.checkRecordingFolder();
     m_lists->LoadMessageLists();
+    // Calls cut off by a crash or a power cut come back before anything else happens.
+    engine.recoverRecordings();
+}
+
+void TelvoxApplication::tightenExistingFiles()
+{
+    // Files of earlier versions (or copied in) may be readable by every account.
+    int changed = tightenTree(m_paths.programFolder, 3, true);
+    changed += tightenPermissions(m_paths.settingsFile) ? 1 : 0;
+    const QFileInfo settingsFolder(QFileInfo(m_paths.settingsFile).path());
+    if (settingsFolder.fileName() == QLatin1String("Telvox"))
+        changed += tightenPermissions(settingsFolder.filePath()) ? 1 : 0;
+    // The recordings: the files always; the folder itself only when it is Telvox's own, as a
+    // folder chosen elsewhere may be shared on purpose.
+    const QString recordings = QDir::cleanPath(m_state.recordingFolder);
+    const QString program = QDir::cleanPath(m_paths.programFolder);
+    if (recordings != program && QFileInfo(recordings).isDir()) {
+        const bool own = recordings.startsWith(program + QLatin1Char('/'));
+        changed += tightenTree(recordings, own ? 3 : 1, own);
+    }
+    if (changed > 0)
+        m_statusLog->AddStatus(m_texts->LoadText(1808).arg(changed));
 }
 
 void TelvoxApplication::LoadRingRules(const QString &ringsFile) { m_ringSchedule->LoadRingRules(ringsFile); }

@@ -170,6 +170,8 @@ public:
 
 private:
     void loadMainWindow();
+    // Takes other accounts' access off the files already there; a status line says how many.
+    void tightenExistingFiles();
     void startCallScreening();  // AppForwarding.cpp
     void startMailForwarding(); // AppForwarding.cpp
     frmSetup &loadedSetup();

@@ -4,6 +4,7 @@
 #include "app/TelvoxApplication.h"
 #include "core/Settings.h"
 #include "core/AppPaths.h"
+#include "core/PrivateFiles.h"
 #include "core/QtEventLoop.h"
 #include "core/Texts.h"
 #include "ui/WidgetPrompts.h"
@@ -253,6 +254,10 @@ int run(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
+    telvox::usePrivateFileMode();
+    // A file that reaches the size limit fails its write (and the recording ends cleanly)
+    // rather than ending the process.
+    std::signal(SIGXFSZ, SIG_IGN);
     const int code = run(argc, argv);
     // Qt Multimedia 6.4 tears its PulseAudio connection down in an exit handler, where libpulse
     // now and then aborts on an assertion of its own when the machine is busy. Everything has

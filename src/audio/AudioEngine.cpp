@@ -5,6 +5,7 @@
 #include "core/AppPaths.h"
 #include "core/EventLoop.h"
 #include "core/MainTimers.h"
+#include "core/PrivateFiles.h"
 #include "core/Texts.h"
 #include "platform/shell/UserPrompts.h"
 #include "platform/telephony/TelephonyService.h"
@@ -14,7 +15,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStorageInfo>
 
+#include <cerrno>
 #include <cstring>
 
 namespace telvox {
@@ -22,6 +25,10 @@ namespace telvox {
 namespace {
 const QString kGreetingCapture = QStringLiteral("Greeting.wav");
 const QString kLegalCapture = QStringLiteral("legal.wav");
+
+bool isPromptCapture(const QString &name) { return name == kGreetingCapture || name == kLegalCapture; }
+
+QString folderText(const QString &folder) { return QDir::toNativeSeparators(QDir::cleanPath(folder)); }
 } // namespace
 
 AudioEngine::AudioEngine(Services services, Folders folders, OutputFormat format)
@@ -39,6 +46,7 @@ AudioEngine::AudioEngine(Services services, Folders folders, OutputFormat format
 
 AudioEngine::~AudioEngine()
 {
+    *m_alive = false;
     // Devices go before the buffers they may still hold.
     for (Slot &s : m_slots) {
         if (s.waveIn)
@@ -73,6 +81,165 @@ void AudioEngine::doEvents(int times)
 
 QString AudioEngine::workingFile(int slot) const { return m_folders.temp + QStringLiteral("tvxt") + QString::number(slot); }
 
+QString AudioEngine::journalFile(int slot) const
+{
+    const Slot &s = m_slots.at(static_cast<std::size_t>(slot));
+    return s.journal && s.journal->isOpen() ? s.journal->path() : QString();
+}
+
+void AudioEngine::alarm(const QString &text, bool box)
+{
+    m_s.status.AddStatus(text);
+    if (m_alarm)
+        m_alarm(text);
+    if (!box || text == m_lastBox)
+        return;
+    m_lastBox = text;
+    std::weak_ptr<bool> alive = m_alive;
+    m_s.loop.post([this, alive, text] {
+        if (alive.expired())
+            return;
+        m_s.prompts.messageBox(text, MessageIcon::Exclamation, QStringLiteral("Telvox"));
+    });
+}
+
+bool AudioEngine::isFallback(const QString &folder) const
+{
+    return !m_folders.fallback.isEmpty() && QDir::cleanPath(folder) == QDir::cleanPath(m_folders.fallback);
+}
+
+QString AudioEngine::listedName(const QString &folder, const QString &fileName) const
+{
+    // A recording outside the recordings folder is listed with its whole path, so that the
+    // lists show where it is and the player finds it.
+    if (QDir::cleanPath(folder) == QDir::cleanPath(m_folders.recording))
+        return fileName;
+    return QDir(folder).filePath(fileName);
+}
+
+bool AudioEngine::checkRecordingFolder()
+{
+    QString reason;
+    if (checkWritableFolder(m_folders.recording, &reason)) {
+        m_lastBox.clear();
+        return true;
+    }
+    QString text = m_s.texts.LoadText(1803).arg(folderText(m_folders.recording), reason);
+    if (!m_folders.fallback.isEmpty())
+        text += QStringLiteral("; ") + m_s.texts.LoadText(1804).arg(folderText(m_folders.fallback));
+    alarm(text);
+    return false;
+}
+
+bool AudioEngine::openJournal(int slot, const QString &name)
+{
+    Slot &s = this->slot(slot);
+    s.journal = std::make_unique<RecordingJournal>();
+    s.buffersSinceCheck = 0;
+    s.spaceWarned = false;
+    s.writeStopped = false;
+    // The folder is looked at before every call: made again when it was removed, and never
+    // given up on silently.
+    QString reason;
+    if (checkWritableFolder(m_folders.recording, &reason) && s.journal->open(m_folders.recording, name, m_format)) {
+        m_lastBox.clear(); // the folder works again: its next failure gets a message box too
+        checkDuringCapture(slot);
+        return true;
+    }
+    if (reason.isEmpty())
+        reason = s.journal->errorText();
+    QString text = m_s.texts.LoadText(1803).arg(folderText(m_folders.recording), reason);
+    if (!m_folders.fallback.isEmpty() && makePrivateFolder(m_folders.fallback)
+        && s.journal->open(m_folders.fallback, name, m_format)) {
+        alarm(text + QStringLiteral("; ") + m_s.texts.LoadText(1804).arg(folderText(m_folders.fallback)));
+        checkDuringCapture(slot);
+        return true;
+    }
+    if (!m_folders.fallback.isEmpty())
+        text += QStringLiteral("; ") + m_s.texts.LoadText(1803).arg(folderText(m_folders.fallback), s.journal->errorText());
+    alarm(text);
+    s.journal.reset();
+    return false;
+}
+
+void AudioEngine::appendToJournal(int slot, const char *data, qint64 size)
+{
+    Slot &s = this->slot(slot);
+    if (!s.journal || !s.journal->isOpen() || s.writeStopped || size <= 0)
+        return;
+    if (s.journal->append(data, size)) {
+        s.journal->syncIfDue();
+        return;
+    }
+    const int error = s.journal->error();
+    const QString folder = s.journal->folder();
+    const QString reason = s.journal->errorText();
+    const bool noSpace = error == ENOSPC || error == EFBIG || error == EDQUOT;
+    // A folder that went read-only or away: the call goes on in the fallback folder.
+    if (!noSpace && !isFallback(folder) && !m_folders.fallback.isEmpty() && makePrivateFolder(m_folders.fallback)
+        && s.journal->relocate(m_folders.fallback) && s.journal->append(data, size)) {
+        alarm(m_s.texts.LoadText(1803).arg(folderText(folder), reason) + QStringLiteral("; ")
+              + m_s.texts.LoadText(1804).arg(folderText(m_folders.fallback)));
+        return;
+    }
+    // Out of space (or nowhere else to go): the capture ends here, cleanly. The journal holds
+    // whole blocks only, so the recording made of it is correct.
+    s.writeStopped = true;
+    alarm(m_s.texts.LoadText(1806).arg(QString::number(slot), folderText(folder), reason));
+    if (m_s.lines[slot].recState != 0) {
+        m_s.lines[slot].recState = 0;
+        waveInReset(slot);
+    }
+}
+
+void AudioEngine::checkDuringCapture(int slot)
+{
+    Slot &s = this->slot(slot);
+    if (!s.journal || !s.journal->isOpen() || s.writeStopped)
+        return;
+    if (!s.journal->stillInPlace()) {
+        const QString gone = s.journal->folder();
+        if (!isFallback(gone) && !m_folders.fallback.isEmpty() && makePrivateFolder(m_folders.fallback)
+            && s.journal->relocate(m_folders.fallback))
+            alarm(m_s.texts.LoadText(1810).arg(folderText(gone), folderText(m_folders.fallback)));
+        else
+            alarm(m_s.texts.LoadText(1803).arg(folderText(gone), systemReason(ENOENT)));
+    }
+    if (s.spaceWarned)
+        return;
+    const QStorageInfo storage(s.journal->folder());
+    if (!storage.isValid() || !storage.isReady())
+        return;
+    const qint64 available = storage.bytesAvailable();
+    if (available >= 0 && available < m_lowSpace) {
+        s.spaceWarned = true;
+        alarm(m_s.texts.LoadText(1805).arg(QString::number(available / (1024 * 1024)), folderText(s.journal->folder())),
+              false);
+    }
+}
+
+int AudioEngine::recoverRecordings()
+{
+    QStringList folders{m_folders.recording};
+    if (!m_folders.fallback.isEmpty() && !isFallback(m_folders.recording))
+        folders << m_folders.fallback;
+    int count = 0;
+    for (const QString &folder : std::as_const(folders)) {
+        if (folder.isEmpty() || !QFileInfo(folder).isDir())
+            continue;
+        for (const RecoveredRecording &r : recoverJournals(folder)) {
+            // Nobody has heard a recovered call yet, whatever its kind.
+            m_s.lists.addRecording(m_folders.recording, listedName(r.folder, r.fileName), true);
+            const QString when = r.started.isValid() ? r.started.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                                                     : r.fileName;
+            m_s.status.AddStatus(
+                m_s.texts.LoadText(1801).arg(when, r.caller.isEmpty() ? m_s.texts.LoadText(1802) : r.caller));
+            ++count;
+        }
+    }
+    return count;
+}
+
 // --- Capture ------------------------------------------------------------------------------
 
 void AudioEngine::GetWaveDeviceId(const QString &deviceClass, int slot)
@@ -94,13 +261,20 @@ void AudioEngine::StartCapture(int deviceId, const QString &name, int slot)
     if (m_format == OutputFormat::TrueSpeech && name != kGreetingCapture && name != kLegalCapture)
         m_s.conversion.OpenConversion(slot);
     s.nextBuffer = 0;
-    s.captureName = name;
     if (s.waveIn) {
         // A capture of this slot that never closed: end it before the device is opened again.
         s.waveIn->reset();
         s.waveIn->close();
         s.waveIn.reset();
+        s.deviceClosed = 0; // that close is not the end of the new capture
     }
+    if (s.journal) {
+        // The previous call's recording, not yet finished, is finished now under its name.
+        const QString previous = s.captureName;
+        s.captureName = name;
+        WriteRecording(previous, slot);
+    }
+    s.captureName = name;
     PcmFormat format; // PCM, mono, 8000 Hz, 16 bit
     std::atomic<int> *done = &s.bufferDone;
     std::atomic<int> *closed = &s.deviceClosed;
@@ -122,7 +296,10 @@ void AudioEngine::StartCapture(int deviceId, const QString &name, int slot)
     m_lastWaveResult = s.waveIn->start();
     if (m_lastWaveResult != MMSYSERR_NOERROR)
         return;
-    QFile::remove(workingFile(slot));
+    if (isPromptCapture(name))
+        QFile::remove(workingFile(slot));
+    else
+        openJournal(slot, name);
     if (name != kGreetingCapture)
         m_s.timers.timWriteFile[slot].setEnabled(true);
     m_s.timers.timChangeBuffer[slot].setEnabled(true);
@@ -173,23 +350,30 @@ void AudioEngine::ProcessCaptureBuffer(int slot, int buffer)
     const std::uint32_t recorded = std::min<std::uint32_t>(b.bytesRecorded, static_cast<std::uint32_t>(b.data.size()));
     if (recorded == 0)
         m_s.status.AddStatus(QStringLiteral("WaveInBuffer.Recorded=0"));
-    const bool prompt = s.captureName == kGreetingCapture || s.captureName == kLegalCapture;
+    const bool prompt = isPromptCapture(s.captureName);
     const bool convert = m_format == OutputFormat::TrueSpeech && !prompt;
     const auto *bytes = reinterpret_cast<const std::uint8_t *>(b.data.data());
     if (convert && !m_s.conversion.ConvertBuffer(slot, std::span<const std::uint8_t>(bytes, recorded)))
         return; // a buffer that could not be converted contributes nothing
-    QFile file(workingFile(slot));
-    if (file.open(QIODevice::WriteOnly | QIODevice::Append) && m_s.lines[slot].recState != 2) {
-        if (!convert) {
+    if (prompt) {
+        QFile file(workingFile(slot));
+        if (file.open(QIODevice::WriteOnly | QIODevice::Append) && m_s.lines[slot].recState != 2)
             file.write(b.data.data(), recorded);
+        file.close();
+    } else if (m_s.lines[slot].recState != 2) {
+        if (!convert) {
+            appendToJournal(slot, b.data.data(), recorded);
         } else {
             const auto out = m_s.conversion.convertedOutput(slot);
-            file.write(reinterpret_cast<const char *>(out.data()), static_cast<qint64>(out.size()));
+            appendToJournal(slot, reinterpret_cast<const char *>(out.data()), static_cast<qint64>(out.size()));
         }
     }
-    file.close();
     if (convert)
         m_s.conversion.releaseOutput(slot);
+    if (!prompt && ++s.buffersSinceCheck >= kCheckEveryBuffers) {
+        s.buffersSinceCheck = 0;
+        checkDuringCapture(slot);
+    }
     if (s.captureName == kGreetingCapture)
         return;
     if (m_analyse && !m_finishing) {
@@ -226,6 +410,9 @@ void AudioEngine::abandonCapture(int slot)
     s.deviceClosed = 0;
     if (m_format == OutputFormat::TrueSpeech)
         m_s.conversion.CloseConversion(slot);
+    if (s.journal)
+        s.journal->discard();
+    s.journal.reset();
     releaseCaptureBuffers(slot);
 }
 
@@ -295,10 +482,15 @@ void AudioEngine::finishCapture(int slot)
     if (m_format == OutputFormat::TrueSpeech)
         m_s.conversion.CloseConversion(slot);
     // A dialled call that was never answered (recState 2) leaves no file.
-    if (m_s.lines[slot].recState != 2)
-        WriteRecording(this->slot(slot).captureName, slot);
-    else
-        releaseCaptureBuffers(slot);
+    Slot &s = this->slot(slot);
+    if (m_s.lines[slot].recState != 2) {
+        WriteRecording(s.captureName, slot);
+        return;
+    }
+    if (s.journal)
+        s.journal->discard();
+    s.journal.reset();
+    releaseCaptureBuffers(slot);
 }
 
 void AudioEngine::releaseCaptureBuffers(int slot)
@@ -309,12 +501,34 @@ void AudioEngine::releaseCaptureBuffers(int slot)
 
 QString AudioEngine::WriteRecording(const QString &name, int slot)
 {
-    const WriteOutcome outcome = writeRecordingFile(workingFile(slot), m_folders.recording, name, m_format);
+    Slot &s = this->slot(slot);
     releaseCaptureBuffers(slot);
-    if (outcome.fileName.isEmpty())
+    std::unique_ptr<RecordingJournal> journal = std::move(s.journal);
+    if (!journal || !journal->isOpen())
+        return QString();
+    WriteOutcome outcome = journal->finish();
+    if (outcome.status == WriteOutcome::Status::Failed) {
+        // The folder refused the final step (gone, read-only): the fallback folder takes it.
+        const QString folder = journal->folder();
+        const QString reason = journal->errorText();
+        if (!isFallback(folder) && !m_folders.fallback.isEmpty() && makePrivateFolder(m_folders.fallback)
+            && journal->relocate(m_folders.fallback)) {
+            outcome = journal->finish();
+            if (outcome.status == WriteOutcome::Status::Written)
+                alarm(m_s.texts.LoadText(1803).arg(folderText(folder), reason) + QStringLiteral("; ")
+                      + m_s.texts.LoadText(1809).arg(folderText(m_folders.fallback)));
+        }
+        if (outcome.status == WriteOutcome::Status::Failed) {
+            // Nothing is removed: the journal stays and the next start recovers it.
+            alarm(m_s.texts.LoadText(1807).arg(name, journal->errorText(), folderText(journal->path())));
+            return QString();
+        }
+    }
+    if (outcome.status != WriteOutcome::Status::Written)
         return QString();
     // A recording cut short by a full disk is still listed: what was written is kept.
-    return m_s.lists.addRecording(m_folders.recording, outcome.fileName, slot) ? outcome.fileName : QString();
+    const QString listed = listedName(journal->folder(), outcome.fileName);
+    return m_s.lists.addRecording(m_folders.recording, listed, false, slot) ? listed : QString();
 }
 
 // --- Prompts --------------------------------------------------------------------------------

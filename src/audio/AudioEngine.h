@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/RecordingFile.h"
+#include "audio/RecordingJournal.h"
 #include "platform/wave/WaveDevice.h"
 #include "telephony/AudioActions.h"
 
@@ -25,11 +26,18 @@ class Texts;
 class UserPrompts;
 struct MainTimers;
 
-// The audio of the lines: capture of a call into the slot's working file ("tvxt" + slot in the
-// temporary folder) with two one-second buffers, conversion to TrueSpeech, the recording file
-// written once the capture has closed, and the prompts played to the line. Slot n is line n;
-// slot 3 also serves the greeting recorder's microphone. Device callbacks only set flags; the
-// main window's timers poll them and do the work.
+// The audio of the lines: capture of a call with two one-second buffers, conversion to
+// TrueSpeech, the recording file finished once the capture has closed, and the prompts played
+// to the line. A call's audio goes, second by second, into a journal in the recordings folder
+// (RecordingJournal) that becomes the recording at the end of the call, or at the next start
+// after a crash; a prompt recording goes into the slot's working file ("tvxt" + slot in this
+// run's private working folder). Slot n is line n; slot 3 also serves the greeting recorder's
+// microphone. Device callbacks only set flags; the main window's timers poll them and do the
+// work.
+//
+// Nothing is lost without a word: a recordings folder that cannot be written, that goes away
+// or fills up during a call is reported in the status list, by a message box and through the
+// alarm handler (the tray), and the call is recorded into the fallback folder instead.
 class AudioEngine final : public AudioActions
 {
 public:
@@ -51,9 +59,14 @@ public:
         QString program;   // prompts
         QString temp;      // working files, ends with a separator
         QString recording; // recordings, ends with a separator
+        QString fallback;  // recordings when `recording` cannot be written ("" for none)
     };
 
     static constexpr std::uint32_t kBufferBytes = 16000; // one second
+    // Below this much free space in the recordings folder the status list says so.
+    static constexpr qint64 kLowSpaceBytes = 50LL * 1024 * 1024;
+    // During a capture the folder and its free space are looked at every this many buffers.
+    static constexpr int kCheckEveryBuffers = 5;
 
     AudioEngine(Services services, Folders folders, OutputFormat format);
     ~AudioEngine() override;
@@ -77,6 +90,8 @@ public:
     // closed, the poll and the write timer stop, the conversion closes.
     void abandonCapture(int slot);
     QString workingFile(int slot) const;
+    // The journal of the slot's call capture ("" when none is open).
+    QString journalFile(int slot) const;
 
     // --- Recording files -------------------------------------------------------------------
     void StartLineRecording(int slot) override;
@@ -89,6 +104,15 @@ public:
     // of a call (or just after one) loses nothing. The detectors see none of these last
     // buffers: the call is ending anyway.
     void finishRecordingsNow();
+    // At start: every journal left by a crash in the recordings folder or the fallback folder
+    // becomes its recording, listed as unread, with a status line for each. Returns how many.
+    int recoverRecordings();
+    // Whether recordings can be written into the recordings folder (made when missing); when
+    // not, says so loudly and where calls will be recorded instead.
+    bool checkRecordingFolder();
+    // Hears every failure that the user must know about (the tray shows it).
+    void setAlarmHandler(std::function<void(const QString &)> handler) { m_alarm = std::move(handler); }
+    void setLowSpaceThreshold(qint64 bytes) { m_lowSpace = bytes; }
 
     // --- Prompts ---------------------------------------------------------------------------
     bool ReadWaveFile(const QString &path, int slot);
@@ -123,6 +147,10 @@ private:
         std::atomic<int> deviceClosed{0};
         QString captureName;
         std::vector<std::int16_t> samples; // the last buffer, for the analyser
+        std::unique_ptr<RecordingJournal> journal; // a call capture's audio so far
+        int buffersSinceCheck = 0;
+        bool spaceWarned = false; // low space was reported for this capture
+        bool writeStopped = false; // a write failed for good: the capture keeps nothing more
 
         std::unique_ptr<WaveOut> waveOut;
         WaveBuffer prompt;
@@ -135,6 +163,14 @@ private:
     bool legalNoticeSteps(int slot);
     // The capture has closed: end the conversion and write the file (or drop it).
     void finishCapture(int slot);
+    bool openJournal(int slot, const QString &name);
+    void appendToJournal(int slot, const char *data, qint64 size);
+    void checkDuringCapture(int slot);
+    // The status line, the alarm handler and (with `box`) a message box shown from the
+    // event loop, never from inside the capture's processing.
+    void alarm(const QString &text, bool box = true);
+    QString listedName(const QString &folder, const QString &fileName) const;
+    bool isFallback(const QString &folder) const;
 
     Services m_s;
     Folders m_folders;
@@ -146,6 +182,10 @@ private:
     std::function<void(const QString &)> m_requestTrace;
     void traceRequest(const QString &request) const;
     bool m_finishing = false;
+    std::function<void(const QString &)> m_alarm;
+    qint64 m_lowSpace = kLowSpaceBytes;
+    QString m_lastBox; // the last text shown in a message box, not repeated while it stands
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 
 } // namespace telvox

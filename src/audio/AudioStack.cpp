@@ -6,7 +6,14 @@
 #include "audio/ToneMenu.h"
 #include "platform/telephony/VirtualExchange.h"
 
+#include <QDir>
+
 namespace telvox {
+
+QString fallbackRecordingFolder(const QString &programFolder)
+{
+    return QDir(programFolder).filePath(QStringLiteral("FallbackRecordings")) + QLatin1Char('/');
+}
 
 AudioStack::AudioStack(Services services)
     : m_s(std::move(services))
@@ -18,7 +25,7 @@ AudioStack::AudioStack(Services services)
     m_engine = std::make_unique<AudioEngine>(
         AudioEngine::Services{m_s.loop, m_s.lines, m_s.telephony, m_devices, *m_conversion, m_s.lists, m_s.status,
                               m_s.texts, m_s.prompts, m_s.timers},
-        AudioEngine::Folders{m_s.programFolder, QString(), QString()}, OutputFormat::Pcm);
+        AudioEngine::Folders{m_s.programFolder, QString(), QString(), QString()}, OutputFormat::Pcm);
     m_toneMenu = std::make_unique<ToneMenu>(
         ToneMenu::Services{m_s.loop, m_s.lines, *m_engine, m_s.status, m_s.texts, m_s.timers, m_s.announcements},
         m_s.programFolder);
@@ -53,7 +60,7 @@ void AudioStack::addExchangeLines(VirtualExchange &exchange, int lineCount)
 
 void AudioStack::setFolders(const QString &tempFolder, const QString &recordingFolder)
 {
-    m_engine->setFolders({m_s.programFolder, tempFolder, recordingFolder});
+    m_engine->setFolders({m_s.programFolder, tempFolder, recordingFolder, fallbackRecordingFolder(m_s.programFolder)});
 }
 
 void AudioStack::setOutputFormat(OutputFormat format) { m_engine->setOutputFormat(format); }

@@ -26,6 +26,10 @@ class UserPrompts;
 class VirtualExchange;
 struct MainTimers;
 
+// Where calls are recorded when the recordings folder cannot be written: a folder inside the
+// program folder, ending with a separator.
+QString fallbackRecordingFolder(const QString &programFolder);
+
 // Forwards the call flow's audio requests to the audio engine, which can only be built once
 // the call flow (and its line table) exists.
 class AudioActionsRelay final : public AudioActions

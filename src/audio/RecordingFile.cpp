@@ -77,37 +77,4 @@ bool copyAfterHeader(QIODevice &in, QIODevice &out, const QByteArray &header, co
     return ok;
 }
 
-WriteOutcome writeRecordingFile(const QString &workingFile, const QString &recordFolder, const QString &name,
-                                OutputFormat format)
-{
-    WriteOutcome outcome;
-    QFile in(workingFile);
-    if (!in.open(QIODevice::ReadOnly))
-        return outcome;
-    const qint64 length = in.size();
-    const QByteArray header = waveHeader(format, static_cast<std::uint32_t>(length));
-    if (header.size() + length < kMinimumRecordingBytes) {
-        outcome.status = WriteOutcome::Status::TooShort;
-        return outcome;
-    }
-
-    const QDir folder(recordFolder);
-    QString finalName = name;
-    QFile out(folder.filePath(finalName));
-    const QString stem = name.endsWith(QLatin1String(".wav"), Qt::CaseInsensitive) ? name.chopped(4) : name;
-    for (int n = 2; !out.open(QIODevice::WriteOnly | QIODevice::NewOnly); ++n) {
-        if (!out.exists() || n > 999)
-            return outcome; // the folder is missing or not writable
-        finalName = stem + QStringLiteral("_%1.wav").arg(n);
-        out.setFileName(folder.filePath(finalName));
-    }
-
-    bool ok = copyAfterHeader(in, out, header);
-    ok = ok && out.flush();
-    out.close();
-    outcome.fileName = finalName;
-    outcome.status = ok ? WriteOutcome::Status::Written : WriteOutcome::Status::Failed;
-    return outcome;
-}
-
 } // namespace telvox

@@ -43,18 +43,12 @@ constexpr int kCopyBlockBytes = 5120;
 bool copyAfterHeader(QIODevice &in, QIODevice &out, const QByteArray &header,
                      const std::function<void(qint64)> &onBlock = {});
 
+// How the end of a recording went (RecordingJournal::finish).
 struct WriteOutcome
 {
     enum class Status { Written, TooShort, Failed };
     Status status = Status::Failed;
     QString fileName; // the name written (differs from the wanted one after a name clash)
 };
-
-// Builds the final wave file in `recordFolder` from the headerless working file: the header,
-// then the working file's bytes in 5120-byte blocks. A recording below the minimum size is
-// discarded without creating a file. An existing file is never overwritten: the new recording
-// gets the same name with "_2", "_3", ... before ".wav".
-WriteOutcome writeRecordingFile(const QString &workingFile, const QString &recordFolder, const QString &name,
-                                OutputFormat format);
 
 } // namespace telvox

@@ -33,6 +33,11 @@ void StopTriggers::stop(int slot, const QString &message)
 void StopTriggers::analyse(int slot, std::span<const std::int16_t> samples)
 {
     const auto n = static_cast<std::size_t>(slot);
+    // With silence and busy detection off, only an unanswered dialled call reads the analysis:
+    // the other buffers are not analysed at all (the counts of a switched-off busy detector
+    // are never read).
+    if (!m_options.silence && !m_options.fastBusy && m_s.lines[slot].recState != 2)
+        return;
     std::int32_t countA = 0;
     std::int32_t countB = 0;
     tonsig::LevelProfile profile{};

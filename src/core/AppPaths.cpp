@@ -39,7 +39,7 @@ AppPaths AppPaths::underHome(const QString &home, const QString &appName)
     AppPaths p;
     p.programFolder = QDir::cleanPath(QDir(home).absolutePath());
     p.settingsFile = p.programFolder + QLatin1Char('/') + appName + QStringLiteral(".ini");
-    p.tempFolder = withSeparator(QDir::tempPath());
+    p.tempFolder = withSeparator(p.programFolder);
     p.lockFile = p.programFolder + QLatin1Char('/') + appName + QStringLiteral(".lock");
     return p;
 }
@@ -55,10 +55,13 @@ AppPaths AppPaths::fromEnvironment(const QString &appName)
     p.programFolder = QDir::cleanPath(data + QStringLiteral("/Telvox"));
     const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     p.settingsFile = QDir::cleanPath(config + QStringLiteral("/Telvox/") + appName + QStringLiteral(".ini"));
-    p.tempFolder = withSeparator(QDir::tempPath());
     QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (runtime.isEmpty())
         runtime = p.programFolder;
+    // $XDG_RUNTIME_DIR is the user's own (0700, on a memory file system); without it the
+    // program folder serves, never the shared temporary folder.
+    const QString userRuntime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    p.tempFolder = withSeparator(userRuntime.isEmpty() ? p.programFolder : userRuntime + QStringLiteral("/telvox"));
     p.lockFile = runtime + QLatin1Char('/') + appName + QStringLiteral(".lock");
     return p;
 }

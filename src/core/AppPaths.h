@@ -12,7 +12,10 @@ struct AppPaths
 {
     QString programFolder; // without a trailing separator
     QString settingsFile;  // the per-user settings store (INI)
-    QString tempFolder;    // working files; always ends with a separator
+    // Where each run makes its private working folder (see makePrivateWorkFolder): the
+    // per-user runtime folder ($XDG_RUNTIME_DIR/telvox) when there is one, otherwise the
+    // program folder; never a folder shared with other accounts. Ends with a separator.
+    QString tempFolder;
     QString lockFile;      // single-instance lock
 
     // Builds the paths from the environment. `appName` is the executable's base name.

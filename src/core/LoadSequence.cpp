@@ -1,10 +1,12 @@
 #include "core/LoadSequence.h"
 
 #include "core/EventLoop.h"
+#include "core/PrivateFiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 
 namespace telvox {
 
@@ -79,7 +81,12 @@ LoadResult runLoadSequence(const AppPaths &paths, SettingsStore &settings, Event
     steps.mark("3");                                                             // 8
     hooks.ResetLineHandles();                                                    // 9
     steps.mark("6");
-    state.tempFolder = withSeparator(paths.tempFolder);                          // 10
+    // 10: working files live in a folder of this process alone, so that two runs (two
+    // users, two test runs) never write into each other's captures.
+    state.workFolder = makePrivateWorkFolder(paths.tempFolder);
+    if (!state.workFolder)
+        state.workFolder = makePrivateWorkFolder(paths.programFolder);
+    state.tempFolder = withSeparator(state.workFolder ? state.workFolder->path() : paths.programFolder);
     WriteDefaultPrompts(paths.programFolder);                                    // 11
     steps.mark("8");
     if (!hooks.InitTapi())                                                       // 12

@@ -6,6 +6,9 @@
 #include <QString>
 
 #include <array>
+#include <memory>
+
+class QTemporaryDir;
 
 namespace telvox {
 
@@ -56,7 +59,8 @@ struct StopTriggerOptions
 // What loading established for the rest of the run.
 struct LoadedState
 {
-    QString tempFolder;      // ends with a separator
+    QString tempFolder;      // this run's private working folder; ends with a separator
+    std::shared_ptr<QTemporaryDir> workFolder; // owns tempFolder: removed when the run ends
     QString recordingFolder; // ends with a separator
     RingGapTable ringGap{};
     StopTriggerOptions stopOptions;

@@ -34,20 +34,20 @@ const QString kSection = QStringLiteral("Forward");
 
 // The text numbers of the mail and of its status lines.
 enum TextId {
-    SubjectMessage = 1801,
-    SubjectConversation = 1802,
-    SubjectCall = 1803,
-    BodyCaller = 1804,
-    BodyWhen = 1805,
-    BodyDuration = 1806,
-    BodyLine = 1807,
-    BodyAttached = 1808,
-    BodyFooter = 1809,
-    UnknownCaller = 1810,
-    StatusSent = 1811,
-    StatusServerSaid = 1812,
-    StatusFailed = 1813,
-    StatusDropped = 1814,
+    SubjectMessage = 1901,
+    SubjectConversation = 1902,
+    SubjectCall = 1903,
+    BodyCaller = 1904,
+    BodyWhen = 1905,
+    BodyDuration = 1906,
+    BodyLine = 1907,
+    BodyAttached = 1908,
+    BodyFooter = 1909,
+    UnknownCaller = 1910,
+    StatusSent = 1911,
+    StatusServerSaid = 1912,
+    StatusFailed = 1913,
+    StatusDropped = 1914,
 };
 
 enum OutcomeKind { Sent = 0, ServerRefused = 1, Failed = 2, Dropped = 3 };
@@ -261,10 +261,12 @@ RecordingFacts recordingFacts(const QString &fileName)
 }
 
 ForwardJob composeForwardJob(const Texts &texts, const ForwardOptions &options, const QString &folder,
-                             const QString &fileName, const QString &callerName, int line)
+                             const QString &listedName, const QString &callerName, int line)
 {
+    // A recording kept outside the recording folder is listed with its whole path.
+    const QString path = QDir(folder).filePath(listedName);
+    const QString fileName = QFileInfo(listedName).fileName();
     const RecordingFacts facts = recordingFacts(fileName);
-    const QString path = QDir(folder).filePath(fileName);
     const bool knownNumber = !facts.number.isEmpty() && facts.number != QLatin1String("UNKNOWN");
     QString who = texts.LoadText(UnknownCaller);
     if (knownNumber)
@@ -649,13 +651,14 @@ void MailForwarder::stop()
     m_thread.reset();
 }
 
-bool MailForwarder::recordingListed(const QString &folder, const QString &fileName, int line)
+bool MailForwarder::recordingListed(const QString &folder, const QString &listedName, int line)
 {
+    const QString fileName = QFileInfo(listedName).fileName();
     if (fileName.isEmpty() || !m_options.forwards(fileName.at(0)))
         return false;
     const RecordingFacts facts = recordingFacts(fileName);
     const QString name = m_s.nameOf && !facts.number.isEmpty() ? m_s.nameOf(facts.number) : QString();
-    const ForwardJob job = composeForwardJob(m_s.texts, m_options, folder, fileName, name, line);
+    const ForwardJob job = composeForwardJob(m_s.texts, m_options, folder, listedName, name, line);
     QDir().mkpath(m_s.queueFolder);
     // Names sort in the order the recordings arrived, across restarts too.
     const QString stem = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddhhmmsszzz"))

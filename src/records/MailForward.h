@@ -74,10 +74,11 @@ struct RecordingFacts
 };
 RecordingFacts recordingFacts(const QString &fileName);
 
-// The subject and body of a forwarded recording. `callerName` is the phonebook's name or empty;
+// The subject and body of a forwarded recording. `listedName` is the name the lists hold (a
+// file name in `folder`, or a whole path); `callerName` is the phonebook's name or empty;
 // `line` is -1 when unknown.
 ForwardJob composeForwardJob(const Texts &texts, const ForwardOptions &options, const QString &folder,
-                             const QString &fileName, const QString &callerName, int line);
+                             const QString &listedName, const QString &callerName, int line);
 
 // The complete message (headers, text, attachment) in RFC 5322 / MIME form with CRLF lines.
 QByteArray buildMimeMessage(const QString &from, const QStringList &to, const QString &subject, const QString &body,
@@ -124,8 +125,9 @@ public:
     // Ends the worker: a delivery under way is broken off and stays queued.
     void stop();
 
-    // A recording entered the lists: queued when its kind is forwarded. Returns whether it was.
-    bool recordingListed(const QString &folder, const QString &fileName, int line = -1);
+    // A recording entered the lists (a file name in `folder`, or a whole path): queued when its
+    // kind is forwarded. Returns whether it was.
+    bool recordingListed(const QString &folder, const QString &listedName, int line = -1);
 
     const ForwardOptions &options() const { return m_options; }
     // Jobs waiting in the queue folder.

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace telvox {
 
@@ -86,11 +87,12 @@ void MessageLists::selectLast()
         m_selectedUnread = -1;
 }
 
-bool MessageLists::addRecording(const QString &recordFolder, const QString &name, int line)
+bool MessageLists::addRecording(const QString &recordFolder, const QString &name, bool unread, int line)
 {
     if (name.isEmpty() || !QFile::exists(QDir(recordFolder).filePath(name)))
         return false;
-    appendRow(name.startsWith(QLatin1Char('A')) ? m_unread : m_lastTen, name);
+    unread = unread || QFileInfo(name).fileName().startsWith(QLatin1Char('A'));
+    appendRow(unread ? m_unread : m_lastTen, name);
     MaintainLists();
     emit recordingListed(recordFolder, name, line);
     return true;

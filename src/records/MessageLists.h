@@ -31,9 +31,11 @@ public:
     void MaintainLists();
     void SaveLists();
 
-    // A finished recording: listed (unread when its name begins with "A") when the file exists
-    // in `recordFolder`. Returns whether it was listed. `line` is the line it came from.
-    bool addRecording(const QString &recordFolder, const QString &name, int line = -1);
+    // A finished recording: listed (unread when its file name begins with "A", or when
+    // `unread`) when the file exists in `recordFolder`. `name` is a file name, or a whole
+    // path for a recording kept elsewhere. Returns whether it was listed. `line` is the line it
+    // came from (-1: unknown).
+    bool addRecording(const QString &recordFolder, const QString &name, bool unread = false, int line = -1);
 
     // Selecting an entry, by click or by program: it becomes the current recording.
     void lstLastTen_Click(int row);

@@ -40,13 +40,13 @@ bool TelephonyCore::screenCaller(HCall call, const LineCallInfo &info)
     m_lineTable[n].answering = 0;
     AnswerCall(n);
 
-    const QString who = kind == CallerKind::Withheld      ? m_s.texts.LoadText(1822)
-                        : kind == CallerKind::Unavailable ? m_s.texts.LoadText(1823)
+    const QString who = kind == CallerKind::Withheld      ? m_s.texts.LoadText(1922)
+                        : kind == CallerKind::Unavailable ? m_s.texts.LoadText(1923)
                                                           : caller;
     QString label = decision.label;
     if (label.isEmpty() && decision.reason == BlockDecision::Reason::NotInPhonebook)
-        label = m_s.texts.LoadText(1824);
-    addStatus(label.isEmpty() ? m_s.texts.LoadText(1821).arg(who) : m_s.texts.LoadText(1820).arg(who, label));
+        label = m_s.texts.LoadText(1924);
+    addStatus(label.isEmpty() ? m_s.texts.LoadText(1921).arg(who) : m_s.texts.LoadText(1920).arg(who, label));
     AddCallRecord(m_s.settings, QStringLiteral("Blocked"), who);
 
     if (m_options.actionMan && m_popup->row(n).answerVisible) {

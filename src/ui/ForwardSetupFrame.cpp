@@ -35,7 +35,7 @@ ForwardSetupFrame::ForwardSetupFrame(const Texts &texts, SettingsStore &settings
     , m_programFolder(std::move(programFolder))
 {
     setObjectName(QStringLiteral("fraForward"));
-    setTitle(texts.LoadText(1830));
+    setTitle(texts.LoadText(1930));
     setCheckable(true);
     setChecked(false);
 
@@ -45,7 +45,7 @@ ForwardSetupFrame::ForwardSetupFrame(const Texts &texts, SettingsStore &settings
     auto *form = new QFormLayout(m_body);
     form->setContentsMargins(0, 0, 0, 0);
     m_to = named(new QLineEdit(m_body), "txtMailTo");
-    form->addRow(texts.LoadText(1831), m_to);
+    form->addRow(texts.LoadText(1931), m_to);
 
     auto *server = new QHBoxLayout;
     m_host = named(new QLineEdit(m_body), "txtSmtpHost");
@@ -53,33 +53,33 @@ ForwardSetupFrame::ForwardSetupFrame(const Texts &texts, SettingsStore &settings
     m_port->setValidator(new QIntValidator(1, 65535, m_port));
     m_port->setMaximumWidth(m_port->fontMetrics().horizontalAdvance(QStringLiteral("000000")) + 16);
     m_security = named(new QComboBox(m_body), "cboSecurity");
-    m_security->addItem(texts.LoadText(1835), int(MailSecurity::StartTls));
-    m_security->addItem(texts.LoadText(1836), int(MailSecurity::ImplicitTls));
-    m_security->addItem(texts.LoadText(1837), int(MailSecurity::None));
+    m_security->addItem(texts.LoadText(1935), int(MailSecurity::StartTls));
+    m_security->addItem(texts.LoadText(1936), int(MailSecurity::ImplicitTls));
+    m_security->addItem(texts.LoadText(1937), int(MailSecurity::None));
     server->addWidget(m_host, 1);
-    server->addWidget(new QLabel(texts.LoadText(1833), m_body));
+    server->addWidget(new QLabel(texts.LoadText(1933), m_body));
     server->addWidget(m_port);
-    server->addWidget(new QLabel(texts.LoadText(1834), m_body));
+    server->addWidget(new QLabel(texts.LoadText(1934), m_body));
     server->addWidget(m_security);
-    form->addRow(texts.LoadText(1832), server);
+    form->addRow(texts.LoadText(1932), server);
 
     m_user = named(new QLineEdit(m_body), "txtSmtpUser");
-    form->addRow(texts.LoadText(1838), m_user);
+    form->addRow(texts.LoadText(1938), m_user);
     m_password = named(new QLineEdit(m_body), "txtSmtpPassword");
     m_password->setEchoMode(QLineEdit::Password);
-    form->addRow(texts.LoadText(1839), m_password);
+    form->addRow(texts.LoadText(1939), m_password);
     m_from = named(new QLineEdit(m_body), "txtMailFrom");
-    form->addRow(texts.LoadText(1849), m_from);
+    form->addRow(texts.LoadText(1949), m_from);
 
-    m_forwardM = named(new QCheckBox(texts.LoadText(1840), m_body), "chkForwardM");
-    m_forwardO = named(new QCheckBox(texts.LoadText(1841), m_body), "chkForwardO");
-    m_attachWav = named(new QCheckBox(texts.LoadText(1842), m_body), "chkAttachWav");
+    m_forwardM = named(new QCheckBox(texts.LoadText(1940), m_body), "chkForwardM");
+    m_forwardO = named(new QCheckBox(texts.LoadText(1941), m_body), "chkForwardO");
+    m_attachWav = named(new QCheckBox(texts.LoadText(1942), m_body), "chkAttachWav");
     form->addRow(m_forwardM);
     form->addRow(m_forwardO);
     form->addRow(m_attachWav);
 
     auto *test = new QHBoxLayout;
-    m_cmdTestMail = named(new QPushButton(texts.LoadText(1843), m_body), "cmdTestMail");
+    m_cmdTestMail = named(new QPushButton(texts.LoadText(1943), m_body), "cmdTestMail");
     m_cmdTestMail->setAutoDefault(false);
     m_lblTestMail = named(new QLabel(m_body), "lblTestMail");
     m_lblTestMail->setWordWrap(true);
@@ -148,11 +148,11 @@ void ForwardSetupFrame::cmdTestMail_Click()
 {
     const ForwardOptions o = options();
     m_cmdTestMail->setEnabled(false);
-    m_lblTestMail->setText(m_texts.LoadText(1844));
-    sendTestMail(o, m_texts.LoadText(1847), m_texts.LoadText(1848), this, [this](const SmtpResult &r) {
+    m_lblTestMail->setText(m_texts.LoadText(1944));
+    sendTestMail(o, m_texts.LoadText(1947), m_texts.LoadText(1948), this, [this](const SmtpResult &r) {
         m_cmdTestMail->setEnabled(true);
         const QString why = r.serverRefused() ? r.serverReply : r.error;
-        m_lblTestMail->setText(r.ok ? m_texts.LoadText(1845) : m_texts.LoadText(1846).arg(why));
+        m_lblTestMail->setText(r.ok ? m_texts.LoadText(1945) : m_texts.LoadText(1946).arg(why));
         emit testMailFinished(r.ok);
     });
 }

@@ -37,4 +37,10 @@ void QtSystemTray::RemoveTrayIcon()
 
 bool QtSystemTray::isIconShown() const { return m_icon && m_icon->isVisible(); }
 
+void QtSystemTray::showMessage(const QString &title, const QString &text)
+{
+    if (isIconShown())
+        m_icon->showMessage(title, text, QSystemTrayIcon::Warning);
+}
+
 } // namespace telvox

@@ -23,6 +23,9 @@ public:
     virtual void AddTrayIcon(const QIcon &icon, const QString &tip) = 0;
     virtual void RemoveTrayIcon() = 0;
     virtual bool isIconShown() const = 0;
+    // A notification from the icon (a balloon or the desktop's notification); nothing where
+    // the icon is not shown.
+    virtual void showMessage(const QString &title, const QString &text) { (void)title, (void)text; }
 
     // Called for every mouse action on the icon.
     void setClickHandler(std::function<void(TrayClick)> handler) { m_onClick = std::move(handler); }
@@ -49,6 +52,7 @@ public:
     void AddTrayIcon(const QIcon &icon, const QString &tip) override;
     void RemoveTrayIcon() override;
     bool isIconShown() const override;
+    void showMessage(const QString &title, const QString &text) override;
 
 private:
     std::unique_ptr<QSystemTrayIcon> m_icon;

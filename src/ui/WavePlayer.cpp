@@ -75,6 +75,11 @@ void WavePlayer::cmdPlay_Click()
         m_prompts.messageBox(m_texts.LoadText(1002), MessageIcon::Critical, m_texts.LoadText(1003));
         return;
     }
+    if (m_kind == Kind::MainWindow && !QFileInfo(source.path).isReadable()) {
+        // There, but not ours to read (another account's file, a folder without access).
+        m_prompts.messageBox(m_texts.LoadText(1811) + source.name, MessageIcon::Critical, m_texts.LoadText(1003));
+        return;
+    }
     m_c.cmdPlay->setEnabled(false);
 
     send(QStringLiteral("close MyMedia"));

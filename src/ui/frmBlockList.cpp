@@ -92,23 +92,23 @@ frmBlockList::frmBlockList(Services services, QWidget *parent)
 {
     const Texts &t = m_s.texts;
     setObjectName(QStringLiteral("frmBlockList"));
-    setWindowTitle(t.LoadText(1850));
+    setWindowTitle(t.LoadText(1950));
 
     m_entry = named(new QLineEdit(this), "txtEntry");
-    m_entry->setPlaceholderText(t.LoadText(1860));
+    m_entry->setPlaceholderText(t.LoadText(1960));
     m_label = named(new QLineEdit(this), "txtLabel");
-    m_label->setPlaceholderText(t.LoadText(1861));
+    m_label->setPlaceholderText(t.LoadText(1961));
     m_blocked = named(new QListWidget(this), "lstBlocked");
     m_allowed = named(new QListWidget(this), "lstAllowed");
     m_recent = named(new QListWidget(this), "lstRecent");
-    m_blockAdd = named(new QPushButton(t.LoadText(1855), this), "cmdBlockAdd");
-    m_allowAdd = named(new QPushButton(t.LoadText(1855), this), "cmdAllowAdd");
-    auto *blockRemove = named(new QPushButton(t.LoadText(1856), this), "cmdBlockRemove");
-    auto *allowRemove = named(new QPushButton(t.LoadText(1856), this), "cmdAllowRemove");
-    m_withheld = named(new QCheckBox(t.LoadText(1853), this), "chkBlockWithheld");
-    m_phonebookOnly = named(new QCheckBox(t.LoadText(1854), this), "chkPhonebookOnly");
-    m_save = named(new QPushButton(t.LoadText(1857), this), "cmdSave");
-    auto *close = named(new QPushButton(t.LoadText(1862), this), "cmdClose");
+    m_blockAdd = named(new QPushButton(t.LoadText(1955), this), "cmdBlockAdd");
+    m_allowAdd = named(new QPushButton(t.LoadText(1955), this), "cmdAllowAdd");
+    auto *blockRemove = named(new QPushButton(t.LoadText(1956), this), "cmdBlockRemove");
+    auto *allowRemove = named(new QPushButton(t.LoadText(1956), this), "cmdAllowRemove");
+    m_withheld = named(new QCheckBox(t.LoadText(1953), this), "chkBlockWithheld");
+    m_phonebookOnly = named(new QCheckBox(t.LoadText(1954), this), "chkPhonebookOnly");
+    m_save = named(new QPushButton(t.LoadText(1957), this), "cmdSave");
+    auto *close = named(new QPushButton(t.LoadText(1962), this), "cmdClose");
     for (QPushButton *b : {m_blockAdd, m_allowAdd, blockRemove, allowRemove, m_save, close})
         b->setAutoDefault(false);
 
@@ -118,9 +118,9 @@ frmBlockList::frmBlockList(Services services, QWidget *parent)
     entry->addWidget(m_label, 1);
     root->addLayout(entry);
     auto *lists = new QHBoxLayout;
-    lists->addWidget(listFrame(t.LoadText(1851), "fraBlocked", m_blocked, m_blockAdd, blockRemove, this));
-    lists->addWidget(listFrame(t.LoadText(1852), "fraAllowed", m_allowed, m_allowAdd, allowRemove, this));
-    auto *recent = named(new QGroupBox(t.LoadText(1858), this), "fraRecent");
+    lists->addWidget(listFrame(t.LoadText(1951), "fraBlocked", m_blocked, m_blockAdd, blockRemove, this));
+    lists->addWidget(listFrame(t.LoadText(1952), "fraAllowed", m_allowed, m_allowAdd, allowRemove, this));
+    auto *recent = named(new QGroupBox(t.LoadText(1958), this), "fraRecent");
     (new QVBoxLayout(recent))->addWidget(m_recent);
     lists->addWidget(recent);
     root->addLayout(lists);

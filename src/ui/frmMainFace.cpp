@@ -295,7 +295,8 @@ void frmMain::setDesktopServices(DesktopServices desktop)
     f.player->setSourceProvider([this]() -> WavePlayer::Source {
         if (m_face->currentRecording.isEmpty())
             return {};
-        return {m_face->currentRecording, recordingFolder() + m_face->currentRecording};
+        // A recording kept outside the recordings folder is listed with its whole path.
+        return {m_face->currentRecording, QDir(recordingFolder()).filePath(m_face->currentRecording)};
     });
     connect(f.player.get(), &WavePlayer::playbackStarted, this, [this] {
         if (m_face->fromUnread)

@@ -2,6 +2,7 @@
 
 #include "ui/ForwardSetupFrame.h"
 
+#include "core/PrivateFiles.h"
 #include "core/Settings.h"
 #include "core/Texts.h"
 #include "platform/shell/AutostartEntry.h"
@@ -423,6 +424,13 @@ void frmSetup::cmdSave_Click()
     if (!createFolderPath(path)) {
         // Recordings could never be written there: say so rather than end the program.
         m_s.prompts.messageBox(t.LoadText(1501) + path, MessageIcon::Exclamation, title);
+        m_txtSaveFile->setFocus();
+        return;
+    }
+    QString reason;
+    if (!path.startsWith(QLatin1String("//")) && !checkWritableFolder(path, &reason)) {
+        // The folder is there but takes no files (permissions, a read-only disk).
+        m_s.prompts.messageBox(t.LoadText(1803).arg(path, reason), MessageIcon::Exclamation, title);
         m_txtSaveFile->setFocus();
         return;
     }

@@ -88,7 +88,7 @@ private slots:
         QDir().mkpath(home.file("waveFiles"));
         QVERIFY(QFile::copy(qEnvironmentVariable("TELVOX_SOURCE_DIR") + "/tests/data/speech_en_female_8k.wav",
                             home.file("waveFiles/A2026-12-06~10-00-00~5550000.wav")));
-        QVERIFY(app.messageLists().addRecording(home.file("waveFiles"), "A2026-12-06~10-00-00~5550000.wav", 0));
+        QVERIFY(app.messageLists().addRecording(home.file("waveFiles"), "A2026-12-06~10-00-00~5550000.wav", false, 0));
         QCOMPARE(app.mailForwarder()->queuedCount(), 1);
         const QStringList jobs = QDir(home.file("MailQueue")).entryList({"*.job"}, QDir::Files);
         QCOMPARE(jobs.size(), 1);

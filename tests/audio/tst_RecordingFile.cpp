@@ -1,4 +1,5 @@
 #include "audio/RecordingFile.h"
+#include "audio/RecordingJournal.h"
 #include "audio/WaveFile.h"
 #include "support/FakeShell.h"
 #include "support/Files.h"
@@ -24,6 +25,16 @@ QByteArray pattern(qsizetype n)
 }
 
 quint32 le32(const QByteArray &b, int at) { return qFromLittleEndian<quint32>(b.constData() + at); }
+
+// A call whose audio is the file `audio`, recorded through the journal into `folder`.
+WriteOutcome recordThroughJournal(const QString &audio, const QString &folder, const QString &name, OutputFormat format)
+{
+    const QByteArray bytes = readAll(audio);
+    RecordingJournal journal;
+    if (!journal.open(folder, name, format) || !journal.append(bytes.constData(), bytes.size()))
+        return {};
+    return journal.finish();
+}
 
 } // namespace
 
@@ -62,9 +73,9 @@ private slots:
         QVERIFY(name.startsWith("A2026-01-01~00-00-00~"));
         ScratchDir dir;
         QVERIFY(writeBytes(dir.file("work"), pattern(6000)));
-        const WriteOutcome out = writeRecordingFile(dir.file("work"), dir.file("rec"), name, OutputFormat::Pcm);
+        const WriteOutcome out = recordThroughJournal(dir.file("work"), dir.file("rec"), name, OutputFormat::Pcm);
         QDir().mkpath(dir.file("rec"));
-        const WriteOutcome again = writeRecordingFile(dir.file("work"), dir.file("rec"), name, OutputFormat::Pcm);
+        const WriteOutcome again = recordThroughJournal(dir.file("work"), dir.file("rec"), name, OutputFormat::Pcm);
         QCOMPARE(out.status, WriteOutcome::Status::Failed); // the folder did not exist yet
         QCOMPARE(again.status, WriteOutcome::Status::Written);
         QCOMPARE(QDir(dir.file("rec")).entryList(QDir::Files), QStringList({name}));
@@ -113,7 +124,7 @@ private slots:
         const QByteArray audio = pattern(length);
         QVERIFY(writeBytes(dir.file("tvxt0"), audio));
         const auto f = static_cast<OutputFormat>(format);
-        const WriteOutcome out = writeRecordingFile(dir.file("tvxt0"), dir.path(), "A2026-01-01~00-00-00.wav", f);
+        const WriteOutcome out = recordThroughJournal(dir.file("tvxt0"), dir.path(), "A2026-01-01~00-00-00.wav", f);
         const QString path = dir.file("A2026-01-01~00-00-00.wav");
         if (!kept) {
             QCOMPARE(out.status, WriteOutcome::Status::TooShort);
@@ -139,8 +150,8 @@ private slots:
         QVERIFY(writeBytes(dir.file("w1"), pattern(8000)));
         QVERIFY(writeBytes(dir.file("w2"), pattern(9000)));
         const QString name = "M2026-01-01~10-00-00~555.wav";
-        QCOMPARE(writeRecordingFile(dir.file("w1"), dir.path(), name, OutputFormat::Pcm).fileName, name);
-        const WriteOutcome second = writeRecordingFile(dir.file("w2"), dir.path(), name, OutputFormat::Pcm);
+        QCOMPARE(recordThroughJournal(dir.file("w1"), dir.path(), name, OutputFormat::Pcm).fileName, name);
+        const WriteOutcome second = recordThroughJournal(dir.file("w2"), dir.path(), name, OutputFormat::Pcm);
         QCOMPARE(second.status, WriteOutcome::Status::Written);
         QCOMPARE(second.fileName, QString("M2026-01-01~10-00-00~555_2.wav"));
         QCOMPARE(readAll(dir.file(name)).size(), 44 + 8000);

@@ -1,5 +1,6 @@
 // The stop-recording triggers on real analyser results: silence, the fast busy tone of the
 // exchange after the caller hung up, and the answer of a dialled call after its ring-back.
+#include "ToneQuality.h"
 #include "audio/StopTriggers.h"
 #include "sim/audio/SpeechLikeSource.h"
 #include "sim/tones/ToneSource.h"
@@ -173,6 +174,29 @@ private slots:
         h.stop();
         h.loop.advance(3000);
         QCOMPARE(h.recordings().size(), 1); // only the recording after the notice
+    }
+
+    // A fixed part of the quality sets (see bench/tonsig): dialled calls that ring back, then
+    // talk or only say "hello?"; dialled calls to a busy number and conversations that end in
+    // the busy or reorder tone; a minute of talk; all over noisy lines. Every target holds.
+    void qualityOnAFixedSubsetOfTheGeneratedCalls()
+    {
+        std::string error;
+        const auto speech = quality::SpeechSet::load(TELVOX_SPEECH_SET_DIR, &error);
+        QVERIFY2(speech, error.c_str());
+        quality::Options options;
+        options.countries = {"United States/Canada", "United Kingdom", "China", "Japan", "Australia", "India", "Germany"};
+        options.conditions = {"noise 10 dB", "jitter, offset, G.711, noise 10 dB", "weaker bursts, noise 15 dB"};
+        options.trials = 1;
+        options.speechSeconds = 60;
+        const quality::Report report = quality::run(*speech, options);
+        QCOMPARE(report.total.ringCalls, 14);
+        QCOMPARE(report.total.busyCalls, 2 * 2 * 2 * 7 + 2);
+        QVERIFY(report.total.talkSeconds >= 60);
+        std::string missed;
+        for (const std::string &m : report.missedTargets())
+            missed += m + "; ";
+        QVERIFY2(missed.empty(), missed.c_str());
     }
 };
 

@@ -48,7 +48,7 @@ struct Harness
         devices.addProvider(paced);
         engine = std::make_unique<AudioEngine>(
             AudioEngine::Services{loop, lines, exchange, devices, conversion, lists, status, texts, prompts, timers},
-            AudioEngine::Folders{dir.path(), dir.file("tmp") + "/", dir.file("rec") + "/"}, format);
+            AudioEngine::Folders{dir.path(), dir.file("tmp") + "/", dir.file("rec") + "/", fallback()}, format);
         status.OpenDayLog();
         lines[0].waveDeviceId = kIn;
     }
@@ -69,6 +69,7 @@ struct Harness
         engine->waveInReset(slot);
     }
     QStringList recordings() const { return QDir(dir.file("rec")).entryList(QDir::Files); }
+    QString fallback() const { return dir.file("FallbackRecordings") + "/"; }
     std::vector<std::int16_t> expectedSpeech(std::int64_t from, std::int64_t count) const
     {
         std::vector<std::int16_t> v;

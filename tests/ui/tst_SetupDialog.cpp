@@ -7,6 +7,8 @@
 #include "platform/shell/FolderPicker.h"
 #include "records/StatusLog.h"
 #include "telephony/TelephonyCore.h"
+#include "core/PrivateFiles.h"
+#include "support/Unprivileged.h"
 #include "support/FakeShell.h"
 #include "support/Files.h"
 #include "ui/UiFakes.h"
@@ -180,6 +182,20 @@ private slots:
         r.window->txtSaveFile()->setText(r.dir.file("plain/rec/"));
         r.window->cmdSave_Click();
         QCOMPARE(r.prompts.shown.last().text, r.texts.LoadText(1501) + r.dir.file("plain/rec/"));
+        QVERIFY(r.settings.ReadSetting("Config", "SaveFile").isEmpty());
+        QCOMPARE(r.ended, 0);
+
+        // A folder that exists but takes no files: said with the system's reason, not saved.
+        Unprivileged user;
+        if (!user.effective())
+            return;
+        QVERIFY(QDir().mkpath(r.dir.file("locked")));
+        QVERIFY(QFile::setPermissions(r.dir.file("locked"), QFile::ReadOwner | QFile::ExeOwner));
+        r.window->txtSaveFile()->setText(r.dir.file("locked/"));
+        r.window->cmdSave_Click();
+        QFile::setPermissions(r.dir.file("locked"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QCOMPARE(r.prompts.shown.last().text, QString("recordings cannot be written to %1: %2")
+                                                  .arg(r.dir.file("locked/"), systemReason(EACCES)));
         QVERIFY(r.settings.ReadSetting("Config", "SaveFile").isEmpty());
         QCOMPARE(r.ended, 0);
     }

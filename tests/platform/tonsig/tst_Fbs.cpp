@@ -194,6 +194,7 @@ private slots:
         const Run r = run(tone(plan, level, impairments, impairments.seed * 1777, 10));
         QVERIFY2(r.firstBusyStop >= 3 && r.firstBusyStop <= 5, qPrintable(QString::number(r.firstBusyStop)));
         QVERIFY2(r.nearRatios >= 9, qPrintable(QString::number(r.nearRatios)));
+        QCOMPARE(r.moving, 0); // never taken for an answer
     }
 
     // Each limit of the busy count, just inside and outside.
@@ -235,7 +236,9 @@ private slots:
         addToneRows({ToneKind::Ringback},
                     {{"-19 dBm0", ToneLevel::dbm0(-19), {}},
                      {"-19 dBm0 SNR 35 dB offset +2% jitter 10%", ToneLevel::dbm0(-19), {35.0, 2.0, 10.0, 2}},
-                     {"-40 dBm0 offset -2% jitter 10%", ToneLevel::dbm0(-40), {std::nullopt, -2.0, 10.0, 3}}});
+                     {"-40 dBm0 offset -2% jitter 10%", ToneLevel::dbm0(-40), {std::nullopt, -2.0, 10.0, 3}},
+                     {"-10 dBm0 SNR 10 dB", ToneLevel::dbm0(-10), {10.0, 0.0, 0.0, 4}},
+                     {"-32 dBm0 SNR 15 dB offset +2% jitter 10%", ToneLevel::dbm0(-32), {15.0, 2.0, 10.0, 5}}});
     }
     // A ringing line neither ends the recording nor looks answered: every buffer with a level
     // to judge keeps at least four profile values within 5 % of the median.
@@ -249,19 +252,42 @@ private slots:
             const Run r = run(tone(plan, level, impairments, phase, 16));
             QCOMPARE(r.busyStops, 0);
             QCOMPARE(r.moving, 0);
-            QVERIFY(r.silent >= 3);
+            QVERIFY(r.silent >= 3 || impairments.snrDb);
             steady += r.steady;
         }
         QVERIFY(steady >= 3);
     }
 
-    // Noise above the silence level fills the ring-back's pauses with unsteady levels; a
-    // silence level above the noise makes them quiet again.
-    void ringbackPausesNeedTheSilenceLevelAboveTheNoise()
+    // Line noise far above the silence level leaves the ring-back's pauses quiet, and a caller
+    // who only says "hello?" then waits still moves the profile of one of the two seconds that
+    // the word falls into.
+    void ringbackPausesStayQuietOverLineNoise()
     {
-        const Samples ringing = tone(*TonePlans::builtIn().find("Germany", ToneKind::Ringback), ToneLevel::dbm0(-16), {24.0, 0, 0, 1}, 0, 15);
-        QVERIFY(run(ringing, 100).moving > 0); // the noise RMS is about 160
-        QCOMPARE(run(ringing, 300).moving, 0);
+        const Samples ringing = tone(*TonePlans::builtIn().find("Germany", ToneKind::Ringback), ToneLevel::dbm0(-16), {12.0, 0, 0, 1}, 0, 15);
+        for (const int level : {20, 100, 500})
+            QCOMPARE(run(ringing, level).moving, 0);
+
+        const QDir data(qEnvironmentVariable("TELVOX_SOURCE_DIR") + "/tests/data");
+        const Samples speech = telvox::test::readLineWav(data.filePath("speech_en_female_8k.wav").toStdString());
+        QVERIFY(speech.size() > 3 * kSecond);
+        // The loudest half second of the clip's first three.
+        std::size_t word = 0;
+        double loudest = 0;
+        for (std::size_t at = 0; at + 4000 <= 3 * kSecond; at += 400) {
+            double energy = 0;
+            for (std::size_t i = at; i < at + 4000; ++i)
+                energy += double(speech[i]) * speech[i];
+            if (energy > loudest) {
+                loudest = energy;
+                word = at;
+            }
+        }
+        for (const std::size_t at : {1000, 4000, 7000, 7800}) {
+            Samples call(3 * kSecond, 0);
+            std::copy(speech.begin() + word, speech.begin() + word + 4000, call.begin() + kSecond + at);
+            call = noise(0, 150, call); // about -47 dBFS, above the silence level
+            QVERIFY2(run(call).moving >= 1, qPrintable(QString::number(at)));
+        }
     }
 
     // Speech never ends the recording as a busy tone, and every second of it that has a level
@@ -284,14 +310,15 @@ private slots:
         }
     }
 
-    // The synthetic talker over a minute: no busy stop, and nearly every second moves.
+    // The synthetic talker over a minute: no busy stop, and nearly every second moves (a steady
+    // second only delays the answer of a dialled call by a second).
     void syntheticTalk()
     {
         for (const auto voice : {SpeechLikeSource::Voice::Low, SpeechLikeSource::Voice::High}) {
             for (std::uint64_t seed = 1; seed <= 3; ++seed) {
                 const Run r = run(SpeechLikeSource(seed, voice, -20.0).next(60 * kSecond));
                 QCOMPARE(r.busyStops, 0);
-                QVERIFY(r.nearRatios <= 1 && r.steady <= 2 && r.moving >= 45);
+                QVERIFY2(r.nearRatios <= 1 && r.steady <= 6 && r.moving >= 45, qPrintable(QString("%1 %2 %3").arg(r.nearRatios).arg(r.steady).arg(r.moving)));
             }
         }
     }

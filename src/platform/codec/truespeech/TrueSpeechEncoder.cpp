@@ -78,30 +78,49 @@ struct WeightingMemory
     Coeffs out{};
 };
 
-// Runs W over n samples, advancing the memory.
+// Runs W over n samples, advancing the memory. The memories live in local arrays that the
+// compiler keeps in registers; they shift by one element per sample without a library call.
 void weight(const Weighting& w, WeightingMemory& m, const float* x, float* y, int n)
 {
+    Coeffs in = m.in, out = m.out;
     for (int i = 0; i < n; ++i) {
         float acc = x[i];
+#pragma GCC unroll 8
         for (int j = 0; j < kOrder; ++j)
-            acc += w.num[j] * m.in[j] - w.den[j] * m.out[j];
-        std::memmove(m.in.data() + 1, m.in.data(), (kOrder - 1) * sizeof(float));
-        std::memmove(m.out.data() + 1, m.out.data(), (kOrder - 1) * sizeof(float));
-        m.in[0] = x[i];
-        m.out[0] = acc;
+            acc += w.num[j] * in[j] - w.den[j] * out[j];
+#pragma GCC unroll 8
+        for (int j = kOrder - 1; j > 0; --j) {
+            in[j] = in[j - 1];
+            out[j] = out[j - 1];
+        }
+        in[0] = x[i];
+        out[0] = acc;
         y[i] = acc;
+    }
+    m.in = in;
+    m.out = out;
+}
+
+// Zero-state convolution truncated to the subframe: y[n] = sum_{k<=n} h[k] x[n-k]. Each y[n]
+// adds its terms in the order k = 0, 1, ..., n; the loop over n is the inner one, so that it
+// vectorises.
+void convolve(const Vec& h, const float* x, Vec& y)
+{
+    y.fill(0.0f);
+    for (int k = 0; k < N; ++k) {
+        const float hk = h[k];
+        for (int n = k; n < N; ++n)
+            y[n] += hk * x[n - k];
     }
 }
 
-// Zero-state convolution truncated to the subframe: y[n] = sum_{k<=n} h[k] x[n-k].
-void convolve(const Vec& h, const float* x, Vec& y)
+// The convolution of the excitation one sample earlier (x[-1], x[0], ..., x[N-2]) from that of
+// x: y'[n] = y[n-1] + h[n] x[-1], which adds the same terms in the same order as convolve().
+void convolveShifted(const Vec& h, const float* x, const Vec& y, Vec& shifted)
 {
-    for (int n = 0; n < N; ++n) {
-        float acc = 0;
-        for (int k = 0; k <= n; ++k)
-            acc += h[k] * x[n - k];
-        y[n] = acc;
-    }
+    shifted[0] = h[0] * x[-1];
+    for (int n = N - 1; n > 0; --n)
+        shifted[n] = y[n - 1] + h[n] * x[-1];
 }
 
 float dot(const float* a, const float* b, int n = N)
@@ -225,11 +244,19 @@ private:
     }
 
     // Least-squares amplitudes of the given positions (Cholesky of the normal equations).
+    // Row i of the factor depends only on the positions 0..i, so the rows of the longest prefix
+    // shared with the previous call are kept rather than worked out again.
     void solve(const int* pos, int count, double* beta) const
     {
-        double a[kPulses][kPulses];
+        auto& a = m_factor;
         double y[kPulses];
-        for (int i = 0; i < count; ++i) {
+        int first = 0;
+        while (first < std::min(count, m_factorRows) && m_factorPos[first] == pos[first])
+            ++first;
+        for (int i = first; i < count; ++i)
+            m_factorPos[i] = pos[i];
+        m_factorRows = count;
+        for (int i = first; i < count; ++i) {
             for (int j = 0; j <= i; ++j) {
                 double s = m_phi[pos[i]][pos[j]];
                 for (int k = 0; k < j; ++k)
@@ -414,6 +441,9 @@ private:
 
     std::array<float, N> m_d{};
     float m_phi[N][N];
+    mutable double m_factor[kPulses][kPulses];
+    mutable std::array<int, kPulses> m_factorPos{};
+    mutable int m_factorRows = 0;
 };
 
 // Packs the seven chosen pulses: positions ascending within each half, codes in that order.
@@ -532,6 +562,7 @@ struct LtpChoice
 {
     int code = kNoLtp;
     Subframe v{};
+    Vec response{}; // v through the subframe's weighted impulse response
 };
 
 // Closed-loop search of the LTP code for a base lag. The error of every (fine lag, tap pair) is
@@ -552,15 +583,30 @@ LtpChoice searchLtp(const std::array<std::int32_t, kHistory>& hist, int base, co
     std::array<float, kHistory + N + 1> ext;
     for (int i = 0; i < kHistory; ++i)
         ext[i] = float(std::int16_t(std::uint16_t(std::uint32_t(hist[i]))));
+    Vec ya, yb; // responses to the samples at lag D+1 (tap c0) and at lag D (tap c1)
     for (int fine = 0; fine <= 5 && base + fine <= kMaxBasePlusFine; ++fine) {
         const int lag = kMinLag + base + fine;
         for (int i = 0; i <= N; ++i)
             ext[kHistory + i] = ext[kHistory + i - lag];
-        Vec ya, yb; // responses to the samples at lag D+1 (tap c0) and at lag D (tap c1)
-        convolve(h, ext.data() + kHistory - 1 - lag, ya);
-        convolve(h, ext.data() + kHistory - lag, yb);
-        const float xa = dot(x.data(), ya.data()), xb = dot(x.data(), yb.data());
-        const float aa = dot(ya.data(), ya.data()), bb = dot(yb.data(), yb.data()), ab = dot(ya.data(), yb.data());
+        // Beyond a subframe the excitations are plain history: the one at lag D is the
+        // previous lag's excitation at D + 1, and the one at D + 1 follows from it by a shift.
+        if (fine > 0 && lag > N)
+            yb = ya;
+        else
+            convolve(h, ext.data() + kHistory - lag, yb);
+        if (lag >= N)
+            convolveShifted(h, ext.data() + kHistory - lag, yb, ya);
+        else
+            convolve(h, ext.data() + kHistory - 1 - lag, ya);
+        // Five dot products in one pass: five independent sums, each in the order of dot().
+        float xa = 0, xb = 0, aa = 0, bb = 0, ab = 0;
+        for (int i = 0; i < N; ++i) {
+            xa += x[i] * ya[i];
+            xb += x[i] * yb[i];
+            aa += ya[i] * ya[i];
+            bb += yb[i] * yb[i];
+            ab += ya[i] * yb[i];
+        }
         const int taps = fine == 5 ? 2 : 25;
         for (int g = 0; g < taps; ++g) {
             const float c0 = tables::ts_order2_coeffs[g][0] / 16384.0f;
@@ -590,6 +636,7 @@ LtpChoice searchLtp(const std::array<std::int32_t, kHistory>& hist, int base, co
             bestError = e;
             best.code = (candidates[c].lag - kMinLag - base) * 25 + candidates[c].tap;
             best.v = v;
+            best.response = y;
         }
     }
     return best;
@@ -614,12 +661,8 @@ void encodeSubframe(Trial& t, int q, int base, const Filter& f, int k1, const Su
     const LtpChoice ltp = searchLtp(t.synth.hist, base, x, h);
     Vec t2 = x;
     if (ltp.code != kNoLtp) {
-        Vec vf, y;
         for (int i = 0; i < N; ++i)
-            vf[i] = ltp.v[i];
-        convolve(h, vf.data(), y);
-        for (int i = 0; i < N; ++i)
-            t2[i] -= y[i];
+            t2[i] -= ltp.response[i];
     }
     PulseSearch search(t2, h);
     const PulseChoice pulses = search.run();

@@ -1,0 +1,146 @@
+#include "core/PrivateFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace telvox {
+
+void usePrivateFileMode() { ::umask(077); }
+
+QString systemReason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
+bool tightenPermissions(const QString &path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st = {};
+    if (::lstat(native.constData(), &st) != 0 || S_ISLNK(st.st_mode) || st.st_uid != ::geteuid())
+        return false;
+    if ((st.st_mode & 077) == 0)
+        return false;
+    return ::chmod(native.constData(), st.st_mode & 07700) == 0;
+}
+
+bool makePrivateFolder(const QString &folder)
+{
+    if (!QDir().mkpath(folder))
+        return false;
+    const QByteArray native = QFile::encodeName(folder);
+    struct stat st = {};
+    if (::stat(native.constData(), &st) != 0 || st.st_uid != ::geteuid())
+        return false;
+    return (st.st_mode & 0777) == 0700 || ::chmod(native.constData(), 0700) == 0;
+}
+
+int tightenTree(const QString &folder, int depth, bool includeFolder)
+{
+    int changed = includeFolder && tightenPermissions(folder) ? 1 : 0;
+    if (depth <= 0)
+        return changed;
+    const QFileInfoList entries
+        = QDir(folder).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo &entry : entries) {
+        if (entry.isSymLink())
+            continue;
+        if (entry.isDir())
+            changed += tightenTree(entry.absoluteFilePath(), depth - 1, true);
+        else if (tightenPermissions(entry.absoluteFilePath()))
+            ++changed;
+    }
+    return changed;
+}
+
+bool checkWritableFolder(const QString &folder, QString *reason)
+{
+    if (!QDir().mkpath(folder)) {
+        // mkpath does not say why: the nearest existing level tells.
+        QString level = QDir::cleanPath(folder);
+        while (!level.isEmpty() && !QFileInfo::exists(level))
+            level = QFileInfo(level).path();
+        const int error = ::access(QFile::encodeName(level).constData(), W_OK) == 0 ? ENOTDIR : errno;
+        if (reason)
+            *reason = systemReason(error);
+        return false;
+    }
+    const QDir dir(folder);
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const QString probe = dir.filePath(QStringLiteral(".telvox-probe-%1-%2")
+                                               .arg(::getpid())
+                                               .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
+        const QByteArray native = QFile::encodeName(probe);
+        const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd >= 0) {
+            ::close(fd);
+            ::unlink(native.constData());
+            return true;
+        }
+        if (errno != EEXIST) {
+            if (reason)
+                *reason = systemReason(errno);
+            return false;
+        }
+    }
+    if (reason)
+        *reason = systemReason(EEXIST);
+    return false;
+}
+
+namespace {
+
+const QString kWorkLock = QStringLiteral(".lock");
+
+// Working folders of runs that ended without removing theirs (killed, a power cut): their
+// lock file is there and nobody holds it. A folder without a lock file may be one that is
+// being made just now, and is left alone.
+void removeAbandonedWorkFolders(const QString &base)
+{
+    const QFileInfoList folders = QDir(base).entryInfoList({QStringLiteral("work-*")}, QDir::Dirs | QDir::Hidden);
+    for (const QFileInfo &folder : folders) {
+        if (folder.isSymLink() || folder.ownerId() != ::geteuid())
+            continue;
+        const QByteArray lock = QFile::encodeName(QDir(folder.absoluteFilePath()).filePath(kWorkLock));
+        const int fd = ::open(lock.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0)
+            continue;
+        const bool abandoned = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (abandoned)
+            QDir(folder.absoluteFilePath()).removeRecursively();
+        ::close(fd);
+    }
+}
+
+} // namespace
+
+std::shared_ptr<QTemporaryDir> makePrivateWorkFolder(const QString &base)
+{
+    if (!makePrivateFolder(base))
+        return nullptr;
+    removeAbandonedWorkFolders(base);
+    auto *dir = new QTemporaryDir(QDir(base).filePath(QStringLiteral("work-XXXXXX")));
+    if (!dir->isValid()) {
+        delete dir;
+        return nullptr;
+    }
+    // mkdtemp makes it 0700 already; say so explicitly in case the system differs.
+    ::chmod(QFile::encodeName(dir->path()).constData(), 0700);
+    // Held for as long as the run lasts, so that no other run takes the folder for abandoned.
+    const QByteArray lock = QFile::encodeName(QDir(dir->path()).filePath(kWorkLock));
+    const int fd = ::open(lock.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd >= 0)
+        ::flock(fd, LOCK_EX | LOCK_NB);
+    return std::shared_ptr<QTemporaryDir>(dir, [fd](QTemporaryDir *d) {
+        if (fd >= 0)
+            ::close(fd);
+        delete d;
+    });
+}
+
+} // namespace telvox

@@ -1,0 +1,362 @@
+// A program killed with SIGKILL in the middle of a recording, then started again: the call is
+// recovered, listed as unread and announced, at most a second short. Once as the whole
+// application on the virtual exchange (a child process of this test, killed by it), once as
+// the real executable on the emulated voice modem. Every file the program made is its
+// owner's alone.
+#include "app/TelvoxApplication.h"
+#include "core/Settings.h"
+#include "core/VirtualEventLoop.h"
+#include "platform/telephony/VirtualExchange.h"
+#include "records/MessageLists.h"
+#include "records/StatusLog.h"
+#include "sim/audio/SpeechLikeSource.h"
+#include "support/FakeShell.h"
+#include "support/Files.h"
+#include "support/StatusTexts.h"
+#include "telephony/LineTable.h"
+#include "telephony/TelephonyCore.h"
+
+#include <QApplication>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSet>
+#include <QTest>
+#include <QtEndian>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace telvox;
+using namespace telvox::test;
+
+namespace {
+
+const char *const kChildHome = "TELVOX_TEST_CRASH_HOME";
+const char *const kTwinHome = "TELVOX_TEST_TWIN_HOME";
+const char *const kTwinSign = "TELVOX_TEST_TWIN_SIGN";
+
+// A caller whose every sample tells who spoke: 1000..1999 times `sign`.
+class MarkedCaller final : public sim::SampleSource
+{
+public:
+    explicit MarkedCaller(int sign)
+        : m_sign(sign)
+    {
+    }
+    void read(std::span<std::int16_t> out) override
+    {
+        for (auto &s : out)
+            s = static_cast<std::int16_t>(m_sign * (1000 + (m_n++ * 7) % 1000));
+    }
+
+private:
+    int m_sign;
+    std::int64_t m_n = 0;
+};
+
+struct Instance
+{
+    explicit Instance(const QString &home)
+        : app(AppPaths::underHome(home, "telvox"), loop, prompts, printer, {})
+    {
+    }
+    VirtualEventLoop loop;
+    ScriptedPrompts prompts;
+    RecordingPrinter printer;
+    TelvoxApplication app;
+};
+
+void writeSettings(const QString &home)
+{
+    SettingsStore s(home + "/telvox.ini", home + "/settings.txt");
+    s.WriteSetting("Config", "Language", "0");
+    s.WriteSetting("Config", "SaveFile", home + "/waveFiles/");
+    s.WriteSetting("Config", "Line0", "1");
+    for (int n = 0; n < 4; ++n)
+        s.WriteSetting("Modem", QString("Line%1").arg(n), "Telvox Virtual Voice Line  [28]");
+}
+
+// The child: the application answers a call on the virtual exchange, records the message for
+// a while, says how long, and waits to be killed.
+int runChild()
+{
+    const QString home = qEnvironmentVariable(kChildHome);
+    Instance i(home);
+    if (i.app.Main() != TelvoxApplication::StartResult::Running)
+        return 3;
+    i.loop.advance(2500); // the splash window
+    IncomingCall call;
+    call.number = "5551234";
+    call.speech = std::make_shared<sim::SpeechLikeSource>(5);
+    if (!i.app.isLoaded() || !i.app.exchange().placeIncomingCall(0, call))
+        return 4;
+    const LineSlot &line = i.app.telephony().lineTable()[0];
+    if (!i.loop.advanceUntil([&] { return line.recState == 1; }, 60000))
+        return 5;
+    i.loop.advance(5500);
+    std::printf("recorded-ms 5500\n");
+    std::fflush(stdout);
+    for (;;)
+        ::pause();
+}
+
+// A twin: the application records one whole call on its line 0 and ends; the test runs two
+// at once, with their own program folders and one recordings folder.
+int runTwin()
+{
+    Instance i(qEnvironmentVariable(kTwinHome));
+    if (i.app.Main() != TelvoxApplication::StartResult::Running)
+        return 3;
+    i.loop.advance(2500);
+    IncomingCall call;
+    call.number = "5551234";
+    call.speech = std::make_shared<MarkedCaller>(qEnvironmentVariableIntValue(kTwinSign));
+    if (!i.app.isLoaded() || !i.app.exchange().placeIncomingCall(0, call))
+        return 4;
+    const LineSlot &line = i.app.telephony().lineTable()[0];
+    if (!i.loop.advanceUntil([&] { return line.recState == 1; }, 60000))
+        return 5;
+    // Real time passes too, so that the two programs' captures overlap.
+    for (int t = 0; t < 40; ++t) {
+        i.loop.advance(100);
+        QTest::qWait(10);
+    }
+    i.app.exchange().hangUpFarEnd(0, FarEndHangUp::WithDisconnect);
+    i.loop.advance(5000);
+    i.app.shutdown();
+    return 0;
+}
+
+// Files and folders below `folder` that another account could read, write or enter.
+QStringList notPrivate(const QString &folder)
+{
+    QStringList open;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        struct stat st = {};
+        if (::lstat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISLNK(st.st_mode) && (st.st_mode & 077) != 0)
+            open << QString("%1 %2").arg(path).arg(st.st_mode & 0777, 0, 8);
+    }
+    return open;
+}
+
+} // namespace
+
+class tst_CrashRecovery : public QObject
+{
+    Q_OBJECT
+private slots:
+    void killedOnTheVirtualExchangeAndStartedAgain()
+    {
+        ScratchDir home;
+        writeSettings(home.path());
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(kChildHome, home.path());
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {});
+        QVERIFY(child.waitForStarted());
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += child.readAllStandardOutput()).contains("recorded-ms"), 60000);
+        ::kill(static_cast<pid_t>(child.processId()), SIGKILL);
+        QVERIFY(child.waitForFinished(10000));
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+        // What the killed program left: its journal, no recording.
+        QVERIFY(QDir(home.file("waveFiles")).entryList(QDir::Files).isEmpty());
+        QCOMPARE(QDir(home.file("waveFiles")).entryList({".A*.part"}, QDir::Files | QDir::Hidden).size(), 1);
+
+        Instance again(home.path());
+        QCOMPARE(again.app.Main(), TelvoxApplication::StartResult::Running);
+        again.loop.advance(2500);
+        QVERIFY(again.app.isLoaded());
+        const QStringList files = QDir(home.file("waveFiles")).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(files.size(), 1);
+        const QString name = files[0];
+        QVERIFY2(name.startsWith('A') && name.endsWith("~5551234.wav"), qPrintable(name));
+        QCOMPARE(again.app.messageLists().unreadEntries(), QStringList({name}));
+        const QString when = recordingTimeText(name);
+        QVERIFY2(statusTexts(again.app.statusList()).contains("recovered recording of " + when + " (5551234)"),
+                 qPrintable(statusTexts(again.app.statusList()).join('\n')));
+        // 5.5 s were recorded when the program was killed: at most one second is missing.
+        const qint64 size = QFileInfo(home.file("waveFiles/" + name)).size();
+        QVERIFY2(size >= 44 + 4500 * 16, qPrintable(QString::number(size)));
+        QCOMPARE(qFromLittleEndian<quint32>(readAll(home.file("waveFiles/" + name)).constData() + 40),
+                 quint32(size - 44));
+        QVERIFY2(notPrivate(home.path()).isEmpty(), qPrintable(notPrivate(home.path()).join('\n')));
+    }
+
+    void filesLeftOpenByEarlierVersionsAreMadePrivate()
+    {
+        ScratchDir home;
+        writeSettings(home.path());
+        QDir().mkpath(home.file("LogFiles"));
+        QDir().mkpath(home.file("waveFiles"));
+        for (const char *name : {"callerid.txt", "PhoneBook.txt", "waveFiles/A2026-01-01~00-00-00.wav"})
+            QVERIFY(writeBytes(home.file(name), "private"));
+        for (const char *name : {"callerid.txt", "PhoneBook.txt", "waveFiles/A2026-01-01~00-00-00.wav", "telvox.ini"})
+            ::chmod(QFile::encodeName(home.file(name)).constData(), 0644);
+        for (const char *name : {"", "LogFiles", "waveFiles"})
+            ::chmod(QFile::encodeName(home.file(name)).constData(), 0755);
+        Instance i(home.path());
+        i.app.Main();
+        i.loop.advance(2500);
+        QVERIFY(i.app.isLoaded());
+        QVERIFY2(notPrivate(home.path()).isEmpty(), qPrintable(notPrivate(home.path()).join('\n')));
+        struct stat st = {};
+        QCOMPARE(::stat(QFile::encodeName(home.path()).constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 0777), 0700);
+        const QStringList said = statusTexts(i.app.statusList());
+        // Six: two text files, the options, the recording and two folders; the program folder
+        // itself is made private before anything else happens.
+        QVERIFY2(said.contains("6 files and folders made private (readable only by this account)"), qPrintable(said.join('\n')));
+    }
+
+    void aRecordingsFolderThatCannotBeWrittenIsReportedAtStart()
+    {
+        ScratchDir home;
+        writeSettings(home.path());
+        QVERIFY(writeBytes(home.file("plain"), "a file, not a folder"));
+        {
+            SettingsStore s(home.file("telvox.ini"), home.file("settings.txt"));
+            s.WriteSetting("Config", "SaveFile", home.file("plain/rec/"));
+        }
+        Instance i(home.path());
+        i.app.Main();
+        i.loop.advance(2600);
+        QVERIFY(i.app.isLoaded());
+        const QString said = QString("recordings cannot be written to %1: %2; this call is recorded in %3 instead")
+                                 .arg(home.file("plain/rec"), QString::fromLocal8Bit(std::strerror(ENOTDIR)),
+                                      home.file("FallbackRecordings"));
+        QVERIFY2(statusTexts(i.app.statusList()).contains(said), qPrintable(statusTexts(i.app.statusList()).join('\n')));
+        QCOMPARE(i.prompts.shown.size(), 1);
+        QCOMPARE(i.prompts.shown[0].text, said);
+    }
+
+    void twoProgramsRecordingLineZeroAtOnceKeepTheirOwnCallers()
+    {
+        ScratchDir shared, first, second;
+        QList<QProcess *> twins;
+        for (const auto &[home, sign] : {std::pair{&first, 1}, std::pair{&second, -1}}) {
+            writeSettings(home->path());
+            SettingsStore s(home->file("telvox.ini"), home->file("settings.txt"));
+            s.WriteSetting("Config", "SaveFile", shared.path() + "/");
+            auto *twin = new QProcess(this);
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(kTwinHome, home->path());
+            env.insert(kTwinSign, QString::number(sign));
+            env.insert("QT_QPA_PLATFORM", "offscreen");
+            twin->setProcessEnvironment(env);
+            twin->start(QCoreApplication::applicationFilePath(), {});
+            twins << twin;
+        }
+        for (QProcess *twin : std::as_const(twins)) {
+            QVERIFY(twin->waitForFinished(90000));
+            QCOMPARE(twin->exitCode(), 0);
+        }
+        const QStringList files = QDir(shared.path()).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(files.size(), 2); // same line, same second, same caller: "_2" for the second
+        QSet<int> signs;
+        for (const QString &name : files) {
+            const QByteArray file = readAll(shared.file(name));
+            const auto *samples = reinterpret_cast<const std::int16_t *>(file.constData() + 44);
+            const qsizetype count = (file.size() - 44) / 2;
+            QVERIFY2(count >= 3 * 8000, qPrintable(name));
+            int positive = 0, negative = 0;
+            for (qsizetype k = 0; k < count; ++k) {
+                positive += samples[k] >= 1000 ? 1 : 0;
+                negative += samples[k] <= -1000 ? 1 : 0;
+            }
+            // Each recording holds its own caller only.
+            QVERIFY2(positive == 0 || negative == 0, qPrintable(QString("%1: %2 + %3 -").arg(name).arg(positive).arg(negative)));
+            QVERIFY(std::max(positive, negative) >= count * 9 / 10);
+            signs.insert(positive > 0 ? 1 : -1);
+        }
+        QCOMPARE(signs.size(), 2);
+    }
+
+    void killedOnTheModemEmulatorAndStartedAgain()
+    {
+        ScratchDir home;
+        QFile scenario(home.file("call.scn"));
+        QVERIFY(scenario.open(QIODevice::WriteOnly));
+        scenario.write("devices 1\n"
+                       "at 2s line 0 call number \"5551234\" cid before pickup-after 1 audio talk 4\n"
+                       "at 60s line 0 hangup disconnect\n");
+        scenario.close();
+        QProcess modems;
+        modems.start(TELVOX_MODEMSIM, {"--link-dir", home.file("modems"), "--scenario", home.file("call.scn")});
+        QVERIFY(modems.waitForStarted());
+        QByteArray announced;
+        QTRY_VERIFY_WITH_TIMEOUT((announced += modems.readAllStandardOutput()).contains("ready\n"), 10000);
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TELVOX_HOME", home.path());
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        QProcess telvox;
+        telvox.setProcessEnvironment(env);
+        telvox.start(TELVOX_EXECUTABLE, {"--modem", home.file("modems/modem0"), "--echo-status"});
+        QVERIFY(telvox.waitForStarted());
+        // The journal appears when the recording starts; four seconds later the power goes.
+        QString journal;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !(journal = QDir(home.path()).entryList({".M*.part"}, QDir::Files | QDir::Hidden).value(0)).isEmpty(), 40000);
+        QElapsedTimer recording;
+        recording.start();
+        QTest::qWait(4000);
+        const qint64 captured = QFileInfo(home.file(journal)).size();
+        ::kill(static_cast<pid_t>(telvox.processId()), SIGKILL);
+        const qint64 recordedMs = recording.elapsed();
+        QVERIFY(telvox.waitForFinished(10000));
+        modems.kill();
+        modems.waitForFinished();
+
+        QProcess again;
+        again.setProcessEnvironment(env);
+        again.start(TELVOX_EXECUTABLE, {"--echo-status", "--quit-after", "500"});
+        QVERIFY(again.waitForFinished(60000));
+        const QString said = QString::fromUtf8(again.readAllStandardOutput());
+        const QStringList files = QDir(home.path()).entryList({"M*~5551234.wav"}, QDir::Files);
+        QVERIFY2(files.size() == 1, qPrintable(said));
+        // The first start speaks Simplified Chinese.
+        QVERIFY2(said.contains(QString::fromUtf8("已恢复 %1 的录音（5551234）").arg(recordingTimeText(files[0]))),
+                 qPrintable(said));
+        const qint64 size = QFileInfo(home.file(files[0])).size();
+        qInfo("recorded %lld ms before SIGKILL; journal %lld bytes; recovered %lld bytes of audio (%lld ms)",
+              recordedMs, captured, size - 44, (size - 44) / 16);
+        QVERIFY2((size - 44) / 16 >= recordedMs - 1000 - 500, qPrintable(QString::number(size)));
+        QVERIFY(QDir(home.path()).entryList({".*.part"}, QDir::Files | QDir::Hidden).isEmpty());
+        QVERIFY2(notPrivate(home.path()).isEmpty(), qPrintable(notPrivate(home.path()).join('\n')));
+    }
+
+private:
+    // "A2026-12-04~08-30-15~555.wav" -> "2026-12-04 08:30:15"
+    static QString recordingTimeText(const QString &name)
+    {
+        return QDateTime::fromString(name.mid(1, 19), "yyyy-MM-dd~HH-mm-ss").toString("yyyy-MM-dd HH:mm:ss");
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsSet(kChildHome)) {
+        QApplication app(argc, argv);
+        return runChild();
+    }
+    if (qEnvironmentVariableIsSet(kTwinHome)) {
+        QApplication app(argc, argv);
+        return runTwin();
+    }
+    QApplication app(argc, argv);
+    tst_CrashRecovery test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_CrashRecovery.moc"

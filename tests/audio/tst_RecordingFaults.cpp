@@ -1,0 +1,313 @@
+// Calls recorded while the recordings folder fails: not writable, made read-only or removed
+// or unmounted during the call, full; two recorders on one line number; a crash. Every case
+// must keep the whole call (or, on a full disk, all that fitted, with a correct header) and
+// say so.
+#include "core/PrivateFiles.h"
+#include "support/AudioHarness.h"
+#include "support/StatusTexts.h"
+#include "support/Unprivileged.h"
+
+#include <QTest>
+#include <QtEndian>
+
+#include <climits>
+#include <csignal>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+using namespace telvox;
+using namespace telvox::test;
+
+namespace {
+
+void setMode(const QString &path, int mode) { ::chmod(QFile::encodeName(path).constData(), mode_t(mode)); }
+
+quint32 le32(const QByteArray &b, int at) { return qFromLittleEndian<quint32>(b.constData() + at); }
+
+// The samples of a recording's data chunk.
+std::vector<std::int16_t> samplesOf(const QByteArray &file)
+{
+    std::vector<std::int16_t> v(static_cast<std::size_t>((file.size() - 44) / 2));
+    std::memcpy(v.data(), file.constData() + 44, v.size() * 2);
+    return v;
+}
+
+bool anyLineContains(const QStringList &lines, const QString &text)
+{
+    for (const QString &line : lines)
+        if (line.contains(text))
+            return true;
+    return false;
+}
+
+// A small memory file system mounted on a folder, where this process may mount (root);
+// unmounted at the end.
+class SmallFileSystem
+{
+public:
+    SmallFileSystem(const QString &folder, const char *options)
+        : m_folder(QFile::encodeName(folder))
+    {
+        m_mounted = ::geteuid() == 0 && ::mount("tmpfs", m_folder.constData(), "tmpfs", 0, options) == 0;
+        if (m_mounted)
+            ::chmod(m_folder.constData(), 0700);
+    }
+    ~SmallFileSystem() { unmount(); }
+    bool mounted() const { return m_mounted; }
+    // Taken away as a pulled disk is: at once, with files still open.
+    void unmount()
+    {
+        if (m_mounted)
+            ::umount2(m_folder.constData(), MNT_DETACH);
+        m_mounted = false;
+    }
+
+private:
+    QByteArray m_folder;
+    bool m_mounted = false;
+};
+
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_saved;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+
+private:
+    rlimit m_saved = {};
+    void (*m_oldHandler)(int) = nullptr;
+};
+
+const QString kName = "A2026-12-04~08-30-15~555.wav";
+
+} // namespace
+
+class tst_RecordingFaults : public QObject
+{
+    Q_OBJECT
+private slots:
+    void aFolderThatCannotBeWrittenSendsTheCallToTheFallback()
+    {
+        Harness h;
+        Unprivileged user;
+        if (!user.effective())
+            QSKIP("permissions cannot be made to apply here");
+        setMode(h.dir.file("rec"), 0500);
+        h.startRecording("A", "~555");
+        h.loop.advance(3500);
+        h.stop();
+        h.loop.advance(3000);
+        setMode(h.dir.file("rec"), 0700);
+        QVERIFY(h.recordings().isEmpty());
+        const QString kept = h.fallback() + kName;
+        const QByteArray file = readAll(kept);
+        QVERIFY2(file.size() >= 44 + 3 * 16000, qPrintable(QString::number(file.size())));
+        QCOMPARE(le32(file, 40), quint32(file.size() - 44));
+        // Listed with its whole path, so that the list says where it is and the player finds it.
+        QCOMPARE(h.lists.unreadEntries(), QStringList({kept}));
+        const QString said = "recordings cannot be written to " + h.dir.file("rec") + ": " + systemReason(EACCES)
+                             + "; this call is recorded in " + h.dir.file("FallbackRecordings") + " instead";
+        QVERIFY2(anyLineContains(statusTexts(h.statusList), said), qPrintable(statusTexts(h.statusList).join(" | ")));
+        QCOMPARE(h.prompts.shown.size(), 1);
+        QCOMPARE(h.prompts.shown[0].text, said);
+        QCOMPARE(h.prompts.shown[0].icon, MessageIcon::Exclamation);
+    }
+
+    void aFolderMadeReadOnlyDuringACallKeepsTheWholeCall()
+    {
+        Harness h;
+        Unprivileged user;
+        if (!user.effective())
+            QSKIP("permissions cannot be made to apply here");
+        h.startRecording("A", "~555");
+        h.loop.advance(2500);
+        setMode(h.dir.file("rec"), 0500);
+        h.loop.advance(2000);
+        h.stop();
+        h.loop.advance(3000);
+        const QByteArray file = readAll(h.fallback() + kName);
+        const auto samples = samplesOf(file);
+        QVERIFY2(samples.size() >= 4480 * 8, qPrintable(QString::number(samples.size())));
+        QVERIFY(samples == h.expectedSpeech(0, std::int64_t(samples.size()))); // nothing lost, nothing twice
+        QVERIFY(anyLineContains(statusTexts(h.statusList), "recording saved in " + h.dir.file("FallbackRecordings")));
+        QCOMPARE(h.lists.unreadEntries(), QStringList({h.fallback() + kName}));
+        // The journal left in the read-only folder holds no audio: a later start removes it
+        // instead of making a second copy of the call.
+        setMode(h.dir.file("rec"), 0700);
+        QCOMPARE(h.engine->recoverRecordings(), 0);
+        QVERIFY(QDir(h.dir.file("rec")).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    }
+
+    void aFolderThatGoesAwayDuringACall_data()
+    {
+        QTest::addColumn<bool>("unmount");
+        QTest::newRow("removed") << false;
+        QTest::newRow("unmounted") << true;
+    }
+    void aFolderThatGoesAwayDuringACall()
+    {
+        QFETCH(bool, unmount);
+        Harness h;
+        const QString rec = h.dir.file("rec");
+        std::unique_ptr<SmallFileSystem> disk;
+        if (unmount) {
+            disk = std::make_unique<SmallFileSystem>(rec, "size=8m");
+            if (!disk->mounted())
+                QSKIP("no file system can be mounted here");
+        }
+        h.startRecording("A", "~555");
+        h.loop.advance(2500);
+        if (unmount) {
+            disk->unmount();
+            QVERIFY(QDir(rec).removeRecursively()); // the desktop removes the mount point
+        } else {
+            QVERIFY(QDir(rec).removeRecursively());
+        }
+        h.loop.advance(6000);
+        QVERIFY2(anyLineContains(statusTexts(h.statusList), "the recordings folder " + rec + " is gone; the recording goes on in "
+                                                                + h.dir.file("FallbackRecordings")),
+                 qPrintable(statusTexts(h.statusList).join('\n')));
+        h.stop();
+        h.loop.advance(3000);
+        const auto samples = samplesOf(readAll(h.fallback() + kName));
+        QVERIFY2(samples.size() >= 8480 * 8, qPrintable(QString::number(samples.size())));
+        QVERIFY(samples == h.expectedSpeech(0, std::int64_t(samples.size())));
+
+        // The next call finds the folder made again and is recorded where it belongs.
+        h.loop.advance(60000);
+        h.spoken = 0;
+        h.startRecording("M");
+        h.loop.advance(2000);
+        h.stop();
+        h.loop.advance(3000);
+        const QStringList again = h.recordings();
+        QVERIFY2(again.size() == 1 && again[0].startsWith("M2026-12-04~08-31-"), qPrintable(again.join(' ')));
+    }
+
+    void aFullDiskEndsTheCaptureWithACorrectHeader_data()
+    {
+        QTest::addColumn<bool>("mounted");
+        QTest::newRow("size limit") << false;
+        QTest::newRow("small file system") << true;
+    }
+    void aFullDiskEndsTheCaptureWithACorrectHeader()
+    {
+        QFETCH(bool, mounted);
+        Harness h;
+        const QString rec = h.dir.file("rec");
+        std::unique_ptr<SmallFileSystem> disk;
+        std::unique_ptr<FileSizeLimit> limit;
+        if (mounted) {
+            disk = std::make_unique<SmallFileSystem>(rec, "size=40k");
+            if (!disk->mounted())
+                QSKIP("no file system can be mounted here");
+        } else {
+            limit = std::make_unique<FileSizeLimit>(44 + 40000);
+        }
+        h.startRecording("A", "~555");
+        h.loop.advance(6000);
+        // The capture stopped by itself when the write failed, and said why.
+        QCOMPARE(h.lines[0].recState, 0);
+        QVERIFY(!h.engine->isCapturing(0));
+        const QString reason = systemReason(mounted ? ENOSPC : EFBIG);
+        QVERIFY2(anyLineContains(statusTexts(h.statusList), "recording on line 0 stopped: cannot write to " + rec + " ("
+                                                                + reason + "); what was recorded is kept"),
+                 qPrintable(statusTexts(h.statusList).join('\n')));
+        h.loop.advance(3000);
+        limit.reset();
+        QCOMPARE(h.recordings(), QStringList({kName}));
+        QCOMPARE(h.lists.unreadEntries(), QStringList({kName}));
+        const QByteArray file = readAll(rec + "/" + kName);
+        QVERIFY2(file.size() >= 44 + 2 * 16000, qPrintable(QString::number(file.size())));
+        QCOMPARE(le32(file, 40), quint32(file.size() - 44));
+        QCOMPARE(le32(file, 4), quint32(file.size() - 8));
+        const auto samples = samplesOf(file);
+        QVERIFY(samples == h.expectedSpeech(0, std::int64_t(samples.size())));
+        QCOMPARE(h.prompts.shown.size(), 1);
+    }
+
+    void lowSpaceIsSaidOncePerCall()
+    {
+        Harness h;
+        h.engine->setLowSpaceThreshold(LLONG_MAX);
+        h.startRecording("M");
+        h.loop.advance(12000);
+        h.stop();
+        h.loop.advance(3000);
+        int said = 0;
+        for (const QString &line : statusTexts(h.statusList))
+            said += line.contains(" MB free for recordings in " + h.dir.file("rec")) ? 1 : 0;
+        QCOMPARE(said, 1);
+        QCOMPARE(h.recordings().size(), 1); // a warning only: the call was recorded
+        QVERIFY(h.prompts.shown.isEmpty());
+    }
+
+    // Two programs (two users, two test runs) record their line 0 at the same moment into one
+    // folder: each recording holds its own caller only.
+    void twoRecordersOnOneLineKeepTheirOwnCallers()
+    {
+        Harness a, b;
+        b.engine->setFolders({b.dir.path(), b.dir.file("tmp") + "/", a.dir.file("rec") + "/", b.fallback()});
+        b.speak = [&b](std::span<std::int16_t> out) {
+            for (auto &s : out)
+                s = static_cast<std::int16_t>(-((b.spoken++ * 53) % 9000) - 100);
+        };
+        a.startRecording("A", "~555");
+        b.startRecording("A", "~555");
+        for (int t = 0; t < 40; ++t) {
+            a.loop.advance(100);
+            b.loop.advance(100);
+        }
+        a.stop();
+        b.stop();
+        a.loop.advance(3000);
+        b.loop.advance(3000);
+        QCOMPARE(a.recordings(), QStringList({kName, "A2026-12-04~08-30-15~555_2.wav"}));
+        const auto first = samplesOf(readAll(a.dir.file("rec/" + kName)));
+        const auto second = samplesOf(readAll(a.dir.file("rec/A2026-12-04~08-30-15~555_2.wav")));
+        QVERIFY(first.size() >= 3900 * 8 && second.size() >= 3900 * 8);
+        QVERIFY(first == a.expectedSpeech(0, std::int64_t(first.size())));
+        for (const std::int16_t s : second)
+            QVERIFY(s < 0);
+        QCOMPARE(a.lists.unreadEntries(), QStringList({kName}));
+        QCOMPARE(b.lists.unreadEntries(), QStringList({"A2026-12-04~08-30-15~555_2.wav"}));
+    }
+
+    // The program ends without finishing the call (here: the engine goes without a word; the
+    // real program killed with SIGKILL is in the application's tests).
+    void aCallCutOffByACrashComesBackAtTheNextStart()
+    {
+        Harness h;
+        h.startRecording("O", "~777");
+        h.loop.advance(5500);
+        h.engine.reset();
+        h.engine = std::make_unique<AudioEngine>(
+            AudioEngine::Services{h.loop, h.lines, h.exchange, h.devices, h.conversion, h.lists, h.status, h.texts,
+                                  h.prompts, h.timers},
+            AudioEngine::Folders{h.dir.path(), h.dir.file("tmp") + "/", h.dir.file("rec") + "/", h.fallback()},
+            OutputFormat::Pcm);
+        QCOMPARE(h.engine->recoverRecordings(), 1);
+        const QString name = "O2026-12-04~08-30-15~777.wav";
+        QCOMPARE(h.recordings(), QStringList({name}));
+        QCOMPARE(h.lists.unreadEntries(), QStringList({name})); // nobody has heard it yet
+        QCOMPARE(statusTexts(h.statusList).last(), QString("recovered recording of 2026-12-04 08:30:15 (777)"));
+        const auto samples = samplesOf(readAll(h.dir.file("rec/" + name)));
+        QVERIFY2(samples.size() >= 4500 * 8, qPrintable(QString::number(samples.size()))); // at most 1 s short
+        QVERIFY(samples == h.expectedSpeech(0, std::int64_t(samples.size())));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_RecordingFaults)
+#include "tst_RecordingFaults.moc"

@@ -1,0 +1,286 @@
+// The journal a call is recorded into: what a crash, a full disk or a name clash leaves, and
+// the private files and folders around it.
+#include "audio/RecordingJournal.h"
+#include "core/PrivateFiles.h"
+#include "support/FakeShell.h"
+#include "support/Files.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+using namespace telvox;
+using namespace telvox::test;
+
+namespace {
+
+QByteArray pcm(int bytes, int seed = 0)
+{
+    QByteArray b(bytes, '\0');
+    for (int i = 0; i < bytes; ++i)
+        b[i] = static_cast<char>((i * 7 + seed) & 0xff);
+    return b;
+}
+
+quint32 le32(const QByteArray &b, int at) { return qFromLittleEndian<quint32>(b.constData() + at); }
+
+int mode(const QString &path)
+{
+    struct stat st = {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+}
+
+QStringList allFiles(const QString &folder) { return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
+
+// A size limit on every file this process writes, lifted again at the end.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_saved;
+        limit.rlim_cur = bytes;
+        m_ok = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    bool ok() const { return m_ok; }
+
+private:
+    rlimit m_saved = {};
+    void (*m_oldHandler)(int) = nullptr;
+    bool m_ok = false;
+};
+
+} // namespace
+
+class tst_RecordingJournal : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { usePrivateFileMode(); }
+
+    void aCallBecomesItsRecordingWithTheFinalHeader()
+    {
+        ScratchDir dir;
+        RecordingJournal j;
+        QVERIFY(j.open(dir.path(), "A2026-12-04~08-30-15~555.wav", OutputFormat::Pcm));
+        // While the call runs there is only the hidden, private journal with its audio so far.
+        QCOMPARE(allFiles(dir.path()).size(), 1);
+        QVERIFY(QFileInfo(j.path()).fileName().startsWith(".A2026-12-04~08-30-15~555.wav."));
+        QCOMPARE(mode(j.path()), 0600);
+        const QByteArray audio = pcm(3 * 16000 + 10);
+        QVERIFY(j.append(audio.constData(), 16000));
+        QVERIFY(j.append(audio.constData() + 16000, audio.size() - 16000));
+        QCOMPARE(QFileInfo(j.path()).size(), 44 + audio.size()); // written through, not held
+        QVERIFY(j.stillInPlace());
+
+        const WriteOutcome out = j.finish();
+        QCOMPARE(out.status, WriteOutcome::Status::Written);
+        QCOMPARE(out.fileName, QString("A2026-12-04~08-30-15~555.wav"));
+        QCOMPARE(allFiles(dir.path()), QStringList({out.fileName}));
+        const QByteArray file = readAll(dir.file(out.fileName));
+        QCOMPARE(file.left(44), waveHeader(OutputFormat::Pcm, audio.size()));
+        QCOMPARE(le32(file, 4), quint32(file.size() - 8));
+        QCOMPARE(file.mid(44), audio);
+        QCOMPARE(mode(dir.file(out.fileName)), 0600);
+    }
+
+    void aTakenNameIsNeverOverwrittenAndShortCallsLeaveNothing()
+    {
+        ScratchDir dir;
+        const QString name = "M2026-12-04~08-30-15.wav";
+        QVERIFY(writeBytes(dir.file(name), "earlier recording"));
+        RecordingJournal j;
+        QVERIFY(j.open(dir.path(), name, OutputFormat::Pcm));
+        const QByteArray audio = pcm(8000);
+        QVERIFY(j.append(audio.constData(), audio.size()));
+        const WriteOutcome out = j.finish();
+        QCOMPARE(out.fileName, QString("M2026-12-04~08-30-15_2.wav"));
+        QCOMPARE(readAll(dir.file(name)), QByteArray("earlier recording"));
+
+        RecordingJournal shortCall; // 4955 bytes of audio: one below the minimum
+        QVERIFY(shortCall.open(dir.path(), name, OutputFormat::Pcm));
+        QVERIFY(shortCall.append(audio.constData(), 4955));
+        QCOMPARE(shortCall.finish().status, WriteOutcome::Status::TooShort);
+        QCOMPARE(allFiles(dir.path()), QStringList({name, out.fileName}));
+    }
+
+    void aJournalLeftByACrashBecomesItsRecording_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<int>("written");
+        QTest::addColumn<int>("kept");
+        QTest::addColumn<int>("headerBytes");
+        // A crash can cut a write anywhere: what is kept ends on a whole sample or codec block.
+        QTest::newRow("pcm") << int(OutputFormat::Pcm) << 5 * 16000 + 1 << 5 * 16000 << 44;
+        QTest::newRow("truespeech") << int(OutputFormat::TrueSpeech) << 32 * 200 + 17 << 32 * 200 << 90;
+    }
+    void aJournalLeftByACrashBecomesItsRecording()
+    {
+        QFETCH(int, format);
+        QFETCH(int, written);
+        QFETCH(int, kept);
+        QFETCH(int, headerBytes);
+        ScratchDir dir;
+        const QByteArray audio = pcm(written, 3);
+        QString journalPath;
+        {
+            RecordingJournal j;
+            QVERIFY(j.open(dir.path(), "O2026-12-04~08-30-15~777.wav", OutputFormat(format)));
+            QVERIFY(j.append(audio.constData(), audio.size()));
+            journalPath = j.path();
+            // While its process holds it, a journal is nobody's leftover.
+            QVERIFY(recoverJournals(dir.path()).empty());
+            QVERIFY(QFile::exists(journalPath));
+        } // the process ends without finishing the call
+        QVERIFY(QFile::exists(journalPath));
+        const auto recovered = recoverJournals(dir.path());
+        QCOMPARE(recovered.size(), std::size_t(1));
+        const RecoveredRecording &r = recovered[0];
+        QCOMPARE(r.fileName, QString("O2026-12-04~08-30-15~777.wav"));
+        QCOMPARE(r.started, QDateTime(QDate(2026, 12, 4), QTime(8, 30, 15)));
+        QCOMPARE(r.caller, QString("777"));
+        QCOMPARE(r.dataBytes, qint64(kept));
+        QCOMPARE(allFiles(dir.path()), QStringList({r.fileName}));
+        const QByteArray file = readAll(dir.file(r.fileName));
+        QCOMPARE(file.size(), headerBytes + kept);
+        QCOMPARE(file.left(headerBytes), waveHeader(OutputFormat(format), kept));
+        QCOMPARE(file.mid(headerBytes), audio.left(kept));
+        QVERIFY(recoverJournals(dir.path()).empty()); // nothing twice
+    }
+
+    void recoveryLeavesOtherFilesAloneAndDropsEmptyJournals()
+    {
+        ScratchDir dir;
+        QVERIFY(writeBytes(dir.file(".A2026-12-04~08-30-15.wav.12-0.part"), "not a wave file at all"));
+        QVERIFY(writeBytes(dir.file(".notes.part"), "mine"));
+        {
+            RecordingJournal j;
+            QVERIFY(j.open(dir.path(), "A2026-12-04~09-00-00.wav", OutputFormat::Pcm));
+            QVERIFY(j.append("ab", 2)); // a call cut off at once
+        }
+        QVERIFY(recoverJournals(dir.path()).empty());
+        QCOMPARE(allFiles(dir.path()), QStringList({".A2026-12-04~08-30-15.wav.12-0.part", ".notes.part"}));
+        QCOMPARE(RecordingJournal::finalNameOf(".A1.wav.12-3.part"), QString("A1.wav"));
+        QCOMPARE(RecordingJournal::finalNameOf("A1.wav.12-3.part"), QString());
+        QCOMPARE(RecordingJournal::finalNameOf(".A1.wav.12.part"), QString());
+    }
+
+    // The file system refuses more bytes (the size limit stands for a full disk): the journal
+    // keeps the whole samples that were written and its header agrees with its length.
+    void aFullDiskKeepsWhatWasWrittenWithACorrectHeader()
+    {
+        ScratchDir dir;
+        RecordingJournal j;
+        QVERIFY(j.open(dir.path(), "A2026-12-04~08-30-15.wav", OutputFormat::Pcm));
+        const QByteArray audio = pcm(16000, 9);
+        {
+            FileSizeLimit limit(30001);
+            QVERIFY(limit.ok());
+            QVERIFY(j.append(audio.constData(), audio.size()));
+            QVERIFY(!j.append(audio.constData(), audio.size()));
+            QCOMPARE(j.error(), EFBIG);
+            QVERIFY(!j.errorText().isEmpty());
+            QCOMPARE(j.dataBytes(), qint64(30000 - 44)); // whole samples only
+            const WriteOutcome out = j.finish(); // the header needs no new space
+            QCOMPARE(out.status, WriteOutcome::Status::Written);
+        }
+        const QStringList files = allFiles(dir.path());
+        QCOMPARE(files, QStringList({"A2026-12-04~08-30-15.wav"}));
+        const QByteArray file = readAll(dir.file(files[0]));
+        QCOMPARE(file.size(), 30000);
+        QCOMPARE(le32(file, 40), quint32(file.size() - 44));
+        QCOMPARE(le32(file, 4), quint32(file.size() - 8));
+        QCOMPARE(file.mid(44, 16000), audio);
+    }
+
+    void aJournalMovesWithItsAudio()
+    {
+        ScratchDir a, b;
+        RecordingJournal j;
+        QVERIFY(j.open(a.path(), "M2026-12-04~08-30-15.wav", OutputFormat::Pcm));
+        const QByteArray audio = pcm(100000, 5);
+        QVERIFY(j.append(audio.constData(), 70000));
+        QVERIFY(j.relocate(b.path()));
+        QVERIFY(allFiles(a.path()).isEmpty());
+        QVERIFY(j.append(audio.constData() + 70000, 30000));
+        const WriteOutcome out = j.finish();
+        QCOMPARE(out.status, WriteOutcome::Status::Written);
+        QCOMPARE(readAll(b.file(out.fileName)).mid(44), audio);
+    }
+
+    void aRemovedFolderIsNoticed()
+    {
+        ScratchDir dir;
+        const QString folder = dir.file("rec");
+        QVERIFY(QDir().mkpath(folder));
+        RecordingJournal j;
+        QVERIFY(j.open(folder, "M2026-12-04~08-30-15.wav", OutputFormat::Pcm));
+        const QByteArray audio = pcm(8000);
+        QVERIFY(j.append(audio.constData(), audio.size()));
+        QVERIFY(QDir(folder).removeRecursively());
+        QVERIFY(!j.stillInPlace());
+        QCOMPARE(j.finish().status, WriteOutcome::Status::Failed);
+        QCOMPARE(j.error(), ENOENT);
+    }
+
+    void foldersAreCheckedMadeAndKeptPrivate()
+    {
+        ScratchDir dir;
+        QString reason;
+        QVERIFY(checkWritableFolder(dir.file("new/deeper"), &reason)); // made when missing
+        QVERIFY(QFileInfo(dir.file("new/deeper")).isDir());
+        QVERIFY(writeBytes(dir.file("plain"), "x"));
+        QVERIFY(!checkWritableFolder(dir.file("plain/rec"), &reason));
+        QCOMPARE(reason, systemReason(ENOTDIR));
+        QVERIFY(allFiles(dir.file("new/deeper")).isEmpty()); // the probe is gone
+
+        // Files an earlier version left readable by everyone are tightened; links are not followed.
+        QVERIFY(writeBytes(dir.file("new/log.txt"), "x"));
+        QVERIFY(QFile::setPermissions(dir.file("new/log.txt"), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup
+                                                                   | QFile::ReadOther));
+        ::chmod(QFile::encodeName(dir.file("new")).constData(), 0755);
+        QVERIFY(QFile::link(dir.file("plain"), dir.file("new/link")));
+        ::chmod(QFile::encodeName(dir.file("plain")).constData(), 0644);
+        QCOMPARE(tightenTree(dir.file("new"), 3, true), 2);
+        QCOMPARE(mode(dir.file("new/log.txt")), 0600);
+        QCOMPARE(mode(dir.file("new")), 0700);
+        QCOMPARE(mode(dir.file("plain")), 0644);
+        QCOMPARE(tightenTree(dir.file("new"), 3, true), 0);
+
+        // Two runs get two working folders of their own, removed when the run ends.
+        auto first = makePrivateWorkFolder(dir.file("runtime"));
+        auto second = makePrivateWorkFolder(dir.file("runtime"));
+        QVERIFY(first && second);
+        QVERIFY(first->path() != second->path());
+        QCOMPARE(mode(first->path()), 0700);
+        QCOMPARE(mode(dir.file("runtime")), 0700);
+        const QString gone = first->path();
+        first.reset();
+        QVERIFY(!QFileInfo::exists(gone));
+        // A run killed earlier left its folder; the next run clears it, not a live one's.
+        QVERIFY(QDir().mkpath(dir.file("runtime/work-killed")));
+        QVERIFY(writeBytes(dir.file("runtime/work-killed/.lock"), ""));
+        QVERIFY(writeBytes(dir.file("runtime/work-killed/tvxt3"), "a greeting"));
+        QVERIFY(QDir().mkpath(dir.file("runtime/work-starting"))); // no lock yet: being made
+        auto third = makePrivateWorkFolder(dir.file("runtime"));
+        QVERIFY(third);
+        QVERIFY(!QFileInfo::exists(dir.file("runtime/work-killed")));
+        QVERIFY(QFileInfo::exists(dir.file("runtime/work-starting")));
+        QVERIFY(QFileInfo::exists(second->path()));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_RecordingJournal)
+#include "tst_RecordingJournal.moc"
