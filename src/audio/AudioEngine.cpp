@@ -15,6 +15,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStorageInfo>
 
 #include <cerrno>
@@ -267,6 +268,7 @@ void AudioEngine::StartCapture(int deviceId, const QString &name, int slot)
         s.waveIn->close();
         s.waveIn.reset();
         s.deviceClosed = 0; // that close is not the end of the new capture
+        s.bufferDone = 0;
     }
     if (s.journal) {
         // The previous call's recording, not yet finished, is finished now under its name.
@@ -399,6 +401,7 @@ void AudioEngine::CloseCapture(int slot)
 
 void AudioEngine::abandonCapture(int slot)
 {
+    traceRequest(QStringLiteral("abandonCapture %1").arg(slot));
     Slot &s = this->slot(slot);
     m_s.timers.timChangeBuffer[slot].setEnabled(false);
     m_s.timers.timWriteFile[slot].setEnabled(false);
@@ -453,7 +456,8 @@ void AudioEngine::finishRecordingsNow()
 
 void AudioEngine::StartLineRecording(int slot)
 {
-    traceRequest(QStringLiteral("StartLineRecording %1 %2%3").arg(slot).arg(m_s.lines[slot].mode, m_s.lines[slot].callerId));
+    traceRequest(QStringLiteral("StartLineRecording %1 %2%3")
+                     .arg(QString::number(slot), m_s.lines[slot].mode, m_s.lines[slot].callerId));
     GetWaveDeviceId(QStringLiteral("wave/in"), slot);
     LineSlot &line = m_s.lines[slot];
     const QString name = recordingName(line.mode.isEmpty() ? QChar('M') : line.mode.at(0),
@@ -538,16 +542,20 @@ bool AudioEngine::ReadWaveFile(const QString &path, int slot)
     Slot &s = this->slot(slot);
     s.prompt = WaveBuffer{};
     s.hasPrompt = false;
-    if (path.isEmpty())
-        return false;
-    const auto wave = readWaveFile(path);
-    if (!wave)
-        return false;
     // Every prompt is played in the line's format; other PCM formats are converted on the way.
-    const auto line = toLineFormat(*wave);
-    if (!line)
+    // A file that is there but cannot be played is reported, and the built-in prompt of that
+    // name plays instead: the caller still hears a greeting.
+    LinePrompt prompt = readLinePrompt(path);
+    if (prompt.problem != PromptProblem::None) {
+        const QString builtIn = builtInPromptFor(path);
+        m_s.status.AddStatus(promptRefusedText(m_s.texts, QFileInfo(path).fileName(), prompt.problem,
+                                               prompt.claimedRate, !builtIn.isEmpty()));
+        prompt = readLinePrompt(builtIn);
+    }
+    if (!prompt.audio)
         return false;
-    s.prompt.data.assign(line->begin(), line->end());
+    const QByteArray &line = *prompt.audio;
+    s.prompt.data.assign(line.begin(), line.end());
     s.hasPrompt = !s.prompt.data.empty();
     return s.hasPrompt;
 }

@@ -88,7 +88,7 @@ public:
     void CloseCapture(int slot);
     // Ends the slot's capture at once without writing anything: the device is reset and
     // closed, the poll and the write timer stop, the conversion closes.
-    void abandonCapture(int slot);
+    void abandonCapture(int slot) override;
     QString workingFile(int slot) const;
     // The journal of the slot's call capture ("" when none is open).
     QString journalFile(int slot) const;

@@ -40,6 +40,7 @@ public:
     void PlayLegalNotice(int line) override { if (m_target) m_target->PlayLegalNotice(line); }
     void StartLineRecording(int line) override { if (m_target) m_target->StartLineRecording(line); }
     void waveInReset(int line) override { if (m_target) m_target->waveInReset(line); }
+    void abandonCapture(int line) override { if (m_target) m_target->abandonCapture(line); }
     void ClosePromptOutput(int line) override { if (m_target) m_target->ClosePromptOutput(line); }
 
 private:

@@ -4,6 +4,7 @@
 #include "core/MainTimers.h"
 #include "platform/tonsig/Fbs.h"
 #include "records/StatusLog.h"
+#include "telephony/LineCapture.h"
 #include "telephony/LineTable.h"
 
 namespace telvox {
@@ -22,11 +23,10 @@ void StopTriggers::attach()
 
 void StopTriggers::stop(int slot, const QString &message)
 {
-    LineSlot &line = m_s.lines[slot];
-    if (line.recState == 1)
+    if (m_s.lines[slot].recState == 1)
         m_s.status.AddStatus(message);
-    line.recState = 0;
-    m_s.audio.waveInReset(slot);
+    // A dialled call that ends unanswered (busy tone, silence) leaves no file.
+    endLineCapture(slot, m_s.lines, m_s.timers, m_s.audio);
     m_s.timers.timDropCall[slot].setEnabled(true);
 }
 

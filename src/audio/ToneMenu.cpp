@@ -1,5 +1,7 @@
 #include "audio/ToneMenu.h"
 
+#include "audio/WaveFile.h"
+
 #include "core/TextFile.h"
 #include "core/EventLoop.h"
 #include "core/MainTimers.h"
@@ -7,10 +9,12 @@
 #include "platform/media/MediaDevice.h"
 #include "records/StatusLog.h"
 #include "telephony/AudioActions.h"
+#include "telephony/LineCapture.h"
 #include "telephony/LineTable.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 namespace telvox {
@@ -48,15 +52,20 @@ void ToneMenu::HandleToneCommand(int line)
     const qsizetype which = announcements.indexOf(digits);
     if (which >= 0) {
         m_currentPrompt = QDir(m_programFolder).filePath(QStringLiteral("0%1.wav").arg(which + 1));
-        // Played on the computer's own loudspeakers, without waiting; a missing file plays nothing.
-        if (m_s.announcements.open(m_currentPrompt))
+        // Played on the computer's own loudspeakers, without waiting; a missing file plays
+        // nothing. The player decodes more than the line does, but a header that claims an
+        // impossible rate is refused here, before any decoder sizes its buffers by it.
+        const auto wave = QFile::exists(m_currentPrompt) ? readWaveFile(m_currentPrompt) : std::nullopt;
+        if (wave && promptProblem(wave->format) == PromptProblem::Rate)
+            m_s.status.AddStatus(promptRefusedText(m_s.texts, QFileInfo(m_currentPrompt).fileName(),
+                                                   PromptProblem::Rate, wave->format.samplesPerSec, false));
+        else if (m_s.announcements.open(m_currentPrompt))
             m_s.announcements.play();
         m_s.status.AddStatus(lineText + m_s.texts.LoadText(1064 + static_cast<int>(which)));
         return;
     }
     if (digits == QLatin1String("##")) {
-        slot.recState = 0;
-        m_s.audio.waveInReset(line);
+        endLineCapture(line, m_s.lines, m_s.timers, m_s.audio);
         m_s.status.AddStatus(QStringLiteral("##") + m_s.texts.LoadText(1033));
         m_s.loop.doEvents();
         m_s.timers.timDropCall[line].setEnabled(true);

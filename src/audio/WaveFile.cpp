@@ -1,7 +1,10 @@
 #include "audio/WaveFile.h"
 
+#include "core/Texts.h"
+
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QtEndian>
 
 #include <vector>
@@ -73,43 +76,102 @@ std::optional<WaveData> readWaveFile(const QString &path)
     return parseWave(bytes);
 }
 
+PromptProblem promptProblem(const WaveFormat &f)
+{
+    if (f.formatTag != 1 || f.channels == 0 || f.channels > 8 || (f.bitsPerSample != 8 && f.bitsPerSample != 16))
+        return PromptProblem::Format;
+    if (f.samplesPerSec < kMinPromptRate || f.samplesPerSec > kMaxPromptRate)
+        return PromptProblem::Rate;
+    return PromptProblem::None;
+}
+
 std::optional<QByteArray> toLineFormat(const WaveData &wave)
 {
     const WaveFormat &f = wave.format;
+    if (promptProblem(f) != PromptProblem::None)
+        return std::nullopt;
     if (f.isLinePcm())
         return QByteArray(wave.data.constData(), wave.data.size() & ~qsizetype(1));
-    if (f.formatTag != 1 || f.channels == 0 || f.samplesPerSec == 0 || (f.bitsPerSample != 8 && f.bitsPerSample != 16))
-        return std::nullopt;
 
-    // Mix down to mono doubles.
+    // One frame mixed down to mono, read straight from the data: nothing in between is kept,
+    // so the memory used is the result's only.
     const int bytesPerSample = f.bitsPerSample / 8;
     const qsizetype frameBytes = qsizetype(bytesPerSample) * f.channels;
     const qsizetype frames = wave.data.size() / frameBytes;
-    std::vector<double> mono(static_cast<std::size_t>(frames));
     const auto *raw = reinterpret_cast<const unsigned char *>(wave.data.constData());
-    for (qsizetype i = 0; i < frames; ++i) {
+    const auto mono = [&](qsizetype i) {
         double sum = 0;
         for (int c = 0; c < f.channels; ++c) {
             const unsigned char *p = raw + i * frameBytes + qsizetype(c) * bytesPerSample;
             sum += bytesPerSample == 1 ? (int(p[0]) - 128) * 256.0 : double(qFromLittleEndian<std::int16_t>(p));
         }
-        mono[static_cast<std::size_t>(i)] = sum / f.channels;
-    }
+        return sum / f.channels;
+    };
 
-    // Resample to 8000 Hz by linear interpolation (prompts are speech; 8 kHz is the line's rate).
+    // Resample to 8000 Hz by linear interpolation (prompts are speech; 8 kHz is the line's
+    // rate). The rate is at least 4000 Hz, so there are at most two samples out per frame in.
     const double step = double(f.samplesPerSec) / 8000.0;
     const auto outCount = static_cast<qsizetype>(double(frames) / step);
     QByteArray out(outCount * 2, Qt::Uninitialized);
     for (qsizetype n = 0; n < outCount; ++n) {
         const double x = double(n) * step;
-        const auto i = static_cast<std::size_t>(x);
+        const auto i = static_cast<qsizetype>(x);
         const double frac = x - double(i);
-        const double a = mono[i];
-        const double b = i + 1 < mono.size() ? mono[i + 1] : a;
+        const double a = mono(i);
+        const double b = i + 1 < frames ? mono(i + 1) : a;
         const double v = std::clamp(a + (b - a) * frac, -32768.0, 32767.0);
         qToLittleEndian<std::int16_t>(static_cast<std::int16_t>(std::lround(v)), out.data() + n * 2);
     }
     return out;
+}
+
+LinePrompt readLinePrompt(const QString &path)
+{
+    LinePrompt prompt;
+    if (path.isEmpty() || !QFile::exists(path))
+        return prompt;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return prompt;
+    file.close();
+    const auto wave = readWaveFile(path);
+    if (!wave) {
+        prompt.problem = PromptProblem::NotWave;
+        return prompt;
+    }
+    prompt.claimedRate = wave->format.samplesPerSec;
+    prompt.problem = promptProblem(wave->format);
+    if (prompt.problem == PromptProblem::None)
+        prompt.audio = toLineFormat(*wave);
+    return prompt;
+}
+
+QString promptRefusedText(const Texts &texts, const QString &fileName, PromptProblem problem,
+                          std::uint32_t claimedRate, bool defaultUsed)
+{
+    QString why;
+    switch (problem) {
+    case PromptProblem::Rate:
+        why = texts.LoadText(1823).arg(claimedRate);
+        break;
+    case PromptProblem::Format:
+        why = texts.LoadText(1824);
+        break;
+    case PromptProblem::NotWave:
+    case PromptProblem::None:
+        why = texts.LoadText(1825);
+        break;
+    }
+    // One pass over the text: a '%' in the file name stays as it is.
+    return texts.LoadText(defaultUsed ? 1821 : 1822).arg(fileName, why);
+}
+
+QString builtInPromptFor(const QString &path)
+{
+    const QString name = QFileInfo(path).fileName().toLower();
+    if (name == QLatin1String("greeting.wav") || name == QLatin1String("legal.wav"))
+        return QStringLiteral(":/telvox/prompts/") + name;
+    return QString();
 }
 
 } // namespace telvox

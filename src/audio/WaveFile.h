@@ -41,9 +41,42 @@ std::optional<WaveData> parseWave(QByteArrayView bytes);
 // Reads and parses a wave file; nothing when it cannot be read or is not a wave file.
 std::optional<WaveData> readWaveFile(const QString &path);
 
+// The sample rates a prompt may claim. Outside them a header is broken or hostile (a rate of
+// 1 Hz would make a two-second prompt hours long when it is resampled for the line).
+inline constexpr std::uint32_t kMinPromptRate = 4000;
+inline constexpr std::uint32_t kMaxPromptRate = 48000;
+
+// Why a prompt cannot be played to a line.
+enum class PromptProblem {
+    None,
+    NotWave, // no RIFF "WAVE" file with a "fmt " and a "data" chunk
+    Format,  // not PCM of 8 or 16 bits with 1 to 8 channels
+    Rate,    // a sample rate outside kMinPromptRate..kMaxPromptRate
+};
+PromptProblem promptProblem(const WaveFormat &format);
+
 // The audio as the line plays it: 16-bit linear PCM, mono, 8000 samples per second. PCM of
-// 8 or 16 bits, any channel count and any rate is mixed down and resampled; other formats give
-// nothing.
+// 8 or 16 bits, 1 to 8 channels and a rate of 4000 to 48000 Hz is mixed down and resampled
+// (the result is at most twice the size of the data); anything else gives nothing.
 std::optional<QByteArray> toLineFormat(const WaveData &wave);
+
+// A prompt file read and converted for the line. `problem` says why `audio` is empty when the
+// file exists but cannot be played; a missing or unreadable file gives None and no audio.
+struct LinePrompt
+{
+    std::optional<QByteArray> audio;
+    PromptProblem problem = PromptProblem::None;
+    std::uint32_t claimedRate = 0;
+};
+LinePrompt readLinePrompt(const QString &path);
+
+class Texts;
+// The status line for a prompt that was refused: "<file> cannot be played (<why>)", with
+// "; the default prompt is used instead" when the built-in one takes its place.
+QString promptRefusedText(const Texts &texts, const QString &fileName, PromptProblem problem,
+                          std::uint32_t claimedRate, bool defaultUsed);
+// The built-in prompt that stands in for a prompt file of this name (greeting or legal
+// notice); empty for any other file.
+QString builtInPromptFor(const QString &path);
 
 } // namespace telvox

@@ -31,6 +31,24 @@ QByteArray localLine(const QString &line)
     return toLocal(line + QStringLiteral("\r\n"));
 }
 
+QString printableText(const QString &text)
+{
+    QString out = text;
+    for (QChar &c : out) {
+        switch (c.category()) {
+        case QChar::Other_Control:
+        case QChar::Other_Format:
+        case QChar::Separator_Line:
+        case QChar::Separator_Paragraph:
+            c = QLatin1Char('?');
+            break;
+        default:
+            break;
+        }
+    }
+    return out;
+}
+
 bool appendLocalLine(const QString &path, const QString &line)
 {
     QFile file(path);

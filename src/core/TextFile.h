@@ -18,6 +18,11 @@ QStringList readLocalLines(QIODevice &file);
 QStringList readLocalLines(const QString &path);
 // `line` encoded, with CR LF.
 QByteArray localLine(const QString &line);
+// Text from outside (a caller's number or name) as it may be stored in a text file or shown:
+// every control character (line breaks, escape, ...), line or paragraph separator and
+// invisible format character (direction overrides) becomes '?', so that the text stays one
+// line, cannot forge another, and cannot drive a terminal or reorder what is shown.
+QString printableText(const QString &text);
 // Appends `line` with CR LF to the file at `path` (created when missing); false when that
 // could not be done completely.
 bool appendLocalLine(const QString &path, const QString &line);

@@ -18,6 +18,9 @@ public:
     virtual void StartLineRecording(int line) = 0;
     // Stops the capture of the line; the capture then finishes and the file is written.
     virtual void waveInReset(int line) = 0;
+    // Ends the capture of the line at once and keeps nothing of it (a dialled call that was
+    // never answered).
+    virtual void abandonCapture(int line) = 0;
     // Stops and closes the line's prompt output.
     virtual void ClosePromptOutput(int line) = 0;
 };

@@ -3,6 +3,7 @@
 #include "telephony/TelephonyCore.h"
 
 #include "core/MainTimers.h"
+#include "core/TextFile.h"
 #include "core/Texts.h"
 #include "records/CallBlockList.h"
 #include "records/CallRecords.h"
@@ -17,7 +18,9 @@ bool TelephonyCore::screenCaller(HCall call, const LineCallInfo &info)
         return false;
     if (m_blockedCall[static_cast<std::size_t>(n)])
         return true; // decided already (caller ID that came with the offering)
-    const QString caller = (info.callerIdFlags & CallPartyId::Address) ? textField(info.callerIdNumber) : QString();
+    // Printable only, as everywhere else the caller's bytes are shown or stored.
+    const QString caller
+        = (info.callerIdFlags & CallPartyId::Address) ? printableText(textField(info.callerIdNumber)) : QString();
     CallerKind kind = CallerKind::Number;
     if (info.callerIdFlags & CallPartyId::Blocked)
         kind = CallerKind::Withheld;

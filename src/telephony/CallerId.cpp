@@ -30,8 +30,11 @@ int TelephonyCore::OnCallerId(HCall call)
     LineCallInfo info;
     if (m_s.service.lineGetCallInfo(call, info) != 0)
         return -1;
-    m_callerNumber = (info.callerIdFlags & CallPartyId::Address) ? textField(info.callerIdNumber) : kUnknown;
-    m_callerName = (info.callerIdFlags & CallPartyId::Name) ? textField(info.callerIdName) : kUnknown;
+    // The caller chooses these bytes. From here on they are kept and shown printable only:
+    // the status list, the day log, callerid.txt, the pop-up, the settings, the dialler and
+    // the recording's file name all get the same one-line text.
+    m_callerNumber = (info.callerIdFlags & CallPartyId::Address) ? printableText(textField(info.callerIdNumber)) : kUnknown;
+    m_callerName = (info.callerIdFlags & CallPartyId::Name) ? printableText(textField(info.callerIdName)) : kUnknown;
     if (screenCaller(call, info))
         return 1;
 
@@ -51,7 +54,7 @@ int TelephonyCore::OnCallerId(HCall call)
     for (int k = 0; k < PhoneBookTable::kEntries; ++k) {
         const PhoneBookTable::Entry &entry = m_phoneBook.entry(k);
         if (entry.tele.trimmed() == m_callerNumber) {
-            const QString name = entry.name.trimmed();
+            const QString name = printableText(entry.name.trimmed());
             addStatus(name);
             row.callerName = name;
         }
@@ -85,12 +88,8 @@ void TelephonyCore::cmdAnswer_Click(int line)
 
 void TelephonyCore::cmdHangup_Click(int line)
 {
-    LineSlot &slot = m_lineTable[line];
-    if (slot.recState == 1) {
-        slot.recState = 0;
-        m_s.audio.waveInReset(line);
+    if (endCall(line) == 1)
         addStatus(m_s.texts.LoadText(1033));
-    }
     m_s.timers.timDropCall[line].setEnabled(true);
     m_popup->row(line).hangupVisible = false;
     m_popup->refreshFrame();

@@ -6,6 +6,7 @@
 #include "records/CallRecords.h"
 #include "records/StatusLog.h"
 #include "telephony/AudioActions.h"
+#include "telephony/LineCapture.h"
 #include "telephony/TelephonyCore.h"
 
 namespace telvox {
@@ -60,8 +61,7 @@ void Dialler::Drop(const QString &lineText)
     const int line = lineNumber(lineText);
     if (line < 0 || line >= kLineCount)
         return; // no such line: nothing to stop
-    m_s.core.lineTable()[line].recState = 0;
-    m_s.audio.waveInReset(line);
+    endLineCapture(line, m_s.core.lineTable(), m_s.timers, m_s.audio);
     m_s.status.AddStatus(QStringLiteral("@") + m_s.texts.LoadText(1033));
     m_s.timers.timDropCall[line].setEnabled(true);
 }

@@ -7,6 +7,7 @@
 #include "core/Texts.h"
 #include "records/StatusLog.h"
 #include "telephony/AudioActions.h"
+#include "telephony/LineCapture.h"
 
 #include <limits>
 
@@ -45,6 +46,20 @@ QString withSignPosition(std::int32_t value)
 }
 
 } // namespace
+
+int TelephonyCore::endCall(int line)
+{
+    LineSlot &slot = m_lineTable[line];
+    const bool dialled = slot.outgoing || m_s.timers.Timer4[line].isEnabled();
+    const int was = endLineCapture(line, m_lineTable, m_s.timers, m_s.audio);
+    if (dialled) {
+        // Left set, the next incoming call on the line would be taken for a dialled one.
+        slot.outgoing = false;
+        if (m_startDialerTimer)
+            m_startDialerTimer(line);
+    }
+    return was;
+}
 
 void TelephonyCore::LineCallback(std::uint32_t device, std::uint32_t message, std::uintptr_t instance,
                                  std::uint32_t param1, std::uint32_t param2, std::uint32_t param3)
@@ -159,6 +174,8 @@ void TelephonyCore::OnCallState(HCall call, std::uint32_t param1, std::uint32_t 
             return;
         m_s.timers.Timer1[n].setEnabled(false);
         m_blockedCall[static_cast<std::size_t>(n)] = false;
+        // A call that goes idle without a disconnection leaves nothing running either.
+        endCall(n);
         m_s.service.lineDeallocateCall(m_lineTable[n].hCall);
         m_lineTable[n].hCall = 0;
         return;
@@ -170,6 +187,11 @@ void TelephonyCore::OnCallState(HCall call, std::uint32_t param1, std::uint32_t 
         const int n = m_lineTable.lineOfLineHandle(info.hLine);
         if (n < 0)
             return;
+        // A capture still running from the line's previous call would be cut off by this one
+        // (and a dialled call that never connected would make this one count as dialled):
+        // that call is over, so it is ended now and its recording finished.
+        if (m_lineTable[n].recState != 0 || m_lineTable[n].outgoing || m_s.timers.Timer4[n].isEnabled())
+            endCall(n);
         m_lineTable[n].hCall = call;
         m_blockedCall[static_cast<std::size_t>(n)] = false;
         addStatus(lineText(n) + QStringLiteral(" Ring..."));
@@ -221,8 +243,8 @@ void TelephonyCore::OnCallState(HCall call, std::uint32_t param1, std::uint32_t 
         return;
     }
     case LineCallState::Disconnected: {
-        if (m_options.fastBusy)
-            return;
+        // Also with the busy-tone detector option: the detector ends recordings on lines that
+        // report no disconnection, but a call that is reported gone is over either way.
         const int n = m_lineTable.lineOfCall(call);
         if (n >= 0 && m_blockedCall[static_cast<std::size_t>(n)]) {
             m_s.timers.timDropCall[n].setEnabled(true);
@@ -232,10 +254,9 @@ void TelephonyCore::OnCallState(HCall call, std::uint32_t param1, std::uint32_t 
             LineSlot &slot = m_lineTable[n];
             addStatus(lineText(n) + m_s.texts.LoadText(1063));
             slot.digits.clear();
-            if (slot.recState == 1) {
-                slot.recState = 0;
-                m_s.audio.waveInReset(n);
-            }
+            // Whatever the line was doing: a recording is finished, an unanswered dialled call
+            // is dropped, a recording about to start does not.
+            endCall(n);
             m_s.timers.timDropCall[n].setEnabled(true);
         }
         if (m_options.actionMan) {

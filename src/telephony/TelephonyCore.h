@@ -139,6 +139,10 @@ public:
 
 private:
     QString lineText(int line) const { return QStringLiteral("Line") + QString::number(line); }
+    // The line's call is over (disconnected, idle, hung up): endLineCapture, and a dialled call
+    // that had not reached its recording yet is no longer "being set up" either. The dialler's
+    // watch then sees recState 0 and makes the buttons Ready. Returns the former recState.
+    int endCall(int line);
     void addStatus(const QString &text);
     // Call blocking (CallScreening.cpp): true when the caller of `call` is blocked, which
     // answers and hangs up the call at once.

@@ -1,6 +1,7 @@
 // The caller's touch-tone commands, with digits arriving as the dispatcher delivers them.
 #include "audio/ToneMenu.h"
 #include "platform/media/VirtualMediaDevice.h"
+#include "core/WaveHeader.h"
 #include "support/AudioHarness.h"
 
 #include <QTest>
@@ -67,6 +68,20 @@ private slots:
         QCOMPARE(m.menu.currentPromptFile(), m.dir.file("01.wav"));
         QVERIFY(m.lines[0].digits.isEmpty());
         QVERIFY(!m.timers.timTollSaver[0].isEnabled());
+    }
+
+    // An announcement whose header claims 1 Hz is refused before the player sees it.
+    void announcementWithAnImpossibleRateIsRefused()
+    {
+        Menu m;
+        QVERIFY(writeBytes(m.dir.file("02.wav"), pcmWaveHeader(1, 1, 16, 64000) + QByteArray(64000, '\x01')));
+        m.key(0, '2');
+        m.loop.advance(3300);
+        QCOMPARE(m.statusTexts(),
+                 QStringList({"02.wav cannot be played (its header claims 1 samples per second, outside 4000 to 48000)",
+                              "Line0Calling 02"}));
+        QVERIFY(!m.speaker.isPlaying());
+        QVERIFY(m.speaker.file().isEmpty());
     }
 
     void sequencesAreWholeCommands()

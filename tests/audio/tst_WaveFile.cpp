@@ -1,6 +1,7 @@
 #include "audio/WaveFile.h"
 #include "core/AppPaths.h"
 #include "support/FakeShell.h"
+#include "support/Files.h"
 
 #include <QFile>
 #include <QTest>
@@ -10,6 +11,7 @@
 
 using namespace telvox;
 using telvox::test::ScratchDir;
+using telvox::test::writeBytes;
 
 namespace {
 
@@ -159,6 +161,48 @@ private slots:
         mulaw.format = parseWave(riff(chunk("fmt ", fmtBody(7, 1, 8000, 8)) + chunk("data", "ab")))->format;
         mulaw.data = "abc";
         QVERIFY(!toLineFormat(mulaw));
+    }
+
+    // A header's rate decides how much the conversion allocates: only 4000..48000 Hz and 1 to 8
+    // channels are taken, and the result is never more than twice the data.
+    void promptsWithImpossibleHeadersAreRefused_data()
+    {
+        QTest::addColumn<quint32>("rate");
+        QTest::addColumn<quint16>("channels");
+        QTest::addColumn<int>("problem");
+        QTest::addColumn<int>("lineBytes"); // from 8000 bytes of 16-bit data
+        QTest::newRow("1 Hz") << 1u << quint16(1) << int(PromptProblem::Rate) << -1;
+        QTest::newRow("3999 Hz") << 3999u << quint16(1) << int(PromptProblem::Rate) << -1;
+        QTest::newRow("4000 Hz") << 4000u << quint16(1) << int(PromptProblem::None) << 16000;
+        QTest::newRow("48000 Hz") << 48000u << quint16(1) << int(PromptProblem::None) << 1332;
+        QTest::newRow("48001 Hz") << 48001u << quint16(1) << int(PromptProblem::Rate) << -1;
+        QTest::newRow("4 GHz") << 0xFFFFFFFFu << quint16(1) << int(PromptProblem::Rate) << -1;
+        QTest::newRow("8 channels") << 8000u << quint16(8) << int(PromptProblem::None) << 1000;
+        QTest::newRow("9 channels") << 8000u << quint16(9) << int(PromptProblem::Format) << -1;
+        QTest::newRow("no channels") << 8000u << quint16(0) << int(PromptProblem::Format) << -1;
+    }
+    void promptsWithImpossibleHeadersAreRefused()
+    {
+        QFETCH(quint32, rate);
+        QFETCH(quint16, channels);
+        QFETCH(int, problem);
+        QFETCH(int, lineBytes);
+        WaveData w;
+        w.format = parseWave(riff(chunk("fmt ", fmtBody(1, channels, rate, 16)) + chunk("data", "ab")))->format;
+        w.data = QByteArray(8000, '\x10');
+        QCOMPARE(int(promptProblem(w.format)), problem);
+        const auto line = toLineFormat(w);
+        QCOMPARE(line ? int(line->size()) : -1, lineBytes);
+
+        // From a file: the problem and the claimed rate are told, nothing is converted.
+        ScratchDir dir;
+        QVERIFY(writeBytes(dir.file("p.wav"), riff(chunk("fmt ", fmtBody(1, channels, rate, 16)) + chunk("data", w.data))));
+        const LinePrompt prompt = readLinePrompt(dir.file("p.wav"));
+        QCOMPARE(int(prompt.problem), problem);
+        QCOMPARE(prompt.claimedRate, rate);
+        QCOMPARE(bool(prompt.audio), problem == int(PromptProblem::None));
+        QVERIFY(!readLinePrompt(dir.file("missing.wav")).audio);
+        QCOMPARE(int(readLinePrompt(dir.file("missing.wav")).problem), int(PromptProblem::None));
     }
 };
 

@@ -1,5 +1,6 @@
 # Runs telvox-scenario on a scenario file in a fresh program folder.
 #   -DTOOL=... -DSCENARIO=... -DHOME=... [-DEXPECT_FAILURE=<text the error must contain>]
+#   [-DEXPECT_OUTPUT=<text the output must contain>] [-DEXPECT_NO_OUTPUT=<text it must not>]
 file(REMOVE_RECURSE "${HOME}")
 file(MAKE_DIRECTORY "${HOME}")
 execute_process(
@@ -16,4 +17,16 @@ if(DEFINED EXPECT_FAILURE)
   endif()
 elseif(NOT result EQUAL 0)
   message(FATAL_ERROR "telvox-scenario exited with ${result}")
+endif()
+if(DEFINED EXPECT_OUTPUT)
+  string(FIND "${out}" "${EXPECT_OUTPUT}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "the output does not hold: ${EXPECT_OUTPUT}")
+  endif()
+endif()
+if(DEFINED EXPECT_NO_OUTPUT)
+  string(FIND "${out}" "${EXPECT_NO_OUTPUT}" at)
+  if(NOT at EQUAL -1)
+    message(FATAL_ERROR "the output holds: ${EXPECT_NO_OUTPUT}")
+  endif()
 endif()

@@ -58,6 +58,7 @@ public:
             slot.recState = 1;
     }
     void waveInReset(int line) override { calls << QStringLiteral("waveInReset %1").arg(line); }
+    void abandonCapture(int line) override { calls << QStringLiteral("abandonCapture %1").arg(line); }
     void ClosePromptOutput(int line) override
     {
         calls << QStringLiteral("ClosePromptOutput %1").arg(line);

@@ -285,16 +285,17 @@ private slots:
         QVERIFY(!f.core->popup().isLoaded());
 
         // Any bytes: control characters, separators, a name of 500 characters, no number.
-        // The number field ends at its first zero byte.
+        // The number field ends at its first zero byte; control characters are kept and shown
+        // as '?', so that the text cannot break a line anywhere it goes.
         QByteArray nasty("12\x01\r\n;,|\\/..", 12);
         QVERIFY(f.exchange->sendCallerId(0, nasty + QByteArray("\0tail", 5), QByteArray(500, 'x')));
         f.loop.advance(0);
-        const QString expected = QString::fromLatin1(nasty);
+        const QString expected = QStringLiteral("12???;,|\\/..");
         QCOMPARE(f.core->callerNumber(), expected);
         QCOMPARE(f.slot(0).callerId, "~" + expected);
         QCOMPARE(f.core->popup().row(0).callerName.size(), 501);
         QCOMPARE(f.setting("Received", " 2"), expected);
-        QVERIFY(f.fileBytes("callerid.txt").endsWith(nasty + "\r\n"));
+        QVERIFY(f.fileBytes("callerid.txt").endsWith(expected.toLatin1() + "\r\n"));
 
         // A call without caller ID: both texts are "UNKNOWN".
         QVERIFY(f.exchange->sendCallerId(0, {}, {}));
@@ -351,11 +352,16 @@ private slots:
         QVERIFY(busy.start());
         QVERIFY(busy.exchange->placeIncomingCall(0, callFrom("9")));
         busy.loop.advance(5000);
-        QVERIFY(busy.exchange->hangUpFarEnd(0, FarEndHangUp::WithDisconnect));
-        busy.loop.advance(5000);
-        QVERIFY(!busy.statusTexts().contains("Line0Disconnected"));
-        QVERIFY(!busy.timers.timDropCall[0].isEnabled());
         QCOMPARE(busy.slot(0).recState, 1);
+        // With the busy-tone detector on, a reported disconnection still ends the call: the
+        // detector is for lines that report none.
+        QVERIFY(busy.exchange->hangUpFarEnd(0, FarEndHangUp::WithDisconnect));
+        busy.loop.advance(300);
+        QVERIFY(busy.statusTexts().contains("Line0Disconnected"));
+        QCOMPARE(busy.slot(0).recState, 0);
+        QVERIFY(busy.audio.calls.contains("waveInReset 0"));
+        busy.loop.advance(5000);
+        QCOMPARE(busy.exchange->view(0).hCall, HCall(0));
     }
 
     void dialledCallStartsRecordingOneSecondAfterConnection()
@@ -376,6 +382,49 @@ private slots:
         QCOMPARE(f.slot(0).mode, QString("O"));
         QCOMPARE(f.slot(0).recState, 2);
         QCOMPARE(f.statusTexts().last(), QString("Line0 等待接听"));
+    }
+
+    // However a call ends, the line goes back to recState 0: an unanswered dialled call's
+    // capture is dropped (not written), a recording about to start does not start.
+    void everyEndOfACallClearsTheLine_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("beforeRecording");
+        for (const char *how : {"disconnect", "idle", "hangup button"}) {
+            QTest::newRow(qPrintable(QString("%1, waiting for the answer").arg(how))) << how << false;
+            QTest::newRow(qPrintable(QString("%1, before the recording starts").arg(how))) << how << true;
+        }
+    }
+    void everyEndOfACallClearsTheLine()
+    {
+        QFETCH(QString, how);
+        QFETCH(bool, beforeRecording);
+        TelephonyFixture f;
+        QVERIFY(f.start());
+        OutgoingBehaviour b;
+        b.kind = OutgoingBehaviour::Kind::NoAnswer;
+        f.exchange->setOutgoingBehaviour(0, b);
+        f.slot(0).outgoing = true;
+        HCall call = 0;
+        QVERIFY(f.exchange->lineMakeCall(f.slot(0).hLine, call, "555", 0) > 0);
+        f.slot(0).hCall = call;
+        f.loop.advance(beforeRecording ? 1500 : 2500);
+        QCOMPARE(f.slot(0).recState, beforeRecording ? 0 : 2);
+        QCOMPARE(f.timers.Timer4[0].isEnabled(), beforeRecording);
+        if (how == "disconnect")
+            QVERIFY(f.exchange->hangUpFarEnd(0, FarEndHangUp::WithDisconnect));
+        else if (how == "idle")
+            QVERIFY(f.exchange->lineDrop(call) > 0); // the call goes idle without a disconnection
+        else
+            f.core->cmdHangup_Click(0);
+        f.loop.advance(2000);
+        QCOMPARE(f.slot(0).recState, 0);
+        QVERIFY(!f.timers.Timer4[0].isEnabled());
+        QCOMPARE(f.exchange->view(0).hCall, HCall(0));
+        QCOMPARE(f.audio.calls.contains("abandonCapture 0"), !beforeRecording);
+        QVERIFY(!f.audio.calls.contains("waveInReset 0"));
+        QVERIFY(!f.statusTexts().contains("End of Recording"));
+        QCOMPARE(f.audio.calls.filter("StartLineRecording").size(), beforeRecording ? 0 : 1);
     }
 };
 

@@ -297,15 +297,14 @@ int ScenarioRunner::run()
                     core.cmdHangup_Click(step.line);
             }
             if (!done)
-                print(QStringLiteral("scenario: line %1: %2").arg(step.pos.line).arg(error));
+                print(QStringLiteral("scenario: line %1: %2").arg(QString::number(step.pos.line), error));
         }
         const std::int64_t end = m_scenario.endMs >= 0 ? m_scenario.endMs : last + 60000;
         loop.advance(end - loop.now());
         // What a user finds afterwards: the recordings in their lists.
         for (const QString &name : lists.unreadEntries() + lists.lastTenEntries())
             print(QStringLiteral("recording: %1 (%2 bytes)")
-                      .arg(name)
-                      .arg(QFileInfo(QDir(state.recordingFolder).filePath(name)).size()));
+                      .arg(name, QString::number(QFileInfo(QDir(state.recordingFolder).filePath(name)).size())));
         runShutdownSequence(hooks);
     }
 
@@ -387,7 +386,7 @@ int ScenarioRunner::run()
         }
         if (!ok) {
             ++failed;
-            QString report = QStringLiteral("FAILED line %1: %2").arg(e.pos.line).arg(e.sourceText);
+            QString report = QStringLiteral("FAILED line %1: %2").arg(QString::number(e.pos.line), e.sourceText);
             if (!found.isNull())
                 report += QStringLiteral(" (found \"") + found + QStringLiteral("\")");
             m_print(report);

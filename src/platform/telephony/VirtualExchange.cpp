@@ -51,7 +51,7 @@ void appendDtmf(std::vector<std::int16_t> &out, QChar key, int onMs, int offMs)
 
 // The audio path of one virtual line. While the system is off-hook the line carries the
 // exchange's tone when there is one (ring-back, busy), otherwise the far end's voice, with
-// the far end's touch tones added; everything the system plays is kept.
+// the far end's touch tones added; what the system plays is counted, and kept when asked.
 class VirtualExchange::Audio final : public LineAudioChannel
 {
 public:
@@ -74,6 +74,12 @@ public:
     void writeToLine(std::span<const std::int16_t> samples) override
     {
         if (carrying)
+            hear(samples);
+    }
+    void hear(std::span<const std::int16_t> samples)
+    {
+        heardCount += samples.size();
+        if (keepHeard)
             heard.insert(heard.end(), samples.begin(), samples.end());
     }
 
@@ -81,6 +87,8 @@ public:
     std::shared_ptr<sim::SampleSource> farEnd;
     std::shared_ptr<sim::SampleSource> exchangeTone;
     std::deque<std::int16_t> farDigits;
+    std::uint64_t heardCount = 0;
+    bool keepHeard = false;
     std::vector<std::int16_t> heard;
 };
 
@@ -422,8 +430,10 @@ std::int32_t VirtualExchange::lineGenerateDigits(HCall call, std::uint32_t digit
     if (l->generating)
         postEvent(*l, l->hCall, LINE_GENERATE, kGenerateTermCancel, 0, 0);
     const int onMs = durationMs == 0 ? kDefaultDigitMs : static_cast<int>(std::min<std::uint32_t>(durationMs, 5000));
+    std::vector<std::int16_t> tones;
     for (const QChar key : digits)
-        appendDtmf(l->audio.heard, key, onMs, kInterDigitMs);
+        appendDtmf(tones, key, onMs, kInterDigitMs);
+    l->audio.hear(tones);
     l->digitsHeard += digits;
     l->generating = true;
     l->generateTimer->setInterval(static_cast<int>(digits.size()) * (onMs + kInterDigitMs));
@@ -502,6 +512,7 @@ std::int32_t VirtualExchange::lineMakeCall(HLine line, HCall &call, const QStrin
     l->callerNumber.clear();
     l->callerName.clear();
     l->dialled = destAddress;
+    l->digitsHeard.clear();
     l->outgoingPhase = 0;
     l->audio.carrying = true;
     l->audio.farEnd.reset();
@@ -598,6 +609,7 @@ bool VirtualExchange::placeIncomingCall(int index, IncomingCall call)
     l.callerName.clear();
     l.callerIdFlags = l.call.callerIdTiming == CallerIdTiming::None ? CallPartyId::Unavail : CallPartyId::Unknown;
     l.dialled.clear();
+    l.digitsHeard.clear();
     l.callState = LineCallState::Offering;
     trace(l, QStringLiteral("incoming call"));
     if (l.call.callerIdTiming == CallerIdTiming::BeforeFirstRing)
@@ -776,6 +788,23 @@ VirtualExchange::LineView VirtualExchange::view(int index) const
     v.digitsHeard = l.digitsHeard;
     v.openMediaModes = l.openMediaModes;
     return v;
+}
+
+std::uint64_t VirtualExchange::heardSampleCount(int index) const
+{
+    if (index < 0 || index >= deviceCount())
+        return 0;
+    return m_lines[static_cast<std::size_t>(index)]->audio.heardCount;
+}
+
+void VirtualExchange::keepHeardAudio(int index, bool keep)
+{
+    if (index < 0 || index >= deviceCount())
+        return;
+    Audio &audio = m_lines[static_cast<std::size_t>(index)]->audio;
+    audio.keepHeard = keep;
+    if (!keep)
+        std::vector<std::int16_t>().swap(audio.heard);
 }
 
 const std::vector<std::int16_t> &VirtualExchange::heardByFarEnd(int index) const

@@ -143,11 +143,17 @@ public:
         bool farEndGone = false;
         bool monitoringDigits = false;
         QString dialled;        // number the system dialled
-        QString digitsHeard;    // touch tones the system sent to the far end
+        QString digitsHeard;    // touch tones the system sent to the far end during this call
         std::uint32_t openMediaModes = 0;
     };
     LineView view(int line) const;
-    // Everything the system played into the line since the exchange started.
+    // How many samples the system played into the line since the exchange started (its
+    // prompts and touch tones), counted whether or not they are kept.
+    std::uint64_t heardSampleCount(int line) const;
+    // The far end keeps the samples themselves only when asked to (a test that checks them):
+    // a run of thousands of calls would otherwise keep every prompt it ever heard.
+    void keepHeardAudio(int line, bool keep);
+    // The samples played into the line since keepHeardAudio(line, true); empty otherwise.
     const std::vector<std::int16_t> &heardByFarEnd(int line) const;
     // The audio channel behind a wave device id from lineGetID; nullptr when unknown.
     LineAudioChannel *audioChannel(std::uint32_t waveDeviceId);

@@ -628,7 +628,9 @@ std::optional<Scenario> parseScenario(const QString &text, ScenarioError *error)
 
 QString formatScenarioError(const QString &fileName, const ScenarioError &error)
 {
-    return QStringLiteral("%1:%2:%3: %4").arg(fileName).arg(error.pos.line).arg(error.pos.column).arg(error.message);
+    // One pass: a '%' in the file name or the message stays as it is.
+    return QStringLiteral("%1:%2:%3: %4")
+        .arg(fileName, QString::number(error.pos.line), QString::number(error.pos.column), error.message);
 }
 
 } // namespace telvox::sim

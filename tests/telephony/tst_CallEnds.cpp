@@ -1,0 +1,248 @@
+// How calls end, through the whole call path on the virtual exchange in virtual time: however
+// a call ends, the line is left clean for the next caller, whose message is kept whole; text
+// a caller sends cannot forge lines in the files; a prompt with an impossible header is
+// refused for the built-in one.
+#include "core/TextFile.h"
+#include "core/WaveHeader.h"
+#include "sim/audio/SpeechLikeSource.h"
+#include "support/CallRig.h"
+#include "support/Files.h"
+
+#include <QTest>
+
+using namespace telvox;
+using namespace telvox::test;
+
+namespace {
+
+class Quiet final : public sim::SampleSource
+{
+public:
+    void read(std::span<std::int16_t> out) override { std::fill(out.begin(), out.end(), std::int16_t{0}); }
+};
+
+enum class Party { Busy, Nobody, Silent };
+enum class Ending { FarEnd, PopupHangUp, DiallerDrop, FarEndBeforeRecording };
+
+OutgoingBehaviour behaviour(Party party)
+{
+    OutgoingBehaviour b;
+    b.kind = party == Party::Busy ? OutgoingBehaviour::Kind::Busy
+        : party == Party::Nobody  ? OutgoingBehaviour::Kind::NoAnswer
+                                  : OutgoingBehaviour::Kind::Answer;
+    b.answerAfterMs = 4000;
+    b.speech = std::make_shared<Quiet>();
+    return b;
+}
+
+// A caller on `line` waits through the greeting, speaks for `speakMs` and hangs up. Returns the
+// recording the call left ("" with a warning when it left none, or more than one).
+QString leaveMessage(CallRig &c, int line, int speakMs, std::uint64_t seed, const QByteArray &number = "5557000")
+{
+    const QStringList before = c.recordings();
+    IncomingCall in;
+    in.number = number;
+    in.speech = std::make_shared<sim::SpeechLikeSource>(seed);
+    if (!c.exchange->placeIncomingCall(line, in)) {
+        qWarning("the line refused the call");
+        return QString();
+    }
+    if (!c.loop.advanceUntil([&] { return c.slot(line).recState == 1; }, 60000)) {
+        qWarning("the message recording never started");
+        return QString();
+    }
+    c.loop.advance(speakMs);
+    c.exchange->hangUpFarEnd(line, FarEndHangUp::WithDisconnect);
+    if (!c.loop.advanceUntil([&] { return c.lineIsClean(line) && c.recordings().size() > before.size(); }, 10000)) {
+        qWarning("the message was not written");
+        return QString();
+    }
+    QStringList added = c.recordings();
+    for (const QString &name : before)
+        added.removeOne(name);
+    if (added.size() != 1) {
+        qWarning("%s", qPrintable("recordings added: " + added.join(", ")));
+        return QString();
+    }
+    return added.first();
+}
+
+QByteArray pcmWave(std::uint32_t rate, const QByteArray &data)
+{
+    return pcmWaveHeader(1, rate, 16, static_cast<std::uint32_t>(data.size())) + data;
+}
+
+} // namespace
+
+class tst_CallEnds : public QObject
+{
+    Q_OBJECT
+private slots:
+    // A dialled call that nobody answers, ended any way at all, leaves no file and a clean
+    // line: the next three callers on that line are each recorded whole.
+    void unansweredDialledCallLeavesTheLineClean_data()
+    {
+        QTest::addColumn<int>("party");
+        QTest::addColumn<int>("ending");
+        const std::pair<const char *, Party> parties[] = {
+            {"busy", Party::Busy}, {"no answer", Party::Nobody}, {"silent party", Party::Silent}};
+        const std::pair<const char *, Ending> endings[] = {{"far end hangs up", Ending::FarEnd},
+                                                           {"pop-up Hang Up", Ending::PopupHangUp},
+                                                           {"dialler Drop", Ending::DiallerDrop},
+                                                           {"far end, before recording", Ending::FarEndBeforeRecording}};
+        for (const auto &[partyName, party] : parties) {
+            for (const auto &[endingName, ending] : endings)
+                QTest::newRow(qPrintable(QString("%1, %2").arg(partyName, endingName))) << int(party) << int(ending);
+        }
+    }
+    void unansweredDialledCallLeavesTheLineClean()
+    {
+        QFETCH(int, party);
+        QFETCH(int, ending);
+        CallRig c;
+        c.exchange->setOutgoingBehaviour(0, behaviour(Party(party)));
+        QVERIFY(c.dialler->Dial("0", "5550100"));
+        if (Ending(ending) == Ending::FarEndBeforeRecording) {
+            // Connected, but the far end is gone before the recording of the call would start.
+            QVERIFY(c.loop.advanceUntil([&] { return c.timers.Timer4[0].isEnabled(); }, 5000));
+            c.loop.advance(300);
+            QVERIFY(c.exchange->hangUpFarEnd(0, FarEndHangUp::WithDisconnect));
+        } else {
+            QVERIFY(c.loop.advanceUntil([&] { return c.slot(0).recState == 2; }, 5000));
+            c.loop.advance(8000); // busy tone, ring-back, or the silent party after answering
+            QCOMPARE(c.slot(0).recState, 2);
+            switch (Ending(ending)) {
+            case Ending::FarEnd:
+                QVERIFY(c.exchange->hangUpFarEnd(0, FarEndHangUp::WithDisconnect));
+                break;
+            case Ending::PopupHangUp:
+                c.core->cmdHangup_Click(0);
+                break;
+            default:
+                c.dialler->Drop("0");
+                break;
+            }
+        }
+        QVERIFY(c.loop.advanceUntil([&] { return c.lineIsClean(0); }, 5000));
+        c.loop.advance(3000);
+        QVERIFY(c.lineIsClean(0));
+        QVERIFY2(c.recordings().isEmpty(), qPrintable(c.recordings().join(", ")));
+        QVERIFY(c.lists.lastTenEntries().isEmpty());
+        QVERIFY(c.loop.advanceUntil([&] { return c.dialler->buttons() == Dialler::Buttons::Ready; }, 3000));
+
+        // Three messages of 9, 14 and 6 seconds: each one whole, none cut, none missing.
+        const int speak[] = {9000, 14000, 6000};
+        for (int i = 0; i < 3; ++i) {
+            const QString file = leaveMessage(c, 0, speak[i], 40 + std::uint64_t(i));
+            QVERIFY2(!file.isEmpty(), qPrintable(QString("message %1").arg(i + 1)));
+            QVERIFY(file.startsWith('A'));
+            const double seconds = c.seconds(file);
+            QVERIFY2(std::abs(seconds - speak[i] / 1000.0) < 1.0,
+                     qPrintable(QString("message %1: %2 s of %3").arg(i + 1).arg(seconds).arg(speak[i] / 1000.0)));
+        }
+        QCOMPARE(c.lists.unreadEntries().size(), 3);
+    }
+
+    // An answered dialled call whose far end hangs up while the legal notice plays: no
+    // recording starts on the dead line afterwards, and the next message is whole.
+    void hangUpDuringTheLegalNoticeOfADialledCall()
+    {
+        CallRig c;
+        c.legal = true;
+        OutgoingBehaviour b;
+        b.kind = OutgoingBehaviour::Kind::Answer;
+        b.answerAfterMs = 4000;
+        b.speech = std::make_shared<sim::SpeechLikeSource>(9);
+        c.exchange->setOutgoingBehaviour(0, b);
+        QVERIFY(c.dialler->Dial("0", "5550101"));
+        QVERIFY(c.loop.advanceUntil([&] { return c.timers.timPlayGreetingExO[0].isEnabled(); }, 20000));
+        QVERIFY(c.exchange->hangUpFarEnd(0, FarEndHangUp::WithDisconnect));
+        QVERIFY(c.loop.advanceUntil([&] { return c.lineIsClean(0); }, 5000));
+        c.loop.advance(6000); // longer than the notice: nothing starts when it would have ended
+        QVERIFY(c.lineIsClean(0));
+        QVERIFY(!c.timers.timPlayGreetingExO[0].isEnabled());
+        QVERIFY(c.recordings().isEmpty());
+        c.legal = false;
+        const QString file = leaveMessage(c, 0, 10000, 77);
+        QVERIFY(!file.isEmpty());
+        QVERIFY2(std::abs(c.seconds(file) - 10.0) < 1.0, qPrintable(QString::number(c.seconds(file))));
+    }
+
+    // A caller's number and name full of line breaks and terminal escapes: every text file
+    // gets one line for the call, and nothing in them or on screen carries a control character.
+    void callerIdTextCannotForgeLines()
+    {
+        CallRig c;
+        const QByteArray number = "555\r\n08:30:16 Line1 forged\x1b[2J\x07";
+        const QByteArray name = "EVE\r\nCallerID:1234\x1b]0;owned\x07\x85";
+        IncomingCall in;
+        in.number = number;
+        in.name = name;
+        in.speech = std::make_shared<sim::SpeechLikeSource>(3);
+        QVERIFY(c.exchange->placeIncomingCall(0, in));
+        const QString shown = "555??08:30:16 Line1 forged?[2J?";
+        QVERIFY(c.loop.advanceUntil([&] { return !c.core->callerNumber().isEmpty(); }, 10000));
+        QCOMPARE(c.core->callerNumber(), shown);
+        QCOMPARE(c.core->callerName(), QString("EVE??CallerID:1234?]0;owned??"));
+        QCOMPARE(c.core->popup().row(0).callerId, shown + ' ');
+        QCOMPARE(c.core->popup().row(0).callerName, c.core->callerName() + ' ');
+        QVERIFY(c.loop.advanceUntil([&] { return c.slot(0).recState == 1; }, 60000));
+        c.loop.advance(6000);
+        QVERIFY(c.exchange->hangUpFarEnd(0, FarEndHangUp::WithDisconnect));
+        QVERIFY(c.loop.advanceUntil([&] { return !c.recordings().isEmpty(); }, 10000));
+
+        QCOMPARE(readAll(c.dir.file("callerid.txt")), (shown + "\r\n").toUtf8());
+        QVERIFY(c.statusTexts().contains("CallerID:" + shown));
+        QCOMPARE(c.settings.ReadSetting("Config", "Last_CallerID"), shown);
+        QCOMPARE(c.settings.ReadSetting("Received", " 1"), shown);
+
+        // The day log: every line is one status line with its time stamp, none of them forged.
+        const QStringList log = readLocalLines(c.dir.file("LogFiles/" + QDir(c.dir.file("LogFiles")).entryList(QDir::Files).value(0)));
+        QVERIFY(log.size() > 5);
+        QCOMPARE(log.size(), c.statusList.lines().size());
+        for (const QString &line : log) {
+            QVERIFY2(!line.startsWith("08:30:16 Line1") && !line.startsWith("CallerID:1234"), qPrintable(line));
+            for (const QChar ch : line)
+                QVERIFY2(ch.unicode() >= 0x20 && ch.unicode() != 0x7f, qPrintable(line));
+        }
+        // The recording's name carries the number with everything unsafe replaced.
+        QCOMPARE(c.recordings().size(), 1);
+        QVERIFY2(c.recordings()[0].endsWith("~555__08_30_16 Line1 forged_[2J_.wav"), qPrintable(c.recordings()[0]));
+    }
+
+    // A greeting whose header claims 1 Hz (or anything else unusable) is refused with a status
+    // line, and the caller hears the built-in greeting instead, at once and in full.
+    void unusableGreetingIsReplacedByTheBuiltInOne_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("why");
+        const QByteArray second(16000, '\x11');
+        QTest::newRow("1 Hz") << pcmWave(1, QByteArray(200 * 1024, '\x11'))
+                              << "its header claims 1 samples per second, outside 4000 to 48000";
+        QTest::newRow("96 kHz") << pcmWave(96000, second)
+                                << "its header claims 96000 samples per second, outside 4000 to 48000";
+        QTest::newRow("not a wave file") << QByteArray("RIFX not at all") << "it is not a wave file";
+        QByteArray alaw = pcmWave(8000, second);
+        alaw[20] = 6;
+        QTest::newRow("a-law") << alaw << "it is not PCM audio of 8 or 16 bits";
+    }
+    void unusableGreetingIsReplacedByTheBuiltInOne()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, why);
+        CallRig c;
+        QVERIFY(writeBytes(c.dir.file("greeting.wav"), file));
+        IncomingCall in;
+        in.speech = std::make_shared<sim::SpeechLikeSource>(4);
+        QVERIFY(c.exchange->placeIncomingCall(0, in));
+        QVERIFY(c.loop.advanceUntil([&] { return c.exchange->view(0).digitsHeard.contains('*'); }, 30000));
+        QVERIFY2(c.statusTexts().contains("greeting.wav cannot be played (" + why + "); the default prompt is used instead"),
+                 qPrintable(c.statusTexts().join('\n')));
+        // The built-in greeting lasts about 2.3 s; the tone after it adds 150 ms.
+        const double heard = double(c.exchange->heardSampleCount(0)) / 8000.0;
+        QVERIFY2(heard > 2.2 && heard < 2.7, qPrintable(QString::number(heard)));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_CallEnds)
+#include "tst_CallEnds.moc"
