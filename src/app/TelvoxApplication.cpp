@@ -11,6 +11,7 @@
 #include "audio/AudioEngine.h"
 #include "platform/telephony/modem/ModemPorts.h"
 #include "platform/telephony/modem/ModemTelephony.h"
+#include "platform/telephony/sip/SipConfig.h" // SIP lines
 #include "audio/AudioStack.h"
 #include "audio/CodecConversion.h"
 #include "platform/shell/MailClient.h"
@@ -134,6 +135,7 @@ TelvoxApplication::~TelvoxApplication()
     m_audio.reset();
     m_telephony.reset();
     m_modems.reset();
+    m_sip.reset(); // SIP lines
     m_exchange.reset();
 }
 
@@ -200,8 +202,13 @@ void TelvoxApplication::loadMainWindow()
         modemConfig.ports = m_options.modemPorts;
         modemConfig.probe = false;
     }
-    m_modems = modem::createModemTelephony(m_loop, modemConfig, &m_modemNotes);
-    TelephonyService &lineService = m_modems ? static_cast<TelephonyService &>(*m_modems)
+    // --- SIP lines, when the "SIP" section configures any (a registry of line backends will take this over)
+    QList<sip::SipNotice> sipNotes;
+    m_sip = sip::createSipTelephony(m_loop, *m_settings, &sipNotes);
+    if (!m_sip) // --- end SIP lines
+        m_modems = modem::createModemTelephony(m_loop, modemConfig, &m_modemNotes);
+    TelephonyService &lineService = m_sip    ? static_cast<TelephonyService &>(*m_sip) // SIP lines
+                                    : m_modems ? static_cast<TelephonyService &>(*m_modems)
                                              : static_cast<TelephonyService &>(*m_exchange);
     m_audioRelay = std::make_unique<AudioActionsRelay>();
     m_telephony = std::make_unique<TelephonyCore>(TelephonyServices{lineService, m_loop, *m_settings, *m_texts,
@@ -215,6 +222,12 @@ void TelvoxApplication::loadMainWindow()
         *m_options.announcements,
         [this] { return m_main && m_main->chkLegal()->isChecked(); }, m_paths.programFolder});
     m_audio->addExchangeLines(*m_exchange, 4);
+    if (m_sip) { // --- SIP lines: their wave devices, their news, and why they could not start
+        m_audio->devices().addProvider(*m_sip);
+        m_sip->setStatusHandler([this](const sip::SipNotice &note) { m_statusLog->AddStatus(note.format(*m_texts)); });
+    }
+    for (const sip::SipNotice &note : std::as_const(sipNotes))
+        m_statusLog->AddStatus(note.format(*m_texts)); // --- end SIP lines
     if (m_modems) {
         m_audio->devices().addProvider(*m_modems);
         m_modems->setStatusHandler(

@@ -34,6 +34,9 @@ class ModalRunner;
 class SystemTray;
 class frmVirtualExchange;
 class AudioActionsRelay;
+namespace sip {
+class SipTelephony;
+}
 namespace modem {
 class ModemTelephony;
 }
@@ -198,6 +201,7 @@ private:
     bool m_firstRunRefused = false;
     std::unique_ptr<VirtualExchange> m_exchange;
     std::unique_ptr<modem::ModemTelephony> m_modems; // null: the virtual exchange carries the lines
+    std::unique_ptr<sip::SipTelephony> m_sip;        // SIP lines: until a registry of line backends
     QList<modem::ModemNotice> m_modemNotes;
     std::unique_ptr<AudioActionsRelay> m_audioRelay;
     std::unique_ptr<AudioStack> m_audio;

@@ -5,6 +5,7 @@
 #include "core/PrivateFiles.h"
 #include "core/Settings.h"
 #include "core/Texts.h"
+#include "ui/SipLinesFrame.h"
 #include "platform/shell/AutostartEntry.h"
 #include "platform/shell/FolderPicker.h"
 #include "platform/shell/UserPrompts.h"
@@ -243,6 +244,8 @@ void frmSetup::buildWindow()
     root->addLayout(choices);
     m_fraForward = new ForwardSetupFrame(m_s.texts, m_s.settings, m_s.programFolder, this);
     root->addWidget(m_fraForward);
+    m_sipFrame = new SipLinesFrame(m_s.texts, m_s.settings, this); // SIP lines
+    root->addWidget(m_sipFrame);
 
     auto *buttons = new QHBoxLayout;
     m_cmdSave = static_cast<QPushButton *>(named(new QPushButton(this), QStringLiteral("cmdSave")));
@@ -402,6 +405,7 @@ void frmSetup::cmdSave_Click()
     const Texts &t = m_s.texts;
     const QString title = t.LoadText(1004);
     SettingsStore &store = m_s.settings;
+    m_sipFrame->save(); // SIP lines
     bool anyLine = false;
     for (const QCheckBox *box : m_check1)
         anyLine = anyLine || box->isChecked();

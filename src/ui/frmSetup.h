@@ -137,6 +137,7 @@ private:
     QLabel *m_lblSD;
     QCheckBox *m_chkFBS;
     QGroupBox *m_frame5;
+    class SipLinesFrame *m_sipFrame = nullptr; // SIP lines
     std::array<QRadioButton *, 2> m_option2{};
     QGroupBox *m_frameLanguage;
     std::array<QRadioButton *, 3> m_option1{};

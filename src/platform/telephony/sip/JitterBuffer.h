@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <span>
+#include <vector>
+
+namespace telvox::sip {
+
+// The receive side of a call's audio: 8000 Hz samples placed by their RTP timestamp, read
+// out at the line's own pace. Packets may arrive late, twice, out of order or not at all;
+// what is missing at read time is silence, what comes after its time is dropped. Reading
+// starts `targetDelay` samples behind the first packet, which absorbs the network's jitter;
+// when the sender's clock runs ahead so that more than `maxDelay` samples wait, the reader
+// skips forward to the target again, and a packet far outside the window (a new stream, a
+// timestamp jump) starts the timeline afresh. put() runs on the stack's thread, read() on the
+// audio thread: one mutex guards both.
+class JitterBuffer
+{
+public:
+    explicit JitterBuffer(std::uint32_t targetDelay = 480, std::uint32_t maxDelay = 2400);
+
+    void put(std::uint32_t timestamp, std::span<const std::int16_t> samples);
+    void read(std::span<std::int16_t> out);
+    void reset();
+
+    struct Stats
+    {
+        std::uint64_t received = 0;   // samples put
+        std::uint64_t late = 0;       // samples dropped for arriving after their time
+        std::uint64_t concealed = 0;  // samples read as silence once the stream had begun (lost)
+        std::uint64_t skipped = 0;    // samples skipped to keep the delay bounded
+        std::uint32_t restarts = 0;   // times the timeline started afresh
+        std::uint64_t delaySum = 0;   // sum over reads of the samples waiting (for the mean)
+        std::uint64_t reads = 0;
+    };
+    Stats stats() const;
+    // Samples waiting ahead of the reader (the current delay the buffer adds).
+    std::uint32_t depth() const;
+
+private:
+    static constexpr std::uint32_t kSize = 8192; // a power of two, about one second
+    static constexpr std::uint32_t kSlack = 480; // what a read may find beyond the target
+    void restartAt(std::uint32_t timestamp);
+    std::uint32_t depthLocked() const;
+
+    mutable std::mutex m_mutex;
+    const std::uint32_t m_target;
+    const std::uint32_t m_max;
+    std::vector<std::int16_t> m_samples = std::vector<std::int16_t>(kSize);
+    std::vector<std::uint8_t> m_filled = std::vector<std::uint8_t>(kSize);
+    bool m_started = false;
+    bool m_playing = false; // the reader has reached the stream (silence before is no loss)
+    std::uint32_t m_readPos = 0; // the RTP timestamp of the next sample read
+    std::uint32_t m_highest = 0; // one past the newest sample put
+    Stats m_stats;
+};
+
+} // namespace telvox::sip

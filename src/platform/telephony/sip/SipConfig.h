@@ -1,0 +1,40 @@
+#pragma once
+
+#include "platform/telephony/sip/SipTelephony.h"
+
+#include <QList>
+
+#include <memory>
+#include <vector>
+
+namespace telvox {
+class EventLoop;
+class SettingsStore;
+} // namespace telvox
+
+namespace telvox::sip {
+
+// The SIP lines as the settings store keeps them (section "SIP", keys per line n = 0 .. 3):
+//   Line<n>Registrar    the registrar of an account ("fritz.box", "sip.example.net:5060");
+//                       empty: no registration
+//   Line<n>Listen       the listening address "host:port" (callers dial sip:<user>@host:port);
+//                       on an account line optional. Line n is a SIP line when it has either
+//   Line<n>User         the user (the account's user name; default "telvox")
+//   Line<n>AuthUser     the name to authenticate with, when it differs from the user
+//   Line<n>Password     the account's password (the store is kept readable by its owner only)
+//   Line<n>Proxy        an outbound proxy ("proxy.example.net"); empty: none
+//   Line<n>Transport    "udp" (default) or "tcp"
+//   Line<n>Expires      registration interval in seconds (default 600)
+//   Line<n>RingCadence  ring on/off in milliseconds, "2000/4000" by default: one ring is
+//                       counted at the start of each period while the INVITE is unanswered
+//   Line<n>JitterMs     receive delay absorbing network jitter (default 60)
+//   Line<n>TelephoneEvents  "0": touch tones in the audio only, no RFC 4733 events offered
+inline constexpr const char *kSipSection = "SIP";
+
+std::vector<SipLineConfig> readSipConfig(const SettingsStore &store);
+
+// The SIP backend when SIP lines are configured and their addresses could be bound;
+// nullptr otherwise, with the reason in `notes`.
+std::unique_ptr<SipTelephony> createSipTelephony(EventLoop &loop, const SettingsStore &store, QList<SipNotice> *notes);
+
+} // namespace telvox::sip

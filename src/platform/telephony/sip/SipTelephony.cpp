@@ -1,0 +1,532 @@
+#include "platform/telephony/sip/SipTelephony.h"
+
+#include "core/EventLoop.h"
+
+#include <QMetaObject>
+
+#include <algorithm>
+#include <numeric>
+
+namespace telvox::sip {
+
+struct SipTelephony::Line
+{
+    int index = 0;
+    SipLineConfig config;
+    HLine hLine = 0;
+    std::uintptr_t instance = 0;
+    std::uint32_t lineStates = 0;
+    std::uint32_t mediaModes = 0;
+    HCall hCall = 0;
+    std::uint32_t callState = 0;
+    bool incoming = false;
+    std::uint64_t sipCall = 0; // the stack's number of the call
+    bool answering = false;
+    bool monitoring = false;
+    bool generating = false;
+    std::uint32_t callerIdFlags = 0;
+    QByteArray callerNumber;
+    QByteArray callerName;
+    int ringCount = 0;
+    std::unique_ptr<Timer> ringTimer;
+    // Registration: never tried, registered, or failing (with the reason last told).
+    enum class Reg { Unknown, Registered, Failing } reg = Reg::Unknown;
+    bool everRegistered = false;
+    QString lastFailure;
+};
+
+namespace {
+std::vector<SipLineSetup> setupsOf(const std::vector<SipLineConfig> &lines)
+{
+    std::vector<SipLineSetup> setups;
+    for (const SipLineConfig &l : lines)
+        setups.push_back(l.setup);
+    return setups;
+}
+} // namespace
+
+SipTelephony::SipTelephony(EventLoop &loop, std::vector<SipLineConfig> lines)
+    : m_loop(loop)
+    , m_app(loop, 0x00C70001)
+    , m_paced(loop, 20)
+    , m_stack(setupsOf(lines), [this](const StackEvent &e) { receive(e); })
+{
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        auto line = std::make_unique<Line>();
+        line->index = static_cast<int>(i);
+        line->config = lines[i];
+        Line *l = line.get();
+        const int period = std::accumulate(l->config.ringCadenceMs.begin(), l->config.ringCadenceMs.end(), 0);
+        line->ringTimer = m_loop.createTimer(std::max(period, 100), [this, l] { ringTick(*l); });
+        m_lines.push_back(std::move(line));
+        const int id = kWaveDeviceBase + static_cast<int>(i);
+        LineMedia *media = &m_stack.media(static_cast<int>(i));
+        m_paced.addInput(id, [media](std::span<std::int16_t> out) { media->readFromLine(out); });
+        m_paced.addOutput(id, [media](std::span<const std::int16_t> in) { media->writeToLine(in); });
+    }
+}
+
+SipTelephony::~SipTelephony() { m_stack.stop(); }
+
+QString SipTelephony::start() { return m_stack.start(); }
+
+// --- events from the stack ------------------------------------------------------------------
+
+void SipTelephony::receive(const StackEvent &event)
+{
+    {
+        const std::lock_guard lock(m_inboxMutex);
+        m_inbox.push_back(event);
+    }
+    QMetaObject::invokeMethod(&m_context, [this] { drainEvents(); }, Qt::QueuedConnection);
+}
+
+void SipTelephony::drainEvents()
+{
+    for (;;) {
+        StackEvent event;
+        {
+            const std::lock_guard lock(m_inboxMutex);
+            if (m_inbox.empty())
+                return;
+            event = m_inbox.front();
+            m_inbox.pop_front();
+        }
+        handle(event);
+    }
+}
+
+void SipTelephony::handle(const StackEvent &event)
+{
+    if (event.line < 0 || event.line >= lineCount())
+        return;
+    Line &l = *m_lines[static_cast<std::size_t>(event.line)];
+    switch (event.kind) {
+    case StackEvent::Kind::Incoming: {
+        const bool busy = l.hCall != 0 && l.callState != LineCallState::Idle;
+        if (l.hLine == 0 || busy) {
+            // Nobody here to take it (the line is not open, or carries another call).
+            m_stack.hangUp(l.index, event.call, l.hLine == 0 ? 480 : 486);
+            return;
+        }
+        l.hCall = m_app.nextHandle();
+        l.sipCall = event.call;
+        l.incoming = true;
+        l.answering = false;
+        l.monitoring = false;
+        l.generating = false;
+        l.ringCount = 0;
+        l.callerNumber = event.caller.number;
+        l.callerName = event.caller.name;
+        l.callerIdFlags = 0;
+        if (event.caller.withheld)
+            l.callerIdFlags = CallPartyId::Blocked;
+        if (!l.callerNumber.isEmpty())
+            l.callerIdFlags |= CallPartyId::Address;
+        if (!l.callerName.isEmpty())
+            l.callerIdFlags |= CallPartyId::Name;
+        if (l.callerIdFlags == 0)
+            l.callerIdFlags = CallPartyId::Unavail;
+        setState(l, LineCallState::Offering);
+        post(l, l.hCall, LINE_CALLINFO, kCallInfoStateCallerId, 0, 0);
+        l.ringTimer->setEnabled(true);
+        ringTick(l); // the first ring now
+        return;
+    }
+    case StackEvent::Kind::Progress:
+        if (event.call == l.sipCall && !l.incoming && l.callState == LineCallState::Dialing)
+            setState(l, LineCallState::Ringback);
+        return;
+    case StackEvent::Kind::Established:
+        if (event.call == l.sipCall && !l.incoming
+            && (l.callState == LineCallState::Dialing || l.callState == LineCallState::Ringback)) {
+            setState(l, LineCallState::Connected); // the 200 OK is the answer
+            return;
+        }
+        if (event.call == l.sipCall && l.answering
+            && (l.callState == LineCallState::Offering || l.callState == LineCallState::Accepted)) {
+            l.answering = false;
+            setState(l, LineCallState::Connected);
+        }
+        return;
+    case StackEvent::Kind::Ended:
+        if (event.call != l.sipCall || l.hCall == 0)
+            return;
+        stopRinging(l);
+        l.sipCall = 0;
+        if (l.generating) {
+            l.generating = false;
+            post(l, l.hCall, LINE_GENERATE, kGenerateTermCancel, 0, 0);
+        }
+        if (l.callState == LineCallState::Connected || (l.answering && event.answered)
+            || (!l.incoming && (l.callState == LineCallState::Dialing || l.callState == LineCallState::Ringback))) {
+            // Hung up, or (a call we placed) refused: busy, declined, unreachable.
+            setState(l, LineCallState::Disconnected);
+        } else if (l.callState == LineCallState::Offering || l.callState == LineCallState::Accepted) {
+            // Given up, or taken by another phone of the group: never answered here.
+            l.answering = false;
+            setState(l, LineCallState::Idle);
+        }
+        return;
+    case StackEvent::Kind::Digit:
+        if (event.call == l.sipCall && l.monitoring && l.callState == LineCallState::Connected)
+            post(l, l.hCall, LINE_MONITORDIGITS, static_cast<unsigned char>(event.digit), kDigitModeDtmf, 0);
+        return;
+    case StackEvent::Kind::Registered:
+    case StackEvent::Kind::RegistrationFailed:
+        registrationNews(l, event);
+        return;
+    case StackEvent::Kind::DigitsSent:
+        if (event.call == l.sipCall && l.generating) {
+            l.generating = false;
+            post(l, l.hCall, LINE_GENERATE, kGenerateTermDone, 0, 0);
+        }
+        return;
+    }
+}
+
+// Tells the user what changed, once: a refresh of a working registration, or the same failure
+// on every retry, is news to nobody.
+void SipTelephony::registrationNews(Line &l, const StackEvent &event)
+{
+    if (event.kind == StackEvent::Kind::Registered) {
+        if (l.reg != Line::Reg::Registered)
+            tell(l.everRegistered ? notice::kRegisteredAgain : notice::kRegistered, l);
+        l.reg = Line::Reg::Registered;
+        l.everRegistered = true;
+        l.lastFailure.clear();
+        return;
+    }
+    if (l.reg == Line::Reg::Failing && l.lastFailure == event.reason)
+        return;
+    // No answer at all (code 0) after a working registration: the network went away.
+    tell(event.code == 0 && l.reg == Line::Reg::Registered ? notice::kNetworkLost : notice::kRegistrationFailed, l,
+         event.reason);
+    l.reg = Line::Reg::Failing;
+    l.lastFailure = event.reason;
+}
+
+void SipTelephony::tell(int text, const Line &line, const QString &reason)
+{
+    if (m_status)
+        m_status(SipNotice{text, {QStringLiteral("Line%1").arg(line.index), line.config.setup.registrar, reason}});
+}
+
+bool SipTelephony::registered(int index) const
+{
+    return index >= 0 && index < lineCount() && m_lines[static_cast<std::size_t>(index)]->reg == Line::Reg::Registered;
+}
+
+// --- helpers ---------------------------------------------------------------------------------
+
+SipTelephony::Line *SipTelephony::lineOfHandle(HLine handle)
+{
+    if (handle == 0)
+        return nullptr;
+    for (auto &line : m_lines) {
+        if (line->hLine == handle)
+            return line.get();
+    }
+    return nullptr;
+}
+
+SipTelephony::Line *SipTelephony::lineOfCall(HCall call)
+{
+    if (call == 0)
+        return nullptr;
+    for (auto &line : m_lines) {
+        if (line->hLine != 0 && line->hCall == call)
+            return line.get();
+    }
+    return nullptr;
+}
+
+void SipTelephony::post(Line &line, std::uint32_t device, std::uint32_t message, std::uint32_t p1, std::uint32_t p2,
+                        std::uint32_t p3)
+{
+    if (line.hLine == 0)
+        return;
+    m_app.post([target = &line, hLine = line.hLine] { return target->hLine == hLine; }, line.instance, device,
+               message, p1, p2, p3);
+}
+
+void SipTelephony::setState(Line &line, std::uint32_t state)
+{
+    line.callState = state;
+    post(line, line.hCall, LINE_CALLSTATE, state, state == LineCallState::Disconnected ? kDisconnectModeNormal : 0,
+         kCallPrivilegeOwner);
+}
+
+void SipTelephony::ringTick(Line &line)
+{
+    if (line.callState != LineCallState::Offering || line.answering) {
+        stopRinging(line);
+        return;
+    }
+    ++line.ringCount;
+    if (line.lineStates & kLineDevStateRinging)
+        post(line, line.hLine, LINE_LINEDEVSTATE, kLineDevStateRinging, 1, static_cast<std::uint32_t>(line.ringCount));
+}
+
+void SipTelephony::stopRinging(Line &line) { line.ringTimer->setEnabled(false); }
+
+// --- the line functions ----------------------------------------------------------------------
+
+std::int32_t SipTelephony::lineInitialize(HLineApp &lineApp, LineCallback callback, const QString &appName,
+                                          std::uint32_t &numDevs)
+{
+    (void)appName;
+    lineApp = m_app.initialize(std::move(callback));
+    numDevs = static_cast<std::uint32_t>(m_lines.size());
+    return 0;
+}
+
+std::int32_t SipTelephony::lineNegotiateAPIVersion(HLineApp lineApp, std::uint32_t deviceId, std::uint32_t lowVersion,
+                                                   std::uint32_t highVersion, std::uint32_t &apiVersion,
+                                                   std::uint64_t &extensionId)
+{
+    if (const std::int32_t refused = m_app.checkDevice(lineApp, deviceId, m_lines.size()))
+        return refused;
+    extensionId = 0;
+    return LineApplication::negotiate(lowVersion, highVersion, kMaxApiVersion, apiVersion);
+}
+
+std::int32_t SipTelephony::lineGetDevCaps(HLineApp lineApp, std::uint32_t deviceId, std::uint32_t apiVersion,
+                                          std::uint32_t extVersion, LineDevCaps &caps)
+{
+    (void)extVersion;
+    if (const std::int32_t refused = m_app.checkDevice(lineApp, deviceId, m_lines.size()))
+        return refused;
+    if (apiVersion < kApiVersionLow || apiVersion > kMaxApiVersion)
+        return LineErr::IncompatibleApiVersion;
+    QByteArray uri = m_stack.contactUri(static_cast<int>(deviceId));
+    if (uri.isEmpty())
+        uri = m_lines[deviceId]->config.setup.listenAddress.toUtf8();
+    caps.lineName = "SIP " + uri;
+    caps.mediaModes = MediaMode::InteractiveVoice | MediaMode::AutomatedVoice;
+    return 0;
+}
+
+std::int32_t SipTelephony::lineOpen(HLineApp lineApp, std::uint32_t deviceId, HLine &line, std::uint32_t apiVersion,
+                                    std::uint32_t extVersion, std::uintptr_t callbackInstance,
+                                    std::uint32_t privileges, std::uint32_t mediaModes)
+{
+    (void)extVersion;
+    (void)privileges;
+    if (const std::int32_t refused = m_app.checkDevice(lineApp, deviceId, m_lines.size()))
+        return refused;
+    Line &l = *m_lines[deviceId];
+    if (apiVersion < kApiVersionLow || apiVersion > kMaxApiVersion)
+        return LineErr::IncompatibleApiVersion;
+    if (l.hLine != 0)
+        return LineErr::Allocated;
+    constexpr std::uint32_t offered = MediaMode::InteractiveVoice | MediaMode::AutomatedVoice;
+    if (mediaModes == 0 || (mediaModes & ~offered) != 0)
+        return LineErr::InvalMediaMode;
+    if (!m_stack.running())
+        return LineErr::ResourceUnavail;
+    line = m_app.nextHandle();
+    l.hLine = line;
+    l.instance = callbackInstance;
+    l.mediaModes = mediaModes;
+    return 0;
+}
+
+std::int32_t SipTelephony::lineSetStatusMessages(HLine line, std::uint32_t lineStates, std::uint32_t addressStates)
+{
+    (void)addressStates;
+    Line *l = lineOfHandle(line);
+    if (!l)
+        return LineErr::InvalLineHandle;
+    l->lineStates = lineStates;
+    return 0;
+}
+
+std::int32_t SipTelephony::lineGetCallInfo(HCall call, LineCallInfo &info)
+{
+    Line *l = lineOfCall(call);
+    if (!l)
+        return LineErr::InvalCallHandle;
+    info.hLine = l->hLine;
+    info.callState = l->callState;
+    info.callerIdFlags = l->callerIdFlags;
+    info.callerIdNumber = l->callerNumber;
+    info.callerIdName = l->callerName;
+    return 0;
+}
+
+std::int32_t SipTelephony::lineAnswer(HCall call)
+{
+    Line *l = lineOfCall(call);
+    if (!l)
+        return LineErr::InvalCallHandle;
+    if (!l->incoming || l->answering || l->callState != LineCallState::Offering)
+        return LineErr::InvalCallState;
+    const std::int32_t request = m_app.nextRequest();
+    stopRinging(*l);
+    l->answering = true;
+    m_stack.answer(l->index, l->sipCall);
+    // CONNECTED follows when the caller acknowledges the 200 OK.
+    post(*l, 0, LINE_REPLY, static_cast<std::uint32_t>(request), 0, 0);
+    return request;
+}
+
+std::int32_t SipTelephony::lineDrop(HCall call)
+{
+    Line *l = lineOfCall(call);
+    if (!l)
+        return LineErr::InvalCallHandle;
+    if (l->callState == LineCallState::Idle)
+        return LineErr::InvalCallState;
+    const std::int32_t request = m_app.nextRequest();
+    if (l->sipCall != 0)
+        m_stack.hangUp(l->index, l->sipCall, 486);
+    l->sipCall = 0;
+    stopRinging(*l);
+    l->answering = false;
+    if (l->generating) {
+        l->generating = false;
+        post(*l, l->hCall, LINE_GENERATE, kGenerateTermCancel, 0, 0);
+    }
+    post(*l, 0, LINE_REPLY, static_cast<std::uint32_t>(request), 0, 0);
+    setState(*l, LineCallState::Idle);
+    return request;
+}
+
+std::int32_t SipTelephony::lineGenerateDigits(HCall call, std::uint32_t digitMode, const QString &digits,
+                                              std::uint32_t durationMs)
+{
+    Line *l = lineOfCall(call);
+    if (!l)
+        return LineErr::InvalCallHandle;
+    if (l->callState != LineCallState::Connected)
+        return LineErr::InvalCallState;
+    if (digitMode != kDigitModeDtmf && digitMode != 0x1)
+        return LineErr::InvalDigitMode;
+    if (digits.isEmpty() || !std::all_of(digits.begin(), digits.end(), isDtmfKey))
+        return LineErr::InvalDigitList;
+    if (l->generating)
+        post(*l, l->hCall, LINE_GENERATE, kGenerateTermCancel, 0, 0);
+    l->generating = true;
+    const int toneMs = durationMs == 0 ? l->config.toneMs : static_cast<int>(std::min<std::uint32_t>(durationMs, 2000));
+    m_stack.sendDigits(l->index, l->sipCall, digits.toLatin1(), toneMs);
+    return 0;
+}
+
+std::int32_t SipTelephony::lineMonitorDigits(HCall call, std::uint32_t digitModes)
+{
+    Line *l = lineOfCall(call);
+    if (!l)
+        return LineErr::InvalCallHandle;
+    if (l->callState == LineCallState::Idle)
+        return LineErr::InvalCallState;
+    if ((digitModes & ~std::uint32_t{0x7}) != 0)
+        return LineErr::InvalDigitMode;
+    l->monitoring = digitModes != 0;
+    return 0;
+}
+
+std::int32_t SipTelephony::lineDeallocateCall(HCall call)
+{
+    Line *l = lineOfCall(call);
+    if (!l)
+        return LineErr::InvalCallHandle;
+    if (l->callState != LineCallState::Idle)
+        return LineErr::InvalCallState;
+    l->hCall = 0;
+    l->callState = 0;
+    l->incoming = false;
+    l->sipCall = 0;
+    l->ringCount = 0;
+    return 0;
+}
+
+std::int32_t SipTelephony::lineGetID(HLine line, std::uint32_t addressId, HCall call, std::uint32_t select,
+                                     std::uint32_t &deviceId, const QString &deviceClass)
+{
+    (void)addressId;
+    Line *l = select == kCallSelectCall ? lineOfCall(call) : lineOfHandle(line);
+    if (!l)
+        return select == kCallSelectCall ? LineErr::InvalCallHandle : LineErr::InvalLineHandle;
+    if (deviceClass.compare(QLatin1String("wave/in"), Qt::CaseInsensitive) != 0
+        && deviceClass.compare(QLatin1String("wave/out"), Qt::CaseInsensitive) != 0)
+        return LineErr::InvalDeviceClass;
+    deviceId = static_cast<std::uint32_t>(kWaveDeviceBase + l->index);
+    return 0;
+}
+
+std::int32_t SipTelephony::lineMakeCall(HLine line, HCall &call, const QString &destAddress, std::uint32_t countryCode)
+{
+    (void)countryCode;
+    Line *l = lineOfHandle(line);
+    if (!l)
+        return LineErr::InvalLineHandle;
+    if (l->hCall != 0 && l->callState != LineCallState::Idle)
+        return LineErr::CallUnavail;
+    const QString target = destAddress.trimmed();
+    if (target.isEmpty() || target.contains(QLatin1Char(' ')) || target.contains(QLatin1Char('\r'))
+        || target.contains(QLatin1Char('\n')))
+        return LineErr::InvalAddress;
+    const std::int32_t request = m_app.nextRequest();
+    l->hCall = m_app.nextHandle();
+    l->sipCall = m_stack.newCall();
+    l->incoming = false;
+    l->answering = false;
+    l->monitoring = false;
+    l->generating = false;
+    l->ringCount = 0;
+    l->callerIdFlags = CallPartyId::Unknown;
+    l->callerNumber.clear();
+    l->callerName.clear();
+    call = l->hCall;
+    m_stack.dial(l->index, l->sipCall, target.toUtf8());
+    post(*l, 0, LINE_REPLY, static_cast<std::uint32_t>(request), 0, 0);
+    setState(*l, LineCallState::Dialing);
+    return request;
+}
+
+std::int32_t SipTelephony::lineClose(HLine line)
+{
+    Line *l = lineOfHandle(line);
+    if (!l)
+        return LineErr::InvalLineHandle;
+    if (l->sipCall != 0)
+        m_stack.hangUp(l->index, l->sipCall, 480);
+    stopRinging(*l);
+    l->hLine = 0;
+    l->hCall = 0;
+    l->callState = 0;
+    l->sipCall = 0;
+    l->answering = false;
+    l->monitoring = false;
+    l->generating = false;
+    return 0;
+}
+
+std::int32_t SipTelephony::lineShutdown(HLineApp lineApp)
+{
+    if (!m_app.valid(lineApp))
+        return LineErr::InvalAppHandle;
+    for (auto &line : m_lines) {
+        if (line->hLine != 0)
+            lineClose(line->hLine);
+    }
+    m_app.shutdown();
+    return 0;
+}
+
+// --- wave devices ----------------------------------------------------------------------------
+
+WaveResult SipTelephony::openIn(int deviceId, const PcmFormat &format, WaveCallback callback,
+                                std::unique_ptr<WaveIn> &device)
+{
+    return m_paced.openIn(deviceId, format, std::move(callback), device);
+}
+
+WaveResult SipTelephony::openOut(int deviceId, const PcmFormat &format, WaveCallback callback,
+                                 std::unique_ptr<WaveOut> &device)
+{
+    return m_paced.openOut(deviceId, format, std::move(callback), device);
+}
+
+} // namespace telvox::sip

@@ -1,0 +1,113 @@
+#include "ui/SipLinesFrame.h"
+
+#include "core/Settings.h"
+#include "core/Texts.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+
+namespace telvox {
+
+namespace {
+const QString kSection = QStringLiteral("SIP");
+QString key(int line, const char *name) { return QStringLiteral("Line%1%2").arg(line).arg(QLatin1String(name)); }
+} // namespace
+
+SipLinesFrame::SipLinesFrame(const Texts &texts, SettingsStore &settings, QWidget *parent)
+    : QGroupBox(parent)
+    , m_settings(settings)
+{
+    setObjectName(QStringLiteral("frameSip"));
+    setTitle(texts.LoadText(2010));
+    auto *form = new QFormLayout(this);
+    m_line = new QComboBox(this);
+    for (int n = 0; n < 4; ++n)
+        m_line->addItem(QStringLiteral("Line%1").arg(n));
+    m_registrar = new QLineEdit(this);
+    m_registrar->setPlaceholderText(QStringLiteral("fritz.box"));
+    m_user = new QLineEdit(this);
+    m_password = new QLineEdit(this);
+    m_password->setEchoMode(QLineEdit::Password);
+    m_listen = new QLineEdit(this);
+    m_listen->setPlaceholderText(QStringLiteral("127.0.0.1:5070"));
+    m_transport = new QComboBox(this);
+    m_transport->addItems({QStringLiteral("udp"), QStringLiteral("tcp")});
+    form->addRow(m_line);
+    form->addRow(texts.LoadText(2011), m_registrar);
+    form->addRow(texts.LoadText(2012), m_user);
+    form->addRow(texts.LoadText(2013), m_password);
+    form->addRow(texts.LoadText(2014), m_listen);
+    form->addRow(texts.LoadText(2015), m_transport);
+    auto *note = new QLabel(texts.LoadText(2016), this);
+    note->setWordWrap(true);
+    form->addRow(note);
+
+    for (int n = 0; n < 4; ++n) {
+        Entry &e = m_entries.at(std::size_t(n));
+        e.registrar = settings.ReadSetting(kSection, key(n, "Registrar"));
+        e.user = settings.ReadSetting(kSection, key(n, "User"));
+        e.password = settings.ReadSetting(kSection, key(n, "Password"));
+        e.listen = settings.ReadSetting(kSection, key(n, "Listen"));
+        e.transport = settings.ReadSetting(kSection, key(n, "Transport"));
+    }
+    show(0);
+    connect(m_line, &QComboBox::currentIndexChanged, this, [this](int line) {
+        keep(m_shown);
+        show(line);
+    });
+}
+
+void SipLinesFrame::show(int line)
+{
+    if (line < 0 || line > 3)
+        return;
+    const Entry &e = m_entries.at(std::size_t(line));
+    m_registrar->setText(e.registrar);
+    m_user->setText(e.user);
+    m_password->setText(e.password);
+    m_listen->setText(e.listen);
+    m_transport->setCurrentIndex(e.transport.compare(QLatin1String("tcp"), Qt::CaseInsensitive) == 0 ? 1 : 0);
+    m_shown = line;
+}
+
+void SipLinesFrame::keep(int line)
+{
+    Entry &e = m_entries.at(std::size_t(line));
+    e.registrar = m_registrar->text().trimmed();
+    e.user = m_user->text().trimmed();
+    e.password = m_password->text();
+    e.listen = m_listen->text().trimmed();
+    e.transport = m_transport->currentText();
+}
+
+void SipLinesFrame::save()
+{
+    keep(m_shown);
+    bool secret = false;
+    // Only what changed is written: an untouched frame leaves the store and its journal alone.
+    const auto write = [this](int n, const char *name, const QString &value, bool journaled) {
+        if (m_settings.ReadSetting(kSection, key(n, name)) == value)
+            return;
+        if (journaled)
+            m_settings.WriteSettingJournaled(kSection, key(n, name), value);
+        else
+            m_settings.WriteSetting(kSection, key(n, name), value);
+    };
+    for (int n = 0; n < 4; ++n) {
+        const Entry &e = m_entries.at(std::size_t(n));
+        write(n, "Registrar", e.registrar, true);
+        write(n, "User", e.user, true);
+        write(n, "Listen", e.listen, true);
+        write(n, "Transport", e.transport == QLatin1String("udp") ? QString() : e.transport, true);
+        // The password goes to the store alone: the journal is a readable history of changes.
+        write(n, "Password", e.password, false);
+        secret = secret || !e.password.isEmpty();
+    }
+    if (secret)
+        QFile::setPermissions(m_settings.storeFile(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
+} // namespace telvox
