@@ -32,6 +32,8 @@
 #include "ui/ModalRunner.h"
 #include "ui/SystemTray.h"
 #include "ui/frmTip.h"
+#include "ui/InstanceRaise.h"
+#include "ui/InterfaceLanguage.h"
 #include "telephony/Dialler.h"
 #include "telephony/PhoneBookTable.h"
 #include "ui/frmDialOut.h"
@@ -124,6 +126,7 @@ TelvoxApplication::~TelvoxApplication()
 {
     m_splashTimer.reset();
     m_splash.reset();
+    m_raiseListener.reset();
     m_listsBinder.reset();
     m_dialler.reset();
     m_forwarder.reset(); // a delivery under way is broken off and stays queued
@@ -144,6 +147,11 @@ TelvoxApplication::StartResult TelvoxApplication::Main()
     m_lock = std::make_unique<QLockFile>(m_paths.lockFile);
     m_lock->setStaleLockTime(0);
     if (!m_lock->tryLock(0) && m_lock->error() == QLockFile::LockFailedError) {
+        // The running program shows its window instead; the message only when it cannot.
+        if (askRunningInstanceToRaise(m_paths.lockFile + QStringLiteral(".raise"))) {
+            m_lock.reset();
+            return StartResult::AlreadyRunning;
+        }
         m_prompts.messageBox(QStringLiteral("Telvox Is Already Running"), MessageIcon::Critical,
                              QStringLiteral("Telvox"));
         m_lock.reset();
@@ -152,16 +160,19 @@ TelvoxApplication::StartResult TelvoxApplication::Main()
 
     const QString language = m_settings->ReadSetting(QStringLiteral("Config"), QStringLiteral("Language"));
     if (language.isEmpty()) {
-        // First start: Simplified Chinese until another language is chosen in the setup.
+        // First start: the language of the user's locale until another is chosen in the setup.
         m_firstStart = true;
-        m_settings->WriteSettingJournaled(QStringLiteral("Config"), QStringLiteral("Language"), QStringLiteral("1"));
-        m_texts = std::make_unique<Texts>(builtInStrings(), 1000);
+        const QString chosen = systemLanguageSetting();
+        m_settings->WriteSettingJournaled(QStringLiteral("Config"), QStringLiteral("Language"), chosen);
+        m_texts = std::make_unique<Texts>(builtInStrings(), languageOffsetFor(chosen));
+        installQtTranslations(m_texts->languageOffset());
         m_loop.doEvents();
         loadMainWindow();
         return StartResult::Running;
     }
 
     m_texts = std::make_unique<Texts>(builtInStrings(), languageOffsetFor(language));
+    installQtTranslations(m_texts->languageOffset());
     if (m_options.headless) {
         m_loop.doEvents();
         loadMainWindow();
@@ -189,6 +200,9 @@ void TelvoxApplication::loadMainWindow()
     m_main = std::make_unique<frmMain>(
         frmMain::Services{*m_texts, *m_settings, *m_statusList, *m_statusLog, m_prompts, m_printer});
     m_main->setShutdownHandler([this] { shutdown(); });
+    if (m_lock && m_lock->isLocked() && !m_options.headless) // a service has no window to show
+        m_raiseListener = std::make_unique<RaiseListener>(m_paths.lockFile + QStringLiteral(".raise"),
+                                                          [this] { m_main->bringToFront(); });
     m_main->setDesktopServices(
         {*m_timers, *m_media, *m_options.tray, *m_options.shell, *m_options.modal, m_loop, m_paths.programFolder});
 
@@ -270,7 +284,7 @@ void TelvoxApplication::loadMainWindow()
     m_audio->startTriggers(m_state.stopOptions);
     m_listsBinder = std::make_unique<MessageListsBinder>(MessageListsBinder::Services{
         *m_lists, *m_main, *m_timers->timPlayAll, m_prompts, *m_statusList,
-        *m_options.mail, m_state.recordingFolder});
+        *m_options.mail, m_state.recordingFolder, m_texts.get()});
     startMailForwarding();
     if (auto *addPB = m_main->findChild<QAction *>(QStringLiteral("mmuAddPB")))
         QObject::connect(addPB, &QAction::triggered, m_main.get(), [this] { addCallerToPhoneBook(); });
@@ -365,8 +379,10 @@ frmSetup &TelvoxApplication::loadedSetup()
                     m_minOnStart = published.minOnStart;
                 },
                 [this] {
-                    // Saving ends the program by pressing the main window's Exit; during the
-                    // first start's loading the exit waits until loading has finished.
+                    // Saving ends the program by pressing the main window's Exit, and the
+                    // program starts again with the new settings; during the first start's
+                    // loading the exit waits until loading has finished.
+                    m_restartRequested = true;
                     if (m_loaded)
                         m_main->cmdExit_Click();
                     else
@@ -489,7 +505,7 @@ void TelvoxApplication::addCallerToPhoneBook()
         return;
     // The new entry follows the last one the dialler would list.
     const QString path = m_paths.file(QStringLiteral("PhoneBook.txt"));
-    frmPBAdd editor(frmPBAdd::Services{m_prompts, m_texts->LoadText(1401)}, path,
+    frmPBAdd editor(frmPBAdd::Services{m_prompts, m_texts->LoadText(1401), m_texts.get()}, path,
                     static_cast<int>(phonebook::listedEntries(path).size()), m_main.get());
     editor.Text2()->setText(number);
     modal().runModal(editor);
@@ -550,10 +566,25 @@ void TelvoxApplication::unloadWindows()
         w->hide();
 }
 
+void TelvoxApplication::restartDetached()
+{
+    // A second's wait lets this process close its lines and devices before the new one opens
+    // them.
+    QStringList arguments{QStringLiteral("-c"), QStringLiteral("sleep 1; exec \"$0\" \"$@\""),
+                          QCoreApplication::applicationFilePath()};
+    arguments += QCoreApplication::arguments().mid(1);
+    QProcess::startDetached(QStringLiteral("/bin/sh"), arguments);
+}
+
 void TelvoxApplication::endProcess()
 {
     if (m_lock)
         m_lock->unlock();
+    if (m_restartRequested) {
+        m_restartRequested = false;
+        if (m_restart)
+            m_restart();
+    }
     if (m_endProcess)
         m_endProcess(0);
 }

@@ -56,6 +56,7 @@ class SoundRecorder;
 class frmSetup;
 class MailForwarder;
 class CallBlockList;
+class RaiseListener;
 
 // The composition root: builds the services, runs the entry procedure, the main window's
 // loading and the shutdown, and wires each subsystem into them.
@@ -96,6 +97,11 @@ public:
 
     // Called when the process must end, with its exit code.
     void setEndProcessHandler(std::function<void(int)> handler) { m_endProcess = std::move(handler); }
+    // Starts the program again once this run has ended (after the setup was saved); without
+    // a handler it is not started again.
+    void setRestartHandler(std::function<void()> handler) { m_restart = std::move(handler); }
+    // The program's restart: a detached copy with the same arguments, a second later.
+    static void restartDetached();
 
     bool isLoaded() const { return m_loaded; }
     bool isFirstStart() const { return m_firstStart; }
@@ -187,6 +193,7 @@ private:
     Options m_options;
 
     std::unique_ptr<QLockFile> m_lock;
+    std::unique_ptr<RaiseListener> m_raiseListener; // a second start brings the window forward
     std::unique_ptr<SettingsStore> m_settings;
     std::unique_ptr<Texts> m_texts;
     std::unique_ptr<StatusListModel> m_statusList;
@@ -228,6 +235,8 @@ private:
     std::unique_ptr<frmSplash> m_splash;
     std::unique_ptr<Timer> m_splashTimer;
     std::function<void(int)> m_endProcess;
+    std::function<void()> m_restart;
+    bool m_restartRequested = false; // the setup was saved: start again to apply it
     LoadedState m_state;
     QElapsedTimer m_loadClock;
     qint64 m_loadMs = 0;

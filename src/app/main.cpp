@@ -178,6 +178,8 @@ int run(int argc, char *argv[])
     telvoxApp.setEndProcessHandler([](int code) {
         QMetaObject::invokeMethod(qApp, [code] { QCoreApplication::exit(code); }, Qt::QueuedConnection);
     });
+    // Saving the setup ends the run; the program then starts again with the new settings.
+    telvoxApp.setRestartHandler(&telvox::TelvoxApplication::restartDetached);
 
     if (options.echoStatus)
         QTextStream(stdout) << telvox::builtInStrings().text(1204) << paths.programFolder << Qt::endl;

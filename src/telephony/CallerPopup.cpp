@@ -88,6 +88,12 @@ void CallerPopup::refreshFrame() { changed(); }
 
 void CallerPopup::Timer1_Timer()
 {
+    // A call answered or offered in the pop-up keeps it up, with its buttons, as long as the
+    // call is; the timer looks again one display time later.
+    for (const Row &r : m_rows) {
+        if (r.answerVisible || r.hangupVisible)
+            return;
+    }
     m_timer1->setEnabled(false);
     unload();
 }

@@ -2,6 +2,7 @@
 
 #include "telephony/TelephonyCore.h"
 
+#include "core/Texts.h"
 #include "platform/shell/UserPrompts.h"
 
 namespace telvox {
@@ -10,7 +11,7 @@ bool TelephonyCore::MakeCall(int line, const QString &number)
 {
     // A line number outside 0..3 (typed into the line box) names no open line either.
     if (line < 0 || line >= kLineCount || m_lineTable[line].hLine == 0) {
-        m_s.prompts.messageBox(QStringLiteral("No Line"), MessageIcon::Critical, m_s.appTitle);
+        m_s.prompts.messageBox(m_s.texts.LoadText(1742), MessageIcon::Critical, m_s.appTitle);
         return false;
     }
     LineSlot &slot = m_lineTable[line];

@@ -1,6 +1,8 @@
 #include "ui/DesktopShell.h"
 
 #include <QDesktopServices>
+#include <QFileInfo>
+#include <QMimeDatabase>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -40,9 +42,40 @@ ProgramCall volumeControlCommand(const std::function<QString(const QString &)> &
     return {};
 }
 
-bool QtDesktopShell::openUrl(const QUrl &url) { return QDesktopServices::openUrl(url); }
+QString handlerTypeFor(const QUrl &url)
+{
+    if (!url.isLocalFile())
+        return QStringLiteral("x-scheme-handler/") + url.scheme().toLower();
+    const QFileInfo info(url.toLocalFile());
+    if (info.isDir())
+        return QStringLiteral("inode/directory");
+    return QMimeDatabase().mimeTypeForFile(info).name();
+}
 
-bool QtDesktopShell::exploreFolder(const QString &folder) { return QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); }
+namespace {
+
+// Whether the desktop has a default program for the type. Without xdg-mime it cannot be
+// known; xdg-open is then left to try.
+bool desktopCanOpen(const QUrl &url)
+{
+    const QString xdgMime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
+    if (xdgMime.isEmpty())
+        return true;
+    QProcess query;
+    query.start(xdgMime, {QStringLiteral("query"), QStringLiteral("default"), handlerTypeFor(url)});
+    if (!query.waitForFinished(3000)) {
+        query.kill();
+        query.waitForFinished(1000);
+        return true;
+    }
+    return !query.readAllStandardOutput().trimmed().isEmpty();
+}
+
+} // namespace
+
+bool QtDesktopShell::openUrl(const QUrl &url) { return desktopCanOpen(url) && QDesktopServices::openUrl(url); }
+
+bool QtDesktopShell::exploreFolder(const QString &folder) { return openUrl(QUrl::fromLocalFile(folder)); }
 
 bool QtDesktopShell::openVolumeControl()
 {

@@ -9,7 +9,8 @@
 namespace telvox {
 
 // What the windows ask of the desktop: open a document, a folder or a link with the user's
-// own programs, and start the volume control. Results are not examined by the callers.
+// own programs, and start the volume control. Each returns false when the desktop has no
+// program for it; the callers then tell the user what is missing.
 class DesktopShell
 {
 public:
@@ -32,7 +33,13 @@ struct ProgramCall
 };
 ProgramCall volumeControlCommand(const std::function<QString(const QString &)> &find, const QString &desktop);
 
-// The desktop through QDesktopServices (xdg-open) and detached processes.
+// The MIME type whose default program opens the link: "inode/directory" for a folder,
+// "x-scheme-handler/<scheme>" for a web or mail link, the file's type for a local file.
+QString handlerTypeFor(const QUrl &url);
+
+// The desktop through QDesktopServices (xdg-open) and detached processes. Before opening, it
+// asks xdg-mime whether the desktop has a program for the link; xdg-open itself starts even
+// when it has none, and then fails where nobody sees it.
 class QtDesktopShell final : public DesktopShell
 {
 public:

@@ -1,6 +1,8 @@
 #include "ui/HotLabel.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPen>
 #include <QPainter>
 #include <QSvgRenderer>
 
@@ -14,6 +16,22 @@ HotLabel::HotLabel(const QString &objectName, const QString &iconResource, QWidg
         m_icon = new QSvgRenderer(iconResource, this);
     setCursor(Qt::PointingHandCursor);
     setAttribute(Qt::WA_Hover);
+    // Reachable by Tab, and pressed by Space or Enter, like a button.
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+void HotLabel::keyPressEvent(QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_Space:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (!event->isAutoRepeat())
+            emit clicked();
+        event->accept();
+        return;
+    default: QLabel::keyPressEvent(event);
+    }
 }
 
 HotLabel::~HotLabel() = default;
@@ -45,6 +63,11 @@ void HotLabel::paintEvent(QPaintEvent *)
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    if (hasFocus()) { // where the keyboard is
+        p.setPen(QPen(QColor(0xf2, 0xa3, 0x3a), 2));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(r.adjusted(1, 1, -1, -1), 6, 6);
+    }
     if ((m_hover || m_pressed) && !m_dimmed) {
         p.setPen(QColor(255, 255, 255, 110));
         p.setBrush(QColor(255, 255, 255, m_pressed ? 70 : 38));

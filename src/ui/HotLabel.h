@@ -8,7 +8,8 @@ namespace telvox {
 
 // A label drawn over the window's painted picture that acts as a button: an optional icon
 // (an SVG resource, drawn crisply at any scale), its text, a light highlight under the mouse,
-// and clicked() when the left button is released over it. `dimmed` greys it out without
+// and clicked() when the left button is released over it or Space or Enter is pressed on it
+// (it takes the keyboard focus by Tab). `dimmed` greys it out without
 // disabling it, so it still receives the click and its owner decides what the click does.
 class HotLabel final : public QLabel
 {
@@ -27,6 +28,7 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void enterEvent(QEnterEvent *event) override;

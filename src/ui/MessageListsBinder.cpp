@@ -1,18 +1,28 @@
 #include "ui/MessageListsBinder.h"
+#include "core/Texts.h"
+#include "ui/WavePlayer.h"
 
 #include "core/EventLoop.h"
+#include "platform/shell/MailClient.h"
 #include "platform/shell/UserPrompts.h"
 #include "records/MessageLists.h"
 #include "records/RecordingActions.h"
 #include "records/StatusLog.h"
 #include "ui/frmMain.h"
 
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
 
 namespace telvox {
+
+namespace {
+constexpr int kPlayAll = 1751;
+constexpr int kMailTo = 1752;
+} // namespace
 
 MessageListsBinder::MessageListsBinder(Services services, QObject *parent)
     : QObject(parent)
@@ -36,6 +46,35 @@ MessageListsBinder::MessageListsBinder(Services services, QObject *parent)
     follow(lists.lastTen(), m_lstLastTen);
     follow(lists.unread(), m_lstUnread);
 
+    // The tray counts the unread messages, and each new one is announced (the list model
+    // inserts a row first and names it after).
+    m_announced = lists.unreadEntries();
+    const auto unreadChanged = [this](bool announce) {
+        const QStringList entries = m_s.lists.unreadEntries();
+        m_s.window.setUnreadCount(int(entries.size()));
+        for (const QString &entry : entries) {
+            if (announce && !entry.isEmpty() && !m_announced.contains(entry))
+                m_s.window.announceMessage(entry);
+        }
+        m_announced = entries;
+    };
+    connect(&lists.unread(), &QAbstractItemModel::rowsRemoved, this, [unreadChanged] { unreadChanged(false); });
+    connect(&lists.unread(), &QAbstractItemModel::modelReset, this, [unreadChanged] { unreadChanged(false); });
+    connect(&lists.unread(), &QAbstractItemModel::rowsInserted, this, [unreadChanged] { unreadChanged(true); });
+    connect(&lists.unread(), &QAbstractItemModel::dataChanged, this, [unreadChanged] { unreadChanged(true); });
+    unreadChanged(false);
+    connect(&m_s.window, &frmMain::playNewestRequested, this, [this] {
+        // The newest message: the last unread one, or else the last handled one.
+        const qsizetype unread = m_s.lists.unreadEntries().size();
+        if (unread > 0)
+            m_s.lists.lstUnread_Click(int(unread - 1));
+        else if (const qsizetype handled = m_s.lists.lastTenEntries().size(); handled > 0)
+            m_s.lists.lstLastTen_Click(int(handled - 1));
+        else
+            return;
+        pressPlay();
+    });
+
     // Selection by program shows in the widgets; a click by the user goes to the lists.
     connect(&lists, &MessageLists::lastTenSelected, this, [this](int row) {
         const QSignalBlocker block(m_lstLastTen);
@@ -47,7 +86,9 @@ MessageListsBinder::MessageListsBinder(Services services, QObject *parent)
     });
     connect(&lists, &MessageLists::currentRecordingChanged, this, [this](const QString &name, bool fromUnread) {
         m_s.window.setCurrentRecording(name, fromUnread);
-        if (m_lblFileName)
+        // While a recording plays or is paused, "Name:" keeps naming that one.
+        const WavePlayer *player = m_s.window.player();
+        if (m_lblFileName && (!player || player->isIdle()))
             m_lblFileName->setText(name);
     });
     connect(m_lstLastTen, &QListWidget::itemClicked, this,
@@ -67,25 +108,26 @@ MessageListsBinder::MessageListsBinder(Services services, QObject *parent)
     // The pop-up menus, with the captions of the window design.
     QMenu *mmuFile = m_s.window.findChild<QMenu *>(QStringLiteral("mmuFile"));
     QMenu *mmuFile1 = m_s.window.findChild<QMenu *>(QStringLiteral("mmuFile1"));
+    const auto caption = [this](int id, const char *design) {
+        return m_s.texts ? m_s.texts->LoadText(id) : QString::fromUtf8(design);
+    };
     if (mmuFile && mmuFile->isEmpty()) {
-        QAction *play = mmuFile->addAction(QStringLiteral("播放"));
+        QAction *play = mmuFile->addAction(caption(1015, "播放"));
         play->setObjectName(QStringLiteral("mmuPlay"));
-        m_mmumailto = mmuFile->addAction(QStringLiteral("Mail To..."));
+        m_mmumailto = mmuFile->addAction(caption(kMailTo, "Mail To..."));
         m_mmumailto->setObjectName(QStringLiteral("mmumailto"));
-        m_mmumailto->setVisible(false); // part of the design, never shown
-        m_mmumailto->setEnabled(false);
-        QAction *del = mmuFile->addAction(QStringLiteral("删除"));
+        QAction *del = mmuFile->addAction(caption(1721, "删除"));
         del->setObjectName(QStringLiteral("mmuDelete"));
         connect(play, &QAction::triggered, this, &MessageListsBinder::mmuPlay_Click);
         connect(m_mmumailto, &QAction::triggered, this, &MessageListsBinder::mmumailto_Click);
         connect(del, &QAction::triggered, &m_s.lists, &MessageLists::mmuDelete_Click);
     }
     if (mmuFile1 && mmuFile1->isEmpty()) {
-        QAction *play = mmuFile1->addAction(QStringLiteral("播放"));
+        QAction *play = mmuFile1->addAction(caption(1015, "播放"));
         play->setObjectName(QStringLiteral("mmuPlay1"));
-        QAction *all = mmuFile1->addAction(QStringLiteral("顺序播放"));
+        QAction *all = mmuFile1->addAction(caption(kPlayAll, "顺序播放"));
         all->setObjectName(QStringLiteral("mmuPlayAll"));
-        QAction *del = mmuFile1->addAction(QStringLiteral("删除"));
+        QAction *del = mmuFile1->addAction(caption(1721, "删除"));
         del->setObjectName(QStringLiteral("mmuDelete1"));
         connect(play, &QAction::triggered, this, &MessageListsBinder::mmuPlay1_Click);
         connect(all, &QAction::triggered, this, &MessageListsBinder::mmuPlayAll_Click);
@@ -148,7 +190,20 @@ void MessageListsBinder::timPlayAll_Timer()
 
 void MessageListsBinder::mmumailto_Click()
 {
-    MailRecording(m_s.mail, m_s.prompts, m_s.recordFolder, m_s.lists.currentRecording());
+    if (!m_s.texts) {
+        MailRecording(m_s.mail, m_s.prompts, m_s.recordFolder, m_s.lists.currentRecording());
+        return;
+    }
+    // In the program's own words: which file is missing, or that no mail program took it.
+    const Texts &t = *m_s.texts;
+    const QString name = m_s.lists.currentRecording();
+    const QString path = QDir(m_s.recordFolder).filePath(name);
+    if (name.isEmpty() || !QFile::exists(path)) {
+        m_s.prompts.messageBox(t.LoadText(1002) + QStringLiteral(": ") + name, MessageIcon::Critical, t.LoadText(kMailTo));
+        return;
+    }
+    if (m_s.mail.composeWithAttachment(name, path) != 0)
+        m_s.prompts.messageBox(t.LoadText(1710), MessageIcon::Information, t.LoadText(kMailTo));
 }
 
 QString MessageListsBinder::mmuAddPB_Click(int statusRow)

@@ -35,6 +35,7 @@ public:
         StatusListModel &statusList;
         MailClient &mail;
         QString recordFolder;
+        const Texts *texts = nullptr; // the menus' language, and the mail messages; without, the design's captions
     };
 
     explicit MessageListsBinder(Services services, QObject *parent = nullptr);
@@ -62,6 +63,7 @@ private:
     QPushButton *m_cmdPlay;
     QPushButton *m_cmdPause;
     QAction *m_mmumailto = nullptr;
+    QStringList m_announced; // the unread messages already announced
 };
 
 } // namespace telvox

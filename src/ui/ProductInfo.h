@@ -12,8 +12,5 @@ inline QString version()
 {
     return QStringLiteral("%1.%2.%3").arg(versionMajor).arg(versionMinor).arg(versionRevision);
 }
-// Where users write to and read about Telvox (the About window's links).
-inline QString mailAddress() { return QStringLiteral("support@telvox.example"); }
-inline QString webPage() { return QStringLiteral("https://telvox.example/"); }
 
 } // namespace telvox::product

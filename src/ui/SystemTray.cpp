@@ -26,7 +26,27 @@ void QtSystemTray::AddTrayIcon(const QIcon &icon, const QString &tip)
     }
     m_icon->setIcon(icon);
     m_icon->setToolTip(tip);
+    m_icon->setContextMenu(m_menu);
     m_icon->show();
+}
+
+void QtSystemTray::setToolTip(const QString &tip)
+{
+    if (m_icon)
+        m_icon->setToolTip(tip);
+}
+
+void QtSystemTray::setIcon(const QIcon &icon)
+{
+    if (m_icon)
+        m_icon->setIcon(icon);
+}
+
+void QtSystemTray::setMenu(QMenu *menu)
+{
+    m_menu = menu;
+    if (m_icon)
+        m_icon->setContextMenu(menu);
 }
 
 void QtSystemTray::RemoveTrayIcon()

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+class QMenu;
 class QSystemTrayIcon;
 
 namespace telvox {
@@ -26,6 +27,11 @@ public:
     // A notification from the icon (a balloon or the desktop's notification); nothing where
     // the icon is not shown.
     virtual void showMessage(const QString &title, const QString &text) { (void)title, (void)text; }
+    // The icon's tool tip, and its picture (with the unread count drawn on it).
+    virtual void setToolTip(const QString &tip) { (void)tip; }
+    virtual void setIcon(const QIcon &icon) { (void)icon; }
+    // The menu of a right click on the icon; null for none.
+    virtual void setMenu(QMenu *menu) { (void)menu; }
 
     // Called for every mouse action on the icon.
     void setClickHandler(std::function<void(TrayClick)> handler) { m_onClick = std::move(handler); }
@@ -53,9 +59,13 @@ public:
     void RemoveTrayIcon() override;
     bool isIconShown() const override;
     void showMessage(const QString &title, const QString &text) override;
+    void setToolTip(const QString &tip) override;
+    void setIcon(const QIcon &icon) override;
+    void setMenu(QMenu *menu) override;
 
 private:
     std::unique_ptr<QSystemTrayIcon> m_icon;
+    QMenu *m_menu = nullptr;
 };
 
 } // namespace telvox

@@ -7,13 +7,31 @@
 
 #include <QAbstractButton>
 #include <QEvent>
+#include <QDir>
 #include <QFileInfo>
+#include <QProxyStyle>
 #include <QLabel>
 #include <QScrollBar>
 
 #include <limits>
 
 namespace telvox {
+
+namespace {
+
+class ClickToPointStyle final : public QProxyStyle
+{
+public:
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                  QStyleHintReturn *returnData) const override
+    {
+        if (hint == QStyle::SH_ScrollBar_LeftClickAbsolutePosition)
+            return 1;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+} // namespace
 
 WavePlayer::WavePlayer(Kind kind, Controls controls, MediaControl &media, const Texts &texts, UserPrompts &prompts,
                        QObject *parent)
@@ -34,6 +52,10 @@ WavePlayer::WavePlayer(Kind kind, Controls controls, MediaControl &media, const 
     m_c.HScroll1->setMaximum(0);
     m_c.HScroll1->setFocusPolicy(Qt::StrongFocus);
     m_c.HScroll1->installEventFilter(this);
+    // A click on the bar goes to the point clicked, not one page towards it.
+    auto *clickToPoint = new ClickToPointStyle;
+    clickToPoint->setParent(m_c.HScroll1);
+    m_c.HScroll1->setStyle(clickToPoint);
     connect(m_c.cmdPlay, &QAbstractButton::clicked, this, &WavePlayer::cmdPlay_Click);
     connect(m_c.cmdPause, &QAbstractButton::clicked, this, &WavePlayer::cmdPause_Click);
     connect(m_c.cmdStop, &QAbstractButton::clicked, this, &WavePlayer::cmdStop_Click);
@@ -75,7 +97,7 @@ void WavePlayer::cmdPlay_Click()
         m_prompts.messageBox(m_texts.LoadText(1002), MessageIcon::Critical, m_texts.LoadText(1003));
         return;
     }
-    if (m_kind == Kind::MainWindow && !QFileInfo(source.path).isReadable()) {
+    if (QFileInfo::exists(source.path) && !QFileInfo(source.path).isReadable()) {
         // There, but not ours to read (another account's file, a folder without access).
         m_prompts.messageBox(m_texts.LoadText(1811) + source.name, MessageIcon::Critical, m_texts.LoadText(1003));
         return;
@@ -174,6 +196,9 @@ void WavePlayer::HScroll1_LostFocus()
         return;
     send(QStringLiteral("play MyMedia"));
     m_c.tmMMTIMER.setEnabled(true);
+    // Playing again from the new point: no longer paused, so the end of the file ends it.
+    m_paused = false;
+    setButtons(false, true);
 }
 
 bool WavePlayer::eventFilter(QObject *watched, QEvent *event)

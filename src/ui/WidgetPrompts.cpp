@@ -3,9 +3,12 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFontMetrics>
+#include <QApplication>
+#include <QGridLayout>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPrintDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QTextStream>
@@ -22,9 +25,22 @@ MessageResult WidgetPrompts::messageBox(const QString &text, MessageIcon icon, c
         QTextStream(stderr) << title << ": " << text << Qt::endl;
         return fallback;
     }
-    QMessageBox box(m_parent);
+    // Over the window the user is working in: a question asked by a dialog opens on top of that
+    // dialog, never behind the other windows.
+    QWidget *owner = m_parent;
+    if (!owner)
+        owner = QApplication::activeModalWidget();
+    if (!owner)
+        owner = QApplication::activeWindow();
+    QMessageBox box(owner);
     box.setWindowTitle(title);
     box.setText(text);
+    // A short message makes a narrow box; keep it wide enough for its whole title.
+    if (auto *grid = qobject_cast<QGridLayout *>(box.layout())) {
+        const int titleWidth = box.fontMetrics().horizontalAdvance(title) + 160;
+        grid->addItem(new QSpacerItem(titleWidth, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), grid->rowCount(),
+                      0, 1, grid->columnCount());
+    }
     switch (icon) {
     case MessageIcon::Critical: box.setIcon(QMessageBox::Critical); break;
     case MessageIcon::Question: box.setIcon(QMessageBox::Question); break;
@@ -55,9 +71,26 @@ PrintOutcome QtPrinter::printLines(const QStringList &lines, const QString &docu
         return outcome;
     QPrinter printer(QPrinterInfo::defaultPrinter(), QPrinter::HighResolution);
     printer.setDocName(documentName);
-    if (QPrinterInfo::defaultPrinter().isNull()) {
-        const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-        outcome.pdfFile = QDir(m_pdfFolder).filePath(QStringLiteral("Print-%1.pdf").arg(stamp));
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString pdfFile = QDir(m_pdfFolder).filePath(QStringLiteral("Print-%1.pdf").arg(stamp));
+    if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
+        // The desktop's print dialog: a printer, or a PDF file (offered first when no printer
+        // is installed). Closing it prints nothing.
+        if (QPrinterInfo::defaultPrinter().isNull()) {
+            printer.setOutputFormat(QPrinter::PdfFormat);
+            printer.setOutputFileName(pdfFile);
+        }
+        QWidget *owner = QApplication::activeModalWidget();
+        if (!owner)
+            owner = QApplication::activeWindow();
+        QPrintDialog dialog(&printer, owner);
+        dialog.setWindowTitle(documentName);
+        if (dialog.exec() != QDialog::Accepted)
+            return outcome;
+        if (printer.outputFormat() == QPrinter::PdfFormat)
+            outcome.pdfFile = printer.outputFileName();
+    } else if (QPrinterInfo::defaultPrinter().isNull()) {
+        outcome.pdfFile = pdfFile;
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(outcome.pdfFile);
     }

@@ -23,7 +23,9 @@ private:
     QWidget *m_parent;
 };
 
-// Prints on the default printer; with no printer installed, into a PDF file in `pdfFolder`.
+// Prints through the desktop's print dialog (a printer or a PDF file, a PDF file in `pdfFolder`
+// offered first when no printer is installed). Without a screen: on the default printer, or
+// with none installed into a PDF file in `pdfFolder`.
 class QtPrinter final : public Printer
 {
 public:

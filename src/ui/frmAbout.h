@@ -8,21 +8,16 @@ class QPushButton;
 
 namespace telvox {
 
-class DesktopShell;
+class Texts;
 
-// The About window: title, version, and two links (mail and web page) opened by the desktop.
+// The About window: title, version and what the program does, in the interface language.
 class frmAbout final : public QDialog
 {
     Q_OBJECT
 public:
-    frmAbout(DesktopShell &shell, QWidget *parent = nullptr);
+    explicit frmAbout(const Texts &texts, QWidget *parent = nullptr);
 
-    void Label2_Click(); // mail
-    void Label3_Click(); // web page
     void cmdOK_Click();
-
-private:
-    DesktopShell &m_shell;
 };
 
 } // namespace telvox

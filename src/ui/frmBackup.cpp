@@ -1,4 +1,5 @@
 #include "ui/frmBackup.h"
+#include "ui/ScreenFit.h"
 
 #include "core/Settings.h"
 #include "core/Texts.h"
@@ -25,6 +26,9 @@ namespace telvox {
 namespace {
 
 const QString kParent = QStringLiteral("..");
+constexpr int kNothingToBackUp = 1703;
+constexpr int kFilesCopied = 1704;
+constexpr int kFilesMoved = 1705;
 
 // Entries added to a list after `before` was taken stay after the restored ones; the oldest
 // fall out beyond the list's capacity.
@@ -119,6 +123,7 @@ frmBackup::frmBackup(Services services, QWidget *parent)
 
     setTargetFolder(m_s.startFolder);
     resize(620, 420);
+    fitOnScreen(*this, buttons);
 }
 
 frmBackup::~frmBackup() = default;
@@ -163,6 +168,16 @@ void frmBackup::OKButton_Click()
     const bool move = m_check1->isChecked();
     const QStringList lastTenBefore = m_s.lists.lastTenEntries();
     const QStringList unreadBefore = m_s.lists.unreadEntries();
+    const QDir source(m_s.recordingFolder);
+    const int recordings = source.isReadable()
+        ? int(source.entryList({QStringLiteral("*.wav")}, QDir::Files).size())
+        : 0;
+    if (recordings == 0) {
+        // Nothing to transfer: say so rather than show a progress that never moves.
+        m_s.prompts.messageBox(t.LoadText(kNothingToBackUp).arg(QDir::toNativeSeparators(m_s.recordingFolder)),
+                               MessageIcon::Information, t.LoadText(1034));
+        return;
+    }
 
     m_progress->reset();
     QProgressDialog &progress = *m_progress;
@@ -195,6 +210,9 @@ void frmBackup::OKButton_Click()
     m_unreadBefore = move ? unreadBefore : QStringList();
     m_undo->setEnabled(!result->done.isEmpty() || move);
     fillFile1();
+    const int done = int(result->done.size());
+    m_s.prompts.messageBox(t.LoadText(move ? kFilesMoved : kFilesCopied).arg(done).arg(qMax(0, recordings - done)),
+                           MessageIcon::Information, t.LoadText(1034));
 }
 
 int frmBackup::cmdUndo_Click()

@@ -1,9 +1,11 @@
 #include "ui/frmBrows.h"
+#include "ui/ScreenFit.h"
 
 #include "core/EventLoop.h"
 #include "core/Settings.h"
 #include "core/Texts.h"
 #include "platform/media/MediaControl.h"
+#include "platform/shell/UserPrompts.h"
 #include "ui/DesktopShell.h"
 #include "ui/WavePlayer.h"
 
@@ -35,6 +37,9 @@ QPushButton *iconButton(const char *name, const char *icon, const QString &tip, 
     b->setMinimumSize(40, 30);
     return b;
 }
+
+constexpr int kFolderUnreadable = 1706;
+constexpr int kNoFileManager = 1707;
 
 } // namespace
 
@@ -71,16 +76,16 @@ frmBrows::frmBrows(Services services, QWidget *parent)
     m_lblFileSize = new QLabel(this);
     m_lblFileSize->setObjectName(QStringLiteral("lblFileSize"));
     m_cmdPlay = iconButton("cmdPlay", "play", t.LoadText(1015), this);
-    m_cmdPause = iconButton("cmdPause", "pause", QStringLiteral("Pause"), this);
+    m_cmdPause = iconButton("cmdPause", "pause", t.LoadText(1720), this);
     m_cmdStop = iconButton("cmdStop", "stop", t.LoadText(1016), this);
     m_HScroll1 = new QScrollBar(Qt::Horizontal, this);
     m_HScroll1->setObjectName(QStringLiteral("HScroll1"));
 
     m_mmuBrow = new QMenu(this);
     m_mmuBrow->setObjectName(QStringLiteral("mmuBrow"));
-    QAction *play = m_mmuBrow->addAction(QStringLiteral("Play"));
+    QAction *play = m_mmuBrow->addAction(t.LoadText(1015));
     play->setObjectName(QStringLiteral("mmuPlay"));
-    QAction *del = m_mmuBrow->addAction(QStringLiteral("Delete"));
+    QAction *del = m_mmuBrow->addAction(t.LoadText(1721));
     del->setObjectName(QStringLiteral("mmuDelete"));
 
     auto *grid = new QGridLayout(this);
@@ -143,6 +148,7 @@ frmBrows::frmBrows(Services services, QWidget *parent)
     const QString saveFile = m_s.settings.ReadSetting(QStringLiteral("Config"), QStringLiteral("SaveFile"));
     fillDrives();
     setDirPath(!saveFile.isEmpty() && QDir(saveFile).exists() ? saveFile : m_s.programFolder);
+    fitOnScreen(*this);
 }
 
 frmBrows::~frmBrows() = default;
@@ -168,11 +174,29 @@ void frmBrows::fillDrives()
         m_Drive1->addItem(QIcon(QStringLiteral(":/telvox/ui/dark/backup.svg")), root, root);
 }
 
+void frmBrows::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!m_dirPath.isEmpty() && QDir(m_dirPath).isReadable()) {
+        fillFolders();
+        refreshFiles();
+        return;
+    }
+    // The folder went away since the last visit: back to the recordings.
+    const QString saveFile = m_s.settings.ReadSetting(QStringLiteral("Config"), QStringLiteral("SaveFile"));
+    setDirPath(!saveFile.isEmpty() && QDir(saveFile).exists() ? saveFile : m_s.programFolder);
+}
+
 void frmBrows::setDirPath(const QString &path)
 {
     const QDir dir(path);
-    if (!dir.exists() || !dir.isReadable())
+    if (!dir.exists() || !dir.isReadable()) {
+        // The list stays on the folder it showed; the user learns why it did not change.
+        if (isVisible())
+            m_s.prompts.messageBox(m_s.texts.LoadText(kFolderUnreadable).arg(QDir::toNativeSeparators(path)),
+                                   MessageIcon::Exclamation, windowTitle());
         return;
+    }
     m_dirPath = QDir::cleanPath(dir.absolutePath());
     m_lblDir->setText(QDir::toNativeSeparators(m_dirPath));
     // The drive list follows the folder to the volume that holds it.
@@ -212,12 +236,14 @@ void frmBrows::refreshFiles()
 
 void frmBrows::Drive1_Change()
 {
-    const QString root = m_Drive1->currentData().toString();
-    if (QDir(root).isReadable())
-        setDirPath(root); // an unreadable drive leaves the folder as it was
+    setDirPath(m_Drive1->currentData().toString()); // an unreadable drive leaves the folder as it was
 }
 
-void frmBrows::Command1_Click() { m_s.shell.exploreFolder(m_dirPath); }
+void frmBrows::Command1_Click()
+{
+    if (!m_s.shell.exploreFolder(m_dirPath))
+        m_s.prompts.messageBox(m_s.texts.LoadText(kNoFileManager), MessageIcon::Information, windowTitle());
+}
 
 void frmBrows::Command2_Click()
 {

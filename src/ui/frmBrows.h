@@ -24,7 +24,7 @@ class UserPrompts;
 class WavePlayer;
 
 // The wave-file browser: a drive list, a folder list and a file list ("*.wav" at first, or
-// the names containing the filter text), the player, "Browse With Explorer", and a pop-up
+// the names containing the filter text), the player, "Show in File Manager", and a pop-up
 // menu with Play and Delete on the file list.
 class frmBrows final : public QDialog
 {
@@ -56,12 +56,16 @@ public:
     QString filePattern() const { return m_pattern; }
 
     void Drive1_Change();
-    void Command1_Click(); // Browse With Explorer
+    void Command1_Click(); // Show in File Manager
     void Command2_Click(); // apply the filter
     void File1_DblClick();
     void mmuPlay_Click();
     void mmuDelete_Click();
     void refreshFiles();
+
+protected:
+    // Each time the window opens it shows the folder as it is now.
+    void showEvent(QShowEvent *event) override;
 
 private:
     void fillDrives();

@@ -1,4 +1,5 @@
 #include "ui/frmDialOut.h"
+#include "ui/ScreenFit.h"
 
 #include "core/Texts.h"
 #include "platform/shell/UserPrompts.h"
@@ -19,6 +20,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
 namespace telvox {
@@ -34,6 +36,7 @@ QPushButton *button(const QString &name, const QString &caption, QWidget *parent
 }
 
 constexpr int kPhoneBookWriteFailed = 1401;
+constexpr int kLineCaption = 1741;
 
 } // namespace
 
@@ -45,7 +48,7 @@ frmDialOut::frmDialOut(Services services, QWidget *parent)
     setObjectName(QStringLiteral("frmDialOut"));
     setWindowTitle(t.LoadText(1094));
 
-    auto *label1 = new QLabel(QStringLiteral("Line:"), this);
+    auto *label1 = new QLabel(t.LoadText(kLineCaption), this);
     label1->setObjectName(QStringLiteral("Label1"));
     m_combo1 = new QComboBox(this);
     m_combo1->setObjectName(QStringLiteral("Combo1"));
@@ -53,6 +56,9 @@ frmDialOut::frmDialOut(Services services, QWidget *parent)
     m_combo1->setInsertPolicy(QComboBox::NoInsert);
     m_combo1->addItems({QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")});
     m_combo1->setEditText(m_s.dialler.initialLine());
+    // The line is one of 0 to 3: nothing else can be typed there.
+    m_combo1->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-3]")), m_combo1));
+    label1->setBuddy(m_combo1);
     m_txtDialOut = new QLineEdit(m_s.dialler.initialNumber(), this);
     m_txtDialOut->setObjectName(QStringLiteral("txtDialOut"));
     m_txtDialOut->installEventFilter(this);
@@ -96,7 +102,7 @@ frmDialOut::frmDialOut(Services services, QWidget *parent)
     m_lstPBTele = new QListWidget(frame2);
     m_lstPBTele->setObjectName(QStringLiteral("lstPBTele"));
     for (QListWidget *list : {m_lstPBName, m_lstPBTele}) {
-        list->setToolTip(QStringLiteral("Double Click To Select"));
+        list->setToolTip(t.LoadText(1722));
         list->setFont(QFont(QStringLiteral("monospace")));
     }
     QPushButton *add = button(QStringLiteral("cmdAdd"), t.LoadText(1091), frame2);
@@ -148,6 +154,7 @@ frmDialOut::frmDialOut(Services services, QWidget *parent)
     m_s.dialler.setButtonsHandler([this](Dialler::Buttons) { showButtons(); });
     showButtons();
     fillPhoneBookLists();
+    fitOnScreen(*this);
 }
 
 frmDialOut::~frmDialOut() { m_s.dialler.setButtonsHandler({}); }
@@ -241,7 +248,7 @@ void frmDialOut::cmdAdd_Click() { addEntry(QString()); }
 
 void frmDialOut::addEntry(const QString &number)
 {
-    frmPBAdd editor({m_s.prompts, m_s.texts.LoadText(kPhoneBookWriteFailed)}, m_s.phoneBookPath,
+    frmPBAdd editor({m_s.prompts, m_s.texts.LoadText(kPhoneBookWriteFailed), &m_s.texts}, m_s.phoneBookPath,
                     m_lstPBName->count(), this);
     editor.Text2()->setText(number);
     if (m_s.modal.runModal(editor) != QDialog::Accepted)

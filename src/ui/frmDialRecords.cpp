@@ -1,4 +1,5 @@
 #include "ui/frmDialRecords.h"
+#include "ui/ScreenFit.h"
 
 #include "core/Settings.h"
 #include "core/Texts.h"
@@ -52,6 +53,7 @@ frmDialRecords::frmDialRecords(const SettingsStore &settings, const Texts &texts
 
     m_lstMade->addItems(readCallRecords(settings, QStringLiteral("Made")));
     m_lstReceived->addItems(readCallRecords(settings, QStringLiteral("Received")));
+    fitOnScreen(*this);
 }
 
 void frmDialRecords::cmdMade_Click() { choose(m_lstMade); }

@@ -1,4 +1,5 @@
 #include "ui/frmGreeting.h"
+#include "ui/ScreenFit.h"
 
 #include "audio/AudioEngine.h"
 #include "audio/PromptRecording.h"
@@ -84,7 +85,7 @@ frmGreeting::frmGreeting(Services services, const QString &promptName, QWidget *
     , m_target(findFileIgnoringCase(m_s.programFolder, promptName))
 {
     setObjectName(QStringLiteral("frmGreeting"));
-    setWindowTitle(QStringLiteral("Record Sound"));
+    setWindowTitle(m_s.texts.LoadText(1723));
     m_timer1 = m_s.loop.createTimer(1000, [this] { Timer1_Timer(); });
 
     auto *root = new QVBoxLayout(this);
@@ -112,6 +113,7 @@ frmGreeting::frmGreeting(Services services, const QString &promptName, QWidget *
     connect(m_cmdStop, &QPushButton::clicked, this, &frmGreeting::cmdStop_Click);
     connect(m_cmdPlay, &QPushButton::clicked, this, &frmGreeting::cmdPlay_Click);
     connect(m_command1, &QPushButton::clicked, this, &frmGreeting::Command1_Click);
+    fitOnScreen(*this);
 }
 
 frmGreeting::~frmGreeting() = default;
@@ -209,6 +211,7 @@ frmGreeting1::frmGreeting1(Services services, const QString &promptName, QWidget
     connect(m_cmdRecord, &QPushButton::clicked, this, &frmGreeting1::cmdRecord_Click);
     connect(m_cmdStop, &QPushButton::clicked, this, &frmGreeting1::cmdStop_Click);
     connect(m_cmdPlay, &QPushButton::clicked, this, &frmGreeting1::cmdPlay_Click);
+    fitOnScreen(*this);
 }
 
 frmGreeting1::~frmGreeting1() = default;

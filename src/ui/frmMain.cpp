@@ -4,6 +4,7 @@
 #include "core/Texts.h"
 #include "platform/shell/UserPrompts.h"
 #include "records/StatusLog.h"
+#include "ui/SystemTray.h"
 #include "ui/frmMainFace.h"
 #include "ui/frmViewLog.h"
 
@@ -18,6 +19,10 @@
 #include <QScreen>
 
 namespace telvox {
+
+namespace {
+constexpr int kTrayHint = 1746;
+} // namespace
 
 frmMain::frmMain(Services services, QWidget *parent)
     : QWidget(parent)
@@ -113,6 +118,12 @@ void frmMain::setCaptions()
     m_cmdDialOut->setToolTip(t.LoadText(1083));
     m_cmdExit->setText(t.LoadText(1014));
     m_cmdExit->setToolTip(t.LoadText(1014));
+    if (auto *addPB = findChild<QAction *>(QStringLiteral("mmuAddPB")))
+        addPB->setText(t.LoadText(1713));
+    if (auto *printLog = findChild<QAction *>(QStringLiteral("mmuPrintLog")))
+        printLog->setText(t.LoadText(1714));
+    if (auto *exchange = findChild<QAction *>(QStringLiteral("mmuVirtualExchange")))
+        exchange->setText(t.LoadText(1507));
     setFaceCaptions();
 }
 
@@ -137,10 +148,24 @@ void frmMain::keyPressEvent(QKeyEvent *event)
     QWidget::keyPressEvent(event);
 }
 
-void frmMain::cmdExit_Click() { close(); }
+void frmMain::cmdExit_Click()
+{
+    m_quitting = true;
+    close();
+}
 
 void frmMain::closeEvent(QCloseEvent *event)
 {
+    // Closing the window is not quitting: with a tray it hides there, and says so once.
+    if (!m_quitting && !m_closing && m_face->desktop && m_face->desktop->tray.isAvailable()) {
+        event->ignore();
+        hideToTray();
+        if (m_s.settings.ReadSetting(QStringLiteral("Config"), QStringLiteral("TrayHint")) != QLatin1String("1")) {
+            m_s.settings.WriteSetting(QStringLiteral("Config"), QStringLiteral("TrayHint"), QStringLiteral("1"));
+            m_face->desktop->tray.showMessage(m_s.texts.LoadText(1004), m_s.texts.LoadText(kTrayHint));
+        }
+        return;
+    }
     event->accept();
     if (m_closing)
         return;

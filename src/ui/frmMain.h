@@ -6,6 +6,7 @@
 #include <memory>
 
 class QCheckBox;
+class QIcon;
 class QLabel;
 class QListView;
 class QMenu;
@@ -96,6 +97,13 @@ public:
     void lblMin_Click();
     void Form_Resize();
     void trayIcon_Click(TrayClick click);
+    // The tray shows the number of unread messages; a new one is announced by a desktop
+    // notification while the window is in the tray.
+    void setUnreadCount(int count);
+    // Brings the window to the front, from the tray or from under other windows (a second
+    // start of the program asks for it).
+    void bringToFront();
+    void announceMessage(const QString &name);
 
 signals:
     // The dial-out button was pressed (the "d" key presses it too).
@@ -107,9 +115,12 @@ signals:
     void backupRequested();
     // A message of the unread list started playing: the lists move it to the handled ones.
     void unreadPlayed(const QString &name);
+    // The tray menu's "Play newest": the lists choose the newest message and play it.
+    void playNewestRequested();
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
@@ -122,10 +133,14 @@ private:
     void buildFace();
     void setFaceCaptions();
     QString recordingFolder() const;
+    void hideToTray();
+    QString trayToolTip() const;
+    QIcon trayIcon() const;
 
     Services m_s;
     std::function<void()> m_shutdown;
     bool m_closing = false;
+    bool m_quitting = false; // Exit was chosen: closing ends the program
 
     QListView *m_lstStatus;
     QCheckBox *m_chkLegal;

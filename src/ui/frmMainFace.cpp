@@ -8,6 +8,7 @@
 #include "core/Settings.h"
 #include "core/Texts.h"
 #include "platform/media/MediaControl.h"
+#include "platform/shell/UserPrompts.h"
 #include "records/StatusLog.h"
 #include "ui/DesktopShell.h"
 #include "ui/HelpFiles.h"
@@ -19,7 +20,10 @@
 #include "ui/frmAbout.h"
 #include "ui/frmBrows.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QCheckBox>
+#include <QKeyEvent>
 #include <QDir>
 #include <QFrame>
 #include <QGuiApplication>
@@ -31,6 +35,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSvgRenderer>
 #include <QSvgWidget>
@@ -43,6 +48,12 @@ namespace {
 // The window in design pixels, at 15 twips per pixel (96 dots per inch).
 constexpr int kDesignWidth = 680;
 constexpr int kDesignHeight = 489;
+constexpr int kNoBrowser = 1708;
+constexpr int kNoVolumeControl = 1709;
+constexpr int kUnreadCount = 1747;
+constexpr int kNewMessage = 1748;
+constexpr int kShowWindow = 1749;
+constexpr int kPlayNewest = 1750;
 
 QIcon iconFromSvg(const QString &resource)
 {
@@ -79,6 +90,17 @@ void frmMain::buildFace()
     f.twipsPerPixelX = twipsPerPixelX(screen());
     f.twipsPerPixelY = twipsPerPixelY(screen());
     f.scale = 15.0 / f.twipsPerPixelX;
+    // On a screen too small for the face (a small notebook at 200 %) the whole face shrinks,
+    // outline and fonts with it, so that every command stays on the screen.
+    if (const QScreen *s = screen()) {
+        const QSize room = s->availableGeometry().size();
+        const double fit = qMin(room.width() / double(kDesignWidth), room.height() / double(kDesignHeight));
+        if (fit > 0 && f.scale > fit) {
+            f.scale = fit;
+            f.twipsPerPixelX = 15.0 / fit;
+            f.twipsPerPixelY = 15.0 / fit;
+        }
+    }
     auto px = [&f](int design) { return qRound(design * f.scale); };
     auto place = [&px](QWidget *w, int x, int y, int width, int height) {
         w->setGeometry(px(x), px(y), px(width), px(height));
@@ -88,20 +110,31 @@ void frmMain::buildFace()
     QPalette light = palette();
     light.setColor(QPalette::WindowText, Qt::white);
     setPalette(light);
+    // Every rule names the window's own controls (its direct children): a style sheet reaches
+    // every window parented to this one, and the dialogs keep the desktop's own colours.
     setStyleSheet(QStringLiteral(
-        "QListView, QListWidget { background: #f3f8fd; color: #10263b; border: 1px solid #5b9bd0;"
-        " border-radius: 4px; selection-background-color: #2f6d9f; selection-color: white; }"
-        "QScrollBar:horizontal { height: 12px; background: #2c5378; border: 1px solid #5b9bd0; border-radius: 6px; }"
-        "QScrollBar::handle:horizontal { background: #f2a33a; border-radius: 6px; min-width: 18px; }"
-        "QScrollBar::add-line:horizontal, QScrollBar::sub-line:horizontal { width: 0; }"
+        "#frmMain > QListView, #frmMain > QListWidget { background: #f3f8fd; color: #10263b;"
+        " border: 1px solid #5b9bd0; border-radius: 4px; selection-background-color: #2f6d9f;"
+        " selection-color: white; }"
+        "#frmMain > QScrollBar:horizontal { height: 12px; background: #2c5378; border: 1px solid #5b9bd0;"
+        " border-radius: 6px; }"
+        "#frmMain > QScrollBar::handle:horizontal { background: #f2a33a; border-radius: 6px; min-width: 18px; }"
+        "#frmMain > QScrollBar::add-line:horizontal, #frmMain > QScrollBar::sub-line:horizontal { width: 0; }"
         "QToolTip { color: #10263b; background: #fffbe8; border: 1px solid #c9a24a; }"
-        "QLabel, QCheckBox { color: #e8f2fb; }"));
+        "#frmMain > QLabel, #frmMain > QCheckBox { color: #e8f2fb; }"
+        // A dark tick on a light box: the light text colour would hide it.
+        "#frmMain > QCheckBox::indicator { width: 14px; height: 14px; background: #f3f8fd;"
+        " border: 1px solid #5b9bd0; border-radius: 3px; }"
+        "#frmMain > QCheckBox::indicator:checked { image: url(:/telvox/ui/check.svg); }"
+        "#frmMain > QCheckBox::indicator:focus { border: 2px solid #f2a33a; }"));
 
     // The two pictures; the one of the language is painted behind everything.
     f.imgBG = new QSvgRenderer(QStringLiteral(":/telvox/ui/imgBG.svg"), this);
     f.imgBG->setObjectName(QStringLiteral("imgBG"));
     f.imgBGcn = new QSvgRenderer(QStringLiteral(":/telvox/ui/imgBGcn.svg"), this);
     f.imgBGcn->setObjectName(QStringLiteral("imgBGcn"));
+    f.imgBGbig5 = new QSvgRenderer(QStringLiteral(":/telvox/ui/imgBGbig5.svg"), this);
+    f.imgBGbig5->setObjectName(QStringLiteral("imgBGbig5"));
 
     f.Picture1 = new QSvgWidget(QStringLiteral(":/telvox/ui/logo.svg"), this);
     f.Picture1->setObjectName(QStringLiteral("Picture1"));
@@ -171,7 +204,7 @@ void frmMain::buildFace()
     // Status list, the two recording lists and their heading.
     place(m_lstStatus, 164, 74, 502, 116);
     m_lstStatus->setCursor(Qt::ArrowCursor);
-    f.Label3 = new QLabel(QStringLiteral("FileName                CallerID"), this);
+    f.Label3 = new QLabel(this);
     f.Label3->setObjectName(QStringLiteral("Label3"));
     place(f.Label3, 168, 199, 496, 18);
     f.lstUnread = new QListWidget(this);
@@ -210,7 +243,7 @@ void frmMain::buildFace()
     f.lblFileSize = new QLabel(this);
     f.lblFileSize->setObjectName(QStringLiteral("lblFileSize"));
     place(f.lblFileSize, 234, 412, 340, 18);
-    f.lblSeek = new QLabel(QStringLiteral("Seek"), this);
+    f.lblSeek = new QLabel(this);
     f.lblSeek->setObjectName(QStringLiteral("lblSeek"));
     place(f.lblSeek, 170, 432, 40, 16);
     f.HScroll1 = new QScrollBar(Qt::Horizontal, this);
@@ -240,6 +273,48 @@ void frmMain::buildFace()
             m_face->desktop->timers.timPlayAll->setEnabled(false); // ends a play-all run
     });
     f.background = f.imgBG;
+
+    // Every command has a key that works wherever the focus is in the window; the tool tips
+    // name them.
+    const struct
+    {
+        HotLabel *label;
+        QKeySequence keys;
+    } keys[] = {
+        {f.lblSetup, QKeySequence(Qt::CTRL | Qt::Key_T)},    {f.lblLog, QKeySequence(Qt::CTRL | Qt::Key_L)},
+        {f.lblBackup, QKeySequence(Qt::CTRL | Qt::Key_B)},   {f.lblSearch, QKeySequence(Qt::CTRL | Qt::Key_F)},
+        {f.lblDial, QKeySequence(Qt::CTRL | Qt::Key_D)},     {f.lblHelp, QKeySequence(Qt::Key_F1)},
+        {f.lblExit, QKeySequence(Qt::CTRL | Qt::Key_Q)},     {f.lblPlay, QKeySequence(Qt::CTRL | Qt::Key_P)},
+        {f.lblPause, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P)}, {f.lblStop, QKeySequence(Qt::CTRL | Qt::Key_Period)},
+        {f.lblSpeaker, QKeySequence(Qt::CTRL | Qt::Key_M)},  {f.lblMin, QKeySequence(Qt::CTRL | Qt::Key_H)},
+    };
+    for (const auto &k : keys) {
+        auto *action = new QAction(this);
+        action->setObjectName(QStringLiteral("key_") + k.label->objectName());
+        action->setShortcut(k.keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action);
+        HotLabel *label = k.label;
+        connect(action, &QAction::triggered, label, &HotLabel::clicked);
+        f.keys.append({label, k.keys});
+    }
+    // "d" opens the dialler from the lists too, before their type-ahead takes the letter.
+    for (QAbstractItemView *list : {static_cast<QAbstractItemView *>(m_lstStatus),
+                                    static_cast<QAbstractItemView *>(f.lstUnread),
+                                    static_cast<QAbstractItemView *>(f.lstLastTen)})
+        list->installEventFilter(this);
+}
+
+bool frmMain::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress && qobject_cast<QAbstractItemView *>(watched)) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->text() == QLatin1String("d") && key->modifiers() == Qt::NoModifier) {
+            m_cmdDialOut->click();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void frmMain::setFaceCaptions()
@@ -267,12 +342,17 @@ void frmMain::setFaceCaptions()
     f.lblHelp->setToolTip(t.LoadText(1013));
     f.lblExit->setText(t.LoadText(1014));
     f.lblExit->setToolTip(t.LoadText(1014));
-    f.lblMin->setToolTip(QStringLiteral("Hide to Systray"));
-    f.lblSpeaker->setToolTip(QStringLiteral("Volume"));
-    f.lblPlay->setToolTip(QStringLiteral("Play"));
+    f.lblMin->setToolTip(t.LoadText(1718));
+    f.lblSpeaker->setToolTip(t.LoadText(1719));
+    f.lblPlay->setToolTip(t.LoadText(1015));
     f.cmdPlay->setToolTip(t.LoadText(1015));
-    f.lblPause->setToolTip(QStringLiteral("Pause"));
-    f.lblStop->setToolTip(QStringLiteral("Stop"));
+    f.lblPause->setToolTip(t.LoadText(1720));
+    f.lblStop->setToolTip(t.LoadText(1016));
+    f.lblSeek->setText(t.LoadText(1717));
+    f.Label3->setText(t.LoadText(1715) + QStringLiteral("                ") + t.LoadText(1716));
+    for (const auto &[label, keys] : std::as_const(f.keys))
+        label->setToolTip(label->toolTip() + QStringLiteral("  (") + keys.toString(QKeySequence::NativeText)
+                          + QLatin1Char(')'));
     f.cmdStop->setToolTip(t.LoadText(1016));
     f.Label1->setText(t.LoadText(1056));
     f.Label2->setText(t.LoadText(1057));
@@ -287,6 +367,20 @@ void frmMain::setDesktopServices(DesktopServices desktop)
     f.player.reset();
     f.desktop.emplace(std::move(desktop));
     f.desktop->tray.setClickHandler([this](TrayClick click) { trayIcon_Click(click); });
+    if (!f.trayMenu) {
+        f.trayMenu = new QMenu(this);
+        f.trayMenu->setObjectName(QStringLiteral("mmuTray"));
+        QAction *showWindow = f.trayMenu->addAction(m_s.texts.LoadText(kShowWindow));
+        showWindow->setObjectName(QStringLiteral("mmuTrayShow"));
+        connect(showWindow, &QAction::triggered, this, [this] { trayIcon_Click(TrayClick::Left); });
+        QAction *playNewest = f.trayMenu->addAction(m_s.texts.LoadText(kPlayNewest));
+        playNewest->setObjectName(QStringLiteral("mmuTrayPlayNewest"));
+        connect(playNewest, &QAction::triggered, this, &frmMain::playNewestRequested);
+        f.trayMenu->addSeparator();
+        QAction *quit = f.trayMenu->addAction(m_s.texts.LoadText(1014));
+        quit->setObjectName(QStringLiteral("mmuTrayQuit"));
+        connect(quit, &QAction::triggered, this, &frmMain::cmdExit_Click);
+    }
     f.player = std::make_unique<WavePlayer>(
         WavePlayer::Kind::MainWindow,
         WavePlayer::Controls{f.cmdPlay, f.cmdPause, f.cmdStop, f.HScroll1, f.lblFileName, f.lblFileSize,
@@ -317,7 +411,8 @@ QString frmMain::recordingFolder() const
 void frmMain::paintBackground()
 {
     Face &f = *m_face;
-    f.background = m_s.texts.languageOffset() != 0 ? f.imgBGcn : f.imgBG;
+    const int offset = m_s.texts.languageOffset();
+    f.background = offset == 2000 ? f.imgBGbig5 : offset != 0 ? f.imgBGcn : f.imgBG;
     if (QGuiApplication::platformName() != QLatin1String("offscreen")) // it has no window shapes
         setMask(BuildOutline());
     update();
@@ -370,9 +465,7 @@ void frmMain::Form_Resize()
     if (!(windowState() & Qt::WindowMinimized) || f.inTray || !f.desktop)
         return;
     if (f.desktop->tray.isAvailable()) {
-        f.desktop->tray.AddTrayIcon(windowIcon(), QStringLiteral("Telvox"));
-        f.inTray = true;
-        hide();
+        hideToTray();
         return;
     }
     // No notification area: the window stays minimised in the taskbar.
@@ -380,6 +473,83 @@ void frmMain::Form_Resize()
         f.noTrayReported = true;
         m_s.statusLog.AddStatus(m_s.texts.LoadText(1302));
     }
+}
+
+void frmMain::hideToTray()
+{
+    Face &f = *m_face;
+    f.desktop->tray.setMenu(f.trayMenu);
+    f.desktop->tray.AddTrayIcon(trayIcon(), trayToolTip());
+    f.inTray = true;
+    hide();
+}
+
+QString frmMain::trayToolTip() const
+{
+    if (m_face->unread == 0)
+        return QStringLiteral("Telvox");
+    return QStringLiteral("Telvox: ") + m_s.texts.LoadText(kUnreadCount).arg(m_face->unread);
+}
+
+QIcon frmMain::trayIcon() const
+{
+    if (m_face->unread == 0)
+        return windowIcon();
+    // The unread count as a badge in the icon's corner.
+    QIcon badged;
+    for (const int side : {16, 22, 24, 32, 48, 64}) {
+        QPixmap pixmap = windowIcon().pixmap(side, side);
+        QPainter p(&pixmap);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QRectF badge(side * 0.42, side * 0.42, side * 0.58, side * 0.58);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0xc6, 0x28, 0x28));
+        p.drawEllipse(badge);
+        QFont font = p.font();
+        font.setBold(true);
+        font.setPixelSize(qMax(6, int(side * 0.38)));
+        p.setFont(font);
+        p.setPen(Qt::white);
+        p.drawText(badge, Qt::AlignCenter, m_face->unread > 99 ? QStringLiteral("99+") : QString::number(m_face->unread));
+        p.end();
+        badged.addPixmap(pixmap);
+    }
+    return badged;
+}
+
+void frmMain::setUnreadCount(int count)
+{
+    Face &f = *m_face;
+    if (f.unread == count)
+        return;
+    f.unread = count;
+    if (f.desktop && f.inTray) {
+        f.desktop->tray.setToolTip(trayToolTip());
+        f.desktop->tray.setIcon(trayIcon());
+    }
+}
+
+void frmMain::announceMessage(const QString &name)
+{
+    Face &f = *m_face;
+    if (!f.desktop)
+        return;
+    if (f.inTray)
+        f.desktop->tray.showMessage(m_s.texts.LoadText(1004), m_s.texts.LoadText(kNewMessage).arg(name));
+    else if (!isActiveWindow())
+        QApplication::alert(this); // the taskbar entry asks for attention
+}
+
+void frmMain::bringToFront()
+{
+    if (m_face->inTray) {
+        trayIcon_Click(TrayClick::Left);
+        return;
+    }
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
 }
 
 void frmMain::trayIcon_Click(TrayClick click)
@@ -397,8 +567,8 @@ void frmMain::trayIcon_Click(TrayClick click)
 
 void frmMain::lblSpeaker_Click()
 {
-    if (m_face->desktop)
-        m_face->desktop->shell.openVolumeControl();
+    if (m_face->desktop && !m_face->desktop->shell.openVolumeControl())
+        m_s.prompts.messageBox(m_s.texts.LoadText(kNoVolumeControl), MessageIcon::Information, m_s.texts.LoadText(1004));
 }
 
 void frmMain::cmdParam_Click() { emit setupRequested(); }
@@ -424,10 +594,11 @@ void frmMain::cmdHelp_Click()
     if (!f.desktop)
         return;
     const QString help = installHelpFile(f.desktop->programFolder, m_s.texts.languageOffset());
-    if (!help.isEmpty())
-        f.desktop->shell.openUrl(QUrl::fromLocalFile(help)); // errors while opening are ignored
+    if (!help.isEmpty() && !f.desktop->shell.openUrl(QUrl::fromLocalFile(help)))
+        m_s.prompts.messageBox(m_s.texts.LoadText(kNoBrowser).arg(QDir::toNativeSeparators(help)),
+                               MessageIcon::Information, m_s.texts.LoadText(1004));
     if (!f.about)
-        f.about = new frmAbout(f.desktop->shell, this);
+        f.about = new frmAbout(m_s.texts, this);
     f.desktop->modal.runModal(*f.about);
 }
 

@@ -7,6 +7,10 @@
 
 #include "ui/WavePlayer.h"
 
+#include <QKeySequence>
+#include <QList>
+#include <QPair>
+
 #include <memory>
 #include <optional>
 
@@ -31,6 +35,7 @@ struct frmMain::Face
 
     QSvgRenderer *imgBG = nullptr;
     QSvgRenderer *imgBGcn = nullptr;
+    QSvgRenderer *imgBGbig5 = nullptr; // the Traditional Chinese banner
     QSvgRenderer *background = nullptr; // the one painted
     QSvgWidget *Picture1 = nullptr;
     QLabel *lblTitle = nullptr;
@@ -69,6 +74,8 @@ struct frmMain::Face
     QMenu *mmuFile = nullptr;
     QMenu *mmuFile1 = nullptr;
 
+    QList<QPair<HotLabel *, QKeySequence>> keys; // the window's command keys, for the tool tips
+
     std::unique_ptr<WavePlayer> player;
     frmBrows *browser = nullptr; // created on first use, then reused
     frmAbout *about = nullptr;
@@ -76,6 +83,8 @@ struct frmMain::Face
     QString currentRecording;
     bool fromUnread = false;
     bool inTray = false;
+    int unread = 0;            // the unread messages, for the tray's tool tip and badge
+    QMenu *trayMenu = nullptr; // Show, Play newest, Quit
     bool noTrayReported = false;
 };
 

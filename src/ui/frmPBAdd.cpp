@@ -1,6 +1,8 @@
 #include "ui/frmPBAdd.h"
+#include "ui/ScreenFit.h"
 
 #include "platform/shell/UserPrompts.h"
+#include "core/Texts.h"
 #include "telephony/PhoneBookTable.h"
 
 #include <QDialogButtonBox>
@@ -12,6 +14,12 @@
 
 namespace telvox {
 
+namespace {
+constexpr int kNameCaption = 1743;
+constexpr int kTeleCaption = 1744;
+constexpr int kTooLong = 1745;
+} // namespace
+
 frmPBAdd::frmPBAdd(Services services, const QString &phoneBookPath, int listedCount, QWidget *parent)
     : QDialog(parent)
     , m_s(std::move(services))
@@ -19,19 +27,27 @@ frmPBAdd::frmPBAdd(Services services, const QString &phoneBookPath, int listedCo
     , m_listedCount(listedCount)
 {
     setObjectName(QStringLiteral("frmPBAdd"));
-    setWindowTitle(QStringLiteral("PhoneBook"));
-    auto *label1 = new QLabel(QStringLiteral("Name:"), this);
+    auto text = [this](int id, const char *english) {
+        return m_s.texts ? m_s.texts->LoadText(id) : QString::fromLatin1(english);
+    };
+    setWindowTitle(text(1090, "Phonebook"));
+    auto *label1 = new QLabel(text(kNameCaption, "Name:"), this);
     label1->setObjectName(QStringLiteral("Label1"));
     m_text1 = new QLineEdit(this);
     m_text1->setObjectName(QStringLiteral("Text1"));
-    auto *label2 = new QLabel(QStringLiteral("Tele:"), this);
+    // The file holds a fixed number of bytes per field: longer text cannot be typed.
+    m_text1->setMaxLength(phonebook::kNameBytes);
+    label1->setBuddy(m_text1);
+    auto *label2 = new QLabel(text(kTeleCaption, "Tele:"), this);
     label2->setObjectName(QStringLiteral("Label2"));
     m_text2 = new QLineEdit(this);
     m_text2->setObjectName(QStringLiteral("Text2"));
-    auto *ok = new QPushButton(QStringLiteral("OK"), this);
+    m_text2->setMaxLength(phonebook::kTeleBytes);
+    label2->setBuddy(m_text2);
+    auto *ok = new QPushButton(text(1037, "OK"), this);
     ok->setObjectName(QStringLiteral("OKButton"));
     ok->setDefault(true);
-    auto *cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    auto *cancel = new QPushButton(text(1038, "Cancel"), this);
     cancel->setObjectName(QStringLiteral("CancelButton"));
     auto *buttons = new QDialogButtonBox(this);
     buttons->addButton(ok, QDialogButtonBox::AcceptRole);
@@ -45,6 +61,7 @@ frmPBAdd::frmPBAdd(Services services, const QString &phoneBookPath, int listedCo
 
     // Opened for record access now, created when missing; a failure is reported at OK.
     (void)m_file.open(QIODevice::ReadWrite);
+    fitOnScreen(*this);
 }
 
 frmPBAdd::~frmPBAdd() = default;
@@ -53,6 +70,19 @@ bool frmPBAdd::OKButton_Click()
 {
     const QString name = m_text1->text();
     const QString tele = m_text2->text();
+    // Chinese characters take more than one byte each: say so rather than cut the name.
+    QStringEncoder toLocal(QStringEncoder::System);
+    const QByteArray nameBytes = toLocal(name);
+    QStringEncoder teleEncoder(QStringEncoder::System);
+    const QByteArray teleBytes = teleEncoder(tele);
+    if (nameBytes.size() > phonebook::kNameBytes || teleBytes.size() > phonebook::kTeleBytes) {
+        const QString tooLong = m_s.texts ? m_s.texts->LoadText(kTooLong)
+                                          : QStringLiteral("The name or the number is too long for the phonebook");
+        m_s.prompts.messageBox(tooLong.arg(phonebook::kNameBytes).arg(phonebook::kTeleBytes), MessageIcon::Information,
+                               windowTitle());
+        (nameBytes.size() > phonebook::kNameBytes ? m_text1 : m_text2)->setFocus();
+        return false;
+    }
     if (!phonebook::writeRecord(m_file, m_listedCount + 1, name, tele)) {
         m_s.prompts.messageBox(m_s.failureText, MessageIcon::Critical, windowTitle());
         return false;

@@ -7,6 +7,7 @@ class QLineEdit;
 
 namespace telvox {
 
+class Texts;
 class UserPrompts;
 
 // The phonebook entry editor: a name and a number stored as the record right after the last
@@ -19,6 +20,7 @@ public:
     {
         UserPrompts &prompts;
         QString failureText; // shown when the file cannot be written
+        const Texts *texts = nullptr; // the captions' language; English without
     };
 
     // `listedCount`: the number of entries the dialler lists; OK writes record listedCount + 1.

@@ -46,6 +46,17 @@ frmPopCallID::frmPopCallID(TelephonyCore &core, QWidget *parent)
         grid->addWidget(r.hangup, n, 4);
         grid->setColumnMinimumWidth(1, 120);
         grid->setColumnMinimumWidth(2, 160);
+        // A fixed layout: hidden rows and buttons keep their room, and a long name is cut at
+        // the column's width, so that the buttons never move under the mouse.
+        for (QWidget *w : {static_cast<QWidget *>(r.label1), static_cast<QWidget *>(r.callerId),
+                           static_cast<QWidget *>(r.callerName), static_cast<QWidget *>(r.answer),
+                           static_cast<QWidget *>(r.hangup)}) {
+            QSizePolicy policy = w->sizePolicy();
+            policy.setRetainSizeWhenHidden(true);
+            w->setSizePolicy(policy);
+        }
+        r.callerId->setFixedWidth(120);
+        r.callerName->setFixedWidth(160);
         connect(r.answer, &QPushButton::clicked, this, [this, n] { m_core.cmdAnswer_Click(n); });
         connect(r.hangup, &QPushButton::clicked, this, [this, n] { m_core.cmdHangup_Click(n); });
     }

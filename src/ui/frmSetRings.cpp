@@ -1,5 +1,7 @@
 #include "ui/frmSetRings.h"
+#include "ui/ScreenFit.h"
 
+#include "core/Texts.h"
 #include "platform/shell/UserPrompts.h"
 #include "records/RingSchedule.h"
 
@@ -16,20 +18,33 @@
 
 namespace telvox {
 
-frmSetRings::frmSetRings(QString ringsFile, UserPrompts &prompts, QWidget *parent)
+namespace {
+constexpr int kRuleListTitle = 1724;
+constexpr int kEditorTitle = 1725;
+constexpr int kRingsToAnswer = 1726;
+constexpr int kFrom = 1727;
+constexpr int kTo = 1728;
+constexpr int kHourMinute = 1729;
+constexpr int kSunday = 1730; // to 1736, Saturday
+constexpr int kTimeRange = 1737;
+constexpr int kOneDigit = 1738;
+} // namespace
+
+frmSetRings::frmSetRings(QString ringsFile, UserPrompts &prompts, const Texts &texts, QWidget *parent)
     : QDialog(parent)
     , m_ringsFile(std::move(ringsFile))
     , m_prompts(prompts)
+    , m_texts(texts)
 {
     setObjectName(QStringLiteral("frmSetRings"));
-    setWindowTitle(QStringLiteral("Set Answer Rings Rule Entry"));
+    setWindowTitle(texts.LoadText(kRuleListTitle));
     m_lstRingEntry = new QListWidget(this);
     m_lstRingEntry->setObjectName(QStringLiteral("lstRingEntry"));
-    auto *add = new QPushButton(QStringLiteral("Add"), this);
+    auto *add = new QPushButton(texts.LoadText(1091), this);
     add->setObjectName(QStringLiteral("cmdAddEntry"));
-    auto *del = new QPushButton(QStringLiteral("Delete"), this);
+    auto *del = new QPushButton(texts.LoadText(1092), this);
     del->setObjectName(QStringLiteral("cmdDeleteEntry"));
-    auto *exit = new QPushButton(QStringLiteral("Exit"), this);
+    auto *exit = new QPushButton(texts.LoadText(1014), this);
     exit->setObjectName(QStringLiteral("Command2"));
     auto *buttons = new QVBoxLayout;
     buttons->addWidget(add);
@@ -44,6 +59,7 @@ frmSetRings::frmSetRings(QString ringsFile, UserPrompts &prompts, QWidget *paren
     connect(del, &QPushButton::clicked, this, &frmSetRings::cmdDeleteEntry_Click);
     connect(exit, &QPushButton::clicked, this, &QDialog::accept);
     ShowRingRules();
+    fitOnScreen(*this);
 }
 
 void frmSetRings::ShowRingRules()
@@ -55,7 +71,7 @@ void frmSetRings::ShowRingRules()
 
 void frmSetRings::cmdAddEntry_Click()
 {
-    frmSetTime editor(m_ringsFile, m_prompts, this);
+    frmSetTime editor(m_ringsFile, m_prompts, m_texts, this);
     if (editor.exec() == QDialog::Accepted)
         ShowRingRules();
 }
@@ -72,13 +88,14 @@ void frmSetRings::cmdDeleteEntry_Click()
     rewriteRingRules(m_ringsFile, remaining);
 }
 
-frmSetTime::frmSetTime(QString ringsFile, UserPrompts &prompts, QWidget *parent)
+frmSetTime::frmSetTime(QString ringsFile, UserPrompts &prompts, const Texts &texts, QWidget *parent)
     : QDialog(parent)
     , m_ringsFile(std::move(ringsFile))
     , m_prompts(prompts)
+    , m_texts(texts)
 {
     setObjectName(QStringLiteral("frmSetTime"));
-    setWindowTitle(QStringLiteral("Set Time"));
+    setWindowTitle(texts.LoadText(kEditorTitle));
     auto *grid = new QGridLayout;
     for (int i = 1; i <= 5; ++i) {
         auto *edit = new QLineEdit(this);
@@ -94,29 +111,28 @@ frmSetTime::frmSetTime(QString ringsFile, UserPrompts &prompts, QWidget *parent)
         m_text[static_cast<std::size_t>(i)]->setValidator(new QIntValidator(0, 23, this));
     for (int i : {3, 5})
         m_text[static_cast<std::size_t>(i)]->setValidator(new QIntValidator(0, 59, this));
-    grid->addWidget(new QLabel(QStringLiteral("Rings To Answer:"), this), 0, 0);
+    grid->addWidget(new QLabel(texts.LoadText(kRingsToAnswer), this), 0, 0);
     grid->addWidget(m_text[1], 0, 1);
-    grid->addWidget(new QLabel(QStringLiteral("From"), this), 1, 0);
+    grid->addWidget(new QLabel(texts.LoadText(kFrom), this), 1, 0);
     grid->addWidget(m_text[2], 1, 1);
     grid->addWidget(new QLabel(QStringLiteral(":"), this), 1, 2);
     grid->addWidget(m_text[3], 1, 3);
-    grid->addWidget(new QLabel(QStringLiteral("   hh    :   mm"), this), 1, 4);
-    grid->addWidget(new QLabel(QStringLiteral("To"), this), 2, 0);
+    grid->addWidget(new QLabel(texts.LoadText(kHourMinute), this), 1, 4);
+    grid->addWidget(new QLabel(texts.LoadText(kTo), this), 2, 0);
     grid->addWidget(m_text[4], 2, 1);
     grid->addWidget(new QLabel(QStringLiteral(":"), this), 2, 2);
     grid->addWidget(m_text[5], 2, 3);
-    grid->addWidget(new QLabel(QStringLiteral("   hh    :   mm"), this), 2, 4);
+    grid->addWidget(new QLabel(texts.LoadText(kHourMinute), this), 2, 4);
     auto *days = new QHBoxLayout;
-    const char *names[] = {"SUN", "MON", "TUE", "WED", "THU", "FRI", "SAT"};
     for (int d = 1; d <= 7; ++d) {
-        auto *box = new QCheckBox(QString::fromLatin1(names[d - 1]), this);
+        auto *box = new QCheckBox(texts.LoadText(kSunday + d - 1), this);
         box->setObjectName(QStringLiteral("Check1_%1").arg(d));
         m_check[static_cast<std::size_t>(d)] = box;
         days->addWidget(box);
     }
-    auto *ok = new QPushButton(QStringLiteral("OK"), this);
+    auto *ok = new QPushButton(texts.LoadText(1037), this);
     ok->setObjectName(QStringLiteral("Command1"));
-    auto *cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    auto *cancel = new QPushButton(texts.LoadText(1038), this);
     cancel->setObjectName(QStringLiteral("Command2"));
     auto *buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -128,6 +144,7 @@ frmSetTime::frmSetTime(QString ringsFile, UserPrompts &prompts, QWidget *parent)
     layout->addLayout(buttons);
     connect(ok, &QPushButton::clicked, this, [this] { Command1_Click(); });
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    fitOnScreen(*this);
 }
 
 bool frmSetTime::Command1_Click()
@@ -136,6 +153,19 @@ bool frmSetTime::Command1_Click()
         if (m_text[static_cast<std::size_t>(i)]->text().trimmed().isEmpty()) {
             m_prompts.messageBox(QStringLiteral("Please Input 'HH:MM'"), MessageIcon::Information,
                                  QStringLiteral("Telvox"));
+            return false;
+        }
+    }
+    // A value the validator holds back (hour 25, minute 75) is named, not silently refused.
+    for (int i = 1; i <= 5; ++i) {
+        QLineEdit *field = m_text[static_cast<std::size_t>(i)];
+        QString text = field->text();
+        int pos = 0;
+        if (field->validator()->validate(text, pos) != QValidator::Acceptable) {
+            m_prompts.messageBox(m_texts.LoadText(i == 1 ? kOneDigit : kTimeRange), MessageIcon::Information,
+                                 m_texts.LoadText(1004));
+            field->setFocus();
+            field->selectAll();
             return false;
         }
     }

@@ -9,6 +9,7 @@ class QPushButton;
 
 namespace telvox {
 
+class Texts;
 class UserPrompts;
 
 // The ring rules of "Rings.txt" in their display form, with Add (the rule editor) and Delete.
@@ -17,7 +18,7 @@ class frmSetRings final : public QDialog
 {
     Q_OBJECT
 public:
-    frmSetRings(QString ringsFile, UserPrompts &prompts, QWidget *parent = nullptr);
+    frmSetRings(QString ringsFile, UserPrompts &prompts, const Texts &texts, QWidget *parent = nullptr);
 
     QListWidget *lstRingEntry() const { return m_lstRingEntry; }
     void ShowRingRules();
@@ -27,6 +28,7 @@ public:
 private:
     QString m_ringsFile;
     UserPrompts &m_prompts;
+    const Texts &m_texts;
     QListWidget *m_lstRingEntry;
 };
 
@@ -35,7 +37,7 @@ class frmSetTime final : public QDialog
 {
     Q_OBJECT
 public:
-    frmSetTime(QString ringsFile, UserPrompts &prompts, QWidget *parent = nullptr);
+    frmSetTime(QString ringsFile, UserPrompts &prompts, const Texts &texts, QWidget *parent = nullptr);
 
     QLineEdit *Text(int index) const { return m_text.at(static_cast<std::size_t>(index)); }
     QCheckBox *Check1(int day) const { return m_check.at(static_cast<std::size_t>(day)); }
@@ -45,6 +47,7 @@ public:
 private:
     QString m_ringsFile;
     UserPrompts &m_prompts;
+    const Texts &m_texts;
     std::array<QLineEdit *, 6> m_text{};  // Text1..Text5 (index 0 unused)
     std::array<QCheckBox *, 8> m_check{}; // Check1(1)..Check1(7)
 };

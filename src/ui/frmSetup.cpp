@@ -1,4 +1,5 @@
 #include "ui/frmSetup.h"
+#include "ui/ScreenFit.h"
 
 #include "ui/ForwardSetupFrame.h"
 
@@ -21,6 +22,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -34,6 +36,8 @@ namespace {
 const QString kConfig = QStringLiteral("Config");
 constexpr int kSilenceLevelMin = 20;
 constexpr int kSilenceLevelMax = 500;
+constexpr int kRingsRequired = 1701;
+constexpr int kTwoLinesAtMost = 1702;
 
 QString lineKey(int n) { return QStringLiteral("Line") + QString::number(n); }
 QString flag(bool on) { return on ? QStringLiteral("1") : QStringLiteral("0"); }
@@ -257,6 +261,16 @@ void frmSetup::buildWindow()
     buttons->addWidget(m_cmdExit);
     root->addLayout(buttons);
 
+    // Enter in a field never presses a button: no button is the default.
+    for (QPushButton *button : findChildren<QPushButton *>()) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+    // Fields take only what they can hold; the ring count is checked again on Save.
+    m_txtRings->setValidator(new QIntValidator(1, 99, m_txtRings));
+    m_txtSilenceLevel->setValidator(new QIntValidator(0, 9999, m_txtSilenceLevel));
+    m_txtSilenceSecond->setValidator(new QIntValidator(1, 3600, m_txtSilenceSecond));
+
     connect(m_cmdSave, &QPushButton::clicked, this, &frmSetup::cmdSave_Click);
     connect(m_cmdExit, &QPushButton::clicked, this, &frmSetup::cmdExit_Click);
     connect(m_command6, &QPushButton::clicked, this, &frmSetup::Command6_Click);
@@ -269,6 +283,7 @@ void frmSetup::buildWindow()
         if (m_s.recordPrompt)
             m_s.recordPrompt(QStringLiteral("legal.wav"), true);
     });
+    fitOnScreen(*this, buttons);
 }
 
 void frmSetup::setCaptions()
@@ -373,8 +388,10 @@ void frmSetup::Check1_LostFocus(int index)
     int ticked = 0;
     for (const QCheckBox *box : m_check1)
         ticked += box->isChecked() ? 1 : 0;
-    if (ticked >= 3)
+    if (ticked >= 3) {
         Check1(index)->setChecked(false); // at most two lines record at a time
+        m_s.prompts.messageBox(m_s.texts.LoadText(kTwoLinesAtMost), MessageIcon::Information, m_s.texts.LoadText(1004));
+    }
 }
 
 void frmSetup::txtSilenceLevel_LostFocus()
@@ -396,7 +413,7 @@ void frmSetup::Command6_Click()
 
 void frmSetup::cmdRings_Click()
 {
-    frmSetRings rings(m_s.programFolder + QStringLiteral("/Rings.txt"), m_s.prompts, this);
+    frmSetRings rings(m_s.programFolder + QStringLiteral("/Rings.txt"), m_s.prompts, m_s.texts, this);
     m_s.modal.runModal(rings);
 }
 
@@ -405,6 +422,13 @@ void frmSetup::cmdSave_Click()
     const Texts &t = m_s.texts;
     const QString title = t.LoadText(1004);
     SettingsStore &store = m_s.settings;
+    int pos = 0;
+    QString rings = m_txtRings->text();
+    if (m_txtRings->validator()->validate(rings, pos) != QValidator::Acceptable) {
+        m_s.prompts.messageBox(t.LoadText(kRingsRequired), MessageIcon::Information, title);
+        m_txtRings->setFocus();
+        return;
+    }
     m_sipFrame->save(); // SIP lines
     bool anyLine = false;
     for (const QCheckBox *box : m_check1)

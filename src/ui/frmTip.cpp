@@ -1,4 +1,5 @@
 #include "ui/frmTip.h"
+#include "ui/ScreenFit.h"
 
 #include "core/Texts.h"
 
@@ -42,6 +43,7 @@ frmTip::frmTip(const Texts &texts, QWidget *parent)
 
     connect(m_cmdNextTip, &QPushButton::clicked, this, &frmTip::cmdNextTip_Click);
     connect(m_cmdOK, &QPushButton::clicked, this, &frmTip::cmdOK_Click);
+    fitOnScreen(*this);
 }
 
 void frmTip::cmdNextTip_Click()

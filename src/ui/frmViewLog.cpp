@@ -1,4 +1,5 @@
 #include "ui/frmViewLog.h"
+#include "ui/ScreenFit.h"
 
 #include "core/Texts.h"
 #include "platform/shell/UserPrompts.h"
@@ -39,9 +40,9 @@ frmViewLog::frmViewLog(Services services, QWidget *parent)
 
     m_mmuLog = new QMenu(this);
     m_mmuLog->setObjectName(QStringLiteral("mmuLog"));
-    QAction *display = m_mmuLog->addAction(QStringLiteral("Display"));
+    QAction *display = m_mmuLog->addAction(m_s.texts.LoadText(1739));
     display->setObjectName(QStringLiteral("mmuDisplay"));
-    QAction *remove = m_mmuLog->addAction(QStringLiteral("Delete"));
+    QAction *remove = m_mmuLog->addAction(m_s.texts.LoadText(1721));
     remove->setObjectName(QStringLiteral("mmuDelete"));
 
     auto *middle = new QVBoxLayout;
@@ -70,6 +71,7 @@ frmViewLog::frmViewLog(Services services, QWidget *parent)
             [this](const QPoint &pos) { m_mmuLog->popup(m_File1->viewport()->mapToGlobal(pos)); });
 
     refreshFiles();
+    fitOnScreen(*this);
 }
 
 void frmViewLog::refreshFiles()

@@ -1,4 +1,7 @@
 #include "ui/frmVirtualExchange.h"
+#include "ui/ScreenFit.h"
+
+#include "sim/audio/SpeechLikeSource.h"
 
 #include "platform/telephony/VirtualExchange.h"
 
@@ -122,6 +125,7 @@ frmVirtualExchange::frmVirtualExchange(VirtualExchange &exchange, QWidget *paren
     connect(m_cboLine, &QComboBox::currentIndexChanged, this, &frmVirtualExchange::refresh);
     m_exchange.setChangeHandler([this](int) { refresh(); });
     refresh();
+    fitOnScreen(*this);
 }
 
 frmVirtualExchange::~frmVirtualExchange() { m_exchange.setChangeHandler({}); }
@@ -136,6 +140,11 @@ void frmVirtualExchange::cmdCall_Click()
     static const CallerIdTiming timings[] = {CallerIdTiming::AfterFirstRing, CallerIdTiming::BeforeFirstRing,
                                              CallerIdTiming::None};
     call.callerIdTiming = timings[std::max(0, m_cboCallerId->currentIndex())];
+    // The caller talks once answered (a synthetic talker, a new voice each call), so that a
+    // try-out message plays back as sound.
+    ++m_callsPlaced;
+    call.speech = std::make_shared<sim::SpeechLikeSource>(
+        m_callsPlaced, m_callsPlaced % 2 ? sim::SpeechLikeSource::Voice::Low : sim::SpeechLikeSource::Voice::High);
     m_exchange.placeIncomingCall(selectedLine(), std::move(call));
     refresh();
 }

@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include <cstdint>
+
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -41,6 +43,7 @@ private:
     QPushButton *m_cmdHangUp;
     QCheckBox *m_chkDisconnect;
     QLabel *m_lblState;
+    std::uint64_t m_callsPlaced = 0; // seeds each caller's voice
 };
 
 } // namespace telvox

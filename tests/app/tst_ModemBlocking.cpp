@@ -48,12 +48,11 @@ private slots:
         const QString out = QString::fromUtf8(telvox.readAllStandardOutput() + telvox.readAllStandardError());
         QCOMPARE(telvox.exitCode(), 0);
 
-        // A first start speaks Simplified Chinese: "Blocked: 0900123 (premium)".
-        QVERIFY2(out.contains(QString::fromUtf8("已拦截：0900123（premium）")), qPrintable(out));
+        QVERIFY2(out.contains("Blocked: 0900123 (premium)"), qPrintable(out));
         QVERIFY2(!out.contains("CallerID:0900123"), qPrintable(out));
         QVERIFY2(out.contains("CallerID:5551234"), qPrintable(out));
-        QVERIFY2(out.contains(QString::fromUtf8("已拦截：隐藏号码")), qPrintable(out)); // "Blocked: withheld"
-        QVERIFY2(out.count(QString::fromUtf8("已拦截")) == 2, qPrintable(out));
+        QVERIFY2(out.contains("Blocked: withheld"), qPrintable(out));
+        QVERIFY2(out.count("Blocked: ") == 2, qPrintable(out));
         QDirIterator recordings(home.path(), {"A*.wav", "M*.wav"}, QDir::Files, QDirIterator::Subdirectories);
         QVERIFY2(!recordings.hasNext(), qPrintable(out));
     }

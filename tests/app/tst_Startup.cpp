@@ -1,6 +1,7 @@
 #include "app/TelvoxApplication.h"
 #include "core/MainTimers.h"
 #include "core/Settings.h"
+#include "core/Texts.h"
 #include "core/VirtualEventLoop.h"
 #include "records/StatusLog.h"
 #include "support/FakeShell.h"
@@ -13,6 +14,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <csignal>
@@ -53,6 +55,9 @@ class tst_Startup : public QObject
 private slots:
     void firstStartRunsInSimplifiedChineseWithoutSplash()
     {
+        const QByteArray locale = qgetenv("LC_ALL");
+        qputenv("LC_ALL", "zh_CN.UTF-8"); // the first start speaks the user's language
+        const auto restore = qScopeGuard([&locale] { qputenv("LC_ALL", locale); });
         ScratchDir home;
         Instance i(home.path());
         QCOMPARE(i.app.Main(), TelvoxApplication::StartResult::Running);
@@ -90,11 +95,19 @@ private slots:
         QVERIFY(!QFile::exists(home.file("settings.txt"))); // nothing journaled on a later start
     }
 
+    // While the first is still starting (its window not there yet), a second start is
+    // refused with a message.
     void secondInstanceIsRefusedAndTheFirstRunsOn()
     {
         ScratchDir home;
+        {
+            SettingsStore s(home.file("telvox.ini"), home.file("settings.txt"));
+            s.WriteSetting("Config", "Language", "0");
+            s.WriteSetting("Config", "SaveFile", home.path() + "/waveFiles/");
+        }
         Instance first(home.path());
         QCOMPARE(first.app.Main(), TelvoxApplication::StartResult::Running);
+        QVERIFY(!first.app.isLoaded()); // the splash window
         {
             Instance second(home.path());
             QCOMPARE(second.app.Main(), TelvoxApplication::StartResult::AlreadyRunning);
@@ -104,6 +117,7 @@ private slots:
             QCOMPARE(second.prompts.shown[0].icon, MessageIcon::Critical);
             QVERIFY(!second.app.isLoaded());
         }
+        first.loop.advance(2500);
         QVERIFY(first.app.isLoaded());
         first.app.statusLog().AddStatus(QString("still logging"));
         QVERIFY(first.app.statusLog().isChannelOpen());
@@ -140,7 +154,7 @@ private slots:
         w->chkRingCount()->click();
         QCOMPARE(i.app.settings().ReadSetting("Config", "Legal"), QString("1"));
         QCOMPARE(readAll(home.file("settings.txt")),
-                 "Config@Language@1\r\n" + modemNamesJournal() + "Config@Legal@1\r\nConfig@RingCount@0\r\n");
+                 "Config@Language@0\r\n" + modemNamesJournal() + "Config@Legal@1\r\nConfig@RingCount@0\r\n");
 
         QSignalSpy dial(w, &frmMain::dialOutRequested);
         QTest::keyClick(w, 'D');
@@ -154,11 +168,11 @@ private slots:
         ScratchDir home;
         Instance i(home.path());
         i.app.Main();
-        // The list says, in the language of the first start, that no modem was found and that
-        // the virtual exchange's Line0 is ready.
+        // The list says, in the language of the first start (the test's locale is English), that
+        // no modem was found and that the virtual exchange's Line0 is ready.
         const QStringList before = i.app.statusList().lines();
         QCOMPARE(before.size(), 2);
-        QVERIFY2(before[0].endsWith(QString::fromUtf8("未找到语音调制解调器：使用虚拟交换机")), qPrintable(before[0]));
+        QVERIFY2(before[0].endsWith(i.app.texts().LoadText(1607)), qPrintable(before[0]));
         i.printer.pdfFileToReport = home.file("Print-1.pdf");
         i.app.mainWindow()->mmuPrintLog_Click();
         QCOMPARE(i.printer.jobs.size(), 1);
@@ -166,8 +180,28 @@ private slots:
         QVERIFY(i.app.statusList().lines().last().endsWith(home.file("Print-1.pdf")));
     }
 
-    // The real program: a second start ends at once with a message, and SIGTERM runs the
-    // shutdown of the first, which then exits cleanly and releases its lock.
+    // A second start brings the running program's window to the front and ends, without a
+    // message; the running one keeps its lock.
+    void secondStartRaisesTheRunningWindow()
+    {
+        ScratchDir home;
+        Instance first(home.path());
+        QCOMPARE(first.app.Main(), TelvoxApplication::StartResult::Running);
+        QVERIFY(first.app.isLoaded());
+        frmMain *w = first.app.mainWindow();
+        w->hide(); // behind or away
+        Instance second(home.path());
+        QCOMPARE(second.app.Main(), TelvoxApplication::StartResult::AlreadyRunning);
+        QVERIFY(second.prompts.shown.isEmpty());
+        QTRY_VERIFY(w->isVisible());
+        Instance third(home.path()); // and again
+        QCOMPARE(third.app.Main(), TelvoxApplication::StartResult::AlreadyRunning);
+        first.app.shutdown();
+    }
+
+    // The real program: a second start ends at once (bringing the first one's window
+    // forward), and SIGTERM runs the shutdown of the first, which then exits cleanly and
+    // releases its lock.
     void realProcessSingleInstanceAndSignals()
     {
         ScratchDir home;
@@ -187,7 +221,7 @@ private slots:
         second.start(TELVOX_EXECUTABLE, {});
         QVERIFY(second.waitForFinished(20000));
         QCOMPARE(second.exitCode(), 1);
-        QVERIFY(second.readAllStandardError().contains("Telvox Is Already Running"));
+        QVERIFY(!second.readAllStandardError().contains("Telvox Is Already Running")); // reached the first
         QCOMPARE(first.state(), QProcess::Running);
 
         ::kill(static_cast<pid_t>(first.processId()), SIGTERM);

@@ -234,6 +234,27 @@ private slots:
         QCOMPARE(f.audio.calls.last(), QString("PlayGreeting 1"));
     }
 
+    // The display time does not close the pop-up under a call answered in it: Hang Up stays.
+    void popUpStaysUpDuringAManualCall()
+    {
+        TelephonyFixture f;
+        f.settings.WriteSetting("Config", "Line1", "1");
+        f.settings.WriteSetting("Config", "ActionMan", "1");
+        f.settings.WriteSetting("Config", "Rings", "5");
+        QVERIFY(f.start());
+        QVERIFY(f.exchange->placeIncomingCall(1, callFrom("11")));
+        f.loop.advance(7000);
+        QVERIFY(f.core->popup().isVisible());
+        f.core->cmdAnswer_Click(1);
+        f.loop.advance(0);
+        QCOMPARE(f.exchange->view(1).callState, LineCallState::Connected);
+        f.loop.advance(3 * 60000); // well past any display time
+        QVERIFY(f.core->popup().isVisible());
+        QVERIFY(f.core->popup().row(1).hangupVisible);
+        f.core->cmdHangup_Click(1); // and it still ends the call
+        QVERIFY(!f.core->popup().isLoaded());
+    }
+
     void callerIdBeforeTheOfferingFindsNoLine()
     {
         TelephonyFixture f;

@@ -116,7 +116,7 @@ private slots:
         w->txtDialOut()->setText("555");
         w->Combo1()->setEditText("2"); // not opened
         w->cmdDial()->click();
-        QCOMPARE(r.f.prompts.shown.last().text, QString("No Line"));
+        QCOMPARE(r.f.prompts.shown.last().text, QString("No line: choose a line from 0 to 3 that is ticked in the setup"));
         w->Combo1()->setEditText("9");
         w->cmdDial()->click();
         QCOMPARE(r.f.prompts.shown.size(), 2);
@@ -172,11 +172,19 @@ private slots:
         QCOMPARE(r.f.fileBytes("PhoneBook.txt"), record("Bob", "111") + QByteArray(128, '\0') + record("Anna", "555"));
         QCOMPARE(r.items(w->lstPBTele()).last(), QString("555").leftJustified(20));
 
-        r.modal.answer = [](QDialog &d) {
+        // Nothing is cut without a word: the name field holds 30 characters, and a number of
+        // more bytes than the record holds is refused with a message until it is shortened.
+        const qsizetype messagesBefore = r.f.prompts.shown.size();
+        r.modal.answer = [&r, messagesBefore](QDialog &d) {
             auto &editor = static_cast<frmPBAdd &>(d);
             editor.Text1()->setText(QString("N").repeated(35));
-            editor.Text2()->setText("王小明王小明王小明"); // 27 bytes: six characters fit in 20
-            editor.OKButton_Click();
+            QCOMPARE(editor.Text1()->text(), QString("N").repeated(30));
+            editor.Text2()->setText("王小明王小明王小明"); // 27 bytes: more than 20
+            QVERIFY(!editor.OKButton_Click());
+            QCOMPARE(r.f.prompts.shown.size(), messagesBefore + 1);
+            QVERIFY(d.isVisible() || d.result() != QDialog::Accepted);
+            editor.Text2()->setText("王小明王小明"); // 18 bytes
+            QVERIFY(editor.OKButton_Click());
         };
         w->findChild<QPushButton *>("cmdAdd")->click();
         const QByteArray fourth = r.f.fileBytes("PhoneBook.txt").mid(3 * 128);
@@ -272,7 +280,7 @@ private slots:
         };
         w->findChild<QPushButton *>("cmdRecords")->click();
         QCOMPARE(w->txtDialOut()->text(), QString("UNKNOWN"));
-        QCOMPARE(r.f.prompts.shown.last().text, QString("No Line")); // line 3 is not open
+        QCOMPARE(r.f.prompts.shown.last().text, QString("No line: choose a line from 0 to 3 that is ticked in the setup")); // line 3 is not open
     }
 };
 

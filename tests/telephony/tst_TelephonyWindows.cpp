@@ -3,6 +3,10 @@
 #include "TelephonyFixture.h"
 #include "ui/frmPopCallID.h"
 #include "ui/frmVirtualExchange.h"
+#include "platform/telephony/LineAudioChannel.h"
+
+#include <cmath>
+#include <vector>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -44,6 +48,15 @@ private slots:
         f.loop.advance(0);
         QVERIFY(!popup.cmdAnswer(0)->isVisible() && popup.cmdHangup(0)->isVisible());
         QCOMPARE(f.exchange->view(0).callState, LineCallState::Connected);
+        // The try-out caller talks: the line carries sound, not silence.
+        LineAudioChannel *line = f.exchange->audioChannel(VirtualExchange::kWaveInBase + 0);
+        QVERIFY(line);
+        std::vector<std::int16_t> heard(16000);
+        line->readFromLine(heard);
+        double energy = 0;
+        for (const std::int16_t sample : heard)
+            energy += double(sample) * sample;
+        QVERIFY2(std::sqrt(energy / double(heard.size())) > 100, qPrintable(QString::number(std::sqrt(energy / double(heard.size())))));
 
         window.findChild<QPushButton *>("cmdKey_7")->click();
         f.loop.advance(300);

@@ -6,6 +6,7 @@
 
 #include <QDialog>
 #include <QList>
+#include <QMenu>
 #include <QStringList>
 #include <QUrl>
 
@@ -30,7 +31,14 @@ public:
     }
     void RemoveTrayIcon() override { shown = false; }
     bool isIconShown() const override { return shown; }
+    void showMessage(const QString &title, const QString &text) override { messages << title + ": " + text; }
+    void setToolTip(const QString &tipText) override { tip = tipText; }
+    void setIcon(const QIcon &icon) override { hasIcon = !icon.isNull(); }
+    void setMenu(QMenu *m) override { menu = m; }
     void click(TrayClick c) { clicked(c); }
+
+    QStringList messages;
+    QMenu *menu = nullptr;
 
     bool shown = false;
     bool hasIcon = false;
@@ -47,21 +55,22 @@ public:
     bool openUrl(const QUrl &url) override
     {
         urls << url;
-        return true;
+        return hasPrograms;
     }
     bool exploreFolder(const QString &folder) override
     {
         explored << folder;
-        return true;
+        return hasPrograms;
     }
     bool openVolumeControl() override
     {
         ++volumeControls;
-        return true;
+        return hasPrograms;
     }
     QList<QUrl> urls;
     QStringList explored;
     int volumeControls = 0;
+    bool hasPrograms = true; // false: a desktop without browser, file manager or mixer
 };
 
 // Answers each modal window with a script; without one the window is closed unanswered.

@@ -88,6 +88,8 @@ private slots:
         QCOMPARE(r.lists.unreadEntries().size(), 1);
         QCOMPARE(r.lists.lastTenEntries().size(), 1);
         QVERIFY(w->cmdUndo()->isEnabled());
+        QCOMPARE(r.prompts.shown.size(), 2); // the result is reported
+        QCOMPARE(r.prompts.shown[1].text, QString("2 files copied, 0 skipped"));
         QCOMPARE(w->cmdUndo_Click(), 2);
         QVERIFY(filesIn(r.dir.file("target")).isEmpty());
         QCOMPARE(w->File1()->count(), 0);
@@ -105,6 +107,7 @@ private slots:
         w->Check1()->setChecked(true);
         w->OKButton()->click();
         QCOMPARE(r.prompts.shown[0].text, r.texts.LoadText(1088));
+        QCOMPARE(r.prompts.shown.last().text, QString("2 files moved, 0 skipped"));
         QCOMPARE(filesIn(r.dir.file("rec")), QStringList({"notes.txt"}));
         QCOMPARE(filesIn(r.dir.file("target")).size(), 2);
         QVERIFY(r.lists.unreadEntries().isEmpty() && r.lists.lastTenEntries().isEmpty());
@@ -126,11 +129,32 @@ private slots:
         auto w = r.open();
         r.prompts.answers = {MessageResult::Ok, MessageResult::No, MessageResult::Yes};
         w->OKButton()->click();
-        QCOMPARE(r.prompts.shown.size(), 3);
+        QCOMPARE(r.prompts.shown.size(), 4);
         QCOMPARE(r.prompts.shown[1].text, "\"A2026-01-01~10-00-00.wav\"" + r.texts.LoadText(1506));
+        QCOMPARE(r.prompts.shown[3].text, QString("1 files copied, 1 skipped"));
         QCOMPARE(r.prompts.shown[1].buttons, MessageButtons::YesNoCancel);
         QCOMPARE(readAll(r.dir.file("target/A2026-01-01~10-00-00.wav")), QByteArray("older copy"));
         QCOMPARE(readAll(r.dir.file("target/M2026-01-01~11-00-00.WAV")), QByteArray("call"));
+    }
+
+    void anEmptyOrUnreadableFolderHasNothingToBackUp()
+    {
+        Rig r;
+        QFile::remove(r.dir.file("rec/A2026-01-01~10-00-00.wav"));
+        QFile::remove(r.dir.file("rec/M2026-01-01~11-00-00.WAV"));
+        auto w = r.open();
+        w->OKButton()->click();
+        QCOMPARE(r.prompts.shown.size(), 1);
+        QCOMPARE(r.prompts.shown[0].text, r.texts.LoadText(1703).arg(r.dir.file("rec") + "/"));
+        QVERIFY(!w->progress()->isVisible());
+        QVERIFY(!w->cmdUndo()->isEnabled());
+
+        Rig missing;
+        QDir(missing.dir.file("rec")).removeRecursively();
+        auto w2 = missing.open();
+        w2->OKButton()->click();
+        QCOMPARE(missing.prompts.shown.size(), 1);
+        QCOMPARE(missing.prompts.shown[0].text, missing.texts.LoadText(1703).arg(missing.dir.file("rec") + "/"));
     }
 
     void progressWindowCancelsTheRest()

@@ -81,7 +81,7 @@ private slots:
         QCOMPARE(b->filePattern(), QString("*.wav"));
         QCOMPARE(Rig::names(b->File1()), QStringList({"a.wav", "B.WAV"}));
         QCOMPARE(Rig::names(b->Dir1()), QStringList({"..", "sub"}));
-        QCOMPARE(b->findChild<QPushButton *>("Command1")->text(), QString("Browse With Explorer"));
+        QCOMPARE(b->findChild<QPushButton *>("Command1")->text(), QString("Show in File Manager"));
         QVERIFY(b->Drive1()->count() >= 1);
     }
 
@@ -108,6 +108,40 @@ private slots:
 
         b->Command1_Click();
         QCOMPARE(r.shell.explored, QStringList({r.dir.file("rec")}));
+        QVERIFY(r.prompts.shown.isEmpty());
+        r.shell.hasPrograms = false; // no file manager: the user is told
+        b->Command1_Click();
+        QCOMPARE(r.prompts.shown.size(), 1);
+        QCOMPARE(r.prompts.shown[0].text, r.texts.LoadText(1707));
+    }
+
+    void reopeningShowsTheFolderAsItIsNow()
+    {
+        Rig r;
+        r.settings.WriteSetting("Config", "SaveFile", r.dir.file("rec"));
+        auto b = r.open();
+        b->show();
+        QCOMPARE(Rig::names(b->File1()), QStringList({"a.wav", "B.WAV"}));
+        b->hide();
+        writeTestWave(r.dir.file("rec/C.wav"), 500); // a new message arrived meanwhile
+        QFile::remove(r.dir.file("rec/a.wav"));
+        QDir(r.dir.path()).mkpath("rec/newer");
+        b->show();
+        QCOMPARE(Rig::names(b->File1()), QStringList({"B.WAV", "C.wav"}));
+        QVERIFY(Rig::names(b->Dir1()).contains("newer"));
+
+        // A folder that cannot be read stays where it was, and says why.
+        b->setDirPath(r.dir.file("no such folder"));
+        QCOMPARE(b->dirPath(), r.dir.file("rec"));
+        QCOMPARE(r.prompts.shown.size(), 1);
+        QCOMPARE(r.prompts.shown[0].text, r.texts.LoadText(1706).arg(r.dir.file("no such folder")));
+
+        // The folder itself went away: the next opening starts in the recordings again.
+        b->setDirPath(r.dir.file("rec/newer"));
+        b->hide();
+        QDir(r.dir.file("rec/newer")).removeRecursively();
+        b->show();
+        QCOMPARE(b->dirPath(), r.dir.file("rec"));
     }
 
     void playFromTheMenuAndDelete()

@@ -46,6 +46,18 @@ struct Instance
     int setupOpened = 0;
 };
 
+// The user's locale for the life of the object.
+struct LocaleAs
+{
+    explicit LocaleAs(const char *name)
+        : saved(qgetenv("LC_ALL"))
+    {
+        qputenv("LC_ALL", name);
+    }
+    ~LocaleAs() { qputenv("LC_ALL", saved); }
+    QByteArray saved;
+};
+
 } // namespace
 
 class tst_FirstRun : public QObject
@@ -73,8 +85,39 @@ private slots:
         QCOMPARE(again.modal.shown, QStringList({"frmTip"}));
     }
 
+    void firstStartSpeaksTheLanguageOfTheLocale_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<QString>("exitCaption");
+        QTest::newRow("zh_CN") << "zh_CN.UTF-8" << "1" << "退出";
+        QTest::newRow("zh_SG") << "zh_SG.UTF-8" << "1" << "退出";
+        QTest::newRow("zh_TW") << "zh_TW.UTF-8" << "2" << "離開";
+        QTest::newRow("zh_HK") << "zh_HK.UTF-8" << "2" << "離開";
+        QTest::newRow("zh_MO") << "zh_MO" << "2" << "離開";
+        QTest::newRow("en_GB") << "en_GB.UTF-8" << "0" << "Exit";
+        QTest::newRow("de_DE") << "de_DE.UTF-8" << "0" << "Exit";
+        QTest::newRow("C") << "C.UTF-8" << "0" << "Exit";
+    }
+
+    void firstStartSpeaksTheLanguageOfTheLocale()
+    {
+        QFETCH(QString, locale);
+        QFETCH(QString, setting);
+        QFETCH(QString, exitCaption);
+        const LocaleAs as(locale.toLatin1().constData());
+        ScratchDir home;
+        Instance i(home.path());
+        QString shownCaption;
+        i.modal.answer = [&](QDialog &d) { shownCaption = static_cast<frmTip &>(d).cmdOK()->text(); };
+        i.app.Main();
+        QCOMPARE(shownCaption, exitCaption);
+        QCOMPARE(i.app.settings().ReadSetting("Config", "Language"), setting);
+    }
+
     void agreeShowsTheNotesThenOkGoesOnToTheSetup()
     {
+        const LocaleAs as("zh_CN.UTF-8");
         ScratchDir home;
         Instance i(home.path());
         QString before;

@@ -4,6 +4,7 @@
 #include "records/MessageLists.h"
 #include "ui/MainWindowRig.h"
 #include "ui/MessageListsBinder.h"
+#include "ui/WavePlayer.h"
 
 #include <QAction>
 #include <QLabel>
@@ -75,8 +76,78 @@ private slots:
         QTest::mouseClick(lastTen->viewport(), Qt::LeftButton, {}, lastTen->visualItemRect(lastTen->item(0)).center());
         QCOMPARE(l.child<QLabel>("lblFileName")->text(), QString("M2026-03-02~09-05-00.wav"));
         QVERIFY(!l.lists.currentFromUnread());
-        // The mail entry is part of the menu but never shown.
-        QVERIFY(l.action("mmumailto") && !l.action("mmumailto")->isVisible() && !l.action("mmumailto")->isEnabled());
+        // The mail entry is shown and can be used.
+        QVERIFY(l.action("mmumailto") && l.action("mmumailto")->isVisible() && l.action("mmumailto")->isEnabled());
+    }
+
+    void nameStaysOnTheRecordingPlaying()
+    {
+        Lists l;
+        l.record("M2026-03-02~09-05-00.wav", 5000);
+        l.record("A2026-03-02~09-00-00~555.wav");
+        auto *lastTen = l.child<QListWidget>("lstLastTen");
+        auto *unread = l.child<QListWidget>("lstUnread");
+        QTest::mouseClick(lastTen->viewport(), Qt::LeftButton, {}, lastTen->visualItemRect(lastTen->item(0)).center());
+        l.window->player()->cmdPlay_Click();
+        QTest::mouseClick(unread->viewport(), Qt::LeftButton, {}, unread->visualItemRect(unread->item(0)).center());
+        QCOMPARE(l.child<QLabel>("lblFileName")->text(), QString("M2026-03-02~09-05-00.wav"));
+        l.window->player()->cmdStop_Click();
+        QTest::mouseClick(unread->viewport(), Qt::LeftButton, {}, unread->visualItemRect(unread->item(0)).center());
+        QCOMPARE(l.child<QLabel>("lblFileName")->text(), QString("A2026-03-02~09-00-00~555.wav"));
+    }
+
+    // Closing hides to the tray (saying so once); the tray counts and announces new messages,
+    // and its menu plays the newest and quits.
+    void trayCountsAnnouncesAndQuits()
+    {
+        Lists l;
+        l.window->show();
+        l.window->close();
+        QVERIFY(l.window->isInTray() && l.tray.shown && !l.window->isVisible());
+        QCOMPARE(l.shutdowns, 0);
+        QCOMPARE(l.tray.messages.size(), 1);
+        QVERIFY(l.tray.messages[0].contains("Ctrl+Q"));
+
+        l.record("A2026-03-02~09-00-00~555.wav");
+        QCOMPARE(l.tray.messages.size(), 2);
+        QVERIFY2(l.tray.messages[1].endsWith("A2026-03-02~09-00-00~555.wav"), qPrintable(l.tray.messages.join("|")));
+        QCOMPARE(l.tray.tip, QString("Telvox: 1 unread messages"));
+
+        QVERIFY(l.tray.menu);
+        l.tray.menu->findChild<QAction *>("mmuTrayPlayNewest")->trigger();
+        QCOMPARE(l.device.file(), l.dir.file("A2026-03-02~09-00-00~555.wav"));
+        QCOMPARE(l.tray.tip, QString("Telvox")); // heard: none unread
+
+        l.tray.menu->findChild<QAction *>("mmuTrayShow")->trigger();
+        QVERIFY(l.window->isVisible());
+        l.window->close(); // the hint is not repeated
+        QCOMPARE(l.tray.messages.size(), 2);
+        l.tray.menu->findChild<QAction *>("mmuTrayQuit")->trigger();
+        QCOMPARE(l.shutdowns, 1);
+    }
+
+    // With the program's texts the menus speak the interface language, and a desktop without
+    // a mail program is told so in the program's words.
+    void mailToWithoutAMailProgram()
+    {
+        MainWindowRig r;
+        MessageLists lists(r.settings);
+        NoMail mail;
+        struct FailingMail final : MailClient
+        {
+            int composeWithAttachment(const QString &, const QString &) override { return 3; }
+        } failing;
+        MessageListsBinder binder({lists, *r.window, *r.timers.timPlayAll, r.prompts, r.statusList, failing,
+                                   r.dir.path() + "/", r.texts.get()});
+        writeTestWave(r.dir.file("A2026-03-02~09-00-00~555.wav"), 500);
+        lists.addRecording(r.dir.path(), "A2026-03-02~09-00-00~555.wav");
+        auto *mailTo = r.window->findChild<QAction *>("mmumailto");
+        QCOMPARE(mailTo->text(), QString("Mail To..."));
+        QCOMPARE(r.window->findChild<QAction *>("mmuPlayAll")->text(), QString("Play All"));
+        mailTo->trigger();
+        QCOMPARE(r.prompts.shown.size(), 1);
+        QCOMPARE(r.prompts.shown[0].text, r.texts->LoadText(1710));
+        QVERIFY(!r.prompts.shown[0].text.contains("MAPI"));
     }
 
     void playingAnUnreadMessageMovesIt()

@@ -123,6 +123,38 @@ private slots:
         QCOMPARE(r.settings.ReadSetting("Line2", "Param4"), QString("6500"));
         QCOMPARE(r.settings.ReadSetting("Line2", "Calls"), QString("50"));
         QVERIFY(r.settings.ReadSetting("Line0", "Calls").isEmpty()); // ticked lines keep theirs
+        QCOMPARE(r.prompts.shown.size(), 1); // and the user is told why the line was unticked
+        QCOMPARE(r.prompts.shown.at(0).text, r.texts.LoadText(1702));
+    }
+
+    void enterInAFieldOpensNoOtherWindow()
+    {
+        Rig r;
+        r.window->Form_Load();
+        r.window->show();
+        for (QLineEdit *field : {r.window->txtRings(), r.window->txtSaveFile(), r.window->txtSilenceLevel()}) {
+            field->setFocus();
+            QTest::keyClick(field, Qt::Key_Return);
+            QTest::keyClick(field, Qt::Key_Enter);
+        }
+        QVERIFY(r.modal.shown.isEmpty());
+        QVERIFY(r.window->isVisible());
+        QCOMPARE(r.ended, 0);
+    }
+
+    void ringCountTakesOnlyANumberAndAnEmptyOneIsNotSaved()
+    {
+        Rig r;
+        r.window->Form_Load();
+        r.window->txtRings()->clear();
+        QTest::keyClicks(r.window->txtRings(), "a5b");
+        QCOMPARE(r.window->txtRings()->text(), QString("5"));
+        r.window->txtRings()->clear();
+        r.window->cmdSave()->click();
+        QCOMPARE(r.prompts.shown.size(), 1);
+        QCOMPARE(r.prompts.shown.at(0).text, r.texts.LoadText(1701));
+        QVERIFY(r.settings.ReadSetting("Config", "SaveFile").isEmpty()); // nothing was saved
+        QCOMPARE(r.ended, 0);
     }
 
     void silenceLevelIsClampedOnLeavingTheField()
@@ -249,7 +281,12 @@ private slots:
         o.autostart = &autostart;
         TelvoxApplication app(AppPaths::underHome(home.path(), "telvox"), loop, prompts, printer, o);
         int exitCode = -1;
-        app.setEndProcessHandler([&](int code) { exitCode = code; });
+        QStringList ends;
+        app.setEndProcessHandler([&](int code) {
+            exitCode = code;
+            ends << "exit";
+        });
+        app.setRestartHandler([&] { ends << "restart"; });
         app.Main();
         loop.advance(2500);
         QVERIFY(app.isLoaded());
@@ -266,6 +303,41 @@ private slots:
         QCOMPARE(prompts.shown.last().text, app.texts().LoadText(1081));
         QCOMPARE(exitCode, 0);
         QVERIFY(!app.statusLog().isChannelOpen());
+        // After the message the program starts itself again, once, as this run ends.
+        QCOMPARE(ends, QStringList({"restart", "exit"}));
+        app.shutdown();
+        QCOMPARE(ends.count("restart"), 1);
+    }
+
+    // Leaving without saving starts nothing again.
+    void endingWithoutSavingDoesNotRestart()
+    {
+        ScratchDir home;
+        {
+            SettingsStore s(home.file("telvox.ini"), home.file("settings.txt"));
+            s.WriteSetting("Config", "Language", "0");
+            s.WriteSetting("Config", "SaveFile", home.path() + "/rec/");
+        }
+        VirtualEventLoop loop;
+        ScriptedPrompts prompts;
+        RecordingPrinter printer;
+        VirtualMediaDevice device{loop};
+        FakeTray tray{true};
+        RecordingShell shell;
+        ScriptedModal modal;
+        TelvoxApplication::Options o;
+        o.mediaDevice = &device;
+        o.tray = &tray;
+        o.shell = &shell;
+        o.modal = &modal;
+        TelvoxApplication app(AppPaths::underHome(home.path(), "telvox"), loop, prompts, printer, o);
+        int restarts = 0;
+        app.setRestartHandler([&] { ++restarts; });
+        app.Main();
+        loop.advance(2500);
+        emit app.mainWindow()->setupRequested(); // closed unanswered
+        app.shutdown();
+        QCOMPARE(restarts, 0);
     }
 };
 

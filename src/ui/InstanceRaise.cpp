@@ -1,0 +1,52 @@
+#include "ui/InstanceRaise.h"
+
+#include <QLocalServer>
+#include <QLocalSocket>
+
+namespace telvox {
+
+namespace {
+const QByteArray kRaise = QByteArrayLiteral("raise\n");
+}
+
+RaiseListener::RaiseListener(const QString &socketPath, std::function<void()> raise, QObject *parent)
+    : QObject(parent)
+    , m_server(new QLocalServer(this))
+    , m_raise(std::move(raise))
+{
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    // The caller holds the single-instance lock, so a socket left here belongs to an ended run.
+    QLocalServer::removeServer(socketPath);
+    m_server->listen(socketPath);
+    connect(m_server, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+                if (!socket->readAll().contains(kRaise.trimmed()))
+                    return;
+                if (m_raise)
+                    m_raise();
+            });
+            if (socket->bytesAvailable() > 0)
+                emit socket->readyRead();
+        }
+    });
+}
+
+RaiseListener::~RaiseListener() = default;
+
+bool RaiseListener::isListening() const { return m_server->isListening(); }
+
+bool askRunningInstanceToRaise(const QString &socketPath, int timeoutMs)
+{
+    QLocalSocket socket;
+    socket.connectToServer(socketPath);
+    if (!socket.waitForConnected(timeoutMs))
+        return false;
+    socket.write(kRaise);
+    const bool sent = socket.waitForBytesWritten(timeoutMs);
+    socket.disconnectFromServer();
+    return sent;
+}
+
+} // namespace telvox
