@@ -16,6 +16,8 @@
 #include "audio/CodecConversion.h"
 #include "platform/shell/MailClient.h"
 #include "platform/wave/QtAudioDevices.h"
+#include "records/CallBlockList.h"
+#include "records/MailForward.h"
 #include "records/MessageLists.h"
 #include "records/RingSchedule.h"
 #include "ui/MessageListsBinder.h"
@@ -127,6 +129,7 @@ TelvoxApplication::~TelvoxApplication()
     m_raiseListener.reset();
     m_listsBinder.reset();
     m_dialler.reset();
+    m_forwarder.reset(); // a delivery under way is broken off and stays queued
     m_setup.reset();
     m_virtualExchange.reset();
     m_popCallId.reset();
@@ -225,6 +228,7 @@ void TelvoxApplication::loadMainWindow()
     m_telephony = std::make_unique<TelephonyCore>(TelephonyServices{lineService, m_loop, *m_settings, *m_texts,
                                                                     *m_statusLog, m_prompts, *m_timers, *m_audioRelay,
                                                                     m_paths.programFolder});
+    startCallScreening();
     m_lists = std::make_unique<MessageLists>(*m_settings);
     m_ringSchedule = std::make_unique<RingSchedule>();
     m_audio = std::make_unique<AudioStack>(AudioStack::Services{
@@ -282,6 +286,7 @@ void TelvoxApplication::loadMainWindow()
         *m_lists, *m_main, *m_timers->timPlayAll, m_prompts, *m_statusList,
         *m_options.mail, m_state.recordingFolder, m_texts.get(),
         m_paths.file(QStringLiteral("PhoneBook.txt"))});
+    startMailForwarding();
     if (auto *addPB = m_main->findChild<QAction *>(QStringLiteral("mmuAddPB")))
         QObject::connect(addPB, &QAction::triggered, m_main.get(), [this] { addCallerToPhoneBook(); });
     SetupOptions options = m_telephony->setupOptions();

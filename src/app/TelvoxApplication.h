@@ -54,6 +54,8 @@ class AutostartEntry;
 class FolderPicker;
 class SoundRecorder;
 class frmSetup;
+class MailForwarder;
+class CallBlockList;
 class RaiseListener;
 
 // The composition root: builds the services, runs the entry procedure, the main window's
@@ -127,6 +129,10 @@ public:
     AudioStack &audio() { return *m_audio; }
     MessageLists &messageLists() { return *m_lists; }
     RingSchedule &ringSchedule() { return *m_ringSchedule; }
+    MailForwarder *mailForwarder() const { return m_forwarder.get(); }
+    CallBlockList &blockList() { return *m_blockList; }
+    // The block-list editor, with `number` offered as a new entry (may be empty).
+    void showBlockList(const QString &number);
     // The Virtual Exchange window (created on first use).
     frmVirtualExchange *showVirtualExchange();
     Dialler &dialler() { return *m_dialler; }
@@ -175,6 +181,8 @@ private:
     void loadMainWindow();
     // Takes other accounts' access off the files already there; a status line says how many.
     void tightenExistingFiles();
+    void startCallScreening();  // AppForwarding.cpp
+    void startMailForwarding(); // AppForwarding.cpp
     frmSetup &loadedSetup();
     ModalRunner &modal();
 
@@ -220,6 +228,8 @@ private:
     std::unique_ptr<SoundRecorder> m_ownRecorder;
     std::unique_ptr<AutostartEntry> m_ownAutostart;
     std::unique_ptr<frmSetup> m_setup;
+    std::unique_ptr<MailForwarder> m_forwarder; // null until the lists are loaded
+    std::unique_ptr<CallBlockList> m_blockList;
     bool m_minOnStart = false;
     bool m_exitRequested = false; // the setup was saved while the main window was loading
     std::unique_ptr<frmSplash> m_splash;

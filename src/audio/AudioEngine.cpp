@@ -532,7 +532,7 @@ QString AudioEngine::WriteRecording(const QString &name, int slot)
         return QString();
     // A recording cut short by a full disk is still listed: what was written is kept.
     const QString listed = listedName(journal->folder(), outcome.fileName);
-    return m_s.lists.addRecording(m_folders.recording, listed) ? listed : QString();
+    return m_s.lists.addRecording(m_folders.recording, listed, false, slot) ? listed : QString();
 }
 
 // --- Prompts --------------------------------------------------------------------------------

@@ -87,13 +87,14 @@ void MessageLists::selectLast()
         m_selectedUnread = -1;
 }
 
-bool MessageLists::addRecording(const QString &recordFolder, const QString &name, bool unread)
+bool MessageLists::addRecording(const QString &recordFolder, const QString &name, bool unread, int line)
 {
     if (name.isEmpty() || !QFile::exists(QDir(recordFolder).filePath(name)))
         return false;
     unread = unread || QFileInfo(name).fileName().startsWith(QLatin1Char('A'));
     appendRow(unread ? m_unread : m_lastTen, name);
     MaintainLists();
+    emit recordingListed(recordFolder, name, line);
     return true;
 }
 

@@ -33,8 +33,9 @@ public:
 
     // A finished recording: listed (unread when its file name begins with "A", or when
     // `unread`) when the file exists in `recordFolder`. `name` is a file name, or a whole
-    // path for a recording kept elsewhere. Returns whether it was listed.
-    bool addRecording(const QString &recordFolder, const QString &name, bool unread = false);
+    // path for a recording kept elsewhere. Returns whether it was listed. `line` is the line it
+    // came from (-1: unknown).
+    bool addRecording(const QString &recordFolder, const QString &name, bool unread = false, int line = -1);
 
     // Selecting an entry, by click or by program: it becomes the current recording.
     void lstLastTen_Click(int row);
@@ -57,6 +58,8 @@ public:
     bool currentFromUnread() const { return m_fromUnread; }
 
 signals:
+    // A new recording entered a list (mail forwarding picks it up here).
+    void recordingListed(const QString &folder, const QString &name, int line);
     // The current recording changed (lblFileName shows it).
     void currentRecordingChanged(const QString &name, bool fromUnread);
     // A list's selected row changed by program; views follow it.

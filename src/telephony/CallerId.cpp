@@ -35,6 +35,8 @@ int TelephonyCore::OnCallerId(HCall call)
     // the recording's file name all get the same one-line text.
     m_callerNumber = (info.callerIdFlags & CallPartyId::Address) ? printableText(textField(info.callerIdNumber)) : kUnknown;
     m_callerName = (info.callerIdFlags & CallPartyId::Name) ? printableText(textField(info.callerIdName)) : kUnknown;
+    if (screenCaller(call, info))
+        return 1;
 
     for (int i = 0; i < kLineCount; ++i) {
         if (m_lineTable[i].hCall == call)

@@ -111,8 +111,8 @@ void TelephonyCore::OnRing(HLine line, std::uint32_t param1, std::uint32_t param
     if (param1 != kLineDevStateRinging)
         return;
     const int n = m_lineTable.lineOfLineHandle(line);
-    if (n < 0)
-        return;
+    if (n < 0 || m_blockedCall[static_cast<std::size_t>(n)])
+        return; // a blocked call never counts rings
     const auto count = static_cast<std::int32_t>(param3);
     if (m_chkRingCount && m_chkRingCount())
         addStatus(withSignPosition(count));
@@ -173,6 +173,7 @@ void TelephonyCore::OnCallState(HCall call, std::uint32_t param1, std::uint32_t 
         if (n < 0)
             return;
         m_s.timers.Timer1[n].setEnabled(false);
+        m_blockedCall[static_cast<std::size_t>(n)] = false;
         // A call that goes idle without a disconnection leaves nothing running either.
         endCall(n);
         m_s.service.lineDeallocateCall(m_lineTable[n].hCall);
@@ -192,11 +193,14 @@ void TelephonyCore::OnCallState(HCall call, std::uint32_t param1, std::uint32_t 
         if (m_lineTable[n].recState != 0 || m_lineTable[n].outgoing || m_s.timers.Timer4[n].isEnabled())
             endCall(n);
         m_lineTable[n].hCall = call;
+        m_blockedCall[static_cast<std::size_t>(n)] = false;
         addStatus(lineText(n) + QStringLiteral(" Ring..."));
         m_lineTable[n].callerId.clear();
         m_ringsToAnswer = parseLenientInt(m_options.txtRings);
         if (m_pickRingCount)
             m_ringsToAnswer = m_pickRingCount(m_ringsToAnswer);
+        if ((info.callerIdFlags & (CallPartyId::Address | CallPartyId::Blocked)) && screenCaller(call, info))
+            return; // caller ID came before the first ring: blocked before it rings at all
         if (m_options.actionMan) {
             CallerPopup::Row &row = m_popup->row(n);
             m_popup->ensureLoaded();
@@ -214,6 +218,10 @@ void TelephonyCore::OnCallState(HCall call, std::uint32_t param1, std::uint32_t 
         const int n = m_lineTable.lineOfCall(call);
         if (n < 0)
             return;
+        if (m_blockedCall[static_cast<std::size_t>(n)]) {
+            DropCall(n); // off-hook, then on-hook at once
+            return;
+        }
         StartDigitMonitor(n);
         LineSlot &slot = m_lineTable[n];
         if (slot.answering != 0) {
@@ -238,6 +246,10 @@ void TelephonyCore::OnCallState(HCall call, std::uint32_t param1, std::uint32_t 
         // Also with the busy-tone detector option: the detector ends recordings on lines that
         // report no disconnection, but a call that is reported gone is over either way.
         const int n = m_lineTable.lineOfCall(call);
+        if (n >= 0 && m_blockedCall[static_cast<std::size_t>(n)]) {
+            m_s.timers.timDropCall[n].setEnabled(true);
+            return;
+        }
         if (n >= 0) {
             LineSlot &slot = m_lineTable[n];
             addStatus(lineText(n) + m_s.texts.LoadText(1063));

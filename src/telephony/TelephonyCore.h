@@ -15,6 +15,7 @@
 namespace telvox {
 
 class AudioActions;
+class CallBlockList;
 class EventLoop;
 class StatusLog;
 class Texts;
@@ -92,6 +93,10 @@ public:
     void setDialerTimerStart(std::function<void(int)> start) { m_startDialerTimer = std::move(start); }
     // The ring schedule: may replace the ring count for the current day and time.
     void setPickRingCount(std::function<int(int)> pick) { m_pickRingCount = std::move(pick); }
+    // The block and allow lists that screen callers as soon as their caller ID arrives.
+    void setCallScreen(const CallBlockList *list) { m_callScreen = list; }
+    // The line's current call was blocked: it is answered and hung up without ringing on.
+    bool isBlockedCall(int line) const { return m_blockedCall.at(static_cast<std::size_t>(line)); }
 
     // --- Line events ------------------------------------------------------------------------
     void LineCallback(std::uint32_t device, std::uint32_t message, std::uintptr_t instance, std::uint32_t param1,
@@ -139,6 +144,9 @@ private:
     // watch then sees recState 0 and makes the buttons Ready. Returns the former recState.
     int endCall(int line);
     void addStatus(const QString &text);
+    // Call blocking (CallScreening.cpp): true when the caller of `call` is blocked, which
+    // answers and hangs up the call at once.
+    bool screenCaller(HCall call, const LineCallInfo &info);
 
     TelephonyServices m_s;
     LineTable m_lineTable;
@@ -160,6 +168,8 @@ private:
     std::function<void(const QString &)> m_setDialOut;
     std::function<void(int)> m_startDialerTimer;
     std::function<int(int)> m_pickRingCount;
+    const CallBlockList *m_callScreen = nullptr;
+    std::array<bool, kLineCount> m_blockedCall{};
 };
 
 // value / divisor rounded to the nearest integer, a half going to the even neighbour.

@@ -21,7 +21,7 @@ SipLinesFrame::SipLinesFrame(const Texts &texts, SettingsStore &settings, QWidge
     , m_settings(settings)
 {
     setObjectName(QStringLiteral("frameSip"));
-    setTitle(texts.LoadText(2010));
+    setTitle(texts.LoadText(1980));
     auto *form = new QFormLayout(this);
     m_line = new QComboBox(this);
     for (int n = 0; n < 4; ++n)
@@ -36,12 +36,12 @@ SipLinesFrame::SipLinesFrame(const Texts &texts, SettingsStore &settings, QWidge
     m_transport = new QComboBox(this);
     m_transport->addItems({QStringLiteral("udp"), QStringLiteral("tcp")});
     form->addRow(m_line);
-    form->addRow(texts.LoadText(2011), m_registrar);
-    form->addRow(texts.LoadText(2012), m_user);
-    form->addRow(texts.LoadText(2013), m_password);
-    form->addRow(texts.LoadText(2014), m_listen);
-    form->addRow(texts.LoadText(2015), m_transport);
-    auto *note = new QLabel(texts.LoadText(2016), this);
+    form->addRow(texts.LoadText(1981), m_registrar);
+    form->addRow(texts.LoadText(1982), m_user);
+    form->addRow(texts.LoadText(1983), m_password);
+    form->addRow(texts.LoadText(1984), m_listen);
+    form->addRow(texts.LoadText(1985), m_transport);
+    auto *note = new QLabel(texts.LoadText(1986), this);
     note->setWordWrap(true);
     form->addRow(note);
 

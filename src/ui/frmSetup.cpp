@@ -1,6 +1,8 @@
 #include "ui/frmSetup.h"
 #include "ui/ScreenFit.h"
 
+#include "ui/ForwardSetupFrame.h"
+
 #include "core/PrivateFiles.h"
 #include "core/Settings.h"
 #include "core/Texts.h"
@@ -244,6 +246,8 @@ void frmSetup::buildWindow()
         startup->addWidget(box);
     choices->addLayout(startup);
     root->addLayout(choices);
+    m_fraForward = new ForwardSetupFrame(m_s.texts, m_s.settings, m_s.programFolder, this);
+    root->addWidget(m_fraForward);
     m_sipFrame = new SipLinesFrame(m_s.texts, m_s.settings, this); // SIP lines
     root->addWidget(m_sipFrame);
 
@@ -309,6 +313,7 @@ void frmSetup::setCaptions()
 void frmSetup::Form_Load()
 {
     setCaptions();
+    m_fraForward->load();
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     m_txtSilenceSecond->setText(config(QStringLiteral("SilenceD"), QStringLiteral("5")));
 
@@ -480,6 +485,7 @@ void frmSetup::cmdSave_Click()
     store.WriteSettingJournaled(kConfig, QStringLiteral("SilenceLevel"), m_txtSilenceLevel->text());
     store.WriteSettingJournaled(kConfig, QStringLiteral("SilenceD"), m_txtSilenceSecond->text());
     store.WriteSettingJournaled(kConfig, QStringLiteral("FBS"), flag(m_chkFBS->isChecked()));
+    m_fraForward->save();
 
     m_s.prompts.messageBox(t.LoadText(1081), MessageIcon::Information, title);
     cmdExit_Click();

@@ -17,6 +17,7 @@ class QRadioButton;
 namespace telvox {
 
 class AutostartEntry;
+class ForwardSetupFrame;
 class FolderPicker;
 class ModalRunner;
 class SettingsStore;
@@ -97,6 +98,7 @@ public:
     QCheckBox *chkStartUp() const { return m_chkStartUp; }
     QPushButton *cmdSave() const { return m_cmdSave; }
     QPushButton *cmdExit() const { return m_cmdExit; }
+    ForwardSetupFrame *fraForward() const { return m_fraForward; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -145,6 +147,7 @@ private:
     QCheckBox *m_chkStartUp;
     QPushButton *m_cmdSave;
     QPushButton *m_cmdExit;
+    ForwardSetupFrame *m_fraForward;
 };
 
 // The silence level as the stop trigger understands it: below 20 (or not a number) becomes

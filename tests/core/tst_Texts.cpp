@@ -1,6 +1,8 @@
 #include "core/Texts.h"
 
+#include <QFile>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTest>
 
 using namespace telvox;
@@ -30,6 +32,28 @@ private slots:
                 QVERIFY2(gb != en && big5 != en, qPrintable(QString("untranslated %1").arg(id)));
         }
         QVERIFY(checked >= 98);
+    }
+
+    // An id outside 1001-1999 would be dropped by the loader (or land on another text's
+    // translation), and a repeated id silently replaces an earlier text: the shipped table
+    // has neither.
+    void everyLineOfTheShippedTableIsLoadedOnce()
+    {
+        QFile file(QStringLiteral(":/telvox/strings/strings.tsv"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QSet<int> seen;
+        const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+        for (const QString &line : lines) {
+            if (line.trimmed().isEmpty() || line.startsWith(QLatin1Char('#')))
+                continue;
+            bool ok = false;
+            const int id = line.section(QLatin1Char('\t'), 0, 0).toInt(&ok);
+            QVERIFY2(ok && id >= 1001 && id <= 1999, qPrintable(QStringLiteral("id out of range: ") + line.left(12)));
+            QVERIFY2(!seen.contains(id), qPrintable(QStringLiteral("id used twice: %1").arg(id)));
+            QVERIFY2(line.count(QLatin1Char('\t')) == 3, qPrintable(QStringLiteral("not four fields: %1").arg(id)));
+            seen.insert(id);
+        }
+        QCOMPARE(StringTable().loadText(QString::fromUtf8(lines.join(QLatin1Char('\n')).toUtf8())), int(seen.size()));
     }
 
     void loaderAddsTheLanguageOffset_data()

@@ -219,7 +219,7 @@ void VirtualExchange::postCallerId(Line &line)
     if (!line.callerName.isEmpty())
         line.callerIdFlags |= CallPartyId::Name;
     if (line.callerIdFlags == 0)
-        line.callerIdFlags = CallPartyId::Unavail;
+        line.callerIdFlags = line.call.withheld ? CallPartyId::Blocked : CallPartyId::Unavail;
     trace(line, QStringLiteral("caller ID ") + QString::fromLatin1(line.callerNumber.toPercentEncoding(" ")));
     postEvent(line, line.hCall, LINE_CALLINFO, kCallInfoStateCallerId, 0, 0);
 }

@@ -51,6 +51,7 @@ struct IncomingCall
 {
     QByteArray number; // caller-ID number (any bytes); empty: none delivered
     QByteArray name;   // caller-ID name (any bytes); empty: none delivered
+    bool withheld = false; // no number: the caller withheld it (rather than none being available)
     CallerIdTiming callerIdTiming = CallerIdTiming::AfterFirstRing;
     std::vector<int> cadenceMs;  // on/off ring cadence; empty: the country's ring cadence
     int maxRings = 0;            // the caller gives up after this ring; 0: rings until answered

@@ -20,11 +20,11 @@ struct SipNotice
 };
 
 namespace notice {
-inline constexpr int kRegistered = 2001;         // %1 line, %2 registrar
-inline constexpr int kRegistrationFailed = 2002; // %1 line, %2 registrar, %3 reason ("403 Forbidden")
-inline constexpr int kNetworkLost = 2003;        // %1 line, %2 registrar, %3 the system's reason
-inline constexpr int kRegisteredAgain = 2004;    // %1 line, %2 registrar
-inline constexpr int kCannotStart = 2005;        // %1 what failed
+inline constexpr int kRegistered = 1971;         // %1 line, %2 registrar
+inline constexpr int kRegistrationFailed = 1972; // %1 line, %2 registrar, %3 reason ("403 Forbidden")
+inline constexpr int kNetworkLost = 1973;        // %1 line, %2 registrar, %3 the system's reason
+inline constexpr int kRegisteredAgain = 1974;    // %1 line, %2 registrar
+inline constexpr int kCannotStart = 1975;        // %1 what failed
 } // namespace notice
 
 } // namespace telvox::sip

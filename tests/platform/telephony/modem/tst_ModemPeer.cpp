@@ -176,18 +176,18 @@ void tst_ModemPeer::vgettyAnswersAndRecords()
     QVERIFY(vgetty.waitForStarted(5000));
     const QString logFile = log + "/mgetty/vg_" + tty + ".log";
     const auto logText = [&] { return QString::fromLatin1(readAll(logFile)); };
-    QVERIFY2(waitFor([&] { return logText().contains("waiting..."); }, 30000),
+    QVERIFY2(waitFor([&] { return logText().contains("waiting..."); }, 60000),
              qPrintable(logText().right(3000) + vgetty.readAll()));
 
     // A caller with caller ID who talks, and hangs up without a word after a few seconds of
     // message: the line then carries the busy tone, nothing else says the call is over.
     sim.tell("at 0 line 0 call number \"5551234\" name \"ANNA\" cadence 1000/2000 audio talk");
-    QVERIFY2(waitFor([&] { return logText().contains("recording voice file"); }, 30000), qPrintable(logText().right(4000)));
-    QVERIFY(waitFor([&] { return simFigure(sim, "recorded") >= 3 * 8000; }, 8000));
+    QVERIFY2(waitFor([&] { return logText().contains("recording voice file"); }, 60000), qPrintable(logText().right(4000)));
+    QVERIFY(waitFor([&] { return simFigure(sim, "recorded") >= 3 * 8000; }, 15000));
     sim.tell("at 0 line 0 hangup silent");
     QElapsedTimer sinceHangUp;
     sinceHangUp.start();
-    QVERIFY2(waitFor([&] { return logText().contains("<STOP RECORDING>"); }, 15000), qPrintable(logText().right(3000)));
+    QVERIFY2(waitFor([&] { return logText().contains("<STOP RECORDING>"); }, 30000), qPrintable(logText().right(3000)));
     const qint64 endedAfterMs = sinceHangUp.elapsed();
     QVERIFY2(vgetty.waitForFinished(20000) || logText().contains("message keep"), qPrintable(logText().right(3000)));
 

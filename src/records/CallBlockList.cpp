@@ -1,0 +1,199 @@
+#include "records/CallBlockList.h"
+
+#include "core/Settings.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace telvox {
+
+namespace {
+
+const QString kSection = QStringLiteral("Blocking");
+
+bool isWithheldWord(const QString &w)
+{
+    return w == QLatin1String("anonymous") || w == QLatin1String("withheld") || w == QLatin1String("private")
+           || w == QLatin1String("anonymous/withheld");
+}
+
+bool isUnavailableWord(const QString &w)
+{
+    return w == QLatin1String("unavailable") || w == QLatin1String("unknown") || w == QLatin1String("out of area");
+}
+
+QString readText(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(file.readAll());
+}
+
+} // namespace
+
+QString comparableNumber(const QString &number)
+{
+    const QString t = number.trimmed();
+    QString out;
+    for (qsizetype i = 0; i < t.size(); ++i) {
+        const QChar c = t.at(i);
+        if (c.isDigit())
+            out += c;
+        else if (c == QLatin1Char('+') && out.isEmpty())
+            out += c;
+        else if (c == QLatin1Char(' ') || c == QLatin1Char('-') || c == QLatin1Char('.') || c == QLatin1Char('(')
+                 || c == QLatin1Char(')') || c == QLatin1Char('/'))
+            continue;
+        else
+            return t;
+    }
+    return out;
+}
+
+bool BlockEntry::matches(CallerKind caller, const QString &number) const
+{
+    switch (kind) {
+    case Kind::Withheld:
+        return caller == CallerKind::Withheld;
+    case Kind::Unavailable:
+        return caller == CallerKind::Unavailable;
+    case Kind::Prefix:
+        return caller == CallerKind::Number && comparableNumber(number).startsWith(digits);
+    case Kind::Number:
+        break;
+    }
+    return caller == CallerKind::Number && comparableNumber(number) == digits;
+}
+
+std::vector<BlockEntry> parseBlockList(const QString &text)
+{
+    std::vector<BlockEntry> entries;
+    for (QString line : text.split(QLatin1Char('\n'))) {
+        line.remove(QLatin1Char('\r'));
+        const qsizetype hash = line.indexOf(QLatin1Char('#'));
+        if (hash >= 0)
+            line.truncate(hash);
+        BlockEntry e;
+        const qsizetype tab = line.indexOf(QLatin1Char('\t'));
+        if (tab >= 0) {
+            e.label = line.mid(tab + 1).trimmed();
+            line.truncate(tab);
+        }
+        e.text = line.trimmed();
+        if (e.text.isEmpty())
+            continue;
+        const QString word = e.text.toLower().simplified();
+        if (isWithheldWord(word)) {
+            e.kind = BlockEntry::Kind::Withheld;
+        } else if (isUnavailableWord(word)) {
+            e.kind = BlockEntry::Kind::Unavailable;
+        } else {
+            QString number = e.text;
+            if (number.endsWith(QLatin1Char('*'))) {
+                e.kind = BlockEntry::Kind::Prefix;
+                number.chop(1);
+            }
+            e.digits = comparableNumber(number);
+            if (e.digits.isEmpty() && e.kind == BlockEntry::Kind::Number)
+                continue;
+        }
+        entries.push_back(std::move(e));
+    }
+    return entries;
+}
+
+QString blockListLine(const QString &entry, const QString &label)
+{
+    // A "#" would start a comment and a tab or line break would end the entry: neither stays.
+    QString line = entry;
+    line.remove(QLatin1Char('#'));
+    line = line.simplified();
+    QString l = label;
+    l.remove(QLatin1Char('#'));
+    l = l.simplified();
+    return l.isEmpty() ? line : line + QLatin1Char('\t') + l;
+}
+
+BlockingOptions readBlockingOptions(const SettingsStore &settings)
+{
+    BlockingOptions o;
+    o.blockWithheld = settings.ReadSetting(kSection, QStringLiteral("Withheld"), QStringLiteral("0")).trimmed()
+                      == QLatin1String("1");
+    o.phonebookOnly = settings.ReadSetting(kSection, QStringLiteral("PhonebookOnly"), QStringLiteral("0")).trimmed()
+                      == QLatin1String("1");
+    return o;
+}
+
+void writeBlockingOptions(SettingsStore &settings, const BlockingOptions &o)
+{
+    settings.WriteSetting(kSection, QStringLiteral("Withheld"), o.blockWithheld ? QStringLiteral("1") : QStringLiteral("0"));
+    settings.WriteSetting(kSection, QStringLiteral("PhonebookOnly"),
+                                   o.phonebookOnly ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+CallBlockList::CallBlockList(QString programFolder, BlockingOptions options)
+    : m_folder(std::move(programFolder))
+    , m_options(options)
+{
+    reload();
+}
+
+QString CallBlockList::blockFile() const { return QDir(m_folder).filePath(blockFileName()); }
+QString CallBlockList::allowFile() const { return QDir(m_folder).filePath(allowFileName()); }
+
+void CallBlockList::reload()
+{
+    m_block = parseBlockList(readText(blockFile()));
+    m_allow = parseBlockList(readText(allowFile()));
+}
+
+BlockDecision CallBlockList::check(CallerKind caller, const QString &number, bool inPhonebook) const
+{
+    BlockDecision d;
+    for (const BlockEntry &e : m_allow) {
+        if (e.matches(caller, number))
+            return d;
+    }
+    for (const BlockEntry &e : m_block) {
+        if (e.matches(caller, number)) {
+            d.blocked = true;
+            d.reason = BlockDecision::Reason::Listed;
+            d.label = e.label;
+            return d;
+        }
+    }
+    if (caller == CallerKind::Withheld && m_options.blockWithheld) {
+        d.blocked = true;
+        d.reason = BlockDecision::Reason::Withheld;
+    } else if (m_options.phonebookOnly && !(caller == CallerKind::Number && inPhonebook)) {
+        d.blocked = true;
+        d.reason = BlockDecision::Reason::NotInPhonebook;
+    }
+    return d;
+}
+
+bool CallBlockList::appendEntry(bool toBlockList, const QString &entry, const QString &label)
+{
+    const QString line = blockListLine(entry, label);
+    if (line.trimmed().isEmpty())
+        return false;
+    const QString path = toBlockList ? blockFile() : allowFile();
+    QFile file(path);
+    const bool endsOpen = [&] {
+        QFile probe(path);
+        if (!probe.open(QIODevice::ReadOnly) || probe.size() == 0)
+            return false;
+        probe.seek(probe.size() - 1);
+        return probe.read(1) != "\n";
+    }();
+    if (!file.open(QIODevice::Append))
+        return false;
+    const QByteArray bytes = (endsOpen ? QByteArray("\n") : QByteArray()) + line.toUtf8() + '\n';
+    const bool ok = file.write(bytes) == bytes.size();
+    file.close();
+    reload();
+    return ok;
+}
+
+} // namespace telvox

@@ -1,0 +1,69 @@
+// Call blocking: the decision made the moment a caller's ID arrives.
+
+#include "telephony/TelephonyCore.h"
+
+#include "core/MainTimers.h"
+#include "core/TextFile.h"
+#include "core/Texts.h"
+#include "records/CallBlockList.h"
+#include "records/CallRecords.h"
+#include "records/StatusLog.h"
+
+namespace telvox {
+
+bool TelephonyCore::screenCaller(HCall call, const LineCallInfo &info)
+{
+    const int n = m_lineTable.lineOfCall(call);
+    if (!m_callScreen || n < 0 || m_lineTable[n].outgoing)
+        return false;
+    if (m_blockedCall[static_cast<std::size_t>(n)])
+        return true; // decided already (caller ID that came with the offering)
+    // Printable only, as everywhere else the caller's bytes are shown or stored.
+    const QString caller
+        = (info.callerIdFlags & CallPartyId::Address) ? printableText(textField(info.callerIdNumber)) : QString();
+    CallerKind kind = CallerKind::Number;
+    if (info.callerIdFlags & CallPartyId::Blocked)
+        kind = CallerKind::Withheld;
+    else if (caller.trimmed().isEmpty())
+        kind = CallerKind::Unavailable;
+    // The phonebook's numbers are compared as the lists compare them ("555-1234" is 5551234).
+    const QString number = comparableNumber(caller);
+    bool inPhoneBook = false;
+    for (int k = 0; k < PhoneBookTable::kEntries && kind == CallerKind::Number && !inPhoneBook; ++k)
+        inPhoneBook = !number.isEmpty() && comparableNumber(m_phoneBook.entry(k).tele) == number;
+
+    const BlockDecision decision = m_callScreen->check(kind, caller, inPhoneBook);
+    if (!decision.blocked)
+        return false;
+
+    // Off-hook now and on-hook as soon as the call is connected: no more rings, no greeting,
+    // no recording, no pop-up.
+    m_blockedCall[static_cast<std::size_t>(n)] = true;
+    m_s.timers.Timer1[n].setEnabled(false);
+    m_lineTable[n].answering = 0;
+    AnswerCall(n);
+
+    const QString who = kind == CallerKind::Withheld      ? m_s.texts.LoadText(1922)
+                        : kind == CallerKind::Unavailable ? m_s.texts.LoadText(1923)
+                                                          : caller;
+    QString label = decision.label;
+    if (label.isEmpty() && decision.reason == BlockDecision::Reason::NotInPhonebook)
+        label = m_s.texts.LoadText(1924);
+    addStatus(label.isEmpty() ? m_s.texts.LoadText(1921).arg(who) : m_s.texts.LoadText(1920).arg(who, label));
+    AddCallRecord(m_s.settings, QStringLiteral("Blocked"), who);
+
+    if (m_options.actionMan && m_popup->row(n).answerVisible) {
+        // The manual-answer pop-up offered the call at its offering; it is withdrawn.
+        CallerPopup::Row &row = m_popup->row(n);
+        row.answerVisible = false;
+        row.hangupVisible = false;
+        m_popup->refreshFrame();
+        if (--m_popCount < 1) {
+            m_popCount = 0;
+            m_popup->unload();
+        }
+    }
+    return true;
+}
+
+} // namespace telvox

@@ -1,0 +1,105 @@
+#!/usr/bin/env python3
+"""A real SMTP server for the mail tests: aiosmtpd on 127.0.0.1.
+
+Every accepted message is kept as NNN.eml, and what Python's own e-mail parser reads from it
+as NNN.json (subject, addresses, text, attachments saved beside it as NNN-k.bin), so that the
+tests check the message as an independent reader sees it. Prints "PORT n" once it listens.
+"""
+import argparse
+import warnings
+import json
+import os
+import signal
+import socket
+import ssl
+import sys
+import threading
+from email import policy
+from email.parser import BytesParser
+
+warnings.simplefilter("ignore", DeprecationWarning)  # aiosmtpd about its own internals
+
+from aiosmtpd.controller import Controller
+from aiosmtpd.smtp import AuthResult, LoginPassword
+
+
+class Sink:
+    def __init__(self, folder, refuse):
+        self.folder = folder
+        self.refuse = refuse
+        self.count = 0
+
+    async def handle_DATA(self, server, session, envelope):
+        if self.refuse > 0:
+            self.refuse -= 1
+            return "451 4.3.0 mailbox busy, try later"
+        self.count += 1
+        stem = os.path.join(self.folder, "%03d" % self.count)
+        raw = envelope.original_content or envelope.content
+        with open(stem + ".eml", "wb") as f:
+            f.write(raw)
+        message = BytesParser(policy=policy.default).parsebytes(raw)
+        body = message.get_body(preferencelist=("plain",))
+        summary = {
+            "subject": str(message["subject"]),
+            "from": envelope.mail_from,
+            "rcpt": envelope.rcpt_tos,
+            "to": str(message["to"]),
+            "tls": session.ssl is not None,
+            "text": body.get_content() if body is not None else "",
+            "attachments": [],
+        }
+        for k, part in enumerate(message.iter_attachments()):
+            path = "%s-%d.bin" % (stem, k)
+            with open(path, "wb") as f:
+                f.write(part.get_payload(decode=True))
+            summary["attachments"].append(
+                {"filename": part.get_filename(), "type": part.get_content_type(), "path": path})
+        with open(stem + ".json.part", "w", encoding="utf-8") as f:
+            json.dump(summary, f, ensure_ascii=False)
+        os.rename(stem + ".json.part", stem + ".json")
+        return "250 2.0.0 stored"
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--folder", required=True)
+    ap.add_argument("--port", type=int, default=0)
+    ap.add_argument("--refuse", type=int, default=0, help="refuse this many messages first")
+    ap.add_argument("--cert")
+    ap.add_argument("--key")
+    ap.add_argument("--user")
+    ap.add_argument("--password")
+    a = ap.parse_args()
+
+    kwargs = {}
+    if a.cert:
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(a.cert, a.key)
+        kwargs.update(tls_context=context, require_starttls=True)
+    if a.user:
+        def check(server, session, envelope, mechanism, auth_data):
+            ok = isinstance(auth_data, LoginPassword) and auth_data.login.decode() == a.user \
+                and auth_data.password.decode() == a.password
+            return AuthResult(success=ok)
+        kwargs.update(authenticator=check, auth_required=True)
+    port = a.port or free_port()
+    controller = Controller(Sink(a.folder, a.refuse), hostname="127.0.0.1", port=port, **kwargs)
+    controller.start()
+    print("PORT %d" % port, flush=True)
+    done = threading.Event()
+    signal.signal(signal.SIGTERM, lambda *_: done.set())
+    # Ends when told to, or when the test that started it has gone.
+    threading.Thread(target=lambda: (sys.stdin.read(), done.set()), daemon=True).start()
+    done.wait()
+    controller.stop()
+
+
+if __name__ == "__main__":
+    main()
