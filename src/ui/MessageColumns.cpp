@@ -1,13 +1,14 @@
 #include "ui/MessageColumns.h"
 
 #include "platform/media/WaveFileInfo.h"
+#include "records/MailForward.h"
 #include "telephony/PhoneBookTable.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QListWidget>
-#include <QRegularExpression>
+#include <QDateTime>
 #include <QScrollBar>
 #include <QStandardItemModel>
 #include <QStyledItemDelegate>
@@ -70,24 +71,18 @@ private:
 
 } // namespace
 
-RecordingFacts recordingFacts(const QString &folder, const QString &entry, const std::vector<phonebook::Entry> &book)
+MessageFacts messageFacts(const QString &folder, const QString &entry, const std::vector<phonebook::Entry> &book)
 {
-    RecordingFacts facts;
-    // Mode letter, "yyyy-mm-dd~hh-mm-ss", optionally "~" and the number, ".wav".
-    static const QRegularExpression pattern(
-        QStringLiteral("^[A-Za-z](\\d{4}-\\d{2}-\\d{2})~(\\d{2})-(\\d{2})-(\\d{2})(?:~(.*))?\\.wav$"),
-        QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch m = pattern.match(entry);
-    if (m.hasMatch()) {
-        facts.when = m.captured(1) + QLatin1Char(' ') + m.captured(2) + QLatin1Char(':') + m.captured(3);
-        const QString number = m.captured(5);
-        if (!number.isEmpty()) {
-            facts.caller = number;
-            // The same look-up caller ID makes: the last record with this telephone wins.
-            for (const phonebook::Entry &e : book) {
-                if (!e.tele.isEmpty() && e.tele.trimmed() == number && !e.name.trimmed().isEmpty())
-                    facts.caller = e.name.trimmed();
-            }
+    MessageFacts facts;
+    const RecordingFacts named = recordingFacts(QFileInfo(entry).fileName());
+    if (named.when.isValid())
+        facts.when = named.when.toString(QStringLiteral("yyyy-MM-dd hh:mm"));
+    if (!named.number.isEmpty()) {
+        facts.caller = named.number;
+        // The same look-up caller ID makes: the last record with this telephone wins.
+        for (const phonebook::Entry &e : book) {
+            if (!e.tele.isEmpty() && e.tele.trimmed() == named.number && !e.name.trimmed().isEmpty())
+                facts.caller = e.name.trimmed();
         }
     }
     // Only a plain file is opened: a missing name, a folder or a pipe gives no length.

@@ -16,7 +16,7 @@ struct Entry;
 
 // What the recording lists show beside a recording's file name. Nothing of it is stored: the
 // list entries stay the bare file names.
-struct RecordingFacts
+struct MessageFacts
 {
     QString when;   // "yyyy-mm-dd hh:mm" from the name's time stamp; empty when it has none
     QString length; // "m:ss" from the wave header; empty for a missing or unreadable file
@@ -28,7 +28,7 @@ enum MessageColumnRole { kWhenRole = 0x0100 + 40, kLengthRole, kCallerRole };
 
 // The facts of `entry` (a file name as the recording writer makes it) in `folder`, with
 // `book` as the phonebook. Only the header of the file is read.
-RecordingFacts recordingFacts(const QString &folder, const QString &entry, const std::vector<phonebook::Entry> &book);
+MessageFacts messageFacts(const QString &folder, const QString &entry, const std::vector<phonebook::Entry> &book);
 
 // A recording list drawn in four titled columns: date and time, length, caller and file name.
 // The header sits above the items and scrolls sideways with them; the file name stays the

@@ -154,7 +154,7 @@ void MessageListsBinder::refill(QListWidget *widget, const QStringList &entries)
         m_s.phoneBookPath.isEmpty() ? std::vector<phonebook::Entry>{} : phonebook::readRecords(m_s.phoneBookPath);
     for (int i = 0; i < widget->count(); ++i) {
         QListWidgetItem *item = widget->item(i);
-        const RecordingFacts facts = recordingFacts(m_s.recordFolder, item->text(), book);
+        const MessageFacts facts = messageFacts(m_s.recordFolder, item->text(), book);
         item->setData(kWhenRole, facts.when);
         item->setData(kLengthRole, facts.length);
         item->setData(kCallerRole, facts.caller);

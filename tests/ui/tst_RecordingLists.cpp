@@ -127,7 +127,7 @@ private slots:
         QCOMPARE(unread->visualItemRect(unread->item(0)).width(), header->length());
         // A folder named like a recording gives no length either, and never blocks.
         QVERIFY(QDir(l.dir.path()).mkdir("M2026-03-07~08-00-00.wav"));
-        QCOMPARE(recordingFacts(l.dir.path(), "M2026-03-07~08-00-00.wav", {}).length, QString());
+        QCOMPARE(messageFacts(l.dir.path(), "M2026-03-07~08-00-00.wav", {}).length, QString());
     }
 
     void nameStaysOnTheRecordingPlaying()
