@@ -125,6 +125,24 @@ private slots:
         QCOMPARE(header->model()->headerData(2, Qt::Horizontal).toString(), QString("Caller"));
         QVERIFY(header->geometry().bottom() < unread->viewport()->geometry().top());
         QCOMPARE(unread->visualItemRect(unread->item(0)).width(), header->length());
+        // A TrueSpeech recording: the length comes from its own byte rate.
+        {
+            QByteArray wave("RIFF\0\0\0\0WAVEfmt ", 16);
+            const auto put = [&wave](quint32 v, int bytes) {
+                for (int i = 0; i < bytes; ++i)
+                    wave.append(char((v >> (8 * i)) & 0xff));
+            };
+            put(50, 4);
+            for (const auto &[v, n] : {std::pair{0x22u, 2}, {1u, 2}, {8000u, 4}, {1067u, 4}, {32u, 2}, {1u, 2}, {32u, 2}})
+                put(v, n);
+            wave.append(QByteArray(32, '\0'));
+            wave.append("data");
+            put(1067 * 4, 4);
+            wave.append(QByteArray(1067 * 4, '\0'));
+            QFile ts(l.dir.file("M2026-03-08~08-00-00~555.wav"));
+            QVERIFY(ts.open(QIODevice::WriteOnly) && ts.write(wave) == wave.size());
+        }
+        QCOMPARE(messageFacts(l.dir.path(), "M2026-03-08~08-00-00~555.wav", {}).length, QString("0:04"));
         // A folder named like a recording gives no length either, and never blocks.
         QVERIFY(QDir(l.dir.path()).mkdir("M2026-03-07~08-00-00.wav"));
         QCOMPARE(messageFacts(l.dir.path(), "M2026-03-07~08-00-00.wav", {}).length, QString());
