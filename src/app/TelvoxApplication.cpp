@@ -284,7 +284,8 @@ void TelvoxApplication::loadMainWindow()
     m_audio->startTriggers(m_state.stopOptions);
     m_listsBinder = std::make_unique<MessageListsBinder>(MessageListsBinder::Services{
         *m_lists, *m_main, *m_timers->timPlayAll, m_prompts, *m_statusList,
-        *m_options.mail, m_state.recordingFolder, m_texts.get()});
+        *m_options.mail, m_state.recordingFolder, m_texts.get(),
+        m_paths.file(QStringLiteral("PhoneBook.txt"))});
     startMailForwarding();
     if (auto *addPB = m_main->findChild<QAction *>(QStringLiteral("mmuAddPB")))
         QObject::connect(addPB, &QAction::triggered, m_main.get(), [this] { addCallerToPhoneBook(); });

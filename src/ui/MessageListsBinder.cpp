@@ -1,5 +1,6 @@
 #include "ui/MessageListsBinder.h"
 #include "core/Texts.h"
+#include "ui/MessageColumns.h"
 #include "ui/WavePlayer.h"
 
 #include "core/EventLoop.h"
@@ -8,6 +9,7 @@
 #include "records/MessageLists.h"
 #include "records/RecordingActions.h"
 #include "records/StatusLog.h"
+#include "telephony/PhoneBookTable.h"
 #include "ui/frmMain.h"
 
 #include <QDir>
@@ -147,6 +149,16 @@ void MessageListsBinder::refill(QListWidget *widget, const QStringList &entries)
     const int row = widget->currentRow();
     widget->clear();
     widget->addItems(entries);
+    // The columns beside the file name: read afresh on each change of the list.
+    const std::vector<phonebook::Entry> book =
+        m_s.phoneBookPath.isEmpty() ? std::vector<phonebook::Entry>{} : phonebook::readRecords(m_s.phoneBookPath);
+    for (int i = 0; i < widget->count(); ++i) {
+        QListWidgetItem *item = widget->item(i);
+        const MessageFacts facts = messageFacts(m_s.recordFolder, item->text(), book);
+        item->setData(kWhenRole, facts.when);
+        item->setData(kLengthRole, facts.length);
+        item->setData(kCallerRole, facts.caller);
+    }
     if (row >= 0 && row < widget->count())
         widget->setCurrentRow(row);
 }

@@ -36,6 +36,7 @@ public:
         MailClient &mail;
         QString recordFolder;
         const Texts *texts = nullptr; // the menus' language, and the mail messages; without, the design's captions
+        QString phoneBookPath = {};   // names the callers in the lists' caller column
     };
 
     explicit MessageListsBinder(Services services, QObject *parent = nullptr);

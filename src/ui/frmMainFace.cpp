@@ -13,6 +13,7 @@
 #include "ui/DesktopShell.h"
 #include "ui/HelpFiles.h"
 #include "ui/HotLabel.h"
+#include "ui/MessageColumns.h"
 #include "ui/ModalRunner.h"
 #include "ui/SystemTray.h"
 #include "ui/WavePlayer.h"
@@ -54,6 +55,10 @@ constexpr int kUnreadCount = 1747;
 constexpr int kNewMessage = 1748;
 constexpr int kShowWindow = 1749;
 constexpr int kPlayNewest = 1750;
+constexpr int kColumnWhen = 1861;
+constexpr int kColumnLength = 1862;
+constexpr int kColumnCaller = 1716;
+constexpr int kColumnFile = 1715;
 
 QIcon iconFromSvg(const QString &resource)
 {
@@ -207,10 +212,13 @@ void frmMain::buildFace()
     f.Label3 = new QLabel(this);
     f.Label3->setObjectName(QStringLiteral("Label3"));
     place(f.Label3, 168, 199, 496, 18);
-    f.lstUnread = new QListWidget(this);
+    // Date, length and caller beside each file name, under column titles.
+    const QStringList columnTitles{QStringLiteral("Date and time"), QStringLiteral("Length"), QStringLiteral("Caller"),
+                                   QStringLiteral("File name")};
+    f.lstUnread = new MessageListWidget(columnTitles, this);
     f.lstUnread->setObjectName(QStringLiteral("lstUnread"));
     place(f.lstUnread, 164, 218, 248, 120);
-    f.lstLastTen = new QListWidget(this);
+    f.lstLastTen = new MessageListWidget(columnTitles, this);
     f.lstLastTen->setObjectName(QStringLiteral("lstLastTen"));
     f.lstLastTen->setCursor(Qt::ArrowCursor);
     place(f.lstLastTen, 418, 218, 248, 120);
@@ -358,6 +366,11 @@ void frmMain::setFaceCaptions()
     f.Label2->setText(t.LoadText(1057));
     f.lstLastTen->setToolTip(t.LoadText(1005));
     f.lstUnread->setToolTip(t.LoadText(1100));
+    for (QListWidget *list : {f.lstUnread, f.lstLastTen}) {
+        if (auto *columns = qobject_cast<MessageListWidget *>(list))
+            columns->setColumnTitles({t.LoadText(kColumnWhen), t.LoadText(kColumnLength), t.LoadText(kColumnCaller),
+                                      t.LoadText(kColumnFile)});
+    }
     m_lblRingCount->setToolTip(t.LoadText(1120));
 }
 

@@ -7,8 +7,10 @@
 #include "app/TelvoxApplication.h"
 #include "core/Settings.h"
 #include "core/Texts.h"
+#include "platform/media/TestWave.h"
 #include "records/MessageLists.h"
 #include "records/StatusLog.h"
+#include "telephony/PhoneBookTable.h"
 #include "ui/AppRig.h"
 #include "ui/frmMain.h"
 #include "ui/frmTip.h"
@@ -84,11 +86,17 @@ int main(int argc, char *argv[])
         QTemporaryDir home;
         const QString folder = home.filePath(QStringLiteral("waveFiles"));
         QDir().mkpath(folder);
-        for (const char *name : {"A2026-03-02~09-14-05~5551234.wav", "A2026-03-02~11-02-47~5559876.wav",
-                                 "M2026-03-01~16-40-12~5550101.wav", "O2026-03-01~18-05-33~5552468.wav"}) {
-            QFile f(folder + QLatin1Char('/') + QLatin1String(name));
-            (void)f.open(QIODevice::WriteOnly);
-        }
+        // Short recordings, and a phonebook that names two of the callers.
+        const struct
+        {
+            const char *name;
+            int ms;
+        } recordings[] = {{"A2026-03-02~09-14-05~5551234.wav", 42000}, {"A2026-03-02~11-02-47~5559876.wav", 7000},
+                          {"M2026-03-01~16-40-12~5550101.wav", 95000}, {"O2026-03-01~18-05-33~5552468.wav", 12000}};
+        for (const auto &r : recordings)
+            (void)writeTestWave(folder + QLatin1Char('/') + QLatin1String(r.name), r.ms);
+        (void)phonebook::rewrite(home.filePath(QStringLiteral("PhoneBook.txt")), {QStringLiteral("Li Wei"), QStringLiteral("Ana Ortiz")},
+                                 {QStringLiteral("5551234"), QStringLiteral("5550101")});
         {
             SettingsStore s(home.filePath(QStringLiteral("telvox.ini")), home.filePath(QStringLiteral("settings.txt")));
             s.WriteSetting(QStringLiteral("Config"), QStringLiteral("Language"), QLatin1String(lang.setting));

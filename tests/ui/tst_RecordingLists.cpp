@@ -2,11 +2,14 @@
 #include "platform/media/TestWave.h"
 #include "platform/shell/MailClient.h"
 #include "records/MessageLists.h"
+#include "telephony/PhoneBookTable.h"
 #include "ui/MainWindowRig.h"
+#include "ui/MessageColumns.h"
 #include "ui/MessageListsBinder.h"
 #include "ui/WavePlayer.h"
 
 #include <QAction>
+#include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -33,7 +36,8 @@ struct Lists : MainWindowRig
 {
     Lists()
         : lists(settings)
-        , binder({lists, *window, *timers.timPlayAll, prompts, statusList, mail, dir.path() + "/"})
+        , binder({lists, *window, *timers.timPlayAll, prompts, statusList, mail, dir.path() + "/", nullptr,
+                 dir.file("PhoneBook.txt")})
     {
     }
     QString record(const QString &name, int ms = 1000)
@@ -48,6 +52,14 @@ struct Lists : MainWindowRig
         auto *w = child<QListWidget>(list);
         for (int i = 0; i < w->count(); ++i)
             out << w->item(i)->text();
+        return out;
+    }
+    QStringList column(const char *list, int role) const
+    {
+        QStringList out;
+        auto *w = child<QListWidget>(list);
+        for (int i = 0; i < w->count(); ++i)
+            out << w->item(i)->data(role).toString();
         return out;
     }
     QAction *action(const char *name) const { return window->findChild<QAction *>(QString::fromLatin1(name)); }
@@ -78,6 +90,62 @@ private slots:
         QVERIFY(!l.lists.currentFromUnread());
         // The mail entry is shown and can be used.
         QVERIFY(l.action("mmumailto") && l.action("mmumailto")->isVisible() && l.action("mmumailto")->isEnabled());
+    }
+
+    // Beside each file name: the time stamp, the length from the wave header and the caller's
+    // phonebook name (else the number); a file gone or not a wave file has no length.
+    void columnsTellWhatAMessageIs()
+    {
+        Lists l;
+        QVERIFY(phonebook::rewrite(l.dir.file("PhoneBook.txt"), {"Alice", "Bob"}, {"555", "777"}));
+        l.record("A2026-03-02~09-00-00~555.wav", 65000);
+        l.record("A2026-03-02~09-10-00~123.wav", 2500);
+        l.record("M2026-03-02~09-05-00.wav", 3000);
+        l.record("O2026-03-04~17-45-30~777.wav", 1000);
+        QFile::remove(l.dir.file("A2026-03-02~09-10-00~123.wav"));
+        QFile broken(l.dir.file("A2026-03-05~08-00-00~555.wav"));
+        QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write("RIFF not a wave") > 0);
+        broken.close();
+        QVERIFY(l.lists.addRecording(l.dir.path(), "A2026-03-05~08-00-00~555.wav"));
+        l.record("A2026-03-06~08-00-00.wav", 500); // refills the lists
+
+        QCOMPARE(l.items("lstUnread"), QStringList({"A2026-03-02~09-00-00~555.wav", "A2026-03-02~09-10-00~123.wav",
+                                                    "A2026-03-05~08-00-00~555.wav", "A2026-03-06~08-00-00.wav"}));
+        QCOMPARE(l.column("lstUnread", kWhenRole),
+                 QStringList({"2026-03-02 09:00", "2026-03-02 09:10", "2026-03-05 08:00", "2026-03-06 08:00"}));
+        QCOMPARE(l.column("lstUnread", kLengthRole), QStringList({"1:05", "", "", "0:00"}));
+        QCOMPARE(l.column("lstUnread", kCallerRole), QStringList({"Alice", "123", "Alice", ""}));
+        QCOMPARE(l.column("lstLastTen", kCallerRole), QStringList({"", "Bob"}));
+        QCOMPARE(l.column("lstLastTen", kLengthRole), QStringList({"0:03", "0:01"}));
+
+        // Titled columns above the items; the rows are as wide as the columns together.
+        auto *unread = l.child<QListWidget>("lstUnread");
+        auto *header = unread->findChild<QHeaderView *>("messageColumns");
+        QVERIFY(header && header->count() == 4);
+        QCOMPARE(header->model()->headerData(2, Qt::Horizontal).toString(), QString("Caller"));
+        QVERIFY(header->geometry().bottom() < unread->viewport()->geometry().top());
+        QCOMPARE(unread->visualItemRect(unread->item(0)).width(), header->length());
+        // A TrueSpeech recording: the length comes from its own byte rate.
+        {
+            QByteArray wave("RIFF\0\0\0\0WAVEfmt ", 16);
+            const auto put = [&wave](quint32 v, int bytes) {
+                for (int i = 0; i < bytes; ++i)
+                    wave.append(char((v >> (8 * i)) & 0xff));
+            };
+            put(50, 4);
+            for (const auto &[v, n] : {std::pair{0x22u, 2}, {1u, 2}, {8000u, 4}, {1067u, 4}, {32u, 2}, {1u, 2}, {32u, 2}})
+                put(v, n);
+            wave.append(QByteArray(32, '\0'));
+            wave.append("data");
+            put(1067 * 4, 4);
+            wave.append(QByteArray(1067 * 4, '\0'));
+            QFile ts(l.dir.file("M2026-03-08~08-00-00~555.wav"));
+            QVERIFY(ts.open(QIODevice::WriteOnly) && ts.write(wave) == wave.size());
+        }
+        QCOMPARE(messageFacts(l.dir.path(), "M2026-03-08~08-00-00~555.wav", {}).length, QString("0:04"));
+        // A folder named like a recording gives no length either, and never blocks.
+        QVERIFY(QDir(l.dir.path()).mkdir("M2026-03-07~08-00-00.wav"));
+        QCOMPARE(messageFacts(l.dir.path(), "M2026-03-07~08-00-00.wav", {}).length, QString());
     }
 
     void nameStaysOnTheRecordingPlaying()
