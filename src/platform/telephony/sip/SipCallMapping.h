@@ -20,7 +20,7 @@ struct CallerIdentity
 
 // The caller of an INVITE: the P-Asserted-Identity when the network asserts one, else From.
 CallerIdentity callerOf(const sip_msg &invite);
-// One name-addr or addr-spec ("\"Anna\" <sip:+4930123@host>;tag=1", "tel:+4930123").
+// One address with or without a display name ("\"Anna\" <sip:+4930123@host>;tag=1", "tel:+4930123").
 CallerIdentity callerFromAddress(std::string_view address);
 
 // What a SIP message means for the call on a line (the line event it leads to).
