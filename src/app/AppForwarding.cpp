@@ -16,7 +16,6 @@
 #include "ui/frmPopCallID.h"
 
 #include <QAction>
-#include <QLabel>
 #include <QListView>
 #include <QMenu>
 
@@ -49,7 +48,7 @@ void TelvoxApplication::startMailForwarding()
     if (m_forwarder->options().enabled)
         m_forwarder->start(); // what an earlier run left in the queue goes first
 
-    // "Block this caller" in the status list's menu and on the caller pop-up's numbers.
+    // "Block this caller" in the status list's menu, and the caller pop-up's "Block" buttons.
     if (auto *menu = m_main->findChild<QMenu *>(QStringLiteral("mmuLog"))) {
         QAction *block = menu->addAction(m_texts->LoadText(1959));
         block->setObjectName(QStringLiteral("mmuBlockCaller"));
@@ -58,14 +57,7 @@ void TelvoxApplication::startMailForwarding()
             showBlockList(callerNumberFromStatusLine(row.data().toString()).value_or(QString()));
         });
     }
-    for (int n = 0; n < 4; ++n) {
-        QLabel *number = m_popCallId->lblCallerID(n);
-        auto *block = new QAction(m_texts->LoadText(1959), number);
-        block->setObjectName(QStringLiteral("mmuBlockCaller%1").arg(n));
-        number->addAction(block);
-        number->setContextMenuPolicy(Qt::ActionsContextMenu);
-        QObject::connect(block, &QAction::triggered, number, [this, number] { showBlockList(number->text().trimmed()); });
-    }
+    m_popCallId->setBlockHandler(m_texts->LoadText(1820), [this](const QString &number) { showBlockList(number); });
 }
 
 void TelvoxApplication::showBlockList(const QString &number)

@@ -9,6 +9,7 @@
 #include "core/Texts.h"
 #include "platform/shell/UserPrompts.h"
 #include "platform/telephony/TelephonyService.h"
+#include "records/CallBlockList.h"
 #include "records/MessageLists.h"
 #include "records/StatusLog.h"
 #include "telephony/LineTable.h"
@@ -610,10 +611,21 @@ void AudioEngine::ClosePromptOutput(int slot)
 void AudioEngine::PlayGreeting(int slot)
 {
     traceRequest(QStringLiteral("PlayGreeting %1").arg(slot));
+    playThenTimer3(slot, QStringLiteral("Greeting.wav"));
+}
+
+void AudioEngine::PlayBlockedNotice(int slot)
+{
+    traceRequest(QStringLiteral("PlayBlockedNotice %1").arg(slot));
+    playThenTimer3(slot, blockedPromptName());
+}
+
+void AudioEngine::playThenTimer3(int slot, const QString &prompt)
+{
     GetWaveDeviceId(QStringLiteral("wave/out"), slot);
     if (m_s.lines[slot].playing)
         return;
-    ReadWaveFile(findFileIgnoringCase(m_folders.program, QStringLiteral("Greeting.wav")), slot);
+    ReadWaveFile(findFileIgnoringCase(m_folders.program, prompt), slot);
     PlayWave(m_s.lines[slot].waveDeviceId, slot);
     m_s.timers.Timer3[slot].setEnabled(true);
 }

@@ -120,6 +120,7 @@ public:
     void ClosePromptOutput(int slot) override;
     void PlayGreeting(int slot) override;
     void PlayLegalNotice(int slot) override;
+    void PlayBlockedNotice(int slot) override;
     void timPlayGreetingExM_Timer(int slot);
     void timPlayLegalO_Timer(int slot);
     void timPlayGreetingExO_Timer(int slot);
@@ -161,6 +162,8 @@ private:
     void QueueCaptureBuffer(int slot, int &buffer);
     void doEvents(int times = 1);
     bool legalNoticeSteps(int slot);
+    // Plays the prompt file of the program folder to the line; Timer3 waits for its end.
+    void playThenTimer3(int slot, const QString &prompt);
     // The capture has closed: end the conversion and write the file (or drop it).
     void finishCapture(int slot);
     bool openJournal(int slot, const QString &name);

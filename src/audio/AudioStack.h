@@ -38,6 +38,7 @@ public:
     void setTarget(AudioActions *target) { m_target = target; }
     void PlayGreeting(int line) override { if (m_target) m_target->PlayGreeting(line); }
     void PlayLegalNotice(int line) override { if (m_target) m_target->PlayLegalNotice(line); }
+    void PlayBlockedNotice(int line) override { if (m_target) m_target->PlayBlockedNotice(line); }
     void StartLineRecording(int line) override { if (m_target) m_target->StartLineRecording(line); }
     void waveInReset(int line) override { if (m_target) m_target->waveInReset(line); }
     void abandonCapture(int line) override { if (m_target) m_target->abandonCapture(line); }

@@ -169,7 +169,7 @@ QString promptRefusedText(const Texts &texts, const QString &fileName, PromptPro
 QString builtInPromptFor(const QString &path)
 {
     const QString name = QFileInfo(path).fileName().toLower();
-    if (name == QLatin1String("greeting.wav") || name == QLatin1String("legal.wav"))
+    if (name == QLatin1String("greeting.wav") || name == QLatin1String("legal.wav") || name == QLatin1String("blocked.wav"))
         return QStringLiteral(":/telvox/prompts/") + name;
     return QString();
 }

@@ -45,7 +45,9 @@ void WriteDefaultPrompts(const QString &programFolder)
     {
         const char *file;
         const char *resource;
-    } prompts[] = {{"greeting.wav", ":/telvox/prompts/greeting.wav"}, {"legal.wav", ":/telvox/prompts/legal.wav"}};
+    } prompts[] = {{"greeting.wav", ":/telvox/prompts/greeting.wav"},
+                   {"legal.wav", ":/telvox/prompts/legal.wav"},
+                   {"blocked.wav", ":/telvox/prompts/blocked.wav"}};
     for (const auto &prompt : prompts) {
         const QString name = QString::fromLatin1(prompt.file);
         if (QFileInfo::exists(findFileIgnoringCase(programFolder, name)))

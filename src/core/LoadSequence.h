@@ -69,8 +69,8 @@ struct LoadedState
 
 enum class LoadResult { Loaded, TelephonyUnavailable };
 
-// Writes the default greeting and legal notice into the program folder when missing
-// ("greeting.wav", "legal.wav"); an existing prompt (any spelling of the name) is kept.
+// Writes the default greeting, legal notice and refusal prompt into the program folder when
+// missing ("greeting.wav", "legal.wav", "blocked.wav"); an existing prompt (any spelling of the name) is kept.
 void WriteDefaultPrompts(const QString &programFolder);
 
 // The loading sequence of the main window, in its fixed order, with the start-up trace

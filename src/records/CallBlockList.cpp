@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSaveFile>
 
 namespace telvox {
 
@@ -122,6 +123,9 @@ BlockingOptions readBlockingOptions(const SettingsStore &settings)
                       == QLatin1String("1");
     o.phonebookOnly = settings.ReadSetting(kSection, QStringLiteral("PhonebookOnly"), QStringLiteral("0")).trimmed()
                       == QLatin1String("1");
+    o.notice = settings.ReadSetting(kSection, QStringLiteral("Notice"), QStringLiteral("0")).trimmed()
+               == QLatin1String("1");
+    o.sipReject = settings.ReadSetting(kSection, QStringLiteral("SipReject")).trimmed() == QLatin1String("486") ? 486 : 603;
     return o;
 }
 
@@ -130,6 +134,39 @@ void writeBlockingOptions(SettingsStore &settings, const BlockingOptions &o)
     settings.WriteSetting(kSection, QStringLiteral("Withheld"), o.blockWithheld ? QStringLiteral("1") : QStringLiteral("0"));
     settings.WriteSetting(kSection, QStringLiteral("PhonebookOnly"),
                                    o.phonebookOnly ? QStringLiteral("1") : QStringLiteral("0"));
+    settings.WriteSetting(kSection, QStringLiteral("Notice"), o.notice ? QStringLiteral("1") : QStringLiteral("0"));
+    settings.WriteSetting(kSection, QStringLiteral("SipReject"), QString::number(o.sipReject == 486 ? 486 : 603));
+}
+
+namespace {
+const QString kStamp = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+} // namespace
+
+bool appendBlockedCall(const QString &programFolder, const BlockedCall &call)
+{
+    // Tabs and line breaks in the caller's text would break the record: blanks instead.
+    const auto field = [](QString text) { return text.replace(QLatin1Char('\t'), QLatin1Char(' ')).simplified(); };
+    QStringList lines = readText(QDir(programFolder).filePath(blockedCallsFileName())).split(QLatin1Char('\n'));
+    lines.removeAll(QString());
+    lines << call.when.toString(kStamp) + QLatin1Char('\t') + field(call.number) + QLatin1Char('\t') + field(call.label);
+    if (lines.size() > kBlockedCallsKept)
+        lines = lines.mid(lines.size() - kBlockedCallsKept);
+    QSaveFile file(QDir(programFolder).filePath(blockedCallsFileName()));
+    const QByteArray bytes = (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8();
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+}
+
+std::vector<BlockedCall> readBlockedCalls(const QString &programFolder)
+{
+    std::vector<BlockedCall> calls;
+    const QStringList lines = readText(QDir(programFolder).filePath(blockedCallsFileName())).split(QLatin1Char('\n'));
+    for (auto it = lines.crbegin(); it != lines.crend(); ++it) {
+        const QStringList f = it->split(QLatin1Char('\t'));
+        const QDateTime when = QDateTime::fromString(f.value(0), kStamp);
+        if (f.size() >= 2 && when.isValid())
+            calls.push_back(BlockedCall{when, f[1], f.value(2)});
+    }
+    return calls;
 }
 
 CallBlockList::CallBlockList(QString programFolder, BlockingOptions options)

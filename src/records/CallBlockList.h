@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -44,9 +45,28 @@ struct BlockingOptions
 {
     bool blockWithheld = false;   // "Withheld": block withheld numbers
     bool phonebookOnly = false;   // "PhonebookOnly": block every caller not in the phonebook
+    bool notice = false;          // "Notice": answer and play the refusal prompt before hanging up
+    int sipReject = 603;          // "SipReject": how a SIP line refuses, 603 Decline or 486 Busy Here
 };
 BlockingOptions readBlockingOptions(const SettingsStore &settings);
 void writeBlockingOptions(SettingsStore &settings, const BlockingOptions &options);
+
+// The prompt a blocked caller hears when the option is on, in the program folder.
+inline QString blockedPromptName() { return QStringLiteral("blocked.wav"); }
+
+// One blocked call as "BlockedCalls.txt" in the program folder keeps it: a line
+// "yyyy-MM-dd HH:mm:ss<TAB>number<TAB>label", newest last, the last kBlockedCallsKept kept.
+struct BlockedCall
+{
+    QDateTime when;
+    QString number; // the number, or the words for a withheld or unavailable one
+    QString label;
+};
+inline constexpr int kBlockedCallsKept = 200;
+inline QString blockedCallsFileName() { return QStringLiteral("BlockedCalls.txt"); }
+bool appendBlockedCall(const QString &programFolder, const BlockedCall &call);
+// Newest first.
+std::vector<BlockedCall> readBlockedCalls(const QString &programFolder);
 
 // The outcome for one caller.
 struct BlockDecision
@@ -80,6 +100,7 @@ public:
     // Adds one entry to the end of a list file (the file is created when missing) and reloads.
     bool appendEntry(bool toBlockList, const QString &entry, const QString &label);
 
+    QString folder() const { return m_folder; }
     QString blockFile() const;
     QString allowFile() const;
 

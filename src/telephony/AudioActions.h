@@ -11,6 +11,9 @@ public:
 
     // Plays "Greeting.wav" to the line and enables Timer3 of the line, which waits for the end.
     virtual void PlayGreeting(int line) = 0;
+    // Plays the refusal prompt "blocked.wav" to a blocked caller and enables Timer3 of the
+    // line, which hangs up at its end.
+    virtual void PlayBlockedNotice(int line) = 0;
     // Plays "legal.wav" to the line; its end starts the recording with mode "M".
     virtual void PlayLegalNotice(int line) = 0;
     // Starts capturing the call; reads the line's mode and callerId for the file name and sets

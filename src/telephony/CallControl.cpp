@@ -43,6 +43,10 @@ void TelephonyCore::Timer3_Timer(int line)
     m_s.audio.ClosePromptOutput(line);
     for (int i = 0; i < 4; ++i)
         m_s.loop.doEvents();
+    if (m_blockedCall[static_cast<std::size_t>(line)]) {
+        DropCall(line); // the refusal prompt is over
+        return;
+    }
     SendSignalTone(line);
     m_s.loop.doEvents();
 }

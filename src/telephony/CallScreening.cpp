@@ -2,11 +2,11 @@
 
 #include "telephony/TelephonyCore.h"
 
+#include "core/EventLoop.h"
 #include "core/MainTimers.h"
 #include "core/TextFile.h"
 #include "core/Texts.h"
 #include "records/CallBlockList.h"
-#include "records/CallRecords.h"
 #include "records/StatusLog.h"
 
 namespace telvox {
@@ -36,12 +36,17 @@ bool TelephonyCore::screenCaller(HCall call, const LineCallInfo &info)
     if (!decision.blocked)
         return false;
 
-    // Off-hook now and on-hook as soon as the call is connected: no more rings, no greeting,
-    // no recording, no pop-up.
+    // Turned away now: no more rings, no greeting, no recording, no pop-up. With the notice the
+    // call is answered, hears the refusal prompt and is hung up; else the line refuses it (a SIP
+    // line with 486 or 603, an analog line by picking up and hanging up at once).
     m_blockedCall[static_cast<std::size_t>(n)] = true;
     m_s.timers.Timer1[n].setEnabled(false);
     m_lineTable[n].answering = 0;
-    AnswerCall(n);
+    if (m_callScreen->options().notice)
+        AnswerCall(n);
+    else
+        m_s.service.lineReject(call, m_callScreen->options().sipReject == 486 ? TelephonyService::RejectReason::Busy
+                                                                              : TelephonyService::RejectReason::Declined);
 
     const QString who = kind == CallerKind::Withheld      ? m_s.texts.LoadText(1922)
                         : kind == CallerKind::Unavailable ? m_s.texts.LoadText(1923)
@@ -50,7 +55,7 @@ bool TelephonyCore::screenCaller(HCall call, const LineCallInfo &info)
     if (label.isEmpty() && decision.reason == BlockDecision::Reason::NotInPhonebook)
         label = m_s.texts.LoadText(1924);
     addStatus(label.isEmpty() ? m_s.texts.LoadText(1921).arg(who) : m_s.texts.LoadText(1920).arg(who, label));
-    AddCallRecord(m_s.settings, QStringLiteral("Blocked"), who);
+    appendBlockedCall(m_s.programFolder, BlockedCall{m_s.loop.currentDateTime(), who, label});
 
     if (m_options.actionMan && m_popup->row(n).answerVisible) {
         // The manual-answer pop-up offered the call at its offering; it is withdrawn.

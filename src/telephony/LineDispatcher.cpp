@@ -219,7 +219,7 @@ void TelephonyCore::OnCallState(HCall call, std::uint32_t param1, std::uint32_t 
         if (n < 0)
             return;
         if (m_blockedCall[static_cast<std::size_t>(n)]) {
-            DropCall(n); // off-hook, then on-hook at once
+            m_s.audio.PlayBlockedNotice(n); // answered for the notice: Timer3 hangs up after it
             return;
         }
         StartDigitMonitor(n);

@@ -2,13 +2,14 @@
 
 #include "core/Texts.h"
 #include "records/CallBlockList.h"
-#include "records/CallRecords.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -107,6 +108,10 @@ frmBlockList::frmBlockList(Services services, QWidget *parent)
     auto *allowRemove = named(new QPushButton(t.LoadText(1956), this), "cmdAllowRemove");
     m_withheld = named(new QCheckBox(t.LoadText(1953), this), "chkBlockWithheld");
     m_phonebookOnly = named(new QCheckBox(t.LoadText(1954), this), "chkPhonebookOnly");
+    m_notice = named(new QCheckBox(t.LoadText(1816), this), "chkNotice");
+    m_sipReject = named(new QComboBox(this), "cboSipReject");
+    m_sipReject->addItem(t.LoadText(1818), 603);
+    m_sipReject->addItem(t.LoadText(1819), 486);
     m_save = named(new QPushButton(t.LoadText(1957), this), "cmdSave");
     auto *close = named(new QPushButton(t.LoadText(1962), this), "cmdClose");
     for (QPushButton *b : {m_blockAdd, m_allowAdd, blockRemove, allowRemove, m_save, close})
@@ -126,6 +131,12 @@ frmBlockList::frmBlockList(Services services, QWidget *parent)
     root->addLayout(lists);
     root->addWidget(m_withheld);
     root->addWidget(m_phonebookOnly);
+    root->addWidget(m_notice);
+    auto *sip = new QHBoxLayout;
+    sip->addWidget(new QLabel(t.LoadText(1817), this));
+    sip->addWidget(m_sipReject);
+    sip->addStretch();
+    root->addLayout(sip);
     auto *buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(m_save);
@@ -134,11 +145,13 @@ frmBlockList::frmBlockList(Services services, QWidget *parent)
 
     fillList(m_blocked, m_s.lists.blockFile());
     fillList(m_allowed, m_s.lists.allowFile());
-    const QStringList recentCalls = readCallRecords(m_s.settings, QStringLiteral("Blocked"));
-    for (auto it = recentCalls.crbegin(); it != recentCalls.crend(); ++it) // newest first
-        m_recent->addItem(*it);
-    m_withheld->setChecked(m_s.lists.options().blockWithheld);
-    m_phonebookOnly->setChecked(m_s.lists.options().phonebookOnly);
+    for (const BlockedCall &call : readBlockedCalls(m_s.lists.folder())) // newest first
+        m_recent->addItem(call.number);
+    const BlockingOptions &o = m_s.lists.options();
+    m_withheld->setChecked(o.blockWithheld);
+    m_phonebookOnly->setChecked(o.phonebookOnly);
+    m_notice->setChecked(o.notice);
+    m_sipReject->setCurrentIndex(o.sipReject == 486 ? 1 : 0);
 
     connect(m_blockAdd, &QPushButton::clicked, this, &frmBlockList::cmdBlockAdd_Click);
     connect(m_allowAdd, &QPushButton::clicked, this, &frmBlockList::cmdAllowAdd_Click);
@@ -170,6 +183,8 @@ void frmBlockList::cmdSave_Click()
     BlockingOptions options;
     options.blockWithheld = m_withheld->isChecked();
     options.phonebookOnly = m_phonebookOnly->isChecked();
+    options.notice = m_notice->isChecked();
+    options.sipReject = m_sipReject->currentData().toInt();
     writeBlockingOptions(m_s.settings, options);
     m_s.lists.setOptions(options);
     m_s.lists.reload();

@@ -3,6 +3,7 @@
 #include <QDialog>
 
 class QCheckBox;
+class QComboBox;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
@@ -14,7 +15,7 @@ class SettingsStore;
 class Texts;
 
 // The small editor of call blocking: the block list and the allow list (one entry a line of
-// BlockList.txt and AllowList.txt, a label after a tab), the two blocking options, and the
+// BlockList.txt and AllowList.txt, a label after a tab), the blocking options, and the
 // callers blocked lately. Saving writes both files (their comment lines kept at the top) and
 // applies them at once.
 class frmBlockList final : public QDialog
@@ -43,6 +44,8 @@ public:
     QLineEdit *txtLabel() const { return m_label; }
     QCheckBox *chkBlockWithheld() const { return m_withheld; }
     QCheckBox *chkPhonebookOnly() const { return m_phonebookOnly; }
+    QCheckBox *chkNotice() const { return m_notice; }
+    QComboBox *cboSipReject() const { return m_sipReject; }
     QPushButton *cmdBlockAdd() const { return m_blockAdd; }
     QPushButton *cmdAllowAdd() const { return m_allowAdd; }
     QPushButton *cmdSave() const { return m_save; }
@@ -58,6 +61,8 @@ private:
     QLineEdit *m_label;
     QCheckBox *m_withheld;
     QCheckBox *m_phonebookOnly;
+    QCheckBox *m_notice;
+    QComboBox *m_sipReject;
     QPushButton *m_blockAdd;
     QPushButton *m_allowAdd;
     QPushButton *m_save;

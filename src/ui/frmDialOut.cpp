@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -222,7 +223,8 @@ void frmDialOut::Combo1_LostFocus() { m_s.dialler.saveLine(m_combo1->currentText
 
 void frmDialOut::cmdRecords_Click()
 {
-    frmDialRecords records(m_s.settings, m_s.texts, this);
+    // The phonebook lives in the program folder, beside the records of blocked calls.
+    frmDialRecords records(m_s.settings, m_s.texts, QFileInfo(m_s.phoneBookPath).path(), this);
     m_s.modal.runModal(records);
     if (records.chosenNumber().isEmpty())
         return;

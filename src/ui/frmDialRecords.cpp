@@ -3,12 +3,15 @@
 
 #include "core/Settings.h"
 #include "core/Texts.h"
+#include "records/CallBlockList.h"
 #include "records/CallRecords.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QListWidget>
+#include <QLocale>
 #include <QPushButton>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 namespace telvox {
@@ -28,7 +31,8 @@ QGroupBox *listFrame(const QString &name, const QString &caption, QListWidget *l
 
 } // namespace
 
-frmDialRecords::frmDialRecords(const SettingsStore &settings, const Texts &texts, QWidget *parent)
+frmDialRecords::frmDialRecords(const SettingsStore &settings, const Texts &texts, const QString &programFolder,
+                               QWidget *parent)
     : QDialog(parent)
 {
     setObjectName(QStringLiteral("frmDialRecords"));
@@ -41,10 +45,30 @@ frmDialRecords::frmDialRecords(const SettingsStore &settings, const Texts &texts
     cmdMade->setObjectName(QStringLiteral("cmdMade"));
     auto *cmdReceived = new QPushButton(texts.LoadText(1093), this);
     cmdReceived->setObjectName(QStringLiteral("cmdReceived"));
-    auto *layout = new QHBoxLayout(this);
-    layout->addWidget(listFrame(QStringLiteral("fraDial"), texts.LoadText(1097), m_lstMade, cmdMade, this));
-    layout->addWidget(listFrame(QStringLiteral("fraReceived"), texts.LoadText(1098), m_lstReceived, cmdReceived, this));
-    resize(440, 300);
+    auto *lists = new QHBoxLayout;
+    lists->addWidget(listFrame(QStringLiteral("fraDial"), texts.LoadText(1097), m_lstMade, cmdMade, this));
+    lists->addWidget(listFrame(QStringLiteral("fraReceived"), texts.LoadText(1098), m_lstReceived, cmdReceived, this));
+
+    // The calls turned away by call blocking, newest first; they are not for dialling back.
+    m_lstBlocked = new QTreeWidget(this);
+    m_lstBlocked->setObjectName(QStringLiteral("lstBlocked"));
+    m_lstBlocked->setRootIsDecorated(false);
+    m_lstBlocked->setHeaderLabels({texts.LoadText(1813), texts.LoadText(1814), texts.LoadText(1815)});
+    for (const BlockedCall &call : readBlockedCalls(programFolder)) {
+        auto *item = new QTreeWidgetItem(m_lstBlocked, {QLocale().toString(call.when, QLocale::ShortFormat),
+                                                          call.number, call.label});
+        item->setData(0, Qt::UserRole, call.when);
+    }
+    m_lstBlocked->resizeColumnToContents(0);
+    m_lstBlocked->resizeColumnToContents(1);
+    auto *blocked = new QGroupBox(texts.LoadText(1812), this);
+    blocked->setObjectName(QStringLiteral("fraBlocked"));
+    (new QVBoxLayout(blocked))->addWidget(m_lstBlocked);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(lists, 3);
+    layout->addWidget(blocked, 2);
+    resize(480, 460);
 
     connect(cmdMade, &QPushButton::clicked, this, &frmDialRecords::cmdMade_Click);
     connect(cmdReceived, &QPushButton::clicked, this, &frmDialRecords::cmdReceived_Click);

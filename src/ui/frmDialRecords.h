@@ -4,22 +4,26 @@
 
 class QListWidget;
 class QPushButton;
+class QTreeWidget;
 
 namespace telvox {
 
 class SettingsStore;
 class Texts;
 
-// "PhoneCalls": the last calls made and received. Choosing an entry closes the window with
-// that number, which the dialler then dials at once.
+// "PhoneCalls": the last calls made and received, and the calls call blocking turned away
+// (time, number, label; from BlockedCalls.txt in the program folder). Choosing a made or
+// received entry closes the window with that number, which the dialler then dials at once.
 class frmDialRecords final : public QDialog
 {
     Q_OBJECT
 public:
-    frmDialRecords(const SettingsStore &settings, const Texts &texts, QWidget *parent = nullptr);
+    frmDialRecords(const SettingsStore &settings, const Texts &texts, const QString &programFolder,
+                   QWidget *parent = nullptr);
 
     QListWidget *lstMade() const { return m_lstMade; }
     QListWidget *lstReceived() const { return m_lstReceived; }
+    QTreeWidget *lstBlocked() const { return m_lstBlocked; }
     void cmdMade_Click();
     void cmdReceived_Click();
     // The number chosen; empty when the window was closed without a choice.
@@ -30,6 +34,7 @@ private:
 
     QListWidget *m_lstMade;
     QListWidget *m_lstReceived;
+    QTreeWidget *m_lstBlocked;
     QString m_chosen;
 };
 

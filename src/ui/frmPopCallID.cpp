@@ -39,18 +39,21 @@ frmPopCallID::frmPopCallID(TelephonyCore &core, QWidget *parent)
         r.answer->setObjectName(QStringLiteral("cmdAnswer") + suffix);
         r.hangup = new QPushButton(QStringLiteral("Hang Up"), m_frame1);
         r.hangup->setObjectName(QStringLiteral("cmdHangup") + suffix);
+        r.block = new QPushButton(m_frame1);
+        r.block->setObjectName(QStringLiteral("cmdBlock") + suffix);
         grid->addWidget(r.label1, n, 0);
         grid->addWidget(r.callerId, n, 1);
         grid->addWidget(r.callerName, n, 2);
         grid->addWidget(r.answer, n, 3);
         grid->addWidget(r.hangup, n, 4);
+        grid->addWidget(r.block, n, 5);
         grid->setColumnMinimumWidth(1, 120);
         grid->setColumnMinimumWidth(2, 160);
         // A fixed layout: hidden rows and buttons keep their room, and a long name is cut at
         // the column's width, so that the buttons never move under the mouse.
         for (QWidget *w : {static_cast<QWidget *>(r.label1), static_cast<QWidget *>(r.callerId),
                            static_cast<QWidget *>(r.callerName), static_cast<QWidget *>(r.answer),
-                           static_cast<QWidget *>(r.hangup)}) {
+                           static_cast<QWidget *>(r.hangup), static_cast<QWidget *>(r.block)}) {
             QSizePolicy policy = w->sizePolicy();
             policy.setRetainSizeWhenHidden(true);
             w->setSizePolicy(policy);
@@ -59,6 +62,10 @@ frmPopCallID::frmPopCallID(TelephonyCore &core, QWidget *parent)
         r.callerName->setFixedWidth(160);
         connect(r.answer, &QPushButton::clicked, this, [this, n] { m_core.cmdAnswer_Click(n); });
         connect(r.hangup, &QPushButton::clicked, this, [this, n] { m_core.cmdHangup_Click(n); });
+        connect(r.block, &QPushButton::clicked, this, [this, n] {
+            if (m_block)
+                m_block(m_rows[static_cast<std::size_t>(n)].callerId->text().trimmed());
+        });
     }
     m_text1 = new QLineEdit(this);
     m_text1->setObjectName(QStringLiteral("Text1"));
@@ -94,6 +101,7 @@ void frmPopCallID::refresh()
         r.callerName->setText(state.callerName);
         r.answer->setVisible(state.answerVisible);
         r.hangup->setVisible(state.hangupVisible);
+        r.block->setVisible(m_block && state.labelsVisible && !state.callerId.trimmed().isEmpty());
     }
     if (m_text1->text() != m_popup.text1())
         m_text1->setText(m_popup.text1());
@@ -103,6 +111,14 @@ void frmPopCallID::refresh()
         hide();
     m_frame1->update();
     m_refreshing = false;
+}
+
+void frmPopCallID::setBlockHandler(const QString &caption, std::function<void(const QString &)> handler)
+{
+    m_block = std::move(handler);
+    for (const Row &r : m_rows)
+        r.block->setText(caption);
+    refresh();
 }
 
 void frmPopCallID::closeEvent(QCloseEvent *event)

@@ -3,6 +3,7 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 
 class QGroupBox;
 class QLabel;
@@ -28,6 +29,9 @@ public:
     QPushButton *cmdHangup(int line) const { return m_rows.at(static_cast<std::size_t>(line)).hangup; }
     QLabel *lblCallerID(int line) const { return m_rows.at(static_cast<std::size_t>(line)).callerId; }
     QLabel *lblCallerName(int line) const { return m_rows.at(static_cast<std::size_t>(line)).callerName; }
+    QPushButton *cmdBlock(int line) const { return m_rows.at(static_cast<std::size_t>(line)).block; }
+    // Gives each row with a caller's number a "Block" button that hands the number on.
+    void setBlockHandler(const QString &caption, std::function<void(const QString &)> handler);
     QLineEdit *Text1() const { return m_text1; }
 
     // Brings the window up to date with the pop-up's state (shown, hidden, rows).
@@ -44,6 +48,7 @@ private:
         QLabel *callerName = nullptr;
         QPushButton *answer = nullptr;
         QPushButton *hangup = nullptr;
+        QPushButton *block = nullptr;
     };
 
     TelephonyCore &m_core;
@@ -53,6 +58,7 @@ private:
     QLineEdit *m_text1;
     QLabel *m_label3;
     bool m_refreshing = false;
+    std::function<void(const QString &)> m_block;
 };
 
 } // namespace telvox

@@ -12,9 +12,12 @@
 #include "support/StatusTexts.h"
 #include "ui/UiFakes.h"
 #include "ui/frmBlockList.h"
+#include "ui/frmDialRecords.h"
 #include "ui/frmMain.h"
+#include "ui/frmPopCallID.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -22,6 +25,7 @@
 #include <QListView>
 #include <QPushButton>
 #include <QTest>
+#include <QTreeWidget>
 
 using namespace telvox;
 using namespace telvox::test;
@@ -50,6 +54,8 @@ private slots:
             s.WriteSetting("Forward", "To", "me@example.org");
             s.WriteSetting("Forward", "Host", "127.0.0.1");
             s.WriteSetting("Forward", "Port", "1"); // nobody there: the mail stays queued
+            s.WriteSetting("Config", "PopCallID", "1");
+            s.WriteSetting("Blocking", "Notice", "1");
         }
         QCOMPARE(app.Main(), TelvoxApplication::StartResult::Running);
         loop.advance(3000); // the splash window
@@ -74,7 +80,8 @@ private slots:
         QCOMPARE(modal.shown, QStringList{"frmBlockList"});
         QCOMPARE(readAll(home.file("BlockList.txt")), QByteArray("5551234\trobot\n"));
 
-        // The next call from that number is blocked at once, without a ring count.
+        // The next call from that number is blocked at once, without a ring count: answered,
+        // it hears the built-in refusal prompt (2.8 s), and is hung up; nothing is recorded.
         IncomingCall call;
         call.number = "5551234";
         QVERIFY(app.exchange().placeIncomingCall(0, std::move(call)));
@@ -82,6 +89,44 @@ private slots:
         const QStringList texts = statusTexts(app.statusList());
         QVERIFY2(texts.contains("Blocked: 5551234 (robot)"), qPrintable(texts.join('\n')));
         QCOMPARE(texts.count("CallerID:5551234"), 1); // only the line added above
+        const std::uint64_t heard = app.exchange().heardSampleCount(0);
+        QVERIFY2(heard >= 2700 * 8 && heard < 3200 * 8, qPrintable(QString::number(heard)));
+        QCOMPARE(app.exchange().view(0).hCall, HCall(0));
+        QVERIFY(QDir(home.file("waveFiles")).entryList(QDir::Files).isEmpty());
+
+        // The caller pop-up's "Block" button offers the ringing caller's number to the editor.
+        IncomingCall other;
+        other.number = "5557777";
+        other.maxRings = 2;
+        QVERIFY(app.exchange().placeIncomingCall(0, std::move(other)));
+        loop.advance(3000);
+        frmPopCallID *popup = nullptr;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            popup = popup ? popup : qobject_cast<frmPopCallID *>(w);
+        QVERIFY(popup);
+        QPushButton *blockButton = popup->cmdBlock(0);
+        QVERIFY(blockButton->isVisible());
+        QCOMPARE(blockButton->text(), QStringLiteral("Block"));
+        modal.answer = [](QDialog &dialog) {
+            QCOMPARE(qobject_cast<frmBlockList *>(&dialog)->txtEntry()->text(), QStringLiteral("5557777"));
+        };
+        QTest::mouseClick(blockButton, Qt::LeftButton);
+        QCOMPARE(modal.shown.last(), QStringLiteral("frmBlockList"));
+        loop.advance(20000);
+
+        // The call records window, opened from the dialler, lists the blocked call.
+        modal.answer = [](QDialog &dialog) {
+            if (auto *records = qobject_cast<frmDialRecords *>(&dialog)) {
+                QCOMPARE(records->lstBlocked()->topLevelItemCount(), 1);
+                QCOMPARE(records->lstBlocked()->topLevelItem(0)->text(1), QStringLiteral("5551234"));
+                QCOMPARE(records->lstBlocked()->topLevelItem(0)->text(2), QStringLiteral("robot"));
+                QCOMPARE(records->parentWidget()->objectName(), QStringLiteral("frmDialOut"));
+            } else {
+                dialog.findChild<QPushButton *>("cmdRecords")->click();
+            }
+        };
+        app.showDialOut();
+        QCOMPARE(modal.shown.mid(modal.shown.size() - 2), (QStringList{"frmDialOut", "frmDialRecords"}));
 
         // A new message that enters the lists is queued for mail at once.
         QVERIFY(app.mailForwarder());

@@ -1,7 +1,8 @@
-// Call blocking through the real modem backend: the program on an emulated voice modem, a
-// listed caller whose caller ID arrives after the first ring, a caller who withheld the
-// number (reported by the modem as "P"), then an ordinary caller.
+// Call blocking in the real program with real far ends: on an emulated voice modem (a listed
+// caller whose caller ID arrives after the first ring, a withheld "P" caller, then an ordinary
+// caller), and on a SIP line called by baresip over the loopback interface.
 
+#include "../platform/telephony/sip/BaresipPeer.h"
 #include "support/FakeShell.h"
 #include "support/Files.h"
 
@@ -9,8 +10,40 @@
 #include <QDirIterator>
 #include <QProcess>
 #include <QTest>
+#include <QUdpSocket>
+
+#include <functional>
+#include <memory>
 
 using telvox::test::ScratchDir;
+
+namespace {
+
+// Runs the program in `home` for `ms` with the given arguments, `meanwhile` 3 s after its start;
+// what it printed.
+QString runTelvox(const ScratchDir &home, QStringList arguments, int ms, const std::function<void()> &meanwhile = {})
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TELVOX_HOME", home.path());
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    QProcess telvox;
+    telvox.setProcessEnvironment(env);
+    telvox.start(TELVOX_EXECUTABLE, arguments << "--echo-status" << "--quit-after" << QString::number(ms));
+    if (meanwhile && telvox.waitForStarted()) {
+        QTest::qWait(3000);
+        meanwhile();
+    }
+    if (!telvox.waitForFinished(ms + 40000) || telvox.exitCode() != 0)
+        return QStringLiteral("telvox failed: ") + telvox.readAllStandardError();
+    return QString::fromUtf8(telvox.readAllStandardOutput() + telvox.readAllStandardError());
+}
+
+bool hasRecordings(const ScratchDir &home)
+{
+    return QDirIterator(home.path(), {"A*.wav", "M*.wav"}, QDir::Files, QDirIterator::Subdirectories).hasNext();
+}
+
+} // namespace
 
 class tst_ModemBlocking : public QObject
 {
@@ -34,27 +67,53 @@ private slots:
         QVERIFY(modems.waitForStarted());
         QByteArray announced;
         QTRY_VERIFY_WITH_TIMEOUT((announced += modems.readAllStandardOutput()).contains("ready\n"), 10000);
-
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("TELVOX_HOME", home.path());
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        QProcess telvox;
-        telvox.setProcessEnvironment(env);
-        telvox.start(TELVOX_EXECUTABLE,
-                     {"--modem", home.file("modems/modem0"), "--echo-status", "--quit-after", "21000"});
-        QVERIFY(telvox.waitForFinished(60000));
+        const QString out = runTelvox(home, {"--modem", home.file("modems/modem0")}, 21000);
         modems.kill();
         modems.waitForFinished();
-        const QString out = QString::fromUtf8(telvox.readAllStandardOutput() + telvox.readAllStandardError());
-        QCOMPARE(telvox.exitCode(), 0);
 
         QVERIFY2(out.contains("Blocked: 0900123 (premium)"), qPrintable(out));
         QVERIFY2(!out.contains("CallerID:0900123"), qPrintable(out));
         QVERIFY2(out.contains("CallerID:5551234"), qPrintable(out));
         QVERIFY2(out.contains("Blocked: withheld"), qPrintable(out));
         QVERIFY2(out.count("Blocked: ") == 2, qPrintable(out));
-        QDirIterator recordings(home.path(), {"A*.wav", "M*.wav"}, QDir::Files, QDirIterator::Subdirectories);
-        QVERIFY2(!recordings.hasNext(), qPrintable(out));
+        QVERIFY2(!hasRecordings(home), qPrintable(out));
+    }
+
+    // A SIP line refuses a blocked call unanswered, with 603 Decline unless 486 is chosen.
+    void sipLineRefusesABlockedCall()
+    {
+        QVERIFY2(!telvox::test::baresipProgram().isEmpty(), "baresip is not installed: run scripts/setup");
+        for (const int code : {603, 486}) {
+            ScratchDir home;
+            QUdpSocket probe; // a free port for the line
+            QVERIFY(probe.bind(QHostAddress::LocalHost, 0));
+            const quint16 port = probe.localPort();
+            probe.close();
+            QVERIFY(telvox::test::writeBytes(home.file("BlockList.txt"), "5551234\trobot\n"));
+            QVERIFY(telvox::test::writeBytes(
+                home.file("telvox.ini"),
+                QStringLiteral("[SIP]\nLine0Listen=127.0.0.1:%1\n[Config]\nRings=2\n%2")
+                    .arg(port)
+                    .arg(code == 486 ? "[Blocking]\nSipReject=486\n" : "")
+                    .toUtf8()));
+            ScratchDir peerDir;
+            telvox::test::BaresipCall call;
+            call.target = QStringLiteral("sip:telvox@127.0.0.1:%1").arg(port);
+            call.voiceWav = qEnvironmentVariable("TELVOX_SOURCE_DIR") + "/tests/data/speech_en_female_8k.wav";
+            call.quitAfterSeconds = 6;
+            std::unique_ptr<telvox::test::BaresipPeer> peer; // dials once the program listens
+            const QString out = runTelvox(home, {}, 10000, [&] {
+                peer = std::make_unique<telvox::test::BaresipPeer>(peerDir.path(), call);
+            });
+            QVERIFY(peer);
+            peer->finished(5000);
+            const QString heard = peer->output();
+            QVERIFY2(out.contains("Blocked: 5551234 (robot)"), qPrintable(out));
+            QVERIFY2(heard.contains(code == 486 ? "session closed: 486 Busy Here" : "session closed: 603 Decline"),
+                     qPrintable(heard));
+            QVERIFY2(!heard.contains("Call established"), qPrintable(heard));
+            QVERIFY2(!hasRecordings(home), qPrintable(out));
+        }
     }
 };
 

@@ -1,19 +1,8 @@
 #!/usr/bin/env python3
-"""A real SMTP server for the mail tests: aiosmtpd on 127.0.0.1.
-
-Every accepted message is kept as NNN.eml, and what Python's own e-mail parser reads from it
-as NNN.json (subject, addresses, text, attachments saved beside it as NNN-k.bin), so that the
-tests check the message as an independent reader sees it. Prints "PORT n" once it listens.
-"""
-import argparse
-import warnings
-import json
-import os
-import signal
-import socket
-import ssl
-import sys
-import threading
+"""A real SMTP server for the mail tests: aiosmtpd on 127.0.0.1. Every accepted message is kept
+as NNN.eml and what Python's own e-mail parser reads from it as NNN.json (attachments beside it
+as NNN-k.bin): the tests check the message as an independent reader sees it. Prints "PORT n"."""
+import argparse, json, os, signal, socket, ssl, sys, threading, warnings
 from email import policy
 from email.parser import BytesParser
 
@@ -36,23 +25,14 @@ class Sink:
         self.count += 1
         stem = os.path.join(self.folder, "%03d" % self.count)
         raw = envelope.original_content or envelope.content
-        with open(stem + ".eml", "wb") as f:
-            f.write(raw)
+        open(stem + ".eml", "wb").write(raw)
         message = BytesParser(policy=policy.default).parsebytes(raw)
         body = message.get_body(preferencelist=("plain",))
-        summary = {
-            "subject": str(message["subject"]),
-            "from": envelope.mail_from,
-            "rcpt": envelope.rcpt_tos,
-            "to": str(message["to"]),
-            "tls": session.ssl is not None,
-            "text": body.get_content() if body is not None else "",
-            "attachments": [],
-        }
+        summary = {"subject": str(message["subject"]), "rcpt": envelope.rcpt_tos, "tls": session.ssl is not None,
+                   "text": body.get_content() if body is not None else "", "attachments": []}
         for k, part in enumerate(message.iter_attachments()):
             path = "%s-%d.bin" % (stem, k)
-            with open(path, "wb") as f:
-                f.write(part.get_payload(decode=True))
+            open(path, "wb").write(part.get_payload(decode=True))
             summary["attachments"].append(
                 {"filename": part.get_filename(), "type": part.get_content_type(), "path": path})
         with open(stem + ".json.part", "w", encoding="utf-8") as f:
@@ -61,21 +41,13 @@ class Sink:
         return "250 2.0.0 stored"
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--folder", required=True)
     ap.add_argument("--port", type=int, default=0)
     ap.add_argument("--refuse", type=int, default=0, help="refuse this many messages first")
-    ap.add_argument("--cert")
-    ap.add_argument("--key")
-    ap.add_argument("--user")
-    ap.add_argument("--password")
+    for option in ("--cert", "--key", "--user", "--password"):
+        ap.add_argument(option)
     a = ap.parse_args()
 
     kwargs = {}
@@ -89,10 +61,13 @@ def main():
                 and auth_data.password.decode() == a.password
             return AuthResult(success=ok)
         kwargs.update(authenticator=check, auth_required=True)
-    port = a.port or free_port()
-    controller = Controller(Sink(a.folder, a.refuse), hostname="127.0.0.1", port=port, **kwargs)
+    if not a.port:
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            a.port = s.getsockname()[1]
+    controller = Controller(Sink(a.folder, a.refuse), hostname="127.0.0.1", port=a.port, **kwargs)
     controller.start()
-    print("PORT %d" % port, flush=True)
+    print("PORT %d" % a.port, flush=True)
     done = threading.Event()
     signal.signal(signal.SIGTERM, lambda *_: done.set())
     # Ends when told to, or when the test that started it has gone.

@@ -45,6 +45,12 @@ public:
         startPrompt(line);
         m_timers.Timer3[line].setEnabled(true);
     }
+    void PlayBlockedNotice(int line) override
+    {
+        calls << QStringLiteral("PlayBlockedNotice %1").arg(line);
+        startPrompt(line);
+        m_timers.Timer3[line].setEnabled(true);
+    }
     void PlayLegalNotice(int line) override
     {
         calls << QStringLiteral("PlayLegalNotice %1").arg(line);

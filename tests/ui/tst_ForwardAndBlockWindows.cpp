@@ -3,7 +3,6 @@
 #include "core/Settings.h"
 #include "core/Texts.h"
 #include "records/CallBlockList.h"
-#include "records/CallRecords.h"
 #include "records/MailForward.h"
 #include "support/FakeShell.h"
 #include "support/Files.h"
@@ -117,8 +116,8 @@ private slots:
     {
         Rig r;
         QVERIFY(writeBytes(r.dir.file(CallBlockList::blockFileName()), "# my list\n0900*\tpremium\n5550199\n"));
-        AddCallRecord(r.settings, "Blocked", "5550100");
-        AddCallRecord(r.settings, "Blocked", "withheld");
+        QVERIFY(appendBlockedCall(r.dir.path(), {QDateTime::currentDateTime(), "5550100", ""}));
+        QVERIFY(appendBlockedCall(r.dir.path(), {QDateTime::currentDateTime(), "withheld", ""}));
         CallBlockList lists(r.dir.path());
         frmBlockList editor(frmBlockList::Services{r.texts, r.settings, lists});
         QCOMPARE(editor.lstBlocked()->count(), 2);

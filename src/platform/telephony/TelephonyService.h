@@ -147,6 +147,15 @@ public:
     virtual std::int32_t lineAnswer(HCall call) = 0;
     // Asynchronous: a request id, or a negative error.
     virtual std::int32_t lineDrop(HCall call) = 0;
+    // Turns an offered call away unanswered; the call then goes idle. Asynchronous like
+    // lineDrop. A SIP line refuses it with the status `reason` names (486 or 603); an analog
+    // line cannot refuse a ringing call, so lineDrop picks it up and hangs up at once.
+    enum class RejectReason { Busy, Declined };
+    virtual std::int32_t lineReject(HCall call, RejectReason reason)
+    {
+        (void)reason;
+        return lineDrop(call);
+    }
     // LINE_GENERATE follows when the digits have been sent. `durationMs` 0: the default.
     virtual std::int32_t lineGenerateDigits(HCall call, std::uint32_t digitMode, const QString &digits,
                                             std::uint32_t durationMs) = 0;

@@ -393,6 +393,18 @@ std::int32_t SipTelephony::lineDrop(HCall call)
     return request;
 }
 
+std::int32_t SipTelephony::lineReject(HCall call, RejectReason reason)
+{
+    Line *l = lineOfCall(call);
+    if (!l)
+        return LineErr::InvalCallHandle;
+    if (!l->incoming || l->answering || l->callState != LineCallState::Offering)
+        return LineErr::InvalCallState;
+    m_stack.hangUp(l->index, l->sipCall, reason == RejectReason::Busy ? 486 : 603);
+    l->sipCall = 0; // refused already: lineDrop only ends the call here
+    return lineDrop(call);
+}
+
 std::int32_t SipTelephony::lineGenerateDigits(HCall call, std::uint32_t digitMode, const QString &digits,
                                               std::uint32_t durationMs)
 {

@@ -68,6 +68,7 @@ public:
     std::int32_t lineGetCallInfo(HCall call, LineCallInfo &info) override;
     std::int32_t lineAnswer(HCall call) override;
     std::int32_t lineDrop(HCall call) override;
+    std::int32_t lineReject(HCall call, RejectReason reason) override;
     std::int32_t lineGenerateDigits(HCall call, std::uint32_t digitMode, const QString &digits,
                                     std::uint32_t durationMs) override;
     std::int32_t lineMonitorDigits(HCall call, std::uint32_t digitModes) override;
