@@ -12,47 +12,14 @@ class tst_CallBlockList : public QObject
 {
     Q_OBJECT
 private slots:
-    // The allow list wins, then the block list (numbers written any way, "*" prefixes, the words
-    // for withheld and unavailable callers, comments), then the two options.
-    void decisions_data()
+    // (Whole-call decisions: tst_CallBlocking.) The words for withheld and unavailable callers.
+    void wordsForCallersWithoutANumber()
     {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<QString>("number");
-        QTest::addColumn<bool>("inPhonebook");
-        QTest::addColumn<bool>("phonebookOnly");
-        QTest::addColumn<QString>("expected"); // "-": let through; else the label of the block
-        const int number = int(CallerKind::Number), withheld = int(CallerKind::Withheld);
-        const int unavailable = int(CallerKind::Unavailable);
-        QTest::newRow("number with blanks") << number << "555 1234" << false << false << "Double glazing";
-        QTest::newRow("other number") << number << "5551235" << false << false << "-";
-        QTest::newRow("longer number") << number << "15551234" << false << false << "-";
-        QTest::newRow("prefix, comment cut from label") << number << "+440900123456" << false << false << "premium lines";
-        QTest::newRow("prefix needs its +44") << number << "0900123456" << false << false << "-";
-        QTest::newRow("allowed inside a blocked prefix") << number << "+44 0900 111" << false << false << "-";
-        QTest::newRow("withheld word") << withheld << "" << false << false << "";
-        QTest::newRow("unavailable word") << unavailable << "" << false << false << "no number";
-        QTest::newRow("phonebook only: stranger") << number << "5550000" << false << true << "";
-        QTest::newRow("phonebook only: known") << number << "5550000" << true << true << "-";
-        QTest::newRow("phonebook only: allowed stays") << number << "+440900111" << false << true << "-";
-    }
-    void decisions()
-    {
-        QFETCH(int, kind);
-        QFETCH(QString, number);
-        QFETCH(bool, inPhonebook);
-        QFETCH(bool, phonebookOnly);
-        QFETCH(QString, expected);
-        ScratchDir dir;
-        QVERIFY(test::writeBytes(dir.file(CallBlockList::blockFileName()),
-                                 "# nuisance callers\r\n555-1234\tDouble glazing\n\n+44 (0)900*\tpremium lines # all of "
-                                 "them\nAnonymous\nunavailable\tno number\n---\n   # only a comment\n"));
-        QVERIFY(test::writeBytes(dir.file(CallBlockList::allowFileName()), "+44 0900 111\tthe doctor's night line\n"));
-        CallBlockList lists(dir.path(), BlockingOptions{false, phonebookOnly});
-        QCOMPARE(int(lists.blocked().size()), 4);
-        const BlockDecision d = lists.check(CallerKind(kind), number, inPhonebook);
-        QCOMPARE(d.blocked, expected != QLatin1String("-"));
-        if (d.blocked)
-            QCOMPARE(d.label, expected);
+        for (const BlockEntry &e : parseBlockList("Anonymous\nprivate\twho\nwithheld\n"))
+            QVERIFY(e.matches(CallerKind::Withheld, {}) && !e.matches(CallerKind::Unavailable, {}));
+        for (const BlockEntry &e : parseBlockList("unknown\nout of area\n"))
+            QVERIFY(e.matches(CallerKind::Unavailable, {}) && !e.matches(CallerKind::Withheld, {}));
+        QCOMPARE(int(parseBlockList("Anonymous\nprivate\twho\nwithheld\nunknown\nout of area\n").size()), 5);
     }
 
     void appendedEntriesOptionsAndBlockedCallsAreKept()

@@ -1,6 +1,7 @@
 #include "core/Settings.h"
 #include "records/MessageLists.h"
 #include "support/FakeShell.h"
+#include "support/Files.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -17,13 +18,7 @@ struct Fixture
     SettingsStore settings{dir.file("telvox.ini"), dir.file("settings.txt")};
     MessageLists lists{settings};
 
-    QString record(const QString &name)
-    {
-        QFile f(dir.file(name));
-        if (f.open(QIODevice::WriteOnly))
-            f.write("RIFF");
-        return name;
-    }
+    QString record(const QString &name) { return telvox::test::writeBytes(dir.file(name), "RIFF") ? name : QString(); }
     QStringList stored(const char *section)
     {
         QStringList values;

@@ -70,23 +70,18 @@ class tst_RecordingActions : public QObject
 {
     Q_OBJECT
 private slots:
+    // The recording handed to the mail program, and each way that can fail explained.
     void mailHandsTheRecordingToTheMailProgram()
     {
         ScratchDir dir;
         QVERIFY(writeBytes(dir.file("M1.wav"), "RIFF"));
-        XdgEmailClient mail(fakeMailProgram(dir, 0));
         ScriptedPrompts prompts;
+        XdgEmailClient mail(fakeMailProgram(dir, 0));
         QCOMPARE(MailRecording(mail, prompts, dir.path(), "M1.wav"), std::optional<int>(0));
         QVERIFY(prompts.shown.isEmpty());
         QCOMPARE(readAll(dir.file("mail-args")),
                  QString("--subject\nM1.wav\n--attach\n%1\n").arg(dir.file("M1.wav")).toUtf8());
-    }
 
-    void mailFailuresAreExplained()
-    {
-        ScratchDir dir;
-        QVERIFY(writeBytes(dir.file("M1.wav"), "RIFF"));
-        ScriptedPrompts prompts;
         XdgEmailClient cancelled(fakeMailProgram(dir, 1));
         QCOMPARE(MailRecording(cancelled, prompts, dir.path(), "M1.wav"), std::optional<int>(1));
         QCOMPARE(prompts.shown.size(), 1);
@@ -94,51 +89,36 @@ private slots:
         QCOMPARE(prompts.shown[0].icon, MessageIcon::Critical);
         QCOMPARE(prompts.shown[0].text,
                  QString("Error sending message. Message has not been sent.\r\rMAPISendMessage returned with error 1"));
-
         XdgEmailClient missingProgram(dir.file("no-such-program"));
         QCOMPARE(MailRecording(missingProgram, prompts, dir.path(), "M1.wav"), std::optional<int>(3));
-
         QFile::remove(dir.file("mail-args"));
-        XdgEmailClient never(fakeMailProgram(dir, 0));
-        QCOMPARE(MailRecording(never, prompts, dir.path(), "gone.wav"), std::nullopt);
+        QCOMPARE(MailRecording(mail, prompts, dir.path(), "gone.wav"), std::nullopt);
         QCOMPARE(prompts.shown.last().text, QString("File Not Found ('gone.wav')"));
         QCOMPARE(prompts.shown.last().title, QString("Mail To..."));
         QVERIFY(!QFile::exists(dir.file("mail-args"))); // nothing was handed over
     }
 
-    void copyLeavesEverythingInPlace()
+    // Copy leaves the recordings and the lists; move empties both. Undo takes back the copies only.
+    void copyOrMoveThenUndo()
     {
-        Fixture f;
-        const auto result = f.backup(false);
-        QVERIFY(result);
-        QCOMPARE(f.prompts.shown[0].text, QString("Confirm Copy ？"));
-        QCOMPARE(f.prompts.shown[0].buttons, MessageButtons::OkCancel);
-        QCOMPARE(f.targetFiles(), QStringList({"A2026-01-01~09-00-00~555.wav", "M2026-01-01~10-00-00.wav", "O1.WAV"}));
-        QCOMPARE(QDir(f.dir.file("rec")).entryList(QDir::Files).size(), 4);
-        QCOMPARE(f.lists.unreadEntries().size(), 1);
-        QCOMPARE(f.lists.lastTenEntries().size(), 1);
-
-        // Undo removes the copies, and only them.
-        QCOMPARE(f.transfer.undo(*result), 3);
-        QVERIFY(f.targetFiles().isEmpty());
-        QCOMPARE(QDir(f.dir.file("rec")).entryList(QDir::Files).size(), 4);
-    }
-
-    void moveEmptiesTheListsAndCanBeUndone()
-    {
-        Fixture f;
-        const auto result = f.backup(true);
-        QVERIFY(result);
-        QCOMPARE(f.prompts.shown[0].text, QString("Confirm Copy And Delete Source Files?"));
-        QCOMPARE(QDir(f.dir.file("rec")).entryList(QDir::Files), QStringList({"notes.txt"}));
-        QVERIFY(f.lists.unreadEntries().isEmpty() && f.lists.lastTenEntries().isEmpty());
-        for (int i = 0; i < 50; ++i) {
-            QCOMPARE(f.settings.ReadSetting("Data", QString(" %1").arg(i), "x"), QString());
-            QCOMPARE(f.settings.ReadSetting("DataUnread", QString(" %1").arg(i), "x"), QString());
+        for (const bool move : {false, true}) {
+            Fixture f;
+            const auto result = f.backup(move);
+            QVERIFY(result);
+            QCOMPARE(f.prompts.shown[0].text,
+                     move ? QString("Confirm Copy And Delete Source Files?") : QString("Confirm Copy ？"));
+            QCOMPARE(f.prompts.shown[0].buttons, MessageButtons::OkCancel);
+            QCOMPARE(f.targetFiles(), QStringList({"A2026-01-01~09-00-00~555.wav", "M2026-01-01~10-00-00.wav", "O1.WAV"}));
+            QCOMPARE(QDir(f.dir.file("rec")).entryList(QDir::Files).size(), move ? 1 : 4);
+            QCOMPARE(f.lists.unreadEntries().size() + f.lists.lastTenEntries().size(), move ? 0 : 2);
+            for (int i = 0; i < 50 && move; ++i) {
+                QCOMPARE(f.settings.ReadSetting("Data", QString(" %1").arg(i), "x"), QString());
+                QCOMPARE(f.settings.ReadSetting("DataUnread", QString(" %1").arg(i), "x"), QString());
+            }
+            QCOMPARE(f.transfer.undo(*result), 3);
+            QVERIFY(f.targetFiles().isEmpty());
+            QCOMPARE(QDir(f.dir.file("rec")).entryList(QDir::Files).size(), 4);
         }
-        QCOMPARE(f.transfer.undo(*result), 3);
-        QCOMPARE(QDir(f.dir.file("rec")).entryList(QDir::Files).size(), 4);
-        QVERIFY(f.targetFiles().isEmpty());
     }
 
     void existingTargetsAreNeverOverwrittenSilently()

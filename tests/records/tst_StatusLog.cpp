@@ -58,11 +58,7 @@ private slots:
     void secondStartOfTheDayShowsAndAppends()
     {
         Fixture f;
-        {
-            QFile earlier(f.logFile("26-12-04.txt"));
-            QVERIFY(earlier.open(QIODevice::WriteOnly));
-            earlier.write("08:00:00 first\r\n08:00:05 second\r\n");
-        }
+        QVERIFY(telvox::test::writeBytes(f.logFile("26-12-04.txt"), "08:00:00 first\r\n08:00:05 second\r\n"));
         f.log.OpenDayLog();
         QCOMPARE(f.list.lines(), QStringList({"08:00:00 first", "08:00:05 second"}));
         f.log.AddStatus(QString("third"));
@@ -112,7 +108,9 @@ private slots:
         QCOMPARE(f.log.channelPath(), f.logFile("26-12-05.txt"));
     }
 
-    void viewerBorrowsTodaysChannel()
+    // The log viewer reads today's file through the open channel, which goes on logging; a
+    // missing file reads as nothing; a log folder that cannot be written keeps the list going.
+    void viewerAndUnwritableFolder()
     {
         Fixture f;
         f.log.OpenDayLog();
@@ -120,22 +118,16 @@ private slots:
         QStringList lines;
         QVERIFY(f.log.readLogFile(f.logFile("26-12-04.txt"), lines));
         QCOMPARE(lines, QStringList({"09:15:00 one"}));
-        QVERIFY(f.log.isChannelOpen());
-        f.log.AddStatus(QString("two")); // logging goes on in the same file
+        f.log.AddStatus(QString("two"));
         QCOMPARE(readAll(f.logFile("26-12-04.txt")), QByteArray("09:15:00 one\r\n09:15:00 two\r\n"));
         QStringList none;
-        QVERIFY(!f.log.readLogFile(f.logFile("missing.txt"), none));
-        QVERIFY(none.isEmpty());
-    }
+        QVERIFY(!f.log.readLogFile(f.logFile("missing.txt"), none) && none.isEmpty());
 
-    void unwritableLogFolderKeepsTheListGoing()
-    {
-        Fixture f;
         StatusLog broken(f.loop, f.dir.file("no/such/folder"), f.list);
         broken.OpenDayLog();
         QVERIFY(!broken.isChannelOpen());
         broken.AddStatus(QString("still shown"));
-        QCOMPARE(f.list.lines(), QStringList({"09:15:00 still shown"}));
+        QCOMPARE(f.list.lines().last(), QString("09:15:00 still shown"));
     }
 };
 
