@@ -108,26 +108,18 @@ private slots:
         QCOMPARE(f.log.channelPath(), f.logFile("26-12-05.txt"));
     }
 
-    // The log viewer reads today's file through the open channel, which goes on logging; a
-    // missing file reads as nothing; a log folder that cannot be written keeps the list going.
-    void viewerAndUnwritableFolder()
+    // A missing file reads as nothing (the viewer borrowing today's channel: tst_LogViewer); a
+    // log folder that cannot be written keeps the list going.
+    void missingFileAndUnwritableFolder()
     {
         Fixture f;
-        f.log.OpenDayLog();
-        f.log.AddStatus(QString("one"));
-        QStringList lines;
-        QVERIFY(f.log.readLogFile(f.logFile("26-12-04.txt"), lines));
-        QCOMPARE(lines, QStringList({"09:15:00 one"}));
-        f.log.AddStatus(QString("two"));
-        QCOMPARE(readAll(f.logFile("26-12-04.txt")), QByteArray("09:15:00 one\r\n09:15:00 two\r\n"));
         QStringList none;
         QVERIFY(!f.log.readLogFile(f.logFile("missing.txt"), none) && none.isEmpty());
-
         StatusLog broken(f.loop, f.dir.file("no/such/folder"), f.list);
         broken.OpenDayLog();
         QVERIFY(!broken.isChannelOpen());
         broken.AddStatus(QString("still shown"));
-        QCOMPARE(f.list.lines().last(), QString("09:15:00 still shown"));
+        QCOMPARE(f.list.lines(), QStringList({"09:15:00 still shown"}));
     }
 };
 
