@@ -71,12 +71,9 @@ private slots:
         modems.kill();
         modems.waitForFinished();
 
-        QVERIFY2(out.contains("Blocked: 0900123 (premium)"), qPrintable(out));
-        QVERIFY2(!out.contains("CallerID:0900123"), qPrintable(out));
-        QVERIFY2(out.contains("CallerID:5551234"), qPrintable(out));
-        QVERIFY2(out.contains("Blocked: withheld"), qPrintable(out));
-        QVERIFY2(out.count("Blocked: ") == 2, qPrintable(out));
-        QVERIFY2(!hasRecordings(home), qPrintable(out));
+        for (const char *seen : {"Blocked: 0900123 (premium)", "Blocked: withheld", "CallerID:5551234"})
+            QVERIFY2(out.contains(seen), qPrintable(out));
+        QVERIFY2(!out.contains("CallerID:0900123") && out.count("Blocked: ") == 2 && !hasRecordings(home), qPrintable(out));
     }
 
     // A SIP line refuses a blocked call unanswered, with 603 Decline unless 486 is chosen.
@@ -108,11 +105,10 @@ private slots:
             QVERIFY(peer);
             peer->finished(5000);
             const QString heard = peer->output();
-            QVERIFY2(out.contains("Blocked: 5551234 (robot)"), qPrintable(out));
-            QVERIFY2(heard.contains(code == 486 ? "session closed: 486 Busy Here" : "session closed: 603 Decline"),
+            QVERIFY2(out.contains("Blocked: 5551234 (robot)") && !hasRecordings(home), qPrintable(out));
+            QVERIFY2(heard.contains(code == 486 ? "session closed: 486 Busy Here" : "session closed: 603 Decline")
+                         && !heard.contains("Call established"),
                      qPrintable(heard));
-            QVERIFY2(!heard.contains("Call established"), qPrintable(heard));
-            QVERIFY2(!hasRecordings(home), qPrintable(out));
         }
     }
 };
