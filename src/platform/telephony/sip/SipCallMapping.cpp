@@ -1,7 +1,5 @@
 #include "platform/telephony/sip/SipCallMapping.h"
 
-#include "platform/telephony/TelephonyService.h"
-
 extern "C" {
 #include <re.h>
 }
@@ -173,43 +171,6 @@ bool completedElsewhere(const sip_msg &cancel)
         return *static_cast<bool *>(arg);
     }, &elsewhere);
     return elsewhere;
-}
-
-std::optional<std::uint32_t> nextCallState(std::uint32_t current, bool incoming, SipSignal signal)
-{
-    using namespace LineCallState;
-    const bool inCall = current != 0 && current != Idle;
-    switch (signal) {
-    case SipSignal::Invite:
-        // A new call only on a free line; a second INVITE is answered busy by the stack.
-        return inCall ? std::nullopt : std::optional<std::uint32_t>(Offering);
-    case SipSignal::Ringing:
-        if (!incoming && (current == Dialing || current == Proceeding))
-            return Ringback;
-        return std::nullopt;
-    case SipSignal::Answered:
-        if (!incoming && (current == Dialing || current == Proceeding || current == Ringback))
-            return Connected;
-        return std::nullopt;
-    case SipSignal::Ack:
-        if (incoming && (current == Offering || current == Accepted))
-            return Connected;
-        return std::nullopt;
-    case SipSignal::Bye:
-        return current == Connected ? std::optional<std::uint32_t>(Disconnected) : std::nullopt;
-    case SipSignal::Cancel:
-        // Before the answer: the line goes idle, nothing was answered here.
-        if (incoming && (current == Offering || current == Accepted))
-            return Idle;
-        return std::nullopt;
-    case SipSignal::Rejected:
-        if (!incoming && (current == Dialing || current == Proceeding || current == Ringback))
-            return Busy;
-        return std::nullopt;
-    case SipSignal::None:
-        break;
-    }
-    return std::nullopt;
 }
 
 MappedMessage mapRawMessage(const QByteArray &bytes)

@@ -3,7 +3,6 @@
 #include <QByteArray>
 
 #include <cstdint>
-#include <optional>
 #include <string_view>
 
 struct sip_msg;
@@ -39,11 +38,6 @@ SipSignal signalOf(const sip_msg &msg);
 // Whether a CANCEL says the call was completed elsewhere (RFC 3326 "Reason: SIP;cause=200"):
 // another phone of the group took it.
 bool completedElsewhere(const sip_msg &cancel);
-
-// The line call state a line moves to from `current` on `signal`; `incoming` tells whether the
-// call was offered to us or dialled by us. std::nullopt: the signal does not change the line.
-// Call states are LineCallState values (0: no call).
-std::optional<std::uint32_t> nextCallState(std::uint32_t current, bool incoming, SipSignal signal);
 
 // Parses raw bytes as one SIP message and maps it; SipSignal::None for what does not parse.
 // (The stack feeds this the messages it receives; the fuzz test feeds it anything.)

@@ -14,9 +14,10 @@
 #include "telephony/Dialler.h"
 #include "telephony/TelephonyCore.h"
 
+#include <QTcpServer>
 #include <QTest>
 
-#include <sys/resource.h>
+#include <ctime>
 
 using namespace telvox;
 using namespace telvox::test;
@@ -25,9 +26,9 @@ namespace {
 
 double cpuSeconds()
 {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
 
 // A certificate for a TLS line on 127.0.0.1, made by openssl: key and certificate in one file.
@@ -43,20 +44,14 @@ QString makeCertificate(const ScratchDir &dir)
 
 sip::SipLineSetup loopbackLine(const QString &registrar = {}, const QString &password = QStringLiteral("secret"))
 {
-    sip::SipLineSetup setup;
-    setup.listenAddress = QStringLiteral("127.0.0.1:0");
-    setup.registrar = registrar;
-    setup.password = password;
-    setup.expiresSeconds = 10;
-    setup.retrySeconds = 1;
-    return setup;
+    return {.listenAddress = "127.0.0.1:0", .registrar = registrar, .password = password, .expiresSeconds = 10, .retrySeconds = 1};
 }
 
 // The call flow, the audio engine and one SIP line (its news in the status list), answering at
 // `rings` rings (one ring a second) with a one-second 440 Hz greeting.
 struct System
 {
-    explicit System(int rings, sip::SipLineSetup setup = loopbackLine())
+    explicit System(int rings, const sip::SipLineSetup &setup = loopbackLine())
     {
         table.loadBuiltIn();
         for (const char *folder : {"LogFiles", "waveFiles", "tmp"})
@@ -69,8 +64,6 @@ struct System
         for (int k = 1; k <= 6; ++k) // the learned ring gaps of a line ringing every second
             settings.WriteSetting("Line0", QStringLiteral("Param%1").arg(k), "1500");
         status.OpenDayLog();
-        if (setup.transport == QLatin1String("tls"))
-            setup.certificate = makeCertificate(dir);
         sipLines = std::make_unique<sip::SipTelephony>(loop, std::vector<sip::SipLineConfig>{{setup, {400, 600}}});
         sipLines->setStatusHandler([this](const sip::SipNotice &n) { status.AddStatus(n.format(texts)); });
         startFailure = sipLines->start();
@@ -155,19 +148,10 @@ private slots:
     }
 
     // Rings at the line's cadence, the answer at the ring count, greeting and "*" heard by the
-    // caller, the caller's voice recorded until its BYE; over UDP and over TLS.
-    void answeredMessageIsRecordedFromTheCallersVoice_data()
-    {
-        QTest::addColumn<QString>("transport");
-        QTest::newRow("udp") << QStringLiteral("udp");
-        QTest::newRow("tls") << QStringLiteral("tls");
-    }
+    // caller, the caller's voice recorded until its BYE.
     void answeredMessageIsRecordedFromTheCallersVoice()
     {
-        QFETCH(QString, transport);
-        sip::SipLineSetup setup = loopbackLine();
-        setup.transport = transport;
-        System s(2, setup);
+        System s(2);
         QVERIFY2(s.startFailure.isEmpty(), qPrintable(s.startFailure));
         BaresipCall call = s.caller();
         QVERIFY2(call.target.startsWith("sip:telvox@127.0.0.1:"), qPrintable(call.target));
@@ -203,9 +187,9 @@ private slots:
         QVERIFY2(bestToneShare(heard, 640, 941, 1209) > 0.3, qPrintable(QString::number(bestToneShare(heard, 640, 941, 1209))));
 
         const sip::JitterBuffer::Stats jb = s.sipLines->stack().media(0).rx.stats();
-        qInfo("SIP call over %s: %.1f s from the INVITE, CPU %.3f s (%.1f %% of one core); receive delay %.1f ms mean, "
+        qInfo("SIP call: %.1f s from the INVITE, CPU %.3f s (%.1f %% of one core); receive delay %.1f ms mean, "
               "send queue %.1f ms mean, %llu late, %llu concealed samples",
-              qPrintable(transport), callSeconds, cpuCall, 100 * cpuCall / callSeconds,
+              callSeconds, cpuCall, 100 * cpuCall / callSeconds,
               jb.reads ? double(jb.delaySum) / double(jb.reads) / 8.0 : 0.0, s.sipLines->stack().media(0).meanSendingDelay() / 8.0,
               static_cast<unsigned long long>(jb.late), static_cast<unsigned long long>(jb.concealed));
     }
@@ -263,7 +247,7 @@ private slots:
         QVERIFY(s.recordings().isEmpty() && s.slot().recState == 0);
     }
 
-    // Registration at kamailio: the right password (told once, also in Chinese), a wrong one
+    // Registration at kamailio: the right password (told once), a wrong one
     // (told once with the registrar's reason, though retried every second), and the registrar
     // going away (noticed at the refresh) and coming back.
     void registration()
@@ -285,8 +269,6 @@ private slots:
         System s(1, setup);
         QVERIFY2(waitFor([&] { return s.sipLines->registered(0); }, 8000), qPrintable(s.statusText()));
         QCOMPARE(s.statusText().count(QStringLiteral("Line0: registered at %1").arg(where)), 1);
-        QCOMPARE(sip::SipNotice({sip::notice::kRegistered, {"Line0", where}}).format(Texts(s.table, 1000)),
-                 QStringLiteral("Line0：已在 %1 注册").arg(where));
         registrar.reset();
         QVERIFY2(waitFor([&] { return s.statusText().contains("network lost"); }, 15000), qPrintable(s.statusText()));
         QVERIFY(!s.sipLines->registered(0));
@@ -331,8 +313,8 @@ private slots:
         checkSameVoice(readLineWav(speechFile().toStdString()), s.recording(files[0]));
     }
 
-    // The real program (telvox --service) with a SIP line in its settings, called by baresip:
-    // the call is answered, the caller's voice recorded and listed.
+    // The real program (telvox --service) with a TLS SIP line in its settings, called by
+    // baresip: the call is answered, the caller's voice recorded and listed.
     void wholeProgramRecordsASipCall()
     {
         ScratchDir home;
@@ -343,6 +325,8 @@ private slots:
                                                       {"Config", "Rings", "1"}, {"VoiceModem", "Probe", "0"}})
                 settings.WriteSetting(section, key, value);
             settings.WriteSetting("SIP", "Line0Listen", QStringLiteral("127.0.0.1:%1").arg(port));
+            settings.WriteSetting("SIP", "Line0Transport", "tls");
+            settings.WriteSetting("SIP", "Line0Certificate", makeCertificate(home));
         }
         QProcess service;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -350,8 +334,8 @@ private slots:
         env.insert("QT_QPA_PLATFORM", "offscreen");
         service.setProcessEnvironment(env);
         service.start(TELVOX_EXECUTABLE, {"--service"});
-        QVERIFY(waitFor([&] { return !QUdpSocket().bind(QHostAddress::LocalHost, port); }, 15000)); // listening
-        BaresipPeer peer({QStringLiteral("sip:telvox@127.0.0.1:%1").arg(port), speechFile(), "\"Anna\" <sip:5551234@127.0.0.1>",
+        QVERIFY(waitFor([&] { return !QTcpServer().listen(QHostAddress::LocalHost, port); }, 15000)); // listening
+        BaresipPeer peer({QStringLiteral("sip:telvox@127.0.0.1:%1;transport=tls").arg(port), speechFile(), "\"Anna\" <sip:5551234@127.0.0.1>",
                           ";regint=0", "auto", 8});
         QStringList files;
         QString out;

@@ -103,12 +103,14 @@ class tst_SipRobustness : public QObject
     Q_OBJECT
 
 private slots:
-    void malformedMessagesAreIgnoredAndTheLineStillTakesCalls()
+    // 300 messages that do not parse (or parse mangled), an offer without G.711 (488), then a
+    // flood of 200 INVITEs: the first rings, the others are answered busy (486).
+    void badMessagesAreAnsweredPerTheRfcsAndTheLineStillTakesCalls()
     {
         Line l;
         QVERIFY2(l.failure.isEmpty(), qPrintable(l.failure));
         std::mt19937 random(17);
-        const QByteArray valid = l.invite(1, sdpOffer(40000, "0"));
+        const QByteArray valid = l.invite(0, sdpOffer(40000, "0"));
         for (int i = 0; i < 300; ++i) {
             QByteArray junk = valid;
             switch (i % 4) {
@@ -117,36 +119,21 @@ private slots:
             case 2: junk = QByteArray(int(random() % 1400), char(random())); break;
             default: junk.replace("Content-Length: ", "Content-Length: 9"); break;
             }
-            l.send(junk.replace("Call-ID: call-1", "Call-ID: junk-" + QByteArray::number(i)));
+            l.send(junk.replace("Call-ID: call-0", "Call-ID: junk-" + QByteArray::number(i)));
         }
         QTest::qWait(300);
-        // A mangled INVITE that still parses is a call like any other: end it.
-        std::vector<std::uint32_t> calls;
+        std::vector<std::uint32_t> calls; // a mangled INVITE that still parses is a call: end it
         l.count(LINE_CALLSTATE, LineCallState::Offering, &calls);
-        for (const std::uint32_t call : calls) {
-            QVERIFY(l.service->lineDrop(call) > 0);
-            QCOMPARE(l.service->lineDeallocateCall(call), 0);
-        }
+        for (const std::uint32_t call : calls)
+            QVERIFY(l.service->lineDrop(call) > 0 && l.service->lineDeallocateCall(call) == 0);
         QTest::qWait(100);
         l.events.clear();
-        l.send(l.invite(2, sdpOffer(40000, "0 101")));
-        QVERIFY(waitFor([&] { return l.count(LINE_CALLSTATE, LineCallState::Offering) == 1; }, 3000));
-        QVERIFY(waitFor([&] { return l.count(LINE_LINEDEVSTATE, kLineDevStateRinging) >= 2; }, 3000));
-    }
-
-    // An offer without G.711 is refused (488); a flood of INVITEs rings once, the rest busy.
-    void unusableOffersAndFloodsAreAnsweredPerTheRfcs()
-    {
-        Line l;
-        QVERIFY2(l.failure.isEmpty(), qPrintable(l.failure));
         l.send(l.invite(1, sdpOffer(40000, "9")));
         QVERIFY(waitFor([&] { return l.responses().contains(QLatin1String("SIP/2.0 488")); }, 3000));
-        QTest::qWait(200);
-        QCOMPARE(l.count(LINE_CALLSTATE, LineCallState::Offering), 0);
         for (int n = 2; n <= 201; ++n)
-            l.send(l.invite(n, sdpOffer(40000, "8")));
+            l.send(l.invite(n, sdpOffer(40000, n == 2 ? "0 101" : "8")));
         QVERIFY(waitFor([&] { return l.responses().count(QLatin1String("SIP/2.0 486")) >= 150; }, 5000));
-        QTest::qWait(300);
+        QVERIFY(waitFor([&] { return l.count(LINE_LINEDEVSTATE, kLineDevStateRinging) >= 2; }, 3000));
         QCOMPARE(l.count(LINE_CALLSTATE, LineCallState::Offering), 1);
     }
 
