@@ -49,7 +49,9 @@ SipLinesFrame::SipLinesFrame(const Texts &texts, SettingsStore &settings, QWidge
     m_expires = new QSpinBox(this);
     m_expires->setRange(60, 86400);
     m_cadence = new QLineEdit(this);
-    m_cadence->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d{1,5}(/\\d{1,5}){0,5}")), m_cadence));
+    // "on/off" in milliseconds, up to three pairs
+    const QRegularExpression cadence(QStringLiteral("\\d{1,5}(/\\d{1,5}){0,5}"));
+    m_cadence->setValidator(new QRegularExpressionValidator(cadence, m_cadence));
     m_jitter = new QSpinBox(this);
     m_jitter->setRange(20, 500);
     form->addRow(m_line);

@@ -229,8 +229,9 @@ void dialCall(LineCtx &l, std::uint64_t call, const QByteArray &target)
         to = "sip:" + to;
     }
     const std::string from = "sip:" + text(l.setup.user) + "@" + text(host.section(QLatin1Char(':'), 0, 0));
-    const std::string proxy
-        = l.setup.outboundProxy.isEmpty() ? std::string() : "sip:" + text(l.setup.outboundProxy) + ";lr" + transportParam(l.setup);
+    const std::string proxy = l.setup.outboundProxy.isEmpty()
+        ? std::string()
+        : "sip:" + text(l.setup.outboundProxy) + ";lr" + transportParam(l.setup);
     const char *routes[] = {proxy.c_str()};
     mbuf *desc = nullptr;
     int err = sdp_encode(&desc, l.sdp, true);

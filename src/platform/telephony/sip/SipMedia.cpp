@@ -195,7 +195,8 @@ void fillInbandTone(LineCtx &l, std::int16_t *samples)
     constexpr double kTwoPi = 6.283185307179586;
     for (int i = 0; i < kFrameSamples; ++i, ++l.inbandPhase) {
         const double t = static_cast<double>(l.inbandPhase) / 8000.0;
-        samples[i] = static_cast<std::int16_t>(5000 * (std::sin(kTwoPi * l.inbandLow * t) + std::sin(kTwoPi * l.inbandHigh * t)));
+        const double v = std::sin(kTwoPi * l.inbandLow * t) + std::sin(kTwoPi * l.inbandHigh * t);
+        samples[i] = static_cast<std::int16_t>(5000 * v);
     }
 }
 

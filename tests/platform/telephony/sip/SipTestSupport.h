@@ -104,7 +104,8 @@ public:
                                   "module_app account.so\nmodule_app menu.so\nmodule stdio.so\nsnd_path %2\n")
                        .arg(call.voiceWav, dir.file("heard"), modules(), QString::number(call.listenPort))
                        .toUtf8());
-        writeBytes(dir.file("accounts"), (call.from + call.account + ";audio_codecs=PCMU;answermode=" + call.answerMode + '\n').toUtf8());
+        writeBytes(dir.file("accounts"),
+                   (call.from + call.account + ";audio_codecs=PCMU;answermode=" + call.answerMode + '\n').toUtf8());
         writeBytes(dir.file("contacts"), {});
         process.setProcessChannelMode(QProcess::MergedChannels);
         QStringList arguments{"-f", dir.path(), "-t", QString::number(call.quitAfterSeconds)};
@@ -131,8 +132,10 @@ class Registrar : public Peer
 public:
     explicit Registrar(quint16 port)
     {
-        QString config = QString::fromUtf8(readAll(qEnvironmentVariable("TELVOX_SOURCE_DIR") + "/tests/platform/telephony/sip/kamailio.cfg"));
-        writeBytes(dir.file("kamailio.cfg"), config.replace("@PORT@", QString::number(port)).replace("@MODULES@", modules() + '/').toUtf8());
+        QString config = QString::fromUtf8(
+            readAll(qEnvironmentVariable("TELVOX_SOURCE_DIR") + "/tests/platform/telephony/sip/kamailio.cfg"));
+        config.replace("@PORT@", QString::number(port)).replace("@MODULES@", modules() + '/');
+        writeBytes(dir.file("kamailio.cfg"), config.toUtf8());
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.start(QStandardPaths::findExecutable("kamailio"), {"-f", dir.file("kamailio.cfg"), "-DD", "-E", "-m", "16", "-M",
                                                                    "4", "-Y", dir.path(), "-P", dir.file("kamailio.pid")});
@@ -160,7 +163,8 @@ inline double rms(const std::int16_t *x, std::size_t n)
 }
 
 // The best normalised correlation of `part` with `whole` over every lag, and that lag.
-inline std::pair<double, std::size_t> bestMatch(const std::vector<std::int16_t> &whole, const std::int16_t *part, std::size_t n)
+inline std::pair<double, std::size_t> bestMatch(const std::vector<std::int16_t> &whole, const std::int16_t *part,
+                                                std::size_t n)
 {
     std::pair<double, std::size_t> best{0.0, 0};
     const double pn = rms(part, n) * std::sqrt(double(n));
@@ -175,25 +179,22 @@ inline std::pair<double, std::size_t> bestMatch(const std::vector<std::int16_t> 
     return best;
 }
 
-// The share of the power of `x[at .. at+n)` at `hz` (Goertzel), 0 .. 1.
-inline double toneShare(const std::vector<std::int16_t> &x, std::size_t at, std::size_t n, double hz)
-{
-    const double c = 2 * std::cos(2 * std::numbers::pi * hz / 8000.0);
-    double s1 = 0, s2 = 0, total = 0;
-    for (std::size_t i = at; i < at + n && i < x.size(); ++i) {
-        const double s0 = x[i] + c * s1 - s2;
-        s2 = std::exchange(s1, s0);
-        total += double(x[i]) * x[i];
-    }
-    return total > 0 ? 2 * (s1 * s1 + s2 * s2 - c * s1 * s2) / (double(n) * total) : 0;
-}
-
-// The largest share, in any window of `n` samples, that the weaker of `f1` and `f2` has.
+// The largest share of the power, in any window of `n` samples, that the weaker of `f1` and
+// `f2` has (Goertzel), 0 .. 1.
 inline double bestToneShare(const std::vector<std::int16_t> &x, std::size_t n, double f1, double f2)
 {
+    const auto share = [&](std::size_t at, double hz) {
+        const double c = 2 * std::cos(2 * std::numbers::pi * hz / 8000.0);
+        double s1 = 0, s2 = 0, total = 0;
+        for (std::size_t i = at; i < at + n; ++i) {
+            s2 = std::exchange(s1, x[i] + c * s1 - s2);
+            total += double(x[i]) * x[i];
+        }
+        return total > 0 ? 2 * (s1 * s1 + s2 * s2 - c * s1 * s2) / (double(n) * total) : 0;
+    };
     double best = 0;
     for (std::size_t at = 0; at + n <= x.size(); at += 160)
-        best = std::max(best, std::min(toneShare(x, at, n, f1), toneShare(x, at, n, f2)));
+        best = std::max(best, std::min(share(at, f1), share(at, f2)));
     return best;
 }
 
