@@ -6,6 +6,7 @@
 #include "platform/telephony/sip/SipTelephony.h"
 
 #include <QNetworkDatagram>
+#include <QtEndian>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -86,14 +87,10 @@ QByteArray sdpOffer(quint16 rtpPort, const QByteArray &formats)
 // A PCMU packet of 160 samples, each the byte `value`.
 QByteArray rtpPacket(std::uint16_t seq, std::uint32_t ts, char value)
 {
-    QByteArray p(12, 0);
-    p[0] = char(0x80);
-    p[2] = char(seq >> 8);
-    p[3] = char(seq & 0xFF);
-    for (int i = 0; i < 4; ++i)
-        p[4 + i] = char((ts >> (24 - 8 * i)) & 0xFF);
-    p[8] = 0x12;
-    return p + QByteArray(160, value);
+    QByteArray p = QByteArray::fromHex("800000000000000000000012") + QByteArray(160, value);
+    qToBigEndian(seq, p.data() + 2);
+    qToBigEndian(ts, p.data() + 4);
+    return p;
 }
 
 } // namespace
