@@ -179,7 +179,8 @@ inline bool isDtmfKey(QChar key)
 // zero byte: UTF-8 when it is valid UTF-8 (SIP sends names so), else one character per byte.
 inline QString textField(const QByteArray &bytes)
 {
-    const QByteArray field = bytes.left(bytes.indexOf('\0') >= 0 ? bytes.indexOf('\0') : bytes.size());
+    const qsizetype zero = bytes.indexOf('\0');
+    const QByteArray field = zero >= 0 ? bytes.left(zero) : bytes;
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = utf8(field);
     return utf8.hasError() ? QString::fromLatin1(field) : text;
