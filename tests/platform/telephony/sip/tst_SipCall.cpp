@@ -37,8 +37,13 @@ QString makeCertificate(const ScratchDir &dir)
 
 sip::SipLineSetup loopbackLine(const QString &registrar = {}, const QString &password = QStringLiteral("secret"))
 {
-    return {.listenAddress = "127.0.0.1:0", .registrar = registrar, .password = password, .expiresSeconds = 10,
-            .retrySeconds = 1};
+    sip::SipLineSetup setup;
+    setup.listenAddress = QStringLiteral("127.0.0.1:0");
+    setup.registrar = registrar;
+    setup.password = password;
+    setup.expiresSeconds = 10;
+    setup.retrySeconds = 1;
+    return setup;
 }
 
 // The call flow, the audio engine and one SIP line (its news in the status list), answering at
