@@ -7,6 +7,7 @@
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QSpinBox;
 
 namespace telvox {
 
@@ -32,11 +33,15 @@ public:
     QLineEdit *txtPassword() const { return m_password; }
     QLineEdit *txtListen() const { return m_listen; }
     QComboBox *cboTransport() const { return m_transport; }
+    QLineEdit *txtProxy() const { return m_proxy; }
+    QSpinBox *spnExpires() const { return m_expires; }
+    QLineEdit *txtRingCadence() const { return m_cadence; }
+    QSpinBox *spnJitter() const { return m_jitter; }
 
 private:
     struct Entry
     {
-        QString registrar, user, password, listen, transport;
+        QString registrar, user, password, listen, transport, proxy, expires, cadence, jitter;
     };
     void show(int line);
     void keep(int line);
@@ -50,6 +55,10 @@ private:
     QLineEdit *m_password;
     QLineEdit *m_listen;
     QComboBox *m_transport;
+    QLineEdit *m_proxy;
+    QSpinBox *m_expires;
+    QLineEdit *m_cadence;
+    QSpinBox *m_jitter;
 };
 
 } // namespace telvox

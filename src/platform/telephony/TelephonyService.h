@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringDecoder>
 
 #include <cstdint>
 #include <functional>
@@ -183,12 +184,15 @@ inline bool isDtmfKey(QChar key)
         || (key >= QLatin1Char('A') && key <= QLatin1Char('D'));
 }
 
-// A text field of the line service (a line name, a caller's number or name): one character
-// per byte, up to the first zero byte.
+// A text field of the line service (a line name, a caller's number or name) up to the first
+// zero byte: UTF-8 when it is valid UTF-8 (SIP sends names so), else one character per byte.
 inline QString textField(const QByteArray &bytes)
 {
     const qsizetype zero = bytes.indexOf('\0');
-    return QString::fromLatin1(zero >= 0 ? bytes.left(zero) : bytes);
+    const QByteArray field = zero >= 0 ? bytes.left(zero) : bytes;
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8(field);
+    return utf8.hasError() ? QString::fromLatin1(field) : text;
 }
 
 } // namespace telvox

@@ -1,11 +1,12 @@
 #include "platform/telephony/sip/SipCallMapping.h"
 
-#include "platform/telephony/TelephonyService.h"
-
 extern "C" {
 #include <re.h>
 }
 
+#include <QList>
+
+#include <algorithm>
 #include <string>
 
 namespace telvox::sip {
@@ -60,7 +61,13 @@ QByteArray unquotedName(std::string_view name)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
             c = ' ';
     }
-    return out.left(kMaxName).trimmed();
+    // At most kMaxName bytes, never ending inside a UTF-8 sequence.
+    qsizetype size = std::min<qsizetype>(out.size(), kMaxName);
+    if (size < out.size()) {
+        while (size > 0 && (static_cast<unsigned char>(out[size]) & 0xC0) == 0x80)
+            --size;
+    }
+    return out.left(size).trimmed();
 }
 
 CallerIdentity identityOf(const sip_addr &addr)
@@ -147,41 +154,23 @@ SipSignal signalOf(const sip_msg &msg)
     return SipSignal::None;
 }
 
-std::optional<std::uint32_t> nextCallState(std::uint32_t current, bool incoming, SipSignal signal)
+bool completedElsewhere(const sip_msg &cancel)
 {
-    using namespace LineCallState;
-    const bool inCall = current != 0 && current != Idle;
-    switch (signal) {
-    case SipSignal::Invite:
-        // A new call only on a free line; a second INVITE is answered busy by the stack.
-        return inCall ? std::nullopt : std::optional<std::uint32_t>(Offering);
-    case SipSignal::Ringing:
-        if (!incoming && (current == Dialing || current == Proceeding))
-            return Ringback;
-        return std::nullopt;
-    case SipSignal::Answered:
-        if (!incoming && (current == Dialing || current == Proceeding || current == Ringback))
-            return Connected;
-        return std::nullopt;
-    case SipSignal::Ack:
-        if (incoming && (current == Offering || current == Accepted))
-            return Connected;
-        return std::nullopt;
-    case SipSignal::Bye:
-        return current == Connected ? std::optional<std::uint32_t>(Disconnected) : std::nullopt;
-    case SipSignal::Cancel:
-        // Before the answer: the line goes idle, nothing was answered here.
-        if (incoming && (current == Offering || current == Accepted))
-            return Idle;
-        return std::nullopt;
-    case SipSignal::Rejected:
-        if (!incoming && (current == Dialing || current == Proceeding || current == Ringback))
-            return Busy;
-        return std::nullopt;
-    case SipSignal::None:
-        break;
-    }
-    return std::nullopt;
+    bool elsewhere = false;
+    (void)sip_msg_xhdr_apply(&cancel, true, "Reason", [](const sip_hdr *hdr, const sip_msg *, void *arg) {
+        // "SIP ;cause=200 ;text=\"Call completed elsewhere\"" (a Q.850 reason may come too)
+        const QByteArray value = QByteArray(hdr->val.p, qsizetype(hdr->val.l)).toLower();
+        const QByteArray protocol = value.left(value.indexOf(';')).trimmed();
+        QByteArray cause;
+        for (const QByteArray &param : value.split(';')) {
+            if (param.trimmed().startsWith("cause="))
+                cause = param.trimmed().mid(6).trimmed();
+        }
+        if ((protocol == "sip" && cause == "200") || value.contains("completed elsewhere"))
+            *static_cast<bool *>(arg) = true;
+        return *static_cast<bool *>(arg);
+    }, &elsewhere);
+    return elsewhere;
 }
 
 MappedMessage mapRawMessage(const QByteArray &bytes)
@@ -197,8 +186,11 @@ MappedMessage mapRawMessage(const QByteArray &bytes)
     if (sip_msg_decode(&msg, mb) == 0 && msg) {
         out.parsed = true;
         out.signal = signalOf(*msg);
+        out.callId = QByteArray(msg->callid.p, qsizetype(msg->callid.l));
         if (out.signal == SipSignal::Invite)
             out.caller = callerOf(*msg);
+        if (out.signal == SipSignal::Cancel)
+            out.completedElsewhere = completedElsewhere(*msg);
     }
     mem_deref(msg);
     mem_deref(mb);

@@ -3,7 +3,6 @@
 #include <QByteArray>
 
 #include <cstdint>
-#include <optional>
 #include <string_view>
 
 struct sip_msg;
@@ -14,7 +13,7 @@ namespace telvox::sip {
 struct CallerIdentity
 {
     QByteArray number;     // digits, "+", "*", "#", letters, ".", "-", "_" only (used in file names)
-    QByteArray name;       // the display name, unquoted (UTF-8 as sent)
+    QByteArray name;       // the display name, unquoted (UTF-8 as sent, never cut inside a character)
     bool withheld = false; // anonymous caller
 };
 
@@ -36,10 +35,9 @@ enum class SipSignal {
 };
 SipSignal signalOf(const sip_msg &msg);
 
-// The line call state a line moves to from `current` on `signal`; `incoming` tells whether the
-// call was offered to us or dialled by us. std::nullopt: the signal does not change the line.
-// Call states are LineCallState values (0: no call).
-std::optional<std::uint32_t> nextCallState(std::uint32_t current, bool incoming, SipSignal signal);
+// Whether a CANCEL says the call was completed elsewhere (RFC 3326 "Reason: SIP;cause=200"):
+// another phone of the group took it.
+bool completedElsewhere(const sip_msg &cancel);
 
 // Parses raw bytes as one SIP message and maps it; SipSignal::None for what does not parse.
 // (The stack feeds this the messages it receives; the fuzz test feeds it anything.)
@@ -48,6 +46,8 @@ struct MappedMessage
     bool parsed = false;
     SipSignal signal = SipSignal::None;
     CallerIdentity caller; // for an INVITE
+    QByteArray callId;
+    bool completedElsewhere = false; // for a CANCEL
 };
 MappedMessage mapRawMessage(const QByteArray &bytes);
 

@@ -28,8 +28,10 @@ std::vector<SipLineConfig> readSipConfig(const SettingsStore &store)
         line.setup.password = store.ReadSetting(section, key(n, "Password"));
         line.setup.outboundProxy = store.ReadSetting(section, key(n, "Proxy")).trimmed();
         const QString transport = store.ReadSetting(section, key(n, "Transport")).trimmed().toLower();
-        if (transport == QLatin1String("tcp"))
+        if (transport == QLatin1String("tcp") || transport == QLatin1String("tls"))
             line.setup.transport = transport;
+        line.setup.certificate = store.ReadSetting(section, key(n, "Certificate")).trimmed();
+        line.setup.caFile = store.ReadSetting(section, key(n, "CaFile")).trimmed();
         const int expires = store.ReadSetting(section, key(n, "Expires")).toInt();
         if (expires >= 60)
             line.setup.expiresSeconds = expires;

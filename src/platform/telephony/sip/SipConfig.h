@@ -23,7 +23,10 @@ namespace telvox::sip {
 //   Line<n>AuthUser     the name to authenticate with, when it differs from the user
 //   Line<n>Password     the account's password (the store is kept readable by its owner only)
 //   Line<n>Proxy        an outbound proxy ("proxy.example.net"); empty: none
-//   Line<n>Transport    "udp" (default) or "tcp"
+//   Line<n>Transport    "udp" (default), "tcp" or "tls"
+//   Line<n>Certificate  TLS: a PEM file with the line's certificate and private key (needed
+//                       to listen for TLS callers; an account line reaching a registrar needs none)
+//   Line<n>CaFile       TLS: a PEM file of the certificate authorities trusted for the far end
 //   Line<n>Expires      registration interval in seconds (default 600)
 //   Line<n>RingCadence  ring on/off in milliseconds, "2000/4000" by default: one ring is
 //                       counted at the start of each period while the INVITE is unanswered

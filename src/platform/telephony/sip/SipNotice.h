@@ -25,6 +25,7 @@ inline constexpr int kRegistrationFailed = 1972; // %1 line, %2 registrar, %3 re
 inline constexpr int kNetworkLost = 1973;        // %1 line, %2 registrar, %3 the system's reason
 inline constexpr int kRegisteredAgain = 1974;    // %1 line, %2 registrar
 inline constexpr int kCannotStart = 1975;        // %1 what failed
+inline constexpr int kAnsweredElsewhere = 1976;  // %1 line
 } // namespace notice
 
 } // namespace telvox::sip

@@ -29,7 +29,9 @@ struct SipLineSetup
     QString authUser;      // when it differs from `user`
     QString password;
     QString outboundProxy; // "proxy.example.net"; empty: none
-    QString transport = QStringLiteral("udp"); // "udp" or "tcp"
+    QString transport = QStringLiteral("udp"); // "udp", "tcp" or "tls"
+    QString certificate; // TLS: PEM file with our certificate and key (needed to listen)
+    QString caFile;      // TLS: PEM file of the authorities that vouch for the far end
     int expiresSeconds = 600;
     int retrySeconds = 30; // after a failed registration
     int jitterMs = 60; // the receive delay that absorbs network jitter
@@ -43,7 +45,7 @@ struct StackEvent
     enum class Kind {
         Incoming,    // an INVITE was accepted for ringing (180 sent)
         Established, // the far end acknowledged our 200 OK, or answered our INVITE (200 OK)
-        Progress,    // our INVITE rings at the far end (180 / 183)
+        Progress,    // our INVITE rings at the far end (180 / 183), perhaps with early media
         Ended,       // the call is over: BYE, CANCEL, a timeout or a failed transaction
         Digit,       // an RFC 4733 event began, or a touch tone was heard in the audio
         DigitsSent,  // the digits asked for have all been sent
@@ -56,6 +58,8 @@ struct StackEvent
     CallerIdentity caller; // Incoming
     char digit = 0;        // Digit
     bool answered = false; // Ended: the call had been answered here
+    bool elsewhere = false; // Ended: cancelled because another phone took the call (RFC 3326)
+    bool earlyMedia = false; // Progress: the far end's audio flows before its answer
     int code = 0;          // Ended: the SIP status or error number behind it, when known
     QString reason;        // RegistrationFailed: the registrar's reason phrase or the error
 };

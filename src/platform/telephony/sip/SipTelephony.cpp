@@ -134,8 +134,14 @@ void SipTelephony::handle(const StackEvent &event)
         return;
     }
     case StackEvent::Kind::Progress:
-        if (event.call == l.sipCall && !l.incoming && l.callState == LineCallState::Dialing)
+        if (event.call != l.sipCall || l.incoming)
+            return;
+        if (l.callState == LineCallState::Dialing)
             setState(l, LineCallState::Ringback);
+        // Early media: the line carries the far end's audio from now on, and the call flow
+        // judges it (ring-back, busy tone, a voice) as it does on an analog line.
+        if (event.earlyMedia && l.callState == LineCallState::Ringback)
+            setState(l, LineCallState::Connected);
         return;
     case StackEvent::Kind::Established:
         if (event.call == l.sipCall && !l.incoming
@@ -165,6 +171,8 @@ void SipTelephony::handle(const StackEvent &event)
         } else if (l.callState == LineCallState::Offering || l.callState == LineCallState::Accepted) {
             // Given up, or taken by another phone of the group: never answered here.
             l.answering = false;
+            if (event.elsewhere)
+                tell(notice::kAnsweredElsewhere, l);
             setState(l, LineCallState::Idle);
         }
         return;
