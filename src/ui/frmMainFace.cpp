@@ -95,12 +95,19 @@ void frmMain::buildFace()
         const QSize room = s->availableGeometry().size();
         const double fit = qMin(room.width() / double(kDesignWidth), room.height() / double(kDesignHeight));
         if (fit > 0 && f.scale > fit) {
+            // The desktop's font shrinks by the same ratio, so that the lists' columns and the
+            // captions keep their places on the face.
+            QFont smaller = font();
+            smaller.setPointSizeF(smaller.pointSizeF() * fit / f.scale);
+            setFont(smaller);
             f.scale = fit;
             f.twipsPerPixelX = 15.0 / fit;
             f.twipsPerPixelY = 15.0 / fit;
         }
     }
     auto px = [&f](int design) { return qRound(design * f.scale); };
+    // Font sizes round down: a caption never grows past the room the design gives it.
+    auto fontPx = [&f](int design) { return qMax(6, int(design * f.scale)); };
     auto place = [&px](QWidget *w, int x, int y, int width, int height) {
         w->setGeometry(px(x), px(y), px(width), px(height));
     };
@@ -142,7 +149,7 @@ void frmMain::buildFace()
     f.lblTitle = new QLabel(this);
     f.lblTitle->setObjectName(QStringLiteral("lblTitle"));
     QFont titleFont = font();
-    titleFont.setPixelSize(px(26));
+    titleFont.setPixelSize(fontPx(26));
     titleFont.setBold(true);
     f.lblTitle->setFont(titleFont);
     place(f.lblTitle, 64, 8, 148, 40);
@@ -160,7 +167,7 @@ void frmMain::buildFace()
     m_cmdExit->hide();
 
     QFont navFont = font();
-    navFont.setPixelSize(px(12));
+    navFont.setPixelSize(fontPx(12));
     navFont.setBold(true);
     struct Nav
     {
