@@ -3,24 +3,16 @@
 // text against what is drawn behind it (contrast at least 4.5 : 1), and each window within a
 // 1280x720 screen. TELVOX_SCREEN_SCALE=2 runs the same at 200 %.
 
-#include "app/TelvoxApplication.h"
-#include "ui/AppRig.h"
-#include "core/Settings.h"
 #include "core/Texts.h"
-#include "ui/frmMain.h"
-#include "ui/frmTip.h"
-#include "ui/frmVirtualExchange.h"
+#include "ui/EveryWindow.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QHash>
 #include <QLabel>
-#include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -60,15 +52,54 @@ double medianContrast(const QImage &image, const QRect &area, QColor text, QColo
         return 0;
     std::nth_element(pixels.begin(), pixels.begin() + pixels.size() / 2, pixels.end(),
                      [](const auto &a, const auto &b) { return a.first < b.first; });
-    const auto &median = pixels.at(pixels.size() / 2);
-    *behind = QColor::fromRgb(median.second);
-    return median.first;
+    *behind = QColor::fromRgb(pixels.at(pixels.size() / 2).second);
+    return pixels.at(pixels.size() / 2).first;
 }
 
-void settle()
+// Every label and check box of the window that a person can see and that says something.
+void checkWindow(QWidget &window)
 {
-    for (int i = 0; i < 5; ++i)
-        QApplication::processEvents();
+    if (!window.isVisible())
+        window.show();
+    settle();
+    const QString where = window.objectName();
+    const QSize room = window.screen()->availableGeometry().size();
+    QVERIFY2(window.width() <= room.width() && window.height() <= room.height(),
+             qPrintable(QStringLiteral("%1 is %2x%3 on a %4x%5 screen")
+                            .arg(where).arg(window.width()).arg(window.height()).arg(room.width()).arg(room.height())));
+
+    // Content scrolled out of view is checked as drawn in its scroll area's body.
+    QHash<QWidget *, QImage> canvases;
+    auto canvasOf = [&](QWidget *w) {
+        QWidget *canvas = &window;
+        for (QWidget *p = w->parentWidget(); p && p != &window; p = p->parentWidget())
+            if (p->objectName() == QLatin1String("scrollBody")) {
+                canvas = p;
+                break;
+            }
+        if (!canvases.contains(canvas))
+            canvases.insert(canvas, canvas->grab().toImage());
+        return canvas;
+    };
+    for (QWidget *w : window.findChildren<QWidget *>()) {
+        const auto *label = qobject_cast<QLabel *>(w);
+        const auto *box = qobject_cast<QCheckBox *>(w);
+        const QString text = label ? label->text() : box ? box->text() : QString();
+        if (w->window() != &window || !w->isVisibleTo(&window) || !w->isEnabled() || text.trimmed().isEmpty())
+            continue;
+        QWidget *canvas = canvasOf(w);
+        const QImage &image = canvases[canvas];
+        const qreal dpr = image.devicePixelRatio();
+        const QRect logical(w->mapTo(canvas, QPoint(0, 0)), w->size());
+        const QRect device(QPoint(qFloor(logical.left() * dpr), qFloor(logical.top() * dpr)),
+                           QSize(qCeil(logical.width() * dpr), qCeil(logical.height() * dpr)));
+        const QColor fore = w->palette().color(QPalette::Active, w->foregroundRole());
+        QColor back;
+        const double ratio = medianContrast(image, device, fore, &back);
+        QVERIFY2(ratio >= 4.5, qPrintable(QStringLiteral("%1: \"%2\" (%3) is %4 on %5, contrast %6 : 1")
+                                              .arg(where, text.left(40), w->objectName(), fore.name(), back.name())
+                                              .arg(ratio, 0, 'f', 2)));
+    }
 }
 
 } // namespace
@@ -76,158 +107,29 @@ void settle()
 class tst_WindowsAsShown : public QObject
 {
     Q_OBJECT
-
-    QStringList m_checked;
-
-    // Every label and check box of the window that a person can see and that says something.
-    void checkWindow(QWidget &window)
-    {
-        if (!window.isVisible())
-            window.show();
-        settle();
-        m_checked << window.objectName();
-        const QString where = window.objectName();
-
-        const QSize room = window.screen()->availableGeometry().size();
-        QVERIFY2(window.width() <= room.width() && window.height() <= room.height(),
-                 qPrintable(QStringLiteral("%1 is %2x%3 on a %4x%5 screen")
-                                .arg(where)
-                                .arg(window.width())
-                                .arg(window.height())
-                                .arg(room.width())
-                                .arg(room.height())));
-
-        // Content scrolled out of view is checked as drawn in its scroll area's body.
-        QHash<QWidget *, QImage> canvases;
-        auto canvasOf = [&](QWidget *w) {
-            QWidget *canvas = &window;
-            for (QWidget *p = w->parentWidget(); p && p != &window; p = p->parentWidget()) {
-                if (p->objectName() == QLatin1String("scrollBody")) {
-                    canvas = p;
-                    break;
-                }
-            }
-            if (!canvases.contains(canvas))
-                canvases.insert(canvas, canvas->grab().toImage());
-            return canvas;
-        };
-
-        const auto widgets = window.findChildren<QWidget *>();
-        for (QWidget *w : widgets) {
-            QString text;
-            if (auto *label = qobject_cast<QLabel *>(w))
-                text = label->text();
-            else if (auto *box = qobject_cast<QCheckBox *>(w))
-                text = box->text();
-            else
-                continue;
-            if (w->window() != &window || !w->isVisibleTo(&window) || !w->isEnabled() || text.trimmed().isEmpty())
-                continue;
-            QWidget *canvas = canvasOf(w);
-            const QImage &image = canvases[canvas];
-            const qreal dpr = image.devicePixelRatio();
-            const QRect logical(w->mapTo(canvas, QPoint(0, 0)), w->size());
-            const QRect device(QPoint(qFloor(logical.left() * dpr), qFloor(logical.top() * dpr)),
-                               QSize(qCeil(logical.width() * dpr), qCeil(logical.height() * dpr)));
-            const QColor fore = w->palette().color(QPalette::Active, w->foregroundRole());
-            QColor back;
-            const double ratio = medianContrast(image, device, fore, &back);
-            QVERIFY2(ratio >= 4.5, qPrintable(QStringLiteral("%1: \"%2\" (%3) is %4 on %5, contrast %6 : 1")
-                                                  .arg(where, text.left(40), w->objectName(), fore.name(),
-                                                       back.name())
-                                                  .arg(ratio, 0, 'f', 2)));
-        }
-    }
-
-    // Checks every modal window the program opens, and those the given window opens in turn.
-    void answerAndOpenChildren(QDialog &d)
-    {
-        checkWindow(d);
-        auto press = [&d](const char *name) {
-            if (auto *b = d.findChild<QPushButton *>(QString::fromLatin1(name)); b && b->isEnabled())
-                b->click();
-        };
-        const QString name = d.objectName();
-        if (name == QLatin1String("frmSetup")) {
-            press("cmdRings");
-            press("Command1"); // the greeting recorder
-        } else if (name == QLatin1String("frmSetRings")) {
-            // The time editor runs on its own event loop.
-            QTimer::singleShot(0, this, [this] {
-                if (auto *editor = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
-                    checkWindow(*editor);
-                    editor->reject();
-                }
-            });
-            press("cmdAddEntry");
-        } else if (name == QLatin1String("frmDialOut")) {
-            press("cmdAdd");
-            press("cmdRecords");
-        }
-    }
-
 private slots:
-    void everyWindowIsReadableAndFits_data()
-    {
-        QTest::addColumn<QString>("language");
-        QTest::newRow("English") << QStringLiteral("0");
-        QTest::newRow("Simplified Chinese") << QStringLiteral("1");
-        QTest::newRow("Traditional Chinese") << QStringLiteral("2");
-    }
-
     void everyWindowIsReadableAndFits()
     {
-        QFETCH(QString, language);
-        m_checked.clear();
-        ScratchDir home;
-        {
-            SettingsStore s(home.file("telvox.ini"), home.file("settings.txt"));
-            s.WriteSetting("Config", "Language", language);
-            s.WriteSetting("Config", "SaveFile", home.file("waveFiles"));
+        for (const char *language : {"0", "1", "2"}) {
+            ScratchDir home;
             QDir().mkpath(home.file("waveFiles"));
+            presetConfig(home.path(), {{"Language", language}, {"SaveFile", home.file("waveFiles")}});
             (void)QFile(home.file("waveFiles/A2026-03-02~09-14-05~5551234.wav")).open(QIODevice::WriteOnly);
+            AppRig rig(home.path());
+            QStringList checked;
+            openEveryWindow(rig, [&checked](QWidget &w) {
+                checked << w.objectName();
+                checkWindow(w);
+            });
+            QVERIFY(rig.app.isLoaded());
+            for (const char *expected : {"frmMain", "frmTip", "frmSetup", "frmSetRings", "frmSetTime", "frmGreeting",
+                                         "frmGreeting1", "frmBackup", "frmDialOut", "frmPBAdd", "frmDialRecords",
+                                         "frmBrows", "frmAbout", "frmViewLog", "frmVirtualExchange", "frmPopCallID"})
+                QVERIFY2(checked.contains(QLatin1String(expected)),
+                         qPrintable(QStringLiteral("language %1: %2 was not shown; shown: %3")
+                                        .arg(language, expected, checked.join(' '))));
+            rig.app.shutdown();
         }
-        AppRig i(home.path());
-        i.modal.answer = [this](QDialog &d) { answerAndOpenChildren(d); };
-        i.app.Main();
-        for (QWidget *top : QApplication::topLevelWidgets())
-            if (top->objectName() == QLatin1String("frmSplash") && top->isVisible())
-                checkWindow(*top);
-        i.loop.advance(2600);
-        settle();
-        QVERIFY(i.app.isLoaded());
-        frmMain &main = *i.app.mainWindow();
-        checkWindow(main);
-
-        frmTip tip(i.app.texts(), &main); // the first-start notice, as the program parents it
-        checkWindow(tip);
-        tip.hide();
-
-        i.app.showSetup();
-        i.app.recordPrompt(QStringLiteral("Msg.wav"), false);
-        i.app.showBackup();
-        i.app.showDialOut();
-        main.findChild<QPushButton *>("cmdBrows")->click();
-        main.findChild<QPushButton *>("cmdHelp")->click();
-        QTimer::singleShot(0, this, [this] {
-            if (auto *viewer = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
-                checkWindow(*viewer);
-                viewer->reject();
-            }
-        });
-        main.findChild<QPushButton *>("cmdLog")->click();
-        checkWindow(*i.app.showVirtualExchange());
-        for (QWidget *top : QApplication::topLevelWidgets())
-            if (top->objectName() == QLatin1String("frmPopCallID"))
-                checkWindow(*top);
-
-        for (const char *expected : {"frmMain", "frmTip", "frmSetup", "frmSetRings", "frmSetTime", "frmGreeting",
-                                     "frmGreeting1", "frmBackup", "frmDialOut", "frmPBAdd", "frmDialRecords",
-                                     "frmBrows", "frmAbout", "frmViewLog", "frmVirtualExchange", "frmPopCallID"})
-            QVERIFY2(m_checked.contains(QLatin1String(expected)),
-                     qPrintable(QStringLiteral("%1 was not shown; shown: %2")
-                                    .arg(QLatin1String(expected), m_checked.join(QLatin1Char(' ')))));
-        i.app.shutdown();
     }
 };
 
