@@ -128,7 +128,8 @@ private slots:
         QCOMPARE(r.prompts.shown.value(0).text, r.said(1701));
         QVERIFY(r.settings.ReadSetting("Config", "SaveFile").isEmpty()); // nothing was saved
         QCOMPARE(r.ended, 0);
-        for (const auto &[typed, kept] : {std::pair{"7", "20"}, {"900", "500"}, {"abc", "20"}, {"250", "250"}}) {
+        for (const auto &[typed, kept] :
+             {std::pair{"7", "20"}, {"20", "20"}, {"900", "500"}, {"500", "500"}, {"abc", "20"}, {"250", "250"}}) {
             r.window->txtSilenceLevel()->setText(typed);
             loseFocus(r.window->txtSilenceLevel());
             QCOMPARE(r.window->txtSilenceLevel()->text(), QString(kept));
