@@ -1,4 +1,5 @@
 // The two recording lists on the main window: what the user sees and does with them.
+#include "audio/RecordingFile.h"
 #include "platform/media/TestWave.h"
 #include "platform/shell/MailClient.h"
 #include "records/MessageLists.h"
@@ -127,16 +128,8 @@ private slots:
         QVERIFY(header->geometry().bottom() < unread->viewport()->geometry().top());
         QCOMPARE(unread->visualItemRect(unread->item(0)).width(), header->length());
         // A TrueSpeech recording: the length comes from its own byte rate (1067 bytes a second).
-        QByteArray wave("RIFF\0\0\0\0WAVEfmt ", 16);
-        const auto put = [&wave](quint32 v, int bytes) {
-            for (int i = 0; i < bytes; ++i)
-                wave.append(char((v >> (8 * i)) & 0xff));
-        };
-        for (const auto &[v, n] : {std::pair{50u, 4}, {0x22u, 2}, {1u, 2}, {8000u, 4}, {1067u, 4}, {32u, 2}, {1u, 2}, {32u, 2}})
-            put(v, n);
-        wave.append(QByteArray(32, '\0') + "data");
-        put(1067 * 4, 4);
-        QVERIFY(writeBytes(l.dir.file("M2026-03-08~08-00-00~555.wav"), wave + QByteArray(1067 * 4, '\0')));
+        QVERIFY(writeBytes(l.dir.file("M2026-03-08~08-00-00~555.wav"),
+                           waveHeader(OutputFormat::TrueSpeech, 1067 * 4) + QByteArray(1067 * 4, '\0')));
         QCOMPARE(messageFacts(l.dir.path(), "M2026-03-08~08-00-00~555.wav", {}).length, QString("0:04"));
         // A folder named like a recording gives no length either, and never blocks.
         QVERIFY(QDir(l.dir.path()).mkdir("M2026-03-07~08-00-00.wav"));
