@@ -2,17 +2,32 @@
 // gives them, in each language. Checks what a person sees: each visible label's and check box's
 // text against what is drawn behind it (contrast at least 4.5 : 1), and each window within a
 // 1280x720 screen. TELVOX_SCREEN_SCALE=2 runs the same at 200 %.
+// With TELVOX_SCREENSHOTS=<folder> it runs on the display it is given (scripts/screenshots
+// starts an X server) and also saves each window there as <window>-<language>.png, the main
+// window cut to its outline.
 
 #include "core/Texts.h"
-#include "ui/EveryWindow.h"
+#include "platform/media/TestWave.h"
+#include "records/MessageLists.h"
+#include "records/StatusLog.h"
+#include "telephony/PhoneBookTable.h"
+#include "ui/AppRig.h"
+#include "ui/frmMain.h"
+#include "ui/frmTip.h"
+#include "ui/frmVirtualExchange.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QHash>
 #include <QLabel>
+#include <QPainter>
+#include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -21,6 +36,14 @@ using namespace telvox;
 using namespace telvox::test;
 
 namespace {
+
+void settle()
+{
+    for (int i = 0; i < 5; ++i)
+        QApplication::processEvents();
+    if (qEnvironmentVariableIsSet("TELVOX_SCREENSHOTS")) // a real X server draws later
+        QTest::qWait(250);
+}
 
 double luminance(QColor c)
 {
@@ -102,6 +125,80 @@ void checkWindow(QWidget &window)
     }
 }
 
+// The window as a picture; the main window cut to its outline, transparent outside it.
+void savePicture(QWidget &w, const QString &file)
+{
+    QImage image = w.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    if (auto *main = qobject_cast<frmMain *>(&w)) {
+        const qreal dpr = image.devicePixelRatio();
+        image.setDevicePixelRatio(1.0); // work in device pixels
+        QImage shaped(image.size(), QImage::Format_ARGB32);
+        shaped.fill(Qt::transparent);
+        QPainter p(&shaped);
+        p.setClipRegion(QTransform::fromScale(dpr, dpr).map(main->BuildOutline()));
+        p.drawImage(0, 0, image);
+        p.end();
+        image = shaped;
+    }
+    QVERIFY2(image.save(file), qPrintable(file));
+}
+
+// Starts the program in `rig` and opens every window the way a user reaches it, with the
+// parents the program gives it; `visit` sees each one while it is shown. The ring rules and
+// the greeting recorder are opened from the setup, the time editor from the ring rules, the
+// phonebook editor and the dialled numbers from the dialler.
+void openEveryWindow(AppRig &rig, const std::function<void(QWidget &)> &visit)
+{
+    // The windows a modal one opens run their own event loops: visited from the first turn.
+    const auto visitNextModal = [&visit] {
+        QTimer::singleShot(0, [&visit] {
+            if (auto *d = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+                visit(*d);
+                d->reject();
+            }
+        });
+    };
+    rig.modal.answer = [&visit, visitNextModal](QDialog &d) {
+        visit(d);
+        const auto press = [&d](std::initializer_list<const char *> names) {
+            for (const char *name : names)
+                if (auto *b = d.findChild<QPushButton *>(QString::fromLatin1(name)); b && b->isEnabled())
+                    b->click();
+        };
+        if (d.objectName() == QLatin1String("frmSetup"))
+            press({"cmdRings", "Command1"});
+        else if (d.objectName() == QLatin1String("frmSetRings")) {
+            visitNextModal();
+            press({"cmdAddEntry"});
+        } else if (d.objectName() == QLatin1String("frmDialOut"))
+            press({"cmdAdd", "cmdRecords"});
+    };
+    rig.app.Main();
+    for (QWidget *top : QApplication::topLevelWidgets())
+        if (top->objectName() == QLatin1String("frmSplash") && top->isVisible())
+            visit(*top);
+    rig.loop.advance(2600);
+    settle();
+    frmMain &main = *rig.app.mainWindow();
+    visit(main);
+    frmTip tip(rig.app.texts(), &main); // the first-start notice, as the program parents it
+    visit(tip);
+    tip.hide();
+    rig.app.showSetup();
+    rig.app.recordPrompt(QStringLiteral("Msg.wav"), false);
+    rig.app.showBackup();
+    rig.app.showDialOut();
+    for (const char *command : {"cmdBrows", "cmdHelp", "cmdLog"}) {
+        if (QLatin1String(command) == QLatin1String("cmdLog"))
+            visitNextModal(); // the log viewer runs on its own event loop
+        main.findChild<QPushButton *>(QString::fromLatin1(command))->click();
+    }
+    visit(*rig.app.showVirtualExchange());
+    for (QWidget *top : QApplication::topLevelWidgets())
+        if (top->objectName() == QLatin1String("frmPopCallID"))
+            visit(*top);
+}
+
 } // namespace
 
 class tst_WindowsAsShown : public QObject
@@ -110,16 +207,37 @@ class tst_WindowsAsShown : public QObject
 private slots:
     void everyWindowIsReadableAndFits()
     {
-        for (const char *language : {"0", "1", "2"}) {
+        const QString pictures = qEnvironmentVariable("TELVOX_SCREENSHOTS");
+        for (const auto &[language, suffix] : {std::pair{"0", "en"}, {"1", "gb"}, {"2", "big5"}}) {
             ScratchDir home;
-            QDir().mkpath(home.file("waveFiles"));
-            presetConfig(home.path(), {{"Language", language}, {"SaveFile", home.file("waveFiles")}});
-            (void)QFile(home.file("waveFiles/A2026-03-02~09-14-05~5551234.wav")).open(QIODevice::WriteOnly);
+            const QString folder = home.file("waveFiles");
+            QDir().mkpath(folder);
+            // Short recordings, and a phonebook that names two of the callers.
+            const std::pair<const char *, int> recordings[] = {
+                {"M2026-03-01~16-40-12~5550101.wav", 95000}, {"O2026-03-01~18-05-33~5552468.wav", 12000},
+                {"A2026-03-02~09-14-05~5551234.wav", 42000}, {"A2026-03-02~11-02-47~5559876.wav", 7000}};
+            for (const auto &[name, ms] : recordings)
+                QVERIFY(writeTestWave(folder + '/' + name, ms));
+            QVERIFY(phonebook::rewrite(home.file("PhoneBook.txt"), {"Li Wei", "Ana Ortiz"}, {"5551234", "5550101"}));
+            presetConfig(home.path(), {{"Language", language}, {"SaveFile", folder}});
             AppRig rig(home.path());
             QStringList checked;
-            openEveryWindow(rig, [&checked](QWidget &w) {
-                checked << w.objectName();
+            openEveryWindow(rig, [&](QWidget &w) {
+                if (auto *main = qobject_cast<frmMain *>(&w)) {
+                    // Messages arrive as the program records them: two handled, two unread.
+                    for (const auto &[name, ms] : recordings)
+                        rig.app.messageLists().addRecording(folder, QLatin1String(name));
+                    for (const int id : {1021, 1025})
+                        rig.app.statusLog().AddStatus(rig.app.texts().LoadText(id));
+                    main->findChild<QScrollBar *>("HScroll1")->setMaximum(95);
+                    main->findChild<QScrollBar *>("HScroll1")->setValue(31);
+                }
                 checkWindow(w);
+                // "frmSetup" is saved as setup-en.png.
+                const QString name = w.objectName().mid(3).toLower();
+                if (!pictures.isEmpty() && !checked.contains(w.objectName()))
+                    savePicture(w, QDir(pictures).filePath(name + '-' + suffix + ".png"));
+                checked << w.objectName();
             });
             QVERIFY(rig.app.isLoaded());
             for (const char *expected : {"frmMain", "frmTip", "frmSetup", "frmSetRings", "frmSetTime", "frmGreeting",
@@ -144,7 +262,8 @@ int main(int argc, char *argv[])
     json.write(R"({"screens":[{"name":"Test","x":0,"y":0,"width":1280,"height":720,)"
                R"("logicalDpi":96,"logicalBaseDpi":96,"dpr":1}]})");
     json.close();
-    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + file.toLocal8Bit());
+    if (!qEnvironmentVariableIsSet("TELVOX_SCREENSHOTS"))
+        qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + file.toLocal8Bit());
     const QByteArray scale = qgetenv("TELVOX_SCREEN_SCALE");
     qputenv("QT_SCALE_FACTOR", scale.isEmpty() ? QByteArray("1") : scale);
     QApplication app(argc, argv);
