@@ -148,10 +148,10 @@ private slots:
         l.window->close();
         QVERIFY(l.window->isInTray() && l.tray.shown && !l.window->isVisible());
         QCOMPARE(l.shutdowns, 0);
-        QCOMPARE(l.tray.messages.size(), 1);
-        QVERIFY(l.tray.messages[0].contains("Ctrl+Q"));
-        l.record("A2026-03-02~09-30-00~555.wav");
         QCOMPARE(l.tray.notices.size(), 2);
+        QVERIFY(l.tray.notices[1].contains("Ctrl+Q"));
+        l.record("A2026-03-02~09-30-00~555.wav");
+        QCOMPARE(l.tray.notices.size(), 3);
         QCOMPARE(l.tray.tip, QString("Telvox: 2 unread messages"));
 
         l.tray.menu->findChild<QAction *>("mmuTrayPlayNewest")->trigger();
@@ -160,7 +160,8 @@ private slots:
         l.tray.menu->findChild<QAction *>("mmuTrayShow")->trigger();
         QVERIFY(l.window->isVisible());
         l.window->close(); // the hint is not repeated
-        QCOMPARE(l.tray.messages.size(), 1);
+        QCOMPARE(l.tray.notices.size(), 3);
+        QVERIFY(l.tray.messages.isEmpty()); // the warning balloon is the alarms' only
         l.tray.menu->findChild<QAction *>("mmuTrayQuit")->trigger();
         QCOMPARE(l.shutdowns, 1);
     }
