@@ -98,7 +98,10 @@ void frmMain::buildFace()
             // The desktop's font shrinks by the same ratio, so that the lists' columns and the
             // captions keep their places on the face.
             QFont smaller = font();
-            smaller.setPointSizeF(smaller.pointSizeF() * fit / f.scale);
+            if (smaller.pointSizeF() > 0)
+                smaller.setPointSizeF(smaller.pointSizeF() * fit / f.scale);
+            else
+                smaller.setPixelSize(qMax(6, int(smaller.pixelSize() * fit / f.scale)));
             setFont(smaller);
             f.scale = fit;
             f.twipsPerPixelX = 15.0 / fit;
