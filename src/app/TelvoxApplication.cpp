@@ -515,7 +515,7 @@ void TelvoxApplication::addCallerToPhoneBook()
 frmVirtualExchange *TelvoxApplication::showVirtualExchange()
 {
     if (!m_virtualExchange)
-        m_virtualExchange = std::make_unique<frmVirtualExchange>(*m_exchange);
+        m_virtualExchange = std::make_unique<frmVirtualExchange>(*m_exchange, *m_texts);
     m_virtualExchange->show();
     m_virtualExchange->raise();
     return m_virtualExchange.get();

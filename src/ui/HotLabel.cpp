@@ -75,14 +75,17 @@ void HotLabel::paintEvent(QPaintEvent *)
     }
     p.setOpacity(m_dimmed ? 0.35 : 1.0);
     const bool iconOnly = text().isEmpty();
-    const qreal side = iconOnly ? qMin(width(), height()) * 0.78 : qMin<qreal>(22, height() - 8);
+    // Icon and margins in proportion to the height (22 and 8 at the design's 42 pixels), so that
+    // a face shrunk to fit a small screen keeps the room of its captions.
+    const qreal margin = height() * 8.0 / 42.0;
+    const qreal side = iconOnly ? qMin(width(), height()) * 0.78 : qMin<qreal>(height() * 22.0 / 42.0, height() - margin);
     QRectF textArea = r;
     if (m_icon) {
         const QRectF iconRect = iconOnly
             ? QRectF((width() - side) / 2, (height() - side) / 2, side, side)
-            : QRectF(8, (height() - side) / 2, side, side);
+            : QRectF(margin, (height() - side) / 2, side, side);
         m_icon->render(&p, iconRect);
-        textArea.setLeft(iconRect.right() + 8);
+        textArea.setLeft(iconRect.right() + margin);
     }
     if (!iconOnly) {
         p.setPen(palette().color(QPalette::WindowText));

@@ -103,6 +103,7 @@ MessageListWidget::MessageListWidget(const QStringList &titles, QWidget *parent)
     , m_header(new QHeaderView(Qt::Horizontal, this))
 {
     m_header->setObjectName(QStringLiteral("messageColumns"));
+    m_header->setFont(font()); // the titles in the items' font, which the window may have shrunk
     m_header->setModel(new QStandardItemModel(0, kColumns, m_header));
     m_header->setSectionsClickable(false);
     m_header->setStretchLastSection(false);

@@ -12,8 +12,11 @@
 #include "telephony/PhoneBookTable.h"
 #include "ui/frmMain.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -47,6 +50,7 @@ MessageListsBinder::MessageListsBinder(Services services, QObject *parent)
     };
     follow(lists.lastTen(), m_lstLastTen);
     follow(lists.unread(), m_lstUnread);
+    watchPhoneBook();
 
     // The tray counts the unread messages, and each new one is announced (the list model
     // inserts a row first and names it after).
@@ -161,6 +165,38 @@ void MessageListsBinder::refill(QListWidget *widget, const QStringList &entries)
     }
     if (row >= 0 && row < widget->count())
         widget->setCurrentRow(row);
+}
+
+void MessageListsBinder::watchPhoneBook()
+{
+    if (m_s.phoneBookPath.isEmpty())
+        return;
+    // The file itself for edits in place, and its folder for a file written anew (the
+    // editors replace it) or made for the first time. The folder changes often (logs,
+    // settings): only a new state of the phonebook file refills the lists.
+    m_phoneBookWatch = new QFileSystemWatcher(this);
+    m_phoneBookWatch->addPath(QFileInfo(m_s.phoneBookPath).absolutePath());
+    const auto stamp = [this] {
+        const QFileInfo file(m_s.phoneBookPath);
+        return file.exists() ? QStringLiteral("%1/%2").arg(file.lastModified().toMSecsSinceEpoch()).arg(file.size())
+                             : QString();
+    };
+    m_phoneBookStamp = stamp();
+    const auto phoneBookChanged = [this, stamp](bool always) {
+        const QString now = stamp();
+        if (!now.isEmpty() && !m_phoneBookWatch->files().contains(m_s.phoneBookPath))
+            m_phoneBookWatch->addPath(m_s.phoneBookPath);
+        if (!always && now == m_phoneBookStamp)
+            return;
+        m_phoneBookStamp = now;
+        refill(m_lstLastTen, m_s.lists.lastTenEntries());
+        refill(m_lstUnread, m_s.lists.unreadEntries());
+    };
+    connect(m_phoneBookWatch, &QFileSystemWatcher::fileChanged, this, [phoneBookChanged] { phoneBookChanged(true); });
+    connect(m_phoneBookWatch, &QFileSystemWatcher::directoryChanged, this,
+            [phoneBookChanged] { phoneBookChanged(false); });
+    if (!m_phoneBookStamp.isEmpty())
+        m_phoneBookWatch->addPath(m_s.phoneBookPath);
 }
 
 void MessageListsBinder::pressPlay()

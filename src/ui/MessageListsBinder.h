@@ -2,6 +2,7 @@
 
 #include <QObject>
 
+class QFileSystemWatcher;
 class QListWidget;
 class QMenu;
 class QAction;
@@ -21,7 +22,8 @@ class frmMain;
 // Puts the two recording lists on the main window: their items follow the lists, a click or
 // a selection by program makes the entry the player's current recording, a double-click
 // plays it, the pop-up menus play, delete and play all, and playing an unread message moves it
-// to the handled ones. Also the status list's "add caller to phonebook" entry.
+// to the handled ones. The caller column follows the phonebook file: an edit there shows at
+// once. Also the status list's "add caller to phonebook" entry.
 class MessageListsBinder final : public QObject
 {
     Q_OBJECT
@@ -54,6 +56,7 @@ public:
 
 private:
     void refill(QListWidget *widget, const QStringList &entries);
+    void watchPhoneBook();
     void pressPlay();
     bool playerIdle() const;
 
@@ -65,6 +68,8 @@ private:
     QPushButton *m_cmdPause;
     QAction *m_mmumailto = nullptr;
     QStringList m_announced; // the unread messages already announced
+    QFileSystemWatcher *m_phoneBookWatch = nullptr;
+    QString m_phoneBookStamp; // time and size of the phonebook file the lists show
 };
 
 } // namespace telvox

@@ -1,10 +1,16 @@
 #include "ui/SystemTray.h"
 
+#include "ui/DesktopNotifications.h"
+
 #include <QSystemTrayIcon>
 
 namespace telvox {
 
-QtSystemTray::QtSystemTray() = default;
+QtSystemTray::QtSystemTray()
+    : m_notifications(std::make_unique<DesktopNotifications>())
+{
+}
+
 QtSystemTray::~QtSystemTray() = default;
 
 bool QtSystemTray::isAvailable() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
@@ -61,6 +67,14 @@ void QtSystemTray::showMessage(const QString &title, const QString &text)
 {
     if (isIconShown())
         m_icon->showMessage(title, text, QSystemTrayIcon::Warning);
+}
+
+void QtSystemTray::notify(const QString &title, const QString &text)
+{
+    m_notifications->send(title, text, [this, title, text] {
+        if (isIconShown())
+            m_icon->showMessage(title, text, QSystemTrayIcon::Information);
+    });
 }
 
 } // namespace telvox

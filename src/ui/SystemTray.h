@@ -11,9 +11,11 @@ class QSystemTrayIcon;
 
 namespace telvox {
 
+class DesktopNotifications;
+
 enum class TrayClick { Left, Right, Double, Middle };
 
-// The icon in the desktop's notification area that stands for the hidden main window.
+// The icon in the desktop's notification area that stands for the main window.
 class SystemTray
 {
 public:
@@ -24,9 +26,12 @@ public:
     virtual void AddTrayIcon(const QIcon &icon, const QString &tip) = 0;
     virtual void RemoveTrayIcon() = 0;
     virtual bool isIconShown() const = 0;
-    // A notification from the icon (a balloon or the desktop's notification); nothing where
-    // the icon is not shown.
+    // A warning from the icon (a balloon or the desktop's notification); nothing where the icon
+    // is not shown. The recording alarms use it.
     virtual void showMessage(const QString &title, const QString &text) { (void)title, (void)text; }
+    // An information for the user, shown whether the icon is or not: the desktop's
+    // notification service, else the icon's balloon.
+    virtual void notify(const QString &title, const QString &text) { showMessage(title, text); }
     // The icon's tool tip, and its picture (with the unread count drawn on it).
     virtual void setToolTip(const QString &tip) { (void)tip; }
     virtual void setIcon(const QIcon &icon) { (void)icon; }
@@ -59,12 +64,14 @@ public:
     void RemoveTrayIcon() override;
     bool isIconShown() const override;
     void showMessage(const QString &title, const QString &text) override;
+    void notify(const QString &title, const QString &text) override;
     void setToolTip(const QString &tip) override;
     void setIcon(const QIcon &icon) override;
     void setMenu(QMenu *menu) override;
 
 private:
     std::unique_ptr<QSystemTrayIcon> m_icon;
+    std::unique_ptr<DesktopNotifications> m_notifications;
     QMenu *m_menu = nullptr;
 };
 

@@ -162,7 +162,7 @@ void frmMain::closeEvent(QCloseEvent *event)
         hideToTray();
         if (m_s.settings.ReadSetting(QStringLiteral("Config"), QStringLiteral("TrayHint")) != QLatin1String("1")) {
             m_s.settings.WriteSetting(QStringLiteral("Config"), QStringLiteral("TrayHint"), QStringLiteral("1"));
-            m_face->desktop->tray.showMessage(m_s.texts.LoadText(1004), m_s.texts.LoadText(kTrayHint));
+            m_face->desktop->tray.notify(m_s.texts.LoadText(1004), m_s.texts.LoadText(kTrayHint));
         }
         return;
     }

@@ -31,7 +31,8 @@ class WavePlayer;
 enum class TrayClick;
 
 // The main window: the status list, the two options, and the launching point of every other
-// window. It stays loaded for the whole run; closing it ends the program.
+// window. It stays loaded for the whole run; closing it hides it to the tray where there is
+// one, and ends the program otherwise.
 class frmMain final : public QWidget
 {
     Q_OBJECT
@@ -98,7 +99,7 @@ public:
     void Form_Resize();
     void trayIcon_Click(TrayClick click);
     // The tray shows the number of unread messages; a new one is announced by a desktop
-    // notification while the window is in the tray.
+    // notification, whether the window is in the tray or not.
     void setUnreadCount(int count);
     // Brings the window to the front, from the tray or from under other windows (a second
     // start of the program asks for it).
@@ -125,6 +126,7 @@ protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void changeEvent(QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void chkLegal_Click();
@@ -133,6 +135,8 @@ private:
     void buildFace();
     void setFaceCaptions();
     QString recordingFolder() const;
+    void buildTrayMenu();
+    void showTrayIcon();
     void hideToTray();
     QString trayToolTip() const;
     QIcon trayIcon() const;

@@ -1,5 +1,5 @@
-// The main window's painted face, its player, the tray and the commands that open the
-// browser, the help and the About window.
+// The main window's painted face, its player and the commands that open the browser, the
+// help and the About window. The tray is in frmMainTray.cpp.
 
 #include "ui/frmMainFace.h"
 
@@ -9,7 +9,6 @@
 #include "core/Texts.h"
 #include "platform/media/MediaControl.h"
 #include "platform/shell/UserPrompts.h"
-#include "records/StatusLog.h"
 #include "ui/DesktopShell.h"
 #include "ui/HelpFiles.h"
 #include "ui/HotLabel.h"
@@ -22,7 +21,6 @@
 #include "ui/frmBrows.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QCheckBox>
 #include <QKeyEvent>
 #include <QDir>
@@ -51,10 +49,6 @@ constexpr int kDesignWidth = 680;
 constexpr int kDesignHeight = 489;
 constexpr int kNoBrowser = 1708;
 constexpr int kNoVolumeControl = 1709;
-constexpr int kUnreadCount = 1747;
-constexpr int kNewMessage = 1748;
-constexpr int kShowWindow = 1749;
-constexpr int kPlayNewest = 1750;
 constexpr int kColumnWhen = 1861;
 constexpr int kColumnLength = 1862;
 constexpr int kColumnCaller = 1716;
@@ -101,12 +95,22 @@ void frmMain::buildFace()
         const QSize room = s->availableGeometry().size();
         const double fit = qMin(room.width() / double(kDesignWidth), room.height() / double(kDesignHeight));
         if (fit > 0 && f.scale > fit) {
+            // The desktop's font shrinks by the same ratio, so that the lists' columns and the
+            // captions keep their places on the face.
+            QFont smaller = font();
+            if (smaller.pointSizeF() > 0)
+                smaller.setPointSizeF(smaller.pointSizeF() * fit / f.scale);
+            else
+                smaller.setPixelSize(qMax(6, int(smaller.pixelSize() * fit / f.scale)));
+            setFont(smaller);
             f.scale = fit;
             f.twipsPerPixelX = 15.0 / fit;
             f.twipsPerPixelY = 15.0 / fit;
         }
     }
     auto px = [&f](int design) { return qRound(design * f.scale); };
+    // Font sizes round down: a caption never grows past the room the design gives it.
+    auto fontPx = [&f](int design) { return qMax(6, int(design * f.scale)); };
     auto place = [&px](QWidget *w, int x, int y, int width, int height) {
         w->setGeometry(px(x), px(y), px(width), px(height));
     };
@@ -148,7 +152,7 @@ void frmMain::buildFace()
     f.lblTitle = new QLabel(this);
     f.lblTitle->setObjectName(QStringLiteral("lblTitle"));
     QFont titleFont = font();
-    titleFont.setPixelSize(px(26));
+    titleFont.setPixelSize(fontPx(26));
     titleFont.setBold(true);
     f.lblTitle->setFont(titleFont);
     place(f.lblTitle, 64, 8, 148, 40);
@@ -166,7 +170,7 @@ void frmMain::buildFace()
     m_cmdExit->hide();
 
     QFont navFont = font();
-    navFont.setPixelSize(px(12));
+    navFont.setPixelSize(fontPx(12));
     navFont.setBold(true);
     struct Nav
     {
@@ -209,9 +213,13 @@ void frmMain::buildFace()
     // Status list, the two recording lists and their heading.
     place(m_lstStatus, 164, 74, 502, 116);
     m_lstStatus->setCursor(Qt::ArrowCursor);
+    // Each list is named above it; the column titles name what its rows hold.
     f.Label3 = new QLabel(this);
     f.Label3->setObjectName(QStringLiteral("Label3"));
-    place(f.Label3, 168, 199, 496, 18);
+    place(f.Label3, 168, 199, 242, 18);
+    f.Label4 = new QLabel(this);
+    f.Label4->setObjectName(QStringLiteral("Label4"));
+    place(f.Label4, 422, 199, 242, 18);
     // Date, length and caller beside each file name, under column titles.
     const QStringList columnTitles{QStringLiteral("Date and time"), QStringLiteral("Length"), QStringLiteral("Caller"),
                                    QStringLiteral("File name")};
@@ -357,7 +365,8 @@ void frmMain::setFaceCaptions()
     f.lblPause->setToolTip(t.LoadText(1720));
     f.lblStop->setToolTip(t.LoadText(1016));
     f.lblSeek->setText(t.LoadText(1717));
-    f.Label3->setText(t.LoadText(1715) + QStringLiteral("                ") + t.LoadText(1716));
+    f.Label3->setText(t.LoadText(1100));
+    f.Label4->setText(t.LoadText(1005));
     for (const auto &[label, keys] : std::as_const(f.keys))
         label->setToolTip(label->toolTip() + QStringLiteral("  (") + keys.toString(QKeySequence::NativeText)
                           + QLatin1Char(')'));
@@ -380,20 +389,7 @@ void frmMain::setDesktopServices(DesktopServices desktop)
     f.player.reset();
     f.desktop.emplace(std::move(desktop));
     f.desktop->tray.setClickHandler([this](TrayClick click) { trayIcon_Click(click); });
-    if (!f.trayMenu) {
-        f.trayMenu = new QMenu(this);
-        f.trayMenu->setObjectName(QStringLiteral("mmuTray"));
-        QAction *showWindow = f.trayMenu->addAction(m_s.texts.LoadText(kShowWindow));
-        showWindow->setObjectName(QStringLiteral("mmuTrayShow"));
-        connect(showWindow, &QAction::triggered, this, [this] { trayIcon_Click(TrayClick::Left); });
-        QAction *playNewest = f.trayMenu->addAction(m_s.texts.LoadText(kPlayNewest));
-        playNewest->setObjectName(QStringLiteral("mmuTrayPlayNewest"));
-        connect(playNewest, &QAction::triggered, this, &frmMain::playNewestRequested);
-        f.trayMenu->addSeparator();
-        QAction *quit = f.trayMenu->addAction(m_s.texts.LoadText(1014));
-        quit->setObjectName(QStringLiteral("mmuTrayQuit"));
-        connect(quit, &QAction::triggered, this, &frmMain::cmdExit_Click);
-    }
+    buildTrayMenu();
     f.player = std::make_unique<WavePlayer>(
         WavePlayer::Kind::MainWindow,
         WavePlayer::Controls{f.cmdPlay, f.cmdPause, f.cmdStop, f.HScroll1, f.lblFileName, f.lblFileSize,
@@ -471,112 +467,6 @@ void frmMain::changeEvent(QEvent *event)
 }
 
 void frmMain::lblMin_Click() { setWindowState(windowState() | Qt::WindowMinimized); }
-
-void frmMain::Form_Resize()
-{
-    Face &f = *m_face;
-    if (!(windowState() & Qt::WindowMinimized) || f.inTray || !f.desktop)
-        return;
-    if (f.desktop->tray.isAvailable()) {
-        hideToTray();
-        return;
-    }
-    // No notification area: the window stays minimised in the taskbar.
-    if (!f.noTrayReported) {
-        f.noTrayReported = true;
-        m_s.statusLog.AddStatus(m_s.texts.LoadText(1302));
-    }
-}
-
-void frmMain::hideToTray()
-{
-    Face &f = *m_face;
-    f.desktop->tray.setMenu(f.trayMenu);
-    f.desktop->tray.AddTrayIcon(trayIcon(), trayToolTip());
-    f.inTray = true;
-    hide();
-}
-
-QString frmMain::trayToolTip() const
-{
-    if (m_face->unread == 0)
-        return QStringLiteral("Telvox");
-    return QStringLiteral("Telvox: ") + m_s.texts.LoadText(kUnreadCount).arg(m_face->unread);
-}
-
-QIcon frmMain::trayIcon() const
-{
-    if (m_face->unread == 0)
-        return windowIcon();
-    // The unread count as a badge in the icon's corner.
-    QIcon badged;
-    for (const int side : {16, 22, 24, 32, 48, 64}) {
-        QPixmap pixmap = windowIcon().pixmap(side, side);
-        QPainter p(&pixmap);
-        p.setRenderHint(QPainter::Antialiasing);
-        const QRectF badge(side * 0.42, side * 0.42, side * 0.58, side * 0.58);
-        p.setPen(Qt::NoPen);
-        p.setBrush(QColor(0xc6, 0x28, 0x28));
-        p.drawEllipse(badge);
-        QFont font = p.font();
-        font.setBold(true);
-        font.setPixelSize(qMax(6, int(side * 0.38)));
-        p.setFont(font);
-        p.setPen(Qt::white);
-        p.drawText(badge, Qt::AlignCenter, m_face->unread > 99 ? QStringLiteral("99+") : QString::number(m_face->unread));
-        p.end();
-        badged.addPixmap(pixmap);
-    }
-    return badged;
-}
-
-void frmMain::setUnreadCount(int count)
-{
-    Face &f = *m_face;
-    if (f.unread == count)
-        return;
-    f.unread = count;
-    if (f.desktop && f.inTray) {
-        f.desktop->tray.setToolTip(trayToolTip());
-        f.desktop->tray.setIcon(trayIcon());
-    }
-}
-
-void frmMain::announceMessage(const QString &name)
-{
-    Face &f = *m_face;
-    if (!f.desktop)
-        return;
-    if (f.inTray)
-        f.desktop->tray.showMessage(m_s.texts.LoadText(1004), m_s.texts.LoadText(kNewMessage).arg(name));
-    else if (!isActiveWindow())
-        QApplication::alert(this); // the taskbar entry asks for attention
-}
-
-void frmMain::bringToFront()
-{
-    if (m_face->inTray) {
-        trayIcon_Click(TrayClick::Left);
-        return;
-    }
-    setWindowState(windowState() & ~Qt::WindowMinimized);
-    show();
-    raise();
-    activateWindow();
-}
-
-void frmMain::trayIcon_Click(TrayClick click)
-{
-    Face &f = *m_face;
-    if (click != TrayClick::Left || !f.inTray)
-        return;
-    f.inTray = false;
-    setWindowState(windowState() & ~Qt::WindowMinimized);
-    show();
-    raise();
-    activateWindow();
-    f.desktop->tray.RemoveTrayIcon();
-}
 
 void frmMain::lblSpeaker_Click()
 {

@@ -67,7 +67,8 @@ struct frmMain::Face
     QLabel *lblFileSize = nullptr;
     QLabel *Label1 = nullptr;
     QLabel *Label2 = nullptr;
-    QLabel *Label3 = nullptr;
+    QLabel *Label3 = nullptr; // over the unread list
+    QLabel *Label4 = nullptr; // over the last fifty
     QListWidget *lstLastTen = nullptr;
     QListWidget *lstUnread = nullptr;
     QFrame *Frame4 = nullptr;

@@ -27,6 +27,7 @@ constexpr int kTo = 1728;
 constexpr int kHourMinute = 1729;
 constexpr int kSunday = 1730; // to 1736, Saturday
 constexpr int kTimeRange = 1737;
+constexpr int kEnterTime = 1777;
 constexpr int kOneDigit = 1738;
 } // namespace
 
@@ -151,8 +152,7 @@ bool frmSetTime::Command1_Click()
 {
     for (int i = 2; i <= 5; ++i) {
         if (m_text[static_cast<std::size_t>(i)]->text().trimmed().isEmpty()) {
-            m_prompts.messageBox(QStringLiteral("Please Input 'HH:MM'"), MessageIcon::Information,
-                                 QStringLiteral("Telvox"));
+            m_prompts.messageBox(m_texts.LoadText(kEnterTime), MessageIcon::Information, m_texts.LoadText(1004));
             return false;
         }
     }

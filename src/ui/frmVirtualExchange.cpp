@@ -1,5 +1,6 @@
 #include "ui/frmVirtualExchange.h"
 #include "ui/ScreenFit.h"
+#include "core/Texts.h"
 
 #include "sim/audio/SpeechLikeSource.h"
 
@@ -19,50 +20,62 @@ namespace telvox {
 
 namespace {
 
-QString stateName(const VirtualExchange::LineView &v)
+constexpr int kCallerIdTimings = 1753; // after, before the first ring, none: 1753-1755
+constexpr int kCall = 1756;
+constexpr int kPickUp = 1757;
+constexpr int kHangUp = 1758;
+constexpr int kWithDisconnect = 1759;
+constexpr int kFieldLabels = 1760; // Line, Number, Name, Caller ID: 1760-1763
+constexpr int kClosed = 1764;
+constexpr int kIdle = 1765;
+constexpr int kHandsetOffHook = 1766;
+constexpr int kRinging = 1767;
+constexpr int kOffered = 1768;
+constexpr int kConnected = 1769;
+constexpr int kDisconnected = 1770;
+constexpr int kIdleCall = 1771;
+constexpr int kDialling = 1772;
+constexpr int kOtherState = 1773;
+constexpr int kRings = 1774;
+constexpr int kFarEndGone = 1775;
+constexpr int kHeard = 1776;
+
+QString stateName(const Texts &t, const VirtualExchange::LineView &v)
 {
     if (!v.open)
-        return QStringLiteral("closed");
+        return t.LoadText(kClosed);
     if (v.hCall == 0)
-        return QStringLiteral("idle");
+        return t.LoadText(kIdle);
     QString text;
     switch (v.callState) {
     case LineCallState::Offering:
-        text = v.handsetOffHook ? QStringLiteral("handset off-hook") : v.ringing ? QStringLiteral("ringing")
-                                                                                   : QStringLiteral("offered");
+        text = t.LoadText(v.handsetOffHook ? kHandsetOffHook : v.ringing ? kRinging : kOffered);
         break;
-    case LineCallState::Connected:
-        text = QStringLiteral("connected");
-        break;
-    case LineCallState::Disconnected:
-        text = QStringLiteral("disconnected");
-        break;
-    case LineCallState::Idle:
-        text = QStringLiteral("idle call");
-        break;
-    case LineCallState::Dialing:
-        text = QStringLiteral("dialling ") + v.dialled;
-        break;
-    default:
-        text = QStringLiteral("state 0x") + QString::number(v.callState, 16);
+    case LineCallState::Connected: text = t.LoadText(kConnected); break;
+    case LineCallState::Disconnected: text = t.LoadText(kDisconnected); break;
+    case LineCallState::Idle: text = t.LoadText(kIdleCall); break;
+    case LineCallState::Dialing: text = t.LoadText(kDialling).arg(v.dialled); break;
+    default: text = t.LoadText(kOtherState).arg(QString::number(v.callState, 16));
     }
     if (v.ringCount > 0)
-        text += QStringLiteral(", %1 rings").arg(v.ringCount);
+        text += t.LoadText(kRings).arg(v.ringCount);
     if (v.farEndGone)
-        text += QStringLiteral(", far end gone");
+        text += t.LoadText(kFarEndGone);
     if (!v.digitsHeard.isEmpty())
-        text += QStringLiteral(", heard ") + v.digitsHeard;
+        text += t.LoadText(kHeard).arg(v.digitsHeard);
     return text;
 }
 
 } // namespace
 
-frmVirtualExchange::frmVirtualExchange(VirtualExchange &exchange, QWidget *parent)
+frmVirtualExchange::frmVirtualExchange(VirtualExchange &exchange, const Texts &texts, QWidget *parent)
     : QWidget(parent, Qt::Window)
     , m_exchange(exchange)
+    , m_texts(texts)
 {
+    const Texts &t = texts;
     setObjectName(QStringLiteral("frmVirtualExchange"));
-    setWindowTitle(QStringLiteral("Virtual Exchange"));
+    setWindowTitle(t.LoadText(1507));
 
     m_cboLine = new QComboBox(this);
     m_cboLine->setObjectName(QStringLiteral("cboLine"));
@@ -74,15 +87,15 @@ frmVirtualExchange::frmVirtualExchange(VirtualExchange &exchange, QWidget *paren
     m_txtName->setObjectName(QStringLiteral("txtName"));
     m_cboCallerId = new QComboBox(this);
     m_cboCallerId->setObjectName(QStringLiteral("cboCallerId"));
-    m_cboCallerId->addItems({QStringLiteral("after the first ring"), QStringLiteral("before the first ring"),
-                             QStringLiteral("none")});
-    m_cmdCall = new QPushButton(QStringLiteral("Call"), this);
+    for (int i = 0; i < 3; ++i)
+        m_cboCallerId->addItem(t.LoadText(kCallerIdTimings + i));
+    m_cmdCall = new QPushButton(t.LoadText(kCall), this);
     m_cmdCall->setObjectName(QStringLiteral("cmdCall"));
-    m_cmdPickUp = new QPushButton(QStringLiteral("Pick Up Handset"), this);
+    m_cmdPickUp = new QPushButton(t.LoadText(kPickUp), this);
     m_cmdPickUp->setObjectName(QStringLiteral("cmdPickUp"));
-    m_cmdHangUp = new QPushButton(QStringLiteral("Hang Up Far End"), this);
+    m_cmdHangUp = new QPushButton(t.LoadText(kHangUp), this);
     m_cmdHangUp->setObjectName(QStringLiteral("cmdHangUp"));
-    m_chkDisconnect = new QCheckBox(QStringLiteral("with disconnection event"), this);
+    m_chkDisconnect = new QCheckBox(t.LoadText(kWithDisconnect), this);
     m_chkDisconnect->setObjectName(QStringLiteral("chkDisconnect"));
     m_chkDisconnect->setChecked(true);
     m_lblState = new QLabel(this);
@@ -90,10 +103,9 @@ frmVirtualExchange::frmVirtualExchange(VirtualExchange &exchange, QWidget *paren
     m_lblState->setTextFormat(Qt::PlainText);
 
     auto *form = new QFormLayout;
-    form->addRow(QStringLiteral("Line:"), m_cboLine);
-    form->addRow(QStringLiteral("Number:"), m_txtNumber);
-    form->addRow(QStringLiteral("Name:"), m_txtName);
-    form->addRow(QStringLiteral("Caller ID:"), m_cboCallerId);
+    QWidget *const fields[] = {m_cboLine, m_txtNumber, m_txtName, m_cboCallerId};
+    for (int i = 0; i < 4; ++i)
+        form->addRow(t.LoadText(kFieldLabels + i), fields[i]);
 
     auto *keypad = new QGridLayout;
     const QString keys = QStringLiteral("123456789*0#");
@@ -172,7 +184,7 @@ void frmVirtualExchange::refresh()
 {
     QStringList lines;
     for (int n = 0; n < m_exchange.deviceCount(); ++n)
-        lines << QStringLiteral("Line%1: ").arg(n) + stateName(m_exchange.view(n));
+        lines << QStringLiteral("Line%1: ").arg(n) + stateName(m_texts, m_exchange.view(n));
     m_lblState->setText(lines.join(QLatin1Char('\n')));
     const VirtualExchange::LineView v = m_exchange.view(selectedLine());
     m_cmdCall->setEnabled(v.hCall == 0 || v.callState == LineCallState::Idle);

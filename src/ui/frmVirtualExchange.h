@@ -12,15 +12,17 @@ class QPushButton;
 
 namespace telvox {
 
+class Texts;
 class VirtualExchange;
 
 // "Virtual Exchange": the far end of the virtual lines, by hand. Places an incoming call with
 // a number and a name on a line, lifts the parallel handset, keys touch tones and hangs up.
+// The lines keep the program's own names (Line0 ...) in every language, as in the status list.
 class frmVirtualExchange final : public QWidget
 {
     Q_OBJECT
 public:
-    explicit frmVirtualExchange(VirtualExchange &exchange, QWidget *parent = nullptr);
+    frmVirtualExchange(VirtualExchange &exchange, const Texts &texts, QWidget *parent = nullptr);
     ~frmVirtualExchange() override;
 
     void cmdCall_Click();
@@ -34,6 +36,7 @@ private:
     int selectedLine() const;
 
     VirtualExchange &m_exchange;
+    const Texts &m_texts;
     QComboBox *m_cboLine;
     QLineEdit *m_txtNumber;
     QLineEdit *m_txtName;

@@ -37,6 +37,14 @@ public:
                                                                                           : MessageResult::Ok;
     }
 
+    QStringList texts() const
+    {
+        QStringList out;
+        for (const Shown &s : shown)
+            out << s.text;
+        return out;
+    }
+
     QList<Shown> shown;
     std::deque<MessageResult> answers;
 };

@@ -29,7 +29,7 @@ private slots:
         f.settings.WriteSetting("Config", "PopCallId", "1");
         QVERIFY(f.start());
         frmPopCallID popup(*f.core);
-        frmVirtualExchange window(*f.exchange);
+        frmVirtualExchange window(*f.exchange, f.texts);
         window.findChild<QLineEdit *>("txtNumber")->setText("5557777");
         window.findChild<QLineEdit *>("txtName")->setText("Jo");
         QVERIFY(!popup.isVisible());
@@ -74,7 +74,7 @@ private slots:
         TelephonyFixture f;
         f.settings.WriteSetting("Config", "Rings", "6");
         QVERIFY(f.start());
-        frmVirtualExchange window(*f.exchange);
+        frmVirtualExchange window(*f.exchange, f.texts);
         window.findChild<QPushButton *>("cmdCall")->click();
         f.loop.advance(6000);
         window.findChild<QPushButton *>("cmdPickUp")->click();

@@ -1,21 +1,41 @@
 #pragma once
 
 #include "app/TelvoxApplication.h"
+#include "core/Settings.h"
 #include "core/VirtualEventLoop.h"
 #include "platform/media/VirtualMediaDevice.h"
+#include "platform/shell/AutostartEntry.h"
 #include "support/FakeShell.h"
 #include "ui/UiFakes.h"
 
+#include <initializer_list>
+#include <utility>
+
 namespace telvox::test {
 
+// Writes `values` ("Config" keys) into the settings of a program folder under `home`.
+inline void presetConfig(const QString &home, std::initializer_list<std::pair<const char *, QString>> values)
+{
+    SettingsStore s(home + "/telvox.ini", home + "/settings.txt");
+    for (const auto &[key, value] : values)
+        s.WriteSetting("Config", key, value);
+}
+
 // The whole program in a home folder, with virtual time, a silent media device and fake
-// desktop services; modal windows go to `modal`, which the caller scripts.
+// desktop services; modal windows go to `modal`, which the caller scripts. Counts the ends,
+// restarts and first setups the program asks for.
 struct AppRig
 {
     explicit AppRig(const QString &home)
-        : app(AppPaths::underHome(home, "telvox"), loop, prompts, printer, options())
+        : autostart(home + "/autostart")
+        , app(AppPaths::underHome(home, "telvox"), loop, prompts, printer, options())
     {
-        app.setEndProcessHandler([this](int code) { exitCode = code; });
+        app.setEndProcessHandler([this](int code) {
+            exitCode = code;
+            ends << "exit";
+        });
+        app.setRestartHandler([this] { ends << "restart"; });
+        app.setFirstSetupHandler([this] { ++setupOpened; });
     }
     TelvoxApplication::Options options()
     {
@@ -24,6 +44,8 @@ struct AppRig
         o.tray = &tray;
         o.shell = &shell;
         o.modal = &modal;
+        o.folders = &folders;
+        o.autostart = &autostart;
         return o;
     }
     VirtualEventLoop loop{QDateTime(QDate(2026, 3, 2), QTime(10, 0))};
@@ -33,8 +55,12 @@ struct AppRig
     FakeTray tray{true};
     RecordingShell shell;
     ScriptedModal modal;
+    FakeFolders folders;
+    AutostartEntry autostart;
     TelvoxApplication app;
     int exitCode = -1;
+    int setupOpened = 0;
+    QStringList ends; // "exit" and "restart", in order
 };
 
 } // namespace telvox::test

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/shell/FolderPicker.h"
 #include "ui/DesktopShell.h"
 #include "ui/ModalRunner.h"
 #include "ui/SystemTray.h"
@@ -32,12 +33,14 @@ public:
     void RemoveTrayIcon() override { shown = false; }
     bool isIconShown() const override { return shown; }
     void showMessage(const QString &title, const QString &text) override { messages << title + ": " + text; }
+    void notify(const QString &title, const QString &text) override { notices << title + ": " + text; }
     void setToolTip(const QString &tipText) override { tip = tipText; }
     void setIcon(const QIcon &icon) override { hasIcon = !icon.isNull(); }
     void setMenu(QMenu *m) override { menu = m; }
     void click(TrayClick c) { clicked(c); }
 
-    QStringList messages;
+    QStringList messages; // warnings and hints from the icon
+    QStringList notices;  // notifications
     QMenu *menu = nullptr;
 
     bool shown = false;
@@ -88,6 +91,19 @@ public:
     }
     std::function<void(QDialog &)> answer;
     QStringList shown;
+};
+
+// A folder chooser that answers with `answer` and notes each question.
+class FakeFolders final : public FolderPicker
+{
+public:
+    std::optional<QString> browseForFolder(const QString &title, const QString &startFolder) override
+    {
+        titles << title + "|" + startFolder;
+        return answer;
+    }
+    std::optional<QString> answer;
+    QStringList titles;
 };
 
 } // namespace telvox::test

@@ -1,22 +1,23 @@
-#include "app/TelvoxApplication.h"
-#include "core/Settings.h"
-#include "core/Texts.h"
-#include "core/VirtualEventLoop.h"
-#include "platform/media/VirtualMediaDevice.h"
-#include "platform/shell/AutostartEntry.h"
-#include "platform/shell/FolderPicker.h"
-#include "records/StatusLog.h"
-#include "telephony/TelephonyCore.h"
+// The setup dialog, the first start that leads to it, and the prompt recorders it opens.
+#include "audio/PromptRecording.h"
 #include "core/PrivateFiles.h"
-#include "support/Unprivileged.h"
-#include "support/FakeShell.h"
+#include "core/Texts.h"
+#include "platform/media/MediaControl.h"
+#include "platform/media/SoundRecorder.h"
+#include "platform/media/VirtualMediaDevice.h"
+#include "platform/media/WaveFileInfo.h"
+#include "records/StatusLog.h"
+#include "support/AudioHarness.h"
 #include "support/Files.h"
-#include "ui/UiFakes.h"
+#include "support/Unprivileged.h"
+#include "telephony/TelephonyCore.h"
+#include "ui/AppRig.h"
+#include "ui/frmGreeting.h"
 #include "ui/frmMain.h"
 #include "ui/frmSetup.h"
+#include "ui/frmTip.h"
 
 #include <QCheckBox>
-#include <QFile>
 #include <QFileInfo>
 #include <QFocusEvent>
 #include <QLabel>
@@ -29,18 +30,6 @@ using namespace telvox;
 using namespace telvox::test;
 
 namespace {
-
-class FakeFolders final : public FolderPicker
-{
-public:
-    std::optional<QString> browseForFolder(const QString &title, const QString &startFolder) override
-    {
-        titles << title + "|" + startFolder;
-        return answer;
-    }
-    std::optional<QString> answer;
-    QStringList titles;
-};
 
 void loseFocus(QWidget *w)
 {
@@ -59,9 +48,15 @@ struct Rig
             texts, settings, prompts, modal, folders, autostart, dir.path(), "/opt/telvox/telvox",
             [this] { return devices; }, {"Virtual exchange", "Virtual exchange", "", ""},
             [this](const QString &prompt, bool capture) { recorded << prompt + (capture ? "/capture" : "/media"); },
-            [this](const PublishedSetup &p) { published = p; },
-            [this] { ++ended; }});
+            [this](const PublishedSetup &p) { published = p; }, [this] { ++ended; }});
     }
+    void save(const QString &folder) // saves with line 0 and the folder
+    {
+        window->Check1(0)->setChecked(true);
+        window->txtSaveFile()->setText(folder);
+        window->cmdSave_Click();
+    }
+    QString said(int id) const { return texts.LoadText(id); }
     ScratchDir dir;
     StringTable table;
     Texts texts{table, 0};
@@ -77,6 +72,42 @@ struct Rig
     std::unique_ptr<frmSetup> window;
 };
 
+// The user's locale for the life of the object.
+struct LocaleAs
+{
+    explicit LocaleAs(const QString &name)
+        : saved(qgetenv("LC_ALL"))
+    {
+        qputenv("LC_ALL", name.toLatin1());
+    }
+    ~LocaleAs() { qputenv("LC_ALL", saved); }
+    QByteArray saved;
+};
+
+// The capture recorder on a harness whose default input is a paced test microphone.
+struct RecorderRig
+{
+    explicit RecorderRig(bool microphone = true)
+    {
+        if (microphone) {
+            h.paced.addInput(-1, [](std::span<std::int16_t> out) { std::fill(out.begin(), out.end(), 1234); });
+            h.devices.addProvider(h.paced, true);
+        }
+    }
+    frmGreeting::Services services(ProgramCall desktop = {})
+    {
+        return {*h.engine, h.lines, h.timers, h.loop, media, h.prompts, h.texts, h.dir.path(), desktop,
+                [this](const ProgramCall &call) {
+                    launched << call.program;
+                    return true;
+                }};
+    }
+    Harness h;
+    VirtualMediaDevice device{h.loop};
+    MediaControl media{device};
+    QStringList launched;
+};
+
 } // namespace
 
 class tst_SetupDialog : public QObject
@@ -88,46 +119,42 @@ private slots:
         Rig r;
         r.devices.enabled[1] = false;
         r.devices.txtLine[1] = "  [20 Line does not support voice]Data Modem";
-        r.settings.WriteSetting("Config", "Line1", "1");
-        r.settings.WriteSetting("Config", "Line3", "1");
-        r.settings.WriteSetting("Config", "WaveFileFormat", "1");
-        r.settings.WriteSetting("Config", "PopCallId", "1");
-        r.settings.WriteSetting("Config", "ActionMan", "1");
+        for (const char *key : {"Line1", "Line3", "WaveFileFormat", "PopCallId", "ActionMan"})
+            r.settings.WriteSetting("Config", key, "1");
         r.window->Form_Load();
         QVERIFY(!r.window->isVisible());
-        QVERIFY(!r.window->Check1(1)->isEnabled());
-        QVERIFY(!r.window->Check1(1)->isChecked());
+        QVERIFY(!r.window->Check1(1)->isEnabled() && !r.window->Check1(1)->isChecked());
         QCOMPARE(r.settings.ReadSetting("Config", "Line1"), QString("0")); // never opened
         QVERIFY(r.window->Check1(3)->isChecked());
         QCOMPARE(r.window->txtLine(1)->text(), r.devices.txtLine[1]);
         QCOMPARE(r.window->lblService(0)->text(), QString("Virtual exchange"));
         QCOMPARE(r.window->txtSaveFile()->text(), r.dir.path() + "/waveFiles/");
         QVERIFY(r.window->Option2(1)->isChecked() && r.window->Option1(0)->isChecked());
-        QVERIFY(r.published);
+        QVERIFY(r.published && r.published->popCallId && r.published->actionMan && !r.published->minOnStart);
         QCOMPARE(r.published->outputFormat, 1);
-        QVERIFY(r.published->popCallId && r.published->actionMan && !r.published->minOnStart);
         QCOMPARE(r.published->txtRings, QString("8"));
     }
 
-    void atMostTwoLinesAndAnUntickedLineForgetsItsTiming()
+    // At most two lines: a third is unticked with a reason and forgets its timing.
+    void atMostTwoLines()
     {
         Rig r;
         r.window->Form_Load();
         r.settings.WriteSetting("Line2", "Param4", "9100");
-        r.window->Check1(0)->setChecked(true);
-        r.window->Check1(1)->setChecked(true);
-        r.window->Check1(2)->setChecked(true);
+        for (int n : {0, 1, 2})
+            r.window->Check1(n)->setChecked(true);
         loseFocus(r.window->Check1(2));
-        QVERIFY(!r.window->Check1(2)->isChecked());
-        QVERIFY(r.window->Check1(0)->isChecked() && r.window->Check1(1)->isChecked());
+        QVERIFY(!r.window->Check1(2)->isChecked() && r.window->Check1(0)->isChecked() && r.window->Check1(1)->isChecked());
         QCOMPARE(r.settings.ReadSetting("Line2", "Param4"), QString("6500"));
         QCOMPARE(r.settings.ReadSetting("Line2", "Calls"), QString("50"));
         QVERIFY(r.settings.ReadSetting("Line0", "Calls").isEmpty()); // ticked lines keep theirs
-        QCOMPARE(r.prompts.shown.size(), 1); // and the user is told why the line was unticked
-        QCOMPARE(r.prompts.shown.at(0).text, r.texts.LoadText(1702));
+        QCOMPARE(r.prompts.shown.size(), 1);
+        QCOMPARE(r.prompts.shown.at(0).text, r.said(1702));
     }
 
-    void enterInAFieldOpensNoOtherWindow()
+    // What the user types: Enter opens nothing, the ring count takes digits only and may not be
+    // empty, the silence level is clamped on leaving the field.
+    void typingIsValidated()
     {
         Rig r;
         r.window->Form_Load();
@@ -137,36 +164,20 @@ private slots:
             QTest::keyClick(field, Qt::Key_Return);
             QTest::keyClick(field, Qt::Key_Enter);
         }
-        QVERIFY(r.modal.shown.isEmpty());
-        QVERIFY(r.window->isVisible());
-        QCOMPARE(r.ended, 0);
-    }
-
-    void ringCountTakesOnlyANumberAndAnEmptyOneIsNotSaved()
-    {
-        Rig r;
-        r.window->Form_Load();
+        QVERIFY(r.modal.shown.isEmpty() && r.window->isVisible());
         r.window->txtRings()->clear();
         QTest::keyClicks(r.window->txtRings(), "a5b");
         QCOMPARE(r.window->txtRings()->text(), QString("5"));
         r.window->txtRings()->clear();
         r.window->cmdSave()->click();
-        QCOMPARE(r.prompts.shown.size(), 1);
-        QCOMPARE(r.prompts.shown.at(0).text, r.texts.LoadText(1701));
+        QCOMPARE(r.prompts.shown.value(0).text, r.said(1701));
         QVERIFY(r.settings.ReadSetting("Config", "SaveFile").isEmpty()); // nothing was saved
         QCOMPARE(r.ended, 0);
-    }
-
-    void silenceLevelIsClampedOnLeavingTheField()
-    {
-        Rig r;
-        r.window->Form_Load();
-        const QList<QPair<QString, QString>> cases{{"7", "20"}, {"900", "500"}, {"abc", "20"}, {"20", "20"},
-                                                   {"500", "500"}, {"250", "250"}};
-        for (const auto &[typed, kept] : cases) {
+        for (const auto &[typed, kept] :
+             {std::pair{"7", "20"}, {"20", "20"}, {"900", "500"}, {"500", "500"}, {"abc", "20"}, {"250", "250"}}) {
             r.window->txtSilenceLevel()->setText(typed);
             loseFocus(r.window->txtSilenceLevel());
-            QCOMPARE(r.window->txtSilenceLevel()->text(), kept);
+            QCOMPARE(r.window->txtSilenceLevel()->text(), QString(kept));
         }
     }
 
@@ -174,15 +185,12 @@ private slots:
     {
         Rig r;
         r.window->Form_Load();
-        r.window->Check1(0)->setChecked(true);
         r.window->chkStartUp()->setChecked(true);
         const QString folder = r.dir.file("a/b c/rec");
-        r.window->txtSaveFile()->setText(folder);
-        r.window->cmdSave_Click();
+        r.save(folder);
         QVERIFY(QFileInfo(folder).isDir());
-        QByteArray expected = "Config@Line0@1\r\nConfig@Line1@0\r\nConfig@Line2@0\r\nConfig@Line3@0\r\n";
-        expected += "Config@SaveFile@" + folder.toUtf8() + "/\r\nConfig@Rings@8\r\nConfig@Language@0\r\n"
-                    "Config@WaveFileFormat@0\r\n";
+        QByteArray expected = "Config@Line0@1\r\nConfig@Line1@0\r\nConfig@Line2@0\r\nConfig@Line3@0\r\nConfig@SaveFile@"
+                              + folder.toUtf8() + "/\r\nConfig@Rings@8\r\nConfig@Language@0\r\nConfig@WaveFileFormat@0\r\n";
         for (int n = 0; n < 4; ++n)
             expected += "Modem@Line" + QByteArray::number(n) + "@Voice Line " + QByteArray::number(n) + "  [28]\r\n";
         expected += "Config@PopCallID@0\r\nConfig@MinOnStart@0\r\nConfig@ActionMan@0\r\nConfig@AutoStart@1\r\n"
@@ -190,12 +198,14 @@ private slots:
         QCOMPARE(readAll(r.dir.file("settings.txt")), expected);
         QCOMPARE(r.autostart.program(), QString("/opt/telvox/telvox"));
         QCOMPARE(r.prompts.shown.size(), 1);
-        QCOMPARE(r.prompts.shown[0].text, r.texts.LoadText(1081));
+        QCOMPARE(r.prompts.shown[0].text, r.said(1081));
         QCOMPARE(r.ended, 1);
         QVERIFY(!r.window->isFormLoaded());
     }
 
-    void saveWithoutFolderWritesOnlyTheLines()
+    // No folder: no line is said, the lines alone are saved. A folder under a plain file or one
+    // that takes no files is said and nothing is saved.
+    void saveWithoutAUsableFolder()
     {
         Rig r;
         r.window->Form_Load();
@@ -203,31 +213,19 @@ private slots:
         r.window->cmdSave_Click();
         QCOMPARE(readAll(r.dir.file("settings.txt")),
                  QByteArray("Config@Line0@0\r\nConfig@Line1@0\r\nConfig@Line2@0\r\nConfig@Line3@0\r\n"));
-        QCOMPARE(r.prompts.shown.size(), 2);
-        QCOMPARE(r.prompts.shown[0].text, r.texts.LoadText(1078)); // no line: said, then saved anyway
-        QCOMPARE(r.prompts.shown[1].text, r.texts.LoadText(1080));
-        QCOMPARE(r.ended, 0);
-
-        // A folder below a plain file can never hold recordings: said, and not saved.
+        QCOMPARE(r.prompts.texts(), QStringList({r.said(1078), r.said(1080)}));
         QVERIFY(QFile(r.dir.file("plain")).open(QIODevice::WriteOnly));
-        r.window->Check1(0)->setChecked(true);
-        r.window->txtSaveFile()->setText(r.dir.file("plain/rec/"));
-        r.window->cmdSave_Click();
-        QCOMPARE(r.prompts.shown.last().text, r.texts.LoadText(1501) + r.dir.file("plain/rec/"));
-        QVERIFY(r.settings.ReadSetting("Config", "SaveFile").isEmpty());
-        QCOMPARE(r.ended, 0);
-
-        // A folder that exists but takes no files: said with the system's reason, not saved.
+        r.save(r.dir.file("plain/rec/"));
+        QCOMPARE(r.prompts.shown.last().text, r.said(1501) + r.dir.file("plain/rec/"));
         Unprivileged user;
-        if (!user.effective())
-            return;
-        QVERIFY(QDir().mkpath(r.dir.file("locked")));
-        QVERIFY(QFile::setPermissions(r.dir.file("locked"), QFile::ReadOwner | QFile::ExeOwner));
-        r.window->txtSaveFile()->setText(r.dir.file("locked/"));
-        r.window->cmdSave_Click();
-        QFile::setPermissions(r.dir.file("locked"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QCOMPARE(r.prompts.shown.last().text, QString("recordings cannot be written to %1: %2")
-                                                  .arg(r.dir.file("locked/"), systemReason(EACCES)));
+        if (user.effective()) {
+            QVERIFY(QDir().mkpath(r.dir.file("locked")));
+            QVERIFY(QFile::setPermissions(r.dir.file("locked"), QFile::ReadOwner | QFile::ExeOwner));
+            r.save(r.dir.file("locked/"));
+            QFile::setPermissions(r.dir.file("locked"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            QCOMPARE(r.prompts.shown.last().text, QString("recordings cannot be written to %1: %2")
+                                                      .arg(r.dir.file("locked/"), systemReason(EACCES)));
+        }
         QVERIFY(r.settings.ReadSetting("Config", "SaveFile").isEmpty());
         QCOMPARE(r.ended, 0);
     }
@@ -243,101 +241,207 @@ private slots:
         r.window->Command6_Click();
         QCOMPARE(r.window->txtSaveFile()->text(), r.dir.file("chosen"));
         QCOMPARE(r.folders.titles[0], "Please select your folder: |" + before);
-
-        for (const char *name : {"Command1", "cmdRecLegal", "Command2", "Command5"})
+        for (const char *name : {"Command1", "cmdRecLegal", "Command2", "Command5", "cmdRings"})
             r.window->findChild<QPushButton *>(name)->click();
         QCOMPARE(r.recorded, QStringList({"Greeting.wav/capture", "legal.wav/capture", "01.wav/media", "04.wav/media"}));
-        r.window->findChild<QPushButton *>("cmdRings")->click();
         QCOMPARE(r.modal.shown, QStringList({"frmSetRings"}));
     }
 
     // In the program: the setup is the main window's, its values reach the call flow, and
-    // saving it ends the program.
-    void programShowsTheSetupAndEndsAfterSaving()
+    // saving it ends the program, which starts itself again once; leaving without saving
+    // starts nothing.
+    void programRestartsOnlyAfterSaving()
+    {
+        for (const bool saving : {true, false}) {
+            ScratchDir home;
+            presetConfig(home.path(), {{"Language", "0"}, {"SaveFile", home.path() + "/rec/"}, {"Rings", "3"},
+                                       {"MinOnStart", "1"}});
+            AppRig i(home.path());
+            i.app.Main();
+            i.loop.advance(2500);
+            // A later start shows no notice; MinOnStart puts the window in the tray.
+            QVERIFY(i.app.isLoaded() && i.modal.shown.isEmpty());
+            QVERIFY(i.app.mainWindow()->isInTray() && !i.app.mainWindow()->isVisible());
+            QCOMPARE(i.tray.tip, QString("Telvox"));
+            QCOMPARE(i.app.telephony().setupOptions().txtRings, QString("3"));
+            i.modal.answer = [saving](QDialog &d) {
+                if (auto *setup = qobject_cast<frmSetup *>(&d); setup && saving)
+                    setup->cmdSave()->click();
+            };
+            emit i.app.mainWindow()->backupRequested();
+            emit i.app.mainWindow()->setupRequested();
+            QCOMPARE(i.modal.shown, QStringList({"frmBackup", "frmSetup"}));
+            if (saving) {
+                QCOMPARE(i.prompts.shown.last().text, i.app.texts().LoadText(1081));
+                QVERIFY(!i.app.statusLog().isChannelOpen());
+            }
+            i.app.shutdown();
+            QCOMPARE(i.ends, saving ? QStringList({"restart", "exit"}) : QStringList({"exit"}));
+            QCOMPARE(i.exitCode, 0);
+        }
+    }
+    // Exit ends the program and the notice comes back next time; closing it after Agree is not
+    // agreeing either.
+    void refusingTheNotice()
     {
         ScratchDir home;
-        {
-            SettingsStore s(home.file("telvox.ini"), home.file("settings.txt"));
-            s.WriteSetting("Config", "Language", "0");
-            s.WriteSetting("Config", "SaveFile", home.path() + "/rec/");
-            s.WriteSetting("Config", "Rings", "3");
-            s.WriteSetting("Config", "MinOnStart", "1");
+        for (const bool agreeFirst : {false, true}) {
+            AppRig i(home.path());
+            i.modal.answer = [agreeFirst](QDialog &d) {
+                auto &tip = static_cast<frmTip &>(d);
+                agreeFirst ? tip.cmdNextTip()->click() : tip.cmdOK()->click(); // then closed
+            };
+            i.app.Main();
+            i.loop.advance(2500); // the splash window first
+            QCOMPARE(i.modal.shown, QStringList({"frmTip"}));
+            QVERIFY(i.app.firstRunRefused() && !i.app.isLoaded());
+            QCOMPARE(i.exitCode, 0);
+            QCOMPARE(i.setupOpened, 0);
+            QVERIFY(!i.app.mainWindow()->isVisible());
+            QVERIFY(i.app.settings().ReadSetting("Config", "SaveFile").isEmpty());
         }
-        VirtualEventLoop loop;
-        ScriptedPrompts prompts;
-        RecordingPrinter printer;
-        VirtualMediaDevice device{loop};
-        FakeTray tray{true};
-        RecordingShell shell;
-        ScriptedModal modal;
-        FakeFolders folders;
-        AutostartEntry autostart{home.file("autostart")};
-        TelvoxApplication::Options o;
-        o.mediaDevice = &device;
-        o.tray = &tray;
-        o.shell = &shell;
-        o.modal = &modal;
-        o.folders = &folders;
-        o.autostart = &autostart;
-        TelvoxApplication app(AppPaths::underHome(home.path(), "telvox"), loop, prompts, printer, o);
-        int exitCode = -1;
-        QStringList ends;
-        app.setEndProcessHandler([&](int code) {
-            exitCode = code;
-            ends << "exit";
-        });
-        app.setRestartHandler([&] { ends << "restart"; });
-        app.Main();
-        loop.advance(2500);
-        QVERIFY(app.isLoaded());
-        QVERIFY(app.mainWindow()->isInTray()); // minimised on start
-        QCOMPARE(app.telephony().setupOptions().txtRings, QString("3"));
-
-        modal.answer = [](QDialog &d) {
-            if (auto *setup = qobject_cast<frmSetup *>(&d))
-                setup->cmdSave()->click();
-        };
-        emit app.mainWindow()->backupRequested();
-        emit app.mainWindow()->setupRequested();
-        QCOMPARE(modal.shown, QStringList({"frmBackup", "frmSetup"}));
-        QCOMPARE(prompts.shown.last().text, app.texts().LoadText(1081));
-        QCOMPARE(exitCode, 0);
-        QVERIFY(!app.statusLog().isChannelOpen());
-        // After the message the program starts itself again, once, as this run ends.
-        QCOMPARE(ends, QStringList({"restart", "exit"}));
-        app.shutdown();
-        QCOMPARE(ends.count("restart"), 1);
     }
 
-    // Leaving without saving starts nothing again.
-    void endingWithoutSavingDoesNotRestart()
+    void firstStartSpeaksTheLanguageOfTheLocale()
     {
-        ScratchDir home;
+        const struct
         {
-            SettingsStore s(home.file("telvox.ini"), home.file("settings.txt"));
-            s.WriteSetting("Config", "Language", "0");
-            s.WriteSetting("Config", "SaveFile", home.path() + "/rec/");
+            const char *locale, *setting, *exit;
+        } rows[] = {{"zh_CN.UTF-8", "1", "退出"}, {"zh_SG.UTF-8", "1", "退出"}, {"zh_TW.UTF-8", "2", "離開"},
+                    {"zh_HK.UTF-8", "2", "離開"}, {"zh_MO", "2", "離開"},        {"en_GB.UTF-8", "0", "Exit"},
+                    {"de_DE.UTF-8", "0", "Exit"}, {"C.UTF-8", "0", "Exit"}};
+        for (const auto &row : rows) {
+            const LocaleAs as(row.locale);
+            ScratchDir home;
+            AppRig i(home.path());
+            QString shown;
+            i.modal.answer = [&](QDialog &d) { shown = static_cast<frmTip &>(d).cmdOK()->text(); };
+            i.app.Main();
+            QCOMPARE(shown, QString::fromUtf8(row.exit));
+            QCOMPARE(i.app.settings().ReadSetting("Config", "Language"), QString(row.setting));
         }
-        VirtualEventLoop loop;
-        ScriptedPrompts prompts;
-        RecordingPrinter printer;
-        VirtualMediaDevice device{loop};
-        FakeTray tray{true};
-        RecordingShell shell;
-        ScriptedModal modal;
-        TelvoxApplication::Options o;
-        o.mediaDevice = &device;
-        o.tray = &tray;
-        o.shell = &shell;
-        o.modal = &modal;
-        TelvoxApplication app(AppPaths::underHome(home.path(), "telvox"), loop, prompts, printer, o);
-        int restarts = 0;
-        app.setRestartHandler([&] { ++restarts; });
-        app.Main();
-        loop.advance(2500);
-        emit app.mainWindow()->setupRequested(); // closed unanswered
-        app.shutdown();
-        QCOMPARE(restarts, 0);
+    }
+
+    void agreeShowsTheNotesThenOkGoesOnToTheSetup()
+    {
+        const LocaleAs as("zh_CN.UTF-8");
+        ScratchDir home;
+        AppRig i(home.path());
+        QStringList seen;
+        i.modal.answer = [&](QDialog &d) {
+            auto &tip = static_cast<frmTip &>(d);
+            seen << tip.cmdOK()->text() + "|" + tip.cmdNextTip()->text() << tip.lblTipText()->text();
+            tip.cmdNextTip()->click();
+            seen << tip.lblTipText()->text() + (tip.cmdNextTip()->isEnabled() ? "" : "|off") << tip.cmdOK()->text();
+            tip.cmdOK()->click();
+        };
+        i.app.Main();
+        const Texts &t = i.app.texts();
+        QCOMPARE(seen, QStringList({"退出|同意", t.LoadText(1054) + "\r\n" + t.LoadText(1059),
+                                    t.LoadText(1051) + "\r\n" + t.LoadText(1052) + "\r\n" + t.LoadText(1053) + "|off",
+                                    "确定"}));
+        QCOMPARE(i.setupOpened, 1);
+        QVERIFY(i.app.isLoaded() && i.app.mainWindow()->isVisible());
+        QCOMPARE(i.exitCode, -1);
+    }
+
+    // A prompt shorter than 4956 bytes is not written; longer ones are copied in 5120-byte
+    // blocks behind a wave header, replacing an older, longer prompt.
+    void promptFileSizesAndBlocks()
+    {
+        const QList<std::pair<int, QList<qint64>>> rows{
+            {4955, {}}, {4956, {4956}}, {5119, {5119}}, {10240, {5120, 5120}}, {12000, {5120, 5120, 1760}}};
+        for (const auto &[working, blocks] : rows) {
+            ScratchDir dir;
+            QByteArray samples(working, '\0');
+            for (int i = 0; i < working; ++i)
+                samples[i] = char(i * 7);
+            const QByteArray old(30000, 'o');
+            QVERIFY(writeBytes(dir.file("tvxt3"), samples) && writeBytes(dir.file("Greeting.wav"), old));
+            const PromptWrite result = writePromptRecording(dir.file("tvxt3"), dir.file("Greeting.wav"));
+            QCOMPARE(result.written, !blocks.isEmpty());
+            QCOMPARE(result.blocks, blocks);
+            QCOMPARE(readAll(dir.file("Greeting.wav")),
+                     blocks.isEmpty() ? old : waveHeader(OutputFormat::Pcm, std::uint32_t(working)) + samples);
+        }
+    }
+
+    // The legal notice is captured under the capture name "Greeting.wav" and written one
+    // tick of Timer1 after Stop, into the program folder's existing "legal.wav".
+    void captureRecorderWritesTheLegalNotice()
+    {
+        RecorderRig r;
+        QVERIFY(writeBytes(r.h.dir.file("LEGAL.WAV"), "old"));
+        frmGreeting w(r.services(), "legal.wav");
+        QCOMPARE(w.targetPath(), r.h.dir.file("LEGAL.WAV"));
+        QVERIFY(w.Label2()->text().endsWith("LEGAL.WAV"));
+        QVERIFY(!w.Command1()->isEnabled());
+        QCOMPARE(w.Command1()->toolTip(), r.h.texts.LoadText(1502));
+        w.cmdRecord()->click();
+        QVERIFY(!w.cmdRecord()->isEnabled() && !w.cmdPlay()->isEnabled());
+        QCOMPARE(r.h.engine->captureName(3), QString("Greeting.wav"));
+        QVERIFY(!r.h.timers.timWriteFile[3].isEnabled());
+        r.h.loop.advance(2500);
+        w.cmdStop()->click();
+        QVERIFY(w.cmdRecord()->isEnabled() && w.cmdPlay()->isEnabled());
+        r.h.loop.advance(999);
+        QCOMPARE(readAll(w.targetPath()), QByteArray("old"));
+        r.h.loop.advance(1);
+        QVERIFY(!w.Timer1().isEnabled());
+        const QByteArray file = readAll(w.targetPath());
+        const QByteArray working = readAll(r.h.engine->workingFile(3));
+        QVERIFY(working.size() >= 2 * 16000);
+        QCOMPARE(file, waveHeader(OutputFormat::Pcm, std::uint32_t(working.size())) + working);
+        QCOMPARE(std::int16_t(quint8(file[44]) | quint8(file[45]) << 8), std::int16_t(1234));
+        w.cmdPlay()->click();
+        QVERIFY(w.isPlaying() && !w.cmdRecord()->isEnabled());
+        QCOMPARE(r.device.file(), w.targetPath());
+        w.cmdStop()->click();
+        QVERIFY(!r.media.isOpen());
+    }
+
+    // No microphone and no file are said; the desktop's recorder is the one found.
+    void absentMicrophoneAndMissingFileAreReported()
+    {
+        RecorderRig r(false);
+        frmGreeting w(r.services({"/usr/bin/gnome-sound-recorder", {}}), "Greeting.wav");
+        w.cmdRecord()->click();
+        QVERIFY(w.cmdRecord()->isEnabled() && w.cmdPlay()->isEnabled());
+        QCOMPARE(r.h.lines[3].recState, 0);
+        w.cmdPlay()->click();
+        QCOMPARE(r.h.prompts.texts(), QStringList({r.h.texts.LoadText(1504), r.h.texts.LoadText(1002)}));
+        QCOMPARE(r.h.prompts.shown[1].title, r.h.texts.LoadText(1003));
+        QVERIFY(!w.isPlaying());
+        w.Command1()->click();
+        QCOMPARE(r.launched, QStringList({"/usr/bin/gnome-sound-recorder"}));
+        const auto found = [](const QString &name) { return name == "audacity" ? "/usr/bin/" + name : QString(); };
+        QCOMPARE(soundRecorderCommand(found).program, QString("/usr/bin/audacity"));
+        QVERIFY(soundRecorderCommand([](const QString &) { return QString(); }).program.isEmpty());
+    }
+
+    void mediaRecorderSavesElevenKilohertzPrompts()
+    {
+        RecorderRig r(false);
+        VirtualSoundRecorder recorder{r.h.loop};
+        r.media.setRecorder(&recorder);
+        frmGreeting1 w({r.media, r.h.prompts, r.h.texts, r.h.dir.path()}, "03.wav");
+        w.cmdRecord()->click();
+        QVERIFY(w.isRecording() && !w.cmdPlay()->isEnabled());
+        r.h.loop.advance(2000);
+        w.cmdStop()->click();
+        const WaveFileInfo info = readWaveFileInfo(r.h.dir.file("03.wav"));
+        QVERIFY(info.valid);
+        QCOMPARE(QList<qint64>({info.samplesPerSec, info.channels, info.bitsPerSample, info.lengthMs()}),
+                 QList<qint64>({11025, 1, 16, 2000}));
+        w.cmdPlay()->click();
+        QCOMPARE(r.device.file(), r.h.dir.file("03.wav"));
+        QVERIFY(!w.cmdRecord()->isEnabled());
+        w.cmdStop()->click();
+        recorder.setInputPresent(false);
+        w.cmdRecord()->click();
+        QVERIFY(!w.isRecording() && w.cmdRecord()->isEnabled());
+        QCOMPARE(r.h.prompts.shown.last().text, r.h.texts.LoadText(1504));
+        QCOMPARE(readWaveFileInfo(r.h.dir.file("03.wav")).lengthMs(), qint64(2000)); // kept
     }
 };
 
