@@ -6,6 +6,7 @@
 #include "records/StatusLog.h"
 #include "support/FakeShell.h"
 #include "support/Files.h"
+#include "support/Program.h"
 #include "ui/frmMain.h"
 
 #include <QApplication>
@@ -47,6 +48,16 @@ QByteArray modemNamesJournal()
     return lines;
 }
 
+// The options an earlier start left: its language, and the device names when `modems`.
+void startedBefore(const ScratchDir &home, const char *language, bool modems)
+{
+    SettingsStore s(home.file("telvox.ini"), home.file("settings.txt"));
+    s.WriteSetting("Config", "Language", language);
+    s.WriteSetting("Config", "SaveFile", home.path() + "/waveFiles/");
+    for (int n = 0; modems && n < 4; ++n)
+        s.WriteSetting("Modem", QString("Line%1").arg(n), "Telvox Virtual Voice Line  [28]");
+}
+
 } // namespace
 
 class tst_Startup : public QObject
@@ -76,13 +87,7 @@ private slots:
     void laterStartShowsTheSplashFirst()
     {
         ScratchDir home;
-        {
-            SettingsStore s(home.file("telvox.ini"), home.file("settings.txt"));
-            s.WriteSetting("Config", "Language", "2");
-            s.WriteSetting("Config", "SaveFile", home.path() + "/waveFiles/");
-            for (int n = 0; n < 4; ++n)
-                s.WriteSetting("Modem", QString("Line%1").arg(n), "Telvox Virtual Voice Line  [28]");
-        }
+        startedBefore(home, "2", true);
         Instance i(home.path());
         QCOMPARE(i.app.Main(), TelvoxApplication::StartResult::Running);
         QVERIFY(i.app.splashShown());
@@ -100,11 +105,7 @@ private slots:
     void secondInstanceIsRefusedAndTheFirstRunsOn()
     {
         ScratchDir home;
-        {
-            SettingsStore s(home.file("telvox.ini"), home.file("settings.txt"));
-            s.WriteSetting("Config", "Language", "0");
-            s.WriteSetting("Config", "SaveFile", home.path() + "/waveFiles/");
-        }
+        startedBefore(home, "0", false);
         Instance first(home.path());
         QCOMPARE(first.app.Main(), TelvoxApplication::StartResult::Running);
         QVERIFY(!first.app.isLoaded()); // the splash window
@@ -205,9 +206,7 @@ private slots:
     void realProcessSingleInstanceAndSignals()
     {
         ScratchDir home;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("TELVOX_HOME", home.path());
-        env.insert("QT_QPA_PLATFORM", "offscreen");
+        const QProcessEnvironment env = programEnvironment(home.path());
         QProcess first;
         first.setProcessEnvironment(env);
         first.start(TELVOX_EXECUTABLE, {"--echo-status"});
@@ -216,12 +215,10 @@ private slots:
                                      && readAll(home.file("Steps.txt")).endsWith("10\r\n"),
                                  20000);
 
-        QProcess second;
-        second.setProcessEnvironment(env);
-        second.start(TELVOX_EXECUTABLE, {});
-        QVERIFY(second.waitForFinished(20000));
-        QCOMPARE(second.exitCode(), 1);
-        QVERIFY(!second.readAllStandardError().contains("Telvox Is Already Running")); // reached the first
+        int code = -1;
+        const QString second = runToEnd(TELVOX_EXECUTABLE, {}, env, &code, 20000);
+        QCOMPARE(code, 1);
+        QVERIFY(!second.contains("Telvox Is Already Running")); // reached the first
         QCOMPARE(first.state(), QProcess::Running);
 
         ::kill(static_cast<pid_t>(first.processId()), SIGTERM);

@@ -46,13 +46,19 @@ struct Harness
         paced.addOutput(kIn, hear); // a line device plays and records under one id
 
         devices.addProvider(paced);
-        engine = std::make_unique<AudioEngine>(
-            AudioEngine::Services{loop, lines, exchange, devices, conversion, lists, status, texts, prompts, timers},
-            AudioEngine::Folders{dir.path(), dir.file("tmp") + "/", dir.file("rec") + "/", fallback()}, format);
+        startEngine(format);
         status.OpenDayLog();
         lines[0].waveDeviceId = kIn;
     }
 
+    // A new engine, as the next start of the program makes it (the old one goes without a word).
+    void startEngine(OutputFormat format = OutputFormat::Pcm)
+    {
+        engine.reset();
+        engine = std::make_unique<AudioEngine>(
+            AudioEngine::Services{loop, lines, exchange, devices, conversion, lists, status, texts, prompts, timers},
+            AudioEngine::Folders{dir.path(), dir.file("tmp") + "/", dir.file("rec") + "/", fallback()}, format);
+    }
     // Starts a recording of line 0 with the given mode, as the call flow would.
     void startRecording(const QString &mode, const QString &callerId = QString(), int recState = 0)
     {
@@ -76,6 +82,11 @@ struct Harness
         for (std::int64_t i = from; i < from + count; ++i)
             v.push_back(static_cast<std::int16_t>((i * 37) % 20000 - 10000));
         return v;
+    }
+    // The default far end's counting signal from its first sample: nothing lost, nothing twice.
+    bool isSpeechFromTheStart(const std::vector<std::int16_t> &samples) const
+    {
+        return samples == expectedSpeech(0, std::int64_t(samples.size()));
     }
 
     ScratchDir dir;

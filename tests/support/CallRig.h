@@ -14,6 +14,7 @@
 #include "platform/telephony/VirtualExchange.h"
 #include "records/MessageLists.h"
 #include "records/StatusLog.h"
+#include "sim/audio/SpeechLikeSource.h"
 #include "support/FakeShell.h"
 #include "support/StatusTexts.h"
 #include "telephony/Dialler.h"
@@ -33,8 +34,40 @@ struct CallRigOptions
     int lines = 1; // lines 0..lines-1 are enabled
     QString rings = QStringLiteral("3");
     StopTriggerOptions triggers;
+    OutputFormat format = OutputFormat::Pcm;
     bool writeDefaultPrompts = true; // greeting.wav and legal.wav in the program folder
 };
+
+// A far end that never makes a sound.
+class Silence final : public sim::SampleSource
+{
+public:
+    void read(std::span<std::int16_t> out) override { std::fill(out.begin(), out.end(), std::int16_t{0}); }
+};
+
+// A caller who speaks synthetic talk from `seed`; 0 for `pickUpAfterRing` leaves the handset down.
+inline IncomingCall caller(const QByteArray &number, std::uint64_t seed, int pickUpAfterRing = 0)
+{
+    IncomingCall in;
+    in.number = number;
+    in.pickUpAfterRing = pickUpAfterRing;
+    in.speech = std::make_shared<sim::SpeechLikeSource>(seed);
+    return in;
+}
+
+// A called party: answers (or not) after `answerAfterMs`, then speaks talk from `seed`, or
+// nothing when `seed` is 0.
+inline OutgoingBehaviour calledParty(OutgoingBehaviour::Kind kind, int answerAfterMs, std::uint64_t seed = 0)
+{
+    OutgoingBehaviour b;
+    b.kind = kind;
+    b.answerAfterMs = answerAfterMs;
+    if (seed)
+        b.speech = std::make_shared<sim::SpeechLikeSource>(seed);
+    else
+        b.speech = std::make_shared<Silence>();
+    return b;
+}
 
 struct CallRig
 {
@@ -64,7 +97,7 @@ struct CallRig
         audio->addExchangeLines(*exchange, 4);
         relay.setTarget(&audio->engine());
         audio->setFolders(dir.file("tmp") + "/", dir.file("waveFiles") + "/");
-        audio->setOutputFormat(OutputFormat::Pcm);
+        audio->setOutputFormat(options.format);
         audio->conversion().EnumerateCodecs();
         dialler = std::make_unique<Dialler>(Dialler::Services{*core, loop, settings, status, texts, timers, relay});
         core->setDialerTimerStart([this](int line) { dialler->startWatch(line); });
@@ -87,10 +120,16 @@ struct CallRig
 
     QStringList statusTexts() const { return test::statusTexts(statusList); }
     QStringList recordings() const { return QDir(dir.file("waveFiles")).entryList(QDir::Files, QDir::Name); }
+    QString recordingPath(const QString &recording) const { return dir.file("waveFiles/" + recording); }
     // Seconds of audio in a PCM recording (8000 samples of 16 bits a second after 44 bytes).
     double seconds(const QString &recording) const
     {
-        return double(QFileInfo(dir.file("waveFiles/" + recording)).size() - 44) / 16000.0;
+        return double(QFileInfo(recordingPath(recording)).size() - 44) / 16000.0;
+    }
+    // Runs until the line's recording state is `state` (1 recording, 2 awaiting the answer).
+    bool until(int line, int state, int ms = 60000)
+    {
+        return loop.advanceUntil([&] { return slot(line).recState == state; }, ms);
     }
     LineSlot &slot(int line) { return core->lineTable()[line]; }
     // The line is back to where a new call finds it: no call, not recording, nothing captured.

@@ -84,6 +84,14 @@ private:
     std::array<std::unique_ptr<Timer>, 4> m_end;
 };
 
+inline IncomingCall callFrom(const QByteArray &number, CallerIdTiming timing = CallerIdTiming::AfterFirstRing)
+{
+    IncomingCall c;
+    c.number = number;
+    c.callerIdTiming = timing;
+    return c;
+}
+
 // The telephony core on a virtual exchange in virtual time, in English, with a fresh program
 // folder. Construct, adjust the settings or the exchange setup, then start().
 struct TelephonyFixture
@@ -117,6 +125,24 @@ struct TelephonyFixture
         return true;
     }
 
+    // Options of the "Config" section, written before start().
+    void configure(std::initializer_list<std::pair<const char *, const char *>> options)
+    {
+        for (const auto &[key, value] : options)
+            settings.WriteSetting(QStringLiteral("Config"), QString::fromLatin1(key), QString::fromLatin1(value));
+    }
+    // Dials out on line 0 as the dialler does, to a far end that behaves as `kind` says.
+    HCall dial(OutgoingBehaviour::Kind kind)
+    {
+        OutgoingBehaviour b;
+        b.kind = kind;
+        exchange->setOutgoingBehaviour(0, b);
+        slot(0).outgoing = true;
+        HCall call = 0;
+        if (exchange->lineMakeCall(slot(0).hLine, call, QStringLiteral("555"), 0) > 0)
+            slot(0).hCall = call;
+        return call;
+    }
     QStringList statusTexts() const { return test::statusTexts(statusList); }
     QByteArray fileBytes(const QString &name) const { return readAll(dir.file(name)); }
     LineSlot &slot(int n) { return core->lineTable()[n]; }
