@@ -127,23 +127,10 @@ private slots:
         QCOMPARE(third.app.Main(), TelvoxApplication::StartResult::Running);
     }
 
-    void exitRunsTheShutdownOnce()
-    {
-        ScratchDir home;
-        Instance i(home.path());
-        i.app.Main();
-        QVERIFY(i.app.timers().timLog->isEnabled());
-        i.app.mainWindow()->cmdExit_Click();
-        QCOMPARE(i.exitCode, 0);
-        QVERIFY(!i.app.statusLog().isChannelOpen());
-        QVERIFY(!i.app.timers().timLog->isEnabled());
-        QVERIFY(!i.app.mainWindow()->isVisible());
-        i.exitCode = -1;
-        i.app.shutdown(); // a second request (a signal during exit) does nothing
-        QCOMPARE(i.exitCode, -1);
-    }
-
-    void checkBoxesJournalAndDialKeyIsLowerCaseOnly()
+    // On the main window of a first start: the check boxes journal their options, only a
+    // lower-case "d" asks for the dialler, printing the status list prints every line and says
+    // where the PDF went, and Exit runs the shutdown once.
+    void mainWindowOptionsPrintingAndExit()
     {
         ScratchDir home;
         Instance i(home.path());
@@ -156,29 +143,31 @@ private slots:
         QCOMPARE(i.app.settings().ReadSetting("Config", "Legal"), QString("1"));
         QCOMPARE(readAll(home.file("settings.txt")),
                  "Config@Language@0\r\n" + modemNamesJournal() + "Config@Legal@1\r\nConfig@RingCount@0\r\n");
-
         QSignalSpy dial(w, &frmMain::dialOutRequested);
         QTest::keyClick(w, 'D');
         QCOMPARE(dial.size(), 0);
         QTest::keyClick(w, 'd');
         QCOMPARE(dial.size(), 1);
-    }
 
-    void printingTheStatusListSaysWhereThePdfWent()
-    {
-        ScratchDir home;
-        Instance i(home.path());
-        i.app.Main();
         // The list says, in the language of the first start (the test's locale is English), that
         // no modem was found and that the virtual exchange's Line0 is ready.
         const QStringList before = i.app.statusList().lines();
         QCOMPARE(before.size(), 2);
         QVERIFY2(before[0].endsWith(i.app.texts().LoadText(1607)), qPrintable(before[0]));
         i.printer.pdfFileToReport = home.file("Print-1.pdf");
-        i.app.mainWindow()->mmuPrintLog_Click();
-        QCOMPARE(i.printer.jobs.size(), 1);
-        QCOMPARE(i.printer.jobs[0], before); // every line, first to last
+        w->mmuPrintLog_Click();
+        QCOMPARE(i.printer.jobs, QList<QStringList>({before})); // every line, first to last
         QVERIFY(i.app.statusList().lines().last().endsWith(home.file("Print-1.pdf")));
+
+        QVERIFY(i.app.timers().timLog->isEnabled());
+        w->cmdExit_Click();
+        QCOMPARE(i.exitCode, 0);
+        QVERIFY(!i.app.statusLog().isChannelOpen());
+        QVERIFY(!i.app.timers().timLog->isEnabled());
+        QVERIFY(!w->isVisible());
+        i.exitCode = -1;
+        i.app.shutdown(); // a second request (a signal during exit) does nothing
+        QCOMPARE(i.exitCode, -1);
     }
 
     // A second start brings the running program's window to the front and ends, without a
