@@ -1,8 +1,5 @@
-#include "core/Texts.h"
-#include "core/VirtualEventLoop.h"
-#include "records/StatusLog.h"
-#include "support/FakeShell.h"
 #include "support/Files.h"
+#include "support/ProgramFolder.h"
 #include "ui/WidgetPrompts.h"
 #include "ui/frmViewLog.h"
 
@@ -18,16 +15,15 @@ using namespace telvox::test;
 namespace {
 
 // The day logs of 2026-12-01 (one line) and of today, 2026-12-04, open and written to.
-struct Fixture
+struct Fixture : ProgramFolder
 {
     Fixture()
+        : ProgramFolder(QDateTime(QDate(2026, 12, 4), QTime(9, 0)))
     {
-        table.loadBuiltIn();
-        QDir().mkpath(dir.file("LogFiles"));
         writeBytes(dir.file("LogFiles/26-12-01.txt"), "10:00:00 old line\r\n");
-        log.OpenDayLog();
-        log.AddStatus(QString("today"));
-        window = std::make_unique<frmViewLog>(frmViewLog::Services{texts, log, prompts, printer});
+        status.OpenDayLog();
+        status.AddStatus(QString("today"));
+        window = std::make_unique<frmViewLog>(frmViewLog::Services{texts, status, prompts, printer});
     }
     // Selects the file and shows it; the lines shown.
     QStringList show(const QString &name)
@@ -41,13 +37,6 @@ struct Fixture
             out << window->List1()->item(r)->text();
         return out;
     }
-    ScratchDir dir;
-    StringTable table;
-    Texts texts{table, 0};
-    VirtualEventLoop loop{QDateTime(QDate(2026, 12, 4), QTime(9, 0))};
-    StatusListModel list;
-    StatusLog log{loop, dir.file("LogFiles"), list};
-    ScriptedPrompts prompts;
     RecordingPrinter printer;
     std::unique_ptr<frmViewLog> window;
 };
@@ -74,7 +63,7 @@ private slots:
         f.window->cmdPrintLog_Click();
         QCOMPARE(f.printer.jobs, QList<QStringList>({{"10:00:00 old line"}}));
         QCOMPARE(f.show("26-12-04.txt"), QStringList({"09:00:00 today"}));
-        f.log.AddStatus(QString("after viewing"));
+        f.status.AddStatus(QString("after viewing"));
         QCOMPARE(readAll(f.dir.file("LogFiles/26-12-04.txt")), QByteArray("09:00:00 today\r\n09:00:00 after viewing\r\n"));
     }
 
@@ -88,7 +77,7 @@ private slots:
         QCOMPARE(f.prompts.shown[0].title, QString("Telvox"));
         QCOMPARE(f.prompts.shown[0].text, QString("File already open"));
         QVERIFY(QFile::exists(f.dir.file("LogFiles/26-12-04.txt")));
-        QVERIFY(f.log.isChannelOpen());
+        QVERIFY(f.status.isChannelOpen());
         f.show("26-12-01.txt");
         f.window->mmuDelete_Click();
         QVERIFY(!QFile::exists(f.dir.file("LogFiles/26-12-01.txt")));

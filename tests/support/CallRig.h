@@ -6,17 +6,10 @@
 #include "audio/AudioEngine.h"
 #include "audio/AudioStack.h"
 #include "audio/CodecConversion.h"
-#include "core/MainTimers.h"
-#include "core/Settings.h"
-#include "core/Texts.h"
-#include "core/VirtualEventLoop.h"
 #include "platform/media/VirtualMediaDevice.h"
 #include "platform/telephony/VirtualExchange.h"
-#include "records/MessageLists.h"
-#include "records/StatusLog.h"
 #include "sim/audio/SpeechLikeSource.h"
-#include "support/FakeShell.h"
-#include "support/StatusTexts.h"
+#include "support/ProgramFolder.h"
 #include "telephony/Dialler.h"
 #include "telephony/TelephonyCore.h"
 
@@ -69,14 +62,12 @@ inline OutgoingBehaviour calledParty(OutgoingBehaviour::Kind kind, int answerAft
     return b;
 }
 
-struct CallRig
+struct CallRig : ProgramFolder
 {
     using Options = CallRigOptions;
 
     explicit CallRig(Options options = Options{})
     {
-        table.loadBuiltIn();
-        QDir().mkpath(dir.file("LogFiles"));
         QDir().mkpath(dir.file("waveFiles"));
         QDir().mkpath(dir.file("tmp"));
         if (options.writeDefaultPrompts) {
@@ -118,7 +109,6 @@ struct CallRig
         core.reset();
     }
 
-    QStringList statusTexts() const { return test::statusTexts(statusList); }
     QStringList recordings() const { return QDir(dir.file("waveFiles")).entryList(QDir::Files, QDir::Name); }
     QString recordingPath(const QString &recording) const { return dir.file("waveFiles/" + recording); }
     // Seconds of audio in a PCM recording (8000 samples of 16 bits a second after 44 bytes).
@@ -139,16 +129,6 @@ struct CallRig
             && !timers.timWriteFile[line].isEnabled();
     }
 
-    ScratchDir dir;
-    VirtualEventLoop loop{QDateTime(QDate(2026, 12, 4), QTime(8, 30, 15))};
-    StringTable table;
-    Texts texts{table, 0};
-    SettingsStore settings{dir.file("telvox.ini"), dir.file("settings.txt")};
-    StatusListModel statusList;
-    StatusLog status{loop, dir.file("LogFiles"), statusList};
-    MainTimers timers{loop};
-    ScriptedPrompts prompts;
-    MessageLists lists{settings};
     VirtualMediaDevice speaker{loop};
     AudioActionsRelay relay;
     std::unique_ptr<VirtualExchange> exchange;

@@ -1,14 +1,9 @@
 #pragma once
 
 #include "core/MainTimers.h"
-#include "core/Settings.h"
-#include "core/Texts.h"
-#include "core/VirtualEventLoop.h"
 #include "platform/telephony/VirtualExchange.h"
-#include "records/StatusLog.h"
-#include "support/FakeShell.h"
 #include "support/Files.h"
-#include "support/StatusTexts.h"
+#include "support/ProgramFolder.h"
 #include "telephony/AudioActions.h"
 #include "telephony/TelephonyCore.h"
 
@@ -27,11 +22,9 @@ public:
         : m_loop(loop)
         , m_timers(timers)
     {
-        for (auto &t : m_end)
-            t = m_loop.createTimer(1000, {});
         for (int n = 0; n < 4; ++n) {
-            m_end[static_cast<std::size_t>(n)]->setCallback([this, n] {
-                m_end[static_cast<std::size_t>(n)]->setEnabled(false);
+            m_end[std::size_t(n)] = m_loop.createTimer(1000, [this, n] {
+                m_end[std::size_t(n)]->setEnabled(false);
                 (*table)[n].playing = false;
             });
         }
@@ -75,8 +68,8 @@ private:
         if (promptMs <= 0)
             return;
         (*table)[line].playing = true;
-        m_end[static_cast<std::size_t>(line)]->setInterval(promptMs);
-        m_end[static_cast<std::size_t>(line)]->setEnabled(true);
+        m_end[std::size_t(line)]->setInterval(promptMs);
+        m_end[std::size_t(line)]->setEnabled(true);
     }
 
     EventLoop &m_loop;
@@ -94,12 +87,12 @@ inline IncomingCall callFrom(const QByteArray &number, CallerIdTiming timing = C
 
 // The telephony core on a virtual exchange in virtual time, in English, with a fresh program
 // folder. Construct, adjust the settings or the exchange setup, then start().
-struct TelephonyFixture
+struct TelephonyFixture : ProgramFolder
 {
     explicit TelephonyFixture(ExchangeSetup setup = {})
-        : exchangeSetup(std::move(setup))
+        : ProgramFolder(QDateTime(QDate(2026, 1, 5), QTime(9, 0)))
+        , exchangeSetup(std::move(setup))
     {
-        table.loadBuiltIn();
         settings.WriteSetting("Config", "Line0", "1");
     }
 
@@ -143,21 +136,11 @@ struct TelephonyFixture
             slot(0).hCall = call;
         return call;
     }
-    QStringList statusTexts() const { return test::statusTexts(statusList); }
     QByteArray fileBytes(const QString &name) const { return readAll(dir.file(name)); }
     LineSlot &slot(int n) { return core->lineTable()[n]; }
     QString setting(const QString &section, const QString &key) { return settings.ReadSetting(section, key); }
 
-    ScratchDir dir;
     ExchangeSetup exchangeSetup;
-    VirtualEventLoop loop;
-    SettingsStore settings{dir.file("telvox.ini"), dir.file("settings.txt")};
-    StringTable table;
-    Texts texts{table, 0};
-    StatusListModel statusList;
-    StatusLog status{loop, dir.file("LogFiles"), statusList};
-    MainTimers timers{loop};
-    ScriptedPrompts prompts;
     RecordingAudio audio{loop, timers};
     std::unique_ptr<VirtualExchange> exchange;
     std::unique_ptr<TelephonyCore> core;

@@ -3,6 +3,7 @@
 #include "records/MessageLists.h"
 #include "support/FakeShell.h"
 #include "support/Files.h"
+#include "support/ProgramFolder.h"
 #include "ui/frmBackup.h"
 
 #include <QCheckBox>
@@ -25,11 +26,10 @@ QStringList filesIn(const QString &folder) { return QDir(folder).entryList(QDir:
 
 // A recording folder with two recordings (one spelled in capitals) and a note, both lists
 // filled, and an empty target folder.
-struct Rig
+struct Rig : ProgramFolder
 {
     Rig()
     {
-        table.loadBuiltIn();
         QDir().mkpath(dir.file("rec"));
         QDir().mkpath(dir.file("target"));
         writeBytes(dir.file("rec/A2026-01-01~10-00-00.wav"), "unread");
@@ -45,12 +45,6 @@ struct Rig
         w->setTargetFolder(dir.file("target"));
         return w;
     }
-    ScratchDir dir;
-    StringTable table;
-    Texts texts{table, 0};
-    SettingsStore settings{dir.file("telvox.ini"), dir.file("settings.txt")};
-    MessageLists lists{settings};
-    ScriptedPrompts prompts;
 };
 
 } // namespace
