@@ -12,6 +12,7 @@
 #include "sim/audio/SpeechLikeSource.h"
 #include "support/FakeShell.h"
 #include "support/Files.h"
+#include "support/Program.h"
 #include "support/StatusTexts.h"
 #include "telephony/LineTable.h"
 #include "telephony/TelephonyCore.h"
@@ -22,7 +23,6 @@
 #include <QProcess>
 #include <QSet>
 #include <QTest>
-#include <QtEndian>
 
 #include <cerrno>
 #include <csignal>
@@ -36,9 +36,12 @@ using namespace telvox::test;
 
 namespace {
 
-const char *const kChildHome = "TELVOX_TEST_CRASH_HOME";
-const char *const kTwinHome = "TELVOX_TEST_TWIN_HOME";
-const char *const kTwinSign = "TELVOX_TEST_TWIN_SIGN";
+// A child process of this test runs the application on the virtual exchange in the program
+// folder named here: it answers one call on line 0 and records it.
+const char *const kChildHome = "TELVOX_TEST_CHILD_HOME";
+// "crash": the child says when 5.5 s are recorded and waits to be killed. "1" or "-1": it
+// records a caller marked with that sign whole and ends (two such twins run at once).
+const char *const kChildRole = "TELVOX_TEST_CHILD_ROLE";
 
 // A caller whose every sample tells who spoke: 1000..1999 times `sign`.
 class MarkedCaller final : public sim::SampleSource
@@ -65,63 +68,51 @@ struct Instance
         : app(AppPaths::underHome(home, "telvox"), loop, prompts, printer, {})
     {
     }
+    bool start() // through the splash window
+    {
+        const bool running = app.Main() == TelvoxApplication::StartResult::Running;
+        loop.advance(2600);
+        return running && app.isLoaded();
+    }
     VirtualEventLoop loop;
     ScriptedPrompts prompts;
     RecordingPrinter printer;
     TelvoxApplication app;
 };
 
-void writeSettings(const QString &home)
+void writeSettings(const QString &home, const QString &recordings = QString())
 {
     SettingsStore s(home + "/telvox.ini", home + "/settings.txt");
     s.WriteSetting("Config", "Language", "0");
-    s.WriteSetting("Config", "SaveFile", home + "/waveFiles/");
+    s.WriteSetting("Config", "SaveFile", recordings.isEmpty() ? home + "/waveFiles/" : recordings);
     s.WriteSetting("Config", "Line0", "1");
     for (int n = 0; n < 4; ++n)
         s.WriteSetting("Modem", QString("Line%1").arg(n), "Telvox Virtual Voice Line  [28]");
 }
 
-// The child: the application answers a call on the virtual exchange, records the message for
-// a while, says how long, and waits to be killed.
 int runChild()
 {
-    const QString home = qEnvironmentVariable(kChildHome);
-    Instance i(home);
-    if (i.app.Main() != TelvoxApplication::StartResult::Running)
+    const QString role = qEnvironmentVariable(kChildRole);
+    Instance i(qEnvironmentVariable(kChildHome));
+    if (!i.start())
         return 3;
-    i.loop.advance(2500); // the splash window
     IncomingCall call;
     call.number = "5551234";
-    call.speech = std::make_shared<sim::SpeechLikeSource>(5);
-    if (!i.app.isLoaded() || !i.app.exchange().placeIncomingCall(0, call))
-        return 4;
+    if (role == "crash")
+        call.speech = std::make_shared<sim::SpeechLikeSource>(5);
+    else
+        call.speech = std::make_shared<MarkedCaller>(role.toInt());
     const LineSlot &line = i.app.telephony().lineTable()[0];
-    if (!i.loop.advanceUntil([&] { return line.recState == 1; }, 60000))
-        return 5;
-    i.loop.advance(5500);
-    std::printf("recorded-ms 5500\n");
-    std::fflush(stdout);
-    for (;;)
-        ::pause();
-}
-
-// A twin: the application records one whole call on its line 0 and ends; the test runs two
-// at once, with their own program folders and one recordings folder.
-int runTwin()
-{
-    Instance i(qEnvironmentVariable(kTwinHome));
-    if (i.app.Main() != TelvoxApplication::StartResult::Running)
-        return 3;
-    i.loop.advance(2500);
-    IncomingCall call;
-    call.number = "5551234";
-    call.speech = std::make_shared<MarkedCaller>(qEnvironmentVariableIntValue(kTwinSign));
-    if (!i.app.isLoaded() || !i.app.exchange().placeIncomingCall(0, call))
+    if (!i.app.exchange().placeIncomingCall(0, call) || !i.loop.advanceUntil([&] { return line.recState == 1; }, 60000))
         return 4;
-    const LineSlot &line = i.app.telephony().lineTable()[0];
-    if (!i.loop.advanceUntil([&] { return line.recState == 1; }, 60000))
-        return 5;
-    // Real time passes too, so that the two programs' captures overlap.
+    if (role == "crash") {
+        i.loop.advance(5500);
+        std::printf("recorded-ms 5500\n");
+        std::fflush(stdout);
+        for (;;)
+            ::pause();
+    }
+    // Real time passes too, so that the two twins' captures overlap.
     for (int t = 0; t < 40; ++t) {
         i.loop.advance(100);
         QTest::qWait(10);
@@ -130,6 +121,18 @@ int runTwin()
     i.loop.advance(5000);
     i.app.shutdown();
     return 0;
+}
+
+QProcess *startChild(QObject *parent, const QString &home, const QString &role)
+{
+    auto *child = new QProcess(parent);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(kChildHome, home);
+    env.insert(kChildRole, role);
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    child->setProcessEnvironment(env);
+    child->start(QCoreApplication::applicationFilePath(), {});
+    return child;
 }
 
 // Files and folders below `folder` that another account could read, write or enter.
@@ -157,26 +160,19 @@ private slots:
     {
         ScratchDir home;
         writeSettings(home.path());
-        QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(kChildHome, home.path());
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        child.setProcessEnvironment(env);
-        child.start(QCoreApplication::applicationFilePath(), {});
-        QVERIFY(child.waitForStarted());
+        QProcess *child = startChild(this, home.path(), "crash");
+        QVERIFY(child->waitForStarted());
         QByteArray out;
-        QTRY_VERIFY_WITH_TIMEOUT((out += child.readAllStandardOutput()).contains("recorded-ms"), 60000);
-        ::kill(static_cast<pid_t>(child.processId()), SIGKILL);
-        QVERIFY(child.waitForFinished(10000));
-        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+        QTRY_VERIFY_WITH_TIMEOUT((out += child->readAllStandardOutput()).contains("recorded-ms"), 60000);
+        ::kill(static_cast<pid_t>(child->processId()), SIGKILL);
+        QVERIFY(child->waitForFinished(10000));
+        QCOMPARE(child->exitStatus(), QProcess::CrashExit);
         // What the killed program left: its journal, no recording.
         QVERIFY(QDir(home.file("waveFiles")).entryList(QDir::Files).isEmpty());
         QCOMPARE(QDir(home.file("waveFiles")).entryList({".A*.part"}, QDir::Files | QDir::Hidden).size(), 1);
 
         Instance again(home.path());
-        QCOMPARE(again.app.Main(), TelvoxApplication::StartResult::Running);
-        again.loop.advance(2500);
-        QVERIFY(again.app.isLoaded());
+        QVERIFY(again.start());
         const QStringList files = QDir(home.file("waveFiles")).entryList(QDir::Files | QDir::Hidden);
         QCOMPARE(files.size(), 1);
         const QString name = files[0];
@@ -186,10 +182,9 @@ private slots:
         QVERIFY2(statusTexts(again.app.statusList()).contains("recovered recording of " + when + " (5551234)"),
                  qPrintable(statusTexts(again.app.statusList()).join('\n')));
         // 5.5 s were recorded when the program was killed: at most one second is missing.
-        const qint64 size = QFileInfo(home.file("waveFiles/" + name)).size();
-        QVERIFY2(size >= 44 + 4500 * 16, qPrintable(QString::number(size)));
-        QCOMPARE(qFromLittleEndian<quint32>(readAll(home.file("waveFiles/" + name)).constData() + 40),
-                 quint32(size - 44));
+        const QByteArray file = readAll(home.file("waveFiles/" + name));
+        QVERIFY2(file.size() >= 44 + 4500 * 16, qPrintable(QString::number(file.size())));
+        QVERIFY(pcmHeaderFitsLength(file));
         QVERIFY2(notPrivate(home.path()).isEmpty(), qPrintable(notPrivate(home.path()).join('\n')));
     }
 
@@ -206,9 +201,7 @@ private slots:
         for (const char *name : {"", "LogFiles", "waveFiles"})
             ::chmod(QFile::encodeName(home.file(name)).constData(), 0755);
         Instance i(home.path());
-        i.app.Main();
-        i.loop.advance(2500);
-        QVERIFY(i.app.isLoaded());
+        QVERIFY(i.start());
         QVERIFY2(notPrivate(home.path()).isEmpty(), qPrintable(notPrivate(home.path()).join('\n')));
         struct stat st = {};
         QCOMPARE(::stat(QFile::encodeName(home.path()).constData(), &st), 0);
@@ -222,16 +215,10 @@ private slots:
     void aRecordingsFolderThatCannotBeWrittenIsReportedAtStart()
     {
         ScratchDir home;
-        writeSettings(home.path());
+        writeSettings(home.path(), home.file("plain/rec/"));
         QVERIFY(writeBytes(home.file("plain"), "a file, not a folder"));
-        {
-            SettingsStore s(home.file("telvox.ini"), home.file("settings.txt"));
-            s.WriteSetting("Config", "SaveFile", home.file("plain/rec/"));
-        }
         Instance i(home.path());
-        i.app.Main();
-        i.loop.advance(2600);
-        QVERIFY(i.app.isLoaded());
+        QVERIFY(i.start());
         const QString said = QString("recordings cannot be written to %1: %2; this call is recorded in %3 instead")
                                  .arg(home.file("plain/rec"), QString::fromLocal8Bit(std::strerror(ENOTDIR)),
                                       home.file("FallbackRecordings"));
@@ -244,18 +231,9 @@ private slots:
     {
         ScratchDir shared, first, second;
         QList<QProcess *> twins;
-        for (const auto &[home, sign] : {std::pair{&first, 1}, std::pair{&second, -1}}) {
-            writeSettings(home->path());
-            SettingsStore s(home->file("telvox.ini"), home->file("settings.txt"));
-            s.WriteSetting("Config", "SaveFile", shared.path() + "/");
-            auto *twin = new QProcess(this);
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert(kTwinHome, home->path());
-            env.insert(kTwinSign, QString::number(sign));
-            env.insert("QT_QPA_PLATFORM", "offscreen");
-            twin->setProcessEnvironment(env);
-            twin->start(QCoreApplication::applicationFilePath(), {});
-            twins << twin;
+        for (const auto &[home, sign] : {std::pair{&first, "1"}, std::pair{&second, "-1"}}) {
+            writeSettings(home->path(), shared.path() + "/");
+            twins << startChild(this, home->path(), sign);
         }
         for (QProcess *twin : std::as_const(twins)) {
             QVERIFY(twin->waitForFinished(90000));
@@ -265,18 +243,13 @@ private slots:
         QCOMPARE(files.size(), 2); // same line, same second, same caller: "_2" for the second
         QSet<int> signs;
         for (const QString &name : files) {
-            const QByteArray file = readAll(shared.file(name));
-            const auto *samples = reinterpret_cast<const std::int16_t *>(file.constData() + 44);
-            const qsizetype count = (file.size() - 44) / 2;
-            QVERIFY2(count >= 3 * 8000, qPrintable(name));
-            int positive = 0, negative = 0;
-            for (qsizetype k = 0; k < count; ++k) {
-                positive += samples[k] >= 1000 ? 1 : 0;
-                negative += samples[k] <= -1000 ? 1 : 0;
-            }
+            const auto samples = pcmSamples(readAll(shared.file(name)));
+            QVERIFY2(samples.size() >= 3 * 8000, qPrintable(name));
+            const auto positive = std::count_if(samples.begin(), samples.end(), [](std::int16_t s) { return s >= 1000; });
+            const auto negative = std::count_if(samples.begin(), samples.end(), [](std::int16_t s) { return s <= -1000; });
             // Each recording holds its own caller only.
             QVERIFY2(positive == 0 || negative == 0, qPrintable(QString("%1: %2 + %3 -").arg(name).arg(positive).arg(negative)));
-            QVERIFY(std::max(positive, negative) >= count * 9 / 10);
+            QVERIFY(std::max(positive, negative) >= std::ptrdiff_t(samples.size() * 9 / 10));
             signs.insert(positive > 0 ? 1 : -1);
         }
         QCOMPARE(signs.size(), 2);
@@ -285,25 +258,16 @@ private slots:
     void killedOnTheModemEmulatorAndStartedAgain()
     {
         ScratchDir home;
-        QFile scenario(home.file("call.scn"));
-        QVERIFY(scenario.open(QIODevice::WriteOnly));
-        scenario.write("devices 1\n"
-                       "at 2s line 0 call number \"5551234\" cid before pickup-after 1 audio talk 4\n"
-                       "at 60s line 0 hangup disconnect\n");
-        scenario.close();
-        QProcess modems;
-        modems.start(TELVOX_MODEMSIM, {"--link-dir", home.file("modems"), "--scenario", home.file("call.scn")});
-        QVERIFY(modems.waitForStarted());
-        QByteArray announced;
-        QTRY_VERIFY_WITH_TIMEOUT((announced += modems.readAllStandardOutput()).contains("ready\n"), 10000);
-
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("TELVOX_HOME", home.path());
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.insert("LC_ALL", "zh_CN.UTF-8"); // the first start speaks the locale's language
+        ModemEmulator modems;
+        QVERIFY(modems.start(TELVOX_MODEMSIM, home.path(),
+                             "devices 1\n"
+                             "at 2s line 0 call number \"5551234\" cid before pickup-after 1 audio talk 4\n"
+                             "at 60s line 0 hangup disconnect\n"));
+        // The first start speaks the Simplified Chinese of its locale.
+        const QProcessEnvironment env = programEnvironment(home.path(), "zh_CN.UTF-8");
         QProcess telvox;
         telvox.setProcessEnvironment(env);
-        telvox.start(TELVOX_EXECUTABLE, {"--modem", home.file("modems/modem0"), "--echo-status"});
+        telvox.start(TELVOX_EXECUTABLE, {"--modem", modems.port(0), "--echo-status"});
         QVERIFY(telvox.waitForStarted());
         // The journal appears when the recording starts; four seconds later the power goes.
         QString journal;
@@ -316,17 +280,12 @@ private slots:
         ::kill(static_cast<pid_t>(telvox.processId()), SIGKILL);
         const qint64 recordedMs = recording.elapsed();
         QVERIFY(telvox.waitForFinished(10000));
-        modems.kill();
-        modems.waitForFinished();
+        modems.stop();
 
-        QProcess again;
-        again.setProcessEnvironment(env);
-        again.start(TELVOX_EXECUTABLE, {"--echo-status", "--quit-after", "500"});
-        QVERIFY(again.waitForFinished(60000));
-        const QString said = QString::fromUtf8(again.readAllStandardOutput());
+        int code = -1;
+        const QString said = runToEnd(TELVOX_EXECUTABLE, {"--echo-status", "--quit-after", "500"}, env, &code, 60000);
         const QStringList files = QDir(home.path()).entryList({"M*~5551234.wav"}, QDir::Files);
         QVERIFY2(files.size() == 1, qPrintable(said));
-        // The first start speaks the Simplified Chinese of its locale.
         QVERIFY2(said.contains(QString::fromUtf8("已恢复 %1 的录音（5551234）").arg(recordingTimeText(files[0]))),
                  qPrintable(said));
         const qint64 size = QFileInfo(home.file(files[0])).size();
@@ -347,15 +306,9 @@ private:
 
 int main(int argc, char *argv[])
 {
-    if (qEnvironmentVariableIsSet(kChildHome)) {
-        QApplication app(argc, argv);
-        return runChild();
-    }
-    if (qEnvironmentVariableIsSet(kTwinHome)) {
-        QApplication app(argc, argv);
-        return runTwin();
-    }
     QApplication app(argc, argv);
+    if (qEnvironmentVariableIsSet(kChildHome))
+        return runChild();
     tst_CrashRecovery test;
     return QTest::qExec(&test, argc, argv);
 }

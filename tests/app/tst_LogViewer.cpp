@@ -1,116 +1,87 @@
-#include "core/Texts.h"
-#include "core/VirtualEventLoop.h"
-#include "records/StatusLog.h"
-#include "support/FakeShell.h"
+#include "support/Files.h"
+#include "support/ProgramFolder.h"
 #include "ui/WidgetPrompts.h"
 #include "ui/frmViewLog.h"
 
+#include <QDir>
+#include <QListWidget>
 #include <QPrinterInfo>
 #include <QRegularExpression>
-
-#include <QDir>
-#include <QFile>
-#include <QListWidget>
 #include <QTest>
 
 using namespace telvox;
 using namespace telvox::test;
 
+namespace {
+
+// The day logs of 2026-12-01 (one line) and of today, 2026-12-04, open and written to.
+struct Fixture : ProgramFolder
+{
+    Fixture()
+        : ProgramFolder(QDateTime(QDate(2026, 12, 4), QTime(9, 0)))
+    {
+        writeBytes(dir.file("LogFiles/26-12-01.txt"), "10:00:00 old line\r\n");
+        status.OpenDayLog();
+        status.AddStatus(QString("today"));
+        window = std::make_unique<frmViewLog>(frmViewLog::Services{texts, status, prompts, printer});
+    }
+    // Selects the file and shows it; the lines shown.
+    QStringList show(const QString &name)
+    {
+        const auto items = window->File1()->findItems(name, Qt::MatchExactly);
+        if (items.size() == 1)
+            window->File1()->setCurrentItem(items[0]);
+        window->Command1_Click();
+        QStringList out;
+        for (int r = 0; r < window->List1()->count(); ++r)
+            out << window->List1()->item(r)->text();
+        return out;
+    }
+    RecordingPrinter printer;
+    std::unique_ptr<frmViewLog> window;
+};
+
+} // namespace
+
 class tst_LogViewer : public QObject
 {
     Q_OBJECT
-private:
-    struct Fixture
-    {
-        Fixture()
-        {
-            table.loadBuiltIn();
-            QDir().mkpath(dir.file("LogFiles"));
-            QFile old(dir.file("LogFiles/26-12-01.txt"));
-            if (old.open(QIODevice::WriteOnly))
-                old.write("10:00:00 old line\r\n");
-            old.close();
-            log.OpenDayLog();
-            log.AddStatus(QString("today"));
-            viewerPtr = std::make_unique<frmViewLog>(frmViewLog::Services{texts, log, prompts, printer});
-        }
-        void select(const QString &name)
-        {
-            const auto items = viewer().File1()->findItems(name, Qt::MatchExactly);
-            QVERIFY(items.size() == 1);
-            viewer().File1()->setCurrentItem(items[0]);
-        }
-        QStringList shown() const
-        {
-            QStringList out;
-            for (int r = 0; r < viewer().List1()->count(); ++r)
-                out << viewer().List1()->item(r)->text();
-            return out;
-        }
-        ScratchDir dir;
-        StringTable table;
-        Texts texts{table, 0};
-        VirtualEventLoop loop{QDateTime(QDate(2026, 12, 4), QTime(9, 0))};
-        StatusListModel list;
-        StatusLog log{loop, dir.file("LogFiles"), list};
-        ScriptedPrompts prompts;
-        RecordingPrinter printer;
-        std::unique_ptr<frmViewLog> viewerPtr;
-        frmViewLog &viewer() const { return *viewerPtr; }
-    };
-
 private slots:
-    void displayShowsFilesIncludingToday()
+    void showsAndPrintsTheChosenDayWhileTodayGoesOn()
     {
         Fixture f;
-        QCOMPARE(f.viewer().windowTitle(), QString("View Log Files"));
-        QCOMPARE(f.viewer().File1()->count(), 2);
-        f.viewer().Command1_Click(); // nothing selected: nothing shown, no message
-        QVERIFY(f.shown().isEmpty());
-        QVERIFY(f.prompts.shown.isEmpty());
-        f.select("26-12-01.txt");
-        f.viewer().Command1_Click();
-        QCOMPARE(f.shown(), QStringList({"10:00:00 old line"}));
-        f.select("26-12-04.txt");
-        f.viewer().Command1_Click();
-        QCOMPARE(f.shown(), QStringList({"09:00:00 today"}));
-        f.log.AddStatus(QString("after viewing"));
-        QFile today(f.dir.file("LogFiles/26-12-04.txt"));
-        QVERIFY(today.open(QIODevice::ReadOnly));
-        QCOMPARE(today.readAll(), QByteArray("09:00:00 today\r\n09:00:00 after viewing\r\n"));
+        QCOMPARE(f.window->windowTitle(), QString("View Log Files"));
+        QCOMPARE(f.window->File1()->count(), 2);
+        f.window->cmdPrintLog_Click(); // nothing shown: nothing to print
+        QCOMPARE(f.prompts.shown.size(), 1);
+        QCOMPARE(f.prompts.shown[0].text, QString("Please Select Log File"));
+        QCOMPARE(f.prompts.shown[0].title, QString("View Log Files"));
+        QCOMPARE(f.prompts.shown[0].icon, MessageIcon::Information);
+        QVERIFY(f.show("none").isEmpty()); // nothing selected: nothing shown, no message
+        QCOMPARE(f.prompts.shown.size(), 1);
+        QCOMPARE(f.show("26-12-01.txt"), QStringList({"10:00:00 old line"}));
+        f.window->cmdPrintLog_Click();
+        QCOMPARE(f.printer.jobs, QList<QStringList>({{"10:00:00 old line"}}));
+        QCOMPARE(f.show("26-12-04.txt"), QStringList({"09:00:00 today"}));
+        f.status.AddStatus(QString("after viewing"));
+        QCOMPARE(readAll(f.dir.file("LogFiles/26-12-04.txt")), QByteArray("09:00:00 today\r\n09:00:00 after viewing\r\n"));
     }
 
     void deleteRefusesTodayAndRemovesOlderFiles()
     {
         Fixture f;
-        f.select("26-12-04.txt");
-        f.viewer().mmuDelete_Click();
+        f.show("26-12-04.txt");
+        f.window->mmuDelete_Click();
         QCOMPARE(f.prompts.shown.size(), 1);
         QCOMPARE(f.prompts.shown[0].icon, MessageIcon::Critical);
         QCOMPARE(f.prompts.shown[0].title, QString("Telvox"));
         QCOMPARE(f.prompts.shown[0].text, QString("File already open"));
         QVERIFY(QFile::exists(f.dir.file("LogFiles/26-12-04.txt")));
-        QVERIFY(f.log.isChannelOpen());
-
-        f.select("26-12-01.txt");
-        f.viewer().mmuDelete_Click();
+        QVERIFY(f.status.isChannelOpen());
+        f.show("26-12-01.txt");
+        f.window->mmuDelete_Click();
         QVERIFY(!QFile::exists(f.dir.file("LogFiles/26-12-01.txt")));
-        QCOMPARE(f.viewer().File1()->count(), 1);
-    }
-
-    void printNeedsDisplayedLines()
-    {
-        Fixture f;
-        f.viewer().cmdPrintLog_Click();
-        QCOMPARE(f.prompts.shown.size(), 1);
-        QCOMPARE(f.prompts.shown[0].text, QString("Please Select Log File"));
-        QCOMPARE(f.prompts.shown[0].title, QString("View Log Files"));
-        QCOMPARE(f.prompts.shown[0].icon, MessageIcon::Information);
-        QCOMPARE(f.printer.jobs.size(), 0);
-        f.select("26-12-01.txt");
-        f.viewer().Command1_Click();
-        f.viewer().cmdPrintLog_Click();
-        QCOMPARE(f.printer.jobs, QList<QStringList>({{"10:00:00 old line"}}));
+        QCOMPARE(f.window->File1()->count(), 1);
     }
 
     void withoutAPrinterTheLinesGoToAPdfFile()
@@ -126,13 +97,10 @@ private slots:
         const PrintOutcome outcome = printer.printLines(lines, "Status");
         QVERIFY(outcome.printed);
         QVERIFY(outcome.pdfFile.startsWith(dir.path()));
-        QFile pdf(outcome.pdfFile);
-        QVERIFY(pdf.open(QIODevice::ReadOnly));
-        const QByteArray bytes = pdf.readAll();
+        const QByteArray bytes = readAll(outcome.pdfFile);
         QVERIFY(bytes.startsWith("%PDF"));
         // One page object per page; 150 lines do not fit on one page.
-        const QString text = QString::fromLatin1(bytes);
-        const auto pages = text.count(QRegularExpression("/Type\\s*/Page(?!s)"));
+        const auto pages = QString::fromLatin1(bytes).count(QRegularExpression("/Type\\s*/Page(?!s)"));
         QVERIFY2(pages >= 2, qPrintable(QString::number(pages)));
     }
 };

@@ -4,12 +4,12 @@
 // until Telvox is told to end in the middle of the call.
 
 #include "support/FakeShell.h"
+#include "support/Program.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QTest>
 
-using telvox::test::ScratchDir;
+using namespace telvox::test;
 
 class tst_ModemRun : public QObject
 {
@@ -19,37 +19,19 @@ private slots:
     void conversationRecordedThroughEmulatedModem()
     {
         ScratchDir home;
-        QFile scenario(home.file("call.scn"));
-        QVERIFY(scenario.open(QIODevice::WriteOnly));
-        scenario.write("devices 1\n"
-                       "at 2s line 0 call number \"5551234\" cid before pickup-after 1 audio talk 4\n"
-                       "at 30s line 0 hangup disconnect\n");
-        scenario.close();
-
-        QProcess modems;
-        modems.start(TELVOX_MODEMSIM, {"--link-dir", home.file("modems"), "--scenario", home.file("call.scn")});
-        QVERIFY(modems.waitForStarted());
-        QByteArray announced;
-        QTRY_VERIFY_WITH_TIMEOUT((announced += modems.readAllStandardOutput()).contains("ready\n"), 10000);
-
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("TELVOX_HOME", home.path());
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.insert("LC_ALL", "zh_CN.UTF-8"); // the first start speaks the locale's language
-        QProcess telvox;
-        telvox.setProcessEnvironment(env);
-        telvox.start(TELVOX_EXECUTABLE,
-                     {"--modem", home.file("modems/modem0"), "--echo-status", "--quit-after", "11000"});
-        QVERIFY(telvox.waitForFinished(60000));
-        modems.kill();
-        modems.waitForFinished();
-        const QString out = QString::fromUtf8(telvox.readAllStandardOutput() + telvox.readAllStandardError());
-        QCOMPARE(telvox.exitCode(), 0);
-
-        // A first start in a Simplified Chinese locale speaks it, the modem's notice included; no probe ran
-        // and the virtual exchange was not used.
-        QVERIFY2(out.contains(QString::fromUtf8("上的 CX93001")) && out.contains(QString::fromUtf8("已就绪")),
-                 qPrintable(out));
+        ModemEmulator modems;
+        QVERIFY(modems.start(TELVOX_MODEMSIM, home.path(),
+                             "devices 1\n"
+                             "at 2s line 0 call number \"5551234\" cid before pickup-after 1 audio talk 4\n"
+                             "at 30s line 0 hangup disconnect\n"));
+        int code = -1;
+        // The first start speaks the locale's language.
+        const QString out = runToEnd(TELVOX_EXECUTABLE, {"--modem", modems.port(0), "--echo-status", "--quit-after", "11000"},
+                                     programEnvironment(home.path(), "zh_CN.UTF-8"), &code, 60000);
+        QCOMPARE(code, 0);
+        // The modem's notice in Simplified Chinese too; no probe ran and the virtual exchange
+        // was not used.
+        QVERIFY2(out.contains(QString::fromUtf8("上的 CX93001")) && out.contains(QString::fromUtf8("已就绪")), qPrintable(out));
         QVERIFY2(!out.contains(QString::fromUtf8("虚拟交换机")), qPrintable(out));
         QVERIFY2(out.contains("CallerID:5551234"), qPrintable(out));
 
@@ -64,17 +46,13 @@ private slots:
 
     void tooManyModemsIsRefusedInWords()
     {
-        QProcess telvox;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        telvox.setProcessEnvironment(env);
+        ScratchDir home;
         QStringList args;
         for (int i = 0; i < 5; ++i)
             args << "--modem" << QString("/dev/ttyACM%1").arg(i);
-        telvox.start(TELVOX_EXECUTABLE, args);
-        QVERIFY(telvox.waitForFinished(20000));
-        QCOMPARE(telvox.exitCode(), 2);
-        QVERIFY(telvox.readAllStandardError().contains("at most four lines"));
+        int code = -1;
+        QVERIFY(runToEnd(TELVOX_EXECUTABLE, args, programEnvironment(home.path()), &code, 20000).contains("at most four lines"));
+        QCOMPARE(code, 2);
     }
 };
 

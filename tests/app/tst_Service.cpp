@@ -3,69 +3,34 @@
 // companion commands beside it, and a desktop start that finds the lines taken.
 
 #include "core/Settings.h"
+#include "core/WaveHeader.h"
 #include "support/FakeShell.h"
 #include "support/Files.h"
+#include "support/Program.h"
 
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
 
-#include <csignal>
 
-using telvox::test::ScratchDir;
+using namespace telvox::test;
 
 namespace {
 
-QProcessEnvironment environmentFor(const ScratchDir &home)
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("TELVOX_HOME", home.path());
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    return env;
-}
-
-// Runs a short-lived telvox command to its end; returns standard output and error together.
+// Runs a short-lived telvox command in `home` to its end; standard output and error together.
 QString runTelvox(const ScratchDir &home, const QStringList &args, int *exitCode)
 {
-    QProcess p;
-    p.setProcessEnvironment(environmentFor(home));
-    p.start(TELVOX_EXECUTABLE, args);
-    if (!p.waitForFinished(30000)) {
-        p.kill();
-        p.waitForFinished();
-    }
-    *exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    return QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+    return runToEnd(TELVOX_EXECUTABLE, args, programEnvironment(home.path()), exitCode);
 }
 
-// One second of PCM at 8000 Hz, 16 bits, mono.
+// Seconds of a square wave as a PCM wave file (8000 Hz, 16 bits, mono).
 QByteArray secondsOfPcm(int seconds)
 {
-    const quint32 data = 16000u * static_cast<quint32>(seconds);
-    QByteArray wav("RIFF");
-    const auto le32 = [&wav](quint32 v) {
-        for (int i = 0; i < 4; ++i)
-            wav.append(char((v >> (8 * i)) & 0xff));
-    };
-    const auto le16 = [&wav](quint16 v) {
-        wav.append(char(v & 0xff));
-        wav.append(char(v >> 8));
-    };
-    le32(36 + data);
-    wav += "WAVEfmt ";
-    le32(16);
-    le16(1);
-    le16(1);
-    le32(8000);
-    le32(16000);
-    le16(2);
-    le16(16);
-    wav += "data";
-    le32(data);
-    for (quint32 i = 0; i < data / 2; ++i)
-        le16(static_cast<quint16>(static_cast<qint16>(2000 * ((i / 10) % 2 ? 1 : -1))));
-    return wav;
+    QByteArray data;
+    for (int i = 0; i < 8000 * seconds; ++i)
+        data += (i / 10) % 2 ? QByteArray("\xd0\x07", 2) : QByteArray("\x30\xf8", 2); // +2000, -2000
+    return telvox::pcmWaveHeader(1, 8000, 16, static_cast<std::uint32_t>(data.size())) + data;
 }
 
 } // namespace
@@ -86,11 +51,11 @@ private slots:
             settings.WriteSetting("VoiceModem", "Probe", "0");
             settings.WriteSetting("DataUnread", " 0", "A2026-03-02~09-15-00~5550000.wav");
         }
-        QVERIFY(telvox::test::writeBytes(home.file("A2026-03-02~09-15-00~5550000.wav"), secondsOfPcm(1)));
-        QVERIFY(telvox::test::writeBytes(home.file("call.scn"),
+        QVERIFY(writeBytes(home.file("A2026-03-02~09-15-00~5550000.wav"), secondsOfPcm(1)));
+        QVERIFY(writeBytes(home.file("call.scn"),
                                          "at 500 line 0 call number \"5551234\" audio talk 5\n"));
         QProcess service;
-        service.setProcessEnvironment(environmentFor(home));
+        service.setProcessEnvironment(programEnvironment(home.path()));
         service.start(TELVOX_EXECUTABLE, {"--service", "--scenario", home.file("call.scn")});
         QVERIFY(service.waitForStarted());
         QString out;
@@ -135,7 +100,7 @@ private slots:
         QVERIFY2(out.contains("CallerID:5551234") && out.contains("service stopping"), qPrintable(out));
         const QStringList logs = QDir(home.file("LogFiles")).entryList(QDir::Files);
         QCOMPARE(logs.size(), 1);
-        QVERIFY(telvox::test::readAll(home.file("LogFiles/" + logs[0])).contains("Line0 Start Recording"));
+        QVERIFY(readAll(home.file("LogFiles/" + logs[0])).contains("Line0 Start Recording"));
 
         // What was captured before the stop, at least the two seconds waited, is in the file,
         // and it is listed as unread.
@@ -156,8 +121,8 @@ private slots:
         QDir().mkpath(home.file("calls"));
         const QString message = "A2026-03-02~09-15-00~5551234.wav";
         const QString talk = "M2026-03-01~18-00-05~5559876.wav";
-        QVERIFY(telvox::test::writeBytes(home.file("calls/" + message), secondsOfPcm(3)));
-        QVERIFY(telvox::test::writeBytes(home.file("calls/" + talk), secondsOfPcm(65)));
+        QVERIFY(writeBytes(home.file("calls/" + message), secondsOfPcm(3)));
+        QVERIFY(writeBytes(home.file("calls/" + talk), secondsOfPcm(65)));
         {
             telvox::SettingsStore settings(home.file("telvox.ini"), home.file("settings.txt"));
             settings.WriteSetting("Config", "Language", "0");
@@ -169,7 +134,7 @@ private slots:
             settings.WriteSetting("Made", " 1", "5550000");
         }
         QByteArray phoneBook = QByteArray("ANNA").leftJustified(30, ' ') + QByteArray("5551234").leftJustified(20, ' ');
-        QVERIFY(telvox::test::writeBytes(home.file("PhoneBook.txt"), phoneBook.leftJustified(128, '\0')));
+        QVERIFY(writeBytes(home.file("PhoneBook.txt"), phoneBook.leftJustified(128, '\0')));
 
         int code = 0;
         QString listing = runTelvox(home, {"--list"}, &code);
@@ -209,7 +174,7 @@ private slots:
         if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
             QSKIP("no sound server (scripts/test starts one)");
         ScratchDir home;
-        QVERIFY(telvox::test::writeBytes(home.file("one.wav"), secondsOfPcm(1)));
+        QVERIFY(writeBytes(home.file("one.wav"), secondsOfPcm(1)));
         QElapsedTimer clock;
         clock.start();
         int code = 0;

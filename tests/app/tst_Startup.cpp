@@ -6,6 +6,7 @@
 #include "records/StatusLog.h"
 #include "support/FakeShell.h"
 #include "support/Files.h"
+#include "support/Program.h"
 #include "ui/frmMain.h"
 
 #include <QApplication>
@@ -47,6 +48,16 @@ QByteArray modemNamesJournal()
     return lines;
 }
 
+// The options an earlier start left: its language, and the device names when `modems`.
+void startedBefore(const ScratchDir &home, const char *language, bool modems)
+{
+    SettingsStore s(home.file("telvox.ini"), home.file("settings.txt"));
+    s.WriteSetting("Config", "Language", language);
+    s.WriteSetting("Config", "SaveFile", home.path() + "/waveFiles/");
+    for (int n = 0; modems && n < 4; ++n)
+        s.WriteSetting("Modem", QString("Line%1").arg(n), "Telvox Virtual Voice Line  [28]");
+}
+
 } // namespace
 
 class tst_Startup : public QObject
@@ -76,13 +87,7 @@ private slots:
     void laterStartShowsTheSplashFirst()
     {
         ScratchDir home;
-        {
-            SettingsStore s(home.file("telvox.ini"), home.file("settings.txt"));
-            s.WriteSetting("Config", "Language", "2");
-            s.WriteSetting("Config", "SaveFile", home.path() + "/waveFiles/");
-            for (int n = 0; n < 4; ++n)
-                s.WriteSetting("Modem", QString("Line%1").arg(n), "Telvox Virtual Voice Line  [28]");
-        }
+        startedBefore(home, "2", true);
         Instance i(home.path());
         QCOMPARE(i.app.Main(), TelvoxApplication::StartResult::Running);
         QVERIFY(i.app.splashShown());
@@ -100,11 +105,7 @@ private slots:
     void secondInstanceIsRefusedAndTheFirstRunsOn()
     {
         ScratchDir home;
-        {
-            SettingsStore s(home.file("telvox.ini"), home.file("settings.txt"));
-            s.WriteSetting("Config", "Language", "0");
-            s.WriteSetting("Config", "SaveFile", home.path() + "/waveFiles/");
-        }
+        startedBefore(home, "0", false);
         Instance first(home.path());
         QCOMPARE(first.app.Main(), TelvoxApplication::StartResult::Running);
         QVERIFY(!first.app.isLoaded()); // the splash window
@@ -126,23 +127,10 @@ private slots:
         QCOMPARE(third.app.Main(), TelvoxApplication::StartResult::Running);
     }
 
-    void exitRunsTheShutdownOnce()
-    {
-        ScratchDir home;
-        Instance i(home.path());
-        i.app.Main();
-        QVERIFY(i.app.timers().timLog->isEnabled());
-        i.app.mainWindow()->cmdExit_Click();
-        QCOMPARE(i.exitCode, 0);
-        QVERIFY(!i.app.statusLog().isChannelOpen());
-        QVERIFY(!i.app.timers().timLog->isEnabled());
-        QVERIFY(!i.app.mainWindow()->isVisible());
-        i.exitCode = -1;
-        i.app.shutdown(); // a second request (a signal during exit) does nothing
-        QCOMPARE(i.exitCode, -1);
-    }
-
-    void checkBoxesJournalAndDialKeyIsLowerCaseOnly()
+    // On the main window of a first start: the check boxes journal their options, only a
+    // lower-case "d" asks for the dialler, printing the status list prints every line and says
+    // where the PDF went, and Exit runs the shutdown once.
+    void mainWindowOptionsPrintingAndExit()
     {
         ScratchDir home;
         Instance i(home.path());
@@ -155,29 +143,31 @@ private slots:
         QCOMPARE(i.app.settings().ReadSetting("Config", "Legal"), QString("1"));
         QCOMPARE(readAll(home.file("settings.txt")),
                  "Config@Language@0\r\n" + modemNamesJournal() + "Config@Legal@1\r\nConfig@RingCount@0\r\n");
-
         QSignalSpy dial(w, &frmMain::dialOutRequested);
         QTest::keyClick(w, 'D');
         QCOMPARE(dial.size(), 0);
         QTest::keyClick(w, 'd');
         QCOMPARE(dial.size(), 1);
-    }
 
-    void printingTheStatusListSaysWhereThePdfWent()
-    {
-        ScratchDir home;
-        Instance i(home.path());
-        i.app.Main();
         // The list says, in the language of the first start (the test's locale is English), that
         // no modem was found and that the virtual exchange's Line0 is ready.
         const QStringList before = i.app.statusList().lines();
         QCOMPARE(before.size(), 2);
         QVERIFY2(before[0].endsWith(i.app.texts().LoadText(1607)), qPrintable(before[0]));
         i.printer.pdfFileToReport = home.file("Print-1.pdf");
-        i.app.mainWindow()->mmuPrintLog_Click();
-        QCOMPARE(i.printer.jobs.size(), 1);
-        QCOMPARE(i.printer.jobs[0], before); // every line, first to last
+        w->mmuPrintLog_Click();
+        QCOMPARE(i.printer.jobs, QList<QStringList>({before})); // every line, first to last
         QVERIFY(i.app.statusList().lines().last().endsWith(home.file("Print-1.pdf")));
+
+        QVERIFY(i.app.timers().timLog->isEnabled());
+        w->cmdExit_Click();
+        QCOMPARE(i.exitCode, 0);
+        QVERIFY(!i.app.statusLog().isChannelOpen());
+        QVERIFY(!i.app.timers().timLog->isEnabled());
+        QVERIFY(!w->isVisible());
+        i.exitCode = -1;
+        i.app.shutdown(); // a second request (a signal during exit) does nothing
+        QCOMPARE(i.exitCode, -1);
     }
 
     // A second start brings the running program's window to the front and ends, without a
@@ -205,9 +195,7 @@ private slots:
     void realProcessSingleInstanceAndSignals()
     {
         ScratchDir home;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("TELVOX_HOME", home.path());
-        env.insert("QT_QPA_PLATFORM", "offscreen");
+        const QProcessEnvironment env = programEnvironment(home.path());
         QProcess first;
         first.setProcessEnvironment(env);
         first.start(TELVOX_EXECUTABLE, {"--echo-status"});
@@ -216,12 +204,10 @@ private slots:
                                      && readAll(home.file("Steps.txt")).endsWith("10\r\n"),
                                  20000);
 
-        QProcess second;
-        second.setProcessEnvironment(env);
-        second.start(TELVOX_EXECUTABLE, {});
-        QVERIFY(second.waitForFinished(20000));
-        QCOMPARE(second.exitCode(), 1);
-        QVERIFY(!second.readAllStandardError().contains("Telvox Is Already Running")); // reached the first
+        int code = -1;
+        const QString second = runToEnd(TELVOX_EXECUTABLE, {}, env, &code, 20000);
+        QCOMPARE(code, 1);
+        QVERIFY(!second.contains("Telvox Is Already Running")); // reached the first
         QCOMPARE(first.state(), QProcess::Running);
 
         ::kill(static_cast<pid_t>(first.processId()), SIGTERM);

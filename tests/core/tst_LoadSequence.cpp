@@ -11,8 +11,7 @@
 #include <stdexcept>
 
 using namespace telvox;
-using telvox::test::ScratchDir;
-using telvox::test::readAll;
+using namespace telvox::test;
 
 namespace {
 
@@ -94,11 +93,18 @@ public:
 
 struct Fixture
 {
+    // The program folder is `below` in a scratch folder (its parent a file when "blocker/home").
+    explicit Fixture(const QString &below = QString())
+        : paths(AppPaths::underHome(below.isEmpty() ? dir.path() : dir.file(below), "telvox"))
+    {
+        if (!below.isEmpty())
+            writeBytes(dir.file("blocker"), "a file, not a folder");
+    }
     ScratchDir dir;
-    AppPaths paths = AppPaths::underHome(dir.path(), "telvox");
+    AppPaths paths;
     SettingsStore settings{paths.settingsFile, paths.file("settings.txt")};
     VirtualEventLoop loop;
-    RecordingHooks hooks{dir.path()};
+    RecordingHooks hooks{paths.programFolder};
     LoadedState state;
     LoadResult run() { return runLoadSequence(paths, settings, loop, hooks, state); }
 };
@@ -155,9 +161,7 @@ private slots:
         f.settings.WriteSetting("Line1", "Param1", "0");
         f.settings.WriteSetting("Line3", "Param1", "20000");
         f.settings.WriteSetting("Modem", "Line0", "Modem A");
-        QFile rings(f.paths.file("Rings.txt"));
-        QVERIFY(rings.open(QIODevice::WriteOnly));
-        rings.close();
+        QVERIFY(writeBytes(f.paths.file("Rings.txt"), ""));
         f.hooks.minimise = true;
 
         QCOMPARE(f.run(), LoadResult::Loaded);
@@ -208,10 +212,7 @@ private slots:
 
         // A user's own greeting (any spelling) is never replaced; a deleted one comes back.
         QFile::remove(dir.file("greeting.wav"));
-        QFile own(dir.file("Greeting.wav"));
-        QVERIFY(own.open(QIODevice::WriteOnly));
-        own.write("mine");
-        own.close();
+        QVERIFY(writeBytes(dir.file("Greeting.wav"), "mine"));
         QFile::remove(dir.file("legal.wav"));
         WriteDefaultPrompts(dir.path());
         QVERIFY(!QFile::exists(dir.file("greeting.wav")));
@@ -223,18 +224,10 @@ private slots:
     {
         // A program folder that cannot exist (its parent is a file): nothing can be written,
         // even by root, and loading still completes.
-        ScratchDir dir;
-        QFile blocker(dir.file("blocker"));
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
-        const AppPaths paths = AppPaths::underHome(dir.file("blocker/home"), "telvox");
-        SettingsStore settings(paths.settingsFile, paths.file("settings.txt"));
-        VirtualEventLoop loop;
-        RecordingHooks hooks(paths.programFolder);
-        LoadedState state;
-        QCOMPARE(runLoadSequence(paths, settings, loop, hooks, state), LoadResult::Loaded);
-        QCOMPARE(hooks.calls.last(), QString("EnumerateCodecs []"));
-        QVERIFY(!QFile::exists(paths.file("Steps.txt")));
+        Fixture f("blocker/home");
+        QCOMPARE(f.run(), LoadResult::Loaded);
+        QCOMPARE(f.hooks.calls.last(), QString("EnumerateCodecs []"));
+        QVERIFY(!QFile::exists(f.paths.file("Steps.txt")));
     }
 
     void shutdownRunsInItsFixedOrder()

@@ -4,16 +4,10 @@
 // lists, the status log and the compression manager it works with.
 #include "audio/AudioEngine.h"
 #include "audio/CodecConversion.h"
-#include "core/MainTimers.h"
-#include "core/Settings.h"
-#include "core/Texts.h"
-#include "core/VirtualEventLoop.h"
 #include "platform/telephony/VirtualExchange.h"
 #include "platform/wave/PacedWaveDevices.h"
-#include "records/MessageLists.h"
-#include "records/StatusLog.h"
-#include "support/FakeShell.h"
 #include "support/Files.h"
+#include "support/ProgramFolder.h"
 #include "telephony/LineTable.h"
 
 #include <QDir>
@@ -25,14 +19,12 @@ namespace telvox::test {
 constexpr int kIn = 16;
 constexpr int kOut = 32;
 
-struct Harness
+struct Harness : ProgramFolder
 {
     explicit Harness(OutputFormat format = OutputFormat::Pcm)
     {
-        table.loadBuiltIn();
         QDir().mkpath(dir.file("tmp"));
         QDir().mkpath(dir.file("rec"));
-        QDir().mkpath(dir.file("LogFiles"));
         manager.addDriver(codec::makeTrueSpeechDriver());
         conversion.EnumerateCodecs();
         // By default the far end speaks a counting signal; it keeps what it hears.
@@ -46,13 +38,19 @@ struct Harness
         paced.addOutput(kIn, hear); // a line device plays and records under one id
 
         devices.addProvider(paced);
-        engine = std::make_unique<AudioEngine>(
-            AudioEngine::Services{loop, lines, exchange, devices, conversion, lists, status, texts, prompts, timers},
-            AudioEngine::Folders{dir.path(), dir.file("tmp") + "/", dir.file("rec") + "/", fallback()}, format);
+        startEngine(format);
         status.OpenDayLog();
         lines[0].waveDeviceId = kIn;
     }
 
+    // A new engine, as the next start of the program makes it (the old one goes without a word).
+    void startEngine(OutputFormat format = OutputFormat::Pcm)
+    {
+        engine.reset();
+        engine = std::make_unique<AudioEngine>(
+            AudioEngine::Services{loop, lines, exchange, devices, conversion, lists, status, texts, prompts, timers},
+            AudioEngine::Folders{dir.path(), dir.file("tmp") + "/", dir.file("rec") + "/", fallback()}, format);
+    }
     // Starts a recording of line 0 with the given mode, as the call flow would.
     void startRecording(const QString &mode, const QString &callerId = QString(), int recState = 0)
     {
@@ -77,23 +75,18 @@ struct Harness
             v.push_back(static_cast<std::int16_t>((i * 37) % 20000 - 10000));
         return v;
     }
+    // The default far end's counting signal from its first sample: nothing lost, nothing twice.
+    bool isSpeechFromTheStart(const std::vector<std::int16_t> &samples) const
+    {
+        return samples == expectedSpeech(0, std::int64_t(samples.size()));
+    }
 
-    ScratchDir dir;
-    VirtualEventLoop loop{QDateTime(QDate(2026, 12, 4), QTime(8, 30, 15))};
-    StringTable table;
-    Texts texts{table, 0};
     LineTable lines;
     VirtualExchange exchange{loop, ExchangeSetup{}};
     PacedWaveDevices paced{loop};
     WaveDevices devices;
     codec::AudioCompressionManager manager;
-    ScriptedPrompts prompts;
     CodecConversion conversion{manager, prompts};
-    SettingsStore settings{dir.file("telvox.ini"), dir.file("settings.txt")};
-    MessageLists lists{settings};
-    StatusListModel statusList;
-    StatusLog status{loop, dir.file("LogFiles"), statusList};
-    MainTimers timers{loop};
     std::unique_ptr<AudioEngine> engine;
     std::int64_t spoken = 0;
     std::function<void(std::span<std::int16_t>)> speak;

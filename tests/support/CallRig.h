@@ -6,16 +6,10 @@
 #include "audio/AudioEngine.h"
 #include "audio/AudioStack.h"
 #include "audio/CodecConversion.h"
-#include "core/MainTimers.h"
-#include "core/Settings.h"
-#include "core/Texts.h"
-#include "core/VirtualEventLoop.h"
 #include "platform/media/VirtualMediaDevice.h"
 #include "platform/telephony/VirtualExchange.h"
-#include "records/MessageLists.h"
-#include "records/StatusLog.h"
-#include "support/FakeShell.h"
-#include "support/StatusTexts.h"
+#include "sim/audio/SpeechLikeSource.h"
+#include "support/ProgramFolder.h"
 #include "telephony/Dialler.h"
 #include "telephony/TelephonyCore.h"
 
@@ -33,17 +27,47 @@ struct CallRigOptions
     int lines = 1; // lines 0..lines-1 are enabled
     QString rings = QStringLiteral("3");
     StopTriggerOptions triggers;
+    OutputFormat format = OutputFormat::Pcm;
     bool writeDefaultPrompts = true; // greeting.wav and legal.wav in the program folder
 };
 
-struct CallRig
+// A far end that never makes a sound.
+class Silence final : public sim::SampleSource
+{
+public:
+    void read(std::span<std::int16_t> out) override { std::fill(out.begin(), out.end(), std::int16_t{0}); }
+};
+
+// A caller who speaks synthetic talk from `seed`; 0 for `pickUpAfterRing` leaves the handset down.
+inline IncomingCall caller(const QByteArray &number, std::uint64_t seed, int pickUpAfterRing = 0)
+{
+    IncomingCall in;
+    in.number = number;
+    in.pickUpAfterRing = pickUpAfterRing;
+    in.speech = std::make_shared<sim::SpeechLikeSource>(seed);
+    return in;
+}
+
+// A called party: answers (or not) after `answerAfterMs`, then speaks talk from `seed`, or
+// nothing when `seed` is 0.
+inline OutgoingBehaviour calledParty(OutgoingBehaviour::Kind kind, int answerAfterMs, std::uint64_t seed = 0)
+{
+    OutgoingBehaviour b;
+    b.kind = kind;
+    b.answerAfterMs = answerAfterMs;
+    if (seed)
+        b.speech = std::make_shared<sim::SpeechLikeSource>(seed);
+    else
+        b.speech = std::make_shared<Silence>();
+    return b;
+}
+
+struct CallRig : ProgramFolder
 {
     using Options = CallRigOptions;
 
     explicit CallRig(Options options = Options{})
     {
-        table.loadBuiltIn();
-        QDir().mkpath(dir.file("LogFiles"));
         QDir().mkpath(dir.file("waveFiles"));
         QDir().mkpath(dir.file("tmp"));
         if (options.writeDefaultPrompts) {
@@ -64,7 +88,7 @@ struct CallRig
         audio->addExchangeLines(*exchange, 4);
         relay.setTarget(&audio->engine());
         audio->setFolders(dir.file("tmp") + "/", dir.file("waveFiles") + "/");
-        audio->setOutputFormat(OutputFormat::Pcm);
+        audio->setOutputFormat(options.format);
         audio->conversion().EnumerateCodecs();
         dialler = std::make_unique<Dialler>(Dialler::Services{*core, loop, settings, status, texts, timers, relay});
         core->setDialerTimerStart([this](int line) { dialler->startWatch(line); });
@@ -85,12 +109,17 @@ struct CallRig
         core.reset();
     }
 
-    QStringList statusTexts() const { return test::statusTexts(statusList); }
     QStringList recordings() const { return QDir(dir.file("waveFiles")).entryList(QDir::Files, QDir::Name); }
+    QString recordingPath(const QString &recording) const { return dir.file("waveFiles/" + recording); }
     // Seconds of audio in a PCM recording (8000 samples of 16 bits a second after 44 bytes).
     double seconds(const QString &recording) const
     {
-        return double(QFileInfo(dir.file("waveFiles/" + recording)).size() - 44) / 16000.0;
+        return double(QFileInfo(recordingPath(recording)).size() - 44) / 16000.0;
+    }
+    // Runs until the line's recording state is `state` (1 recording, 2 awaiting the answer).
+    bool until(int line, int state, int ms = 60000)
+    {
+        return loop.advanceUntil([&] { return slot(line).recState == state; }, ms);
     }
     LineSlot &slot(int line) { return core->lineTable()[line]; }
     // The line is back to where a new call finds it: no call, not recording, nothing captured.
@@ -100,16 +129,6 @@ struct CallRig
             && !timers.timWriteFile[line].isEnabled();
     }
 
-    ScratchDir dir;
-    VirtualEventLoop loop{QDateTime(QDate(2026, 12, 4), QTime(8, 30, 15))};
-    StringTable table;
-    Texts texts{table, 0};
-    SettingsStore settings{dir.file("telvox.ini"), dir.file("settings.txt")};
-    StatusListModel statusList;
-    StatusLog status{loop, dir.file("LogFiles"), statusList};
-    MainTimers timers{loop};
-    ScriptedPrompts prompts;
-    MessageLists lists{settings};
     VirtualMediaDevice speaker{loop};
     AudioActionsRelay relay;
     std::unique_ptr<VirtualExchange> exchange;

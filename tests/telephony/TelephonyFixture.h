@@ -1,14 +1,9 @@
 #pragma once
 
 #include "core/MainTimers.h"
-#include "core/Settings.h"
-#include "core/Texts.h"
-#include "core/VirtualEventLoop.h"
 #include "platform/telephony/VirtualExchange.h"
-#include "records/StatusLog.h"
-#include "support/FakeShell.h"
 #include "support/Files.h"
-#include "support/StatusTexts.h"
+#include "support/ProgramFolder.h"
 #include "telephony/AudioActions.h"
 #include "telephony/TelephonyCore.h"
 
@@ -27,11 +22,9 @@ public:
         : m_loop(loop)
         , m_timers(timers)
     {
-        for (auto &t : m_end)
-            t = m_loop.createTimer(1000, {});
         for (int n = 0; n < 4; ++n) {
-            m_end[static_cast<std::size_t>(n)]->setCallback([this, n] {
-                m_end[static_cast<std::size_t>(n)]->setEnabled(false);
+            m_end[std::size_t(n)] = m_loop.createTimer(1000, [this, n] {
+                m_end[std::size_t(n)]->setEnabled(false);
                 (*table)[n].playing = false;
             });
         }
@@ -81,8 +74,8 @@ private:
         if (promptMs <= 0)
             return;
         (*table)[line].playing = true;
-        m_end[static_cast<std::size_t>(line)]->setInterval(promptMs);
-        m_end[static_cast<std::size_t>(line)]->setEnabled(true);
+        m_end[std::size_t(line)]->setInterval(promptMs);
+        m_end[std::size_t(line)]->setEnabled(true);
     }
 
     EventLoop &m_loop;
@@ -90,14 +83,22 @@ private:
     std::array<std::unique_ptr<Timer>, 4> m_end;
 };
 
+inline IncomingCall callFrom(const QByteArray &number, CallerIdTiming timing = CallerIdTiming::AfterFirstRing)
+{
+    IncomingCall c;
+    c.number = number;
+    c.callerIdTiming = timing;
+    return c;
+}
+
 // The telephony core on a virtual exchange in virtual time, in English, with a fresh program
 // folder. Construct, adjust the settings or the exchange setup, then start().
-struct TelephonyFixture
+struct TelephonyFixture : ProgramFolder
 {
     explicit TelephonyFixture(ExchangeSetup setup = {})
-        : exchangeSetup(std::move(setup))
+        : ProgramFolder(QDateTime(QDate(2026, 1, 5), QTime(9, 0)))
+        , exchangeSetup(std::move(setup))
     {
-        table.loadBuiltIn();
         settings.WriteSetting("Config", "Line0", "1");
     }
 
@@ -123,21 +124,29 @@ struct TelephonyFixture
         return true;
     }
 
-    QStringList statusTexts() const { return test::statusTexts(statusList); }
+    // Options of the "Config" section, written before start().
+    void configure(std::initializer_list<std::pair<const char *, const char *>> options)
+    {
+        for (const auto &[key, value] : options)
+            settings.WriteSetting(QStringLiteral("Config"), QString::fromLatin1(key), QString::fromLatin1(value));
+    }
+    // Dials out on line 0 as the dialler does, to a far end that behaves as `kind` says.
+    HCall dial(OutgoingBehaviour::Kind kind)
+    {
+        OutgoingBehaviour b;
+        b.kind = kind;
+        exchange->setOutgoingBehaviour(0, b);
+        slot(0).outgoing = true;
+        HCall call = 0;
+        if (exchange->lineMakeCall(slot(0).hLine, call, QStringLiteral("555"), 0) > 0)
+            slot(0).hCall = call;
+        return call;
+    }
     QByteArray fileBytes(const QString &name) const { return readAll(dir.file(name)); }
     LineSlot &slot(int n) { return core->lineTable()[n]; }
     QString setting(const QString &section, const QString &key) { return settings.ReadSetting(section, key); }
 
-    ScratchDir dir;
     ExchangeSetup exchangeSetup;
-    VirtualEventLoop loop;
-    SettingsStore settings{dir.file("telvox.ini"), dir.file("settings.txt")};
-    StringTable table;
-    Texts texts{table, 0};
-    StatusListModel statusList;
-    StatusLog status{loop, dir.file("LogFiles"), statusList};
-    MainTimers timers{loop};
-    ScriptedPrompts prompts;
     RecordingAudio audio{loop, timers};
     std::unique_ptr<VirtualExchange> exchange;
     std::unique_ptr<TelephonyCore> core;

@@ -4,7 +4,6 @@
 // refused for the built-in one.
 #include "core/TextFile.h"
 #include "core/WaveHeader.h"
-#include "sim/audio/SpeechLikeSource.h"
 #include "support/CallRig.h"
 #include "support/Files.h"
 
@@ -15,40 +14,17 @@ using namespace telvox::test;
 
 namespace {
 
-class Quiet final : public sim::SampleSource
-{
-public:
-    void read(std::span<std::int16_t> out) override { std::fill(out.begin(), out.end(), std::int16_t{0}); }
-};
-
 enum class Party { Busy, Nobody, Silent };
-enum class Ending { FarEnd, PopupHangUp, DiallerDrop, FarEndBeforeRecording };
-
-OutgoingBehaviour behaviour(Party party)
-{
-    OutgoingBehaviour b;
-    b.kind = party == Party::Busy ? OutgoingBehaviour::Kind::Busy
-        : party == Party::Nobody  ? OutgoingBehaviour::Kind::NoAnswer
-                                  : OutgoingBehaviour::Kind::Answer;
-    b.answerAfterMs = 4000;
-    b.speech = std::make_shared<Quiet>();
-    return b;
-}
+// BusyDetector: nothing ends the call but the busy-tone detector.
+enum class Ending { FarEnd, PopupHangUp, DiallerDrop, FarEndBeforeRecording, BusyDetector };
 
 // A caller on `line` waits through the greeting, speaks for `speakMs` and hangs up. Returns the
 // recording the call left ("" with a warning when it left none, or more than one).
 QString leaveMessage(CallRig &c, int line, int speakMs, std::uint64_t seed, const QByteArray &number = "5557000")
 {
     const QStringList before = c.recordings();
-    IncomingCall in;
-    in.number = number;
-    in.speech = std::make_shared<sim::SpeechLikeSource>(seed);
-    if (!c.exchange->placeIncomingCall(line, in)) {
-        qWarning("the line refused the call");
-        return QString();
-    }
-    if (!c.loop.advanceUntil([&] { return c.slot(line).recState == 1; }, 60000)) {
-        qWarning("the message recording never started");
+    if (!c.exchange->placeIncomingCall(line, caller(number, seed)) || !c.until(line, 1)) {
+        qWarning("the line refused the call, or its recording never started");
         return QString();
     }
     c.loop.advance(speakMs);
@@ -94,21 +70,29 @@ private slots:
             for (const auto &[endingName, ending] : endings)
                 QTest::newRow(qPrintable(QString("%1, %2").arg(partyName, endingName))) << int(party) << int(ending);
         }
+        QTest::newRow("busy, the busy-tone detector") << int(Party::Busy) << int(Ending::BusyDetector);
     }
     void unansweredDialledCallLeavesTheLineClean()
     {
         QFETCH(int, party);
         QFETCH(int, ending);
-        CallRig c;
-        c.exchange->setOutgoingBehaviour(0, behaviour(Party(party)));
+        CallRig::Options options;
+        options.triggers.fastBusy = Ending(ending) == Ending::BusyDetector;
+        CallRig c(options);
+        const OutgoingBehaviour::Kind kinds[] = {OutgoingBehaviour::Kind::Busy, OutgoingBehaviour::Kind::NoAnswer,
+                                                 OutgoingBehaviour::Kind::Answer};
+        c.exchange->setOutgoingBehaviour(0, calledParty(kinds[party], 4000));
         QVERIFY(c.dialler->Dial("0", "5550100"));
-        if (Ending(ending) == Ending::FarEndBeforeRecording) {
+        if (Ending(ending) == Ending::BusyDetector) {
+            QVERIFY(c.until(0, 2, 5000));
+            QVERIFY(c.loop.advanceUntil([&] { return c.lineIsClean(0); }, 20000)); // the tone alone ends it
+        } else if (Ending(ending) == Ending::FarEndBeforeRecording) {
             // Connected, but the far end is gone before the recording of the call would start.
             QVERIFY(c.loop.advanceUntil([&] { return c.timers.Timer4[0].isEnabled(); }, 5000));
             c.loop.advance(300);
             QVERIFY(c.exchange->hangUpFarEnd(0, FarEndHangUp::WithDisconnect));
         } else {
-            QVERIFY(c.loop.advanceUntil([&] { return c.slot(0).recState == 2; }, 5000));
+            QVERIFY(c.until(0, 2, 5000));
             c.loop.advance(8000); // busy tone, ring-back, or the silent party after answering
             QCOMPARE(c.slot(0).recState, 2);
             switch (Ending(ending)) {
@@ -149,11 +133,7 @@ private slots:
     {
         CallRig c;
         c.legal = true;
-        OutgoingBehaviour b;
-        b.kind = OutgoingBehaviour::Kind::Answer;
-        b.answerAfterMs = 4000;
-        b.speech = std::make_shared<sim::SpeechLikeSource>(9);
-        c.exchange->setOutgoingBehaviour(0, b);
+        c.exchange->setOutgoingBehaviour(0, calledParty(OutgoingBehaviour::Kind::Answer, 4000, 9));
         QVERIFY(c.dialler->Dial("0", "5550101"));
         QVERIFY(c.loop.advanceUntil([&] { return c.timers.timPlayGreetingExO[0].isEnabled(); }, 20000));
         QVERIFY(c.exchange->hangUpFarEnd(0, FarEndHangUp::WithDisconnect));
@@ -174,11 +154,8 @@ private slots:
     {
         CallRig c;
         const QByteArray number = "555\r\n08:30:16 Line1 forged\x1b[2J\x07";
-        const QByteArray name = "EVE\r\nCallerID:1234\x1b]0;owned\x07\x85";
-        IncomingCall in;
-        in.number = number;
-        in.name = name;
-        in.speech = std::make_shared<sim::SpeechLikeSource>(3);
+        IncomingCall in = caller(number, 3);
+        in.name = "EVE\r\nCallerID:1234\x1b]0;owned\x07\x85";
         QVERIFY(c.exchange->placeIncomingCall(0, in));
         const QString shown = "555??08:30:16 Line1 forged?[2J?";
         QVERIFY(c.loop.advanceUntil([&] { return !c.core->callerNumber().isEmpty(); }, 10000));
@@ -186,7 +163,7 @@ private slots:
         QCOMPARE(c.core->callerName(), QString("EVE??CallerID:1234?]0;owned??"));
         QCOMPARE(c.core->popup().row(0).callerId, shown + ' ');
         QCOMPARE(c.core->popup().row(0).callerName, c.core->callerName() + ' ');
-        QVERIFY(c.loop.advanceUntil([&] { return c.slot(0).recState == 1; }, 60000));
+        QVERIFY(c.until(0, 1));
         c.loop.advance(6000);
         QVERIFY(c.exchange->hangUpFarEnd(0, FarEndHangUp::WithDisconnect));
         QVERIFY(c.loop.advanceUntil([&] { return !c.recordings().isEmpty(); }, 10000));
@@ -232,9 +209,7 @@ private slots:
         QFETCH(QString, why);
         CallRig c;
         QVERIFY(writeBytes(c.dir.file("greeting.wav"), file));
-        IncomingCall in;
-        in.speech = std::make_shared<sim::SpeechLikeSource>(4);
-        QVERIFY(c.exchange->placeIncomingCall(0, in));
+        QVERIFY(c.exchange->placeIncomingCall(0, caller({}, 4)));
         QVERIFY(c.loop.advanceUntil([&] { return c.exchange->view(0).digitsHeard.contains('*'); }, 30000));
         QVERIFY2(c.statusTexts().contains("greeting.wav cannot be played (" + why + "); the default prompt is used instead"),
                  qPrintable(c.statusTexts().join('\n')));

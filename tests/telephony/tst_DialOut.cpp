@@ -52,6 +52,7 @@ struct Rig
             texts << list->item(i)->text();
         return texts;
     }
+    static void click(const frmDialOut &w, const char *button) { w.findChild<QPushButton *>(button)->click(); }
 
     TelephonyFixture f;
     test::ScriptedModal modal;
@@ -84,8 +85,7 @@ private slots:
 
         // Closing the window while calling is refused; the caller-ID table is reloaded anyway.
         w->show();
-        QVERIFY(!w->close());
-        QVERIFY(w->isVisible());
+        QVERIFY(!w->close() && w->isVisible());
         QCOMPARE(r.f.prompts.shown.last().text, QString("Please Drop The Call First"));
         QCOMPARE(r.f.prompts.shown.last().icon, MessageIcon::Critical);
         QCOMPARE(r.reloads, 1);
@@ -106,7 +106,7 @@ private slots:
         Rig r;
         auto w = r.window();
         w->txtDialOut()->setText(" 1 ");
-        w->findChild<QPushButton *>("cmdBackword")->click();
+        r.click(*w, "cmdBackword");
         QCOMPARE(w->txtDialOut()->text(), QString(""));
         w->cmdDial()->click();
         QVERIFY(r.f.exchange->view(0).dialled.isEmpty());
@@ -162,12 +162,11 @@ private slots:
         // The never-written slot is not listed; the blank telephone is.
         QCOMPARE(r.items(w->lstPBName()), QStringList({QString("Bob").leftJustified(30), QString("Cy").leftJustified(30)}));
         r.modal.answer = [](QDialog &d) {
-            auto &editor = static_cast<frmPBAdd &>(d);
-            editor.Text1()->setText("Anna");
-            editor.Text2()->setText("555");
-            QVERIFY(editor.OKButton_Click());
+            static_cast<frmPBAdd &>(d).Text1()->setText("Anna");
+            static_cast<frmPBAdd &>(d).Text2()->setText("555");
+            QVERIFY(static_cast<frmPBAdd &>(d).OKButton_Click());
         };
-        w->findChild<QPushButton *>("cmdAdd")->click();
+        r.click(*w, "cmdAdd");
         // Record 3 (right after the second listed entry) is replaced by the new entry.
         QCOMPARE(r.f.fileBytes("PhoneBook.txt"), record("Bob", "111") + QByteArray(128, '\0') + record("Anna", "555"));
         QCOMPARE(r.items(w->lstPBTele()).last(), QString("555").leftJustified(20));
@@ -186,13 +185,13 @@ private slots:
             editor.Text2()->setText("王小明王小明"); // 18 bytes
             QVERIFY(editor.OKButton_Click());
         };
-        w->findChild<QPushButton *>("cmdAdd")->click();
+        r.click(*w, "cmdAdd");
         const QByteArray fourth = r.f.fileBytes("PhoneBook.txt").mid(3 * 128);
         QCOMPARE(fourth, QByteArray(30, 'N') + QString("王小明王小明").toUtf8() + QByteArray(2, ' ') + QByteArray(78, '\0'));
         QCOMPARE(r.items(w->lstPBName()).last(), QString("N").repeated(30));
 
         r.modal.answer = [](QDialog &d) { d.reject(); };
-        w->findChild<QPushButton *>("cmdAdd")->click();
+        r.click(*w, "cmdAdd");
         QCOMPARE(r.f.fileBytes("PhoneBook.txt").size(), 4 * 128);
     }
 
@@ -204,10 +203,10 @@ private slots:
         w->lstPBName()->setCurrentRow(1);
         QCOMPARE(w->lstPBTele()->currentRow(), 1);
         w->lstPBTele()->item(1)->setSelected(true);
-        w->findChild<QPushButton *>("cmdSelect")->click();
+        r.click(*w, "cmdSelect");
         QCOMPARE(w->txtDialOut()->text(), QString("222"));
 
-        w->findChild<QPushButton *>("cmdDelete")->click();
+        r.click(*w, "cmdDelete");
         QCOMPARE(r.f.fileBytes("PhoneBook.txt"), record("Ann", "111") + record("Cy", "333"));
         QCOMPARE(r.items(w->lstPBName()), QStringList({QString("Ann").leftJustified(30), QString("Cy").leftJustified(30)}));
 
@@ -217,14 +216,14 @@ private slots:
         QVERIFY(QDir().mkdir(r.bookPath()));
         w->lstPBTele()->setCurrentRow(0);
         w->lstPBTele()->item(0)->setSelected(true);
-        w->findChild<QPushButton *>("cmdDelete")->click();
+        r.click(*w, "cmdDelete");
         QCOMPARE(w->lstPBTele()->count(), 2);
         QCOMPARE(r.f.prompts.shown.last().text, r.f.texts.LoadText(1401));
         r.modal.answer = [](QDialog &d) {
             QVERIFY(!static_cast<frmPBAdd &>(d).OKButton_Click());
             d.reject();
         };
-        w->findChild<QPushButton *>("cmdAdd")->click();
+        r.click(*w, "cmdAdd");
         QCOMPARE(r.f.prompts.shown.size(), 2);
         QCOMPARE(w->lstPBTele()->count(), 2);
     }
@@ -278,7 +277,7 @@ private slots:
             records.lstReceived()->item(1)->setSelected(true);
             records.cmdReceived_Click();
         };
-        w->findChild<QPushButton *>("cmdRecords")->click();
+        r.click(*w, "cmdRecords");
         QCOMPARE(w->txtDialOut()->text(), QString("UNKNOWN"));
         QCOMPARE(r.f.prompts.shown.last().text, QString("No line: choose a line from 0 to 3 that is ticked in the setup")); // line 3 is not open
     }

@@ -5,7 +5,7 @@
 #include <QTest>
 
 using namespace telvox;
-using telvox::test::TelephonyFixture;
+using namespace telvox::test;
 
 namespace {
 
@@ -30,8 +30,7 @@ private slots:
                          device("Modem D", 0x10), device("Modem E", 0x1C), device("Modem F", 0x1C)};
         setup.devices[3].negotiateResult = LineErr::OperationFailed;
         TelephonyFixture f(setup);
-        for (int k = 0; k < 4; ++k)
-            f.settings.WriteSetting("Config", QString("Line%1").arg(k), "1");
+        f.configure({{"Line1", "1"}, {"Line2", "1"}, {"Line3", "1"}});
         QVERIFY(f.start());
         QCOMPARE(f.core->numDevs(), 4u); // devices 4 and 5 are never offered
         QCOMPARE(f.core->apiVersion(), 0x20002u); // device 3 failed to negotiate and counts for nothing
@@ -71,8 +70,7 @@ private slots:
         setup.devices[2].openResult = LineErr::Allocated;
         setup.devices[3].statusMessagesResult = LineErr::OperationFailed;
         TelephonyFixture f(setup);
-        for (int k = 0; k < 4; ++k)
-            f.settings.WriteSetting("Config", QString("Line%1").arg(k), "1");
+        f.configure({{"Line1", "1"}, {"Line2", "1"}, {"Line3", "1"}});
         QVERIFY(f.start());
         QCOMPARE(f.prompts.shown.size(), 2);
         QCOMPARE(f.prompts.shown[0].text, QString("Line2 Error:  80000001"));
@@ -104,7 +102,7 @@ private slots:
         ExchangeSetup setup;
         setup.devices.clear();
         TelephonyFixture f(setup);
-        f.settings.WriteSetting("Config", "Line1", "1");
+        f.configure({{"Line1", "1"}});
         QVERIFY(f.start());
         QCOMPARE(f.core->apiVersion(), 0u);
         QCOMPARE(f.prompts.shown.size(), 2);
@@ -124,27 +122,6 @@ private slots:
         QCOMPARE(f.prompts.shown[0].icon, MessageIcon::Critical);
         QCOMPARE(f.prompts.shown[0].title, QString("Telvox"));
         QVERIFY(f.statusTexts().isEmpty());
-    }
-
-    void roundHalfEven_data()
-    {
-        QTest::addColumn<qint64>("value");
-        QTest::addColumn<qint64>("divisor");
-        QTest::addColumn<qint64>("expected");
-        QTest::newRow("2.5") << qint64(5) << qint64(2) << qint64(2);
-        QTest::newRow("3.5") << qint64(7) << qint64(2) << qint64(4);
-        QTest::newRow("-2.5") << qint64(-5) << qint64(2) << qint64(-2);
-        QTest::newRow("-3.5") << qint64(-7) << qint64(2) << qint64(-4);
-        QTest::newRow("2.4") << qint64(12) << qint64(5) << qint64(2);
-        QTest::newRow("-2.6") << qint64(-13) << qint64(5) << qint64(-3);
-        QTest::newRow("negative divisor") << qint64(7) << qint64(-2) << qint64(-4);
-    }
-    void roundHalfEven()
-    {
-        QFETCH(qint64, value);
-        QFETCH(qint64, divisor);
-        QFETCH(qint64, expected);
-        QCOMPARE(telvox::roundHalfEven(value, divisor), expected);
     }
 };
 

@@ -6,7 +6,6 @@
 //
 // TELVOX_SOAK_CALLS sets the number of calls (default 300); TELVOX_SOAK_SEED the seed. The
 // figures are printed at the end.
-#include "sim/audio/SpeechLikeSource.h"
 #include "support/CallRig.h"
 
 #include <QElapsedTimer>
@@ -21,12 +20,6 @@ using namespace telvox;
 using namespace telvox::test;
 
 namespace {
-
-class Quiet final : public sim::SampleSource
-{
-public:
-    void read(std::span<std::int16_t> out) override { std::fill(out.begin(), out.end(), std::int16_t{0}); }
-};
 
 // Synthetic talk costs far more to make than the whole call path costs to run: every talker
 // plays the same half minute of it, made once, from their own starting point.
@@ -51,50 +44,31 @@ private:
     std::size_t m_pos;
 };
 
-enum class Kind { Message, Pickup, DialAnswered, DialUnanswered };
+enum Kind { Message, Pickup, DialAnswered, DialUnanswered };
+const char *const kKindNames[] = {"message", "parallel pick-up", "dialled, answered", "dialled, unanswered"};
 enum class Ending { FarEnd, PopupHangUp, DiallerDrop };
-
-struct Plan
-{
-    Kind kind = Kind::Message;
-    OutgoingBehaviour::Kind party = OutgoingBehaviour::Kind::Busy; // DialUnanswered
-    bool silentParty = false;                                      // answers but never speaks
-    Ending ending = Ending::FarEnd;
-    int talkMs = 5000;
-    QString number;
-};
 
 struct LineRun
 {
-    int phase = 0; // 0 idle, 1 connecting, 2 talking, 3 ending
-    Plan plan;
+    enum { Idle, Connecting, Talking, HangingUp } phase = Idle;
+    Kind kind = Message;
+    Ending ending = Ending::FarEnd;
+    int talkMs = 5000;
+    QString number;
     std::int64_t nextStart = 0;
     std::int64_t since = 0;
+    QString what(int line) const { return QString("line %1, %2 %3").arg(line).arg(kKindNames[kind], number); }
 };
 
+// expected: recordings the calls should have left; found: those found of the right kind and
+// length; missing, cut (a second or more off), extra (no call should have left it), unlisted
+// (not in the message lists), stuck (a line that did not come back clean).
 struct Figures
 {
     std::array<int, 4> calls{};
-    int expected = 0;  // recordings the calls should have left
-    int found = 0;     // recordings found where they should be, of the right kind and length
-    int missing = 0;   // a call that should have left one and did not
-    int cut = 0;       // one whose length is off by a second or more
-    int extra = 0;     // a file no call should have left
-    int stuck = 0;     // a line that did not come back clean
-    int unlisted = 0;  // a recording the message lists did not show
+    int expected = 0, found = 0, missing = 0, cut = 0, extra = 0, unlisted = 0, stuck = 0;
     QStringList faults;
 };
-
-const char *kindName(Kind k)
-{
-    switch (k) {
-    case Kind::Message: return "message";
-    case Kind::Pickup: return "parallel pick-up";
-    case Kind::DialAnswered: return "dialled, answered";
-    case Kind::DialUnanswered: return "dialled, unanswered";
-    }
-    return "";
-}
 
 } // namespace
 
@@ -105,9 +79,8 @@ private slots:
     void everyCallIsAccountedFor()
     {
         const int total = qEnvironmentVariableIsSet("TELVOX_SOAK_CALLS") ? qEnvironmentVariableIntValue("TELVOX_SOAK_CALLS") : 300;
-        const auto seed = qEnvironmentVariableIsSet("TELVOX_SOAK_SEED")
-            ? qEnvironmentVariable("TELVOX_SOAK_SEED").toULongLong()
-            : 20261206ull;
+        const auto seed = qEnvironmentVariableIsSet("TELVOX_SOAK_SEED") ? qEnvironmentVariable("TELVOX_SOAK_SEED").toULongLong()
+                                                                        : 20261206ull;
         CallRig::Options options;
         options.lines = 4;
         CallRig c(options);
@@ -125,138 +98,98 @@ private slots:
         int finished = 0;
         QElapsedTimer wall;
         wall.start();
-        constexpr int kStepMs = 100;
 
-        const auto plan = [&](int index) {
-            Plan p;
-            const int roll = uniform(0, 99);
-            p.kind = roll < 60 ? Kind::Message : roll < 75 ? Kind::Pickup : roll < 85 ? Kind::DialAnswered : Kind::DialUnanswered;
-            p.talkMs = uniform(3000, 9000);
-            const int kinds = uniform(0, 2);
-            p.party = kinds == 0 ? OutgoingBehaviour::Kind::Busy : kinds == 1 ? OutgoingBehaviour::Kind::NoAnswer
-                                                                              : OutgoingBehaviour::Kind::Answer;
-            p.silentParty = kinds == 2;
-            p.ending = Ending(uniform(0, 2));
-            p.number = QString::number((p.kind == Kind::DialAnswered || p.kind == Kind::DialUnanswered ? 800000 : 900000) + index);
-            return p;
-        };
         const auto start = [&](int n, LineRun &run) {
-            const Plan &p = run.plan;
-            ++f.calls[std::size_t(p.kind)];
-            if (p.kind == Kind::Message || p.kind == Kind::Pickup) {
+            const int roll = uniform(0, 99);
+            run.kind = roll < 60 ? Message : roll < 75 ? Pickup : roll < 85 ? DialAnswered : DialUnanswered;
+            run.talkMs = uniform(3000, 9000);
+            const auto party = OutgoingBehaviour::Kind(uniform(0, 2)); // busy, nobody, a silent party
+            run.ending = Ending(uniform(0, 2));
+            run.number = QString::number((run.kind >= DialAnswered ? 800000 : 900000) + started);
+            ++f.calls[std::size_t(run.kind)];
+            if (run.kind == Message || run.kind == Pickup) {
                 IncomingCall in;
-                in.number = p.number.toLatin1();
-                in.pickUpAfterRing = p.kind == Kind::Pickup ? 2 : 0;
+                in.number = run.number.toLatin1();
+                in.pickUpAfterRing = run.kind == Pickup ? 2 : 0;
                 in.speech = talker();
                 return c.exchange->placeIncomingCall(n, in);
             }
-            OutgoingBehaviour b;
-            b.kind = p.kind == Kind::DialAnswered ? OutgoingBehaviour::Kind::Answer : p.party;
-            b.answerAfterMs = uniform(3000, 7000);
-            if (p.kind == Kind::DialAnswered)
+            OutgoingBehaviour b = calledParty(run.kind == DialAnswered ? OutgoingBehaviour::Kind::Answer : party,
+                                              uniform(3000, 7000));
+            if (run.kind == DialAnswered)
                 b.speech = talker();
-            else
-                b.speech = std::make_shared<Quiet>();
             c.exchange->setOutgoingBehaviour(n, b);
-            return c.dialler->Dial(QString::number(n), p.number);
+            return c.dialler->Dial(QString::number(n), run.number);
         };
         // What the call left: its recordings (found by the number in their names), checked
         // against the plan, then removed so that the folder stays small over thousands of calls.
         const auto account = [&](int n, const LineRun &run) {
-            const Plan &p = run.plan;
-            const QStringList files = c.recordings().filter("~" + p.number + ".wav");
-            const bool wants = p.kind != Kind::DialUnanswered;
-            const QChar mode = p.kind == Kind::Message ? 'A' : p.kind == Kind::Pickup ? 'M' : 'O';
-            if (wants) {
-                ++f.expected;
-                if (files.isEmpty()) {
-                    ++f.missing;
-                    f.faults << QString("line %1, %2 %3: no recording").arg(n).arg(kindName(p.kind), p.number);
-                }
+            const QStringList files = c.recordings().filter("~" + run.number + ".wav");
+            const bool wants = run.kind != DialUnanswered;
+            const QChar mode = "AMO"[std::min<int>(run.kind, 2)];
+            f.expected += wants ? 1 : 0;
+            if (wants && files.isEmpty()) {
+                ++f.missing;
+                f.faults << run.what(n) + ": no recording";
             }
             for (int i = 0; i < files.size(); ++i) {
-                const QString &file = files[i];
-                if (!wants || i > 0 || !file.startsWith(mode)) {
+                const double seconds = c.seconds(files[i]);
+                if (!wants || i > 0 || !files[i].startsWith(mode)) {
                     ++f.extra;
-                    f.faults << QString("line %1, %2 %3: unexpected %4").arg(n).arg(kindName(p.kind), p.number, file);
+                    f.faults << run.what(n) + ": unexpected " + files[i];
+                } else if (std::abs(seconds - run.talkMs / 1000.0) >= 1.0) {
+                    ++f.cut;
+                    f.faults << run.what(n) + QString(": %1 s of %2").arg(seconds).arg(run.talkMs / 1000.0);
                 } else {
-                    const double seconds = c.seconds(file);
-                    if (std::abs(seconds - p.talkMs / 1000.0) >= 1.0) {
-                        ++f.cut;
-                        f.faults << QString("line %1, %2: %3 s of %4").arg(n).arg(file).arg(seconds).arg(p.talkMs / 1000.0);
-                    } else {
-                        ++f.found;
-                    }
-                    const QStringList listed = mode == 'A' ? c.lists.unreadEntries() : c.lists.lastTenEntries();
-                    if (!listed.contains(file))
-                        ++f.unlisted;
+                    ++f.found;
                 }
-                QFile::remove(c.dir.file("waveFiles/" + file));
+                if (wants && i == 0 && !(mode == 'A' ? c.lists.unreadEntries() : c.lists.lastTenEntries()).contains(files[i]))
+                    ++f.unlisted;
+                QFile::remove(c.recordingPath(files[i]));
             }
         };
 
         while (finished < total) {
-            c.loop.advance(kStepMs);
+            c.loop.advance(100);
             const std::int64_t now = c.loop.now();
             for (int n = 0; n < 4; ++n) {
                 LineRun &run = lines[std::size_t(n)];
-                switch (run.phase) {
-                case 0:
-                    if (started >= total || now < run.nextStart)
-                        break;
-                    run.plan = plan(started);
+                if (run.phase == LineRun::Idle && started < total && now >= run.nextStart) {
                     if (!start(n, run)) {
                         ++f.stuck;
                         f.faults << QString("line %1 refused call %2").arg(n).arg(started);
                         run.nextStart = now + 5000;
-                        break;
+                        continue;
                     }
                     ++started;
-                    run.phase = 1;
+                    run.phase = LineRun::Connecting;
                     run.since = now;
-                    break;
-                case 1: {
-                    const int wanted = run.plan.kind == Kind::DialUnanswered ? 2 : 1;
-                    if (c.slot(n).recState == wanted) {
-                        run.phase = 2;
-                        run.since = now;
-                    } else if (now - run.since > 60000) {
-                        f.faults << QString("line %1, %2 %3: the recording never started")
-                                        .arg(n).arg(kindName(run.plan.kind), run.plan.number);
-                        run.phase = 2;
+                } else if (run.phase == LineRun::Connecting) {
+                    const bool recording = c.slot(n).recState == (run.kind == DialUnanswered ? 2 : 1);
+                    if (!recording && now - run.since > 60000)
+                        f.faults << run.what(n) + ": the recording never started";
+                    if (recording || now - run.since > 60000) {
+                        run.phase = LineRun::Talking;
                         run.since = now;
                     }
-                    break;
-                }
-                case 2:
-                    if (now - run.since < run.plan.talkMs)
-                        break;
-                    if (run.plan.kind != Kind::DialUnanswered || run.plan.ending == Ending::FarEnd)
+                } else if (run.phase == LineRun::Talking && now - run.since >= run.talkMs) {
+                    if (run.kind != DialUnanswered || run.ending == Ending::FarEnd)
                         c.exchange->hangUpFarEnd(n, FarEndHangUp::WithDisconnect);
-                    else if (run.plan.ending == Ending::PopupHangUp)
+                    else if (run.ending == Ending::PopupHangUp)
                         c.core->cmdHangup_Click(n);
                     else
                         c.dialler->Drop(QString::number(n));
-                    run.phase = 3;
+                    run.phase = LineRun::HangingUp;
                     run.since = now;
-                    break;
-                case 3:
-                    if (c.lineIsClean(n)) {
-                        account(n, run);
-                        ++finished;
-                        run.phase = 0;
-                        run.nextStart = now + uniform(500, 4000);
-                    } else if (now - run.since > 20000) {
+                } else if (run.phase == LineRun::HangingUp && (c.lineIsClean(n) || now - run.since > 20000)) {
+                    if (!c.lineIsClean(n)) {
                         ++f.stuck;
-                        ++finished;
-                        f.faults << QString("line %1, %2 %3: the line did not come back (recState %4)")
-                                        .arg(n).arg(kindName(run.plan.kind), run.plan.number)
-                                        .arg(c.slot(n).recState);
-                        account(n, run);
-                        run.phase = 0;
-                        run.nextStart = now + 1000;
+                        f.faults << run.what(n) + QString(": the line did not come back (recState %1)").arg(c.slot(n).recState);
                     }
-                    break;
+                    account(n, run);
+                    ++finished;
+                    run.phase = LineRun::Idle;
+                    run.nextStart = now + (c.lineIsClean(n) ? uniform(500, 4000) : 1000);
                 }
             }
         }
@@ -281,10 +214,7 @@ private slots:
             qWarning("%s", qPrintable(fault));
 
         QVERIFY(f.calls[0] > 0 && f.calls[1] > 0 && f.calls[2] > 0 && f.calls[3] > 0);
-        QCOMPARE(f.stuck, 0);
-        QCOMPARE(f.missing, 0);
-        QCOMPARE(f.cut, 0);
-        QCOMPARE(f.extra, 0);
+        QCOMPARE(f.faults, QStringList());
         QCOMPARE(f.unlisted, 0);
         QCOMPARE(f.found, f.expected);
         QCOMPARE(kept, std::size_t(0));

@@ -3,6 +3,7 @@
 #include "records/MessageLists.h"
 #include "support/FakeShell.h"
 #include "support/Files.h"
+#include "support/ProgramFolder.h"
 #include "ui/frmBackup.h"
 
 #include <QCheckBox>
@@ -25,11 +26,10 @@ QStringList filesIn(const QString &folder) { return QDir(folder).entryList(QDir:
 
 // A recording folder with two recordings (one spelled in capitals) and a note, both lists
 // filled, and an empty target folder.
-struct Rig
+struct Rig : ProgramFolder
 {
     Rig()
     {
-        table.loadBuiltIn();
         QDir().mkpath(dir.file("rec"));
         QDir().mkpath(dir.file("target"));
         writeBytes(dir.file("rec/A2026-01-01~10-00-00.wav"), "unread");
@@ -45,12 +45,6 @@ struct Rig
         w->setTargetFolder(dir.file("target"));
         return w;
     }
-    ScratchDir dir;
-    StringTable table;
-    Texts texts{table, 0};
-    SettingsStore settings{dir.file("telvox.ini"), dir.file("settings.txt")};
-    MessageLists lists{settings};
-    ScriptedPrompts prompts;
 };
 
 } // namespace
@@ -121,9 +115,12 @@ private slots:
         QCOMPARE(r.settings.ReadSetting("Data", " 0"), QString("M2026-01-01~11-00-00.WAV"));
     }
 
-    void existingTargetsAreAskedAbout()
+    // Each existing target is asked about; undo removes only the files the backup created:
+    // a target it overwrote stays, so the user never loses the file under that name.
+    void existingTargetsAreAskedAboutAndUndoKeepsThem()
     {
         Rig r;
+        writeBytes(r.dir.file("rec/O2026-01-01~12-00-00.wav"), "dialled");
         writeBytes(r.dir.file("target/A2026-01-01~10-00-00.wav"), "older copy");
         writeBytes(r.dir.file("target/M2026-01-01~11-00-00.WAV"), "older call");
         auto w = r.open();
@@ -131,10 +128,16 @@ private slots:
         w->OKButton()->click();
         QCOMPARE(r.prompts.shown.size(), 4);
         QCOMPARE(r.prompts.shown[1].text, "\"A2026-01-01~10-00-00.wav\"" + r.texts.LoadText(1506));
-        QCOMPARE(r.prompts.shown[3].text, QString("1 files copied, 1 skipped"));
         QCOMPARE(r.prompts.shown[1].buttons, MessageButtons::YesNoCancel);
+        QCOMPARE(r.prompts.shown[3].text, QString("2 files copied, 1 skipped"));
         QCOMPARE(readAll(r.dir.file("target/A2026-01-01~10-00-00.wav")), QByteArray("older copy"));
         QCOMPARE(readAll(r.dir.file("target/M2026-01-01~11-00-00.WAV")), QByteArray("call"));
+        QCOMPARE(readAll(r.dir.file("target/O2026-01-01~12-00-00.wav")), QByteArray("dialled"));
+        QCOMPARE(w->cmdUndo_Click(), 1);
+        QCOMPARE(filesIn(r.dir.file("target")), QStringList({"A2026-01-01~10-00-00.wav", "M2026-01-01~11-00-00.WAV"}));
+        QCOMPARE(readAll(r.dir.file("target/A2026-01-01~10-00-00.wav")), QByteArray("older copy"));
+        QCOMPARE(readAll(r.dir.file("target/M2026-01-01~11-00-00.WAV")), QByteArray("call"));
+        QCOMPARE(filesIn(r.dir.file("rec")).size(), 4); // a copy never touches the sources
     }
 
     void anEmptyOrUnreadableFolderHasNothingToBackUp()

@@ -39,10 +39,7 @@ struct App
     std::vector<Event> take(std::uint32_t message)
     {
         std::vector<Event> out;
-        for (const Event &e : events) {
-            if (e.message == message)
-                out.push_back(e);
-        }
+        std::copy_if(events.begin(), events.end(), std::back_inserter(out), [message](const Event &e) { return e.message == message; });
         return out;
     }
     double rms(int samples)
@@ -211,11 +208,13 @@ private slots:
         setup.devices[1].openResult = LineErr::Allocated;
         App a(setup);
         HLine l = 0;
-        QCOMPARE(a.exchange.lineOpen(a.app, 1, l, 0x20002, 0, 0, 6, 4), LineErr::Allocated);
-        QCOMPARE(a.exchange.lineOpen(a.app, 9, l, 0x20002, 0, 0, 6, 4), LineErr::BadDeviceId);
-        QCOMPARE(a.exchange.lineOpen(a.app, 2, l, 0, 0, 0, 6, 4), LineErr::IncompatibleApiVersion);
-        QCOMPARE(a.exchange.lineOpen(a.app, 2, l, 0x20002, 0, 0, 6, 0x40), LineErr::InvalMediaMode);
-        QCOMPARE(a.exchange.lineOpen(a.app, 0, l, 0x20002, 0, 0, 6, 4), LineErr::Allocated); // already open
+        // device, version, media mode -> result: as set up, no such device, a version or a
+        // media mode it cannot open, a line already open
+        for (const auto &[device, version, modes, result] :
+             {std::tuple{1u, 0x20002u, 4u, LineErr::Allocated}, {9u, 0x20002u, 4u, LineErr::BadDeviceId},
+              {2u, 0u, 4u, LineErr::IncompatibleApiVersion}, {2u, 0x20002u, 0x40u, LineErr::InvalMediaMode},
+              {0u, 0x20002u, 4u, LineErr::Allocated}})
+            QCOMPARE(a.exchange.lineOpen(a.app, device, l, version, 0, 0, 6, modes), result);
         QCOMPARE(a.exchange.lineAnswer(0), LineErr::InvalCallHandle);
         QCOMPARE(a.exchange.lineGenerateDigits(0, 2, "*", 0), LineErr::InvalCallHandle);
         std::uint32_t version = 0;
