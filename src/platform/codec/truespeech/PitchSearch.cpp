@@ -54,10 +54,9 @@ LtpChoice searchLtp(const std::array<std::int32_t, kHistory>& hist, int base, co
             yb = ya;
         else
             convolve(h, ext.data() + kHistory - lag, yb);
-        if (lag >= N)
-            convolveShifted(h, ext.data() + kHistory - lag, yb, ya);
-        else
-            convolve(h, ext.data() + kHistory - 1 - lag, ya);
+        // The excitation at lag D + 1 is the one at D delayed by a sample, for short lags too
+        // (both read the same periodic extension).
+        convolveShifted(h, ext.data() + kHistory - lag, yb, ya);
         // Five dot products in one pass: five independent sums, each in the order of dot().
         float xa = 0, xb = 0, aa = 0, bb = 0, ab = 0;
         for (int i = 0; i < N; ++i) {
@@ -109,10 +108,14 @@ std::array<int, 2> openLoopPitch(const float* wsp)
     // Correlations of all lags at once, the lag being the inner, vectorisable loop; each lag's
     // sum still adds its terms in the order of n.
     std::array<float, kMaxLag + 1> corr{};
+    std::array<float, kMaxLag + kHalfSamples> reversed; // reversed[k] = wsp[kHalfSamples - 1 - k]
+    for (int k = 0; k < kMaxLag + kHalfSamples; ++k)
+        reversed[k] = wsp[kHalfSamples - 1 - k];
     for (int n = 0; n < kHalfSamples; ++n) {
         const float x = wsp[n];
+        const float* past = reversed.data() + kHalfSamples - 1 - n; // past[lag] = wsp[n - lag]
         for (int lag = kMinLag; lag <= kMaxLag; ++lag)
-            corr[lag] += x * wsp[n - lag];
+            corr[lag] += x * past[lag];
     }
     std::array<float, kMaxLag + 1> score{};
     float energy = 0;

@@ -11,7 +11,6 @@
 #include <cmath>
 #include <cstring>
 #include <numbers>
-#include <optional>
 
 namespace telvox::truespeech {
 
@@ -35,6 +34,8 @@ constexpr double kLagWindowHz = 60.0;
 // Base lags tried in closed loop per half frame: the open-loop estimate and the runner-up
 // (or the estimate's neighbour four lags up).
 constexpr int kBaseCandidates = 2;
+// Mean power below which a half frame counts as near silence: an RMS of 30, -61 dBFS.
+constexpr float kSilentPower = 30.0f * 30.0f;
 
 // Levinson-Durbin in the A(z) = 1 + sum a_m z^-m convention. Returns false when r[0] <= 0.
 bool levinson(const std::array<double, kOrder + 1>& r, std::array<double, kOrder>& a,
@@ -157,13 +158,12 @@ Vec subframeTarget(const Trial& t, const Filter& f, int k1, const SubframeSetup&
     return x;
 }
 
-// Encodes subframe q of a trial with the given base lag and filter against the target x;
+// Encodes subframe q of a trial with the given LTP choice and filter against the target x;
 // advances the trial's state. The response and its correlations depend only on the filter, so
 // the caller works them out once for all the base lags it tries.
-void encodeSubframe(Trial& t, int q, int base, const Filter& f, int k1, const SubframeSetup& setup,
+void encodeSubframe(Trial& t, int q, const LtpChoice& ltp, const Filter& f, int k1, const SubframeSetup& setup,
                     const ResponseCorrelation& response, const Vec& x)
 {
-    const LtpChoice ltp = searchLtp(t.synth.hist, base, x, response.h);
     Vec t2 = x;
     if (ltp.code != kNoLtp) {
         for (int i = 0; i < N; ++i)
@@ -182,6 +182,12 @@ void encodeSubframe(Trial& t, int q, int base, const Filter& f, int k1, const Su
         err[i] = setup.speech[i] - out[i];
     weight(setup.w, t.errorMemory, err.data(), werr.data(), N);
     t.error += dot(werr.data(), werr.data());
+}
+
+// The lag and tap pair of an LTP choice, whatever the base lag (-1: no prediction).
+int absoluteLtp(const LtpChoice& ltp, int base)
+{
+    return ltp.code == kNoLtp ? -1 : (base + ltp.code / 25) * 25 + ltp.code % 25;
 }
 
 // The interpolation flag of a frame: whether the first two subframes' speech is predicted
@@ -287,17 +293,26 @@ FrameFields Encoder::encodeFrame(std::span<const float, kInputSamples> samples)
     Trial committed{st.synth, st.errorMemory, fields, 0};
     committed.fields.interpolate = chooseInterpolation(cur, st.synth.prev, samples, st.past);
     const auto filters = subframeFilters(cur, st.synth.prev, committed.fields.interpolate);
-    std::array<std::optional<ResponseCorrelation>, kSubframes> responses;
-    for (int q = 0; q < kSubframes; ++q)
-        responses[q].emplace(impulseResponse(filters[q], setups[q].w, kq[0]));
+    const std::array<ResponseCorrelation, kSubframes> responses{
+        ResponseCorrelation(impulseResponse(filters[0], setups[0].w, kq[0])),
+        ResponseCorrelation(impulseResponse(filters[1], setups[1].w, kq[0])),
+        ResponseCorrelation(impulseResponse(filters[2], setups[2].w, kq[0])),
+        ResponseCorrelation(impulseResponse(filters[3], setups[3].w, kq[0])),
+    };
 
     for (int half = 0; half < 2; ++half) {
         const auto lags = openLoopPitch(st.wsp.data() + kPitchHistory + half * kHalfSamples);
+        // A near-silent half (weighted-speech correlation meaningless, no audible error to
+        // save) gets only the open-loop estimate.
+        float power = 0;
+        for (int n = 0; n < kHalfSamples; ++n)
+            power += samples[half * kHalfSamples + n] * samples[half * kHalfSamples + n];
+        const int maxBases = power < kSilentPower * kHalfSamples ? 1 : kBaseCandidates;
         std::array<int, kBaseCandidates> bases{};
         int baseCount = 0;
         auto addBase = [&](int b) {
             b = std::clamp(b, 0, kMaxBasePlusFine - 4);
-            if (baseCount < kBaseCandidates && std::find(bases.begin(), bases.begin() + baseCount, b) == bases.begin() + baseCount)
+            if (baseCount < maxBases && std::find(bases.begin(), bases.begin() + baseCount, b) == bases.begin() + baseCount)
                 bases[baseCount++] = b;
         };
         addBase(baseFor(lags[0]));
@@ -305,17 +320,30 @@ FrameFields Encoder::encodeFrame(std::span<const float, kInputSamples> samples)
             addBase(baseFor(lags[1]));
         addBase(baseFor(lags[0]) + 4);
 
-        // The first subframe of the half starts from the same state whatever the base lag.
+        // The first subframe of the half starts from the same state whatever the base lag: when
+        // two base lags lead to the same prediction (often none at all), its pulses and state
+        // are the same too.
         const int first = 2 * half;
         const Vec firstTarget = subframeTarget(committed, filters[first], kq[0], setups[first]);
-        Trial best;
+        Trial best, firstDone;
         best.error = -1;
+        int firstLtp = -2;
         for (int b = 0; b < baseCount; ++b) {
-            Trial t = committed;
+            const LtpChoice ltp = searchLtp(committed.synth.hist, bases[b], firstTarget, responses[first].h);
+            Trial t;
+            if (absoluteLtp(ltp, bases[b]) == firstLtp) {
+                t = firstDone;
+                t.fields.ltp[first] = std::uint8_t(ltp.code);
+            } else {
+                t = committed;
+                encodeSubframe(t, first, ltp, filters[first], kq[0], setups[first], responses[first], firstTarget);
+                firstDone = t;
+                firstLtp = absoluteLtp(ltp, bases[b]);
+            }
             (half == 0 ? t.fields.lagA : t.fields.lagB) = std::uint8_t(bases[b]);
-            encodeSubframe(t, first, bases[b], filters[first], kq[0], setups[first], *responses[first], firstTarget);
             const Vec target = subframeTarget(t, filters[first + 1], kq[0], setups[first + 1]);
-            encodeSubframe(t, first + 1, bases[b], filters[first + 1], kq[0], setups[first + 1], *responses[first + 1], target);
+            const LtpChoice second = searchLtp(t.synth.hist, bases[b], target, responses[first + 1].h);
+            encodeSubframe(t, first + 1, second, filters[first + 1], kq[0], setups[first + 1], responses[first + 1], target);
             if (best.error < 0 || t.error < best.error)
                 best = t;
         }
