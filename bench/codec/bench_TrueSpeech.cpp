@@ -4,7 +4,8 @@
 // encoder's cost is compared against, measured in the same run on the same speech:
 // BM_AvDecodeFloor, libavcodec's TrueSpeech decoder, and BM_GsmEncodeFloor, GSM 06.10 encoding
 // by libgsm (the encoder sox uses). Each reports "ms_per_audio_s", CPU milliseconds per second
-// of audio; the ratio of two of them is the encoder's cost in floors.
+// of audio (printed with an "s" after it by the library: read milliseconds); the ratio of two
+// of them is the encoder's cost in floors.
 
 #include "platform/codec/truespeech/TrueSpeechDecoder.h"
 #include "platform/codec/truespeech/TrueSpeechEncoder.h"
