@@ -3,6 +3,7 @@
 // talkers of the tone quality sets. Usage: telvox_truespeech_quality [FILE.wav|FOLDER]...
 #include "platform/codec/truespeech/TrueSpeechDecoder.h"
 #include "platform/codec/truespeech/TrueSpeechEncoder.h"
+#include "platform/codec/AvTrueSpeech.h" // segmentalSnr, shared with the codec tests
 
 #include <algorithm>
 #include <chrono>
@@ -29,28 +30,6 @@ std::vector<std::int16_t> readPcm(const std::filesystem::path &path)
     if (!pcm.empty())
         std::memcpy(pcm.data(), bytes.data() + header, pcm.size() * 2);
     return pcm;
-}
-
-// Mean over 30 ms segments above -50 dBFS of the segment SNR, clamped to -10..40 dB.
-double segmentalSnr(const std::vector<std::int16_t> &reference, const std::vector<std::int16_t> &test)
-{
-    constexpr std::size_t segment = 240;
-    const std::size_t n = std::min(reference.size(), test.size());
-    double sum = 0;
-    int count = 0;
-    for (std::size_t at = 0; at + segment <= n; at += segment) {
-        double signal = 0, noise = 0;
-        for (std::size_t i = at; i < at + segment; ++i) {
-            const double d = double(reference[i]) - test[i];
-            signal += double(reference[i]) * reference[i];
-            noise += d * d;
-        }
-        if (signal / segment < std::pow(32768.0 * std::pow(10.0, -50.0 / 20), 2))
-            continue;
-        sum += std::clamp(10 * std::log10(signal / std::max(noise, 1.0)), -10.0, 40.0);
-        ++count;
-    }
-    return count ? sum / count : 0.0;
 }
 
 double cpuSeconds()
@@ -82,7 +61,7 @@ void measure(const std::string &name, const std::vector<std::int16_t> &pcm, Tota
     for (std::size_t f = 0; f < bytes.size() / kFrameBytes; ++f)
         decoder.decode(std::span<const std::uint8_t, kFrameBytes>(bytes.data() + f * kFrameBytes, kFrameBytes),
                        std::span<std::int16_t, kFrameSamples>(decoded.data() + f * kFrameSamples, kFrameSamples));
-    const double snr = segmentalSnr(pcm, decoded);
+    const double snr = telvox::test::segmentalSnr(pcm, decoded);
     const double seconds = double(pcm.size()) / 8000;
     std::printf("%-28s %6.1f s  segSNR %6.2f dB  encoder %6.2f ms CPU per s of audio\n", name.c_str(), seconds, snr,
                 1000 * cpu / seconds);

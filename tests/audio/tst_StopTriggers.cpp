@@ -4,9 +4,12 @@
 #include "audio/StopTriggers.h"
 #include "sim/audio/SpeechLikeSource.h"
 #include "sim/tones/ToneSource.h"
+#include "platform/tonsig/Fbs.h"
 #include "support/AudioHarness.h"
 
 #include <QTest>
+
+#include <random>
 
 using namespace telvox;
 using namespace telvox::test;
@@ -67,6 +70,15 @@ std::shared_ptr<sim::SampleSource> tone(const char *country, sim::ToneKind kind)
 {
     const sim::TonePlan *plan = sim::TonePlans::builtIn().find(country, kind);
     return std::make_shared<sim::ToneSource>(*plan, sim::ToneLevel::dbm0(-13));
+}
+
+// The busy counts (countA, countB) of a buffer.
+std::pair<int, int> counts(std::span<const std::int16_t> buffer)
+{
+    std::int32_t a = 0, b = 0;
+    tonsig::LevelProfile profile{};
+    tonsig::Fbs(buffer, a, b, 100, tonsig::kFbsDefault, profile);
+    return {a, b};
 }
 
 } // namespace
@@ -131,6 +143,44 @@ private slots:
         QVERIFY(h.statusTexts().contains("监测到忙音，录音停止"));
         h.loop.advance(600);
         QCOMPARE(h.drops, QList<int>({0}));
+    }
+
+    // Generated buffers straight into the triggers, around each limit of the busy stop: the
+    // stop comes with the third buffer in a row whose two-buffer count ratio is near 1, not
+    // with the second; a ratio just above 0.85 is near, one just below is not. Busy seconds
+    // (every frame explained) alternate with short silent buffers of `silentFrames` frames, so
+    // that every pair of buffers has the ratio 49 / (49 + silentFrames).
+    void busyStopLimits_data()
+    {
+        QTest::addColumn<int>("silentFrames");
+        QTest::addColumn<int>("stopAt"); // 1-based buffer of the stop, 0: none in six buffers
+        QTest::newRow("ratio 1") << 0 << 3;
+        QTest::newRow("ratio 0.860") << 8 << 3;
+        QTest::newRow("ratio 0.845") << 9 << 0;
+    }
+    void busyStopLimits()
+    {
+        QFETCH(int, silentFrames);
+        QFETCH(int, stopAt);
+        StopTriggerOptions options;
+        options.fastBusy = true;
+        Triggered h(options);
+        h.startRecording("A");
+        h.lines[0].recState = 1;
+        std::vector<std::int16_t> busy(8000);
+        tone("United States/Canada", sim::ToneKind::Busy)->read(busy);
+        const std::vector<std::int16_t> quiet(std::size_t(320 + (silentFrames - 1) * 160), 0);
+        QCOMPARE(counts(busy), std::make_pair(49, 49));
+        if (silentFrames > 0)
+            QCOMPARE(counts(quiet), std::make_pair(0, silentFrames));
+        for (int n = 1; n <= 6; ++n) {
+            const bool tonePart = silentFrames == 0 || n % 2 == 1;
+            h.triggers.analyse(0, tonePart ? std::span<const std::int16_t>(busy) : std::span<const std::int16_t>(quiet));
+            QCOMPARE(h.lines[0].recState, stopAt != 0 && n >= stopAt ? 0 : 1);
+            if (h.lines[0].recState == 0)
+                break;
+        }
+        QCOMPARE(h.statusTexts().contains("监测到忙音，录音停止"), stopAt != 0);
     }
 
     void dialledCallIsRecordedOnceAnswered()

@@ -1,5 +1,7 @@
 #include "platform/tonsig/Fbs.h"
 
+#include "platform/tonsig/FbsSpectrum.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -9,13 +11,10 @@
 
 namespace telvox::tonsig {
 
+using namespace detail;
+
 namespace {
 
-constexpr int kBlock = 160; // 20 ms: silence blocks, profile blocks and the frame step
-constexpr int kFrame = 320; // 40 ms analysis frame: 25 Hz between Goertzel bins
-constexpr int kBinLo = 10;  // 250 Hz
-constexpr int kBinHi = 30;  // 750 Hz
-constexpr int kBins = kBinHi - kBinLo + 1;
 constexpr int kPeakLo = 12; // tone peaks lie in 300..700 Hz
 constexpr int kPeakHi = 28;
 constexpr int kPeakHalfWidth = 2; // a Hann-windowed tone keeps its energy within +-2 bins
@@ -43,168 +42,6 @@ constexpr double kMinSegmentSamples = 0.10 * kSampleRate;
 constexpr double kMaxUnexplained = 0.2;
 
 double dbToPower(double db) { return std::pow(10.0, db / 10.0); }
-
-// Second-order Butterworth section (bilinear transform).
-class Biquad
-{
-public:
-    static Biquad highPass(double cornerHz) { return Biquad(cornerHz, true); }
-    static Biquad lowPass(double cornerHz) { return Biquad(cornerHz, false); }
-
-    // Direct form I, grouped so that one multiplication and one subtraction lie on the
-    // recursion's critical path.
-    double process(double x)
-    {
-        const double y = (m_b0 * (x + m_x2) + m_b1 * m_x1 - m_a2 * m_y2) - m_a1 * m_y1;
-        m_x2 = m_x1;
-        m_x1 = x;
-        m_y2 = m_y1;
-        m_y1 = y;
-        return y;
-    }
-
-private:
-    Biquad(double cornerHz, bool high)
-    {
-        const double w0 = 2.0 * std::numbers::pi * cornerHz / kSampleRate;
-        const double alpha = std::sin(w0) / std::numbers::sqrt2; // Q = 1/sqrt(2)
-        const double c = std::cos(w0);
-        const double a0 = 1.0 + alpha;
-        const double edge = (high ? 1.0 + c : 1.0 - c) / 2.0;
-        m_b0 = edge / a0; // b2 equals b0
-        m_b1 = (high ? -2.0 : 2.0) * edge / a0;
-        m_a1 = -2.0 * c / a0;
-        m_a2 = (1.0 - alpha) / a0;
-    }
-
-    double m_b0, m_b1, m_a1, m_a2;
-    double m_x1 = 0, m_x2 = 0, m_y1 = 0, m_y2 = 0;
-};
-
-// Per Goertzel bin (250..750 Hz), the share of a frame's windowed energy that lies in the bin
-// (Parseval: the positive and negative halves of a real spectrum together hold N * energy).
-using Spectrum = std::array<double, kBins>;
-
-double at(const Spectrum &spectrum, int bin) { return spectrum[bin - kBinLo]; }
-
-struct Frame
-{
-    double energy = 0; // windowed
-    double rms = 0;    // not windowed
-    Spectrum share{};
-};
-
-// The frames' spectra are put together from their two 20 ms blocks: the unwindowed DFT of a
-// frame on its 320-point grid is the first block's plus (-1)^k times the second's, both
-// taken on that grid, and the Hann window in the time domain is a three-tap filter across
-// the bins. So each block is transformed once instead of twice, and the windowing costs
-// three bins instead of 320 multiplications. The result equals a Goertzel filter per bin
-// over each windowed frame up to rounding.
-constexpr int kDftLo = kBinLo - 1; // one bin beyond each end, for the window's taps
-constexpr int kDftBins = 24;       // 9..32 (31 is the last one used): a multiple of the vector width
-
-struct Tables
-{
-    alignas(16) std::array<float, kDftBins> coefficientF{}; // 2 cos(w) of each bin, w = 2 pi k / 320
-    std::array<double, kDftBins> cosW{}, sinW{};
-    std::array<double, kDftBins> cosEnd{}, sinEnd{}; // of w (160 - 1): back to the block's start
-    std::array<double, kBlock> halfCos{}; // cos(2 pi (i + 0.5) / 320) over the first half frame
-    double tapRe = 0, tapIm = 0;          // 0.25 e^(j pi / 320): the Hann window's side taps
-};
-
-const Tables &tables()
-{
-    static const Tables t = [] {
-        Tables built;
-        for (int k = 0; k < kDftBins; ++k) {
-            const double w = 2.0 * std::numbers::pi * (kDftLo + k) / kFrame;
-            built.coefficientF[k] = static_cast<float>(2.0 * std::cos(w));
-            built.cosW[k] = std::cos(w);
-            built.sinW[k] = std::sin(w);
-            built.cosEnd[k] = std::cos(w * (kBlock - 1));
-            built.sinEnd[k] = std::sin(w * (kBlock - 1));
-        }
-        for (int i = 0; i < kBlock; ++i)
-            built.halfCos[i] = std::cos(2.0 * std::numbers::pi * (i + 0.5) / kFrame);
-        built.tapRe = 0.25 * std::cos(std::numbers::pi / kFrame);
-        built.tapIm = 0.25 * std::sin(std::numbers::pi / kFrame);
-        return built;
-    }();
-    return t;
-}
-
-// One block on the frame's grid: DFT values at bins kDftLo.., and the sums of x^2, x^2 c and
-// x^2 c^2 with c = halfCos, from which the Hann-windowed energy of either half frame follows.
-struct BlockSpectrum
-{
-    std::array<double, kDftBins> re{}, im{};
-    double s0 = 0, s1 = 0, s2 = 0;
-};
-
-BlockSpectrum analyseBlock(const double *x)
-{
-    const Tables &t = tables();
-    BlockSpectrum out;
-    // All bins side by side in single precision, so that the loop over them runs four bins
-    // to a vector instruction with its state in registers; the recursion is written so that
-    // only one multiplication and one addition lie on its critical path. Over one block the
-    // rounding stays near 1e-6 of the bin's amplitude.
-    alignas(16) float f1[kDftBins] = {}, f2[kDftBins] = {};
-    for (int i = 0; i < kBlock; ++i) {
-        const auto xi = static_cast<float>(x[i]);
-#pragma GCC unroll 24
-        for (int k = 0; k < kDftBins; ++k) {
-            const float f0 = (xi - f2[k]) + t.coefficientF[k] * f1[k];
-            f2[k] = f1[k];
-            f1[k] = f0;
-        }
-    }
-    std::array<double, kDftBins> z1, z2;
-    for (int k = 0; k < kDftBins; ++k) {
-        z1[k] = f1[k];
-        z2[k] = f2[k];
-    }
-    for (int i = 0; i < kBlock; ++i) {
-        const double e = x[i] * x[i];
-        const double c = t.halfCos[i];
-        out.s0 += e;
-        out.s1 += e * c;
-        out.s2 += e * c * c;
-    }
-    // Goertzel: y = z1 - e^(-jw) z2 = sum x[n] e^(jw(N-1-n)); the DFT is e^(-jw(N-1)) y.
-    for (int k = 0; k < kDftBins; ++k) {
-        const double yRe = z1[k] - t.cosW[k] * z2[k];
-        const double yIm = t.sinW[k] * z2[k];
-        out.re[k] = t.cosEnd[k] * yRe + t.sinEnd[k] * yIm;
-        out.im[k] = t.cosEnd[k] * yIm - t.sinEnd[k] * yRe;
-    }
-    return out;
-}
-
-// The frame made of blocks `a` and `b` (the next one).
-Frame frameOf(const BlockSpectrum &a, const BlockSpectrum &b)
-{
-    const Tables &t = tables();
-    Frame f;
-    f.rms = std::sqrt((a.s0 + b.s0) / kFrame);
-    f.energy = 0.25 * ((a.s0 - 2.0 * a.s1 + a.s2) + (b.s0 + 2.0 * b.s1 + b.s2));
-    if (f.energy <= 0)
-        return f;
-    std::array<double, kDftBins> re, im;
-    for (int k = 0; k < kDftBins; ++k) {
-        const double sign = (kDftLo + k) % 2 == 0 ? 1.0 : -1.0;
-        re[k] = a.re[k] + sign * b.re[k];
-        im[k] = a.im[k] + sign * b.im[k];
-    }
-    // Hann: W[k] = X[k] / 2 - e^(j pi/N) X[k-1] / 4 - e^(-j pi/N) X[k+1] / 4.
-    for (int k = 0; k < kBins; ++k) {
-        const int m = k + kBinLo - kDftLo;
-        const double wRe = 0.5 * re[m] - (t.tapRe * re[m - 1] - t.tapIm * im[m - 1]) - (t.tapRe * re[m + 1] + t.tapIm * im[m + 1]);
-        const double wIm = 0.5 * im[m] - (t.tapRe * im[m - 1] + t.tapIm * re[m - 1]) - (t.tapRe * im[m + 1] - t.tapIm * re[m + 1]);
-        f.share[k] = 2.0 * (wRe * wRe + wIm * wIm) / (kFrame * f.energy);
-    }
-    return f;
-}
 
 // A spectral peak: the bins within kPeakHalfWidth of its strongest bin.
 struct Peak

@@ -231,6 +231,24 @@ private slots:
         QVERIFY2(stops ? r.firstBusyStop > 0 && r.firstBusyStop <= 6 : r.busyStops == 0, qPrintable(QString::number(r.firstBusyStop)));
     }
 
+    // The longest tone segment of an interrupted tone, inside one buffer (not cut by its ends):
+    // 0.8 s segments make a busy count, 0.92 s ones do not.
+    void longestSegmentOfTheBusyCount_data()
+    {
+        QTest::addColumn<int>("segmentMs");
+        QTest::addColumn<bool>("counts");
+        QTest::newRow("800 ms") << 800 << true;
+        QTest::newRow("920 ms") << 920 << false;
+    }
+    void longestSegmentOfTheBusyCount()
+    {
+        QFETCH(int, segmentMs);
+        QFETCH(bool, counts);
+        const Result r = analyse(tone(customTone(425, {segmentMs, segmentMs}), ToneLevel::dbm0(-24), {}, 2400, 4));
+        QCOMPARE(r.countB, 199);
+        QVERIFY2(counts ? r.countA >= 190 : r.countA == 0, qPrintable(QString::number(r.countA)));
+    }
+
     void ringbackOfEveryCountry_data()
     {
         addToneRows({ToneKind::Ringback},

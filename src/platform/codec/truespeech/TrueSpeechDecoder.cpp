@@ -29,9 +29,13 @@ inline std::int32_t dot8(const std::array<std::int16_t, kOrder>& a, const std::i
     return std::int32_t(acc);
 }
 
+// Pushes a value into a memory (newest first). The memories are small local arrays that the
+// compiler keeps in registers, so the shift costs no library call per sample.
 inline void shiftIn(std::array<std::int16_t, kOrder>& m, std::int16_t value)
 {
-    std::memmove(m.data() + 1, m.data(), (kOrder - 1) * sizeof(std::int16_t));
+#pragma GCC unroll 8
+    for (int j = kOrder - 1; j > 0; --j)
+        m[j] = m[j - 1];
     m[0] = value;
 }
 
@@ -130,12 +134,14 @@ Subframe synthesize(std::array<std::int16_t, kOrder>& m1, const Filter& f, const
     for (int j = 0; j < kOrder; ++j)
         coeff[j] = f[j];
     Subframe s;
+    std::array<std::int16_t, kOrder> m = m1;
     for (int i = 0; i < kSubframeSamples; ++i) {
-        const std::int32_t acc = dot8(m1, coeff.data());
+        const std::int32_t acc = dot8(m, coeff.data());
         const std::int32_t y = clip(e[i] + (s32(std::int64_t(acc) + 0x800) >> 12));
-        shiftIn(m1, std::int16_t(y));
+        shiftIn(m, std::int16_t(y));
         s[i] = std::int16_t(y);
     }
+    m1 = m;
     return s;
 }
 
@@ -148,20 +154,23 @@ Subframe postFilter(SynthesisState& state, const Filter& f, int k1, const Subfra
         h[j] = (tables::ts_decay_3_4[j] * f[j]) >> 15;
     }
     Subframe z;
+    std::array<std::int16_t, kOrder> m2 = state.m2, m3 = state.m3;
     for (int i = 0; i < kSubframeSamples; ++i) {
-        const std::int32_t acc = dot8(state.m2, g.data());
-        shiftIn(state.m2, s[i]);
+        const std::int32_t acc = dot8(m2, g.data());
+        shiftIn(m2, s[i]);
         z[i] = s16(s[i] + (s32(-std::int64_t(acc)) >> 12));
     }
     const std::int32_t t = k1 - (k1 >> 2);
     Subframe out;
     for (int i = 0; i < kSubframeSamples; ++i) {
-        std::int32_t acc = s32(std::int64_t(std::uint32_t(z[i]) << 12) + dot8(state.m3, h.data()));
-        shiftIn(state.m3, std::int16_t(clip(s32(std::int64_t(acc) + 0x800) >> 12)));
-        acc = s32(std::int64_t((state.m3[1] * t) >> 4) + acc);
+        std::int32_t acc = s32(std::int64_t(std::uint32_t(z[i]) << 12) + dot8(m3, h.data()));
+        shiftIn(m3, std::int16_t(clip(s32(std::int64_t(acc) + 0x800) >> 12)));
+        acc = s32(std::int64_t((m3[1] * t) >> 4) + acc);
         acc = s32(std::int64_t(acc) - (acc >> 3));
         out[i] = std::int16_t(clip(s32(std::int64_t(acc) + 0x800) >> 12));
     }
+    state.m2 = m2;
+    state.m3 = m3;
     return out;
 }
 

@@ -4,16 +4,16 @@
 //
 // Per frame of 240 samples (plus 40 samples of look-ahead):
 //  - LPC analysis with an asymmetric window, quantisation of the eight reflection coefficients;
+//  - the interpolation flag chosen by which filter set predicts the first half's speech better;
 //  - per half frame (two subframes sharing a base lag): open-loop pitch on the weighted speech,
-//    then for a few base-lag candidates and, in the first half, both interpolation flags, a
-//    complete closed-loop encoding of the two subframes; the candidate with the smallest
-//    perceptually weighted error is kept;
+//    then for two base-lag candidates (one in near silence) a complete closed-loop encoding of
+//    the two subframes; the candidate with the smallest perceptually weighted error is kept;
 //  - per subframe: closed-loop search of the LTP code (fine lag and tap pair, or none), then a
 //    search of the seven pulses (positions, 2-bit codes) and their common gain index;
 //  - the chosen parameters are run through the decoder's own arithmetic, so the encoder's
 //    memories always equal those of any conforming decoder.
 // The error that all searches minimise is that of the decoder's final output, post-filter
-// included, weighted by W(z) = A(z/0.9) / A(z/0.6). Matching the post-filtered output rather
+// included, weighted by W(z) = A(z/0.9) / A(z/0.7). Matching the post-filtered output rather
 // than the synthesis (the usual CELP choice) lets the encoder compensate the decoder's formant
 // sharpening: the decoded sound follows the input more closely (segmental SNR of the decoded
 // speech 2-3 dB higher) while the weighting still shapes the remaining noise under the formants.

@@ -1,0 +1,111 @@
+#include "EncoderDsp.h"
+
+#include "TrueSpeechTables.h"
+
+namespace telvox::truespeech::enc {
+
+namespace {
+
+// The decoder's post-filter, without its rounding and saturation, applied in place to a signal
+// that starts from zero state: FIR zeros A(z/0.55), IIR poles 1/A(z/0.75), then the tilt term
+// and the 7/8 gain.
+void postFilterModel(const Filter& f, int k1, Vec& x)
+{
+    Coeffs g, hh;
+    for (int j = 0; j < kOrder; ++j) {
+        g[j] = float((tables::ts_decay_35_64[j] * f[j]) >> 15) / 4096.0f;
+        hh[j] = float((tables::ts_decay_3_4[j] * f[j]) >> 15) / 4096.0f;
+    }
+    const float tilt = float(k1 - (k1 >> 2)) / 65536.0f;
+    Vec z, w;
+    for (int n = 0; n < N; ++n) {
+        float acc = x[n];
+        for (int j = 0; j < kOrder && j < n; ++j)
+            acc -= g[j] * x[n - 1 - j];
+        z[n] = acc;
+    }
+    for (int n = 0; n < N; ++n) {
+        float acc = z[n];
+        for (int j = 0; j < kOrder && j < n; ++j)
+            acc += hh[j] * w[n - 1 - j];
+        w[n] = acc;
+    }
+    for (int n = 0; n < N; ++n)
+        x[n] = 0.875f * (w[n] + (n > 0 ? tilt * w[n - 1] : 0.0f));
+}
+
+} // namespace
+
+// Runs W over n samples, advancing the memory. The memories live in local arrays that the
+// compiler keeps in registers; they shift by one element per sample without a library call.
+void weight(const Weighting& w, WeightingMemory& m, const float* x, float* y, int n)
+{
+    Coeffs in = m.in, out = m.out;
+    for (int i = 0; i < n; ++i) {
+        float acc = x[i];
+#pragma GCC unroll 8
+        for (int j = 0; j < kOrder; ++j)
+            acc += w.num[j] * in[j] - w.den[j] * out[j];
+#pragma GCC unroll 8
+        for (int j = kOrder - 1; j > 0; --j) {
+            in[j] = in[j - 1];
+            out[j] = out[j - 1];
+        }
+        in[0] = x[i];
+        out[0] = acc;
+        y[i] = acc;
+    }
+    m.in = in;
+    m.out = out;
+}
+
+// Zero-state convolution truncated to the subframe: y[n] = sum_{k<=n} h[k] x[n-k]. Each y[n]
+// adds its terms in the order k = 0, 1, ..., n; the loop over n is the inner one, so that it
+// vectorises.
+void convolve(const Vec& h, const float* x, Vec& y)
+{
+    y.fill(0.0f);
+    for (int k = 0; k < N; ++k) {
+        const float hk = h[k];
+        for (int n = k; n < N; ++n)
+            y[n] += hk * x[n - k];
+    }
+}
+
+Vec impulseResponse(const Filter& f, const Weighting& w, int k1)
+{
+    Coeffs p;
+    for (int j = 0; j < kOrder; ++j)
+        p[j] = f[j] / 4096.0f;
+    Vec syn{};
+    for (int n = 0; n < N; ++n) {
+        float acc = n == 0 ? 1.0f : 0.0f;
+        for (int j = 0; j < kOrder && j < n; ++j)
+            acc += p[j] * syn[n - 1 - j];
+        syn[n] = acc;
+    }
+    postFilterModel(f, k1, syn);
+    Vec h;
+    WeightingMemory m;
+    weight(w, m, syn.data(), h.data(), N);
+    return h;
+}
+
+ResponseCorrelation::ResponseCorrelation(const Vec& response)
+    : h(response)
+{
+    // phi[i][i+m] = sum_{n=0}^{59-i-m} h[n+m] h[n], built from running sums per diagonal.
+    for (int m = 0; m < N; ++m) {
+        float acc = 0;
+        for (int n = 0; n < N - m; ++n) {
+            acc += h[n + m] * h[n];
+            const int i = N - 1 - m - n;
+            phi[i][i + m] = acc;
+            phi[i + m][i] = acc;
+        }
+    }
+    for (int i = 0; i < N; ++i)
+        diag[i] = phi[i][i];
+}
+
+} // namespace telvox::truespeech::enc

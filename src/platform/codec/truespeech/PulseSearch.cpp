@@ -1,0 +1,314 @@
+#include "PulseSearch.h"
+
+#include "TrueSpeechTables.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace telvox::truespeech::enc {
+
+namespace {
+
+constexpr int kGainCandidates = 3;
+constexpr int kDescentPasses = 3;
+// One pass of replacements after the greedy growth: a second pass changed a position in few
+// subframes and the coordinate descent that follows makes up for them.
+constexpr int kReplacePasses = 1;
+
+// Pulse amplitude code of a sign and a magnitude step (1x or 3x).
+constexpr int pulseCode(bool negative, bool triple) { return (negative ? 2 : 0) | (triple ? 1 : 0); }
+
+class PulseSearch
+{
+public:
+    PulseSearch(const Vec& target, const ResponseCorrelation& response)
+        : m_phi(response.phi)
+        , m_diag(response.diag)
+    {
+        // d = H^T t: d[n] = sum_j h[j] t[n + j], with n the inner, vectorisable loop.
+        const Vec& h = response.h;
+        m_d.fill(0.0f);
+        for (int j = 0; j < N; ++j) {
+            const float hj = h[j];
+            for (int n = 0; n < N - j; ++n)
+                m_d[n] += hj * target[n + j];
+        }
+    }
+
+    PulseChoice run()
+    {
+        std::array<int, kPulses> pos{};
+        std::array<double, kPulses> beta{};
+        choosePositions(pos, beta);
+
+        // Error of each gain index with the ideal amplitudes quantised to {+-a, +-3a}.
+        std::array<std::pair<float, int>, 16> byGain{};
+        for (int g = 0; g < 16; ++g) {
+            std::array<float, kPulses> u{};
+            const double a = tables::ts_pulse_scales[g][0];
+            for (int n = 0; n < kPulses; ++n)
+                u[n] = float(std::copysign(std::abs(beta[n]) > 2 * a ? 3 * a : a, beta[n]));
+            byGain[g] = {energy(pos, u), g};
+        }
+        std::partial_sort(byGain.begin(), byGain.begin() + kGainCandidates, byGain.end());
+
+        PulseChoice best;
+        best.error = 1e30f;
+        for (int c = 0; c < kGainCandidates; ++c) {
+            const PulseChoice choice = refine(pos, beta, byGain[c].second);
+            if (choice.error < best.error)
+                best = choice;
+        }
+        return best;
+    }
+
+private:
+    static int halfOf(int p) { return p < kHalfSubframe ? 0 : 1; }
+
+    float energy(const std::array<int, kPulses>& pos, const std::array<float, kPulses>& u) const
+    {
+        float e = 0;
+        for (int k = 0; k < kPulses; ++k) {
+            e -= 2 * u[k] * m_d[pos[k]];
+            for (int l = 0; l < kPulses; ++l)
+                e += u[k] * u[l] * m_phi[pos[k]][pos[l]];
+        }
+        return e;
+    }
+
+    // Least-squares amplitudes of the given positions (Cholesky of the normal equations).
+    // Row i of the factor depends only on the positions 0..i, so the rows of the longest prefix
+    // shared with the previous call are kept rather than worked out again.
+    void solve(const int* pos, int count, double* beta) const
+    {
+        auto& a = m_factor;
+        double y[kPulses];
+        int first = 0;
+        while (first < std::min(count, m_factorRows) && m_factorPos[first] == pos[first])
+            ++first;
+        for (int i = first; i < count; ++i)
+            m_factorPos[i] = pos[i];
+        m_factorRows = count;
+        for (int i = first; i < count; ++i) {
+            for (int j = 0; j <= i; ++j) {
+                double s = m_phi[pos[i]][pos[j]];
+                for (int k = 0; k < j; ++k)
+                    s -= a[i][k] * a[j][k];
+                if (i == j)
+                    a[i][i] = std::sqrt(std::max(s, 1e-9 + 1e-6 * m_phi[pos[i]][pos[i]]));
+                else
+                    a[i][j] = s / a[j][j];
+            }
+        }
+        for (int i = 0; i < count; ++i) {
+            double s = m_d[pos[i]];
+            for (int k = 0; k < i; ++k)
+                s -= a[i][k] * y[k];
+            y[i] = s / a[i][i];
+        }
+        for (int i = count - 1; i >= 0; --i) {
+            double s = y[i];
+            for (int k = i + 1; k < count; ++k)
+                s -= a[k][i] * beta[k];
+            beta[i] = s / a[i][i];
+        }
+    }
+
+    // Residual correlation r = d - Phi u for the pulses given, except pulse `skip`.
+    void residual(const int* pos, const double* beta, int count, int skip, std::array<float, N>& r) const
+    {
+        r = m_d;
+        for (int k = 0; k < count; ++k) {
+            if (k == skip)
+                continue;
+            const float b = float(beta[k]);
+            const auto& col = m_phi[pos[k]];
+            for (int n = 0; n < N; ++n)
+                r[n] -= b * col[n];
+        }
+    }
+
+    // Best free position of one half for one more pulse: max r^2 / phi.
+    int bestFree(const std::array<float, N>& r, int half, const std::array<bool, N>& used) const
+    {
+        int best = -1;
+        float bestScore = -1;
+        for (int p = half * kHalfSubframe; p < (half + 1) * kHalfSubframe; ++p) {
+            if (used[p])
+                continue;
+            const float score = r[p] * r[p] / std::max(m_phi[p][p], 1e-12f);
+            if (score > bestScore) {
+                bestScore = score;
+                best = p;
+            }
+        }
+        return best;
+    }
+
+    // Positions with free amplitudes: greedy growth, then replacement passes.
+    void choosePositions(std::array<int, kPulses>& pos, std::array<double, kPulses>& beta) const
+    {
+        std::array<bool, N> used{};
+        std::array<int, 2> room{kPulsesLow, kPulsesHigh};
+        std::array<float, N> r;
+        int count = 0;
+        while (count < kPulses) {
+            residual(pos.data(), beta.data(), count, -1, r);
+            int best = -1;
+            float bestScore = -1;
+            for (int half = 0; half < 2; ++half) {
+                if (room[half] == 0)
+                    continue;
+                const int p = bestFree(r, half, used);
+                const float score = r[p] * r[p] / std::max(m_phi[p][p], 1e-12f);
+                if (score > bestScore) {
+                    bestScore = score;
+                    best = p;
+                }
+            }
+            pos[count++] = best;
+            used[best] = true;
+            --room[halfOf(best)];
+            solve(pos.data(), count, beta.data());
+        }
+        for (int pass = 0; pass < kReplacePasses; ++pass) {
+            bool changed = false;
+            for (int k = 0; k < kPulses; ++k) {
+                // Amplitudes of the others re-solved without pulse k.
+                std::array<int, kPulses> others{};
+                std::array<double, kPulses> b{};
+                int m = 0;
+                for (int j = 0; j < kPulses; ++j) {
+                    if (j != k)
+                        others[m++] = pos[j];
+                }
+                solve(others.data(), m, b.data());
+                residual(others.data(), b.data(), m, -1, r);
+                used[pos[k]] = false;
+                const int p = bestFree(r, halfOf(pos[k]), used);
+                used[p] = true;
+                if (p != pos[k]) {
+                    pos[k] = p;
+                    changed = true;
+                }
+                solve(pos.data(), kPulses, beta.data());
+            }
+            if (!changed)
+                break;
+        }
+    }
+
+    // Quantised amplitudes at one gain index, refined by coordinate descent over the position
+    // and code of each pulse in turn, with the exact error.
+    PulseChoice refine(std::array<int, kPulses> pos, const std::array<double, kPulses>& beta, int gain) const
+    {
+        const float a = tables::ts_pulse_scales[gain][0];
+        std::array<float, kPulses> u{};
+        std::array<bool, N> used{};
+        for (int k = 0; k < kPulses; ++k) {
+            u[k] = std::copysign(std::abs(beta[k]) > 2 * a ? 3 * a : a, float(beta[k]));
+            used[pos[k]] = true;
+        }
+        // r = d - Phi u, E = -2 u.d + u Phi u
+        std::array<float, N> r = m_d;
+        for (int k = 0; k < kPulses; ++k) {
+            const auto& col = m_phi[pos[k]];
+            for (int n = 0; n < N; ++n)
+                r[n] -= u[k] * col[n];
+        }
+        float e = 0;
+        for (int k = 0; k < kPulses; ++k)
+            e -= u[k] * (m_d[pos[k]] + r[pos[k]]);
+
+        for (int pass = 0; pass < kDescentPasses; ++pass) {
+            bool changed = false;
+            for (int k = 0; k < kPulses; ++k) {
+                const int p0 = pos[k];
+                const float u0 = u[k];
+                // Remove pulse k: r_w = r + Phi[:, p0] u0, E(w) = E(u) + 2 u0 r_w[p0] - u0^2 phi.
+                const auto& col0 = m_phi[p0];
+                for (int n = 0; n < N; ++n)
+                    r[n] += u0 * col0[n];
+                const float ew = e + 2 * u0 * r[p0] - u0 * u0 * m_phi[p0][p0];
+                used[p0] = false;
+                int bestP = p0;
+                float bestU = u0;
+                float bestE = e;
+                // Error of the best amplitude at every position of the half, in one vectorisable
+                // loop; then the first position that improves on the best by 0.1 %.
+                const int lo = halfOf(p0) * kHalfSubframe;
+                std::array<float, kHalfSubframe> cand;
+                for (int i = 0; i < kHalfSubframe; ++i) {
+                    const float rp = std::abs(r[lo + i]);
+                    const float phi = m_diag[lo + i];
+                    cand[i] = ew + std::min(-2 * a * rp + a * a * phi, -6 * a * rp + 9 * a * a * phi);
+                }
+                bool moved = false;
+                for (int i = 0; i < kHalfSubframe; ++i) {
+                    if (!used[lo + i] && cand[i] < bestE - 1e-3f * std::abs(bestE)) {
+                        bestE = cand[i];
+                        bestP = lo + i;
+                        moved = true;
+                    }
+                }
+                if (moved) {
+                    const float rp = std::abs(r[bestP]);
+                    const float phi = m_diag[bestP];
+                    const float m = -6 * a * rp + 9 * a * a * phi < -2 * a * rp + a * a * phi ? 3 * a : a;
+                    bestU = r[bestP] < 0 ? -m : m;
+                }
+                if (bestP != p0 || bestU != u0)
+                    changed = true;
+                pos[k] = bestP;
+                u[k] = bestU;
+                used[bestP] = true;
+                const auto& col = m_phi[bestP];
+                for (int n = 0; n < N; ++n)
+                    r[n] -= bestU * col[n];
+                e = ew - 2 * bestU * (r[bestP] + bestU * m_phi[bestP][bestP]) + bestU * bestU * m_phi[bestP][bestP];
+            }
+            if (!changed)
+                break;
+        }
+        PulseChoice choice;
+        choice.pos = pos;
+        for (int k = 0; k < kPulses; ++k)
+            choice.code[k] = pulseCode(u[k] < 0, std::abs(u[k]) > 2 * a);
+        choice.gain = gain;
+        choice.error = e;
+        return choice;
+    }
+
+    std::array<float, N> m_d{};
+    const float (&m_phi)[N][N];
+    const Vec& m_diag;
+    mutable double m_factor[kPulses][kPulses];
+    mutable std::array<int, kPulses> m_factorPos{};
+    mutable int m_factorRows = 0;
+};
+
+} // namespace
+
+PulseChoice searchPulses(const Vec& target, const ResponseCorrelation& response)
+{
+    return PulseSearch(target, response).run();
+}
+
+void packPulses(const PulseChoice& c, FrameFields& f, int q)
+{
+    std::array<std::pair<int, int>, kPulses> pulses;
+    for (int k = 0; k < kPulses; ++k)
+        pulses[k] = {c.pos[k], c.code[k]};
+    std::sort(pulses.begin(), pulses.end());
+    PulsePositions positions;
+    std::uint32_t amp = 0;
+    for (int n = 0; n < kPulses; ++n) {
+        positions.at[n] = pulses[n].first;
+        amp |= std::uint32_t(pulses[n].second) << (2 * (6 - n));
+    }
+    f.pos[q] = encodePositions(positions);
+    f.amp[q] = std::uint16_t(amp);
+    f.gain[q] = std::uint8_t(c.gain);
+}
+
+} // namespace telvox::truespeech::enc
