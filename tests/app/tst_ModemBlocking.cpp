@@ -2,7 +2,7 @@
 // caller whose caller ID arrives after the first ring, a withheld "P" caller, then an ordinary
 // caller), and on a SIP line called by baresip over the loopback interface.
 
-#include "../platform/telephony/sip/BaresipPeer.h"
+#include "../platform/telephony/sip/SipTestSupport.h"
 #include "support/FakeShell.h"
 #include "support/Files.h"
 
@@ -93,14 +93,13 @@ private slots:
                     .arg(port)
                     .arg(code == 486 ? "[Blocking]\nSipReject=486\n" : "")
                     .toUtf8()));
-            ScratchDir peerDir;
             telvox::test::BaresipCall call;
             call.target = QStringLiteral("sip:telvox@127.0.0.1:%1").arg(port);
             call.voiceWav = qEnvironmentVariable("TELVOX_SOURCE_DIR") + "/tests/data/speech_en_female_8k.wav";
             call.quitAfterSeconds = 6;
             std::unique_ptr<telvox::test::BaresipPeer> peer; // dials once the program listens
             const QString out = runTelvox(home, {}, 10000, [&] {
-                peer = std::make_unique<telvox::test::BaresipPeer>(peerDir.path(), call);
+                peer = std::make_unique<telvox::test::BaresipPeer>(call);
             });
             QVERIFY(peer);
             peer->finished(5000);
