@@ -75,18 +75,15 @@ void StopTriggers::analyse(int slot, std::span<const std::int16_t> samples)
         if (r > 0.95 && r < 1.05)
             ++steady;
     }
-    LineSlot &line = m_s.lines[slot];
-    if (line.recState != 2 || steady >= 4)
-        return;
-    if (!m_s.legalNotice || !m_s.legalNotice()) {
-        line.recState = 1;
+    if (steady < 4)
+        answered(slot);
+}
+
+void StopTriggers::answered(int slot)
+{
+    const bool legalFirst = m_s.legalNotice && m_s.legalNotice();
+    if (answerDialledCall(slot, m_s.lines, m_s.timers, m_s.audio, legalFirst))
         m_s.status.AddStatus(QStringLiteral("电话被接听，录音开始"));
-        return;
-    }
-    // The legal notice needs the line's devices: end this capture (nothing of it is kept),
-    // then the notice plays and a new recording starts.
-    m_s.audio.abandonCapture(slot);
-    m_s.timers.timPlayLegalO[slot].setEnabled(true);
 }
 
 } // namespace telvox

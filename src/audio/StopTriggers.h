@@ -43,6 +43,8 @@ public:
 
 private:
     void stop(int slot, const QString &message);
+    // The analysis heard the dialled call on `slot` answered.
+    void answered(int slot);
 
     Services m_s;
     StopTriggerOptions m_options;

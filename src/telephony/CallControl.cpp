@@ -6,6 +6,7 @@
 #include "core/MainTimers.h"
 #include "records/StatusLog.h"
 #include "telephony/AudioActions.h"
+#include "telephony/LineCapture.h"
 
 namespace telvox {
 
@@ -60,6 +61,16 @@ void TelephonyCore::Timer4_Timer(int line)
     addStatus(lineText(line) + QStringLiteral(" 等待接听"));
     if (m_startDialerTimer)
         m_startDialerTimer(line);
+    if (m_lineTable[line].answerConfirmed)
+        confirmDialledAnswer(line);
+}
+
+void TelephonyCore::confirmDialledAnswer(int line)
+{
+    m_lineTable[line].answerConfirmed = true;
+    // Before Timer4 has started the capture, the flag alone is enough: Timer4 comes here again.
+    if (answerDialledCall(line, m_lineTable, m_s.timers, m_s.audio, m_chkLegal && m_chkLegal()))
+        addStatus(QStringLiteral("电话被接听，录音开始"));
 }
 
 void TelephonyCore::timDropCall_Timer(int line)

@@ -17,4 +17,11 @@ struct MainTimers;
 // Returns recState as it was before.
 int endLineCapture(int line, LineTable &lines, MainTimers &timers, AudioActions &audio);
 
+// A dialled call that was only being listened to (recState 2) was answered, as the stop
+// triggers heard or as the far end's signalling says: the capture becomes the recording
+// (recState 1) and true is returned. When the legal notice must be heard first, the capture
+// ends unkept, the notice step starts (it records afterwards) and false is returned. Any
+// other recState is left alone (false).
+bool answerDialledCall(int line, LineTable &lines, MainTimers &timers, AudioActions &audio, bool legalNoticeFirst);
+
 } // namespace telvox

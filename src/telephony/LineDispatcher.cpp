@@ -165,7 +165,6 @@ void TelephonyCore::OnRing(HLine line, std::uint32_t param1, std::uint32_t param
 
 void TelephonyCore::OnCallState(HCall call, std::uint32_t param1, std::uint32_t param2, std::uint32_t param3)
 {
-    (void)param2;
     (void)param3;
     switch (param1) {
     case LineCallState::Idle: {
@@ -222,8 +221,18 @@ void TelephonyCore::OnCallState(HCall call, std::uint32_t param1, std::uint32_t 
             m_s.audio.PlayBlockedNotice(n); // answered for the notice: Timer3 hangs up after it
             return;
         }
-        StartDigitMonitor(n);
         LineSlot &slot = m_lineTable[n];
+        const bool confirmed = (param2 & kConnectedModeConfirmed) != 0;
+        if (confirmed && !slot.outgoing
+            && (m_s.timers.Timer4[n].isEnabled() || slot.recState != 0 || m_s.timers.timPlayLegalO[n].isEnabled()
+                || m_s.timers.timPlayGreetingExO[n].isEnabled())) {
+            // A dialled call already connected for its early media (ring-back or an
+            // announcement judged by ear) is now answered by the far end's signalling.
+            confirmDialledAnswer(n);
+            return;
+        }
+        StartDigitMonitor(n);
+        slot.answerConfirmed = slot.outgoing && confirmed;
         if (slot.answering != 0) {
             m_s.audio.PlayGreeting(n);
             return;

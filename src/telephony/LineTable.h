@@ -21,6 +21,7 @@ struct LineSlot
     std::array<int, 7> ringGap{};  // learned ring-watch intervals, entries 1..6 (0 unused)
     int callsSeen = 0;             // weight of the learned averages
     int recState = 0;              // 0 idle or stop requested, 1 recording, 2 dialled call not yet answered
+    bool answerConfirmed = false;  // the line's signalling says the dialled call was answered
     QString mode;                  // "A" message, "M" answered by a person, "O" dialled call
     QString callerId;              // "" or "~" + the caller's number
     QString digits;                // touch tones keyed during the call

@@ -114,6 +114,9 @@ public:
     void Timer1_Timer(int line);
     void Timer3_Timer(int line);
     void Timer4_Timer(int line);
+    // The far end's signalling says the dialled call on `line` was answered: its capture
+    // becomes the recording now (or once Timer4 has started it), without waiting for the ear.
+    void confirmDialledAnswer(int line);
     void timDropCall_Timer(int line);
     // Hands the number to the service on the line (DialOut.cpp): false with "No Line" when the
     // line is not open, false for an empty number or a request the service refuses.

@@ -77,6 +77,9 @@ inline constexpr std::uint32_t kLineDevStateRinging = 0x2;       // LINE_LINEDEV
 inline constexpr std::uint32_t kCallInfoStateCallerId = 0x8000;  // LINE_CALLINFO param1
 inline constexpr std::uint32_t kCallPrivilegeOwner = 0x4;         // LINE_CALLSTATE param3
 inline constexpr std::uint32_t kDisconnectModeNormal = 0x1;       // DISCONNECTED param2
+// CONNECTED param2: the far end's own signalling says the call was answered (a SIP 200 OK).
+// Without it a dialled call's answer is judged by ear, from the line's audio.
+inline constexpr std::uint32_t kConnectedModeConfirmed = 0x10;
 inline constexpr std::uint32_t kGenerateTermDone = 0x1;           // LINE_GENERATE param1
 inline constexpr std::uint32_t kGenerateTermCancel = 0x2;
 inline constexpr std::uint32_t kDigitModeDtmf = 0x2;              // generate / monitor digits

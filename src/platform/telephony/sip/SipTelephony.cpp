@@ -145,8 +145,12 @@ void SipTelephony::handle(const StackEvent &event)
         return;
     case StackEvent::Kind::Established:
         if (event.call == l.sipCall && !l.incoming
-            && (l.callState == LineCallState::Dialing || l.callState == LineCallState::Ringback)) {
-            setState(l, LineCallState::Connected); // the 200 OK is the answer
+            && (l.callState == LineCallState::Dialing || l.callState == LineCallState::Ringback
+                || l.callState == LineCallState::Connected)) {
+            // The 200 OK is the answer, also after early media: CONNECTED again, confirmed, so
+            // a called party who answers and says nothing is recorded all the same.
+            l.callState = LineCallState::Connected;
+            post(l, l.hCall, LINE_CALLSTATE, LineCallState::Connected, kConnectedModeConfirmed, kCallPrivilegeOwner);
             return;
         }
         if (event.call == l.sipCall && l.answering
