@@ -6,7 +6,7 @@
 #include "core/Settings.h"
 #include "core/Texts.h"
 #include "platform/shell/UserPrompts.h"
-#include "platform/telephony/VirtualExchange.h"
+#include "sim/exchange/VirtualExchange.h"
 #include "records/StatusLog.h"
 #include "audio/AudioEngine.h"
 #include "platform/telephony/modem/ModemPorts.h"
@@ -235,7 +235,7 @@ void TelvoxApplication::loadMainWindow()
         m_loop, m_telephony->lineTable(), lineService, *m_lists, *m_statusLog, *m_texts, m_prompts, *m_timers,
         *m_options.announcements,
         [this] { return m_main && m_main->chkLegal()->isChecked(); }, m_paths.programFolder});
-    m_audio->addExchangeLines(*m_exchange, 4);
+    m_audio->devices().addProvider(*m_exchange);
     if (m_sip) { // --- SIP lines: their wave devices, their news, and why they could not start
         m_audio->devices().addProvider(*m_sip);
         m_sip->setStatusHandler([this](const sip::SipNotice &note) { m_statusLog->AddStatus(note.format(*m_texts)); });

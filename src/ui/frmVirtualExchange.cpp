@@ -3,7 +3,7 @@
 
 #include "sim/audio/SpeechLikeSource.h"
 
-#include "platform/telephony/VirtualExchange.h"
+#include "sim/exchange/VirtualExchange.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -42,7 +42,7 @@ struct Call
         audio = std::make_unique<AudioStack>(AudioStack::Services{loop, core->lineTable(), *exchange, lists, status,
                                                                   texts, prompts, timers, speaker,
                                                                   [this] { return legal; }, dir.path()});
-        audio->addExchangeLines(*exchange, 4);
+        audio->devices().addProvider(*exchange);
         relay.setTarget(&audio->engine());
         audio->setFolders(dir.file("tmp") + "/", dir.file("waveFiles") + "/");
         QDir().mkpath(dir.file("tmp"));

@@ -8,7 +8,7 @@
 #include "core/Settings.h"
 #include "core/Texts.h"
 #include "core/VirtualEventLoop.h"
-#include "platform/telephony/VirtualExchange.h"
+#include "sim/exchange/VirtualExchange.h"
 #include "platform/wave/PacedWaveDevices.h"
 #include "records/MessageLists.h"
 #include "records/StatusLog.h"

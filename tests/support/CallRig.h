@@ -11,7 +11,7 @@
 #include "core/Texts.h"
 #include "core/VirtualEventLoop.h"
 #include "platform/media/VirtualMediaDevice.h"
-#include "platform/telephony/VirtualExchange.h"
+#include "sim/exchange/VirtualExchange.h"
 #include "records/MessageLists.h"
 #include "records/StatusLog.h"
 #include "support/FakeShell.h"
@@ -61,7 +61,7 @@ struct CallRig
         audio = std::make_unique<AudioStack>(AudioStack::Services{loop, core->lineTable(), *exchange, lists, status,
                                                                   texts, prompts, timers, speaker,
                                                                   [this] { return legal; }, dir.path()});
-        audio->addExchangeLines(*exchange, 4);
+        audio->devices().addProvider(*exchange);
         relay.setTarget(&audio->engine());
         audio->setFolders(dir.file("tmp") + "/", dir.file("waveFiles") + "/");
         audio->setOutputFormat(OutputFormat::Pcm);

@@ -4,7 +4,7 @@
 #include "core/Settings.h"
 #include "core/Texts.h"
 #include "core/VirtualEventLoop.h"
-#include "platform/telephony/VirtualExchange.h"
+#include "sim/exchange/VirtualExchange.h"
 #include "records/StatusLog.h"
 #include "support/FakeShell.h"
 #include "support/Files.h"

@@ -1,4 +1,4 @@
-#include "platform/telephony/VirtualExchange.h"
+#include "sim/exchange/VirtualExchange.h"
 
 #include "core/EventLoop.h"
 #include "sim/audio/SampleSource.h"
@@ -132,6 +132,7 @@ VirtualExchange::VirtualExchange(EventLoop &loop, ExchangeSetup setup)
     , m_setup(std::move(setup))
     , m_plans(sim::TonePlans::builtIn())
     , m_app(loop, 0x00A70001)
+    , m_paced(loop)
 {
     for (const VirtualDevice &device : m_setup.devices) {
         auto line = std::make_unique<Line>();
@@ -150,6 +151,23 @@ VirtualExchange::VirtualExchange(EventLoop &loop, ExchangeSetup setup)
             postEvent(*l, l->hCall, LINE_GENERATE, kGenerateTermDone, 0, 0);
         });
         m_lines.push_back(std::move(line));
+    }
+    // Wave devices for at least four lines, so that the ids of a line the exchange does not
+    // have still open (as silence).
+    const int waveLines = std::max(deviceCount(), 4);
+    for (int n = 0; n < waveLines; ++n) {
+        const auto in = kWaveInBase + static_cast<std::uint32_t>(n);
+        const auto out = kWaveOutBase + static_cast<std::uint32_t>(n);
+        m_paced.addInput(static_cast<int>(in), [this, in](std::span<std::int16_t> samples) {
+            if (LineAudioChannel *channel = audioChannel(in))
+                channel->readFromLine(samples);
+            else
+                std::fill(samples.begin(), samples.end(), std::int16_t(0));
+        });
+        m_paced.addOutput(static_cast<int>(out), [this, out](std::span<const std::int16_t> samples) {
+            if (LineAudioChannel *channel = audioChannel(out))
+                channel->writeToLine(samples);
+        });
     }
 }
 
@@ -822,6 +840,18 @@ LineAudioChannel *VirtualExchange::audioChannel(std::uint32_t waveDeviceId)
             return &m_lines[waveDeviceId - base]->audio;
     }
     return nullptr;
+}
+
+WaveResult VirtualExchange::openIn(int deviceId, const PcmFormat &format, WaveCallback callback,
+                                   std::unique_ptr<WaveIn> &device)
+{
+    return m_paced.openIn(deviceId, format, std::move(callback), device);
+}
+
+WaveResult VirtualExchange::openOut(int deviceId, const PcmFormat &format, WaveCallback callback,
+                                    std::unique_ptr<WaveOut> &device)
+{
+    return m_paced.openOut(deviceId, format, std::move(callback), device);
 }
 
 } // namespace telvox
