@@ -309,9 +309,7 @@ std::int32_t VirtualExchange::lineInitialize(HLineApp &lineApp, LineCallback cal
     (void)appName;
     if (m_setup.initializeResult != 0)
         return m_setup.initializeResult;
-    lineApp = m_app.initialize(std::move(callback));
-    numDevs = static_cast<std::uint32_t>(m_lines.size());
-    return 0;
+    return m_app.initialize(lineApp, std::move(callback), m_lines.size(), numDevs);
 }
 
 std::int32_t VirtualExchange::lineNegotiateAPIVersion(HLineApp lineApp, std::uint32_t deviceId,
@@ -334,8 +332,8 @@ std::int32_t VirtualExchange::lineGetDevCaps(HLineApp lineApp, std::uint32_t dev
     if (const std::int32_t refused = m_app.checkDevice(lineApp, deviceId, m_lines.size()))
         return refused;
     const VirtualDevice &device = m_lines[deviceId]->device;
-    if (apiVersion < kApiVersionLow || apiVersion > device.maxApiVersion)
-        return LineErr::IncompatibleApiVersion;
+    if (const std::int32_t refused = LineApplication::checkVersion(apiVersion, device.maxApiVersion))
+        return refused;
     if (device.devCapsResult != 0)
         return device.devCapsResult;
     caps.lineName = device.name;
@@ -353,14 +351,12 @@ std::int32_t VirtualExchange::lineOpen(HLineApp lineApp, std::uint32_t deviceId,
     if (const std::int32_t refused = m_app.checkDevice(lineApp, deviceId, m_lines.size()))
         return refused;
     Line &l = *m_lines[deviceId];
-    if (apiVersion < kApiVersionLow || apiVersion > l.device.maxApiVersion)
-        return LineErr::IncompatibleApiVersion;
+    if (const std::int32_t refused = LineApplication::checkVersion(apiVersion, l.device.maxApiVersion))
+        return refused;
     if (l.device.openResult != 0)
         return l.device.openResult;
-    if (l.hLine != 0)
-        return LineErr::Allocated;
-    if (mediaModes == 0 || (mediaModes & ~l.device.mediaModes) != 0)
-        return LineErr::InvalMediaMode;
+    if (const std::int32_t refused = LineApplication::checkOpen(l.hLine != 0, mediaModes, l.device.mediaModes))
+        return refused;
     l.hLine = m_app.nextHandle();
     l.instance = callbackInstance;
     l.openMediaModes = mediaModes;
@@ -441,10 +437,10 @@ std::int32_t VirtualExchange::lineGenerateDigits(HCall call, std::uint32_t digit
         return LineErr::InvalCallHandle;
     if (l->callState != LineCallState::Connected)
         return LineErr::InvalCallState;
-    if (digitMode != kDigitModeDtmf && digitMode != 0x1)
-        return LineErr::InvalDigitMode;
-    if (digits.isEmpty() || !std::all_of(digits.begin(), digits.end(), isDtmfKey))
-        return LineErr::InvalDigitList;
+    if (const std::int32_t refused = LineApplication::checkDigitMode(digitMode))
+        return refused;
+    if (const std::int32_t refused = LineApplication::checkDigitList(digits))
+        return refused;
     if (l->generating)
         postEvent(*l, l->hCall, LINE_GENERATE, kGenerateTermCancel, 0, 0);
     const int onMs = durationMs == 0 ? kDefaultDigitMs : static_cast<int>(std::min<std::uint32_t>(durationMs, 5000));
@@ -468,8 +464,8 @@ std::int32_t VirtualExchange::lineMonitorDigits(HCall call, std::uint32_t digitM
         return LineErr::InvalCallHandle;
     if (l->callState == LineCallState::Idle)
         return LineErr::InvalCallState;
-    if ((digitModes & ~std::uint32_t{0x7}) != 0)
-        return LineErr::InvalDigitMode;
+    if (const std::int32_t refused = LineApplication::checkMonitorModes(digitModes))
+        return refused;
     l->monitoring = digitModes != 0;
     return 0;
 }
@@ -499,12 +495,11 @@ std::int32_t VirtualExchange::lineGetID(HLine line, std::uint32_t addressId, HCa
     if (!l)
         return select == kCallSelectCall ? LineErr::InvalCallHandle : LineErr::InvalLineHandle;
     const auto index = static_cast<std::uint32_t>(indexOf(*l));
-    if (deviceClass.compare(QLatin1String("wave/in"), Qt::CaseInsensitive) == 0)
-        deviceId = kWaveInBase + index;
-    else if (deviceClass.compare(QLatin1String("wave/out"), Qt::CaseInsensitive) == 0)
-        deviceId = kWaveOutBase + index;
-    else
-        return LineErr::InvalDeviceClass;
+    switch (LineApplication::waveClass(deviceClass)) {
+    case LineApplication::WaveClass::In: deviceId = kWaveInBase + index; break;
+    case LineApplication::WaveClass::Out: deviceId = kWaveOutBase + index; break;
+    case LineApplication::WaveClass::Unknown: return LineErr::InvalDeviceClass;
+    }
     return 0;
 }
 
