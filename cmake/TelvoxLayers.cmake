@@ -84,3 +84,9 @@ function(telvox_check_layers src_dir)
     message(FATAL_ERROR "Folder layers of src/ broken (order in cmake/TelvoxLayers.cmake):${problems}")
   endif()
 endfunction()
+
+# `cmake -DTELVOX_LAYERS_SRC=<src> -P TelvoxLayers.cmake` runs the same check as a script: the
+# test suite does, so an include added after the last configuration is caught too.
+if(CMAKE_SCRIPT_MODE_FILE AND DEFINED TELVOX_LAYERS_SRC)
+  telvox_check_layers("${TELVOX_LAYERS_SRC}")
+endif()
