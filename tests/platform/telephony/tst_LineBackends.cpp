@@ -22,9 +22,9 @@ public:
 };
 
 // "name:probe:builds[:option]", e.g. "sip:1:0" has lines but fails to build.
-LineBackendFactory factory(const QString &spec, QStringList *asked)
+LineBackendFactory factory(const QString &shape, QStringList *asked)
 {
-    const QStringList part = spec.split(QLatin1Char(':'));
+    const QStringList part = shape.split(QLatin1Char(':'));
     LineBackendFactory f;
     f.name = part[0];
     const bool probe = part[1] == QLatin1String("1");
@@ -79,8 +79,8 @@ private slots:
         const Texts texts(builtInStrings(), 0);
         QStringList seen;
         LineBackendRegistry registry;
-        for (const QString &spec : backends)
-            registry.add(factory(spec, &seen));
+        for (const QString &shape : backends)
+            registry.add(factory(shape, &seen));
         LineBackendContext context{loop, settings, texts, {}, {}};
         if (!givenOption.isEmpty())
             context.options.insert(givenOption, {QStringLiteral("x")});
