@@ -6,12 +6,11 @@
 #include "core/Settings.h"
 #include "core/Texts.h"
 #include "platform/shell/UserPrompts.h"
-#include "platform/telephony/VirtualExchange.h"
+#include "app/LineBackendList.h"
+#include "platform/telephony/LineBackends.h"
+#include "sim/exchange/VirtualExchangeBackend.h"
 #include "records/StatusLog.h"
 #include "audio/AudioEngine.h"
-#include "platform/telephony/modem/ModemPorts.h"
-#include "platform/telephony/modem/ModemTelephony.h"
-#include "platform/telephony/sip/SipConfig.h" // SIP lines
 #include "audio/AudioStack.h"
 #include "audio/CodecConversion.h"
 #include "platform/shell/MailClient.h"
@@ -109,6 +108,11 @@ TelvoxApplication::TelvoxApplication(AppPaths paths, EventLoop &loop, UserPrompt
     givenOrOwn<AutostartEntry>(m_options.autostart, m_ownAutostart);
     givenOrOwn<QtMediaDevice>(m_options.announcements, m_ownAnnouncements);
     givenOrOwn<XdgEmailClient>(m_options.mail, m_ownMail);
+    if (!m_options.lineBackends) {
+        m_ownLineBackends = std::make_unique<LineBackendRegistry>();
+        registerLineBackends(*m_ownLineBackends);
+        m_options.lineBackends = m_ownLineBackends.get();
+    }
     m_media = std::make_unique<MediaControl>(*m_options.mediaDevice);
     m_media->setRecorder(m_options.recorder);
 
@@ -137,9 +141,7 @@ TelvoxApplication::~TelvoxApplication()
     // The audio engine's devices report into the line table: they go before the call flow.
     m_audio.reset();
     m_telephony.reset();
-    m_modems.reset();
-    m_sip.reset(); // SIP lines
-    m_exchange.reset();
+    m_lineBackend.reset();
 }
 
 TelvoxApplication::StartResult TelvoxApplication::Main()
@@ -206,24 +208,16 @@ void TelvoxApplication::loadMainWindow()
     m_main->setDesktopServices(
         {*m_timers, *m_media, *m_options.tray, *m_options.shell, *m_options.modal, m_loop, m_paths.programFolder});
 
-    // The virtual exchange is the line service until a modem backend is configured.
-    m_exchange = std::make_unique<VirtualExchange>(m_loop, ExchangeSetup{});
-    // Voice modems carry the lines when one is configured or found; otherwise the virtual
-    // exchange does, and the status list says so.
-    m_modemNotes.clear();
-    modem::ModemConfig modemConfig = modem::readModemConfig(*m_settings);
-    if (!m_options.modemPorts.isEmpty()) {
-        modemConfig.ports = m_options.modemPorts;
-        modemConfig.probe = false;
-    }
-    // --- SIP lines, when the "SIP" section configures any (a registry of line backends will take this over)
-    QList<sip::SipNotice> sipNotes;
-    m_sip = sip::createSipTelephony(m_loop, *m_settings, &sipNotes);
-    if (!m_sip) // --- end SIP lines
-        m_modems = modem::createModemTelephony(m_loop, modemConfig, &m_modemNotes);
-    TelephonyService &lineService = m_sip    ? static_cast<TelephonyService &>(*m_sip) // SIP lines
-                                    : m_modems ? static_cast<TelephonyService &>(*m_modems)
-                                             : static_cast<TelephonyService &>(*m_exchange);
+    // The lines: the first backend of the registry that has lines of its own and builds
+    // carries them (the virtual exchange when no other does); what the backends said comes
+    // to the status list when the line service is initialised.
+    LineBackendRegistry::Built built = m_options.lineBackends->build(LineBackendContext{
+        m_loop, *m_settings, *m_texts, m_options.lineOptions,
+        [this](const QString &news) { m_statusLog->AddStatus(news); }});
+    m_lineBackend = std::move(built.backend);
+    m_lineBackendName = built.name;
+    m_lineNotes = built.notes;
+    TelephonyService &lineService = m_lineBackend->service();
     m_audioRelay = std::make_unique<AudioActionsRelay>();
     m_telephony = std::make_unique<TelephonyCore>(TelephonyServices{lineService, m_loop, *m_settings, *m_texts,
                                                                     *m_statusLog, m_prompts, *m_timers, *m_audioRelay,
@@ -235,19 +229,8 @@ void TelvoxApplication::loadMainWindow()
         m_loop, m_telephony->lineTable(), lineService, *m_lists, *m_statusLog, *m_texts, m_prompts, *m_timers,
         *m_options.announcements,
         [this] { return m_main && m_main->chkLegal()->isChecked(); }, m_paths.programFolder});
-    m_audio->addExchangeLines(*m_exchange, 4);
-    if (m_sip) { // --- SIP lines: their wave devices, their news, and why they could not start
-        m_audio->devices().addProvider(*m_sip);
-        m_sip->setStatusHandler([this](const sip::SipNotice &note) { m_statusLog->AddStatus(note.format(*m_texts)); });
-    }
-    for (const sip::SipNotice &note : std::as_const(sipNotes))
-        m_statusLog->AddStatus(note.format(*m_texts)); // --- end SIP lines
-    if (m_modems) {
-        m_audio->devices().addProvider(*m_modems);
-        m_modems->setStatusHandler(
-            [this](const modem::ModemNotice &notice) { m_statusLog->AddStatus(notice.format(*m_texts)); });
-        m_modems->start();
-    }
+    m_audio->devices().addProvider(m_lineBackend->waveDevices());
+    m_lineBackend->start();
     // The computer's own sound card is the default device (the greeting recorder's microphone).
     m_soundCard = std::make_unique<QtAudioDevices>();
     m_audio->devices().addProvider(*m_soundCard, true);
@@ -330,11 +313,9 @@ void TelvoxApplication::ResetLineHandles() { m_telephony->ResetLineHandles(); }
 
 bool TelvoxApplication::InitTapi()
 {
-    for (const modem::ModemNotice &note : std::as_const(m_modemNotes))
-        m_statusLog->AddStatus(note.format(*m_texts));
-    // The line names come from the modems' own identification.
-    if (m_modems)
-        m_modems->waitForIdentification(3000);
+    for (const QString &note : std::as_const(m_lineNotes))
+        m_statusLog->AddStatus(note);
+    m_lineBackend->beforeLinesOpen();
     return m_telephony->InitTapi();
 }
 
@@ -484,8 +465,8 @@ void TelvoxApplication::closeOpenLines()
 void TelvoxApplication::lineShutdown()
 {
     m_telephony->lineShutdown();
-    if (m_modems)
-        m_modems->finishPendingCommands(2000); // let the modems hang up before the process ends
+    if (m_lineBackend)
+        m_lineBackend->afterShutdown();
 }
 
 void TelvoxApplication::showDialOut()
@@ -512,10 +493,15 @@ void TelvoxApplication::addCallerToPhoneBook()
     modal().runModal(editor);
 }
 
+VirtualExchange *TelvoxApplication::virtualExchange() const { return virtualExchangeOf(m_lineBackend.get()); }
+
 frmVirtualExchange *TelvoxApplication::showVirtualExchange()
 {
+    VirtualExchange *exchange = virtualExchange();
+    if (!exchange)
+        return nullptr; // the lines are real ones: no far ends to drive
     if (!m_virtualExchange)
-        m_virtualExchange = std::make_unique<frmVirtualExchange>(*m_exchange, *m_texts);
+        m_virtualExchange = std::make_unique<frmVirtualExchange>(*exchange, *m_texts);
     m_virtualExchange->show();
     m_virtualExchange->raise();
     return m_virtualExchange.get();

@@ -3,9 +3,9 @@
 #include "core/AppPaths.h"
 #include "core/LoadSequence.h"
 #include "core/ShutdownSequence.h"
-#include "platform/telephony/modem/ModemNotice.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QStringList>
 
 #include <functional>
@@ -34,12 +34,8 @@ class ModalRunner;
 class SystemTray;
 class frmVirtualExchange;
 class AudioActionsRelay;
-namespace sip {
-class SipTelephony;
-}
-namespace modem {
-class ModemTelephony;
-}
+class LineBackend;
+class LineBackendRegistry;
 class AudioStack;
 class MailClient;
 class MessageLists;
@@ -69,9 +65,12 @@ public:
         // The service: no window is ever shown (no splash, no main window, no first-run
         // notice); everything else runs as on the desktop.
         bool headless = false;
-        // Serial ports of the lines for this run only, in place of the stored "VoiceModem"
-        // ports and the probe (the emulated modems of scripts/run, a modem being tried out).
-        QStringList modemPorts;
+        // The line backends to ask for lines; null: every backend of the program
+        // (registerLineBackends). It must outlive the application.
+        const LineBackendRegistry *lineBackends = nullptr;
+        // The values of the backends' command-line options for this run, by option name
+        // (the ports of --modem: the emulated modems of scripts/run, a modem being tried out).
+        QHash<QString, QStringList> lineOptions;
         // Desktop services; null means the real one (sound card, tray, desktop, dialogs).
         MediaDevice *mediaDevice = nullptr;
         SystemTray *tray = nullptr;
@@ -123,9 +122,13 @@ public:
     // The first-run notice was closed with Exit: the program ends without loading further.
     bool firstRunRefused() const { return m_firstRunRefused; }
     TelephonyCore &telephony() { return *m_telephony; }
-    VirtualExchange &exchange() { return *m_exchange; }
-    // Whether the virtual exchange carries the lines (no voice modem was configured or found).
-    bool onVirtualExchange() const { return m_exchange && !m_modems; }
+    // The virtual exchange, when it carries the lines (its far ends are driven from outside).
+    VirtualExchange &exchange() { return *virtualExchange(); }
+    VirtualExchange *virtualExchange() const;
+    // Whether the virtual exchange carries the lines (no other backend has lines).
+    bool onVirtualExchange() const { return virtualExchange() != nullptr; }
+    // The name of the backend that carries the lines ("sip", "modem", "virtual").
+    const QString &lineBackendName() const { return m_lineBackendName; }
     AudioStack &audio() { return *m_audio; }
     MessageLists &messageLists() { return *m_lists; }
     RingSchedule &ringSchedule() { return *m_ringSchedule; }
@@ -133,7 +136,8 @@ public:
     CallBlockList &blockList() { return *m_blockList; }
     // The block-list editor, with `number` offered as a new entry (may be empty).
     void showBlockList(const QString &number);
-    // The Virtual Exchange window (created on first use).
+    // The Virtual Exchange window (created on first use); null when the exchange does not
+    // carry the lines.
     frmVirtualExchange *showVirtualExchange();
     Dialler &dialler() { return *m_dialler; }
     // The dialler window, shown modally.
@@ -206,10 +210,10 @@ private:
     std::unique_ptr<MediaControl> m_media;
     std::function<void()> m_firstSetup;
     bool m_firstRunRefused = false;
-    std::unique_ptr<VirtualExchange> m_exchange;
-    std::unique_ptr<modem::ModemTelephony> m_modems; // null: the virtual exchange carries the lines
-    std::unique_ptr<sip::SipTelephony> m_sip;        // SIP lines: until a registry of line backends
-    QList<modem::ModemNotice> m_modemNotes;
+    std::unique_ptr<LineBackendRegistry> m_ownLineBackends;
+    std::unique_ptr<LineBackend> m_lineBackend; // the backend that carries the lines
+    QString m_lineBackendName;
+    QStringList m_lineNotes; // what the backends said while building, shown at InitTapi
     std::unique_ptr<AudioActionsRelay> m_audioRelay;
     std::unique_ptr<AudioStack> m_audio;
     std::unique_ptr<QtAudioDevices> m_soundCard;

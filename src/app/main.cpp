@@ -1,4 +1,5 @@
 #include "app/CompanionCommands.h"
+#include "app/LineBackendList.h"
 #include "app/ServiceControl.h"
 #include "app/ServiceMode.h"
 #include "app/TelvoxApplication.h"
@@ -7,6 +8,7 @@
 #include "core/PrivateFiles.h"
 #include "core/QtEventLoop.h"
 #include "core/Texts.h"
+#include "platform/telephony/LineBackends.h"
 #include "ui/WidgetPrompts.h"
 
 #include <QApplication>
@@ -140,10 +142,6 @@ int run(int argc, char *argv[])
                                         QStringLiteral("Print the folder and every status line on standard output."));
     const QCommandLineOption reportLoad(QStringLiteral("report-load-time"),
                                         QStringLiteral("Print how long start-up took, without the splash window."));
-    const QCommandLineOption modemPort(QStringLiteral("modem"),
-                                       QStringLiteral("Use the voice modem on <port> for the next line (up to four "
-                                                      "times), in place of the configured ports, for this run only."),
-                                       QStringLiteral("port"));
     const QCommandLineOption service(QStringLiteral("service"),
                                      QStringLiteral("Run without windows until SIGTERM or SIGINT, writing the status "
                                                     "lines with date and time on standard output."));
@@ -151,7 +149,12 @@ int run(int argc, char *argv[])
                                       QStringLiteral("With --service on the virtual exchange: the far ends follow the "
                                                      "steps of this scenario file, in real time."),
                                       QStringLiteral("file"));
-    parser.addOptions({quitAfter, echoStatus, reportLoad, modemPort, service, scenario});
+    parser.addOptions({quitAfter, echoStatus, reportLoad, service, scenario});
+    // The line backends' own options (--modem <port>).
+    telvox::LineBackendRegistry lineBackends;
+    telvox::registerLineBackends(lineBackends);
+    for (const telvox::LineBackendOption &option : lineBackends.options())
+        parser.addOption(QCommandLineOption(option.name, option.description, option.valueName));
     parser.addOptions(companionOptions()); // listed by --help; handled by runCompanion
     parser.process(app);
     const bool asService = parser.isSet(service);
@@ -167,10 +170,13 @@ int run(int argc, char *argv[])
     telvox::TelvoxApplication::Options options;
     options.echoStatus = parser.isSet(echoStatus) && !asService;
     options.headless = asService;
-    options.modemPorts = parser.values(modemPort);
-    if (options.modemPorts.size() > 4) {
-        QTextStream(stderr) << "telvox: at most four lines: --modem was given " << options.modemPorts.size()
-                            << " times" << Qt::endl;
+    options.lineBackends = &lineBackends;
+    for (const telvox::LineBackendOption &option : lineBackends.options()) {
+        if (parser.isSet(option.name))
+            options.lineOptions.insert(option.name, parser.values(option.name));
+    }
+    if (const QString refused = lineBackends.checkOptions(options.lineOptions); !refused.isEmpty()) {
+        QTextStream(stderr) << "telvox: " << refused << Qt::endl;
         return 2;
     }
     telvox::TelvoxApplication telvoxApp(paths, loop, prompts, printer, options);

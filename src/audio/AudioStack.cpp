@@ -4,7 +4,6 @@
 #include "audio/CodecConversion.h"
 #include "audio/StopTriggers.h"
 #include "audio/ToneMenu.h"
-#include "platform/telephony/VirtualExchange.h"
 
 #include <QDir>
 
@@ -17,9 +16,7 @@ QString fallbackRecordingFolder(const QString &programFolder)
 
 AudioStack::AudioStack(Services services)
     : m_s(std::move(services))
-    , m_paced(m_s.loop)
 {
-    m_devices.addProvider(m_paced);
     m_manager.addDriver(codec::makeTrueSpeechDriver());
     m_conversion = std::make_unique<CodecConversion>(m_manager, m_s.prompts);
     m_engine = std::make_unique<AudioEngine>(
@@ -38,24 +35,6 @@ AudioStack::~AudioStack()
     m_triggers.reset();
     m_toneMenu.reset();
     m_engine.reset();
-}
-
-void AudioStack::addExchangeLines(VirtualExchange &exchange, int lineCount)
-{
-    for (int n = 0; n < lineCount; ++n) {
-        const auto in = static_cast<int>(VirtualExchange::kWaveInBase) + n;
-        const auto out = static_cast<int>(VirtualExchange::kWaveOutBase) + n;
-        m_paced.addInput(in, [&exchange, in](std::span<std::int16_t> samples) {
-            if (LineAudioChannel *channel = exchange.audioChannel(static_cast<std::uint32_t>(in)))
-                channel->readFromLine(samples);
-            else
-                std::fill(samples.begin(), samples.end(), std::int16_t(0));
-        });
-        m_paced.addOutput(out, [&exchange, out](std::span<const std::int16_t> samples) {
-            if (LineAudioChannel *channel = exchange.audioChannel(static_cast<std::uint32_t>(out)))
-                channel->writeToLine(samples);
-        });
-    }
 }
 
 void AudioStack::setFolders(const QString &tempFolder, const QString &recordingFolder)

@@ -3,7 +3,7 @@
 #include "audio/RecordingFile.h"
 #include "core/LoadSequence.h"
 #include "platform/codec/AudioCompressionManager.h"
-#include "platform/wave/PacedWaveDevices.h"
+#include "platform/wave/WaveDevice.h"
 #include "telephony/AudioActions.h"
 
 #include <functional>
@@ -23,7 +23,6 @@ class TelephonyService;
 class Texts;
 class ToneMenu;
 class UserPrompts;
-class VirtualExchange;
 struct MainTimers;
 
 // Where calls are recorded when the recordings folder cannot be written: a folder inside the
@@ -49,7 +48,7 @@ private:
 };
 
 // The audio side of the system, built in one place for the program and the scenario runner:
-// the wave devices (with the virtual exchange's line audio), the compression manager with the
+// the wave devices (the line service adds its lines' audio), the compression manager with the
 // TrueSpeech driver, the audio engine, the stop-recording triggers and the touch-tone menu.
 class AudioStack
 {
@@ -72,9 +71,6 @@ public:
     explicit AudioStack(Services services);
     ~AudioStack();
 
-    // The line audio of the virtual exchange becomes wave devices (its "wave/in" and
-    // "wave/out" ids).
-    void addExchangeLines(VirtualExchange &exchange, int lineCount);
     WaveDevices &devices() { return m_devices; }
     AudioEngine &engine() { return *m_engine; }
     CodecConversion &conversion() { return *m_conversion; }
@@ -90,7 +86,6 @@ public:
 private:
     Services m_s;
     WaveDevices m_devices;
-    PacedWaveDevices m_paced;
     codec::AudioCompressionManager m_manager;
     std::unique_ptr<CodecConversion> m_conversion;
     std::unique_ptr<AudioEngine> m_engine;

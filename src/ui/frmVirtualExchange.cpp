@@ -4,7 +4,7 @@
 
 #include "sim/audio/SpeechLikeSource.h"
 
-#include "platform/telephony/VirtualExchange.h"
+#include "sim/exchange/VirtualExchange.h"
 
 #include <QCheckBox>
 #include <QComboBox>

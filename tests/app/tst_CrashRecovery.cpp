@@ -6,7 +6,7 @@
 #include "app/TelvoxApplication.h"
 #include "core/Settings.h"
 #include "core/VirtualEventLoop.h"
-#include "platform/telephony/VirtualExchange.h"
+#include "sim/exchange/VirtualExchange.h"
 #include "records/MessageLists.h"
 #include "records/StatusLog.h"
 #include "sim/audio/SpeechLikeSource.h"

@@ -2,7 +2,8 @@
 
 #include "app/TelvoxApplication.h"
 #include "core/VirtualEventLoop.h"
-#include "platform/telephony/VirtualExchange.h"
+#include "sim/exchange/VirtualExchange.h"
+#include "records/MailForward.h"
 #include "records/MessageLists.h"
 #include "records/StatusLog.h"
 #include "support/FakeShell.h"

@@ -4,7 +4,7 @@
 // lists, the status log and the compression manager it works with.
 #include "audio/AudioEngine.h"
 #include "audio/CodecConversion.h"
-#include "platform/telephony/VirtualExchange.h"
+#include "sim/exchange/VirtualExchange.h"
 #include "platform/wave/PacedWaveDevices.h"
 #include "support/Files.h"
 #include "support/ProgramFolder.h"

@@ -7,7 +7,7 @@
 #include "audio/AudioStack.h"
 #include "audio/CodecConversion.h"
 #include "platform/media/VirtualMediaDevice.h"
-#include "platform/telephony/VirtualExchange.h"
+#include "sim/exchange/VirtualExchange.h"
 #include "sim/audio/SpeechLikeSource.h"
 #include "support/ProgramFolder.h"
 #include "telephony/Dialler.h"
@@ -85,7 +85,7 @@ struct CallRig : ProgramFolder
         audio = std::make_unique<AudioStack>(AudioStack::Services{loop, core->lineTable(), *exchange, lists, status,
                                                                   texts, prompts, timers, speaker,
                                                                   [this] { return legal; }, dir.path()});
-        audio->addExchangeLines(*exchange, 4);
+        audio->devices().addProvider(*exchange);
         relay.setTarget(&audio->engine());
         audio->setFolders(dir.file("tmp") + "/", dir.file("waveFiles") + "/");
         audio->setOutputFormat(options.format);

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/MainTimers.h"
-#include "platform/telephony/VirtualExchange.h"
+#include "sim/exchange/VirtualExchange.h"
 #include "support/Files.h"
 #include "support/ProgramFolder.h"
 #include "telephony/AudioActions.h"

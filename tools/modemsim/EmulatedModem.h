@@ -3,7 +3,7 @@
 #include "SimProfiles.h"
 
 #include "platform/telephony/TelephonyService.h"
-#include "platform/telephony/VirtualExchange.h"
+#include "sim/exchange/VirtualExchange.h"
 #include "platform/telephony/modem/DleCodec.h"
 
 #include <QByteArray>

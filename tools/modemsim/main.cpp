@@ -17,7 +17,7 @@
 #include "SimProfiles.h"
 
 #include "core/QtEventLoop.h"
-#include "platform/telephony/VirtualExchange.h"
+#include "sim/exchange/VirtualExchange.h"
 #include "sim/exchange/Scenario.h"
 #include "sim/exchange/ScenarioDriver.h"
 

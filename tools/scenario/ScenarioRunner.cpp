@@ -7,7 +7,7 @@
 #include "core/Texts.h"
 #include "core/VirtualEventLoop.h"
 #include "platform/shell/UserPrompts.h"
-#include "platform/telephony/VirtualExchange.h"
+#include "sim/exchange/VirtualExchange.h"
 #include "records/StatusLog.h"
 #include "sim/exchange/ScenarioDriver.h"
 #include "audio/AudioEngine.h"
@@ -248,7 +248,7 @@ int ScenarioRunner::run()
     HeadlessHooks *hooksForLegal = nullptr;
     AudioStack audio({loop, core.lineTable(), exchange, lists, status, texts, prompts, timers, speaker,
                       [&hooksForLegal] { return hooksForLegal && hooksForLegal->legal; }, m_paths.programFolder});
-    audio.addExchangeLines(exchange, std::max(exchange.deviceCount(), 4));
+    audio.devices().addProvider(exchange);
     audio.engine().setRequestTrace(traceAudio);
     relay.setTarget(&audio.engine());
     audio.setOutputFormat(outputFormatFromSetting(

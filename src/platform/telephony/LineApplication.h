@@ -25,6 +25,9 @@ public:
 
     // Registers the application; returns its handle. Events posted before are dropped.
     HLineApp initialize(LineCallback callback);
+    // lineInitialize as a backend of `deviceCount` devices answers it.
+    std::int32_t initialize(HLineApp &lineApp, LineCallback callback, std::size_t deviceCount,
+                            std::uint32_t &numDevs);
     void shutdown();
     bool valid(HLineApp app) const { return m_initialised && app == m_handle; }
     bool initialised() const { return m_initialised; }
@@ -34,6 +37,26 @@ public:
     // lineNegotiateAPIVersion's rule: the highest version both sides know, if any.
     static std::int32_t negotiate(std::uint32_t low, std::uint32_t high, std::uint32_t backendMax,
                                   std::uint32_t &apiVersion);
+    // lineNegotiateAPIVersion of a backend of `deviceCount` devices: the device checks, then
+    // the rule above; no extensions.
+    std::int32_t negotiateDevice(HLineApp app, std::uint32_t deviceId, std::size_t deviceCount, std::uint32_t low,
+                                 std::uint32_t high, std::uint32_t backendMax, std::uint32_t &apiVersion,
+                                 std::uint64_t &extensionId) const;
+
+    // The argument checks the backends share, each 0 or the error the line function returns.
+    // lineGetDevCaps, lineOpen: the version the application negotiated is one the backend knows.
+    static std::int32_t checkVersion(std::uint32_t apiVersion, std::uint32_t backendMax);
+    // lineOpen: the device is not open yet and asks for media modes it offers (at least one).
+    static std::int32_t checkOpen(bool alreadyOpen, std::uint32_t mediaModes, std::uint32_t offered);
+    // lineGenerateDigits: touch tones (or pulses) ...
+    static std::int32_t checkDigitMode(std::uint32_t digitMode);
+    // ... of at least one key, every one a touch-tone key.
+    static std::int32_t checkDigitList(const QString &digits);
+    // lineMonitorDigits: only the known digit modes (0 ends the monitoring).
+    static std::int32_t checkMonitorModes(std::uint32_t digitModes);
+    // lineGetID: the device class asked for ("wave/in", "wave/out", in any case).
+    enum class WaveClass { In, Out, Unknown };
+    static WaveClass waveClass(const QString &deviceClass);
 
     // Handles of lines and calls (one sequence for both, from 0x10) and the ids of
     // asynchronous requests (positive, wrapping before they overflow).

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/telephony/VirtualExchange.h"
+#include "sim/exchange/VirtualExchange.h"
 #include "sim/tones/TonePlans.h"
 
 #include <QByteArray>

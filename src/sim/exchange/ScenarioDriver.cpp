@@ -1,6 +1,6 @@
 #include "sim/exchange/ScenarioDriver.h"
 
-#include "platform/telephony/VirtualExchange.h"
+#include "sim/exchange/VirtualExchange.h"
 #include "sim/audio/SpeechLikeSource.h"
 #include "sim/exchange/WavFileSource.h"
 #include "sim/tones/ToneSource.h"

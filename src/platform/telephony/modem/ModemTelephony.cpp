@@ -107,19 +107,15 @@ std::int32_t ModemTelephony::lineInitialize(HLineApp &lineApp, LineCallback call
                                             std::uint32_t &numDevs)
 {
     (void)appName;
-    lineApp = m_app.initialize(std::move(callback));
-    numDevs = static_cast<std::uint32_t>(m_lines.size());
-    return 0;
+    return m_app.initialize(lineApp, std::move(callback), m_lines.size(), numDevs);
 }
 
 std::int32_t ModemTelephony::lineNegotiateAPIVersion(HLineApp lineApp, std::uint32_t deviceId,
                                                      std::uint32_t lowVersion, std::uint32_t highVersion,
                                                      std::uint32_t &apiVersion, std::uint64_t &extensionId)
 {
-    if (const std::int32_t refused = m_app.checkDevice(lineApp, deviceId, m_lines.size()))
-        return refused;
-    extensionId = 0;
-    return LineApplication::negotiate(lowVersion, highVersion, kMaxApiVersion, apiVersion);
+    return m_app.negotiateDevice(lineApp, deviceId, m_lines.size(), lowVersion, highVersion, kMaxApiVersion,
+                                 apiVersion, extensionId);
 }
 
 std::int32_t ModemTelephony::lineGetDevCaps(HLineApp lineApp, std::uint32_t deviceId, std::uint32_t apiVersion,
@@ -128,8 +124,8 @@ std::int32_t ModemTelephony::lineGetDevCaps(HLineApp lineApp, std::uint32_t devi
     (void)extVersion;
     if (const std::int32_t refused = m_app.checkDevice(lineApp, deviceId, m_lines.size()))
         return refused;
-    if (apiVersion < kApiVersionLow || apiVersion > kMaxApiVersion)
-        return LineErr::IncompatibleApiVersion;
+    if (const std::int32_t refused = LineApplication::checkVersion(apiVersion, kMaxApiVersion))
+        return refused;
     const ModemLine &l = *m_lines[deviceId];
     caps.lineName = l.lineName();
     caps.mediaModes = l.mediaModes();
@@ -146,12 +142,10 @@ std::int32_t ModemTelephony::lineOpen(HLineApp lineApp, std::uint32_t deviceId, 
     if (const std::int32_t refused = m_app.checkDevice(lineApp, deviceId, m_lines.size()))
         return refused;
     ModemLine &l = *m_lines[deviceId];
-    if (apiVersion < kApiVersionLow || apiVersion > kMaxApiVersion)
-        return LineErr::IncompatibleApiVersion;
-    if (l.hLine() != 0)
-        return LineErr::Allocated;
-    if (mediaModes == 0 || (mediaModes & ~l.mediaModes()) != 0)
-        return LineErr::InvalMediaMode;
+    if (const std::int32_t refused = LineApplication::checkVersion(apiVersion, kMaxApiVersion))
+        return refused;
+    if (const std::int32_t refused = LineApplication::checkOpen(l.hLine() != 0, mediaModes, l.mediaModes()))
+        return refused;
     line = m_app.nextHandle();
     l.open(line, callbackInstance, mediaModes);
     return 0;
@@ -194,8 +188,8 @@ std::int32_t ModemTelephony::lineGenerateDigits(HCall call, std::uint32_t digitM
     ModemLine *l = lineOfCall(call);
     if (!l)
         return LineErr::InvalCallHandle;
-    if (digitMode != kDigitModeDtmf && digitMode != 0x1)
-        return LineErr::InvalDigitMode;
+    if (const std::int32_t refused = LineApplication::checkDigitMode(digitMode))
+        return refused;
     return l->generateDigits(digits, durationMs);
 }
 
@@ -218,8 +212,7 @@ std::int32_t ModemTelephony::lineGetID(HLine line, std::uint32_t addressId, HCal
     ModemLine *l = select == kCallSelectCall ? lineOfCall(call) : lineOfHandle(line);
     if (!l)
         return select == kCallSelectCall ? LineErr::InvalCallHandle : LineErr::InvalLineHandle;
-    if (deviceClass.compare(QLatin1String("wave/in"), Qt::CaseInsensitive) != 0
-        && deviceClass.compare(QLatin1String("wave/out"), Qt::CaseInsensitive) != 0)
+    if (LineApplication::waveClass(deviceClass) == LineApplication::WaveClass::Unknown)
         return LineErr::InvalDeviceClass;
     deviceId = static_cast<std::uint32_t>(kWaveDeviceBase + l->index());
     return 0;

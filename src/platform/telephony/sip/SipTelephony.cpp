@@ -288,19 +288,15 @@ std::int32_t SipTelephony::lineInitialize(HLineApp &lineApp, LineCallback callba
                                           std::uint32_t &numDevs)
 {
     (void)appName;
-    lineApp = m_app.initialize(std::move(callback));
-    numDevs = static_cast<std::uint32_t>(m_lines.size());
-    return 0;
+    return m_app.initialize(lineApp, std::move(callback), m_lines.size(), numDevs);
 }
 
 std::int32_t SipTelephony::lineNegotiateAPIVersion(HLineApp lineApp, std::uint32_t deviceId, std::uint32_t lowVersion,
                                                    std::uint32_t highVersion, std::uint32_t &apiVersion,
                                                    std::uint64_t &extensionId)
 {
-    if (const std::int32_t refused = m_app.checkDevice(lineApp, deviceId, m_lines.size()))
-        return refused;
-    extensionId = 0;
-    return LineApplication::negotiate(lowVersion, highVersion, kMaxApiVersion, apiVersion);
+    return m_app.negotiateDevice(lineApp, deviceId, m_lines.size(), lowVersion, highVersion, kMaxApiVersion,
+                                 apiVersion, extensionId);
 }
 
 std::int32_t SipTelephony::lineGetDevCaps(HLineApp lineApp, std::uint32_t deviceId, std::uint32_t apiVersion,
@@ -309,8 +305,8 @@ std::int32_t SipTelephony::lineGetDevCaps(HLineApp lineApp, std::uint32_t device
     (void)extVersion;
     if (const std::int32_t refused = m_app.checkDevice(lineApp, deviceId, m_lines.size()))
         return refused;
-    if (apiVersion < kApiVersionLow || apiVersion > kMaxApiVersion)
-        return LineErr::IncompatibleApiVersion;
+    if (const std::int32_t refused = LineApplication::checkVersion(apiVersion, kMaxApiVersion))
+        return refused;
     QByteArray uri = m_stack.contactUri(static_cast<int>(deviceId));
     if (uri.isEmpty())
         uri = m_lines[deviceId]->config.setup.listenAddress.toUtf8();
@@ -328,13 +324,11 @@ std::int32_t SipTelephony::lineOpen(HLineApp lineApp, std::uint32_t deviceId, HL
     if (const std::int32_t refused = m_app.checkDevice(lineApp, deviceId, m_lines.size()))
         return refused;
     Line &l = *m_lines[deviceId];
-    if (apiVersion < kApiVersionLow || apiVersion > kMaxApiVersion)
-        return LineErr::IncompatibleApiVersion;
-    if (l.hLine != 0)
-        return LineErr::Allocated;
+    if (const std::int32_t refused = LineApplication::checkVersion(apiVersion, kMaxApiVersion))
+        return refused;
     constexpr std::uint32_t offered = MediaMode::InteractiveVoice | MediaMode::AutomatedVoice;
-    if (mediaModes == 0 || (mediaModes & ~offered) != 0)
-        return LineErr::InvalMediaMode;
+    if (const std::int32_t refused = LineApplication::checkOpen(l.hLine != 0, mediaModes, offered))
+        return refused;
     if (!m_stack.running())
         return LineErr::ResourceUnavail;
     line = m_app.nextHandle();
@@ -425,10 +419,10 @@ std::int32_t SipTelephony::lineGenerateDigits(HCall call, std::uint32_t digitMod
         return LineErr::InvalCallHandle;
     if (l->callState != LineCallState::Connected)
         return LineErr::InvalCallState;
-    if (digitMode != kDigitModeDtmf && digitMode != 0x1)
-        return LineErr::InvalDigitMode;
-    if (digits.isEmpty() || !std::all_of(digits.begin(), digits.end(), isDtmfKey))
-        return LineErr::InvalDigitList;
+    if (const std::int32_t refused = LineApplication::checkDigitMode(digitMode))
+        return refused;
+    if (const std::int32_t refused = LineApplication::checkDigitList(digits))
+        return refused;
     if (l->generating)
         post(*l, l->hCall, LINE_GENERATE, kGenerateTermCancel, 0, 0);
     l->generating = true;
@@ -444,8 +438,8 @@ std::int32_t SipTelephony::lineMonitorDigits(HCall call, std::uint32_t digitMode
         return LineErr::InvalCallHandle;
     if (l->callState == LineCallState::Idle)
         return LineErr::InvalCallState;
-    if ((digitModes & ~std::uint32_t{0x7}) != 0)
-        return LineErr::InvalDigitMode;
+    if (const std::int32_t refused = LineApplication::checkMonitorModes(digitModes))
+        return refused;
     l->monitoring = digitModes != 0;
     return 0;
 }
@@ -472,8 +466,7 @@ std::int32_t SipTelephony::lineGetID(HLine line, std::uint32_t addressId, HCall 
     Line *l = select == kCallSelectCall ? lineOfCall(call) : lineOfHandle(line);
     if (!l)
         return select == kCallSelectCall ? LineErr::InvalCallHandle : LineErr::InvalLineHandle;
-    if (deviceClass.compare(QLatin1String("wave/in"), Qt::CaseInsensitive) != 0
-        && deviceClass.compare(QLatin1String("wave/out"), Qt::CaseInsensitive) != 0)
+    if (LineApplication::waveClass(deviceClass) == LineApplication::WaveClass::Unknown)
         return LineErr::InvalDeviceClass;
     deviceId = static_cast<std::uint32_t>(kWaveDeviceBase + l->index);
     return 0;

@@ -1,7 +1,7 @@
 // The virtual exchange as the telephony service: results, events and the far end.
 
 #include "core/VirtualEventLoop.h"
-#include "platform/telephony/VirtualExchange.h"
+#include "sim/exchange/VirtualExchange.h"
 #include "sim/audio/SampleSource.h"
 
 #include <QTest>

@@ -3,6 +3,7 @@
 #include "platform/telephony/LineAudioChannel.h"
 #include "platform/telephony/LineApplication.h"
 #include "platform/telephony/TelephonyService.h"
+#include "platform/wave/PacedWaveDevices.h"
 
 #include <QByteArray>
 #include <QString>
@@ -80,8 +81,9 @@ enum class HangUpTone { Busy, Reorder };
 // cadence and a count, caller ID before or after the first ring or not at all, a parallel
 // handset silently stops the rings, a far end that hangs up may leave only a busy tone, and a
 // dialled call reports CONNECTED as soon as it is dialled, its progress being heard only in
-// the audio (ring-back, busy, then the called party).
-class VirtualExchange final : public TelephonyService
+// the audio (ring-back, busy, then the called party). Its lines' audio reaches the computer
+// as wave devices ("wave/in" kWaveInBase + line, "wave/out" kWaveOutBase + line).
+class VirtualExchange final : public TelephonyService, public WaveDeviceProvider
 {
 public:
     VirtualExchange(EventLoop &loop, ExchangeSetup setup);
@@ -111,6 +113,14 @@ public:
     std::int32_t lineMakeCall(HLine line, HCall &call, const QString &destAddress, std::uint32_t countryCode) override;
     std::int32_t lineClose(HLine line) override;
     std::int32_t lineShutdown(HLineApp lineApp) override;
+
+    // WaveDeviceProvider: the lines' audio, paced by the event loop's clock.
+    bool hasInput(int deviceId) const override { return m_paced.hasInput(deviceId); }
+    bool hasOutput(int deviceId) const override { return m_paced.hasOutput(deviceId); }
+    WaveResult openIn(int deviceId, const PcmFormat &format, WaveCallback callback,
+                      std::unique_ptr<WaveIn> &device) override;
+    WaveResult openOut(int deviceId, const PcmFormat &format, WaveCallback callback,
+                       std::unique_ptr<WaveOut> &device) override;
 
     // --- The far end ---------------------------------------------------------------------
     int deviceCount() const { return static_cast<int>(m_lines.size()); }
@@ -196,6 +206,7 @@ private:
     const sim::TonePlans &m_plans; // the built-in plans, shared
     std::vector<std::unique_ptr<Line>> m_lines;
     LineApplication m_app;
+    PacedWaveDevices m_paced;
     HangUpTone m_hangUpTone = HangUpTone::Busy;
     std::function<void(int)> m_changed;
     std::function<void(const QString &)> m_trace;
