@@ -702,13 +702,15 @@ void EmulatedModem::lineEvent(std::uint32_t device, std::uint32_t message, std::
         if (m_offHook || m_muted || m_stuck)
             return;
         if (m_distinctiveRing) {
-            // The ring cadence in tenths of a second, the silence before, then the ring (the
-            // exchange's cadence for its country).
-            const std::vector<int> cadence = m_exchange.ringCadence();
-            if (cadence.size() >= 2)
-                info("DROF=" + QByteArray::number(cadence[1] / 100));
-            if (!cadence.empty())
-                info("DRON=" + QByteArray::number(cadence[0] / 100));
+            // The cadence the chip measures on the line, in tenths of a second: the silence
+            // before this ring (none before the first), then the ring. The line rings with the
+            // call's own cadence, else with the one of the exchange's country.
+            const VirtualExchange::LineView view = m_exchange.view(m_line);
+            std::vector<int> cadence = view.ringCadenceMs;
+            if (cadence.empty())
+                cadence = m_exchange.ringCadence();
+            info("DROF=" + QByteArray::number(view.ringCount > 1 && cadence.size() >= 2 ? cadence[1] / 100 : 0));
+            info("DRON=" + QByteArray::number(cadence.empty() ? 0 : cadence[0] / 100));
         }
         if (m_fclass == 8 && m_profile.ringAsDleInVoice)
             sendDle('R');
