@@ -55,14 +55,6 @@ public:
         m_in += bytes;
         emit readyRead();
     }
-    // Bytes from the modem, delivered by the event loop.
-    void pushLater(const QByteArray &bytes)
-    {
-        m_loop.post([this, bytes, alive = m_alive] {
-            if (*alive)
-                push(bytes);
-        });
-    }
 
     QList<QByteArray> commands;      // every command line received
     QByteArray streamed;             // bytes received in voice transmit state
@@ -137,10 +129,10 @@ private:
             return;
         if (m_state == 1 && c == '!') {
             m_state = 0;
-            pushLater(dropEtx ? QByteArray("\r\nOK\r\n") : QByteArray("\x10\x03\r\nOK\r\n"));
+            later(dropEtx ? QByteArray("\r\nOK\r\n") : QByteArray("\x10\x03\r\nOK\r\n"));
         } else if (m_state == 2 && c == modem::kEtx) {
             m_state = 0;
-            pushLater("\r\nOK\r\n");
+            later("\r\nOK\r\n");
         }
     }
     void reply(const QByteArray &command)
@@ -167,7 +159,15 @@ private:
         } else if (text.endsWith("CONNECT\r\n")) {
             m_state = command == "AT+VRX" ? 1 : 2;
         }
-        pushLater(noiseBeforeReply + text);
+        later(noiseBeforeReply + text);
+    }
+    // Bytes from the modem, delivered by the event loop (never from inside the write).
+    void later(const QByteArray &bytes)
+    {
+        m_loop.post([this, bytes, alive = m_alive] {
+            if (*alive)
+                push(bytes);
+        });
     }
 
     void streamTick()

@@ -111,9 +111,8 @@ void tst_ModemReports::callerIdReports_data()
     // Reports in pieces: a name in a later packet, a number masked after it came.
     row("name in a later packet", {ring, "\r\nDATE = 0321\r\nNMBR = 5551234\r\n", "", "", "\r\nNAME = ANNA\r\n", ring},
         "5551234", "ANNA", "address,name", 2);
-    row("number, then a hex packet with the name",
-        {ring, "\r\nNMBR = 5551234\r\n", "", "", "\r\n800A0708414E4E41204D45593E\r\n"}, "5551234", "ANNA MEY",
-        "address,name", 1);
+    row("number, then a hex packet with the name", {ring, "\r\nNMBR = 5551234\r\n800A0708414E4E41204D45593E\r\n"},
+        "5551234", "ANNA MEY", "address,name", 1);
     row("number masked after it came", {ring, "\r\nNMBR = 5551234\r\nNMBR = O\r\n", "", "", "\r\nNMBR=P\r\n"},
         "5551234", "", "address", 1);
     row("NBR tag", {ring, "\r\nNBR = 5551234\r\n"}, "5551234", "", "address", 1);
@@ -196,8 +195,9 @@ void tst_ModemReports::eventsOfACall_data()
         << false << QList<QByteArray>{"\x10/\x10" "2\x10" "2\x10" "3\x10~", QByteArray("\x10/\x10" "1\x10\x7F", 6)}
         << QList<int>{100, 100} << "231" << 0 << 0;
     // The modem's own silence reports are no hang-up; a busy tone and loop-current drop are.
-    QTest::newRow("silence, then busy") << false << QList<QByteArray>{"\x10s", "\x10q", "\x10" "b"}
-                                        << QList<int>{500, 500, 50} << "" << 1 << 2;
+    QTest::newRow("silence reports") << false << QList<QByteArray>{"\x10s", "\x10q"} << QList<int>{500, 500} << ""
+                                     << 0 << 2;
+    QTest::newRow("busy tone") << false << QList<QByteArray>{"\x10" "b"} << QList<int>{50} << "" << 1 << 0;
     QTest::newRow("loop current drop, then busy") << false << QList<QByteArray>{"\x10l\x10" "b"} << QList<int>{50}
                                                   << "" << 1 << 0;
     QTest::newRow("reversal on an answered call") << false << QList<QByteArray>{"\x10L"} << QList<int>{50} << "" << 0

@@ -1,7 +1,6 @@
-// The voice-modem backend on pseudo-terminals against telvox-modemsim, in real time: an
-// answered call with a greeting and a recorded message, a dialled call, the probe, and the
-// faults that need a real serial port (the emulated chip alone: tst_ModemEmulator; whole calls
-// through the call flow: tst_ModemCall).
+// The voice-modem backend on pseudo-terminals against telvox-modemsim, in real time: a
+// dialled call, the probe, and the faults that need a real serial port (the emulated chip
+// alone: tst_ModemEmulator; answered calls through the call flow: tst_ModemCall).
 
 #include "EmulatedModems.h"
 #include "core/QtEventLoop.h"
@@ -14,7 +13,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <numbers>
 
 using namespace telvox;
 using namespace telvox::modem;
@@ -152,7 +150,6 @@ class tst_ModemSim : public QObject
     Q_OBJECT
 
 private slots:
-    void answeredCallWithGreetingAndMessage();
     void probeFindsTheVoiceModem();
     void dialledCall();
     void modemThatStopsAnsweringLeavesOtherLinesAlone();
@@ -160,73 +157,6 @@ private slots:
     void modemLeftStreamingBeforeTheStart();
     void modemThatResetsItselfIsSetUpAgain();
 };
-
-void tst_ModemSim::answeredCallWithGreetingAndMessage()
-{
-    Rig rig(1, QStringLiteral("conexant"));
-    QVERIFY(rig.identified);
-    LineDevCaps caps;
-    rig.service->lineGetDevCaps(rig.app, 0, 0x20002, 0, caps);
-    QCOMPARE(caps.lineName, QByteArray("CX93001-EIS_V0.2013-V92"));
-    rig.tell("at 0 line 0 call number \"5551234\" name \"ANNA\" cadence 300/700 audio talk 3");
-    QVERIFY(waitFor([&] { return rig.count(0, LINE_LINEDEVSTATE) >= 2; }, 5000));
-    QCOMPARE(rig.last(0, LINE_LINEDEVSTATE).p3, 2u);
-    QCOMPARE(rig.count(0, LINE_CALLINFO), 1);
-    const HCall call = rig.last(0, LINE_CALLSTATE).device;
-    LineCallInfo info;
-    QCOMPARE(rig.service->lineGetCallInfo(call, info), 0);
-    QCOMPARE(info.callerIdNumber + ' ' + info.callerIdName, QByteArray("5551234 ANNA"));
-    QVERIFY(rig.service->lineAnswer(call) > 0);
-    QVERIFY(rig.waitForState(0, LineCallState::Connected, 4000));
-    rig.service->lineMonitorDigits(call, kDigitModeDtmf);
-
-    // The greeting: one second, paced into the modem without overrunning it.
-    std::unique_ptr<WaveOut> out;
-    bool playing = true;
-    rig.service->openOut(ModemTelephony::kWaveDeviceBase, PcmFormat{},
-                         [&](WaveMessage m) { playing = playing && m != WaveMessage::Done; }, out);
-    WaveBuffer prompt;
-    prompt.data.resize(16000);
-    for (std::size_t i = 0; i < 8000; ++i) {
-        const auto v = std::int16_t(8000 * std::sin(2 * std::numbers::pi * 440 * double(i) / 8000));
-        std::memcpy(prompt.data.data() + 2 * i, &v, 2);
-    }
-    out->prepareHeader(prompt);
-    QElapsedTimer played;
-    played.start();
-    out->write(prompt);
-    QVERIFY(waitFor([&] { return !playing; }, 4000));
-    QVERIFY2(played.elapsed() >= 950, QByteArray::number(played.elapsed()));
-    out->reset();
-    out->unprepareHeader(prompt);
-    out->close();
-
-    // The signal tone, then the message and the keys the caller pressed.
-    QCOMPARE(rig.service->lineGenerateDigits(call, kDigitModeDtmf, "*", 0), 0);
-    QVERIFY(waitFor([&] { return rig.count(0, LINE_GENERATE) == 1; }, 3000));
-    QCOMPARE(rig.last(0, LINE_GENERATE).p1, kGenerateTermDone);
-    Capture capture(*rig.service, 0);
-    rig.tell("at 300 line 0 digits \"1#\"");
-    rig.tell("at 2200 line 0 hangup disconnect");
-    QVERIFY(waitFor([&] {
-        capture.poll();
-        return rig.count(0, LINE_CALLSTATE, LineCallState::Disconnected) > 0;
-    }, 5000));
-    capture.stop();
-    QVERIFY2(capture.captured >= 12000 && capture.captured <= 24000, QByteArray::number(qulonglong(capture.captured)));
-    QVERIFY(capture.loudest > 300);
-    QString digits;
-    for (const Event &e : rig.events[0])
-        digits += e.message == LINE_MONITORDIGITS ? QString(QChar(char(e.p1))) : QString();
-    QCOMPARE(digits, QStringLiteral("1#"));
-    QVERIFY(rig.service->lineDrop(call) > 0);
-    QVERIFY(rig.waitForState(0, LineCallState::Idle, 2000));
-    QCOMPARE(rig.service->lineDeallocateCall(call), 0);
-
-    QCOMPARE(rig.sim.figure(0, QStringLiteral("played")), qint64(8000)); // mu-law: one byte a sample
-    QCOMPARE(rig.sim.figure(0, QStringLiteral("holds")), qint64(0)); // paced: never held back
-    QVERIFY(rig.service->line(0).stats().largestSendGapMs < 100);
-}
 
 void tst_ModemSim::probeFindsTheVoiceModem()
 {
