@@ -2,7 +2,7 @@
 // voice data streams with their DLE edge cases, and the faults. Reports (caller ID, events,
 // the collected modem output) are in tst_ModemReports.
 
-#include "ScriptedRig.h"
+#include "ScriptedModem.h"
 
 #include <cmath>
 #include <cstring>
@@ -20,7 +20,6 @@ private slots:
     void initialisesEachChip();
     void dataOnlyModemIsNoVoiceLine();
     void ringingThatStopsEndsAfterGracePeriod();
-    void recordsThroughSplitEscapes();
     void playsShieldedAndPaced();
     void signalToneAndHangUpSequence();
     void diallingInVoiceMode();
@@ -85,6 +84,9 @@ void tst_ModemLine::initialisesEachChip()
     // detection off; leaving voice mode re-sends the caller-ID command.
     const qsizetype from = rig.modem->commands.size();
     const HCall call = rig.answeredCall();
+    std::uint32_t id = 0;
+    QCOMPARE(rig.service->lineGetID(rig.line, 0, call, kCallSelectCall, id, "wave/in"), 0);
+    QCOMPARE(id, std::uint32_t{ModemTelephony::kWaveDeviceBase});
     const QList<QByteArray> voiceSetup = rig.commandsSince(from);
     QVERIFY(voiceSetup.contains(formatCommand));
     QVERIFY(voiceSetup.contains("AT+VLS=1"));
@@ -134,35 +136,6 @@ void tst_ModemLine::ringingThatStopsEndsAfterGracePeriod()
     QVERIFY(rig.loop.advanceUntil([&] { return rig.hasCallState(LineCallState::Connected); }, 3000));
     rig.settle(20000);
     QVERIFY(!rig.hasCallState(LineCallState::Idle));
-}
-
-void tst_ModemLine::recordsThroughSplitEscapes()
-{
-    Rig rig(test::conexantChip());
-    rig.answeredCall();
-    std::uint32_t id = 0;
-    QCOMPARE(rig.service->lineGetID(rig.line, 0, rig.modemLine().hCall(), kCallSelectCall, id, "wave/in"), 0);
-    QCOMPARE(id, std::uint32_t{ModemTelephony::kWaveDeviceBase});
-    const qsizetype from = rig.modem->commands.size();
-    rig.record(1, 200);
-    QCOMPARE(rig.commandsSince(from), (QList<QByteArray>{"AT+VRX"}));
-
-    // mu-law bytes with 0x10 in them: doubled, compacted with SUB, and split between reads.
-    for (const char *piece : {"\x01\x10", "\x10\x7F\x10", "\x1A\x22\x10", "\x10"})
-        rig.modem->push(QByteArray(piece, qsizetype(std::strlen(piece))));
-    std::vector<std::int16_t> expected;
-    VoiceDecoder decoder(VoiceEncoding::MuLaw);
-    decoder.decode("\x01\x10\x7F\x10\x10\x22\x10", 7, expected);
-    const WaveBuffer &buffer = rig.recorded[0];
-    QCOMPARE(buffer.bytesRecorded, std::uint32_t(expected.size() * 2));
-    QVERIFY(std::memcmp(buffer.data.data(), expected.data(), expected.size() * 2) == 0);
-
-    // Stopping: the buffer comes back with what it holds, the modem is told to stop receiving.
-    rig.in->reset();
-    QVERIFY(buffer.done);
-    rig.settle();
-    QVERIFY(!rig.modem->receiving());
-    QCOMPARE(rig.in->close(), WaveResult(MMSYSERR_NOERROR));
 }
 
 void tst_ModemLine::playsShieldedAndPaced()

@@ -8,6 +8,7 @@
 // reaches the pseudo-terminal through a link under /dev, as it only opens devices there.
 
 #include "EmulatedModems.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,24 +22,14 @@
 #include <unistd.h>
 
 using telvox::test::EmulatedModems;
+using telvox::test::readAll;
+using telvox::test::writeBytes;
 using telvox::test::waitFor;
 
 namespace {
 
 constexpr const char *kVgetty = "/usr/sbin/vgetty";
 constexpr int kRmdHeader = 32; // "RMD1", modem type, compression, speed, bits, reserved
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
 
 // Root mean square of 8-bit unsigned audio (128 = silence) from `from` to `to` (bytes).
 double rmsOfUnsigned8(const QByteArray &audio, qsizetype from, qsizetype to)
@@ -121,7 +112,7 @@ void tst_ModemPeer::vgettyAnswersAndRecords()
     QVERIFY(!conf.isEmpty());
     conf.replace("@DRIVER@", driver.toLatin1()).replace("@CML@", QByteArray::number(cml));
     const QString confPath = dir.filePath("voice.conf");
-    QVERIFY(writeAll(confPath, conf));
+    QVERIFY(writeBytes(confPath, conf));
 
     EmulatedModems sim(1, profile);
     const QString pty = QFileInfo(sim.portPath(0)).symLinkTarget();

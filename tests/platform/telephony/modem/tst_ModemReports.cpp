@@ -1,8 +1,8 @@
 // What the voice-modem backend reads from the modem: caller-ID reports in every form and in
-// pieces, the <DLE> events of a call (touch tones, hang-up, silence, line reversal), and
+// pieces (the parser through the line), the <DLE> events of a call (touch tones, hang-up, silence, line reversal), and
 // modem output collected from manuals, logs and bug reports (fixtures/*.txt).
 
-#include "ScriptedRig.h"
+#include "ScriptedModem.h"
 
 #include <QDir>
 #include <QFile>
@@ -71,7 +71,6 @@ class tst_ModemReports : public QObject
 private slots:
     void callerIdReports_data();
     void callerIdReports();
-    void callerIdParts();
     void eventsOfACall_data();
     void eventsOfACall();
     void realModemOutput_data();
@@ -99,7 +98,10 @@ void tst_ModemReports::callerIdReports_data()
     row("split across reads", {ring, "\r\nNM", "BR = 555", "1234\r", "\nNAME = ANNA\r\n"}, "5551234", "ANNA",
         "address,name", 1);
     row("withheld", {ring, "\r\nDATE = 0321\r\nTIME = 1405\r\nNMBR = P\r\n"}, "", "", "blocked", 1);
-    row("out of area", {ring, "\r\nNMBR=O\r\n"}, "", "", "outofarea", 1);
+    row("out of area, a name with punctuation", {ring, "\r\nNAME = O'BRIEN-SMITH J.\r\nNMBR=O\r\n+VCID: 1\r\n"}, "",
+        "O'BRIEN-SMITH J.", "name,outofarea", 1);
+    row("name withheld (MESG 08)", {ring, "\r\nNMBR = 5551234\r\nMESG = 080150\r\n"}, "5551234", "", "address,blocked", 1);
+    row("short hex ignored", {ring, "\r\n0401\r\n"}, "", "", "none", 1);
     row("mdmf hex", {ring, "\r\n80100108303332313134303502043535353101\r\n"}, "5551", "", "address", 1);
     row("mdmf hex, number in parameter 03", {ring, "\r\n800F01083033323131343035030335353533\r\n"}, "555", "",
         "address", 1);
@@ -154,26 +156,6 @@ void tst_ModemReports::callerIdReports()
     QCOMPARE(info.callerIdNumber, number);
     QCOMPARE(info.callerIdName, name);
     QCOMPARE(info.callerIdFlags, flagsByName(flags));
-}
-
-void tst_ModemReports::callerIdParts()
-{
-    // The collector alone: MESG 08 is a withheld name; lines that are no report are refused.
-    CallerIdCollector c;
-    for (const QByteArray line : {"DATE = 0321", "TIME=1405", "NMBR =5551234", "MESG = 080150"})
-        QVERIFY2(c.feedLine(line), line.constData());
-    QVERIFY(!c.feedLine("OK"));
-    QVERIFY(!c.feedLine("+VCID: 1"));
-    const CallerIdData d = c.take();
-    QCOMPARE(d.date + d.time + d.number, QByteArray("032114055551234"));
-    QCOMPARE(d.flags, CallPartyId::Address | CallPartyId::Blocked);
-    QVERIFY(!c.hasData());
-    QVERIFY(c.feedLine("NAME = O'BRIEN-SMITH J."));
-    QVERIFY(c.feedLine("NMBR = O"));
-    const CallerIdData e = c.take();
-    QCOMPARE(e.name, QByteArray("O'BRIEN-SMITH J."));
-    QCOMPARE(e.flags, CallPartyId::OutOfArea | CallPartyId::Name);
-    QVERIFY(!decodeRawPacket("0401").has_value());
 }
 
 void tst_ModemReports::eventsOfACall_data()
@@ -265,7 +247,6 @@ void tst_ModemReports::realModemOutput()
     }
     if (kind == "ident") {
         ChipTable table;
-        table.name = QStringLiteral("snippet");
         table.replies.insert("AT+FCLASS=?", "0,1,2,8");
         table.refused = {"ATI0", "ATI3", "AT+GMI"};
         for (const QByteArray &line : s.body) {

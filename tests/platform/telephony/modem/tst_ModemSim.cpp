@@ -1,18 +1,26 @@
-// The voice-modem backend on pseudo-terminals against telvox-modemsim, in real time: a
-// dialled call, the probe, and the faults that need a real serial port (the emulated chip
-// alone: tst_ModemEmulator; answered calls through the call flow: tst_ModemCall).
+// telvox-modemsim on pseudo-terminals, in real time: the voice-modem backend against it (a
+// dialled call, the probe, the faults that need a real serial port; answered calls through
+// the call flow are in tst_ModemCall), and its chips as a program of our own sees them, byte by
+// byte: what each answers, flow control, the reports during a call, the injected faults. The
+// emulator must behave like the chips, or the tests against it prove nothing.
 
 #include "EmulatedModems.h"
 #include "core/QtEventLoop.h"
 #include "platform/telephony/modem/ModemPorts.h"
 #include "platform/telephony/modem/ModemTelephony.h"
 
+#include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <cmath>
 #include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
 
 using namespace telvox;
 using namespace telvox::modem;
@@ -143,6 +151,100 @@ struct Capture
     double loudest = 0;
 };
 
+// The emulator's pseudo-terminal, raw and non-blocking.
+class RawPort
+{
+public:
+    explicit RawPort(const QString &path)
+        : m_fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK))
+    {
+        termios tio{};
+        tcgetattr(m_fd, &tio);
+        cfmakeraw(&tio);
+        tcsetattr(m_fd, TCSANOW, &tio);
+    }
+    ~RawPort() { ::close(m_fd); }
+    // Writes everything, waiting while the other side holds it back; false after `ms`.
+    bool write(const QByteArray &bytes, int ms = 20000)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        for (qsizetype at = 0; at < bytes.size();) {
+            const ssize_t n = ::write(m_fd, bytes.constData() + at, size_t(bytes.size() - at));
+            if (n > 0) {
+                at += n;
+                continue;
+            }
+            if (clock.elapsed() > ms)
+                return false;
+            pollfd p{m_fd, POLLOUT, 0};
+            ::poll(&p, 1, 20);
+            drain();
+        }
+        return true;
+    }
+    void drain()
+    {
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(m_fd, buffer, sizeof buffer)) > 0;)
+            in.append(buffer, n);
+    }
+    bool waitFor(const QByteArray &needle, int ms) { return waitFor([&] { return in.contains(needle); }, ms); }
+    bool waitFor(const std::function<bool()> &done, int ms)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        for (;;) {
+            drain();
+            if (done())
+                return true;
+            if (clock.elapsed() > ms)
+                return false;
+            pollfd p{m_fd, POLLIN, 0};
+            ::poll(&p, 1, 10);
+        }
+    }
+    // A command and its final result ("OK", "ERROR", "CONNECT", ...); the text before it in `reply`.
+    QByteArray command(const QByteArray &line, QByteArray *reply = nullptr, int ms = 3000)
+    {
+        in.clear();
+        write(line + '\r');
+        static const QList<QByteArray> finals = {"OK", "ERROR", "CONNECT", "VCON", "NO DIALTONE"};
+        QByteArray found;
+        waitFor([&] {
+            for (const QByteArray &l : in.split('\n')) {
+                if (finals.contains(l.trimmed()))
+                    found = l.trimmed();
+            }
+            return !found.isEmpty();
+        }, ms);
+        if (reply)
+            *reply = in;
+        return found;
+    }
+    // Each command with the result it must get.
+    void expect(const QList<std::pair<QByteArray, QByteArray>> &commands)
+    {
+        for (const auto &[line, result] : commands)
+            QVERIFY2(command(line) == result, line.constData());
+    }
+    QByteArray in;
+
+private:
+    int m_fd;
+};
+
+// The shielded codes in a stream from the modem, in order (doubled DLE and DLE SUB are audio).
+QByteArray shieldedCodes(const QByteArray &stream)
+{
+    QByteArray codes;
+    for (qsizetype i = 0; i + 1 < stream.size(); ++i) {
+        if (stream[i] == '\x10' && stream[++i] != '\x10' && stream[i] != '\x1A')
+            codes += stream[i];
+    }
+    return codes;
+}
+
 } // namespace
 
 class tst_ModemSim : public QObject
@@ -156,6 +258,8 @@ private slots:
     void unpluggedDuringRecording();
     void modemLeftStreamingBeforeTheStart();
     void modemThatResetsItselfIsSetUpAgain();
+    void emulatedChipHoldsBackAndReports();
+    void emulatedChipFaultsAndIdentities();
 };
 
 void tst_ModemSim::probeFindsTheVoiceModem()
@@ -280,6 +384,133 @@ void tst_ModemSim::modemThatResetsItselfIsSetUpAgain()
     LineCallInfo info;
     QCOMPARE(rig.service->lineGetCallInfo(rig.last(0, LINE_CALLSTATE).device, info), 0);
     QCOMPARE(info.callerIdNumber, QByteArray("5552468"));
+}
+
+void tst_ModemSim::emulatedChipHoldsBackAndReports()
+{
+    EmulatedModems sim(1, QStringLiteral("usr"));
+    RawPort port(sim.portPath(0));
+    QByteArray reply;
+    port.expect({{"ATE0", "OK"}, {"AT+FCLASS=8", "OK"}});
+    QCOMPARE(port.command("AT+VSM=?", &reply), QByteArray("OK"));
+    QVERIFY2(reply.contains("\r\n128,\"8-BIT LINEAR\"") && !reply.contains("+VSM:"), reply.constData());
+    port.expect({{"AT+VCID=1", "OK"}, {"AT+VDR=1,0", "OK"}});
+
+    // A withheld number, with distinctive-ring reports of the cadence the line rings with (in
+    // tenths of a second: the silence before the ring, none before the first, then the ring).
+    sim.tell("at 0 line 0 call number \"P\" cadence 300/700 audio talk");
+    QVERIFY(port.waitFor("NMBR=P", 5000));
+    QVERIFY(port.waitFor("\r\nDROF=7\r\n\r\nDRON=3\r\n", 3000));
+    QVERIFY2(port.in.contains("\r\nDROF=0\r\n\r\nDRON=3\r\n"), port.in.constData());
+    port.expect({{"AT+VLS=1", "OK"}, {"AT+IFC=2,2", "OK"}, {"AT+VSM=128,8000", "OK"}});
+
+    // Three seconds of audio written in one burst: the chip takes what its buffer holds and
+    // holds the rest back; every byte is played.
+    QCOMPARE(port.command("AT+VTX"), QByteArray("CONNECT"));
+    port.in.clear();
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(port.write(QByteArray(24000, '\x81') + "\x10\x03"));
+    QVERIFY(port.waitFor("OK\r\n", 8000));
+    QVERIFY2(clock.elapsed() >= 2800, QByteArray::number(clock.elapsed()));
+    QCOMPARE(sim.figure(0, "played"), qint64(24000));
+    QVERIFY(sim.figure(0, "holds") > 0);
+
+    // XON/XOFF when asked for.
+    port.expect({{"AT+IFC=1,1", "OK"}, {"AT+VTX", "CONNECT"}});
+    port.in.clear();
+    QVERIFY(port.write(QByteArray(12000, '\x81') + "\x10\x03"));
+    QVERIFY(port.waitFor("OK\r\n", 5000));
+    QVERIFY(port.in.indexOf('\x13') >= 0 && port.in.indexOf('\x11') > port.in.indexOf('\x13'));
+
+    // Touch tones in simple mode: one code per key press.
+    port.expect({{"AT+VIT=3", "OK"}, {"AT+VSD=128,10", "OK"}, {"AT+VRX", "CONNECT"}});
+    port.in.clear();
+    sim.tell("at 0 line 0 digits \"55\"");
+    sim.tell("at 700 line 0 audio silence");
+    // The caller falls silent: "quiet" after a second of it; the computer sends nothing, so
+    // after three seconds the inactivity timer ends voice mode.
+    QVERIFY(port.waitFor([&] { return shieldedCodes(port.in).contains('\x03'); }, 6000));
+    const QByteArray codes = shieldedCodes(port.in);
+    QCOMPARE(codes.count('5'), 2);
+    QVERIFY2(codes.contains('q') && codes.indexOf('q') < codes.indexOf('\x03'), codes.toHex().constData());
+    QCOMPARE(port.command("AT+FCLASS?", &reply), QByteArray("OK"));
+    QVERIFY(reply.contains("\r\n0\r\n"));
+
+    // The next caller hangs up without a disconnection: busy tone, reported and repeated.
+    port.expect({{"AT+FCLASS=8", "OK"}, {"AT+VIT=0", "OK"}});
+    sim.tell("at 0 line 0 call number \"5551234\" audio talk");
+    QVERIFY(port.waitFor("\x10R", 7000));
+    // No cadence of its own: the line rings as the exchange's country rings (2 s on, 4 s off).
+    QVERIFY2(port.in.contains("\r\nDRON=20\r\n"), port.in.constData());
+    port.expect({{"AT+VLS=1", "OK"}, {"AT+VRX", "CONNECT"}});
+    port.in.clear();
+    sim.tell("at 300 line 0 hangup silent");
+    QVERIFY(port.waitFor([&] { return shieldedCodes(port.in).count('b') >= 2; }, 8000));
+    port.write("\x10!");
+    QVERIFY(port.waitFor("OK\r\n", 2000));
+}
+
+void tst_ModemSim::emulatedChipFaultsAndIdentities()
+{
+    EmulatedModems sim(3, QStringLiteral("conexant,agere,generic"));
+    RawPort cx(sim.portPath(0));
+    RawPort agere(sim.portPath(1));
+    RawPort generic(sim.portPath(2));
+    QByteArray reply;
+    cx.expect({{"ATI9", "ERROR"}, {"AT+IFC=2,2", "ERROR"}});
+    QCOMPARE(cx.command("ATI3", &reply), QByteArray("OK"));
+    QVERIFY(reply.contains("CX93001"));
+    agere.expect({{"AT+VCID=1", "OK"}});
+    QCOMPARE(generic.command("ATI3", &reply), QByteArray("OK"));
+    QVERIFY(reply.contains("V.253"));
+    generic.expect({{"AT+FCLASS=8", "OK"}});
+    QCOMPARE(generic.command("AT+VSM=?", &reply), QByteArray("OK"));
+    QVERIFY(reply.contains("G.711 MU-LAW"));
+
+    // Caller ID in the forms other firmware uses.
+    agere.expect({{"ATE0", "OK"}});
+    agere.in.clear();
+    sim.tell("cid-style 1 mesg");
+    sim.tell("at 0 line 1 call number \"5551234\" cadence 300/700");
+    QVERIFY(agere.waitFor("MESG=0307353535313233348D", 5000));
+    sim.tell("cid-style 1 ddn");
+    sim.tell("at 0 line 1 hangup disconnect");
+    sim.tell("at 500 line 1 call number \"5550000\" cadence 300/700");
+    QVERIFY(agere.waitFor("DDN_NMBR=5550000", 5000));
+    sim.tell("at 0 line 1 hangup disconnect");
+    sim.tell("at 500 line 1 call number \"O\" cadence 300/700");
+    QVERIFY(agere.waitFor("NMBR=O", 5000));
+
+    // Reset on its own: the echo is back and caller ID is forgotten.
+    cx.expect({{"ATE0", "OK"}, {"AT+VCID=1", "OK"}});
+    sim.tell("fault 0 self-reset");
+    QTest::qWait(200);
+    QCOMPARE(cx.command("AT+VCID?", &reply), QByteArray("OK"));
+    QVERIFY2(reply.startsWith("AT+VCID?") && reply.contains("\r\n0\r\n"), reply.constData());
+
+    // Stuck in voice receive: commands are taken for audio; <DLE>! still ends it.
+    sim.tell("fault 0 stuck");
+    QVERIFY(cx.waitFor([&] { return cx.in.size() > 2000; }, 2000));
+    QCOMPARE(cx.command("ATZ", nullptr, 700), QByteArray());
+    cx.in.clear();
+    cx.write("\x10!");
+    QVERIFY(cx.waitFor("\x10\x03\r\nOK\r\n", 2000));
+
+    // DTR dropped while recording: the call is gone, the stream stops, commands work.
+    cx.expect({{"ATE0", "OK"}, {"AT+FCLASS=8", "OK"}});
+    sim.tell("at 0 line 0 call cadence 300/700 audio talk");
+    QVERIFY(cx.waitFor("\x10R", 5000)); // in voice class a ring is a shielded code
+    cx.expect({{"AT+VLS=1", "OK"}, {"AT+VRX", "CONNECT"}});
+    QVERIFY(cx.waitFor([&] { return cx.in.size() > 1000; }, 2000));
+    sim.tell("fault 0 dtr-drop");
+    QTest::qWait(300);
+    cx.drain();
+    cx.in.clear();
+    QTest::qWait(300);
+    cx.drain();
+    QVERIFY2(cx.in.isEmpty(), QByteArray::number(cx.in.size()).constData());
+    QCOMPARE(cx.command("AT"), QByteArray("OK"));
 }
 
 QTEST_GUILESS_MAIN(tst_ModemSim)
