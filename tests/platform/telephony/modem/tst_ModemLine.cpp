@@ -23,14 +23,14 @@ private slots:
     void playsShieldedAndPaced();
     void signalToneAndHangUpSequence();
     void diallingInVoiceMode();
-    void modemThatStopsAnsweringIsResetAndReopened();
+    void faultEndsTheCallAndTheModemIsReset_data();
+    void faultEndsTheCallAndTheModemIsReset();
     void lostEndOfStreamAndLineNoise();
     void longMessageOutlivesTheInactivityTimer_data();
     void longMessageOutlivesTheInactivityTimer();
     void modemLeftStreamingIsBroughtBack();
     void sixteenBitLayoutIsCheckedOnTheAudio_data();
     void sixteenBitLayoutIsCheckedOnTheAudio();
-    void modemThatStopsSendingEndsTheRecording();
 };
 
 void tst_ModemLine::initialisesEachChip_data()
@@ -222,38 +222,6 @@ void tst_ModemLine::diallingInVoiceMode()
     QCOMPARE(rig.lastCallState(), LineCallState::Disconnected);
 }
 
-void tst_ModemLine::modemThatStopsAnsweringIsResetAndReopened()
-{
-    LineOptions options;
-    options.commandTimeoutMs = 1000;
-    Rig rig(test::conexantChip(), options);
-    const HCall call = rig.answeredCall();
-    rig.record(1);
-    rig.modem->push(QByteArray(400, '\x55'));
-    QCOMPARE(rig.recorded[0].bytesRecorded, 800u);
-
-    // The modem goes silent; the next command (the touch tone) times out.
-    rig.modem->mute = true;
-    rig.service->lineGenerateDigits(call, kDigitModeDtmf, "*", 0);
-    rig.loop.advance(3500);
-    QVERIFY(rig.statuses.join('\n').contains("Line0 the modem on /dev/ttyACM0 does not answer; resetting it"));
-    QCOMPARE(rig.lastCallState(), LineCallState::Disconnected);
-    QCOMPARE(rig.take(LINE_GENERATE).back().p1, kGenerateTermCancel);
-    // What was captured is still there for the recording.
-    QCOMPARE(rig.in->reset(), WaveResult(MMSYSERR_NOERROR));
-    QVERIFY(rig.recorded[0].done && rig.recorded[0].bytesRecorded >= 800u);
-
-    // The port was reopened and the modem initialised again; calls come in as before.
-    QVERIFY(rig.opens >= 2);
-    QVERIFY(rig.loop.advanceUntil([&] { return rig.modemLine().ready(); }, 10000));
-    QCOMPARE(rig.modem->commands.mid(0, 2), (QList<QByteArray>{"AT", "ATZ"}));
-    QVERIFY(rig.statuses.back().contains("ready"));
-    rig.dropCall(call);
-    rig.modem->push("\r\nRING\r\n");
-    rig.settle();
-    QVERIFY(rig.modemLine().hCall() != 0);
-}
-
 void tst_ModemLine::lostEndOfStreamAndLineNoise()
 {
     Rig rig(test::conexantChip());
@@ -365,27 +333,48 @@ void tst_ModemLine::sixteenBitLayoutIsCheckedOnTheAudio()
     QCOMPARE(std::int16_t(second.data[2] | (second.data[3] << 8)), tone[1]);
 }
 
-void tst_ModemLine::modemThatStopsSendingEndsTheRecording()
+void tst_ModemLine::faultEndsTheCallAndTheModemIsReset_data()
 {
-    Rig rig(test::conexantChip());
+    QTest::addColumn<bool>("streaming"); // the modem hangs while it streams, else in command state
+    QTest::addColumn<QString>("status");
+    QTest::newRow("stops answering a command") << false << "the modem on /dev/ttyACM0 does not answer; resetting it";
+    QTest::newRow("stops sending while recording") << true << "stopped sending during a recording";
+}
+
+void tst_ModemLine::faultEndsTheCallAndTheModemIsReset()
+{
+    QFETCH(bool, streaming);
+    QFETCH(QString, status);
+    LineOptions options;
+    options.commandTimeoutMs = 1000;
+    Rig rig(test::conexantChip(), options);
     const HCall call = rig.answeredCall();
     rig.record(1, 160000);
-    rig.modem->setAutoStream(true);
-    rig.loop.advance(2000);
-    QVERIFY(rig.recorded[0].bytesRecorded >= 2 * 15000);
-    // The modem hangs in voice receive: it sends nothing, and answers nothing.
+    rig.modem->setAutoStream(streaming);
+    rig.modem->push(QByteArray(400, '\x55'));
+    rig.loop.advance(streaming ? 2000 : 50);
+    const std::uint32_t captured = rig.recorded[0].bytesRecorded;
+    QVERIFY(captured >= (streaming ? 2 * 15000u : 800u));
+    // The modem answers nothing any more; in command state the touch tone times out.
     rig.modem->mute = true;
+    if (!streaming)
+        rig.service->lineGenerateDigits(call, kDigitModeDtmf, "*", 0);
     rig.loop.advance(3000);
-    QVERIFY(!rig.hasCallState(LineCallState::Disconnected)); // a few seconds are allowed
+    if (streaming)
+        QVERIFY(!rig.hasCallState(LineCallState::Disconnected)); // a few seconds without data are allowed
     rig.loop.advance(2000);
     QCOMPARE(rig.lastCallState(), LineCallState::Disconnected);
-    QCOMPARE(rig.modemLine().stats().stalls, 1);
-    QCOMPARE(rig.statuses.filter("stopped sending during a recording").size(), 1);
+    QCOMPARE(rig.statuses.filter(status).size(), 1);
+    QCOMPARE(rig.modemLine().stats().stalls, streaming ? 1 : 0);
+    if (!streaming)
+        QCOMPARE(rig.take(LINE_GENERATE).back().p1, kGenerateTermCancel);
     // What was recorded stays with the application; the line is reset and takes calls again.
     rig.in->reset();
-    QVERIFY(rig.recorded[0].done && rig.recorded[0].bytesRecorded >= 2 * 15000);
+    QVERIFY(rig.recorded[0].done && rig.recorded[0].bytesRecorded >= captured);
     QVERIFY(rig.loop.advanceUntil([&] { return rig.modemLine().ready(); }, 10000));
     QCOMPARE(rig.opens, 2);
+    QCOMPARE(rig.modem->commands.mid(0, 2), (QList<QByteArray>{"AT", "ATZ"}));
+    QVERIFY(rig.statuses.back().contains("ready"));
     rig.dropCall(call);
     rig.modem->push("\r\nRING\r\n");
     rig.settle();
