@@ -149,6 +149,7 @@ public:
         bool incoming = false;
         bool ringing = false;
         int ringCount = 0;
+        std::vector<int> ringCadenceMs; // on/off of the ringing call (the country's unless it has its own)
         bool handsetOffHook = false;
         bool farEndGone = false;
         bool monitoringDigits = false;

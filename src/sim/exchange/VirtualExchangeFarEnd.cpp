@@ -240,6 +240,7 @@ VirtualExchange::LineView VirtualExchange::view(int index) const
     v.incoming = l.incoming;
     v.ringing = l.ringing;
     v.ringCount = l.ringCount;
+    v.ringCadenceMs = l.call.cadenceMs;
     v.handsetOffHook = l.handsetOffHook;
     v.farEndGone = l.farEndGone;
     v.monitoringDigits = l.monitoring;

@@ -73,6 +73,44 @@ QList<QByteArray> ask(QSerialPort &port, const QByteArray &command, int timeoutM
     return {};
 }
 
+// Reads and throws away whatever arrives during `ms`; returns how many bytes that was.
+qsizetype discard(QSerialPort &port, int ms)
+{
+    qsizetype bytes = port.readAll().size();
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms) {
+        if (port.waitForReadyRead(static_cast<int>(std::max<qint64>(1, ms - clock.elapsed()))))
+            bytes += port.readAll().size();
+    }
+    return bytes;
+}
+
+// A modem that did not answer "AT": perhaps still streaming voice data for a program that died
+// in a call, taking every command for audio. Stopped as the line stops it at open; true once
+// it answers again, with `evidence` the bytes it sent meanwhile.
+bool bringBack(QSerialPort &port, int timeoutMs, qsizetype &evidence)
+{
+    constexpr int kAttempts = 2;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        // With DTR dropped a modem set up as usual (&D2) hangs up (a pseudo-terminal has no
+        // DTR: the stop codes alone must do).
+        port.setDataTerminalReady(false);
+        evidence += discard(port, 200);
+        port.setDataTerminalReady(true);
+        // Transmit (cleared, then ended), receive (aborted), duplex; ignored in command state.
+        port.write(QByteArray("!^", 8));
+        port.waitForBytesWritten(timeoutMs);
+        evidence += discard(port, 400);
+        bool ok = false;
+        ask(port, "ATH0", timeoutMs, &ok);
+        ask(port, "AT", timeoutMs, &ok);
+        if (ok)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 ModemConfig readModemConfig(const SettingsStore &store)
@@ -195,7 +233,15 @@ ProbeResult probePort(const QString &path, int speed, int timeoutMs)
     port.setBaudRate(speed);
     port.setFlowControl(QSerialPort::NoFlowControl);
     bool ok = false;
+    const QByteArray before = port.readAll(); // whatever the modem was sending already
     ask(port, "AT", timeoutMs, &ok);
+    if (!ok) {
+        qsizetype evidence = before.size();
+        ok = bringBack(port, timeoutMs, evidence);
+        // More than a stray result line: it was streaming voice data.
+        if (ok)
+            result.recovery = {evidence >= 32 ? notice::kLeftInCall : notice::kRecoveredByReset, {path}};
+    }
     result.answered = ok;
     if (ok) {
         const QList<QByteArray> classes = ask(port, "AT+FCLASS=?", timeoutMs, &ok);
@@ -216,6 +262,8 @@ std::vector<ModemPort> modemPorts(const ModemConfig &config, QList<ModemNotice> 
             if (ports.size() >= 4)
                 break;
             const ProbeResult r = probePort(candidate, config.speed);
+            if (notes && !r.recovery.isEmpty())
+                *notes << r.recovery;
             if (r.voice)
                 ports << candidate;
             else if (notes && !r.error.isEmpty())

@@ -59,11 +59,17 @@ struct ProbeResult
     bool voice = false;    // AT+FCLASS=? lists class 8
     QByteArray identity;   // ATI3
     ModemNotice error;     // why the port could not be asked
+    // The modem answered only after it was stopped: it was still streaming voice data for a
+    // program that died in a call (kLeftInCall), or answered after DTR was dropped and the
+    // command repeated (kRecoveredByReset). Empty when it answered at once.
+    ModemNotice recovery;
 };
 
 // Asks one port, politely: skipped when a UUCP lock file says another program uses it,
 // opened without waiting, then only "AT", "AT+FCLASS=?" and "ATI3" (no reset, nothing stored),
-// each with a short timeout, and closed again.
+// each with a short timeout, and closed again. A modem that does not answer "AT" is brought
+// back to command state first, as the line does at open: DTR dropped, the stop codes of every
+// voice data state, a pause whose input is thrown away, "ATH0", then "AT" again (twice).
 ProbeResult probePort(const QString &path, int speed = 115200, int timeoutMs = 700);
 
 // The ports of the configured lines, or of the probe's voice modems when none is configured.

@@ -91,6 +91,27 @@ public:
         return output;
     }
 
+    // A figure of the emulator's "stats" line for `line` ("played=24000 ..."), fresh; -1 if none.
+    qint64 figure(int line, const QString &name)
+    {
+        output.clear();
+        tell("stats");
+        const QString prefix = QStringLiteral("Line%1 stats:").arg(line);
+        QString found;
+        waitFor([&] {
+            for (const QString &l : QString::fromLatin1(readOutput()).split('\n')) {
+                if (l.startsWith(prefix))
+                    found = l;
+            }
+            return !found.isEmpty();
+        }, 3000);
+        for (const QString &word : found.split(' ')) {
+            if (word.startsWith(name + '='))
+                return word.mid(name.size() + 1).toLongLong();
+        }
+        return -1;
+    }
+
     QByteArray output;
 
 private:

@@ -3,14 +3,18 @@
 // A modem that answers from a table: what each command gets back, as a real chip answers it.
 // Replies are delivered through the event loop (never from inside the write), and voice data
 // states are followed so that the stream codes of the computer get their answers.
-#include "core/EventLoop.h"
+#include "core/VirtualEventLoop.h"
 #include "platform/telephony/modem/DleCodec.h"
+#include "platform/telephony/modem/ModemTelephony.h"
+#include "platform/telephony/modem/VoiceFormat.h"
 
 #include <QIODevice>
 #include <QList>
 #include <QMap>
+#include <QTest>
 
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <memory>
 
@@ -18,7 +22,6 @@ namespace telvox::test {
 
 struct ChipTable
 {
-    QString name;
     QMap<QByteArray, QByteArray> replies; // command (without CR) -> reply text before the result
     QList<QByteArray> refused;            // commands answered with ERROR
     int defaultVit = 0;                   // inactivity timer (s) until AT+VIT changes it
@@ -55,14 +58,6 @@ public:
         m_in += bytes;
         emit readyRead();
     }
-    // Bytes from the modem, delivered by the event loop.
-    void pushLater(const QByteArray &bytes)
-    {
-        m_loop.post([this, bytes, alive = m_alive] {
-            if (*alive)
-                push(bytes);
-        });
-    }
 
     QList<QByteArray> commands;      // every command line received
     QByteArray streamed;             // bytes received in voice transmit state
@@ -71,7 +66,6 @@ public:
     QByteArray noiseBeforeReply;     // sent in front of each reply
     std::function<QByteArray(const QByteArray &)> answer; // a non-empty result replaces the table
     QByteArray streamChunk = QByteArray(160, '\x55'); // 20 ms of audio, unshielded
-    qint64 streamedOut = 0;          // bytes of audio sent by the automatic stream
     bool leftVoiceMode = false;      // the inactivity timer ran out
 
     ~ScriptedModem() override { *m_alive = false; }
@@ -137,10 +131,10 @@ private:
             return;
         if (m_state == 1 && c == '!') {
             m_state = 0;
-            pushLater(dropEtx ? QByteArray("\r\nOK\r\n") : QByteArray("\x10\x03\r\nOK\r\n"));
+            later(dropEtx ? QByteArray("\r\nOK\r\n") : QByteArray("\x10\x03\r\nOK\r\n"));
         } else if (m_state == 2 && c == modem::kEtx) {
             m_state = 0;
-            pushLater("\r\nOK\r\n");
+            later("\r\nOK\r\n");
         }
     }
     void reply(const QByteArray &command)
@@ -167,7 +161,15 @@ private:
         } else if (text.endsWith("CONNECT\r\n")) {
             m_state = command == "AT+VRX" ? 1 : 2;
         }
-        pushLater(noiseBeforeReply + text);
+        later(noiseBeforeReply + text);
+    }
+    // Bytes from the modem, delivered by the event loop (never from inside the write).
+    void later(const QByteArray &bytes)
+    {
+        m_loop.post([this, bytes, alive = m_alive] {
+            if (*alive)
+                push(bytes);
+        });
     }
 
     void streamTick()
@@ -181,7 +183,6 @@ private:
             return;
         }
         push(modem::shielded(streamChunk));
-        streamedOut += streamChunk.size();
     }
 
     EventLoop &m_loop;
@@ -198,75 +199,184 @@ private:
 };
 
 // What the chips of the reference answer.
+inline ChipTable chip(QMap<QByteArray, QByteArray> replies, QList<QByteArray> refused = {}, int defaultVit = 0)
+{
+    return ChipTable{std::move(replies), std::move(refused), defaultVit};
+}
+
 inline ChipTable conexantChip()
 {
-    ChipTable t;
-    t.name = QStringLiteral("conexant");
-    t.replies = {{"ATI0", "56000"},
-                 {"ATI3", "CX93001-EIS_V0.2013-V92"},
-                 {"AT+GMI", "+GMI: CONEXANT"},
+    return chip({{"ATI0", "56000"}, {"ATI3", "CX93001-EIS_V0.2013-V92"}, {"AT+GMI", "+GMI: CONEXANT"},
                  {"AT+FCLASS=?", "0,1,1.0,2,8"},
                  {"AT+VSM=?", "0,\"SIGNED PCM\",8,0,8000,0,0\n1,\"UNSIGNED PCM\",8,0,8000,0,0\n"
                               "129,\"IMA ADPCM\",4,0,8000,0,0\n130,\"UNSIGNED PCM\",8,0,8000,0,0\n"
-                              "131,\"Mu-Law\",8,0,8000,0,0\n132,\"A-Law\",8,0,8000,0,0\n"
-                              "133,\"14 bit PCM\",14,0,8000,0,0"}};
-    t.refused = {"AT+IFC=2,2"};
-    return t;
+                              "131,\"Mu-Law\",8,0,8000,0,0\n132,\"A-Law\",8,0,8000,0,0\n133,\"14 bit PCM\",14,0,8000,0,0"}},
+                {"AT+IFC=2,2"});
 }
 
 inline ChipTable usrChip()
 {
-    ChipTable t;
-    t.name = QStringLiteral("usr");
-    t.replies = {{"ATI0", "5601"},
-                 {"ATI3", "U.S. Robotics 56K FAX USB V1.2.23"},
-                 {"AT+GMI", "U.S. Robotics"},
+    return chip({{"ATI0", "5601"}, {"ATI3", "U.S. Robotics 56K FAX USB V1.2.23"}, {"AT+GMI", "U.S. Robotics"},
                  {"AT+FCLASS=?", "(0,1,2,8)"},
                  {"AT+VSM=?", "+VSM: 128,\"8-BIT LINEAR\",8,0,(7200,8000,11025),(0),(0)\n"
                               "+VSM: 129,\"16-BIT LINEAR\",16,0,(7200,8000,11025),(0),(0)\n"
-                              "+VSM: 130,\"8-BIT ALAW\",8,0,(8000),(0),(0)\n"
-                              "+VSM: 131,\"8-BIT ULAW\",8,0,(8000),(0),(0)\n"
-                              "+VSM: 132,\"IMA ADPCM\",4,0,(7200,8000,11025),(0),(0)"}};
-    t.refused = {"AT-STE=3"};
-    return t;
+                              "+VSM: 130,\"8-BIT ALAW\",8,0,(8000),(0),(0)\n+VSM: 131,\"8-BIT ULAW\",8,0,(8000),(0),(0)\n"
+                              "+VSM: 132,\"IMA ADPCM\",4,0,(7200,8000,11025),(0),(0)"}},
+                {"AT-STE=3"});
 }
 
 inline ChipTable agereChip()
 {
-    ChipTable t;
-    t.name = QStringLiteral("agere");
-    t.replies = {{"ATI0", "56000"},
-                 {"ATI3", "LT V.92 Data+Fax Modem Version 8.30"},
-                 {"AT+GMI", "Agere Systems"},
+    return chip({{"ATI0", "56000"}, {"ATI3", "LT V.92 Data+Fax Modem Version 8.30"}, {"AT+GMI", "Agere Systems"},
                  {"AT+FCLASS=?", "0,1,2,8"},
                  {"AT+VSM=?", "128,\"8-BIT LINEAR\",8,0,(7200,8000,11025),(0),(0)\n"
                               "129,\"16-BIT LINEAR\",16,0,(7200,8000,11025),(0),(0)\n"
-                              "130,\"8-BIT ALAW\",8,0,(8000),(0),(0)\n131,\"8-BIT ULAW\",8,0,(8000),(0),(0)"}};
-    return t;
+                              "130,\"8-BIT ALAW\",8,0,(8000),(0),(0)\n131,\"8-BIT ULAW\",8,0,(8000),(0),(0)"}});
 }
 
 // An older Rockwell-style chip: only the "#" caller-ID command, and an inactivity timer of a
 // minute that it will not switch off.
 inline ChipTable rockwellChip()
 {
-    ChipTable t;
-    t.name = QStringLiteral("rockwell");
-    t.replies = {{"ATI0", "56000"},
-                 {"ATI3", "RCV56DPF-PLL L8571A Rev 47.23/34.00"},
-                 {"AT+FCLASS=?", "0,1,2,8"},
-                 {"AT+VSM=?", "1,\"UNSIGNED PCM\",8,0,8000,0,0\n4,\"G.711U\",8,0,8000,0,0"}};
-    t.refused = {"AT+VCID=1", "AT+VIT=0", "AT+GMI"};
-    t.defaultVit = 60;
-    return t;
+    return chip({{"ATI0", "56000"}, {"ATI3", "RCV56DPF-PLL L8571A Rev 47.23/34.00"}, {"AT+FCLASS=?", "0,1,2,8"},
+                 {"AT+VSM=?", "1,\"UNSIGNED PCM\",8,0,8000,0,0\n4,\"G.711U\",8,0,8000,0,0"}},
+                {"AT+VCID=1", "AT+VIT=0", "AT+GMI"}, 60);
 }
 
 inline ChipTable dataOnlyModem()
 {
-    ChipTable t;
-    t.name = QStringLiteral("data");
-    t.replies = {{"ATI0", "28800"}, {"ATI3", "Generic 33600 Data/Fax"}, {"AT+FCLASS=?", "0,1,2"}};
-    t.refused = {"AT+GMI"};
-    return t;
+    return chip({{"ATI0", "28800"}, {"ATI3", "Generic 33600 Data/Fax"}, {"AT+FCLASS=?", "0,1,2"}}, {"AT+GMI"});
 }
+
+// The voice-modem backend on one scripted modem in virtual time, with an application on top
+// that records every line event.
+struct Event
+{
+    std::int64_t at;
+    std::uint32_t device, message, p1, p2, p3;
+};
+
+inline ChipTable chipByName(const QString &name)
+{
+    if (name == QLatin1String("usr"))
+        return usrChip();
+    if (name == QLatin1String("agere"))
+        return agereChip();
+    if (name == QLatin1String("rockwell"))
+        return rockwellChip();
+    return conexantChip();
+}
+
+inline QByteArray samplesAsBytes(modem::VoiceEncoding encoding, const std::vector<std::int16_t> &samples)
+{
+    QByteArray raw;
+    modem::encodeSamples(encoding, samples, raw);
+    return raw;
+}
+
+struct Rig
+{
+    explicit Rig(ChipTable chip, modem::LineOptions options = {})
+    {
+        modem::ModemPort entry;
+        entry.portName = QStringLiteral("/dev/ttyACM0");
+        entry.options = std::move(options);
+        entry.opener = [this, chip](modem::PortOpenError &) -> std::unique_ptr<QIODevice> {
+            auto m = std::make_unique<ScriptedModem>(loop, chip);
+            m->open(QIODevice::ReadWrite);
+            modem = m.get();
+            ++opens;
+            return m;
+        };
+        std::vector<modem::ModemPort> portList;
+        portList.push_back(std::move(entry));
+        service = std::make_unique<modem::ModemTelephony>(loop, std::move(portList));
+        service->setStatusHandler([this](const modem::ModemNotice &n) { statuses << n.english(); });
+        service->start();
+        loop.advanceUntil([this] { return service->line(0).ready(); }, 5000);
+        std::uint32_t count = 0;
+        service->lineInitialize(
+            app,
+            [this](std::uint32_t d, std::uint32_t m, std::uintptr_t, std::uint32_t a, std::uint32_t b, std::uint32_t c) {
+                events.push_back({loop.now(), d, m, a, b, c});
+            },
+            QStringLiteral("test"), count);
+        service->lineOpen(app, 0, line, 0x20002, 0, 0, 6, MediaMode::InteractiveVoice);
+        service->lineSetStatusMessages(line, kLineDevStateRinging, 0);
+    }
+
+    modem::ModemLine &modemLine() { return service->line(0); }
+    std::vector<Event> take(std::uint32_t message) const
+    {
+        std::vector<Event> out;
+        for (const Event &e : events) {
+            if (e.message == message)
+                out.push_back(e);
+        }
+        return out;
+    }
+    int count(std::uint32_t message, std::uint32_t p1) const
+    {
+        int n = 0;
+        for (const Event &e : take(message))
+            n += e.p1 == p1;
+        return n;
+    }
+    bool hasCallState(std::uint32_t state) const { return count(LINE_CALLSTATE, state) > 0; }
+    std::uint32_t lastCallState() const { return take(LINE_CALLSTATE).back().p1; }
+    QString digits() const
+    {
+        QString out;
+        for (const Event &e : take(LINE_MONITORDIGITS))
+            out += QChar(char(e.p1));
+        return out;
+    }
+    void settle(std::int64_t ms = 50) { loop.advance(ms); }
+    // Commands sent since `from`.
+    QList<QByteArray> commandsSince(qsizetype from) const { return modem->commands.mid(from); }
+
+    // An incoming call rung once and answered; returns the call handle.
+    HCall answeredCall()
+    {
+        modem->push("\r\nRING\r\n");
+        settle();
+        const HCall call = modemLine().hCall();
+        service->lineAnswer(call);
+        loop.advanceUntil([this] { return hasCallState(LineCallState::Connected); }, 3000);
+        return call;
+    }
+    void dropCall(HCall call)
+    {
+        service->lineDrop(call);
+        settle(300);
+        service->lineDeallocateCall(call);
+    }
+
+    // The line's audio recorded into `buffers` buffers of `bytes` each (none: the capture
+    // runs without buffers, as when only the modem's state matters).
+    void record(int buffers = 0, int bytes = 16000)
+    {
+        service->openIn(modem::ModemTelephony::kWaveDeviceBase, PcmFormat{}, {}, in);
+        for (int i = 0; i < buffers; ++i) {
+            WaveBuffer &b = recorded.emplace_back();
+            b.data.resize(std::size_t(bytes));
+            in->prepareHeader(b);
+            in->addBuffer(b);
+        }
+        in->start();
+        settle();
+    }
+
+    VirtualEventLoop loop;
+    ScriptedModem *modem = nullptr;
+    int opens = 0;
+    std::unique_ptr<modem::ModemTelephony> service;
+    std::vector<Event> events;
+    QStringList statuses;
+    HLineApp app = 0;
+    HLine line = 0;
+    std::deque<WaveBuffer> recorded;
+    std::unique_ptr<WaveIn> in;
+};
 
 } // namespace telvox::test

@@ -13,48 +13,33 @@
 
 #include <QTest>
 
-#include <cmath>
-#include <numbers>
 
 using namespace telvox;
 using namespace telvox::test;
 
 namespace {
 
-// A one-second 440 Hz greeting as a PCM wave file.
-void writeGreeting(const QString &path)
-{
-    QByteArray pcm;
-    for (int i = 0; i < 8000; ++i) {
-        const auto v = static_cast<std::int16_t>(6000 * std::sin(2 * std::numbers::pi * 440 * i / 8000.0));
-        pcm.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF));
-    }
-    QByteArray wav = "RIFF";
-    const auto u32 = [](quint32 v) { return QByteArray(reinterpret_cast<const char *>(&v), 4); };
-    const auto u16 = [](quint16 v) { return QByteArray(reinterpret_cast<const char *>(&v), 2); };
-    wav += u32(quint32(36 + pcm.size())) + "WAVEfmt " + u32(16) + u16(1) + u16(1) + u32(8000) + u32(16000) + u16(2)
-        + u16(16) + "data" + u32(quint32(pcm.size())) + pcm;
-    writeBytes(path, wav);
-}
-
 struct System
 {
-    System(const QString &profile, int rings)
-        : sim(1, profile)
+    System(const QString &profiles, int rings, int lines = 1, const QStringList &simArguments = {},
+           const modem::LineOptions &options = {})
+        : sim(lines, profiles, simArguments)
     {
         table.loadBuiltIn();
         QDir().mkpath(dir.file("LogFiles"));
         QDir().mkpath(dir.file("waveFiles"));
         QDir().mkpath(dir.file("tmp"));
-        writeGreeting(dir.file("greeting.wav"));
-        settings.WriteSetting("Config", "Line0", "1");
+        QFile::copy(QStringLiteral(":/telvox/prompts/greeting.wav"), dir.file("greeting.wav")); // 2.3 s
         settings.WriteSetting("Config", "Rings", QString::number(rings));
-        // The learned ring gaps of a line whose rings come every second.
-        for (int k = 1; k <= 6; ++k)
-            settings.WriteSetting("Line0", QStringLiteral("Param%1").arg(k), "1500");
+        for (int n = 0; n < lines; ++n) {
+            settings.WriteSetting("Config", QStringLiteral("Line%1").arg(n), "1");
+            // The learned ring gaps of a line whose rings come every second.
+            for (int k = 1; k <= 6; ++k)
+                settings.WriteSetting(QStringLiteral("Line%1").arg(n), QStringLiteral("Param%1").arg(k), "1500");
+        }
         status.OpenDayLog();
 
-        modems = std::make_unique<modem::ModemTelephony>(loop, sim.ports());
+        modems = std::make_unique<modem::ModemTelephony>(loop, sim.ports(options));
         modems->setStatusHandler([this](const modem::ModemNotice &n) { status.AddStatus(n.format(texts)); });
         modems->start();
         identified = modems->waitForIdentification(8000);
@@ -86,6 +71,7 @@ struct System
     void tell(const QByteArray &command) { sim.tell(command); }
     QStringList recordings() const { return QDir(dir.file("waveFiles")).entryList(QDir::Files); }
     QString statusText() const { return statusList.lines().join('|'); }
+    bool recording(int line = 0) const { return core->lineTable()[line].recState == 1; }
 
     ScratchDir dir;
     EmulatedModems sim;
@@ -119,9 +105,13 @@ private slots:
         QVERIFY(s.identified);
         QVERIFY(s.core->lineTable()[0].hLine != 0);
         s.tell("at 0 line 0 call number \"5551234\" cadence 300/700 audio talk 5");
-        // Two rings, the greeting (1 s), the tone, then the message.
+        // Two rings, the greeting, the tone, then the message.
         QVERIFY(waitFor([&] { return s.core->lineTable()[0].recState == 1; }, 10000));
         QCOMPARE(s.core->lineTable()[0].mode, QStringLiteral("A"));
+        // The greeting went out whole (mu-law: a byte a sample), paced: never held back.
+        QVERIFY(s.sim.figure(0, QStringLiteral("played")) >= 18400);
+        QCOMPARE(s.sim.figure(0, QStringLiteral("holds")), qint64(0));
+        QVERIFY(s.modems->line(0).stats().largestSendGapMs < 100);
         QTest::qWait(2500);
         s.tell("at 0 line 0 hangup disconnect");
         QVERIFY(waitFor([&] { return !s.recordings().isEmpty(); }, 6000));
@@ -151,30 +141,78 @@ private slots:
         QVERIFY(s.lists.unreadEntries().isEmpty());
     }
 
-    void modemThatStopsSendingEndsTheMessageAndRecovers()
+    // A modem fault before or during a message: what was said is kept and listed, the status
+    // list says what happened, and the line takes the next message by itself.
+    void faultyModemLosesNoMessage_data()
     {
-        System s(QStringLiteral("conexant"), 2);
+        QTest::addColumn<QStringList>("simArguments");
+        QTest::addColumn<QByteArray>("before"); // told the emulator before the call
+        QTest::addColumn<QByteArray>("during"); // told 2.5 s into the message (else the caller hangs up)
+        QTest::addColumn<QString>("status");
+        QTest::newRow("stops sending") << QStringList() << QByteArray() << QByteArray("fault 0 mute 5000")
+                                       << "stopped sending during a recording";
+        QTest::newRow("unplugged") << QStringList() << QByteArray() << QByteArray("fault 0 unplug 2500") << "gone";
+        QTest::newRow("left streaming by a run that died") << QStringList{"--fault", "0:stuck@0"} << QByteArray()
+                                                           << QByteArray() << "was still in a call from an earlier run";
+        QTest::newRow("reset itself, caller ID forgotten")
+            << QStringList() << QByteArray("fault 0 self-reset") << QByteArray() << "reset itself";
+    }
+    void faultyModemLosesNoMessage()
+    {
+        QFETCH(QStringList, simArguments);
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, during);
+        QFETCH(QString, status);
+        modem::LineOptions options;
+        options.keepAliveMs = 500;
+        System s(QStringLiteral("conexant"), 2, 1, simArguments, options);
         QVERIFY(s.identified);
+        if (!before.isEmpty()) {
+            s.tell(before);
+            QVERIFY(waitFor([&] { return s.statusText().contains(status); }, 5000));
+            QVERIFY(waitFor([&] { return s.statusList.lines().back().contains("ready"); }, 10000)); // set up again
+        }
         s.tell("at 0 line 0 call number \"5551234\" cadence 300/700 audio talk");
-        QVERIFY(waitFor([&] { return s.core->lineTable()[0].recState == 1; }, 10000));
+        QVERIFY(waitFor([&] { return s.recording(); }, 10000));
         QTest::qWait(2500);
-        // The modem stops sending in the middle of the message (and answers nothing for 5 s).
-        s.tell("fault 0 mute 5000");
+        s.tell(during.isEmpty() ? QByteArray("at 0 line 0 hangup disconnect") : during);
         QVERIFY(waitFor([&] { return !s.recordings().isEmpty(); }, 10000));
-        QVERIFY(s.statusText().contains("stopped sending during a recording"));
-        // What was said before is kept, listed as a message.
+        QVERIFY2(s.statusText().contains(status), qPrintable(s.statusText()));
         const QStringList files = s.recordings();
         QCOMPARE(files.size(), 1);
         QVERIFY2(files[0].startsWith("A") && files[0].endsWith("~5551234.wav"), qPrintable(files[0]));
         QCOMPARE(s.lists.unreadEntries(), files);
         QVERIFY(QFileInfo(s.dir.file("waveFiles/" + files[0])).size() > 44 + 2 * 16000);
-        // The line recovers by itself: the next caller's message is recorded as usual.
         QVERIFY(waitFor([&] { return s.core->lineTable()[0].hCall == 0 && s.modems->line(0).ready(); }, 20000));
         s.tell("at 0 line 0 call number \"5550001\" cadence 300/700 audio talk");
-        QVERIFY(waitFor([&] { return s.core->lineTable()[0].recState == 1; }, 15000));
+        QVERIFY(waitFor([&] { return s.recording(); }, 15000));
         QTest::qWait(1500);
         s.tell("at 0 line 0 hangup disconnect");
         QVERIFY(waitFor([&] { return s.recordings().size() == 2; }, 6000));
+    }
+
+    // One modem that stops answering is reset; the message on the other line goes on whole.
+    void modemThatStopsAnsweringLeavesOtherLinesAlone()
+    {
+        modem::LineOptions options;
+        options.keepAliveMs = 500;
+        options.commandTimeoutMs = 1000;
+        System s(QStringLiteral("conexant,usr"), 2, 2, {}, options);
+        QVERIFY(s.identified);
+        s.tell("at 0 line 0 call number \"5551234\" cadence 300/700 audio talk");
+        QVERIFY(waitFor([&] { return s.recording(); }, 10000));
+        s.tell("fault 1 mute 3000");
+        QVERIFY(waitFor([&] { return s.statusText().contains("Line1 the modem on"); }, 5000));
+        QVERIFY(waitFor([&] { return s.statusList.lines().back().contains("Line1") && s.modems->line(1).ready(); }, 10000));
+        QTest::qWait(4500);
+        s.tell("at 0 line 0 hangup disconnect");
+        QVERIFY(waitFor([&] { return !s.recordings().isEmpty(); }, 6000));
+        QCOMPARE(s.statusText().count("does not answer"), 1);
+        QVERIFY(s.modems->line(1).stats().resets >= 1);
+        QCOMPARE(s.modems->line(0).stats().resets, 0);
+        // About nine seconds of message: the line recorded all along, at the modem's pace.
+        const qint64 size = QFileInfo(s.dir.file("waveFiles/" + s.recordings()[0])).size();
+        QVERIFY2(size > 44 + 7 * 16000, qPrintable(QString::number(size)));
     }
 };
 

@@ -8,6 +8,7 @@
 // reaches the pseudo-terminal through a link under /dev, as it only opens devices there.
 
 #include "EmulatedModems.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,44 +22,14 @@
 #include <unistd.h>
 
 using telvox::test::EmulatedModems;
+using telvox::test::readAll;
+using telvox::test::writeBytes;
 using telvox::test::waitFor;
 
 namespace {
 
 constexpr const char *kVgetty = "/usr/sbin/vgetty";
 constexpr int kRmdHeader = 32; // "RMD1", modem type, compression, speed, bits, reserved
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
-
-// A figure of the emulator's "stats" line ("played=24000 ...").
-qint64 simFigure(EmulatedModems &sim, const QString &name)
-{
-    sim.output.clear();
-    sim.tell("stats");
-    QString line;
-    waitFor([&] {
-        for (const QString &l : QString::fromLatin1(sim.readOutput()).split('\n')) {
-            if (l.startsWith(QLatin1String("Line0 stats:")))
-                line = l;
-        }
-        return !line.isEmpty();
-    }, 3000);
-    for (const QString &word : line.split(' ')) {
-        if (word.startsWith(name + '='))
-            return word.mid(name.size() + 1).toLongLong();
-    }
-    return -1;
-}
 
 // Root mean square of 8-bit unsigned audio (128 = silence) from `from` to `to` (bytes).
 double rmsOfUnsigned8(const QByteArray &audio, qsizetype from, qsizetype to)
@@ -141,7 +112,7 @@ void tst_ModemPeer::vgettyAnswersAndRecords()
     QVERIFY(!conf.isEmpty());
     conf.replace("@DRIVER@", driver.toLatin1()).replace("@CML@", QByteArray::number(cml));
     const QString confPath = dir.filePath("voice.conf");
-    QVERIFY(writeAll(confPath, conf));
+    QVERIFY(writeBytes(confPath, conf));
 
     EmulatedModems sim(1, profile);
     const QString pty = QFileInfo(sim.portPath(0)).symLinkTarget();
@@ -183,7 +154,7 @@ void tst_ModemPeer::vgettyAnswersAndRecords()
     // message: the line then carries the busy tone, nothing else says the call is over.
     sim.tell("at 0 line 0 call number \"5551234\" name \"ANNA\" cadence 1000/2000 audio talk");
     QVERIFY2(waitFor([&] { return logText().contains("recording voice file"); }, 60000), qPrintable(logText().right(4000)));
-    QVERIFY(waitFor([&] { return simFigure(sim, "recorded") >= 3 * 8000; }, 15000));
+    QVERIFY(waitFor([&] { return sim.figure(0, "recorded") >= 3 * 8000; }, 15000));
     sim.tell("at 0 line 0 hangup silent");
     QElapsedTimer sinceHangUp;
     sinceHangUp.start();
@@ -192,8 +163,8 @@ void tst_ModemPeer::vgettyAnswersAndRecords()
     QVERIFY2(vgetty.waitForFinished(20000) || logText().contains("message keep"), qPrintable(logText().right(3000)));
 
     const QString text = logText();
-    const qint64 played = simFigure(sim, "played");
-    const qint64 holds = simFigure(sim, "holds");
+    const qint64 played = sim.figure(0, "played");
+    const qint64 holds = sim.figure(0, "holds");
     const QStringList recordings = QDir(spool + "/incoming").entryList({"*.rmd"}, QDir::Files);
     QCOMPARE(recordings.size(), 1);
     const QByteArray recording = readAll(spool + "/incoming/" + recordings[0]).mid(kRmdHeader);
