@@ -4,7 +4,7 @@
 
 #include "EmulatedModem.h"
 
-#include "platform/telephony/VirtualExchange.h"
+#include "sim/exchange/VirtualExchange.h"
 #include "platform/telephony/modem/VoiceFormat.h"
 
 #include <QDateTime>
