@@ -129,6 +129,7 @@ private slots:
     void probeFindsTheVoiceModem();
     void emulatedChipHoldsBackAndReports();
     void emulatedChipFaultsAndIdentities();
+    void reorderToneIsReportedAndRepeated();
 };
 
 void tst_ModemSim::probeFindsTheVoiceModem()
@@ -288,6 +289,34 @@ void tst_ModemSim::emulatedChipFaultsAndIdentities()
     cx.drain();
     QVERIFY2(cx.in.isEmpty(), QByteArray::number(cx.in.size()).constData());
     QCOMPARE(cx.command("AT"), QByteArray("OK"));
+}
+
+// A far end that hangs up silently on an exchange giving the reorder tone: the chip reports it
+// with <DLE>d (not b), and again every 3 s while the tone lasts.
+void tst_ModemSim::reorderToneIsReportedAndRepeated()
+{
+    QTemporaryDir dir;
+    QFile scenario(dir.filePath("reorder.scn"));
+    QVERIFY(scenario.open(QIODevice::WriteOnly) && scenario.write("hangup-tone reorder\n") > 0);
+    scenario.close();
+    EmulatedModems sim(1, QStringLiteral("conexant"), {QStringLiteral("--scenario"), scenario.fileName()});
+    RawPort port(sim.portPath(0));
+    port.expect({{"AT+FCLASS=8", "OK"}, {"AT+VIT=0", "OK"}});
+    sim.tell("at 0 line 0 call number \"5551234\" audio talk");
+    QVERIFY(port.waitFor("\x10R", 7000));
+    port.expect({{"AT+VLS=1", "OK"}, {"AT+VRX", "CONNECT"}});
+    port.in.clear();
+    sim.tell("at 300 line 0 hangup silent");
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(port.waitFor([&] { return shieldedCodes(port.in).count('d') >= 1; }, 5000));
+    const qint64 first = clock.elapsed();
+    QVERIFY(port.waitFor([&] { return shieldedCodes(port.in).count('d') >= 2; }, 5000));
+    const qint64 gap = clock.elapsed() - first;
+    QVERIFY2(gap > 2000, qPrintable(QString::number(gap))); // a repeat, not a burst
+    QVERIFY(!shieldedCodes(port.in).contains('b'));
+    port.write("\x10!");
+    QVERIFY(port.waitFor("OK\r\n", 2000));
 }
 
 QTEST_GUILESS_MAIN(tst_ModemSim)
