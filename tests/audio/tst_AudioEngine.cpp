@@ -40,23 +40,6 @@ private slots:
         QVERIFY(h.prompts.shown.isEmpty());
     }
 
-    void trueSpeechRecordingsDecode()
-    {
-        Harness h(OutputFormat::TrueSpeech);
-        h.startRecording("M");
-        h.loop.advance(6000);
-        h.stop();
-        h.loop.advance(3000);
-        QCOMPARE(h.recordings(), QStringList({"M2026-12-04~08-30-15.wav"}));
-        const QByteArray file = readAll(h.dir.file("rec/M2026-12-04~08-30-15.wav"));
-        QCOMPARE(file.mid(20, 2), QByteArray("\x22\x00", 2));
-        const qsizetype data = file.size() - 90;
-        QCOMPARE(data % 32, 0);
-        QVERIFY(data >= 32 * 190); // six seconds are 200 frames
-        QCOMPARE(h.lists.lastTenEntries(), QStringList({"M2026-12-04~08-30-15.wav"}));
-        QVERIFY(h.prompts.shown.isEmpty());
-    }
-
     void emptyBufferIsReportedAndShortRecordingDiscarded()
     {
         Harness h;

@@ -47,7 +47,8 @@ inline QByteArray riff(const QByteArray &chunks) { return "RIFF" + le32Bytes(qui
 inline bool copyPrompt(const char *name, const QString &target)
 {
     QFile::remove(target);
-    return QFile::copy(QStringLiteral(":/telvox/prompts/") + name, target);
+    return QFile::copy(QStringLiteral(":/telvox/prompts/") + name, target) // read-only, as resources are
+           && QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
 }
 
 } // namespace telvox::test
