@@ -107,8 +107,6 @@ private slots:
         QTest::addColumn<bool>("kept");
         QTest::newRow("pcm 4956 kept") << 0 << 4956 << true;
         QTest::newRow("pcm 4955 discarded") << 0 << 4955 << false;
-        QTest::newRow("pcm 5119") << 0 << 5119 << true;
-        QTest::newRow("pcm 3 blocks") << 0 << 3 * 5120 << true;
         QTest::newRow("pcm odd") << 0 << 77777 << true;
         QTest::newRow("ts 4910 kept") << 1 << 4910 << true;
         QTest::newRow("ts 4909 discarded") << 1 << 4909 << false;

@@ -318,12 +318,8 @@ private slots:
                 QVERIFY2(r.nearRatios == 0 && r.steady == 0 && r.moving >= 1, qPrintable(clip));
             }
         }
-    }
-
-    // The synthetic talker over a minute: no busy stop, and nearly every second moves (a steady
-    // second only delays the answer of a dialled call by a second).
-    void syntheticTalk()
-    {
+        // The synthetic talker over a minute: no busy stop, and nearly every second moves (a
+        // steady second only delays the answer of a dialled call by a second).
         for (const auto voice : {SpeechLikeSource::Voice::Low, SpeechLikeSource::Voice::High}) {
             for (std::uint64_t seed = 1; seed <= 3; ++seed) {
                 const Run r = run(SpeechLikeSource(seed, voice, -20.0).next(60 * kSecond));
