@@ -79,50 +79,50 @@ class tst_StopTriggers : public QObject
 {
     Q_OBJECT
 private slots:
-    void silenceEndsTheRecordingOnTheSixthSecond()
+    // Each trigger on a far end that talks, then falls silent or plays the reorder tone (every
+    // country's busy and reorder tones are in the quality subset below and in tst_Fbs): the
+    // recording runs on through the talk, stops with the sixth silent second or the third busy
+    // buffer, keeps what it recorded, and the call is dropped half a second later; a trigger
+    // switched off never stops it.
+    void triggerEndsTheRecording_data()
     {
+        QTest::addColumn<bool>("silenceOn");
+        QTest::addColumn<bool>("busyOn");
+        QTest::addColumn<bool>("reorderTone"); // else silence after the talk
+        QTest::addColumn<int>("talkMs");
+        QTest::addColumn<int>("runningMs"); // still recording then
+        QTest::addColumn<int>("stopMs");    // stopped by then; 0: never
+        QTest::addColumn<QString>("text");
+        QTest::newRow("silence") << true << false << false << 4000 << 9500 << 10500 << "监测到静音，录音停止";
+        QTest::newRow("silence, off") << false << true << false << 0 << 20000 << 0 << "";
+        QTest::newRow("reorder tone") << false << true << true << 5000 << 5500 << 10500 << "监测到忙音，录音停止";
+        QTest::newRow("reorder tone, off") << true << false << true << 5000 << 20000 << 0 << "";
+    }
+    void triggerEndsTheRecording()
+    {
+        QFETCH(bool, silenceOn);
+        QFETCH(bool, busyOn);
+        QFETCH(bool, reorderTone);
+        QFETCH(int, talkMs);
+        QFETCH(int, runningMs);
+        QFETCH(int, stopMs);
+        QFETCH(QString, text);
         StopTriggerOptions options;
-        options.silence = true;
+        options.silence = silenceOn;
+        options.fastBusy = busyOn;
         Triggered h(options);
-        h.farEnd(speech(), 4.0, silence());
+        h.farEnd(speech(), talkMs / 1000.0, reorderTone ? tone("United States/Canada", sim::ToneKind::Congestion) : silence());
         h.startRecording("A", "~123");
-        h.loop.advance(9500); // 4 s of speech, then silent seconds 5..9: five in a row
-        QCOMPARE(h.lines[0].recState, 1);
-        QVERIFY(h.drops.isEmpty());
-        h.loop.advance(1000); // the sixth silent second
-        QCOMPARE(h.lines[0].recState, 0);
-        QVERIFY(h.statusTexts().contains("监测到静音，录音停止"));
-        h.loop.advance(3000);
-        QCOMPARE(h.drops, QList<int>({0}));
-        QCOMPARE(h.recordings().size(), 1); // what was recorded is kept
-    }
-
-    void silenceIsIgnoredWhenSwitchedOff()
-    {
-        Triggered h(StopTriggerOptions{});
-        h.farEnd(silence(), 0, silence());
-        h.startRecording("M");
-        h.loop.advance(20000);
-        QCOMPARE(h.lines[0].recState, 1);
-        QCOMPARE(h.triggers.silenceRun(0), 0);
-    }
-
-    // The reorder tone after the caller hung up (every country's busy and reorder tones are in
-    // the quality subset below and in tst_Fbs).
-    void busyToneAfterHangUpEndsTheRecording()
-    {
-        StopTriggerOptions options;
-        options.fastBusy = true;
-        Triggered h(options);
-        h.farEnd(speech(), 5.0, tone("United States/Canada", sim::ToneKind::Congestion));
-        h.startRecording("A");
-        h.loop.advance(5500);
-        QCOMPARE(h.lines[0].recState, 1); // speech never looks like a busy tone
-        h.loop.advance(5000);
-        QCOMPARE(h.lines[0].recState, 0);
-        QVERIFY(h.statusTexts().contains("监测到忙音，录音停止"));
+        h.loop.advance(runningMs);
+        QCOMPARE(h.lines[0].recState, 1); // talk never looks like silence or a busy tone
+        h.loop.advance(std::max(stopMs - runningMs, 0));
+        QCOMPARE(h.lines[0].recState, stopMs ? 0 : 1);
+        QCOMPARE(h.statusTexts().contains(text), stopMs != 0);
+        QVERIFY(silenceOn || h.triggers.silenceRun(0) == 0); // switched off, silence is not even counted
         h.loop.advance(600);
-        QCOMPARE(h.drops, QList<int>({0}));
+        QCOMPARE(h.drops, stopMs ? QList<int>({0}) : QList<int>());
+        h.loop.advance(3000);
+        QCOMPARE(h.recordings().size(), stopMs ? 1 : 0); // what was recorded is kept
     }
 
     // Generated buffers straight into the triggers, around each limit of the busy stop: the
