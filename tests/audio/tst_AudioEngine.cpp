@@ -1,11 +1,10 @@
 // The audio engine on paced wave devices in virtual time: capture into the working file,
 // the recording written after the device closed, the lists, TrueSpeech, and the prompts.
 #include "support/AudioHarness.h"
+#include "support/WaveBytes.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTest>
-#include <QtEndian>
 
 #include <cmath>
 
@@ -41,47 +40,6 @@ private slots:
         QVERIFY(h.prompts.shown.isEmpty());
     }
 
-    void anUnansweredDialledCallKeepsNothing()
-    {
-        Harness h;
-        h.startRecording("O", "~777", 2);
-        QCOMPARE(h.lines[0].recState, 2);
-        int analysed = 0;
-        h.engine->setBufferAnalyser([&](int slot, std::span<const std::int16_t> s) {
-            QCOMPARE(slot, 0);
-            analysed += static_cast<int>(s.size());
-        });
-        h.loop.advance(2500);
-        QCOMPARE(QFileInfo(h.engine->journalFile(0)).size(), 44); // nothing kept while unanswered
-        QVERIFY(analysed >= 2 * 8000); // but the detectors saw the audio
-        // The called party answers: from now on the audio is kept.
-        h.lines[0].recState = 1;
-        h.loop.advance(2000);
-        h.stop();
-        h.loop.advance(3000);
-        const QByteArray file = readAll(h.dir.file("rec/O2026-12-04~08-30-15~777.wav"));
-        const qsizetype samples = (file.size() - 44) / 2;
-        QVERIFY2(samples >= 2480 * 8 && samples <= 2520 * 8, qPrintable(QString::number(samples)));
-        QCOMPARE(h.lists.lastTenEntries(), QStringList({"O2026-12-04~08-30-15~777.wav"}));
-    }
-
-    void trueSpeechRecordingsDecode()
-    {
-        Harness h(OutputFormat::TrueSpeech);
-        h.startRecording("M");
-        h.loop.advance(6000);
-        h.stop();
-        h.loop.advance(3000);
-        QCOMPARE(h.recordings(), QStringList({"M2026-12-04~08-30-15.wav"}));
-        const QByteArray file = readAll(h.dir.file("rec/M2026-12-04~08-30-15.wav"));
-        QCOMPARE(file.mid(20, 2), QByteArray("\x22\x00", 2));
-        const qsizetype data = file.size() - 90;
-        QCOMPARE(data % 32, 0);
-        QVERIFY(data >= 32 * 190); // six seconds are 200 frames
-        QCOMPARE(h.lists.lastTenEntries(), QStringList({"M2026-12-04~08-30-15.wav"}));
-        QVERIFY(h.prompts.shown.isEmpty());
-    }
-
     void emptyBufferIsReportedAndShortRecordingDiscarded()
     {
         Harness h;
@@ -96,10 +54,7 @@ private slots:
     void aNewCaptureStartsAFreshWorkingFile()
     {
         Harness h;
-        QFile stale(h.engine->workingFile(0));
-        QVERIFY(stale.open(QIODevice::WriteOnly));
-        stale.write(QByteArray(50000, 'x'));
-        stale.close();
+        QVERIFY(writeBytes(h.engine->workingFile(0), QByteArray(50000, 'x')));
         h.startRecording("M");
         h.loop.advance(1500);
         h.stop();
@@ -112,7 +67,7 @@ private slots:
     void greetingIsPlayedToTheLine()
     {
         Harness h;
-        WriteDefaultPromptsForTest(h.dir.path());
+        QVERIFY(copyPrompt("greeting.wav", h.dir.file("greeting.wav")) && copyPrompt("legal.wav", h.dir.file("legal.wav")));
         h.lines[0].waveDeviceId = kOut;
         h.engine->PlayGreeting(0);
         QVERIFY(h.lines[0].playing);
@@ -149,7 +104,7 @@ private slots:
     void outgoingLegalNoticeThenRecording()
     {
         Harness h;
-        WriteDefaultPromptsForTest(h.dir.path());
+        QVERIFY(copyPrompt("greeting.wav", h.dir.file("greeting.wav")) && copyPrompt("legal.wav", h.dir.file("legal.wav")));
         h.lines[1].waveDeviceId = kOut;
         h.timers.timPlayLegalO[1].setEnabled(true);
         h.loop.advance(350);
@@ -168,21 +123,9 @@ private slots:
         Harness h;
         // 11025 Hz stereo, 8-bit: half a second.
         QByteArray pcm;
-        for (int i = 0; i < 11025 / 2; ++i) {
-            const char v = static_cast<char>(128 + std::lround(100 * std::sin(2 * M_PI * 440 * i / 11025.0)));
-            pcm.append(v).append(v);
-        }
-        QByteArray wav("RIFF----WAVEfmt ");
-        const char fmt[] = {16, 0, 0, 0, 1, 0, 2, 0, 0x11, 0x2b, 0, 0, 0x22, 0x56, 0, 0, 2, 0, 8, 0};
-        wav.append(fmt, sizeof fmt);
-        wav.append("data");
-        char size[4];
-        qToLittleEndian<quint32>(static_cast<quint32>(pcm.size()), size);
-        wav.append(size, 4).append(pcm);
-        QFile f(h.dir.file("greeting.wav"));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(wav);
-        f.close();
+        for (int i = 0; i < 11025 / 2; ++i)
+            pcm.append(2, static_cast<char>(128 + std::lround(100 * std::sin(2 * M_PI * 440 * i / 11025.0))));
+        QVERIFY(writeBytes(h.dir.file("greeting.wav"), riff(chunk("fmt ", fmtBody(1, 2, 11025, 8)) + chunk("data", pcm))));
         QVERIFY(h.engine->ReadWaveFile(h.dir.file("greeting.wav"), 2));
         h.lines[2].waveDeviceId = kOut;
         h.engine->PlayWave(kOut, 2);
@@ -191,17 +134,6 @@ private slots:
         QVERIFY(std::abs(static_cast<int>(h.heard.size()) - 4000) <= 2);
     }
 
-private:
-    static void WriteDefaultPromptsForTest(const QString &folder)
-    {
-        for (const char *name : {"greeting.wav", "legal.wav"}) {
-            QFile in(QString(":/telvox/prompts/") + name);
-            QVERIFY(in.open(QIODevice::ReadOnly));
-            QFile out(folder + "/" + name);
-            QVERIFY(out.open(QIODevice::WriteOnly));
-            out.write(in.readAll());
-        }
-    }
 };
 
 QTEST_GUILESS_MAIN(tst_AudioEngine)

@@ -71,7 +71,8 @@ private slots:
         test::ScriptedPrompts prompts;
         CodecConversion conversion(manager, prompts);
         conversion.EnumerateCodecs();
-        conversion.OpenConversion(2);
+        for (int i = 0; i < 3; ++i) // reopening a slot closes its old conversion silently
+            conversion.OpenConversion(2);
         QVERIFY(prompts.shown.isEmpty());
         QVERIFY(conversion.isOpen(2));
         std::size_t total = 0;
@@ -89,6 +90,7 @@ private slots:
         QVERIFY(!conversion.ConvertBuffer(2, {})); // an empty buffer is never converted
         QVERIFY(!conversion.conversionOk());
         conversion.CloseConversion(2);
+        conversion.CloseConversion(2); // closing twice raises nothing
         QVERIFY(!conversion.isOpen(2));
         QVERIFY(prompts.shown.isEmpty());
     }
@@ -111,20 +113,6 @@ private slots:
         QVERIFY(!conversion.ConvertBuffer(0, toneSecond(0)));
         conversion.CloseConversion(0);
         QCOMPARE(prompts.shown.size(), 2);
-    }
-
-    void reopeningASlotClosesItsOldConversionSilently()
-    {
-        AudioCompressionManager manager;
-        manager.addDriver(makeTrueSpeechDriver());
-        test::ScriptedPrompts prompts;
-        CodecConversion conversion(manager, prompts);
-        conversion.EnumerateCodecs();
-        for (int i = 0; i < 5; ++i)
-            conversion.OpenConversion(1);
-        conversion.CloseConversion(1);
-        conversion.CloseConversion(1);
-        QVERIFY(prompts.shown.isEmpty());
     }
 };
 

@@ -7,10 +7,10 @@
 #include <QDir>
 #include <QFile>
 #include <QTest>
-#include <QtEndian>
 
 using namespace telvox;
 using telvox::test::ScratchDir;
+using telvox::test::le32;
 using telvox::test::readAll;
 using telvox::test::writeBytes;
 
@@ -23,8 +23,6 @@ QByteArray pattern(qsizetype n)
         b[i] = static_cast<char>((i * 7 + i / 251) & 0xff);
     return b;
 }
-
-quint32 le32(const QByteArray &b, int at) { return qFromLittleEndian<quint32>(b.constData() + at); }
 
 // A call whose audio is the file `audio`, recorded through the journal into `folder`.
 WriteOutcome recordThroughJournal(const QString &audio, const QString &folder, const QString &name, OutputFormat format)
@@ -109,8 +107,6 @@ private slots:
         QTest::addColumn<bool>("kept");
         QTest::newRow("pcm 4956 kept") << 0 << 4956 << true;
         QTest::newRow("pcm 4955 discarded") << 0 << 4955 << false;
-        QTest::newRow("pcm 5119") << 0 << 5119 << true;
-        QTest::newRow("pcm 3 blocks") << 0 << 3 * 5120 << true;
         QTest::newRow("pcm odd") << 0 << 77777 << true;
         QTest::newRow("ts 4910 kept") << 1 << 4910 << true;
         QTest::newRow("ts 4909 discarded") << 1 << 4909 << false;
@@ -144,26 +140,11 @@ private slots:
         QCOMPARE(parsed->data, audio);
     }
 
-    void aNameClashNeverLosesARecording()
-    {
-        ScratchDir dir;
-        QVERIFY(writeBytes(dir.file("w1"), pattern(8000)));
-        QVERIFY(writeBytes(dir.file("w2"), pattern(9000)));
-        const QString name = "M2026-01-01~10-00-00~555.wav";
-        QCOMPARE(recordThroughJournal(dir.file("w1"), dir.path(), name, OutputFormat::Pcm).fileName, name);
-        const WriteOutcome second = recordThroughJournal(dir.file("w2"), dir.path(), name, OutputFormat::Pcm);
-        QCOMPARE(second.status, WriteOutcome::Status::Written);
-        QCOMPARE(second.fileName, QString("M2026-01-01~10-00-00~555_2.wav"));
-        QCOMPARE(readAll(dir.file(name)).size(), 44 + 8000);
-        QCOMPARE(readAll(dir.file(second.fileName)).size(), 44 + 9000);
-    }
-
     void outputFormatSetting()
     {
         QCOMPARE(outputFormatFromSetting("1"), OutputFormat::TrueSpeech);
-        QCOMPARE(outputFormatFromSetting("0"), OutputFormat::Pcm);
-        QCOMPARE(outputFormatFromSetting("2"), OutputFormat::Pcm);
-        QCOMPARE(outputFormatFromSetting(""), OutputFormat::Pcm);
+        for (const char *other : {"0", "2", ""})
+            QCOMPARE(outputFormatFromSetting(other), OutputFormat::Pcm);
     }
 };
 

@@ -3,6 +3,7 @@
 #include "platform/media/VirtualMediaDevice.h"
 #include "core/WaveHeader.h"
 #include "support/AudioHarness.h"
+#include "support/WaveBytes.h"
 
 #include <QTest>
 
@@ -20,13 +21,8 @@ struct Menu : Harness
             timers.timDropCall[line].setEnabled(false);
             drops << line;
         });
-        for (const char *name : {"01.wav", "02.wav", "03.wav", "04.wav"}) {
-            QFile in(":/telvox/prompts/greeting.wav");
-            in.open(QIODevice::ReadOnly);
-            QFile out(dir.file(name));
-            out.open(QIODevice::WriteOnly);
-            out.write(in.readAll());
-        }
+        for (const char *name : {"01.wav", "02.wav", "03.wav", "04.wav"})
+            copyPrompt("greeting.wav", dir.file(name));
     }
     // A key as the dispatcher reports it.
     void key(int line, QChar digit)
@@ -34,13 +30,6 @@ struct Menu : Harness
         lines[line].digits += digit;
         lines[line].digitIdle = 0;
         timers.timTollSaver[line].setEnabled(true);
-    }
-    QStringList statusTexts() const
-    {
-        QStringList out;
-        for (const QString &l : statusList.lines())
-            out << l.section(' ', 1);
-        return out;
     }
     QByteArray dtmf() const { return readAll(dir.file("dtmf.txt")); }
 

@@ -57,6 +57,7 @@ class tst_ToneSource : public QObject
     Q_OBJECT
 private slots:
     // The level is per component (of the carrier for "a*b"); dBm0 sits 3.17 dB below dBFS.
+    // Full scale clips; an offset shifts every component.
     void componentsAndLevels()
     {
         const double peak = 32767.0 * std::pow(10.0, -27.17 / 20.0);
@@ -79,10 +80,8 @@ private slots:
 
         const Samples clipped = ToneSource(plan("United States/Canada", ToneKind::Dial), ToneLevel::dbfs(0)).next(8000);
         QCOMPARE(*std::max_element(clipped.begin(), clipped.end()), std::int16_t(32767));
-    }
 
-    void frequencyOffset()
-    {
+        // A frequency offset of +3 % moves the whole tone.
         const Samples x = ToneSource(plan("Germany", ToneKind::Dial), ToneLevel::dbfs(-10), {std::nullopt, 3.0, 0.0, 1}).next(8000);
         QVERIFY(amplitudeAt(x, 437.75) > 0.99 * 10361);
         QVERIFY(amplitudeAt(x, 425) < 0.05 * 10361); // only the leakage of the shifted tone
@@ -102,14 +101,12 @@ private slots:
         const Samples busy = ToneSource(plan("Germany", ToneKind::Busy)).next(8000);
         for (std::size_t i = 0; i < busy.size(); ++i)
             QCOMPARE(busy[i], (i / 3840) % 2 ? std::int16_t(0) : reference[i]);
-    }
 
-    void cadenceJitter()
-    {
+        // Jitter of 10 % varies every segment within its bounds.
         ToneSource jittered(plan("Germany", ToneKind::Busy), {}, {std::nullopt, 0.0, 10.0, 5});
-        const std::vector<int> lengths = segmentLengths(jittered, 20 * 8000);
-        QVERIFY(lengths.size() > 30 && std::set<int>(lengths.begin(), lengths.end()).size() > 10);
-        for (const int length : lengths)
+        const std::vector<int> varied = segmentLengths(jittered, 20 * 8000);
+        QVERIFY(varied.size() > 30 && std::set<int>(varied.begin(), varied.end()).size() > 10);
+        for (const int length : varied)
             QVERIFY2(length >= 3456 && length <= 4224, qPrintable(QString::number(length)));
     }
 

@@ -5,6 +5,7 @@
 #include "platform/media/WaveFileInfo.h"
 #include "platform/media/TestWave.h"
 #include "support/FakeShell.h"
+#include "support/WaveBytes.h"
 
 #include <QFileInfo>
 #include <QTest>
@@ -27,13 +28,6 @@ struct Rig
         return r.ok() ? r.text : QStringLiteral("ERR:") + toString(r.error);
     }
 };
-
-QByteArray le32(quint32 v)
-{
-    QByteArray b(4, '\0');
-    qToLittleEndian(v, b.data());
-    return b;
-}
 
 } // namespace
 
@@ -197,19 +191,9 @@ private slots:
     {
         ScratchDir dir;
         // A LIST chunk of odd size (padded) before the data; TrueSpeech's 1067 bytes a second.
-        QByteArray fmt("fmt ");
-        fmt += le32(18);
-        fmt += QByteArray::fromHex("2200" "0100" "401f0000" "2b040000" "2000" "0100" "0000");
-        QByteArray list("LIST");
-        list += le32(3);
-        list += QByteArray("abc\0", 4);
-        QByteArray data("data");
-        data += le32(1067 * 3);
-        data += QByteArray(1067 * 3, '\x11');
-        QByteArray riff("RIFF");
-        riff += le32(static_cast<quint32>(4 + fmt.size() + list.size() + data.size()));
-        riff += "WAVE" + fmt + list + data;
-        QVERIFY(writeBytes(dir.file("ts.wav"), riff));
+        const QByteArray fmt = QByteArray::fromHex("2200" "0100" "401f0000" "2b040000" "2000" "0100" "0000");
+        const QByteArray ts = riff(chunk("fmt ", fmt) + chunk("LIST", "abc") + chunk("data", QByteArray(1067 * 3, '\x11')));
+        QVERIFY(writeBytes(dir.file("ts.wav"), ts));
         WaveFileInfo info = readWaveFileInfo(dir.file("ts.wav"));
         QVERIFY(info.valid);
         QCOMPARE(info.formatTag, quint16(0x22));
@@ -217,12 +201,10 @@ private slots:
         QCOMPARE(info.lengthMs(), qint64(3000));
 
         // A recording cut short counts the audio that is there.
-        QVERIFY(writeBytes(dir.file("cut.wav"), riff.left(riff.size() - 1067)));
+        QVERIFY(writeBytes(dir.file("cut.wav"), ts.left(ts.size() - 1067)));
         QCOMPARE(readWaveFileInfo(dir.file("cut.wav")).lengthMs(), qint64(2000));
         // Without a format chunk before the data there is nothing to play.
-        QByteArray noFormat("RIFF");
-        noFormat += le32(4 + 8) + "WAVE" + "data" + le32(0);
-        QVERIFY(writeBytes(dir.file("nofmt.wav"), noFormat));
+        QVERIFY(writeBytes(dir.file("nofmt.wav"), riff(chunk("data", {}))));
         QVERIFY(!readWaveFileInfo(dir.file("nofmt.wav")).valid);
     }
 };

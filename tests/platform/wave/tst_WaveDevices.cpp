@@ -10,17 +10,6 @@ using namespace telvox;
 
 namespace {
 
-// A source that counts: sample n has the value n (mod 32768).
-struct CountingSource
-{
-    std::int64_t next = 0;
-    void operator()(std::span<std::int16_t> out)
-    {
-        for (auto &s : out)
-            s = static_cast<std::int16_t>(next++ % 32768);
-    }
-};
-
 std::int16_t sampleAt(const WaveBuffer &b, std::size_t i)
 {
     std::int16_t s;
@@ -28,22 +17,30 @@ std::int16_t sampleAt(const WaveBuffer &b, std::size_t i)
     return s;
 }
 
-struct Flags
+// Paced devices in virtual time: input 16 counts (sample n has the value n mod 32768), output 32
+// keeps what it hears; the callbacks are counted.
+struct Rig
 {
-    int done = 0;
-    int closed = 0;
-    int opened = 0;
+    Rig()
+    {
+        paced.addInput(16, [this](std::span<std::int16_t> out) {
+            for (auto &s : out)
+                s = static_cast<std::int16_t>(counted++ % 32768);
+        });
+        paced.addOutput(32, [this](std::span<const std::int16_t> s) { heard.insert(heard.end(), s.begin(), s.end()); });
+        devices.addProvider(paced);
+    }
     WaveCallback callback()
     {
-        return [this](WaveMessage m) {
-            if (m == WaveMessage::Done)
-                ++done;
-            else if (m == WaveMessage::Close)
-                ++closed;
-            else
-                ++opened;
-        };
+        return [this](WaveMessage m) { ++(m == WaveMessage::Done ? done : m == WaveMessage::Close ? closed : opened); };
     }
+
+    VirtualEventLoop loop;
+    PacedWaveDevices paced{loop};
+    WaveDevices devices;
+    std::int64_t counted = 0;
+    std::vector<std::int16_t> heard;
+    int done = 0, closed = 0, opened = 0;
 };
 
 } // namespace
@@ -54,17 +51,10 @@ class tst_WaveDevices : public QObject
 private slots:
     void captureReturnsOneSecondBuffersInOrder()
     {
-        VirtualEventLoop loop;
-        PacedWaveDevices paced(loop);
-        CountingSource source;
-        paced.addInput(16, [&](std::span<std::int16_t> s) { source(s); });
-        WaveDevices devices;
-        devices.addProvider(paced);
-
-        Flags flags;
+        Rig r;
         std::unique_ptr<WaveIn> in;
-        QCOMPARE(devices.waveInOpen(16, PcmFormat{}, flags.callback(), in), MMSYSERR_NOERROR);
-        QCOMPARE(flags.opened, 1);
+        QCOMPARE(r.devices.waveInOpen(16, PcmFormat{}, r.callback(), in), MMSYSERR_NOERROR);
+        QCOMPARE(r.opened, 1);
         WaveBuffer b0, b1;
         b0.data.assign(16000, 0);
         b1.data.assign(16000, 0);
@@ -73,10 +63,10 @@ private slots:
         QCOMPARE(in->prepareHeader(b1), MMSYSERR_NOERROR);
         QCOMPARE(in->addBuffer(b0), MMSYSERR_NOERROR);
         QCOMPARE(in->start(), MMSYSERR_NOERROR);
-        loop.advance(999);
-        QCOMPARE(flags.done, 0);
-        loop.advance(21);
-        QCOMPARE(flags.done, 1);
+        r.loop.advance(999);
+        QCOMPARE(r.done, 0);
+        r.loop.advance(21);
+        QCOMPARE(r.done, 1);
         QVERIFY(b0.done && !b0.queued);
         QCOMPARE(b0.bytesRecorded, 16000u);
         QCOMPARE(sampleAt(b0, 0), std::int16_t(0));
@@ -85,34 +75,29 @@ private slots:
         // The other buffer was not queued in time: the samples of that gap are lost, as on a
         // real device; the next buffer continues with the line's clock.
         QCOMPARE(in->addBuffer(b1), MMSYSERR_NOERROR);
-        loop.advance(480); // half a second, then stop
+        r.loop.advance(480); // half a second, then stop
         QCOMPARE(in->reset(), MMSYSERR_NOERROR);
-        QCOMPARE(flags.done, 2);
+        QCOMPARE(r.done, 2);
         QCOMPARE(b1.bytesRecorded, 2u * (8 * 1500 - 8160));
         QCOMPARE(sampleAt(b1, 0), std::int16_t(8160));
         QCOMPARE(in->unprepareHeader(b0), MMSYSERR_NOERROR);
         QCOMPARE(in->close(), MMSYSERR_NOERROR);
-        QCOMPARE(flags.closed, 1);
+        QCOMPARE(r.closed, 1);
     }
 
     void deviceRules()
     {
-        VirtualEventLoop loop;
-        PacedWaveDevices paced(loop);
-        paced.addInput(16, [](std::span<std::int16_t> s) { std::fill(s.begin(), s.end(), 0); });
-        paced.addOutput(32, [](std::span<const std::int16_t>) {});
-        WaveDevices devices;
-        devices.addProvider(paced);
+        Rig r;
         std::unique_ptr<WaveIn> in, second;
         std::unique_ptr<WaveOut> out;
         PcmFormat stereo;
         stereo.channels = 2;
-        QCOMPARE(devices.waveInOpen(16, stereo, {}, in), WAVERR_BADFORMAT);
-        QCOMPARE(devices.waveInOpen(17, PcmFormat{}, {}, in), MMSYSERR_BADDEVICEID);
-        QCOMPARE(devices.waveInOpen(-1, PcmFormat{}, {}, in), MMSYSERR_NODRIVER); // no sound card here
-        QCOMPARE(devices.waveOutOpen(16, PcmFormat{}, {}, out), MMSYSERR_BADDEVICEID);
-        QCOMPARE(devices.waveInOpen(16, PcmFormat{}, {}, in), MMSYSERR_NOERROR);
-        QCOMPARE(devices.waveInOpen(16, PcmFormat{}, {}, second), MMSYSERR_ALLOCATED);
+        QCOMPARE(r.devices.waveInOpen(16, stereo, {}, in), WAVERR_BADFORMAT);
+        QCOMPARE(r.devices.waveInOpen(17, PcmFormat{}, {}, in), MMSYSERR_BADDEVICEID);
+        QCOMPARE(r.devices.waveInOpen(-1, PcmFormat{}, {}, in), MMSYSERR_NODRIVER); // no sound card here
+        QCOMPARE(r.devices.waveOutOpen(16, PcmFormat{}, {}, out), MMSYSERR_BADDEVICEID);
+        QCOMPARE(r.devices.waveInOpen(16, PcmFormat{}, {}, in), MMSYSERR_NOERROR);
+        QCOMPARE(r.devices.waveInOpen(16, PcmFormat{}, {}, second), MMSYSERR_ALLOCATED);
 
         WaveBuffer b;
         b.data.assign(16000, 0);
@@ -125,20 +110,14 @@ private slots:
         QCOMPARE(in->close(), MMSYSERR_NOERROR);
         QCOMPARE(in->close(), MMSYSERR_INVALHANDLE);
         in.reset();
-        QCOMPARE(devices.waveInOpen(16, PcmFormat{}, {}, second), MMSYSERR_NOERROR); // free again
+        QCOMPARE(r.devices.waveInOpen(16, PcmFormat{}, {}, second), MMSYSERR_NOERROR); // free again
     }
 
     void playbackIsPacedAndComplete()
     {
-        VirtualEventLoop loop;
-        PacedWaveDevices paced(loop);
-        std::vector<std::int16_t> heard;
-        paced.addOutput(32, [&](std::span<const std::int16_t> s) { heard.insert(heard.end(), s.begin(), s.end()); });
-        WaveDevices devices;
-        devices.addProvider(paced);
-        Flags flags;
+        Rig r;
         std::unique_ptr<WaveOut> out;
-        QCOMPARE(devices.waveOutOpen(32, PcmFormat{}, flags.callback(), out), MMSYSERR_NOERROR);
+        QCOMPARE(r.devices.waveOutOpen(32, PcmFormat{}, r.callback(), out), MMSYSERR_NOERROR);
         // A 2.3-second prompt.
         WaveBuffer prompt;
         std::vector<std::int16_t> samples(18400);
@@ -147,26 +126,26 @@ private slots:
         std::memcpy(prompt.data.data(), samples.data(), prompt.data.size());
         out->prepareHeader(prompt);
         QCOMPARE(out->write(prompt), MMSYSERR_NOERROR);
-        loop.advance(2280);
-        QCOMPARE(flags.done, 0);
-        QVERIFY(heard.size() < samples.size());
-        loop.advance(40);
-        QCOMPARE(flags.done, 1);
-        QCOMPARE(heard, samples);
+        r.loop.advance(2280);
+        QCOMPARE(r.done, 0);
+        QVERIFY(r.heard.size() < samples.size());
+        r.loop.advance(40);
+        QCOMPARE(r.done, 1);
+        QCOMPARE(r.heard, samples);
         QCOMPARE(out->close(), MMSYSERR_NOERROR);
 
         // Reset stops a prompt early and returns its buffer.
         std::unique_ptr<WaveOut> again;
-        QCOMPARE(devices.waveOutOpen(32, PcmFormat{}, flags.callback(), again), MMSYSERR_NOERROR);
-        heard.clear();
+        QCOMPARE(r.devices.waveOutOpen(32, PcmFormat{}, r.callback(), again), MMSYSERR_NOERROR);
+        r.heard.clear();
         again->prepareHeader(prompt);
         again->write(prompt);
-        loop.advance(500);
+        r.loop.advance(500);
         again->reset();
-        QCOMPARE(flags.done, 2);
-        QVERIFY(heard.size() >= 3900 && heard.size() <= 4200);
-        loop.advance(3000);
-        QVERIFY(heard.size() <= 4200);
+        QCOMPARE(r.done, 2);
+        QVERIFY(r.heard.size() >= 3900 && r.heard.size() <= 4200);
+        r.loop.advance(3000);
+        QVERIFY(r.heard.size() <= 4200);
     }
 };
 
