@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace telvox::truespeech::enc {
 
@@ -204,10 +205,13 @@ private:
     {
         const float a = tables::ts_pulse_scales[gain][0];
         std::array<float, kPulses> u{};
-        std::array<bool, N> used{};
+        // 0 at a free position, infinity at one that holds a pulse: added to a candidate's
+        // error, it keeps the position out of the scans.
+        constexpr float kTaken = std::numeric_limits<float>::infinity();
+        std::array<float, N> occupied{};
         for (int k = 0; k < kPulses; ++k) {
             u[k] = std::copysign(std::abs(beta[k]) > 2 * a ? 3 * a : a, float(beta[k]));
-            used[pos[k]] = true;
+            occupied[pos[k]] = kTaken;
         }
         // r = d - Phi u, E = -2 u.d + u Phi u
         std::array<float, N> r = m_d;
@@ -230,22 +234,29 @@ private:
                 for (int n = 0; n < N; ++n)
                     r[n] += u0 * col0[n];
                 const float ew = e + 2 * u0 * r[p0] - u0 * u0 * m_phi[p0][p0];
-                used[p0] = false;
+                occupied[p0] = 0;
                 int bestP = p0;
                 float bestU = u0;
                 float bestE = e;
                 // Error of the best amplitude at every position of the half, in one vectorisable
                 // loop; then the first position that improves on the best by 0.1 %.
                 const int lo = halfOf(p0) * kHalfSubframe;
+                // Most scans find nothing better: the first test of the scan, against the
+                // current error, is made for all positions at once (occupied ones have an
+                // infinite error), and the sequential scan runs only when a position passes it.
                 std::array<float, kHalfSubframe> cand;
                 for (int i = 0; i < kHalfSubframe; ++i) {
                     const float rp = std::abs(r[lo + i]);
                     const float phi = m_diag[lo + i];
-                    cand[i] = ew + std::min(-2 * a * rp + a * a * phi, -6 * a * rp + 9 * a * a * phi);
+                    cand[i] = ew + std::min(-2 * a * rp + a * a * phi, -6 * a * rp + 9 * a * a * phi) + occupied[lo + i];
                 }
+                const float firstBar = bestE - 1e-3f * std::abs(bestE);
+                int passes = 0;
+                for (int i = 0; i < kHalfSubframe; ++i)
+                    passes |= int(cand[i] < firstBar);
                 bool moved = false;
-                for (int i = 0; i < kHalfSubframe; ++i) {
-                    if (!used[lo + i] && cand[i] < bestE - 1e-3f * std::abs(bestE)) {
+                for (int i = 0; passes && i < kHalfSubframe; ++i) {
+                    if (cand[i] < bestE - 1e-3f * std::abs(bestE)) {
                         bestE = cand[i];
                         bestP = lo + i;
                         moved = true;
@@ -261,7 +272,7 @@ private:
                     changed = true;
                 pos[k] = bestP;
                 u[k] = bestU;
-                used[bestP] = true;
+                occupied[bestP] = kTaken;
                 const auto& col = m_phi[bestP];
                 for (int n = 0; n < N; ++n)
                     r[n] -= bestU * col[n];
