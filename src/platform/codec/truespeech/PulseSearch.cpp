@@ -115,16 +115,15 @@ private:
         }
     }
 
-    // Residual correlation r = d - Phi u for the pulses given, except pulse `skip`.
-    void residual(const int* pos, const double* beta, int count, int skip, std::array<float, N>& r) const
+    // Residual correlation r = d - Phi beta of the pulses given, at positions lo..hi-1 only.
+    void residual(const int* pos, const double* beta, int count, int lo, int hi, std::array<float, N>& r) const
     {
-        r = m_d;
+        for (int n = lo; n < hi; ++n)
+            r[n] = m_d[n];
         for (int k = 0; k < count; ++k) {
-            if (k == skip)
-                continue;
             const float b = float(beta[k]);
             const auto& col = m_phi[pos[k]];
-            for (int n = 0; n < N; ++n)
+            for (int n = lo; n < hi; ++n)
                 r[n] -= b * col[n];
         }
     }
@@ -154,7 +153,8 @@ private:
         std::array<float, N> r;
         int count = 0;
         while (count < kPulses) {
-            residual(pos.data(), beta.data(), count, -1, r);
+            // Only the halves that still have room are scanned.
+            residual(pos.data(), beta.data(), count, room[0] > 0 ? 0 : kHalfSubframe, room[1] > 0 ? N : kHalfSubframe, r);
             int best = -1;
             float bestScore = -1;
             for (int half = 0; half < 2; ++half) {
@@ -184,9 +184,10 @@ private:
                         others[m++] = pos[j];
                 }
                 solve(others.data(), m, b.data());
-                residual(others.data(), b.data(), m, -1, r);
+                const int half = halfOf(pos[k]);
+                residual(others.data(), b.data(), m, half * kHalfSubframe, (half + 1) * kHalfSubframe, r);
                 used[pos[k]] = false;
-                const int p = bestFree(r, halfOf(pos[k]), used);
+                const int p = bestFree(r, half, used);
                 used[p] = true;
                 if (p != pos[k]) {
                     pos[k] = p;
