@@ -128,18 +128,21 @@ private:
         }
     }
 
-    // Best free position of one half for one more pulse: max r^2 / phi.
-    int bestFree(const std::array<float, N>& r, int half, const std::array<bool, N>& used) const
+    // Best free position of one half for one more pulse: max r^2 / phi. `blocked` is 0 at a free
+    // position and minus infinity at an occupied one; the scores are worked out in one
+    // vectorisable loop, then the first largest is taken.
+    int bestFree(const std::array<float, N>& r, int half, const std::array<float, N>& blocked) const
     {
+        const int lo = half * kHalfSubframe;
+        std::array<float, kHalfSubframe> score;
+        for (int i = 0; i < kHalfSubframe; ++i)
+            score[i] = r[lo + i] * r[lo + i] / std::max(m_diag[lo + i], 1e-12f) + blocked[lo + i];
         int best = -1;
         float bestScore = -1;
-        for (int p = half * kHalfSubframe; p < (half + 1) * kHalfSubframe; ++p) {
-            if (used[p])
-                continue;
-            const float score = r[p] * r[p] / std::max(m_phi[p][p], 1e-12f);
-            if (score > bestScore) {
-                bestScore = score;
-                best = p;
+        for (int i = 0; i < kHalfSubframe; ++i) {
+            if (score[i] > bestScore) {
+                bestScore = score[i];
+                best = lo + i;
             }
         }
         return best;
@@ -148,7 +151,8 @@ private:
     // Positions with free amplitudes: greedy growth, then replacement passes.
     void choosePositions(std::array<int, kPulses>& pos, std::array<double, kPulses>& beta) const
     {
-        std::array<bool, N> used{};
+        constexpr float kBlocked = -std::numeric_limits<float>::infinity();
+        std::array<float, N> used{};
         std::array<int, 2> room{kPulsesLow, kPulsesHigh};
         std::array<float, N> r;
         int count = 0;
@@ -168,7 +172,7 @@ private:
                 }
             }
             pos[count++] = best;
-            used[best] = true;
+            used[best] = kBlocked;
             --room[halfOf(best)];
             solve(pos.data(), count, beta.data());
         }
@@ -186,9 +190,9 @@ private:
                 solve(others.data(), m, b.data());
                 const int half = halfOf(pos[k]);
                 residual(others.data(), b.data(), m, half * kHalfSubframe, (half + 1) * kHalfSubframe, r);
-                used[pos[k]] = false;
+                used[pos[k]] = 0;
                 const int p = bestFree(r, half, used);
-                used[p] = true;
+                used[p] = kBlocked;
                 if (p != pos[k]) {
                     pos[k] = p;
                     changed = true;
