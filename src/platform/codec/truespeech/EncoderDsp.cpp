@@ -6,10 +6,18 @@ namespace telvox::truespeech::enc {
 
 namespace {
 
-// The decoder's post-filter, without its rounding and saturation, applied in place to a signal
-// that starts from zero state: FIR zeros A(z/0.55), IIR poles 1/A(z/0.75), then the tilt term
-// and the 7/8 gain.
-void postFilterModel(const Filter& f, int k1, Vec& x)
+// A subframe signal with kOrder zeros before it, so that the filters below run every sample over
+// all their taps (a tap on a zero adds nothing to a sum) in loops of fixed length.
+struct Padded
+{
+    float data[kOrder + N]{};
+    float* at() { return data + kOrder; }
+};
+
+// The decoder's post-filter, without its rounding and saturation, applied to a signal that
+// starts from zero state: FIR zeros A(z/0.55), IIR poles 1/A(z/0.75), then the tilt term and the
+// 7/8 gain.
+void postFilterModel(const Filter& f, int k1, Padded& x)
 {
     Coeffs g, hh;
     for (int j = 0; j < kOrder; ++j) {
@@ -17,21 +25,24 @@ void postFilterModel(const Filter& f, int k1, Vec& x)
         hh[j] = float((tables::ts_decay_3_4[j] * f[j]) >> 15) / 4096.0f;
     }
     const float tilt = float(k1 - (k1 >> 2)) / 65536.0f;
-    Vec z, w;
+    Padded w;
+    float* xs = x.at();
+    float* ws = w.at();
+    float z[N];
     for (int n = 0; n < N; ++n) {
-        float acc = x[n];
-        for (int j = 0; j < kOrder && j < n; ++j)
-            acc -= g[j] * x[n - 1 - j];
+        float acc = xs[n];
+        for (int j = 0; j < kOrder; ++j)
+            acc -= g[j] * xs[n - 1 - j];
         z[n] = acc;
     }
     for (int n = 0; n < N; ++n) {
         float acc = z[n];
-        for (int j = 0; j < kOrder && j < n; ++j)
-            acc += hh[j] * w[n - 1 - j];
-        w[n] = acc;
+        for (int j = 0; j < kOrder; ++j)
+            acc += hh[j] * ws[n - 1 - j];
+        ws[n] = acc;
     }
     for (int n = 0; n < N; ++n)
-        x[n] = 0.875f * (w[n] + (n > 0 ? tilt * w[n - 1] : 0.0f));
+        xs[n] = 0.875f * (ws[n] + tilt * ws[n - 1]);
 }
 
 } // namespace
@@ -91,17 +102,18 @@ Vec impulseResponse(const Filter& f, const Weighting& w, int k1)
     Coeffs p;
     for (int j = 0; j < kOrder; ++j)
         p[j] = f[j] / 4096.0f;
-    Vec syn{};
+    Padded syn;
+    float* s = syn.at();
     for (int n = 0; n < N; ++n) {
         float acc = n == 0 ? 1.0f : 0.0f;
-        for (int j = 0; j < kOrder && j < n; ++j)
-            acc += p[j] * syn[n - 1 - j];
-        syn[n] = acc;
+        for (int j = 0; j < kOrder; ++j)
+            acc += p[j] * s[n - 1 - j];
+        s[n] = acc;
     }
     postFilterModel(f, k1, syn);
     Vec h;
     WeightingMemory m;
-    weight(w, m, syn.data(), h.data(), N);
+    weight(w, m, s, h.data(), N);
     return h;
 }
 
