@@ -30,6 +30,17 @@ inline std::int32_t dot8(const std::int32_t* past, const std::int32_t* b)
     return std::int32_t(acc);
 }
 
+// The same sum in a recursive filter, where the newest value has just been worked out: it is
+// passed in a register and its product added last, so that the other seven products (read from
+// memory) are ready before it. (Integer sums: the order of the terms does not matter.)
+inline std::int32_t dot8Recursive(const std::int32_t* past, std::int32_t newest, const std::int32_t* b)
+{
+    std::uint32_t acc = 0;
+    for (int j = kOrder - 1; j > 0; --j)
+        acc += std::uint32_t(past[kOrder - 1 - j] * b[j]);
+    return std::int32_t(acc + std::uint32_t(newest * b[0]));
+}
+
 // A filter memory (newest first) as the first kOrder entries of a history array (oldest first),
 // and back from the array's last kOrder entries. The filters run over such arrays rather than
 // shifting the memory at every sample.
@@ -144,9 +155,11 @@ Subframe synthesize(std::array<std::int16_t, kOrder>& m1, const Filter& f, const
     // The memory and the outputs in one array, oldest first: y[i - 1 - j] is at kOrder - 1 + i - j.
     std::array<std::int32_t, kOrder + kSubframeSamples> y;
     toHistory(m1, y);
+    std::int32_t newest = y[kOrder - 1];
     for (int i = 0; i < kSubframeSamples; ++i) {
-        const std::int32_t acc = dot8(y.data() + i, coeff.data());
-        y[kOrder + i] = clip(e[i] + (s32(std::int64_t(acc) + 0x800) >> 12));
+        const std::int32_t acc = dot8Recursive(y.data() + i, newest, coeff.data());
+        newest = clip(e[i] + (s32(std::int64_t(acc) + 0x800) >> 12));
+        y[kOrder + i] = newest;
     }
     fromHistory(y, m1);
     Subframe s;
@@ -179,10 +192,13 @@ Subframe postFilter(SynthesisState& state, const Filter& f, int k1, const Subfra
     std::array<std::int32_t, kOrder + kSubframeSamples> w;
     toHistory(state.m3, w);
     Subframe out;
+    std::int32_t newest = w[kOrder - 1];
     for (int i = 0; i < kSubframeSamples; ++i) {
-        std::int32_t acc = s32(std::int64_t(std::uint32_t(z[i]) << 12) + dot8(w.data() + i, h.data()));
-        w[kOrder + i] = clip(s32(std::int64_t(acc) + 0x800) >> 12);
-        acc = s32(std::int64_t((w[kOrder + i - 1] * t) >> 4) + acc);
+        std::int32_t acc = s32(std::int64_t(std::uint32_t(z[i]) << 12) + dot8Recursive(w.data() + i, newest, h.data()));
+        const std::int32_t previous = newest;
+        newest = clip(s32(std::int64_t(acc) + 0x800) >> 12);
+        w[kOrder + i] = newest;
+        acc = s32(std::int64_t((previous * t) >> 4) + acc);
         acc = s32(std::int64_t(acc) - (acc >> 3));
         out[i] = std::int16_t(clip(s32(std::int64_t(acc) + 0x800) >> 12));
     }
