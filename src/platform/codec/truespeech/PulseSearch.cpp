@@ -78,12 +78,14 @@ private:
     }
 
     // Least-squares amplitudes of the given positions (Cholesky of the normal equations).
-    // Row i of the factor depends only on the positions 0..i, so the rows of the longest prefix
-    // shared with the previous call are kept rather than worked out again.
+    // Row i of the factor and of the forward substitution depends only on the positions 0..i, so
+    // the rows of the longest prefix shared with the previous call are kept rather than worked
+    // out again. The diagonal is kept as reciprocals: every division becomes a product.
     void solve(const int* pos, int count, double* beta) const
     {
         auto& a = m_factor;
-        double y[kPulses];
+        auto& inv = m_inverseDiagonal;
+        auto& y = m_forward;
         int first = 0;
         while (first < std::min(count, m_factorRows) && m_factorPos[first] == pos[first])
             ++first;
@@ -91,27 +93,27 @@ private:
             m_factorPos[i] = pos[i];
         m_factorRows = count;
         for (int i = first; i < count; ++i) {
-            for (int j = 0; j <= i; ++j) {
-                double s = m_phi[pos[i]][pos[j]];
+            const float* row = m_phi[pos[i]];
+            for (int j = 0; j < i; ++j) {
+                double s = row[pos[j]];
                 for (int k = 0; k < j; ++k)
                     s -= a[i][k] * a[j][k];
-                if (i == j)
-                    a[i][i] = std::sqrt(std::max(s, 1e-9 + 1e-6 * m_phi[pos[i]][pos[i]]));
-                else
-                    a[i][j] = s / a[j][j];
+                a[i][j] = s * inv[j];
             }
-        }
-        for (int i = 0; i < count; ++i) {
-            double s = m_d[pos[i]];
+            double s = row[pos[i]];
             for (int k = 0; k < i; ++k)
-                s -= a[i][k] * y[k];
-            y[i] = s / a[i][i];
+                s -= a[i][k] * a[i][k];
+            inv[i] = 1.0 / std::sqrt(std::max(s, 1e-9 + 1e-6 * row[pos[i]]));
+            double f = m_d[pos[i]];
+            for (int k = 0; k < i; ++k)
+                f -= a[i][k] * y[k];
+            y[i] = f * inv[i];
         }
         for (int i = count - 1; i >= 0; --i) {
             double s = y[i];
             for (int k = i + 1; k < count; ++k)
                 s -= a[k][i] * beta[k];
-            beta[i] = s / a[i][i];
+            beta[i] = s * inv[i];
         }
     }
 
@@ -299,6 +301,8 @@ private:
     const float (&m_phi)[N][N];
     const Vec& m_diag;
     mutable double m_factor[kPulses][kPulses];
+    mutable double m_inverseDiagonal[kPulses];
+    mutable double m_forward[kPulses];
     mutable std::array<int, kPulses> m_factorPos{};
     mutable int m_factorRows = 0;
 };
