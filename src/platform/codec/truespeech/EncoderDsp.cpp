@@ -120,24 +120,22 @@ Vec impulseResponse(const Filter& f, const Weighting& w, int k1)
 ResponseCorrelation::ResponseCorrelation(const Vec& response)
     : h(response)
 {
-    // phi[i][j] = sum_{n=j}^{59} h[n-i] h[n-j] for j >= i, which is phi[i+1][j+1] plus one term,
-    // h[59-i] h[59-j]: the rows are built upwards from the last, each in one vectorisable loop.
-    // (Each sum adds its terms in the same order as a running sum along the diagonal.)
+    // phi[i][j] = sum_{n=max(i,j)}^{59} h[n-i] h[n-j] is phi[i+1][j+1] plus one term,
+    // h[59-i] h[59-j]: the rows are built upwards from the last, each whole row in one
+    // vectorisable loop. (Each sum adds its terms in the same order as a running sum along the
+    // diagonal, and phi[i][j] and phi[j][i] come out equal.)
     Vec reversed;
     for (int n = 0; n < N; ++n)
         reversed[n] = h[N - 1 - n];
-    phi[N - 1][N - 1] = h[0] * h[0];
+    for (int j = 0; j < N; ++j)
+        phi[N - 1][j] = reversed[N - 1] * reversed[j];
     for (int i = N - 2; i >= 0; --i) {
         const float hi = reversed[i];
         float* row = phi[i];
         const float* below = phi[i + 1];
-        for (int j = i; j < N - 1; ++j)
+        for (int j = 0; j < N - 1; ++j)
             row[j] = below[j + 1] + hi * reversed[j];
         row[N - 1] = hi * reversed[N - 1];
-    }
-    for (int i = 0; i < N; ++i) {
-        for (int j = i + 1; j < N; ++j)
-            phi[j][i] = phi[i][j];
     }
     for (int i = 0; i < N; ++i)
         diag[i] = phi[i][i];
