@@ -53,10 +53,13 @@ void weight(const Weighting& w, WeightingMemory& m, const float* x, float* y, in
 {
     Coeffs in = m.in, out = m.out;
     for (int i = 0; i < n; ++i) {
-        float acc = x[i];
+        // The terms of the older samples first, the one of the newest output last: the sum of
+        // the others is ready when that output is.
+        float acc = x[i] + w.num[0] * in[0];
 #pragma GCC unroll 8
-        for (int j = 0; j < kOrder; ++j)
+        for (int j = 1; j < kOrder; ++j)
             acc += w.num[j] * in[j] - w.den[j] * out[j];
+        acc -= w.den[0] * out[0];
 #pragma GCC unroll 8
         for (int j = kOrder - 1; j > 0; --j) {
             in[j] = in[j - 1];
