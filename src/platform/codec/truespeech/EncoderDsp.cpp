@@ -36,8 +36,9 @@ void postFilterModel(const Filter& f, int k1, Padded& x)
         z[n] = acc;
     }
     for (int n = 0; n < N; ++n) {
+        // The newest output's term last, as in weight().
         float acc = z[n];
-        for (int j = 0; j < kOrder; ++j)
+        for (int j = kOrder - 1; j >= 0; --j)
             acc += hh[j] * ws[n - 1 - j];
         ws[n] = acc;
     }
@@ -109,7 +110,7 @@ Vec impulseResponse(const Filter& f, const Weighting& w, int k1)
     float* s = syn.at();
     for (int n = 0; n < N; ++n) {
         float acc = n == 0 ? 1.0f : 0.0f;
-        for (int j = 0; j < kOrder; ++j)
+        for (int j = kOrder - 1; j >= 0; --j)
             acc += p[j] * s[n - 1 - j];
         s[n] = acc;
     }
