@@ -236,53 +236,53 @@ private:
             for (int k = 0; k < kPulses; ++k) {
                 const int p0 = pos[k];
                 const float u0 = u[k];
-                // Remove pulse k: r_w = r + Phi[:, p0] u0, E(w) = E(u) + 2 u0 r_w[p0] - u0^2 phi.
+                // Without pulse k: r_w = r + Phi[:, p0] u0, E(w) = E(u) + 2 u0 r_w[p0] - u0^2 phi.
+                // r_w is needed only over the pulse's half until the pulse actually moves.
                 const auto& col0 = m_phi[p0];
-                for (int n = 0; n < N; ++n)
-                    r[n] += u0 * col0[n];
-                const float ew = e + 2 * u0 * r[p0] - u0 * u0 * m_phi[p0][p0];
-                occupied[p0] = 0;
-                int bestP = p0;
-                float bestU = u0;
-                float bestE = e;
-                // Error of the best amplitude at every position of the half, in one vectorisable
-                // loop; then the first position that improves on the best by 0.1 %.
                 const int lo = halfOf(p0) * kHalfSubframe;
-                // Most scans find nothing better: the first test of the scan, against the
-                // current error, is made for all positions at once (occupied ones have an
-                // infinite error), and the sequential scan runs only when a position passes it.
+                std::array<float, kHalfSubframe> rw;
+                for (int i = 0; i < kHalfSubframe; ++i)
+                    rw[i] = r[lo + i] + u0 * col0[lo + i];
+                const float ew = e + 2 * u0 * rw[p0 - lo] - u0 * u0 * m_phi[p0][p0];
+                occupied[p0] = 0;
+                // Error of the best amplitude at every position of the half, in one vectorisable
+                // loop; then the first position that improves on the current error by 0.1 %.
+                // Most scans find nothing better: the first test of the scan is made for all
+                // positions at once (occupied ones have an infinite error), and the sequential
+                // scan runs only when a position passes it.
                 std::array<float, kHalfSubframe> cand;
                 for (int i = 0; i < kHalfSubframe; ++i) {
-                    const float rp = std::abs(r[lo + i]);
+                    const float rp = std::abs(rw[i]);
                     const float phi = m_diag[lo + i];
                     cand[i] = ew + std::min(-2 * a * rp + a * a * phi, -6 * a * rp + 9 * a * a * phi) + occupied[lo + i];
                 }
+                float bestE = e;
                 const float firstBar = bestE - 1e-3f * std::abs(bestE);
                 int passes = 0;
                 for (int i = 0; i < kHalfSubframe; ++i)
                     passes |= int(cand[i] < firstBar);
-                bool moved = false;
-                for (int i = 0; passes && i < kHalfSubframe; ++i) {
+                if (!passes) {
+                    occupied[p0] = kTaken; // the pulse stays: r and E stay as they are
+                    continue;
+                }
+                int bestP = p0;
+                for (int i = 0; i < kHalfSubframe; ++i) {
                     if (cand[i] < bestE - 1e-3f * std::abs(bestE)) {
                         bestE = cand[i];
                         bestP = lo + i;
-                        moved = true;
                     }
                 }
-                if (moved) {
-                    const float rp = std::abs(r[bestP]);
-                    const float phi = m_diag[bestP];
-                    const float m = -6 * a * rp + 9 * a * a * phi < -2 * a * rp + a * a * phi ? 3 * a : a;
-                    bestU = r[bestP] < 0 ? -m : m;
-                }
-                if (bestP != p0 || bestU != u0)
-                    changed = true;
+                const float rp = std::abs(rw[bestP - lo]);
+                const float phi = m_diag[bestP];
+                const float m = -6 * a * rp + 9 * a * a * phi < -2 * a * rp + a * a * phi ? 3 * a : a;
+                const float bestU = rw[bestP - lo] < 0 ? -m : m;
+                changed = true;
                 pos[k] = bestP;
                 u[k] = bestU;
                 occupied[bestP] = kTaken;
                 const auto& col = m_phi[bestP];
                 for (int n = 0; n < N; ++n)
-                    r[n] -= bestU * col[n];
+                    r[n] += u0 * col0[n] - bestU * col[n];
                 e = ew - 2 * bestU * (r[bestP] + bestU * m_phi[bestP][bestP]) + bestU * bestU * m_phi[bestP][bestP];
             }
             if (!changed)
