@@ -25,6 +25,7 @@ constexpr const std::int16_t* kCodebooks[kOrder] = {
 inline std::int32_t dot8(const std::int32_t* past, const std::int32_t* b)
 {
     std::uint32_t acc = 0;
+#pragma GCC unroll 8
     for (int j = 0; j < kOrder; ++j)
         acc += std::uint32_t(past[kOrder - 1 - j] * b[j]);
     return std::int32_t(acc);
@@ -36,6 +37,7 @@ inline std::int32_t dot8(const std::int32_t* past, const std::int32_t* b)
 inline std::int32_t dot8Recursive(const std::int32_t* past, std::int32_t newest, const std::int32_t* b)
 {
     std::uint32_t acc = 0;
+#pragma GCC unroll 8
     for (int j = kOrder - 1; j > 0; --j)
         acc += std::uint32_t(past[kOrder - 1 - j] * b[j]);
     return std::int32_t(acc + std::uint32_t(newest * b[0]));
