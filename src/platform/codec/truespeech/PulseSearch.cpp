@@ -154,7 +154,7 @@ private:
     void choosePositions(std::array<int, kPulses>& pos, std::array<double, kPulses>& beta) const
     {
         constexpr float kBlocked = -std::numeric_limits<float>::infinity();
-        std::array<float, N> used{};
+        std::array<float, N> blocked{};
         std::array<int, 2> room{kPulsesLow, kPulsesHigh};
         std::array<float, N> r;
         int count = 0;
@@ -166,7 +166,7 @@ private:
             for (int half = 0; half < 2; ++half) {
                 if (room[half] == 0)
                     continue;
-                const int p = bestFree(r, half, used);
+                const int p = bestFree(r, half, blocked);
                 const float score = r[p] * r[p] / std::max(m_phi[p][p], 1e-12f);
                 if (score > bestScore) {
                     bestScore = score;
@@ -174,7 +174,7 @@ private:
                 }
             }
             pos[count++] = best;
-            used[best] = kBlocked;
+            blocked[best] = kBlocked;
             --room[halfOf(best)];
             solve(pos.data(), count, beta.data());
         }
@@ -192,9 +192,9 @@ private:
                 solve(others.data(), m, b.data());
                 const int half = halfOf(pos[k]);
                 residual(others.data(), b.data(), m, half * kHalfSubframe, (half + 1) * kHalfSubframe, r);
-                used[pos[k]] = 0;
-                const int p = bestFree(r, half, used);
-                used[p] = kBlocked;
+                blocked[pos[k]] = 0;
+                const int p = bestFree(r, half, blocked);
+                blocked[p] = kBlocked;
                 if (p != pos[k]) {
                     pos[k] = p;
                     changed = true;
