@@ -111,11 +111,19 @@ std::array<int, 2> openLoopPitch(const float* wsp)
     std::array<float, kMaxLag + kHalfSamples> reversed; // reversed[k] = wsp[kHalfSamples - 1 - k]
     for (int k = 0; k < kMaxLag + kHalfSamples; ++k)
         reversed[k] = wsp[kHalfSamples - 1 - k];
-    for (int n = 0; n < kHalfSamples; ++n) {
-        const float x = wsp[n];
-        const float* past = reversed.data() + kHalfSamples - 1 - n; // past[lag] = wsp[n - lag]
-        for (int lag = kMinLag; lag <= kMaxLag; ++lag)
-            corr[lag] += x * past[lag];
+    // Blocks of 32 lags, whose sums stay in registers over the whole half frame.
+    constexpr int kBlock = 32;
+    static_assert((kMaxLag - kMinLag + 1) % kBlock == 0);
+    for (int first = kMinLag; first <= kMaxLag; first += kBlock) {
+        float acc[kBlock] = {};
+        for (int n = 0; n < kHalfSamples; ++n) {
+            const float x = wsp[n];
+            const float* past = reversed.data() + kHalfSamples - 1 - n + first; // past[l] = wsp[n - first - l]
+            for (int l = 0; l < kBlock; ++l)
+                acc[l] += x * past[l];
+        }
+        for (int l = 0; l < kBlock; ++l)
+            corr[first + l] = acc[l];
     }
     std::array<float, kMaxLag + 1> score{};
     float energy = 0;

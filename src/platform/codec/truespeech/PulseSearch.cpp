@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace telvox::truespeech::enc {
 
@@ -77,12 +78,14 @@ private:
     }
 
     // Least-squares amplitudes of the given positions (Cholesky of the normal equations).
-    // Row i of the factor depends only on the positions 0..i, so the rows of the longest prefix
-    // shared with the previous call are kept rather than worked out again.
+    // Row i of the factor and of the forward substitution depends only on the positions 0..i, so
+    // the rows of the longest prefix shared with the previous call are kept rather than worked
+    // out again. The diagonal is kept as reciprocals: every division becomes a product.
     void solve(const int* pos, int count, double* beta) const
     {
         auto& a = m_factor;
-        double y[kPulses];
+        auto& inv = m_inverseDiagonal;
+        auto& y = m_forward;
         int first = 0;
         while (first < std::min(count, m_factorRows) && m_factorPos[first] == pos[first])
             ++first;
@@ -90,56 +93,58 @@ private:
             m_factorPos[i] = pos[i];
         m_factorRows = count;
         for (int i = first; i < count; ++i) {
-            for (int j = 0; j <= i; ++j) {
-                double s = m_phi[pos[i]][pos[j]];
+            const float* row = m_phi[pos[i]];
+            for (int j = 0; j < i; ++j) {
+                double s = row[pos[j]];
                 for (int k = 0; k < j; ++k)
                     s -= a[i][k] * a[j][k];
-                if (i == j)
-                    a[i][i] = std::sqrt(std::max(s, 1e-9 + 1e-6 * m_phi[pos[i]][pos[i]]));
-                else
-                    a[i][j] = s / a[j][j];
+                a[i][j] = s * inv[j];
             }
-        }
-        for (int i = 0; i < count; ++i) {
-            double s = m_d[pos[i]];
+            double s = row[pos[i]];
             for (int k = 0; k < i; ++k)
-                s -= a[i][k] * y[k];
-            y[i] = s / a[i][i];
+                s -= a[i][k] * a[i][k];
+            inv[i] = 1.0 / std::sqrt(std::max(s, 1e-9 + 1e-6 * row[pos[i]]));
+            double f = m_d[pos[i]];
+            for (int k = 0; k < i; ++k)
+                f -= a[i][k] * y[k];
+            y[i] = f * inv[i];
         }
         for (int i = count - 1; i >= 0; --i) {
             double s = y[i];
             for (int k = i + 1; k < count; ++k)
                 s -= a[k][i] * beta[k];
-            beta[i] = s / a[i][i];
+            beta[i] = s * inv[i];
         }
     }
 
-    // Residual correlation r = d - Phi u for the pulses given, except pulse `skip`.
-    void residual(const int* pos, const double* beta, int count, int skip, std::array<float, N>& r) const
+    // Residual correlation r = d - Phi beta of the pulses given, at positions lo..hi-1 only.
+    void residual(const int* pos, const double* beta, int count, int lo, int hi, std::array<float, N>& r) const
     {
-        r = m_d;
+        for (int n = lo; n < hi; ++n)
+            r[n] = m_d[n];
         for (int k = 0; k < count; ++k) {
-            if (k == skip)
-                continue;
             const float b = float(beta[k]);
             const auto& col = m_phi[pos[k]];
-            for (int n = 0; n < N; ++n)
+            for (int n = lo; n < hi; ++n)
                 r[n] -= b * col[n];
         }
     }
 
-    // Best free position of one half for one more pulse: max r^2 / phi.
-    int bestFree(const std::array<float, N>& r, int half, const std::array<bool, N>& used) const
+    // Best free position of one half for one more pulse: max r^2 / phi. `blocked` is 0 at a free
+    // position and minus infinity at an occupied one; the scores are worked out in one
+    // vectorisable loop, then the first largest is taken.
+    int bestFree(const std::array<float, N>& r, int half, const std::array<float, N>& blocked) const
     {
+        const int lo = half * kHalfSubframe;
+        std::array<float, kHalfSubframe> score;
+        for (int i = 0; i < kHalfSubframe; ++i)
+            score[i] = r[lo + i] * r[lo + i] / std::max(m_diag[lo + i], 1e-12f) + blocked[lo + i];
         int best = -1;
         float bestScore = -1;
-        for (int p = half * kHalfSubframe; p < (half + 1) * kHalfSubframe; ++p) {
-            if (used[p])
-                continue;
-            const float score = r[p] * r[p] / std::max(m_phi[p][p], 1e-12f);
-            if (score > bestScore) {
-                bestScore = score;
-                best = p;
+        for (int i = 0; i < kHalfSubframe; ++i) {
+            if (score[i] > bestScore) {
+                bestScore = score[i];
+                best = lo + i;
             }
         }
         return best;
@@ -148,18 +153,20 @@ private:
     // Positions with free amplitudes: greedy growth, then replacement passes.
     void choosePositions(std::array<int, kPulses>& pos, std::array<double, kPulses>& beta) const
     {
-        std::array<bool, N> used{};
+        constexpr float kBlocked = -std::numeric_limits<float>::infinity();
+        std::array<float, N> blocked{};
         std::array<int, 2> room{kPulsesLow, kPulsesHigh};
         std::array<float, N> r;
         int count = 0;
         while (count < kPulses) {
-            residual(pos.data(), beta.data(), count, -1, r);
+            // Only the halves that still have room are scanned.
+            residual(pos.data(), beta.data(), count, room[0] > 0 ? 0 : kHalfSubframe, room[1] > 0 ? N : kHalfSubframe, r);
             int best = -1;
             float bestScore = -1;
             for (int half = 0; half < 2; ++half) {
                 if (room[half] == 0)
                     continue;
-                const int p = bestFree(r, half, used);
+                const int p = bestFree(r, half, blocked);
                 const float score = r[p] * r[p] / std::max(m_phi[p][p], 1e-12f);
                 if (score > bestScore) {
                     bestScore = score;
@@ -167,7 +174,7 @@ private:
                 }
             }
             pos[count++] = best;
-            used[best] = true;
+            blocked[best] = kBlocked;
             --room[halfOf(best)];
             solve(pos.data(), count, beta.data());
         }
@@ -183,10 +190,11 @@ private:
                         others[m++] = pos[j];
                 }
                 solve(others.data(), m, b.data());
-                residual(others.data(), b.data(), m, -1, r);
-                used[pos[k]] = false;
-                const int p = bestFree(r, halfOf(pos[k]), used);
-                used[p] = true;
+                const int half = halfOf(pos[k]);
+                residual(others.data(), b.data(), m, half * kHalfSubframe, (half + 1) * kHalfSubframe, r);
+                blocked[pos[k]] = 0;
+                const int p = bestFree(r, half, blocked);
+                blocked[p] = kBlocked;
                 if (p != pos[k]) {
                     pos[k] = p;
                     changed = true;
@@ -204,10 +212,13 @@ private:
     {
         const float a = tables::ts_pulse_scales[gain][0];
         std::array<float, kPulses> u{};
-        std::array<bool, N> used{};
+        // 0 at a free position, infinity at one that holds a pulse: added to a candidate's
+        // error, it keeps the position out of the scans.
+        constexpr float kTaken = std::numeric_limits<float>::infinity();
+        std::array<float, N> occupied{};
         for (int k = 0; k < kPulses; ++k) {
             u[k] = std::copysign(std::abs(beta[k]) > 2 * a ? 3 * a : a, float(beta[k]));
-            used[pos[k]] = true;
+            occupied[pos[k]] = kTaken;
         }
         // r = d - Phi u, E = -2 u.d + u Phi u
         std::array<float, N> r = m_d;
@@ -225,46 +236,53 @@ private:
             for (int k = 0; k < kPulses; ++k) {
                 const int p0 = pos[k];
                 const float u0 = u[k];
-                // Remove pulse k: r_w = r + Phi[:, p0] u0, E(w) = E(u) + 2 u0 r_w[p0] - u0^2 phi.
+                // Without pulse k: r_w = r + Phi[:, p0] u0, E(w) = E(u) + 2 u0 r_w[p0] - u0^2 phi.
+                // r_w is needed only over the pulse's half until the pulse actually moves.
                 const auto& col0 = m_phi[p0];
-                for (int n = 0; n < N; ++n)
-                    r[n] += u0 * col0[n];
-                const float ew = e + 2 * u0 * r[p0] - u0 * u0 * m_phi[p0][p0];
-                used[p0] = false;
-                int bestP = p0;
-                float bestU = u0;
-                float bestE = e;
-                // Error of the best amplitude at every position of the half, in one vectorisable
-                // loop; then the first position that improves on the best by 0.1 %.
                 const int lo = halfOf(p0) * kHalfSubframe;
+                std::array<float, kHalfSubframe> rw;
+                for (int i = 0; i < kHalfSubframe; ++i)
+                    rw[i] = r[lo + i] + u0 * col0[lo + i];
+                const float ew = e + 2 * u0 * rw[p0 - lo] - u0 * u0 * m_phi[p0][p0];
+                occupied[p0] = 0;
+                // Error of the best amplitude at every position of the half, in one vectorisable
+                // loop; then the first position that improves on the current error by 0.1 %.
+                // Most scans find nothing better: the first test of the scan is made for all
+                // positions at once (occupied ones have an infinite error), and the sequential
+                // scan runs only when a position passes it.
                 std::array<float, kHalfSubframe> cand;
                 for (int i = 0; i < kHalfSubframe; ++i) {
-                    const float rp = std::abs(r[lo + i]);
+                    const float rp = std::abs(rw[i]);
                     const float phi = m_diag[lo + i];
-                    cand[i] = ew + std::min(-2 * a * rp + a * a * phi, -6 * a * rp + 9 * a * a * phi);
+                    cand[i] = ew + std::min(-2 * a * rp + a * a * phi, -6 * a * rp + 9 * a * a * phi) + occupied[lo + i];
                 }
-                bool moved = false;
+                float bestE = e;
+                const float firstBar = bestE - 1e-3f * std::abs(bestE);
+                int passes = 0;
+                for (int i = 0; i < kHalfSubframe; ++i)
+                    passes |= int(cand[i] < firstBar);
+                if (!passes) {
+                    occupied[p0] = kTaken; // the pulse stays: r and E stay as they are
+                    continue;
+                }
+                int bestP = p0;
                 for (int i = 0; i < kHalfSubframe; ++i) {
-                    if (!used[lo + i] && cand[i] < bestE - 1e-3f * std::abs(bestE)) {
+                    if (cand[i] < bestE - 1e-3f * std::abs(bestE)) {
                         bestE = cand[i];
                         bestP = lo + i;
-                        moved = true;
                     }
                 }
-                if (moved) {
-                    const float rp = std::abs(r[bestP]);
-                    const float phi = m_diag[bestP];
-                    const float m = -6 * a * rp + 9 * a * a * phi < -2 * a * rp + a * a * phi ? 3 * a : a;
-                    bestU = r[bestP] < 0 ? -m : m;
-                }
-                if (bestP != p0 || bestU != u0)
-                    changed = true;
+                const float rp = std::abs(rw[bestP - lo]);
+                const float phi = m_diag[bestP];
+                const float m = -6 * a * rp + 9 * a * a * phi < -2 * a * rp + a * a * phi ? 3 * a : a;
+                const float bestU = rw[bestP - lo] < 0 ? -m : m;
+                changed = true;
                 pos[k] = bestP;
                 u[k] = bestU;
-                used[bestP] = true;
+                occupied[bestP] = kTaken;
                 const auto& col = m_phi[bestP];
                 for (int n = 0; n < N; ++n)
-                    r[n] -= bestU * col[n];
+                    r[n] += u0 * col0[n] - bestU * col[n];
                 e = ew - 2 * bestU * (r[bestP] + bestU * m_phi[bestP][bestP]) + bestU * bestU * m_phi[bestP][bestP];
             }
             if (!changed)
@@ -283,6 +301,8 @@ private:
     const float (&m_phi)[N][N];
     const Vec& m_diag;
     mutable double m_factor[kPulses][kPulses];
+    mutable double m_inverseDiagonal[kPulses];
+    mutable double m_forward[kPulses];
     mutable std::array<int, kPulses> m_factorPos{};
     mutable int m_factorRows = 0;
 };

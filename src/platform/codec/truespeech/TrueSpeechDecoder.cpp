@@ -20,23 +20,44 @@ constexpr const std::int16_t* kCodebooks[kOrder] = {
     tables::ts_cb_4, tables::ts_cb_5, tables::ts_cb_6, tables::ts_cb_7,
 };
 
-// Sum of eight products with 32-bit wrap-around.
-inline std::int32_t dot8(const std::array<std::int16_t, kOrder>& a, const std::int32_t* b)
+// Sum of eight products with 32-bit wrap-around, of the past values held oldest first at
+// past[0..7] (past[7] is the newest) with the coefficients of lags 1..8.
+inline std::int32_t dot8(const std::int32_t* past, const std::int32_t* b)
 {
     std::uint32_t acc = 0;
+#pragma GCC unroll 8
     for (int j = 0; j < kOrder; ++j)
-        acc += std::uint32_t(std::int32_t(a[j]) * b[j]);
+        acc += std::uint32_t(past[kOrder - 1 - j] * b[j]);
     return std::int32_t(acc);
 }
 
-// Pushes a value into a memory (newest first). The memories are small local arrays that the
-// compiler keeps in registers, so the shift costs no library call per sample.
-inline void shiftIn(std::array<std::int16_t, kOrder>& m, std::int16_t value)
+// The same sum in a recursive filter, where the newest value has just been worked out: it is
+// passed in a register and its product added last, so that the other seven products (read from
+// memory) are ready before it. (Integer sums: the order of the terms does not matter.)
+inline std::int32_t dot8Recursive(const std::int32_t* past, std::int32_t newest, const std::int32_t* b)
 {
+    std::uint32_t acc = 0;
 #pragma GCC unroll 8
     for (int j = kOrder - 1; j > 0; --j)
-        m[j] = m[j - 1];
-    m[0] = value;
+        acc += std::uint32_t(past[kOrder - 1 - j] * b[j]);
+    return std::int32_t(acc + std::uint32_t(newest * b[0]));
+}
+
+// A filter memory (newest first) as the first kOrder entries of a history array (oldest first),
+// and back from the array's last kOrder entries. The filters run over such arrays rather than
+// shifting the memory at every sample.
+template<std::size_t Size>
+void toHistory(const std::array<std::int16_t, kOrder>& m, std::array<std::int32_t, Size>& history)
+{
+    for (int j = 0; j < kOrder; ++j)
+        history[kOrder - 1 - j] = m[j];
+}
+
+template<std::size_t Size>
+void fromHistory(const std::array<std::int32_t, Size>& history, std::array<std::int16_t, kOrder>& m)
+{
+    for (int j = 0; j < kOrder; ++j)
+        m[j] = std::int16_t(history[Size - 1 - j]);
 }
 
 } // namespace
@@ -133,15 +154,19 @@ Subframe synthesize(std::array<std::int16_t, kOrder>& m1, const Filter& f, const
     std::array<std::int32_t, kOrder> coeff;
     for (int j = 0; j < kOrder; ++j)
         coeff[j] = f[j];
-    Subframe s;
-    std::array<std::int16_t, kOrder> m = m1;
+    // The memory and the outputs in one array, oldest first: y[i - 1 - j] is at kOrder - 1 + i - j.
+    std::array<std::int32_t, kOrder + kSubframeSamples> y;
+    toHistory(m1, y);
+    std::int32_t newest = y[kOrder - 1];
     for (int i = 0; i < kSubframeSamples; ++i) {
-        const std::int32_t acc = dot8(m, coeff.data());
-        const std::int32_t y = clip(e[i] + (s32(std::int64_t(acc) + 0x800) >> 12));
-        shiftIn(m, std::int16_t(y));
-        s[i] = std::int16_t(y);
+        const std::int32_t acc = dot8Recursive(y.data() + i, newest, coeff.data());
+        newest = clip(e[i] + (s32(std::int64_t(acc) + 0x800) >> 12));
+        y[kOrder + i] = newest;
     }
-    m1 = m;
+    fromHistory(y, m1);
+    Subframe s;
+    for (int i = 0; i < kSubframeSamples; ++i)
+        s[i] = std::int16_t(y[kOrder + i]);
     return s;
 }
 
@@ -153,24 +178,33 @@ Subframe postFilter(SynthesisState& state, const Filter& f, int k1, const Subfra
         g[j] = (tables::ts_decay_35_64[j] * f[j]) >> 15;
         h[j] = (tables::ts_decay_3_4[j] * f[j]) >> 15;
     }
-    Subframe z;
-    std::array<std::int16_t, kOrder> m2 = state.m2, m3 = state.m3;
-    for (int i = 0; i < kSubframeSamples; ++i) {
-        const std::int32_t acc = dot8(m2, g.data());
-        shiftIn(m2, s[i]);
-        z[i] = s16(s[i] + (s32(-std::int64_t(acc)) >> 12));
-    }
+    // FIR part: its input is known in advance, so every output is worked out independently
+    // (integer sums: the order of the terms does not matter).
+    std::array<std::int32_t, kOrder + kSubframeSamples> x;
+    toHistory(state.m2, x);
+    for (int i = 0; i < kSubframeSamples; ++i)
+        x[kOrder + i] = s[i];
+    std::array<std::int32_t, kSubframeSamples> z;
+    for (int i = 0; i < kSubframeSamples; ++i)
+        z[i] = s16(s[i] + (s32(-std::int64_t(dot8(x.data() + i, g.data()))) >> 12));
+    fromHistory(x, state.m2);
+
+    // IIR part with the tilt term.
     const std::int32_t t = k1 - (k1 >> 2);
+    std::array<std::int32_t, kOrder + kSubframeSamples> w;
+    toHistory(state.m3, w);
     Subframe out;
+    std::int32_t newest = w[kOrder - 1];
     for (int i = 0; i < kSubframeSamples; ++i) {
-        std::int32_t acc = s32(std::int64_t(std::uint32_t(z[i]) << 12) + dot8(m3, h.data()));
-        shiftIn(m3, std::int16_t(clip(s32(std::int64_t(acc) + 0x800) >> 12)));
-        acc = s32(std::int64_t((m3[1] * t) >> 4) + acc);
+        std::int32_t acc = s32(std::int64_t(std::uint32_t(z[i]) << 12) + dot8Recursive(w.data() + i, newest, h.data()));
+        const std::int32_t previous = newest;
+        newest = clip(s32(std::int64_t(acc) + 0x800) >> 12);
+        w[kOrder + i] = newest;
+        acc = s32(std::int64_t((previous * t) >> 4) + acc);
         acc = s32(std::int64_t(acc) - (acc >> 3));
         out[i] = std::int16_t(clip(s32(std::int64_t(acc) + 0x800) >> 12));
     }
-    state.m2 = m2;
-    state.m3 = m3;
+    fromHistory(w, state.m3);
     return out;
 }
 
