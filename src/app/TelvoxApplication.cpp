@@ -277,6 +277,8 @@ void TelvoxApplication::loadMainWindow()
     m_telephony->setSetupOptions(options);
     m_loaded = true;
     m_loadMs = m_loadClock.elapsed();
+    if (m_loadedHandler)
+        m_loadedHandler();
     if (m_options.headless)
         return; // the service shows no window
     if (m_main->isInTray())

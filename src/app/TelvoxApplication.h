@@ -103,6 +103,8 @@ public:
     static void restartDetached();
 
     bool isLoaded() const { return m_loaded; }
+    // Called once loading has finished (after the splash, when there is one).
+    void setLoadedHandler(std::function<void()> handler) { m_loadedHandler = std::move(handler); }
     bool isFirstStart() const { return m_firstStart; }
     bool splashShown() const { return m_splashShown; }
     // Milliseconds the main window's loading took (without the splash window).
@@ -247,6 +249,7 @@ private:
     bool m_firstStart = false;
     bool m_splashShown = false;
     bool m_loaded = false;
+    std::function<void()> m_loadedHandler;
     bool m_shutdownDone = false;
 };
 

@@ -230,16 +230,15 @@ int run(int argc, char *argv[])
             serviceMode->say(QStringLiteral("control socket unavailable: ") + telvox::serviceSocketPath(paths));
     }
 
-    // Reports and the optional self-shutdown wait until loading has finished.
-    QTimer watch;
+    // Reports and the optional self-shutdown wait until loading has finished. They run from
+    // the event loop once the loading step is over (the window shown), never inside it.
     bool reported = false;
     const bool quit = parser.isSet(quitAfter);
     const int quitMs = parser.value(quitAfter).toInt();
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (!telvoxApp.isLoaded() || reported)
+    const auto whenLoaded = [&] {
+        if (reported)
             return;
         reported = true;
-        watch.stop();
         if (serviceMode) {
             if (parser.isSet(scenario) && !telvoxApp.onVirtualExchange())
                 serviceMode->say(QStringLiteral("scenario ignored: the lines are voice modems"));
@@ -253,8 +252,10 @@ int run(int argc, char *argv[])
         }
         if (quit)
             QTimer::singleShot(quitMs, [&telvoxApp] { telvoxApp.shutdown(); });
-    });
-    watch.start(1);
+    };
+    telvoxApp.setLoadedHandler([&] { QTimer::singleShot(0, whenLoaded); });
+    if (telvoxApp.isLoaded())
+        QTimer::singleShot(0, whenLoaded);
     return QApplication::exec();
 }
 
