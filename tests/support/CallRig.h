@@ -1,15 +1,21 @@
 #pragma once
 
-// The whole call path in virtual time: the virtual exchange, the call flow with its dialler,
-// and the audio stack with the stop triggers and the touch-tone menu, in a scratch program
+// The whole call path in virtual time: the call system (call flow, dialler, audio stack with
+// the stop triggers and the touch-tone menu) on the virtual exchange, in a scratch program
 // folder. What a user finds afterwards (recordings, lists, the day log) is what tests check.
+#include "app/CallSystem.h"
 #include "audio/AudioEngine.h"
 #include "audio/AudioStack.h"
 #include "audio/CodecConversion.h"
+#include "core/MainTimers.h"
+#include "core/VirtualEventLoop.h"
 #include "platform/media/VirtualMediaDevice.h"
-#include "sim/exchange/VirtualExchange.h"
+#include "records/MessageLists.h"
+#include "records/StatusLog.h"
 #include "sim/audio/SpeechLikeSource.h"
-#include "support/ProgramFolder.h"
+#include "sim/exchange/VirtualExchange.h"
+#include "support/FakeShell.h"
+#include "support/StatusTexts.h"
 #include "telephony/Dialler.h"
 #include "telephony/TelephonyCore.h"
 
@@ -62,7 +68,9 @@ inline OutgoingBehaviour calledParty(OutgoingBehaviour::Kind kind, int answerAft
     return b;
 }
 
-struct CallRig : ProgramFolder
+// The call system as the program builds it, on a virtual exchange, without windows: the
+// legal-notice box is `legal`, the ring-count box unchecked.
+struct CallRig : CallSystemHooks
 {
     using Options = CallRigOptions;
 
@@ -70,6 +78,7 @@ struct CallRig : ProgramFolder
     {
         QDir().mkpath(dir.file("waveFiles"));
         QDir().mkpath(dir.file("tmp"));
+        QDir().mkpath(dir.file("LogFiles"));
         if (options.writeDefaultPrompts) {
             for (const char *name : {"greeting.wav", "legal.wav"})
                 QFile::copy(QString(":/telvox/prompts/") + name, dir.file(name));
@@ -77,38 +86,32 @@ struct CallRig : ProgramFolder
         for (int n = 0; n < options.lines; ++n)
             settings.WriteSetting("Config", QStringLiteral("Line%1").arg(n), "1");
         settings.WriteSetting("Config", "Rings", options.rings);
-        status.OpenDayLog();
-        exchange = std::make_unique<VirtualExchange>(loop, ExchangeSetup{});
-        core = std::make_unique<TelephonyCore>(
-            TelephonyServices{*exchange, loop, settings, texts, status, prompts, timers, relay, dir.path()});
-        core->setWindowChecks([] { return false; }, [this] { return legal; });
-        audio = std::make_unique<AudioStack>(AudioStack::Services{loop, core->lineTable(), *exchange, lists, status,
-                                                                  texts, prompts, timers, speaker,
-                                                                  [this] { return legal; }, dir.path()});
-        audio->devices().addProvider(*exchange);
-        relay.setTarget(&audio->engine());
+        system.useLanguage("0");
+        system.attach(*this);
+        system.OpenDayLog();
+        system.build();
+        core = &system.telephony();
+        audio = &system.audio();
+        dialler = &system.dialler();
         audio->setFolders(dir.file("tmp") + "/", dir.file("waveFiles") + "/");
         audio->setOutputFormat(options.format);
-        audio->conversion().EnumerateCodecs();
-        dialler = std::make_unique<Dialler>(Dialler::Services{*core, loop, settings, status, texts, timers, relay});
-        core->setDialerTimerStart([this](int line) { dialler->startWatch(line); });
-        core->ResetLineHandles();
-        if (!core->InitTapi())
+        system.EnumerateCodecs();
+        system.ResetLineHandles();
+        if (!system.InitTapi())
             qFatal("the virtual exchange did not initialise");
-        core->setSetupOptions(readSetupOptions(settings));
-        core->classifyDevices();
-        core->setRingGaps(loadRingGaps(settings));
-        core->OpenLines();
-        audio->startTriggers(options.triggers);
+        system.loadSetupHidden();
+        system.OpenLines();
+        LoadedState state;
+        state.ringGap = loadRingGaps(settings);
+        state.stopOptions = options.triggers;
+        system.start(state);
         loop.advance(0);
     }
-    ~CallRig()
-    {
-        dialler.reset();
-        audio.reset();
-        core.reset();
-    }
 
+    bool legalChecked() const override { return legal; }
+    bool ringCountChecked() const override { return false; }
+
+    QStringList statusTexts() const { return test::statusTexts(statusList); }
     QStringList recordings() const { return QDir(dir.file("waveFiles")).entryList(QDir::Files, QDir::Name); }
     QString recordingPath(const QString &recording) const { return dir.file("waveFiles/" + recording); }
     // Seconds of audio in a PCM recording (8000 samples of 16 bits a second after 44 bytes).
@@ -129,12 +132,24 @@ struct CallRig : ProgramFolder
             && !timers.timWriteFile[line].isEnabled();
     }
 
+    ScratchDir dir;
+    VirtualEventLoop loop{QDateTime(QDate(2026, 12, 4), QTime(8, 30, 15))};
+    ScriptedPrompts prompts;
     VirtualMediaDevice speaker{loop};
-    AudioActionsRelay relay;
-    std::unique_ptr<VirtualExchange> exchange;
-    std::unique_ptr<TelephonyCore> core;
-    std::unique_ptr<AudioStack> audio;
-    std::unique_ptr<Dialler> dialler;
+    std::unique_ptr<VirtualExchange> exchange = std::make_unique<VirtualExchange>(loop, ExchangeSetup{});
+    CallSystem system{{.paths = {dir.path(), dir.file("telvox.ini"), dir.file("tmp") + "/", dir.file("telvox.lock")},
+                       .loop = loop,
+                       .prompts = prompts,
+                       .announcements = speaker,
+                       .lineService = exchange.get(),
+                       .lineDevices = exchange.get()}};
+    SettingsStore &settings = system.settings();
+    StatusListModel &statusList = system.statusList();
+    MainTimers &timers = system.timers();
+    MessageLists &lists = system.messageLists();
+    TelephonyCore *core = nullptr;
+    AudioStack *audio = nullptr;
+    Dialler *dialler = nullptr;
     bool legal = false;
 };
 

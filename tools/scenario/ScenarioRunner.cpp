@@ -1,23 +1,14 @@
 #include "ScenarioRunner.h"
 
-#include "core/LoadSequence.h"
-#include "core/MainTimers.h"
+#include "app/CallSystem.h"
 #include "core/Settings.h"
-#include "core/ShutdownSequence.h"
-#include "core/Texts.h"
 #include "core/VirtualEventLoop.h"
+#include "platform/media/MediaDevice.h"
 #include "platform/shell/UserPrompts.h"
-#include "sim/exchange/VirtualExchange.h"
+#include "records/MessageLists.h"
 #include "records/StatusLog.h"
 #include "sim/exchange/ScenarioDriver.h"
-#include "audio/AudioEngine.h"
-#include "audio/AudioStack.h"
-#include "audio/CodecConversion.h"
-#include "audio/RecordingFile.h"
-#include "platform/media/MediaDevice.h"
-#include "records/MessageLists.h"
-#include "records/RingSchedule.h"
-#include "telephony/AudioActions.h"
+#include "sim/exchange/VirtualExchange.h"
 #include "telephony/Dialler.h"
 #include "telephony/TelephonyCore.h"
 
@@ -73,52 +64,6 @@ public:
 
 private:
     std::function<void(const QString &)> m_shown;
-};
-
-// The main window's loading steps, without a window.
-class HeadlessHooks final : public LoadHooks, public ShutdownHooks
-{
-public:
-    HeadlessHooks(TelephonyCore &core, StatusLog &status, SettingsStore &settings, MainTimers &timers,
-                  RingSchedule &rings)
-        : m_core(core)
-        , m_status(status)
-        , m_settings(settings)
-        , m_timers(timers)
-        , m_rings(rings)
-    {
-    }
-    bool legal = false;
-    bool ringCount = true;
-
-    void setCheckBoxes(bool l, bool r) override
-    {
-        legal = l;
-        ringCount = r;
-    }
-    void OpenDayLog() override { m_status.OpenDayLog(); }
-    void ResetLineHandles() override { m_core.ResetLineHandles(); }
-    bool InitTapi() override { return m_core.InitTapi(); }
-    std::array<QString, 4> loadSetupHidden() override
-    {
-        m_core.setSetupOptions(readSetupOptions(m_settings));
-        return m_core.classifyDevices().txtLine;
-    }
-    void OpenLines() override { m_core.OpenLines(); }
-    void LoadPhoneBook() override { m_core.LoadPhoneBook(); }
-    void LoadRingRules(const QString &ringsFile) override { m_rings.LoadRingRules(ringsFile); }
-    void setRingWatchInterval(int line, int ms) override { m_timers.Timer1[line].setInterval(ms); }
-
-    void closeLogChannel() override { m_status.closeChannel(); }
-    void closeOpenLines() override { m_core.closeOpenLines(); }
-    void lineShutdown() override { m_core.lineShutdown(); }
-
-private:
-    TelephonyCore &m_core;
-    StatusLog &m_status;
-    SettingsStore &m_settings;
-    MainTimers &m_timers;
-    RingSchedule &m_rings;
 };
 
 QByteArray paddedField(const QByteArray &text, int length)
@@ -192,7 +137,30 @@ int ScenarioRunner::run()
     QDir().mkpath(m_paths.programFolder);
     VirtualEventLoop loop(m_scenario.start.isValid() ? m_scenario.start : QDateTime(QDate(2026, 1, 5), QTime(9, 0, 0)));
     const auto print = [this, &loop](const QString &line) { m_print(virtualTimeStamp(loop.now()) + line); };
-    SettingsStore settings(m_paths.settingsFile, m_paths.file(QStringLiteral("settings.txt")));
+    // Every request the audio engine gets, from the call flow or from itself.
+    const auto traceAudio = [this, &loop, &print](const QString &t) {
+        m_audioRequests << t;
+        m_audioTimes.push_back(loop.now());
+        if (m_options.trace)
+            print(QStringLiteral("  [audio] ") + t);
+    };
+    PrintingPrompts prompts([this, &print](const QString &text) {
+        m_messages << text;
+        print(QStringLiteral("message: ") + text);
+    });
+    SilentSpeaker speaker(traceAudio);
+    VirtualExchange exchange(loop, m_scenario.exchange);
+    exchange.setHangUpTone(m_scenario.hangUpTone);
+    if (m_options.trace)
+        exchange.setTraceHandler([&print](const QString &t) { print(QStringLiteral("  [far end] ") + t); });
+    CallSystem system({.paths = m_paths,
+                       .loop = loop,
+                       .prompts = prompts,
+                       .announcements = speaker,
+                       .lineService = &exchange,
+                       .lineDevices = &exchange,
+                       .audioTrace = traceAudio});
+    SettingsStore &settings = system.settings();
     for (const sim::SettingPreset &p : m_scenario.settings)
         settings.WriteSetting(p.section, p.key, p.value);
     if (!m_scenario.phoneBook.empty())
@@ -210,10 +178,9 @@ int ScenarioRunner::run()
         settings.WriteSettingJournaled(QStringLiteral("Config"), QStringLiteral("Language"), QStringLiteral("1"));
         language = QStringLiteral("1");
     }
-    const Texts texts(builtInStrings(), languageOffsetFor(language));
+    system.useLanguage(language);
 
-    StatusListModel statusList;
-    StatusLog status(loop, m_paths.file(QStringLiteral("LogFiles")), statusList);
+    StatusListModel &statusList = system.statusList();
     QObject::connect(&statusList, &QAbstractItemModel::rowsInserted, [&](const QModelIndex &, int first, int last) {
         for (int row = first; row <= last; ++row) {
             const QString &line = statusList.lines().at(row);
@@ -222,60 +189,13 @@ int ScenarioRunner::run()
             print(line);
         }
     });
-    MainTimers timers(loop);
-    timers.timLog->setCallback([&status] { status.timLog_Timer(); });
-    PrintingPrompts prompts([this, &print](const QString &text) {
-        m_messages << text;
-        print(QStringLiteral("message: ") + text);
-    });
-
-    VirtualExchange exchange(loop, m_scenario.exchange);
-    exchange.setHangUpTone(m_scenario.hangUpTone);
-    if (m_options.trace)
-        exchange.setTraceHandler([&print](const QString &t) { print(QStringLiteral("  [far end] ") + t); });
-    // Every request the audio engine gets, from the call flow or from itself.
-    const auto traceAudio = [this, &loop, &print](const QString &t) {
-        m_audioRequests << t;
-        m_audioTimes.push_back(loop.now());
-        if (m_options.trace)
-            print(QStringLiteral("  [audio] ") + t);
-    };
-    AudioActionsRelay relay;
-    TelephonyCore core({exchange, loop, settings, texts, status, prompts, timers, relay, m_paths.programFolder});
-    MessageLists lists(settings);
-    RingSchedule ringSchedule;
-    SilentSpeaker speaker(traceAudio);
-    HeadlessHooks *hooksForLegal = nullptr;
-    AudioStack audio({loop, core.lineTable(), exchange, lists, status, texts, prompts, timers, speaker,
-                      [&hooksForLegal] { return hooksForLegal && hooksForLegal->legal; }, m_paths.programFolder});
-    audio.devices().addProvider(exchange);
-    audio.engine().setRequestTrace(traceAudio);
-    relay.setTarget(&audio.engine());
-    audio.setOutputFormat(outputFormatFromSetting(
-        settings.ReadSetting(QStringLiteral("Config"), QStringLiteral("WaveFileFormat"), QStringLiteral("0"))));
-    // The dialler, as its window uses it: status line, "Made" record, "~number" in the name.
-    Dialler dialler({core, loop, settings, status, texts, timers, relay});
-    core.setDialerTimerStart([&dialler](int line) { dialler.startWatch(line); });
-    core.setPickRingCount([&ringSchedule, &loop](int rings) {
-        return ringSchedule.PickRingCount(rings, loop.currentDateTime());
-    });
-
-    HeadlessHooks hooks(core, status, settings, timers, ringSchedule);
-    hooksForLegal = &hooks;
-    core.setWindowChecks([&hooks] { return hooks.ringCount; }, [&hooks] { return hooks.legal; });
+    system.build();
+    TelephonyCore &core = system.telephony();
     LoadedState state;
-    if (runLoadSequence(m_paths, settings, loop, hooks, state) == LoadResult::TelephonyUnavailable) {
+    if (system.load(state) == LoadResult::TelephonyUnavailable) {
         m_ended = true;
     } else {
-        audio.setFolders(state.tempFolder, state.recordingFolder);
-        audio.conversion().EnumerateCodecs();
-        QDir().mkpath(state.recordingFolder);
-        audio.startTriggers(state.stopOptions);
-        lists.LoadMessageLists();
-        core.setRingGaps(state.ringGap);
-        SetupOptions options = core.setupOptions();
-        options.fastBusy = state.stopOptions.fastBusy;
-        core.setSetupOptions(options);
+        system.start(state);
 
         std::int64_t last = 0;
         for (const sim::ScenarioStep &step : m_scenario.steps) {
@@ -287,7 +207,7 @@ int ScenarioRunner::run()
             if (sim::isFarEndStep(step)) {
                 done = sim::applyFarEndStep(exchange, step, m_baseFolder, &error);
             } else if (step.action == A::Dial) {
-                done = dialler.Dial(QString::number(step.line), step.text);
+                done = system.dialler().Dial(QString::number(step.line), step.text);
                 if (!done)
                     error = QStringLiteral("the dialler could not place the call");
             } else if (step.line < kLineCount) {
@@ -302,10 +222,10 @@ int ScenarioRunner::run()
         const std::int64_t end = m_scenario.endMs >= 0 ? m_scenario.endMs : last + 60000;
         loop.advance(end - loop.now());
         // What a user finds afterwards: the recordings in their lists.
-        for (const QString &name : lists.unreadEntries() + lists.lastTenEntries())
+        for (const QString &name : system.messageLists().unreadEntries() + system.messageLists().lastTenEntries())
             print(QStringLiteral("recording: %1 (%2 bytes)")
                       .arg(name, QString::number(QFileInfo(QDir(state.recordingFolder).filePath(name)).size())));
-        runShutdownSequence(hooks);
+        system.shutdown();
     }
 
     int failed = 0;

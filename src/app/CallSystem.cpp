@@ -1,0 +1,246 @@
+#include "app/CallSystem.h"
+
+#include "audio/AudioEngine.h"
+#include "audio/AudioStack.h"
+#include "audio/CodecConversion.h"
+#include "core/EventLoop.h"
+#include "core/MainTimers.h"
+#include "core/PrivateFiles.h"
+#include "core/Settings.h"
+#include "core/Texts.h"
+#include "platform/telephony/LineBackends.h"
+#include "records/CallBlockList.h"
+#include "records/MailForward.h"
+#include "records/MessageLists.h"
+#include "records/RingSchedule.h"
+#include "records/StatusLog.h"
+#include "telephony/Dialler.h"
+#include "telephony/TelephonyCore.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace telvox {
+
+namespace {
+
+// The lines a caller set up itself (a scenario's exchange, a test's), as a backend.
+class GivenLines final : public LineBackend
+{
+public:
+    GivenLines(TelephonyService &service, WaveDeviceProvider &devices)
+        : m_service(service)
+        , m_devices(devices)
+    {
+    }
+    TelephonyService &service() override { return m_service; }
+    WaveDeviceProvider &waveDevices() override { return m_devices; }
+
+private:
+    TelephonyService &m_service;
+    WaveDeviceProvider &m_devices;
+};
+
+} // namespace
+
+CallSystem::CallSystem(Options options)
+    : m_o(std::move(options))
+{
+    m_settings = std::make_unique<SettingsStore>(m_o.paths.settingsFile, m_o.paths.file(QStringLiteral("settings.txt")));
+    m_statusList = std::make_unique<StatusListModel>();
+    m_statusLog = std::make_unique<StatusLog>(m_o.loop, m_o.paths.file(QStringLiteral("LogFiles")), *m_statusList);
+    m_timers = std::make_unique<MainTimers>(m_o.loop);
+    m_timers->timLog->setCallback([this] { m_statusLog->timLog_Timer(); });
+    m_lists = std::make_unique<MessageLists>(*m_settings);
+    m_ringSchedule = std::make_unique<RingSchedule>();
+}
+
+CallSystem::~CallSystem()
+{
+    m_dialler.reset();
+    m_forwarder.reset(); // a delivery under way is broken off and stays queued
+    // The audio engine's devices report into the line table: they go before the call flow.
+    m_audio.reset();
+    m_telephony.reset();
+    m_lineBackend.reset();
+}
+
+const Texts &CallSystem::useLanguage(const QString &languageSetting)
+{
+    m_texts = std::make_unique<Texts>(builtInStrings(), languageOffsetFor(languageSetting));
+    return *m_texts;
+}
+
+void CallSystem::build()
+{
+    if (m_o.lineBackends) {
+        // The first backend of the registry that has lines of its own and builds carries them;
+        // what the backends said comes to the status list when the line service initialises.
+        LineBackendRegistry::Built built = m_o.lineBackends->build(LineBackendContext{
+            m_o.loop, *m_settings, *m_texts, m_o.lineOptions,
+            [this](const QString &news) { m_statusLog->AddStatus(news); }});
+        m_lineBackend = std::move(built.backend);
+        m_lineBackendName = built.name;
+        m_lineNotes = built.notes;
+    } else {
+        m_lineBackend = std::make_unique<GivenLines>(*m_o.lineService, *m_o.lineDevices);
+    }
+    TelephonyService &lines = m_lineBackend->service();
+    m_audioRelay = std::make_unique<AudioActionsRelay>();
+    m_telephony = std::make_unique<TelephonyCore>(TelephonyServices{lines, m_o.loop, *m_settings, *m_texts,
+                                                                    *m_statusLog, m_o.prompts, *m_timers,
+                                                                    *m_audioRelay, m_o.paths.programFolder});
+    m_blockList = std::make_unique<CallBlockList>(m_o.paths.programFolder, readBlockingOptions(*m_settings));
+    m_telephony->setCallScreen(m_blockList.get());
+    m_audio = std::make_unique<AudioStack>(AudioStack::Services{
+        m_o.loop, m_telephony->lineTable(), lines, *m_lists, *m_statusLog, *m_texts, m_o.prompts, *m_timers,
+        m_o.announcements, [this] { return m_hooks->legalChecked(); }, m_o.paths.programFolder});
+    m_audio->devices().addProvider(m_lineBackend->waveDevices());
+    m_lineBackend->start();
+    if (m_o.soundCard) // the default device (the greeting recorder's microphone)
+        m_audio->devices().addProvider(*m_o.soundCard, true);
+    if (m_o.audioTrace)
+        m_audio->engine().setRequestTrace(m_o.audioTrace);
+    m_audio->engine().setAlarmHandler([this](const QString &text) { m_hooks->alarm(text); });
+    m_audioRelay->setTarget(&m_audio->engine());
+    // The setup's loading publishes the format again; until then the stored one.
+    m_audio->setOutputFormat(outputFormatFromSetting(
+        m_settings->ReadSetting(QStringLiteral("Config"), QStringLiteral("WaveFileFormat"), QStringLiteral("0"))));
+
+    m_telephony->setPickRingCount(
+        [this](int rings) { return m_ringSchedule->PickRingCount(rings, m_o.loop.currentDateTime()); });
+    m_telephony->setWindowChecks([this] { return m_hooks->ringCountChecked(); },
+                                 [this] { return m_hooks->legalChecked(); });
+    // The dialler, as its window uses it: status line, "Made" record, "~number" in the name.
+    m_dialler = std::make_unique<Dialler>(Dialler::Services{*m_telephony, m_o.loop, *m_settings, *m_statusLog,
+                                                            *m_texts, *m_timers, *m_audioRelay});
+    m_telephony->setDialerTimerStart([this](int line) { m_dialler->startWatch(line); });
+    m_telephony->setDialOutField([this](const QString &number) { m_hooks->showDialledNumber(number); });
+}
+
+LoadResult CallSystem::load(LoadedState &state)
+{
+    m_loading = &state;
+    const LoadResult result = runLoadSequence(m_o.paths, *m_settings, m_o.loop, *this, state);
+    m_loading = nullptr;
+    return result;
+}
+
+void CallSystem::start(const LoadedState &state)
+{
+    m_telephony->setRingGaps(state.ringGap);
+    m_audio->startTriggers(state.stopOptions);
+    SetupOptions options = m_telephony->setupOptions();
+    options.fastBusy = state.stopOptions.fastBusy;
+    m_telephony->setSetupOptions(options);
+    startMailForwarding();
+}
+
+void CallSystem::shutdown() { runShutdownSequence(*this); }
+
+void CallSystem::startMailForwarding()
+{
+    // The phonebook's name for a number in the mail's subject.
+    auto nameOf = [this](const QString &number) {
+        for (int k = 0; k < PhoneBookTable::kEntries; ++k) {
+            const auto &entry = m_telephony->phoneBook().entry(k);
+            if (!number.isEmpty() && entry.tele.trimmed() == number)
+                return entry.name.trimmed();
+        }
+        return QString();
+    };
+    m_forwarder = std::make_unique<MailForwarder>(
+        MailForwarder::Services{*m_texts, *m_statusLog, m_o.paths.file(QStringLiteral("MailQueue")), nameOf},
+        readForwardOptions(*m_settings, m_o.paths.programFolder));
+    QObject::connect(m_lists.get(), &MessageLists::recordingListed, m_forwarder.get(),
+                     [this](const QString &folder, const QString &name, int line) {
+                         m_forwarder->recordingListed(folder, name, line);
+                     });
+    if (m_forwarder->options().enabled)
+        m_forwarder->start(); // what an earlier run left in the queue goes first
+}
+
+void CallSystem::OpenDayLog() { m_statusLog->OpenDayLog(); }
+
+void CallSystem::setRingWatchInterval(int line, int ms) { m_timers->Timer1[line].setInterval(ms); }
+
+void CallSystem::ResetLineHandles() { m_telephony->ResetLineHandles(); }
+
+bool CallSystem::InitTapi()
+{
+    for (const QString &note : std::as_const(m_lineNotes))
+        m_statusLog->AddStatus(note);
+    m_lineBackend->beforeLinesOpen();
+    return m_telephony->InitTapi();
+}
+
+std::array<QString, 4> CallSystem::loadSetupHidden()
+{
+    if (std::optional<std::array<QString, 4>> names = m_hooks->loadSetupHidden())
+        return *names;
+    // No setup dialog: its options as its loading would publish them.
+    m_telephony->setSetupOptions(readSetupOptions(*m_settings));
+    return m_telephony->classifyDevices().txtLine;
+}
+
+void CallSystem::OpenLines() { m_telephony->OpenLines(); }
+
+void CallSystem::LoadPhoneBook() { m_telephony->LoadPhoneBook(); }
+
+void CallSystem::LoadMessageLists()
+{
+    // The folders are settled by now (temporary folder at step 10, recordings at step 19).
+    m_audio->setFolders(m_loading->tempFolder, m_loading->recordingFolder);
+    if (m_o.privateFiles)
+        tightenExistingFiles(m_loading->recordingFolder);
+    AudioEngine &engine = m_audio->engine();
+    engine.checkRecordingFolder();
+    m_lists->LoadMessageLists();
+    // Calls cut off by a crash or a power cut come back before anything else happens.
+    engine.recoverRecordings();
+}
+
+void CallSystem::tightenExistingFiles(const QString &recordingFolder)
+{
+    // Files of earlier versions (or copied in) may be readable by every account.
+    int changed = tightenTree(m_o.paths.programFolder, 3, true);
+    changed += tightenPermissions(m_o.paths.settingsFile) ? 1 : 0;
+    const QFileInfo settingsFolder(QFileInfo(m_o.paths.settingsFile).path());
+    if (settingsFolder.fileName() == QLatin1String("Telvox"))
+        changed += tightenPermissions(settingsFolder.filePath()) ? 1 : 0;
+    // The recordings: the files always; the folder itself only when it is Telvox's own, as a
+    // folder chosen elsewhere may be shared on purpose.
+    const QString recordings = QDir::cleanPath(recordingFolder);
+    const QString program = QDir::cleanPath(m_o.paths.programFolder);
+    if (recordings != program && QFileInfo(recordings).isDir()) {
+        const bool own = recordings.startsWith(program + QLatin1Char('/'));
+        changed += tightenTree(recordings, own ? 3 : 1, own);
+    }
+    if (changed > 0)
+        m_statusLog->AddStatus(m_texts->LoadText(1808).arg(changed));
+}
+
+void CallSystem::LoadRingRules(const QString &ringsFile) { m_ringSchedule->LoadRingRules(ringsFile); }
+
+void CallSystem::EnumerateCodecs() { m_audio->conversion().EnumerateCodecs(); }
+
+void CallSystem::closeLogChannel() { m_statusLog->closeChannel(); }
+
+void CallSystem::closeOpenLines()
+{
+    // Calls still being recorded keep what was captured before their lines close.
+    if (m_audio)
+        m_audio->engine().finishRecordingsNow();
+    m_telephony->closeOpenLines();
+}
+
+void CallSystem::lineShutdown()
+{
+    m_telephony->lineShutdown();
+    if (m_lineBackend)
+        m_lineBackend->afterShutdown();
+}
+
+void CallSystem::disableLogTimer() { m_timers->timLog->setEnabled(false); }
+
+} // namespace telvox
