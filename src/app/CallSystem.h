@@ -126,6 +126,8 @@ public:
     void build();
     // The windows' hooks; until then (or without windows) the headless defaults.
     void attach(CallSystemHooks &hooks) { m_hooks = &hooks; }
+    // Back to the headless defaults (before the windows go).
+    void detach() { m_hooks = &m_headless; }
     // Runs the main window's loading sequence.
     LoadResult load(LoadedState &state);
     // Applies what loading settled (ring gaps, stop triggers, busy detector) and starts mail
@@ -136,6 +138,7 @@ public:
 
     const AppPaths &paths() const { return m_o.paths; }
     SettingsStore &settings() { return *m_settings; }
+    Texts &texts() { return *m_texts; }
     const Texts &texts() const { return *m_texts; }
     StatusListModel &statusList() { return *m_statusList; }
     StatusLog &statusLog() { return *m_statusLog; }

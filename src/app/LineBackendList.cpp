@@ -3,6 +3,7 @@
 #include "platform/telephony/modem/ModemBackend.h"
 #include "platform/telephony/sip/SipBackend.h"
 #include "sim/exchange/VirtualExchangeBackend.h"
+#include "ui/frmVirtualExchange.h"
 
 namespace telvox {
 
@@ -11,6 +12,13 @@ void registerLineBackends(LineBackendRegistry &registry)
     sip::registerSipBackend(registry);
     modem::registerModemBackend(registry);
     registerVirtualExchangeBackend(registry);
+}
+
+std::unique_ptr<QWidget> lineControlsWindow(LineBackend &backend, const Texts &texts)
+{
+    if (VirtualExchange *exchange = virtualExchangeOf(&backend))
+        return std::make_unique<frmVirtualExchange>(*exchange, texts);
+    return nullptr;
 }
 
 } // namespace telvox

@@ -9,6 +9,7 @@
 #include "records/StatusLog.h"
 #include "sim/exchange/Scenario.h"
 #include "sim/exchange/ScenarioDriver.h"
+#include "sim/exchange/VirtualExchangeBackend.h"
 #include "telephony/Dialler.h"
 #include "telephony/TelephonyCore.h"
 
@@ -161,14 +162,20 @@ void ServiceMode::loaded()
 {
     if (!m_scenario)
         return;
+    // The steps drive the virtual exchange's far ends.
+    VirtualExchange *exchange = virtualExchangeOf(&m_app.system().lineBackend());
+    if (!exchange) {
+        say(QStringLiteral("scenario ignored: the lines are not on the virtual exchange"));
+        return;
+    }
     // The steps' times count from now, in real time.
     for (const sim::ScenarioStep &step : m_scenario->steps) {
-        QTimer::singleShot(static_cast<int>(step.atMs), this, [this, &step] {
+        QTimer::singleShot(static_cast<int>(step.atMs), this, [this, exchange, &step] {
             using A = sim::ScenarioStep::Action;
             QString error;
             bool done = true;
             if (sim::isFarEndStep(step)) {
-                done = sim::applyFarEndStep(m_app.exchange(), step, m_scenarioFolder, &error);
+                done = sim::applyFarEndStep(*exchange, step, m_scenarioFolder, &error);
             } else if (step.line < kLineCount) {
                 if (step.action == A::Dial)
                     done = m_app.dialler().Dial(QString::number(step.line), step.text);

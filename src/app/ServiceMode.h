@@ -57,7 +57,8 @@ public:
     // Reads the scenario whose far-end and dialler steps are carried out once the program has
     // loaded. False (with `error`) when it cannot be read.
     bool loadScenario(const QString &file, QString *error);
-    // The program has loaded: the scenario's steps start now.
+    // The program has loaded: the scenario's steps start now (when the virtual exchange
+    // carries the lines; otherwise it says the scenario is ignored).
     void loaded();
     // Writes a line with the time stamp.
     void say(const QString &text);

@@ -8,23 +8,18 @@
 #include "platform/shell/UserPrompts.h"
 #include "app/LineBackendList.h"
 #include "platform/telephony/LineBackends.h"
-#include "sim/exchange/VirtualExchangeBackend.h"
-#include "records/StatusLog.h"
 #include "audio/AudioEngine.h"
 #include "audio/AudioStack.h"
 #include "audio/CodecConversion.h"
 #include "platform/shell/MailClient.h"
 #include "platform/wave/QtAudioDevices.h"
-#include "records/CallBlockList.h"
-#include "records/MailForward.h"
 #include "records/MessageLists.h"
-#include "records/RingSchedule.h"
+#include "records/StatusLog.h"
 #include "ui/MessageListsBinder.h"
 #include "telephony/TelephonyCore.h"
 #include "ui/frmMain.h"
 #include "ui/frmPopCallID.h"
 #include "ui/frmSplash.h"
-#include "ui/frmVirtualExchange.h"
 #include "platform/media/MediaControl.h"
 #include "platform/media/QtMediaDevice.h"
 #include "ui/DesktopShell.h"
@@ -91,12 +86,6 @@ TelvoxApplication::TelvoxApplication(AppPaths paths, EventLoop &loop, UserPrompt
     usePrivateFileMode();
     QDir().mkpath(m_paths.programFolder);
     makePrivateFolder(m_paths.programFolder);
-    m_settings = std::make_unique<SettingsStore>(m_paths.settingsFile, m_paths.file(QStringLiteral("settings.txt")));
-    m_statusList = std::make_unique<StatusListModel>();
-    m_statusLog = std::make_unique<StatusLog>(m_loop, m_paths.file(QStringLiteral("LogFiles")), *m_statusList);
-    m_timers = std::make_unique<MainTimers>(m_loop);
-    m_timers->timLog->setCallback([this] { m_statusLog->timLog_Timer(); });
-
     // Desktop services: the ones given (tests), otherwise the real ones.
     // From here on every service pointer of m_options is set.
     givenOrOwn<QtMediaDevice>(m_options.mediaDevice, m_ownMediaDevice);
@@ -115,13 +104,23 @@ TelvoxApplication::TelvoxApplication(AppPaths paths, EventLoop &loop, UserPrompt
     }
     m_media = std::make_unique<MediaControl>(*m_options.mediaDevice);
     m_media->setRecorder(m_options.recorder);
+    // The computer's own sound card is the default device (the greeting recorder's microphone).
+    m_soundCard = std::make_unique<QtAudioDevices>();
+    m_system = std::make_unique<CallSystem>(CallSystem::Options{.paths = m_paths,
+                                                                .loop = m_loop,
+                                                                .prompts = m_prompts,
+                                                                .announcements = *m_options.announcements,
+                                                                .lineBackends = m_options.lineBackends,
+                                                                .lineOptions = m_options.lineOptions,
+                                                                .soundCard = m_soundCard.get(),
+                                                                .privateFiles = true});
 
     if (m_options.echoStatus) {
-        QObject::connect(m_statusList.get(), &QAbstractItemModel::rowsInserted,
+        QObject::connect(&statusList(), &QAbstractItemModel::rowsInserted,
                          [this](const QModelIndex &, int first, int last) {
                              QTextStream out(stdout);
                              for (int row = first; row <= last; ++row)
-                                 out << m_statusList->lines().at(row) << Qt::endl;
+                                 out << statusList().lines().at(row) << Qt::endl;
                          });
     }
 }
@@ -131,17 +130,13 @@ TelvoxApplication::~TelvoxApplication()
     m_splashTimer.reset();
     m_splash.reset();
     m_raiseListener.reset();
+    m_system->detach(); // the windows go first
     m_listsBinder.reset();
-    m_dialler.reset();
-    m_forwarder.reset(); // a delivery under way is broken off and stays queued
     m_setup.reset();
-    m_virtualExchange.reset();
+    m_lineControls.reset();
     m_popCallId.reset();
     m_main.reset();
-    // The audio engine's devices report into the line table: they go before the call flow.
-    m_audio.reset();
-    m_telephony.reset();
-    m_lineBackend.reset();
+    m_system.reset();
 }
 
 TelvoxApplication::StartResult TelvoxApplication::Main()
@@ -160,27 +155,25 @@ TelvoxApplication::StartResult TelvoxApplication::Main()
         return StartResult::AlreadyRunning;
     }
 
-    const QString language = m_settings->ReadSetting(QStringLiteral("Config"), QStringLiteral("Language"));
+    const QString language = settings().ReadSetting(QStringLiteral("Config"), QStringLiteral("Language"));
     if (language.isEmpty()) {
         // First start: the language of the user's locale until another is chosen in the setup.
         m_firstStart = true;
         const QString chosen = systemLanguageSetting();
-        m_settings->WriteSettingJournaled(QStringLiteral("Config"), QStringLiteral("Language"), chosen);
-        m_texts = std::make_unique<Texts>(builtInStrings(), languageOffsetFor(chosen));
-        installQtTranslations(m_texts->languageOffset());
+        settings().WriteSettingJournaled(QStringLiteral("Config"), QStringLiteral("Language"), chosen);
+        installQtTranslations(m_system->useLanguage(chosen).languageOffset());
         m_loop.doEvents();
         loadMainWindow();
         return StartResult::Running;
     }
 
-    m_texts = std::make_unique<Texts>(builtInStrings(), languageOffsetFor(language));
-    installQtTranslations(m_texts->languageOffset());
+    installQtTranslations(m_system->useLanguage(language).languageOffset());
     if (m_options.headless) {
         m_loop.doEvents();
         loadMainWindow();
         return StartResult::Running;
     }
-    m_splash = std::make_unique<frmSplash>(*m_texts);
+    m_splash = std::make_unique<frmSplash>(texts());
     m_splash->show();
     m_splashShown = true;
     m_splashTimer = m_loop.createTimer(kSplashMilliseconds, [this] {
@@ -200,58 +193,25 @@ void TelvoxApplication::loadMainWindow()
 {
     m_loadClock.start();
     m_main = std::make_unique<frmMain>(
-        frmMain::Services{*m_texts, *m_settings, *m_statusList, *m_statusLog, m_prompts, m_printer});
+        frmMain::Services{m_system->texts(), settings(), statusList(), statusLog(), m_prompts, m_printer});
     m_main->setShutdownHandler([this] { shutdown(); });
     if (m_lock && m_lock->isLocked() && !m_options.headless) // a service has no window to show
         m_raiseListener = std::make_unique<RaiseListener>(m_paths.lockFile + QStringLiteral(".raise"),
                                                           [this] { m_main->bringToFront(); });
     m_main->setDesktopServices(
-        {*m_timers, *m_media, *m_options.tray, *m_options.shell, *m_options.modal, m_loop, m_paths.programFolder});
+        {timers(), *m_media, *m_options.tray, *m_options.shell, *m_options.modal, m_loop, m_paths.programFolder});
 
-    // The lines: the first backend of the registry that has lines of its own and builds
-    // carries them (the virtual exchange when no other does); what the backends said comes
-    // to the status list when the line service is initialised.
-    LineBackendRegistry::Built built = m_options.lineBackends->build(LineBackendContext{
-        m_loop, *m_settings, *m_texts, m_options.lineOptions,
-        [this](const QString &news) { m_statusLog->AddStatus(news); }});
-    m_lineBackend = std::move(built.backend);
-    m_lineBackendName = built.name;
-    m_lineNotes = built.notes;
-    TelephonyService &lineService = m_lineBackend->service();
-    m_audioRelay = std::make_unique<AudioActionsRelay>();
-    m_telephony = std::make_unique<TelephonyCore>(TelephonyServices{lineService, m_loop, *m_settings, *m_texts,
-                                                                    *m_statusLog, m_prompts, *m_timers, *m_audioRelay,
-                                                                    m_paths.programFolder});
-    startCallScreening();
-    m_lists = std::make_unique<MessageLists>(*m_settings);
-    m_ringSchedule = std::make_unique<RingSchedule>();
-    m_audio = std::make_unique<AudioStack>(AudioStack::Services{
-        m_loop, m_telephony->lineTable(), lineService, *m_lists, *m_statusLog, *m_texts, m_prompts, *m_timers,
-        *m_options.announcements,
-        [this] { return m_main && m_main->chkLegal()->isChecked(); }, m_paths.programFolder});
-    m_audio->devices().addProvider(m_lineBackend->waveDevices());
-    m_lineBackend->start();
-    // The computer's own sound card is the default device (the greeting recorder's microphone).
-    m_soundCard = std::make_unique<QtAudioDevices>();
-    m_audio->devices().addProvider(*m_soundCard, true);
-    m_audioRelay->setTarget(&m_audio->engine());
-    m_telephony->setPickRingCount([this](int rings) { return m_ringSchedule->PickRingCount(rings, m_loop.currentDateTime()); });
-    m_telephony->setWindowChecks([this] { return m_main->chkRingCount()->isChecked(); },
-                                 [this] { return m_main->chkLegal()->isChecked(); });
-    m_popCallId = std::make_unique<frmPopCallID>(*m_telephony);
-    m_dialler = std::make_unique<Dialler>(
-        Dialler::Services{*m_telephony, m_loop, *m_settings, *m_statusLog, *m_texts, *m_timers, *m_audioRelay});
-    m_telephony->setDialerTimerStart([this](int line) { m_dialler->startWatch(line); });
-    m_telephony->setDialOutField([this](const QString &number) {
-        if (m_dialOut)
-            m_dialOut->txtDialOut()->setText(number);
-    });
+    // The lines and everything on them: the call system; the windows take part through its
+    // hooks.
+    m_system->attach(*this);
+    m_system->build();
+    m_popCallId = std::make_unique<frmPopCallID>(telephony());
     QObject::connect(m_main.get(), &frmMain::dialOutRequested, m_main.get(), [this] { showDialOut(); });
-    QObject::connect(m_main.get(), &frmMain::virtualExchangeRequested, m_main.get(), [this] { showVirtualExchange(); });
+    QObject::connect(m_main.get(), &frmMain::virtualExchangeRequested, m_main.get(), [this] { showLineControls(); });
     QObject::connect(m_main.get(), &frmMain::setupRequested, m_main.get(), [this] { showSetup(); });
     QObject::connect(m_main.get(), &frmMain::backupRequested, m_main.get(), [this] { showBackup(); });
 
-    const LoadResult result = runLoadSequence(m_paths, *m_settings, m_loop, *this, m_state);
+    const LoadResult result = m_system->load(m_state);
     if (result == LoadResult::TelephonyUnavailable) {
         // The telephony service said why; the process ends without the shutdown sequence.
         endProcess();
@@ -263,18 +223,14 @@ void TelvoxApplication::loadMainWindow()
         shutdown(); // the first setup was saved: the program ends, to start afresh
         return;
     }
-    m_telephony->setRingGaps(m_state.ringGap);
-    m_audio->startTriggers(m_state.stopOptions);
+    m_system->start(m_state);
     m_listsBinder = std::make_unique<MessageListsBinder>(MessageListsBinder::Services{
-        *m_lists, *m_main, *m_timers->timPlayAll, m_prompts, *m_statusList,
-        *m_options.mail, m_state.recordingFolder, m_texts.get(),
+        messageLists(), *m_main, *timers().timPlayAll, m_prompts, statusList(),
+        *m_options.mail, m_state.recordingFolder, &texts(),
         m_paths.file(QStringLiteral("PhoneBook.txt"))});
-    startMailForwarding();
+    addBlockingCommands();
     if (auto *addPB = m_main->findChild<QAction *>(QStringLiteral("mmuAddPB")))
         QObject::connect(addPB, &QAction::triggered, m_main.get(), [this] { addCallerToPhoneBook(); });
-    SetupOptions options = m_telephony->setupOptions();
-    options.fastBusy = m_state.stopOptions.fastBusy;
-    m_telephony->setSetupOptions(options);
     m_loaded = true;
     m_loadMs = m_loadClock.elapsed();
     if (m_loadedHandler)
@@ -294,7 +250,7 @@ void TelvoxApplication::shutdown()
     if (m_shutdownDone)
         return;
     m_shutdownDone = true;
-    runShutdownSequence(*this);
+    m_system->shutdown();
 }
 
 void TelvoxApplication::CenterForm() { m_main->CenterForm(); }
@@ -307,21 +263,19 @@ void TelvoxApplication::setCheckBoxes(bool legal, bool ringCount)
     m_main->setCaptions();
 }
 
-void TelvoxApplication::OpenDayLog() { m_statusLog->OpenDayLog(); }
+bool TelvoxApplication::legalChecked() const { return m_main && m_main->chkLegal()->isChecked(); }
 
-void TelvoxApplication::setRingWatchInterval(int line, int ms) { m_timers->Timer1[line].setInterval(ms); }
+bool TelvoxApplication::ringCountChecked() const { return m_main && m_main->chkRingCount()->isChecked(); }
 
-void TelvoxApplication::ResetLineHandles() { m_telephony->ResetLineHandles(); }
-
-bool TelvoxApplication::InitTapi()
+void TelvoxApplication::showDialledNumber(const QString &number)
 {
-    for (const QString &note : std::as_const(m_lineNotes))
-        m_statusLog->AddStatus(note);
-    m_lineBackend->beforeLinesOpen();
-    return m_telephony->InitTapi();
+    if (m_dialOut)
+        m_dialOut->txtDialOut()->setText(number);
 }
 
-std::array<QString, 4> TelvoxApplication::loadSetupHidden()
+void TelvoxApplication::alarm(const QString &text) { m_options.tray->showMessage(QStringLiteral("Telvox"), text); }
+
+std::optional<std::array<QString, 4>> TelvoxApplication::loadSetupHidden()
 {
     frmSetup &setup = loadedSetup();
     // On the virtual exchange a store without any line selection opens Line0, so that a new
@@ -329,9 +283,9 @@ std::array<QString, 4> TelvoxApplication::loadSetupHidden()
     bool anySelection = false;
     for (int k = 0; k < 4; ++k)
         anySelection = anySelection
-                       || !m_settings->ReadSetting(QStringLiteral("Config"), QStringLiteral("Line") + QString::number(k)).isEmpty();
+                       || !settings().ReadSetting(QStringLiteral("Config"), QStringLiteral("Line") + QString::number(k)).isEmpty();
     if (!anySelection && setup.Check1(0)->isEnabled()) {
-        m_settings->WriteSetting(QStringLiteral("Config"), QStringLiteral("Line0"), QStringLiteral("1"));
+        settings().WriteSetting(QStringLiteral("Config"), QStringLiteral("Line0"), QStringLiteral("1"));
         setup.Check1(0)->setChecked(true);
     }
     std::array<QString, 4> names;
@@ -346,20 +300,20 @@ frmSetup &TelvoxApplication::loadedSetup()
 {
     if (!m_setup) {
         std::array<QString, 4> services;
-        services.fill(m_texts->LoadText(1507)); // every line runs on the virtual exchange
+        services.fill(texts().LoadText(1507)); // every line runs on the virtual exchange
         m_setup = std::make_unique<frmSetup>(
             frmSetup::Services{
-                *m_texts, *m_settings, m_prompts, modal(),
+                m_system->texts(), settings(), m_prompts, modal(),
                 *m_options.folders, *m_options.autostart, m_paths.programFolder,
-                QCoreApplication::applicationFilePath(), [this] { return m_telephony->classifyDevices(); },
+                QCoreApplication::applicationFilePath(), [this] { return telephony().classifyDevices(); },
                 services, [this](const QString &prompt, bool capture) { recordPrompt(prompt, capture); },
                 [this](const PublishedSetup &published) {
-                    m_audio->setOutputFormat(outputFormatFromSetting(QString::number(published.outputFormat)));
-                    SetupOptions options = m_telephony->setupOptions();
+                    audio().setOutputFormat(outputFormatFromSetting(QString::number(published.outputFormat)));
+                    SetupOptions options = telephony().setupOptions();
                     options.txtRings = published.txtRings;
                     options.actionMan = published.actionMan;
                     options.popCallId = published.popCallId;
-                    m_telephony->setSetupOptions(options);
+                    telephony().setSetupOptions(options);
                     m_minOnStart = published.minOnStart;
                 },
                 [this] {
@@ -389,7 +343,7 @@ void TelvoxApplication::showSetup()
 
 void TelvoxApplication::showBackup()
 {
-    frmBackup backup(frmBackup::Services{*m_texts, *m_settings, m_prompts, *m_lists, m_state.recordingFolder},
+    frmBackup backup(frmBackup::Services{texts(), settings(), m_prompts, messageLists(), m_state.recordingFolder},
                      m_main.get());
     modal().runModal(backup);
 }
@@ -400,8 +354,8 @@ void TelvoxApplication::recordPrompt(const QString &promptName, bool captureReco
     if (captureRecorder) {
         const ProgramCall desktopRecorder
             = soundRecorderCommand([](const QString &name) { return QStandardPaths::findExecutable(name); });
-        frmGreeting recorder(frmGreeting::Services{m_audio->engine(), m_telephony->lineTable(), *m_timers, m_loop,
-                                                   *m_media, m_prompts, *m_texts, m_paths.programFolder,
+        frmGreeting recorder(frmGreeting::Services{audio().engine(), telephony().lineTable(), timers(), m_loop,
+                                                   *m_media, m_prompts, texts(), m_paths.programFolder,
                                                    desktopRecorder,
                                                    [](const ProgramCall &call) {
                                                        return QProcess::startDetached(call.program, call.arguments);
@@ -410,72 +364,16 @@ void TelvoxApplication::recordPrompt(const QString &promptName, bool captureReco
         modal().runModal(recorder);
         return;
     }
-    frmGreeting1 recorder(frmGreeting1::Services{*m_media, m_prompts, *m_texts, m_paths.programFolder}, promptName,
+    frmGreeting1 recorder(frmGreeting1::Services{*m_media, m_prompts, texts(), m_paths.programFolder}, promptName,
                           owner);
     modal().runModal(recorder);
 }
 
-void TelvoxApplication::OpenLines() { m_telephony->OpenLines(); }
-
-void TelvoxApplication::LoadPhoneBook() { m_telephony->LoadPhoneBook(); }
-
-void TelvoxApplication::LoadMessageLists()
-{
-    // The folders are settled by now (temporary folder at step 10, recordings at step 19).
-    m_audio->setFolders(m_state.tempFolder, m_state.recordingFolder);
-    tightenExistingFiles();
-    AudioEngine &engine = m_audio->engine();
-    engine.setAlarmHandler([this](const QString &text) { m_options.tray->showMessage(QStringLiteral("Telvox"), text); });
-    engine.checkRecordingFolder();
-    m_lists->LoadMessageLists();
-    // Calls cut off by a crash or a power cut come back before anything else happens.
-    engine.recoverRecordings();
-}
-
-void TelvoxApplication::tightenExistingFiles()
-{
-    // Files of earlier versions (or copied in) may be readable by every account.
-    int changed = tightenTree(m_paths.programFolder, 3, true);
-    changed += tightenPermissions(m_paths.settingsFile) ? 1 : 0;
-    const QFileInfo settingsFolder(QFileInfo(m_paths.settingsFile).path());
-    if (settingsFolder.fileName() == QLatin1String("Telvox"))
-        changed += tightenPermissions(settingsFolder.filePath()) ? 1 : 0;
-    // The recordings: the files always; the folder itself only when it is Telvox's own, as a
-    // folder chosen elsewhere may be shared on purpose.
-    const QString recordings = QDir::cleanPath(m_state.recordingFolder);
-    const QString program = QDir::cleanPath(m_paths.programFolder);
-    if (recordings != program && QFileInfo(recordings).isDir()) {
-        const bool own = recordings.startsWith(program + QLatin1Char('/'));
-        changed += tightenTree(recordings, own ? 3 : 1, own);
-    }
-    if (changed > 0)
-        m_statusLog->AddStatus(m_texts->LoadText(1808).arg(changed));
-}
-
-void TelvoxApplication::LoadRingRules(const QString &ringsFile) { m_ringSchedule->LoadRingRules(ringsFile); }
-
-void TelvoxApplication::EnumerateCodecs() { m_audio->conversion().EnumerateCodecs(); }
-
-void TelvoxApplication::closeOpenLines()
-{
-    // Calls still being recorded keep what was captured before their lines close.
-    if (m_audio)
-        m_audio->engine().finishRecordingsNow();
-    m_telephony->closeOpenLines();
-}
-
-void TelvoxApplication::lineShutdown()
-{
-    m_telephony->lineShutdown();
-    if (m_lineBackend)
-        m_lineBackend->afterShutdown();
-}
-
 void TelvoxApplication::showDialOut()
 {
-    frmDialOut window(frmDialOut::Services{*m_dialler, *m_texts, *m_settings, m_prompts, modal(),
+    frmDialOut window(frmDialOut::Services{dialler(), texts(), settings(), m_prompts, modal(),
                                            m_paths.file(QStringLiteral("PhoneBook.txt")),
-                                           [this] { m_telephony->LoadPhoneBook(); }},
+                                           [this] { telephony().LoadPhoneBook(); }},
                       m_main.get());
     m_dialOut = &window;
     modal().runModal(window);
@@ -489,24 +387,21 @@ void TelvoxApplication::addCallerToPhoneBook()
         return;
     // The new entry follows the last one the dialler would list.
     const QString path = m_paths.file(QStringLiteral("PhoneBook.txt"));
-    frmPBAdd editor(frmPBAdd::Services{m_prompts, m_texts->LoadText(1401), m_texts.get()}, path,
+    frmPBAdd editor(frmPBAdd::Services{m_prompts, texts().LoadText(1401), &texts()}, path,
                     static_cast<int>(phonebook::listedEntries(path).size()), m_main.get());
     editor.Text2()->setText(number);
     modal().runModal(editor);
 }
 
-VirtualExchange *TelvoxApplication::virtualExchange() const { return virtualExchangeOf(m_lineBackend.get()); }
-
-frmVirtualExchange *TelvoxApplication::showVirtualExchange()
+QWidget *TelvoxApplication::showLineControls()
 {
-    VirtualExchange *exchange = virtualExchange();
-    if (!exchange)
-        return nullptr; // the lines are real ones: no far ends to drive
-    if (!m_virtualExchange)
-        m_virtualExchange = std::make_unique<frmVirtualExchange>(*exchange, *m_texts);
-    m_virtualExchange->show();
-    m_virtualExchange->raise();
-    return m_virtualExchange.get();
+    if (!m_lineControls)
+        m_lineControls = lineControlsWindow(m_system->lineBackend(), texts());
+    if (!m_lineControls)
+        return nullptr; // the backend's lines have no far ends to drive
+    m_lineControls->show();
+    m_lineControls->raise();
+    return m_lineControls.get();
 }
 
 void TelvoxApplication::minimiseWindow()
@@ -521,7 +416,7 @@ void TelvoxApplication::showFirstRunWindows()
     // the setup, opened on the desktop, chooses a folder ("SaveFile" stays empty till then).
     if (m_options.headless)
         return;
-    frmTip tip(*m_texts, m_main.get());
+    frmTip tip(texts(), m_main.get());
     if (modal().runModal(tip) != QDialog::Accepted) {
         // Not agreed: the program ends at once; "SaveFile" stays empty, so the notice returns.
         m_firstRunRefused = true;
@@ -541,10 +436,6 @@ void TelvoxApplication::releaseWindowRegion()
 }
 
 void TelvoxApplication::mediaCommand(const char *command) { m_media->sendString(QString::fromLatin1(command)); }
-
-void TelvoxApplication::closeLogChannel() { m_statusLog->closeChannel(); }
-
-void TelvoxApplication::disableLogTimer() { m_timers->timLog->setEnabled(false); }
 
 void TelvoxApplication::unloadWindows()
 {

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "app/CallSystem.h"
 #include "core/AppPaths.h"
 #include "core/LoadSequence.h"
-#include "core/ShutdownSequence.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -12,16 +12,12 @@
 #include <memory>
 
 class QLockFile;
+class QWidget;
 
 namespace telvox {
 
 class EventLoop;
-class MainTimers;
 class Printer;
-class SettingsStore;
-class StatusListModel;
-class StatusLog;
-class Texts;
 class Timer;
 class UserPrompts;
 class frmMain;
@@ -32,31 +28,21 @@ class MediaControl;
 class MediaDevice;
 class ModalRunner;
 class SystemTray;
-class frmVirtualExchange;
-class AudioActionsRelay;
-class LineBackend;
 class LineBackendRegistry;
-class AudioStack;
 class MailClient;
-class MessageLists;
 class MessageListsBinder;
 class QtAudioDevices;
-class RingSchedule;
-class TelephonyCore;
-class VirtualExchange;
-class Dialler;
 class frmDialOut;
 class AutostartEntry;
 class FolderPicker;
 class SoundRecorder;
 class frmSetup;
-class MailForwarder;
-class CallBlockList;
 class RaiseListener;
 
-// The composition root: builds the services, runs the entry procedure, the main window's
-// loading and the shutdown, and wires each subsystem into them.
-class TelvoxApplication final : public LoadHooks, public ShutdownHooks
+// The composition root: builds the call system and the windows, runs the entry procedure,
+// the main window's loading and the shutdown; the windows take part in the call system's
+// loading and shutdown through its hooks.
+class TelvoxApplication final : public CallSystemHooks
 {
 public:
     struct Options
@@ -111,11 +97,13 @@ public:
     qint64 loadMilliseconds() const { return m_loadMs; }
 
     const AppPaths &paths() const { return m_paths; }
-    SettingsStore &settings() { return *m_settings; }
-    const Texts &texts() const { return *m_texts; }
-    StatusLog &statusLog() { return *m_statusLog; }
-    StatusListModel &statusList() { return *m_statusList; }
-    MainTimers &timers() { return *m_timers; }
+    // Everything below the windows.
+    CallSystem &system() { return *m_system; }
+    SettingsStore &settings() { return m_system->settings(); }
+    const Texts &texts() const { return m_system->texts(); }
+    StatusLog &statusLog() { return m_system->statusLog(); }
+    StatusListModel &statusList() { return m_system->statusList(); }
+    MainTimers &timers() { return m_system->timers(); }
     frmMain *mainWindow() const { return m_main.get(); }
     const LoadedState &loadedState() const { return m_state; }
     MediaControl &media() { return *m_media; }
@@ -123,25 +111,20 @@ public:
     void setFirstSetupHandler(std::function<void()> handler) { m_firstSetup = std::move(handler); }
     // The first-run notice was closed with Exit: the program ends without loading further.
     bool firstRunRefused() const { return m_firstRunRefused; }
-    TelephonyCore &telephony() { return *m_telephony; }
-    // The virtual exchange, when it carries the lines (its far ends are driven from outside).
-    VirtualExchange &exchange() { return *virtualExchange(); }
-    VirtualExchange *virtualExchange() const;
-    // Whether the virtual exchange carries the lines (no other backend has lines).
-    bool onVirtualExchange() const { return virtualExchange() != nullptr; }
+    TelephonyCore &telephony() { return m_system->telephony(); }
     // The name of the backend that carries the lines ("sip", "modem", "virtual").
-    const QString &lineBackendName() const { return m_lineBackendName; }
-    AudioStack &audio() { return *m_audio; }
-    MessageLists &messageLists() { return *m_lists; }
-    RingSchedule &ringSchedule() { return *m_ringSchedule; }
-    MailForwarder *mailForwarder() const { return m_forwarder.get(); }
-    CallBlockList &blockList() { return *m_blockList; }
+    const QString &lineBackendName() const { return m_system->lineBackendName(); }
+    AudioStack &audio() { return m_system->audio(); }
+    MessageLists &messageLists() { return m_system->messageLists(); }
+    RingSchedule &ringSchedule() { return m_system->ringSchedule(); }
+    MailForwarder *mailForwarder() const { return m_system->mailForwarder(); }
+    CallBlockList &blockList() { return m_system->blockList(); }
     // The block-list editor, with `number` offered as a new entry (may be empty).
     void showBlockList(const QString &number);
-    // The Virtual Exchange window (created on first use); null when the exchange does not
-    // carry the lines.
-    frmVirtualExchange *showVirtualExchange();
-    Dialler &dialler() { return *m_dialler; }
+    // The window that drives the lines' backend by hand (Ctrl+Shift+V; the virtual exchange's
+    // far ends), created on first use; null when the backend has none.
+    QWidget *showLineControls();
+    Dialler &dialler() { return m_system->dialler(); }
     // The dialler window, shown modally.
     void showDialOut();
     // The status list's "add to phonebook": the entry editor with the selected caller's number.
@@ -155,40 +138,26 @@ public:
     // legal notice, the media recorder for the touch-tone prompts.
     void recordPrompt(const QString &promptName, bool captureRecorder);
 
-    // LoadHooks
+    // CallSystemHooks: the steps of the loading and the shutdown that concern the windows.
+    void setCheckBoxes(bool legal, bool ringCount) override;
+    bool legalChecked() const override;
+    bool ringCountChecked() const override;
     void CenterForm() override;
     void paintBackground() override;
-    void setCheckBoxes(bool legal, bool ringCount) override;
-    void OpenDayLog() override;
-    void setRingWatchInterval(int line, int ms) override;
-    void ResetLineHandles() override;
-    bool InitTapi() override;
-    std::array<QString, 4> loadSetupHidden() override;
-    void OpenLines() override;
-    void LoadPhoneBook() override;
-    void LoadMessageLists() override;
-    void LoadRingRules(const QString &ringsFile) override;
-    void EnumerateCodecs() override;
+    std::optional<std::array<QString, 4>> loadSetupHidden() override;
     bool minimiseOnStart() const override { return m_minOnStart; }
     void minimiseWindow() override;
     void showFirstRunWindows() override;
-
-    // ShutdownHooks
+    void showDialledNumber(const QString &number) override;
+    void alarm(const QString &text) override;
     void releaseWindowRegion() override;
     void mediaCommand(const char *command) override;
-    void closeLogChannel() override;
-    void closeOpenLines() override;
-    void lineShutdown() override;
-    void disableLogTimer() override;
     void unloadWindows() override;
     void endProcess() override;
 
 private:
     void loadMainWindow();
-    // Takes other accounts' access off the files already there; a status line says how many.
-    void tightenExistingFiles();
-    void startCallScreening();  // AppForwarding.cpp
-    void startMailForwarding(); // AppForwarding.cpp
+    void addBlockingCommands(); // AppForwarding.cpp
     frmSetup &loadedSetup();
     ModalRunner &modal();
 
@@ -200,11 +169,6 @@ private:
 
     std::unique_ptr<QLockFile> m_lock;
     std::unique_ptr<RaiseListener> m_raiseListener; // a second start brings the window forward
-    std::unique_ptr<SettingsStore> m_settings;
-    std::unique_ptr<Texts> m_texts;
-    std::unique_ptr<StatusListModel> m_statusList;
-    std::unique_ptr<StatusLog> m_statusLog;
-    std::unique_ptr<MainTimers> m_timers;
     std::unique_ptr<MediaDevice> m_ownMediaDevice;
     std::unique_ptr<SystemTray> m_ownTray;
     std::unique_ptr<DesktopShell> m_ownShell;
@@ -213,29 +177,19 @@ private:
     std::function<void()> m_firstSetup;
     bool m_firstRunRefused = false;
     std::unique_ptr<LineBackendRegistry> m_ownLineBackends;
-    std::unique_ptr<LineBackend> m_lineBackend; // the backend that carries the lines
-    QString m_lineBackendName;
-    QStringList m_lineNotes; // what the backends said while building, shown at InitTapi
-    std::unique_ptr<AudioActionsRelay> m_audioRelay;
-    std::unique_ptr<AudioStack> m_audio;
     std::unique_ptr<QtAudioDevices> m_soundCard;
     std::unique_ptr<MediaDevice> m_ownAnnouncements;
     std::unique_ptr<MailClient> m_ownMail;
-    std::unique_ptr<MessageLists> m_lists;
-    std::unique_ptr<RingSchedule> m_ringSchedule;
+    std::unique_ptr<CallSystem> m_system;
     std::unique_ptr<MessageListsBinder> m_listsBinder;
-    std::unique_ptr<TelephonyCore> m_telephony;
-    std::unique_ptr<Dialler> m_dialler;
     frmDialOut *m_dialOut = nullptr; // the dialler window while it is shown
     std::unique_ptr<frmMain> m_main;
     std::unique_ptr<frmPopCallID> m_popCallId;
-    std::unique_ptr<frmVirtualExchange> m_virtualExchange;
+    std::unique_ptr<QWidget> m_lineControls;
     std::unique_ptr<FolderPicker> m_ownFolders;
     std::unique_ptr<SoundRecorder> m_ownRecorder;
     std::unique_ptr<AutostartEntry> m_ownAutostart;
     std::unique_ptr<frmSetup> m_setup;
-    std::unique_ptr<MailForwarder> m_forwarder; // null until the lists are loaded
-    std::unique_ptr<CallBlockList> m_blockList;
     bool m_minOnStart = false;
     bool m_exitRequested = false; // the setup was saved while the main window was loading
     std::unique_ptr<frmSplash> m_splash;

@@ -239,12 +239,8 @@ int run(int argc, char *argv[])
         if (reported)
             return;
         reported = true;
-        if (serviceMode) {
-            if (parser.isSet(scenario) && !telvoxApp.onVirtualExchange())
-                serviceMode->say(QStringLiteral("scenario ignored: the lines are voice modems"));
-            else
-                serviceMode->loaded();
-        }
+        if (serviceMode)
+            serviceMode->loaded();
         if (parser.isSet(reportLoad)) {
             const qint64 splash = telvoxApp.splashShown() ? 2500 : 0;
             QTextStream(stdout) << "load-ms " << telvoxApp.loadMilliseconds() << " process-ms "

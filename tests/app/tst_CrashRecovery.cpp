@@ -7,6 +7,7 @@
 #include "core/Settings.h"
 #include "core/VirtualEventLoop.h"
 #include "sim/exchange/VirtualExchange.h"
+#include "sim/exchange/VirtualExchangeBackend.h"
 #include "records/MessageLists.h"
 #include "records/StatusLog.h"
 #include "sim/audio/SpeechLikeSource.h"
@@ -103,7 +104,8 @@ int runChild()
     else
         call.speech = std::make_shared<MarkedCaller>(role.toInt());
     const LineSlot &line = i.app.telephony().lineTable()[0];
-    if (!i.app.exchange().placeIncomingCall(0, call) || !i.loop.advanceUntil([&] { return line.recState == 1; }, 60000))
+    VirtualExchange &exchange = *virtualExchangeOf(&i.app.system().lineBackend());
+    if (!exchange.placeIncomingCall(0, call) || !i.loop.advanceUntil([&] { return line.recState == 1; }, 60000))
         return 4;
     if (role == "crash") {
         i.loop.advance(5500);
@@ -117,7 +119,7 @@ int runChild()
         i.loop.advance(100);
         QTest::qWait(10);
     }
-    i.app.exchange().hangUpFarEnd(0, FarEndHangUp::WithDisconnect);
+    exchange.hangUpFarEnd(0, FarEndHangUp::WithDisconnect);
     i.loop.advance(5000);
     i.app.shutdown();
     return 0;

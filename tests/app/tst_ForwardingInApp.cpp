@@ -3,6 +3,7 @@
 #include "app/TelvoxApplication.h"
 #include "core/VirtualEventLoop.h"
 #include "sim/exchange/VirtualExchange.h"
+#include "sim/exchange/VirtualExchangeBackend.h"
 #include "records/MailForward.h"
 #include "records/MessageLists.h"
 #include "records/StatusLog.h"
@@ -71,23 +72,24 @@ private slots:
 
         // The next call from that number is blocked at once, without a ring count: answered,
         // it hears the built-in refusal prompt (2.8 s), and is hung up; nothing is recorded.
+        VirtualExchange &exchange = *virtualExchangeOf(&app.system().lineBackend());
         IncomingCall call;
         call.number = "5551234";
-        QVERIFY(app.exchange().placeIncomingCall(0, std::move(call)));
+        QVERIFY(exchange.placeIncomingCall(0, std::move(call)));
         loop.advance(30000);
         const QStringList texts = statusTexts(app.statusList());
         QVERIFY2(texts.contains("Blocked: 5551234 (robot)"), qPrintable(texts.join('\n')));
         QCOMPARE(texts.count("CallerID:5551234"), 1); // only the line added above
-        const std::uint64_t heard = app.exchange().heardSampleCount(0);
+        const std::uint64_t heard = exchange.heardSampleCount(0);
         QVERIFY2(heard >= 2700 * 8 && heard < 3200 * 8, qPrintable(QString::number(heard)));
-        QCOMPARE(app.exchange().view(0).hCall, HCall(0));
+        QCOMPARE(exchange.view(0).hCall, HCall(0));
         QVERIFY(QDir(home.file("waveFiles")).entryList(QDir::Files).isEmpty());
 
         // The caller pop-up's "Block" button offers the ringing caller's number to the editor.
         IncomingCall other;
         other.number = "5557777";
         other.maxRings = 2;
-        QVERIFY(app.exchange().placeIncomingCall(0, std::move(other)));
+        QVERIFY(exchange.placeIncomingCall(0, std::move(other)));
         loop.advance(3000);
         frmPopCallID *popup = nullptr;
         for (QWidget *w : QApplication::topLevelWidgets())

@@ -193,7 +193,7 @@ void openEveryWindow(AppRig &rig, const std::function<void(QWidget &)> &visit)
             visitNextModal(); // the log viewer runs on its own event loop
         main.findChild<QPushButton *>(QString::fromLatin1(command))->click();
     }
-    visit(*rig.app.showVirtualExchange());
+    visit(*rig.app.showLineControls());
     for (QWidget *top : QApplication::topLevelWidgets())
         if (top->objectName() == QLatin1String("frmPopCallID"))
             visit(*top);

@@ -1,0 +1,41 @@
+// Call blocking's commands in the windows (the call system screens the calls).
+
+#include "app/TelvoxApplication.h"
+
+#include "core/Texts.h"
+#include "records/CallBlockList.h"
+#include "records/MessageLists.h"
+#include "ui/ModalRunner.h"
+#include "ui/frmBlockList.h"
+#include "ui/frmMain.h"
+#include "ui/frmPopCallID.h"
+
+#include <QAction>
+#include <QListView>
+#include <QMenu>
+
+namespace telvox {
+
+void TelvoxApplication::addBlockingCommands()
+{
+    // "Block this caller" in the status list's menu, and the caller pop-up's "Block" buttons.
+    if (auto *menu = m_main->findChild<QMenu *>(QStringLiteral("mmuLog"))) {
+        QAction *block = menu->addAction(texts().LoadText(1959));
+        block->setObjectName(QStringLiteral("mmuBlockCaller"));
+        QObject::connect(block, &QAction::triggered, m_main.get(), [this] {
+            const QModelIndex row = m_main->lstStatus()->currentIndex();
+            showBlockList(callerNumberFromStatusLine(row.data().toString()).value_or(QString()));
+        });
+    }
+    m_popCallId->setBlockHandler(texts().LoadText(1820), [this](const QString &number) { showBlockList(number); });
+}
+
+void TelvoxApplication::showBlockList(const QString &number)
+{
+    frmBlockList editor(frmBlockList::Services{texts(), settings(), blockList()}, m_main.get());
+    if (!number.isEmpty())
+        editor.offerNumber(number);
+    modal().runModal(editor);
+}
+
+} // namespace telvox
