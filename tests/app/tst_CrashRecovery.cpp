@@ -3,7 +3,7 @@
 // application on the virtual exchange (a child process of this test, killed by it), once as
 // the real executable on the emulated voice modem. Every file the program made is its
 // owner's alone.
-#include "app/TelvoxApplication.h"
+#include "ui/AppRig.h"
 #include "core/Settings.h"
 #include "core/VirtualEventLoop.h"
 #include "sim/exchange/VirtualExchange.h"
@@ -63,22 +63,15 @@ private:
     std::int64_t m_n = 0;
 };
 
-struct Instance
+struct Instance : AppRig
 {
-    explicit Instance(const QString &home)
-        : app(AppPaths::underHome(home, "telvox"), loop, prompts, printer, {})
-    {
-    }
+    using AppRig::AppRig;
     bool start() // through the splash window
     {
         const bool running = app.Main() == TelvoxApplication::StartResult::Running;
         loop.advance(2600);
         return running && app.isLoaded();
     }
-    VirtualEventLoop loop;
-    ScriptedPrompts prompts;
-    RecordingPrinter printer;
-    TelvoxApplication app;
 };
 
 void writeSettings(const QString &home, const QString &recordings = QString())

@@ -1,7 +1,5 @@
 // Mail forwarding and call blocking as the composition root wires them into the program.
 
-#include "app/TelvoxApplication.h"
-#include "core/VirtualEventLoop.h"
 #include "sim/exchange/VirtualExchange.h"
 #include "sim/exchange/VirtualExchangeBackend.h"
 #include "records/MailForward.h"
@@ -10,7 +8,7 @@
 #include "support/FakeShell.h"
 #include "support/Files.h"
 #include "support/StatusTexts.h"
-#include "ui/UiFakes.h"
+#include "ui/AppRig.h"
 #include "ui/frmBlockList.h"
 #include "ui/frmDialRecords.h"
 #include "ui/frmMain.h"
@@ -37,14 +35,8 @@ private slots:
     void blockThisCallerFromTheStatusListThenTheCallIsBlocked()
     {
         ScratchDir home;
-        VirtualEventLoop loop;
-        ScriptedPrompts prompts;
-        RecordingPrinter printer;
-        ScriptedModal modal;
-        TelvoxApplication::Options options;
-        options.modal = &modal;
-        TelvoxApplication app(AppPaths::underHome(home.path(), "telvox"), loop, prompts, printer, options);
-        app.setEndProcessHandler([](int) {});
+        AppRig rig(home.path());
+        auto [loop, modal, app] = std::tie(rig.loop, rig.modal, rig.app); // references
         // Mail to a port where nobody listens: the mail stays queued.
         QVERIFY(writeBytes(home.file("telvox.ini"), "[Config]\nLanguage=0\nRings=4\nPopCallID=1\nSaveFile=" + home.path().toUtf8()
                            + "/waveFiles/\n[Forward]\nEnabled=1\nTo=me@example.org\nHost=127.0.0.1\nPort=1\n"

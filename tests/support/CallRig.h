@@ -11,7 +11,6 @@
 #include "core/VirtualEventLoop.h"
 #include "platform/media/VirtualMediaDevice.h"
 #include "records/MessageLists.h"
-#include "records/StatusLog.h"
 #include "sim/audio/SpeechLikeSource.h"
 #include "sim/exchange/VirtualExchange.h"
 #include "support/FakeShell.h"
@@ -61,10 +60,8 @@ inline OutgoingBehaviour calledParty(OutgoingBehaviour::Kind kind, int answerAft
     OutgoingBehaviour b;
     b.kind = kind;
     b.answerAfterMs = answerAfterMs;
-    if (seed)
-        b.speech = std::make_shared<sim::SpeechLikeSource>(seed);
-    else
-        b.speech = std::make_shared<Silence>();
+    b.speech = seed ? std::shared_ptr<sim::SampleSource>(std::make_shared<sim::SpeechLikeSource>(seed))
+                    : std::make_shared<Silence>();
     return b;
 }
 
@@ -76,9 +73,8 @@ struct CallRig : CallSystemHooks
 
     explicit CallRig(Options options = Options{})
     {
-        QDir().mkpath(dir.file("waveFiles"));
-        QDir().mkpath(dir.file("tmp"));
-        QDir().mkpath(dir.file("LogFiles"));
+        for (const char *folder : {"waveFiles", "tmp", "LogFiles"})
+            QDir().mkpath(dir.file(folder));
         if (options.writeDefaultPrompts) {
             for (const char *name : {"greeting.wav", "legal.wav"})
                 QFile::copy(QString(":/telvox/prompts/") + name, dir.file(name));
