@@ -38,7 +38,7 @@ void TelephonyCore::Timer3_Timer(int line)
 {
     if (m_lineTable[line].playing)
         return;
-    m_s.timers.Timer3[line].setEnabled(false);
+    call(line).endGreetingWatch();
     m_s.audio.ClosePromptOutput(line);
     for (int i = 0; i < 4; ++i)
         m_s.loop.doEvents();
@@ -52,7 +52,6 @@ void TelephonyCore::Timer3_Timer(int line)
 
 void TelephonyCore::Timer4_Timer(int line)
 {
-    m_s.timers.Timer4[line].setEnabled(false);
     call(line).startRecording(CallKind::Dialled, RecState::AwaitingAnswer);
     addStatus(lineText(line) + QStringLiteral(" 等待接听"));
     if (m_startDialerTimer)
@@ -72,7 +71,7 @@ void TelephonyCore::confirmDialledAnswer(int line)
 
 void TelephonyCore::timDropCall_Timer(int line)
 {
-    m_s.timers.timDropCall[line].setEnabled(false);
+    call(line).dropDue();
     DropCall(line);
 }
 

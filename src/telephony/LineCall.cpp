@@ -4,9 +4,37 @@
 #include "telephony/AudioActions.h"
 #include "telephony/LineTable.h"
 
+#include <algorithm>
+#include <limits>
+
 namespace telvox {
 
+std::int64_t roundHalfEven(std::int64_t value, std::int64_t divisor)
+{
+    if (divisor < 0) {
+        value = -value;
+        divisor = -divisor;
+    }
+    std::int64_t quotient = value / divisor;
+    std::int64_t remainder = value % divisor;
+    if (remainder < 0) { // floor division
+        --quotient;
+        remainder += divisor;
+    }
+    const std::int64_t twice = 2 * remainder;
+    if (twice > divisor || (twice == divisor && (quotient % 2 != 0)))
+        ++quotient;
+    return quotient;
+}
+
 namespace {
+
+int clampToInt(std::int64_t value)
+{
+    return static_cast<int>(std::clamp<std::int64_t>(value, std::numeric_limits<int>::min(),
+                                                     std::numeric_limits<int>::max()));
+}
+
 
 QString modeLetter(CallKind kind)
 {
@@ -42,6 +70,45 @@ CallKind LineCall::kind() const
     return CallKind::None;
 }
 
+Timer &LineCall::ringWatch() { return m_timers.Timer1[m_line]; }
+
+std::int64_t LineCall::ringArrived(int count, std::int64_t now)
+{
+    Timer &watch = ringWatch();
+    if (count == 1) {
+        m_slot.ringTime = now;
+        watch.setInterval(m_slot.ringGap[1]);
+        watch.setEnabled(true);
+        return 0;
+    }
+    watch.setEnabled(false);
+    if (count >= 2 && count <= 7) {
+        // The gap is measured before pending events run, from the ring time stored then.
+        const std::int64_t gap = now - m_slot.ringTime + 100;
+        m_slot.ringTime = now;
+        watch.setInterval(m_slot.ringGap[static_cast<std::size_t>(std::min(count, 6))]);
+        watch.setEnabled(true);
+        return gap;
+    }
+    watch.setInterval(m_slot.ringGap[6]);
+    return 0;
+}
+
+void LineCall::resumeRingWatch() { ringWatch().setEnabled(true); }
+
+void LineCall::setCallsSeen(int calls) { m_slot.callsSeen = calls; }
+
+std::optional<int> LineCall::learnRingGap(int k, std::int64_t gap)
+{
+    const std::int64_t weight = m_slot.callsSeen;
+    // A stored weight of -1 would divide by zero: such a ring teaches nothing.
+    if (weight + 1 == 0)
+        return std::nullopt;
+    int &entry = m_slot.ringGap[static_cast<std::size_t>(k)];
+    entry = clampToInt(roundHalfEven(weight * entry + gap, weight + 1));
+    return entry;
+}
+
 bool LineCall::isDialled() const { return m_slot.outgoing || m_timers.Timer4[m_line].isEnabled(); }
 
 bool LineCall::offered(HCall call)
@@ -58,7 +125,7 @@ bool LineCall::offered(HCall call)
 void LineCall::takenBy(Answerer who)
 {
     m_slot.answering = static_cast<int>(who);
-    m_timers.Timer1[m_line].setEnabled(false);
+    ringWatch().setEnabled(false);
 }
 
 void LineCall::dialled(const QString &number)
@@ -82,13 +149,15 @@ void LineCall::setAnswerConfirmed(bool confirmed) { m_slot.answerConfirmed = con
 
 bool LineCall::idle()
 {
-    m_timers.Timer1[m_line].setEnabled(false);
+    ringWatch().setEnabled(false);
     bool dialledEnded = false;
     stopRecording(StopReason::CallGone, &dialledEnded);
     return dialledEnded;
 }
 
 void LineCall::released() { m_slot.hCall = 0; }
+
+void LineCall::endGreetingWatch() { m_timers.Timer3[m_line].setEnabled(false); }
 
 void LineCall::prepareRecording(CallKind kind)
 {
@@ -112,6 +181,8 @@ void LineCall::startRecording(CallKind kind)
 
 void LineCall::startRecording(CallKind kind, RecState state)
 {
+    if (kind == CallKind::Dialled)
+        m_timers.Timer4[m_line].setEnabled(false);
     prepareRecording(kind, state);
     m_audio.StartLineRecording(m_line);
 }
@@ -181,6 +252,8 @@ bool LineCall::answerDialled(bool legalNoticeFirst)
 }
 
 void LineCall::drop() { m_timers.timDropCall[m_line].setEnabled(true); }
+
+void LineCall::dropDue() { m_timers.timDropCall[m_line].setEnabled(false); }
 
 RecState LineCall::disconnected(bool *dialledEnded)
 {

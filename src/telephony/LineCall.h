@@ -4,6 +4,9 @@
 
 #include <QString>
 
+#include <cstdint>
+#include <optional>
+
 namespace telvox {
 
 class AudioActions;
@@ -62,6 +65,18 @@ public:
     bool isDialled() const;
 
     // --- Ringing and answering -------------------------------------------------------------
+    // Ring `count` arrived at `now`: the ring watch (Timer1) is armed with the learned gap for
+    // the next ring. Rings 2 to 7 return the gap measured from the previous ring (plus the
+    // 100 ms margin). From ring 8 on (and for a count below 1) the watch waits, disabled,
+    // until resumeRingWatch() once pending events have run; nothing is learned.
+    std::int64_t ringArrived(int count, std::int64_t now);
+    void resumeRingWatch();
+    // The weight of the learned averages: the calls seen on the line before this one.
+    void setCallsSeen(int calls);
+    // Entry k of the learned gaps takes in `gap`; the new value, or none when the weight
+    // would divide by zero.
+    std::optional<int> learnRingGap(int k, std::int64_t gap);
+
     // A new call is offered on the line: it becomes the line's call, with no caller yet. A
     // call still running from before is ended first (StopReason::CallGone). True when that
     // ended a dialled call that was being set up.
@@ -81,6 +96,9 @@ public:
     bool idle();
     void released();
 
+    // The greeting watch (Timer3) stops: the greeting is over, or its tone was sent.
+    void endGreetingWatch();
+
     // --- Recording -----------------------------------------------------------------------------
     // Sets the kind (and, when given, recState) a recording is about to start with; the audio
     // engine's own steps use this before they start the capture themselves. A message is
@@ -88,7 +106,8 @@ public:
     void prepareRecording(CallKind kind);
     void prepareRecording(CallKind kind, RecState state);
     // Starts the recording of the call: the capture reads the kind and the caller for the file
-    // name and sets recState to Recording (AwaitingAnswer stays).
+    // name and sets recState to Recording (AwaitingAnswer stays). A dialled call's recording
+    // start (Timer4) has then come.
     void startRecording(CallKind kind);
     void startRecording(CallKind kind, RecState state);
     // The capture has started: Recording, unless the dialled call is still AwaitingAnswer.
@@ -110,6 +129,8 @@ public:
     // --- Hanging up ---------------------------------------------------------------------------
     // The line is hung up shortly (timDropCall).
     void drop();
+    // The drop timer fired: it stops, and the caller asks the service to drop the call.
+    void dropDue();
     // The far end hung up: the call is stopped and the line dropped, as one step.
     RecState disconnected(bool *dialledEnded = nullptr);
 
@@ -120,10 +141,15 @@ public:
     void clearDigits();
 
 private:
+    Timer &ringWatch();
+
     LineSlot &m_slot;
     int m_line;
     MainTimers &m_timers;
     AudioActions &m_audio;
 };
+
+// value / divisor rounded to the nearest integer, a half going to the even neighbour.
+std::int64_t roundHalfEven(std::int64_t value, std::int64_t divisor);
 
 } // namespace telvox

@@ -8,35 +8,9 @@
 #include "records/StatusLog.h"
 #include "telephony/AudioActions.h"
 
-#include <limits>
-
 namespace telvox {
 
-std::int64_t roundHalfEven(std::int64_t value, std::int64_t divisor)
-{
-    if (divisor < 0) {
-        value = -value;
-        divisor = -divisor;
-    }
-    std::int64_t quotient = value / divisor;
-    std::int64_t remainder = value % divisor;
-    if (remainder < 0) { // floor division
-        --quotient;
-        remainder += divisor;
-    }
-    const std::int64_t twice = 2 * remainder;
-    if (twice > divisor || (twice == divisor && (quotient % 2 != 0)))
-        ++quotient;
-    return quotient;
-}
-
 namespace {
-
-int clampToInt(std::int64_t value)
-{
-    return static_cast<int>(std::clamp<std::int64_t>(value, std::numeric_limits<int>::min(),
-                                                     std::numeric_limits<int>::max()));
-}
 
 // A number as it is shown with a sign position: a blank before a non-negative value.
 QString withSignPosition(std::int32_t value)
@@ -69,7 +43,7 @@ void TelephonyCore::LineCallback(std::uint32_t device, std::uint32_t message, st
         const int n = m_lineTable.lineOfCall(device);
         if (n < 0)
             break;
-        m_s.timers.Timer3[n].setEnabled(false);
+        call(n).endGreetingWatch();
         addStatus(lineText(n) + QStringLiteral(" 开始录音"));
         call(n).startRecording(CallKind::Message);
         addStatus(lineText(n) + m_s.texts.LoadText(1060));
@@ -102,7 +76,6 @@ void TelephonyCore::OnRing(HLine line, std::uint32_t param1, std::uint32_t param
     if (m_chkRingCount && m_chkRingCount())
         addStatus(withSignPosition(count));
 
-    Timer &watch = m_s.timers.Timer1[n];
     if (count == m_ringsToAnswer) {
         call(n).takenBy(Answerer::Machine);
         AnswerCall(n);
@@ -111,39 +84,22 @@ void TelephonyCore::OnRing(HLine line, std::uint32_t param1, std::uint32_t param
     if (m_options.actionMan)
         return;
 
+    // The ring watch waits the learned gap for the next ring; pending events run before the
+    // ring count is stored and the gap learned (rings 2 to 7), or before it runs again (later).
     const QString section = lineText(n);
+    LineCall c = call(n);
+    const std::int64_t gap = c.ringArrived(count, m_s.loop.now());
+    m_s.loop.doEvents();
     if (count == 1) {
-        m_lineTable[n].ringTime = m_s.loop.now();
-        watch.setInterval(m_lineTable[n].ringGap[1]);
-        watch.setEnabled(true);
-        m_s.loop.doEvents();
         const int calls = parseLenientInt(m_s.settings.ReadSetting(section, QStringLiteral("Calls"), QStringLiteral("50")));
-        m_lineTable[n].callsSeen = calls;
+        c.setCallsSeen(calls);
         m_s.settings.WriteSetting(section, QStringLiteral("Calls"), QString::number(static_cast<std::int64_t>(calls) + 1));
     } else if (count >= 2 && count <= 7) {
-        watch.setEnabled(false);
-        // The gap is measured before pending events run, from the ring time stored then.
-        const std::int64_t gap = m_s.loop.now() - m_lineTable[n].ringTime + 100;
-        m_lineTable[n].ringTime = m_s.loop.now();
-        watch.setInterval(m_lineTable[n].ringGap[static_cast<std::size_t>(std::min(count, 6))]);
-        watch.setEnabled(true);
-        m_s.loop.doEvents();
         const int k = count == 7 ? 6 : count - 1;
-        LineSlot &slot = m_lineTable[n];
-        const std::int64_t weight = slot.callsSeen;
-        // A stored weight of -1 would divide by zero: such a ring teaches nothing.
-        if (weight + 1 != 0) {
-            const std::int64_t learned
-                = roundHalfEven(weight * slot.ringGap[static_cast<std::size_t>(k)] + gap, weight + 1);
-            slot.ringGap[static_cast<std::size_t>(k)] = clampToInt(learned);
-            m_s.settings.WriteSetting(section, QStringLiteral("Param") + QString::number(k),
-                                      QString::number(slot.ringGap[static_cast<std::size_t>(k)]));
-        }
+        if (const std::optional<int> learned = c.learnRingGap(k, gap))
+            m_s.settings.WriteSetting(section, QStringLiteral("Param") + QString::number(k), QString::number(*learned));
     } else {
-        watch.setEnabled(false);
-        watch.setInterval(m_lineTable[n].ringGap[6]);
-        m_s.loop.doEvents();
-        watch.setEnabled(true);
+        c.resumeRingWatch();
     }
 }
 

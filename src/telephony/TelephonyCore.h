@@ -177,7 +177,4 @@ private:
     std::array<bool, kLineCount> m_blockedCall{};
 };
 
-// value / divisor rounded to the nearest integer, a half going to the even neighbour.
-std::int64_t roundHalfEven(std::int64_t value, std::int64_t divisor);
-
 } // namespace telvox
