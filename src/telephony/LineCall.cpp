@@ -35,7 +35,6 @@ int clampToInt(std::int64_t value)
                                                      std::numeric_limits<int>::max()));
 }
 
-
 QString modeLetter(CallKind kind)
 {
     switch (kind) {
@@ -58,17 +57,6 @@ LineCall::LineCall(LineTable &lines, int line, MainTimers &timers, AudioActions 
 }
 
 RecState LineCall::recState() const { return static_cast<RecState>(m_slot.recState); }
-
-CallKind LineCall::kind() const
-{
-    if (m_slot.mode == QLatin1String("A"))
-        return CallKind::Message;
-    if (m_slot.mode == QLatin1String("M"))
-        return CallKind::Handset;
-    if (m_slot.mode == QLatin1String("O"))
-        return CallKind::Dialled;
-    return CallKind::None;
-}
 
 Timer &LineCall::ringWatch() { return m_timers.Timer1[m_line]; }
 

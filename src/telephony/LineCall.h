@@ -58,10 +58,9 @@ class LineCall
 public:
     LineCall(LineTable &lines, int line, MainTimers &timers, AudioActions &audio);
 
-    int line() const { return m_line; }
-    const LineSlot &slot() const { return m_slot; }
     RecState recState() const;
-    CallKind kind() const;
+    // A dialled call is being set up: placed and not yet connected, or connected and waiting
+    // for Timer4 to start its recording.
     bool isDialled() const;
 
     // --- Ringing and answering -------------------------------------------------------------
@@ -81,7 +80,8 @@ public:
     // call still running from before is ended first (StopReason::CallGone). True when that
     // ended a dialled call that was being set up.
     bool offered(HCall call);
-    // The ringing call will be taken by `who`; the ring watch stops (the caller answers it).
+    // The ringing call will be taken by `who`; the ring watch stops. The call is answered
+    // (or refused) by the service afterwards.
     void takenBy(Answerer who);
     // The dialler placed a call to `number` on the line (after the service accepted it).
     void dialled(const QString &number);

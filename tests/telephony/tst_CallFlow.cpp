@@ -363,7 +363,12 @@ private slots:
         MainTimers &t = f.timers;
         const auto stopped = {&t.Timer4[1], &t.timPlayLegalO[1], &t.timPlayGreetingExO[1], &t.timPlayGreetingExM[1]};
         LineSlot &s = f.slot(1);
-        s = LineSlot{.hCall = 77, .outgoing = pending, .recState = recState, .answerConfirmed = true, .digits = "1#"};
+        s = LineSlot{};
+        s.hCall = 77;
+        s.outgoing = pending;
+        s.recState = recState;
+        s.answerConfirmed = true;
+        s.digits = "1#";
         for (Timer *timer : stopped)
             timer->setEnabled(pending);
         t.Timer3[1].setEnabled(true);
