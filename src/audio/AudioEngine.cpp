@@ -11,6 +11,7 @@
 #include "platform/telephony/TelephonyService.h"
 #include "records/MessageLists.h"
 #include "records/StatusLog.h"
+#include "telephony/LineCall.h"
 #include "telephony/LineTable.h"
 
 #include <QDir>
@@ -187,10 +188,8 @@ void AudioEngine::appendToJournal(int slot, const char *data, qint64 size)
     // whole blocks only, so the recording made of it is correct.
     s.writeStopped = true;
     alarm(m_s.texts.LoadText(1806).arg(QString::number(slot), folderText(folder), reason));
-    if (m_s.lines[slot].recState != 0) {
-        m_s.lines[slot].recState = 0;
+    if (LineCall(m_s.lines, slot, m_s.timers, *this).requestCaptureStop())
         waveInReset(slot);
-    }
 }
 
 void AudioEngine::checkDuringCapture(int slot)
@@ -463,8 +462,7 @@ void AudioEngine::StartLineRecording(int slot)
     const QString name = recordingName(line.mode.isEmpty() ? QChar('M') : line.mode.at(0),
                                        m_s.loop.currentDateTime(), line.callerId);
     StartCapture(line.waveDeviceId, name, slot);
-    if (line.recState != 2)
-        line.recState = 1;
+    LineCall(m_s.lines, slot, m_s.timers, *this).captureStarted();
 }
 
 void AudioEngine::timWriteFile_Timer(int slot)

@@ -11,6 +11,7 @@
 #include "platform/telephony/TelephonyService.h"
 #include "records/CallBlockList.h"
 #include "records/StatusLog.h"
+#include "telephony/LineCall.h"
 #include "telephony/LineTable.h"
 
 #include <QFile>
@@ -138,7 +139,7 @@ void AudioEngine::timPlayGreetingExM_Timer(int slot)
     m_s.timers.timPlayGreetingExM[slot].setEnabled(false);
     ClosePromptOutput(slot);
     doEvents(4);
-    m_s.lines[slot].mode = QStringLiteral("M");
+    LineCall(m_s.lines, slot, m_s.timers, *this).prepareRecording(CallKind::Handset);
     StartLineRecording(slot);
     m_s.status.AddStatus(QStringLiteral("Line") + QString::number(slot) + m_s.texts.LoadText(1060));
 }
@@ -157,8 +158,7 @@ void AudioEngine::timPlayGreetingExO_Timer(int slot)
     m_s.timers.timPlayGreetingExO[slot].setEnabled(false);
     ClosePromptOutput(slot);
     doEvents(4);
-    m_s.lines[slot].mode = QStringLiteral("O");
-    m_s.lines[slot].recState = 1;
+    LineCall(m_s.lines, slot, m_s.timers, *this).prepareRecording(CallKind::Dialled, RecState::Recording);
     StartLineRecording(slot);
     m_s.status.AddStatus(QStringLiteral("Line  ") + QString::number(slot) + m_s.texts.LoadText(1060));
 }

@@ -4,7 +4,7 @@
 #include "core/MainTimers.h"
 #include "platform/tonsig/Fbs.h"
 #include "records/StatusLog.h"
-#include "telephony/LineCapture.h"
+#include "telephony/LineCall.h"
 #include "telephony/LineTable.h"
 
 namespace telvox {
@@ -26,8 +26,9 @@ void StopTriggers::stop(int slot, const QString &message)
     if (m_s.lines[slot].recState == 1)
         m_s.status.AddStatus(message);
     // A dialled call that ends unanswered (busy tone, silence) leaves no file.
-    endLineCapture(slot, m_s.lines, m_s.timers, m_s.audio);
-    m_s.timers.timDropCall[slot].setEnabled(true);
+    LineCall call(m_s.lines, slot, m_s.timers, m_s.audio);
+    call.stopRecording(StopReason::Detector);
+    call.drop();
 }
 
 void StopTriggers::analyse(int slot, std::span<const std::int16_t> samples)
@@ -82,7 +83,7 @@ void StopTriggers::analyse(int slot, std::span<const std::int16_t> samples)
 void StopTriggers::answered(int slot)
 {
     const bool legalFirst = m_s.legalNotice && m_s.legalNotice();
-    if (answerDialledCall(slot, m_s.lines, m_s.timers, m_s.audio, legalFirst))
+    if (LineCall(m_s.lines, slot, m_s.timers, m_s.audio).answerDialled(legalFirst))
         m_s.status.AddStatus(QStringLiteral("电话被接听，录音开始"));
 }
 

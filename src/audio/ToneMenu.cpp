@@ -9,7 +9,7 @@
 #include "platform/media/MediaDevice.h"
 #include "records/StatusLog.h"
 #include "telephony/AudioActions.h"
-#include "telephony/LineCapture.h"
+#include "telephony/LineCall.h"
 #include "telephony/LineTable.h"
 
 #include <QDir>
@@ -32,20 +32,16 @@ void ToneMenu::attach()
 
 void ToneMenu::timTollSaver_Timer(int line)
 {
-    LineSlot &slot = m_s.lines[line];
-    ++slot.digitIdle;
-    if (slot.digitIdle <= 3)
+    LineCall call(m_s.lines, line, m_s.timers, m_s.audio);
+    if (!call.digitsIdleTick())
         return;
-    m_s.timers.timTollSaver[line].setEnabled(false);
-    slot.digitIdle = 0;
     HandleToneCommand(line);
-    slot.digits.clear();
+    call.clearDigits();
 }
 
 void ToneMenu::HandleToneCommand(int line)
 {
-    LineSlot &slot = m_s.lines[line];
-    const QString digits = slot.digits;
+    const QString digits = m_s.lines[line].digits;
     const QString lineText = QStringLiteral("Line") + QString::number(line);
     static const QStringList announcements = {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
                                               QStringLiteral("4")};
@@ -65,10 +61,11 @@ void ToneMenu::HandleToneCommand(int line)
         return;
     }
     if (digits == QLatin1String("##")) {
-        endLineCapture(line, m_s.lines, m_s.timers, m_s.audio);
+        LineCall call(m_s.lines, line, m_s.timers, m_s.audio);
+        call.stopRecording(StopReason::ToneCommand);
         m_s.status.AddStatus(QStringLiteral("##") + m_s.texts.LoadText(1033));
         m_s.loop.doEvents();
-        m_s.timers.timDropCall[line].setEnabled(true);
+        call.drop();
         return;
     }
     static const QRegularExpression number(QStringLiteral("^\\d+$"));

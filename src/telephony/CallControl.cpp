@@ -6,7 +6,6 @@
 #include "core/MainTimers.h"
 #include "records/StatusLog.h"
 #include "telephony/AudioActions.h"
-#include "telephony/LineCapture.h"
 
 namespace telvox {
 
@@ -31,8 +30,7 @@ void TelephonyCore::Timer1_Timer(int line)
 {
     // The rings stopped before the system answered: a person took the call on a handset (or
     // the caller gave up). Go off-hook too, so that the conversation is recorded.
-    m_s.timers.Timer1[line].setEnabled(false);
-    m_lineTable[line].answering = 0;
+    call(line).takenBy(Answerer::Person);
     AnswerCall(line);
 }
 
@@ -40,7 +38,7 @@ void TelephonyCore::Timer3_Timer(int line)
 {
     if (m_lineTable[line].playing)
         return;
-    m_s.timers.Timer3[line].setEnabled(false);
+    call(line).endGreetingWatch();
     m_s.audio.ClosePromptOutput(line);
     for (int i = 0; i < 4; ++i)
         m_s.loop.doEvents();
@@ -54,10 +52,7 @@ void TelephonyCore::Timer3_Timer(int line)
 
 void TelephonyCore::Timer4_Timer(int line)
 {
-    m_s.timers.Timer4[line].setEnabled(false);
-    m_lineTable[line].mode = QStringLiteral("O");
-    m_lineTable[line].recState = 2;
-    m_s.audio.StartLineRecording(line);
+    call(line).startRecording(CallKind::Dialled, RecState::AwaitingAnswer);
     addStatus(lineText(line) + QStringLiteral(" 等待接听"));
     if (m_startDialerTimer)
         m_startDialerTimer(line);
@@ -67,15 +62,16 @@ void TelephonyCore::Timer4_Timer(int line)
 
 void TelephonyCore::confirmDialledAnswer(int line)
 {
-    m_lineTable[line].answerConfirmed = true;
+    LineCall c = call(line);
+    c.setAnswerConfirmed(true);
     // Before Timer4 has started the capture, the flag alone is enough: Timer4 comes here again.
-    if (answerDialledCall(line, m_lineTable, m_s.timers, m_s.audio, m_chkLegal && m_chkLegal()))
+    if (c.answerDialled(m_chkLegal && m_chkLegal()))
         addStatus(QStringLiteral("电话被接听，录音开始"));
 }
 
 void TelephonyCore::timDropCall_Timer(int line)
 {
-    m_s.timers.timDropCall[line].setEnabled(false);
+    call(line).dropDue();
     DropCall(line);
 }
 

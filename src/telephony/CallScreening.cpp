@@ -40,8 +40,7 @@ bool TelephonyCore::screenCaller(HCall call, const LineCallInfo &info)
     // call is answered, hears the refusal prompt and is hung up; else the line refuses it (a SIP
     // line with 486 or 603, an analog line by picking up and hanging up at once).
     m_blockedCall[static_cast<std::size_t>(n)] = true;
-    m_s.timers.Timer1[n].setEnabled(false);
-    m_lineTable[n].answering = 0;
+    this->call(n).takenBy(Answerer::Person);
     if (m_callScreen->options().notice)
         AnswerCall(n);
     else

@@ -40,7 +40,7 @@ int TelephonyCore::OnCallerId(HCall call)
 
     for (int i = 0; i < kLineCount; ++i) {
         if (m_lineTable[i].hCall == call)
-            m_lineTable[i].callerId = QLatin1Char('~') + m_callerNumber;
+            this->call(i).setCaller(m_callerNumber);
     }
     addStatus(QStringLiteral("CallerID:") + m_callerNumber);
 
@@ -77,8 +77,7 @@ int TelephonyCore::OnCallerId(HCall call)
 
 void TelephonyCore::cmdAnswer_Click(int line)
 {
-    m_s.timers.Timer1[line].setEnabled(false);
-    m_lineTable[line].answering = 0;
+    call(line).takenBy(Answerer::Person);
     AnswerCall(line);
     CallerPopup::Row &row = m_popup->row(line);
     row.answerVisible = false;
@@ -88,9 +87,13 @@ void TelephonyCore::cmdAnswer_Click(int line)
 
 void TelephonyCore::cmdHangup_Click(int line)
 {
-    if (endCall(line) == 1)
+    LineCall c = call(line);
+    bool dialledEnded = false;
+    const RecState was = c.stopRecording(StopReason::HungUp, &dialledEnded);
+    dialledCallEnded(line, dialledEnded);
+    if (was == RecState::Recording)
         addStatus(m_s.texts.LoadText(1033));
-    m_s.timers.timDropCall[line].setEnabled(true);
+    c.drop();
     m_popup->row(line).hangupVisible = false;
     m_popup->refreshFrame();
     --m_popCount;

@@ -6,7 +6,6 @@
 #include "records/CallRecords.h"
 #include "records/StatusLog.h"
 #include "telephony/AudioActions.h"
-#include "telephony/LineCapture.h"
 #include "telephony/TelephonyCore.h"
 
 namespace telvox {
@@ -41,16 +40,13 @@ bool Dialler::Dial(const QString &lineText, const QString &number)
     const int line = lineNumber(lineText);
     const bool known = line >= 0 && line < kLineCount;
     if (known)
-        m_s.core.lineTable()[line].callerId.clear();
+        m_s.core.call(line).clearCaller();
     const QString trimmed = number.trimmed();
     if (!m_s.core.MakeCall(line, trimmed))
         return false;
     setButtons(Buttons::Calling);
-    LineSlot &slot = m_s.core.lineTable()[line];
-    slot.outgoing = true;
-    slot.callerId = QLatin1Char('~') + number;
+    m_s.core.call(line).dialled(number);
     AddMadeCall(m_s.settings, trimmed);
-    slot.answering = 0;
     m_s.status.AddStatus(QStringLiteral("Line") + lineText.trimmed() + QStringLiteral(" 正在拨号"));
     return true;
 }
@@ -61,9 +57,10 @@ void Dialler::Drop(const QString &lineText)
     const int line = lineNumber(lineText);
     if (line < 0 || line >= kLineCount)
         return; // no such line: nothing to stop
-    endLineCapture(line, m_s.core.lineTable(), m_s.timers, m_s.audio);
+    LineCall call = m_s.core.call(line);
+    call.stopRecording(StopReason::Dropped);
     m_s.status.AddStatus(QStringLiteral("@") + m_s.texts.LoadText(1033));
-    m_s.timers.timDropCall[line].setEnabled(true);
+    call.drop();
 }
 
 void Dialler::Timer1_Timer(int line)

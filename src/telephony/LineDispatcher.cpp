@@ -7,37 +7,10 @@
 #include "core/Texts.h"
 #include "records/StatusLog.h"
 #include "telephony/AudioActions.h"
-#include "telephony/LineCapture.h"
-
-#include <limits>
 
 namespace telvox {
 
-std::int64_t roundHalfEven(std::int64_t value, std::int64_t divisor)
-{
-    if (divisor < 0) {
-        value = -value;
-        divisor = -divisor;
-    }
-    std::int64_t quotient = value / divisor;
-    std::int64_t remainder = value % divisor;
-    if (remainder < 0) { // floor division
-        --quotient;
-        remainder += divisor;
-    }
-    const std::int64_t twice = 2 * remainder;
-    if (twice > divisor || (twice == divisor && (quotient % 2 != 0)))
-        ++quotient;
-    return quotient;
-}
-
 namespace {
-
-int clampToInt(std::int64_t value)
-{
-    return static_cast<int>(std::clamp<std::int64_t>(value, std::numeric_limits<int>::min(),
-                                                     std::numeric_limits<int>::max()));
-}
 
 // A number as it is shown with a sign position: a blank before a non-negative value.
 QString withSignPosition(std::int32_t value)
@@ -47,18 +20,10 @@ QString withSignPosition(std::int32_t value)
 
 } // namespace
 
-int TelephonyCore::endCall(int line)
+void TelephonyCore::dialledCallEnded(int line, bool ended)
 {
-    LineSlot &slot = m_lineTable[line];
-    const bool dialled = slot.outgoing || m_s.timers.Timer4[line].isEnabled();
-    const int was = endLineCapture(line, m_lineTable, m_s.timers, m_s.audio);
-    if (dialled) {
-        // Left set, the next incoming call on the line would be taken for a dialled one.
-        slot.outgoing = false;
-        if (m_startDialerTimer)
-            m_startDialerTimer(line);
-    }
-    return was;
+    if (ended && m_startDialerTimer)
+        m_startDialerTimer(line);
 }
 
 void TelephonyCore::LineCallback(std::uint32_t device, std::uint32_t message, std::uintptr_t instance,
@@ -78,11 +43,9 @@ void TelephonyCore::LineCallback(std::uint32_t device, std::uint32_t message, st
         const int n = m_lineTable.lineOfCall(device);
         if (n < 0)
             break;
-        m_s.timers.Timer3[n].setEnabled(false);
-        m_lineTable[n].answering = 1;
-        m_lineTable[n].mode = QStringLiteral("A");
+        call(n).endGreetingWatch();
         addStatus(lineText(n) + QStringLiteral(" 开始录音"));
-        m_s.audio.StartLineRecording(n);
+        call(n).startRecording(CallKind::Message);
         addStatus(lineText(n) + m_s.texts.LoadText(1060));
         break;
     }
@@ -93,11 +56,7 @@ void TelephonyCore::LineCallback(std::uint32_t device, std::uint32_t message, st
         const int n = m_lineTable.lineOfCall(device);
         if (n < 0)
             break;
-        Timer &tollSaver = m_s.timers.timTollSaver[n];
-        if (!tollSaver.isEnabled())
-            tollSaver.setEnabled(true);
-        m_lineTable[n].digits += QChar(static_cast<char16_t>(param1 & 0xFFFF));
-        m_lineTable[n].digitIdle = 0;
+        call(n).digitReceived(QChar(static_cast<char16_t>(param1 & 0xFFFF)));
         break;
     }
     default: // address state, close, device-specific, gathered digits, replies, anything above 9
@@ -117,88 +76,66 @@ void TelephonyCore::OnRing(HLine line, std::uint32_t param1, std::uint32_t param
     if (m_chkRingCount && m_chkRingCount())
         addStatus(withSignPosition(count));
 
-    Timer &watch = m_s.timers.Timer1[n];
     if (count == m_ringsToAnswer) {
-        m_lineTable[n].answering = 1;
-        watch.setEnabled(false);
+        call(n).takenBy(Answerer::Machine);
         AnswerCall(n);
         return;
     }
     if (m_options.actionMan)
         return;
 
+    // The ring watch waits the learned gap for the next ring; pending events run before the
+    // ring count is stored and the gap learned (rings 2 to 7), or before it runs again (later).
     const QString section = lineText(n);
+    LineCall c = call(n);
+    const std::int64_t gap = c.ringArrived(count, m_s.loop.now());
+    m_s.loop.doEvents();
     if (count == 1) {
-        m_lineTable[n].ringTime = m_s.loop.now();
-        watch.setInterval(m_lineTable[n].ringGap[1]);
-        watch.setEnabled(true);
-        m_s.loop.doEvents();
         const int calls = parseLenientInt(m_s.settings.ReadSetting(section, QStringLiteral("Calls"), QStringLiteral("50")));
-        m_lineTable[n].callsSeen = calls;
+        c.setCallsSeen(calls);
         m_s.settings.WriteSetting(section, QStringLiteral("Calls"), QString::number(static_cast<std::int64_t>(calls) + 1));
     } else if (count >= 2 && count <= 7) {
-        watch.setEnabled(false);
-        // The gap is measured before pending events run, from the ring time stored then.
-        const std::int64_t gap = m_s.loop.now() - m_lineTable[n].ringTime + 100;
-        m_lineTable[n].ringTime = m_s.loop.now();
-        watch.setInterval(m_lineTable[n].ringGap[static_cast<std::size_t>(std::min(count, 6))]);
-        watch.setEnabled(true);
-        m_s.loop.doEvents();
         const int k = count == 7 ? 6 : count - 1;
-        LineSlot &slot = m_lineTable[n];
-        const std::int64_t weight = slot.callsSeen;
-        // A stored weight of -1 would divide by zero: such a ring teaches nothing.
-        if (weight + 1 != 0) {
-            const std::int64_t learned
-                = roundHalfEven(weight * slot.ringGap[static_cast<std::size_t>(k)] + gap, weight + 1);
-            slot.ringGap[static_cast<std::size_t>(k)] = clampToInt(learned);
-            m_s.settings.WriteSetting(section, QStringLiteral("Param") + QString::number(k),
-                                      QString::number(slot.ringGap[static_cast<std::size_t>(k)]));
-        }
+        if (const std::optional<int> learned = c.learnRingGap(k, gap))
+            m_s.settings.WriteSetting(section, QStringLiteral("Param") + QString::number(k), QString::number(*learned));
     } else {
-        watch.setEnabled(false);
-        watch.setInterval(m_lineTable[n].ringGap[6]);
-        m_s.loop.doEvents();
-        watch.setEnabled(true);
+        c.resumeRingWatch();
     }
 }
 
-void TelephonyCore::OnCallState(HCall call, std::uint32_t param1, std::uint32_t param2, std::uint32_t param3)
+void TelephonyCore::OnCallState(HCall handle, std::uint32_t param1, std::uint32_t param2, std::uint32_t param3)
 {
     (void)param3;
     switch (param1) {
     case LineCallState::Idle: {
-        const int n = m_lineTable.lineOfCall(call);
+        const int n = m_lineTable.lineOfCall(handle);
         if (n < 0)
             return;
-        m_s.timers.Timer1[n].setEnabled(false);
         m_blockedCall[static_cast<std::size_t>(n)] = false;
         // A call that goes idle without a disconnection leaves nothing running either.
-        endCall(n);
+        LineCall c = call(n);
+        dialledCallEnded(n, c.idle());
         m_s.service.lineDeallocateCall(m_lineTable[n].hCall);
-        m_lineTable[n].hCall = 0;
+        c.released();
         return;
     }
     case LineCallState::Offering: {
         LineCallInfo info;
-        if (m_s.service.lineGetCallInfo(call, info) != 0)
+        if (m_s.service.lineGetCallInfo(handle, info) != 0)
             return;
         const int n = m_lineTable.lineOfLineHandle(info.hLine);
         if (n < 0)
             return;
-        // A capture still running from the line's previous call would be cut off by this one
-        // (and a dialled call that never connected would make this one count as dialled):
-        // that call is over, so it is ended now and its recording finished.
-        if (m_lineTable[n].recState != 0 || m_lineTable[n].outgoing || m_s.timers.Timer4[n].isEnabled())
-            endCall(n);
-        m_lineTable[n].hCall = call;
+        // A call still running on the line is over: it is ended now and its recording finished.
+        LineCall c = call(n);
+        dialledCallEnded(n, c.offered(handle));
         m_blockedCall[static_cast<std::size_t>(n)] = false;
         addStatus(lineText(n) + QStringLiteral(" Ring..."));
-        m_lineTable[n].callerId.clear();
+        c.clearCaller();
         m_ringsToAnswer = parseLenientInt(m_options.txtRings);
         if (m_pickRingCount)
             m_ringsToAnswer = m_pickRingCount(m_ringsToAnswer);
-        if ((info.callerIdFlags & (CallPartyId::Address | CallPartyId::Blocked)) && screenCaller(call, info))
+        if ((info.callerIdFlags & (CallPartyId::Address | CallPartyId::Blocked)) && screenCaller(handle, info))
             return; // caller ID came before the first ring: blocked before it rings at all
         if (m_options.actionMan) {
             CallerPopup::Row &row = m_popup->row(n);
@@ -214,14 +151,15 @@ void TelephonyCore::OnCallState(HCall call, std::uint32_t param1, std::uint32_t 
         return;
     }
     case LineCallState::Connected: {
-        const int n = m_lineTable.lineOfCall(call);
+        const int n = m_lineTable.lineOfCall(handle);
         if (n < 0)
             return;
         if (m_blockedCall[static_cast<std::size_t>(n)]) {
             m_s.audio.PlayBlockedNotice(n); // answered for the notice: Timer3 hangs up after it
             return;
         }
-        LineSlot &slot = m_lineTable[n];
+        const LineSlot &slot = m_lineTable[n];
+        LineCall c = call(n);
         const bool confirmed = (param2 & kConnectedModeConfirmed) != 0;
         if (confirmed && !slot.outgoing
             && (m_s.timers.Timer4[n].isEnabled() || slot.recState != 0 || m_s.timers.timPlayLegalO[n].isEnabled()
@@ -232,7 +170,7 @@ void TelephonyCore::OnCallState(HCall call, std::uint32_t param1, std::uint32_t 
             return;
         }
         StartDigitMonitor(n);
-        slot.answerConfirmed = slot.outgoing && confirmed;
+        c.setAnswerConfirmed(slot.outgoing && confirmed);
         if (slot.answering != 0) {
             m_s.audio.PlayGreeting(n);
             return;
@@ -242,31 +180,28 @@ void TelephonyCore::OnCallState(HCall call, std::uint32_t param1, std::uint32_t 
                 m_s.audio.PlayLegalNotice(n);
                 return;
             }
-            slot.mode = QStringLiteral("M");
-            m_s.audio.StartLineRecording(n);
+            c.startRecording(CallKind::Handset);
             addStatus(lineText(n) + m_s.texts.LoadText(1060));
             return;
         }
-        m_s.timers.Timer4[n].setEnabled(true);
-        slot.outgoing = false;
+        c.dialledConnected();
         return;
     }
     case LineCallState::Disconnected: {
         // Also with the busy-tone detector option: the detector ends recordings on lines that
         // report no disconnection, but a call that is reported gone is over either way.
-        const int n = m_lineTable.lineOfCall(call);
+        const int n = m_lineTable.lineOfCall(handle);
         if (n >= 0 && m_blockedCall[static_cast<std::size_t>(n)]) {
-            m_s.timers.timDropCall[n].setEnabled(true);
+            call(n).drop();
             return;
         }
         if (n >= 0) {
-            LineSlot &slot = m_lineTable[n];
             addStatus(lineText(n) + m_s.texts.LoadText(1063));
-            slot.digits.clear();
             // Whatever the line was doing: a recording is finished, an unanswered dialled call
-            // is dropped, a recording about to start does not.
-            endCall(n);
-            m_s.timers.timDropCall[n].setEnabled(true);
+            // is dropped, a recording about to start does not, and the line is hung up.
+            bool dialledEnded = false;
+            call(n).disconnected(&dialledEnded);
+            dialledCallEnded(n, dialledEnded);
         }
         if (m_options.actionMan) {
             --m_popCount;

@@ -3,6 +3,7 @@
 #include "core/Settings.h"
 #include "platform/telephony/TelephonyService.h"
 #include "telephony/CallerPopup.h"
+#include "telephony/LineCall.h"
 #include "telephony/LineTable.h"
 #include "telephony/PhoneBookTable.h"
 
@@ -129,6 +130,8 @@ public:
     // --- State ---------------------------------------------------------------------------------
     LineTable &lineTable() { return m_lineTable; }
     const LineTable &lineTable() const { return m_lineTable; }
+    // The call on `line`: every change of the line's call state goes through it.
+    LineCall call(int line) { return LineCall(m_lineTable, line, m_s.timers, m_s.audio); }
     CallerPopup &popup() { return *m_popup; }
     const PhoneBookTable &phoneBook() const { return m_phoneBook; }
     HLineApp hLineApp() const { return m_hLineApp; }
@@ -142,10 +145,9 @@ public:
 
 private:
     QString lineText(int line) const { return QStringLiteral("Line") + QString::number(line); }
-    // The line's call is over (disconnected, idle, hung up): endLineCapture, and a dialled call
-    // that had not reached its recording yet is no longer "being set up" either. The dialler's
-    // watch then sees recState 0 and makes the buttons Ready. Returns the former recState.
-    int endCall(int line);
+    // A dialled call ended before its recording: the dialler's watch then sees recState 0 and
+    // makes the buttons Ready.
+    void dialledCallEnded(int line, bool ended);
     void addStatus(const QString &text);
     // Call blocking (CallScreening.cpp): true when the caller of `call` is blocked, which
     // answers and hangs up the call at once.
@@ -174,8 +176,5 @@ private:
     const CallBlockList *m_callScreen = nullptr;
     std::array<bool, kLineCount> m_blockedCall{};
 };
-
-// value / divisor rounded to the nearest integer, a half going to the even neighbour.
-std::int64_t roundHalfEven(std::int64_t value, std::int64_t divisor);
 
 } // namespace telvox

@@ -127,27 +127,6 @@ private slots:
         QCOMPARE(c.lists.unreadEntries().size(), 3);
     }
 
-    // An answered dialled call whose far end hangs up while the legal notice plays: no
-    // recording starts on the dead line afterwards, and the next message is whole.
-    void hangUpDuringTheLegalNoticeOfADialledCall()
-    {
-        CallRig c;
-        c.legal = true;
-        c.exchange->setOutgoingBehaviour(0, calledParty(OutgoingBehaviour::Kind::Answer, 4000, 9));
-        QVERIFY(c.dialler->Dial("0", "5550101"));
-        QVERIFY(c.loop.advanceUntil([&] { return c.timers.timPlayGreetingExO[0].isEnabled(); }, 20000));
-        QVERIFY(c.exchange->hangUpFarEnd(0, FarEndHangUp::WithDisconnect));
-        QVERIFY(c.loop.advanceUntil([&] { return c.lineIsClean(0); }, 5000));
-        c.loop.advance(6000); // longer than the notice: nothing starts when it would have ended
-        QVERIFY(c.lineIsClean(0));
-        QVERIFY(!c.timers.timPlayGreetingExO[0].isEnabled());
-        QVERIFY(c.recordings().isEmpty());
-        c.legal = false;
-        const QString file = leaveMessage(c, 0, 10000, 77);
-        QVERIFY(!file.isEmpty());
-        QVERIFY2(std::abs(c.seconds(file) - 10.0) < 1.0, qPrintable(QString::number(c.seconds(file))));
-    }
-
     // A caller's number and name full of line breaks and terminal escapes: every text file
     // gets one line for the call, and nothing in them or on screen carries a control character.
     void callerIdTextCannotForgeLines()

@@ -310,8 +310,6 @@ private slots:
         QVERIFY(f.timers.timTollSaver[0].isEnabled());
         QVERIFY(f.exchange->hangUpFarEnd(0, FarEndHangUp::WithDisconnect));
         f.loop.advance(600);
-        QCOMPARE(f.slot(0).digits, QString());
-        QVERIFY(!f.audio.calls.contains("waveInReset 0")); // nothing was being recorded yet
         QCOMPARE(f.exchange->view(0).hCall, HCall(0));
         // The greeting plays on; its end requests the tone, which the service refuses.
         f.loop.advance(8000);
@@ -335,50 +333,57 @@ private slots:
         QCOMPARE(busy.exchange->view(0).hCall, HCall(0));
     }
 
-    // A dialled call connects, and a second later its recording waits for the answer
-    // (recState 2). However it ends, the line goes back to recState 0: the capture of an
-    // unanswered call is dropped (not written), a recording about to start does not start.
-    void everyEndOfACallClearsTheLine_data()
+    // However a call ends (the far end's disconnection, the call going idle, the pop-up's Hang
+    // Up) and whatever the line was doing, the call is reset in one step: recState idle, the
+    // dialled mark and the answer confirmation cleared, every timer that would continue the call
+    // stopped (nothing starts on the dead line), the capture finished or dropped unanswered, a
+    // notice closed. A disconnection also clears the digits; it and Hang Up drop the line 500 ms
+    // later; idle forgets the call. The greeting watch runs on: a greeting plays to its end.
+    void everyEndResetsTheWholeCall_data()
     {
         QTest::addColumn<QString>("how");
-        QTest::addColumn<bool>("beforeRecording");
-        for (const char *how : {"disconnect", "idle", "hangup button"}) {
-            QTest::newRow(qPrintable(QString("%1, waiting for the answer").arg(how))) << how << false;
-            QTest::newRow(qPrintable(QString("%1, before the recording starts").arg(how))) << how << true;
+        QTest::addColumn<int>("recState");
+        QTest::addColumn<bool>("pending"); // a dialled call being set up, a legal notice step running
+        QTest::addColumn<QStringList>("audio");
+        for (const char *how : {"disconnect", "idle", "hang up"}) {
+            const auto row = [how](const char *state) { return QString("%1, %2").arg(how, state).toUtf8(); };
+            QTest::newRow(row("greeting").constData()) << how << 0 << false << QStringList();
+            QTest::newRow(row("recording").constData()) << how << 1 << false << QStringList{"waveInReset 1"};
+            QTest::newRow(row("awaiting the answer").constData()) << how << 2 << false << QStringList{"abandonCapture 1"};
+            QTest::newRow(row("notice, dialled start pending").constData()) << how << 0 << true << QStringList{"ClosePromptOutput 1"};
         }
     }
-    void everyEndOfACallClearsTheLine()
+    void everyEndResetsTheWholeCall()
     {
         QFETCH(QString, how);
-        QFETCH(bool, beforeRecording);
+        QFETCH(int, recState);
+        QFETCH(bool, pending);
         TelephonyFixture f;
         QVERIFY(f.start());
-        const HCall call = f.dial(OutgoingBehaviour::Kind::NoAnswer);
-        QVERIFY(call);
-        f.loop.advance(1300); // dialled: CONNECTED
-        QVERIFY(f.timers.Timer4[0].isEnabled());
-        QVERIFY(!f.slot(0).outgoing);
-        f.loop.advance(beforeRecording ? 200 : 1200);
-        QCOMPARE(f.slot(0).recState, beforeRecording ? 0 : 2);
-        QCOMPARE(f.timers.Timer4[0].isEnabled(), beforeRecording);
-        if (!beforeRecording) {
-            QCOMPARE(f.slot(0).mode, QString("O"));
-            QCOMPARE(f.statusTexts().last(), QString("Line0 等待接听"));
-        }
-        if (how == "disconnect")
-            QVERIFY(f.exchange->hangUpFarEnd(0, FarEndHangUp::WithDisconnect));
-        else if (how == "idle")
-            QVERIFY(f.exchange->lineDrop(call) > 0); // the call goes idle without a disconnection
+        MainTimers &t = f.timers;
+        const auto stopped = {&t.Timer4[1], &t.timPlayLegalO[1], &t.timPlayGreetingExO[1], &t.timPlayGreetingExM[1]};
+        LineSlot &s = f.slot(1);
+        s = LineSlot{};
+        s.hCall = 77;
+        s.outgoing = pending;
+        s.recState = recState;
+        s.answerConfirmed = true;
+        s.digits = "1#";
+        for (Timer *timer : stopped)
+            timer->setEnabled(pending);
+        t.Timer3[1].setEnabled(true);
+        if (how == "hang up")
+            f.core->cmdHangup_Click(1);
         else
-            f.core->cmdHangup_Click(0);
-        f.loop.advance(2000);
-        QCOMPARE(f.slot(0).recState, 0);
-        QVERIFY(!f.timers.Timer4[0].isEnabled());
-        QCOMPARE(f.exchange->view(0).hCall, HCall(0));
-        QCOMPARE(f.audio.calls.contains("abandonCapture 0"), !beforeRecording);
-        QVERIFY(!f.audio.calls.contains("waveInReset 0"));
-        QVERIFY(!f.statusTexts().contains("End of Recording"));
-        QCOMPARE(f.audio.calls.filter("StartLineRecording").size(), beforeRecording ? 0 : 1);
+            f.core->OnCallState(77, how == "idle" ? LineCallState::Idle : LineCallState::Disconnected, 0, 0);
+        QVERIFY(s.recState == 0 && !s.outgoing && !s.answerConfirmed);
+        for (Timer *timer : stopped)
+            QVERIFY(!timer->isEnabled());
+        QVERIFY(t.Timer3[1].isEnabled() && !t.timDropCall[0].isEnabled());
+        QCOMPARE(t.timDropCall[1].isEnabled(), how != "idle");
+        QCOMPARE(s.digits.isEmpty(), how == "disconnect");
+        QCOMPARE(s.hCall, HCall(how == "idle" ? 0 : 77));
+        QTEST(f.audio.calls, "audio");
     }
 };
 

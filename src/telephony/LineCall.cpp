@@ -1,0 +1,274 @@
+#include "telephony/LineCall.h"
+
+#include "core/MainTimers.h"
+#include "telephony/AudioActions.h"
+#include "telephony/LineTable.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace telvox {
+
+std::int64_t roundHalfEven(std::int64_t value, std::int64_t divisor)
+{
+    if (divisor < 0) {
+        value = -value;
+        divisor = -divisor;
+    }
+    std::int64_t quotient = value / divisor;
+    std::int64_t remainder = value % divisor;
+    if (remainder < 0) { // floor division
+        --quotient;
+        remainder += divisor;
+    }
+    const std::int64_t twice = 2 * remainder;
+    if (twice > divisor || (twice == divisor && (quotient % 2 != 0)))
+        ++quotient;
+    return quotient;
+}
+
+namespace {
+
+int clampToInt(std::int64_t value)
+{
+    return static_cast<int>(std::clamp<std::int64_t>(value, std::numeric_limits<int>::min(),
+                                                     std::numeric_limits<int>::max()));
+}
+
+QString modeLetter(CallKind kind)
+{
+    switch (kind) {
+    case CallKind::Message: return QStringLiteral("A");
+    case CallKind::Handset: return QStringLiteral("M");
+    case CallKind::Dialled: return QStringLiteral("O");
+    case CallKind::None: break;
+    }
+    return {};
+}
+
+} // namespace
+
+LineCall::LineCall(LineTable &lines, int line, MainTimers &timers, AudioActions &audio)
+    : m_slot(lines[line])
+    , m_line(line)
+    , m_timers(timers)
+    , m_audio(audio)
+{
+}
+
+RecState LineCall::recState() const { return static_cast<RecState>(m_slot.recState); }
+
+Timer &LineCall::ringWatch() { return m_timers.Timer1[m_line]; }
+
+std::int64_t LineCall::ringArrived(int count, std::int64_t now)
+{
+    Timer &watch = ringWatch();
+    if (count == 1) {
+        m_slot.ringTime = now;
+        watch.setInterval(m_slot.ringGap[1]);
+        watch.setEnabled(true);
+        return 0;
+    }
+    watch.setEnabled(false);
+    if (count >= 2 && count <= 7) {
+        // The gap is measured before pending events run, from the ring time stored then.
+        const std::int64_t gap = now - m_slot.ringTime + 100;
+        m_slot.ringTime = now;
+        watch.setInterval(m_slot.ringGap[static_cast<std::size_t>(std::min(count, 6))]);
+        watch.setEnabled(true);
+        return gap;
+    }
+    watch.setInterval(m_slot.ringGap[6]);
+    return 0;
+}
+
+void LineCall::resumeRingWatch() { ringWatch().setEnabled(true); }
+
+void LineCall::setCallsSeen(int calls) { m_slot.callsSeen = calls; }
+
+std::optional<int> LineCall::learnRingGap(int k, std::int64_t gap)
+{
+    const std::int64_t weight = m_slot.callsSeen;
+    // A stored weight of -1 would divide by zero: such a ring teaches nothing.
+    if (weight + 1 == 0)
+        return std::nullopt;
+    int &entry = m_slot.ringGap[static_cast<std::size_t>(k)];
+    entry = clampToInt(roundHalfEven(weight * entry + gap, weight + 1));
+    return entry;
+}
+
+bool LineCall::isDialled() const { return m_slot.outgoing || m_timers.Timer4[m_line].isEnabled(); }
+
+bool LineCall::offered(HCall call)
+{
+    // A capture still running from the line's previous call would be cut off by this one (and
+    // a dialled call that never connected would make this one count as dialled).
+    bool dialledEnded = false;
+    if (m_slot.recState != 0 || isDialled())
+        stopRecording(StopReason::CallGone, &dialledEnded);
+    m_slot.hCall = call;
+    return dialledEnded;
+}
+
+void LineCall::takenBy(Answerer who)
+{
+    m_slot.answering = static_cast<int>(who);
+    ringWatch().setEnabled(false);
+}
+
+void LineCall::dialled(const QString &number)
+{
+    m_slot.outgoing = true;
+    setCaller(number);
+    m_slot.answering = static_cast<int>(Answerer::Person);
+}
+
+void LineCall::clearCaller() { m_slot.callerId.clear(); }
+
+void LineCall::setCaller(const QString &number) { m_slot.callerId = QLatin1Char('~') + number; }
+
+void LineCall::dialledConnected()
+{
+    m_timers.Timer4[m_line].setEnabled(true);
+    m_slot.outgoing = false;
+}
+
+void LineCall::setAnswerConfirmed(bool confirmed) { m_slot.answerConfirmed = confirmed; }
+
+bool LineCall::idle()
+{
+    ringWatch().setEnabled(false);
+    bool dialledEnded = false;
+    stopRecording(StopReason::CallGone, &dialledEnded);
+    return dialledEnded;
+}
+
+void LineCall::released() { m_slot.hCall = 0; }
+
+void LineCall::endGreetingWatch() { m_timers.Timer3[m_line].setEnabled(false); }
+
+void LineCall::prepareRecording(CallKind kind)
+{
+    // A message is left on a call the system answered itself.
+    if (kind == CallKind::Message)
+        m_slot.answering = static_cast<int>(Answerer::Machine);
+    m_slot.mode = modeLetter(kind);
+}
+
+void LineCall::prepareRecording(CallKind kind, RecState state)
+{
+    prepareRecording(kind);
+    m_slot.recState = static_cast<int>(state);
+}
+
+void LineCall::startRecording(CallKind kind)
+{
+    prepareRecording(kind);
+    m_audio.StartLineRecording(m_line);
+}
+
+void LineCall::startRecording(CallKind kind, RecState state)
+{
+    if (kind == CallKind::Dialled)
+        m_timers.Timer4[m_line].setEnabled(false);
+    prepareRecording(kind, state);
+    m_audio.StartLineRecording(m_line);
+}
+
+void LineCall::captureStarted()
+{
+    if (m_slot.recState != static_cast<int>(RecState::AwaitingAnswer))
+        m_slot.recState = static_cast<int>(RecState::Recording);
+}
+
+RecState LineCall::stopRecording(StopReason reason, bool *dialledEnded)
+{
+    const bool callOver = reason == StopReason::Disconnected || reason == StopReason::CallGone
+                          || reason == StopReason::HungUp;
+    const bool dialled = callOver && isDialled();
+    if (reason == StopReason::Disconnected)
+        m_slot.digits.clear();
+
+    const RecState was = recState();
+    m_slot.recState = static_cast<int>(RecState::Idle);
+    m_slot.answerConfirmed = false;
+    // A timer still pending would start a recording on a call that no longer exists, and that
+    // capture would then run into the next call on the line.
+    m_timers.Timer4[m_line].setEnabled(false);
+    bool notice = false;
+    for (TimerArray<4> *steps : {&m_timers.timPlayLegalO, &m_timers.timPlayGreetingExO, &m_timers.timPlayGreetingExM}) {
+        notice = notice || (*steps)[m_line].isEnabled();
+        (*steps)[m_line].setEnabled(false);
+    }
+    if (notice)
+        m_audio.ClosePromptOutput(m_line);
+
+    if (was == RecState::AwaitingAnswer)
+        m_audio.abandonCapture(m_line); // only analysed, never kept
+    else if (was == RecState::Recording)
+        m_audio.waveInReset(m_line); // the capture finishes; its file is written
+
+    // Left set, the next incoming call on the line would be taken for a dialled one.
+    if (dialled)
+        m_slot.outgoing = false;
+    if (dialledEnded)
+        *dialledEnded = dialled;
+    return was;
+}
+
+bool LineCall::requestCaptureStop()
+{
+    if (m_slot.recState == static_cast<int>(RecState::Idle))
+        return false;
+    m_slot.recState = static_cast<int>(RecState::Idle);
+    return true;
+}
+
+bool LineCall::answerDialled(bool legalNoticeFirst)
+{
+    if (recState() != RecState::AwaitingAnswer)
+        return false;
+    if (!legalNoticeFirst) {
+        m_slot.recState = static_cast<int>(RecState::Recording);
+        return true;
+    }
+    // The legal notice needs the line's devices: this capture ends (nothing of it is kept),
+    // then the notice plays and a new recording starts.
+    m_audio.abandonCapture(m_line);
+    m_timers.timPlayLegalO[m_line].setEnabled(true);
+    return false;
+}
+
+void LineCall::drop() { m_timers.timDropCall[m_line].setEnabled(true); }
+
+void LineCall::dropDue() { m_timers.timDropCall[m_line].setEnabled(false); }
+
+RecState LineCall::disconnected(bool *dialledEnded)
+{
+    const RecState was = stopRecording(StopReason::Disconnected, dialledEnded);
+    drop();
+    return was;
+}
+
+void LineCall::digitReceived(QChar digit)
+{
+    Timer &tollSaver = m_timers.timTollSaver[m_line];
+    if (!tollSaver.isEnabled())
+        tollSaver.setEnabled(true);
+    m_slot.digits += digit;
+    m_slot.digitIdle = 0;
+}
+
+bool LineCall::digitsIdleTick()
+{
+    ++m_slot.digitIdle;
+    if (m_slot.digitIdle <= 3)
+        return false;
+    m_timers.timTollSaver[m_line].setEnabled(false);
+    m_slot.digitIdle = 0;
+    return true;
+}
+
+void LineCall::clearDigits() { m_slot.digits.clear(); }
+
+} // namespace telvox
