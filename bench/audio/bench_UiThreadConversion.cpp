@@ -4,7 +4,7 @@
 // and its result into the line's recording journal, as the audio engine does it. The CPU time
 // of BM_FourLines is the calling thread's only (Google Benchmark measures the benchmark's own
 // thread); BM_FourLinesAllThreads counts every thread, the worker's conversion included, to show
-// what the move costs in total. "ui_ms_per_line_s" is CPU milliseconds per second of audio of one
+// what the move costs in total. "ms_per_line_s" is CPU milliseconds per second of audio of one
 // line (printed with an "s" after it by the library: read milliseconds).
 
 #include "audio/CodecConversion.h"
@@ -89,7 +89,7 @@ void fourLines(benchmark::State &state)
         journals.at(std::size_t(line)).discard();
     }
     state.SetLabel(threaded ? "worker thread" : "inline");
-    state.counters["ui_ms_per_line_s"] = benchmark::Counter(kLines * 1e-3 * double(state.iterations()),
+    state.counters["ms_per_line_s"] = benchmark::Counter(kLines * 1e-3 * double(state.iterations()),
                                                             benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 

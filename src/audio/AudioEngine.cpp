@@ -294,6 +294,9 @@ void AudioEngine::StartCapture(int deviceId, const QString &name, int slot)
         s.captureName = name;
         WriteRecording(previous, slot);
     }
+    // The previous capture's close, if the write timer has not taken it yet, is not the end of
+    // this one (it would finish the new recording a second or two after its start).
+    s.deviceClosed = 0;
     s.captureName = name;
     PcmFormat format; // PCM, mono, 8000 Hz, 16 bit
     std::atomic<int> *done = &s.bufferDone;
