@@ -155,10 +155,4 @@ void ConversionQueue::drop(int slot)
     m_results.erase(done.begin(), done.end());
 }
 
-int ConversionQueue::unconverted(int slot) const
-{
-    const std::lock_guard lock(m_mutex);
-    return m_unconverted.at(std::size_t(slot));
-}
-
 } // namespace telvox

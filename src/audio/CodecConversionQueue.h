@@ -65,8 +65,6 @@ public:
     // Forgets the slot's buffers that wait and its results not yet handed over; waits for
     // the one being converted.
     void drop(int slot);
-    // Buffers of the slot given and not yet converted.
-    int unconverted(int slot) const;
 
 private:
     struct Job
@@ -85,7 +83,7 @@ private:
     CodecConversion &m_conversion;
     EventLoop &m_loop;
     Receiver m_receiver;
-    mutable std::mutex m_mutex;
+    std::mutex m_mutex;
     std::condition_variable m_jobReady;  // wakes the worker
     std::condition_variable m_jobDone;   // wakes a drain
     std::deque<Job> m_jobs;
