@@ -1,6 +1,7 @@
 #include "audio/AudioEngine.h"
 
 #include "audio/CodecConversion.h"
+#include "audio/CodecConversionQueue.h"
 #include "audio/WaveFile.h"
 #include "core/AppPaths.h"
 #include "core/EventLoop.h"
@@ -37,6 +38,8 @@ AudioEngine::AudioEngine(Services services, Folders folders, OutputFormat format
     : m_s(services)
     , m_folders(std::move(folders))
     , m_format(format)
+    , m_queue(std::make_unique<ConversionQueue>(m_s.conversion, m_s.loop,
+                                                [this](const ConvertedBuffer &b) { converted(b); }))
 {
     MainTimers &t = m_s.timers;
     t.timChangeBuffer.setHandler([this](int n) { timChangeBuffer_Timer(n); });
@@ -59,6 +62,10 @@ AudioEngine::~AudioEngine()
         s.waveOut.reset();
     }
 }
+
+void AudioEngine::setThreadedConversion(bool threaded) { m_queue->setThreaded(threaded); }
+
+bool AudioEngine::isThreadedConversion() const { return m_queue->isThreaded(); }
 
 void AudioEngine::setBufferAnalyser(std::function<void(int, std::span<const std::int16_t>)> analyse)
 {
@@ -192,6 +199,14 @@ void AudioEngine::appendToJournal(int slot, const char *data, qint64 size)
         waveInReset(slot);
 }
 
+void AudioEngine::converted(const ConvertedBuffer &buffer)
+{
+    // A capture that has ended took its last buffers before it ended; one abandoned dropped them.
+    if (buffer.keep && buffer.capture == slot(buffer.slot).capture)
+        appendToJournal(buffer.slot, reinterpret_cast<const char *>(buffer.output.data()),
+                        static_cast<qint64>(buffer.output.size()));
+}
+
 void AudioEngine::checkDuringCapture(int slot)
 {
     Slot &s = this->slot(slot);
@@ -255,6 +270,9 @@ void AudioEngine::GetWaveDeviceId(const QString &deviceClass, int slot)
 void AudioEngine::StartCapture(int deviceId, const QString &name, int slot)
 {
     Slot &s = this->slot(slot);
+    // The slot's previous capture gets its last buffers before its stream is reopened.
+    m_queue->drain(slot);
+    ++s.capture;
     if (m_captureStarted)
         m_captureStarted(slot);
     // Only TrueSpeech recordings need a conversion stream; a prompt recording never does.
@@ -275,6 +293,9 @@ void AudioEngine::StartCapture(int deviceId, const QString &name, int slot)
         s.captureName = name;
         WriteRecording(previous, slot);
     }
+    // The previous capture's close, if the write timer has not taken it yet, is not the end of
+    // this one (it would finish the new recording a second or two after its start).
+    s.deviceClosed = 0;
     s.captureName = name;
     PcmFormat format; // PCM, mono, 8000 Hz, 16 bit
     std::atomic<int> *done = &s.bufferDone;
@@ -354,23 +375,20 @@ void AudioEngine::ProcessCaptureBuffer(int slot, int buffer)
     const bool prompt = isPromptCapture(s.captureName);
     const bool convert = m_format == OutputFormat::TrueSpeech && !prompt;
     const auto *bytes = reinterpret_cast<const std::uint8_t *>(b.data.data());
-    if (convert && !m_s.conversion.ConvertBuffer(slot, std::span<const std::uint8_t>(bytes, recorded)))
-        return; // a buffer that could not be converted contributes nothing
+    // The converted buffer goes to the journal now (inline) or when the worker hands it back;
+    // one that cannot be converted contributes nothing. A dialled call not yet answered is
+    // converted all the same, so that the stream's state follows the line.
+    if (convert && !m_queue->convert(slot, s.capture, m_s.lines[slot].recState != 2,
+                                     std::span<const std::uint8_t>(bytes, recorded)))
+        return;
     if (prompt) {
         QFile file(workingFile(slot));
         if (file.open(QIODevice::WriteOnly | QIODevice::Append) && m_s.lines[slot].recState != 2)
             file.write(b.data.data(), recorded);
         file.close();
-    } else if (m_s.lines[slot].recState != 2) {
-        if (!convert) {
-            appendToJournal(slot, b.data.data(), recorded);
-        } else {
-            const auto out = m_s.conversion.convertedOutput(slot);
-            appendToJournal(slot, reinterpret_cast<const char *>(out.data()), static_cast<qint64>(out.size()));
-        }
+    } else if (!convert && m_s.lines[slot].recState != 2) {
+        appendToJournal(slot, b.data.data(), recorded);
     }
-    if (convert)
-        m_s.conversion.releaseOutput(slot);
     if (!prompt && ++s.buffersSinceCheck >= kCheckEveryBuffers) {
         s.buffersSinceCheck = 0;
         checkDuringCapture(slot);
@@ -410,6 +428,7 @@ void AudioEngine::abandonCapture(int slot)
     }
     s.bufferDone = 0;
     s.deviceClosed = 0;
+    m_queue->drop(slot);
     if (m_format == OutputFormat::TrueSpeech)
         m_s.conversion.CloseConversion(slot);
     if (s.journal)
@@ -481,6 +500,7 @@ void AudioEngine::timWriteFile_Timer(int slot)
 
 void AudioEngine::finishCapture(int slot)
 {
+    m_queue->drain(slot); // the buffers still being converted belong to this recording
     if (m_format == OutputFormat::TrueSpeech)
         m_s.conversion.CloseConversion(slot);
     // A dialled call that was never answered (recState 2) leaves no file.

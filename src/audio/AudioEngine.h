@@ -17,6 +17,8 @@
 namespace telvox {
 
 class CodecConversion;
+class ConversionQueue;
+struct ConvertedBuffer;
 class EventLoop;
 class LineTable;
 class MessageLists;
@@ -79,6 +81,13 @@ public:
     // StartLineRecording, waveInReset, ClosePromptOutput), whoever makes it: the call flow or
     // the engine itself (the recording that follows the legal notice). For traces.
     void setRequestTrace(std::function<void(const QString &request)> trace);
+
+    // TrueSpeech conversion on a worker thread (the running program, on the Qt event loop) or
+    // inline on the caller's thread (the default; virtual time stays deterministic). The
+    // threaded results reach the journal in order through the event loop, and every end of a
+    // capture waits for its last buffers first.
+    void setThreadedConversion(bool threaded);
+    bool isThreadedConversion() const;
 
     // --- Capture ---------------------------------------------------------------------------
     void GetWaveDeviceId(const QString &deviceClass, int slot);
@@ -149,6 +158,7 @@ private:
         QString captureName;
         std::vector<std::int16_t> samples; // the last buffer, for the analyser
         std::unique_ptr<RecordingJournal> journal; // a call capture's audio so far
+        std::uint64_t capture = 0; // numbers the slot's captures: late conversions are told apart
         int buffersSinceCheck = 0;
         bool spaceWarned = false; // low space was reported for this capture
         bool writeStopped = false; // a write failed for good: the capture keeps nothing more
@@ -168,6 +178,7 @@ private:
     void finishCapture(int slot);
     bool openJournal(int slot, const QString &name);
     void appendToJournal(int slot, const char *data, qint64 size);
+    void converted(const ConvertedBuffer &buffer);
     void checkDuringCapture(int slot);
     // The status line, the alarm handler and (with `box`) a message box shown from the
     // event loop, never from inside the capture's processing.
@@ -179,6 +190,7 @@ private:
     Folders m_folders;
     OutputFormat m_format;
     std::array<Slot, 4> m_slots;
+    std::unique_ptr<ConversionQueue> m_queue;
     std::uint32_t m_lastWaveResult = 0;
     std::function<void(int, std::span<const std::int16_t>)> m_analyse;
     std::function<void(int)> m_captureStarted;

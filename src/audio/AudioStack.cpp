@@ -4,6 +4,7 @@
 #include "audio/CodecConversion.h"
 #include "audio/StopTriggers.h"
 #include "audio/ToneMenu.h"
+#include "core/QtEventLoop.h"
 
 #include <QDir>
 
@@ -23,6 +24,9 @@ AudioStack::AudioStack(Services services)
         AudioEngine::Services{m_s.loop, m_s.lines, m_s.telephony, m_devices, *m_conversion, m_s.lists, m_s.status,
                               m_s.texts, m_s.prompts, m_s.timers},
         AudioEngine::Folders{m_s.programFolder, QString(), QString(), QString()}, OutputFormat::Pcm);
+    // On the program's own event loop the conversion leaves the user-interface thread; in
+    // virtual time it stays inline, where every run is the same.
+    m_engine->setThreadedConversion(dynamic_cast<QtEventLoop *>(&m_s.loop) != nullptr);
     m_toneMenu = std::make_unique<ToneMenu>(
         ToneMenu::Services{m_s.loop, m_s.lines, *m_engine, m_s.status, m_s.texts, m_s.timers, m_s.announcements},
         m_s.programFolder);

@@ -48,21 +48,25 @@ void CodecConversion::EnumerateCodecs()
 
 void CodecConversion::closeSlot(Slot &s, bool report)
 {
-    if (s.prepared) {
-        (void)m_manager.streamUnprepareHeader(s.stream, &s.header, 0);
-        s.prepared = false;
+    MmResult streamResult = MMSYSERR_NOERROR;
+    MmResult driverResult = MMSYSERR_NOERROR;
+    {
+        // The messages come after the lock: a message box may run events for a while.
+        const std::lock_guard lock(m_managerLock);
+        if (s.prepared) {
+            (void)m_manager.streamUnprepareHeader(s.stream, &s.header, 0);
+            s.prepared = false;
+        }
+        if (s.stream != HAcmStream{})
+            streamResult = m_manager.streamClose(s.stream, 0);
+        if (s.driver != HAcmDriver{})
+            driverResult = m_manager.driverClose(s.driver, 0);
     }
     s.output.clear();
-    if (s.stream != HAcmStream{}) {
-        const MmResult result = m_manager.streamClose(s.stream, 0);
-        if (report && result != MMSYSERR_NOERROR)
-            showError("Stram Close Error: ", result);
-    }
-    if (s.driver != HAcmDriver{}) {
-        const MmResult result = m_manager.driverClose(s.driver, 0);
-        if (report && result != MMSYSERR_NOERROR)
-            showError("Driver Close Error: ", result);
-    }
+    if (report && streamResult != MMSYSERR_NOERROR)
+        showError("Stram Close Error: ", streamResult);
+    if (report && driverResult != MMSYSERR_NOERROR)
+        showError("Driver Close Error: ", driverResult);
     s.stream = {};
     s.driver = {};
 }
@@ -73,12 +77,19 @@ void CodecConversion::OpenConversion(int index)
     closeSlot(s, false);
     const WaveFormat source = WaveFormat::pcm8kMono16();
     const WaveFormat target = WaveFormat::trueSpeech();
-    MmResult result = m_manager.driverOpen(&s.driver, m_driverId, 0);
+    MmResult result = MMSYSERR_NOERROR;
+    {
+        const std::lock_guard lock(m_managerLock);
+        result = m_manager.driverOpen(&s.driver, m_driverId, 0);
+    }
     if (result != MMSYSERR_NOERROR) {
         s.driver = {};
         showError("TrueSpeech Driver Open  Error: ", result);
     }
-    result = m_manager.streamOpen(&s.stream, s.driver, &source, &target, nullptr, 0, 0, ACM_STREAMOPENF_NONREALTIME);
+    {
+        const std::lock_guard lock(m_managerLock);
+        result = m_manager.streamOpen(&s.stream, s.driver, &source, &target, nullptr, 0, 0, ACM_STREAMOPENF_NONREALTIME);
+    }
     if (result != MMSYSERR_NOERROR) {
         s.stream = {};
         showError("Stream Open Error: ", result);
@@ -91,6 +102,7 @@ bool CodecConversion::ConvertBuffer(int index, std::span<const std::uint8_t> rec
     if (recorded.empty())
         return false;
     Slot &s = slot(index);
+    const std::lock_guard lock(m_managerLock);
     if (s.prepared) {
         (void)m_manager.streamUnprepareHeader(s.stream, &s.header, 0);
         s.prepared = false;
@@ -107,7 +119,11 @@ bool CodecConversion::ConvertBuffer(int index, std::span<const std::uint8_t> rec
         m_conversionOk = true;
         return true;
     }
-    releaseOutput(index);
+    if (s.prepared) {
+        (void)m_manager.streamUnprepareHeader(s.stream, &s.header, 0);
+        s.prepared = false;
+    }
+    s.output.clear();
     return false;
 }
 
@@ -123,6 +139,7 @@ void CodecConversion::releaseOutput(int index)
 {
     Slot &s = slot(index);
     if (s.prepared) {
+        const std::lock_guard lock(m_managerLock);
         (void)m_manager.streamUnprepareHeader(s.stream, &s.header, 0);
         s.prepared = false;
     }

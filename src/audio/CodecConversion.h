@@ -3,7 +3,9 @@
 #include "platform/codec/AudioCompressionManager.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <span>
 #include <vector>
 
@@ -16,6 +18,11 @@ class UserPrompts;
 // capture starts (only when recordings are TrueSpeech), converts buffer by buffer and closes
 // the stream when the recording is written. Open and close errors are shown in a critical
 // message box as a fixed prefix and the result code in upper-case hexadecimal.
+//
+// Two threads may use it at once (the user-interface thread opening and closing one slot's
+// stream while the conversion worker converts another's): the calls into the compression
+// manager, which keeps every open stream in one table, take a lock. One slot is used by one
+// thread at a time; ConversionQueue sees to that.
 class CodecConversion
 {
 public:
@@ -35,7 +42,7 @@ public:
     // Converts one captured buffer; true (conversionOk) when its output waits in
     // convertedOutput() for the working file. An empty buffer is never converted.
     bool ConvertBuffer(int slot, std::span<const std::uint8_t> recorded);
-    bool conversionOk() const { return m_conversionOk; }
+    bool conversionOk() const { return m_conversionOk.load(); }
     std::span<const std::uint8_t> convertedOutput(int slot) const;
     // Releases the output of the slot's last conversion (after every buffer).
     void releaseOutput(int slot);
@@ -61,7 +68,8 @@ private:
     UserPrompts &m_prompts;
     codec::HAcmDriverId m_driverId{};
     std::array<Slot, 4> m_slots;
-    bool m_conversionOk = false;
+    std::atomic<bool> m_conversionOk{false};
+    std::mutex m_managerLock;
 };
 
 } // namespace telvox

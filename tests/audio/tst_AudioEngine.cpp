@@ -1,5 +1,6 @@
 // The audio engine on paced wave devices in virtual time: capture into the working file,
 // the recording written after the device closed, the lists, TrueSpeech, and the prompts.
+#include "core/QtEventLoop.h"
 #include "support/AudioHarness.h"
 #include "support/WaveBytes.h"
 
@@ -51,17 +52,56 @@ private slots:
         QVERIFY(h.lists.lastTenEntries().isEmpty());
     }
 
-    void aNewCaptureStartsAFreshWorkingFile()
+    // TrueSpeech conversion on the worker thread, with the engine on the program's own event
+    // loop (the devices and timers stay in virtual time), records the same bytes as inline,
+    // also when a capture ends while its last buffers are still being converted; and the
+    // frames follow the captured samples without a gap at the buffer changes.
+    void theConversionThreadRecordsWhatInlineConversionDoes_data()
     {
-        Harness h;
-        QVERIFY(writeBytes(h.engine->workingFile(0), QByteArray(50000, 'x')));
-        h.startRecording("M");
-        h.loop.advance(1500);
-        h.stop();
-        h.loop.advance(3000);
-        const QByteArray file = readAll(h.dir.file("rec/M2026-12-04~08-30-15.wav"));
-        QVERIFY(!file.contains("xxxx"));
-        QVERIFY(file.size() < 44 + 1600 * 16);
+        QTest::addColumn<QString>("script");
+        QTest::newRow("hang-up") << "start:A run:9400 hangup run:3000";
+        QTest::newRow("quit during the call") << "start:A run:9300 quit";
+        QTest::newRow("abandoned, then the next call") << "start:A run:5000 abandon start:B run:9100 hangup run:3000";
+        QTest::newRow("next call before the write") << "start:A run:9400 hangup run:100 start:B run:9000 hangup run:3000";
+    }
+    void theConversionThreadRecordsWhatInlineConversionDoes()
+    {
+        QFETCH(QString, script);
+        const auto record = [&](OutputFormat format, bool threaded) {
+            Harness h(format);
+            h.engine.reset();
+            QtEventLoop qt;
+            AudioEngine engine({qt, h.lines, h.exchange, h.devices, h.conversion, h.lists, h.status, h.texts, h.prompts, h.timers},
+                               {h.dir.path(), h.dir.file("tmp/"), h.dir.file("rec/"), QString()}, format);
+            engine.setThreadedConversion(threaded);
+            for (const QString &step : script.split(' ')) {
+                const QString arg = step.section(':', 1);
+                if (step.startsWith("start:")) {
+                    engine.StartCapture(kIn, arg, 0);
+                    h.lines[0].recState = 1;
+                } else if (step.startsWith("run:")) {
+                    h.loop.advance(arg.toInt());
+                } else if (step == "hangup") {
+                    h.lines[0].recState = 0;
+                    engine.waveInReset(0);
+                } else {
+                    step == "quit" ? engine.finishRecordingsNow() : engine.abandonCapture(0);
+                }
+            }
+            QByteArrayList files; // name, bytes, name, bytes...
+            for (const QString &name : QDir(h.dir.file("rec")).entryList(QDir::Files | QDir::Hidden))
+                files << name.toUtf8() << readAll(h.dir.file("rec/" + name));
+            return files;
+        };
+        const QByteArrayList pcm = record(OutputFormat::Pcm, false);
+        const QByteArrayList inlined = record(OutputFormat::TrueSpeech, false);
+        QCOMPARE(inlined.size(), pcm.size());
+        for (qsizetype i = 1; i < pcm.size(); i += 2) { // 30 ms frames of 32 bytes after 90 bytes of header
+            const qsizetype frames = (inlined[i].size() - 90) / 32, samples = (pcm[i].size() - 44) / 2;
+            QVERIFY2(inlined[i].size() == 90 + 32 * frames && frames <= samples / 240 && frames >= samples / 240 - 1,
+                     qPrintable(QString("%1 frames of %2 samples").arg(frames).arg(samples)));
+        }
+        QCOMPARE(record(OutputFormat::TrueSpeech, true), inlined);
     }
 
     void greetingIsPlayedToTheLine()
