@@ -28,6 +28,15 @@ private slots:
             const auto leading = [](const QString &s) { return s.size() - QString(s).remove(QRegularExpression("^ +")).size(); };
             QCOMPARE(leading(gb), leading(en));
             QCOMPARE(leading(big5), leading(en));
+            // Each translation asks for the same values ("%1", ...) as the English text.
+            const auto values = [](const QString &s) {
+                QStringList found;
+                for (auto it = QRegularExpression("%[1-9]").globalMatch(s); it.hasNext();)
+                    found << it.next().captured();
+                found.sort();
+                return found;
+            };
+            QVERIFY2(values(gb) == values(en) && values(big5) == values(en), qPrintable(QString::number(id)));
             if (id != 1004 && en.contains(QRegularExpression("[a-z]{4}")) && !en.startsWith("Line"))
                 QVERIFY2(gb != en && big5 != en, qPrintable(QString("untranslated %1").arg(id)));
         }

@@ -1,17 +1,13 @@
 // Mail forwarding against a real SMTP server (aiosmtpd) on the loopback interface.
 
 #include "audio/RecordingFile.h"
-#include "core/Settings.h"
-#include "core/Texts.h"
-#include "core/VirtualEventLoop.h"
 #include "platform/codec/truespeech/TrueSpeechEncoder.h"
 #include "records/MailAttachment.h"
 #include "records/MailForward.h"
-#include "records/StatusLog.h"
 #include "support/FakeShell.h"
 #include "support/Files.h"
 #include "support/SmtpSink.h"
-#include "support/StatusTexts.h"
+#include "support/ProgramFolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -71,23 +67,12 @@ void compareWithRecording(const QByteArray &attachment, const RecordingAudio &re
     QVERIFY2(std::abs(ms - double(recording.lengthMs())) < 30 && std::abs(level - original) < 1.5, qPrintable(facts));
 }
 
-struct Rig
+struct Rig : test::ProgramFolder
 {
-    ScratchDir dir;
-    VirtualEventLoop loop;
-    SettingsStore settings{dir.file("telvox.ini"), dir.file("settings.txt")};
-    StringTable table;
-    Texts texts{table, 0};
-    StatusListModel statusList;
-    StatusLog status{loop, dir.file("LogFiles"), statusList};
     QString recordings = dir.file("waveFiles");
     QString queue = dir.file("MailQueue");
 
-    Rig()
-    {
-        table.loadBuiltIn();
-        QDir().mkpath(recordings);
-    }
+    Rig() { QDir().mkpath(recordings); }
 
     ForwardOptions options(int port, MailSecurity security = MailSecurity::None) const
     {
@@ -110,7 +95,6 @@ struct Rig
         QFile::copy(qEnvironmentVariable("TELVOX_SOURCE_DIR") + "/tests/data/speech_en_female_8k.wav", recordings + "/" + name);
         return recordings + "/" + name;
     }
-    QStringList statusTexts() const { return test::statusTexts(statusList); }
 };
 
 } // namespace

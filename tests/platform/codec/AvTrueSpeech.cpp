@@ -4,20 +4,16 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/frame.h>
-#include <libavutil/mem.h>
 }
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 namespace telvox::test {
 
-AvTrueSpeech::AvTrueSpeech(std::span<const std::uint8_t> extradata)
+AvTrueSpeech::AvTrueSpeech()
 {
     const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_TRUESPEECH);
     if (!codec) {
@@ -28,11 +24,6 @@ AvTrueSpeech::AvTrueSpeech(std::span<const std::uint8_t> extradata)
     m_context->sample_rate = 8000;
     av_channel_layout_default(&m_context->ch_layout, 1);
     m_context->block_align = 32;
-    if (!extradata.empty()) {
-        m_context->extradata = static_cast<std::uint8_t*>(av_mallocz(extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-        std::memcpy(m_context->extradata, extradata.data(), extradata.size());
-        m_context->extradata_size = int(extradata.size());
-    }
     if (avcodec_open2(m_context, codec, nullptr) < 0) {
         m_error = "avcodec_open2 failed";
         avcodec_free_context(&m_context);
@@ -79,21 +70,6 @@ std::vector<std::int16_t> AvTrueSpeech::decode(std::span<const std::uint8_t> byt
         }
     }
     return out;
-}
-
-std::vector<std::int16_t> loadSpeech(const std::string& name)
-{
-    const char* root = std::getenv("TELVOX_SOURCE_DIR");
-    const std::string path = std::string(root ? root : ".") + "/tests/data/" + name;
-    std::ifstream in(path, std::ios::binary);
-    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (bytes.size() < 44 || std::memcmp(bytes.data(), "RIFF", 4) != 0 || std::memcmp(bytes.data() + 36, "data", 4) != 0) {
-        std::fprintf(stderr, "not a 44-byte-header wave file: %s\n", path.c_str());
-        return {};
-    }
-    std::vector<std::int16_t> samples((bytes.size() - 44) / 2);
-    std::memcpy(samples.data(), bytes.data() + 44, samples.size() * 2);
-    return samples;
 }
 
 double segmentalSnr(std::span<const std::int16_t> reference, std::span<const std::int16_t> test)

@@ -3,7 +3,10 @@
 // Test helpers: libavcodec's TrueSpeech decoder as the reference, the speech clips of
 // tests/data, and quality measures.
 
+#include "../../support/SignalWav.h"
+
 #include <cstddef>
+#include <cstdlib>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -20,8 +23,7 @@ namespace telvox::test {
 class AvTrueSpeech
 {
 public:
-    /// `extradata` is the format's extra bytes as a wave file carries them (may be empty).
-    explicit AvTrueSpeech(std::span<const std::uint8_t> extradata = {});
+    AvTrueSpeech();
     ~AvTrueSpeech();
     AvTrueSpeech(const AvTrueSpeech&) = delete;
     AvTrueSpeech& operator=(const AvTrueSpeech&) = delete;
@@ -39,9 +41,13 @@ private:
     std::string m_error;
 };
 
-/// Samples of a 44-byte-header PCM wave file of tests/data (8000 Hz, 16-bit, mono); empty when
-/// the file is missing (the tests run with TELVOX_SOURCE_DIR set to the source tree).
-std::vector<std::int16_t> loadSpeech(const std::string& name);
+/// Samples of a speech clip of tests/data (8000 Hz, 16-bit, mono); empty when the file is
+/// missing (the tests run with TELVOX_SOURCE_DIR set to the source tree).
+inline std::vector<std::int16_t> loadSpeech(const std::string& name)
+{
+    const char* root = std::getenv("TELVOX_SOURCE_DIR");
+    return readLineWav(std::string(root ? root : ".") + "/tests/data/" + name);
+}
 
 /// Segmental SNR in dB over 240-sample segments, skipping segments whose reference is near
 /// silent (below -50 dBFS RMS); each segment's SNR is limited to -10..+40 dB.

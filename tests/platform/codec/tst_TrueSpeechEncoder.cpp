@@ -165,24 +165,6 @@ private slots:
         QVERIFY(encodeInChunks(pcm, std::size_t(chunk)) == encodeWhole(pcm));
     }
 
-    void oneSecondBuffersGiveWholeFramesWithoutGaps()
-    {
-        const auto pcm = test::loadSpeech("speech_en_male_8k.wav");
-        EncoderStream encoder;
-        std::vector<std::uint8_t> bytes;
-        std::vector<std::size_t> perBuffer;
-        for (std::size_t at = 0; at + 8000 <= pcm.size(); at += 8000) {
-            const std::size_t before = bytes.size();
-            encoder.write(std::span(pcm).subspan(at, 8000), bytes);
-            perBuffer.push_back((bytes.size() - before) / kFrameBytes);
-            // What is held is less than a frame plus the look-ahead.
-            QVERIFY(encoder.pendingSamples() < std::size_t(Encoder::kInputSamples));
-            QCOMPARE(encoder.pendingSamples() + bytes.size() / kFrameBytes * kFrameSamples, at + 8000);
-        }
-        // 8000 samples = 33 1/3 frames: 33, 33, 34, 33, 33 ... with the 40-sample look-ahead.
-        QCOMPARE(perBuffer, (std::vector<std::size_t>{33, 33, 33, 34, 33}));
-    }
-
     void boundedWriteTakesOnlyWhatFits()
     {
         const auto pcm = test::loadSpeech("speech_en_female_8k.wav");

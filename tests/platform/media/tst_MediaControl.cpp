@@ -119,22 +119,6 @@ private slots:
         QCOMPARE(r.send("status MyMedia length"), QString("500"));
     }
 
-    void tenHourRecordingSeeksToItsEnd()
-    {
-        Rig r;
-        const QString file = r.dir.file("long.wav");
-        const qint64 tenHours = 10LL * 3600 * 1000;
-        QVERIFY(writeTestWave(file, 100, 8000, tenHours));
-        r.send("open " + file + " alias MyMedia");
-        QCOMPARE(r.send("status MyMedia length"), QString::number(tenHours));
-        r.send("seek MyMedia to 35999000");
-        r.send("play MyMedia");
-        r.loop.advance(500);
-        QCOMPARE(r.send("status MyMedia position"), QString("35999500"));
-        r.loop.advance(600);
-        QCOMPARE(r.send("status MyMedia mode"), QString("stopped"));
-    }
-
     // The prompt recorder's command sequence: 11025 Hz, 16 bit, mono, saved beside a playback
     // that keeps its own alias; a path with blanks is played under its own name.
     void recordingAliasBesidePlayback()

@@ -2,33 +2,17 @@
 
 // telvox-modemsim with its modems on pseudo-terminals, for the tests that run the voice-modem
 // backend against it in real time. TELVOX_MODEMSIM is the emulator's path.
+#include "platform/telephony/WaitFor.h"
 #include "platform/telephony/modem/ModemPorts.h"
 
 #include <QByteArray>
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <functional>
 #include <vector>
 
 namespace telvox::test {
-
-// Keeps Qt's events flowing until `predicate` holds; false once `ms` have passed without.
-inline bool waitFor(const std::function<bool()> &predicate, int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!predicate()) {
-        if (clock.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(2);
-    }
-    return true;
-}
 
 // The emulator with `lines` modems of the given profiles ("conexant,usr"), ready once
 // constructed, told to quit (killed if it will not) when destroyed.

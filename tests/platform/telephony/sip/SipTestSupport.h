@@ -3,17 +3,16 @@
 // What the SIP line tests share: waiting on Qt's events in real time, free loopback ports,
 // Debian's baresip as the far end and kamailio as the registrar, and the audio measures the
 // call tests judge by.
+#include "platform/telephony/WaitFor.h"
+#include "core/WaveHeader.h"
 #include "support/FakeShell.h"
 #include "support/Files.h"
 #include "support/SignalWav.h"
 
-#include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTcpSocket>
-#include <QThread>
 #include <QUdpSocket>
 
 #include <cmath>
@@ -21,19 +20,6 @@
 #include <numbers>
 
 namespace telvox::test {
-
-// Keeps Qt's events flowing until `predicate` holds; false once `ms` have passed without.
-inline bool waitFor(const std::function<bool()> &predicate, int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    for (; !predicate(); QThread::msleep(2)) {
-        if (clock.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 inline quint16 freePort()
 {
@@ -209,10 +195,7 @@ inline void appendTone(std::vector<std::int16_t> &out, double f1, double f2, int
 inline void writeLineWav(const QString &path, const std::vector<std::int16_t> &samples)
 {
     const QByteArray pcm(reinterpret_cast<const char *>(samples.data()), qsizetype(samples.size() * 2));
-    const auto u32 = [](quint32 v) { return QByteArray(reinterpret_cast<const char *>(&v), 4); };
-    const auto u16 = [](quint16 v) { return QByteArray(reinterpret_cast<const char *>(&v), 2); };
-    writeBytes(path, "RIFF" + u32(quint32(36 + pcm.size())) + "WAVEfmt " + u32(16) + u16(1) + u16(1) + u32(8000)
-                         + u32(16000) + u16(2) + u16(16) + "data" + u32(quint32(pcm.size())) + pcm);
+    writeBytes(path, pcmWaveHeader(1, 8000, 16, std::uint32_t(pcm.size())) + pcm);
 }
 
 inline QString speechFile() { return qEnvironmentVariable("TELVOX_SOURCE_DIR") + "/tests/data/speech_en_male_8k.wav"; }
