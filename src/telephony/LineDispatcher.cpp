@@ -135,7 +135,7 @@ void TelephonyCore::OnRing(HLine line, std::uint32_t param1, std::uint32_t param
         m_s.loop.doEvents();
         const int calls = parseLenientInt(m_s.settings.ReadSetting(section, QStringLiteral("Calls"), QStringLiteral("50")));
         m_lineTable[n].callsSeen = calls;
-        m_s.settings.WriteSetting(section, QStringLiteral("Calls"), QString::number(static_cast<std::int64_t>(calls) + 1));
+        m_s.settings.WriteSettingLater(m_s.loop, section, QStringLiteral("Calls"), QString::number(static_cast<std::int64_t>(calls) + 1));
     } else if (count >= 2 && count <= 7) {
         watch.setEnabled(false);
         // The gap is measured before pending events run, from the ring time stored then.
@@ -152,8 +152,8 @@ void TelephonyCore::OnRing(HLine line, std::uint32_t param1, std::uint32_t param
             const std::int64_t learned
                 = roundHalfEven(weight * slot.ringGap[static_cast<std::size_t>(k)] + gap, weight + 1);
             slot.ringGap[static_cast<std::size_t>(k)] = clampToInt(learned);
-            m_s.settings.WriteSetting(section, QStringLiteral("Param") + QString::number(k),
-                                      QString::number(slot.ringGap[static_cast<std::size_t>(k)]));
+            m_s.settings.WriteSettingLater(m_s.loop, section, QStringLiteral("Param") + QString::number(k),
+                                           QString::number(slot.ringGap[static_cast<std::size_t>(k)]));
         }
     } else {
         watch.setEnabled(false);
