@@ -22,7 +22,7 @@ struct MainTimers
     TimerArray<4> timPlayGreetingExM; // 500: end of the legal notice before a handset recording
     TimerArray<4> timChangeBuffer;    // 1: capture buffer exchange
     TimerArray<4> timWriteFile;       // 1000: recording file writing
-    std::unique_ptr<Timer> timLog;    // 60000, enabled: midnight switch of the daily log
+    std::unique_ptr<Timer> timLog;    // enabled: once a day at 00:00:30, the daily log's switch
     std::unique_ptr<Timer> timPlayAll; // 2000: play all recordings one after another
     std::unique_ptr<Timer> tmMMTIMER; // 500: playback position display
     std::unique_ptr<Timer> tmPlay;    // 1000: playback progress

@@ -1,9 +1,12 @@
 #include "core/Settings.h"
 
+#include "core/EventLoop.h"
 #include "core/TextFile.h"
 
 #include <QFile>
 #include <QStringConverter>
+
+#include <utility>
 
 namespace telvox {
 
@@ -34,7 +37,14 @@ SettingsStore::SettingsStore(const QString &storeFile, const QString &journalFil
 {
 }
 
-SettingsStore::~SettingsStore() = default;
+SettingsStore::~SettingsStore() { sync(); }
+
+namespace {
+QString waitingKey(const QString &section, const QString &key)
+{
+    return (section + QLatin1Char('/') + key).toLower();
+}
+} // namespace
 
 QString SettingsStore::storeFile() const { return m_settings->fileName(); }
 
@@ -68,6 +78,11 @@ QString SettingsStore::storedPath(const QString &section, const QString &key) co
 
 QString SettingsStore::ReadSetting(const QString &section, const QString &key, const QString &defaultValue) const
 {
+    if (!m_waiting.isEmpty()) {
+        const auto waiting = m_waiting.constFind(waitingKey(section, key));
+        if (waiting != m_waiting.constEnd())
+            return waiting->value;
+    }
     const QString exact = section + QLatin1Char('/') + key;
     if (m_settings->contains(exact))
         return m_settings->value(exact).toString();
@@ -77,7 +92,7 @@ QString SettingsStore::ReadSetting(const QString &section, const QString &key, c
     return m_settings->value(stored, defaultValue).toString();
 }
 
-void SettingsStore::WriteSetting(const QString &section, const QString &key, const QString &value)
+QString SettingsStore::writePath(const QString &section, const QString &key) const
 {
     QString path = section + QLatin1Char('/') + key;
     if (!m_settings->contains(path)) {
@@ -91,9 +106,49 @@ void SettingsStore::WriteSetting(const QString &section, const QString &key, con
                 path = group + QLatin1Char('/') + key;
         }
     }
+    return path;
+}
+
+void SettingsStore::WriteSetting(const QString &section, const QString &key, const QString &value)
+{
+    if (!m_waiting.isEmpty())
+        m_waiting.remove(waitingKey(section, key));
+    const QString path = writePath(section, key);
+    const QVariant stored = m_settings->value(path);
+    // Rewriting the file for a value it already holds costs a rename and two disk flushes.
+    if (stored.typeId() == QMetaType::QString && stored.toString() == value)
+        return;
     m_settings->setValue(path, value);
     if (m_batchDepth == 0)
-        m_settings->sync();
+        sync();
+}
+
+void SettingsStore::WriteSettingLater(EventLoop &loop, const QString &section, const QString &key, const QString &value)
+{
+    const QString name = waitingKey(section, key);
+    if (!m_waiting.contains(name) && ReadSetting(section, key) == value)
+        return;
+    m_waiting.insert(name, Waiting{section, key, value});
+    if (m_batchDepth > 0)
+        return; // the batch's end writes it
+    if (!m_waitTimer) {
+        m_waitTimer = loop.createTimer(kDeferMs, [this] {
+            if (m_batchDepth == 0) // else the batch's end writes them
+                sync();
+        });
+    }
+    m_waitTimer->setEnabled(true); // a running timer keeps its period: the oldest value waits longest
+}
+
+void SettingsStore::sync()
+{
+    if (m_waitTimer)
+        m_waitTimer->setEnabled(false);
+    const auto waiting = std::exchange(m_waiting, {});
+    for (const Waiting &w : waiting)
+        m_settings->setValue(writePath(w.section, w.key), w.value);
+    // QSettings writes the file only when a value was set since its last write.
+    m_settings->sync();
 }
 
 void SettingsStore::WriteSettingJournaled(const QString &section, const QString &key, const QString &value)
@@ -113,6 +168,7 @@ void SettingsStore::WriteSettingJournaled(const QString &section, const QString 
 RingGapTable loadRingGaps(SettingsStore &store)
 {
     RingGapTable table{};
+    SettingsStore::Batch batch(store);
     for (int n = 0; n < 4; ++n) {
         const QString section = QStringLiteral("Line%1").arg(n);
         for (int k = 1; k <= 6; ++k) {
@@ -131,6 +187,7 @@ RingGapTable loadRingGaps(SettingsStore &store)
 unsigned checkModemChanges(SettingsStore &store, const std::array<QString, 4> &deviceNames, RingGapTable &ringGap)
 {
     unsigned changed = 0;
+    SettingsStore::Batch batch(store); // every changed line in one write of the file
     for (int n = 0; n < 4; ++n) {
         const QString key = QStringLiteral("Line%1").arg(n);
         const QString &current = deviceNames[static_cast<std::size_t>(n)];

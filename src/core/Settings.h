@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QSettings>
 #include <QString>
 
@@ -7,6 +8,9 @@
 #include <memory>
 
 namespace telvox {
+
+class EventLoop;
+class Timer;
 
 // Lenient decimal parse of a stored value: leading blanks, an optional sign and the digits
 // that follow; anything that is not a number counts as 0 ("12ab" -> 12, "x" -> 0).
@@ -16,7 +20,8 @@ int parseLenientInt(const QString &text);
 // the file it lives in. Sections and keys compare without regard to case, as a registry does;
 // a key is kept exactly as first written, leading blanks included (" 0"). There is no cache
 // above QSettings: every read asks the store. Writes reach the file at once (atomically, so a
-// killed process never leaves a store that fails to load).
+// killed process never leaves a store that fails to load); a write of the value already stored
+// does not touch the file. Only WriteSettingLater's values may wait, for at most a minute.
 class SettingsStore
 {
 public:
@@ -33,6 +38,12 @@ public:
     // section@key@value CR LF to the journal. A journal that cannot be written is skipped.
     void WriteSettingJournaled(const QString &section, const QString &key, const QString &value);
     void WriteSettingJournaled(const QString &section, const QString &key, int value);
+    // For values a crash may lose (call counters, learned ring gaps): readable at once, written
+    // to the file with the next write that reaches it, or by a timer of `loop` kDeferMs after
+    // the oldest waiting value, or when the store closes. Saves one file rewrite per ring.
+    // `loop` must outlive the store.
+    void WriteSettingLater(EventLoop &loop, const QString &section, const QString &key, const QString &value);
+    static constexpr int kDeferMs = 60000;
 
     QString storeFile() const;
 
@@ -49,7 +60,7 @@ public:
         ~Batch()
         {
             if (--m_store.m_batchDepth == 0)
-                m_store.m_settings->sync();
+                m_store.sync();
         }
         Batch(const Batch &) = delete;
         Batch &operator=(const Batch &) = delete;
@@ -64,10 +75,20 @@ private:
     QString storedPath(const QString &section, const QString &key) const;
     // The section as spelt in the store, when one matches without regard to case.
     QString storedGroup(const QString &section) const;
+    // Where a write of (section, key) goes: the stored spelling of the key or of its section.
+    QString writePath(const QString &section, const QString &key) const;
+    // Puts the waiting values into QSettings, then writes the file if anything changed.
+    void sync();
 
+    struct Waiting
+    {
+        QString section, key, value;
+    };
     std::unique_ptr<QSettings> m_settings;
     QString m_journalFile;
     int m_batchDepth = 0;
+    QHash<QString, Waiting> m_waiting; // by lower-case "section/key"
+    std::unique_ptr<Timer> m_waitTimer;
 };
 
 // The key of entry `index` of a numbered list in the store: " 0", " 1", ... (with the blank).

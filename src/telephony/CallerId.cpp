@@ -61,10 +61,13 @@ int TelephonyCore::OnCallerId(HCall call)
     }
     m_popup->refreshFrame();
 
-    m_s.settings.WriteSetting(QStringLiteral("Config"), QStringLiteral("Last_CallerID"), m_callerNumber);
-    if (m_setDialOut)
-        m_setDialOut(m_callerNumber);
-    AddReceivedCall(m_s.settings, m_callerNumber);
+    {
+        SettingsStore::Batch batch(m_s.settings); // the number and the "Received" list in one write
+        m_s.settings.WriteSetting(QStringLiteral("Config"), QStringLiteral("Last_CallerID"), m_callerNumber);
+        if (m_setDialOut)
+            m_setDialOut(m_callerNumber);
+        AddReceivedCall(m_s.settings, m_callerNumber);
+    }
 
     if (m_options.popCallId) {
         if (!m_popup->isVisible())

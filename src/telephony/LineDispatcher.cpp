@@ -93,11 +93,11 @@ void TelephonyCore::OnRing(HLine line, std::uint32_t param1, std::uint32_t param
     if (count == 1) {
         const int calls = parseLenientInt(m_s.settings.ReadSetting(section, QStringLiteral("Calls"), QStringLiteral("50")));
         c.setCallsSeen(calls);
-        m_s.settings.WriteSetting(section, QStringLiteral("Calls"), QString::number(static_cast<std::int64_t>(calls) + 1));
+        m_s.settings.WriteSettingLater(m_s.loop, section, QStringLiteral("Calls"), QString::number(static_cast<std::int64_t>(calls) + 1));
     } else if (count >= 2 && count <= 7) {
         const int k = count == 7 ? 6 : count - 1;
         if (const std::optional<int> learned = c.learnRingGap(k, gap))
-            m_s.settings.WriteSetting(section, QStringLiteral("Param") + QString::number(k), QString::number(*learned));
+            m_s.settings.WriteSettingLater(m_s.loop, section, QStringLiteral("Param") + QString::number(k), QString::number(*learned));
     } else {
         c.resumeRingWatch();
     }

@@ -118,14 +118,23 @@ private slots:
         QVERIFY(!loop.advanceUntil([] { return false; }, 500));
     }
 
-    void wallClockFollowsVirtualTime()
+    // The wall clock follows virtual time; the daily log's timer ticks half a minute after each
+    // midnight, and a tick that a clock change makes early is followed by the next real one.
+    void wallClockAndDailyTimerFollowVirtualTime()
     {
         VirtualEventLoop loop(QDateTime(QDate(2026, 12, 4), QTime(23, 59, 30)));
+        MainTimers t(loop);
+        QList<QDateTime> ticks;
+        t.timLog->setCallback([&] { ticks << loop.currentDateTime(); });
         loop.advance(45000);
         QCOMPARE(loop.currentDateTime(), QDateTime(QDate(2026, 12, 5), QTime(0, 0, 15)));
+        loop.advance(2 * 86400000LL);
+        QCOMPARE(ticks, QList<QDateTime>({QDateTime(QDate(2026, 12, 5), QTime(0, 0, 30)),
+                                          QDateTime(QDate(2026, 12, 6), QTime(0, 0, 30))}));
         loop.setCurrentDateTime(QDateTime(QDate(2027, 1, 1), QTime(8, 0)));
-        loop.advance(1000);
-        QCOMPARE(loop.currentDateTime().time(), QTime(8, 0, 1));
+        loop.advance(86400000LL);
+        QCOMPARE(ticks.mid(2), QList<QDateTime>({QDateTime(QDate(2027, 1, 1), QTime(8, 0, 15)),
+                                                 QDateTime(QDate(2027, 1, 2), QTime(0, 0, 30))}));
     }
 
     // A per-line timer array calls one handler with the line number.

@@ -1,5 +1,4 @@
 #include "core/LoadSequence.h"
-#include "core/ShutdownSequence.h"
 #include "core/VirtualEventLoop.h"
 #include "support/FakeShell.h"
 #include "support/Files.h"
@@ -75,20 +74,6 @@ private:
         calls << what + " [" + QString::fromLatin1(steps) + "]";
     }
     QString m_folder;
-};
-
-class RecordingShutdown final : public ShutdownHooks
-{
-public:
-    QStringList calls;
-    void releaseWindowRegion() override { calls << "releaseWindowRegion"; }
-    void mediaCommand(const char *c) override { calls << QString("media: %1").arg(c); }
-    void closeLogChannel() override { calls << "closeLogChannel"; }
-    void closeOpenLines() override { calls << "closeOpenLines"; }
-    void lineShutdown() override { calls << "lineShutdown"; }
-    void disableLogTimer() override { calls << "disableLogTimer"; }
-    void unloadWindows() override { calls << "unloadWindows"; }
-    void endProcess() override { calls << "endProcess"; }
 };
 
 struct Fixture
@@ -228,15 +213,6 @@ private slots:
         QCOMPARE(f.run(), LoadResult::Loaded);
         QCOMPARE(f.hooks.calls.last(), QString("EnumerateCodecs []"));
         QVERIFY(!QFile::exists(f.paths.file("Steps.txt")));
-    }
-
-    void shutdownRunsInItsFixedOrder()
-    {
-        RecordingShutdown hooks;
-        runShutdownSequence(hooks);
-        QCOMPARE(hooks.calls, QStringList({"releaseWindowRegion", "media: close MyMedia", "closeLogChannel",
-                                           "closeOpenLines", "lineShutdown", "disableLogTimer", "unloadWindows",
-                                           "endProcess"}));
     }
 };
 
