@@ -10,23 +10,14 @@
 #include "ui/frmMain.h"
 #include "ui/frmPopCallID.h"
 
-#include <QAction>
-#include <QListView>
-#include <QMenu>
-
 namespace telvox {
 
 void TelvoxApplication::addBlockingCommands()
 {
     // "Block this caller" in the status list's menu, and the caller pop-up's "Block" buttons.
-    if (auto *menu = m_main->findChild<QMenu *>(QStringLiteral("mmuLog"))) {
-        QAction *block = menu->addAction(texts().LoadText(1959));
-        block->setObjectName(QStringLiteral("mmuBlockCaller"));
-        QObject::connect(block, &QAction::triggered, m_main.get(), [this] {
-            const QModelIndex row = m_main->lstStatus()->currentIndex();
-            showBlockList(callerNumberFromStatusLine(row.data().toString()).value_or(QString()));
-        });
-    }
+    QObject::connect(m_main.get(), &frmMain::blockCallerRequested, m_main.get(), [this](const QString &statusLine) {
+        showBlockList(callerNumberFromStatusLine(statusLine).value_or(QString()));
+    });
     m_popCallId->setBlockHandler(texts().LoadText(1820), [this](const QString &number) { showBlockList(number); });
 }
 

@@ -39,7 +39,6 @@
 #include "ui/frmGreeting.h"
 #include "ui/frmSetup.h"
 
-#include <QAction>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QListView>
@@ -207,7 +206,7 @@ void TelvoxApplication::loadMainWindow()
     m_system->build();
     m_popCallId = std::make_unique<frmPopCallID>(telephony());
     QObject::connect(m_main.get(), &frmMain::dialOutRequested, m_main.get(), [this] { showDialOut(); });
-    QObject::connect(m_main.get(), &frmMain::virtualExchangeRequested, m_main.get(), [this] { showLineControls(); });
+    QObject::connect(m_main.get(), &frmMain::lineControlsRequested, m_main.get(), [this] { showLineControls(); });
     QObject::connect(m_main.get(), &frmMain::setupRequested, m_main.get(), [this] { showSetup(); });
     QObject::connect(m_main.get(), &frmMain::backupRequested, m_main.get(), [this] { showBackup(); });
 
@@ -229,8 +228,7 @@ void TelvoxApplication::loadMainWindow()
         *m_options.mail, m_state.recordingFolder, &texts(),
         m_paths.file(QStringLiteral("PhoneBook.txt"))});
     addBlockingCommands();
-    if (auto *addPB = m_main->findChild<QAction *>(QStringLiteral("mmuAddPB")))
-        QObject::connect(addPB, &QAction::triggered, m_main.get(), [this] { addCallerToPhoneBook(); });
+    QObject::connect(m_main.get(), &frmMain::addToPhoneBookRequested, m_main.get(), [this] { addCallerToPhoneBook(); });
     m_loaded = true;
     m_loadMs = m_loadClock.elapsed();
     if (m_loadedHandler)

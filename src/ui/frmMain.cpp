@@ -56,10 +56,12 @@ frmMain::frmMain(Services services, QWidget *parent)
 
     m_mmuLog = new QMenu(this);
     m_mmuLog->setObjectName(QStringLiteral("mmuLog"));
-    QAction *addPB = m_mmuLog->addAction(QStringLiteral("Add to PhoneBook"));
-    addPB->setObjectName(QStringLiteral("mmuAddPB"));
-    QAction *printLog = m_mmuLog->addAction(QStringLiteral("打印日志"));
-    printLog->setObjectName(QStringLiteral("mmuPrintLog"));
+    m_mmuAddPB = m_mmuLog->addAction(QStringLiteral("Add to PhoneBook"));
+    m_mmuAddPB->setObjectName(QStringLiteral("mmuAddPB"));
+    m_mmuPrintLog = m_mmuLog->addAction(QStringLiteral("打印日志"));
+    m_mmuPrintLog->setObjectName(QStringLiteral("mmuPrintLog"));
+    m_mmuBlockCaller = m_mmuLog->addAction(QStringLiteral("Block this caller"));
+    m_mmuBlockCaller->setObjectName(QStringLiteral("mmuBlockCaller"));
 
     buildFace(); // the painted face and the controls placed on it (frmMainFace.cpp)
 
@@ -68,13 +70,16 @@ frmMain::frmMain(Services services, QWidget *parent)
     connect(m_cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
     connect(m_cmdLog, &QPushButton::clicked, this, &frmMain::cmdLog_Click);
     connect(m_cmdDialOut, &QPushButton::clicked, this, &frmMain::dialOutRequested);
-    connect(printLog, &QAction::triggered, this, &frmMain::mmuPrintLog_Click);
-    auto *virtualExchange = new QAction(QStringLiteral("Virtual Exchange"), this);
-    virtualExchange->setObjectName(QStringLiteral("mmuVirtualExchange"));
-    virtualExchange->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V));
-    virtualExchange->setShortcutContext(Qt::WindowShortcut);
-    addAction(virtualExchange);
-    connect(virtualExchange, &QAction::triggered, this, &frmMain::virtualExchangeRequested);
+    connect(m_mmuPrintLog, &QAction::triggered, this, &frmMain::mmuPrintLog_Click);
+    connect(m_mmuAddPB, &QAction::triggered, this, &frmMain::addToPhoneBookRequested);
+    connect(m_mmuBlockCaller, &QAction::triggered, this,
+            [this] { emit blockCallerRequested(m_lstStatus->currentIndex().data().toString()); });
+    m_mmuLineControls = new QAction(QStringLiteral("Virtual Exchange"), this);
+    m_mmuLineControls->setObjectName(QStringLiteral("mmuVirtualExchange"));
+    m_mmuLineControls->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V));
+    m_mmuLineControls->setShortcutContext(Qt::WindowShortcut);
+    addAction(m_mmuLineControls);
+    connect(m_mmuLineControls, &QAction::triggered, this, &frmMain::lineControlsRequested);
     connect(m_lstStatus, &QListView::customContextMenuRequested, this,
             [this](const QPoint &pos) { m_mmuLog->popup(m_lstStatus->viewport()->mapToGlobal(pos)); });
     connect(&m_s.statusList, &StatusListModel::statusAdded, this, [this](int row) {
@@ -118,12 +123,10 @@ void frmMain::setCaptions()
     m_cmdDialOut->setToolTip(t.LoadText(1083));
     m_cmdExit->setText(t.LoadText(1014));
     m_cmdExit->setToolTip(t.LoadText(1014));
-    if (auto *addPB = findChild<QAction *>(QStringLiteral("mmuAddPB")))
-        addPB->setText(t.LoadText(1713));
-    if (auto *printLog = findChild<QAction *>(QStringLiteral("mmuPrintLog")))
-        printLog->setText(t.LoadText(1714));
-    if (auto *exchange = findChild<QAction *>(QStringLiteral("mmuVirtualExchange")))
-        exchange->setText(t.LoadText(1507));
+    m_mmuAddPB->setText(t.LoadText(1713));
+    m_mmuPrintLog->setText(t.LoadText(1714));
+    m_mmuBlockCaller->setText(t.LoadText(1959));
+    m_mmuLineControls->setText(t.LoadText(1507));
     setFaceCaptions();
 }
 

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 
+class QAction;
 class QCheckBox;
 class QIcon;
 class QLabel;
@@ -109,8 +110,12 @@ public:
 signals:
     // The dial-out button was pressed (the "d" key presses it too).
     void dialOutRequested();
-    // Ctrl+Shift+V: the Virtual Exchange window, to play the far end of the virtual lines.
-    void virtualExchangeRequested();
+    // Ctrl+Shift+V: the window that drives the lines by hand (the virtual exchange's far ends).
+    void lineControlsRequested();
+    // The status list's menu: "Add to PhoneBook", and "Block this caller" with the status line
+    // that was current.
+    void addToPhoneBookRequested();
+    void blockCallerRequested(const QString &statusLine);
     // Setup and Backup were pressed; their dialogs connect here.
     void setupRequested();
     void backupRequested();
@@ -155,6 +160,10 @@ private:
     QPushButton *m_cmdDialOut;
     QPushButton *m_cmdExit;
     QMenu *m_mmuLog;
+    QAction *m_mmuAddPB;
+    QAction *m_mmuPrintLog;
+    QAction *m_mmuBlockCaller;
+    QAction *m_mmuLineControls;
     std::unique_ptr<Face> m_face;
 };
 
