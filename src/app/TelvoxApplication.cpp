@@ -6,6 +6,7 @@
 #include "core/Settings.h"
 #include "core/Texts.h"
 #include "platform/shell/UserPrompts.h"
+#include "app/LineBackendLabels.h"
 #include "app/LineBackendList.h"
 #include "platform/telephony/LineBackends.h"
 #include "audio/AudioEngine.h"
@@ -297,8 +298,10 @@ ModalRunner &TelvoxApplication::modal() { return *m_options.modal; }
 frmSetup &TelvoxApplication::loadedSetup()
 {
     if (!m_setup) {
-        std::array<QString, 4> services;
-        services.fill(texts().LoadText(1507)); // every line runs on the virtual exchange
+        // Beside each line the backend that carries it; the lines the loading found are known
+        // by now (the setup is first loaded during the loading, after the lines were counted).
+        const std::array<QString, 4> services
+            = lineBackendLabels(lineBackendName(), static_cast<int>(telephony().numDevs()), texts());
         m_setup = std::make_unique<frmSetup>(
             frmSetup::Services{
                 m_system->texts(), settings(), m_prompts, modal(),

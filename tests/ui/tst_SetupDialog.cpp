@@ -127,7 +127,6 @@ private slots:
         QCOMPARE(r.settings.ReadSetting("Config", "Line1"), QString("0")); // never opened
         QVERIFY(r.window->Check1(3)->isChecked());
         QCOMPARE(r.window->txtLine(1)->text(), r.devices.txtLine[1]);
-        QCOMPARE(r.window->lblService(0)->text(), QString("Virtual exchange"));
         QCOMPARE(r.window->txtSaveFile()->text(), r.dir.path() + "/waveFiles/");
         QVERIFY(r.window->Option2(1)->isChecked() && r.window->Option1(0)->isChecked());
         QVERIFY(r.published && r.published->popCallId && r.published->actionMan && !r.published->minOnStart);
@@ -148,8 +147,7 @@ private slots:
         QCOMPARE(r.settings.ReadSetting("Line2", "Param4"), QString("6500"));
         QCOMPARE(r.settings.ReadSetting("Line2", "Calls"), QString("50"));
         QVERIFY(r.settings.ReadSetting("Line0", "Calls").isEmpty()); // ticked lines keep theirs
-        QCOMPARE(r.prompts.shown.size(), 1);
-        QCOMPARE(r.prompts.shown.at(0).text, r.said(1702));
+        QCOMPARE(r.prompts.texts(), QStringList({r.said(1702)}));
     }
 
     // What the user types: Enter opens nothing, the ring count takes digits only and may not be
@@ -197,8 +195,7 @@ private slots:
                     "Config@Silence@0\r\nConfig@SilenceLevel@100\r\nConfig@SilenceD@5\r\nConfig@FBS@0\r\n";
         QCOMPARE(readAll(r.dir.file("settings.txt")), expected);
         QCOMPARE(r.autostart.program(), QString("/opt/telvox/telvox"));
-        QCOMPARE(r.prompts.shown.size(), 1);
-        QCOMPARE(r.prompts.shown[0].text, r.said(1081));
+        QCOMPARE(r.prompts.texts(), QStringList({r.said(1081)}));
         QCOMPARE(r.ended, 1);
         QVERIFY(!r.window->isFormLoaded());
     }
@@ -247,9 +244,9 @@ private slots:
         QCOMPARE(r.modal.shown, QStringList({"frmSetRings"}));
     }
 
-    // In the program: the setup is the main window's, its values reach the call flow, and
-    // saving it ends the program, which starts itself again once; leaving without saving
-    // starts nothing.
+    // In the program: the setup is the main window's and names each line's backend, its values
+    // reach the call flow, and saving it ends the program, which starts itself again once;
+    // leaving without saving starts nothing.
     void programRestartsOnlyAfterSaving()
     {
         for (const bool saving : {true, false}) {
@@ -257,6 +254,7 @@ private slots:
             presetConfig(home.path(), {{"Language", "0"}, {"SaveFile", home.path() + "/rec/"}, {"Rings", "3"},
                                        {"MinOnStart", "1"}});
             AppRig i(home.path());
+            i.app.settings().WriteSetting("SIP", "Line0Listen", saving ? "" : "127.0.0.1:0");
             i.app.Main();
             i.loop.advance(2500);
             // A later start shows no notice; MinOnStart puts the window in the tray.
@@ -264,9 +262,13 @@ private slots:
             QVERIFY(i.app.mainWindow()->isInTray() && !i.app.mainWindow()->isVisible());
             QCOMPARE(i.tray.tip, QString("Telvox"));
             QCOMPARE(i.app.telephony().setupOptions().txtRings, QString("3"));
-            i.modal.answer = [saving](QDialog &d) {
-                if (auto *setup = qobject_cast<frmSetup *>(&d); setup && saving)
-                    setup->cmdSave()->click();
+            i.modal.answer = [saving](QDialog &d) { // four lines on the virtual exchange, or one SIP line
+                if (auto *setup = qobject_cast<frmSetup *>(&d)) {
+                    QCOMPARE(setup->lblService(0)->text() + "|" + setup->lblService(1)->text(),
+                             QString(saving ? "Virtual exchange|Virtual exchange" : "SIP line|"));
+                    if (saving)
+                        setup->cmdSave()->click();
+                }
             };
             emit i.app.mainWindow()->backupRequested();
             emit i.app.mainWindow()->setupRequested();
@@ -375,8 +377,7 @@ private slots:
         frmGreeting w(r.services(), "legal.wav");
         QCOMPARE(w.targetPath(), r.h.dir.file("LEGAL.WAV"));
         QVERIFY(w.Label2()->text().endsWith("LEGAL.WAV"));
-        QVERIFY(!w.Command1()->isEnabled());
-        QCOMPARE(w.Command1()->toolTip(), r.h.texts.LoadText(1502));
+        QVERIFY(!w.Command1()->isEnabled() && w.Command1()->toolTip() == r.h.texts.LoadText(1502));
         w.cmdRecord()->click();
         QVERIFY(!w.cmdRecord()->isEnabled() && !w.cmdPlay()->isEnabled());
         QCOMPARE(r.h.engine->captureName(3), QString("Greeting.wav"));
@@ -430,7 +431,6 @@ private slots:
         r.h.loop.advance(2000);
         w.cmdStop()->click();
         const WaveFileInfo info = readWaveFileInfo(r.h.dir.file("03.wav"));
-        QVERIFY(info.valid);
         QCOMPARE(QList<qint64>({info.samplesPerSec, info.channels, info.bitsPerSample, info.lengthMs()}),
                  QList<qint64>({11025, 1, 16, 2000}));
         w.cmdPlay()->click();
