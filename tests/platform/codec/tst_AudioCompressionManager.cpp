@@ -1,4 +1,4 @@
-// The compression manager stand-in: enumeration, handles, formats, headers and the result codes
+// The compression manager stand-in: handles, formats, headers and the result codes
 // the callers show, a one-second conversion as the recorder does it, and the TrueSpeech format.
 
 #include "platform/codec/AudioCompressionManager.h"
@@ -37,11 +37,6 @@ public:
 private:
     std::u16string m_name;
 };
-
-std::u16string shortName(const AcmDriverDetails& d)
-{
-    return std::u16string(d.szShortName.data());
-}
 
 // The header the recorder fills for one captured buffer.
 AcmStreamHeader recorderHeader(const std::vector<std::int16_t>& pcm, std::vector<std::uint8_t>& out)
@@ -91,80 +86,6 @@ private slots:
     {
         QVERIFY(!test::loadSpeech("speech_en_male_8k.wav").empty());
         QVERIFY(!test::loadSpeech("speech_en_female_8k.wav").empty());
-    }
-
-    void enumerationListsDriversInOrderAndStops()
-    {
-        AudioCompressionManager acm;
-        const auto adpcm = acm.addDriver(std::make_unique<NamedDriver>(u"MS-ADPCM"));
-        const auto ts = acm.addDriver(makeTrueSpeechDriver());
-        const auto other = acm.addDriver(std::make_unique<NamedDriver>(u"truespeech copy"));
-        const auto disabled = acm.addDriver(std::make_unique<NamedDriver>(u"Disabled"), false);
-
-        std::vector<HAcmDriverId> seen;
-        std::vector<std::uint32_t> support;
-        auto all = [&](HAcmDriverId id, std::uintptr_t instance, std::uint32_t s) {
-            seen.push_back(id);
-            support.push_back(s);
-            return instance == 42;
-        };
-        QCOMPARE(acm.driverEnum(all, 42, ACM_DRIVERENUMF_DISABLED), MMSYSERR_NOERROR);
-        QCOMPARE(seen, (std::vector<HAcmDriverId>{adpcm, ts, other, disabled}));
-        QVERIFY(support[3] & ACMDRIVERDETAILS_SUPPORTF_DISABLED);
-        QCOMPARE(support[1], ACMDRIVERDETAILS_SUPPORTF_CODEC);
-
-        seen.clear();
-        QCOMPARE(acm.driverEnum(all, 42, 0), MMSYSERR_NOERROR);
-        QCOMPARE(seen.size(), std::size_t(3)); // disabled drivers need the flag
-
-        // The way the system looks for the codec: the first short name containing "TrueSpeech".
-        HAcmDriverId found{};
-        auto find = [&](HAcmDriverId id, std::uintptr_t, std::uint32_t) {
-            AcmDriverDetails d;
-            d.cbStruct = 925;
-            acm.driverDetails(id, &d, 0);
-            std::u16string name = shortName(d).substr(0, 16);
-            for (auto& c : name)
-                c = char16_t(std::toupper(int(c)));
-            if (name.find(u"TRUESPEECH") != std::u16string::npos) {
-                found = id;
-                return false;
-            }
-            return true;
-        };
-        seen.clear();
-        QCOMPARE(acm.driverEnum([&](HAcmDriverId id, std::uintptr_t i, std::uint32_t s) {
-            seen.push_back(id);
-            return find(id, i, s);
-        }, 0, ACM_DRIVERENUMF_DISABLED), MMSYSERR_NOERROR);
-        QCOMPARE(found, ts);
-        QCOMPARE(seen.size(), std::size_t(2));
-    }
-
-    void detailsFillOnlyWhatTheCallerProvides()
-    {
-        AudioCompressionManager acm;
-        const auto id = acm.addDriver(makeTrueSpeechDriver());
-        AcmDriverDetails d;
-        d.cbStruct = 925;
-        QCOMPARE(acm.driverDetails(id, &d, 0), MMSYSERR_NOERROR);
-        QCOMPARE(d.cbStruct, 925u);
-        QVERIFY(shortName(d).find(u"TrueSpeech") < 16);
-        QCOMPARE(d.fccType, ACMDRIVERDETAILS_FCCTYPE_AUDIOCODEC);
-        // Bytes from 925 on are not filled: the feature text is cut there.
-        AcmDriverDetails full;
-        QCOMPARE(acm.driverDetails(id, &full, 0), MMSYSERR_NOERROR);
-        QCOMPARE(full.cbStruct, std::uint32_t(sizeof(AcmDriverDetails)));
-        const std::size_t cut = (925 - offsetof(AcmDriverDetails, szFeatures)) / 2;
-        QVERIFY(full.szFeatures[cut + 1] != 0);
-        QCOMPARE(d.szFeatures[cut + 1], char16_t(0));
-        QCOMPARE(d.szFeatures[cut - 1], full.szFeatures[cut - 1]);
-
-        AcmDriverDetails small;
-        small.cbStruct = 20;
-        QCOMPARE(acm.driverDetails(id, &small, 0), MMSYSERR_NOERROR);
-        QCOMPARE(small.cbStruct, 20u);
-        QCOMPARE(small.szShortName[0], char16_t(0));
     }
 
     void driverOpenAndCloseErrors()
