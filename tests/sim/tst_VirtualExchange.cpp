@@ -3,6 +3,7 @@
 #include "core/VirtualEventLoop.h"
 #include "sim/exchange/VirtualExchange.h"
 #include "sim/audio/SampleSource.h"
+#include "support/LineEvents.h"
 
 #include <QTest>
 
@@ -12,35 +13,13 @@ using namespace telvox;
 
 namespace {
 
-struct Event
-{
-    std::int64_t at;
-    std::uint32_t device, message, p1, p2, p3;
-};
-
 // An application on the exchange: initialised, device 0 open with ring messages.
-struct App
+struct App : test::LineEvents
 {
     explicit App(ExchangeSetup setup = {})
         : exchange(loop, std::move(setup))
+        , initResult(openLine(exchange, loop))
     {
-        std::uint32_t devices = 0;
-        initResult = exchange.lineInitialize(
-            app,
-            [this](std::uint32_t d, std::uint32_t m, std::uintptr_t, std::uint32_t a, std::uint32_t b, std::uint32_t c) {
-                events.push_back({loop.now(), d, m, a, b, c});
-            },
-            "test", devices);
-        if (initResult == 0 && devices > 0) {
-            exchange.lineOpen(app, 0, line, 0x20002, 0, 0, 6, MediaMode::InteractiveVoice);
-            exchange.lineSetStatusMessages(line, kLineDevStateRinging, 0);
-        }
-    }
-    std::vector<Event> take(std::uint32_t message)
-    {
-        std::vector<Event> out;
-        std::copy_if(events.begin(), events.end(), std::back_inserter(out), [message](const Event &e) { return e.message == message; });
-        return out;
     }
     double rms(int samples)
     {
@@ -56,10 +35,7 @@ struct App
 
     VirtualEventLoop loop;
     VirtualExchange exchange;
-    HLineApp app = 0;
-    HLine line = 0;
     std::int32_t initResult = -1;
-    std::vector<Event> events;
 };
 
 class Constant final : public sim::SampleSource
