@@ -218,7 +218,8 @@ private slots:
         for (int i = 0; i < 5; ++i)
             args << "--modem" << QString("/dev/ttyACM%1").arg(i);
         int code = -1;
-        QVERIFY(runToEnd(TELVOX_EXECUTABLE, args, programEnvironment(home.path()), &code, 20000).contains("at most four lines"));
+        const QString said = runToEnd(TELVOX_EXECUTABLE, args, programEnvironment(home.path()), &code, 20000);
+        QVERIFY2(said.contains("at most four lines"), qPrintable(said));
         QCOMPARE(code, 2);
     }
 };
