@@ -2,7 +2,7 @@
 // recovered, listed as unread and announced, at most a second short. Once as the whole
 // application on the virtual exchange (a child process of this test, killed by it), once as
 // the real executable on the emulated voice modem. Every file the program made is its
-// owner's alone.
+// owner's alone. (The modem run is also the check of the program pointed at a modem with --modem.)
 #include "ui/AppRig.h"
 #include "core/Settings.h"
 #include "core/VirtualEventLoop.h"
@@ -276,6 +276,12 @@ private slots:
         const qint64 recordedMs = recording.elapsed();
         QVERIFY(telvox.waitForFinished(10000));
         modems.stop();
+        // Until then: the modem's notice and the caller ID in Simplified Chinese too; no probe
+        // ran and the virtual exchange was not used.
+        const QString before = QString::fromUtf8(telvox.readAllStandardOutput());
+        QVERIFY2(before.contains(QString::fromUtf8("上的 CX93001")) && before.contains(QString::fromUtf8("已就绪"))
+                     && !before.contains(QString::fromUtf8("虚拟交换机")) && before.contains("CallerID:5551234"),
+                 qPrintable(before));
 
         int code = -1;
         const QString said = runToEnd(TELVOX_EXECUTABLE, {"--echo-status", "--quit-after", "500"}, env, &code, 60000);

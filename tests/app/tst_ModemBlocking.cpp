@@ -5,6 +5,7 @@
 #include "../platform/telephony/sip/SipTestSupport.h"
 #include "support/FakeShell.h"
 #include "support/Files.h"
+#include "support/Program.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -24,11 +25,8 @@ namespace {
 // what it printed.
 QString runTelvox(const ScratchDir &home, QStringList arguments, int ms, const std::function<void()> &meanwhile = {})
 {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("TELVOX_HOME", home.path());
-    env.insert("QT_QPA_PLATFORM", "offscreen");
     QProcess telvox;
-    telvox.setProcessEnvironment(env);
+    telvox.setProcessEnvironment(telvox::test::programEnvironment(home.path()));
     telvox.start(TELVOX_EXECUTABLE, arguments << "--echo-status" << "--quit-after" << QString::number(ms));
     if (meanwhile && telvox.waitForStarted()) {
         QTest::qWait(3000);
@@ -56,21 +54,15 @@ private slots:
         ScratchDir home;
         QVERIFY(telvox::test::writeBytes(home.file("BlockList.txt"), "# sales\n0900*\tpremium\n"));
         QVERIFY(telvox::test::writeBytes(home.file("telvox.ini"), "[Blocking]\nWithheld=1\n"));
-        QVERIFY(telvox::test::writeBytes(home.file("call.scn"),
-                                         "devices 1\n"
-                                         "at 2s line 0 call number \"0900123\" cid after\n"
-                                         // Each call is refused unless the one before has ended.
-                                         "at 9s line 0 call number \"P\" cid after\n"
-                                         "at 16s line 0 call number \"5551234\" cid after rings 2 giveup idle\n"));
-
-        QProcess modems;
-        modems.start(TELVOX_MODEMSIM, {"--link-dir", home.file("modems"), "--scenario", home.file("call.scn")});
-        QVERIFY(modems.waitForStarted());
-        QByteArray announced;
-        QTRY_VERIFY_WITH_TIMEOUT((announced += modems.readAllStandardOutput()).contains("ready\n"), 10000);
-        const QString out = runTelvox(home, {"--modem", home.file("modems/modem0")}, 21000);
-        modems.kill();
-        modems.waitForFinished();
+        telvox::test::ModemEmulator modems;
+        QVERIFY(modems.start(TELVOX_MODEMSIM, home.path(),
+                             "devices 1\n"
+                             "at 2s line 0 call number \"0900123\" cid after\n"
+                             // Each call is refused unless the one before has ended.
+                             "at 9s line 0 call number \"P\" cid after\n"
+                             "at 16s line 0 call number \"5551234\" cid after rings 2 giveup idle\n"));
+        const QString out = runTelvox(home, {"--modem", modems.port(0)}, 21000);
+        modems.stop();
 
         for (const char *seen : {"Blocked: 0900123 (premium)", "Blocked: withheld", "CallerID:5551234"})
             QVERIFY2(out.contains(seen), qPrintable(out));

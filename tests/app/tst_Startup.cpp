@@ -14,7 +14,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QScopeGuard>
 #include <QTest>
 
@@ -127,9 +126,8 @@ private slots:
         QCOMPARE(third.app.Main(), TelvoxApplication::StartResult::Running);
     }
 
-    // On the main window of a first start: the check boxes journal their options, only a
-    // lower-case "d" asks for the dialler, printing the status list prints every line and says
-    // where the PDF went, and Exit runs the shutdown once.
+    // On the main window of a first start: the check boxes journal their options, printing the
+    // status list prints every line and says where the PDF went, and Exit runs the shutdown once.
     void mainWindowOptionsPrintingAndExit()
     {
         ScratchDir home;
@@ -143,11 +141,6 @@ private slots:
         QCOMPARE(i.app.settings().ReadSetting("Config", "Legal"), QString("1"));
         QCOMPARE(readAll(home.file("settings.txt")),
                  "Config@Language@0\r\n" + modemNamesJournal() + "Config@Legal@1\r\nConfig@RingCount@0\r\n");
-        QSignalSpy dial(w, &frmMain::dialOutRequested);
-        QTest::keyClick(w, 'D');
-        QCOMPARE(dial.size(), 0);
-        QTest::keyClick(w, 'd');
-        QCOMPARE(dial.size(), 1);
 
         // The list says, in the language of the first start (the test's locale is English), that
         // no modem was found and that the virtual exchange's Line0 is ready.
@@ -216,6 +209,18 @@ private slots:
         QCOMPARE(first.exitCode(), 0);
         QVERIFY(!QFile::exists(home.file("telvox.lock")));
         QVERIFY(first.readAllStandardOutput().contains(home.path().toUtf8()));
+    }
+
+    void tooManyModemsIsRefusedInWords()
+    {
+        ScratchDir home;
+        QStringList args;
+        for (int i = 0; i < 5; ++i)
+            args << "--modem" << QString("/dev/ttyACM%1").arg(i);
+        int code = -1;
+        const QString said = runToEnd(TELVOX_EXECUTABLE, args, programEnvironment(home.path()), &code, 20000);
+        QVERIFY2(said.contains("at most four lines"), qPrintable(said));
+        QCOMPARE(code, 2);
     }
 };
 

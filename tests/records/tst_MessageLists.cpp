@@ -1,7 +1,5 @@
-#include "core/Settings.h"
-#include "records/MessageLists.h"
-#include "support/FakeShell.h"
 #include "support/Files.h"
+#include "support/ProgramFolder.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -12,12 +10,8 @@ using telvox::test::ScratchDir;
 
 namespace {
 
-struct Fixture
+struct Fixture : telvox::test::ProgramFolder
 {
-    ScratchDir dir;
-    SettingsStore settings{dir.file("telvox.ini"), dir.file("settings.txt")};
-    MessageLists lists{settings};
-
     QString record(const QString &name) { return telvox::test::writeBytes(dir.file(name), "RIFF") ? name : QString(); }
     QStringList stored(const char *section)
     {

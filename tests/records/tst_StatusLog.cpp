@@ -1,7 +1,5 @@
-#include "core/VirtualEventLoop.h"
-#include "records/StatusLog.h"
-#include "support/FakeShell.h"
 #include "support/Files.h"
+#include "support/ProgramFolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,18 +12,15 @@ using telvox::test::readAll;
 
 namespace {
 
-struct Fixture
+struct Fixture : telvox::test::ProgramFolder
 {
-    explicit Fixture(QDateTime start = QDateTime(QDate(2026, 12, 4), QTime(9, 15, 0)))
-        : loop(start)
+    explicit Fixture(const QDateTime &start = QDateTime(QDate(2026, 12, 4), QTime(9, 15, 0)))
+        : ProgramFolder(start)
     {
-        QDir().mkpath(dir.file("LogFiles"));
     }
     QString logFile(const char *name) const { return dir.file(QString("LogFiles/") + name); }
-    ScratchDir dir;
-    VirtualEventLoop loop;
-    StatusListModel list;
-    StatusLog log{loop, dir.file("LogFiles"), list};
+    StatusListModel &list = statusList;
+    StatusLog &log = status;
 };
 
 } // namespace

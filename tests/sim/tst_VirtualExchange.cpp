@@ -3,6 +3,7 @@
 #include "core/VirtualEventLoop.h"
 #include "sim/exchange/VirtualExchange.h"
 #include "sim/audio/SampleSource.h"
+#include "support/LineEvents.h"
 
 #include <QTest>
 
@@ -12,35 +13,13 @@ using namespace telvox;
 
 namespace {
 
-struct Event
-{
-    std::int64_t at;
-    std::uint32_t device, message, p1, p2, p3;
-};
-
 // An application on the exchange: initialised, device 0 open with ring messages.
-struct App
+struct App : test::LineEvents
 {
     explicit App(ExchangeSetup setup = {})
         : exchange(loop, std::move(setup))
+        , initResult(openLine(exchange, loop))
     {
-        std::uint32_t devices = 0;
-        initResult = exchange.lineInitialize(
-            app,
-            [this](std::uint32_t d, std::uint32_t m, std::uintptr_t, std::uint32_t a, std::uint32_t b, std::uint32_t c) {
-                events.push_back({loop.now(), d, m, a, b, c});
-            },
-            "test", devices);
-        if (initResult == 0 && devices > 0) {
-            exchange.lineOpen(app, 0, line, 0x20002, 0, 0, 6, MediaMode::InteractiveVoice);
-            exchange.lineSetStatusMessages(line, kLineDevStateRinging, 0);
-        }
-    }
-    std::vector<Event> take(std::uint32_t message)
-    {
-        std::vector<Event> out;
-        std::copy_if(events.begin(), events.end(), std::back_inserter(out), [message](const Event &e) { return e.message == message; });
-        return out;
     }
     double rms(int samples)
     {
@@ -56,10 +35,7 @@ struct App
 
     VirtualEventLoop loop;
     VirtualExchange exchange;
-    HLineApp app = 0;
-    HLine line = 0;
     std::int32_t initResult = -1;
-    std::vector<Event> events;
 };
 
 class Constant final : public sim::SampleSource
@@ -160,26 +136,6 @@ private slots:
         // The busy tone of the country (480+620, 500/500): on for half a second, then off.
         QVERIFY(a.rms(4000) > 300.0);
         QCOMPARE(a.rms(4000), 0.0);
-
-        // What the system plays and the tones it generates reach the far end.
-        std::uint32_t out = 0;
-        QCOMPARE(a.exchange.lineGetID(0, 0, a.exchange.view(0).hCall, kCallSelectCall, out, "wave/out"), 0);
-        // Counted always; the samples themselves only while a test asks to keep them.
-        const std::vector<std::int16_t> prompt(160, 123);
-        a.exchange.audioChannel(out)->writeToLine(prompt);
-        QCOMPARE(a.exchange.heardSampleCount(0), std::uint64_t(160));
-        QVERIFY(a.exchange.heardByFarEnd(0).empty());
-        a.exchange.keepHeardAudio(0, true);
-        a.exchange.audioChannel(out)->writeToLine(prompt);
-        QCOMPARE(a.exchange.heardByFarEnd(0), prompt);
-        QCOMPARE(a.exchange.lineGenerateDigits(a.exchange.view(0).hCall, kDigitModeDtmf, "*", 0), 0);
-        QCOMPARE(a.exchange.view(0).digitsHeard, QString("*"));
-        QVERIFY(a.exchange.heardByFarEnd(0).size() > 1000);
-        QCOMPARE(a.exchange.heardSampleCount(0), 160 + a.exchange.heardByFarEnd(0).size());
-        a.exchange.keepHeardAudio(0, false);
-        QVERIFY(a.exchange.heardByFarEnd(0).empty());
-        a.loop.advance(200);
-        QCOMPARE(a.take(LINE_GENERATE).size(), std::size_t(1));
     }
 
     void dialledCallsConnectAtOnceAndRingBack()

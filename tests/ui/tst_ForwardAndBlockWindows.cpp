@@ -1,11 +1,10 @@
 // The setup frame for mail forwarding and the block-list editor.
 
-#include "core/Settings.h"
-#include "core/Texts.h"
 #include "records/CallBlockList.h"
 #include "records/MailForward.h"
 #include "support/FakeShell.h"
 #include "support/Files.h"
+#include "support/ProgramFolder.h"
 #include "support/SmtpSink.h"
 #include "ui/ForwardSetupFrame.h"
 #include "ui/frmBlockList.h"
@@ -25,14 +24,7 @@ using namespace telvox::test;
 
 namespace {
 
-struct Rig
-{
-    Rig() { table.loadBuiltIn(); }
-    ScratchDir dir;
-    StringTable table;
-    Texts texts{table, 0};
-    SettingsStore settings{dir.file("telvox.ini"), dir.file("settings.txt")};
-};
+using Rig = ProgramFolder;
 
 } // namespace
 

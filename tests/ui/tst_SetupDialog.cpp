@@ -9,6 +9,7 @@
 #include "records/StatusLog.h"
 #include "support/AudioHarness.h"
 #include "support/Files.h"
+#include "support/ProgramFolder.h"
 #include "support/Unprivileged.h"
 #include "telephony/TelephonyCore.h"
 #include "ui/AppRig.h"
@@ -37,11 +38,10 @@ void loseFocus(QWidget *w)
     QCoreApplication::sendEvent(w, &out);
 }
 
-struct Rig
+struct Rig : ProgramFolder
 {
     Rig()
     {
-        table.loadBuiltIn();
         for (int n = 0; n < 4; ++n)
             devices.txtLine[std::size_t(n)] = QString("Voice Line %1  [28]").arg(n);
         window = std::make_unique<frmSetup>(frmSetup::Services{
@@ -57,11 +57,6 @@ struct Rig
         window->cmdSave_Click();
     }
     QString said(int id) const { return texts.LoadText(id); }
-    ScratchDir dir;
-    StringTable table;
-    Texts texts{table, 0};
-    SettingsStore settings{dir.file("telvox.ini"), dir.file("settings.txt")};
-    ScriptedPrompts prompts;
     ScriptedModal modal;
     FakeFolders folders;
     AutostartEntry autostart{dir.file("autostart")};

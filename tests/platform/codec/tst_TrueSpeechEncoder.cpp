@@ -198,19 +198,6 @@ private slots:
         encoder.flush(again);
         QVERIFY(again == bytes);
     }
-
-    void maxBytesIsAnUpperBound()
-    {
-        const auto pcm = test::loadSpeech("speech_en_male_8k.wav");
-        EncoderStream encoder;
-        std::vector<std::uint8_t> bytes;
-        for (std::size_t at = 0, chunk = 1; at < pcm.size(); at += chunk, chunk = chunk * 3 + 1) {
-            const auto piece = std::span(pcm).subspan(at, std::min(chunk, pcm.size() - at));
-            const std::size_t before = bytes.size();
-            encoder.write(piece, bytes);
-            QVERIFY(bytes.size() - before + encoder.flushBytes() <= EncoderStream::maxBytesFor(piece.size()));
-        }
-    }
 };
 
 QTEST_GUILESS_MAIN(tst_TrueSpeechEncoder)

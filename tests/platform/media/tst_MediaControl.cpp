@@ -79,19 +79,10 @@ private slots:
         QTest::addColumn<QString>("reply");
         QTest::newRow("verbs ignore case") << "STATUS mymedia LENGTH" << "1000";
         QTest::newRow("extra blanks") << "  status   MyMedia    mode " << "stopped";
-        QTest::newRow("unknown verb") << "rewind MyMedia" << "ERR:unrecognised command";
-        QTest::newRow("unknown status item") << "status MyMedia volume" << "ERR:unrecognised command";
-        QTest::newRow("status without item") << "status MyMedia" << "ERR:missing parameter";
-        QTest::newRow("play without alias") << "play" << "ERR:missing parameter";
         QTest::newRow("other alias") << "play Other" << "ERR:alias not open";
-        QTest::newRow("seek without to") << "seek MyMedia 100" << "ERR:missing parameter";
-        QTest::newRow("seek to text") << "seek MyMedia to x1" << "ERR:bad integer";
-        QTest::newRow("seek negative") << "seek MyMedia to -5" << "ERR:bad integer";
         QTest::newRow("seek to end") << "seek MyMedia to end" << "";
         QTest::newRow("second alias") << "open a.wav alias Other" << "ERR:alias already in use";
         QTest::newRow("open without alias") << "open a.wav" << "ERR:alias already in use"; // named by its path
-        QTest::newRow("open nothing") << "open" << "ERR:missing parameter";
-        QTest::newRow("empty") << "" << "ERR:unrecognised command";
     }
     void commandSyntax()
     {

@@ -4,6 +4,7 @@
 // Replies are delivered through the event loop (never from inside the write), and voice data
 // states are followed so that the stream codes of the computer get their answers.
 #include "core/VirtualEventLoop.h"
+#include "support/LineEvents.h"
 #include "platform/telephony/modem/DleCodec.h"
 #include "platform/telephony/modem/ModemTelephony.h"
 #include "platform/telephony/modem/VoiceFormat.h"
@@ -248,14 +249,6 @@ inline ChipTable dataOnlyModem()
     return chip({{"ATI0", "28800"}, {"ATI3", "Generic 33600 Data/Fax"}, {"AT+FCLASS=?", "0,1,2"}}, {"AT+GMI"});
 }
 
-// The voice-modem backend on one scripted modem in virtual time, with an application on top
-// that records every line event.
-struct Event
-{
-    std::int64_t at;
-    std::uint32_t device, message, p1, p2, p3;
-};
-
 inline ChipTable chipByName(const QString &name)
 {
     if (name == QLatin1String("usr"))
@@ -274,7 +267,9 @@ inline QByteArray samplesAsBytes(modem::VoiceEncoding encoding, const std::vecto
     return raw;
 }
 
-struct Rig
+// The voice-modem backend on one scripted modem in virtual time, with an application on top
+// that records every line event.
+struct Rig : LineEvents
 {
     explicit Rig(ChipTable chip, modem::LineOptions options = {})
     {
@@ -294,40 +289,16 @@ struct Rig
         service->setStatusHandler([this](const modem::ModemNotice &n) { statuses << n.english(); });
         service->start();
         loop.advanceUntil([this] { return service->line(0).ready(); }, 5000);
-        std::uint32_t count = 0;
-        service->lineInitialize(
-            app,
-            [this](std::uint32_t d, std::uint32_t m, std::uintptr_t, std::uint32_t a, std::uint32_t b, std::uint32_t c) {
-                events.push_back({loop.now(), d, m, a, b, c});
-            },
-            QStringLiteral("test"), count);
-        service->lineOpen(app, 0, line, 0x20002, 0, 0, 6, MediaMode::InteractiveVoice);
-        service->lineSetStatusMessages(line, kLineDevStateRinging, 0);
+        openLine(*service, loop);
     }
 
     modem::ModemLine &modemLine() { return service->line(0); }
-    std::vector<Event> take(std::uint32_t message) const
-    {
-        std::vector<Event> out;
-        for (const Event &e : events) {
-            if (e.message == message)
-                out.push_back(e);
-        }
-        return out;
-    }
-    int count(std::uint32_t message, std::uint32_t p1) const
-    {
-        int n = 0;
-        for (const Event &e : take(message))
-            n += e.p1 == p1;
-        return n;
-    }
     bool hasCallState(std::uint32_t state) const { return count(LINE_CALLSTATE, state) > 0; }
     std::uint32_t lastCallState() const { return take(LINE_CALLSTATE).back().p1; }
     QString digits() const
     {
         QString out;
-        for (const Event &e : take(LINE_MONITORDIGITS))
+        for (const LineEvent &e : take(LINE_MONITORDIGITS))
             out += QChar(char(e.p1));
         return out;
     }
@@ -371,10 +342,7 @@ struct Rig
     ScriptedModem *modem = nullptr;
     int opens = 0;
     std::unique_ptr<modem::ModemTelephony> service;
-    std::vector<Event> events;
     QStringList statuses;
-    HLineApp app = 0;
-    HLine line = 0;
     std::deque<WaveBuffer> recorded;
     std::unique_ptr<WaveIn> in;
 };

@@ -1,6 +1,7 @@
 // Whole calls through the real call flow and audio engine on the voice-modem backend, with
 // telvox-modemsim on pseudo-terminals, in real time: what a user finds afterwards (the
-// recording file, the lists, the status lines) is what is checked.
+// recording file, the lists, the status lines) is what is checked. (A handset pick-up on the
+// emulator recorded as a conversation: the modem run of tst_CrashRecovery.)
 #include "EmulatedModems.h"
 #include "platform/telephony/LineProgram.h"
 #include "platform/telephony/modem/ModemTelephony.h"
@@ -43,22 +44,6 @@ class tst_ModemCall : public QObject
     Q_OBJECT
 
 private slots:
-    // Rings that stop after the second (the handset picked up): the ring watch expires and the
-    // system records the conversation.
-    void handsetPickUpIsRecordedAsConversation()
-    {
-        System s(QStringLiteral("usr"), 6);
-        QVERIFY(s.identified);
-        s.tell("at 0 line 0 call number \"5550000\" cadence 300/700 pickup-after 2 audio talk 6");
-        QVERIFY(waitFor([&] { return s.recording(); }, 10000));
-        QCOMPARE(s.slot().mode, QStringLiteral("M"));
-        QTest::qWait(2000);
-        s.tell("at 0 line 0 hangup disconnect");
-        QVERIFY(waitFor([&] { return !s.recordings().isEmpty(); }, 6000));
-        QVERIFY(s.recordings()[0].startsWith("M"));
-        QVERIFY(s.lists.unreadEntries().isEmpty());
-    }
-
     // A modem fault before or during a message: what was said is kept and listed, the status
     // list says what happened, and the line takes the next message by itself. Before the
     // message, the greeting went out whole (mu-law: a byte a sample) and paced: never held back.

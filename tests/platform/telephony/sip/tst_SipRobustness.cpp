@@ -4,6 +4,7 @@
 #include "SipTestSupport.h"
 #include "core/QtEventLoop.h"
 #include "platform/telephony/sip/SipTelephony.h"
+#include "support/LineEvents.h"
 
 #include <QNetworkDatagram>
 #include <QtEndian>
@@ -19,7 +20,7 @@ using namespace telvox::test;
 namespace {
 
 // One open SIP line, the events it posts, and a socket that plays the far end.
-struct Line
+struct Line : LineEvents
 {
     Line()
     {
@@ -28,24 +29,9 @@ struct Line
         config.ringCadenceMs = {400, 600};
         service = std::make_unique<SipTelephony>(loop, std::vector<SipLineConfig>{config});
         failure = service->start();
-        std::uint32_t devices = 0;
-        service->lineInitialize(app, [this](std::uint32_t d, std::uint32_t m, std::uintptr_t, std::uint32_t a,
-                                            std::uint32_t, std::uint32_t) { events.push_back({d, m, a}); },
-                                QStringLiteral("test"), devices);
-        service->lineOpen(app, 0, hLine, 0x20002, 0, 0, 0x4, MediaMode::AutomatedVoice);
-        service->lineSetStatusMessages(hLine, kLineDevStateRinging, 0);
+        openLine(*service, loop, 0x4, MediaMode::AutomatedVoice);
         port = static_cast<quint16>(QString::fromLatin1(service->contactUri(0)).section(QLatin1Char(':'), -1).toUInt());
         peer.bind(QHostAddress::LocalHost, 0);
-    }
-    // How many events `message` with first parameter `p1` were posted; each gives its device.
-    int count(std::uint32_t message, std::uint32_t p1, std::vector<std::uint32_t> *devices = nullptr) const
-    {
-        int n = 0;
-        for (const auto &e : events) {
-            if (e[1] == message && e[2] == p1 && ++n && devices)
-                devices->push_back(e[0]);
-        }
-        return n;
     }
     void send(const QByteArray &datagram) { peer.writeDatagram(datagram, QHostAddress::LocalHost, port); }
     QString responses() // every response received so far
@@ -66,11 +52,8 @@ struct Line
     QtEventLoop loop;
     std::unique_ptr<SipTelephony> service;
     QString failure;
-    HLineApp app = 0;
-    HLine hLine = 0;
     quint16 port = 0;
     QUdpSocket peer;
-    std::vector<std::array<std::uint32_t, 3>> events; // device, message, first parameter
     QString received;
 };
 
