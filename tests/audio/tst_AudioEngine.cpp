@@ -17,30 +17,6 @@ class tst_AudioEngine : public QObject
 {
     Q_OBJECT
 private slots:
-    void aMessageIsRecordedWrittenAndListed()
-    {
-        Harness h;
-        h.startRecording(CallKind::Message, "5551234");
-        QCOMPARE(h.lines[0].recState, 1);
-        QVERIFY(h.engine->isCapturing(0));
-        h.loop.advance(3500);
-        h.stop();
-        h.loop.advance(100);
-        QVERIFY(!h.engine->isCapturing(0));
-        QVERIFY(h.recordings().isEmpty()); // written one to two seconds after the close
-        h.loop.advance(2000);
-        const QString name = "A2026-12-04~08-30-15~5551234.wav";
-        QCOMPARE(h.recordings(), QStringList({name}));
-        const QByteArray file = readAll(h.dir.file("rec/" + name));
-        const qsizetype samples = (file.size() - 44) / 2;
-        QVERIFY2(samples >= 3480 * 8 && samples <= 3520 * 8, qPrintable(QString::number(samples)));
-        // Every captured sample is there, in order, with no gap at the buffer changes.
-        const auto expected = h.expectedSpeech(0, samples);
-        QCOMPARE(file.mid(44), QByteArray(reinterpret_cast<const char *>(expected.data()), samples * 2));
-        QCOMPARE(h.lists.unreadEntries(), QStringList({name}));
-        QVERIFY(h.prompts.shown.isEmpty());
-    }
-
     void emptyBufferIsReportedAndShortRecordingDiscarded()
     {
         Harness h;

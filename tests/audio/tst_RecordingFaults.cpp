@@ -1,7 +1,7 @@
 // Calls recorded while the recordings folder fails: not writable, made read-only or removed
-// or unmounted during the call, full; two recorders on one line number; a crash. Every case
-// must keep the whole call (or, on a full disk, all that fitted, with a correct header) and
-// say so.
+// or unmounted during the call, full; two recorders on one line number. Every case must keep
+// the whole call (or, on a full disk, all that fitted, with a correct header) and say so. (A
+// crash: tst_CrashRecovery kills the real program, tst_RecordingJournal checks the bytes.)
 #include "core/PrivateFiles.h"
 #include "support/AudioHarness.h"
 #include "support/DiskFaults.h"
@@ -214,24 +214,6 @@ private slots:
             QVERIFY(s < 0);
         QCOMPARE(a.lists.unreadEntries(), QStringList({kName}));
         QCOMPARE(b.lists.unreadEntries(), QStringList({"A2026-12-04~08-30-15~555_2.wav"}));
-    }
-
-    // The program ends without finishing the call (here: the engine goes without a word; the
-    // real program killed with SIGKILL is in the application's tests).
-    void aCallCutOffByACrashComesBackAtTheNextStart()
-    {
-        Harness h;
-        h.startRecording(CallKind::Dialled, "777");
-        h.loop.advance(5500);
-        h.startEngine();
-        QCOMPARE(h.engine->recoverRecordings(), 1);
-        const QString name = "O2026-12-04~08-30-15~777.wav";
-        QCOMPARE(h.recordings(), QStringList({name}));
-        QCOMPARE(h.lists.unreadEntries(), QStringList({name})); // nobody has heard it yet
-        QCOMPARE(statusTexts(h.statusList).last(), QString("recovered recording of 2026-12-04 08:30:15 (777)"));
-        const auto samples = pcmSamples(readAll(h.dir.file("rec/" + name)));
-        QVERIFY2(samples.size() >= 4500 * 8, qPrintable(QString::number(samples.size()))); // at most 1 s short
-        QVERIFY(h.isSpeechFromTheStart(samples));
     }
 };
 

@@ -49,15 +49,10 @@ private slots:
         f.loop.advance(500);
         QCOMPARE(f.slot(0).hCall, HCall(0));
         QCOMPARE(f.exchange->view(0).hCall, HCall(0)); // deallocated
-
-        const QStringList expected = {"Line0 is ready", "Line0 Ring...", " 1",          "CallerID:5551234",
-                                      " 2",             " 3",            "Line0 开始录音", "Line0 Start Recording",
-                                      "Line0Disconnected"};
-        QCOMPARE(f.statusTexts(), expected);
+        // (The status lines, the audio requests and the learned gap of this call are checked by
+        // scenario_answer-after-three-rings.)
         QCOMPARE(f.audio.calls.count("waveInReset 0"), 1);
-        QCOMPARE(f.setting("Line0", "Calls"), QString("51"));
-        QCOMPARE(f.setting("Line0", "Param1"), QString("6492")); // (50 x 6500 + 6100) / 51
-        QVERIFY(f.setting("Line0", "Param2").isEmpty());         // ring 3 answered: nothing more learned
+        QVERIFY(f.setting("Line0", "Param2").isEmpty()); // ring 3 answered: nothing more learned
     }
 
     void ringGapLearningRoundsHalfToEven_data()
