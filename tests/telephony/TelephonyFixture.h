@@ -30,25 +30,11 @@ public:
         }
     }
 
-    void PlayGreeting(int line) override
-    {
-        calls << QStringLiteral("PlayGreeting %1").arg(line);
-        if ((*table)[line].playing)
-            return;
-        startPrompt(line);
-        m_timers.Timer3[line].setEnabled(true);
-    }
-    void PlayBlockedNotice(int line) override
-    {
-        calls << QStringLiteral("PlayBlockedNotice %1").arg(line);
-        startPrompt(line);
-        m_timers.Timer3[line].setEnabled(true);
-    }
-    void PlayLegalNotice(int line) override
-    {
-        calls << QStringLiteral("PlayLegalNotice %1").arg(line);
-        startPrompt(line);
-    }
+    // A greeting already playing goes on alone; the greeting and the refusal notice start the
+    // greeting watch (Timer3) as the audio engine does.
+    void PlayGreeting(int line) override { play("PlayGreeting", line, !(*table)[line].playing, true); }
+    void PlayBlockedNotice(int line) override { play("PlayBlockedNotice", line, true, true); }
+    void PlayLegalNotice(int line) override { play("PlayLegalNotice", line, true, false); }
     void StartLineRecording(int line) override
     {
         const LineSlot &slot = (*table)[line];
@@ -68,6 +54,15 @@ public:
     QStringList calls;
 
 private:
+    void play(const char *request, int line, bool starts, bool greetingWatch)
+    {
+        calls << QStringLiteral("%1 %2").arg(QLatin1String(request)).arg(line);
+        if (!starts)
+            return;
+        startPrompt(line);
+        if (greetingWatch)
+            m_timers.Timer3[line].setEnabled(true);
+    }
     void startPrompt(int line)
     {
         if (promptMs <= 0)
