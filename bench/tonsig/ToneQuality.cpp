@@ -193,15 +193,16 @@ public:
     {
         Result result;
         StopTriggers triggers({m_h.lines, *m_h.engine, m_h.status, m_h.timers, [] { return false; }}, options);
-        m_h.lines[0].recState = recState;
+        // 1: a call being recorded, 2: a dialled call not yet answered.
+        m_h.call().prepareRecording(recState == 2 ? CallKind::Dialled : CallKind::Message, RecState(recState));
         for (std::size_t start = from; start + kRate <= audio.size(); start += kRate) {
             const int busyBefore = triggers.busyRun(0);
-            const int stateBefore = m_h.lines[0].recState;
+            const RecState stateBefore = m_h.lines[0].recState;
             triggers.analyse(0, std::span<const std::int16_t>(audio.data() + start, kRate));
-            const int state = m_h.lines[0].recState;
-            if (stateBefore == 2 && state == 1)
+            const RecState state = m_h.lines[0].recState;
+            if (stateBefore == RecState::AwaitingAnswer && state == RecState::Recording)
                 result.answeredAt = start + kRate;
-            if (state == 0) {
+            if (state == RecState::Idle) {
                 result.stoppedAt = start + kRate;
                 result.busyStop = busyBefore == 2 && triggers.busyRun(0) == 0;
                 m_h.timers.timDropCall[0].setEnabled(false);

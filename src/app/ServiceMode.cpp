@@ -124,10 +124,10 @@ QString ServiceMode::statusReport()
             int state = 1657; // not open
             if (slot.hLine != 0) {
                 state = 1658; // idle
-                if (slot.recState == 2)
+                if (slot.recState == RecState::AwaitingAnswer)
                     state = 1663;
-                else if (slot.recState == 1)
-                    state = slot.mode == QLatin1String("A") ? 1661 : slot.mode == QLatin1String("O") ? 1664 : 1662;
+                else if (slot.recState == RecState::Recording)
+                    state = slot.mode == CallKind::Message ? 1661 : slot.mode == CallKind::Dialled ? 1664 : 1662;
                 else if (slot.playing)
                     state = 1660;
                 else if (slot.hCall != 0)

@@ -259,12 +259,12 @@ int AudioEngine::recoverRecordings()
 
 void AudioEngine::GetWaveDeviceId(const QString &deviceClass, int slot)
 {
-    LineSlot &line = m_s.lines[slot];
+    const LineSlot &line = m_s.lines[slot];
     std::uint32_t id = 0;
     const std::int32_t result = m_s.telephony.lineGetID(line.hLine, 0, line.hCall, kCallSelectCall, id, deviceClass);
     if (result != 0)
         return;
-    line.waveDeviceId = id == 0xFFFFFFFFu ? -1 : static_cast<std::int32_t>(id);
+    m_s.lines.device(slot).waveDeviceId = id == 0xFFFFFFFFu ? -1 : static_cast<std::int32_t>(id);
 }
 
 void AudioEngine::StartCapture(int deviceId, const QString &name, int slot)
@@ -351,7 +351,7 @@ void AudioEngine::timChangeBuffer_Timer(int slot)
     Slot &s = this->slot(slot);
     if (s.bufferDone != 1 || !s.waveIn)
         return;
-    if (m_s.lines[slot].recState != 0) {
+    if (m_s.lines[slot].recState != RecState::Idle) {
         QueueCaptureBuffer(slot, s.nextBuffer);
         s.bufferDone = 0;
         doEvents();
@@ -378,15 +378,15 @@ void AudioEngine::ProcessCaptureBuffer(int slot, int buffer)
     // The converted buffer goes to the journal now (inline) or when the worker hands it back;
     // one that cannot be converted contributes nothing. A dialled call not yet answered is
     // converted all the same, so that the stream's state follows the line.
-    if (convert && !m_queue->convert(slot, s.capture, m_s.lines[slot].recState != 2,
+    if (convert && !m_queue->convert(slot, s.capture, m_s.lines[slot].recState != RecState::AwaitingAnswer,
                                      std::span<const std::uint8_t>(bytes, recorded)))
         return;
     if (prompt) {
         QFile file(workingFile(slot));
-        if (file.open(QIODevice::WriteOnly | QIODevice::Append) && m_s.lines[slot].recState != 2)
+        if (file.open(QIODevice::WriteOnly | QIODevice::Append) && m_s.lines[slot].recState != RecState::AwaitingAnswer)
             file.write(b.data.data(), recorded);
         file.close();
-    } else if (!convert && m_s.lines[slot].recState != 2) {
+    } else if (!convert && m_s.lines[slot].recState != RecState::AwaitingAnswer) {
         appendToJournal(slot, b.data.data(), recorded);
     }
     if (!prompt && ++s.buffersSinceCheck >= kCheckEveryBuffers) {
@@ -475,10 +475,10 @@ void AudioEngine::finishRecordingsNow()
 void AudioEngine::StartLineRecording(int slot)
 {
     traceRequest(QStringLiteral("StartLineRecording %1 %2%3")
-                     .arg(QString::number(slot), m_s.lines[slot].mode, m_s.lines[slot].callerId));
+                     .arg(QString::number(slot), modeLetter(m_s.lines[slot].mode), m_s.lines[slot].callerId));
     GetWaveDeviceId(QStringLiteral("wave/in"), slot);
-    LineSlot &line = m_s.lines[slot];
-    const QString name = recordingName(line.mode.isEmpty() ? QChar('M') : line.mode.at(0),
+    const LineSlot &line = m_s.lines[slot];
+    const QString name = recordingName(line.mode == CallKind::None ? QChar('M') : modeLetter(line.mode).at(0),
                                        m_s.loop.currentDateTime(), line.callerId);
     StartCapture(line.waveDeviceId, name, slot);
     LineCall(m_s.lines, slot, m_s.timers, *this).captureStarted();
@@ -505,7 +505,7 @@ void AudioEngine::finishCapture(int slot)
         m_s.conversion.CloseConversion(slot);
     // A dialled call that was never answered (recState 2) leaves no file.
     Slot &s = this->slot(slot);
-    if (m_s.lines[slot].recState != 2) {
+    if (m_s.lines[slot].recState != RecState::AwaitingAnswer) {
         WriteRecording(s.captureName, slot);
         return;
     }

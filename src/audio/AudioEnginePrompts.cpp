@@ -52,7 +52,7 @@ void AudioEngine::PlayWave(int deviceId, int slot)
     }
     if (!s.hasPrompt)
         return;
-    LineSlot *line = &m_s.lines[slot];
+    LineDevice *line = &m_s.lines.device(slot);
     m_lastWaveResult = m_s.devices.waveOutOpen(
         deviceId, PcmFormat{},
         [line](WaveMessage m) {

@@ -23,7 +23,7 @@ void StopTriggers::attach()
 
 void StopTriggers::stop(int slot, const QString &message)
 {
-    if (m_s.lines[slot].recState == 1)
+    if (m_s.lines[slot].recState == RecState::Recording)
         m_s.status.AddStatus(message);
     // A dialled call that ends unanswered (busy tone, silence) leaves no file.
     LineCall call(m_s.lines, slot, m_s.timers, m_s.audio);
@@ -37,7 +37,7 @@ void StopTriggers::analyse(int slot, std::span<const std::int16_t> samples)
     // With silence and busy detection off, only an unanswered dialled call reads the analysis:
     // the other buffers are not analysed at all (the counts of a switched-off busy detector
     // are never read).
-    if (!m_options.silence && !m_options.fastBusy && m_s.lines[slot].recState != 2)
+    if (!m_options.silence && !m_options.fastBusy && m_s.lines[slot].recState != RecState::AwaitingAnswer)
         return;
     std::int32_t countA = 0;
     std::int32_t countB = 0;

@@ -14,11 +14,10 @@ bool TelephonyCore::MakeCall(int line, const QString &number)
         m_s.prompts.messageBox(m_s.texts.LoadText(1742), MessageIcon::Critical, m_s.appTitle);
         return false;
     }
-    LineSlot &slot = m_lineTable[line];
     if (number.isEmpty())
         return false;
     // The result is a request identifier; only a positive one means the call is being placed.
-    return m_s.service.lineMakeCall(slot.hLine, slot.hCall, number, 0) > 0;
+    return call(line).place(m_s.service, number) > 0;
 }
 
 } // namespace telvox

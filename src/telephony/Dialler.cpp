@@ -65,7 +65,7 @@ void Dialler::Drop(const QString &lineText)
 
 void Dialler::Timer1_Timer(int line)
 {
-    if (m_s.core.lineTable()[line].recState != 0)
+    if (m_s.core.lineTable()[line].recState != RecState::Idle)
         return;
     m_timer1[line].setEnabled(false);
     setButtons(Buttons::Ready);

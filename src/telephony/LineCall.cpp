@@ -35,6 +35,8 @@ int clampToInt(std::int64_t value)
                                                      std::numeric_limits<int>::max()));
 }
 
+} // namespace
+
 QString modeLetter(CallKind kind)
 {
     switch (kind) {
@@ -46,17 +48,15 @@ QString modeLetter(CallKind kind)
     return {};
 }
 
-} // namespace
-
 LineCall::LineCall(LineTable &lines, int line, MainTimers &timers, AudioActions &audio)
-    : m_slot(lines[line])
+    : m_slot(lines.slot(line))
     , m_line(line)
     , m_timers(timers)
     , m_audio(audio)
 {
 }
 
-RecState LineCall::recState() const { return static_cast<RecState>(m_slot.recState); }
+RecState LineCall::recState() const { return m_slot.recState; }
 
 Timer &LineCall::ringWatch() { return m_timers.Timer1[m_line]; }
 
@@ -84,6 +84,8 @@ std::int64_t LineCall::ringArrived(int count, std::int64_t now)
 
 void LineCall::resumeRingWatch() { ringWatch().setEnabled(true); }
 
+void LineCall::useRingGaps(const std::array<int, 7> &gaps) { m_slot.ringGap = gaps; }
+
 void LineCall::setCallsSeen(int calls) { m_slot.callsSeen = calls; }
 
 std::optional<int> LineCall::learnRingGap(int k, std::int64_t gap)
@@ -104,7 +106,7 @@ bool LineCall::offered(HCall call)
     // A capture still running from the line's previous call would be cut off by this one (and
     // a dialled call that never connected would make this one count as dialled).
     bool dialledEnded = false;
-    if (m_slot.recState != 0 || isDialled())
+    if (m_slot.recState != RecState::Idle || isDialled())
         stopRecording(StopReason::CallGone, &dialledEnded);
     m_slot.hCall = call;
     return dialledEnded;
@@ -112,15 +114,20 @@ bool LineCall::offered(HCall call)
 
 void LineCall::takenBy(Answerer who)
 {
-    m_slot.answering = static_cast<int>(who);
+    m_slot.answering = who;
     ringWatch().setEnabled(false);
+}
+
+std::int32_t LineCall::place(TelephonyService &service, const QString &number)
+{
+    return service.lineMakeCall(m_slot.hLine, m_slot.hCall, number, 0);
 }
 
 void LineCall::dialled(const QString &number)
 {
     m_slot.outgoing = true;
     setCaller(number);
-    m_slot.answering = static_cast<int>(Answerer::Person);
+    m_slot.answering = Answerer::Person;
 }
 
 void LineCall::clearCaller() { m_slot.callerId.clear(); }
@@ -151,14 +158,14 @@ void LineCall::prepareRecording(CallKind kind)
 {
     // A message is left on a call the system answered itself.
     if (kind == CallKind::Message)
-        m_slot.answering = static_cast<int>(Answerer::Machine);
-    m_slot.mode = modeLetter(kind);
+        m_slot.answering = Answerer::Machine;
+    m_slot.mode = kind;
 }
 
 void LineCall::prepareRecording(CallKind kind, RecState state)
 {
     prepareRecording(kind);
-    m_slot.recState = static_cast<int>(state);
+    m_slot.recState = state;
 }
 
 void LineCall::startRecording(CallKind kind)
@@ -177,8 +184,8 @@ void LineCall::startRecording(CallKind kind, RecState state)
 
 void LineCall::captureStarted()
 {
-    if (m_slot.recState != static_cast<int>(RecState::AwaitingAnswer))
-        m_slot.recState = static_cast<int>(RecState::Recording);
+    if (m_slot.recState != RecState::AwaitingAnswer)
+        m_slot.recState = RecState::Recording;
 }
 
 RecState LineCall::stopRecording(StopReason reason, bool *dialledEnded)
@@ -190,7 +197,7 @@ RecState LineCall::stopRecording(StopReason reason, bool *dialledEnded)
         m_slot.digits.clear();
 
     const RecState was = recState();
-    m_slot.recState = static_cast<int>(RecState::Idle);
+    m_slot.recState = RecState::Idle;
     m_slot.answerConfirmed = false;
     // A timer still pending would start a recording on a call that no longer exists, and that
     // capture would then run into the next call on the line.
@@ -218,9 +225,9 @@ RecState LineCall::stopRecording(StopReason reason, bool *dialledEnded)
 
 bool LineCall::requestCaptureStop()
 {
-    if (m_slot.recState == static_cast<int>(RecState::Idle))
+    if (m_slot.recState == RecState::Idle)
         return false;
-    m_slot.recState = static_cast<int>(RecState::Idle);
+    m_slot.recState = RecState::Idle;
     return true;
 }
 
@@ -229,7 +236,7 @@ bool LineCall::answerDialled(bool legalNoticeFirst)
     if (recState() != RecState::AwaitingAnswer)
         return false;
     if (!legalNoticeFirst) {
-        m_slot.recState = static_cast<int>(RecState::Recording);
+        m_slot.recState = RecState::Recording;
         return true;
     }
     // The legal notice needs the line's devices: this capture ends (nothing of it is kept),

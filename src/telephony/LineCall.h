@@ -1,40 +1,18 @@
 #pragma once
 
-#include "platform/telephony/TelephonyService.h"
+#include "telephony/LineTable.h"
 
 #include <QString>
 
+#include <array>
 #include <cstdint>
 #include <optional>
 
 namespace telvox {
 
 class AudioActions;
-class LineTable;
 class Timer;
-struct LineSlot;
 struct MainTimers;
-
-// recState of the line table, by name.
-enum class RecState {
-    Idle = 0,           // not recording, or a stop was requested
-    Recording = 1,      // the capture is kept as the recording
-    AwaitingAnswer = 2, // a dialled call not yet answered: captured and analysed, not kept
-};
-
-// The kind of recording: the mode letter that starts its file name.
-enum class CallKind {
-    None,    // "": no recording started on this call yet
-    Message, // "A": a message left after the greeting
-    Handset, // "M": answered by a person (handset or the Answer button)
-    Dialled, // "O": a call placed by the dialler
-};
-
-// Who takes a ringing call (the answering field).
-enum class Answerer {
-    Person = 0,  // handset or the Answer button: the conversation is recorded
-    Machine = 1, // the system plays the greeting and records a message
-};
 
 // Why a call's capture ends. The call-is-over reasons also end a dialled call that was being
 // set up; the others only end the capture (the dialler's Drop keeps the dialled mark, and the
@@ -48,11 +26,12 @@ enum class StopReason {
     ToneCommand,  // the caller keyed the hang-up command
 };
 
-// The call on one line, as the call flow changes it. The state stays in the line's row of the
-// line table (LineSlot, where the windows and the audio engine read it) and the line's timers
-// stay in MainTimers' per-line arrays (where the tick handlers are installed); LineCall is the
-// one place that changes either of them for a call. It holds references only: make one where
-// it is needed (TelephonyCore::call(n), or from the table, the timers and the audio actions).
+// The call on one line, as the call flow changes it. Its state is the CallState part of the
+// line's row of the line table, which everyone else reads only (the table lets LineCall alone
+// write it); the line's timers stay in MainTimers' per-line arrays (where the tick handlers are
+// installed). LineCall is the one place that changes either of them for a call. It holds
+// references only: make one where it is needed (TelephonyCore::call(n), or from the table, the
+// timers and the audio actions).
 class LineCall
 {
 public:
@@ -70,6 +49,8 @@ public:
     // until resumeRingWatch() once pending events have run; nothing is learned.
     std::int64_t ringArrived(int count, std::int64_t now);
     void resumeRingWatch();
+    // The gaps learned on earlier calls, as stored in the settings.
+    void useRingGaps(const std::array<int, 7> &gaps);
     // The weight of the learned averages: the calls seen on the line before this one.
     void setCallsSeen(int calls);
     // Entry k of the learned gaps takes in `gap`; the new value, or none when the weight
@@ -83,6 +64,10 @@ public:
     // The ringing call will be taken by `who`; the ring watch stops. The call is answered
     // (or refused) by the service afterwards.
     void takenBy(Answerer who);
+    // Asks the service to place a call to `number` on the open line. The service writes the new
+    // call's handle straight into the line's call: it may report the call's first states before
+    // it returns. The service's request identifier (positive: the call is being placed).
+    std::int32_t place(TelephonyService &service, const QString &number);
     // The dialler placed a call to `number` on the line (after the service accepted it).
     void dialled(const QString &number);
     void clearCaller();

@@ -162,7 +162,7 @@ void TelephonyCore::OnCallState(HCall handle, std::uint32_t param1, std::uint32_
         LineCall c = call(n);
         const bool confirmed = (param2 & kConnectedModeConfirmed) != 0;
         if (confirmed && !slot.outgoing
-            && (m_s.timers.Timer4[n].isEnabled() || slot.recState != 0 || m_s.timers.timPlayLegalO[n].isEnabled()
+            && (m_s.timers.Timer4[n].isEnabled() || slot.recState != RecState::Idle || m_s.timers.timPlayLegalO[n].isEnabled()
                 || m_s.timers.timPlayGreetingExO[n].isEnabled())) {
             // A dialled call already connected for its early media (ring-back or an
             // announcement judged by ear) is now answered by the far end's signalling.
@@ -171,7 +171,7 @@ void TelephonyCore::OnCallState(HCall handle, std::uint32_t param1, std::uint32_
         }
         StartDigitMonitor(n);
         c.setAnswerConfirmed(slot.outgoing && confirmed);
-        if (slot.answering != 0) {
+        if (slot.answering == Answerer::Machine) {
             m_s.audio.PlayGreeting(n);
             return;
         }

@@ -64,7 +64,7 @@ void TelephonyCore::setSetupOptions(const SetupOptions &options)
 void TelephonyCore::setRingGaps(const RingGapTable &gaps)
 {
     for (int n = 0; n < kLineCount; ++n)
-        m_lineTable[n].ringGap = gaps[static_cast<std::size_t>(n)];
+        call(n).useRingGaps(gaps[static_cast<std::size_t>(n)]);
 }
 
 void TelephonyCore::setWindowChecks(std::function<bool()> ringCount, std::function<bool()> legal)
@@ -79,8 +79,8 @@ void TelephonyCore::ResetLineHandles()
 {
     m_hLineApp = 0;
     for (int n = 0; n < kLineCount; ++n) {
-        m_lineTable[n].hLine = 0;
-        m_lineTable[n].hCall = 0;
+        m_lineTable.line(n).hLine = 0;
+        call(n).released();
     }
 }
 
@@ -148,7 +148,7 @@ DeviceClassification TelephonyCore::classifyDevices()
         }
     }
     for (int k = 0; k < 4; ++k) {
-        m_lineTable[k].mediaModes = m_mediaModes[static_cast<std::size_t>(k)];
+        m_lineTable.line(k).mediaModes = m_mediaModes[static_cast<std::size_t>(k)];
         if (!c.enabled[static_cast<std::size_t>(k)])
             m_s.settings.WriteSetting(QStringLiteral("Config"), QStringLiteral("Line") + QString::number(k),
                                       QStringLiteral("0"));
@@ -165,7 +165,7 @@ void TelephonyCore::OpenLines()
     for (int k = 0; k < 4; ++k) {
         if (selected[static_cast<std::size_t>(k)] != QLatin1String("1"))
             continue;
-        LineSlot &slot = m_lineTable[k];
+        LineData &slot = m_lineTable.line(k);
         HLine opened = 0;
         const std::int32_t result
             = m_s.service.lineOpen(m_hLineApp, static_cast<std::uint32_t>(k), opened, m_apiVersion, 0,

@@ -9,37 +9,81 @@
 
 namespace telvox {
 
-// Everything the system knows about one of the four lines. All fields start at 0, empty or
-// false; the comments say which part of the call flow sets them.
-struct LineSlot
+// Where the line's call is in its recording.
+enum class RecState {
+    Idle = 0,           // not recording, or a stop was requested
+    Recording = 1,      // the capture is kept as the recording
+    AwaitingAnswer = 2, // a dialled call not yet answered: captured and analysed, not kept
+};
+// The state's number, as the status display and the line tests compare it.
+constexpr bool operator==(RecState state, int number) { return static_cast<int>(state) == number; }
+
+// The kind of recording: the mode letter that starts its file name.
+enum class CallKind {
+    None,    // "": no recording started on this call yet
+    Message, // "A": a message left after the greeting
+    Handset, // "M": answered by a person (handset or the Answer button)
+    Dialled, // "O": a call placed by the dialler
+};
+QString modeLetter(CallKind kind);
+// A kind equals its mode letter ("" for None).
+inline bool operator==(CallKind kind, const QString &letter) { return modeLetter(kind) == letter; }
+inline bool operator==(CallKind kind, const char *letter) { return modeLetter(kind) == QLatin1StringView(letter); }
+
+// Who takes a ringing call.
+enum class Answerer {
+    Person = 0,  // handset or the Answer button: the conversation is recorded
+    Machine = 1, // the system plays the greeting and records a message
+};
+
+// The line itself: the line manager opens it and chooses its media mode.
+struct LineData
 {
-    HLine hLine = 0;               // line handle from lineOpen; 0: line not open
-    HCall hCall = 0;               // the line's current call; 0: none
-    int answering = 0;             // 1: the system answers as an answering machine
-    bool outgoing = false;         // a call placed by the dialler is being set up
-    std::int64_t ringTime = 0;     // time of the latest ring (event loop clock, ms)
-    std::array<int, 7> ringGap{};  // learned ring-watch intervals, entries 1..6 (0 unused)
-    int callsSeen = 0;             // weight of the learned averages
-    int recState = 0;              // 0 idle or stop requested, 1 recording, 2 dialled call not yet answered
-    bool answerConfirmed = false;  // the line's signalling says the dialled call was answered
-    QString mode;                  // "A" message, "M" answered by a person, "O" dialled call
-    QString callerId;              // "" or "~" + the caller's number
-    QString digits;                // touch tones keyed during the call
-    int digitIdle = 0;             // toll-saver ticks since the last digit
-    bool playing = false;          // a prompt is being played to the line
+    HLine hLine = 0;              // line handle from lineOpen; 0: line not open
+    std::uint32_t mediaModes = 0; // media mode the line is opened with
+};
+
+// The call on the line. Only the line's LineCall writes these.
+struct CallState
+{
+    HCall hCall = 0;                        // the line's current call; 0: none
+    Answerer answering = Answerer::Person;  // who takes the call
+    bool outgoing = false;                  // a call placed by the dialler is being set up
+    std::int64_t ringTime = 0;              // time of the latest ring (event loop clock, ms)
+    std::array<int, 7> ringGap{};           // learned ring-watch intervals, entries 1..6 (0 unused)
+    int callsSeen = 0;                      // weight of the learned averages
+    RecState recState = RecState::Idle;
+    bool answerConfirmed = false;           // the line's signalling says the dialled call was answered
+    CallKind mode = CallKind::None;
+    QString callerId;                       // "" or "~" + the caller's number
+    QString digits;                         // touch tones keyed during the call
+    int digitIdle = 0;                      // toll-saver ticks since the last digit
+};
+
+// The line's audio devices: the audio engine's.
+struct LineDevice
+{
+    bool playing = false; // a prompt is being played to the line
     std::uintptr_t hWaveIn = 0;
     std::uintptr_t hWaveOut = 0;
     std::int32_t waveDeviceId = 0;
-    std::uint32_t mediaModes = 0;  // media mode the line is opened with
+};
+
+// Everything the system knows about one of the four lines, as the windows read it.
+struct LineSlot : LineData, CallState, LineDevice
+{
 };
 
 inline constexpr int kLineCount = 4;
 
+// The four lines. Readers get a row as it is; each part has its one writer: the line manager
+// (line()), the audio engine (device()) and the line's LineCall (the call state).
 class LineTable
 {
 public:
-    LineSlot &operator[](int line) { return m_slots.at(static_cast<std::size_t>(line)); }
     const LineSlot &operator[](int line) const { return m_slots.at(static_cast<std::size_t>(line)); }
+    LineData &line(int line) { return m_slots.at(static_cast<std::size_t>(line)); }
+    LineDevice &device(int line) { return m_slots.at(static_cast<std::size_t>(line)); }
 
     // The lowest line whose line handle is `handle`; -1 when none (a 0 handle never matches).
     int lineOfLineHandle(HLine handle) const
@@ -61,6 +105,9 @@ public:
     }
 
 private:
+    friend class LineCall;
+    LineSlot &slot(int line) { return m_slots.at(static_cast<std::size_t>(line)); }
+
     std::array<LineSlot, kLineCount> m_slots{};
 };
 

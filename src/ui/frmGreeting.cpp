@@ -10,7 +10,7 @@
 #include "core/Texts.h"
 #include "platform/media/MediaControl.h"
 #include "platform/shell/UserPrompts.h"
-#include "telephony/LineTable.h"
+#include "telephony/LineCall.h"
 
 #include <QFile>
 #include <QHBoxLayout>
@@ -137,17 +137,15 @@ void frmGreeting::cmdRecord_Click()
         m_cmdPlay->setEnabled(true);
         return;
     }
-    m_s.lines[kSlot].recState = 1;
+    recorderCall().captureStarted();
 }
 
 void frmGreeting::cmdStop_Click()
 {
     if (!m_playing) {
         m_s.timers.timWriteFile[kSlot].setEnabled(false);
-        if (m_s.lines[kSlot].recState == 1) {
-            m_s.lines[kSlot].recState = 0;
+        if (m_s.lines[kSlot].recState == RecState::Recording && recorderCall().requestCaptureStop())
             m_s.engine.waveInReset(kSlot); // the capture finishes the working file
-        }
         m_timer1->setEnabled(true);
     } else {
         m_s.media.sendString(QStringLiteral("close ") + mediaPath(m_target));
@@ -156,6 +154,8 @@ void frmGreeting::cmdStop_Click()
     m_cmdRecord->setEnabled(true);
     m_cmdPlay->setEnabled(true);
 }
+
+LineCall frmGreeting::recorderCall() { return LineCall(m_s.lines, kSlot, m_s.timers, m_s.engine); }
 
 void frmGreeting::Timer1_Timer()
 {
@@ -182,10 +182,9 @@ void frmGreeting::Command1_Click()
 void frmGreeting::done(int result)
 {
     // Closed while recording: the capture ends without writing anything.
-    if (m_s.lines[kSlot].recState == 1 && m_s.engine.captureName(kSlot) == QLatin1String("Greeting.wav")) {
-        m_s.lines[kSlot].recState = 0;
+    if (m_s.lines[kSlot].recState == RecState::Recording
+        && m_s.engine.captureName(kSlot) == QLatin1String("Greeting.wav") && recorderCall().requestCaptureStop())
         m_s.engine.abandonCapture(kSlot);
-    }
     if (m_timer1->isEnabled())
         Timer1_Timer(); // stopped just before closing: the prompt is still written
     if (m_playing)

@@ -14,6 +14,7 @@ namespace telvox {
 
 class AudioEngine;
 class EventLoop;
+class LineCall;
 class LineTable;
 class MediaControl;
 class Texts;
@@ -63,6 +64,8 @@ public:
     void cmdStop_Click();
     void cmdPlay_Click();
     void Timer1_Timer();
+    // The microphone capture runs as a recording on line slot 3.
+    LineCall recorderCall();
     void Command1_Click();
 
     // Closing the window (any way) while recording drops the recording.

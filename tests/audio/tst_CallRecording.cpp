@@ -13,39 +13,6 @@ class tst_CallRecording : public QObject
 {
     Q_OBJECT
 private slots:
-    // A message (the machine answers) is listed unread, a conversation on a parallel handset
-    // among the recent recordings; both as long as the caller spoke.
-    void answeredCallsAreRecordedAndListed_data()
-    {
-        QTest::addColumn<int>("pickUpAfterRing");
-        QTest::newRow("message") << 0;
-        QTest::newRow("handset") << 2;
-    }
-    void answeredCallsAreRecordedAndListed()
-    {
-        QFETCH(int, pickUpAfterRing);
-        CallRig c;
-        QVERIFY(c.exchange->placeIncomingCall(0, caller("5551234", 5, pickUpAfterRing)));
-        if (!pickUpAfterRing) {
-            QVERIFY(c.loop.advanceUntil([&] { return c.exchange->view(0).digitsHeard.contains('*'); }, 60000));
-            // The caller heard the whole greeting before the tone.
-            QVERIFY2(c.exchange->heardSampleCount(0) >= 18000, qPrintable(QString::number(c.exchange->heardSampleCount(0))));
-        }
-        QVERIFY(c.until(0, 1));
-        c.loop.advance(20000);
-        QVERIFY(c.exchange->hangUpFarEnd(0, FarEndHangUp::WithDisconnect));
-        c.loop.advance(5000);
-        const QStringList files = c.recordings();
-        QCOMPARE(files.size(), 1);
-        QVERIFY2(files[0].startsWith(pickUpAfterRing ? "M2026-12-04~08-3" : "A2026-12-04~08-3")
-                     && files[0].endsWith("~5551234.wav"),
-                 qPrintable(files[0]));
-        QCOMPARE(c.lists.unreadEntries(), pickUpAfterRing ? QStringList() : files);
-        QCOMPARE(c.lists.lastTenEntries(), pickUpAfterRing ? files : QStringList());
-        QVERIFY2(std::abs(c.seconds(files[0]) - 20.0) < 1.5, qPrintable(QString::number(c.seconds(files[0]))));
-        QVERIFY(c.statusTexts().join('|').contains("Line0"));
-    }
-
     // Ending the program must not lose a call's recording: neither one still being captured
     // (the partly filled buffer at the device included) nor one whose capture has closed but
     // whose file the write timer has not produced yet.

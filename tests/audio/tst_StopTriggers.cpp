@@ -112,7 +112,7 @@ private slots:
         options.fastBusy = busyOn;
         Triggered h(options);
         h.farEnd(speech(), talkMs / 1000.0, reorderTone ? tone("United States/Canada", sim::ToneKind::Congestion) : silence());
-        h.startRecording("A", "~123");
+        h.startRecording(CallKind::Message, "123");
         h.loop.advance(runningMs);
         QCOMPARE(h.lines[0].recState, 1); // talk never looks like silence or a busy tone
         h.loop.advance(std::max(stopMs - runningMs, 0));
@@ -145,8 +145,7 @@ private slots:
         StopTriggerOptions options;
         options.fastBusy = true;
         Triggered h(options);
-        h.startRecording("A");
-        h.lines[0].recState = 1;
+        h.startRecording(CallKind::Message);
         std::vector<std::int16_t> busy(8000);
         tone("United States/Canada", sim::ToneKind::Busy)->read(busy);
         const std::vector<std::int16_t> quiet(std::size_t(320 + (silentFrames - 1) * 160), 0);

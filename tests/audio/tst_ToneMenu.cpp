@@ -27,9 +27,7 @@ struct Menu : Harness
     // A key as the dispatcher reports it.
     void key(int line, QChar digit)
     {
-        lines[line].digits += digit;
-        lines[line].digitIdle = 0;
-        timers.timTollSaver[line].setEnabled(true);
+        call(line).digitReceived(digit);
     }
     QByteArray dtmf() const { return readAll(dir.file("dtmf.txt")); }
 
@@ -94,7 +92,7 @@ private slots:
     void doubleHashEndsTheRecordingAndHangsUp()
     {
         Menu m;
-        m.startRecording("A", "~555");
+        m.startRecording(CallKind::Message, "555");
         m.loop.advance(2000);
         m.key(0, '#');
         m.loop.advance(300);
@@ -126,7 +124,8 @@ private slots:
     {
         Menu m;
         ToneMenu broken({m.loop, m.lines, *m.engine, m.status, m.texts, m.timers, m.speaker}, m.dir.file("missing/dir"));
-        m.lines[2].digits = "9*";
+        m.key(2, '9');
+        m.key(2, '*');
         broken.HandleToneCommand(2);
         QVERIFY(!QFile::exists(m.dir.file("missing/dir/dtmf.txt")));
     }

@@ -8,7 +8,7 @@
 #include "platform/wave/PacedWaveDevices.h"
 #include "support/Files.h"
 #include "support/ProgramFolder.h"
-#include "telephony/LineTable.h"
+#include "telephony/LineCall.h"
 
 #include <QDir>
 
@@ -40,7 +40,7 @@ struct Harness : ProgramFolder
         devices.addProvider(paced);
         startEngine(format);
         status.OpenDayLog();
-        lines[0].waveDeviceId = kIn;
+        lines.device(0).waveDeviceId = kIn;
     }
 
     // A new engine, as the next start of the program makes it (the old one goes without a word).
@@ -51,19 +51,19 @@ struct Harness : ProgramFolder
             AudioEngine::Services{loop, lines, exchange, devices, conversion, lists, status, texts, prompts, timers},
             AudioEngine::Folders{dir.path(), dir.file("tmp") + "/", dir.file("rec") + "/", fallback()}, format);
     }
-    // Starts a recording of line 0 with the given mode, as the call flow would.
-    void startRecording(const QString &mode, const QString &callerId = QString(), int recState = 0)
+    LineCall call(int slot = 0) { return LineCall(lines, slot, timers, *engine); }
+    // Starts a recording of line 0 of the given kind, as the call flow would.
+    void startRecording(CallKind kind, const QString &caller = QString(), RecState state = RecState::Idle)
     {
-        lines[0].mode = mode;
-        lines[0].callerId = callerId;
-        lines[0].recState = recState;
-        lines[0].waveDeviceId = kIn;
+        caller.isEmpty() ? call().clearCaller() : call().setCaller(caller);
+        call().prepareRecording(kind, state);
+        lines.device(0).waveDeviceId = kIn;
         engine->StartLineRecording(0);
     }
     // The caller hangs up: stop requested, the device returns its buffer.
     void stop(int slot = 0)
     {
-        lines[slot].recState = 0;
+        call(slot).requestCaptureStop();
         engine->waveInReset(slot);
     }
     QStringList recordings() const { return QDir(dir.file("rec")).entryList(QDir::Files); }

@@ -120,7 +120,7 @@ struct CallRig : CallSystemHooks
     {
         return loop.advanceUntil([&] { return slot(line).recState == state; }, ms);
     }
-    LineSlot &slot(int line) { return core->lineTable()[line]; }
+    const LineSlot &slot(int line) { return core->lineTable()[line]; }
     // The line is back to where a new call finds it: no call, not recording, nothing captured.
     bool lineIsClean(int line)
     {

@@ -25,43 +25,28 @@ public:
         for (int n = 0; n < 4; ++n) {
             m_end[std::size_t(n)] = m_loop.createTimer(1000, [this, n] {
                 m_end[std::size_t(n)]->setEnabled(false);
-                (*table)[n].playing = false;
+                table->device(n).playing = false;
             });
         }
     }
 
-    void PlayGreeting(int line) override
-    {
-        calls << QStringLiteral("PlayGreeting %1").arg(line);
-        if ((*table)[line].playing)
-            return;
-        startPrompt(line);
-        m_timers.Timer3[line].setEnabled(true);
-    }
-    void PlayBlockedNotice(int line) override
-    {
-        calls << QStringLiteral("PlayBlockedNotice %1").arg(line);
-        startPrompt(line);
-        m_timers.Timer3[line].setEnabled(true);
-    }
-    void PlayLegalNotice(int line) override
-    {
-        calls << QStringLiteral("PlayLegalNotice %1").arg(line);
-        startPrompt(line);
-    }
+    // A greeting already playing goes on alone; the greeting and the refusal notice start the
+    // greeting watch (Timer3) as the audio engine does.
+    void PlayGreeting(int line) override { play("PlayGreeting", line, !(*table)[line].playing, true); }
+    void PlayBlockedNotice(int line) override { play("PlayBlockedNotice", line, true, true); }
+    void PlayLegalNotice(int line) override { play("PlayLegalNotice", line, true, false); }
     void StartLineRecording(int line) override
     {
-        LineSlot &slot = (*table)[line];
-        calls << QStringLiteral("StartLineRecording %1 %2%3").arg(line).arg(slot.mode, slot.callerId);
-        if (slot.recState != 2)
-            slot.recState = 1;
+        const LineSlot &slot = (*table)[line];
+        calls << QStringLiteral("StartLineRecording %1 %2%3").arg(line).arg(modeLetter(slot.mode), slot.callerId);
+        LineCall(*table, line, m_timers, *this).captureStarted();
     }
     void waveInReset(int line) override { calls << QStringLiteral("waveInReset %1").arg(line); }
     void abandonCapture(int line) override { calls << QStringLiteral("abandonCapture %1").arg(line); }
     void ClosePromptOutput(int line) override
     {
         calls << QStringLiteral("ClosePromptOutput %1").arg(line);
-        (*table)[line].playing = false;
+        table->device(line).playing = false;
     }
 
     LineTable *table = nullptr;
@@ -69,11 +54,20 @@ public:
     QStringList calls;
 
 private:
+    void play(const char *request, int line, bool starts, bool greetingWatch)
+    {
+        calls << QStringLiteral("%1 %2").arg(QLatin1String(request)).arg(line);
+        if (!starts)
+            return;
+        startPrompt(line);
+        if (greetingWatch)
+            m_timers.Timer3[line].setEnabled(true);
+    }
     void startPrompt(int line)
     {
         if (promptMs <= 0)
             return;
-        (*table)[line].playing = true;
+        table->device(line).playing = true;
         m_end[std::size_t(line)]->setInterval(promptMs);
         m_end[std::size_t(line)]->setEnabled(true);
     }
@@ -130,20 +124,8 @@ struct TelephonyFixture : ProgramFolder
         for (const auto &[key, value] : options)
             settings.WriteSetting(QStringLiteral("Config"), QString::fromLatin1(key), QString::fromLatin1(value));
     }
-    // Dials out on line 0 as the dialler does, to a far end that behaves as `kind` says.
-    HCall dial(OutgoingBehaviour::Kind kind)
-    {
-        OutgoingBehaviour b;
-        b.kind = kind;
-        exchange->setOutgoingBehaviour(0, b);
-        slot(0).outgoing = true;
-        HCall call = 0;
-        if (exchange->lineMakeCall(slot(0).hLine, call, QStringLiteral("555"), 0) > 0)
-            slot(0).hCall = call;
-        return call;
-    }
     QByteArray fileBytes(const QString &name) const { return readAll(dir.file(name)); }
-    LineSlot &slot(int n) { return core->lineTable()[n]; }
+    const LineSlot &slot(int n) const { return core->lineTable()[n]; }
     QString setting(const QString &section, const QString &key) { return settings.ReadSetting(section, key); }
 
     ExchangeSetup exchangeSetup;

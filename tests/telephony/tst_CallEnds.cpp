@@ -132,14 +132,15 @@ private slots:
     void callerIdTextCannotForgeLines()
     {
         CallRig c;
-        const QByteArray number = "555\r\n08:30:16 Line1 forged\x1b[2J\x07";
+        // The number field ends at its first zero byte; the name is not cut.
+        const QByteArray number = QByteArray("555\r\n08:30:16 Line1 forged\x1b[2J\x07\0tail", 36);
         IncomingCall in = caller(number, 3);
-        in.name = "EVE\r\nCallerID:1234\x1b]0;owned\x07\x85";
+        in.name = "EVE\r\nCallerID:1234\x1b]0;owned\x07\x85" + QByteArray(300, 'x');
         QVERIFY(c.exchange->placeIncomingCall(0, in));
         const QString shown = "555??08:30:16 Line1 forged?[2J?";
         QVERIFY(c.loop.advanceUntil([&] { return !c.core->callerNumber().isEmpty(); }, 10000));
         QCOMPARE(c.core->callerNumber(), shown);
-        QCOMPARE(c.core->callerName(), QString("EVE??CallerID:1234?]0;owned??"));
+        QCOMPARE(c.core->callerName(), "EVE??CallerID:1234?]0;owned??" + QString(300, 'x'));
         QCOMPARE(c.core->popup().row(0).callerId, shown + ' ');
         QCOMPARE(c.core->popup().row(0).callerName, c.core->callerName() + ' ');
         QVERIFY(c.until(0, 1));

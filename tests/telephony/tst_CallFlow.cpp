@@ -26,7 +26,7 @@ private slots:
         QVERIFY(f.audio.calls.isEmpty());
 
         f.loop.advance(1); // ring 3: the system answers as an answering machine
-        QCOMPARE(f.slot(0).answering, 1);
+        QCOMPARE(f.slot(0).answering, Answerer::Machine);
         QVERIFY(!f.timers.Timer1[0].isEnabled());
         QCOMPARE(f.audio.calls, QStringList{"PlayGreeting 0"});
         QVERIFY(f.exchange->view(0).monitoringDigits);
@@ -38,7 +38,7 @@ private slots:
         f.loop.advance(1000);
         QCOMPARE(f.exchange->view(0).digitsHeard, QString("*"));
         QVERIFY(!f.timers.Timer3[0].isEnabled());
-        QCOMPARE(f.slot(0).mode, QString("A"));
+        QCOMPARE(f.slot(0).mode, CallKind::Message);
         QCOMPARE(f.audio.calls.last(), QString("StartLineRecording 0 A~5551234"));
         QCOMPARE(f.slot(0).recState, 1);
 
@@ -49,15 +49,10 @@ private slots:
         f.loop.advance(500);
         QCOMPARE(f.slot(0).hCall, HCall(0));
         QCOMPARE(f.exchange->view(0).hCall, HCall(0)); // deallocated
-
-        const QStringList expected = {"Line0 is ready", "Line0 Ring...", " 1",          "CallerID:5551234",
-                                      " 2",             " 3",            "Line0 开始录音", "Line0 Start Recording",
-                                      "Line0Disconnected"};
-        QCOMPARE(f.statusTexts(), expected);
+        // (The status lines, the audio requests and the learned gap of this call are checked by
+        // scenario_answer-after-three-rings.)
         QCOMPARE(f.audio.calls.count("waveInReset 0"), 1);
-        QCOMPARE(f.setting("Line0", "Calls"), QString("51"));
-        QCOMPARE(f.setting("Line0", "Param1"), QString("6492")); // (50 x 6500 + 6100) / 51
-        QVERIFY(f.setting("Line0", "Param2").isEmpty());         // ring 3 answered: nothing more learned
+        QVERIFY(f.setting("Line0", "Param2").isEmpty()); // ring 3 answered: nothing more learned
     }
 
     void ringGapLearningRoundsHalfToEven_data()
@@ -133,7 +128,7 @@ private slots:
         QCOMPARE(f.exchange->view(0).callState, LineCallState::Offering);
         f.loop.advance(1); // the ring watch expires: the system goes off-hook in parallel
         QVERIFY(!f.timers.Timer1[0].isEnabled());
-        QCOMPARE(f.slot(0).answering, 0);
+        QCOMPARE(f.slot(0).answering, Answerer::Person);
         QCOMPARE(f.exchange->view(0).callState, LineCallState::Connected);
         QCOMPARE(f.audio.calls, QStringList{legal ? "PlayLegalNotice 0" : "StartLineRecording 0 M~777"});
         QCOMPARE(f.statusTexts().contains("Line0 Start Recording"), !legal);
@@ -188,7 +183,7 @@ private slots:
         f.loop.advance(0);
         QCOMPARE(f.exchange->view(1).callState, LineCallState::Connected);
         QVERIFY(!f.core->popup().row(1).answerVisible && f.core->popup().row(1).hangupVisible);
-        QCOMPARE(f.slot(1).answering, 0);
+        QCOMPARE(f.slot(1).answering, Answerer::Person);
         QVERIFY(f.audio.calls.contains("StartLineRecording 1 M~11"));
 
         QVERIFY(f.exchange->hangUpFarEnd(0, FarEndHangUp::WithDisconnect));
@@ -209,7 +204,7 @@ private slots:
         // Without a reaction the system still answers as a machine at the ring count.
         QVERIFY(f.exchange->placeIncomingCall(1, callFrom("12")));
         f.loop.advance(4 * 6000);
-        QCOMPARE(f.slot(1).answering, 1);
+        QCOMPARE(f.slot(1).answering, Answerer::Machine);
         QCOMPARE(f.audio.calls.last(), QString("PlayGreeting 1"));
     }
 
@@ -256,19 +251,6 @@ private slots:
         QVERIFY(f.core->popup().isVisible());
         f.loop.advance(1);
         QVERIFY(!f.core->popup().isLoaded());
-
-        // Any bytes: control characters, separators, a name of 500 characters, no number.
-        // The number field ends at its first zero byte; control characters are kept and shown
-        // as '?', so that the text cannot break a line anywhere it goes.
-        QByteArray nasty("12\x01\r\n;,|\\/..", 12);
-        QVERIFY(f.exchange->sendCallerId(0, nasty + QByteArray("\0tail", 5), QByteArray(500, 'x')));
-        f.loop.advance(0);
-        const QString expected = QStringLiteral("12???;,|\\/..");
-        QCOMPARE(f.core->callerNumber(), expected);
-        QCOMPARE(f.slot(0).callerId, "~" + expected);
-        QCOMPARE(f.core->popup().row(0).callerName.size(), 501);
-        QCOMPARE(f.setting("Received", " 2"), expected);
-        QVERIFY(f.fileBytes("callerid.txt").endsWith(expected.toLatin1() + "\r\n"));
 
         // A call without caller ID: both texts are "UNKNOWN".
         QVERIFY(f.exchange->sendCallerId(0, {}, {}));
@@ -342,33 +324,37 @@ private slots:
     void everyEndResetsTheWholeCall_data()
     {
         QTest::addColumn<QString>("how");
-        QTest::addColumn<int>("recState");
+        QTest::addColumn<RecState>("recState");
         QTest::addColumn<bool>("pending"); // a dialled call being set up, a legal notice step running
         QTest::addColumn<QStringList>("audio");
         for (const char *how : {"disconnect", "idle", "hang up"}) {
             const auto row = [how](const char *state) { return QString("%1, %2").arg(how, state).toUtf8(); };
-            QTest::newRow(row("greeting").constData()) << how << 0 << false << QStringList();
-            QTest::newRow(row("recording").constData()) << how << 1 << false << QStringList{"waveInReset 1"};
-            QTest::newRow(row("awaiting the answer").constData()) << how << 2 << false << QStringList{"abandonCapture 1"};
-            QTest::newRow(row("notice, dialled start pending").constData()) << how << 0 << true << QStringList{"ClosePromptOutput 1"};
+            QTest::newRow(row("greeting").constData()) << how << RecState::Idle << false << QStringList();
+            QTest::newRow(row("recording").constData()) << how << RecState::Recording << false << QStringList{"waveInReset 1"};
+            QTest::newRow(row("awaiting the answer").constData())
+                << how << RecState::AwaitingAnswer << false << QStringList{"abandonCapture 1"};
+            QTest::newRow(row("notice, dialled start pending").constData())
+                << how << RecState::Idle << true << QStringList{"ClosePromptOutput 1"};
         }
     }
     void everyEndResetsTheWholeCall()
     {
         QFETCH(QString, how);
-        QFETCH(int, recState);
+        QFETCH(RecState, recState);
         QFETCH(bool, pending);
         TelephonyFixture f;
         QVERIFY(f.start());
         MainTimers &t = f.timers;
         const auto stopped = {&t.Timer4[1], &t.timPlayLegalO[1], &t.timPlayGreetingExO[1], &t.timPlayGreetingExM[1]};
-        LineSlot &s = f.slot(1);
-        s = LineSlot{};
-        s.hCall = 77;
-        s.outgoing = pending;
-        s.recState = recState;
-        s.answerConfirmed = true;
-        s.digits = "1#";
+        const LineSlot &s = f.slot(1);
+        LineCall c = f.core->call(1);
+        c.offered(77);
+        if (pending)
+            c.dialled("555");
+        c.prepareRecording(CallKind::Message, recState);
+        c.setAnswerConfirmed(true);
+        c.digitReceived('1');
+        c.digitReceived('#');
         for (Timer *timer : stopped)
             timer->setEnabled(pending);
         t.Timer3[1].setEnabled(true);
@@ -376,7 +362,7 @@ private slots:
             f.core->cmdHangup_Click(1);
         else
             f.core->OnCallState(77, how == "idle" ? LineCallState::Idle : LineCallState::Disconnected, 0, 0);
-        QVERIFY(s.recState == 0 && !s.outgoing && !s.answerConfirmed);
+        QVERIFY(s.recState == RecState::Idle && !s.outgoing && !s.answerConfirmed);
         for (Timer *timer : stopped)
             QVERIFY(!timer->isEnabled());
         QVERIFY(t.Timer3[1].isEnabled() && !t.timDropCall[0].isEnabled());

@@ -95,7 +95,7 @@ private slots:
         QVERIFY(r.dialler->Timer1(0).isEnabled());
         r.f.loop.advance(3000);
         QVERIFY(w->cmdDrop()->isEnabled());
-        r.f.slot(0).recState = 0; // the recording is over
+        r.f.core->call(0).requestCaptureStop(); // the recording is over
         r.f.loop.advance(1000);
         QVERIFY(!r.dialler->Timer1(0).isEnabled());
         QVERIFY(w->cmdDial()->isEnabled() && !w->cmdDrop()->isEnabled() && w->cmdExit()->isEnabled());
@@ -139,9 +139,9 @@ private slots:
         w->txtDialOut()->setText("555");
         w->cmdDial()->click();
         w->Combo1()->setEditText("1");
-        r.f.slot(1).recState = 1;
+        r.f.core->call(1).startRecording(CallKind::Handset);
         w->cmdDrop()->click();
-        QCOMPARE(r.f.slot(1).recState, 0);
+        QCOMPARE(r.f.slot(1).recState, RecState::Idle);
         QVERIFY(r.f.audio.calls.contains("waveInReset 1"));
         QVERIFY(r.f.timers.timDropCall[1].isEnabled());
         QVERIFY(!r.f.timers.timDropCall[0].isEnabled());

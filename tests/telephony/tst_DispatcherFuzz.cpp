@@ -4,9 +4,6 @@
 
 #include "TelephonyFixture.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <QTest>
 
 #include <random>
@@ -72,10 +69,8 @@ public:
             b.kind = static_cast<OutgoingBehaviour::Kind>(below(3));
             b.answerAfterMs = below(5000);
             x.setOutgoingBehaviour(line, b);
-            m_f.slot(line).outgoing = true;
-            HCall call = 0;
-            if (x.lineMakeCall(m_f.slot(line).hLine, call, QStringLiteral("555"), 0) > 0)
-                m_f.slot(line).hCall = call;
+            m_f.core->call(line).dialled(QStringLiteral("555"));
+            m_f.core->call(line).place(x, QStringLiteral("555"));
             break;
         }
         default: // a request of the system's own, or a button, at a random moment
@@ -85,7 +80,7 @@ public:
             case 2: m_f.core->SendSignalTone(line); break;
             case 3: m_f.core->cmdAnswer_Click(line); break;
             case 4: m_f.core->cmdHangup_Click(line); break;
-            default: m_f.slot(line).playing = !m_f.slot(line).playing; break;
+            default: m_f.core->lineTable().device(line).playing = !m_f.slot(line).playing; break;
             }
         }
     }
@@ -123,7 +118,7 @@ public:
     {
         for (int n = 0; n < 4; ++n) {
             m_f.exchange->hangUpFarEnd(n, FarEndHangUp::Silent);
-            m_f.slot(n).playing = false;
+            m_f.core->lineTable().device(n).playing = false;
         }
         m_f.loop.advance(60000);
         for (int n = 0; n < 4; ++n) {
@@ -148,22 +143,6 @@ class tst_DispatcherFuzz : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase()
-    {
-        // Every ring writes the settings store, which syncs its file each time: on a disk that
-        // costs milliseconds per write, so the store goes to shared memory where there is one.
-        const QString shm = QStringLiteral("/dev/shm");
-        if (QFileInfo(shm).isDir() && QFileInfo(shm).isWritable()) {
-            m_scratch = shm + QStringLiteral("/telvox-fuzz-") + QString::number(QCoreApplication::applicationPid());
-            qputenv("TELVOX_TEST_TMP", m_scratch.toLocal8Bit());
-        }
-    }
-    void cleanupTestCase()
-    {
-        if (!m_scratch.isEmpty())
-            QDir(m_scratch).removeRecursively();
-    }
-
     void randomEventsKeepTheInvariants_data()
     {
         QTest::addColumn<bool>("manual");
@@ -203,9 +182,6 @@ private slots:
         }
         QVERIFY(f.statusList.lines().size() > 100); // the flow really ran
     }
-
-private:
-    QString m_scratch;
 };
 
 QTEST_GUILESS_MAIN(tst_DispatcherFuzz)

@@ -109,20 +109,6 @@ private slots:
         QCOMPARE(f.prompts.shown[0].text.left(14), QString("Line0 Error:  "));
         QCOMPARE(f.prompts.shown[1].text.left(14), QString("Line1 Error:  "));
     }
-
-    void initialisationRefused()
-    {
-        ExchangeSetup setup;
-        setup.initializeResult = LineErr::NoDriver;
-        TelephonyFixture f(setup);
-        QVERIFY(!f.start());
-        QCOMPARE(f.prompts.shown.size(), 1);
-        QCOMPARE(f.prompts.shown[0].text,
-                 QString("Compatibility problem with your modem and TAPI (Windows),please contact your modem provider"));
-        QCOMPARE(f.prompts.shown[0].icon, MessageIcon::Critical);
-        QCOMPARE(f.prompts.shown[0].title, QString("Telvox"));
-        QVERIFY(f.statusTexts().isEmpty());
-    }
 };
 
 QTEST_GUILESS_MAIN(tst_LineManager)
