@@ -2,10 +2,6 @@
 
 #include "core/Settings.h"
 
-#include <QFile>
-
-#include <algorithm>
-
 namespace telvox::sip {
 
 namespace {
@@ -54,24 +50,6 @@ std::vector<SipLineConfig> readSipConfig(const SettingsStore &store)
         lines.push_back(line);
     }
     return lines;
-}
-
-std::unique_ptr<SipTelephony> createSipTelephony(EventLoop &loop, const SettingsStore &store, QList<SipNotice> *notes)
-{
-    std::vector<SipLineConfig> lines = readSipConfig(store);
-    if (lines.empty())
-        return nullptr;
-    // A password in the store, however it got there: only its owner may read the file.
-    if (std::any_of(lines.begin(), lines.end(), [](const SipLineConfig &l) { return !l.setup.password.isEmpty(); }))
-        QFile::setPermissions(store.storeFile(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    auto service = std::make_unique<SipTelephony>(loop, std::move(lines));
-    const QString failure = service->start();
-    if (!failure.isEmpty()) {
-        if (notes)
-            notes->append(SipNotice{notice::kCannotStart, {failure}});
-        return nullptr;
-    }
-    return service;
 }
 
 } // namespace telvox::sip

@@ -2,15 +2,11 @@
 
 #include "platform/telephony/sip/SipTelephony.h"
 
-#include <QList>
-
-#include <memory>
 #include <vector>
 
 namespace telvox {
-class EventLoop;
 class SettingsStore;
-} // namespace telvox
+}
 
 namespace telvox::sip {
 
@@ -35,9 +31,5 @@ namespace telvox::sip {
 inline constexpr const char *kSipSection = "SIP";
 
 std::vector<SipLineConfig> readSipConfig(const SettingsStore &store);
-
-// The SIP backend when SIP lines are configured and their addresses could be bound;
-// nullptr otherwise, with the reason in `notes`.
-std::unique_ptr<SipTelephony> createSipTelephony(EventLoop &loop, const SettingsStore &store, QList<SipNotice> *notes);
 
 } // namespace telvox::sip

@@ -26,6 +26,10 @@ inline constexpr int kNetworkLost = 1973;        // %1 line, %2 registrar, %3 th
 inline constexpr int kRegisteredAgain = 1974;    // %1 line, %2 registrar
 inline constexpr int kCannotStart = 1975;        // %1 what failed
 inline constexpr int kAnsweredElsewhere = 1976;  // %1 line
+// The SIP module (SipModule.h) could not be used:
+inline constexpr int kModuleMissing = 1241;    // %1 where it should be
+inline constexpr int kModuleUnloadable = 1242; // %1 its file, %2 the loader's reason
+inline constexpr int kModuleOtherBuild = 1243; // %1 its file, %2 its build, %3 the program's
 } // namespace notice
 
 } // namespace telvox::sip
