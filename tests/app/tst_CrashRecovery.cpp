@@ -22,7 +22,6 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QSet>
 #include <QTest>
 
 #include <cerrno>
@@ -38,30 +37,9 @@ using namespace telvox::test;
 namespace {
 
 // A child process of this test runs the application on the virtual exchange in the program
-// folder named here: it answers one call on line 0 and records it.
+// folder named here: it answers one call on line 0, says when 5.5 s are recorded and waits to
+// be killed.
 const char *const kChildHome = "TELVOX_TEST_CHILD_HOME";
-// "crash": the child says when 5.5 s are recorded and waits to be killed. "1" or "-1": it
-// records a caller marked with that sign whole and ends (two such twins run at once).
-const char *const kChildRole = "TELVOX_TEST_CHILD_ROLE";
-
-// A caller whose every sample tells who spoke: 1000..1999 times `sign`.
-class MarkedCaller final : public sim::SampleSource
-{
-public:
-    explicit MarkedCaller(int sign)
-        : m_sign(sign)
-    {
-    }
-    void read(std::span<std::int16_t> out) override
-    {
-        for (auto &s : out)
-            s = static_cast<std::int16_t>(m_sign * (1000 + (m_n++ * 7) % 1000));
-    }
-
-private:
-    int m_sign;
-    std::int64_t m_n = 0;
-};
 
 struct Instance : AppRig
 {
@@ -86,44 +64,28 @@ void writeSettings(const QString &home, const QString &recordings = QString())
 
 int runChild()
 {
-    const QString role = qEnvironmentVariable(kChildRole);
     Instance i(qEnvironmentVariable(kChildHome));
     if (!i.start())
         return 3;
     IncomingCall call;
     call.number = "5551234";
-    if (role == "crash")
-        call.speech = std::make_shared<sim::SpeechLikeSource>(5);
-    else
-        call.speech = std::make_shared<MarkedCaller>(role.toInt());
+    call.speech = std::make_shared<sim::SpeechLikeSource>(5);
     const LineSlot &line = i.app.telephony().lineTable()[0];
     VirtualExchange &exchange = *virtualExchangeOf(&i.app.system().lineBackend());
     if (!exchange.placeIncomingCall(0, call) || !i.loop.advanceUntil([&] { return line.recState == 1; }, 60000))
         return 4;
-    if (role == "crash") {
-        i.loop.advance(5500);
-        std::printf("recorded-ms 5500\n");
-        std::fflush(stdout);
-        for (;;)
-            ::pause();
-    }
-    // Real time passes too, so that the two twins' captures overlap.
-    for (int t = 0; t < 40; ++t) {
-        i.loop.advance(100);
-        QTest::qWait(10);
-    }
-    exchange.hangUpFarEnd(0, FarEndHangUp::WithDisconnect);
-    i.loop.advance(5000);
-    i.app.shutdown();
-    return 0;
+    i.loop.advance(5500);
+    std::printf("recorded-ms 5500\n");
+    std::fflush(stdout);
+    for (;;)
+        ::pause();
 }
 
-QProcess *startChild(QObject *parent, const QString &home, const QString &role)
+QProcess *startChild(QObject *parent, const QString &home)
 {
     auto *child = new QProcess(parent);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(kChildHome, home);
-    env.insert(kChildRole, role);
     env.insert("QT_QPA_PLATFORM", "offscreen");
     child->setProcessEnvironment(env);
     child->start(QCoreApplication::applicationFilePath(), {});
@@ -155,7 +117,7 @@ private slots:
     {
         ScratchDir home;
         writeSettings(home.path());
-        QProcess *child = startChild(this, home.path(), "crash");
+        QProcess *child = startChild(this, home.path());
         QVERIFY(child->waitForStarted());
         QByteArray out;
         QTRY_VERIFY_WITH_TIMEOUT((out += child->readAllStandardOutput()).contains("recorded-ms"), 60000);
@@ -220,34 +182,6 @@ private slots:
         QVERIFY2(statusTexts(i.app.statusList()).contains(said), qPrintable(statusTexts(i.app.statusList()).join('\n')));
         QCOMPARE(i.prompts.shown.size(), 1);
         QCOMPARE(i.prompts.shown[0].text, said);
-    }
-
-    void twoProgramsRecordingLineZeroAtOnceKeepTheirOwnCallers()
-    {
-        ScratchDir shared, first, second;
-        QList<QProcess *> twins;
-        for (const auto &[home, sign] : {std::pair{&first, "1"}, std::pair{&second, "-1"}}) {
-            writeSettings(home->path(), shared.path() + "/");
-            twins << startChild(this, home->path(), sign);
-        }
-        for (QProcess *twin : std::as_const(twins)) {
-            QVERIFY(twin->waitForFinished(90000));
-            QCOMPARE(twin->exitCode(), 0);
-        }
-        const QStringList files = QDir(shared.path()).entryList(QDir::Files | QDir::Hidden);
-        QCOMPARE(files.size(), 2); // same line, same second, same caller: "_2" for the second
-        QSet<int> signs;
-        for (const QString &name : files) {
-            const auto samples = pcmSamples(readAll(shared.file(name)));
-            QVERIFY2(samples.size() >= 3 * 8000, qPrintable(name));
-            const auto positive = std::count_if(samples.begin(), samples.end(), [](std::int16_t s) { return s >= 1000; });
-            const auto negative = std::count_if(samples.begin(), samples.end(), [](std::int16_t s) { return s <= -1000; });
-            // Each recording holds its own caller only.
-            QVERIFY2(positive == 0 || negative == 0, qPrintable(QString("%1: %2 + %3 -").arg(name).arg(positive).arg(negative)));
-            QVERIFY(std::max(positive, negative) >= std::ptrdiff_t(samples.size() * 9 / 10));
-            signs.insert(positive > 0 ? 1 : -1);
-        }
-        QCOMPARE(signs.size(), 2);
     }
 
     void killedOnTheModemEmulatorAndStartedAgain()

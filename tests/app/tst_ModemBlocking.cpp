@@ -12,7 +12,6 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
-#include <QUdpSocket>
 
 #include <functional>
 #include <memory>
@@ -75,10 +74,7 @@ private slots:
         QVERIFY2(!QStandardPaths::findExecutable("baresip").isEmpty(), "baresip is not installed: run scripts/setup");
         for (const int code : {603, 486}) {
             ScratchDir home;
-            QUdpSocket probe; // a free port for the line
-            QVERIFY(probe.bind(QHostAddress::LocalHost, 0));
-            const quint16 port = probe.localPort();
-            probe.close();
+            const quint16 port = telvox::test::freePort(); // for the line
             QVERIFY(telvox::test::writeBytes(home.file("BlockList.txt"), "5551234\trobot\n"));
             QVERIFY(telvox::test::writeBytes(
                 home.file("telvox.ini"),
