@@ -80,7 +80,7 @@ void CallSystem::build()
             m_o.loop, *m_settings, *m_texts, m_o.lineOptions,
             [this](const QString &news) { m_statusLog->AddStatus(news); }});
         m_lineBackend = std::move(built.backend);
-        m_lineBackendName = built.name;
+        m_lineLabelText = built.labelText;
         m_lineNotes = built.notes;
     } else {
         m_lineBackend = std::make_unique<GivenLines>(*m_o.lineService, *m_o.lineDevices);

@@ -145,7 +145,7 @@ public:
     MainTimers &timers() { return *m_timers; }
     // The backend carrying the lines (an adapter around the given service without a registry).
     LineBackend &lineBackend() { return *m_lineBackend; }
-    const QString &lineBackendName() const { return m_lineBackendName; }
+    int lineLabelText() const { return m_lineLabelText; } // 0 when the lines were given
     TelephonyCore &telephony() { return *m_telephony; }
     AudioActionsRelay &audioRelay() { return *m_audioRelay; }
     AudioStack &audio() { return *m_audio; }
@@ -196,7 +196,7 @@ private:
     std::unique_ptr<StatusLog> m_statusLog;
     std::unique_ptr<MainTimers> m_timers;
     std::unique_ptr<LineBackend> m_lineBackend;
-    QString m_lineBackendName;
+    int m_lineLabelText = 0;
     QStringList m_lineNotes; // what the backends said while building, shown at InitTapi
     std::unique_ptr<AudioActionsRelay> m_audioRelay;
     std::unique_ptr<CallBlockList> m_blockList;

@@ -6,7 +6,6 @@
 #include "core/Settings.h"
 #include "core/Texts.h"
 #include "platform/shell/UserPrompts.h"
-#include "app/LineBackendLabels.h"
 #include "app/LineBackendList.h"
 #include "platform/telephony/LineBackends.h"
 #include "audio/AudioEngine.h"
@@ -51,6 +50,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTextStream>
+
+#include <algorithm>
 
 namespace telvox {
 
@@ -300,8 +301,10 @@ frmSetup &TelvoxApplication::loadedSetup()
     if (!m_setup) {
         // Beside each line the backend that carries it; the lines the loading found are known
         // by now (the setup is first loaded during the loading, after the lines were counted).
-        const std::array<QString, 4> services
-            = lineBackendLabels(lineBackendName(), static_cast<int>(telephony().numDevs()), texts());
+        std::array<QString, 4> services;
+        const int labelText = m_system->lineLabelText();
+        for (std::size_t n = 0; labelText != 0 && n < std::min<std::size_t>(telephony().numDevs(), 4); ++n)
+            services.at(n) = texts().LoadText(labelText);
         m_setup = std::make_unique<frmSetup>(
             frmSetup::Services{
                 m_system->texts(), settings(), m_prompts, modal(),

@@ -113,7 +113,6 @@ public:
     bool firstRunRefused() const { return m_firstRunRefused; }
     TelephonyCore &telephony() { return m_system->telephony(); }
     // The name of the backend that carries the lines ("sip", "modem", "virtual").
-    const QString &lineBackendName() const { return m_system->lineBackendName(); }
     AudioStack &audio() { return m_system->audio(); }
     MessageLists &messageLists() { return m_system->messageLists(); }
     RingSchedule &ringSchedule() { return m_system->ringSchedule(); }

@@ -47,6 +47,7 @@ LineBackendRegistry::Built LineBackendRegistry::build(const LineBackendContext &
         built.backend = backend->create(context, built.notes);
         if (built.backend) {
             built.name = backend->name;
+            built.labelText = backend->labelText;
             break;
         }
     }

@@ -68,6 +68,7 @@ struct LineBackendContext
 struct LineBackendFactory
 {
     QString name;
+    int labelText = 0; // the text the setup window shows beside the lines of this backend
     std::function<bool(const LineBackendContext &)> probe;
     std::vector<LineBackendOption> options;
     std::function<std::unique_ptr<LineBackend>(const LineBackendContext &, QStringList &notes)> create;
@@ -91,6 +92,7 @@ public:
     {
         std::unique_ptr<LineBackend> backend; // null only when no backend built
         QString name;                         // of the backend that carries the lines
+        int labelText = 0;                    // and the text naming it beside its lines
         QStringList notes; // what the backends asked said while building (why one did not build)
     };
     Built build(const LineBackendContext &context) const;

@@ -26,6 +26,7 @@ void registerVirtualExchangeBackend(LineBackendRegistry &registry)
 {
     LineBackendFactory factory;
     factory.name = QStringLiteral("virtual");
+    factory.labelText = 1507; // "Virtual exchange"
     factory.probe = [](const LineBackendContext &) { return true; };
     factory.create = [](const LineBackendContext &context, QStringList &) -> std::unique_ptr<LineBackend> {
         return std::make_unique<ExchangeBackend>(context.loop);

@@ -47,6 +47,7 @@ void registerModemBackend(LineBackendRegistry &registry)
 {
     LineBackendFactory factory;
     factory.name = QStringLiteral("modem");
+    factory.labelText = 1251; // "Voice modem"
     factory.options.push_back({kPortOption, QStringLiteral("port"),
                                QStringLiteral("Use the voice modem on <port> for the next line (up to four times), "
                                               "in place of the configured ports, for this run only."),

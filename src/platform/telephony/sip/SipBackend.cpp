@@ -105,6 +105,7 @@ void registerSipBackend(LineBackendRegistry &registry)
 {
     LineBackendFactory factory;
     factory.name = QStringLiteral("sip");
+    factory.labelText = 1252; // "SIP line"
     factory.probe = [](const LineBackendContext &context) { return !readSipConfig(context.settings).empty(); };
     factory.create = &createSipLines;
     registry.add(std::move(factory));
