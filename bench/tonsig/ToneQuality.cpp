@@ -192,7 +192,7 @@ public:
     Result feed(const std::vector<std::int16_t> &audio, int recState, StopTriggerOptions options, std::size_t from = 0)
     {
         Result result;
-        StopTriggers triggers({m_h.lines, *m_h.engine, m_h.status, m_h.timers, [] { return false; }}, options);
+        StopTriggers triggers({m_h.lines, *m_h.engine, m_h.status, [] { return false; }}, options);
         // 1: a call being recorded, 2: a dialled call not yet answered.
         m_h.call().prepareRecording(recState == 2 ? CallKind::Dialled : CallKind::Message, RecState(recState));
         for (std::size_t start = from; start + kRate <= audio.size(); start += kRate) {
@@ -205,7 +205,7 @@ public:
             if (state == RecState::Idle) {
                 result.stoppedAt = start + kRate;
                 result.busyStop = busyBefore == 2 && triggers.busyRun(0) == 0;
-                m_h.timers.timDropCall[0].setEnabled(false);
+                m_h.call().dropDue();
                 break;
             }
         }

@@ -162,7 +162,7 @@ void CallSystem::startMailForwarding()
 
 void CallSystem::OpenDayLog() { m_statusLog->OpenDayLog(); }
 
-void CallSystem::setRingWatchInterval(int line, int ms) { m_timers->Timer1[line].setInterval(ms); }
+void CallSystem::setRingWatchInterval(int line, int ms) { m_telephony->call(line).setRingWatchInterval(ms); }
 
 void CallSystem::ResetLineHandles() { m_telephony->ResetLineHandles(); }
 

@@ -44,9 +44,10 @@ AudioEngine::AudioEngine(Services services, Folders folders, OutputFormat format
     MainTimers &t = m_s.timers;
     t.timChangeBuffer.setHandler([this](int n) { timChangeBuffer_Timer(n); });
     t.timWriteFile.setHandler([this](int n) { timWriteFile_Timer(n); });
-    t.timPlayGreetingExM.setHandler([this](int n) { timPlayGreetingExM_Timer(n); });
-    t.timPlayLegalO.setHandler([this](int n) { timPlayLegalO_Timer(n); });
-    t.timPlayGreetingExO.setHandler([this](int n) { timPlayGreetingExO_Timer(n); });
+    LineTable &lines = m_s.lines;
+    lines.setTimerHandler(CallTimer::timPlayGreetingExM, [this](int n) { timPlayGreetingExM_Timer(n); });
+    lines.setTimerHandler(CallTimer::timPlayLegalO, [this](int n) { timPlayLegalO_Timer(n); });
+    lines.setTimerHandler(CallTimer::timPlayGreetingExO, [this](int n) { timPlayGreetingExO_Timer(n); });
 }
 
 AudioEngine::~AudioEngine()
@@ -195,7 +196,7 @@ void AudioEngine::appendToJournal(int slot, const char *data, qint64 size)
     // whole blocks only, so the recording made of it is correct.
     s.writeStopped = true;
     alarm(m_s.texts.LoadText(1806).arg(QString::number(slot), folderText(folder), reason));
-    if (LineCall(m_s.lines, slot, m_s.timers, *this).requestCaptureStop())
+    if (m_s.lines.call(slot).requestCaptureStop())
         waveInReset(slot);
 }
 
@@ -481,7 +482,7 @@ void AudioEngine::StartLineRecording(int slot)
     const QString name = recordingName(line.mode == CallKind::None ? QChar('M') : modeLetter(line.mode).at(0),
                                        m_s.loop.currentDateTime(), line.callerId);
     StartCapture(line.waveDeviceId, name, slot);
-    LineCall(m_s.lines, slot, m_s.timers, *this).captureStarted();
+    m_s.lines.call(slot).captureStarted();
 }
 
 void AudioEngine::timWriteFile_Timer(int slot)

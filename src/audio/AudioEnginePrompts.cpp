@@ -5,7 +5,6 @@
 #include "audio/WaveFile.h"
 #include "core/AppPaths.h"
 #include "core/EventLoop.h"
-#include "core/MainTimers.h"
 #include "core/Texts.h"
 #include "platform/shell/UserPrompts.h"
 #include "platform/telephony/TelephonyService.h"
@@ -108,7 +107,7 @@ void AudioEngine::playThenTimer3(int slot, const QString &prompt)
         return;
     ReadWaveFile(findFileIgnoringCase(m_folders.program, prompt), slot);
     PlayWave(m_s.lines[slot].waveDeviceId, slot);
-    m_s.timers.Timer3[slot].setEnabled(true);
+    m_s.lines.call(slot).watchGreeting();
 }
 
 bool AudioEngine::legalNoticeSteps(int slot)
@@ -129,36 +128,39 @@ void AudioEngine::PlayLegalNotice(int slot)
 {
     traceRequest(QStringLiteral("PlayLegalNotice %1").arg(slot));
     if (legalNoticeSteps(slot))
-        m_s.timers.timPlayGreetingExM[slot].setEnabled(true);
+        m_s.lines.call(slot).watchNotice(CallKind::Handset);
 }
 
 void AudioEngine::timPlayGreetingExM_Timer(int slot)
 {
     if (m_s.lines[slot].playing)
         return;
-    m_s.timers.timPlayGreetingExM[slot].setEnabled(false);
+    LineCall &call = m_s.lines.call(slot);
+    call.endNoticeWatch(CallKind::Handset);
     ClosePromptOutput(slot);
     doEvents(4);
-    LineCall(m_s.lines, slot, m_s.timers, *this).prepareRecording(CallKind::Handset);
+    call.prepareRecording(CallKind::Handset);
     StartLineRecording(slot);
     m_s.status.AddStatus(QStringLiteral("Line") + QString::number(slot) + m_s.texts.LoadText(1060));
 }
 
 void AudioEngine::timPlayLegalO_Timer(int slot)
 {
-    m_s.timers.timPlayLegalO[slot].setEnabled(false);
+    LineCall &call = m_s.lines.call(slot);
+    call.noticeDue();
     if (legalNoticeSteps(slot))
-        m_s.timers.timPlayGreetingExO[slot].setEnabled(true);
+        call.watchNotice(CallKind::Dialled);
 }
 
 void AudioEngine::timPlayGreetingExO_Timer(int slot)
 {
     if (m_s.lines[slot].playing)
         return;
-    m_s.timers.timPlayGreetingExO[slot].setEnabled(false);
+    LineCall &call = m_s.lines.call(slot);
+    call.endNoticeWatch(CallKind::Dialled);
     ClosePromptOutput(slot);
     doEvents(4);
-    LineCall(m_s.lines, slot, m_s.timers, *this).prepareRecording(CallKind::Dialled, RecState::Recording);
+    call.prepareRecording(CallKind::Dialled, RecState::Recording);
     StartLineRecording(slot);
     m_s.status.AddStatus(QStringLiteral("Line  ") + QString::number(slot) + m_s.texts.LoadText(1060));
 }

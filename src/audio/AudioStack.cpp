@@ -28,7 +28,7 @@ AudioStack::AudioStack(Services services)
     // virtual time it stays inline, where every run is the same.
     m_engine->setThreadedConversion(dynamic_cast<QtEventLoop *>(&m_s.loop) != nullptr);
     m_toneMenu = std::make_unique<ToneMenu>(
-        ToneMenu::Services{m_s.loop, m_s.lines, *m_engine, m_s.status, m_s.texts, m_s.timers, m_s.announcements},
+        ToneMenu::Services{m_s.loop, m_s.lines, *m_engine, m_s.status, m_s.texts, m_s.announcements},
         m_s.programFolder);
     m_toneMenu->attach();
 }
@@ -51,7 +51,7 @@ void AudioStack::setOutputFormat(OutputFormat format) { m_engine->setOutputForma
 void AudioStack::startTriggers(const StopTriggerOptions &options)
 {
     m_triggers = std::make_unique<StopTriggers>(
-        StopTriggers::Services{m_s.lines, *m_engine, m_s.status, m_s.timers, m_s.legalNotice}, options);
+        StopTriggers::Services{m_s.lines, *m_engine, m_s.status, m_s.legalNotice}, options);
     m_triggers->attach();
 }
 

@@ -1,7 +1,6 @@
 #include "audio/StopTriggers.h"
 
 #include "audio/AudioEngine.h"
-#include "core/MainTimers.h"
 #include "platform/tonsig/Fbs.h"
 #include "records/StatusLog.h"
 #include "telephony/LineCall.h"
@@ -26,7 +25,7 @@ void StopTriggers::stop(int slot, const QString &message)
     if (m_s.lines[slot].recState == RecState::Recording)
         m_s.status.AddStatus(message);
     // A dialled call that ends unanswered (busy tone, silence) leaves no file.
-    LineCall call(m_s.lines, slot, m_s.timers, m_s.audio);
+    LineCall &call = m_s.lines.call(slot);
     call.stopRecording(StopReason::Detector);
     call.drop();
 }
@@ -83,7 +82,7 @@ void StopTriggers::analyse(int slot, std::span<const std::int16_t> samples)
 void StopTriggers::answered(int slot)
 {
     const bool legalFirst = m_s.legalNotice && m_s.legalNotice();
-    if (LineCall(m_s.lines, slot, m_s.timers, m_s.audio).answerDialled(legalFirst))
+    if (m_s.lines.call(slot).answerDialled(legalFirst))
         m_s.status.AddStatus(QStringLiteral("电话被接听，录音开始"));
 }
 

@@ -12,7 +12,6 @@ namespace telvox {
 class AudioEngine;
 class LineTable;
 class StatusLog;
-struct MainTimers;
 
 // The decisions made on every captured buffer of a call: silence and the fast busy tone end
 // the recording (and 500 ms later the drop timer hangs up), and on a dialled call that is not
@@ -25,7 +24,6 @@ public:
         LineTable &lines;
         AudioEngine &audio;
         StatusLog &status;
-        MainTimers &timers;
         std::function<bool()> legalNotice; // chkLegal: play the legal notice before recording
     };
 

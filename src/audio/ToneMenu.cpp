@@ -4,7 +4,6 @@
 
 #include "core/TextFile.h"
 #include "core/EventLoop.h"
-#include "core/MainTimers.h"
 #include "core/Texts.h"
 #include "platform/media/MediaDevice.h"
 #include "records/StatusLog.h"
@@ -27,12 +26,12 @@ ToneMenu::ToneMenu(Services services, QString programFolder)
 
 void ToneMenu::attach()
 {
-    m_s.timers.timTollSaver.setHandler([this](int line) { timTollSaver_Timer(line); });
+    m_s.lines.setTimerHandler(CallTimer::timTollSaver, [this](int line) { timTollSaver_Timer(line); });
 }
 
 void ToneMenu::timTollSaver_Timer(int line)
 {
-    LineCall call(m_s.lines, line, m_s.timers, m_s.audio);
+    LineCall &call = m_s.lines.call(line);
     if (!call.digitsIdleTick())
         return;
     HandleToneCommand(line);
@@ -61,7 +60,7 @@ void ToneMenu::HandleToneCommand(int line)
         return;
     }
     if (digits == QLatin1String("##")) {
-        LineCall call(m_s.lines, line, m_s.timers, m_s.audio);
+        LineCall &call = m_s.lines.call(line);
         call.stopRecording(StopReason::ToneCommand);
         m_s.status.AddStatus(QStringLiteral("##") + m_s.texts.LoadText(1033));
         m_s.loop.doEvents();

@@ -10,7 +10,6 @@ class LineTable;
 class MediaDevice;
 class StatusLog;
 class Texts;
-struct MainTimers;
 
 // The caller's touch-tone commands: a key sequence ends after three idle ticks of the line's
 // timTollSaver (800 ms each); "1" to "4" play an announcement on the computer's loudspeakers,
@@ -25,7 +24,6 @@ public:
         AudioActions &audio;
         StatusLog &status;
         const Texts &texts;
-        MainTimers &timers;
         MediaDevice &announcements; // the default sound output
     };
 

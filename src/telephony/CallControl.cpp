@@ -3,7 +3,6 @@
 #include "telephony/TelephonyCore.h"
 
 #include "core/EventLoop.h"
-#include "core/MainTimers.h"
 #include "records/StatusLog.h"
 #include "telephony/AudioActions.h"
 
@@ -62,7 +61,7 @@ void TelephonyCore::Timer4_Timer(int line)
 
 void TelephonyCore::confirmDialledAnswer(int line)
 {
-    LineCall c = call(line);
+    LineCall &c = call(line);
     c.setAnswerConfirmed(true);
     // Before Timer4 has started the capture, the flag alone is enough: Timer4 comes here again.
     if (c.answerDialled(m_chkLegal && m_chkLegal()))

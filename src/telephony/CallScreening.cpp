@@ -3,7 +3,6 @@
 #include "telephony/TelephonyCore.h"
 
 #include "core/EventLoop.h"
-#include "core/MainTimers.h"
 #include "core/TextFile.h"
 #include "core/Texts.h"
 #include "records/CallBlockList.h"

@@ -4,7 +4,6 @@
 
 #include "core/TextFile.h"
 #include "core/EventLoop.h"
-#include "core/MainTimers.h"
 #include "core/Texts.h"
 #include "telephony/AudioActions.h"
 #include "records/CallRecords.h"
@@ -90,7 +89,7 @@ void TelephonyCore::cmdAnswer_Click(int line)
 
 void TelephonyCore::cmdHangup_Click(int line)
 {
-    LineCall c = call(line);
+    LineCall &c = call(line);
     bool dialledEnded = false;
     const RecState was = c.stopRecording(StopReason::HungUp, &dialledEnded);
     dialledCallEnded(line, dialledEnded);

@@ -57,7 +57,7 @@ void Dialler::Drop(const QString &lineText)
     const int line = lineNumber(lineText);
     if (line < 0 || line >= kLineCount)
         return; // no such line: nothing to stop
-    LineCall call = m_s.core.call(line);
+    LineCall &call = m_s.core.call(line);
     call.stopRecording(StopReason::Dropped);
     m_s.status.AddStatus(QStringLiteral("@") + m_s.texts.LoadText(1033));
     call.drop();

@@ -1,6 +1,6 @@
 #include "telephony/LineCall.h"
 
-#include "core/MainTimers.h"
+#include "core/EventLoop.h"
 #include "telephony/AudioActions.h"
 #include "telephony/LineTable.h"
 
@@ -35,6 +35,12 @@ int clampToInt(std::int64_t value)
                                                      std::numeric_limits<int>::max()));
 }
 
+// The watch for the end of the legal notice played before a recording of `kind`.
+CallTimer noticeWatch(CallKind kind)
+{
+    return kind == CallKind::Dialled ? CallTimer::timPlayGreetingExO : CallTimer::timPlayGreetingExM;
+}
+
 } // namespace
 
 QString modeLetter(CallKind kind)
@@ -48,17 +54,46 @@ QString modeLetter(CallKind kind)
     return {};
 }
 
-LineCall::LineCall(LineTable &lines, int line, MainTimers &timers, AudioActions &audio)
-    : m_slot(lines.slot(line))
-    , m_line(line)
-    , m_timers(timers)
-    , m_audio(audio)
+LineTable::LineTable(EventLoop &loop, AudioActions &audio)
 {
+    for (int n = 0; n < kLineCount; ++n) {
+        const auto i = static_cast<std::size_t>(n);
+        m_calls[i].reset(new LineCall(m_slots[i], n, loop, audio, [this, n](CallTimer which) {
+            if (const auto &handler = m_timerHandlers[static_cast<std::size_t>(which)])
+                handler(n);
+        }));
+    }
 }
 
-RecState LineCall::recState() const { return m_slot.recState; }
+LineTable::~LineTable() = default;
 
-Timer &LineCall::ringWatch() { return m_timers.Timer1[m_line]; }
+void LineTable::setTimerHandler(CallTimer which, std::function<void(int)> handler)
+{
+    m_timerHandlers[static_cast<std::size_t>(which)] = std::move(handler);
+}
+
+LineCall::LineCall(LineSlot &slot, int line, EventLoop &loop, AudioActions &audio, std::function<void(CallTimer)> tick)
+    : m_slot(slot)
+    , m_line(line)
+    , m_audio(audio)
+{
+    // In the order of CallTimer.
+    constexpr std::array<int, kCallTimerCount> intervals{20000, 500, 1000, 500, 800, 350, 500, 500};
+    for (std::size_t k = 0; k < m_timers.size(); ++k) {
+        const auto which = static_cast<CallTimer>(k);
+        m_timers[k] = loop.createTimer(intervals[k], [tick, which] { tick(which); });
+    }
+    if (line != 0)
+        ringWatch().setInterval(15000);
+}
+
+LineCall::~LineCall() = default;
+
+Timer &LineCall::own(CallTimer which) { return *m_timers.at(static_cast<std::size_t>(which)); }
+
+const Timer &LineCall::timer(CallTimer which) const { return *m_timers.at(static_cast<std::size_t>(which)); }
+
+RecState LineCall::recState() const { return m_slot.recState; }
 
 std::int64_t LineCall::ringArrived(int count, std::int64_t now)
 {
@@ -84,6 +119,8 @@ std::int64_t LineCall::ringArrived(int count, std::int64_t now)
 
 void LineCall::resumeRingWatch() { ringWatch().setEnabled(true); }
 
+void LineCall::setRingWatchInterval(int ms) { ringWatch().setInterval(ms); }
+
 void LineCall::useRingGaps(const std::array<int, 7> &gaps) { m_slot.ringGap = gaps; }
 
 void LineCall::setCallsSeen(int calls) { m_slot.callsSeen = calls; }
@@ -99,7 +136,7 @@ std::optional<int> LineCall::learnRingGap(int k, std::int64_t gap)
     return entry;
 }
 
-bool LineCall::isDialled() const { return m_slot.outgoing || m_timers.Timer4[m_line].isEnabled(); }
+bool LineCall::isDialled() const { return m_slot.outgoing || timer(CallTimer::Timer4).isEnabled(); }
 
 bool LineCall::offered(HCall call)
 {
@@ -136,7 +173,7 @@ void LineCall::setCaller(const QString &number) { m_slot.callerId = QLatin1Char(
 
 void LineCall::dialledConnected()
 {
-    m_timers.Timer4[m_line].setEnabled(true);
+    own(CallTimer::Timer4).setEnabled(true);
     m_slot.outgoing = false;
 }
 
@@ -152,7 +189,21 @@ bool LineCall::idle()
 
 void LineCall::released() { m_slot.hCall = 0; }
 
-void LineCall::endGreetingWatch() { m_timers.Timer3[m_line].setEnabled(false); }
+void LineCall::watchGreeting() { own(CallTimer::Timer3).setEnabled(true); }
+
+void LineCall::endGreetingWatch() { own(CallTimer::Timer3).setEnabled(false); }
+
+void LineCall::watchNotice(CallKind kind) { own(noticeWatch(kind)).setEnabled(true); }
+
+void LineCall::endNoticeWatch(CallKind kind) { own(noticeWatch(kind)).setEnabled(false); }
+
+void LineCall::noticeDue() { own(CallTimer::timPlayLegalO).setEnabled(false); }
+
+bool LineCall::recordingUnderWay() const
+{
+    return timer(CallTimer::Timer4).isEnabled() || m_slot.recState != RecState::Idle
+           || timer(CallTimer::timPlayLegalO).isEnabled() || timer(CallTimer::timPlayGreetingExO).isEnabled();
+}
 
 void LineCall::prepareRecording(CallKind kind)
 {
@@ -177,7 +228,7 @@ void LineCall::startRecording(CallKind kind)
 void LineCall::startRecording(CallKind kind, RecState state)
 {
     if (kind == CallKind::Dialled)
-        m_timers.Timer4[m_line].setEnabled(false);
+        own(CallTimer::Timer4).setEnabled(false);
     prepareRecording(kind, state);
     m_audio.StartLineRecording(m_line);
 }
@@ -201,11 +252,11 @@ RecState LineCall::stopRecording(StopReason reason, bool *dialledEnded)
     m_slot.answerConfirmed = false;
     // A timer still pending would start a recording on a call that no longer exists, and that
     // capture would then run into the next call on the line.
-    m_timers.Timer4[m_line].setEnabled(false);
+    own(CallTimer::Timer4).setEnabled(false);
     bool notice = false;
-    for (TimerArray<4> *steps : {&m_timers.timPlayLegalO, &m_timers.timPlayGreetingExO, &m_timers.timPlayGreetingExM}) {
-        notice = notice || (*steps)[m_line].isEnabled();
-        (*steps)[m_line].setEnabled(false);
+    for (CallTimer step : {CallTimer::timPlayLegalO, CallTimer::timPlayGreetingExO, CallTimer::timPlayGreetingExM}) {
+        notice = notice || own(step).isEnabled();
+        own(step).setEnabled(false);
     }
     if (notice)
         m_audio.ClosePromptOutput(m_line);
@@ -242,13 +293,13 @@ bool LineCall::answerDialled(bool legalNoticeFirst)
     // The legal notice needs the line's devices: this capture ends (nothing of it is kept),
     // then the notice plays and a new recording starts.
     m_audio.abandonCapture(m_line);
-    m_timers.timPlayLegalO[m_line].setEnabled(true);
+    own(CallTimer::timPlayLegalO).setEnabled(true);
     return false;
 }
 
-void LineCall::drop() { m_timers.timDropCall[m_line].setEnabled(true); }
+void LineCall::drop() { own(CallTimer::timDropCall).setEnabled(true); }
 
-void LineCall::dropDue() { m_timers.timDropCall[m_line].setEnabled(false); }
+void LineCall::dropDue() { own(CallTimer::timDropCall).setEnabled(false); }
 
 RecState LineCall::disconnected(bool *dialledEnded)
 {
@@ -259,7 +310,7 @@ RecState LineCall::disconnected(bool *dialledEnded)
 
 void LineCall::digitReceived(QChar digit)
 {
-    Timer &tollSaver = m_timers.timTollSaver[m_line];
+    Timer &tollSaver = own(CallTimer::timTollSaver);
     if (!tollSaver.isEnabled())
         tollSaver.setEnabled(true);
     m_slot.digits += digit;
@@ -271,7 +322,7 @@ bool LineCall::digitsIdleTick()
     ++m_slot.digitIdle;
     if (m_slot.digitIdle <= 3)
         return false;
-    m_timers.timTollSaver[m_line].setEnabled(false);
+    own(CallTimer::timTollSaver).setEnabled(false);
     m_slot.digitIdle = 0;
     return true;
 }

@@ -6,13 +6,15 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 
 namespace telvox {
 
 class AudioActions;
+class EventLoop;
 class Timer;
-struct MainTimers;
 
 // Why a call's capture ends. The call-is-over reasons also end a dialled call that was being
 // set up; the others only end the capture (the dialler's Drop keeps the dialled mark, and the
@@ -26,16 +28,18 @@ enum class StopReason {
     ToneCommand,  // the caller keyed the hang-up command
 };
 
-// The call on one line, as the call flow changes it. Its state is the CallState part of the
-// line's row of the line table, which everyone else reads only (the table lets LineCall alone
-// write it); the line's timers stay in MainTimers' per-line arrays (where the tick handlers are
-// installed). LineCall is the one place that changes either of them for a call. It holds
-// references only: make one where it is needed (TelephonyCore::call(n), or from the table, the
-// timers and the audio actions).
+// The call on one line, one object per line for the program's life (the line table makes
+// them). Its state is the CallState part of the line's row of the table, which everyone else
+// reads only; its timers are its own. LineCall is the one place that changes either: the call
+// flow, the audio engine's prompt steps, the touch-tone menu and the triggers say what happens
+// (the intent methods below), and the call arms and stops its timers accordingly. Who acts when
+// a timer ticks is installed on the table (LineTable::setTimerHandler).
 class LineCall
 {
 public:
-    LineCall(LineTable &lines, int line, MainTimers &timers, AudioActions &audio);
+    LineCall(const LineCall &) = delete;
+    LineCall &operator=(const LineCall &) = delete;
+    ~LineCall();
 
     RecState recState() const;
     // A dialled call is being set up: placed and not yet connected, or connected and waiting
@@ -49,6 +53,8 @@ public:
     // until resumeRingWatch() once pending events have run; nothing is learned.
     std::int64_t ringArrived(int count, std::int64_t now);
     void resumeRingWatch();
+    // The ring watch's interval until the next ring (the stored gap, at start).
+    void setRingWatchInterval(int ms);
     // The gaps learned on earlier calls, as stored in the settings.
     void useRingGaps(const std::array<int, 7> &gaps);
     // The weight of the learned averages: the calls seen on the line before this one.
@@ -81,8 +87,22 @@ public:
     bool idle();
     void released();
 
+    // --- Prompts (the audio engine's steps) ------------------------------------------------
+    // The greeting (or the refusal notice) plays: the greeting watch (Timer3) waits for its end.
+    void watchGreeting();
     // The greeting watch (Timer3) stops: the greeting is over, or its tone was sent.
     void endGreetingWatch();
+    // The legal notice plays before the recording of `kind` (Handset or Dialled): its watch
+    // (timPlayGreetingExM or timPlayGreetingExO) waits for its end.
+    void watchNotice(CallKind kind);
+    // That watch saw the end of the notice: it stops (the recording starts next).
+    void endNoticeWatch(CallKind kind);
+    // The legal notice of an answered dialled call is due: its delayed start (timPlayLegalO,
+    // armed by answerDialled) stops, and the notice plays.
+    void noticeDue();
+    // A recording of the call is under way or about to start: Timer4, a capture, or the legal
+    // notice of a dialled call (due, or playing).
+    bool recordingUnderWay() const;
 
     // --- Recording -----------------------------------------------------------------------------
     // Sets the kind (and, when given, recState) a recording is about to start with; the audio
@@ -125,13 +145,20 @@ public:
     bool digitsIdleTick();
     void clearDigits();
 
+    // The call's timers, to look at: only the intent methods above arm and stop them.
+    const Timer &timer(CallTimer which) const;
+
 private:
-    Timer &ringWatch();
+    friend class LineTable;
+    // `tick` runs when one of the call's timers ticks.
+    LineCall(LineSlot &slot, int line, EventLoop &loop, AudioActions &audio, std::function<void(CallTimer)> tick);
+    Timer &own(CallTimer which);
+    Timer &ringWatch() { return own(CallTimer::Timer1); }
 
     LineSlot &m_slot;
     int m_line;
-    MainTimers &m_timers;
     AudioActions &m_audio;
+    std::array<std::unique_ptr<Timer>, kCallTimerCount> m_timers;
 };
 
 // value / divisor rounded to the nearest integer, a half going to the even neighbour.

@@ -3,7 +3,6 @@
 #include "telephony/TelephonyCore.h"
 
 #include "core/EventLoop.h"
-#include "core/MainTimers.h"
 #include "core/Texts.h"
 #include "records/StatusLog.h"
 #include "telephony/AudioActions.h"
@@ -87,7 +86,7 @@ void TelephonyCore::OnRing(HLine line, std::uint32_t param1, std::uint32_t param
     // The ring watch waits the learned gap for the next ring; pending events run before the
     // ring count is stored and the gap learned (rings 2 to 7), or before it runs again (later).
     const QString section = lineText(n);
-    LineCall c = call(n);
+    LineCall &c = call(n);
     const std::int64_t gap = c.ringArrived(count, m_s.loop.now());
     m_s.loop.doEvents();
     if (count == 1) {
@@ -113,7 +112,7 @@ void TelephonyCore::OnCallState(HCall handle, std::uint32_t param1, std::uint32_
             return;
         m_blockedCall[static_cast<std::size_t>(n)] = false;
         // A call that goes idle without a disconnection leaves nothing running either.
-        LineCall c = call(n);
+        LineCall &c = call(n);
         dialledCallEnded(n, c.idle());
         m_s.service.lineDeallocateCall(m_lineTable[n].hCall);
         c.released();
@@ -127,7 +126,7 @@ void TelephonyCore::OnCallState(HCall handle, std::uint32_t param1, std::uint32_
         if (n < 0)
             return;
         // A call still running on the line is over: it is ended now and its recording finished.
-        LineCall c = call(n);
+        LineCall &c = call(n);
         dialledCallEnded(n, c.offered(handle));
         m_blockedCall[static_cast<std::size_t>(n)] = false;
         addStatus(lineText(n) + QStringLiteral(" Ring..."));
@@ -159,11 +158,9 @@ void TelephonyCore::OnCallState(HCall handle, std::uint32_t param1, std::uint32_
             return;
         }
         const LineSlot &slot = m_lineTable[n];
-        LineCall c = call(n);
+        LineCall &c = call(n);
         const bool confirmed = (param2 & kConnectedModeConfirmed) != 0;
-        if (confirmed && !slot.outgoing
-            && (m_s.timers.Timer4[n].isEnabled() || slot.recState != RecState::Idle || m_s.timers.timPlayLegalO[n].isEnabled()
-                || m_s.timers.timPlayGreetingExO[n].isEnabled())) {
+        if (confirmed && !slot.outgoing && c.recordingUnderWay()) {
             // A dialled call already connected for its early media (ring-back or an
             // announcement judged by ear) is now answered by the far end's signalling.
             confirmDialledAnswer(n);

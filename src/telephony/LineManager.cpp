@@ -4,7 +4,6 @@
 #include "telephony/TelephonyCore.h"
 
 #include "core/EventLoop.h"
-#include "core/MainTimers.h"
 #include "core/Texts.h"
 #include "platform/shell/UserPrompts.h"
 #include "records/StatusLog.h"
@@ -34,24 +33,17 @@ SetupOptions readSetupOptions(SettingsStore &settings)
 
 TelephonyCore::TelephonyCore(TelephonyServices services)
     : m_s(std::move(services))
+    , m_lineTable(m_s.loop, m_s.audio)
     , m_popup(std::make_unique<CallerPopup>(m_s.loop, m_s.settings))
 {
     m_popup->setQueryUnloadHandler([this] { m_popCount = 0; });
-    MainTimers &t = m_s.timers;
-    t.Timer1.setHandler([this](int n) { Timer1_Timer(n); });
-    t.Timer3.setHandler([this](int n) { Timer3_Timer(n); });
-    t.Timer4.setHandler([this](int n) { Timer4_Timer(n); });
-    t.timDropCall.setHandler([this](int n) { timDropCall_Timer(n); });
+    m_lineTable.setTimerHandler(CallTimer::Timer1, [this](int n) { Timer1_Timer(n); });
+    m_lineTable.setTimerHandler(CallTimer::Timer3, [this](int n) { Timer3_Timer(n); });
+    m_lineTable.setTimerHandler(CallTimer::Timer4, [this](int n) { Timer4_Timer(n); });
+    m_lineTable.setTimerHandler(CallTimer::timDropCall, [this](int n) { timDropCall_Timer(n); });
 }
 
-TelephonyCore::~TelephonyCore()
-{
-    MainTimers &t = m_s.timers;
-    t.Timer1.setHandler({});
-    t.Timer3.setHandler({});
-    t.Timer4.setHandler({});
-    t.timDropCall.setHandler({});
-}
+TelephonyCore::~TelephonyCore() = default;
 
 void TelephonyCore::addStatus(const QString &text) { m_s.status.AddStatus(text); }
 

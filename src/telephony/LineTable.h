@@ -6,8 +6,14 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <memory>
 
 namespace telvox {
+
+class AudioActions;
+class EventLoop;
+class LineCall;
 
 // Where the line's call is in its recording.
 enum class RecState {
@@ -76,14 +82,43 @@ struct LineSlot : LineData, CallState, LineDevice
 
 inline constexpr int kLineCount = 4;
 
-// The four lines. Readers get a row as it is; each part has its one writer: the line manager
-// (line()), the audio engine (device()) and the line's LineCall (the call state).
+// The timers of the call on a line, by their names in the main window, with their intervals.
+enum class CallTimer {
+    Timer1,             // ring watch: the rings stopped early (the learned gap; until then 20000 on
+                        // line 0 and 15000 on the others)
+    Timer3,             // 500: waits for the end of the greeting, then the tone
+    Timer4,             // 1000: a dialled call was connected: start recording
+    timDropCall,        // 500: hangs up the line
+    timTollSaver,       // 800: idle time after touch-tone digits
+    timPlayLegalO,      // 350: a dialled call was answered: the legal notice starts
+    timPlayGreetingExO, // 500: waits for the end of that notice, then records the dialled call
+    timPlayGreetingExM, // 500: waits for the end of the legal notice before a handset recording
+};
+inline constexpr int kCallTimerCount = 8;
+
+// The four lines and the call on each. Readers get a row as it is; each part has its one
+// writer: the line manager (line()), the audio engine (device()) and the line's call (call(n),
+// the call state and the call's timers).
 class LineTable
 {
 public:
+    // The calls' timers run on `loop`; the calls ask `audio` for the line's recordings and
+    // prompts (start, end, close).
+    LineTable(EventLoop &loop, AudioActions &audio);
+    ~LineTable();
+    LineTable(const LineTable &) = delete;
+    LineTable &operator=(const LineTable &) = delete;
+
     const LineSlot &operator[](int line) const { return m_slots.at(static_cast<std::size_t>(line)); }
     LineData &line(int line) { return m_slots.at(static_cast<std::size_t>(line)); }
     LineDevice &device(int line) { return m_slots.at(static_cast<std::size_t>(line)); }
+    LineCall &call(int line) { return *m_calls.at(static_cast<std::size_t>(line)); }
+    const LineCall &call(int line) const { return *m_calls.at(static_cast<std::size_t>(line)); }
+
+    // Who acts when the timer `which` of a line's call ticks: `handler(line)`, the same for
+    // every line (empty: nobody). The call flow, the audio engine and the touch-tone menu
+    // install theirs.
+    void setTimerHandler(CallTimer which, std::function<void(int line)> handler);
 
     // The lowest line whose line handle is `handle`; -1 when none (a 0 handle never matches).
     int lineOfLineHandle(HLine handle) const
@@ -105,10 +140,9 @@ public:
     }
 
 private:
-    friend class LineCall;
-    LineSlot &slot(int line) { return m_slots.at(static_cast<std::size_t>(line)); }
-
     std::array<LineSlot, kLineCount> m_slots{};
+    std::array<std::unique_ptr<LineCall>, kLineCount> m_calls;
+    std::array<std::function<void(int)>, kCallTimerCount> m_timerHandlers;
 };
 
 } // namespace telvox

@@ -32,7 +32,7 @@ struct TelephonyServices
     const Texts &texts;
     StatusLog &status;
     UserPrompts &prompts;
-    MainTimers &timers;
+    MainTimers &timers; // the main window's; the calls' own timers are in the line table
     AudioActions &audio;
     QString programFolder;                      // callerid.txt, PhoneBook.txt
     QString appTitle = QStringLiteral("Telvox"); // title of the message boxes
@@ -130,8 +130,8 @@ public:
     // --- State ---------------------------------------------------------------------------------
     LineTable &lineTable() { return m_lineTable; }
     const LineTable &lineTable() const { return m_lineTable; }
-    // The call on `line`: every change of the line's call state goes through it.
-    LineCall call(int line) { return LineCall(m_lineTable, line, m_s.timers, m_s.audio); }
+    // The call on `line`: every change of the line's call state and timers goes through it.
+    LineCall &call(int line) { return m_lineTable.call(line); }
     CallerPopup &popup() { return *m_popup; }
     const PhoneBookTable &phoneBook() const { return m_phoneBook; }
     HLineApp hLineApp() const { return m_hLineApp; }

@@ -155,7 +155,7 @@ void frmGreeting::cmdStop_Click()
     m_cmdPlay->setEnabled(true);
 }
 
-LineCall frmGreeting::recorderCall() { return LineCall(m_s.lines, kSlot, m_s.timers, m_s.engine); }
+LineCall &frmGreeting::recorderCall() { return m_s.lines.call(kSlot); }
 
 void frmGreeting::Timer1_Timer()
 {

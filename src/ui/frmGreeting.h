@@ -65,7 +65,7 @@ public:
     void cmdPlay_Click();
     void Timer1_Timer();
     // The microphone capture runs as a recording on line slot 3.
-    LineCall recorderCall();
+    LineCall &recorderCall();
     void Command1_Click();
 
     // Closing the window (any way) while recording drops the recording.

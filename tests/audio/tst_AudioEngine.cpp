@@ -54,11 +54,11 @@ private slots:
                 const QString arg = step.section(':', 1);
                 if (step.startsWith("start:")) {
                     engine.StartCapture(kIn, arg, 0);
-                    LineCall(h.lines, 0, h.timers, engine).captureStarted();
+                    h.call().captureStarted();
                 } else if (step.startsWith("run:")) {
                     h.loop.advance(arg.toInt());
                 } else if (step == "hangup") {
-                    LineCall(h.lines, 0, h.timers, engine).requestCaptureStop();
+                    h.call().requestCaptureStop();
                     engine.waveInReset(0);
                 } else {
                     step == "quit" ? engine.finishRecordingsNow() : engine.abandonCapture(0);
@@ -87,7 +87,7 @@ private slots:
         h.lines.device(0).waveDeviceId = kOut;
         h.engine->PlayGreeting(0);
         QVERIFY(h.lines[0].playing);
-        QVERIFY(h.timers.Timer3[0].isEnabled());
+        QVERIFY(h.call().timer(CallTimer::Timer3).isEnabled());
         h.loop.advance(2200);
         QVERIFY(h.lines[0].playing);
         h.loop.advance(200);
@@ -95,10 +95,10 @@ private slots:
         QCOMPARE(h.heard.size(), std::size_t(18400)); // the whole 2.3-second greeting
         // A second request while playing leaves the running prompt alone.
         h.engine->PlayGreeting(0);
-        h.timers.Timer3[0].setEnabled(false);
+        h.call().endGreetingWatch();
         h.lines.device(0).playing = true;
         h.engine->PlayGreeting(0);
-        QVERIFY(!h.timers.Timer3[0].isEnabled());
+        QVERIFY(!h.call().timer(CallTimer::Timer3).isEnabled());
     }
 
     void missingLegalNoticeStartsTheRecordingAtOnce()
@@ -122,10 +122,11 @@ private slots:
         Harness h;
         QVERIFY(copyPrompt("greeting.wav", h.dir.file("greeting.wav")) && copyPrompt("legal.wav", h.dir.file("legal.wav")));
         h.lines.device(1).waveDeviceId = kOut;
-        h.timers.timPlayLegalO[1].setEnabled(true);
+        h.call(1).prepareRecording(CallKind::Dialled, RecState::AwaitingAnswer);
+        QVERIFY(!h.call(1).answerDialled(true)); // answered, with the legal notice first
         h.loop.advance(350);
         QVERIFY(h.lines[1].playing);
-        QVERIFY(!h.timers.timPlayLegalO[1].isEnabled());
+        QVERIFY(!h.call(1).timer(CallTimer::timPlayLegalO).isEnabled());
         h.lines.device(1).waveDeviceId = kIn; // the recording reads the line's input
         h.loop.advance(3500);
         QCOMPARE(h.lines[1].mode, CallKind::Dialled);

@@ -19,11 +19,11 @@ namespace {
 struct Triggered : Harness
 {
     explicit Triggered(StopTriggerOptions options)
-        : triggers({lines, *engine, status, timers, [] { return false; }}, options)
+        : triggers({lines, *engine, status, [] { return false; }}, options)
     {
         triggers.attach();
-        timers.timDropCall.setHandler([this](int slot) {
-            timers.timDropCall[slot].setEnabled(false);
+        lines.setTimerHandler(CallTimer::timDropCall, [this](int slot) {
+            call(slot).dropDue();
             drops << slot;
         });
     }

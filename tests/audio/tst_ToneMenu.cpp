@@ -17,8 +17,8 @@ struct Menu : Harness
     Menu()
     {
         menu.attach();
-        timers.timDropCall.setHandler([this](int line) {
-            timers.timDropCall[line].setEnabled(false);
+        lines.setTimerHandler(CallTimer::timDropCall, [this](int line) {
+            call(line).dropDue();
             drops << line;
         });
         for (const char *name : {"01.wav", "02.wav", "03.wav", "04.wav"})
@@ -32,7 +32,7 @@ struct Menu : Harness
     QByteArray dtmf() const { return readAll(dir.file("dtmf.txt")); }
 
     VirtualMediaDevice speaker{loop};
-    ToneMenu menu{{loop, lines, *engine, status, texts, timers, speaker}, dir.path()};
+    ToneMenu menu{{loop, lines, *engine, status, texts, speaker}, dir.path()};
     QList<int> drops;
 };
 
@@ -54,7 +54,7 @@ private slots:
         QVERIFY(m.speaker.isPlaying());
         QCOMPARE(m.menu.currentPromptFile(), m.dir.file("01.wav"));
         QVERIFY(m.lines[0].digits.isEmpty());
-        QVERIFY(!m.timers.timTollSaver[0].isEnabled());
+        QVERIFY(!m.call().timer(CallTimer::timTollSaver).isEnabled());
     }
 
     // An announcement whose header claims 1 Hz is refused before the player sees it.
@@ -123,7 +123,7 @@ private slots:
     void unwritableFolderKeepsRunning()
     {
         Menu m;
-        ToneMenu broken({m.loop, m.lines, *m.engine, m.status, m.texts, m.timers, m.speaker}, m.dir.file("missing/dir"));
+        ToneMenu broken({m.loop, m.lines, *m.engine, m.status, m.texts, m.speaker}, m.dir.file("missing/dir"));
         m.key(2, '9');
         m.key(2, '*');
         broken.HandleToneCommand(2);

@@ -138,17 +138,18 @@ private slots:
     }
 
     // A per-line timer array calls one handler with the line number.
-    void mainTimerArraysCallTheirHandlerWithTheLine()
+    void timerArraysCallTheirHandlerWithTheLine()
     {
         VirtualEventLoop loop;
-        MainTimers t(loop);
+        TimerArray<4> t;
+        t.create(loop, 500);
         std::vector<int> lines;
-        t.timDropCall.setHandler([&](int line) {
+        t.setHandler([&](int line) {
             lines.push_back(line);
-            t.timDropCall[line].setEnabled(false);
+            t[line].setEnabled(false);
         });
-        t.timDropCall[2].setEnabled(true);
-        t.timDropCall[0].setEnabled(true); // due at the same moment: in the order they were started
+        t[2].setEnabled(true);
+        t[0].setEnabled(true); // due at the same moment: in the order they were started
         loop.advance(2000);
         QCOMPARE(lines, std::vector<int>({2, 0}));
     }

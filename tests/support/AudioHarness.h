@@ -3,6 +3,7 @@
 // A line slot's audio path in virtual time: the audio engine on paced wave devices, with the
 // lists, the status log and the compression manager it works with.
 #include "audio/AudioEngine.h"
+#include "audio/AudioStack.h"
 #include "audio/CodecConversion.h"
 #include "sim/exchange/VirtualExchange.h"
 #include "platform/wave/PacedWaveDevices.h"
@@ -50,8 +51,9 @@ struct Harness : ProgramFolder
         engine = std::make_unique<AudioEngine>(
             AudioEngine::Services{loop, lines, exchange, devices, conversion, lists, status, texts, prompts, timers},
             AudioEngine::Folders{dir.path(), dir.file("tmp") + "/", dir.file("rec") + "/", fallback()}, format);
+        relay.setTarget(engine.get());
     }
-    LineCall call(int slot = 0) { return LineCall(lines, slot, timers, *engine); }
+    LineCall &call(int slot = 0) { return lines.call(slot); }
     // Starts a recording of line 0 of the given kind, as the call flow would.
     void startRecording(CallKind kind, const QString &caller = QString(), RecState state = RecState::Idle)
     {
@@ -81,7 +83,8 @@ struct Harness : ProgramFolder
         return samples == expectedSpeech(0, std::int64_t(samples.size()));
     }
 
-    LineTable lines;
+    AudioActionsRelay relay; // the calls' audio: the engine of the moment
+    LineTable lines{loop, relay};
     VirtualExchange exchange{loop, ExchangeSetup{}};
     PacedWaveDevices paced{loop};
     WaveDevices devices;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "core/MainTimers.h"
 #include "sim/exchange/VirtualExchange.h"
 #include "support/Files.h"
 #include "support/ProgramFolder.h"
@@ -18,9 +17,8 @@ namespace telvox::test {
 class RecordingAudio final : public AudioActions
 {
 public:
-    RecordingAudio(EventLoop &loop, MainTimers &timers)
+    explicit RecordingAudio(EventLoop &loop)
         : m_loop(loop)
-        , m_timers(timers)
     {
         for (int n = 0; n < 4; ++n) {
             m_end[std::size_t(n)] = m_loop.createTimer(1000, [this, n] {
@@ -39,7 +37,7 @@ public:
     {
         const LineSlot &slot = (*table)[line];
         calls << QStringLiteral("StartLineRecording %1 %2%3").arg(line).arg(modeLetter(slot.mode), slot.callerId);
-        LineCall(*table, line, m_timers, *this).captureStarted();
+        table->call(line).captureStarted();
     }
     void waveInReset(int line) override { calls << QStringLiteral("waveInReset %1").arg(line); }
     void abandonCapture(int line) override { calls << QStringLiteral("abandonCapture %1").arg(line); }
@@ -61,7 +59,7 @@ private:
             return;
         startPrompt(line);
         if (greetingWatch)
-            m_timers.Timer3[line].setEnabled(true);
+            table->call(line).watchGreeting();
     }
     void startPrompt(int line)
     {
@@ -73,7 +71,6 @@ private:
     }
 
     EventLoop &m_loop;
-    MainTimers &m_timers;
     std::array<std::unique_ptr<Timer>, 4> m_end;
 };
 
@@ -126,10 +123,11 @@ struct TelephonyFixture : ProgramFolder
     }
     QByteArray fileBytes(const QString &name) const { return readAll(dir.file(name)); }
     const LineSlot &slot(int n) const { return core->lineTable()[n]; }
+    const Timer &timer(CallTimer which, int line) const { return core->lineTable().call(line).timer(which); }
     QString setting(const QString &section, const QString &key) { return settings.ReadSetting(section, key); }
 
     ExchangeSetup exchangeSetup;
-    RecordingAudio audio{loop, timers};
+    RecordingAudio audio{loop};
     std::unique_ptr<VirtualExchange> exchange;
     std::unique_ptr<TelephonyCore> core;
     DeviceClassification classification;

@@ -78,7 +78,7 @@ private slots:
             QVERIFY(c.loop.advanceUntil([&] { return c.lineIsClean(0); }, 20000)); // the tone alone ends it
         } else {
             // Connected, but the far end is gone before the recording of the call would start.
-            QVERIFY(c.loop.advanceUntil([&] { return c.timers.Timer4[0].isEnabled(); }, 5000));
+            QVERIFY(c.loop.advanceUntil([&] { return c.core->call(0).timer(CallTimer::Timer4).isEnabled(); }, 5000));
             c.loop.advance(300);
             QVERIFY(c.exchange->hangUpFarEnd(0, FarEndHangUp::WithDisconnect));
         }

@@ -22,22 +22,22 @@ private slots:
 
         f.loop.advance(11999); // rings at 0 and 6000 (2000/4000 cadence)
         QCOMPARE(f.exchange->view(0).ringCount, 2);
-        QVERIFY(f.timers.Timer1[0].isEnabled());
+        QVERIFY(f.timer(CallTimer::Timer1, 0).isEnabled());
         QVERIFY(f.audio.calls.isEmpty());
 
         f.loop.advance(1); // ring 3: the system answers as an answering machine
         QCOMPARE(f.slot(0).answering, Answerer::Machine);
-        QVERIFY(!f.timers.Timer1[0].isEnabled());
+        QVERIFY(!f.timer(CallTimer::Timer1, 0).isEnabled());
         QCOMPARE(f.audio.calls, QStringList{"PlayGreeting 0"});
         QVERIFY(f.exchange->view(0).monitoringDigits);
-        QVERIFY(f.timers.Timer3[0].isEnabled());
+        QVERIFY(f.timer(CallTimer::Timer3, 0).isEnabled());
 
         // The greeting (2.3 s) ends; Timer3 notices on its next tick and requests "*".
         f.loop.advance(2299);
         QVERIFY(f.exchange->view(0).digitsHeard.isEmpty());
         f.loop.advance(1000);
         QCOMPARE(f.exchange->view(0).digitsHeard, QString("*"));
-        QVERIFY(!f.timers.Timer3[0].isEnabled());
+        QVERIFY(!f.timer(CallTimer::Timer3, 0).isEnabled());
         QCOMPARE(f.slot(0).mode, CallKind::Message);
         QCOMPARE(f.audio.calls.last(), QString("StartLineRecording 0 A~5551234"));
         QCOMPARE(f.slot(0).recState, 1);
@@ -45,7 +45,7 @@ private slots:
         QVERIFY(f.exchange->hangUpFarEnd(0, FarEndHangUp::WithDisconnect));
         f.loop.advance(0);
         QCOMPARE(f.slot(0).recState, 0);
-        QVERIFY(f.timers.timDropCall[0].isEnabled());
+        QVERIFY(f.timer(CallTimer::timDropCall, 0).isEnabled());
         f.loop.advance(500);
         QCOMPARE(f.slot(0).hCall, HCall(0));
         QCOMPARE(f.exchange->view(0).hCall, HCall(0)); // deallocated
@@ -99,8 +99,8 @@ private slots:
         const QString param6 = f.setting("Line0", "Param6");
         f.loop.advance(5000); // ring 9: re-armed with entry 6, nothing learned
         QCOMPARE(f.setting("Line0", "Param6"), param6);
-        QCOMPARE(f.timers.Timer1[0].interval(), 6963);
-        QVERIFY(f.timers.Timer1[0].isEnabled());
+        QCOMPARE(f.timer(CallTimer::Timer1, 0).interval(), 6963);
+        QVERIFY(f.timer(CallTimer::Timer1, 0).isEnabled());
         QCOMPARE(f.exchange->view(0).ringCount, 9);
     }
 
@@ -123,11 +123,11 @@ private slots:
         QVERIFY(f.exchange->placeIncomingCall(0, std::move(call)));
         f.loop.advance(6000); // ring 2; the handset goes up after it
         QVERIFY(f.exchange->view(0).handsetOffHook);
-        QCOMPARE(f.timers.Timer1[0].interval(), 7300);
+        QCOMPARE(f.timer(CallTimer::Timer1, 0).interval(), 7300);
         f.loop.advance(7299);
         QCOMPARE(f.exchange->view(0).callState, LineCallState::Offering);
         f.loop.advance(1); // the ring watch expires: the system goes off-hook in parallel
-        QVERIFY(!f.timers.Timer1[0].isEnabled());
+        QVERIFY(!f.timer(CallTimer::Timer1, 0).isEnabled());
         QCOMPARE(f.slot(0).answering, Answerer::Person);
         QCOMPARE(f.exchange->view(0).callState, LineCallState::Connected);
         QCOMPARE(f.audio.calls, QStringList{legal ? "PlayLegalNotice 0" : "StartLineRecording 0 M~777"});
@@ -176,7 +176,7 @@ private slots:
         QVERIFY(f.core->popup().isVisible());
         QVERIFY(f.core->popup().row(0).answerVisible && f.core->popup().row(1).hangupVisible);
         // Rings are only counted: the ring watch is not used in manual-answer mode.
-        QVERIFY(!f.timers.Timer1[0].isEnabled() && !f.timers.Timer1[1].isEnabled());
+        QVERIFY(!f.timer(CallTimer::Timer1, 0).isEnabled() && !f.timer(CallTimer::Timer1, 1).isEnabled());
         QVERIFY(!f.setting("Line0", "Calls").size());
 
         f.core->cmdAnswer_Click(1);
@@ -289,13 +289,13 @@ private slots:
         QVERIFY(f.exchange->pressDigits(0, "1#"));
         f.loop.advance(1000);
         QCOMPARE(f.slot(0).digits, QString("1#"));
-        QVERIFY(f.timers.timTollSaver[0].isEnabled());
+        QVERIFY(f.timer(CallTimer::timTollSaver, 0).isEnabled());
         QVERIFY(f.exchange->hangUpFarEnd(0, FarEndHangUp::WithDisconnect));
         f.loop.advance(600);
         QCOMPARE(f.exchange->view(0).hCall, HCall(0));
         // The greeting plays on; its end requests the tone, which the service refuses.
         f.loop.advance(8000);
-        QVERIFY(!f.timers.Timer3[0].isEnabled());
+        QVERIFY(!f.timer(CallTimer::Timer3, 0).isEnabled());
         QVERIFY(!f.statusTexts().contains("Line0 开始录音"));
 
         TelephonyFixture busy;
@@ -344,29 +344,34 @@ private slots:
         QFETCH(bool, pending);
         TelephonyFixture f;
         QVERIFY(f.start());
-        MainTimers &t = f.timers;
-        const auto stopped = {&t.Timer4[1], &t.timPlayLegalO[1], &t.timPlayGreetingExO[1], &t.timPlayGreetingExM[1]};
+        const auto stopped = {CallTimer::Timer4, CallTimer::timPlayLegalO, CallTimer::timPlayGreetingExO,
+                              CallTimer::timPlayGreetingExM};
         const LineSlot &s = f.slot(1);
-        LineCall c = f.core->call(1);
+        LineCall &c = f.core->call(1);
         c.offered(77);
-        if (pending)
+        if (pending) { // a dialled call whose every step towards a recording is armed
+            c.prepareRecording(CallKind::Dialled, RecState::AwaitingAnswer);
+            c.answerDialled(true);
+            c.watchNotice(CallKind::Handset);
+            c.watchNotice(CallKind::Dialled);
+            c.dialledConnected();
             c.dialled("555");
+            f.audio.calls.clear();
+        }
         c.prepareRecording(CallKind::Message, recState);
         c.setAnswerConfirmed(true);
         c.digitReceived('1');
         c.digitReceived('#');
-        for (Timer *timer : stopped)
-            timer->setEnabled(pending);
-        t.Timer3[1].setEnabled(true);
+        c.watchGreeting();
         if (how == "hang up")
             f.core->cmdHangup_Click(1);
         else
             f.core->OnCallState(77, how == "idle" ? LineCallState::Idle : LineCallState::Disconnected, 0, 0);
         QVERIFY(s.recState == RecState::Idle && !s.outgoing && !s.answerConfirmed);
-        for (Timer *timer : stopped)
-            QVERIFY(!timer->isEnabled());
-        QVERIFY(t.Timer3[1].isEnabled() && !t.timDropCall[0].isEnabled());
-        QCOMPARE(t.timDropCall[1].isEnabled(), how != "idle");
+        for (CallTimer timer : stopped)
+            QVERIFY(!c.timer(timer).isEnabled());
+        QVERIFY(c.timer(CallTimer::Timer3).isEnabled() && !f.timer(CallTimer::timDropCall, 0).isEnabled());
+        QCOMPARE(c.timer(CallTimer::timDropCall).isEnabled(), how != "idle");
         QCOMPARE(s.digits.isEmpty(), how == "disconnect");
         QCOMPARE(s.hCall, HCall(how == "idle" ? 0 : 77));
         QTEST(f.audio.calls, "audio");

@@ -124,10 +124,10 @@ public:
         for (int n = 0; n < 4; ++n) {
             if (m_f.slot(n).hCall != 0)
                 continue;
-            const MainTimers &t = m_f.timers;
-            if (t.Timer1[n].isEnabled() || t.Timer3[n].isEnabled() || t.Timer4[n].isEnabled()
-                || t.timDropCall[n].isEnabled())
-                return QStringLiteral("a timer runs on idle line %1").arg(n);
+            for (int k = 0; k < kCallTimerCount; ++k) { // no touch-tone menu here stops the toll saver
+                if (CallTimer(k) != CallTimer::timTollSaver && m_f.timer(CallTimer(k), n).isEnabled())
+                    return QStringLiteral("call timer %1 runs on idle line %2").arg(k).arg(n);
+            }
         }
         return {};
     }
