@@ -24,11 +24,7 @@ struct Menu : Harness
         for (const char *name : {"01.wav", "02.wav", "03.wav", "04.wav"})
             copyPrompt("greeting.wav", dir.file(name));
     }
-    // A key as the dispatcher reports it.
-    void key(int line, QChar digit)
-    {
-        call(line).digitReceived(digit);
-    }
+    void key(int line, QChar digit) { call(line).digitReceived(digit); } // as the dispatcher reports it
     QByteArray dtmf() const { return readAll(dir.file("dtmf.txt")); }
 
     VirtualMediaDevice speaker{loop};

@@ -297,22 +297,25 @@ private slots:
         f.loop.advance(8000);
         QVERIFY(!f.timer(CallTimer::Timer3, 0).isEnabled());
         QVERIFY(!f.statusTexts().contains("Line0 开始录音"));
+    }
 
-        TelephonyFixture busy;
-        busy.configure({{"FBS", "1"}, {"Rings", "1"}});
-        QVERIFY(busy.start());
-        QVERIFY(busy.exchange->placeIncomingCall(0, callFrom("9")));
-        busy.loop.advance(5000);
-        QCOMPARE(busy.slot(0).recState, 1);
-        // With the busy-tone detector on, a reported disconnection still ends the call: the
-        // detector is for lines that report none.
-        QVERIFY(busy.exchange->hangUpFarEnd(0, FarEndHangUp::WithDisconnect));
-        busy.loop.advance(300);
-        QVERIFY(busy.statusTexts().contains("Line0Disconnected"));
-        QCOMPARE(busy.slot(0).recState, 0);
-        QVERIFY(busy.audio.calls.contains("waveInReset 0"));
-        busy.loop.advance(5000);
-        QCOMPARE(busy.exchange->view(0).hCall, HCall(0));
+    // The far end's signalling confirms the answer of a dialled call connected for its early
+    // media, before its recording started (Timer4 pending) or while it awaits the answer: the
+    // capture is the recording from its start.
+    void aConfirmedAnswerMakesTheDialledCaptureTheRecording()
+    {
+        for (int waitMs : {0, 1000}) {
+            TelephonyFixture f;
+            QVERIFY(f.start());
+            f.core->call(0).offered(77);
+            f.core->call(0).dialled("555");
+            f.core->OnCallState(77, LineCallState::Connected, 0, 0);
+            f.loop.advance(waitMs);
+            f.core->OnCallState(77, LineCallState::Connected, kConnectedModeConfirmed, 0);
+            f.loop.advance(1000);
+            QCOMPARE(f.slot(0).recState, RecState::Recording);
+            QCOMPARE(f.audio.calls, QStringList{"StartLineRecording 0 O~555"});
+        }
     }
 
     // However a call ends (the far end's disconnection, the call going idle, the pop-up's Hang
@@ -343,6 +346,7 @@ private slots:
         QFETCH(RecState, recState);
         QFETCH(bool, pending);
         TelephonyFixture f;
+        f.configure({{"FBS", "1"}}); // the busy-tone detector is for lines that report no disconnection
         QVERIFY(f.start());
         const auto stopped = {CallTimer::Timer4, CallTimer::timPlayLegalO, CallTimer::timPlayGreetingExO,
                               CallTimer::timPlayGreetingExM};
