@@ -18,10 +18,9 @@ class RecordingAudio final : public AudioActions
 {
 public:
     explicit RecordingAudio(EventLoop &loop)
-        : m_loop(loop)
     {
         for (int n = 0; n < 4; ++n) {
-            m_end[std::size_t(n)] = m_loop.createTimer(1000, [this, n] {
+            m_end[std::size_t(n)] = loop.createTimer(1000, [this, n] {
                 m_end[std::size_t(n)]->setEnabled(false);
                 table->device(n).playing = false;
             });
@@ -70,7 +69,6 @@ private:
         m_end[std::size_t(line)]->setEnabled(true);
     }
 
-    EventLoop &m_loop;
     std::array<std::unique_ptr<Timer>, 4> m_end;
 };
 

@@ -299,9 +299,8 @@ private slots:
         QVERIFY(!f.statusTexts().contains("Line0 开始录音"));
     }
 
-    // The far end's signalling confirms the answer of a dialled call connected for its early
-    // media, before its recording started (Timer4 pending) or while it awaits the answer: the
-    // capture is the recording from its start.
+    // The far end's signalling confirms the answer of a dialled call connected for its early media
+    // before its capture started (Timer4 pending) or during it: the capture is the recording.
     void aConfirmedAnswerMakesTheDialledCaptureTheRecording()
     {
         for (int waitMs : {0, 1000}) {

@@ -143,8 +143,7 @@ private slots:
         w->cmdDrop()->click();
         QCOMPARE(r.f.slot(1).recState, RecState::Idle);
         QVERIFY(r.f.audio.calls.contains("waveInReset 1"));
-        QVERIFY(r.f.timer(CallTimer::timDropCall, 1).isEnabled());
-        QVERIFY(!r.f.timer(CallTimer::timDropCall, 0).isEnabled());
+        QVERIFY(r.f.timer(CallTimer::timDropCall, 1).isEnabled() && !r.f.timer(CallTimer::timDropCall, 0).isEnabled());
         QCOMPARE(r.f.statusTexts().last(), QString("@End of Recording"));
         QVERIFY(w->cmdDial()->isEnabled() && !w->cmdDrop()->isEnabled());
         r.f.loop.advance(1000); // dropping a line without a call is harmless

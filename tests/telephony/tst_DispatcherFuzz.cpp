@@ -147,22 +147,20 @@ private slots:
     {
         QTest::addColumn<bool>("manual");
         QTest::addColumn<bool>("popup");
-        QTest::addColumn<bool>("fastBusy");
         QTest::addColumn<QByteArray>("rings");
-        QTest::newRow("machine") << false << false << false << QByteArray("3");
-        QTest::newRow("machine, pop-up, busy detector") << false << true << true << QByteArray("5");
-        QTest::newRow("manual") << true << false << false << QByteArray("6");
-        QTest::newRow("manual with pop-up") << true << true << false << QByteArray("2");
+        QTest::newRow("machine") << false << false << QByteArray("3");
+        QTest::newRow("machine, pop-up") << false << true << QByteArray("5");
+        QTest::newRow("manual") << true << false << QByteArray("6");
+        QTest::newRow("manual with pop-up") << true << true << QByteArray("2");
     }
     void randomEventsKeepTheInvariants()
     {
         QFETCH(bool, manual);
         QFETCH(bool, popup);
-        QFETCH(bool, fastBusy);
         QFETCH(QByteArray, rings);
         TelephonyFixture f;
         f.configure({{"Line1", "1"}, {"Line2", "1"}, {"Line3", "1"}, {"ActionMan", manual ? "1" : "0"},
-                     {"PopCallId", popup ? "1" : "0"}, {"FBS", fastBusy ? "1" : "0"}, {"Rings", rings.constData()}});
+                     {"PopCallId", popup ? "1" : "0"}, {"Rings", rings.constData()}});
         f.audio.promptMs = 700;
         QVERIFY(f.start());
 
