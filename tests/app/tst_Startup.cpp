@@ -14,7 +14,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QPushButton>
-#include <QScopeGuard>
 #include <QTest>
 
 #include <csignal>
@@ -63,26 +62,6 @@ class tst_Startup : public QObject
 {
     Q_OBJECT
 private slots:
-    void firstStartRunsInSimplifiedChineseWithoutSplash()
-    {
-        const QByteArray locale = qgetenv("LC_ALL");
-        qputenv("LC_ALL", "zh_CN.UTF-8"); // the first start speaks the user's language
-        const auto restore = qScopeGuard([&locale] { qputenv("LC_ALL", locale); });
-        ScratchDir home;
-        Instance i(home.path());
-        QCOMPARE(i.app.Main(), TelvoxApplication::StartResult::Running);
-        QVERIFY(i.app.isFirstStart());
-        QVERIFY(!i.app.splashShown());
-        QVERIFY(i.app.isLoaded());
-        QCOMPARE(i.app.settings().ReadSetting("Config", "Language"), QString("1"));
-        QCOMPARE(readAll(home.file("settings.txt")), "Config@Language@1\r\n" + modemNamesJournal());
-        auto *exit = i.app.mainWindow()->findChild<QPushButton *>("cmdExit");
-        QVERIFY(exit);
-        QCOMPARE(exit->text(), QString("退出"));
-        QCOMPARE(readAll(home.file("Steps.txt")), QByteArray("1\r\n2\r\n3\r\n6\r\n8\r\n9\r\n10\r\n"));
-        QVERIFY(QFile::exists(home.file("greeting.wav")) && QFile::exists(home.file("legal.wav")));
-    }
-
     // A later start shows the splash window for 2.5 s, then the window in the stored language,
     // journaling nothing. While it is still starting a second start is refused with a message;
     // once its window is there a second start (and a third) brings it to the front and ends

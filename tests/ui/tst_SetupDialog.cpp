@@ -319,7 +319,7 @@ private slots:
         }
     }
 
-    void agreeShowsTheNotesThenOkGoesOnToTheSetup()
+    void firstStartAgreedGoesOnToTheSetup()
     {
         const LocaleAs as("zh_CN.UTF-8");
         ScratchDir home;
@@ -332,7 +332,7 @@ private slots:
             seen << tip.lblTipText()->text() + (tip.cmdNextTip()->isEnabled() ? "" : "|off") << tip.cmdOK()->text();
             tip.cmdOK()->click();
         };
-        i.app.Main();
+        QCOMPARE(i.app.Main(), TelvoxApplication::StartResult::Running);
         const Texts &t = i.app.texts();
         QCOMPARE(seen, QStringList({"退出|同意", t.LoadText(1054) + "\r\n" + t.LoadText(1059),
                                     t.LoadText(1051) + "\r\n" + t.LoadText(1052) + "\r\n" + t.LoadText(1053) + "|off",
@@ -340,6 +340,16 @@ private slots:
         QCOMPARE(i.setupOpened, 1);
         QVERIFY(i.app.isLoaded() && i.app.mainWindow()->isVisible());
         QCOMPARE(i.exitCode, -1);
+        // No splash window on a first start; it journals its language and the lines' device
+        // names, writes the default prompts and leaves the whole trace of its steps.
+        QVERIFY(i.app.isFirstStart() && !i.app.splashShown());
+        QCOMPARE(i.app.mainWindow()->findChild<QPushButton *>("cmdExit")->text(), QString("退出"));
+        QByteArray journal = "Config@Language@1\r\n";
+        for (int n = 0; n < 4; ++n)
+            journal += "Modem@Line" + QByteArray::number(n) + "@Telvox Virtual Voice Line  [28]\r\n";
+        QCOMPARE(readAll(home.file("settings.txt")), journal);
+        QCOMPARE(readAll(home.file("Steps.txt")), QByteArray("1\r\n2\r\n3\r\n6\r\n8\r\n9\r\n10\r\n"));
+        QVERIFY(QFile::exists(home.file("greeting.wav")) && QFile::exists(home.file("legal.wav")));
     }
 
     // A prompt shorter than 4956 bytes is not written; longer ones are copied in 5120-byte
