@@ -37,16 +37,6 @@ struct Instance : AppRig
     }
 };
 
-void writeSettings(const QString &home, const QString &recordings = QString())
-{
-    SettingsStore s(home + "/telvox.ini", home + "/settings.txt");
-    s.WriteSetting("Config", "Language", "0");
-    s.WriteSetting("Config", "SaveFile", recordings.isEmpty() ? home + "/waveFiles/" : recordings);
-    s.WriteSetting("Config", "Line0", "1");
-    for (int n = 0; n < 4; ++n)
-        s.WriteSetting("Modem", QString("Line%1").arg(n), "Telvox Virtual Voice Line  [28]");
-}
-
 // Files and folders below `folder` that another account could read, write or enter.
 QStringList notPrivate(const QString &folder)
 {
@@ -71,7 +61,7 @@ private slots:
     void filesLeftOpenByEarlierVersionsAreMadePrivate()
     {
         ScratchDir home;
-        writeSettings(home.path());
+        presetSettings(home.path(), {{"Config/Language", "0"}, {"Config/SaveFile", home.file("waveFiles/")}});
         QDir().mkpath(home.file("LogFiles"));
         QDir().mkpath(home.file("waveFiles"));
         for (const char *name : {"callerid.txt", "PhoneBook.txt", "waveFiles/A2026-01-01~00-00-00.wav"})
@@ -95,7 +85,7 @@ private slots:
     void aRecordingsFolderThatCannotBeWrittenIsReportedAtStart()
     {
         ScratchDir home;
-        writeSettings(home.path(), home.file("plain/rec/"));
+        presetSettings(home.path(), {{"Config/Language", "0"}, {"Config/SaveFile", home.file("plain/rec/")}});
         QVERIFY(writeBytes(home.file("plain"), "a file, not a folder"));
         Instance i(home.path());
         QVERIFY(i.start());

@@ -2,7 +2,6 @@
 // exchange, a caller whose message is being recorded when the service is told to stop, the
 // companion commands beside it, and a desktop start that finds the lines taken.
 
-#include "core/Settings.h"
 #include "core/WaveHeader.h"
 #include "support/FakeShell.h"
 #include "support/Files.h"
@@ -43,14 +42,8 @@ private slots:
     void messageRecordedHeadlessAndKeptOnSigterm()
     {
         ScratchDir home;
-        {
-            telvox::SettingsStore settings(home.file("telvox.ini"), home.file("settings.txt"));
-            settings.WriteSetting("Config", "Language", "0");
-            settings.WriteSetting("Config", "Line0", "1");
-            settings.WriteSetting("Config", "Rings", "2");
-            settings.WriteSetting("VoiceModem", "Probe", "0");
-            settings.WriteSetting("DataUnread", " 0", "A2026-03-02~09-15-00~5550000.wav");
-        }
+        presetSettings(home.path(), {{"Config/Language", "0"}, {"Config/Line0", "1"}, {"Config/Rings", "2"},
+                                     {"VoiceModem/Probe", "0"}, {"DataUnread/ 0", "A2026-03-02~09-15-00~5550000.wav"}});
         QVERIFY(writeBytes(home.file("A2026-03-02~09-15-00~5550000.wav"), secondsOfPcm(1)));
         QVERIFY(writeBytes(home.file("call.scn"),
                                          "at 500 line 0 call number \"5551234\" audio talk 5\n"));
@@ -123,16 +116,9 @@ private slots:
         const QString talk = "M2026-03-01~18-00-05~5559876.wav";
         QVERIFY(writeBytes(home.file("calls/" + message), secondsOfPcm(3)));
         QVERIFY(writeBytes(home.file("calls/" + talk), secondsOfPcm(65)));
-        {
-            telvox::SettingsStore settings(home.file("telvox.ini"), home.file("settings.txt"));
-            settings.WriteSetting("Config", "Language", "0");
-            settings.WriteSetting("Config", "SaveFile", home.file("calls"));
-            settings.WriteSetting("DataUnread", " 0", message);
-            settings.WriteSetting("Data", " 0", talk);
-            settings.WriteSetting("Received", " 1", "5559876");
-            settings.WriteSetting("Received", " 2", "5551234");
-            settings.WriteSetting("Made", " 1", "5550000");
-        }
+        presetSettings(home.path(), {{"Config/Language", "0"}, {"Config/SaveFile", home.file("calls")},
+                                     {"DataUnread/ 0", message}, {"Data/ 0", talk}, {"Received/ 1", "5559876"},
+                                     {"Received/ 2", "5551234"}, {"Made/ 1", "5550000"}});
         QByteArray phoneBook = QByteArray("ANNA").leftJustified(30, ' ') + QByteArray("5551234").leftJustified(20, ' ');
         QVERIFY(writeBytes(home.file("PhoneBook.txt"), phoneBook.leftJustified(128, '\0')));
 

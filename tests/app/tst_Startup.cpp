@@ -46,16 +46,6 @@ QByteArray modemNamesJournal()
     return lines;
 }
 
-// The options an earlier start left: its language, and the device names when `modems`.
-void startedBefore(const ScratchDir &home, const char *language, bool modems)
-{
-    SettingsStore s(home.file("telvox.ini"), home.file("settings.txt"));
-    s.WriteSetting("Config", "Language", language);
-    s.WriteSetting("Config", "SaveFile", home.path() + "/waveFiles/");
-    for (int n = 0; modems && n < 4; ++n)
-        s.WriteSetting("Modem", QString("Line%1").arg(n), "Telvox Virtual Voice Line  [28]");
-}
-
 } // namespace
 
 class tst_Startup : public QObject
@@ -69,7 +59,9 @@ private slots:
     void laterStartSplashAndSecondStarts()
     {
         ScratchDir home;
-        startedBefore(home, "2", true);
+        presetSettings(home.path(), {{"Config/Language", "2"}, {"Config/SaveFile", home.file("waveFiles/")}});
+        for (int n = 0; n < 4; ++n) // the lines' device names as the earlier start stored them
+            presetSettings(home.path(), {{QString("Modem/Line%1").arg(n), "Telvox Virtual Voice Line  [28]"}});
         Instance first(home.path());
         QCOMPARE(first.app.Main(), TelvoxApplication::StartResult::Running);
         QVERIFY(first.app.splashShown());

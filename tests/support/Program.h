@@ -2,12 +2,24 @@
 
 // The real program and the voice-modem emulator as child processes, each program with a folder
 // of its own (TELVOX_HOME) and no display.
+#include "core/Settings.h"
 #include "support/Files.h"
 
 #include <QProcess>
 #include <QStringList>
 
+#include <initializer_list>
+#include <utility>
+
 namespace telvox::test {
+
+// Writes the settings an earlier run left in the program folder `home`, each "Section/Key" = value.
+inline void presetSettings(const QString &home, std::initializer_list<std::pair<QString, QString>> values)
+{
+    SettingsStore s(home + QStringLiteral("/telvox.ini"), home + QStringLiteral("/settings.txt"));
+    for (const auto &[key, value] : values)
+        s.WriteSetting(key.section(QLatin1Char('/'), 0, 0), key.section(QLatin1Char('/'), 1), value);
+}
 
 inline QProcessEnvironment programEnvironment(const QString &home, const QString &locale = QString())
 {

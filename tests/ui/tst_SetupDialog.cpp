@@ -246,8 +246,8 @@ private slots:
     {
         for (const bool saving : {true, false}) {
             ScratchDir home;
-            presetConfig(home.path(), {{"Language", "0"}, {"SaveFile", home.path() + "/rec/"}, {"Rings", "3"},
-                                       {"MinOnStart", "1"}});
+            presetSettings(home.path(), {{"Config/Language", "0"}, {"Config/SaveFile", home.path() + "/rec/"},
+                                         {"Config/Rings", "3"}, {"Config/MinOnStart", "1"}});
             AppRig i(home.path());
             i.app.settings().WriteSetting("SIP", "Line0Listen", saving ? "" : "127.0.0.1:0");
             i.app.Main();
