@@ -3,7 +3,6 @@
 #include "ui/WidgetPrompts.h"
 #include "ui/frmViewLog.h"
 
-#include <QDir>
 #include <QListWidget>
 #include <QPrinterInfo>
 #include <QRegularExpression>

@@ -9,7 +9,6 @@
 #include "support/Program.h"
 #include "ui/frmMain.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QFile>
 #include <QProcess>

@@ -1,8 +1,6 @@
 #include "support/Files.h"
 #include "support/ProgramFolder.h"
 
-#include <QDir>
-#include <QFile>
 #include <QSignalSpy>
 #include <QTest>
 

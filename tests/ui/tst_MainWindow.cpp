@@ -14,7 +14,6 @@
 #include <QDBusConnection>
 #include <QDir>
 #include <QLineEdit>
-#include <QListView>
 #include <QListWidget>
 #include <QProcess>
 #include <QPushButton>

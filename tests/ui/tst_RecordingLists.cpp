@@ -13,7 +13,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
-#include <QMenu>
 #include <QTest>
 
 using namespace telvox;
