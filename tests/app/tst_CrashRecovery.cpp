@@ -127,7 +127,8 @@ private slots:
         // ran and the virtual exchange was not used.
         const QString before = QString::fromUtf8(telvox.readAllStandardOutput());
         QVERIFY2(before.contains(QString::fromUtf8("上的 CX93001")) && before.contains(QString::fromUtf8("已就绪"))
-                     && !before.contains(QString::fromUtf8("虚拟交换机")) && before.contains("CallerID:5551234"),
+                     && !before.contains(QString::fromUtf8("虚拟交换机")) && before.contains("CallerID:5551234")
+                     && before.contains("Telvox folder: " + home.path()), // which program folder is used
                  qPrintable(before));
 
         int code = -1;

@@ -11,11 +11,8 @@
 
 #include <QCheckBox>
 #include <QFile>
-#include <QProcess>
 #include <QPushButton>
 #include <QTest>
-
-#include <csignal>
 
 using namespace telvox;
 using namespace telvox::test;
@@ -130,35 +127,6 @@ private slots:
         i.exitCode = -1;
         i.app.shutdown(); // a second request (a signal during exit) does nothing
         QCOMPARE(i.exitCode, -1);
-    }
-
-    // The real program: a second start ends at once (bringing the first one's window
-    // forward), and SIGTERM runs the shutdown of the first, which then exits cleanly and
-    // releases its lock.
-    void realProcessSingleInstanceAndSignals()
-    {
-        ScratchDir home;
-        const QProcessEnvironment env = programEnvironment(home.path());
-        QProcess first;
-        first.setProcessEnvironment(env);
-        first.start(TELVOX_EXECUTABLE, {"--echo-status"});
-        QVERIFY(first.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(home.file("Steps.txt"))
-                                     && readAll(home.file("Steps.txt")).endsWith("10\r\n"),
-                                 20000);
-
-        int code = -1;
-        const QString second = runToEnd(TELVOX_EXECUTABLE, {}, env, &code, 20000);
-        QCOMPARE(code, 1);
-        QVERIFY(!second.contains("Telvox Is Already Running")); // reached the first
-        QCOMPARE(first.state(), QProcess::Running);
-
-        ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
-        QVERIFY(first.waitForFinished(20000));
-        QCOMPARE(first.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(first.exitCode(), 0);
-        QVERIFY(!QFile::exists(home.file("telvox.lock")));
-        QVERIFY(first.readAllStandardOutput().contains(home.path().toUtf8()));
     }
 
     void tooManyModemsIsRefusedInWords()
