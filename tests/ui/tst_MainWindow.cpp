@@ -69,14 +69,6 @@ struct BrowserRig : MainWindowRig
     }
 };
 
-QStringList names(const QListWidget *list)
-{
-    QStringList out;
-    for (int i = 0; i < list->count(); ++i)
-        out << list->item(i)->text();
-    return out;
-}
-
 } // namespace
 
 class tst_MainWindow : public QObject
@@ -412,12 +404,12 @@ private slots:
         auto first = r.open();
         QCOMPARE(first->windowTitle(), QString("Browse Wave File"));
         QCOMPARE(first->dirPath(), QDir::cleanPath(r.dir.path()));
-        QCOMPARE(names(first->File1()), QStringList({"home.wav"}));
+        QCOMPARE(itemTexts(first->File1()), QStringList({"home.wav"}));
         auto b = r.open("rec/");
         QCOMPARE(b->dirPath(), r.dir.file("rec"));
         QCOMPARE(b->filePattern(), QString("*.wav"));
-        QCOMPARE(names(b->File1()), QStringList({"a.wav", "B.WAV"}));
-        QCOMPARE(names(b->Dir1()), QStringList({"..", "sub"}));
+        QCOMPARE(itemTexts(b->File1()), QStringList({"a.wav", "B.WAV"}));
+        QCOMPARE(itemTexts(b->Dir1()), QStringList({"..", "sub"}));
         QVERIFY(b->Drive1()->count() >= 1);
         b->setDirPath(r.dir.file("rec/sub"));
         QCOMPARE(b->File1()->count(), 0);
@@ -427,10 +419,10 @@ private slots:
         b->Text1()->setText("  note ");
         b->Command2_Click();
         QCOMPARE(b->filePattern(), QString("*note*"));
-        QCOMPARE(names(b->File1()), QStringList({"notes.txt"}));
+        QCOMPARE(itemTexts(b->File1()), QStringList({"notes.txt"}));
         b->Text1()->clear();
         b->Command2_Click(); // "**": everything
-        QCOMPARE(names(b->File1()), QStringList({"a.wav", "B.WAV", "notes.txt"}));
+        QCOMPARE(itemTexts(b->File1()), QStringList({"a.wav", "B.WAV", "notes.txt"}));
 
         QCOMPARE(b->findChild<QPushButton *>("Command1")->text(), QString("Show in File Manager"));
         b->Command1_Click();
@@ -450,8 +442,8 @@ private slots:
         QFile::remove(r.dir.file("rec/a.wav"));
         QDir(r.dir.path()).mkpath("rec/newer");
         b->show();
-        QCOMPARE(names(b->File1()), QStringList({"B.WAV", "C.wav"}));
-        QVERIFY(names(b->Dir1()).contains("newer"));
+        QCOMPARE(itemTexts(b->File1()), QStringList({"B.WAV", "C.wav"}));
+        QVERIFY(itemTexts(b->Dir1()).contains("newer"));
         // A folder that cannot be read stays where it was, and says why.
         b->setDirPath(r.dir.file("no such folder"));
         QCOMPARE(b->dirPath(), r.dir.file("rec"));
@@ -483,7 +475,7 @@ private slots:
         select("B.WAV");
         b->mmuDelete_Click();
         QVERIFY(!QFile::exists(r.dir.file("rec/B.WAV")));
-        QCOMPARE(names(b->File1()), QStringList({"a.wav"}));
+        QCOMPARE(itemTexts(b->File1()), QStringList({"a.wav"}));
         b->File1()->setCurrentItem(nullptr);
         b->mmuDelete_Click(); // nothing selected: nothing deleted
         QVERIFY(QFile::exists(r.dir.file("rec/a.wav")));

@@ -49,11 +49,7 @@ struct Lists : MainWindowRig
     }
     QStringList column(const char *list, int role = Qt::DisplayRole) const
     {
-        QStringList out;
-        auto *w = child<QListWidget>(list);
-        for (int i = 0; i < w->count(); ++i)
-            out << w->item(i)->data(role).toString();
-        return out;
+        return itemTexts(child<QListWidget>(list), role);
     }
     void click(const char *list, int row, bool twice = false)
     {
