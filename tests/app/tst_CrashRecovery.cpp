@@ -135,7 +135,10 @@ private slots:
         const QString said = runToEnd(TELVOX_EXECUTABLE, {"--echo-status", "--quit-after", "500"}, env, &code, 60000);
         const QStringList files = QDir(home.path()).entryList({"M*~5551234.wav"}, QDir::Files);
         QVERIFY2(files.size() == 1, qPrintable(said));
-        QVERIFY2(said.contains(QString::fromUtf8("已恢复 %1 的录音（5551234）").arg(recordingTimeText(files[0]))),
+        // "M2026-12-04~08-30-15~5551234.wav" was recorded at 2026-12-04 08:30:15.
+        const QString when =
+            QDateTime::fromString(files[0].mid(1, 19), "yyyy-MM-dd~HH-mm-ss").toString("yyyy-MM-dd HH:mm:ss");
+        QVERIFY2(said.contains(QString::fromUtf8("已恢复 %1 的录音（5551234）").arg(when)),
                  qPrintable(said));
         // Nobody has heard a recovered call yet: the conversation is listed as unread.
         QCOMPARE(SettingsStore(home.file("telvox.ini"), home.file("settings.txt")).ReadSetting("DataUnread", " 0"),
@@ -146,13 +149,6 @@ private slots:
         QVERIFY2((size - 44) / 16 >= recordedMs - 1000 - 500, qPrintable(QString::number(size)));
         QVERIFY(QDir(home.path()).entryList({".*.part"}, QDir::Files | QDir::Hidden).isEmpty());
         QVERIFY2(notPrivate(home.path()).isEmpty(), qPrintable(notPrivate(home.path()).join('\n')));
-    }
-
-private:
-    // "A2026-12-04~08-30-15~555.wav" -> "2026-12-04 08:30:15"
-    static QString recordingTimeText(const QString &name)
-    {
-        return QDateTime::fromString(name.mid(1, 19), "yyyy-MM-dd~HH-mm-ss").toString("yyyy-MM-dd HH:mm:ss");
     }
 };
 

@@ -2,7 +2,7 @@
 // exchange, a caller whose message is being recorded when the service is told to stop, the
 // companion commands beside it, and a desktop start that finds the lines taken.
 
-#include "core/WaveHeader.h"
+#include "platform/media/TestWave.h"
 #include "support/FakeShell.h"
 #include "support/Files.h"
 #include "support/Program.h"
@@ -23,15 +23,6 @@ QString runTelvox(const ScratchDir &home, const QStringList &args, int *exitCode
     return runToEnd(TELVOX_EXECUTABLE, args, programEnvironment(home.path()), exitCode);
 }
 
-// Seconds of a square wave as a PCM wave file (8000 Hz, 16 bits, mono).
-QByteArray secondsOfPcm(int seconds)
-{
-    QByteArray data;
-    for (int i = 0; i < 8000 * seconds; ++i)
-        data += (i / 10) % 2 ? QByteArray("\xd0\x07", 2) : QByteArray("\x30\xf8", 2); // +2000, -2000
-    return telvox::pcmWaveHeader(1, 8000, 16, static_cast<std::uint32_t>(data.size())) + data;
-}
-
 } // namespace
 
 class tst_Service : public QObject
@@ -44,7 +35,7 @@ private slots:
         ScratchDir home;
         presetSettings(home.path(), {{"Config/Language", "0"}, {"Config/Line0", "1"}, {"Config/Rings", "2"},
                                      {"VoiceModem/Probe", "0"}, {"DataUnread/ 0", "A2026-03-02~09-15-00~5550000.wav"}});
-        QVERIFY(writeBytes(home.file("A2026-03-02~09-15-00~5550000.wav"), secondsOfPcm(1)));
+        QVERIFY(writeTestWave(home.file("A2026-03-02~09-15-00~5550000.wav"), 1000));
         QVERIFY(writeBytes(home.file("call.scn"),
                                          "at 500 line 0 call number \"5551234\" audio talk 5\n"));
         QProcess service;
@@ -114,8 +105,8 @@ private slots:
         QDir().mkpath(home.file("calls"));
         const QString message = "A2026-03-02~09-15-00~5551234.wav";
         const QString talk = "M2026-03-01~18-00-05~5559876.wav";
-        QVERIFY(writeBytes(home.file("calls/" + message), secondsOfPcm(3)));
-        QVERIFY(writeBytes(home.file("calls/" + talk), secondsOfPcm(65)));
+        QVERIFY(writeTestWave(home.file("calls/" + message), 3000));
+        QVERIFY(writeTestWave(home.file("calls/" + talk), 65000));
         presetSettings(home.path(), {{"Config/Language", "0"}, {"Config/SaveFile", home.file("calls")},
                                      {"DataUnread/ 0", message}, {"Data/ 0", talk}, {"Received/ 1", "5559876"},
                                      {"Received/ 2", "5551234"}, {"Made/ 1", "5550000"}});
@@ -160,7 +151,7 @@ private slots:
         if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
             QSKIP("no sound server (scripts/test starts one)");
         ScratchDir home;
-        QVERIFY(writeBytes(home.file("one.wav"), secondsOfPcm(1)));
+        QVERIFY(writeTestWave(home.file("one.wav"), 1000));
         QElapsedTimer clock;
         clock.start();
         int code = 0;
