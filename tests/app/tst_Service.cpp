@@ -12,7 +12,6 @@
 #include <QRegularExpression>
 #include <QTest>
 
-
 using namespace telvox::test;
 
 namespace {
@@ -36,8 +35,7 @@ private slots:
         presetSettings(home.path(), {{"Config/Language", "0"}, {"Config/Line0", "1"}, {"Config/Rings", "2"},
                                      {"VoiceModem/Probe", "0"}, {"DataUnread/ 0", "A2026-03-02~09-15-00~5550000.wav"}});
         QVERIFY(writeTestWave(home.file("A2026-03-02~09-15-00~5550000.wav"), 1000));
-        QVERIFY(writeBytes(home.file("call.scn"),
-                                         "at 500 line 0 call number \"5551234\" audio talk 5\n"));
+        QVERIFY(writeBytes(home.file("call.scn"), "at 500 line 0 call number \"5551234\" audio talk 5\n"));
         QProcess service;
         service.setProcessEnvironment(programEnvironment(home.path()));
         service.start(TELVOX_EXECUTABLE, {"--service", "--scenario", home.file("call.scn")});

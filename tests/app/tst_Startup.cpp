@@ -33,15 +33,6 @@ struct Instance
     int exitCode = -1;
 };
 
-// The device names the first start stores (journaled) for lines 0..3 of the virtual exchange.
-QByteArray modemNamesJournal()
-{
-    QByteArray lines;
-    for (int n = 0; n < 4; ++n)
-        lines += "Modem@Line" + QByteArray::number(n) + "@Telvox Virtual Voice Line  [28]\r\n";
-    return lines;
-}
-
 } // namespace
 
 class tst_Startup : public QObject
@@ -106,7 +97,7 @@ private slots:
         w->chkRingCount()->click();
         QCOMPARE(i.app.settings().ReadSetting("Config", "Legal"), QString("1"));
         QCOMPARE(readAll(home.file("settings.txt")),
-                 "Config@Language@0\r\n" + modemNamesJournal() + "Config@Legal@1\r\nConfig@RingCount@0\r\n");
+                 "Config@Language@0\r\n" + virtualLineNamesJournal() + "Config@Legal@1\r\nConfig@RingCount@0\r\n");
 
         // The list says, in the language of the first start (the test's locale is English), that
         // no modem was found and that the virtual exchange's Line0 is ready.

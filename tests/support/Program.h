@@ -31,6 +31,15 @@ inline QProcessEnvironment programEnvironment(const QString &home, const QString
     return env;
 }
 
+// The journal lines of the device names a first start stores for lines 0..3 of the virtual exchange.
+inline QByteArray virtualLineNamesJournal()
+{
+    QByteArray lines;
+    for (int n = 0; n < 4; ++n)
+        lines += "Modem@Line" + QByteArray::number(n) + "@Telvox Virtual Voice Line  [28]\r\n";
+    return lines;
+}
+
 // Runs a program to its end (killed after `ms`); its standard output and error together, and
 // its exit code (-1 when it did not end by itself).
 inline QString runToEnd(const QString &program, const QStringList &args, const QProcessEnvironment &env,

@@ -37,8 +37,7 @@ struct Lists : MainWindowRig
     explicit Lists(bool programTexts = false)
         : lists(settings)
         , binder({lists, *window, *timers.timPlayAll, prompts, statusList, mail, dir.path() + "/",
-                  programTexts ? texts.get() : nullptr,
-                  dir.file("PhoneBook.txt")})
+                  programTexts ? texts.get() : nullptr, dir.file("PhoneBook.txt")})
     {
     }
     QString record(const QString &name, int ms = 1000)

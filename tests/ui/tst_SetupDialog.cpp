@@ -344,10 +344,7 @@ private slots:
         // names and writes the default prompts.
         QVERIFY(i.app.isFirstStart() && !i.app.splashShown());
         QCOMPARE(i.app.mainWindow()->findChild<QPushButton *>("cmdExit")->text(), QString("退出"));
-        QByteArray journal = "Config@Language@1\r\n";
-        for (int n = 0; n < 4; ++n)
-            journal += "Modem@Line" + QByteArray::number(n) + "@Telvox Virtual Voice Line  [28]\r\n";
-        QCOMPARE(readAll(home.file("settings.txt")), journal);
+        QCOMPARE(readAll(home.file("settings.txt")), "Config@Language@1\r\n" + virtualLineNamesJournal());
         QVERIFY(QFile::exists(home.file("greeting.wav")) && QFile::exists(home.file("legal.wav")));
     }
 
