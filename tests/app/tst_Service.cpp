@@ -136,9 +136,15 @@ private slots:
         QVERIFY2(status.contains("Telvox is not running\nCalls received: 5551234, 5559876\nNumbers dialled: 5550000"),
                  qPrintable(status));
 
-        // Two commands at once are refused; a file that is no recording cannot be played.
+        // Two commands at once and more than four modems are refused; a file that is no
+        // recording cannot be played.
         runTelvox(home, {"--list", "--status"}, &code);
         QCOMPARE(code, 2);
+        QStringList modems;
+        for (int i = 0; i < 5; ++i)
+            modems << "--modem" << QString("/dev/ttyACM%1").arg(i);
+        said = runTelvox(home, modems, &code);
+        QVERIFY2(code == 2 && said.contains("at most four lines"), qPrintable(said));
         said = runTelvox(home, {"--play", "nothing.wav"}, &code);
         QCOMPARE(code, 1);
         QVERIFY2(said.contains("cannot play"), qPrintable(said));

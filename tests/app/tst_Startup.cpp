@@ -119,18 +119,6 @@ private slots:
         i.app.shutdown(); // a second request (a signal during exit) does nothing
         QCOMPARE(i.exitCode, -1);
     }
-
-    void tooManyModemsIsRefusedInWords()
-    {
-        ScratchDir home;
-        QStringList args;
-        for (int i = 0; i < 5; ++i)
-            args << "--modem" << QString("/dev/ttyACM%1").arg(i);
-        int code = -1;
-        const QString said = runToEnd(TELVOX_EXECUTABLE, args, programEnvironment(home.path()), &code, 20000);
-        QVERIFY2(said.contains("at most four lines"), qPrintable(said));
-        QCOMPARE(code, 2);
-    }
 };
 
 QTEST_MAIN(tst_Startup)
