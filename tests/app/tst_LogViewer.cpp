@@ -1,9 +1,9 @@
 #include "support/Files.h"
 #include "support/ProgramFolder.h"
+#include "ui/UiFakes.h"
 #include "ui/WidgetPrompts.h"
 #include "ui/frmViewLog.h"
 
-#include <QDir>
 #include <QListWidget>
 #include <QPrinterInfo>
 #include <QRegularExpression>
@@ -32,10 +32,7 @@ struct Fixture : ProgramFolder
         if (items.size() == 1)
             window->File1()->setCurrentItem(items[0]);
         window->Command1_Click();
-        QStringList out;
-        for (int r = 0; r < window->List1()->count(); ++r)
-            out << window->List1()->item(r)->text();
-        return out;
+        return itemTexts(window->List1());
     }
     RecordingPrinter printer;
     std::unique_ptr<frmViewLog> window;

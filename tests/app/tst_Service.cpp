@@ -2,8 +2,7 @@
 // exchange, a caller whose message is being recorded when the service is told to stop, the
 // companion commands beside it, and a desktop start that finds the lines taken.
 
-#include "core/Settings.h"
-#include "core/WaveHeader.h"
+#include "platform/media/TestWave.h"
 #include "support/FakeShell.h"
 #include "support/Files.h"
 #include "support/Program.h"
@@ -13,7 +12,6 @@
 #include <QRegularExpression>
 #include <QTest>
 
-
 using namespace telvox::test;
 
 namespace {
@@ -22,15 +20,6 @@ namespace {
 QString runTelvox(const ScratchDir &home, const QStringList &args, int *exitCode)
 {
     return runToEnd(TELVOX_EXECUTABLE, args, programEnvironment(home.path()), exitCode);
-}
-
-// Seconds of a square wave as a PCM wave file (8000 Hz, 16 bits, mono).
-QByteArray secondsOfPcm(int seconds)
-{
-    QByteArray data;
-    for (int i = 0; i < 8000 * seconds; ++i)
-        data += (i / 10) % 2 ? QByteArray("\xd0\x07", 2) : QByteArray("\x30\xf8", 2); // +2000, -2000
-    return telvox::pcmWaveHeader(1, 8000, 16, static_cast<std::uint32_t>(data.size())) + data;
 }
 
 } // namespace
@@ -43,17 +32,10 @@ private slots:
     void messageRecordedHeadlessAndKeptOnSigterm()
     {
         ScratchDir home;
-        {
-            telvox::SettingsStore settings(home.file("telvox.ini"), home.file("settings.txt"));
-            settings.WriteSetting("Config", "Language", "0");
-            settings.WriteSetting("Config", "Line0", "1");
-            settings.WriteSetting("Config", "Rings", "2");
-            settings.WriteSetting("VoiceModem", "Probe", "0");
-            settings.WriteSetting("DataUnread", " 0", "A2026-03-02~09-15-00~5550000.wav");
-        }
-        QVERIFY(writeBytes(home.file("A2026-03-02~09-15-00~5550000.wav"), secondsOfPcm(1)));
-        QVERIFY(writeBytes(home.file("call.scn"),
-                                         "at 500 line 0 call number \"5551234\" audio talk 5\n"));
+        presetSettings(home.path(), {{"Config/Language", "0"}, {"Config/Line0", "1"}, {"Config/Rings", "2"},
+                                     {"VoiceModem/Probe", "0"}, {"DataUnread/ 0", "A2026-03-02~09-15-00~5550000.wav"}});
+        QVERIFY(writeTestWave(home.file("A2026-03-02~09-15-00~5550000.wav"), 1000));
+        QVERIFY(writeBytes(home.file("call.scn"), "at 500 line 0 call number \"5551234\" audio talk 5\n"));
         QProcess service;
         service.setProcessEnvironment(programEnvironment(home.path()));
         service.start(TELVOX_EXECUTABLE, {"--service", "--scenario", home.file("call.scn")});
@@ -121,18 +103,11 @@ private slots:
         QDir().mkpath(home.file("calls"));
         const QString message = "A2026-03-02~09-15-00~5551234.wav";
         const QString talk = "M2026-03-01~18-00-05~5559876.wav";
-        QVERIFY(writeBytes(home.file("calls/" + message), secondsOfPcm(3)));
-        QVERIFY(writeBytes(home.file("calls/" + talk), secondsOfPcm(65)));
-        {
-            telvox::SettingsStore settings(home.file("telvox.ini"), home.file("settings.txt"));
-            settings.WriteSetting("Config", "Language", "0");
-            settings.WriteSetting("Config", "SaveFile", home.file("calls"));
-            settings.WriteSetting("DataUnread", " 0", message);
-            settings.WriteSetting("Data", " 0", talk);
-            settings.WriteSetting("Received", " 1", "5559876");
-            settings.WriteSetting("Received", " 2", "5551234");
-            settings.WriteSetting("Made", " 1", "5550000");
-        }
+        QVERIFY(writeTestWave(home.file("calls/" + message), 3000));
+        QVERIFY(writeTestWave(home.file("calls/" + talk), 65000));
+        presetSettings(home.path(), {{"Config/Language", "0"}, {"Config/SaveFile", home.file("calls")},
+                                     {"DataUnread/ 0", message}, {"Data/ 0", talk}, {"Received/ 1", "5559876"},
+                                     {"Received/ 2", "5551234"}, {"Made/ 1", "5550000"}});
         QByteArray phoneBook = QByteArray("ANNA").leftJustified(30, ' ') + QByteArray("5551234").leftJustified(20, ' ');
         QVERIFY(writeBytes(home.file("PhoneBook.txt"), phoneBook.leftJustified(128, '\0')));
 
@@ -161,9 +136,15 @@ private slots:
         QVERIFY2(status.contains("Telvox is not running\nCalls received: 5551234, 5559876\nNumbers dialled: 5550000"),
                  qPrintable(status));
 
-        // Two commands at once are refused; a file that is no recording cannot be played.
+        // Two commands at once and more than four modems are refused; a file that is no
+        // recording cannot be played.
         runTelvox(home, {"--list", "--status"}, &code);
         QCOMPARE(code, 2);
+        QStringList modems;
+        for (int i = 0; i < 5; ++i)
+            modems << "--modem" << QString("/dev/ttyACM%1").arg(i);
+        said = runTelvox(home, modems, &code);
+        QVERIFY2(code == 2 && said.contains("at most four lines"), qPrintable(said));
         said = runTelvox(home, {"--play", "nothing.wav"}, &code);
         QCOMPARE(code, 1);
         QVERIFY2(said.contains("cannot play"), qPrintable(said));
@@ -174,7 +155,7 @@ private slots:
         if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
             QSKIP("no sound server (scripts/test starts one)");
         ScratchDir home;
-        QVERIFY(writeBytes(home.file("one.wav"), secondsOfPcm(1)));
+        QVERIFY(writeTestWave(home.file("one.wav"), 1000));
         QElapsedTimer clock;
         clock.start();
         int code = 0;

@@ -9,15 +9,10 @@
 #include "support/Program.h"
 #include "ui/frmMain.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QFile>
-#include <QProcess>
 #include <QPushButton>
-#include <QScopeGuard>
 #include <QTest>
-
-#include <csignal>
 
 using namespace telvox;
 using namespace telvox::test;
@@ -38,76 +33,25 @@ struct Instance
     int exitCode = -1;
 };
 
-// The device names the first start stores (journaled) for lines 0..3 of the virtual exchange.
-QByteArray modemNamesJournal()
-{
-    QByteArray lines;
-    for (int n = 0; n < 4; ++n)
-        lines += "Modem@Line" + QByteArray::number(n) + "@Telvox Virtual Voice Line  [28]\r\n";
-    return lines;
-}
-
-// The options an earlier start left: its language, and the device names when `modems`.
-void startedBefore(const ScratchDir &home, const char *language, bool modems)
-{
-    SettingsStore s(home.file("telvox.ini"), home.file("settings.txt"));
-    s.WriteSetting("Config", "Language", language);
-    s.WriteSetting("Config", "SaveFile", home.path() + "/waveFiles/");
-    for (int n = 0; modems && n < 4; ++n)
-        s.WriteSetting("Modem", QString("Line%1").arg(n), "Telvox Virtual Voice Line  [28]");
-}
-
 } // namespace
 
 class tst_Startup : public QObject
 {
     Q_OBJECT
 private slots:
-    void firstStartRunsInSimplifiedChineseWithoutSplash()
-    {
-        const QByteArray locale = qgetenv("LC_ALL");
-        qputenv("LC_ALL", "zh_CN.UTF-8"); // the first start speaks the user's language
-        const auto restore = qScopeGuard([&locale] { qputenv("LC_ALL", locale); });
-        ScratchDir home;
-        Instance i(home.path());
-        QCOMPARE(i.app.Main(), TelvoxApplication::StartResult::Running);
-        QVERIFY(i.app.isFirstStart());
-        QVERIFY(!i.app.splashShown());
-        QVERIFY(i.app.isLoaded());
-        QCOMPARE(i.app.settings().ReadSetting("Config", "Language"), QString("1"));
-        QCOMPARE(readAll(home.file("settings.txt")), "Config@Language@1\r\n" + modemNamesJournal());
-        auto *exit = i.app.mainWindow()->findChild<QPushButton *>("cmdExit");
-        QVERIFY(exit);
-        QCOMPARE(exit->text(), QString("退出"));
-        QCOMPARE(readAll(home.file("Steps.txt")), QByteArray("1\r\n2\r\n3\r\n6\r\n8\r\n9\r\n10\r\n"));
-        QVERIFY(QFile::exists(home.file("greeting.wav")) && QFile::exists(home.file("legal.wav")));
-    }
-
-    void laterStartShowsTheSplashFirst()
+    // A later start shows the splash window for 2.5 s, then the window in the stored language,
+    // journaling nothing. While it is still starting a second start is refused with a message;
+    // once its window is there a second start (and a third) brings it to the front and ends
+    // without one. After the shutdown the program starts again.
+    void laterStartSplashAndSecondStarts()
     {
         ScratchDir home;
-        startedBefore(home, "2", true);
-        Instance i(home.path());
-        QCOMPARE(i.app.Main(), TelvoxApplication::StartResult::Running);
-        QVERIFY(i.app.splashShown());
-        QVERIFY(!i.app.isLoaded());
-        i.loop.advance(2499);
-        QVERIFY(!i.app.isLoaded());
-        i.loop.advance(1);
-        QVERIFY(i.app.isLoaded());
-        QCOMPARE(i.app.mainWindow()->findChild<QPushButton *>("cmdExit")->text(), QString("離開"));
-        QVERIFY(!QFile::exists(home.file("settings.txt"))); // nothing journaled on a later start
-    }
-
-    // While the first is still starting (its window not there yet), a second start is
-    // refused with a message.
-    void secondInstanceIsRefusedAndTheFirstRunsOn()
-    {
-        ScratchDir home;
-        startedBefore(home, "0", false);
+        presetSettings(home.path(), {{"Config/Language", "2"}, {"Config/SaveFile", home.file("waveFiles/")}});
+        for (int n = 0; n < 4; ++n) // the lines' device names as the earlier start stored them
+            presetSettings(home.path(), {{QString("Modem/Line%1").arg(n), "Telvox Virtual Voice Line  [28]"}});
         Instance first(home.path());
         QCOMPARE(first.app.Main(), TelvoxApplication::StartResult::Running);
-        QVERIFY(!first.app.isLoaded()); // the splash window
+        QVERIFY(first.app.splashShown());
         {
             Instance second(home.path());
             QCOMPARE(second.app.Main(), TelvoxApplication::StartResult::AlreadyRunning);
@@ -117,10 +61,23 @@ private slots:
             QCOMPARE(second.prompts.shown[0].icon, MessageIcon::Critical);
             QVERIFY(!second.app.isLoaded());
         }
-        first.loop.advance(2500);
+        first.loop.advance(2499);
+        QVERIFY(!first.app.isLoaded());
+        first.loop.advance(1);
         QVERIFY(first.app.isLoaded());
+        frmMain *w = first.app.mainWindow();
+        QCOMPARE(w->findChild<QPushButton *>("cmdExit")->text(), QString("離開"));
+        QVERIFY(!QFile::exists(home.file("settings.txt")));
         first.app.statusLog().AddStatus(QString("still logging"));
         QVERIFY(first.app.statusLog().isChannelOpen());
+        w->hide(); // behind or away
+        for (int n = 0; n < 2; ++n) {
+            Instance again(home.path());
+            QCOMPARE(again.app.Main(), TelvoxApplication::StartResult::AlreadyRunning);
+            QVERIFY(again.prompts.shown.isEmpty());
+            QTRY_VERIFY(w->isVisible());
+            w->hide();
+        }
         first.app.shutdown();
         Instance third(home.path());
         QCOMPARE(third.app.Main(), TelvoxApplication::StartResult::Running);
@@ -140,7 +97,7 @@ private slots:
         w->chkRingCount()->click();
         QCOMPARE(i.app.settings().ReadSetting("Config", "Legal"), QString("1"));
         QCOMPARE(readAll(home.file("settings.txt")),
-                 "Config@Language@0\r\n" + modemNamesJournal() + "Config@Legal@1\r\nConfig@RingCount@0\r\n");
+                 "Config@Language@0\r\n" + virtualLineNamesJournal() + "Config@Legal@1\r\nConfig@RingCount@0\r\n");
 
         // The list says, in the language of the first start (the test's locale is English), that
         // no modem was found and that the virtual exchange's Line0 is ready.
@@ -161,66 +118,6 @@ private slots:
         i.exitCode = -1;
         i.app.shutdown(); // a second request (a signal during exit) does nothing
         QCOMPARE(i.exitCode, -1);
-    }
-
-    // A second start brings the running program's window to the front and ends, without a
-    // message; the running one keeps its lock.
-    void secondStartRaisesTheRunningWindow()
-    {
-        ScratchDir home;
-        Instance first(home.path());
-        QCOMPARE(first.app.Main(), TelvoxApplication::StartResult::Running);
-        QVERIFY(first.app.isLoaded());
-        frmMain *w = first.app.mainWindow();
-        w->hide(); // behind or away
-        Instance second(home.path());
-        QCOMPARE(second.app.Main(), TelvoxApplication::StartResult::AlreadyRunning);
-        QVERIFY(second.prompts.shown.isEmpty());
-        QTRY_VERIFY(w->isVisible());
-        Instance third(home.path()); // and again
-        QCOMPARE(third.app.Main(), TelvoxApplication::StartResult::AlreadyRunning);
-        first.app.shutdown();
-    }
-
-    // The real program: a second start ends at once (bringing the first one's window
-    // forward), and SIGTERM runs the shutdown of the first, which then exits cleanly and
-    // releases its lock.
-    void realProcessSingleInstanceAndSignals()
-    {
-        ScratchDir home;
-        const QProcessEnvironment env = programEnvironment(home.path());
-        QProcess first;
-        first.setProcessEnvironment(env);
-        first.start(TELVOX_EXECUTABLE, {"--echo-status"});
-        QVERIFY(first.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(home.file("Steps.txt"))
-                                     && readAll(home.file("Steps.txt")).endsWith("10\r\n"),
-                                 20000);
-
-        int code = -1;
-        const QString second = runToEnd(TELVOX_EXECUTABLE, {}, env, &code, 20000);
-        QCOMPARE(code, 1);
-        QVERIFY(!second.contains("Telvox Is Already Running")); // reached the first
-        QCOMPARE(first.state(), QProcess::Running);
-
-        ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
-        QVERIFY(first.waitForFinished(20000));
-        QCOMPARE(first.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(first.exitCode(), 0);
-        QVERIFY(!QFile::exists(home.file("telvox.lock")));
-        QVERIFY(first.readAllStandardOutput().contains(home.path().toUtf8()));
-    }
-
-    void tooManyModemsIsRefusedInWords()
-    {
-        ScratchDir home;
-        QStringList args;
-        for (int i = 0; i < 5; ++i)
-            args << "--modem" << QString("/dev/ttyACM%1").arg(i);
-        int code = -1;
-        const QString said = runToEnd(TELVOX_EXECUTABLE, args, programEnvironment(home.path()), &code, 20000);
-        QVERIFY2(said.contains("at most four lines"), qPrintable(said));
-        QCOMPARE(code, 2);
     }
 };
 

@@ -88,13 +88,10 @@ private slots:
         QCOMPARE(texts.LoadText(number), expected);
     }
 
-    void sumIsASigned16BitNumber()
+    void malformedRowsAreSkipped()
     {
         StringTable table;
         QCOMPARE(table.loadText("# comment\n1050\tAgree\t同意\t同意\r\nbroken line\n1051\tonly two\n"), 1);
-        // 1050 + 65536 wraps to 1050 in 16 bits.
-        const Texts wrapped(table, 65536);
-        QCOMPARE(wrapped.LoadText(1050), QString("Agree"));
         const Texts traditional(table, 2000);
         QCOMPARE(traditional.LoadText(1050), QString("同意"));
         QCOMPARE(traditional.LoadText(1051), QString()); // malformed rows are skipped

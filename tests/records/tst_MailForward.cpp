@@ -23,9 +23,7 @@
 #include <cmath>
 
 using namespace telvox;
-using telvox::test::ScratchDir;
-using telvox::test::SmtpSink;
-using telvox::test::freePort;
+using namespace telvox::test;
 
 namespace {
 

@@ -1,26 +1,21 @@
 #include "support/Files.h"
 #include "support/ProgramFolder.h"
 
-#include <QDir>
-#include <QFile>
 #include <QSignalSpy>
 #include <QTest>
 
 using namespace telvox;
-using telvox::test::ScratchDir;
-using telvox::test::readAll;
+using namespace telvox::test;
 
 namespace {
 
-struct Fixture : telvox::test::ProgramFolder
+struct Fixture : ProgramFolder
 {
     explicit Fixture(const QDateTime &start = QDateTime(QDate(2026, 12, 4), QTime(9, 15, 0)))
         : ProgramFolder(start)
     {
     }
     QString logFile(const char *name) const { return dir.file(QString("LogFiles/") + name); }
-    StatusListModel &list = statusList;
-    StatusLog &log = status;
 };
 
 } // namespace
@@ -34,16 +29,16 @@ private slots:
     void addStatusStampsListsAndWrites()
     {
         Fixture f;
-        QVERIFY(telvox::test::writeBytes(f.logFile("26-12-04.txt"), "08:00:00 first\r\n"));
-        f.log.OpenDayLog();
-        QCOMPARE(f.list.lines(), QStringList({"08:00:00 first"}));
-        QSignalSpy selected(&f.list, &StatusListModel::statusAdded);
+        QVERIFY(writeBytes(f.logFile("26-12-04.txt"), "08:00:00 first\r\n"));
+        f.status.OpenDayLog();
+        QCOMPARE(f.statusList.lines(), QStringList({"08:00:00 first"}));
+        QSignalSpy selected(&f.statusList, &StatusListModel::statusAdded);
         QString message = "Line0 Start Recording";
-        f.log.AddStatus(message);
+        f.status.AddStatus(message);
         QCOMPARE(message, QString("09:15:00 Line0 Start Recording"));
         f.loop.advance(61000);
-        f.log.AddStatus(QString("Line1 开始录音"));
-        QCOMPARE(f.list.lines(),
+        f.status.AddStatus(QString("Line1 开始录音"));
+        QCOMPARE(f.statusList.lines(),
                  QStringList({"08:00:00 first", "09:15:00 Line0 Start Recording", "09:16:01 Line1 开始录音"}));
         QCOMPARE(selected.size(), 2);
         QCOMPARE(selected.at(1).at(0).toInt(), 2);
@@ -55,22 +50,22 @@ private slots:
     {
         // Ticks every 60 s from 23:58:30: 23:59:30, 00:00:30 (in the window), 00:01:30 (not).
         Fixture f(QDateTime(QDate(2026, 12, 4), QTime(23, 58, 30)));
-        f.log.OpenDayLog();
-        auto timLog = f.loop.createTimer(60000, [&] { f.log.timLog_Timer(); });
+        f.status.OpenDayLog();
+        auto timLog = f.loop.createTimer(60000, [&] { f.status.timLog_Timer(); });
         timLog->setEnabled(true);
         f.loop.advance(60000);
-        f.log.AddStatus(QString("before midnight"));
+        f.status.AddStatus(QString("before midnight"));
         f.loop.advance(45000); // 00:00:15, before the tick at 00:00:30
-        f.log.AddStatus(QString("after midnight, before the tick"));
+        f.status.AddStatus(QString("after midnight, before the tick"));
         f.loop.advance(20000); // the tick at 00:00:30 switches files
-        f.log.AddStatus(QString("new day"));
+        f.status.AddStatus(QString("new day"));
         f.loop.advance(60000); // 00:01:35: the tick at 00:01:30 is outside the window
-        f.log.AddStatus(QString("still new day"));
+        f.status.AddStatus(QString("still new day"));
         QCOMPARE(readAll(f.logFile("26-12-04.txt")),
                  QByteArray("23:59:30 before midnight\r\n00:00:15 after midnight, before the tick\r\n"));
         QCOMPARE(readAll(f.logFile("26-12-05.txt")), QByteArray("00:00:35 new day\r\n00:01:35 still new day\r\n"));
-        QCOMPARE(f.list.rowCount(), 4); // the old day's lines stay above the new ones
-        QCOMPARE(f.log.channelPath(), f.logFile("26-12-05.txt"));
+        QCOMPARE(f.statusList.rowCount(), 4); // the old day's lines stay above the new ones
+        QCOMPARE(f.status.channelPath(), f.logFile("26-12-05.txt"));
     }
 
     void twoTicksInTheWindowReloadTheNewFile()
@@ -78,19 +73,19 @@ private slots:
         // A tick at 00:00:10 and another at 00:01:10 both fall inside the window: the second
         // repeats the step on the file the first created, listing its lines a second time.
         Fixture f(QDateTime(QDate(2026, 12, 4), QTime(23, 59, 50)));
-        f.log.OpenDayLog();
+        f.status.OpenDayLog();
         f.loop.advance(20000);
-        f.log.timLog_Timer();
-        f.log.AddStatus(QString("a"));
+        f.status.timLog_Timer();
+        f.status.AddStatus(QString("a"));
         f.loop.advance(60000);
-        f.log.timLog_Timer();
-        QCOMPARE(f.list.lines(), QStringList({"00:00:10 a", "00:00:10 a"}));
-        f.log.AddStatus(QString("b"));
+        f.status.timLog_Timer();
+        QCOMPARE(f.statusList.lines(), QStringList({"00:00:10 a", "00:00:10 a"}));
+        f.status.AddStatus(QString("b"));
         QCOMPARE(readAll(f.logFile("26-12-05.txt")), QByteArray("00:00:10 a\r\n00:01:10 b\r\n"));
         // Exactly 00:00:01 is not strictly later than the start of the window.
         f.loop.setCurrentDateTime(QDateTime(QDate(2026, 12, 6), QTime(0, 0, 1)));
-        f.log.timLog_Timer();
-        QCOMPARE(f.log.channelPath(), f.logFile("26-12-05.txt"));
+        f.status.timLog_Timer();
+        QCOMPARE(f.status.channelPath(), f.logFile("26-12-05.txt"));
     }
 
     // A missing file reads as nothing (the viewer borrowing today's channel: tst_LogViewer); a
@@ -99,12 +94,12 @@ private slots:
     {
         Fixture f;
         QStringList none;
-        QVERIFY(!f.log.readLogFile(f.logFile("missing.txt"), none) && none.isEmpty());
-        StatusLog broken(f.loop, f.dir.file("no/such/folder"), f.list);
+        QVERIFY(!f.status.readLogFile(f.logFile("missing.txt"), none) && none.isEmpty());
+        StatusLog broken(f.loop, f.dir.file("no/such/folder"), f.statusList);
         broken.OpenDayLog();
         QVERIFY(!broken.isChannelOpen());
         broken.AddStatus(QString("still shown"));
-        QCOMPARE(f.list.lines(), QStringList({"09:15:00 still shown"}));
+        QCOMPARE(f.statusList.lines(), QStringList({"09:15:00 still shown"}));
     }
 };
 

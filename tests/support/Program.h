@@ -2,12 +2,24 @@
 
 // The real program and the voice-modem emulator as child processes, each program with a folder
 // of its own (TELVOX_HOME) and no display.
+#include "core/Settings.h"
 #include "support/Files.h"
 
 #include <QProcess>
 #include <QStringList>
 
+#include <initializer_list>
+#include <utility>
+
 namespace telvox::test {
+
+// Writes the settings an earlier run left in the program folder `home`, each "Section/Key" = value.
+inline void presetSettings(const QString &home, std::initializer_list<std::pair<QString, QString>> values)
+{
+    SettingsStore s(home + QStringLiteral("/telvox.ini"), home + QStringLiteral("/settings.txt"));
+    for (const auto &[key, value] : values)
+        s.WriteSetting(key.section(QLatin1Char('/'), 0, 0), key.section(QLatin1Char('/'), 1), value);
+}
 
 inline QProcessEnvironment programEnvironment(const QString &home, const QString &locale = QString())
 {
@@ -17,6 +29,15 @@ inline QProcessEnvironment programEnvironment(const QString &home, const QString
     if (!locale.isEmpty())
         env.insert(QStringLiteral("LC_ALL"), locale);
     return env;
+}
+
+// The journal lines of the device names a first start stores for lines 0..3 of the virtual exchange.
+inline QByteArray virtualLineNamesJournal()
+{
+    QByteArray lines;
+    for (int n = 0; n < 4; ++n)
+        lines += "Modem@Line" + QByteArray::number(n) + "@Telvox Virtual Voice Line  [28]\r\n";
+    return lines;
 }
 
 // Runs a program to its end (killed after `ms`); its standard output and error together, and

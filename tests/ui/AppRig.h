@@ -6,20 +6,10 @@
 #include "platform/media/VirtualMediaDevice.h"
 #include "platform/shell/AutostartEntry.h"
 #include "support/FakeShell.h"
+#include "support/Program.h"
 #include "ui/UiFakes.h"
 
-#include <initializer_list>
-#include <utility>
-
 namespace telvox::test {
-
-// Writes `values` ("Config" keys) into the settings of a program folder under `home`.
-inline void presetConfig(const QString &home, std::initializer_list<std::pair<const char *, QString>> values)
-{
-    SettingsStore s(home + "/telvox.ini", home + "/settings.txt");
-    for (const auto &[key, value] : values)
-        s.WriteSetting("Config", key, value);
-}
 
 // The whole program in a home folder, with virtual time, a silent media device and fake
 // desktop services; modal windows go to `modal`, which the caller scripts. Counts the ends,

@@ -7,6 +7,7 @@
 
 #include <QDialog>
 #include <QList>
+#include <QListWidget>
 #include <QMenu>
 #include <QStringList>
 #include <QUrl>
@@ -14,6 +15,15 @@
 #include <functional>
 
 namespace telvox::test {
+
+// The texts (or another role's data) of a list's items, top to bottom.
+inline QStringList itemTexts(const QListWidget *list, int role = Qt::DisplayRole)
+{
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i)
+        out << list->item(i)->data(role).toString();
+    return out;
+}
 
 // A notification area that the test clicks.
 class FakeTray final : public SystemTray

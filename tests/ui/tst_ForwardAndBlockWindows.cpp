@@ -22,19 +22,13 @@
 using namespace telvox;
 using namespace telvox::test;
 
-namespace {
-
-using Rig = ProgramFolder;
-
-} // namespace
-
 class tst_ForwardAndBlockWindows : public QObject
 {
     Q_OBJECT
 private slots:
     void setupFrameLoadsSavesAndKeepsThePasswordOwnerOnly()
     {
-        Rig r;
+        ProgramFolder r;
         r.settings.WriteSetting("Forward", "Enabled", "1");
         r.settings.WriteSetting("Forward", "To", "me@example.org; you@example.org");
         r.settings.WriteSetting("Forward", "Host", "smtp.example.org");
@@ -76,7 +70,7 @@ private slots:
 
     void sendTestMailReportsWhatHappened()
     {
-        Rig r;
+        ProgramFolder r;
         SmtpSink sink(r.dir.file("server"));
         QVERIFY(sink.start());
         ForwardSetupFrame frame(r.texts, r.settings, r.dir.path());
@@ -106,7 +100,7 @@ private slots:
 
     void blockListEditorEditsBothListsAndAppliesAtOnce()
     {
-        Rig r;
+        ProgramFolder r;
         QVERIFY(writeBytes(r.dir.file(CallBlockList::blockFileName()), "# my list\n0900*\tpremium\n5550199\n"));
         QVERIFY(appendBlockedCall(r.dir.path(), {QDateTime::currentDateTime(), "5550100", ""}));
         QVERIFY(appendBlockedCall(r.dir.path(), {QDateTime::currentDateTime(), "withheld", ""}));

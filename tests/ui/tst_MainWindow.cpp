@@ -14,7 +14,6 @@
 #include <QDBusConnection>
 #include <QDir>
 #include <QLineEdit>
-#include <QListView>
 #include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
@@ -69,14 +68,6 @@ struct BrowserRig : MainWindowRig
         return std::make_unique<frmBrows>(frmBrows::Services{*texts, settings, prompts, media, loop, shell, dir.path()});
     }
 };
-
-QStringList names(const QListWidget *list)
-{
-    QStringList out;
-    for (int i = 0; i < list->count(); ++i)
-        out << list->item(i)->text();
-    return out;
-}
 
 } // namespace
 
@@ -405,7 +396,8 @@ private slots:
         QCOMPARE(volumeControlCommand(only({"kcmshell5"}), "").arguments, QStringList({"kcm_pulseaudio"}));
         QVERIFY(volumeControlCommand(only({}), "GNOME").program.isEmpty());
     }
-    // The browser starts in the recordings folder, else the program folder; folders, the
+    // The browser starts in the recordings folder, else the program folder; each opening shows
+    // the folder as it is now, and a folder that cannot be read or went away is left. The
     // filter and the file manager work, and a desktop without one says so.
     void foldersFilterAndFileManager()
     {
@@ -413,56 +405,49 @@ private slots:
         auto first = r.open();
         QCOMPARE(first->windowTitle(), QString("Browse Wave File"));
         QCOMPARE(first->dirPath(), QDir::cleanPath(r.dir.path()));
-        QCOMPARE(names(first->File1()), QStringList({"home.wav"}));
+        QCOMPARE(itemTexts(first->File1()), QStringList({"home.wav"}));
         auto b = r.open("rec/");
         QCOMPARE(b->dirPath(), r.dir.file("rec"));
         QCOMPARE(b->filePattern(), QString("*.wav"));
-        QCOMPARE(names(b->File1()), QStringList({"a.wav", "B.WAV"}));
-        QCOMPARE(names(b->Dir1()), QStringList({"..", "sub"}));
+        QCOMPARE(itemTexts(b->File1()), QStringList({"a.wav", "B.WAV"}));
+        QCOMPARE(itemTexts(b->Dir1()), QStringList({"..", "sub"}));
         QVERIFY(b->Drive1()->count() >= 1);
         b->setDirPath(r.dir.file("rec/sub"));
         QCOMPARE(b->File1()->count(), 0);
         emit b->Dir1()->itemActivated(b->Dir1()->item(0)); // ".." goes back up
         QCOMPARE(b->dirPath(), r.dir.file("rec"));
 
-        b->Text1()->setText("  note ");
-        b->Command2_Click();
-        QCOMPARE(b->filePattern(), QString("*note*"));
-        QCOMPARE(names(b->File1()), QStringList({"notes.txt"}));
-        b->Text1()->clear();
-        b->Command2_Click(); // "**": everything
-        QCOMPARE(names(b->File1()), QStringList({"a.wav", "B.WAV", "notes.txt"}));
-
-        QCOMPARE(b->findChild<QPushButton *>("Command1")->text(), QString("Show in File Manager"));
-        b->Command1_Click();
-        QCOMPARE(r.shell.explored, QStringList({r.dir.file("rec")}));
-        r.shell.hasPrograms = false;
-        b->Command1_Click();
-        QCOMPARE(r.prompts.texts(), QStringList({r.texts->LoadText(1707)}));
-    }
-
-    void reopeningShowsTheFolderAsItIsNow()
-    {
-        BrowserRig r;
-        auto b = r.open("rec");
         b->show();
         b->hide();
         writeTestWave(r.dir.file("rec/C.wav"), 500); // a new message arrived meanwhile
         QFile::remove(r.dir.file("rec/a.wav"));
         QDir(r.dir.path()).mkpath("rec/newer");
         b->show();
-        QCOMPARE(names(b->File1()), QStringList({"B.WAV", "C.wav"}));
-        QVERIFY(names(b->Dir1()).contains("newer"));
-        // A folder that cannot be read stays where it was, and says why.
+        QCOMPARE(itemTexts(b->File1()), QStringList({"B.WAV", "C.wav"}));
+        QVERIFY(itemTexts(b->Dir1()).contains("newer"));
         b->setDirPath(r.dir.file("no such folder"));
         QCOMPARE(b->dirPath(), r.dir.file("rec"));
         QCOMPARE(r.prompts.texts(), QStringList({r.texts->LoadText(1706).arg(r.dir.file("no such folder"))}));
-        // The folder itself went away: the next opening starts in the recordings again.
-        b->setDirPath(r.dir.file("rec/newer"));
+        b->setDirPath(r.dir.file("rec/newer")); // gone by the next opening: back to the recordings
         b->hide();
         QDir(r.dir.file("rec/newer")).removeRecursively();
         b->show();
         QCOMPARE(b->dirPath(), r.dir.file("rec"));
+
+        b->Text1()->setText("  note ");
+        b->Command2_Click();
+        QCOMPARE(b->filePattern(), QString("*note*"));
+        QCOMPARE(itemTexts(b->File1()), QStringList({"notes.txt"}));
+        b->Text1()->clear();
+        b->Command2_Click(); // "**": everything
+        QCOMPARE(itemTexts(b->File1()), QStringList({"B.WAV", "C.wav", "notes.txt"}));
+
+        QCOMPARE(b->findChild<QPushButton *>("Command1")->text(), QString("Show in File Manager"));
+        b->Command1_Click();
+        QCOMPARE(r.shell.explored, QStringList({r.dir.file("rec")}));
+        r.shell.hasPrograms = false;
+        b->Command1_Click();
+        QCOMPARE(r.prompts.texts().last(), r.texts->LoadText(1707));
     }
 
     void playFromTheMenuAndDelete()
@@ -484,7 +469,7 @@ private slots:
         select("B.WAV");
         b->mmuDelete_Click();
         QVERIFY(!QFile::exists(r.dir.file("rec/B.WAV")));
-        QCOMPARE(names(b->File1()), QStringList({"a.wav"}));
+        QCOMPARE(itemTexts(b->File1()), QStringList({"a.wav"}));
         b->File1()->setCurrentItem(nullptr);
         b->mmuDelete_Click(); // nothing selected: nothing deleted
         QVERIFY(QFile::exists(r.dir.file("rec/a.wav")));

@@ -13,7 +13,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
-#include <QMenu>
 #include <QTest>
 
 using namespace telvox;
@@ -38,8 +37,7 @@ struct Lists : MainWindowRig
     explicit Lists(bool programTexts = false)
         : lists(settings)
         , binder({lists, *window, *timers.timPlayAll, prompts, statusList, mail, dir.path() + "/",
-                  programTexts ? texts.get() : nullptr,
-                  dir.file("PhoneBook.txt")})
+                  programTexts ? texts.get() : nullptr, dir.file("PhoneBook.txt")})
     {
     }
     QString record(const QString &name, int ms = 1000)
@@ -50,11 +48,7 @@ struct Lists : MainWindowRig
     }
     QStringList column(const char *list, int role = Qt::DisplayRole) const
     {
-        QStringList out;
-        auto *w = child<QListWidget>(list);
-        for (int i = 0; i < w->count(); ++i)
-            out << w->item(i)->data(role).toString();
-        return out;
+        return itemTexts(child<QListWidget>(list), role);
     }
     void click(const char *list, int row, bool twice = false)
     {

@@ -246,8 +246,8 @@ private slots:
     {
         for (const bool saving : {true, false}) {
             ScratchDir home;
-            presetConfig(home.path(), {{"Language", "0"}, {"SaveFile", home.path() + "/rec/"}, {"Rings", "3"},
-                                       {"MinOnStart", "1"}});
+            presetSettings(home.path(), {{"Config/Language", "0"}, {"Config/SaveFile", home.path() + "/rec/"},
+                                         {"Config/Rings", "3"}, {"Config/MinOnStart", "1"}});
             AppRig i(home.path());
             i.app.settings().WriteSetting("SIP", "Line0Listen", saving ? "" : "127.0.0.1:0");
             i.app.Main();
@@ -319,7 +319,7 @@ private slots:
         }
     }
 
-    void agreeShowsTheNotesThenOkGoesOnToTheSetup()
+    void firstStartAgreedGoesOnToTheSetup()
     {
         const LocaleAs as("zh_CN.UTF-8");
         ScratchDir home;
@@ -332,7 +332,7 @@ private slots:
             seen << tip.lblTipText()->text() + (tip.cmdNextTip()->isEnabled() ? "" : "|off") << tip.cmdOK()->text();
             tip.cmdOK()->click();
         };
-        i.app.Main();
+        QCOMPARE(i.app.Main(), TelvoxApplication::StartResult::Running);
         const Texts &t = i.app.texts();
         QCOMPARE(seen, QStringList({"退出|同意", t.LoadText(1054) + "\r\n" + t.LoadText(1059),
                                     t.LoadText(1051) + "\r\n" + t.LoadText(1052) + "\r\n" + t.LoadText(1053) + "|off",
@@ -340,6 +340,12 @@ private slots:
         QCOMPARE(i.setupOpened, 1);
         QVERIFY(i.app.isLoaded() && i.app.mainWindow()->isVisible());
         QCOMPARE(i.exitCode, -1);
+        // No splash window on a first start; it journals its language and the lines' device
+        // names and writes the default prompts.
+        QVERIFY(i.app.isFirstStart() && !i.app.splashShown());
+        QCOMPARE(i.app.mainWindow()->findChild<QPushButton *>("cmdExit")->text(), QString("退出"));
+        QCOMPARE(readAll(home.file("settings.txt")), "Config@Language@1\r\n" + virtualLineNamesJournal());
+        QVERIFY(QFile::exists(home.file("greeting.wav")) && QFile::exists(home.file("legal.wav")));
     }
 
     // A prompt shorter than 4956 bytes is not written; longer ones are copied in 5120-byte

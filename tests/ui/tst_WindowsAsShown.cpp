@@ -219,7 +219,7 @@ private slots:
             for (const auto &[name, ms] : recordings)
                 QVERIFY(writeTestWave(folder + '/' + name, ms));
             QVERIFY(phonebook::rewrite(home.file("PhoneBook.txt"), {"Li Wei", "Ana Ortiz"}, {"5551234", "5550101"}));
-            presetConfig(home.path(), {{"Language", language}, {"SaveFile", folder}});
+            presetSettings(home.path(), {{"Config/Language", language}, {"Config/SaveFile", folder}});
             AppRig rig(home.path());
             QStringList checked;
             openEveryWindow(rig, [&](QWidget &w) {
