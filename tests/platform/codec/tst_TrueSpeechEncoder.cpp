@@ -82,12 +82,6 @@ class tst_TrueSpeechEncoder : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(!test::loadSpeech("speech_en_male_8k.wav").empty());
-        QVERIFY(!test::loadSpeech("speech_en_female_8k.wav").empty());
-    }
-
     void speechDecodesCloseToInput_data()
     {
         QTest::addColumn<QString>("clip");
