@@ -4,7 +4,6 @@
 #include <QTest>
 
 #include <cstring>
-#include <numeric>
 
 using namespace telvox;
 
@@ -113,39 +112,25 @@ private slots:
         QCOMPARE(r.devices.waveInOpen(16, PcmFormat{}, {}, second), MMSYSERR_NOERROR); // free again
     }
 
-    void playbackIsPacedAndComplete()
+    // Reset stops a prompt early and returns its buffer. (That a prompt plays whole and at the
+    // line's pace is judged by tst_AudioEngine's greeting and prompt tests.)
+    void playbackResetReturnsTheBuffer()
     {
         Rig r;
         std::unique_ptr<WaveOut> out;
         QCOMPARE(r.devices.waveOutOpen(32, PcmFormat{}, r.callback(), out), MMSYSERR_NOERROR);
-        // A 2.3-second prompt.
         WaveBuffer prompt;
-        std::vector<std::int16_t> samples(18400);
-        std::iota(samples.begin(), samples.end(), std::int16_t(1));
-        prompt.data.resize(samples.size() * 2);
-        std::memcpy(prompt.data.data(), samples.data(), prompt.data.size());
+        prompt.data.assign(2 * 18400, 1); // 2.3 seconds
         out->prepareHeader(prompt);
         QCOMPARE(out->write(prompt), MMSYSERR_NOERROR);
-        r.loop.advance(2280);
-        QCOMPARE(r.done, 0);
-        QVERIFY(r.heard.size() < samples.size());
-        r.loop.advance(40);
-        QCOMPARE(r.done, 1);
-        QCOMPARE(r.heard, samples);
-        QCOMPARE(out->close(), MMSYSERR_NOERROR);
-
-        // Reset stops a prompt early and returns its buffer.
-        std::unique_ptr<WaveOut> again;
-        QCOMPARE(r.devices.waveOutOpen(32, PcmFormat{}, r.callback(), again), MMSYSERR_NOERROR);
-        r.heard.clear();
-        again->prepareHeader(prompt);
-        again->write(prompt);
         r.loop.advance(500);
-        again->reset();
-        QCOMPARE(r.done, 2);
+        QCOMPARE(r.done, 0);
+        out->reset();
+        QCOMPARE(r.done, 1);
         QVERIFY(r.heard.size() >= 3900 && r.heard.size() <= 4200);
         r.loop.advance(3000);
         QVERIFY(r.heard.size() <= 4200);
+        QCOMPARE(out->close(), MMSYSERR_NOERROR);
     }
 };
 
