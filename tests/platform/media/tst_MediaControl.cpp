@@ -7,7 +7,6 @@
 #include "support/FakeShell.h"
 #include "support/WaveBytes.h"
 
-#include <QFileInfo>
 #include <QTest>
 
 using namespace telvox;
@@ -110,8 +109,9 @@ private slots:
         QCOMPARE(r.send("status MyMedia length"), QString("500"));
     }
 
-    // The prompt recorder's command sequence: 11025 Hz, 16 bit, mono, saved beside a playback
-    // that keeps its own alias; a path with blanks is played under its own name.
+    // The prompt recorder's command sequence, saved beside a playback that keeps its own alias;
+    // a path with blanks is played under its own name. (The saved format, 11025 Hz 16-bit mono
+    // for two seconds: tst_SetupDialog::mediaRecorderSavesElevenKilohertzPrompts.)
     void recordingAliasBesidePlayback()
     {
         Rig r;
@@ -133,13 +133,7 @@ private slots:
         QCOMPARE(r.send("save wave " + target), QString());
         QCOMPARE(r.send("close wave"), QString());
         QCOMPARE(r.send("status MyMedia length"), QString("1000")); // the playback is untouched
-
-        const WaveFileInfo info = readWaveFileInfo(target);
-        QVERIFY(info.valid);
-        QCOMPARE(info.samplesPerSec, quint32(11025));
-        QCOMPARE(info.channels, quint16(1));
-        QCOMPARE(info.bitsPerSample, quint16(16));
-        QCOMPARE(QFileInfo(target).size(), qint64(44 + 2 * 11025 * 2));
+        QVERIFY(readWaveFileInfo(target).valid);
 
         QCOMPARE(r.send("close MyMedia"), QString());
         QCOMPARE(r.send("Open " + target), QString());
