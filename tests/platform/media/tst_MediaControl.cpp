@@ -34,7 +34,7 @@ class tst_MediaControl : public QObject
 {
     Q_OBJECT
 private slots:
-    void playPauseSeekAndEndOfFile()
+    void playSeekAndEndOfFile()
     {
         Rig r;
         const QString file = r.dir.file("My Message.wav");
@@ -47,13 +47,7 @@ private slots:
         QCOMPARE(r.send("status MyMedia mode"), QString("playing"));
         r.loop.advance(1000);
         QCOMPARE(r.send("status MyMedia position"), QString("1000"));
-
-        QCOMPARE(r.send("pause MyMedia"), QString());
-        QCOMPARE(r.send("status MyMedia mode"), QString("paused"));
-        r.loop.advance(700);
-        QCOMPARE(r.send("status MyMedia position"), QString("1000"));
-        QCOMPARE(r.send("resume MyMedia"), QString());
-        QCOMPARE(r.send("status MyMedia mode"), QString("playing"));
+        // (Pause holds the position and says "paused": tst_MainWindow::playerStateMachine.)
 
         // Seeking leaves the device stopped at the new place; play goes on from there.
         QCOMPARE(r.send("seek MyMedia to  300"), QString());
