@@ -60,11 +60,8 @@ private slots:
         QCOMPARE(out.status, WriteOutcome::Status::Written);
         QCOMPARE(out.fileName, QString("A2026-12-04~08-30-15~555.wav"));
         QCOMPARE(allFiles(dir.path()), QStringList({out.fileName}));
-        const QByteArray file = readAll(dir.file(out.fileName));
-        QCOMPARE(file.left(44), waveHeader(OutputFormat::Pcm, audio.size()));
-        QVERIFY(pcmHeaderFitsLength(file));
-        QCOMPARE(file.mid(44), audio);
         QCOMPARE(mode(dir.file(out.fileName)), 0600);
+        // (The recording's bytes, header and audio: tst_RecordingFile::minimumSizeAndExactCopy.)
     }
 
     void aJournalLeftByACrashBecomesItsRecording_data()

@@ -1,5 +1,4 @@
 #include "audio/WaveFile.h"
-#include "core/AppPaths.h"
 #include "support/FakeShell.h"
 #include "support/Files.h"
 #include "support/WaveBytes.h"
@@ -76,14 +75,6 @@ private slots:
     {
         QFETCH(QByteArray, bytes);
         QVERIFY(!parseWave(bytes));
-    }
-
-    void greetingIsFoundWhateverItsCase()
-    {
-        ScratchDir dir;
-        QVERIFY(writeBytes(dir.file("greeting.wav"), {}));
-        QCOMPARE(findFileIgnoringCase(dir.path(), "Greeting.wav"), dir.file("greeting.wav"));
-        QCOMPARE(findFileIgnoringCase(dir.path(), "legal.wav"), dir.file("legal.wav"));
     }
 
     void promptsAreConvertedToTheLineFormat()

@@ -23,7 +23,7 @@ public:
         m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
         rlimit limit = m_saved;
         limit.rlim_cur = bytes;
-        m_ok = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
     }
     ~FileSizeLimit()
     {
@@ -32,12 +32,10 @@ public:
     }
     FileSizeLimit(const FileSizeLimit &) = delete;
     FileSizeLimit &operator=(const FileSizeLimit &) = delete;
-    bool ok() const { return m_ok; }
 
 private:
     rlimit m_saved = {};
     void (*m_oldHandler)(int) = nullptr;
-    bool m_ok = false;
 };
 
 // A small memory file system mounted on a folder, where this process may mount (root);

@@ -16,11 +16,11 @@ inline QByteArray le32Bytes(quint32 v)
     return b;
 }
 
-// A chunk: id, size, body, and the pad byte after an odd body unless `pad` is false.
-inline QByteArray chunk(const char *id, const QByteArray &body, bool pad = true)
+// A chunk: id, size, body, and the pad byte after an odd body.
+inline QByteArray chunk(const char *id, const QByteArray &body)
 {
-    QByteArray c = QByteArray(id, 4) + le32Bytes(quint32(body.size())) + body;
-    return pad && (body.size() & 1) ? c + '\0' : c;
+    const QByteArray c = QByteArray(id, 4) + le32Bytes(quint32(body.size())) + body;
+    return body.size() & 1 ? c + '\0' : c;
 }
 
 // A "fmt " body; with `extraBytes` >= 0 the extra size and that many bytes follow.

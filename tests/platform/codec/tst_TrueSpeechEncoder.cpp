@@ -23,16 +23,8 @@ using namespace telvox::truespeech;
 
 namespace {
 
-std::vector<std::uint8_t> encodeWhole(std::span<const std::int16_t> pcm)
-{
-    EncoderStream encoder;
-    std::vector<std::uint8_t> bytes;
-    encoder.write(pcm, bytes);
-    encoder.flush(bytes);
-    return bytes;
-}
-
-std::vector<std::uint8_t> encodeInChunks(std::span<const std::int16_t> pcm, std::size_t chunk)
+// The stream's bytes for `pcm` written in pieces of `chunk` samples (all at once by default).
+std::vector<std::uint8_t> encode(std::span<const std::int16_t> pcm, std::size_t chunk = SIZE_MAX)
 {
     EncoderStream encoder;
     std::vector<std::uint8_t> bytes;
@@ -82,12 +74,6 @@ class tst_TrueSpeechEncoder : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(!test::loadSpeech("speech_en_male_8k.wav").empty());
-        QVERIFY(!test::loadSpeech("speech_en_female_8k.wav").empty());
-    }
-
     void speechDecodesCloseToInput_data()
     {
         QTest::addColumn<QString>("clip");
@@ -106,7 +92,7 @@ private slots:
         QFETCH(double, minSegSnr);
         QFETCH(double, minCorrelation);
         const auto pcm = test::loadSpeech(clip.toStdString());
-        const auto bytes = encodeWhole(pcm);
+        const auto bytes = encode(pcm);
         QCOMPARE(bytes.size(), (pcm.size() + kFrameSamples - 1) / kFrameSamples * kFrameBytes);
         for (std::size_t f = 0; f < bytes.size() / kFrameBytes; ++f)
             QVERIFY2(isLegal(unpack(std::span<const std::uint8_t, kFrameBytes>(bytes.data() + f * kFrameBytes, kFrameBytes))),
@@ -135,7 +121,7 @@ private slots:
     {
         QFETCH(QString, kind);
         const auto pcm = edgeSignal(kind);
-        const auto bytes = encodeWhole(pcm);
+        const auto bytes = encode(pcm);
         for (std::size_t f = 0; f < bytes.size() / kFrameBytes; ++f)
             QVERIFY(isLegal(unpack(std::span<const std::uint8_t, kFrameBytes>(bytes.data() + f * kFrameBytes, kFrameBytes))));
         test::AvTrueSpeech av;
@@ -162,7 +148,7 @@ private slots:
         QFETCH(int, chunk);
         auto pcm = test::loadSpeech("speech_en_male_8k.wav");
         pcm.resize(chunk == 8000 ? pcm.size() : 2 * 8000 + 77);
-        QVERIFY(encodeInChunks(pcm, std::size_t(chunk)) == encodeWhole(pcm));
+        QVERIFY(encode(pcm, std::size_t(chunk)) == encode(pcm));
     }
 
     void boundedWriteTakesOnlyWhatFits()
@@ -177,7 +163,7 @@ private slots:
         std::vector<std::uint8_t> rest(bytes.begin(), bytes.begin() + long(first.bytesWritten));
         encoder.write(all.subspan(first.samplesUsed), rest);
         encoder.flush(rest);
-        QVERIFY(rest == encodeWhole(all));
+        QVERIFY(rest == encode(all));
     }
 
     void flushPadsAndRestarts()

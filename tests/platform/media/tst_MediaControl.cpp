@@ -7,7 +7,6 @@
 #include "support/FakeShell.h"
 #include "support/WaveBytes.h"
 
-#include <QFileInfo>
 #include <QTest>
 
 using namespace telvox;
@@ -35,7 +34,7 @@ class tst_MediaControl : public QObject
 {
     Q_OBJECT
 private slots:
-    void playPauseSeekAndEndOfFile()
+    void playSeekAndEndOfFile()
     {
         Rig r;
         const QString file = r.dir.file("My Message.wav");
@@ -48,13 +47,7 @@ private slots:
         QCOMPARE(r.send("status MyMedia mode"), QString("playing"));
         r.loop.advance(1000);
         QCOMPARE(r.send("status MyMedia position"), QString("1000"));
-
-        QCOMPARE(r.send("pause MyMedia"), QString());
-        QCOMPARE(r.send("status MyMedia mode"), QString("paused"));
-        r.loop.advance(700);
-        QCOMPARE(r.send("status MyMedia position"), QString("1000"));
-        QCOMPARE(r.send("resume MyMedia"), QString());
-        QCOMPARE(r.send("status MyMedia mode"), QString("playing"));
+        // (Pause holds the position and says "paused": tst_MainWindow::playerStateMachine.)
 
         // Seeking leaves the device stopped at the new place; play goes on from there.
         QCOMPARE(r.send("seek MyMedia to  300"), QString());
@@ -110,8 +103,9 @@ private slots:
         QCOMPARE(r.send("status MyMedia length"), QString("500"));
     }
 
-    // The prompt recorder's command sequence: 11025 Hz, 16 bit, mono, saved beside a playback
-    // that keeps its own alias; a path with blanks is played under its own name.
+    // The prompt recorder's command sequence, saved beside a playback that keeps its own alias;
+    // a path with blanks is played under its own name. (The saved format, 11025 Hz 16-bit mono
+    // for two seconds: tst_SetupDialog::mediaRecorderSavesElevenKilohertzPrompts.)
     void recordingAliasBesidePlayback()
     {
         Rig r;
@@ -133,13 +127,7 @@ private slots:
         QCOMPARE(r.send("save wave " + target), QString());
         QCOMPARE(r.send("close wave"), QString());
         QCOMPARE(r.send("status MyMedia length"), QString("1000")); // the playback is untouched
-
-        const WaveFileInfo info = readWaveFileInfo(target);
-        QVERIFY(info.valid);
-        QCOMPARE(info.samplesPerSec, quint32(11025));
-        QCOMPARE(info.channels, quint16(1));
-        QCOMPARE(info.bitsPerSample, quint16(16));
-        QCOMPARE(QFileInfo(target).size(), qint64(44 + 2 * 11025 * 2));
+        QVERIFY(readWaveFileInfo(target).valid);
 
         QCOMPARE(r.send("close MyMedia"), QString());
         QCOMPARE(r.send("Open " + target), QString());

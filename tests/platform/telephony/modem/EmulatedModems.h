@@ -49,7 +49,7 @@ public:
         std::vector<modem::ModemPort> list;
         for (int i = 0; i < m_lines; ++i) {
             modem::ModemPort entry;
-            entry.portName = m_dir.filePath(QStringLiteral("modem%1").arg(i));
+            entry.portName = portPath(i);
             entry.opener = modem::serialPortOpener(entry.portName, 115200);
             entry.options = options;
             list.push_back(std::move(entry));
@@ -59,7 +59,6 @@ public:
 
     // The path the backend opens for line `line`.
     QString portPath(int line) const { return m_dir.filePath(QStringLiteral("modem%1").arg(line)); }
-    bool running() const { return m_sim.state() == QProcess::Running; }
 
     // One command line to the emulator's console.
     void tell(const QByteArray &command)

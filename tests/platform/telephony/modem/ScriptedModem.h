@@ -249,17 +249,6 @@ inline ChipTable dataOnlyModem()
     return chip({{"ATI0", "28800"}, {"ATI3", "Generic 33600 Data/Fax"}, {"AT+FCLASS=?", "0,1,2"}}, {"AT+GMI"});
 }
 
-inline ChipTable chipByName(const QString &name)
-{
-    if (name == QLatin1String("usr"))
-        return usrChip();
-    if (name == QLatin1String("agere"))
-        return agereChip();
-    if (name == QLatin1String("rockwell"))
-        return rockwellChip();
-    return conexantChip();
-}
-
 inline QByteArray samplesAsBytes(modem::VoiceEncoding encoding, const std::vector<std::int16_t> &samples)
 {
     QByteArray raw;
@@ -348,3 +337,5 @@ struct Rig : LineEvents
 };
 
 } // namespace telvox::test
+
+Q_DECLARE_METATYPE(telvox::test::ChipTable)

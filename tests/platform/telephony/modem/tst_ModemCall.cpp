@@ -1,7 +1,9 @@
 // Whole calls through the real call flow and audio engine on the voice-modem backend, with
 // telvox-modemsim on pseudo-terminals, in real time: what a user finds afterwards (the
-// recording file, the lists, the status lines) is what is checked. (A handset pick-up on the
-// emulator recorded as a conversation: the modem run of tst_CrashRecovery.)
+// recording file, the lists, the status lines) is what is checked; and the port probe on the
+// emulator's chips. (A handset pick-up on the emulator recorded as a conversation: the modem
+// run of tst_CrashRecovery. The emulator's pacing, busy-tone reports and caller ID: vgetty
+// in tst_ModemPeer.)
 #include "EmulatedModems.h"
 #include "platform/telephony/LineProgram.h"
 #include "platform/telephony/modem/ModemTelephony.h"
@@ -43,6 +45,22 @@ class tst_ModemCall : public QObject
     Q_OBJECT
 
 private slots:
+    // A voice modem found and identified; one left streaming voice data by a program that died
+    // in a call brought back; an absent port.
+    void probeFindsTheVoiceModem()
+    {
+        EmulatedModems sim(2, QStringLiteral("agere,usr"), {"--fault", "1:stuck@0"});
+        const modem::ProbeResult r = modem::probePort(sim.portPath(0));
+        QVERIFY(r.answered && r.voice && r.recovery.isEmpty());
+        QCOMPARE(r.identity, QByteArray("LT V.92 Data+Fax Modem Version 8.30"));
+        const modem::ProbeResult stuck = modem::probePort(sim.portPath(1));
+        QVERIFY(stuck.answered && stuck.voice);
+        QCOMPARE(stuck.identity, QByteArray("U.S. Robotics 56K FAX USB V1.2.23"));
+        QVERIFY2(stuck.recovery.english().contains("was still in a call from an earlier run"),
+                 qPrintable(stuck.recovery.english()));
+        QVERIFY(!modem::probePort(sim.portPath(7)).answered);
+    }
+
     // A modem fault before or during a message: what was said is kept and listed, the status
     // list says what happened, and the line takes the next message by itself. Before the
     // message, the greeting went out whole (mu-law: a byte a sample) and paced: never held back.

@@ -1,5 +1,6 @@
-// The byte-level parts of the voice-modem backend: DLE shielding both ways, the sample
-// formats, the capability lists of each chip, the port settings and the status texts.
+// The byte-level parts of the voice-modem backend: DLE decoding, the sample formats, the
+// capability lists of each chip, the port settings and the status texts. (Shielding the audio
+// sent: tst_ModemLine::playsShieldedAndPaced, where the scripted modem unshields a whole prompt.)
 
 #include "core/Settings.h"
 #include "core/Texts.h"
@@ -71,18 +72,6 @@ private slots:
             for (int b = a; b < stream.size(); ++b)
                 QCOMPARE(decodeInPieces(stream, {a, b}), decoded);
         }
-    }
-
-    void shieldingRoundTrip()
-    {
-        QByteArray audio;
-        for (int i = 0; i < 4096; ++i)
-            audio.append(char((i * 7919) & 0xFF));
-        audio.append('\x10'); // never end on an undoubled DLE
-        const QByteArray sent = shielded(audio);
-        QCOMPARE(sent.count('\x10'), audio.count('\x10') * 2);
-        QVERIFY(sent.endsWith(QByteArray("\x10\x10")));
-        QCOMPARE(decodeInPieces(sent, {1000, 1001, 3000}), audio);
     }
 
     void g711MatchesKnownCodes()

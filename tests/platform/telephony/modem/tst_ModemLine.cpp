@@ -18,32 +18,32 @@ class tst_ModemLine : public QObject
 private slots:
     void initialisesEachChip_data()
     {
-        QTest::addColumn<QString>("chip");
+        QTest::addColumn<ChipTable>("chip");
         QTest::addColumn<QString>("profile");
         QTest::addColumn<QByteArray>("formatCommand");
         QTest::addColumn<int>("encoding");
         QTest::addColumn<QByteArray>("callerIdCommand");
         QTest::addColumn<QByteArray>("name");
-        QTest::newRow("conexant") << "conexant" << "conexant" << QByteArray("AT+VSM=131,8000")
+        QTest::newRow("conexant") << conexantChip() << "conexant" << QByteArray("AT+VSM=131,8000")
                                   << int(VoiceEncoding::MuLaw) << QByteArray("AT+VCID=1")
                                   << QByteArray("CX93001-EIS_V0.2013-V92");
-        QTest::newRow("usr") << "usr" << "usr" << QByteArray("AT+VSM=129,8000") << int(VoiceEncoding::Signed16)
+        QTest::newRow("usr") << usrChip() << "usr" << QByteArray("AT+VSM=129,8000") << int(VoiceEncoding::Signed16)
                              << QByteArray("AT+VCID=1") << QByteArray("U.S. Robotics 56K FAX USB V1.2.23");
-        QTest::newRow("agere") << "agere" << "agere" << QByteArray("AT+VSM=129,8000") << int(VoiceEncoding::Signed16)
+        QTest::newRow("agere") << agereChip() << "agere" << QByteArray("AT+VSM=129,8000") << int(VoiceEncoding::Signed16)
                                << QByteArray("AT+VCID=1") << QByteArray("LT V.92 Data+Fax Modem Version 8.30");
-        QTest::newRow("rockwell") << "rockwell" << "generic" << QByteArray("AT+VSM=4,8000") << int(VoiceEncoding::MuLaw)
+        QTest::newRow("rockwell") << rockwellChip() << "generic" << QByteArray("AT+VSM=4,8000") << int(VoiceEncoding::MuLaw)
                                   << QByteArray("AT#CID=1") << QByteArray("RCV56DPF-PLL L8571A Rev 47.23/34.00");
     }
 
     void initialisesEachChip()
     {
-        QFETCH(QString, chip);
+        QFETCH(ChipTable, chip);
         QFETCH(QString, profile);
         QFETCH(QByteArray, formatCommand);
         QFETCH(int, encoding);
         QFETCH(QByteArray, callerIdCommand);
         QFETCH(QByteArray, name);
-        Rig rig(chipByName(chip));
+        Rig rig(chip);
         ModemLine &line = rig.modemLine();
         QVERIFY(line.ready());
         QCOMPARE(line.profile().id, profile);
@@ -274,23 +274,22 @@ private slots:
 
     void longMessageOutlivesTheInactivityTimer_data()
     {
-        QTest::addColumn<QString>("chip");
+        QTest::addColumn<ChipTable>("chip");
         QTest::addColumn<int>("bytesPerSample");
         QTest::addColumn<bool>("keptAwake"); // the chip refuses AT+VIT=0
-        QTest::newRow("conexant") << "conexant" << 1 << false;
-        QTest::newRow("usr") << "usr" << 2 << false;
-        QTest::newRow("agere") << "agere" << 2 << false;
-        QTest::newRow("rockwell") << "rockwell" << 1 << true;
+        QTest::newRow("conexant") << conexantChip() << 1 << false;
+        QTest::newRow("usr") << usrChip() << 2 << false;
+        QTest::newRow("agere") << agereChip() << 2 << false;
+        QTest::newRow("rockwell") << rockwellChip() << 1 << true;
     }
 
     void longMessageOutlivesTheInactivityTimer()
     {
-        QFETCH(QString, chip);
+        QFETCH(ChipTable, chip);
         QFETCH(int, bytesPerSample);
         QFETCH(bool, keptAwake);
-        ChipTable table = chipByName(chip);
-        table.defaultVit = 60; // what the chip does unless told otherwise
-        Rig rig(table);
+        chip.defaultVit = 60; // what the chip does unless told otherwise
+        Rig rig(chip);
         rig.answeredCall();
         rig.record();
         QVERIFY(rig.modem->receiving());
