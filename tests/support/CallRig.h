@@ -14,7 +14,9 @@
 #include "sim/audio/SpeechLikeSource.h"
 #include "sim/exchange/VirtualExchange.h"
 #include "support/FakeShell.h"
+#include "support/Files.h"
 #include "support/StatusTexts.h"
+#include "support/WaveBytes.h"
 #include "telephony/Dialler.h"
 #include "telephony/TelephonyCore.h"
 
@@ -27,14 +29,34 @@
 
 namespace telvox::test {
 
+struct CallRig;
+
 struct CallRigOptions
 {
     int lines = 1; // lines 0..lines-1 are enabled
     QString rings = QStringLiteral("3");
-    StopTriggerOptions triggers;
+    StopTriggerOptions triggers = {};
     OutputFormat format = OutputFormat::Pcm;
     bool writeDefaultPrompts = true; // greeting.wav and legal.wav in the program folder
+    bool countRings = false;         // the ring-count box: a status line counts each ring
+    std::vector<std::pair<QString, QString>> config = {}; // more "Config" options
+    ExchangeSetup exchange = {};
+    std::function<void(CallRig &)> before = {}; // writes settings and files before the build
 };
+
+inline IncomingCall callFrom(const QByteArray &number, CallerIdTiming timing = CallerIdTiming::AfterFirstRing)
+{
+    IncomingCall c;
+    c.number = number;
+    c.callerIdTiming = timing;
+    return c;
+}
+
+// A silent prompt of `ms` milliseconds (8 kHz, 16 bits, mono) as `path`.
+inline bool writeSilentPrompt(const QString &path, int ms)
+{
+    return writeBytes(path, riff(chunk("fmt ", fmtBody(1, 1, 8000, 16)) + chunk("data", QByteArray(ms * 16, '\0'))));
+}
 
 // A far end that never makes a sound.
 class Silence final : public sim::SampleSource
@@ -66,12 +88,15 @@ inline OutgoingBehaviour calledParty(OutgoingBehaviour::Kind kind, int answerAft
 }
 
 // The call system as the program builds it, on a virtual exchange, without windows: the
-// legal-notice box is `legal`, the ring-count box unchecked.
+// legal-notice box is `legal`. `requests` lists every request the audio engine gets
+// ("PlayGreeting 0", "StartLineRecording 0 A~5551234", "waveInReset 1", ...).
 struct CallRig : CallSystemHooks
 {
     using Options = CallRigOptions;
 
     explicit CallRig(Options options = Options{})
+        : exchange(std::make_unique<VirtualExchange>(loop, std::move(options.exchange)))
+        , countRings(options.countRings)
     {
         for (const char *folder : {"waveFiles", "tmp", "LogFiles"})
             QDir().mkpath(dir.file(folder));
@@ -82,6 +107,10 @@ struct CallRig : CallSystemHooks
         for (int n = 0; n < options.lines; ++n)
             settings.WriteSetting("Config", QStringLiteral("Line%1").arg(n), "1");
         settings.WriteSetting("Config", "Rings", options.rings);
+        for (const auto &[key, value] : options.config)
+            settings.WriteSetting("Config", key, value);
+        if (options.before)
+            options.before(*this);
         system.useLanguage("0");
         system.attach(*this);
         system.OpenDayLog();
@@ -97,6 +126,7 @@ struct CallRig : CallSystemHooks
             qFatal("the virtual exchange did not initialise");
         system.loadSetupHidden();
         system.OpenLines();
+        system.LoadPhoneBook();
         LoadedState state;
         state.ringGap = loadRingGaps(settings);
         state.stopOptions = options.triggers;
@@ -105,7 +135,7 @@ struct CallRig : CallSystemHooks
     }
 
     bool legalChecked() const override { return legal; }
-    bool ringCountChecked() const override { return false; }
+    bool ringCountChecked() const override { return countRings; }
 
     QStringList statusTexts() const { return test::statusTexts(statusList); }
     QStringList recordings() const { return QDir(dir.file("waveFiles")).entryList(QDir::Files, QDir::Name); }
@@ -121,6 +151,10 @@ struct CallRig : CallSystemHooks
         return loop.advanceUntil([&] { return slot(line).recState == state; }, ms);
     }
     const LineSlot &slot(int line) { return core->lineTable()[line]; }
+    const Timer &timer(CallTimer which, int line) { return core->call(line).timer(which); }
+    QString setting(const QString &section, const QString &key) { return settings.ReadSetting(section, key); }
+    QByteArray fileBytes(const QString &name) const { return readAll(dir.file(name)); }
+    const Texts &texts() const { return system.texts(); }
     // The line is back to where a new call finds it: no call, not recording, nothing captured.
     bool lineIsClean(int line)
     {
@@ -132,13 +166,15 @@ struct CallRig : CallSystemHooks
     VirtualEventLoop loop{QDateTime(QDate(2026, 12, 4), QTime(8, 30, 15))};
     ScriptedPrompts prompts;
     VirtualMediaDevice speaker{loop};
-    std::unique_ptr<VirtualExchange> exchange = std::make_unique<VirtualExchange>(loop, ExchangeSetup{});
+    std::unique_ptr<VirtualExchange> exchange;
+    QStringList requests;
     CallSystem system{{.paths = {dir.path(), dir.file("telvox.ini"), dir.file("tmp") + "/", dir.file("telvox.lock")},
                        .loop = loop,
                        .prompts = prompts,
                        .announcements = speaker,
                        .lineService = exchange.get(),
-                       .lineDevices = exchange.get()}};
+                       .lineDevices = exchange.get(),
+                       .audioTrace = [this](const QString &request) { requests << request; }}};
     SettingsStore &settings = system.settings();
     StatusListModel &statusList = system.statusList();
     MainTimers &timers = system.timers();
@@ -147,6 +183,7 @@ struct CallRig : CallSystemHooks
     AudioStack *audio = nullptr;
     Dialler *dialler = nullptr;
     bool legal = false;
+    bool countRings;
 };
 
 } // namespace telvox::test

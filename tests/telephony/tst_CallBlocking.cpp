@@ -1,6 +1,6 @@
 // Call blocking in whole calls on the virtual exchange, in virtual time.
 
-#include "TelephonyFixture.h"
+#include "support/CallRig.h"
 
 #include "records/CallBlockList.h"
 #include "records/CallRecords.h"
@@ -10,31 +10,24 @@
 #include <QTest>
 
 using namespace telvox;
-using telvox::test::TelephonyFixture;
 
 namespace {
 
-// The fixture with the block and allow lists of its program folder screening its calls: numbers
-// written any way, a prefix, a label after a tab, comments.
-struct BlockingRig
+// The call system with the block and allow lists of its program folder screening its calls:
+// numbers written any way, a prefix, a label after a tab, comments.
+struct BlockingRig : test::CallRig
 {
-    explicit BlockingRig(BlockingOptions options = {})
+    BlockingRig(BlockingOptions options, bool manual)
+        : CallRig({.countRings = true, .config = {{"PopCallID", "1"}, {"ActionMan", manual ? "1" : "0"}},
+                   .before = [options](CallRig &f) {
+            writeBlockingOptions(f.settings, options);
+            test::writeBytes(f.dir.file(CallBlockList::blockFileName()),
+                             "# nuisance callers\r\n555-1234\tDouble glazing\n\n+44 (0)900*\tpremium lines # all of them\n"
+                             "unavailable\tno number\n---\n   # only a comment\n");
+            test::writeBytes(f.dir.file(CallBlockList::allowFileName()), "+44 0900 111\tthe doctor's night line\n");
+            test::writeBytes(f.dir.file("PhoneBook.txt"), phonebook::recordBytes("Bob", "555-9876"));
+        }})
     {
-        f.settings.WriteSetting("Config", "Rings", "3");
-        f.settings.WriteSetting("Config", "PopCallID", "1");
-        test::writeBytes(f.dir.file(CallBlockList::blockFileName()),
-                         "# nuisance callers\r\n555-1234\tDouble glazing\n\n+44 (0)900*\tpremium lines # all of them\n"
-                         "unavailable\tno number\n---\n   # only a comment\n");
-        test::writeBytes(f.dir.file(CallBlockList::allowFileName()), "+44 0900 111\tthe doctor's night line\n");
-        test::writeBytes(f.dir.file("PhoneBook.txt"), phonebook::recordBytes("Bob", "555-9876"));
-        lists = std::make_unique<CallBlockList>(f.dir.path(), options);
-    }
-    bool start()
-    {
-        if (!f.start())
-            return false;
-        f.core->setCallScreen(lists.get());
-        return true;
     }
     bool call(const QByteArray &number, CallerIdTiming timing = CallerIdTiming::AfterFirstRing)
     {
@@ -42,13 +35,10 @@ struct BlockingRig
         c.withheld = number == "P";
         c.number = c.withheld ? QByteArray() : number;
         c.callerIdTiming = timing;
-        return f.exchange->placeIncomingCall(0, std::move(c));
+        return exchange->placeIncomingCall(0, std::move(c));
     }
     // Everything after the lines came up.
-    QStringList callTexts() const { return f.statusTexts().mid(1); }
-
-    TelephonyFixture f;
-    std::unique_ptr<CallBlockList> lists;
+    QStringList callTexts() const { return statusTexts().mid(1); }
 };
 
 } // namespace
@@ -91,34 +81,32 @@ private slots:
         QFETCH(bool, phonebookOnly);
         QFETCH(bool, before);
         QFETCH(QString, blocked);
-        BlockingRig r(BlockingOptions{withheldOption, phonebookOnly});
         const bool manual = QByteArray(QTest::currentDataTag()).contains("manual");
-        r.f.settings.WriteSetting("Config", "ActionMan", manual ? "1" : "0");
-        QVERIFY(r.start());
+        BlockingRig r(BlockingOptions{withheldOption, phonebookOnly}, manual);
         QVERIFY(r.call(number, before ? CallerIdTiming::BeforeFirstRing : CallerIdTiming::AfterFirstRing));
-        r.f.loop.advance(1000);
-        QCOMPARE(r.f.core->popCount(), manual ? 1 : 0); // the manual-answer pop-up offers the call
-        r.f.loop.advance(1500); // ring 1 (2 s), caller ID 500 ms after it
+        r.loop.advance(1000);
+        QCOMPARE(r.core->popCount(), manual ? 1 : 0); // the manual-answer pop-up offers the call
+        r.loop.advance(1500); // ring 1 (2 s), caller ID 500 ms after it
         if (blocked.isEmpty()) {
-            r.f.loop.advance(10000);
-            QCOMPARE(r.f.audio.calls, QStringList{"PlayGreeting 0"});
-            QVERIFY(readBlockedCalls(r.f.dir.path()).empty());
+            r.loop.advance(10000);
+            QCOMPARE(r.requests, QStringList{"PlayGreeting 0"});
+            QVERIFY(readBlockedCalls(r.dir.path()).empty());
             return;
         }
         const QStringList texts = before ? QStringList{"CallerID:" + number, "Line0 Ring...", blocked}
                                          : QStringList{"Line0 Ring...", " 1", blocked};
         QCOMPARE(r.callTexts(), texts);
-        r.f.loop.advance(30000);
-        QCOMPARE(r.f.exchange->view(0).hCall, HCall(0)); // turned away before ring 2
+        r.loop.advance(30000);
+        QCOMPARE(r.exchange->view(0).hCall, HCall(0)); // turned away before ring 2
         QCOMPARE(r.callTexts(), texts);                  // no rings counted, no disconnection line
-        QVERIFY(r.f.audio.calls.isEmpty());              // no greeting, no recording
-        QVERIFY(!r.f.core->popup().isVisible()); // a manual-answer pop-up is withdrawn
-        QVERIFY(r.f.core->popCount() == 0 && !r.f.core->popup().row(0).answerVisible);
-        QVERIFY(!r.f.core->isBlockedCall(0));
+        QVERIFY(r.requests.isEmpty());              // no greeting, no recording
+        QVERIFY(!r.core->popup().isVisible()); // a manual-answer pop-up is withdrawn
+        QVERIFY(r.core->popCount() == 0 && !r.core->popup().row(0).answerVisible);
+        QVERIFY(!r.core->isBlockedCall(0));
         // (Caller ID that came before the offering was taken in before the block could be decided.)
-        QCOMPARE(readCallRecords(r.f.settings, "Received").isEmpty(), !before);
-        QCOMPARE(QFile::exists(r.f.dir.file("callerid.txt")), before);
-        const std::vector<BlockedCall> calls = readBlockedCalls(r.f.dir.path());
+        QCOMPARE(readCallRecords(r.settings, "Received").isEmpty(), !before);
+        QCOMPARE(QFile::exists(r.dir.file("callerid.txt")), before);
+        const std::vector<BlockedCall> calls = readBlockedCalls(r.dir.path());
         QCOMPARE(int(calls.size()), 1);
         QCOMPARE("Blocked: " + calls[0].number + (calls[0].label.isEmpty() ? "" : " (" + calls[0].label + ")"), blocked);
     }

@@ -1,6 +1,6 @@
 // Whole calls through the real dispatcher, timers and virtual exchange, in virtual time.
 
-#include "TelephonyFixture.h"
+#include "support/CallRig.h"
 
 #include <QTest>
 
@@ -13,9 +13,7 @@ class tst_CallFlow : public QObject
 private slots:
     void answersAtRingCountWithGreetingToneAndMessage()
     {
-        TelephonyFixture f;
-        f.configure({{"Rings", "3"}});
-        QVERIFY(f.start());
+        CallRig f;
         IncomingCall call = callFrom("5551234");
         call.maxRings = 0;
         QVERIFY(f.exchange->placeIncomingCall(0, std::move(call)));
@@ -23,23 +21,26 @@ private slots:
         f.loop.advance(11999); // rings at 0 and 6000 (2000/4000 cadence)
         QCOMPARE(f.exchange->view(0).ringCount, 2);
         QVERIFY(f.timer(CallTimer::Timer1, 0).isEnabled());
-        QVERIFY(f.audio.calls.isEmpty());
+        QVERIFY(f.requests.isEmpty());
 
         f.loop.advance(1); // ring 3: the system answers as an answering machine
         QCOMPARE(f.slot(0).answering, Answerer::Machine);
         QVERIFY(!f.timer(CallTimer::Timer1, 0).isEnabled());
-        QCOMPARE(f.audio.calls, QStringList{"PlayGreeting 0"});
+        QCOMPARE(f.requests, QStringList{"PlayGreeting 0"});
         QVERIFY(f.exchange->view(0).monitoringDigits);
         QVERIFY(f.timer(CallTimer::Timer3, 0).isEnabled());
 
-        // The greeting (2.3 s) ends; Timer3 notices on its next tick and requests "*".
-        f.loop.advance(2299);
-        QVERIFY(f.exchange->view(0).digitsHeard.isEmpty());
-        f.loop.advance(1000);
+        // The greeting (2.3 s) ends; Timer3 (every 500 ms) notices on its tick at 2.5 s and requests "*".
+        for (int ms : {2299, 200}) {
+            f.loop.advance(ms);
+            QVERIFY(f.exchange->view(0).digitsHeard.isEmpty());
+        }
+        f.loop.advance(1);
         QCOMPARE(f.exchange->view(0).digitsHeard, QString("*"));
+        f.loop.advance(799); // the tone ends: the message is recorded
         QVERIFY(!f.timer(CallTimer::Timer3, 0).isEnabled());
         QCOMPARE(f.slot(0).mode, CallKind::Message);
-        QCOMPARE(f.audio.calls.last(), QString("StartLineRecording 0 A~5551234"));
+        QCOMPARE(f.requests.last(), QString("StartLineRecording 0 A~5551234"));
         QCOMPARE(f.slot(0).recState, 1);
 
         QVERIFY(f.exchange->hangUpFarEnd(0, FarEndHangUp::WithDisconnect));
@@ -51,7 +52,7 @@ private slots:
         QCOMPARE(f.exchange->view(0).hCall, HCall(0)); // deallocated
         // (The status lines, the audio requests and the learned gap of this call are checked by
         // scenario_answer-after-three-rings.)
-        QCOMPARE(f.audio.calls.count("waveInReset 0"), 1);
+        QCOMPARE(f.requests.count("waveInReset 0"), 1);
         QVERIFY(f.setting("Line0", "Param2").isEmpty()); // ring 3 answered: nothing more learned
     }
 
@@ -68,10 +69,7 @@ private slots:
     {
         QFETCH(int, gapMs);
         QFETCH(QString, learned);
-        TelephonyFixture f;
-        f.settings.WriteSetting("Line0", "Calls", "1");
-        f.configure({{"Rings", "5"}});
-        QVERIFY(f.start());
+        CallRig f({.rings = "5", .before = [](CallRig &r) { r.settings.WriteSetting("Line0", "Calls", "1"); }});
         IncomingCall call = callFrom("1");
         call.cadenceMs = {1000, gapMs - 1000};
         call.maxRings = 2;
@@ -84,10 +82,7 @@ private slots:
 
     void laterRingsLearnTheirOwnEntriesAndRingNineLearnsNothing()
     {
-        TelephonyFixture f;
-        f.configure({{"Rings", "20"}});
-        f.settings.WriteSetting("Line0", "Param6", "7000");
-        QVERIFY(f.start());
+        CallRig f({.rings = "20", .before = [](CallRig &r) { r.settings.WriteSetting("Line0", "Param6", "7000"); }});
         IncomingCall call = callFrom("1");
         call.cadenceMs = {1000, 4000}; // 5000 ms apart: learned value (50 x e + 5100) / 51
         QVERIFY(f.exchange->placeIncomingCall(0, std::move(call)));
@@ -113,11 +108,9 @@ private slots:
     void handsetPickUpIsDetectedByTheRingWatch()
     {
         QFETCH(bool, legal);
-        TelephonyFixture f;
-        f.legalChecked = legal;
-        f.configure({{"Rings", "6"}});
-        f.settings.WriteSetting("Line0", "Param2", "7300");
-        QVERIFY(f.start());
+        CallRig f({.rings = "6", .countRings = true,
+                   .before = [](CallRig &r) { r.settings.WriteSetting("Line0", "Param2", "7300"); }});
+        f.legal = legal;
         IncomingCall call = callFrom("777");
         call.pickUpAfterRing = 2;
         QVERIFY(f.exchange->placeIncomingCall(0, std::move(call)));
@@ -130,17 +123,15 @@ private slots:
         QVERIFY(!f.timer(CallTimer::Timer1, 0).isEnabled());
         QCOMPARE(f.slot(0).answering, Answerer::Person);
         QCOMPARE(f.exchange->view(0).callState, LineCallState::Connected);
-        QCOMPARE(f.audio.calls, QStringList{legal ? "PlayLegalNotice 0" : "StartLineRecording 0 M~777"});
+        QCOMPARE(f.requests, QStringList{legal ? "PlayLegalNotice 0" : "StartLineRecording 0 M~777"});
         QCOMPARE(f.statusTexts().contains("Line0 Start Recording"), !legal);
         QVERIFY(!f.statusTexts().contains(" 3"));
     }
 
     void twoLinesRingingAtOnceLearnIndependently()
     {
-        TelephonyFixture f;
-        f.configure({{"Line1", "1"}, {"Rings", "4"}});
-        f.settings.WriteSetting("Line1", "Calls", "10");
-        QVERIFY(f.start());
+        CallRig f({.lines = 2, .rings = "4",
+                   .before = [](CallRig &r) { r.settings.WriteSetting("Line1", "Calls", "10"); }});
         IncomingCall a = callFrom("100");
         a.cadenceMs = {2000, 4000};
         a.maxRings = 3;
@@ -160,15 +151,13 @@ private slots:
         for (int n = 0; n < 2; ++n) {
             QCOMPARE(f.slot(n).callerId, QString("~%1").arg(100 * (n + 1)));
             QCOMPARE(f.exchange->view(n).callState, LineCallState::Connected);
-            QVERIFY(f.audio.calls.contains(QString("StartLineRecording %1 M~%2").arg(n).arg(100 * (n + 1))));
+            QVERIFY(f.requests.contains(QString("StartLineRecording %1 M~%2").arg(n).arg(100 * (n + 1))));
         }
     }
 
     void manualAnswerCountsPopUps()
     {
-        TelephonyFixture f;
-        f.configure({{"Line1", "1"}, {"ActionMan", "1"}, {"Rings", "5"}, {"Legal", "0"}});
-        QVERIFY(f.start());
+        CallRig f({.lines = 2, .rings = "5", .config = {{"ActionMan", "1"}, {"Legal", "0"}}});
         QVERIFY(f.exchange->placeIncomingCall(0, callFrom("10")));
         QVERIFY(f.exchange->placeIncomingCall(1, callFrom("11")));
         f.loop.advance(7000);
@@ -184,7 +173,7 @@ private slots:
         QCOMPARE(f.exchange->view(1).callState, LineCallState::Connected);
         QVERIFY(!f.core->popup().row(1).answerVisible && f.core->popup().row(1).hangupVisible);
         QCOMPARE(f.slot(1).answering, Answerer::Person);
-        QVERIFY(f.audio.calls.contains("StartLineRecording 1 M~11"));
+        QVERIFY(f.requests.contains("StartLineRecording 1 M~11"));
 
         QVERIFY(f.exchange->hangUpFarEnd(0, FarEndHangUp::WithDisconnect));
         f.loop.advance(0);
@@ -205,14 +194,12 @@ private slots:
         QVERIFY(f.exchange->placeIncomingCall(1, callFrom("12")));
         f.loop.advance(4 * 6000);
         QCOMPARE(f.slot(1).answering, Answerer::Machine);
-        QCOMPARE(f.audio.calls.last(), QString("PlayGreeting 1"));
+        QCOMPARE(f.requests.last(), QString("PlayGreeting 1"));
     }
 
     void callerIdBeforeTheOfferingFindsNoLine()
     {
-        TelephonyFixture f;
-        f.configure({{"Line2", "1"}, {"Line0", "0"}});
-        QVERIFY(f.start());
+        CallRig f({.config = {{"Line2", "1"}, {"Line0", "0"}}});
         QVERIFY(f.exchange->placeIncomingCall(2, callFrom("3334444", CallerIdTiming::BeforeFirstRing)));
         f.loop.advance(100);
         const QStringList status = f.statusTexts();
@@ -226,15 +213,13 @@ private slots:
 
     void callerIdIsStoredShownAndLookedUp()
     {
-        TelephonyFixture f;
         // PhoneBook.txt: two records; the second holds the caller's number padded to 20.
         QByteArray book;
         for (const auto &[name, tele] : {std::pair{"Bob", "111"}, std::pair{"Anna Lee", "5550000"}})
             book += (QByteArray(name).leftJustified(30, ' ') + QByteArray(tele).leftJustified(20, ' ')).leftJustified(128, '\0');
-        QVERIFY(writeBytes(f.dir.file("PhoneBook.txt"), book));
-        f.configure({{"PopCallId", "1"}});
+        CallRig f({.config = {{"PopCallId", "1"}},
+                   .before = [&book](CallRig &r) { writeBytes(r.dir.file("PhoneBook.txt"), book); }});
         QString dialOut;
-        QVERIFY(f.start());
         f.core->setDialOutField([&dialOut](const QString &n) { dialOut = n; });
 
         QVERIFY(f.exchange->placeIncomingCall(0, callFrom("5550000")));
@@ -262,9 +247,7 @@ private slots:
 
     void popUpDisplayTime()
     {
-        TelephonyFixture f;
-        f.configure({{"PopCallId", "1"}, {"PopCallIDTime", "120"}});
-        QVERIFY(f.start());
+        CallRig f({.config = {{"PopCallId", "1"}, {"PopCallIDTime", "120"}}});
         QVERIFY(f.exchange->placeIncomingCall(0, callFrom("1")));
         f.loop.advance(2500); // caller ID after the first ring
         QCOMPARE(f.core->popup().text1(), QString("59"));
@@ -280,10 +263,8 @@ private slots:
 
     void disconnectionDuringGreetingAndWithTheBusyDetector()
     {
-        TelephonyFixture f;
-        f.configure({{"Rings", "1"}});
-        f.audio.promptMs = 8000;
-        QVERIFY(f.start());
+        CallRig f({.rings = "1", .writeDefaultPrompts = false,
+                   .before = [](CallRig &r) { writeSilentPrompt(r.dir.file("greeting.wav"), 8000); }});
         QVERIFY(f.exchange->placeIncomingCall(0, callFrom("9")));
         f.loop.advance(1000);
         QVERIFY(f.exchange->pressDigits(0, "1#"));
@@ -304,8 +285,7 @@ private slots:
     void aConfirmedAnswerMakesTheDialledCaptureTheRecording()
     {
         for (int waitMs : {0, 1000}) {
-            TelephonyFixture f;
-            QVERIFY(f.start());
+            CallRig f;
             f.core->call(0).offered(77);
             f.core->call(0).dialled("555");
             f.core->OnCallState(77, LineCallState::Connected, 0, 0);
@@ -313,7 +293,7 @@ private slots:
             f.core->OnCallState(77, LineCallState::Connected, kConnectedModeConfirmed, 0);
             f.loop.advance(1000);
             QCOMPARE(f.slot(0).recState, RecState::Recording);
-            QCOMPARE(f.audio.calls, QStringList{"StartLineRecording 0 O~555"});
+            QCOMPARE(f.requests, QStringList{"StartLineRecording 0 O~555"});
         }
     }
 
@@ -344,9 +324,7 @@ private slots:
         QFETCH(QString, how);
         QFETCH(RecState, recState);
         QFETCH(bool, pending);
-        TelephonyFixture f;
-        f.configure({{"FBS", "1"}}); // the busy-tone detector is for lines that report no disconnection
-        QVERIFY(f.start());
+        CallRig f({.triggers = {.fastBusy = true}}); // the busy-tone detector, for lines that report no disconnection
         const auto stopped = {CallTimer::Timer4, CallTimer::timPlayLegalO, CallTimer::timPlayGreetingExO,
                               CallTimer::timPlayGreetingExM};
         const LineSlot &s = f.slot(1);
@@ -359,7 +337,7 @@ private slots:
             c.watchNotice(CallKind::Dialled);
             c.dialledConnected();
             c.dialled("555");
-            f.audio.calls.clear();
+            f.requests.clear();
         }
         c.prepareRecording(CallKind::Message, recState);
         c.setAnswerConfirmed(true);
@@ -377,7 +355,7 @@ private slots:
         QCOMPARE(c.timer(CallTimer::timDropCall).isEnabled(), how != "idle");
         QCOMPARE(s.digits.isEmpty(), how == "disconnect");
         QCOMPARE(s.hCall, HCall(how == "idle" ? 0 : 77));
-        QTEST(f.audio.calls, "audio");
+        QTEST(f.requests, "audio");
     }
 };
 

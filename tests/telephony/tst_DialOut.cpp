@@ -1,10 +1,9 @@
 // The dialler window over the telephony core on the virtual exchange: dialling, dropping, the
 // phonebook file behind its lists and the call records.
 
-#include "TelephonyFixture.h"
+#include "core/Texts.h"
+#include "support/CallRig.h"
 #include "records/CallRecords.h"
-#include "support/FakeShell.h"
-#include "telephony/Dialler.h"
 #include "telephony/PhoneBookTable.h"
 #include "ui/UiFakes.h"
 #include "ui/frmDialOut.h"
@@ -19,7 +18,7 @@
 #include <QTest>
 
 using namespace telvox;
-using telvox::test::TelephonyFixture;
+using telvox::test::CallRig;
 using telvox::test::writeBytes;
 
 namespace {
@@ -31,18 +30,11 @@ QByteArray record(const QByteArray &name, const QByteArray &tele)
 
 struct Rig
 {
-    Rig()
-    {
-        QVERIFY(f.start());
-        dialler = std::make_unique<Dialler>(
-            Dialler::Services{*f.core, f.loop, f.settings, f.status, f.texts, f.timers, f.audio});
-        f.core->setDialerTimerStart([this](int line) { dialler->startWatch(line); });
-    }
     QString bookPath() const { return f.dir.file("PhoneBook.txt"); }
     bool writeBook(const QByteArray &bytes) const { return writeBytes(bookPath(), bytes); }
     std::unique_ptr<frmDialOut> window()
     {
-        return std::make_unique<frmDialOut>(frmDialOut::Services{*dialler, f.texts, f.settings, f.prompts, modal,
+        return std::make_unique<frmDialOut>(frmDialOut::Services{*f.dialler, f.texts(), f.settings, f.prompts, modal,
                                                                  bookPath(), [this] { ++reloads; }});
     }
     static QStringList items(const QListWidget *list)
@@ -54,9 +46,8 @@ struct Rig
     }
     static void click(const frmDialOut &w, const char *button) { w.findChild<QPushButton *>(button)->click(); }
 
-    TelephonyFixture f;
+    CallRig f;
     test::ScriptedModal modal;
-    std::unique_ptr<Dialler> dialler;
     int reloads = 0;
 };
 
@@ -92,12 +83,12 @@ private slots:
 
         r.f.loop.advance(3000); // connected; a second later the recording waits for the answer
         QCOMPARE(r.f.slot(0).recState, 2);
-        QVERIFY(r.dialler->Timer1(0).isEnabled());
+        QVERIFY(r.f.dialler->Timer1(0).isEnabled());
         r.f.loop.advance(3000);
         QVERIFY(w->cmdDrop()->isEnabled());
         r.f.core->call(0).requestCaptureStop(); // the recording is over
         r.f.loop.advance(1000);
-        QVERIFY(!r.dialler->Timer1(0).isEnabled());
+        QVERIFY(!r.f.dialler->Timer1(0).isEnabled());
         QVERIFY(w->cmdDial()->isEnabled() && !w->cmdDrop()->isEnabled() && w->cmdExit()->isEnabled());
     }
 
@@ -142,7 +133,7 @@ private slots:
         r.f.core->call(1).startRecording(CallKind::Handset);
         w->cmdDrop()->click();
         QCOMPARE(r.f.slot(1).recState, RecState::Idle);
-        QVERIFY(r.f.audio.calls.contains("waveInReset 1"));
+        QVERIFY(r.f.requests.contains("waveInReset 1"));
         QVERIFY(r.f.timer(CallTimer::timDropCall, 1).isEnabled() && !r.f.timer(CallTimer::timDropCall, 0).isEnabled());
         QCOMPARE(r.f.statusTexts().last(), QString("@End of Recording"));
         QVERIFY(w->cmdDial()->isEnabled() && !w->cmdDrop()->isEnabled());
@@ -217,7 +208,7 @@ private slots:
         w->lstPBTele()->item(0)->setSelected(true);
         r.click(*w, "cmdDelete");
         QCOMPARE(w->lstPBTele()->count(), 2);
-        QCOMPARE(r.f.prompts.shown.last().text, r.f.texts.LoadText(1401));
+        QCOMPARE(r.f.prompts.shown.last().text, r.f.texts().LoadText(1401));
         r.modal.answer = [](QDialog &d) {
             QVERIFY(!static_cast<frmPBAdd &>(d).OKButton_Click());
             d.reject();

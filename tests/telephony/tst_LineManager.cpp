@@ -1,6 +1,6 @@
 // Bringing the service up, classifying devices and opening lines.
 
-#include "TelephonyFixture.h"
+#include "support/CallRig.h"
 
 #include <QTest>
 
@@ -29,15 +29,13 @@ private slots:
         setup.devices = {device("Modem A", 0x1C), device("Modem B", 0x14), device("Modem C", 0x8),
                          device("Modem D", 0x10), device("Modem E", 0x1C), device("Modem F", 0x1C)};
         setup.devices[3].negotiateResult = LineErr::OperationFailed;
-        TelephonyFixture f(setup);
-        f.configure({{"Line1", "1"}, {"Line2", "1"}, {"Line3", "1"}});
-        QVERIFY(f.start());
+        CallRig f({.lines = 4, .exchange = setup});
         QCOMPARE(f.core->numDevs(), 4u); // devices 4 and 5 are never offered
         QCOMPARE(f.core->apiVersion(), 0x20002u); // device 3 failed to negotiate and counts for nothing
         const std::array<QString, 4> expected = {"Modem A  [28]", "  [20 Line does not support voice]Modem B",
                                                   "Modem C  [8]", "Modem D  [16] [ Line does not support voice]"};
-        QCOMPARE(f.classification.txtLine, expected);
-        QCOMPARE(f.classification.enabled, (std::array<bool, 4>{true, false, true, false}));
+        QCOMPARE(f.core->classifyDevices().txtLine, expected);
+        QCOMPARE(f.core->classifyDevices().enabled, (std::array<bool, 4>{true, false, true, false}));
         QCOMPARE(f.setting("Config", "Line1"), QString("0"));
         QCOMPARE(f.setting("Config", "Line3"), QString("0"));
         QCOMPARE(f.setting("Config", "Line0"), QString("1"));
@@ -54,12 +52,11 @@ private slots:
         ExchangeSetup setup;
         setup.devices = {device("", 0x1C), device("Modem B", 0x1C)};
         setup.devices[1].devCapsResult = LineErr::NoDevice;
-        TelephonyFixture f(setup);
-        QVERIFY(f.start());
-        QCOMPARE(f.classification.txtLine[0], QString("Invalid type of line"));
-        QCOMPARE(f.classification.txtLine[1], QString("Invalid type of line"));
-        QCOMPARE(f.classification.txtLine[2], QString("Not Detected Voice Modem Line"));
-        QVERIFY(f.classification.enabled[2] && f.classification.enabled[3]);
+        CallRig f({.exchange = setup});
+        QCOMPARE(f.core->classifyDevices().txtLine[0], QString("Invalid type of line"));
+        QCOMPARE(f.core->classifyDevices().txtLine[1], QString("Invalid type of line"));
+        QCOMPARE(f.core->classifyDevices().txtLine[2], QString("Not Detected Voice Modem Line"));
+        QVERIFY(f.core->classifyDevices().enabled[2] && f.core->classifyDevices().enabled[3]);
         QCOMPARE(f.setting("Config", "Line0"), QString("0"));
         QVERIFY(f.setting("Config", "Line2").isEmpty()); // not classified, not forced
     }
@@ -69,9 +66,7 @@ private slots:
         ExchangeSetup setup;
         setup.devices[2].openResult = LineErr::Allocated;
         setup.devices[3].statusMessagesResult = LineErr::OperationFailed;
-        TelephonyFixture f(setup);
-        f.configure({{"Line1", "1"}, {"Line2", "1"}, {"Line3", "1"}});
-        QVERIFY(f.start());
+        CallRig f({.lines = 4, .countRings = true, .exchange = setup});
         QCOMPARE(f.prompts.shown.size(), 2);
         QCOMPARE(f.prompts.shown[0].text, QString("Line2 Error:  80000001"));
         QCOMPARE(f.prompts.shown[0].icon, MessageIcon::Critical);
@@ -101,9 +96,7 @@ private slots:
     {
         ExchangeSetup setup;
         setup.devices.clear();
-        TelephonyFixture f(setup);
-        f.configure({{"Line1", "1"}});
-        QVERIFY(f.start());
+        CallRig f({.lines = 2, .exchange = setup});
         QCOMPARE(f.core->apiVersion(), 0u);
         QCOMPARE(f.prompts.shown.size(), 2);
         QCOMPARE(f.prompts.shown[0].text.left(14), QString("Line0 Error:  "));

@@ -1,6 +1,6 @@
 // The caller pop-up and the Virtual Exchange window driving real calls.
 
-#include "TelephonyFixture.h"
+#include "support/CallRig.h"
 #include "ui/frmPopCallID.h"
 #include "ui/frmVirtualExchange.h"
 #include "platform/telephony/LineAudioChannel.h"
@@ -16,7 +16,7 @@
 #include <QTest>
 
 using namespace telvox;
-using telvox::test::TelephonyFixture;
+using telvox::test::CallRig;
 
 class tst_TelephonyWindows : public QObject
 {
@@ -24,12 +24,9 @@ class tst_TelephonyWindows : public QObject
 private slots:
     void manualAnswerThroughThePopUp()
     {
-        TelephonyFixture f;
-        f.settings.WriteSetting("Config", "ActionMan", "1");
-        f.settings.WriteSetting("Config", "PopCallId", "1");
-        QVERIFY(f.start());
+        CallRig f({.config = {{"ActionMan", "1"}, {"PopCallId", "1"}}});
         frmPopCallID popup(*f.core);
-        frmVirtualExchange window(*f.exchange, f.texts);
+        frmVirtualExchange window(*f.exchange, f.texts());
         window.findChild<QLineEdit *>("txtNumber")->setText("5557777");
         window.findChild<QLineEdit *>("txtName")->setText("Jo");
         QVERIFY(!popup.isVisible());
@@ -71,16 +68,14 @@ private slots:
 
     void handsetAndHangUpFromTheWindow()
     {
-        TelephonyFixture f;
-        f.settings.WriteSetting("Config", "Rings", "6");
-        QVERIFY(f.start());
-        frmVirtualExchange window(*f.exchange, f.texts);
+        CallRig f({.rings = "6"});
+        frmVirtualExchange window(*f.exchange, f.texts());
         window.findChild<QPushButton *>("cmdCall")->click();
         f.loop.advance(6000);
         window.findChild<QPushButton *>("cmdPickUp")->click();
         QVERIFY(!window.findChild<QPushButton *>("cmdPickUp")->isEnabled());
         f.loop.advance(7000); // the ring watch answers the handset call
-        QVERIFY(f.audio.calls.contains("StartLineRecording 0 M~5551234"));
+        QVERIFY(f.requests.contains("StartLineRecording 0 M~5551234"));
         window.findChild<QCheckBox *>("chkDisconnect")->setChecked(false);
         window.findChild<QPushButton *>("cmdHangUp")->click();
         f.loop.advance(1000);
