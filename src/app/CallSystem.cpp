@@ -88,7 +88,7 @@ void CallSystem::build()
     TelephonyService &lines = m_lineBackend->service();
     m_audioRelay = std::make_unique<AudioActionsRelay>();
     m_telephony = std::make_unique<TelephonyCore>(TelephonyServices{lines, m_o.loop, *m_settings, *m_texts,
-                                                                    *m_statusLog, m_o.prompts, *m_timers,
+                                                                    *m_statusLog, m_o.prompts,
                                                                     *m_audioRelay, m_o.paths.programFolder});
     m_blockList = std::make_unique<CallBlockList>(m_o.paths.programFolder, readBlockingOptions(*m_settings));
     m_telephony->setCallScreen(m_blockList.get());
@@ -113,7 +113,7 @@ void CallSystem::build()
                                  [this] { return m_hooks->legalChecked(); });
     // The dialler, as its window uses it: status line, "Made" record, "~number" in the name.
     m_dialler = std::make_unique<Dialler>(Dialler::Services{*m_telephony, m_o.loop, *m_settings, *m_statusLog,
-                                                            *m_texts, *m_timers, *m_audioRelay});
+                                                            *m_texts, *m_audioRelay});
     m_telephony->setDialerTimerStart([this](int line) { m_dialler->startWatch(line); });
     m_telephony->setDialOutField([this](const QString &number) { m_hooks->showDialledNumber(number); });
 }

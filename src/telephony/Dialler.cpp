@@ -1,6 +1,5 @@
 #include "telephony/Dialler.h"
 
-#include "core/MainTimers.h"
 #include "core/Settings.h"
 #include "core/Texts.h"
 #include "records/CallRecords.h"

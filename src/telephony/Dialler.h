@@ -9,7 +9,6 @@
 namespace telvox {
 
 class AudioActions;
-class MainTimers;
 class SettingsStore;
 class StatusLog;
 class TelephonyCore;
@@ -29,7 +28,6 @@ public:
         SettingsStore &settings;
         StatusLog &status;
         const Texts &texts;
-        MainTimers &timers; // timDropCall
         AudioActions &audio;
     };
 

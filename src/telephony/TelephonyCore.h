@@ -21,7 +21,6 @@ class EventLoop;
 class StatusLog;
 class Texts;
 class UserPrompts;
-struct MainTimers;
 
 // What the telephony core works with; everything is owned elsewhere.
 struct TelephonyServices
@@ -32,7 +31,6 @@ struct TelephonyServices
     const Texts &texts;
     StatusLog &status;
     UserPrompts &prompts;
-    MainTimers &timers; // the main window's; the calls' own timers are in the line table
     AudioActions &audio;
     QString programFolder;                      // callerid.txt, PhoneBook.txt
     QString appTitle = QStringLiteral("Telvox"); // title of the message boxes

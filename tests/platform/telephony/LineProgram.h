@@ -36,7 +36,7 @@ struct LineProgram
     template <class Backend> void start(Backend &backend)
     {
         core = std::make_unique<TelephonyCore>(
-            TelephonyServices{backend, loop, settings, texts, status, prompts, timers, relay, dir.path()});
+            TelephonyServices{backend, loop, settings, texts, status, prompts, relay, dir.path()});
         core->setWindowChecks([] { return true; }, [] { return false; });
         audio = std::make_unique<AudioStack>(AudioStack::Services{loop, core->lineTable(), backend, lists, status, texts,
                                                                   prompts, timers, speaker, [] { return false; }, dir.path()});
