@@ -18,6 +18,7 @@ HotLabel::HotLabel(const QString &objectName, const QString &iconResource, QWidg
     setAttribute(Qt::WA_Hover);
     // Reachable by Tab, and pressed by Space or Enter, like a button.
     setFocusPolicy(Qt::StrongFocus);
+    registerAccessibility();
 }
 
 void HotLabel::keyPressEvent(QKeyEvent *event)

@@ -22,6 +22,12 @@ public:
     bool isDimmed() const { return m_dimmed; }
     // Dims the label whenever `source` (the button it presses) is disabled.
     void followEnabled(QWidget *source);
+    // What a click, Space or Enter does; also the "press" action of a screen reader.
+    void click() { emit clicked(); }
+
+    // Screen readers see every HotLabel as a button (HotLabelAccessible.cpp); done once, by the
+    // first HotLabel made.
+    static void registerAccessibility();
 
 signals:
     void clicked();

@@ -33,6 +33,7 @@ SipLinesFrame::SipLinesFrame(const Texts &texts, SettingsStore &settings, QWidge
     setTitle(texts.LoadText(1980));
     auto *form = new QFormLayout(this);
     m_line = new QComboBox(this);
+    m_line->setAccessibleName(texts.LoadText(1442));
     for (int n = 0; n < 4; ++n)
         m_line->addItem(QStringLiteral("Line%1").arg(n));
     m_registrar = new QLineEdit(this);

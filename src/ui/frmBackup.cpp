@@ -56,6 +56,7 @@ frmBackup::frmBackup(Services services, QWidget *parent)
     auto *left = new QVBoxLayout;
     m_drive1 = new QComboBox(frame);
     m_drive1->setObjectName(QStringLiteral("Drive1"));
+    m_drive1->setAccessibleName(t.LoadText(1448));
     QStringList drives;
     for (const QStorageInfo &volume : QStorageInfo::mountedVolumes()) {
         if (volume.isValid() && volume.isReady())
@@ -70,11 +71,13 @@ frmBackup::frmBackup(Services services, QWidget *parent)
     m_lblFolder->setObjectName(QStringLiteral("lblFolder"));
     m_dir1 = new QListWidget(frame);
     m_dir1->setObjectName(QStringLiteral("Dir1"));
+    m_dir1->setAccessibleName(t.LoadText(1449));
     left->addWidget(m_drive1);
     left->addWidget(m_lblFolder);
     left->addWidget(m_dir1, 1);
     m_file1 = new QListWidget(frame);
     m_file1->setObjectName(QStringLiteral("File1"));
+    m_file1->setAccessibleName(t.LoadText(1450));
     m_file1->setSelectionMode(QAbstractItemView::NoSelection);
     lists->addLayout(left, 1);
     lists->addWidget(m_file1, 1);

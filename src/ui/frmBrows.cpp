@@ -34,6 +34,7 @@ QPushButton *iconButton(const char *name, const char *icon, const QString &tip, 
     b->setIcon(QIcon(QStringLiteral(":/telvox/ui/dark/%1.svg").arg(QLatin1String(icon))));
     b->setIconSize(QSize(20, 20));
     b->setToolTip(tip);
+    b->setAccessibleName(tip); // an icon alone says nothing to a screen reader
     b->setMinimumSize(40, 30);
     return b;
 }
@@ -53,16 +54,20 @@ frmBrows::frmBrows(Services services, QWidget *parent)
 
     m_Drive1 = new QComboBox(this);
     m_Drive1->setObjectName(QStringLiteral("Drive1"));
+    m_Drive1->setAccessibleName(t.LoadText(1448));
     m_lblDir = new QLabel(this);
     m_lblDir->setObjectName(QStringLiteral("lblDir"));
     m_lblDir->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_Dir1 = new QListWidget(this);
     m_Dir1->setObjectName(QStringLiteral("Dir1"));
+    m_Dir1->setAccessibleName(t.LoadText(1449));
     m_File1 = new QListWidget(this);
     m_File1->setObjectName(QStringLiteral("File1"));
+    m_File1->setAccessibleName(t.LoadText(1450));
     m_File1->setContextMenuPolicy(Qt::CustomContextMenu);
     m_Text1 = new QLineEdit(this);
     m_Text1->setObjectName(QStringLiteral("Text1"));
+    m_Text1->setAccessibleName(t.LoadText(1451));
     m_Command2 = new QPushButton(t.LoadText(1303), this);
     m_Command2->setObjectName(QStringLiteral("Command2"));
     m_Command1 = new QPushButton(QIcon(QStringLiteral(":/telvox/ui/dark/search.svg")), t.LoadText(1086), this);
@@ -80,6 +85,7 @@ frmBrows::frmBrows(Services services, QWidget *parent)
     m_cmdStop = iconButton("cmdStop", "stop", t.LoadText(1016), this);
     m_HScroll1 = new QScrollBar(Qt::Horizontal, this);
     m_HScroll1->setObjectName(QStringLiteral("HScroll1"));
+    m_HScroll1->setAccessibleName(t.LoadText(1440));
 
     m_mmuBrow = new QMenu(this);
     m_mmuBrow->setObjectName(QStringLiteral("mmuBrow"));

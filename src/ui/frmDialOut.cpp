@@ -62,6 +62,7 @@ frmDialOut::frmDialOut(Services services, QWidget *parent)
     label1->setBuddy(m_combo1);
     m_txtDialOut = new QLineEdit(m_s.dialler.initialNumber(), this);
     m_txtDialOut->setObjectName(QStringLiteral("txtDialOut"));
+    m_txtDialOut->setAccessibleName(t.LoadText(1452));
     m_txtDialOut->installEventFilter(this);
 
     auto *keypad = new QGridLayout;
@@ -83,6 +84,11 @@ frmDialOut::frmDialOut(Services services, QWidget *parent)
     connect(back, &QPushButton::clicked, this, &frmDialOut::cmdBackword_Click);
     QPushButton *clear = button(QStringLiteral("cmdClear"), QStringLiteral("Cls"), this);
     connect(clear, &QPushButton::clicked, m_txtDialOut, &QLineEdit::clear);
+    // Keys whose caption is a sign: a screen reader says what they do.
+    for (const auto &[key, text] : {std::pair{comma, 1457}, {back, 1455}, {clear, 1456}})
+        key->setAccessibleName(t.LoadText(text));
+    findChild<QPushButton *>(QStringLiteral("cmdStar"))->setAccessibleName(t.LoadText(1458));
+    findChild<QPushButton *>(QStringLiteral("cmdSharp"))->setAccessibleName(t.LoadText(1459));
     keypad->addWidget(comma, 4, 0);
     keypad->addWidget(back, 4, 1);
     keypad->addWidget(clear, 4, 2);
@@ -102,6 +108,8 @@ frmDialOut::frmDialOut(Services services, QWidget *parent)
     m_lstPBName->setObjectName(QStringLiteral("lstPBName"));
     m_lstPBTele = new QListWidget(frame2);
     m_lstPBTele->setObjectName(QStringLiteral("lstPBTele"));
+    m_lstPBName->setAccessibleName(t.LoadText(1453));
+    m_lstPBTele->setAccessibleName(t.LoadText(1454));
     for (QListWidget *list : {m_lstPBName, m_lstPBTele}) {
         list->setToolTip(t.LoadText(1722));
         list->setFont(QFont(QStringLiteral("monospace")));

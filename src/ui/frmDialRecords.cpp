@@ -41,6 +41,8 @@ frmDialRecords::frmDialRecords(const SettingsStore &settings, const Texts &texts
     m_lstMade->setObjectName(QStringLiteral("lstMade"));
     m_lstReceived = new QListWidget(this);
     m_lstReceived->setObjectName(QStringLiteral("lstReceived"));
+    m_lstMade->setAccessibleName(texts.LoadText(1097));
+    m_lstReceived->setAccessibleName(texts.LoadText(1098));
     auto *cmdMade = new QPushButton(texts.LoadText(1093), this);
     cmdMade->setObjectName(QStringLiteral("cmdMade"));
     auto *cmdReceived = new QPushButton(texts.LoadText(1093), this);
@@ -52,6 +54,7 @@ frmDialRecords::frmDialRecords(const SettingsStore &settings, const Texts &texts
     // The calls turned away by call blocking, newest first; they are not for dialling back.
     m_lstBlocked = new QTreeWidget(this);
     m_lstBlocked->setObjectName(QStringLiteral("lstBlocked"));
+    m_lstBlocked->setAccessibleName(texts.LoadText(1812));
     m_lstBlocked->setRootIsDecorated(false);
     m_lstBlocked->setHeaderLabels({texts.LoadText(1813), texts.LoadText(1814), texts.LoadText(1815)});
     for (const BlockedCall &call : readBlockedCalls(programFolder)) {

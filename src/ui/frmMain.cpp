@@ -117,6 +117,10 @@ void frmMain::setCaptions()
     m_lblLegal->setToolTip(t.LoadText(1114));
     m_chkLegal->setToolTip(t.LoadText(1114));
     m_lblRingCount->setText(t.LoadText(1120));
+    // The check boxes' texts are labels beside them: a screen reader is given the same words.
+    m_lstStatus->setAccessibleName(t.LoadText(1006));
+    m_chkLegal->setAccessibleName(t.LoadText(1114));
+    m_chkRingCount->setAccessibleName(t.LoadText(1120));
     m_cmdLog->setText(t.LoadText(1010));
     m_cmdLog->setToolTip(t.LoadText(1010));
     m_cmdDialOut->setText(t.LoadText(1083));

@@ -375,6 +375,9 @@ void frmMain::setFaceCaptions()
     f.Label2->setText(t.LoadText(1057));
     f.lstLastTen->setToolTip(t.LoadText(1005));
     f.lstUnread->setToolTip(t.LoadText(1100));
+    f.lstUnread->setAccessibleName(t.LoadText(1100));
+    f.lstLastTen->setAccessibleName(t.LoadText(1005));
+    f.HScroll1->setAccessibleName(t.LoadText(1440));
     for (QListWidget *list : {f.lstUnread, f.lstLastTen}) {
         if (auto *columns = qobject_cast<MessageListWidget *>(list))
             columns->setColumnTitles({t.LoadText(kColumnWhen), t.LoadText(kColumnLength), t.LoadText(kColumnCaller),

@@ -72,6 +72,7 @@ frmPopCallID::frmPopCallID(TelephonyCore &core, QWidget *parent)
     m_text1->setMaximumWidth(50);
     m_label3 = new QLabel(QStringLiteral("Display For                Seconds"), this);
     m_label3->setObjectName(QStringLiteral("Label3"));
+    m_label3->setBuddy(m_text1); // also names the field for a screen reader
     connect(m_text1, &QLineEdit::textEdited, this, [this](const QString &text) { m_popup.Text1_Change(text); });
 
     auto *bottom = new QHBoxLayout;

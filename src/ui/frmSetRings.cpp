@@ -41,6 +41,7 @@ frmSetRings::frmSetRings(QString ringsFile, UserPrompts &prompts, const Texts &t
     setWindowTitle(texts.LoadText(kRuleListTitle));
     m_lstRingEntry = new QListWidget(this);
     m_lstRingEntry->setObjectName(QStringLiteral("lstRingEntry"));
+    m_lstRingEntry->setAccessibleName(texts.LoadText(kRuleListTitle));
     auto *add = new QPushButton(texts.LoadText(1091), this);
     add->setObjectName(QStringLiteral("cmdAddEntry"));
     auto *del = new QPushButton(texts.LoadText(1092), this);
@@ -112,7 +113,11 @@ frmSetTime::frmSetTime(QString ringsFile, UserPrompts &prompts, const Texts &tex
         m_text[static_cast<std::size_t>(i)]->setValidator(new QIntValidator(0, 23, this));
     for (int i : {3, 5})
         m_text[static_cast<std::size_t>(i)]->setValidator(new QIntValidator(0, 59, this));
-    grid->addWidget(new QLabel(texts.LoadText(kRingsToAnswer), this), 0, 0);
+    for (int i = 2; i <= 5; ++i) // hour and minute of the start, then of the end
+        m_text[static_cast<std::size_t>(i)]->setAccessibleName(texts.LoadText(1444 + i - 2));
+    auto *ringsLabel = new QLabel(texts.LoadText(kRingsToAnswer), this);
+    ringsLabel->setBuddy(m_text[1]);
+    grid->addWidget(ringsLabel, 0, 0);
     grid->addWidget(m_text[1], 0, 1);
     grid->addWidget(new QLabel(texts.LoadText(kFrom), this), 1, 0);
     grid->addWidget(m_text[2], 1, 1);

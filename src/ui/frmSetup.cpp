@@ -130,6 +130,7 @@ void frmSetup::buildWindow()
     m_txtRings = static_cast<QLineEdit *>(named(new QLineEdit(this), QStringLiteral("txtRings")));
     m_txtRings->setMaximumWidth(60);
     m_cmdRings = static_cast<QPushButton *>(named(new QPushButton(this), QStringLiteral("cmdRings")));
+    m_label5->setBuddy(m_txtRings);
     rings->addWidget(m_label5);
     rings->addWidget(m_txtRings);
     rings->addStretch();
@@ -141,6 +142,8 @@ void frmSetup::buildWindow()
     auto *folder = new QHBoxLayout;
     m_txtSaveFile = static_cast<QLineEdit *>(named(new QLineEdit(this), QStringLiteral("txtSaveFile")));
     m_command6 = static_cast<QPushButton *>(named(new QPushButton(QStringLiteral("..."), this), QStringLiteral("Command6")));
+    m_label2->setBuddy(m_txtSaveFile);
+    m_command6->setAccessibleName(m_s.texts.LoadText(1441));
     folder->addWidget(m_txtSaveFile);
     folder->addWidget(m_command6);
     root->addLayout(folder);

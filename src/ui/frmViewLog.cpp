@@ -27,11 +27,13 @@ frmViewLog::frmViewLog(Services services, QWidget *parent)
 
     m_File1 = new QListWidget(this);
     m_File1->setObjectName(QStringLiteral("File1"));
+    m_File1->setAccessibleName(m_s.texts.LoadText(1460));
     m_File1->setContextMenuPolicy(Qt::CustomContextMenu);
     m_Command1 = new QPushButton(QStringLiteral("->"), this);
     m_Command1->setObjectName(QStringLiteral("Command1"));
     m_List1 = new QListWidget(this);
     m_List1->setObjectName(QStringLiteral("List1"));
+    m_List1->setAccessibleName(m_s.texts.LoadText(1461));
     m_List1->setSelectionMode(QAbstractItemView::NoSelection);
     m_cmdPrintLog = new QPushButton(m_s.texts.LoadText(1048), this);
     m_cmdPrintLog->setObjectName(QStringLiteral("cmdPrintLog"));

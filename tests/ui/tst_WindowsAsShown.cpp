@@ -16,6 +16,8 @@
 #include "ui/frmTip.h"
 #include "ui/frmVirtualExchange.h"
 
+#include <QAccessible>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -199,6 +201,49 @@ void openEveryWindow(AppRig &rig, const std::function<void(QWidget &)> &visit)
             visit(*top);
 }
 
+// The controls of a window that a screen reader reaches but cannot name, walking the window's
+// accessibility tree as the AT-SPI bridge does. A control is anything with a control's role or
+// anything Tab reaches; its name must say something, and a combo box's name must be more than
+// the entry it shows. The items of lists, and the scroll bars of scrolled areas, need no names.
+QStringList unnamedControls(QWidget &window)
+{
+    using R = QAccessible::Role;
+    static const QList<R> controlRoles = {R::Button, R::CheckBox, R::RadioButton, R::ComboBox, R::EditableText,
+                                          R::SpinBox, R::Slider, R::ScrollBar, R::List, R::Table, R::Tree,
+                                          R::PageTabList, R::ProgressBar, R::ButtonMenu, R::ButtonDropDown,
+                                          R::Link, R::Dial, R::HotkeyField};
+    QStringList unnamed;
+    const std::function<void(QAccessibleInterface *)> walk = [&](QAccessibleInterface *node) {
+        auto *w = qobject_cast<QWidget *>(node->object());
+        if (!w || !w->isVisibleTo(&window))
+            return;
+        const R role = node->role();
+        const bool inScrollArea = w->parentWidget() && w->parentWidget()->objectName().startsWith("qt_scrollarea_");
+        // Containers (a scrolled page, a frame) may take the focus to scroll; they are no control.
+        const bool container = role == R::Client || role == R::Grouping || role == R::Pane;
+        const bool control = controlRoles.contains(role) || ((w->focusPolicy() & Qt::TabFocus) && !container);
+        if (control && !inScrollArea && w != &window) {
+            const QString name = node->text(QAccessible::Name).trimmed();
+            // On Linux a combo box's name is the entry it shows; what it is for comes from its
+            // own accessible name or from a label pointing at it.
+            const bool comboUnlabelled = role == R::ComboBox && w->accessibleName().isEmpty()
+                                         && node->relations(QAccessible::Label).isEmpty();
+            if (name.isEmpty() || comboUnlabelled)
+                unnamed << QStringLiteral("%1 (%2, role %3)")
+                               .arg(w->objectName(), QLatin1String(w->metaObject()->className()))
+                               .arg(int(role));
+        }
+        if (qobject_cast<QAbstractItemView *>(w) || role == R::ComboBox)
+            return; // items, and a combo box's list
+        for (int i = 0; i < node->childCount(); ++i)
+            if (QAccessibleInterface *child = node->child(i))
+                walk(child);
+    };
+    if (QAccessibleInterface *top = QAccessible::queryAccessibleInterface(&window))
+        walk(top);
+    return unnamed;
+}
+
 } // namespace
 
 class tst_WindowsAsShown : public QObject
@@ -246,6 +291,35 @@ private slots:
                 QVERIFY2(checked.contains(QLatin1String(expected)),
                          qPrintable(QStringLiteral("language %1: %2 was not shown; shown: %3")
                                         .arg(language, expected, checked.join(' '))));
+            rig.app.shutdown();
+        }
+    }
+
+    // A screen reader names every control of every window, in each language.
+    void everyControlHasAnAccessibleName()
+    {
+        if (!qEnvironmentVariableIsEmpty("TELVOX_SCREEN_SCALE") || qEnvironmentVariableIsSet("TELVOX_SCREENSHOTS"))
+            QSKIP("names do not depend on the scale; checked once, at 100 %");
+        QAccessible::setActive(true);
+        for (const char *language : {"0", "1", "2"}) {
+            ScratchDir home;
+            presetSettings(home.path(), {{"Config/Language", language}, {"Config/SaveFile", home.file("waveFiles")}});
+            AppRig rig(home.path());
+            QStringList problems;
+            QStringList seen;
+            openEveryWindow(rig, [&](QWidget &w) {
+                if (!w.isVisible())
+                    w.show();
+                settle();
+                seen << w.objectName();
+                for (const QString &control : unnamedControls(w))
+                    problems << w.objectName() + QStringLiteral(": ") + control;
+            });
+            QVERIFY2(seen.size() >= 16, qPrintable(seen.join(' ')));
+            for (const QString &problem : std::as_const(problems))
+                qWarning("language %s, no accessible name: %s", language, qPrintable(problem));
+            QVERIFY2(problems.isEmpty(), qPrintable(QStringLiteral("language %1: %2 controls without an accessible name")
+                                                        .arg(language).arg(problems.size())));
             rig.app.shutdown();
         }
     }
