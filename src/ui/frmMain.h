@@ -134,6 +134,7 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    void useBackgroundOfLanguage();
     void chkLegal_Click();
     void chkRingCount_Click();
     struct Face;

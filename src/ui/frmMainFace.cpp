@@ -137,13 +137,6 @@ void frmMain::buildFace()
         "#frmMain > QCheckBox::indicator:checked { image: url(:/telvox/ui/check.svg); }"
         "#frmMain > QCheckBox::indicator:focus { border: 2px solid #f2a33a; }"));
 
-    // The two pictures; the one of the language is painted behind everything.
-    f.imgBG = new QSvgRenderer(QStringLiteral(":/telvox/ui/imgBG.svg"), this);
-    f.imgBG->setObjectName(QStringLiteral("imgBG"));
-    f.imgBGcn = new QSvgRenderer(QStringLiteral(":/telvox/ui/imgBGcn.svg"), this);
-    f.imgBGcn->setObjectName(QStringLiteral("imgBGcn"));
-    f.imgBGbig5 = new QSvgRenderer(QStringLiteral(":/telvox/ui/imgBGbig5.svg"), this);
-    f.imgBGbig5->setObjectName(QStringLiteral("imgBGbig5"));
 
     f.Picture1 = new QSvgWidget(QStringLiteral(":/telvox/ui/logo.svg"), this);
     f.Picture1->setObjectName(QStringLiteral("Picture1"));
@@ -288,7 +281,6 @@ void frmMain::buildFace()
         if (m_face->desktop)
             m_face->desktop->timers.timPlayAll->setEnabled(false); // ends a play-all run
     });
-    f.background = f.imgBG;
 
     // Every command has a key that works wherever the focus is in the window; the tool tips
     // name them.
@@ -422,9 +414,7 @@ QString frmMain::recordingFolder() const
 
 void frmMain::paintBackground()
 {
-    Face &f = *m_face;
-    const int offset = m_s.texts.languageOffset();
-    f.background = offset == 2000 ? f.imgBGbig5 : offset != 0 ? f.imgBGcn : f.imgBG;
+    useBackgroundOfLanguage();
     if (QGuiApplication::platformName() != QLatin1String("offscreen")) // it has no window shapes
         setMask(BuildOutline());
     update();
@@ -445,12 +435,29 @@ bool frmMain::isInTray() const { return m_face->inTray; }
 
 WavePlayer *frmMain::player() const { return m_face->player.get(); }
 
+// The picture behind everything, of the language in use; the other two are never loaded.
+void frmMain::useBackgroundOfLanguage()
+{
+    Face &f = *m_face;
+    const int offset = m_s.texts.languageOffset();
+    if (f.background && f.backgroundOffset == offset)
+        return;
+    delete f.background;
+    const QString name = offset == 2000 ? QStringLiteral("imgBGbig5") : offset != 0 ? QStringLiteral("imgBGcn")
+                                                                                    : QStringLiteral("imgBG");
+    f.background = new QSvgRenderer(QStringLiteral(":/telvox/ui/%1.svg").arg(name), this);
+    f.background->setObjectName(name);
+    f.backgroundOffset = offset;
+}
+
 void frmMain::paintEvent(QPaintEvent *)
 {
+    useBackgroundOfLanguage();
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
-    // Drawn as vectors at the window's own size, so it stays sharp at any scale.
+    // Drawn as vectors at the window's own size, so it stays sharp at any scale. (Keeping the
+    // rendering as a pixmap would save the vectors on a repaint but costs 1.3 MB per window.)
     m_face->background->render(&p, QRectF(rect()));
 }
 

@@ -33,10 +33,10 @@ struct frmMain::Face
     double twipsPerPixelY = 15.0;
     double scale = 1.0; // design pixels (at 15 twips per pixel) to screen pixels
 
-    QSvgRenderer *imgBG = nullptr;
-    QSvgRenderer *imgBGcn = nullptr;
-    QSvgRenderer *imgBGbig5 = nullptr; // the Traditional Chinese banner
-    QSvgRenderer *background = nullptr; // the one painted
+    // The picture of the current language (imgBG, imgBGcn or imgBGbig5), loaded when first
+    // painted; the other two are never loaded.
+    QSvgRenderer *background = nullptr;
+    int backgroundOffset = -1; // the language offset `background` was loaded for
     QSvgWidget *Picture1 = nullptr;
     QLabel *lblTitle = nullptr;
 
