@@ -54,22 +54,6 @@ constexpr int kColumnLength = 1862;
 constexpr int kColumnCaller = 1716;
 constexpr int kColumnFile = 1715;
 
-QIcon iconFromSvg(const QString &resource)
-{
-    QSvgRenderer renderer(resource);
-    QIcon icon;
-    for (const int side : {16, 24, 32, 48, 64, 128, 256}) {
-        QPixmap pixmap(side, side);
-        pixmap.fill(Qt::transparent);
-        QPainter p(&pixmap);
-        p.setRenderHint(QPainter::Antialiasing);
-        renderer.render(&p);
-        p.end();
-        icon.addPixmap(pixmap);
-    }
-    return icon;
-}
-
 QPushButton *hiddenButton(const char *name, QWidget *parent)
 {
     auto *b = new QPushButton(parent);
@@ -85,7 +69,8 @@ void frmMain::buildFace()
     m_face = std::make_unique<Face>();
     Face &f = *m_face;
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
-    setWindowIcon(iconFromSvg(QStringLiteral(":/telvox/ui/logo.svg")));
+    // Scalable: each size (title bar, task bar, tray) is rendered when first asked for.
+    setWindowIcon(QIcon(QStringLiteral(":/telvox/ui/logo.svg")));
     f.twipsPerPixelX = twipsPerPixelX(screen());
     f.twipsPerPixelY = twipsPerPixelY(screen());
     f.scale = 15.0 / f.twipsPerPixelX;
