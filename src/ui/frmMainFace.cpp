@@ -341,6 +341,10 @@ void frmMain::setFaceCaptions()
     f.cmdPlay->setToolTip(t.LoadText(1015));
     f.lblPause->setToolTip(t.LoadText(1720));
     f.lblStop->setToolTip(t.LoadText(1016));
+    // The icons' names for a screen reader; their tool tips, with the keys, describe them.
+    for (const auto &[label, text] : {std::pair{f.lblMin, 1718}, {f.lblSpeaker, 1719}, {f.lblPlay, 1015},
+                                      {f.lblPause, 1720}, {f.lblStop, 1016}})
+        label->setAccessibleName(t.LoadText(text));
     f.lblSeek->setText(t.LoadText(1717));
     f.Label3->setText(t.LoadText(1100));
     f.Label4->setText(t.LoadText(1005));

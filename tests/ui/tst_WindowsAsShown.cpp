@@ -27,6 +27,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -314,6 +315,21 @@ private slots:
                 seen << w.objectName();
                 for (const QString &control : unnamedControls(w))
                     problems << w.objectName() + QStringLiteral(": ") + control;
+                if (w.objectName() != QLatin1String("frmMain"))
+                    return;
+                // An icon the mouse clicks is a button to a screen reader: its text as the name,
+                // its tool tip (with the key) as the description, and a press that clicks it.
+                auto *speaker = w.findChild<QWidget *>(QStringLiteral("lblSpeaker"));
+                QAccessibleInterface *node = QAccessible::queryAccessibleInterface(speaker);
+                QVERIFY(node);
+                QCOMPARE(node->role(), QAccessible::Button);
+                QCOMPARE(node->text(QAccessible::Name), rig.app.texts().LoadText(1719));
+                QVERIFY2(node->text(QAccessible::Description).startsWith(rig.app.texts().LoadText(1719) + "  ("),
+                         qPrintable(node->text(QAccessible::Description)));
+                QVERIFY(node->actionInterface());
+                QSignalSpy clicked(speaker, SIGNAL(clicked()));
+                node->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+                QCOMPARE(clicked.count(), 1);
             });
             QVERIFY2(seen.size() >= 16, qPrintable(seen.join(' ')));
             for (const QString &problem : std::as_const(problems))
