@@ -73,7 +73,8 @@ ModemLine::DataMode ModemLine::wantedMode() const
         return DataMode::Command;
     if (m_out && !m_txAbort && m_out->hasUnsent())
         return DataMode::Transmit;
-    if (m_in && m_in->running())
+    // A modem that left voice receive as the far end hung up is not sent back into it.
+    if (m_in && m_in->running() && !(m_receiveLeft && m_disconnected))
         return DataMode::Receive;
     return DataMode::Command;
 }
@@ -84,6 +85,7 @@ void ModemLine::audioChanged()
     if (!m_in || !m_in->running()) {
         m_captureCut = false;
         m_leftReported = false;
+        m_receiveLeft = false;
     }
     pump();
 }
@@ -161,8 +163,13 @@ void ModemLine::resumeReceive()
     m_awaitingLeftOk = false;
     if (!m_receiveLeft)
         return;
+    if (m_disconnected) {
+        // It left with the call (the far end hung up): the application hangs up next.
+        pump();
+        return;
+    }
     if (wantedMode() != DataMode::Receive) {
-        // The capture ended meanwhile (or the call): nothing to go back to.
+        // The capture ended meanwhile: nothing to go back to.
         m_receiveLeft = false;
         pump();
         return;

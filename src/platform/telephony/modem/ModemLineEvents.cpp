@@ -106,7 +106,7 @@ void ModemLine::handleEvent(char code)
     case kEtx:
         if (m_mode == DataMode::Receive) {
             // The end of voice receive: asked for (<DLE>! sent), or the modem's own doing, as
-            // some chips do after their silence report or on a line event.
+            // some chips do after their silence report or on a line event (the far end gone).
             const bool asked = m_current && m_current->endsData;
             if (!m_layoutProbe.isEmpty())
                 settleLayout();

@@ -73,6 +73,7 @@ public:
     // refused when `refuseReceiveAfterLeaving`.
     int leaveReceiveAfterMs = 0;
     int leaveTimes = 0;
+    QByteArray leavePrefix; // sent before the <DLE><ETX> (a line event)
     bool leaveWithoutOk = false;
     bool refuseReceiveAfterLeaving = false;
     int receiveLeft = 0;
@@ -197,7 +198,7 @@ private:
             && m_loop.now() - m_connectedAt >= leaveReceiveAfterMs) {
             m_state = 0;
             ++receiveLeft;
-            push(leaveWithoutOk ? QByteArray("\x10\x03") : QByteArray("\x10\x03\r\nOK\r\n"));
+            push(leavePrefix + (leaveWithoutOk ? QByteArray("\x10\x03") : QByteArray("\x10\x03\r\nOK\r\n")));
             return;
         }
         if (!streamChunk.isEmpty())

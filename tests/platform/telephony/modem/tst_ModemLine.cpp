@@ -315,6 +315,29 @@ private slots:
             rig.dropCall(call);
     }
 
+    // A modem that leaves voice receive as the far end hangs up (<DLE>l, <DLE><ETX>, OK): the
+    // call is over, the modem is not sent back into receive, and no fault is reported.
+    void modemThatLeavesReceiveWithTheCall()
+    {
+        Rig rig(test::conexantChip());
+        const HCall call = rig.answeredCall();
+        rig.modem->leaveReceiveAfterMs = 1000;
+        rig.modem->leaveTimes = 1;
+        rig.modem->leavePrefix = "\x10l";
+        rig.modem->refuseReceiveAfterLeaving = true;
+        rig.modem->setAutoStream(true);
+        rig.record(2, 8000);
+        const qsizetype from = rig.modem->commands.size();
+        rig.loop.advance(1600);
+        QCOMPARE(rig.lastCallState(), LineCallState::Disconnected);
+        QVERIFY(rig.commandsSince(from).isEmpty());
+        rig.in->reset();
+        rig.dropCall(call);
+        QVERIFY2(rig.statuses.filter("voice receive").isEmpty() && rig.statuses.filter("stopped sending").isEmpty(),
+                 qPrintable(rig.statuses.join('\n')));
+        QCOMPARE(rig.opens, 1);
+    }
+
     void lostEndOfStreamAndLineNoise()
     {
         Rig rig(test::conexantChip());
