@@ -8,7 +8,6 @@
 
 #include <QFile>
 #include <QSocketNotifier>
-#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
@@ -29,21 +28,20 @@ namespace {
 constexpr int kAudioTickMs = 20;
 } // namespace
 
-EmulatedModem::EmulatedModem(VirtualExchange &exchange, int line, HLine hLine, const SimProfile &profile,
-                             QString linkPath)
-    : m_exchange(exchange)
+EmulatedModem::EmulatedModem(EventLoop &loop, VirtualExchange &exchange, int line, HLine hLine,
+                             const SimProfile &profile, QString linkPath)
+    : m_loop(loop)
+    , m_startedAt(loop.now())
+    , m_later(loop)
+    , m_exchange(exchange)
     , m_line(line)
     , m_hLine(hLine)
     , m_profile(profile)
     , m_linkPath(std::move(linkPath))
     , m_context(std::make_unique<QObject>())
 {
-    m_clock.start();
     m_cml = m_profile.defaultCml;
-    m_audioTimer = new QTimer(m_context.get());
-    m_audioTimer->setInterval(kAudioTickMs);
-    m_audioTimer->setTimerType(Qt::PreciseTimer);
-    QObject::connect(m_audioTimer, &QTimer::timeout, m_context.get(), [this] {
+    m_audioTimer = m_loop.createTimer(kAudioTickMs, [this] {
         if (m_state == State::Receive)
             receiveTick();
         else if (m_state == State::Transmit)
@@ -51,13 +49,15 @@ EmulatedModem::EmulatedModem(VirtualExchange &exchange, int line, HLine hLine, c
     });
     m_fromDte.setHandlers([this](const char *d, qsizetype n) { transmitData(d, n); },
                           [this](char c) { transmitEvent(c); });
-    m_watchTimer = new QTimer(m_context.get());
-    m_watchTimer->setInterval(100);
-    QObject::connect(m_watchTimer, &QTimer::timeout, m_context.get(), [this] { watchLine(); });
-    m_watchTimer->start();
+    m_watchTimer = m_loop.createTimer(100, [this] { watchLine(); });
+    m_watchTimer->setEnabled(true);
 }
 
-EmulatedModem::~EmulatedModem() { closePty(); }
+EmulatedModem::~EmulatedModem()
+{
+    *m_alive = false;
+    closePty();
+}
 
 QString EmulatedModem::plugIn()
 {
@@ -147,7 +147,7 @@ void EmulatedModem::readMaster()
         const ssize_t n = ::read(m_master, buffer, static_cast<size_t>(limit));
         if (n <= 0)
             return;
-        m_lastDteAt = m_clock.elapsed();
+        m_lastDteAt = elapsed();
         if (m_muted)
             continue;
         if (m_state != State::Command) {
@@ -231,7 +231,7 @@ void EmulatedModem::commandLine(const QByteArray &line)
 void EmulatedModem::startStream(State state)
 {
     m_state = state;
-    m_streamStart = m_clock.elapsed();
+    m_streamStart = elapsed();
     m_streamSamples = 0;
     m_lastChunkAt = -1;
     m_txBuffer.clear();
@@ -240,7 +240,7 @@ void EmulatedModem::startStream(State state)
     m_quietMs = 0;
     m_heardVoice = false;
     m_silenceReported = false;
-    m_audioTimer->start();
+    m_audioTimer->setEnabled(true);
 }
 
 bool EmulatedModem::command(const QByteArray &name, const QByteArray &arg, bool &deferred, QByteArray &reply)
@@ -250,7 +250,7 @@ bool EmulatedModem::command(const QByteArray &name, const QByteArray &arg, bool 
     if (name == "Z") {
         reset();
         deferred = true;
-        QTimer::singleShot(250, m_context.get(), [this] { result("OK"); });
+        m_later.after(250, [this] { result("OK"); });
         return true;
     }
     if (name == "E") {
@@ -383,7 +383,7 @@ bool EmulatedModem::command(const QByteArray &name, const QByteArray &arg, bool 
             && m_exchange.lineGenerateDigits(m_hCall, kDigitModeDtmf, digits, 0) == 0) {
             m_pendingTones = true;
         } else {
-            QTimer::singleShot(std::max(toneMs, 100), m_context.get(), [this] { result("OK"); });
+            m_later.after(std::max(toneMs, 100), [this] { result("OK"); });
         }
         return true;
     }
@@ -479,7 +479,7 @@ void EmulatedModem::goOnHook()
     m_state = State::Command;
     m_stuck = false;
     m_farEndGoneAt = -1;
-    m_audioTimer->stop();
+    m_audioTimer->setEnabled(false);
     m_txBuffer.clear();
     holdOrRelease();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DelayedCalls.h"
 #include "SimProfiles.h"
 
 #include "platform/telephony/TelephonyService.h"
@@ -7,15 +8,12 @@
 #include "platform/telephony/modem/DleCodec.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
 #include <memory>
 
 class QSocketNotifier;
-class QTimer;
-
 
 namespace telvox::modemsim {
 
@@ -23,11 +21,13 @@ namespace telvox::modemsim {
 // virtual exchange, on which the emulator is the application: rings, caller ID, the far end's
 // audio, touch tones and hang-ups come from the exchange (driven by scenario steps) and are
 // reported the way the chosen chip reports them; AT commands turn into the exchange's line
-// functions (answer, drop, make call, generate digits).
+// functions (answer, drop, make call, generate digits). Its clock and timers are the event
+// loop's: real time in the tool, virtual time in tests.
 class EmulatedModem
 {
 public:
-    EmulatedModem(VirtualExchange &exchange, int line, HLine hLine, const SimProfile &profile, QString linkPath);
+    EmulatedModem(EventLoop &loop, VirtualExchange &exchange, int line, HLine hLine, const SimProfile &profile,
+                  QString linkPath);
     ~EmulatedModem();
     EmulatedModem(const EmulatedModem &) = delete;
     EmulatedModem &operator=(const EmulatedModem &) = delete;
@@ -35,6 +35,9 @@ public:
     // Creates the pseudo-terminal; returns the path of its slave side, empty on failure.
     QString plugIn();
     QString slavePath() const { return m_slavePath; }
+    // Reads what the computer wrote to the pseudo-terminal (the pty's notifier calls it; a
+    // test running in virtual time calls it after writing).
+    void readLink() { readMaster(); }
     // An event of the exchange for this line.
     void lineEvent(std::uint32_t device, std::uint32_t message, std::uint32_t p1, std::uint32_t p2);
     // What the line carries when the far end hangs up without a disconnection.
@@ -89,6 +92,11 @@ private:
     void holdOrRelease();       // flow control of the computer's transmit data
     void detectSilence(const std::vector<std::int16_t> &pcm);
 
+    std::int64_t elapsed() const { return m_loop.now() - m_startedAt; }
+
+    EventLoop &m_loop;
+    std::int64_t m_startedAt;
+    DelayedCalls m_later;
     VirtualExchange &m_exchange;
     int m_line;
     HLine m_hLine;
@@ -99,9 +107,8 @@ private:
     int m_slave = -1;
     std::unique_ptr<QObject> m_context;
     QSocketNotifier *m_notifier = nullptr;
-    QTimer *m_audioTimer = nullptr;
-    QTimer *m_watchTimer = nullptr;
-    QElapsedTimer m_clock;
+    std::unique_ptr<Timer> m_audioTimer;
+    std::unique_ptr<Timer> m_watchTimer;
 
     // AT state
     QByteArray m_input;
@@ -144,6 +151,7 @@ private:
     std::int64_t m_streamSamples = 0;
     std::int64_t m_lastChunkAt = -1;
     Stats m_stats;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 
 } // namespace telvox::modemsim

@@ -10,7 +10,6 @@
 #include <QDateTime>
 #include <QRandomGenerator>
 #include <QSocketNotifier>
-#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -29,7 +28,7 @@ constexpr int kDtmfRepeatMs = 70;
 
 void EmulatedModem::receiveTick()
 {
-    const std::int64_t due = m_clock.elapsed() - m_streamStart;
+    const std::int64_t due = elapsed() - m_streamStart;
     const std::int64_t samples = due * 8 - m_streamSamples;
     if (samples <= 0)
         return;
@@ -48,7 +47,8 @@ void EmulatedModem::receiveTick()
 
 void EmulatedModem::detectSilence(const std::vector<std::int16_t> &pcm)
 {
-    if (!m_profile.silenceDetection || m_vsdInterval == 0 || m_vsdSensitivity == 0 || pcm.empty())
+    const int interval = m_profile.fixedSilenceTenths > 0 ? m_profile.fixedSilenceTenths : m_vsdInterval;
+    if (!m_profile.silenceDetection || interval == 0 || m_vsdSensitivity == 0 || pcm.empty())
         return;
     double sum = 0;
     for (const std::int16_t s : pcm)
@@ -64,9 +64,15 @@ void EmulatedModem::detectSilence(const std::vector<std::int16_t> &pcm)
         return;
     }
     m_quietMs += static_cast<int>(pcm.size() / 8);
-    if (!m_silenceReported && m_quietMs >= m_vsdInterval * 100) {
+    if (!m_silenceReported && m_quietMs >= interval * 100) {
         sendDle(m_heardVoice && m_profile.quietEvent ? 'q' : 's');
         m_silenceReported = true;
+        if (m_profile.silenceEndsReceive) {
+            m_state = State::Command;
+            m_audioTimer->setEnabled(false);
+            sendDle(kEtx);
+            result("OK");
+        }
     }
 }
 
@@ -74,7 +80,7 @@ void EmulatedModem::transmitData(const char *data, qsizetype size)
 {
     if (m_state != State::Transmit)
         return;
-    const std::int64_t now = m_clock.elapsed();
+    const std::int64_t now = elapsed();
     if (m_lastChunkAt >= 0)
         m_stats.largestChunkGapMs = std::max(m_stats.largestChunkGapMs, now - m_lastChunkAt);
     if (m_lastChunkAt < 0) {
@@ -108,7 +114,10 @@ void EmulatedModem::holdOrRelease()
         m_readHeld = false;
         if (m_notifier)
             m_notifier->setEnabled(true);
-        QTimer::singleShot(0, m_context.get(), [this] { readMaster(); });
+        m_loop.post([this, alive = m_alive] {
+            if (*alive)
+                readMaster();
+        });
     }
 }
 
@@ -119,7 +128,7 @@ void EmulatedModem::transmitEvent(char code)
             m_txEnding = true;
             if (m_lastChunkAt < 0) {
                 m_state = State::Command;
-                m_audioTimer->stop();
+                m_audioTimer->setEnabled(false);
                 result("OK");
             }
         } else if (code == modem::kCan) {
@@ -130,7 +139,7 @@ void EmulatedModem::transmitEvent(char code)
     if (m_state == State::Receive && (code == '!' || code == '^' || code == 0x1B)) {
         m_stuck = false;
         m_state = State::Command;
-        m_audioTimer->stop();
+        m_audioTimer->setEnabled(false);
         if (m_dropEtx)
             m_dropEtx = false;
         else
@@ -144,7 +153,7 @@ void EmulatedModem::playTick()
     if (m_lastChunkAt < 0)
         return;
     const int bps = modem::bytesPerSample(m_profile.vsmEncodings.value(m_cml));
-    const std::int64_t due = (m_clock.elapsed() - m_streamStart) * 8 - m_streamSamples;
+    const std::int64_t due = (elapsed() - m_streamStart) * 8 - m_streamSamples;
     if (due <= 0)
         return;
     const qsizetype want = static_cast<qsizetype>(due) * bps;
@@ -158,7 +167,7 @@ void EmulatedModem::playTick()
     if (have < want) {
         if (m_txEnding) {
             m_state = State::Command;
-            m_audioTimer->stop();
+            m_audioTimer->setEnabled(false);
             holdOrRelease();
             result("OK");
         } else if (!m_underrunReported) {
@@ -295,9 +304,9 @@ void EmulatedModem::lineEvent(std::uint32_t device, std::uint32_t message, std::
         // Shielded: start, the key repeated every 70 ms while it is held (about 100 ms), end.
         sendDle('/');
         sendDle(key);
-        QTimer::singleShot(kDtmfRepeatMs, m_context.get(), [this, key] {
+        m_later.after(kDtmfRepeatMs, [this, key] {
             sendDle(key);
-            QTimer::singleShot(kDtmfRepeatMs, m_context.get(), [this] { sendDle('~'); });
+            m_later.after(kDtmfRepeatMs, [this] { sendDle('~'); });
         });
         return;
     }
@@ -324,7 +333,7 @@ void EmulatedModem::watchLine()
 {
     if (m_muted || m_master < 0)
         return;
-    const std::int64_t now = m_clock.elapsed();
+    const std::int64_t now = elapsed();
     // The inactivity timer: the computer has sent nothing for +VIT seconds.
     if (m_vit > 0 && m_fclass == 8 && !m_stuck && now - m_lastDteAt >= std::int64_t(m_vit) * 1000) {
         leaveVoiceMode();
@@ -397,8 +406,8 @@ void EmulatedModem::injectGarbage(int bytes)
 void EmulatedModem::stopAnswering(int ms)
 {
     m_muted = true;
-    m_audioTimer->stop();
-    QTimer::singleShot(ms, m_context.get(), [this] {
+    m_audioTimer->setEnabled(false);
+    m_later.after(ms, [this] {
         m_muted = false;
         reset();
     });
@@ -408,7 +417,7 @@ void EmulatedModem::unplug(int ms)
 {
     goOnHook();
     closePty();
-    QTimer::singleShot(ms, m_context.get(), [this] {
+    m_later.after(ms, [this] {
         const QString path = plugIn();
         std::printf("Line%d %s\n", m_line, qPrintable(path));
         std::fflush(stdout);

@@ -60,6 +60,16 @@ QList<SimProfile> makeProfiles()
     usr.transmitBufferBytes = 4096;
     list << usr;
 
+    // A U.S. Robotics voice modem as its manual describes voice receive: two seconds of quiet
+    // bring the silence report, and the modem then leaves voice receive on its own, whatever
+    // +VSD asked for.
+    SimProfile usrQuits = usr;
+    usrQuits.id = QStringLiteral("usr-silence-ends");
+    usrQuits.ati[3] = "U.S. Robotics 56K Voice USB V1.3.2";
+    usrQuits.fixedSilenceTenths = 20;
+    usrQuits.silenceEndsReceive = true;
+    list << usrQuits;
+
     SimProfile agere;
     agere.id = QStringLiteral("agere");
     agere.ati = {{0, "56000"}, {1, "OK"}, {2, "OK"}, {3, "LT V.92 Data+Fax Modem Version 8.30"}, {4, "OK"},

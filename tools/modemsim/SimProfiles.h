@@ -30,6 +30,12 @@ struct SimProfile
     // after speech (q) from silence from the start (s); Lucent chips send s for both.
     bool silenceDetection = true;
     bool quietEvent = true;
+    // Silence detection whose interval +VSD cannot switch off: this many tenths of a second of
+    // quiet are reported whatever +VSD says (0: +VSD alone decides).
+    int fixedSilenceTenths = 0;
+    // After its silence report the chip ends voice receive by itself (<DLE><ETX>, then OK),
+    // off-hook and in voice mode still, waiting for the next command.
+    bool silenceEndsReceive = false;
     char hangUpEvent = 'l';         // what the far end hanging up looks like
     bool ringAsDleInVoice = true;   // <DLE>R instead of RING in voice class
     int transmitBufferBytes = 2048;

@@ -65,6 +65,11 @@ ModemLine::ModemLine(EventLoop &loop, int index, QString portName, PortOpener op
     m_cidTimer = m_loop.createTimer(m_options.callerIdQuietMs, [this] { flushCallerId(); });
     m_recoverTimer = m_loop.createTimer(m_options.recoveryWaitMs, [this] { recoveryStep(); });
     m_rxWatchTimer = m_loop.createTimer(500, [this] { receiveWatch(); });
+    m_leftReceiveTimer = m_loop.createTimer(m_options.leftReceiveOkMs, [this] {
+        m_leftReceiveTimer->setEnabled(false);
+        if (m_awaitingLeftOk)
+            resumeReceive();
+    });
     m_graceTimer = m_loop.createTimer(m_options.ringGraceMs, [this] { ringingStopped(); });
 }
 
@@ -221,6 +226,9 @@ void ModemLine::closePort()
     m_hangingUp = false;
     m_discarding = false;
     m_recoverTimer->setEnabled(false);
+    m_receiveLeft = false;
+    m_awaitingLeftOk = false;
+    m_leftReceiveTimer->setEnabled(false);
     if (!m_layoutProbe.isEmpty())
         settleLayout();
     if (m_device) {
@@ -271,7 +279,6 @@ void ModemLine::onReadyRead()
         return;
     if (m_trace)
         m_trace(true, bytes);
-    m_lastRxAt = m_loop.now();
     if (m_discarding) {
         m_discardedBytes += bytes.size();
         return;

@@ -52,9 +52,13 @@ struct LineOptions
     // An idle modem is asked "AT" this often, so that one that stopped answering is noticed
     // before the next call (0: never).
     int keepAliveMs = 30000;
-    // In voice receive the modem streams all the time: this long without a byte from it and
-    // the recording is ended as a fault and the modem reset.
+    // In voice receive the modem streams all the time: this long without audio from it while
+    // a recording waits for it (in receive, or kept out of it) and the recording is ended as a
+    // fault and the modem reset.
     int receiveStallMs = 4000;
+    // A modem that ended voice receive by itself (<DLE><ETX>) says OK after it; this long
+    // without that OK and receiving is started again all the same.
+    int leftReceiveOkMs = 500;
     // A chip that refuses to switch off its inactivity timer (AT+VIT=0) is sent <DLE><NUL>
     // this often while it streams to us, so that it does not leave voice mode in a message.
     int streamKeepAliveMs = 10000;
@@ -137,6 +141,7 @@ public:
         int timeouts = 0;
         int silenceReports = 0; // <DLE>s and <DLE>q: noted, never a hang-up by themselves
         int stalls = 0;         // recordings ended because the modem stopped sending
+        int receiveResumed = 0; // voice receive started again after the modem left it by itself
         int keepAlives = 0;     // <DLE><NUL> sent while receiving
         bool layoutCorrected = false; // 16-bit audio read differently from the capability text
     };
@@ -215,6 +220,11 @@ private:
     void updateTick();
     void sendAudio();
     void receiveWatch();
+    bool audioExpected() const;
+    void noteAudioExpectation();
+    void receiveLeftByModem();
+    void resumeReceive();
+    void receiveFault(int text, QStringList args);
     void deliverReceived(const char *data, qsizetype size);
     void settleLayout();
     void audioChanged();
@@ -247,11 +257,14 @@ private:
     std::unique_ptr<Timer> m_keepAliveTimer;
     std::unique_ptr<Timer> m_recoverTimer;
     std::unique_ptr<Timer> m_rxWatchTimer;
+    std::unique_ptr<Timer> m_leftReceiveTimer;
     int m_recoverStage = 0;
     int m_recoverAttempt = 0;
     bool m_discarding = false;      // input is thrown away (recovery at open)
     qsizetype m_discardedBytes = 0;
-    std::int64_t m_lastRxAt = 0;
+    std::int64_t m_lastAudioAt = 0;   // voice data last reached the capture
+    std::int64_t m_audioWaitFrom = 0; // since when the capture has been waiting for the modem
+    bool m_audioWasExpected = false;
     std::int64_t m_lastPokeAt = 0;
     bool m_streamKeepAlive = false; // the chip refused AT+VIT=0
     bool m_echoSeen = false;        // a command echoed after the setup switched echo off
@@ -312,6 +325,13 @@ private:
     std::int64_t m_lastPadAt = 0;
     bool m_txEnding = false;
     bool m_txAbort = false;
+    // The modem ended voice receive without being asked: until receive starts again nothing
+    // is made up for the capture (no silence that was never on the line).
+    bool m_receiveLeft = false;
+    bool m_awaitingLeftOk = false; // its OK after the <DLE><ETX> has not come yet
+    bool m_leftReported = false;   // said in the status list once for each capture
+    // The call ended on a fault while a capture ran: the capture gets nothing more.
+    bool m_captureCut = false;
     Stats m_stats;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

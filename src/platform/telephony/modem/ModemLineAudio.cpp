@@ -37,6 +37,7 @@ WaveResult ModemLine::openInput(WaveCallback callback, std::unique_ptr<WaveIn> &
             }
         });
     m_in = in.get();
+    m_captureCut = false;
     device = std::move(in);
     return MMSYSERR_NOERROR;
 }
@@ -72,12 +73,22 @@ ModemLine::DataMode ModemLine::wantedMode() const
         return DataMode::Command;
     if (m_out && !m_txAbort && m_out->hasUnsent())
         return DataMode::Transmit;
-    if (m_in && m_in->running())
+    // A modem that left voice receive as the far end hung up is not sent back into it.
+    if (m_in && m_in->running() && !(m_receiveLeft && m_disconnected))
         return DataMode::Receive;
     return DataMode::Command;
 }
 
-void ModemLine::audioChanged() { pump(); }
+void ModemLine::audioChanged()
+{
+    // A capture that ended (or a new one) starts afresh after a fault of the last one.
+    if (!m_in || !m_in->running()) {
+        m_captureCut = false;
+        m_leftReported = false;
+        m_receiveLeft = false;
+    }
+    pump();
+}
 
 void ModemLine::outputAborted()
 {
@@ -91,9 +102,10 @@ void ModemLine::tick()
     const std::int64_t now = m_loop.now();
     if (m_mode == DataMode::Transmit && !m_current)
         sendAudio();
-    if (m_in && m_in->running() && m_mode != DataMode::Receive) {
+    if (m_in && m_in->running() && m_mode != DataMode::Receive && !m_receiveLeft && !m_captureCut) {
         // No voice data from the modem (playing, switching, or no modem): the line carries
-        // silence, so that the capture keeps time.
+        // silence, so that the capture keeps time. Not so while the modem should be sending
+        // and is not (it left voice receive by itself, or failed): that was no silence.
         const auto due = static_cast<std::size_t>(std::max<std::int64_t>(0, now - m_lastPadAt) * kSamplesPerMs);
         if (due > 0) {
             m_samples.assign(due, 0);
@@ -108,36 +120,97 @@ void ModemLine::updateTick()
 {
     // The tick paces playback and stands in for the modem's clock when it sends no audio; while
     // the modem streams what the capture needs, the line has nothing to do between reads.
-    const bool inputWaiting = m_in && m_in->running() && m_mode != DataMode::Receive;
+    const bool capturing = m_in && m_in->running();
+    const bool inputWaiting = capturing && m_mode != DataMode::Receive && !m_receiveLeft && !m_captureCut;
     const bool needed = m_mode == DataMode::Transmit || inputWaiting;
     if (needed && !m_tickTimer->isEnabled())
         m_lastPadAt = m_loop.now();
     m_tickTimer->setEnabled(needed);
-    m_rxWatchTimer->setEnabled(m_mode == DataMode::Receive && m_portState != PortState::Closed);
+    // The watchdog runs whenever a capture is open, whatever state the modem is in.
+    const bool watch = (capturing || m_mode == DataMode::Receive) && m_portState != PortState::Closed;
+    noteAudioExpectation();
+    m_rxWatchTimer->setEnabled(watch);
+}
+
+void ModemLine::noteAudioExpectation()
+{
+    // The wait for audio starts when the modem is first meant to send.
+    const bool expected = audioExpected();
+    if (!expected || !m_audioWasExpected)
+        m_audioWaitFrom = m_loop.now();
+    m_audioWasExpected = expected;
+}
+
+bool ModemLine::audioExpected() const
+{
+    // In a call with a running capture the modem is meant to be sending, except while it plays,
+    // while it generates touch tones, or when it refused voice receive from the start (said in
+    // the status list).
+    return m_in && m_in->running() && m_portState == PortState::Ready && m_offHook && !m_hangingUp
+        && !m_voiceRefused && m_format && !m_generating && !m_captureCut && m_mode != DataMode::Transmit;
+}
+
+void ModemLine::receiveLeftByModem()
+{
+    m_receiveLeft = true;
+    m_awaitingLeftOk = true;
+    m_leftReceiveTimer->setEnabled(false);
+    m_leftReceiveTimer->setEnabled(true);
+}
+
+void ModemLine::resumeReceive()
+{
+    m_awaitingLeftOk = false;
+    if (!m_receiveLeft)
+        return;
+    if (m_disconnected) {
+        // It left with the call (the far end hung up): the application hangs up next.
+        pump();
+        return;
+    }
+    if (wantedMode() != DataMode::Receive) {
+        // The capture ended meanwhile: nothing to go back to.
+        m_receiveLeft = false;
+        pump();
+        return;
+    }
+    ++m_stats.receiveResumed;
+    if (!m_leftReported) // a modem that does it again and again is not reported each time
+        status(notice::kReceiveResumed, {m_portName});
+    m_leftReported = true;
+    pump(); // AT+VRX
+}
+
+void ModemLine::receiveFault(int text, QStringList args)
+{
+    // As when the modem disappears: the call ends as a fault (the application keeps what was
+    // recorded), and the modem is reset and initialised again.
+    if (!m_portReported) {
+        status(text, std::move(args));
+        m_portReported = true;
+    }
+    endCallOnFault();
+    closePort();
+    openPort();
 }
 
 void ModemLine::receiveWatch()
 {
-    if (m_mode != DataMode::Receive || m_portState == PortState::Closed) {
+    const bool capturing = m_in && m_in->running();
+    if ((!capturing && m_mode != DataMode::Receive) || m_portState == PortState::Closed) {
         m_rxWatchTimer->setEnabled(false);
         return;
     }
     const std::int64_t now = m_loop.now();
-    if (now - m_lastRxAt >= m_options.receiveStallMs) {
-        // A modem in voice receive sends all the time; silence from it means it hangs. The
-        // call ends as a fault (the application keeps what was recorded) and the modem is
-        // reset and initialised again, as after an unplugging.
+    noteAudioExpectation();
+    if (m_audioWasExpected && now - std::max(m_lastAudioAt, m_audioWaitFrom) >= m_options.receiveStallMs) {
+        // A modem in voice receive sends all the time; silence from it means it hangs, or it
+        // left receive and did not come back. The recording ends here.
         ++m_stats.stalls;
-        if (!m_portReported) {
-            status(notice::kReceiveStalled, {m_portName});
-            m_portReported = true;
-        }
-        endCallOnFault();
-        closePort();
-        openPort();
+        receiveFault(notice::kReceiveStalled, {m_portName});
         return;
     }
-    if (m_streamKeepAlive && now - m_lastPokeAt >= m_options.streamKeepAliveMs && !m_current) {
+    if (m_mode == DataMode::Receive && m_streamKeepAlive && now - m_lastPokeAt >= m_options.streamKeepAliveMs && !m_current) {
         // <DLE><NUL> does nothing but restart the modem's inactivity timer.
         write(dleCode('\0'));
         m_lastPokeAt = now;
@@ -147,6 +220,7 @@ void ModemLine::receiveWatch()
 
 void ModemLine::deliverReceived(const char *data, qsizetype size)
 {
+    m_lastAudioAt = m_loop.now();
     if (!m_layoutChecked && m_format && isSixteenBit(m_format->encoding)) {
         // The first second is held back until its layout is known.
         m_layoutProbe.append(data, size);

@@ -122,6 +122,9 @@ void ModemLine::farEndGone()
 
 void ModemLine::endCallOnFault()
 {
+    // What the capture has is kept; nothing is made up for the time after the fault.
+    if (m_in && m_in->running())
+        m_captureCut = true;
     if (m_pendingRequest != 0) {
         reply(m_pendingRequest, LineErr::OperationFailed);
         m_pendingRequest = 0;

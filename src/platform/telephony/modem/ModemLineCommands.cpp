@@ -34,7 +34,9 @@ void ModemLine::queueFirst(QByteArray command, Done done)
 void ModemLine::pump()
 {
     updateTick();
-    if (m_portState == PortState::Closed || m_current)
+    // After a voice receive the modem ended by itself, its OK is awaited first: sent now, a
+    // command would take that OK for its own answer.
+    if (m_portState == PortState::Closed || m_current || m_awaitingLeftOk)
         return;
     if (!m_queue.empty()) {
         if (m_mode != DataMode::Command) {
@@ -316,12 +318,15 @@ void ModemLine::enterReceive()
 {
     queue("AT+VRX", [this](const QByteArray &result, const QList<QByteArray> &) {
         if (result == "CONNECT") {
+            m_receiveLeft = false;
             m_mode = DataMode::Receive;
             m_voiceDecoder.reset();
             m_lineBuffer.clear();
-            m_lastRxAt = m_loop.now();
-            m_lastPokeAt = m_lastRxAt;
+            m_lastPokeAt = m_loop.now();
             updateTick();
+        } else if (m_receiveLeft) {
+            // It recorded before and will not now: the line is in a state we do not know.
+            receiveFault(notice::kReceiveNotResumed, {m_portName, QString::fromLatin1(result)});
         } else {
             status(notice::kRefusesRecord, {m_portName, QString::fromLatin1(result)});
             m_voiceRefused = true;

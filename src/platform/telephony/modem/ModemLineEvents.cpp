@@ -78,6 +78,12 @@ void ModemLine::handleLine(const QByteArray &line)
         ring();
         return;
     }
+    if (m_awaitingLeftOk && !m_current && isFinalResult(line)) {
+        // The OK that follows a voice receive the modem ended by itself.
+        m_leftReceiveTimer->setEnabled(false);
+        resumeReceive();
+        return;
+    }
     if (m_current && isFinalResult(line)) {
         finishCommand(line.startsWith("CONNECT") ? QByteArray("CONNECT") : line);
         return;
@@ -99,10 +105,15 @@ void ModemLine::handleEvent(char code)
     switch (code) {
     case kEtx:
         if (m_mode == DataMode::Receive) {
+            // The end of voice receive: asked for (<DLE>! sent), or the modem's own doing, as
+            // some chips do after their silence report or on a line event (the far end gone).
+            const bool asked = m_current && m_current->endsData;
             if (!m_layoutProbe.isEmpty())
                 settleLayout();
             m_mode = DataMode::Command;
             m_lineBuffer.clear();
+            if (!asked)
+                receiveLeftByModem();
             updateTick();
         }
         break;

@@ -51,8 +51,11 @@ inline constexpr int kRecoveredByReset = 1620;  // %1 port: answered only after 
 inline constexpr int kSampleLayout = 1621;      // %1 port, %2 the layout now used
 inline constexpr int kReceiveStalled = 1622;    // %1 port: no voice data during a recording
 inline constexpr int kResetItself = 1623;       // %1 port: echo back on, settings lost
+// The numbers after kResetItself up to 1644 are left for other notices of the port.
+inline constexpr int kReceiveResumed = 1645;    // %1 port: it left voice receive by itself
+inline constexpr int kReceiveNotResumed = 1646; // %1 port, %2 the modem's reply to AT+VRX
 inline constexpr int kFirst = kNoPermission;
-inline constexpr int kLast = kResetItself;
+inline constexpr int kLast = kReceiveNotResumed;
 } // namespace notice
 
 } // namespace telvox::modem

@@ -68,6 +68,15 @@ public:
     std::function<QByteArray(const QByteArray &)> answer; // a non-empty result replaces the table
     QByteArray streamChunk = QByteArray(160, '\x55'); // 20 ms of audio, unshielded
     bool leftVoiceMode = false;      // the inactivity timer ran out
+    // Voice receive ended by the modem itself (<DLE><ETX>, then OK unless `leaveWithoutOk`)
+    // this long after each CONNECT, `leaveTimes` times (-1: every time); then AT+VRX is
+    // refused when `refuseReceiveAfterLeaving`.
+    int leaveReceiveAfterMs = 0;
+    int leaveTimes = 0;
+    QByteArray leavePrefix; // sent before the <DLE><ETX> (a line event)
+    bool leaveWithoutOk = false;
+    bool refuseReceiveAfterLeaving = false;
+    int receiveLeft = 0;
 
     ~ScriptedModem() override { *m_alive = false; }
 
@@ -142,10 +151,12 @@ private:
     {
         QByteArray text = answer ? answer(command) : QByteArray();
         if (text.isEmpty()) {
-            if (m_table.refused.contains(command) || (leftVoiceMode && command.startsWith("AT+V"))) {
+            if (m_table.refused.contains(command) || (leftVoiceMode && command.startsWith("AT+V"))
+                || (command == "AT+VRX" && refuseReceiveAfterLeaving && receiveLeft > 0)) {
                 text = "\r\nERROR\r\n";
             } else if (command == "AT+VRX" || command == "AT+VTX") {
                 m_state = command == "AT+VRX" ? 1 : 2;
+                m_connectedAt = m_loop.now();
                 text = "\r\nCONNECT\r\n";
             } else {
                 if (command.startsWith("AT+VIT="))
@@ -183,13 +194,22 @@ private:
             push(QByteArray("\x10\x03", 2));
             return;
         }
-        push(modem::shielded(streamChunk));
+        if (leaveReceiveAfterMs > 0 && (leaveTimes < 0 || receiveLeft < leaveTimes)
+            && m_loop.now() - m_connectedAt >= leaveReceiveAfterMs) {
+            m_state = 0;
+            ++receiveLeft;
+            push(leavePrefix + (leaveWithoutOk ? QByteArray("\x10\x03") : QByteArray("\x10\x03\r\nOK\r\n")));
+            return;
+        }
+        if (!streamChunk.isEmpty())
+            push(modem::shielded(streamChunk));
     }
 
     EventLoop &m_loop;
     ChipTable m_table;
     int m_vit = 0;
     std::int64_t m_lastDteAt = 0;
+    std::int64_t m_connectedAt = 0;
     bool m_commandDle = false;
     std::unique_ptr<Timer> m_streamTimer;
     QByteArray m_in;

@@ -7,13 +7,24 @@
 #include "EmulatedModems.h"
 #include "platform/telephony/LineProgram.h"
 #include "platform/telephony/modem/ModemTelephony.h"
+#include "support/SignalWav.h"
 
 #include <QTest>
+
+#include <cmath>
 
 using namespace telvox;
 using namespace telvox::test;
 
 namespace {
+
+double rms(const std::vector<std::int16_t> &samples, std::size_t from, std::size_t to)
+{
+    double sum = 0;
+    for (std::size_t i = from; i < to; ++i)
+        sum += double(samples[i]) * samples[i];
+    return to > from ? std::sqrt(sum / double(to - from)) : 0;
+}
 
 // The greeting is the built-in one (2.3 s).
 struct System : LineProgram
@@ -110,6 +121,34 @@ private slots:
         QTest::qWait(1500);
         s.tell("at 0 line 0 hangup disconnect");
         QVERIFY(waitFor([&] { return s.recordings().size() == 2; }, 6000));
+    }
+
+    // A chip that leaves voice receive after its silence report (two seconds of quiet, as the
+    // U.S. Robotics manual describes): a caller who pauses and talks on is recorded to the end,
+    // and the status list says what the modem did.
+    void modemThatLeavesReceiveAfterSilence()
+    {
+        System s(QStringLiteral("usr-silence-ends"), 2, 1, {});
+        QVERIFY(s.identified);
+        s.tell("at 0 line 0 call number \"5551234\" cadence 300/700 audio talk 3");
+        QVERIFY(waitFor([&] { return s.recording(); }, 10000));
+        QTest::qWait(1500);
+        s.tell("at 0 line 0 audio silence");
+        QVERIFY(waitFor([&] { return s.statusText().contains("left voice receive by itself; recording again"); }, 5000));
+        s.tell("at 0 line 0 audio talk 5");
+        QTest::qWait(3000);
+        s.tell("at 0 line 0 hangup disconnect");
+        QVERIFY(waitFor([&] { return !s.recordings().isEmpty(); }, 10000));
+        const QString file = s.dir.file("waveFiles/" + s.recordings()[0]);
+        const std::vector<std::int16_t> audio = readLineWav(file.toStdString());
+        // Talk, two seconds of quiet, then three seconds of talk up to the hang-up: the last
+        // seconds of the recording hold the caller, each of them.
+        QVERIFY2(audio.size() >= 6 * 8000, qPrintable(QString::number(audio.size())));
+        const std::size_t end = audio.size() - 4000;
+        for (std::size_t from = end - 2 * 8000; from < end; from += 8000)
+            QVERIFY2(rms(audio, from, from + 8000) > 300, qPrintable(QString::number(from)));
+        QCOMPARE(s.modems->line(0).stats().receiveResumed, 1);
+        QCOMPARE(s.modems->line(0).stats().stalls, 0);
     }
 
     // One modem that stops answering is reset; the message on the other line goes on whole.

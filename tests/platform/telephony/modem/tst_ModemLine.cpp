@@ -253,6 +253,91 @@ private slots:
         QVERIFY(rig.modemLine().hCall() != 0);
     }
 
+    // A modem that ends voice receive by itself (<DLE><ETX> unasked, as some do after their
+    // silence report or on a line event) is told to record again; one that will not, or keeps
+    // leaving without sending anything, ends the call as a fault with the recording kept. The
+    // capture never gets silence for the time the modem sent nothing.
+    void modemThatLeavesReceive_data()
+    {
+        QTest::addColumn<bool>("withoutOk");
+        QTest::addColumn<int>("times");       // -1: each time it is in receive
+        QTest::addColumn<bool>("refuse");      // AT+VRX refused after leaving
+        QTest::addColumn<bool>("audio");       // it streams audio while in receive
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<bool>("ended");
+        QTest::newRow("leaves, says OK") << false << 1 << false << true << "left voice receive by itself; recording again"
+                                         << false;
+        QTest::newRow("leaves without OK") << true << 1 << false << true << "recording again" << false;
+        QTest::newRow("will not record again") << false << 1 << true << true << "would not start again (ERROR)" << true;
+        QTest::newRow("keeps leaving, sends nothing") << false << -1 << false << false
+                                                      << "stopped sending during a recording" << true;
+    }
+
+    void modemThatLeavesReceive()
+    {
+        QFETCH(bool, withoutOk);
+        QFETCH(int, times);
+        QFETCH(bool, refuse);
+        QFETCH(bool, audio);
+        QFETCH(QString, status);
+        QFETCH(bool, ended);
+        Rig rig(test::conexantChip()); // mu-law: the streamed 0x55 is never a zero sample
+        const HCall call = rig.answeredCall();
+        rig.modem->leaveReceiveAfterMs = audio ? 1000 : 300;
+        rig.modem->leaveTimes = times;
+        rig.modem->leaveWithoutOk = withoutOk;
+        rig.modem->refuseReceiveAfterLeaving = refuse;
+        if (!audio)
+            rig.modem->streamChunk.clear();
+        rig.modem->setAutoStream(true);
+        rig.record(4, 8000);
+        rig.loop.advance(3000);
+        QCOMPARE(rig.hasCallState(LineCallState::Disconnected), ended && audio);
+        rig.loop.advance(2500);
+        QCOMPARE(rig.hasCallState(LineCallState::Disconnected), ended);
+        QVERIFY2(rig.statuses.filter(status).size() == 1, qPrintable(rig.statuses.join('\n')));
+        QVERIFY(rig.modemLine().stats().receiveResumed >= 1); // AT+VRX again, at least tried
+        QCOMPARE(rig.modemLine().stats().stalls, audio ? 0 : 1);
+        QCOMPARE(rig.opens, ended ? 2 : 1);
+        rig.in->reset();
+        // Everything the capture got is the modem's audio: not a single made-up zero.
+        std::uint32_t total = 0;
+        for (const WaveBuffer &b : rig.recorded) {
+            QVERIFY(b.done);
+            total += b.bytesRecorded;
+            for (std::uint32_t i = 0; i + 1 < b.bytesRecorded; i += 2)
+                QVERIFY2(b.data[i] != 0 || b.data[i + 1] != 0, qPrintable(QString::number(i)));
+        }
+        // Audio before the modem left (1 s), and, when it recorded again, after it.
+        const std::uint32_t expected = !audio ? 0 : refuse ? 16000 : 32000;
+        QVERIFY2(audio ? total >= expected * 9 / 10 : total == 0, qPrintable(QString::number(total)));
+        if (!ended)
+            rig.dropCall(call);
+    }
+
+    // A modem that leaves voice receive as the far end hangs up (<DLE>l, <DLE><ETX>, OK): the
+    // call is over, the modem is not sent back into receive, and no fault is reported.
+    void modemThatLeavesReceiveWithTheCall()
+    {
+        Rig rig(test::conexantChip());
+        const HCall call = rig.answeredCall();
+        rig.modem->leaveReceiveAfterMs = 1000;
+        rig.modem->leaveTimes = 1;
+        rig.modem->leavePrefix = "\x10l";
+        rig.modem->refuseReceiveAfterLeaving = true;
+        rig.modem->setAutoStream(true);
+        rig.record(2, 8000);
+        const qsizetype from = rig.modem->commands.size();
+        rig.loop.advance(1600);
+        QCOMPARE(rig.lastCallState(), LineCallState::Disconnected);
+        QVERIFY(rig.commandsSince(from).isEmpty());
+        rig.in->reset();
+        rig.dropCall(call);
+        QVERIFY2(rig.statuses.filter("voice receive").isEmpty() && rig.statuses.filter("stopped sending").isEmpty(),
+                 qPrintable(rig.statuses.join('\n')));
+        QCOMPARE(rig.opens, 1);
+    }
+
     void lostEndOfStreamAndLineNoise()
     {
         Rig rig(test::conexantChip());

@@ -75,6 +75,7 @@ private slots:
         QTest::addColumn<int>("cml"); // the chip's 8-bit unsigned linear method
         QTest::newRow("conexant") << "conexant" << "forceV253subset" << 130;
         QTest::newRow("usr") << "usr" << "forceV253" << 128;
+        QTest::newRow("usr-silence-ends") << "usr-silence-ends" << "forceV253" << 128;
         QTest::newRow("agere") << "agere" << "forceV253" << 128;
         QTest::newRow("generic") << "generic" << "forceV253" << 1;
     }
