@@ -60,6 +60,8 @@ struct BrowserRig : MainWindowRig
         writeTestWave(dir.file("rec/B.WAV"), 1000);
         writeBytes(dir.file("rec/notes.txt"), "x");
         writeTestWave(dir.file("home.wav"), 500);
+        for (const char *prompt : {"greeting.wav", "Legal.wav", "blocked.wav", "03.wav"}) // never listed
+            writeTestWave(dir.file(prompt), 500);
     }
     std::unique_ptr<frmBrows> open(const QString &saveFile = {})
     {
@@ -406,6 +408,10 @@ private slots:
         QCOMPARE(first->windowTitle(), QString("Browse Wave File"));
         QCOMPARE(first->dirPath(), QDir::cleanPath(r.dir.path()));
         QCOMPARE(itemTexts(first->File1()), QStringList({"home.wav"}));
+        // Before a folder is saved the recordings are in waveFiles/, where it starts once there.
+        QVERIFY(QDir(r.dir.path()).mkdir("waveFiles"));
+        writeTestWave(r.dir.file("waveFiles/A2026-03-02~09-00-00.wav"), 500);
+        QCOMPARE(itemTexts(r.open()->File1()), QStringList({"A2026-03-02~09-00-00.wav"}));
         auto b = r.open("rec/");
         QCOMPARE(b->dirPath(), r.dir.file("rec"));
         QCOMPARE(b->filePattern(), QString("*.wav"));
