@@ -289,10 +289,8 @@ private slots:
         r.modal.answer = [&made](QDialog &d) {
             auto &records = static_cast<frmDialRecords &>(d);
             QCOMPARE(Rig::items(records.lstMade()), made);
-            records.lstMade()->item(int(made.indexOf("Anna Meyer (105)")))->setSelected(true);
-            records.cmdMade_Click();
-            QCOMPARE(records.chosenNumber(), QString("105"));
-            records.lstMade()->clearSelection();
+            QCOMPARE(records.lstMade()->item(int(made.indexOf("Anna Meyer (105)")))->data(Qt::UserRole).toString(),
+                     QString("105")); // what is dialled
             QCOMPARE(Rig::items(records.lstReceived()), QStringList({"A", "UNKNOWN", "C"}));
             records.cmdReceived_Click(); // nothing selected: nothing happens
             QVERIFY(records.chosenNumber().isEmpty());
