@@ -184,6 +184,7 @@ void frmDialOut::showCallState()
     const QString state = m_s.dialler.callStateText();
     if (m_lblCallState->text() != state)
         m_lblCallState->setText(state);
+    m_lblCallState->setVisible(!state.isEmpty()); // no empty gap before the first call
 }
 
 void frmDialOut::fillPhoneBookLists()
