@@ -65,6 +65,8 @@ frmBrows::frmBrows(Services services, QWidget *parent)
     m_File1->setContextMenuPolicy(Qt::CustomContextMenu);
     m_Text1 = new QLineEdit(this);
     m_Text1->setObjectName(QStringLiteral("Text1"));
+    // Room for a date or a number to filter by, however narrow the window gets.
+    m_Text1->setMinimumWidth(m_Text1->fontMetrics().horizontalAdvance(QStringLiteral("2026-12-06~555")) + 16);
     m_Command2 = new QPushButton(t.LoadText(1303), this);
     m_Command2->setObjectName(QStringLiteral("Command2"));
     m_Command1 = new QPushButton(QIcon(QStringLiteral(":/telvox/ui/dark/search.svg")), t.LoadText(1086), this);
