@@ -338,14 +338,10 @@ private slots:
     // editor opens with the typing in its first field.
     void ringRulesInWordsAndTheEditorsFocus()
     {
-        ScratchDir dir;
-        StringTable table;
-        table.loadBuiltIn();
-        const Texts texts(table, 0);
-        ScriptedPrompts prompts;
-        const QString rings = dir.file("Rings.txt");
+        ProgramFolder f;
+        const QString rings = f.dir.file("Rings.txt");
         QVERIFY(writeBytes(rings, "6,00:00:00-23:59:00,1,2\r\n2,08:30:00-17:00:00,2,3,4,5,6\r\n"));
-        frmSetRings list(rings, prompts, texts);
+        frmSetRings list(rings, f.prompts, f.texts);
         QCOMPARE(list.lstRingEntry()->item(0)->text(), QString("Rings To Answer: 6   00:00 - 23:59   SUN MON"));
         QCOMPARE(list.lstRingEntry()->item(1)->text(),
                  QString("Rings To Answer: 2   08:30 - 17:00   MON TUE WED THU FRI"));
@@ -353,7 +349,7 @@ private slots:
         list.cmdDeleteEntry_Click();
         QCOMPARE(readRingRuleLines(rings), QStringList({"2,08:30:00-17:00:00,2,3,4,5,6"}));
 
-        frmSetTime editor(rings, prompts, texts);
+        frmSetTime editor(rings, f.prompts, f.texts);
         editor.show();
         QVERIFY(QTest::qWaitForWindowExposed(&editor));
         QCOMPARE(editor.focusWidget(), editor.Text(1));
@@ -362,10 +358,8 @@ private slots:
     // Enter agrees; the focus then rests on OK, which a second Enter presses.
     void noticeAnsweredFromTheKeyboard()
     {
-        StringTable table;
-        table.loadBuiltIn();
-        const Texts texts(table, 0);
-        frmTip tip(texts);
+        ProgramFolder f;
+        frmTip tip(f.texts);
         tip.show();
         QVERIFY(QTest::qWaitForWindowExposed(&tip));
         QCOMPARE(tip.focusWidget(), tip.cmdNextTip());
@@ -425,10 +419,9 @@ private slots:
         QVERIFY(QFile::exists(home.file("greeting.wav")) && QFile::exists(home.file("legal.wav")));
     }
 
-    // The first setup shows the line the program will answer on. Left with Escape, the
-    // recordings go to waveFiles/ (never beside the prompts in the program folder), the line
-    // answers, and a dialled call in the try-out is answered audibly, recorded as an "O" file
-    // and followed by the dialler.
+    // The first setup shows the line in use. Left with Escape, the recordings go to waveFiles/
+    // (not beside the prompts), the line answers, and a dialled call in the try-out is answered
+    // audibly, kept as an "O" file and followed by the dialler.
     void firstSetupLeftWithEscapeStillAnswersAndRecords()
     {
         ScratchDir home;
@@ -457,10 +450,9 @@ private slots:
         QVERIFY(exchange && exchange->isVisible() && i.tray.menu->actions().contains(exchange));
         QVERIFY(i.app.mainWindow()->findChild<QMenu *>("mmuLog")->actions().contains(exchange));
         exchange->trigger();
-        bool shown = false;
-        for (QWidget *top : QApplication::topLevelWidgets())
-            shown = shown || (top->objectName() == "frmVirtualExchange" && top->isVisible());
-        QVERIFY(shown);
+        const QWidgetList tops = QApplication::topLevelWidgets();
+        QVERIFY(std::any_of(tops.begin(), tops.end(),
+                            [](QWidget *w) { return w->objectName() == "frmVirtualExchange" && w->isVisible(); }));
 
         QStringList states;
         i.modal.answer = [&](QDialog &d) {
