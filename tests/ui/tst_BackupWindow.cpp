@@ -174,15 +174,18 @@ private slots:
         QCOMPARE(prompts.scripted.shown.last().text, QString("1 file copied, 0 skipped"));
         QCOMPARE(filesIn(r.dir.file("target")), QStringList({"A2026-01-01~10-00-00.wav"}));
 
-        w.Check1()->setChecked(true); // the second time the sources are moved
+        // The second time (another recording first, so the progress is showing by the time
+        // of the question) the sources are moved.
+        writeBytes(r.dir.file("rec/A2025-12-31~09-00-00.wav"), "older");
+        w.Check1()->setChecked(true);
         prompts.scripted.answers = {MessageResult::Ok, MessageResult::Yes};
         w.OKButton()->click();
         QCOMPARE(prompts.scripted.shown.size(), 5);
         QCOMPARE(prompts.scripted.shown[3].buttons, MessageButtons::YesNoCancel);
         QCOMPARE(prompts.progressShown[3], false); // the question is on top, answerable
-        QCOMPARE(prompts.scripted.shown[4].text, QString("1 file moved, 0 skipped"));
+        QCOMPARE(prompts.scripted.shown[4].text, QString("2 files moved, 0 skipped"));
         QCOMPARE(filesIn(r.dir.file("rec")), QStringList({"01.wav", "Legal.WAV", "blocked.wav", "greeting.wav", "notes.txt"}));
-        QCOMPARE(filesIn(r.dir.file("target")), QStringList({"A2026-01-01~10-00-00.wav"}));
+        QCOMPARE(filesIn(r.dir.file("target")), QStringList({"A2025-12-31~09-00-00.wav", "A2026-01-01~10-00-00.wav"}));
     }
 
     void anEmptyOrUnreadableFolderHasNothingToBackUp()
