@@ -5,6 +5,7 @@
 #include "core/Texts.h"
 #include "records/CallBlockList.h"
 #include "records/MessageLists.h"
+#include "ui/MessageListsBinder.h"
 #include "ui/ModalRunner.h"
 #include "ui/frmBlockList.h"
 #include "ui/frmMain.h"
@@ -18,6 +19,8 @@ void TelvoxApplication::addBlockingCommands()
     QObject::connect(m_main.get(), &frmMain::blockCallerRequested, m_main.get(), [this](const QString &statusLine) {
         showBlockList(callerNumberFromStatusLine(statusLine).value_or(QString()));
     });
+    QObject::connect(m_listsBinder.get(), &MessageListsBinder::blockCallerRequested, m_main.get(),
+                     [this](const QString &number) { showBlockList(number); });
     m_popCallId->setBlockHandler(texts().LoadText(1820), [this](const QString &number) { showBlockList(number); });
 }
 

@@ -24,6 +24,8 @@ namespace telvox {
 
 namespace {
 
+constexpr int kNoLineInUse = 1872;
+
 // The lines a caller set up itself (a scenario's exchange, a test's), as a backend.
 class GivenLines final : public LineBackend
 {
@@ -183,7 +185,17 @@ std::array<QString, 4> CallSystem::loadSetupHidden()
     return m_telephony->classifyDevices().txtLine;
 }
 
-void CallSystem::OpenLines() { m_telephony->OpenLines(); }
+void CallSystem::OpenLines()
+{
+    m_telephony->OpenLines();
+    // Nothing else would tell that calls ring unanswered: say it where the user looks.
+    const LineTable &table = m_telephony->lineTable();
+    for (int n = 0; n < 4; ++n) {
+        if (table[n].hLine != 0)
+            return;
+    }
+    m_statusLog->AddStatus(m_texts->LoadText(kNoLineInUse));
+}
 
 void CallSystem::LoadPhoneBook() { m_telephony->LoadPhoneBook(); }
 

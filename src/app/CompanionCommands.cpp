@@ -109,7 +109,7 @@ RecordingInfo describeRecording(const QString &folder, const QString &name, cons
 QString recordingFolderOf(const AppPaths &paths, const SettingsStore &settings)
 {
     const QString saveFile = settings.ReadSetting(QStringLiteral("Config"), QStringLiteral("SaveFile"));
-    return withSeparator(saveFile.isEmpty() ? paths.programFolder : QDir(paths.programFolder).absoluteFilePath(saveFile));
+    return recordingFolderFor(paths.programFolder, saveFile);
 }
 
 QStringList recordingListing(const AppPaths &paths, SettingsStore &settings, const Texts &texts)

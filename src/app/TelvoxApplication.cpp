@@ -18,6 +18,7 @@
 #include "ui/MessageListsBinder.h"
 #include "telephony/TelephonyCore.h"
 #include "ui/frmMain.h"
+#include "sim/exchange/VirtualExchangeBackend.h"
 #include "ui/frmPopCallID.h"
 #include "ui/frmSplash.h"
 #include "platform/media/MediaControl.h"
@@ -148,6 +149,7 @@ TelvoxApplication::StartResult TelvoxApplication::Main()
         // The running program shows its window instead; the message only when it cannot.
         if (askRunningInstanceToRaise(m_paths.lockFile + QStringLiteral(".raise"))) {
             m_lock.reset();
+            m_raisedRunning = true;
             return StartResult::AlreadyRunning;
         }
         m_prompts.messageBox(QStringLiteral("Telvox Is Already Running"), MessageIcon::Critical,
@@ -207,6 +209,7 @@ void TelvoxApplication::loadMainWindow()
     m_system->attach(*this);
     m_system->build();
     m_popCallId = std::make_unique<frmPopCallID>(telephony());
+    m_popCallId->setCaptions(texts());
     QObject::connect(m_main.get(), &frmMain::dialOutRequested, m_main.get(), [this] { showDialOut(); });
     QObject::connect(m_main.get(), &frmMain::lineControlsRequested, m_main.get(), [this] { showLineControls(); });
     QObject::connect(m_main.get(), &frmMain::setupRequested, m_main.get(), [this] { showSetup(); });
@@ -225,6 +228,7 @@ void TelvoxApplication::loadMainWindow()
         return;
     }
     m_system->start(m_state);
+    m_main->setLineControlsAvailable(virtualExchangeOf(&m_system->lineBackend()) != nullptr);
     m_listsBinder = std::make_unique<MessageListsBinder>(MessageListsBinder::Services{
         messageLists(), *m_main, *timers().timPlayAll, m_prompts, statusList(),
         *m_options.mail, m_state.recordingFolder, &texts(),
@@ -278,16 +282,6 @@ void TelvoxApplication::alarm(const QString &text) { m_options.tray->showMessage
 std::optional<std::array<QString, 4>> TelvoxApplication::loadSetupHidden()
 {
     frmSetup &setup = loadedSetup();
-    // On the virtual exchange a store without any line selection opens Line0, so that a new
-    // user can try calls from the Virtual Exchange window at once.
-    bool anySelection = false;
-    for (int k = 0; k < 4; ++k)
-        anySelection = anySelection
-                       || !settings().ReadSetting(QStringLiteral("Config"), QStringLiteral("Line") + QString::number(k)).isEmpty();
-    if (!anySelection && setup.Check1(0)->isEnabled()) {
-        settings().WriteSetting(QStringLiteral("Config"), QStringLiteral("Line0"), QStringLiteral("1"));
-        setup.Check1(0)->setChecked(true);
-    }
     std::array<QString, 4> names;
     for (int n = 0; n < 4; ++n)
         names.at(std::size_t(n)) = setup.txtLine(n)->text();
@@ -329,14 +323,38 @@ frmSetup &TelvoxApplication::loadedSetup()
                         m_main->cmdExit_Click();
                     else
                         m_exitRequested = true;
-                }},
+                },
+                true},
             m_main.get());
         if (m_ownFolders) // our own picker opens its dialogs over the setup window
             static_cast<WidgetFolderPicker &>(*m_ownFolders).setOwner(m_setup.get());
     }
-    if (!m_setup->isFormLoaded())
+    if (!m_setup->isFormLoaded()) {
         m_setup->Form_Load();
+        selectFirstLineByDefault(*m_setup);
+    }
     return *m_setup;
+}
+
+void TelvoxApplication::selectFirstLineByDefault(frmSetup &setup)
+{
+    // A store that never chose a line, or a setup never saved (no recordings folder yet) with
+    // no line selected, opens Line0, so that a new user's calls are answered and the Virtual
+    // Exchange window can try them at once. The setup shows the selection the program will
+    // use, the first one included. (Its loading wrote "0" for lines the devices cannot carry.)
+    bool anyChoice = false;
+    bool anySelected = false;
+    for (int k = 0; k < 4; ++k) {
+        const QString line = QStringLiteral("Line") + QString::number(k);
+        anyChoice = anyChoice || !settings().ReadSetting(QStringLiteral("Config"), line).isEmpty();
+        anySelected = anySelected || setup.Check1(k)->isChecked();
+    }
+    const bool neverSaved = settings().ReadSetting(QStringLiteral("Config"), QStringLiteral("SaveFile")).isEmpty();
+    if (anySelected || (anyChoice && !neverSaved) || !setup.Check1(0)->isEnabled())
+        return;
+    settings().WriteSetting(QStringLiteral("Config"), QStringLiteral("Line0"), QStringLiteral("1"));
+    const QSignalBlocker quiet(setup.Check1(0));
+    setup.Check1(0)->setChecked(true);
 }
 
 void TelvoxApplication::showSetup()

@@ -89,6 +89,8 @@ public:
     static void restartDetached();
 
     bool isLoaded() const { return m_loaded; }
+    // A second start that brought the running program's window forward: it did its job.
+    bool raisedRunningInstance() const { return m_raisedRunning; }
     // Called once loading has finished (after the splash, when there is one).
     void setLoadedHandler(std::function<void()> handler) { m_loadedHandler = std::move(handler); }
     bool isFirstStart() const { return m_firstStart; }
@@ -158,6 +160,7 @@ private:
     void loadMainWindow();
     void addBlockingCommands(); // AppForwarding.cpp
     frmSetup &loadedSetup();
+    void selectFirstLineByDefault(frmSetup &setup);
     ModalRunner &modal();
 
     AppPaths m_paths;
@@ -175,6 +178,7 @@ private:
     std::unique_ptr<MediaControl> m_media;
     std::function<void()> m_firstSetup;
     bool m_firstRunRefused = false;
+    bool m_raisedRunning = false;
     std::unique_ptr<LineBackendRegistry> m_ownLineBackends;
     std::unique_ptr<QtAudioDevices> m_soundCard;
     std::unique_ptr<MediaDevice> m_ownAnnouncements;

@@ -222,7 +222,7 @@ int run(int argc, char *argv[])
     });
 
     if (telvoxApp.Main() == telvox::TelvoxApplication::StartResult::AlreadyRunning)
-        return 1;
+        return telvoxApp.raisedRunningInstance() ? 0 : 1; // 1: the running one could not be reached
     if (serviceMode) {
         serviceMode->say(telvoxApp.texts().LoadText(1651).arg(QCoreApplication::applicationPid()));
         serviceMode->say(telvoxApp.texts().LoadText(1204) + paths.programFolder);

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QStringList>
 
 namespace telvox {
 
@@ -12,6 +13,23 @@ QString withSeparator(QString path)
     if (!path.endsWith(QLatin1Char('/')))
         path += QLatin1Char('/');
     return path;
+}
+
+QString recordingFolderFor(const QString &programFolder, const QString &saveFile)
+{
+    const QDir program(programFolder);
+    if (saveFile.trimmed().isEmpty())
+        return withSeparator(program.filePath(QStringLiteral("waveFiles")));
+    return withSeparator(program.absoluteFilePath(saveFile));
+}
+
+bool isPromptFileName(const QString &fileName)
+{
+    static const QStringList prompts{QStringLiteral("greeting.wav"), QStringLiteral("legal.wav"),
+                                     QStringLiteral("blocked.wav"),  QStringLiteral("01.wav"),
+                                     QStringLiteral("02.wav"),       QStringLiteral("03.wav"),
+                                     QStringLiteral("04.wav")};
+    return prompts.contains(fileName, Qt::CaseInsensitive);
 }
 
 QString findFileIgnoringCase(const QString &folder, const QString &name)

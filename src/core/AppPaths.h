@@ -33,6 +33,15 @@ QString applicationName();
 // `path` with a trailing "/" (added when missing).
 QString withSeparator(QString path);
 
+// The recording folder for the stored "Config" / "SaveFile" value, ending with a separator:
+// that folder (a relative one is taken inside the program folder), or "waveFiles/" in the
+// program folder while none is stored. Never the program folder itself, where the prompts are.
+QString recordingFolderFor(const QString &programFolder, const QString &saveFile);
+
+// True for the name of a prompt the program plays to callers ("greeting.wav", "legal.wav",
+// "blocked.wav", "01.wav" to "04.wav", in any case): such files are never recordings.
+bool isPromptFileName(const QString &fileName);
+
 // The file `name` in `folder`, found without regard to case ("Greeting.wav" and
 // "greeting.wav" lead to the same file). Returns folder + "/" + name when none exists.
 QString findFileIgnoringCase(const QString &folder, const QString &name);

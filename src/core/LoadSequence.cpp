@@ -109,7 +109,7 @@ LoadResult runLoadSequence(const AppPaths &paths, SettingsStore &settings, Event
     const QString saveFile = settings.ReadSetting(config, QStringLiteral("SaveFile")); // 19
     // A relative folder (a hand-edited store) is taken inside the program folder, never in
     // whatever folder the program happened to be started from.
-    state.recordingFolder = withSeparator(saveFile.isEmpty() ? paths.programFolder : program.absoluteFilePath(saveFile));
+    state.recordingFolder = recordingFolderFor(paths.programFolder, saveFile);
     hooks.LoadMessageLists();                                                    // 20
     state.modemsChanged = checkModemChanges(settings, deviceNames, state.ringGap); // 21
     hooks.LoadPhoneBook();                                                       // 22

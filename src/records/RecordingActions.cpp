@@ -1,5 +1,7 @@
 #include "records/RecordingActions.h"
 
+#include "core/AppPaths.h"
+
 #include "core/Texts.h"
 #include "platform/shell/MailClient.h"
 #include "platform/shell/UserPrompts.h"
@@ -35,8 +37,10 @@ QStringList recordingFiles(const QString &recordFolder)
     const QDir dir(recordFolder);
     const QStringList names = dir.entryList({QStringLiteral("*.wav")}, QDir::Files, QDir::Name | QDir::IgnoreCase);
     QStringList paths;
-    for (const QString &name : names)
-        paths << dir.filePath(name);
+    for (const QString &name : names) {
+        if (!isPromptFileName(name)) // the prompts stay where the calls need them
+            paths << dir.filePath(name);
+    }
     return paths;
 }
 

@@ -11,6 +11,9 @@ namespace telvox {
 
 namespace {
 constexpr int kWatchIntervalMs = 1000;
+constexpr int kWaitingForAnswer = 1895;
+constexpr int kAnsweredRecording = 1896;
+constexpr int kCallEnded = 1897;
 const QString kConfig = QStringLiteral("Config");
 } // namespace
 
@@ -44,6 +47,8 @@ bool Dialler::Dial(const QString &lineText, const QString &number)
     if (!m_s.core.MakeCall(line, trimmed))
         return false;
     setButtons(Buttons::Calling);
+    m_dialledLine = line;
+    m_dialledNumber = trimmed;
     m_s.core.call(line).dialled(number);
     AddMadeCall(m_s.settings, trimmed);
     m_s.status.AddStatus(QStringLiteral("Line") + lineText.trimmed() + QStringLiteral(" 正在拨号"));
@@ -68,6 +73,18 @@ void Dialler::Timer1_Timer(int line)
         return;
     m_timer1[line].setEnabled(false);
     setButtons(Buttons::Ready);
+}
+
+QString Dialler::callStateText() const
+{
+    if (m_dialledLine < 0 || m_dialledLine >= kLineCount)
+        return QString();
+    const LineSlot &slot = m_s.core.lineTable()[m_dialledLine];
+    if (m_buttons == Buttons::Ready && slot.recState == RecState::Idle)
+        return m_s.texts.LoadText(kCallEnded);
+    if (slot.recState == RecState::Recording)
+        return m_s.texts.LoadText(kAnsweredRecording);
+    return m_s.texts.LoadText(kWaitingForAnswer).arg(m_dialledNumber);
 }
 
 void Dialler::setButtons(Buttons b)

@@ -57,6 +57,10 @@ public:
     const Timer &Timer1(int line) const { return m_timer1[line]; }
 
     Buttons buttons() const { return m_buttons; }
+    // What the last dialled call is doing, in words for the window: waiting for the answer,
+    // answered and being recorded, or ended. Empty before the first call.
+    QString callStateText() const;
+    EventLoop &loop() const { return m_s.loop; }
     // Called whenever the buttons change state.
     void setButtonsHandler(std::function<void(Buttons)> handler) { m_buttonsChanged = std::move(handler); }
 
@@ -69,6 +73,8 @@ private:
     Services m_s;
     TimerArray<4> m_timer1;
     Buttons m_buttons = Buttons::Ready;
+    int m_dialledLine = -1; // the line of the last call placed
+    QString m_dialledNumber;
     std::function<void(Buttons)> m_buttonsChanged;
 };
 

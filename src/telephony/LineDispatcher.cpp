@@ -193,7 +193,7 @@ void TelephonyCore::OnCallState(HCall handle, std::uint32_t param1, std::uint32_
             return;
         }
         if (n >= 0) {
-            addStatus(lineText(n) + m_s.texts.LoadText(1063));
+            addStatus(lineText(n) + QLatin1Char(' ') + m_s.texts.LoadText(1063)); // "Line0 Disconnected"
             // Whatever the line was doing: a recording is finished, an unanswered dialled call
             // is dropped, a recording about to start does not, and the line is hung up.
             bool dialledEnded = false;

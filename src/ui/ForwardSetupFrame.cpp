@@ -44,6 +44,9 @@ ForwardSetupFrame::ForwardSetupFrame(const Texts &texts, SettingsStore &settings
     outer->addWidget(m_body);
     auto *form = new QFormLayout(m_body);
     form->setContentsMargins(0, 0, 0, 0);
+    // A long caption (the password's) puts its field below it rather than squeezing every
+    // field of the form.
+    form->setRowWrapPolicy(QFormLayout::WrapLongRows);
     m_to = named(new QLineEdit(m_body), "txtMailTo");
     form->addRow(texts.LoadText(1931), m_to);
 
@@ -51,6 +54,8 @@ ForwardSetupFrame::ForwardSetupFrame(const Texts &texts, SettingsStore &settings
     m_host = named(new QLineEdit(m_body), "txtSmtpHost");
     m_port = named(new QLineEdit(m_body), "txtSmtpPort");
     m_port->setValidator(new QIntValidator(1, 65535, m_port));
+    // Room for a whole server name beside the port and the security choice.
+    m_host->setMinimumWidth(m_host->fontMetrics().horizontalAdvance(QStringLiteral("smtp.example.com")) + 16);
     m_port->setMaximumWidth(m_port->fontMetrics().horizontalAdvance(QStringLiteral("000000")) + 16);
     m_security = named(new QComboBox(m_body), "cboSecurity");
     m_security->addItem(texts.LoadText(1935), int(MailSecurity::StartTls));

@@ -1,7 +1,9 @@
 #include "ui/InstanceRaise.h"
 
 #include <QLocalServer>
+#include <QDeadlineTimer>
 #include <QLocalSocket>
+#include <QThread>
 
 namespace telvox {
 
@@ -39,14 +41,22 @@ bool RaiseListener::isListening() const { return m_server->isListening(); }
 
 bool askRunningInstanceToRaise(const QString &socketPath, int timeoutMs)
 {
-    QLocalSocket socket;
-    socket.connectToServer(socketPath);
-    if (!socket.waitForConnected(timeoutMs))
-        return false;
-    socket.write(kRaise);
-    const bool sent = socket.waitForBytesWritten(timeoutMs);
-    socket.disconnectFromServer();
-    return sent;
+    // A running program that is busy for a moment (or whose listener is being set up) is
+    // asked again until the time is up, rather than the second start ending unheard.
+    QDeadlineTimer deadline(timeoutMs);
+    do {
+        QLocalSocket socket;
+        socket.connectToServer(socketPath);
+        if (socket.waitForConnected(int(qMax<qint64>(1, deadline.remainingTime())))) {
+            socket.write(kRaise);
+            const bool sent = socket.waitForBytesWritten(int(qMax<qint64>(1, deadline.remainingTime())));
+            socket.disconnectFromServer();
+            if (sent)
+                return true;
+        }
+        QThread::msleep(100);
+    } while (!deadline.hasExpired());
+    return false;
 }
 
 } // namespace telvox

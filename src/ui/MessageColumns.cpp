@@ -1,5 +1,6 @@
 #include "ui/MessageColumns.h"
 
+#include "core/Texts.h"
 #include "platform/media/WaveFileInfo.h"
 #include "records/MailForward.h"
 #include "telephony/PhoneBookTable.h"
@@ -19,6 +20,9 @@ namespace {
 
 constexpr int kColumns = 4;
 constexpr int kFileColumn = 3;
+constexpr int kUnknownCaller = 1876;
+constexpr int kNameAndNumber = 1877;
+constexpr int kWhoAndLength = 1878;
 
 // Paints one item as a row of columns laid out by the list's header.
 class ColumnsDelegate final : public QStyledItemDelegate
@@ -79,6 +83,7 @@ MessageFacts messageFacts(const QString &folder, const QString &entry, const std
         facts.when = named.when.toString(QStringLiteral("yyyy-MM-dd hh:mm"));
     if (!named.number.isEmpty()) {
         facts.caller = named.number;
+        facts.number = named.number;
         // The same look-up caller ID makes: the last record with this telephone wins.
         for (const phonebook::Entry &e : book) {
             if (!e.tele.isEmpty() && e.tele.trimmed() == named.number && !e.name.trimmed().isEmpty())
@@ -96,6 +101,16 @@ MessageFacts messageFacts(const QString &folder, const QString &entry, const std
         }
     }
     return facts;
+}
+
+QString messageAnnouncement(const MessageFacts &facts, const Texts &texts)
+{
+    QString who = facts.caller;
+    if (who.isEmpty())
+        who = texts.LoadText(kUnknownCaller);
+    else if (!facts.number.isEmpty() && facts.caller != facts.number)
+        who = texts.LoadText(kNameAndNumber).arg(facts.caller, facts.number);
+    return facts.length.isEmpty() ? who : texts.LoadText(kWhoAndLength).arg(who, facts.length);
 }
 
 MessageListWidget::MessageListWidget(const QStringList &titles, QWidget *parent)

@@ -6,6 +6,7 @@
 #include "core/EventLoop.h"
 #include "platform/shell/MailClient.h"
 #include "platform/shell/UserPrompts.h"
+#include "records/MailForward.h"
 #include "records/MessageLists.h"
 #include "records/RecordingActions.h"
 #include "records/StatusLog.h"
@@ -27,6 +28,7 @@ namespace telvox {
 namespace {
 constexpr int kPlayAll = 1751;
 constexpr int kMailTo = 1752;
+constexpr int kBlockCaller = 1959;
 } // namespace
 
 MessageListsBinder::MessageListsBinder(Services services, QObject *parent)
@@ -55,12 +57,12 @@ MessageListsBinder::MessageListsBinder(Services services, QObject *parent)
     // The tray counts the unread messages, and each new one is announced (the list model
     // inserts a row first and names it after).
     m_announced = lists.unreadEntries();
-    const auto unreadChanged = [this](bool announce) {
+    const auto unreadChanged = [this](bool announcing) {
         const QStringList entries = m_s.lists.unreadEntries();
         m_s.window.setUnreadCount(int(entries.size()));
         for (const QString &entry : entries) {
-            if (announce && !entry.isEmpty() && !m_announced.contains(entry))
-                m_s.window.announceMessage(entry);
+            if (announcing && !entry.isEmpty() && !m_announced.contains(entry))
+                announce(entry);
         }
         m_announced = entries;
     };
@@ -69,6 +71,7 @@ MessageListsBinder::MessageListsBinder(Services services, QObject *parent)
     connect(&lists.unread(), &QAbstractItemModel::rowsInserted, this, [unreadChanged] { unreadChanged(true); });
     connect(&lists.unread(), &QAbstractItemModel::dataChanged, this, [unreadChanged] { unreadChanged(true); });
     unreadChanged(false);
+    connect(&m_s.window, &frmMain::messageActionChosen, this, &MessageListsBinder::messageActionChosen);
     connect(&m_s.window, &frmMain::playNewestRequested, this, [this] {
         // The newest message: the last unread one, or else the last handled one.
         const qsizetype unread = m_s.lists.unreadEntries().size();
@@ -139,12 +142,53 @@ MessageListsBinder::MessageListsBinder(Services services, QObject *parent)
         connect(all, &QAction::triggered, this, &MessageListsBinder::mmuPlayAll_Click);
         connect(del, &QAction::triggered, &m_s.lists, &MessageLists::mmuDelete1_Click);
     }
+    // Both menus offer to block the caller of the chosen recording (when its name has a number).
+    for (auto [menu, name] : {std::pair{mmuFile, "mmuBlockFile"}, std::pair{mmuFile1, "mmuBlockFile1"}}) {
+        if (!menu || menu->findChild<QAction *>(QLatin1String(name)))
+            continue;
+        QAction *block = menu->addAction(caption(kBlockCaller, "Block this caller"));
+        block->setObjectName(QLatin1String(name));
+        connect(block, &QAction::triggered, this, [this] {
+            const QString number = recordingFacts(m_s.lists.currentRecording()).number;
+            if (!number.isEmpty())
+                emit blockCallerRequested(number);
+        });
+        connect(menu, &QMenu::aboutToShow, block,
+                [this, block] { block->setEnabled(!recordingFacts(m_s.lists.currentRecording()).number.isEmpty()); });
+    }
     for (auto [widget, menu] : {std::pair{m_lstLastTen, mmuFile}, std::pair{m_lstUnread, mmuFile1}}) {
         widget->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(widget, &QListWidget::customContextMenuRequested, this,
                 [widget = widget, menu = menu](const QPoint &pos) { menu->popup(widget->viewport()->mapToGlobal(pos)); });
     }
     m_s.timPlayAll.setCallback([this] { timPlayAll_Timer(); });
+}
+
+void MessageListsBinder::announce(const QString &entry)
+{
+    // Who called and for how long, as the lists' columns show it; without texts, the name.
+    if (!m_s.texts) {
+        m_s.window.announceMessage(entry, entry);
+        return;
+    }
+    const std::vector<phonebook::Entry> book =
+        m_s.phoneBookPath.isEmpty() ? std::vector<phonebook::Entry>{} : phonebook::readRecords(m_s.phoneBookPath);
+    m_s.window.announceMessage(entry, messageAnnouncement(messageFacts(m_s.recordFolder, entry, book), *m_s.texts));
+}
+
+void MessageListsBinder::messageActionChosen(const QString &entry, const QString &action)
+{
+    // The message may have been played or deleted since it was announced: then nothing.
+    const int row = int(m_s.lists.unreadEntries().indexOf(entry));
+    if (row < 0)
+        return;
+    m_s.lists.lstUnread_Click(row);
+    if (action == QLatin1String("play")) {
+        m_s.window.bringToFront();
+        pressPlay();
+    } else if (action == QLatin1String("read")) {
+        m_s.lists.markSelectedUnreadAsHeard();
+    }
 }
 
 void MessageListsBinder::refill(QListWidget *widget, const QStringList &entries)

@@ -54,7 +54,17 @@ public:
 
     QAction *mailToAction() const { return m_mmumailto; }
 
+signals:
+    // "Block this caller" in a recording list's menu, with the recording's number.
+    void blockCallerRequested(const QString &number);
+
+public:
+
+    // An action of a new message's notification ("play", "read").
+    void messageActionChosen(const QString &entry, const QString &action);
+
 private:
+    void announce(const QString &entry);
     void refill(QListWidget *widget, const QStringList &entries);
     void watchPhoneBook();
     void pressPlay();

@@ -1,5 +1,8 @@
 #include "ui/ScreenFit.h"
 
+#include <QAbstractSpinBox>
+#include <QComboBox>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QLayout>
 #include <QMargins>
@@ -61,6 +64,32 @@ private:
     QLayout *m_buttonRow;
 };
 
+// A wheel turned over a choice or a number that has no keyboard focus scrolls the window
+// instead of changing the value: scrolling through a long window changes nothing on the way.
+class WheelGuard final : public QObject
+{
+public:
+    explicit WheelGuard(QScrollArea &area)
+        : QObject(&area)
+        , m_area(area)
+    {
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::Wheel)
+            return QObject::eventFilter(watched, event);
+        const auto *widget = qobject_cast<QWidget *>(watched);
+        if (!widget || widget->hasFocus())
+            return QObject::eventFilter(watched, event);
+        QCoreApplication::sendEvent(m_area.verticalScrollBar(), event);
+        return true;
+    }
+
+private:
+    QScrollArea &m_area;
+};
+
 } // namespace
 
 QSize usableScreenSize(const QWidget &window)
@@ -93,6 +122,8 @@ void fitOnScreen(QWidget &window, QLayout *buttonRow)
     area->setObjectName(QStringLiteral("scrollArea"));
     area->setFrameShape(QFrame::NoFrame);
     area->setWidgetResizable(true);
+    // The window's first control takes the keyboard focus, not the frame around them all.
+    area->setFocusPolicy(Qt::NoFocus);
     area->setWidget(body);
     auto *outer = new QVBoxLayout(&window);
     outer->setContentsMargins(0, 0, 0, 0);
@@ -100,6 +131,13 @@ void fitOnScreen(QWidget &window, QLayout *buttonRow)
     if (buttonRow)
         outer->addLayout(buttonRow);
     window.installEventFilter(new Fitter(window, *body, buttonRow));
+    auto *guard = new WheelGuard(*area);
+    for (QWidget *w : body->findChildren<QWidget *>()) {
+        if (qobject_cast<QComboBox *>(w) || qobject_cast<QAbstractSpinBox *>(w)) {
+            w->setFocusPolicy(Qt::StrongFocus); // a wheel gives them no focus either
+            w->installEventFilter(guard);
+        }
+    }
 }
 
 } // namespace telvox

@@ -77,4 +77,20 @@ void QtSystemTray::notify(const QString &title, const QString &text)
     });
 }
 
+void QtSystemTray::notifyWithActions(const QString &title, const QString &text,
+                                     const QList<NotificationAction> &actions,
+                                     std::function<void(const QString &key)> chosen)
+{
+    QStringList keysAndLabels;
+    for (const NotificationAction &action : actions)
+        keysAndLabels << action.key << action.label;
+    m_notifications->send(
+        title, text,
+        [this, title, text] {
+            if (isIconShown())
+                m_icon->showMessage(title, text, QSystemTrayIcon::Information);
+        },
+        keysAndLabels, std::move(chosen));
+}
+
 } // namespace telvox

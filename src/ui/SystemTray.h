@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QIcon>
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -14,6 +15,13 @@ namespace telvox {
 class DesktopNotifications;
 
 enum class TrayClick { Left, Right, Double, Middle };
+
+// A button of a desktop notification: the key it reports and the label it shows.
+struct NotificationAction
+{
+    QString key;
+    QString label;
+};
 
 // The icon in the desktop's notification area that stands for the main window.
 class SystemTray
@@ -32,6 +40,15 @@ public:
     // An information for the user, shown whether the icon is or not: the desktop's
     // notification service, else the icon's balloon.
     virtual void notify(const QString &title, const QString &text) { showMessage(title, text); }
+    // The same with buttons; `chosen` gets the key of the one pressed. Where the desktop has
+    // no notification service the information is shown without them.
+    virtual void notifyWithActions(const QString &title, const QString &text,
+                                   const QList<NotificationAction> &actions,
+                                   std::function<void(const QString &key)> chosen)
+    {
+        (void)actions, (void)chosen;
+        notify(title, text);
+    }
     // The icon's tool tip, and its picture (with the unread count drawn on it).
     virtual void setToolTip(const QString &tip) { (void)tip; }
     virtual void setIcon(const QIcon &icon) { (void)icon; }
@@ -65,6 +82,8 @@ public:
     bool isIconShown() const override;
     void showMessage(const QString &title, const QString &text) override;
     void notify(const QString &title, const QString &text) override;
+    void notifyWithActions(const QString &title, const QString &text, const QList<NotificationAction> &actions,
+                           std::function<void(const QString &key)> chosen) override;
     void setToolTip(const QString &tip) override;
     void setIcon(const QIcon &icon) override;
     void setMenu(QMenu *menu) override;

@@ -27,9 +27,11 @@ MessageResult WidgetPrompts::messageBox(const QString &text, MessageIcon icon, c
     }
     // Over the window the user is working in: a question asked by a dialog opens on top of that
     // dialog, never behind the other windows.
-    QWidget *owner = m_parent;
+    // The modal window in front (a dialog, or a progress over it) owns the message; only
+    // without one is it the program's main window's.
+    QWidget *owner = QApplication::activeModalWidget();
     if (!owner)
-        owner = QApplication::activeModalWidget();
+        owner = m_parent;
     if (!owner)
         owner = QApplication::activeWindow();
     QMessageBox box(owner);

@@ -29,6 +29,8 @@ const QString kParent = QStringLiteral("..");
 constexpr int kNothingToBackUp = 1703;
 constexpr int kFilesCopied = 1704;
 constexpr int kFilesMoved = 1705;
+constexpr int kOneFileCopied = 1874;
+constexpr int kOneFileMoved = 1875;
 
 // Entries added to a list after `before` was taken stay after the restored ones; the oldest
 // fall out beyond the list's capacity.
@@ -123,6 +125,8 @@ frmBackup::frmBackup(Services services, QWidget *parent)
     m_progress->setAutoClose(false);
     m_progress->setAutoReset(false);
     m_progress->cancel(); // no transfer yet: stays hidden until Ok
+    // Wide enough for its whole title (a window manager cuts a long title short otherwise).
+    m_progress->setMinimumWidth(m_progress->fontMetrics().horizontalAdvance(t.LoadText(1034)) + 160);
 
     setTargetFolder(m_s.startFolder);
     resize(620, 420);
@@ -171,10 +175,7 @@ void frmBackup::OKButton_Click()
     const bool move = m_check1->isChecked();
     const QStringList lastTenBefore = m_s.lists.lastTenEntries();
     const QStringList unreadBefore = m_s.lists.unreadEntries();
-    const QDir source(m_s.recordingFolder);
-    const int recordings = source.isReadable()
-        ? int(source.entryList({QStringLiteral("*.wav")}, QDir::Files).size())
-        : 0;
+    const int recordings = int(recordingFiles(m_s.recordingFolder).size());
     if (recordings == 0) {
         // Nothing to transfer: say so rather than show a progress that never moves.
         m_s.prompts.messageBox(t.LoadText(kNothingToBackUp).arg(QDir::toNativeSeparators(m_s.recordingFolder)),
@@ -191,10 +192,16 @@ void frmBackup::OKButton_Click()
         progress.setValue(done); // lets the window's Cancel be pressed
         return !progress.wasCanceled();
     };
-    const FileTransfer::AskConflict ask = [this, &t](const QString &target) {
+    const FileTransfer::AskConflict ask = [this, &t, &progress](const QString &target) {
+        // The question must be answerable: the window-modal progress would block it while
+        // showing, so it steps aside until the answer is given.
+        const bool progressShown = progress.isVisible();
+        progress.hide();
         const MessageResult answer
             = m_s.prompts.messageBox(QLatin1Char('"') + QFileInfo(target).fileName() + QLatin1Char('"') + t.LoadText(1506),
                                      MessageIcon::Question, t.LoadText(1034), MessageButtons::YesNoCancel);
+        if (progressShown && answer != MessageResult::Cancel)
+            progress.show();
         switch (answer) {
         case MessageResult::Yes:
         case MessageResult::Ok: return FileTransfer::Conflict::Overwrite;
@@ -214,8 +221,10 @@ void frmBackup::OKButton_Click()
     m_undo->setEnabled(!result->done.isEmpty() || move);
     fillFile1();
     const int done = int(result->done.size());
-    m_s.prompts.messageBox(t.LoadText(move ? kFilesMoved : kFilesCopied).arg(done).arg(qMax(0, recordings - done)),
-                           MessageIcon::Information, t.LoadText(1034));
+    const int skipped = qMax(0, recordings - done);
+    const QString report = done == 1 ? t.LoadText(move ? kOneFileMoved : kOneFileCopied).arg(skipped)
+                                     : t.LoadText(move ? kFilesMoved : kFilesCopied).arg(done).arg(skipped);
+    m_s.prompts.messageBox(report, MessageIcon::Information, t.LoadText(1034));
 }
 
 int frmBackup::cmdUndo_Click()

@@ -1,4 +1,6 @@
 #include "ui/frmBrows.h"
+
+#include "core/AppPaths.h"
 #include "ui/ScreenFit.h"
 
 #include "core/EventLoop.h"
@@ -68,6 +70,8 @@ frmBrows::frmBrows(Services services, QWidget *parent)
     m_Text1 = new QLineEdit(this);
     m_Text1->setObjectName(QStringLiteral("Text1"));
     m_Text1->setAccessibleName(t.LoadText(1451));
+    // Room for a date or a number to filter by, however narrow the window gets.
+    m_Text1->setMinimumWidth(m_Text1->fontMetrics().horizontalAdvance(QStringLiteral("2026-12-06~555")) + 16);
     m_Command2 = new QPushButton(t.LoadText(1303), this);
     m_Command2->setObjectName(QStringLiteral("Command2"));
     m_Command1 = new QPushButton(QIcon(QStringLiteral(":/telvox/ui/dark/search.svg")), t.LoadText(1086), this);
@@ -150,10 +154,10 @@ frmBrows::frmBrows(Services services, QWidget *parent)
     connect(play, &QAction::triggered, this, &frmBrows::mmuPlay_Click);
     connect(del, &QAction::triggered, this, &frmBrows::mmuDelete_Click);
 
-    // Start in the recording folder, or in the program's own folder before one is chosen.
-    const QString saveFile = m_s.settings.ReadSetting(QStringLiteral("Config"), QStringLiteral("SaveFile"));
+    // Start in the recording folder (waveFiles/ before one is chosen), or in the program's
+    // own folder when that folder is not there.
     fillDrives();
-    setDirPath(!saveFile.isEmpty() && QDir(saveFile).exists() ? saveFile : m_s.programFolder);
+    setDirPath(recordingsOrProgramFolder());
     fitOnScreen(*this);
 }
 
@@ -189,8 +193,14 @@ void frmBrows::showEvent(QShowEvent *event)
         return;
     }
     // The folder went away since the last visit: back to the recordings.
+    setDirPath(recordingsOrProgramFolder());
+}
+
+QString frmBrows::recordingsOrProgramFolder() const
+{
     const QString saveFile = m_s.settings.ReadSetting(QStringLiteral("Config"), QStringLiteral("SaveFile"));
-    setDirPath(!saveFile.isEmpty() && QDir(saveFile).exists() ? saveFile : m_s.programFolder);
+    const QString recordings = recordingFolderFor(m_s.programFolder, saveFile);
+    return QDir(recordings).exists() ? recordings : m_s.programFolder;
 }
 
 void frmBrows::setDirPath(const QString &path)
@@ -236,8 +246,11 @@ void frmBrows::refreshFiles()
     m_File1->clear();
     const QStringList files =
         QDir(m_dirPath).entryList({m_pattern}, QDir::Files | QDir::Hidden, QDir::Name | QDir::IgnoreCase);
-    for (const QString &f : files)
+    for (const QString &f : files) {
+        if (isPromptFileName(f)) // the prompts are not recordings (the setup records them)
+            continue;
         new QListWidgetItem(QIcon(QStringLiteral(":/telvox/ui/dark/play.svg")), f, m_File1);
+    }
 }
 
 void frmBrows::Drive1_Change()

@@ -70,6 +70,7 @@ protected:
 private:
     void fillDrives();
     void fillFolders();
+    QString recordingsOrProgramFolder() const;
 
     Services m_s;
     QString m_dirPath;

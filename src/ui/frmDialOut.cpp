@@ -3,6 +3,7 @@
 
 #include "core/Texts.h"
 #include "platform/shell/UserPrompts.h"
+#include "core/EventLoop.h"
 #include "telephony/Dialler.h"
 #include "telephony/PhoneBookTable.h"
 #include "ui/ModalRunner.h"
@@ -38,6 +39,8 @@ QPushButton *button(const QString &name, const QString &caption, QWidget *parent
 
 constexpr int kPhoneBookWriteFailed = 1401;
 constexpr int kLineCaption = 1741;
+constexpr int kClear = 1885; // "Cls"
+constexpr int kStateWatchMs = 500;
 
 } // namespace
 
@@ -82,7 +85,7 @@ frmDialOut::frmDialOut(Services services, QWidget *parent)
     connect(comma, &QPushButton::clicked, this, [this] { m_txtDialOut->setText(m_txtDialOut->text() + QLatin1Char(',')); });
     QPushButton *back = button(QStringLiteral("cmdBackword"), QStringLiteral("<-"), this);
     connect(back, &QPushButton::clicked, this, &frmDialOut::cmdBackword_Click);
-    QPushButton *clear = button(QStringLiteral("cmdClear"), QStringLiteral("Cls"), this);
+    QPushButton *clear = button(QStringLiteral("cmdClear"), t.LoadText(kClear), this);
     connect(clear, &QPushButton::clicked, m_txtDialOut, &QLineEdit::clear);
     // Keys whose caption is a sign: a screen reader says what they do.
     for (const auto &[key, text] : {std::pair{comma, 1457}, {back, 1455}, {clear, 1456}})
@@ -136,9 +139,15 @@ frmDialOut::frmDialOut(Services services, QWidget *parent)
     auto *lineRow = new QHBoxLayout;
     lineRow->addWidget(label1);
     lineRow->addWidget(m_combo1, 1);
+    // What the dialled call is doing, followed while the window is open.
+    m_lblCallState = new QLabel(this);
+    m_lblCallState->setObjectName(QStringLiteral("lblCallState"));
+    m_lblCallState->setWordWrap(true);
+    m_stateWatch = m_s.dialler.loop().createTimer(kStateWatchMs, [this] { showCallState(); });
     auto *left = new QVBoxLayout;
     left->addLayout(lineRow);
     left->addWidget(m_txtDialOut);
+    left->addWidget(m_lblCallState);
     left->addLayout(keypad);
     auto *right = new QVBoxLayout;
     right->addWidget(m_cmdDial);
@@ -162,6 +171,7 @@ frmDialOut::frmDialOut(Services services, QWidget *parent)
 
     m_s.dialler.setButtonsHandler([this](Dialler::Buttons) { showButtons(); });
     showButtons();
+    m_stateWatch->setEnabled(true);
     fillPhoneBookLists();
     fitOnScreen(*this);
 }
@@ -174,6 +184,15 @@ void frmDialOut::showButtons()
     m_cmdDial->setEnabled(ready);
     m_cmdDrop->setEnabled(!ready);
     m_cmdExit->setEnabled(ready);
+    showCallState();
+}
+
+void frmDialOut::showCallState()
+{
+    const QString state = m_s.dialler.callStateText();
+    if (m_lblCallState->text() != state)
+        m_lblCallState->setText(state);
+    m_lblCallState->setVisible(!state.isEmpty()); // no empty gap before the first call
 }
 
 void frmDialOut::fillPhoneBookLists()

@@ -4,8 +4,10 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 
 class QComboBox;
+class QLabel;
 class QGroupBox;
 class QLineEdit;
 class QListWidget;
@@ -17,6 +19,7 @@ class Dialler;
 class ModalRunner;
 class SettingsStore;
 class Texts;
+class Timer;
 class UserPrompts;
 
 // "DialOut": the line box, the number box with its keypad, Dial, Drop, Exit, the call records
@@ -67,6 +70,7 @@ private:
     void fillPhoneBookLists();
     void addEntry(const QString &number);
     void showButtons();
+    void showCallState();
 
     Services m_s;
     QComboBox *m_combo1;
@@ -77,6 +81,8 @@ private:
     QListWidget *m_lstPBName;
     QListWidget *m_lstPBTele;
     bool m_closing = false;
+    QLabel *m_lblCallState;
+    std::unique_ptr<Timer> m_stateWatch;
 };
 
 } // namespace telvox

@@ -5,7 +5,9 @@
 #include "core/Texts.h"
 #include "records/CallBlockList.h"
 #include "records/CallRecords.h"
+#include "telephony/PhoneBookTable.h"
 
+#include <QDir>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QListWidget>
@@ -27,6 +29,24 @@ QGroupBox *listFrame(const QString &name, const QString &caption, QListWidget *l
     layout->addWidget(list);
     layout->addWidget(select);
     return frame;
+}
+
+// The records oldest first, each number once (where it was used last), named after the
+// phonebook when it is there: "Anna Meyer (5551234)". The item keeps the number to dial.
+void fillCallList(QListWidget *list, const QStringList &numbers, const std::vector<phonebook::Entry> &book)
+{
+    for (qsizetype i = 0; i < numbers.size(); ++i) {
+        const QString &number = numbers.at(i);
+        if (numbers.indexOf(number, i + 1) >= 0)
+            continue; // called again later: listed there
+        QString name;
+        for (const phonebook::Entry &e : book) {
+            if (!number.trimmed().isEmpty() && e.tele.trimmed() == number.trimmed() && !e.name.trimmed().isEmpty())
+                name = e.name.trimmed();
+        }
+        auto *item = new QListWidgetItem(name.isEmpty() ? number : QStringLiteral("%1 (%2)").arg(name, number), list);
+        item->setData(Qt::UserRole, number);
+    }
 }
 
 } // namespace
@@ -78,8 +98,9 @@ frmDialRecords::frmDialRecords(const SettingsStore &settings, const Texts &texts
     connect(m_lstMade, &QListWidget::itemDoubleClicked, cmdMade, &QPushButton::click);
     connect(m_lstReceived, &QListWidget::itemDoubleClicked, cmdReceived, &QPushButton::click);
 
-    m_lstMade->addItems(readCallRecords(settings, QStringLiteral("Made")));
-    m_lstReceived->addItems(readCallRecords(settings, QStringLiteral("Received")));
+    const std::vector<phonebook::Entry> book = phonebook::listedEntries(QDir(programFolder).filePath(QStringLiteral("PhoneBook.txt")));
+    fillCallList(m_lstMade, readCallRecords(settings, QStringLiteral("Made")), book);
+    fillCallList(m_lstReceived, readCallRecords(settings, QStringLiteral("Received")), book);
     fitOnScreen(*this);
 }
 
@@ -90,9 +111,9 @@ void frmDialRecords::cmdReceived_Click() { choose(m_lstReceived); }
 void frmDialRecords::choose(const QListWidget *list)
 {
     const QListWidgetItem *item = list->selectedItems().value(0);
-    if (!item || item->text().isEmpty())
+    if (!item || item->data(Qt::UserRole).toString().isEmpty())
         return;
-    m_chosen = item->text();
+    m_chosen = item->data(Qt::UserRole).toString();
     accept();
 }
 

@@ -15,8 +15,12 @@
 #include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include <cmath>
+#include <cstdint>
 
 namespace telvox {
 
@@ -64,6 +68,25 @@ bool playPrompt(MediaControl &media, UserPrompts &prompts, const Texts &texts, c
     return true;
 }
 
+constexpr int kBytesPerSecond = 16000; // 8000 samples of 16 bits
+constexpr int kLevelFloorDb = 60;
+constexpr int kLevelTip = 1898;
+constexpr int kGreetingTitle = 1899;
+constexpr int kLegalTitle = 1915;
+constexpr int kMenuPromptTitle = 1916;
+
+// What the prompt is, for the recorder's title: the greeting, the legal notice or a touch-tone
+// menu prompt ("01.wav" to "04.wav").
+QString promptTitle(const Texts &texts, const QString &promptName)
+{
+    const QString name = promptName.toLower();
+    if (name == QLatin1String("greeting.wav"))
+        return texts.LoadText(kGreetingTitle);
+    if (name == QLatin1String("legal.wav"))
+        return texts.LoadText(kLegalTitle);
+    return texts.LoadText(kMenuPromptTitle).arg(promptName);
+}
+
 } // namespace
 
 ProgramCall soundRecorderCommand(const std::function<QString(const QString &)> &find)
@@ -85,8 +108,10 @@ frmGreeting::frmGreeting(Services services, const QString &promptName, QWidget *
     , m_target(findFileIgnoringCase(m_s.programFolder, promptName))
 {
     setObjectName(QStringLiteral("frmGreeting"));
-    setWindowTitle(m_s.texts.LoadText(1723));
+    // The title says which prompt is recorded.
+    setWindowTitle(m_s.texts.LoadText(1723) + QStringLiteral(" - ") + promptTitle(m_s.texts, promptName));
     m_timer1 = m_s.loop.createTimer(1000, [this] { Timer1_Timer(); });
+    m_meter = m_s.loop.createTimer(250, [this] { showRecordingProgress(); });
 
     auto *root = new QVBoxLayout(this);
     m_label1 = new QLabel(m_s.texts.LoadText(1058), this);
@@ -99,6 +124,18 @@ frmGreeting::frmGreeting(Services services, const QString &promptName, QWidget *
     root->addWidget(m_label1);
     root->addWidget(m_label2);
     root->addWidget(m_label3);
+    auto *progress = new QHBoxLayout;
+    m_lblElapsed = new QLabel(QStringLiteral("0:00"), this);
+    m_lblElapsed->setObjectName(QStringLiteral("lblElapsed"));
+    m_barLevel = new QProgressBar(this);
+    m_barLevel->setObjectName(QStringLiteral("barLevel"));
+    m_barLevel->setRange(0, kLevelFloorDb);
+    m_barLevel->setValue(0);
+    m_barLevel->setTextVisible(false);
+    m_barLevel->setToolTip(m_s.texts.LoadText(kLevelTip));
+    progress->addWidget(m_lblElapsed);
+    progress->addWidget(m_barLevel, 1);
+    root->addLayout(progress);
     root->addLayout(transportRow(m_s.texts, this, m_cmdRecord, m_cmdStop, m_cmdPlay));
     m_command1 = button(QStringLiteral("Command1"), m_s.texts.LoadText(1113), this);
     root->addWidget(m_command1);
@@ -138,6 +175,37 @@ void frmGreeting::cmdRecord_Click()
         return;
     }
     recorderCall().captureStarted();
+    m_lblElapsed->setText(QStringLiteral("0:00"));
+    m_meter->setEnabled(true);
+}
+
+void frmGreeting::showRecordingProgress()
+{
+    if (m_s.lines[kSlot].recState != RecState::Recording) {
+        m_meter->setEnabled(false);
+        m_barLevel->setValue(0);
+        return;
+    }
+    // The working file holds the capture as 8 kHz 16-bit samples, one second after another.
+    QFile working(m_s.engine.workingFile(kSlot));
+    if (!working.open(QIODevice::ReadOnly))
+        return;
+    const qint64 size = working.size();
+    const qint64 seconds = size / kBytesPerSecond;
+    m_lblElapsed->setText(QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0')));
+    const qint64 tail = qMin<qint64>(size, kBytesPerSecond / 4) & ~qint64(1);
+    working.seek(size - tail);
+    const QByteArray bytes = working.read(tail);
+    double sum = 0;
+    for (qsizetype i = 0; i + 1 < bytes.size(); i += 2) {
+        const auto sample = std::int16_t(quint16(quint8(bytes[i])) | quint16(quint8(bytes[i + 1])) << 8);
+        sum += double(sample) * double(sample);
+    }
+    const qsizetype count = bytes.size() / 2;
+    const double rms = count > 0 ? std::sqrt(sum / double(count)) : 0.0;
+    // Shown in decibels below full scale: the bar is empty at -60 dBFS and full at 0.
+    const double dbfs = rms > 0 ? 20.0 * std::log10(rms / 32767.0) : -double(kLevelFloorDb);
+    m_barLevel->setValue(qBound(0, int(std::lround(dbfs + kLevelFloorDb)), kLevelFloorDb));
 }
 
 void frmGreeting::cmdStop_Click()
@@ -200,7 +268,7 @@ frmGreeting1::frmGreeting1(Services services, const QString &promptName, QWidget
     , m_target(findFileIgnoringCase(m_s.programFolder, promptName))
 {
     setObjectName(QStringLiteral("frmGreeting1"));
-    setWindowTitle(m_s.texts.LoadText(1039));
+    setWindowTitle(m_s.texts.LoadText(1039) + QStringLiteral(" - ") + promptTitle(m_s.texts, promptName));
     auto *root = new QVBoxLayout(this);
     m_label1 = new QLabel(m_s.texts.LoadText(1058), this);
     m_label1->setObjectName(QStringLiteral("Label1"));

@@ -8,6 +8,7 @@
 #include <memory>
 
 class QLabel;
+class QProgressBar;
 class QPushButton;
 
 namespace telvox {
@@ -59,6 +60,9 @@ public:
     QPushButton *Command1() const { return m_command1; }
     QLabel *Label2() const { return m_label2; }
     Timer &Timer1() const { return *m_timer1; }
+    // While recording: the time recorded ("0:07") and the loudness of the last quarter second.
+    QLabel *lblElapsed() const { return m_lblElapsed; }
+    QProgressBar *barLevel() const { return m_barLevel; }
 
     void cmdRecord_Click();
     void cmdStop_Click();
@@ -83,6 +87,10 @@ private:
     QLabel *m_label1;
     QLabel *m_label2;
     QLabel *m_label3;
+    QLabel *m_lblElapsed;
+    QProgressBar *m_barLevel;
+    std::unique_ptr<Timer> m_meter; // follows the recording while it runs
+    void showRecordingProgress();
 };
 
 // The media recorder for the touch-tone prompts "01.wav" to "04.wav": records at 11025 Hz,

@@ -80,6 +80,9 @@ frmMain::frmMain(Services services, QWidget *parent)
     m_mmuLineControls->setShortcutContext(Qt::WindowShortcut);
     addAction(m_mmuLineControls);
     connect(m_mmuLineControls, &QAction::triggered, this, &frmMain::lineControlsRequested);
+    // Reachable without knowing the shortcut: the status list's menu and the tray's.
+    m_mmuLog->addSeparator();
+    m_mmuLog->addAction(m_mmuLineControls);
     connect(m_lstStatus, &QListView::customContextMenuRequested, this,
             [this](const QPoint &pos) { m_mmuLog->popup(m_lstStatus->viewport()->mapToGlobal(pos)); });
     connect(&m_s.statusList, &StatusListModel::statusAdded, this, [this](int row) {
@@ -96,10 +99,16 @@ void frmMain::CenterForm()
     const QScreen *screen = this->screen();
     if (!screen)
         return;
-    const QRect area = screen->geometry();
-    // Slightly below the centre: 100 twips, which is about 7 pixels at 96 dpi.
+    // Within the part of the screen that panels leave free, the desktop's frame included.
+    const QRect area = screen->availableGeometry();
+    const QSize outer = frameGeometry().size();
+    // Slightly below the centre: 100 twips, which is about 7 pixels at 96 dpi, but never so
+    // far that the bottom leaves the screen.
     const int below = qRound(100.0 * screen->logicalDotsPerInchY() / 1440.0);
-    move((area.width() - width()) / 2 + area.x(), (area.height() - height()) / 2 + below + area.y());
+    const int left = (area.width() - outer.width()) / 2 + area.x();
+    const int lowest = qMax(area.y(), area.y() + area.height() - outer.height());
+    const int top = qBound(area.y(), (area.height() - outer.height()) / 2 + below + area.y(), lowest);
+    move(qMax(area.x(), left), top);
 }
 
 void frmMain::setCheckBoxes(bool legal, bool ringCount)

@@ -105,7 +105,12 @@ public:
     // Brings the window to the front, from the tray or from under other windows (a second
     // start of the program asks for it).
     void bringToFront();
-    void announceMessage(const QString &name);
+    // Whether the lines have far ends to drive by hand (the virtual exchange): the menus offer
+    // its window only then.
+    void setLineControlsAvailable(bool available);
+    // A desktop notification of the new message `name`: `text` says who called and how long;
+    // its "Play" and "Mark read" actions come back as messageActionChosen.
+    void announceMessage(const QString &name, const QString &text);
 
 signals:
     // The dial-out button was pressed (the "d" key presses it too).
@@ -123,6 +128,8 @@ signals:
     void unreadPlayed(const QString &name);
     // The tray menu's "Play newest": the lists choose the newest message and play it.
     void playNewestRequested();
+    // An action of a new message's notification: "play" or "read", with the message's name.
+    void messageActionChosen(const QString &name, const QString &action);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

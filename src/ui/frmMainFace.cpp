@@ -3,6 +3,7 @@
 
 #include "ui/frmMainFace.h"
 
+#include "core/AppPaths.h"
 #include "core/EventLoop.h"
 #include "core/MainTimers.h"
 #include "core/Settings.h"
@@ -393,12 +394,10 @@ void frmMain::setDesktopServices(DesktopServices desktop)
 
 QString frmMain::recordingFolder() const
 {
-    QString folder = m_s.settings.ReadSetting(QStringLiteral("Config"), QStringLiteral("SaveFile"));
-    if (folder.isEmpty() && m_face->desktop)
-        folder = m_face->desktop->programFolder;
-    if (!folder.isEmpty() && !folder.endsWith(QLatin1Char('/')))
-        folder += QLatin1Char('/');
-    return folder;
+    const QString folder = m_s.settings.ReadSetting(QStringLiteral("Config"), QStringLiteral("SaveFile"));
+    if (folder.isEmpty() && !m_face->desktop)
+        return QString();
+    return recordingFolderFor(m_face->desktop ? m_face->desktop->programFolder : QString(), folder);
 }
 
 void frmMain::paintBackground()

@@ -9,6 +9,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QPointer>
 #include <QMenu>
 #include <QPainter>
 
@@ -17,6 +18,7 @@ namespace telvox {
 namespace {
 constexpr int kUnreadCount = 1747;
 constexpr int kNewMessage = 1748;
+constexpr int kMarkRead = 1880;
 constexpr int kShowWindow = 1749;
 constexpr int kPlayNewest = 1750;
 } // namespace
@@ -34,11 +36,14 @@ void frmMain::buildTrayMenu()
     QAction *playNewest = f.trayMenu->addAction(m_s.texts.LoadText(kPlayNewest));
     playNewest->setObjectName(QStringLiteral("mmuTrayPlayNewest"));
     connect(playNewest, &QAction::triggered, this, &frmMain::playNewestRequested);
+    f.trayMenu->addAction(m_mmuLineControls); // the virtual exchange's window
     f.trayMenu->addSeparator();
     QAction *quit = f.trayMenu->addAction(m_s.texts.LoadText(1014));
     quit->setObjectName(QStringLiteral("mmuTrayQuit"));
     connect(quit, &QAction::triggered, this, &frmMain::cmdExit_Click);
 }
+
+void frmMain::setLineControlsAvailable(bool available) { m_mmuLineControls->setVisible(available); }
 
 void frmMain::showTrayIcon()
 {
@@ -125,14 +130,21 @@ void frmMain::setUnreadCount(int count)
     }
 }
 
-void frmMain::announceMessage(const QString &name)
+void frmMain::announceMessage(const QString &name, const QString &text)
 {
     Face &f = *m_face;
     if (!f.desktop)
         return;
     // A notification whether the window is in the tray or not; a window open under others
     // also asks for attention in the taskbar.
-    f.desktop->tray.notify(m_s.texts.LoadText(1004), m_s.texts.LoadText(kNewMessage).arg(name));
+    const QList<NotificationAction> actions{{QStringLiteral("play"), m_s.texts.LoadText(1015)},
+                                            {QStringLiteral("read"), m_s.texts.LoadText(kMarkRead)}};
+    QPointer<frmMain> self(this);
+    f.desktop->tray.notifyWithActions(m_s.texts.LoadText(kNewMessage), text, actions,
+                                      [self, name](const QString &action) {
+                                          if (self)
+                                              emit self->messageActionChosen(name, action);
+                                      });
     if (!f.inTray && isVisible() && !isActiveWindow())
         QApplication::alert(this);
 }

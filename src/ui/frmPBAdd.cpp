@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
 #include <QStringDecoder>
 
 namespace telvox {
@@ -18,6 +19,8 @@ namespace {
 constexpr int kNameCaption = 1743;
 constexpr int kTeleCaption = 1744;
 constexpr int kTooLong = 1745;
+constexpr int kNumberMissing = 1881;
+constexpr int kNumberNotDialable = 1882;
 } // namespace
 
 frmPBAdd::frmPBAdd(Services services, const QString &phoneBookPath, int listedCount, QWidget *parent)
@@ -27,22 +30,21 @@ frmPBAdd::frmPBAdd(Services services, const QString &phoneBookPath, int listedCo
     , m_listedCount(listedCount)
 {
     setObjectName(QStringLiteral("frmPBAdd"));
-    auto text = [this](int id, const char *english) {
-        return m_s.texts ? m_s.texts->LoadText(id) : QString::fromLatin1(english);
-    };
     setWindowTitle(text(1090, "Phonebook"));
     auto *label1 = new QLabel(text(kNameCaption, "Name:"), this);
     label1->setObjectName(QStringLiteral("Label1"));
     m_text1 = new QLineEdit(this);
     m_text1->setObjectName(QStringLiteral("Text1"));
-    // The file holds a fixed number of bytes per field: longer text cannot be typed.
-    m_text1->setMaxLength(phonebook::kNameBytes);
+    // The file holds a fixed number of bytes per field; OK says so when a field is longer,
+    // rather than the field stopping the typing without a word.
     label1->setBuddy(m_text1);
     auto *label2 = new QLabel(text(kTeleCaption, "Tele:"), this);
     label2->setObjectName(QStringLiteral("Label2"));
     m_text2 = new QLineEdit(this);
     m_text2->setObjectName(QStringLiteral("Text2"));
-    m_text2->setMaxLength(phonebook::kTeleBytes);
+    // A number is digits, with the signs a dial string may hold: letters cannot be typed.
+    m_text2->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("[0-9+*#()\\- ]*")), m_text2));
     label2->setBuddy(m_text2);
     auto *ok = new QPushButton(text(1037, "OK"), this);
     ok->setObjectName(QStringLiteral("OKButton"));
@@ -66,10 +68,32 @@ frmPBAdd::frmPBAdd(Services services, const QString &phoneBookPath, int listedCo
 
 frmPBAdd::~frmPBAdd() = default;
 
+QString frmPBAdd::text(int id, const char *english) const
+{
+    return m_s.texts ? m_s.texts->LoadText(id) : QString::fromLatin1(english);
+}
+
+void frmPBAdd::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    activateWindow();
+    // Typing goes into the field to fill: the name, or the number when a name is given.
+    QLineEdit *first = !m_text1->text().isEmpty() && m_text2->text().isEmpty() ? m_text2 : m_text1;
+    first->setFocus(Qt::OtherFocusReason);
+}
+
 bool frmPBAdd::OKButton_Click()
 {
     const QString name = m_text1->text();
     const QString tele = m_text2->text();
+    // An entry without a number, or with letters in it, could never be dialled.
+    if (tele.trimmed().isEmpty() || !m_text2->hasAcceptableInput()) {
+        m_s.prompts.messageBox(tele.trimmed().isEmpty() ? text(kNumberMissing, "Please enter the telephone number")
+                                                        : text(kNumberNotDialable, "A telephone number holds digits and + * # ( ) - only"),
+                               MessageIcon::Information, windowTitle());
+        m_text2->setFocus();
+        return false;
+    }
     // Chinese characters take more than one byte each: say so rather than cut the name.
     QStringEncoder toLocal(QStringEncoder::System);
     const QByteArray nameBytes = toLocal(name);

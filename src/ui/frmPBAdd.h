@@ -36,7 +36,12 @@ public:
     QString storedName() const { return m_storedName; }
     QString storedTele() const { return m_storedTele; }
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
+    QString text(int id, const char *english) const;
+
     Services m_s;
     QFile m_file;
     int m_listedCount;

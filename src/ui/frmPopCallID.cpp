@@ -1,5 +1,7 @@
 #include "ui/frmPopCallID.h"
 
+#include "core/Texts.h"
+
 #include "telephony/CallerPopup.h"
 #include "telephony/TelephonyCore.h"
 
@@ -13,6 +15,11 @@
 #include <QVBoxLayout>
 
 namespace telvox {
+
+namespace {
+constexpr int kTitle = 1883;
+constexpr int kDisplayFor = 1884;
+} // namespace
 
 frmPopCallID::frmPopCallID(TelephonyCore &core, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint)
@@ -88,6 +95,16 @@ frmPopCallID::frmPopCallID(TelephonyCore &core, QWidget *parent)
 }
 
 frmPopCallID::~frmPopCallID() { m_popup.setChangeHandler({}); }
+
+void frmPopCallID::setCaptions(const Texts &texts)
+{
+    setWindowTitle(texts.LoadText(kTitle));
+    m_label3->setText(texts.LoadText(kDisplayFor));
+    for (const Row &r : m_rows) {
+        r.answer->setText(texts.LoadText(1104));
+        r.hangup->setText(texts.LoadText(1105));
+    }
+}
 
 void frmPopCallID::refresh()
 {

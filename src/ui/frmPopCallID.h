@@ -12,6 +12,8 @@ class QPushButton;
 
 namespace telvox {
 
+class Texts;
+
 class CallerPopup;
 class TelephonyCore;
 
@@ -23,6 +25,8 @@ class frmPopCallID final : public QWidget
     Q_OBJECT
 public:
     explicit frmPopCallID(TelephonyCore &core, QWidget *parent = nullptr);
+    // The window's captions in the language of `texts` (the English ones are the design's).
+    void setCaptions(const Texts &texts);
     ~frmPopCallID() override;
 
     QPushButton *cmdAnswer(int line) const { return m_rows.at(static_cast<std::size_t>(line)).answer; }

@@ -31,6 +31,31 @@ constexpr int kEnterTime = 1777;
 constexpr int kOneDigit = 1738;
 } // namespace
 
+QString frmSetRings::ringRuleInWords(const QString &line) const
+{
+    // "6,00:00:00-23:59:00,1,2" reads "Rings To Answer: 6   00:00 - 23:59   SUN MON".
+    const QStringList parts = line.split(QLatin1Char(','));
+    const QStringList span = parts.value(1).split(QLatin1Char('-'));
+    if (parts.size() < 2 || span.size() != 2)
+        return ringRuleDisplay(line); // not a rule this editor wrote: as it is stored
+    QStringList days;
+    for (int d = 1; d <= 7; ++d) {
+        if (parts.mid(2).contains(QString::number(d)))
+            days << m_texts.LoadText(kSunday + d - 1);
+    }
+    return QStringLiteral("%1 %2   %3 - %4   %5")
+        .arg(m_texts.LoadText(kRingsToAnswer), parts.value(0).trimmed(), span.at(0).left(5), span.at(1).left(5),
+             days.join(QLatin1Char(' ')));
+}
+
+void frmSetTime::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    // Typing starts in the ring count, the first field.
+    activateWindow();
+    m_text[1]->setFocus(Qt::OtherFocusReason);
+}
+
 frmSetRings::frmSetRings(QString ringsFile, UserPrompts &prompts, const Texts &texts, QWidget *parent)
     : QDialog(parent)
     , m_ringsFile(std::move(ringsFile))
@@ -67,8 +92,11 @@ frmSetRings::frmSetRings(QString ringsFile, UserPrompts &prompts, const Texts &t
 void frmSetRings::ShowRingRules()
 {
     m_lstRingEntry->clear();
-    for (const QString &line : readRingRuleLines(m_ringsFile))
-        m_lstRingEntry->addItem(ringRuleDisplay(line));
+    // Each rule in words; the item keeps the rule's stored display form for Delete.
+    for (const QString &line : readRingRuleLines(m_ringsFile)) {
+        auto *item = new QListWidgetItem(ringRuleInWords(line), m_lstRingEntry);
+        item->setData(Qt::UserRole, ringRuleDisplay(line));
+    }
 }
 
 void frmSetRings::cmdAddEntry_Click()
@@ -81,12 +109,12 @@ void frmSetRings::cmdAddEntry_Click()
 void frmSetRings::cmdDeleteEntry_Click()
 {
     QListWidgetItem *item = m_lstRingEntry->currentItem();
-    if (!item || item->text().isEmpty())
+    if (!item || item->data(Qt::UserRole).toString().isEmpty())
         return;
     delete m_lstRingEntry->takeItem(m_lstRingEntry->row(item));
     QStringList remaining;
     for (int i = 0; i < m_lstRingEntry->count(); ++i)
-        remaining << m_lstRingEntry->item(i)->text();
+        remaining << m_lstRingEntry->item(i)->data(Qt::UserRole).toString();
     rewriteRingRules(m_ringsFile, remaining);
 }
 

@@ -24,6 +24,8 @@ public:
     void ShowRingRules();
     void cmdAddEntry_Click();
     void cmdDeleteEntry_Click();
+    // A stored rule line as the list shows it.
+    QString ringRuleInWords(const QString &line) const;
 
 private:
     QString m_ringsFile;
@@ -43,6 +45,9 @@ public:
     QCheckBox *Check1(int day) const { return m_check.at(static_cast<std::size_t>(day)); }
     // OK: appends the rule to "Rings.txt" and closes; returns whether it was added.
     bool Command1_Click();
+
+protected:
+    void showEvent(QShowEvent *event) override;
 
 private:
     QString m_ringsFile;

@@ -38,15 +38,22 @@ constexpr int kSilenceLevelMin = 20;
 constexpr int kSilenceLevelMax = 500;
 constexpr int kRingsRequired = 1701;
 constexpr int kTwoLinesAtMost = 1702;
+constexpr int kNoLineSaveAnyway = 1871;
+constexpr int kSavedRestarting = 1873;
 
 QString lineKey(int n) { return QStringLiteral("Line") + QString::number(n); }
 QString flag(bool on) { return on ? QStringLiteral("1") : QStringLiteral("0"); }
 
-// What the silence level means, for the captions' tool tips.
-const char *const kSilenceLevelHelp
-    = "The loudness of each second of a recording, as the RMS of its 16-bit samples (full scale "
-      "32767). A second whose level stays below this value counts as silent.\n"
-      "20 \u2248 -64 dBFS, 100 \u2248 -50 dBFS (default), 500 \u2248 -36 dBFS.";
+// The stop-trigger frame's captions and tool tips.
+constexpr int kSoundLevelBelow = 1886;
+constexpr int kLevelRange = 1887;
+constexpr int kLastingAtLeast = 1888;
+constexpr int kSecondsEnd = 1889;
+constexpr int kHangUpOnFastBusy = 1890;
+constexpr int kLevelHelp = 1891;
+constexpr int kLevelHelpFigures = 1892;
+constexpr int kSecondsHelp = 1893;
+constexpr int kFastBusyHelp = 1894;
 
 } // namespace
 
@@ -200,18 +207,19 @@ void frmSetup::buildWindow()
     trigger->addWidget(m_chkFBS, 3, 0, 1, 4);
     root->addWidget(m_frame4);
 
-    // The silence captions are part of the window and stay in English in every language.
-    m_label3->setText(QStringLiteral("Sound level below"));
-    m_label8->setText(QString::fromUtf8("(RMS in 16-bit sample units, 20-500, default 100 \u2248 -50 dBFS)"));
-    m_label7->setText(QStringLiteral("lasting at least"));
-    m_lblSD->setText(QStringLiteral("seconds ends the recording"));
-    m_chkFBS->setText(QStringLiteral("Hang up on a fast busy signal"));
-    const QString help = QString::fromUtf8(kSilenceLevelHelp);
+    // The stop-trigger captions; the English ones are the design's fixed texts.
+    const Texts &t = m_s.texts;
+    m_label3->setText(t.LoadText(kSoundLevelBelow));
+    m_label8->setText(t.LoadText(kLevelRange));
+    m_label7->setText(t.LoadText(kLastingAtLeast));
+    m_lblSD->setText(t.LoadText(kSecondsEnd));
+    m_chkFBS->setText(t.LoadText(kHangUpOnFastBusy));
+    const QString help = t.LoadText(kLevelHelp) + QLatin1Char('\n') + t.LoadText(kLevelHelpFigures);
     for (QWidget *w : {static_cast<QWidget *>(m_label3), static_cast<QWidget *>(m_txtSilenceLevel),
                        static_cast<QWidget *>(m_label8)})
         w->setToolTip(help);
-    m_txtSilenceSecond->setToolTip(QStringLiteral("How many seconds in a row must be silent."));
-    m_chkFBS->setToolTip(QStringLiteral("End a recording when the exchange's fast busy (reorder) tone is heard."));
+    m_txtSilenceSecond->setToolTip(t.LoadText(kSecondsHelp));
+    m_chkFBS->setToolTip(t.LoadText(kFastBusyHelp));
 
     auto *choices = new QHBoxLayout;
     m_frame5 = new QGroupBox(this);
@@ -436,8 +444,21 @@ void frmSetup::cmdSave_Click()
     bool anyLine = false;
     for (const QCheckBox *box : m_check1)
         anyLine = anyLine || box->isChecked();
-    if (!anyLine)
-        m_s.prompts.messageBox(t.LoadText(1078), MessageIcon::Information, title);
+    if (!anyLine) {
+        // Saved without a line, Telvox answers nothing: ask before, and go back to the boxes.
+        const MessageResult answer = m_s.prompts.messageBox(
+            t.LoadText(1078) + QStringLiteral("\n\n") + t.LoadText(kNoLineSaveAnyway), MessageIcon::Question, title,
+            MessageButtons::YesNo);
+        if (answer != MessageResult::Yes) {
+            for (QCheckBox *box : m_check1) {
+                if (box->isEnabled()) {
+                    box->setFocus();
+                    break;
+                }
+            }
+            return;
+        }
+    }
     for (int n = 0; n < 4; ++n)
         store.WriteSettingJournaled(kConfig, lineKey(n), flag(Check1(n)->isChecked()));
 
@@ -490,7 +511,8 @@ void frmSetup::cmdSave_Click()
     store.WriteSettingJournaled(kConfig, QStringLiteral("FBS"), flag(m_chkFBS->isChecked()));
     m_fraForward->save();
 
-    m_s.prompts.messageBox(t.LoadText(1081), MessageIcon::Information, title);
+    // The program starts again by itself when the setup is saved: say that, not "reload".
+    m_s.prompts.messageBox(t.LoadText(m_s.restarts ? kSavedRestarting : 1081), MessageIcon::Information, title);
     cmdExit_Click();
     if (m_s.endProgram)
         m_s.endProgram();

@@ -64,6 +64,8 @@ public:
         std::function<void(const PublishedSetup &)> publish;
         // Presses the main window's Exit.
         std::function<void()> endProgram;
+        // The program starts itself again after a save (the message says so).
+        bool restarts = false;
     };
 
     explicit frmSetup(Services services, QWidget *parent = nullptr);

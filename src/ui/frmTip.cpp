@@ -51,6 +51,10 @@ void frmTip::cmdNextTip_Click()
     m_cmdOK->setText(m_texts.LoadText(1037));
     m_lblTipText->setText(m_texts.LoadText(1051) + QStringLiteral("\r\n") + m_texts.LoadText(1052)
                           + QStringLiteral("\r\n") + m_texts.LoadText(1053));
+    // The pressed button is disabled now: the focus and Enter move on to OK, so the notice
+    // can be answered from the keyboard alone.
+    m_cmdOK->setDefault(true);
+    m_cmdOK->setFocus(Qt::OtherFocusReason);
     m_cmdNextTip->setEnabled(false);
 }
 

@@ -112,13 +112,15 @@ private slots:
         telvox.start(TELVOX_EXECUTABLE, {"--modem", modems.port(0), "--echo-status"});
         QVERIFY(telvox.waitForStarted());
         // The journal appears when the recording starts; four seconds later the power goes.
+        // No folder was saved: the recordings are in waveFiles/.
+        const QString recordings = home.file("waveFiles");
         QString journal;
         QTRY_VERIFY_WITH_TIMEOUT(
-            !(journal = QDir(home.path()).entryList({".M*.part"}, QDir::Files | QDir::Hidden).value(0)).isEmpty(), 40000);
+            !(journal = QDir(recordings).entryList({".M*.part"}, QDir::Files | QDir::Hidden).value(0)).isEmpty(), 40000);
         QElapsedTimer recording;
         recording.start();
         QTest::qWait(4000);
-        const qint64 captured = QFileInfo(home.file(journal)).size();
+        const qint64 captured = QFileInfo(recordings + "/" + journal).size();
         ::kill(static_cast<pid_t>(telvox.processId()), SIGKILL);
         const qint64 recordedMs = recording.elapsed();
         QVERIFY(telvox.waitForFinished(10000));
@@ -133,7 +135,7 @@ private slots:
 
         int code = -1;
         const QString said = runToEnd(TELVOX_EXECUTABLE, {"--echo-status", "--quit-after", "500"}, env, &code, 60000);
-        const QStringList files = QDir(home.path()).entryList({"M*~5551234.wav"}, QDir::Files);
+        const QStringList files = QDir(recordings).entryList({"M*~5551234.wav"}, QDir::Files);
         QVERIFY2(files.size() == 1, qPrintable(said));
         // "M2026-12-04~08-30-15~5551234.wav" was recorded at 2026-12-04 08:30:15.
         const QString when =
@@ -143,11 +145,11 @@ private slots:
         // Nobody has heard a recovered call yet: the conversation is listed as unread.
         QCOMPARE(SettingsStore(home.file("telvox.ini"), home.file("settings.txt")).ReadSetting("DataUnread", " 0"),
                  files[0]);
-        const qint64 size = QFileInfo(home.file(files[0])).size();
+        const qint64 size = QFileInfo(recordings + "/" + files[0]).size();
         qInfo("recorded %lld ms before SIGKILL; journal %lld bytes; recovered %lld bytes of audio (%lld ms)",
               recordedMs, captured, size - 44, (size - 44) / 16);
         QVERIFY2((size - 44) / 16 >= recordedMs - 1000 - 500, qPrintable(QString::number(size)));
-        QVERIFY(QDir(home.path()).entryList({".*.part"}, QDir::Files | QDir::Hidden).isEmpty());
+        QVERIFY(QDir(recordings).entryList({".*.part"}, QDir::Files | QDir::Hidden).isEmpty());
         QVERIFY2(notPrivate(home.path()).isEmpty(), qPrintable(notPrivate(home.path()).join('\n')));
     }
 };

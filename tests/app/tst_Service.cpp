@@ -34,7 +34,9 @@ private slots:
         ScratchDir home;
         presetSettings(home.path(), {{"Config/Language", "0"}, {"Config/Line0", "1"}, {"Config/Rings", "2"},
                                      {"VoiceModem/Probe", "0"}, {"DataUnread/ 0", "A2026-03-02~09-15-00~5550000.wav"}});
-        QVERIFY(writeTestWave(home.file("A2026-03-02~09-15-00~5550000.wav"), 1000));
+        // A service-only install keeps its recordings in waveFiles/ (no setup ever chose a folder).
+        QVERIFY(QDir().mkpath(home.file("waveFiles")));
+        QVERIFY(writeTestWave(home.file("waveFiles/A2026-03-02~09-15-00~5550000.wav"), 1000));
         QVERIFY(writeBytes(home.file("call.scn"), "at 500 line 0 call number \"5551234\" audio talk 5\n"));
         QProcess service;
         service.setProcessEnvironment(programEnvironment(home.path()));
@@ -86,10 +88,12 @@ private slots:
 
         // What was captured before the stop, at least the two seconds waited, is in the file,
         // and it is listed as unread.
-        const QStringList recordings = QDir(home.path()).entryList({"A*~5551234.wav"}, QDir::Files);
-        QVERIFY2(recordings.size() == 1, qPrintable(out + QDir(home.path()).entryList().join(" ")));
-        QVERIFY2(QFileInfo(home.file(recordings[0])).size() > 44 + 2 * 16000,
-                 qPrintable(QString::number(QFileInfo(home.file(recordings[0])).size())));
+        const QString folder = home.file("waveFiles/");
+        const QStringList recordings = QDir(folder).entryList({"A*~5551234.wav"}, QDir::Files);
+        QVERIFY2(recordings.size() == 1, qPrintable(out + QDir(folder).entryList().join(" ")));
+        QVERIFY2(QFileInfo(folder + recordings[0]).size() > 44 + 2 * 16000,
+                 qPrintable(QString::number(QFileInfo(folder + recordings[0]).size())));
+        QVERIFY(QDir(home.path()).entryList({"A*.wav"}, QDir::Files).isEmpty()); // none beside the prompts
         const QString listing = runTelvox(home, {"--list"}, &code);
         QVERIFY2(listing.contains(recordings[0] + "  5551234"), qPrintable(listing));
         QVERIFY2(listing.contains("Recent recordings (1):\n  2026-03-02 09:15:00    0:01  A2026-03-02~09-15-00~5550000.wav"),

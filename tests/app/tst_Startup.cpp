@@ -59,7 +59,7 @@ private slots:
             QCOMPARE(second.prompts.shown[0].text, QString("Telvox Is Already Running"));
             QCOMPARE(second.prompts.shown[0].title, QString("Telvox"));
             QCOMPARE(second.prompts.shown[0].icon, MessageIcon::Critical);
-            QVERIFY(!second.app.isLoaded());
+            QVERIFY(!second.app.isLoaded() && !second.app.raisedRunningInstance());
         }
         first.loop.advance(2499);
         QVERIFY(!first.app.isLoaded());
@@ -74,7 +74,7 @@ private slots:
         for (int n = 0; n < 2; ++n) {
             Instance again(home.path());
             QCOMPARE(again.app.Main(), TelvoxApplication::StartResult::AlreadyRunning);
-            QVERIFY(again.prompts.shown.isEmpty());
+            QVERIFY(again.prompts.shown.isEmpty() && again.app.raisedRunningInstance()); // ends with status 0
             QTRY_VERIFY(w->isVisible());
             w->hide();
         }

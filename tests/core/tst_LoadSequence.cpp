@@ -124,7 +124,7 @@ private slots:
         QVERIFY(QDir(f.paths.file("LogFiles")).exists());
         QVERIFY(QDir(f.paths.file("waveFiles")).exists());
         QCOMPARE(f.settings.ReadSetting("Config", "TvxPath"), f.paths.programFolder);
-        QCOMPARE(f.state.recordingFolder, f.paths.programFolder + "/");
+        QCOMPARE(f.state.recordingFolder, f.paths.programFolder + "/waveFiles/"); // not beside the prompts
         QVERIFY(f.state.tempFolder.endsWith('/'));
         QCOMPARE(f.hooks.ringWatch, (std::array<int, 4>{6500, 6500, 6500, 6500}));
         QCOMPARE(f.state.stopOptions.silenceLevel, 100);

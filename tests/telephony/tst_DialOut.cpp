@@ -161,24 +161,44 @@ private slots:
         QCOMPARE(r.f.fileBytes("PhoneBook.txt"), record("Bob", "111") + QByteArray(128, '\0') + record("Anna", "555"));
         QCOMPARE(r.items(w->lstPBTele()).last(), QString("555").leftJustified(20));
 
-        // Nothing is cut without a word: the name field holds 30 characters, and a number of
-        // more bytes than the record holds is refused with a message until it is shortened.
+        // Nothing is cut or stored without a word: typing goes to the name; a name of more
+        // bytes than the record holds, no number, or letters in it are refused with a message
+        // until corrected (letters cannot even be typed).
         const qsizetype messagesBefore = r.f.prompts.shown.size();
         r.modal.answer = [&r, messagesBefore](QDialog &d) {
             auto &editor = static_cast<frmPBAdd &>(d);
-            editor.Text1()->setText(QString("N").repeated(35));
-            QCOMPARE(editor.Text1()->text(), QString("N").repeated(30));
-            editor.Text2()->setText("王小明王小明王小明"); // 27 bytes: more than 20
-            QVERIFY(!editor.OKButton_Click());
-            QCOMPARE(r.f.prompts.shown.size(), messagesBefore + 1);
+            d.show();
+            QCOMPARE(d.focusWidget(), editor.Text1());
+            QTest::keyClicks(d.focusWidget(), QString("N").repeated(35));
+            QCOMPARE(editor.Text1()->text(), QString("N").repeated(35));
+            QTest::keyClicks(editor.Text2(), "55a5");
+            QCOMPARE(editor.Text2()->text(), QString("555"));
+            QVERIFY(!editor.OKButton_Click()); // 35 bytes: more than 30
+            editor.Text1()->setText("王小明王小明王小明"); // 27 bytes
+            for (const char *bad : {"", "  ", "555-CALL"}) {
+                editor.Text2()->setText(bad);
+                QVERIFY(!editor.OKButton_Click());
+                QCOMPARE(d.focusWidget(), editor.Text2());
+            }
+            QCOMPARE(r.f.prompts.shown.size(), messagesBefore + 4);
             QVERIFY(d.isVisible() || d.result() != QDialog::Accepted);
-            editor.Text2()->setText("王小明王小明"); // 18 bytes
+            editor.Text2()->setText("+49 (30) 555-1234#");
             QVERIFY(editor.OKButton_Click());
         };
         r.click(*w, "cmdAdd");
         const QByteArray fourth = r.f.fileBytes("PhoneBook.txt").mid(3 * 128);
-        QCOMPARE(fourth, QByteArray(30, 'N') + QString("王小明王小明").toUtf8() + QByteArray(2, ' ') + QByteArray(78, '\0'));
-        QCOMPARE(r.items(w->lstPBName()).last(), QString("N").repeated(30));
+        QCOMPARE(fourth, QString("王小明王小明王小明").toUtf8() + QByteArray(3, ' ') + QByteArray("+49 (30) 555-1234#")
+                             + QByteArray(2, ' ') + QByteArray(78, '\0'));
+        QVERIFY(r.items(w->lstPBName()).last().startsWith("王小明王小明王小明"));
+        // Opened for a caller's number, the editor waits for the name.
+        r.modal.answer = [](QDialog &d) {
+            auto &editor = static_cast<frmPBAdd &>(d);
+            editor.Text2()->setText("777");
+            d.show();
+            QCOMPARE(d.focusWidget(), editor.Text1());
+            d.reject();
+        };
+        r.click(*w, "cmdAdd");
 
         r.modal.answer = [](QDialog &d) { d.reject(); };
         r.click(*w, "cmdAdd");
@@ -256,11 +276,21 @@ private slots:
         r.f.settings.WriteSetting("Received", " 3", "C");
         AddReceivedCall(r.f.settings, "UNKNOWN");
         QCOMPARE(r.f.setting("Received", " 2"), QString("UNKNOWN"));
+        // A number dialled again is listed once, where it was dialled last; a number of the
+        // phonebook shows its name.
+        AddMadeCall(r.f.settings, "104");
+        made.removeOne("104");
+        made.removeFirst();
+        made << "104";
+        QVERIFY(r.writeBook(record("Anna Meyer", "105")));
+        made.replace(made.indexOf("105"), "Anna Meyer (105)");
         auto w = r.window();
         w->Combo1()->setEditText("3");
         r.modal.answer = [&made](QDialog &d) {
             auto &records = static_cast<frmDialRecords &>(d);
             QCOMPARE(Rig::items(records.lstMade()), made);
+            QCOMPARE(records.lstMade()->item(int(made.indexOf("Anna Meyer (105)")))->data(Qt::UserRole).toString(),
+                     QString("105")); // what is dialled
             QCOMPARE(Rig::items(records.lstReceived()), QStringList({"A", "UNKNOWN", "C"}));
             records.cmdReceived_Click(); // nothing selected: nothing happens
             QVERIFY(records.chosenNumber().isEmpty());

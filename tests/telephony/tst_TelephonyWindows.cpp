@@ -79,7 +79,7 @@ private slots:
         window.findChild<QCheckBox *>("chkDisconnect")->setChecked(false);
         window.findChild<QPushButton *>("cmdHangUp")->click();
         f.loop.advance(1000);
-        QVERIFY(!f.statusTexts().contains("Line0Disconnected")); // only the busy tone tells
+        QVERIFY(!f.statusTexts().contains("Line0 Disconnected")); // only the busy tone tells
         QVERIFY(window.findChild<QLabel *>("lblState")->text().contains("far end gone"));
     }
 };

@@ -44,6 +44,15 @@ public:
     bool isIconShown() const override { return shown; }
     void showMessage(const QString &title, const QString &text) override { messages << title + ": " + text; }
     void notify(const QString &title, const QString &text) override { notices << title + ": " + text; }
+    void notifyWithActions(const QString &title, const QString &text, const QList<NotificationAction> &actions,
+                           std::function<void(const QString &)> chosen) override
+    {
+        QStringList labels;
+        for (const NotificationAction &a : actions)
+            labels << a.key + "=" + a.label;
+        notices << title + ": " + text + " [" + labels.join(' ') + "]";
+        choose = std::move(chosen);
+    }
     void setToolTip(const QString &tipText) override { tip = tipText; }
     void setIcon(const QIcon &icon) override { hasIcon = !icon.isNull(); }
     void setMenu(QMenu *m) override { menu = m; }
@@ -51,6 +60,7 @@ public:
 
     QStringList messages; // warnings and hints from the icon
     QStringList notices;  // notifications
+    std::function<void(const QString &)> choose; // presses a button of the last notification
     QMenu *menu = nullptr;
 
     bool shown = false;

@@ -47,6 +47,22 @@ struct Rig : ProgramFolder
     }
 };
 
+// Answers as scripted and notes, for each message, whether the progress window was showing
+// over it (a window-modal progress takes the clicks a message below it would need).
+class WatchingPrompts final : public UserPrompts
+{
+public:
+    MessageResult messageBox(const QString &text, MessageIcon icon, const QString &title,
+                             MessageButtons buttons) override
+    {
+        progressShown << (progress && progress->isVisible());
+        return scripted.messageBox(text, icon, title, buttons);
+    }
+    ScriptedPrompts scripted;
+    QProgressDialog *progress = nullptr;
+    QList<bool> progressShown;
+};
+
 } // namespace
 
 class tst_BackupWindow : public QObject
@@ -138,6 +154,38 @@ private slots:
         QCOMPARE(readAll(r.dir.file("target/A2026-01-01~10-00-00.wav")), QByteArray("older copy"));
         QCOMPARE(readAll(r.dir.file("target/M2026-01-01~11-00-00.WAV")), QByteArray("call"));
         QCOMPARE(filesIn(r.dir.file("rec")).size(), 4); // a copy never touches the sources
+    }
+
+    // Backing up twice to one folder asks about the file already there, with the progress out
+    // of the way; the prompts of a recording folder that is the program folder stay where the
+    // calls need them, moved or not; one file is "1 file".
+    void secondBackupAsksAnswerablyAndLeavesThePrompts()
+    {
+        Rig r;
+        QFile::remove(r.dir.file("rec/M2026-01-01~11-00-00.WAV"));
+        for (const char *prompt : {"greeting.wav", "Legal.WAV", "blocked.wav", "01.wav"})
+            writeBytes(r.dir.file("rec/") + prompt, "prompt");
+        WatchingPrompts prompts;
+        frmBackup w({r.texts, r.settings, prompts, r.lists, r.dir.file("rec") + "/"});
+        w.setTargetFolder(r.dir.file("target"));
+        w.show();
+        prompts.progress = w.progress();
+        w.OKButton()->click();
+        QCOMPARE(prompts.scripted.shown.last().text, QString("1 file copied, 0 skipped"));
+        QCOMPARE(filesIn(r.dir.file("target")), QStringList({"A2026-01-01~10-00-00.wav"}));
+
+        // The second time (another recording first, so the progress is showing by the time
+        // of the question) the sources are moved.
+        writeBytes(r.dir.file("rec/A2025-12-31~09-00-00.wav"), "older");
+        w.Check1()->setChecked(true);
+        prompts.scripted.answers = {MessageResult::Ok, MessageResult::Yes};
+        w.OKButton()->click();
+        QCOMPARE(prompts.scripted.shown.size(), 5);
+        QCOMPARE(prompts.scripted.shown[3].buttons, MessageButtons::YesNoCancel);
+        QCOMPARE(prompts.progressShown[3], false); // the question is on top, answerable
+        QCOMPARE(prompts.scripted.shown[4].text, QString("2 files moved, 0 skipped"));
+        QCOMPARE(filesIn(r.dir.file("rec")), QStringList({"01.wav", "Legal.WAV", "blocked.wav", "greeting.wav", "notes.txt"}));
+        QCOMPARE(filesIn(r.dir.file("target")), QStringList({"A2025-12-31~09-00-00.wav", "A2026-01-01~10-00-00.wav"}));
     }
 
     void anEmptyOrUnreadableFolderHasNothingToBackUp()

@@ -40,11 +40,16 @@ class NotificationServer final : public QObject
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 public:
     QStringList received;
+    QStringList actions; // of the last notification: key, label, key, label ...
+signals:
+    void ActionInvoked(uint id, const QString &key);
+    void NotificationClosed(uint id, uint reason);
 public slots:
     uint Notify(const QString &app, uint, const QString &icon, const QString &summary, const QString &body,
-                const QStringList &, const QVariantMap &hints, int)
+                const QStringList &keysAndLabels, const QVariantMap &hints, int)
     {
         received << QStringList{app, icon, summary, body, QString::number(hints.value("urgency").toInt())}.join('|');
+        actions = keysAndLabels;
         return uint(received.size());
     }
 };
@@ -60,6 +65,8 @@ struct BrowserRig : MainWindowRig
         writeTestWave(dir.file("rec/B.WAV"), 1000);
         writeBytes(dir.file("rec/notes.txt"), "x");
         writeTestWave(dir.file("home.wav"), 500);
+        for (const char *prompt : {"greeting.wav", "Legal.wav", "blocked.wav", "03.wav"}) // never listed
+            writeTestWave(dir.file(prompt), 500);
     }
     std::unique_ptr<frmBrows> open(const QString &saveFile = {})
     {
@@ -363,7 +370,8 @@ private slots:
         qputenv("DBUS_SESSION_BUS_ADDRESS", address); // before the program first asks for the bus
         QDBusConnection serverBus = QDBusConnection::connectToBus(QString::fromUtf8(address), "notification-server");
         NotificationServer server;
-        QVERIFY(serverBus.registerObject("/org/freedesktop/Notifications", &server, QDBusConnection::ExportAllSlots));
+        QVERIFY(serverBus.registerObject("/org/freedesktop/Notifications", &server,
+                                         QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals));
         QVERIFY(serverBus.registerService("org.freedesktop.Notifications"));
 
         QtSystemTray tray;
@@ -371,12 +379,28 @@ private slots:
         QTRY_COMPARE(server.received,
                      QStringList({"Telvox|dialog-information|Telvox|New message: A2026-03-02~09-00-00~555.wav|1"}));
 
+        // With buttons: the server gets keys and labels; a press of one (on this notification,
+        // not on another program's) comes back; a closed notification forgets its buttons.
+        QStringList chosen;
+        tray.notifyWithActions("New message", "Anna Meyer (5551234), 0:21",
+                               {{"play", "Play"}, {"read", "Mark read"}}, [&chosen](const QString &key) { chosen << key; });
+        QTRY_COMPARE(server.received.size(), 2);
+        QCOMPARE(server.actions, QStringList({"play", "Play", "read", "Mark read"}));
+        QTest::qWait(100); // the reply with the number has reached the program
+        emit server.ActionInvoked(7, "play");
+        emit server.ActionInvoked(2, "read");
+        QTRY_COMPARE(chosen, QStringList({"read"}));
+        emit server.NotificationClosed(2, 2);
+        emit server.ActionInvoked(2, "play");
+        QTest::qWait(200);
+        QCOMPARE(chosen, QStringList({"read"}));
+
         serverBus.unregisterService("org.freedesktop.Notifications");
         DesktopNotifications notifications;
         bool fellBack = false;
         notifications.send("Telvox", "x", [&fellBack] { fellBack = true; });
         QTRY_VERIFY(fellBack);
-        QCOMPARE(server.received.size(), 1);
+        QCOMPARE(server.received.size(), 2);
         QDBusConnection::disconnectFromBus("notification-server");
         daemon.kill();
         daemon.waitForFinished();
@@ -406,6 +430,10 @@ private slots:
         QCOMPARE(first->windowTitle(), QString("Browse Wave File"));
         QCOMPARE(first->dirPath(), QDir::cleanPath(r.dir.path()));
         QCOMPARE(itemTexts(first->File1()), QStringList({"home.wav"}));
+        // Before a folder is saved the recordings are in waveFiles/, where it starts once there.
+        QVERIFY(QDir(r.dir.path()).mkdir("waveFiles"));
+        writeTestWave(r.dir.file("waveFiles/A2026-03-02~09-00-00.wav"), 500);
+        QCOMPARE(itemTexts(r.open()->File1()), QStringList({"A2026-03-02~09-00-00.wav"}));
         auto b = r.open("rec/");
         QCOMPARE(b->dirPath(), r.dir.file("rec"));
         QCOMPARE(b->filePattern(), QString("*.wav"));

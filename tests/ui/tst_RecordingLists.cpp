@@ -13,7 +13,10 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
+#include <QMenu>
 #include <QTest>
+
+#include <tuple>
 
 using namespace telvox;
 using namespace telvox::test;
@@ -34,11 +37,14 @@ public:
 
 struct Lists : MainWindowRig
 {
-    explicit Lists(bool programTexts = false)
-        : lists(settings)
+    explicit Lists(bool programTexts = false, int languageOffset = 0)
+        : MainWindowRig(languageOffset)
+        , lists(settings)
         , binder({lists, *window, *timers.timPlayAll, prompts, statusList, mail, dir.path() + "/",
                   programTexts ? texts.get() : nullptr, dir.file("PhoneBook.txt")})
     {
+        // The recordings are in the program folder, saved as the recording folder.
+        settings.WriteSetting("Config", "SaveFile", dir.path() + "/");
     }
     QString record(const QString &name, int ms = 1000)
     {
@@ -130,6 +136,69 @@ private slots:
         QCOMPARE(messageFacts(l.dir.path(), "M2026-03-07~08-00-00.wav", {}).length, QString());
     }
 
+    // A new message's notification names the caller and the length in the window's language;
+    // its buttons play the message or mark it read, and do nothing once it was handled.
+    void notificationSaysWhoCalledAndActs()
+    {
+        for (const auto &[offset, first, second] :
+             {std::tuple{0, "New message: Anna Meyer (5551234), 0:21 [play=Play read=Mark read]",
+                         "New message: 777, 0:02 [play=Play read=Mark read]"},
+              std::tuple{1000, "新留言: Anna Meyer（5551234），0:21 [play=播放 read=标为已听]",
+                         "新留言: 777，0:02 [play=播放 read=标为已听]"},
+              std::tuple{2000, "新留言: Anna Meyer（5551234），0:21 [play=播放 read=標為已聽]",
+                         "新留言: 777，0:02 [play=播放 read=標為已聽]"}}) {
+            Lists l(true, offset);
+            QVERIFY(phonebook::rewrite(l.dir.file("PhoneBook.txt"), {"Anna Meyer"}, {"5551234"}));
+            l.record("A2026-03-02~09-00-00~5551234.wav", 21000);
+            l.record("A2026-03-02~09-10-00~777.wav", 2000);
+            l.record("A2026-03-02~09-20-00.wav", 3000);
+            QCOMPARE(l.tray.notices.size(), 3);
+            QCOMPARE(l.tray.notices[0], QString::fromUtf8(first));
+            QCOMPARE(l.tray.notices[1], QString::fromUtf8(second));
+            QVERIFY(l.tray.notices[2].contains(offset == 0 ? "Unknown caller, 0:03" : "0:03"));
+        }
+
+        Lists l(true);
+        l.record("A2026-03-02~09-00-00~555.wav");
+        const auto chooseFirst = l.tray.choose;
+        l.record("A2026-03-02~09-10-00~777.wav");
+        l.tray.choose("read"); // the second one is heard, not played
+        QCOMPARE(l.lists.unreadEntries(), QStringList({"A2026-03-02~09-00-00~555.wav"}));
+        QCOMPARE(l.lists.lastTenEntries(), QStringList({"A2026-03-02~09-10-00~777.wav"}));
+        QVERIFY(l.device.file().isEmpty());
+        l.window->hide();
+        chooseFirst("play"); // the window comes forward and plays it
+        QVERIFY(l.window->isVisible());
+        QCOMPARE(l.device.file(), l.dir.file("A2026-03-02~09-00-00~555.wav"));
+        QVERIFY(l.lists.unreadEntries().isEmpty());
+        l.tray.choose("read"); // handled already: nothing changes
+        QCOMPARE(l.lists.lastTenEntries().size(), 2);
+    }
+
+    // Both lists' menus offer to block the caller of the chosen recording; a recording
+    // without a number has nobody to block.
+    void listMenusBlockTheCaller()
+    {
+        Lists l(true);
+        l.record("M2026-03-02~09-05-00.wav");
+        l.record("A2026-03-02~09-00-00~5551234.wav");
+        QStringList asked;
+        QObject::connect(&l.binder, &MessageListsBinder::blockCallerRequested, [&asked](const QString &n) { asked << n; });
+        QAction *fromUnread = l.action("mmuBlockFile1");
+        QAction *fromHandled = l.action("mmuBlockFile");
+        QVERIFY(fromUnread && fromHandled);
+        QCOMPARE(fromUnread->text(), QString("Block this caller"));
+        l.click("lstUnread", 0);
+        emit l.window->findChild<QMenu *>("mmuFile1")->aboutToShow();
+        QVERIFY(fromUnread->isEnabled());
+        fromUnread->trigger();
+        l.click("lstLastTen", 0);
+        emit l.window->findChild<QMenu *>("mmuFile")->aboutToShow();
+        QVERIFY(!fromHandled->isEnabled());
+        fromHandled->trigger();
+        QCOMPARE(asked, QStringList({"5551234"}));
+    }
+
     // Closing hides to the tray (saying so once). Every new message is notified, the window
     // shown or not; the tray counts them, and its menu plays the newest, shows and quits.
     void trayCountsAnnouncesAndQuits()
@@ -137,7 +206,7 @@ private slots:
         Lists l;
         l.window->show();
         l.record("A2026-03-02~09-00-00~555.wav");
-        QCOMPARE(l.tray.notices, QStringList({"Telvox: New message: A2026-03-02~09-00-00~555.wav"}));
+        QCOMPARE(l.tray.notices, QStringList({"New message: A2026-03-02~09-00-00~555.wav [play=Play read=Mark read]"}));
         QCOMPARE(l.tray.tip, QString("Telvox: 1 unread messages"));
         l.window->close();
         QVERIFY(l.window->isInTray() && l.tray.shown && !l.window->isVisible());

@@ -6,6 +6,7 @@
 #include "platform/media/SoundRecorder.h"
 #include "platform/media/VirtualMediaDevice.h"
 #include "platform/media/WaveFileInfo.h"
+#include "records/RingSchedule.h"
 #include "records/StatusLog.h"
 #include "support/AudioHarness.h"
 #include "support/Files.h"
@@ -13,16 +14,27 @@
 #include "support/Unprivileged.h"
 #include "telephony/TelephonyCore.h"
 #include "ui/AppRig.h"
+#include "ui/frmDialOut.h"
 #include "ui/frmGreeting.h"
 #include "ui/frmMain.h"
+#include "ui/frmSetRings.h"
 #include "ui/frmSetup.h"
 #include "ui/frmTip.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QCheckBox>
+#include <QMenu>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QWheelEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -172,6 +184,23 @@ private slots:
             loseFocus(r.window->txtSilenceLevel());
             QCOMPARE(r.window->txtSilenceLevel()->text(), QString(kept));
         }
+
+        // Turning the wheel over a choice while scrolling the window leaves it alone; once the
+        // choice has the focus, the wheel changes it.
+        auto *line = r.window->findChild<QGroupBox *>("frameSip")->findChild<QComboBox *>();
+        const auto turn = [](QWidget *w) {
+            QWheelEvent wheel(QPointF(5, 5), w->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120), Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QCoreApplication::sendEvent(w, &wheel);
+        };
+        QApplication::setActiveWindow(r.window.get());
+        r.window->txtRings()->setFocus();
+        turn(line);
+        QCOMPARE(line->currentIndex(), 0);
+        line->setFocus();
+        QVERIFY(line->hasFocus());
+        turn(line);
+        QCOMPARE(line->currentIndex(), 1);
     }
 
     void saveJournalsEveryValueCreatesTheFolderAndEnds()
@@ -202,10 +231,16 @@ private slots:
         Rig r;
         r.window->Form_Load();
         r.window->txtSaveFile()->clear();
+        // No line ticked: asked first; "No" goes back to the boxes with nothing saved.
+        r.prompts.answers.push_back(MessageResult::No);
+        r.window->cmdSave_Click();
+        QCOMPARE(r.prompts.shown.value(0).buttons, MessageButtons::YesNo);
+        QVERIFY(readAll(r.dir.file("settings.txt")).isEmpty());
         r.window->cmdSave_Click();
         QCOMPARE(readAll(r.dir.file("settings.txt")),
                  QByteArray("Config@Line0@0\r\nConfig@Line1@0\r\nConfig@Line2@0\r\nConfig@Line3@0\r\n"));
-        QCOMPARE(r.prompts.texts(), QStringList({r.said(1078), r.said(1080)}));
+        const QString noLine = r.said(1078) + "\n\n" + r.said(1871);
+        QCOMPARE(r.prompts.texts(), QStringList({noLine, noLine, r.said(1080)}));
         QVERIFY(QFile(r.dir.file("plain")).open(QIODevice::WriteOnly));
         r.save(r.dir.file("plain/rec/"));
         QCOMPARE(r.prompts.shown.last().text, r.said(1501) + r.dir.file("plain/rec/"));
@@ -269,7 +304,7 @@ private slots:
             emit i.app.mainWindow()->setupRequested();
             QCOMPARE(i.modal.shown, QStringList({"frmBackup", "frmSetup"}));
             if (saving) {
-                QCOMPARE(i.prompts.shown.last().text, i.app.texts().LoadText(1081));
+                QCOMPARE(i.prompts.shown.last().text, i.app.texts().LoadText(1873)); // it starts again
                 QVERIFY(!i.app.statusLog().isChannelOpen());
             }
             i.app.shutdown();
@@ -297,6 +332,42 @@ private slots:
             QVERIFY(!i.app.mainWindow()->isVisible());
             QVERIFY(i.app.settings().ReadSetting("Config", "SaveFile").isEmpty());
         }
+    }
+
+    // The ring rules read as words; Delete removes the chosen one from the file. The rule
+    // editor opens with the typing in its first field.
+    void ringRulesInWordsAndTheEditorsFocus()
+    {
+        ProgramFolder f;
+        const QString rings = f.dir.file("Rings.txt");
+        QVERIFY(writeBytes(rings, "6,00:00:00-23:59:00,1,2\r\n2,08:30:00-17:00:00,2,3,4,5,6\r\n"));
+        frmSetRings list(rings, f.prompts, f.texts);
+        QCOMPARE(list.lstRingEntry()->item(0)->text(), QString("Rings To Answer: 6   00:00 - 23:59   SUN MON"));
+        QCOMPARE(list.lstRingEntry()->item(1)->text(),
+                 QString("Rings To Answer: 2   08:30 - 17:00   MON TUE WED THU FRI"));
+        list.lstRingEntry()->setCurrentRow(0);
+        list.cmdDeleteEntry_Click();
+        QCOMPARE(readRingRuleLines(rings), QStringList({"2,08:30:00-17:00:00,2,3,4,5,6"}));
+
+        frmSetTime editor(rings, f.prompts, f.texts);
+        editor.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&editor));
+        QCOMPARE(editor.focusWidget(), editor.Text(1));
+    }
+
+    // Enter agrees; the focus then rests on OK, which a second Enter presses.
+    void noticeAnsweredFromTheKeyboard()
+    {
+        ProgramFolder f;
+        frmTip tip(f.texts);
+        tip.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&tip));
+        QCOMPARE(tip.focusWidget(), tip.cmdNextTip());
+        QTest::keyClick(tip.focusWidget(), Qt::Key_Return);
+        QVERIFY(!tip.cmdNextTip()->isEnabled());
+        QCOMPARE(tip.focusWidget(), tip.cmdOK());
+        QTest::keyClick(tip.focusWidget(), Qt::Key_Return);
+        QCOMPARE(tip.result(), int(QDialog::Accepted));
     }
 
     void firstStartSpeaksTheLanguageOfTheLocale()
@@ -348,6 +419,81 @@ private slots:
         QVERIFY(QFile::exists(home.file("greeting.wav")) && QFile::exists(home.file("legal.wav")));
     }
 
+    // The first setup shows the line in use. Left with Escape, the recordings go to waveFiles/
+    // (not beside the prompts), the line answers, and a dialled call in the try-out is answered
+    // audibly, kept as an "O" file and followed by the dialler.
+    void firstSetupLeftWithEscapeStillAnswersAndRecords()
+    {
+        ScratchDir home;
+        AppRig i(home.path());
+        i.app.setFirstSetupHandler({}); // the real setup
+        QStringList seen;
+        i.modal.answer = [&seen](QDialog &d) {
+            if (auto *tip = qobject_cast<frmTip *>(&d)) {
+                tip->cmdNextTip()->click();
+                tip->cmdOK()->click();
+            } else if (auto *setup = qobject_cast<frmSetup *>(&d)) {
+                for (int n = 0; n < 4; ++n)
+                    seen << (setup->Check1(n)->isChecked() ? "ticked" : "-");
+            }
+        };
+        QCOMPARE(i.app.Main(), TelvoxApplication::StartResult::Running);
+        QCOMPARE(i.modal.shown, QStringList({"frmTip", "frmSetup"}));
+        QCOMPARE(seen, QStringList({"ticked", "-", "-", "-"}));
+        QVERIFY(i.app.isLoaded() && i.app.settings().ReadSetting("Config", "SaveFile").isEmpty());
+        QVERIFY(i.app.telephony().lineTable()[0].hLine != 0);
+        const QString recordings = home.file("waveFiles") + "/";
+        QCOMPARE(i.app.loadedState().recordingFolder, recordings);
+        QVERIFY(!i.app.statusList().lines().join('|').contains(i.app.texts().LoadText(1872)));
+        // The virtual exchange's window is offered in the tray's menu and the status list's.
+        auto *exchange = i.app.mainWindow()->findChild<QAction *>("mmuVirtualExchange");
+        QVERIFY(exchange && exchange->isVisible() && i.tray.menu->actions().contains(exchange));
+        QVERIFY(i.app.mainWindow()->findChild<QMenu *>("mmuLog")->actions().contains(exchange));
+        exchange->trigger();
+        const QWidgetList tops = QApplication::topLevelWidgets();
+        QVERIFY(std::any_of(tops.begin(), tops.end(),
+                            [](QWidget *w) { return w->objectName() == "frmVirtualExchange" && w->isVisible(); }));
+
+        QStringList states;
+        i.modal.answer = [&](QDialog &d) {
+            auto &dialler = static_cast<frmDialOut &>(d);
+            const auto state = [&dialler] { return dialler.findChild<QLabel *>("lblCallState")->text(); };
+            states << state();
+            dialler.txtDialOut()->setText("5551234");
+            dialler.cmdDial()->click();
+            i.loop.advance(3000);
+            states << state();
+            i.loop.advance(15000); // the called party answered after eight seconds of ring-back
+            states << state();
+            dialler.cmdDrop()->click();
+            i.loop.advance(5000);
+            states << state();
+            dialler.cmdExit()->click();
+        };
+        i.app.showDialOut();
+        const Texts &t = i.app.texts();
+        QCOMPARE(states, QStringList({"", t.LoadText(1895).arg("5551234"), t.LoadText(1896), t.LoadText(1897)}));
+        const QStringList made = QDir(recordings).entryList({"O*~5551234.wav"}, QDir::Files);
+        QCOMPARE(made.size(), 1);
+        QVERIFY(QFileInfo(recordings + made[0]).size() > 16044);
+        QVERIFY(QDir(home.path()).entryList({"O*.wav"}, QDir::Files).isEmpty());
+        i.app.shutdown();
+    }
+
+    // Saved without any line, the program says at its next start that calls go unanswered.
+    void noLineInUseIsSaid()
+    {
+        ScratchDir home;
+        presetSettings(home.path(), {{"Config/Language", "0"}, {"Config/SaveFile", home.path() + "/rec/"},
+                                     {"Config/Line0", "0"}});
+        AppRig i(home.path());
+        i.app.Main();
+        i.loop.advance(2600);
+        QVERIFY(i.app.isLoaded());
+        QVERIFY(i.app.statusList().lines().join('|').contains(i.app.texts().LoadText(1872)));
+        i.app.shutdown();
+    }
+
     // A prompt shorter than 4956 bytes is not written; longer ones are copied in 5120-byte
     // blocks behind a wave header, replacing an older, longer prompt.
     void promptFileSizesAndBlocks()
@@ -383,7 +529,11 @@ private slots:
         QVERIFY(!w.cmdRecord()->isEnabled() && !w.cmdPlay()->isEnabled());
         QCOMPARE(r.h.engine->captureName(3), QString("Greeting.wav"));
         QVERIFY(!r.h.timers.timWriteFile[3].isEnabled());
+        // The window says what it records, how long so far and how loud (1234 is -28.5 dBFS).
+        QVERIFY(w.windowTitle().endsWith(r.h.texts.LoadText(1915)));
         r.h.loop.advance(2500);
+        QCOMPARE(w.lblElapsed()->text(), QString("0:02"));
+        QCOMPARE(w.barLevel()->value(), 32); // 60 dB above the floor, less 28.5
         w.cmdStop()->click();
         QVERIFY(w.cmdRecord()->isEnabled() && w.cmdPlay()->isEnabled());
         r.h.loop.advance(999);

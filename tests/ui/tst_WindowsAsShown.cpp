@@ -20,6 +20,9 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
 #include <QDir>
 #include <QHash>
 #include <QLabel>
@@ -93,6 +96,24 @@ void checkWindow(QWidget &window)
     QVERIFY2(window.width() <= room.width() && window.height() <= room.height(),
              qPrintable(QStringLiteral("%1 is %2x%3 on a %4x%5 screen")
                             .arg(where).arg(window.width()).arg(window.height()).arg(room.width()).arg(room.height())));
+
+    // The main window places itself: wholly on the free part of the screen.
+    if (qobject_cast<frmMain *>(&window))
+        QVERIFY2(window.screen()->availableGeometry().contains(window.frameGeometry()),
+                 qPrintable(QStringLiteral("the main window at %1,%2 %3x%4 leaves the screen")
+                                .arg(window.frameGeometry().x()).arg(window.frameGeometry().y())
+                                .arg(window.frameGeometry().width()).arg(window.frameGeometry().height())));
+    // A text field shows what it holds: eight characters at least, two for a field made
+    // narrow on purpose (a port, a ring count).
+    for (const QLineEdit *field : window.findChildren<QLineEdit *>()) {
+        if (field->window() != &window || !field->isVisibleTo(&window) || qobject_cast<QComboBox *>(field->parent()))
+            continue;
+        const bool narrow = field->maximumWidth() < QWIDGETSIZE_MAX;
+        const int least = field->fontMetrics().horizontalAdvance(narrow ? QStringLiteral("00") : QStringLiteral("00000000"));
+        QVERIFY2(field->contentsRect().width() >= least,
+                 qPrintable(QStringLiteral("%1: the field %2 is %3 px wide")
+                                .arg(where, field->objectName()).arg(field->contentsRect().width())));
+    }
 
     // Content scrolled out of view is checked as drawn in its scroll area's body.
     QHash<QWidget *, QImage> canvases;
@@ -277,6 +298,11 @@ private slots:
                         rig.app.statusLog().AddStatus(rig.app.texts().LoadText(id));
                     main->findChild<QScrollBar *>("HScroll1")->setMaximum(95);
                     main->findChild<QScrollBar *>("HScroll1")->setValue(31);
+                }
+                if (w.objectName() == QLatin1String("frmSetup")) { // forwarding unfolded once shown
+                    w.show();
+                    settle();
+                    w.findChild<QGroupBox *>("fraForward")->setChecked(true);
                 }
                 checkWindow(w);
                 // "frmSetup" is saved as setup-en.png.

@@ -1,6 +1,7 @@
 #include "ScenarioRunner.h"
 
 #include "app/CallSystem.h"
+#include "core/AppPaths.h"
 #include "core/Settings.h"
 #include "core/VirtualEventLoop.h"
 #include "platform/media/MediaDevice.h"
@@ -271,7 +272,12 @@ int ScenarioRunner::run()
             break;
         }
         case K::File: {
-            const QStringList files = matchingFiles(m_paths.programFolder, e.a);
+            // A fixed file of the program folder, or else a recording in the recording folder.
+            QStringList files = matchingFiles(m_paths.programFolder, e.a);
+            if (files.isEmpty())
+                files = matchingFiles(
+                    recordingFolderFor(m_paths.programFolder, settings.ReadSetting(QStringLiteral("Config"), QStringLiteral("SaveFile"))),
+                    e.a);
             QStringList seen;
             for (const QString &path : files) {
                 QFile file(path);

@@ -1,6 +1,7 @@
 #include "sim/exchange/VirtualExchangeBackend.h"
 
 #include "platform/telephony/LineBackends.h"
+#include "sim/audio/SpeechLikeSource.h"
 #include "sim/exchange/VirtualExchange.h"
 
 namespace telvox {
@@ -13,6 +14,14 @@ public:
     explicit ExchangeBackend(EventLoop &loop)
         : exchange(loop, ExchangeSetup{})
     {
+        // The called party of a dialled call answers and talks, so that the answer is heard
+        // and the call recorded as the program does on a real line.
+        for (int n = 0; n < exchange.deviceCount(); ++n) {
+            OutgoingBehaviour party;
+            party.speech = std::make_shared<sim::SpeechLikeSource>(std::uint64_t(101 + n),
+                                                                    sim::SpeechLikeSource::Voice::High);
+            exchange.setOutgoingBehaviour(n, std::move(party));
+        }
     }
     TelephonyService &service() override { return exchange; }
     WaveDeviceProvider &waveDevices() override { return exchange; }

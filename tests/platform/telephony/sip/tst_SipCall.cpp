@@ -303,12 +303,12 @@ private slots:
         QString out;
         QVERIFY2(waitFor([&] {
             out += QString::fromUtf8(service.readAllStandardOutput());
-            return !(files = QDir(home.path()).entryList({"A*~5551234.wav"}, QDir::Files)).isEmpty();
+            return !(files = QDir(home.file("waveFiles")).entryList({"A*~5551234.wav"}, QDir::Files)).isEmpty();
         }, 25000), qPrintable(out + peer.output()));
         service.terminate();
         QVERIFY(service.waitForFinished(20000) && service.exitCode() == 0);
         QVERIFY2((out += QString::fromUtf8(service.readAllStandardOutput())).contains("CallerID:5551234"), qPrintable(out));
-        checkSameVoice(readLineWav(speechFile().toStdString()), readLineWav(home.file(files[0]).toStdString()));
+        checkSameVoice(readLineWav(speechFile().toStdString()), readLineWav(home.file("waveFiles/" + files[0]).toStdString()));
     }
 };
 
