@@ -1,5 +1,7 @@
 #include "app/CallSystem.h"
 
+#include "app/UserFiles.h"
+
 #include "audio/AudioEngine.h"
 #include "audio/AudioStack.h"
 #include "audio/CodecConversion.h"
@@ -51,12 +53,15 @@ CallSystem::CallSystem(Options options)
     m_statusLog = std::make_unique<StatusLog>(m_o.loop, m_o.paths.file(QStringLiteral("LogFiles")), *m_statusList);
     m_timers = std::make_unique<MainTimers>(m_o.loop);
     m_timers->timLog->setCallback([this] { m_statusLog->timLog_Timer(); });
+    m_statusLog->setAlarmHandler([this](const QString &text) { m_hooks->alarm(text); });
     m_lists = std::make_unique<MessageLists>(*m_settings);
     m_ringSchedule = std::make_unique<RingSchedule>();
 }
 
 CallSystem::~CallSystem()
 {
+    m_userFiles.reset();
+    m_settings->setFileEventHandler(nullptr);
     m_dialler.reset();
     m_forwarder.reset(); // a delivery under way is broken off and stays queued
     // The audio engine's devices report into the line table: they go before the call flow.
@@ -134,6 +139,17 @@ void CallSystem::start(const LoadedState &state)
     options.fastBusy = state.stopOptions.fastBusy;
     m_telephony->setSetupOptions(options);
     startMailForwarding();
+    // The user's own files: what in them cannot be used is said now, and they are read again
+    // whenever they change.
+    m_userFiles = std::make_unique<UserFiles>(UserFiles::Services{
+        m_o.loop, *m_statusLog, *m_texts, m_o.paths.programFolder, *m_blockList, *m_ringSchedule, *m_telephony,
+        [this](const QString &password) {
+            if (m_forwarder)
+                m_forwarder->setPassword(password);
+        }});
+    m_userFiles->reportLoaded();
+    if (m_o.watchUserFiles)
+        m_userFiles->watch();
 }
 
 void CallSystem::shutdown() { runShutdownSequence(*this); }
@@ -160,7 +176,47 @@ void CallSystem::startMailForwarding()
         m_forwarder->start(); // what an earlier run left in the queue goes first
 }
 
-void CallSystem::OpenDayLog() { m_statusLog->OpenDayLog(); }
+void CallSystem::OpenDayLog()
+{
+    if (!m_logWatched) {
+        m_logWatched = true;
+        // From here on a failure to write the day log is a status line and a notification,
+        // once per failure.
+        m_statusLog->setWriteFailureHandler([this](const QString &path, const QString &reason) {
+            if (reason.isEmpty())
+                m_statusLog->AddStatus(m_texts->LoadText(1857).arg(path));
+            else
+                m_statusLog->AddAlarm(m_texts->LoadText(1856).arg(path, reason));
+        });
+    }
+    m_statusLog->OpenDayLog();
+    // What happened to the options file before the log was open comes now, the rest as it happens.
+    m_settings->setFileEventHandler([this](const SettingsStore::FileEvent &event) { optionsFileEvent(event); });
+}
+
+void CallSystem::optionsFileEvent(const SettingsStore::FileEvent &event)
+{
+    using Kind = SettingsStore::FileEvent::Kind;
+    using Cause = SettingsStore::FileEvent::Cause;
+    const QString file = m_settings->storeFile();
+    const QString reason = event.cause == Cause::Empty     ? m_texts->LoadText(1837)
+                           : event.cause == Cause::Damaged ? m_texts->LoadText(1838)
+                                                           : event.reason;
+    switch (event.kind) {
+    case Kind::Restored:
+        m_statusLog->AddAlarm(m_texts->LoadText(1853).arg(file, reason, event.keptAs));
+        break;
+    case Kind::Unrecoverable:
+        m_statusLog->AddAlarm(m_texts->LoadText(1859).arg(file, reason, event.keptAs));
+        break;
+    case Kind::SaveFailed:
+        m_statusLog->AddAlarm(m_texts->LoadText(1854).arg(file, reason));
+        break;
+    case Kind::SavedAgain:
+        m_statusLog->AddStatus(m_texts->LoadText(1858).arg(file));
+        break;
+    }
+}
 
 void CallSystem::setRingWatchInterval(int line, int ms) { m_telephony->call(line).setRingWatchInterval(ms); }
 

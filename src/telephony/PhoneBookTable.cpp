@@ -1,5 +1,7 @@
 #include "telephony/PhoneBookTable.h"
 
+#include "core/TextFile.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -100,6 +102,33 @@ bool rewrite(const QString &path, const QStringList &names, const QStringList &t
     for (qsizetype i = 0; i < names.size() && i < teles.size(); ++i)
         file.write(recordBytes(names.at(i), teles.at(i)));
     return file.commit();
+}
+
+LineProblems checkRecords(const QString &path)
+{
+    LineProblems problems;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (file.exists())
+            problems.push_back(LineProblem{0, LineFault::Unreadable, file.errorString()});
+        return problems;
+    }
+    const qint64 size = file.size();
+    if (size % kRecordBytes != 0 && size <= qint64(kEntries) * kRecordBytes)
+        problems.push_back(LineProblem{int(size / kRecordBytes) + 1, LineFault::PartialRecord, QString()});
+    const std::vector<Entry> records = readRecords(path);
+    for (std::size_t k = 0; k < records.size(); ++k) {
+        const QString tele = records[k].tele.trimmed();
+        if (records[k].tele.isEmpty())
+            continue; // an empty slot
+        bool digit = false;
+        for (const QChar c : tele)
+            digit = digit || c.isDigit();
+        if (!digit)
+            problems.push_back(LineProblem{int(k) + 1, LineFault::NotAPhoneNumber,
+                                           printableText(records[k].name.trimmed() + QLatin1Char(' ') + tele)});
+    }
+    return problems;
 }
 
 bool isWritable(const QString &path)
