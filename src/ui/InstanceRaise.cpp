@@ -1,5 +1,7 @@
 #include "ui/InstanceRaise.h"
 
+#include "core/PrivateFiles.h"
+
 #include <QLocalServer>
 #include <QLocalSocket>
 
@@ -43,6 +45,10 @@ bool askRunningInstanceToRaise(const QString &socketPath, int timeoutMs)
     socket.connectToServer(socketPath);
     if (!socket.waitForConnected(timeoutMs))
         return false;
+    if (!peerIsThisAccount(static_cast<int>(socket.socketDescriptor()))) {
+        socket.abort(); // another account's program is asked nothing
+        return false;
+    }
     socket.write(kRaise);
     const bool sent = socket.waitForBytesWritten(timeoutMs);
     socket.disconnectFromServer();

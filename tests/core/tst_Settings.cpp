@@ -3,6 +3,7 @@
 #include "platform/shell/AutostartEntry.h"
 #include "support/DiskFaults.h"
 #include "support/FakeShell.h"
+#include "support/Unprivileged.h"
 #include "support/Files.h"
 
 #include <QDir>
@@ -13,6 +14,7 @@
 
 #include <csignal>
 #include <memory>
+#include <optional>
 #include <QTest>
 
 using namespace telvox;
@@ -118,6 +120,7 @@ private slots:
         QTest::newRow("damaged") << "damaged" << int(SettingsStore::FileEvent::Cause::Damaged);
         QTest::newRow("empty") << "empty" << int(SettingsStore::FileEvent::Cause::Empty);
         QTest::newRow("a folder in its place") << "folder" << int(SettingsStore::FileEvent::Cause::System);
+        QTest::newRow("unreadable") << "unreadable" << int(SettingsStore::FileEvent::Cause::System);
     }
     void unusableFileIsKeptAsideAndTheLastGoodCopyRestored()
     {
@@ -135,9 +138,17 @@ private slots:
             QVERIFY(writeBytes(ini, damaged));
         else if (damage == "empty")
             QVERIFY(writeBytes(ini, {}));
+        else if (damage == "unreadable")
+            QVERIFY(QFile::setPermissions(ini, {}));
         else
             QVERIFY(QFile::remove(ini) && QDir().mkpath(ini));
 
+        std::optional<Unprivileged> ordinary;
+        if (damage == "unreadable") {
+            ordinary.emplace();
+            if (!ordinary->effective())
+                QSKIP("permissions do not apply to this account");
+        }
         SettingsStore s(ini, dir.file("settings.txt"));
         std::vector<SettingsStore::FileEvent> events;
         s.setFileEventHandler([&](const SettingsStore::FileEvent &e) { events.push_back(e); });
@@ -152,6 +163,8 @@ private slots:
             QVERIFY(QFileInfo::exists(events[0].keptAs));
         if (damage == "folder")
             QVERIFY(events[0].reason.contains("directory"));
+        if (damage == "unreadable")
+            QVERIFY2(events[0].reason.contains("ermission"), qPrintable(events[0].reason));
         s.WriteSetting("Config", "Rings", "6");
         QCOMPARE(SettingsStore(ini, dir.file("x.txt")).ReadSetting("Config", "Rings"), QString("6"));
 

@@ -110,6 +110,22 @@ private slots:
         QCOMPARE(int(calls.size()), 1);
         QCOMPARE("Blocked: " + calls[0].number + (calls[0].label.isEmpty() ? "" : " (" + calls[0].label + ")"), blocked);
     }
+
+    // No caller ID at all (not even a message without a number): "unavailable" applies once
+    // the call reaches the ring after which caller ID would have come, before that ring is
+    // counted; until then the call is not held up.
+    void noCallerIdAtAllIsUnavailable()
+    {
+        BlockingRig r(BlockingOptions{}, false);
+        QVERIFY(r.call({}, CallerIdTiming::None));
+        r.loop.advance(7000);
+        QCOMPARE(r.callTexts(), (QStringList{"Line0 Ring...", " 1"}));
+        r.loop.advance(2000); // ring 2 at 8 s
+        QCOMPARE(r.callTexts(), (QStringList{"Line0 Ring...", " 1", "Blocked: unavailable (no number)"}));
+        r.loop.advance(30000);
+        QVERIFY(r.requests.isEmpty());
+        QCOMPARE(int(readBlockedCalls(r.dir.path()).size()), 1);
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_CallBlocking)
