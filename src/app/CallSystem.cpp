@@ -6,6 +6,7 @@
 #include "audio/AudioStack.h"
 #include "audio/CodecConversion.h"
 #include "core/EventLoop.h"
+#include "core/FileWatch.h"
 #include "core/MainTimers.h"
 #include "core/PrivateFiles.h"
 #include "core/Settings.h"
@@ -60,6 +61,7 @@ CallSystem::CallSystem(Options options)
 
 CallSystem::~CallSystem()
 {
+    m_fileWatch.reset();
     m_userFiles.reset();
     m_settings->setFileEventHandler(nullptr);
     m_dialler.reset();
@@ -78,6 +80,17 @@ const Texts &CallSystem::useLanguage(const QString &languageSetting)
 
 void CallSystem::build()
 {
+    // The user's files are watched from before they are first read, so that an edit made
+    // while the program loads is not missed.
+    if (m_o.watchUserFiles) {
+        m_fileWatch = std::make_unique<FileWatch>(m_o.loop, UserFiles::watchedFiles(m_o.paths.programFolder),
+                                                  [this](const QString &file) {
+                                                      if (m_userFiles)
+                                                          m_userFiles->reread(file);
+                                                      else if (!m_changedWhileLoading.contains(file))
+                                                          m_changedWhileLoading << file;
+                                                  });
+    }
     if (m_o.lineBackends) {
         // The first backend of the registry that has lines of its own and builds carries them;
         // what the backends said comes to the status list when the line service initialises.
@@ -148,8 +161,8 @@ void CallSystem::start(const LoadedState &state)
                 m_forwarder->setPassword(password);
         }});
     m_userFiles->reportLoaded();
-    if (m_o.watchUserFiles)
-        m_userFiles->watch();
+    for (const QString &file : std::exchange(m_changedWhileLoading, {}))
+        m_userFiles->reread(file);
 }
 
 void CallSystem::shutdown() { runShutdownSequence(*this); }

@@ -21,6 +21,7 @@ class AudioStack;
 class CallBlockList;
 class Dialler;
 class EventLoop;
+class FileWatch;
 class LineBackend;
 class LineBackendRegistry;
 class MailForwarder;
@@ -214,6 +215,8 @@ private:
     std::unique_ptr<MailForwarder> m_forwarder;
     LoadedState *m_loading = nullptr; // what the loading sequence settles, while it runs
     std::unique_ptr<UserFiles> m_userFiles;
+    std::unique_ptr<FileWatch> m_fileWatch;
+    QStringList m_changedWhileLoading;
     bool m_logWatched = false;
 };
 

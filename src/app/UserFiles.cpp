@@ -1,6 +1,6 @@
 #include "app/UserFiles.h"
 
-#include "core/FileWatch.h"
+#include "core/TextFile.h"
 #include "core/Texts.h"
 #include "records/CallBlockList.h"
 #include "records/MailForward.h"
@@ -34,9 +34,12 @@ UserFiles::~UserFiles() = default;
 
 QString UserFiles::ringsFile() const { return QDir(m_s.programFolder).filePath(QStringLiteral("Rings.txt")); }
 
-QString UserFiles::problemText(const QString &fileName, const LineProblem &p) const
+QString UserFiles::problemText(const QString &fileName, const LineProblem &problem) const
 {
     const Texts &t = m_s.texts;
+    // The line as written, shown on one line whatever bytes it holds.
+    LineProblem p = problem;
+    p.text = printableText(p.text);
     const QString line = QString::number(p.line);
     switch (p.fault) {
     case LineFault::Unreadable:
@@ -86,14 +89,12 @@ void UserFiles::reportLoaded()
            phonebook::checkRecords(QDir(m_s.programFolder).filePath(QStringLiteral("PhoneBook.txt"))));
 }
 
-void UserFiles::watch()
+QStringList UserFiles::watchedFiles(const QString &folder)
 {
-    const QDir folder(m_s.programFolder);
-    m_watch = std::make_unique<FileWatch>(
-        m_s.loop,
-        QStringList{m_s.lists.blockFile(), m_s.lists.allowFile(), ringsFile(),
-                    folder.filePath(QStringLiteral("PhoneBook.txt")), folder.filePath(forwardPasswordFileName())},
-        [this](const QString &file) { reread(file); });
+    const QDir dir(folder);
+    return {dir.filePath(CallBlockList::blockFileName()), dir.filePath(CallBlockList::allowFileName()),
+            dir.filePath(QStringLiteral("Rings.txt")), dir.filePath(QStringLiteral("PhoneBook.txt")),
+            dir.filePath(forwardPasswordFileName())};
 }
 
 void UserFiles::reread(const QString &file)

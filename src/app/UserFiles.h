@@ -3,6 +3,7 @@
 #include "core/UserFileProblems.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -11,7 +12,6 @@ namespace telvox {
 
 class CallBlockList;
 class EventLoop;
-class FileWatch;
 class RingSchedule;
 class SettingsStore;
 class StatusLog;
@@ -42,8 +42,8 @@ public:
 
     // Status lines for what the files held at loading could not be used.
     void reportLoaded();
-    // Starts watching the files.
-    void watch();
+    // The files watched for changes (see FileWatch), in the program folder `folder`.
+    static QStringList watchedFiles(const QString &folder);
     // Reads `file` (one of the watched ones) again and says so.
     void reread(const QString &file);
 
@@ -57,7 +57,6 @@ private:
     QString problemText(const QString &fileName, const LineProblem &problem) const;
 
     Services m_s;
-    std::unique_ptr<FileWatch> m_watch;
 };
 
 } // namespace telvox
