@@ -69,6 +69,7 @@ int main(int argc, char **argv)
     int finished = 0;
     while (finished < total) {
         c.loop.advance(250);
+        c.requests.clear(); // the rig's own record of the audio requests is not the program's
         const std::int64_t now = c.loop.now();
         for (int n = 0; n < 4; ++n) {
             Line &line = lines[std::size_t(n)];
