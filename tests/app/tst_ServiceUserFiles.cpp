@@ -1,6 +1,7 @@
 // The user's files as the service meets them: hostile lines named and never obeyed, files
 // edited while it runs read again at once, and runtime names another account took first.
 
+#include "support/DiskFaults.h"
 #include "support/FakeShell.h"
 #include "support/Files.h"
 #include "support/Program.h"
@@ -95,6 +96,45 @@ private slots:
         const QString files = QDir(home.path()).entryList(QDir::Files).join(' ');
         QVERIFY2(!QDir(home.path()).entryList({"A*~5551234.wav"}, QDir::Files).isEmpty(), qPrintable(files + "\n" + out));
         QVERIFY(QDir(home.path()).entryList({"*5559999*.wav"}, QDir::Files).isEmpty());
+    }
+
+    // A damaged options file: put aside and the last good copy restored, with a status line
+    // (the English of the restored options proves it; without them a first start runs in the
+    // locale's language). On a disk that is full the file is left as it was and that is said.
+    void damagedOptionsRestoredAndFullDiskSaid()
+    {
+        ScratchDir home;
+        presetSettings(home.path(), {{"Config/Language", "0"}, {"Config/Line0", "1"}, {"VoiceModem/Probe", "0"}});
+        int code = 0;
+        QString out = runToEnd(TELVOX_EXECUTABLE, {"--service", "--quit-after", "200"}, programEnvironment(home.path()),
+                               &code);
+        QVERIFY2(code == 0 && QFile::exists(home.file("telvox.ini.bak")), qPrintable(out));
+        const QByteArray junk("\x00\xff[Config\nLanguage=\n=\n[[[\n\x01\x02garbage", 36);
+        QVERIFY(writeBytes(home.file("telvox.ini"), junk));
+        out = runToEnd(TELVOX_EXECUTABLE, {"--service", "--quit-after", "200"}, programEnvironment(home.path()), &code);
+        QVERIFY2(code == 0 && out.contains("the options file " + home.file("telvox.ini") + " could not be read (its "
+                                           "content is not in the form of an options file); the last good copy was "
+                                           "restored and the unreadable file kept as " + home.file("telvox.ini.damaged-")),
+                 qPrintable(out));
+        QVERIFY2(out.contains("service started"), qPrintable(out)); // English: the options are back
+        const QStringList aside = QDir(home.path()).entryList({"telvox.ini.damaged-*"}, QDir::Files);
+        QCOMPARE(aside.size(), 1);
+        QCOMPARE(readAll(home.file(aside[0])), junk);
+
+        if (::geteuid() != 0)
+            QSKIP("mounting a small file system needs root");
+        QVERIFY(QDir().mkpath(home.file("disk")));
+        SmallFileSystem disk(home.file("disk"), "size=256k");
+        QVERIFY(disk.mounted());
+        QVERIFY(QFile::copy(home.file("telvox.ini"), home.file("disk/telvox.ini")));
+        const QByteArray before = readAll(home.file("disk/telvox.ini"));
+        writeBytes(home.file("disk/filler"), QByteArray(256 * 1024, 'x')); // as much as fits
+        out = runToEnd(TELVOX_EXECUTABLE, {"--service", "--quit-after", "200"}, programEnvironment(home.file("disk")),
+                       &code);
+        QVERIFY2(out.contains("the options could not be saved in " + home.file("disk/telvox.ini")
+                              + " (No space left on device); the file keeps the options saved before"),
+                 qPrintable(out));
+        QCOMPARE(readAll(home.file("disk/telvox.ini")), before);
     }
 
     // The control socket's name for a program folder too deep for a socket path: another
