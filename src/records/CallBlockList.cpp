@@ -1,10 +1,14 @@
 #include "records/CallBlockList.h"
 
+#include "core/PrivateFiles.h"
 #include "core/Settings.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
+
+#include <cerrno>
 
 namespace telvox {
 
@@ -26,6 +30,12 @@ bool isUnavailableWord(const QString &w)
 QString readText(const QString &path, LineProblems *problems = nullptr)
 {
     QFile file(path);
+    // Only a plain file is read: a pipe or device put in its place would never end.
+    if (QFileInfo::exists(path) && !QFileInfo(path).isFile()) {
+        if (problems)
+            problems->push_back(LineProblem{0, LineFault::Unreadable, systemReason(QFileInfo(path).isDir() ? EISDIR : EINVAL)});
+        return QString();
+    }
     if (!file.open(QIODevice::ReadOnly)) {
         // A missing list is an empty one; one that is there but cannot be read is news.
         if (problems && file.exists())

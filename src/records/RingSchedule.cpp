@@ -1,12 +1,15 @@
 #include "records/RingSchedule.h"
 
+#include "core/PrivateFiles.h"
 #include "core/TextFile.h"
 #include "core/Settings.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
 
+#include <cerrno>
 #include <cmath>
 
 namespace telvox {
@@ -61,6 +64,12 @@ void RingSchedule::LoadRingRules(const QString &ringsFile)
     m_count = 0;
     m_problems.clear();
     QFile file(ringsFile);
+    // Only a plain file is read: a pipe or device put in its place would never end.
+    if (QFileInfo::exists(ringsFile) && !QFileInfo(ringsFile).isFile()) {
+        m_problems.push_back(
+            LineProblem{0, LineFault::Unreadable, systemReason(QFileInfo(ringsFile).isDir() ? EISDIR : EINVAL)});
+        return;
+    }
     if (!file.open(QIODevice::ReadOnly)) {
         if (file.exists())
             m_problems.push_back(LineProblem{0, LineFault::Unreadable, file.errorString()});

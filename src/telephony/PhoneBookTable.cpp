@@ -1,5 +1,6 @@
 #include "telephony/PhoneBookTable.h"
 
+#include "core/PrivateFiles.h"
 #include "core/TextFile.h"
 
 #include <QFile>
@@ -7,6 +8,8 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
+
+#include <cerrno>
 
 namespace telvox {
 
@@ -57,7 +60,8 @@ std::vector<Entry> readRecords(const QString &path, int count)
 {
     std::vector<Entry> entries;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Only a plain file is read: a pipe or device put in its place would never end.
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
         return entries;
     // Only the records asked for are read, however long the file is.
     const QByteArray data = file.read(qint64(count) * kRecordBytes);
@@ -108,6 +112,11 @@ LineProblems checkRecords(const QString &path)
 {
     LineProblems problems;
     QFile file(path);
+    if (QFileInfo::exists(path) && !QFileInfo(path).isFile()) {
+        // A pipe or device put in its place would never end; a folder cannot be read.
+        problems.push_back(LineProblem{0, LineFault::Unreadable, systemReason(QFileInfo(path).isDir() ? EISDIR : EINVAL)});
+        return problems;
+    }
     if (!file.open(QIODevice::ReadOnly)) {
         if (file.exists())
             problems.push_back(LineProblem{0, LineFault::Unreadable, file.errorString()});

@@ -65,6 +65,7 @@ private slots:
                                      {"Config/Rings", "2"}, {"VoiceModem/Probe", "0"}});
         QVERIFY(writeBytes(home.file("BlockList.txt"), "*\n-*\n(*\tall of them\n"));
         QVERIFY(writeBytes(home.file("Rings.txt"), "0xxxxxxxxxxxxxxxxxxxxxxxxxx,1,2,3,4,5,6,7\r\n\x01\x02\r\n"));
+        QCOMPARE(::mkfifo(qPrintable(home.file("AllowList.txt")), 0600), 0); // would never end reading
         QVERIFY(writeBytes(home.file("call.scn"), "at 500 line 0 call number \"5551234\" audio talk 5\n"
                                                   "at 6000 line 1 call number \"5559999\" audio talk 5\n"));
         QProcess service;
@@ -75,6 +76,7 @@ private slots:
         QVERIFY2(waitFor(service, out, "Rings.txt, line 2"), qPrintable(out));
         QVERIFY2(out.contains("BlockList.txt, line 1: \"*\" is not used: it would match every caller")
                      && out.contains("BlockList.txt, line 2: \"-*\" is not used")
+                     && out.contains("AllowList.txt cannot be read: Invalid argument")
                      && out.contains("BlockList.txt, line 3: \"(*\" is not used")
                      && out.contains("Rings.txt, line 1: \"0xxxxxxxxxxxxxxxxxxxxxxxxxx,1,2,3,4,5,6,7\" is not used: it is "
                                      "not a rule of the form"),
