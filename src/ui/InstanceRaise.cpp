@@ -22,6 +22,11 @@ RaiseListener::RaiseListener(const QString &socketPath, std::function<void()> ra
     m_server->listen(socketPath);
     connect(m_server, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+            if (!peerIsThisAccount(static_cast<int>(socket->socketDescriptor()))) {
+                socket->abort(); // only this account's own second start may raise the window
+                socket->deleteLater();
+                continue;
+            }
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
             connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
                 if (!socket->readAll().contains(kRaise.trimmed()))
