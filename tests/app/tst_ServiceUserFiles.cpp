@@ -139,17 +139,23 @@ private slots:
         QCOMPARE(readAll(home.file("disk/telvox.ini")), before);
     }
 
-    // The control socket's name for a program folder too deep for a socket path: another
-    // account that takes the names it could guess first (the old fixed name in /tmp among
-    // them) is never asked anything; the owner's commands reach the real service.
+    // The control socket's name for a program folder too deep for a socket path, with the
+    // program and its commands run by an ordinary account: another account that took the
+    // names it could guess first (the fixed name in /tmp of earlier versions among them) is
+    // never asked anything, and the owner's commands reach the real service.
     void runtimeNamesTakenFirstByAnotherAccount()
     {
         if (::geteuid() != 0)
-            QSKIP("needs root to act as a second account (setpriv)");
-        ScratchDir base;
-        const QString home = base.file(QString("deep/").repeated(20) + "home");
+            QSKIP("needs root to act as two other accounts (setpriv)");
+        const QStringList asOwner{"--reuid=daemon", "--regid=daemon", "--clear-groups"};
+        QTemporaryDir base("/tmp/telvox-owner-XXXXXX");
+        QVERIFY(base.isValid());
+        const QString home = base.filePath(QString("deep/").repeated(20) + "home");
         QVERIFY(QDir().mkpath(home));
         presetSettings(home, {{"Config/Language", "0"}, {"Config/Line0", "1"}, {"VoiceModem/Probe", "0"}});
+        int code = 0;
+        runToEnd("chown", {"-R", "daemon:daemon", base.path()}, QProcessEnvironment::systemEnvironment(), &code);
+        QCOMPARE(code, 0);
         const QString lock = home + "/telvox.lock";
         const QString guessed = "/tmp/telvox-"
                                 + QCryptographicHash::hash(lock.toUtf8(), QCryptographicHash::Sha1).toHex().left(16)
@@ -172,30 +178,30 @@ while True:
     c.sendall(b"telvox-service 1\nSQUATTER\n"); c.close()
 )");
         QProcess squatter;
-        squatter.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups", "/usr/bin/python3", "-c", squat, guessed,
-                                   heard});
+        squatter.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups", "/usr/bin/python3", "-c", squat,
+                                   guessed, heard});
         QVERIFY(squatter.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(heard + ".ready"), 10000);
 
         QProcess service;
         service.setProcessEnvironment(programEnvironment(home));
-        service.start(TELVOX_EXECUTABLE, {"--service"});
+        service.start("setpriv", asOwner + QStringList{TELVOX_EXECUTABLE, "--service"});
         QVERIFY(service.waitForStarted());
         QString out;
         QVERIFY2(waitFor(service, out, "Line0"), qPrintable(out));
         QVERIFY2(!out.contains("control socket unavailable"), qPrintable(out));
 
-        int code = 0;
-        const QString status = runToEnd(TELVOX_EXECUTABLE, {"--status"}, programEnvironment(home), &code);
-        QVERIFY2(code == 0 && status.contains("Line0: idle") && !status.contains("SQUATTER"), qPrintable(status));
-        const QString marked = runToEnd(TELVOX_EXECUTABLE, {"--mark-read", "A2026-01-01~00-00-00.wav"},
+        const QString status = runToEnd("setpriv", asOwner + QStringList{TELVOX_EXECUTABLE, "--status"},
                                         programEnvironment(home), &code);
-        QVERIFY2(!marked.contains("SQUATTER"), qPrintable(marked));
+        QVERIFY2(code == 0 && status.contains("Line0: idle") && !status.contains("SQUATTER"), qPrintable(status));
+        const QString marked = runToEnd("setpriv", asOwner + QStringList{TELVOX_EXECUTABLE, "--mark-read", "A2026.wav"},
+                                        programEnvironment(home), &code);
+        QVERIFY2(!marked.contains("SQUATTER") && !marked.contains("marked as read"), qPrintable(marked));
         // The short folder the socket lives in is the owner's alone.
         const QString folder = QString::fromUtf8(readAll(lock + ".rundir")).trimmed();
         struct stat st = {};
         QVERIFY(::lstat(qPrintable(folder), &st) == 0);
-        QVERIFY(S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 0777) == 0700);
+        QVERIFY(S_ISDIR(st.st_mode) && st.st_uid == 1 && (st.st_mode & 0777) == 0700);
         QVERIFY(QFile::exists(folder + "/telvox.sock"));
 
         stop(service);
