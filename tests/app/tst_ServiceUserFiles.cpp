@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -160,6 +161,9 @@ private slots:
         const QString guessed = "/tmp/telvox-"
                                 + QCryptographicHash::hash(lock.toUtf8(), QCryptographicHash::Sha1).toHex().left(16)
                                 + ".sock";
+        // The squatter's name goes with the test, also when it fails.
+        const std::unique_ptr<const QString, void (*)(const QString *)> removeGuessed(
+            &guessed, [](const QString *path) { QFile::remove(*path); });
         QTemporaryDir spyFolder("/tmp/telvox-spy-XXXXXX");
         QVERIFY(spyFolder.isValid());
         ::chmod(qPrintable(spyFolder.path()), 0777);
@@ -191,8 +195,15 @@ while True:
         QVERIFY2(waitFor(service, out, "Line0"), qPrintable(out));
         QVERIFY2(!out.contains("control socket unavailable"), qPrintable(out));
 
-        const QString status = runToEnd("setpriv", asOwner + QStringList{TELVOX_EXECUTABLE, "--status"},
-                                        programEnvironment(home), &code);
+        // The socket opens just after the start-up lines; asked until the service answers.
+        QString status;
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            status = runToEnd("setpriv", asOwner + QStringList{TELVOX_EXECUTABLE, "--status"}, programEnvironment(home),
+                              &code);
+            if (!status.contains("not running"))
+                break;
+            QTest::qWait(100);
+        }
         QVERIFY2(code == 0 && status.contains("Line0: idle") && !status.contains("SQUATTER"), qPrintable(status));
         const QString marked = runToEnd("setpriv", asOwner + QStringList{TELVOX_EXECUTABLE, "--mark-read", "A2026.wav"},
                                         programEnvironment(home), &code);
@@ -207,7 +218,6 @@ while True:
         stop(service);
         squatter.kill();
         squatter.waitForFinished();
-        QFile::remove(guessed);
         QVERIFY2(!QFile::exists(heard), qPrintable(readAll(heard)));
         QDir(folder).removeRecursively();
     }
