@@ -1,9 +1,12 @@
 #include "app/CallSystem.h"
 
+#include "app/UserFiles.h"
+
 #include "audio/AudioEngine.h"
 #include "audio/AudioStack.h"
 #include "audio/CodecConversion.h"
 #include "core/EventLoop.h"
+#include "core/FileWatch.h"
 #include "core/MainTimers.h"
 #include "core/PrivateFiles.h"
 #include "core/Settings.h"
@@ -53,12 +56,16 @@ CallSystem::CallSystem(Options options)
     m_statusLog = std::make_unique<StatusLog>(m_o.loop, m_o.paths.file(QStringLiteral("LogFiles")), *m_statusList);
     m_timers = std::make_unique<MainTimers>(m_o.loop);
     m_timers->timLog->setCallback([this] { m_statusLog->timLog_Timer(); });
+    m_statusLog->setAlarmHandler([this](const QString &text) { m_hooks->alarm(text); });
     m_lists = std::make_unique<MessageLists>(*m_settings);
     m_ringSchedule = std::make_unique<RingSchedule>();
 }
 
 CallSystem::~CallSystem()
 {
+    m_fileWatch.reset();
+    m_userFiles.reset();
+    m_settings->setFileEventHandler(nullptr);
     m_dialler.reset();
     m_forwarder.reset(); // a delivery under way is broken off and stays queued
     // The audio engine's devices report into the line table: they go before the call flow.
@@ -75,6 +82,17 @@ const Texts &CallSystem::useLanguage(const QString &languageSetting)
 
 void CallSystem::build()
 {
+    // The user's files are watched from before they are first read, so that an edit made
+    // while the program loads is not missed.
+    if (m_o.watchUserFiles) {
+        m_fileWatch = std::make_unique<FileWatch>(m_o.loop, UserFiles::watchedFiles(m_o.paths.programFolder),
+                                                  [this](const QString &file) {
+                                                      if (m_userFiles)
+                                                          m_userFiles->reread(file);
+                                                      else if (!m_changedWhileLoading.contains(file))
+                                                          m_changedWhileLoading << file;
+                                                  });
+    }
     if (m_o.lineBackends) {
         // The first backend of the registry that has lines of its own and builds carries them;
         // what the backends said comes to the status list when the line service initialises.
@@ -136,6 +154,17 @@ void CallSystem::start(const LoadedState &state)
     options.fastBusy = state.stopOptions.fastBusy;
     m_telephony->setSetupOptions(options);
     startMailForwarding();
+    // The user's own files: what in them cannot be used is said now, and they are read again
+    // whenever they change.
+    m_userFiles = std::make_unique<UserFiles>(UserFiles::Services{
+        m_o.loop, *m_statusLog, *m_texts, m_o.paths.programFolder, *m_blockList, *m_ringSchedule, *m_telephony,
+        [this](const QString &password) {
+            if (m_forwarder)
+                m_forwarder->setPassword(password);
+        }});
+    m_userFiles->reportLoaded();
+    for (const QString &file : std::exchange(m_changedWhileLoading, {}))
+        m_userFiles->reread(file);
 }
 
 void CallSystem::shutdown() { runShutdownSequence(*this); }
@@ -162,7 +191,47 @@ void CallSystem::startMailForwarding()
         m_forwarder->start(); // what an earlier run left in the queue goes first
 }
 
-void CallSystem::OpenDayLog() { m_statusLog->OpenDayLog(); }
+void CallSystem::OpenDayLog()
+{
+    if (!m_logWatched) {
+        m_logWatched = true;
+        // From here on a failure to write the day log is a status line and a notification,
+        // once per failure.
+        m_statusLog->setWriteFailureHandler([this](const QString &path, const QString &reason) {
+            if (reason.isEmpty())
+                m_statusLog->AddStatus(m_texts->LoadText(1857).arg(path));
+            else
+                m_statusLog->AddAlarm(m_texts->LoadText(1856).arg(path, reason));
+        });
+    }
+    m_statusLog->OpenDayLog();
+    // What happened to the options file before the log was open comes now, the rest as it happens.
+    m_settings->setFileEventHandler([this](const SettingsStore::FileEvent &event) { optionsFileEvent(event); });
+}
+
+void CallSystem::optionsFileEvent(const SettingsStore::FileEvent &event)
+{
+    using Kind = SettingsStore::FileEvent::Kind;
+    using Cause = SettingsStore::FileEvent::Cause;
+    const QString file = m_settings->storeFile();
+    const QString reason = event.cause == Cause::Empty     ? m_texts->LoadText(1837)
+                           : event.cause == Cause::Damaged ? m_texts->LoadText(1838)
+                                                           : event.reason;
+    switch (event.kind) {
+    case Kind::Restored:
+        m_statusLog->AddAlarm(m_texts->LoadText(1853).arg(file, reason, event.keptAs));
+        break;
+    case Kind::Unrecoverable:
+        m_statusLog->AddAlarm(m_texts->LoadText(1859).arg(file, reason, event.keptAs));
+        break;
+    case Kind::SaveFailed:
+        m_statusLog->AddAlarm(m_texts->LoadText(1854).arg(file, reason));
+        break;
+    case Kind::SavedAgain:
+        m_statusLog->AddStatus(m_texts->LoadText(1858).arg(file));
+        break;
+    }
+}
 
 void CallSystem::setRingWatchInterval(int line, int ms) { m_telephony->call(line).setRingWatchInterval(ms); }
 

@@ -2,6 +2,7 @@
 
 #include "core/AppPaths.h"
 #include "core/LoadSequence.h"
+#include "core/Settings.h"
 #include "core/ShutdownSequence.h"
 
 #include <QHash>
@@ -20,6 +21,7 @@ class AudioStack;
 class CallBlockList;
 class Dialler;
 class EventLoop;
+class FileWatch;
 class LineBackend;
 class LineBackendRegistry;
 class MailForwarder;
@@ -32,6 +34,7 @@ class StatusLog;
 class TelephonyCore;
 class TelephonyService;
 class Texts;
+class UserFiles;
 class UserPrompts;
 class WaveDeviceProvider;
 struct MainTimers;
@@ -113,6 +116,9 @@ public:
         // The program's own files: when the lists load, takes other accounts' access off the
         // files already there (a status line says how many).
         bool privateFiles = false;
+        // The user's files (block and allow lists, ring rules, phonebook, mail password) are
+        // read again when they change while running.
+        bool watchUserFiles = true;
     };
 
     explicit CallSystem(Options options);
@@ -185,6 +191,7 @@ public:
 
 private:
     void tightenExistingFiles(const QString &recordingFolder);
+    void optionsFileEvent(const SettingsStore::FileEvent &event);
     void startMailForwarding();
 
     Options m_o;
@@ -207,6 +214,10 @@ private:
     std::unique_ptr<Dialler> m_dialler;
     std::unique_ptr<MailForwarder> m_forwarder;
     LoadedState *m_loading = nullptr; // what the loading sequence settles, while it runs
+    std::unique_ptr<UserFiles> m_userFiles;
+    std::unique_ptr<FileWatch> m_fileWatch;
+    QStringList m_changedWhileLoading;
+    bool m_logWatched = false;
 };
 
 } // namespace telvox

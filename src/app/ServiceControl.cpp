@@ -1,35 +1,35 @@
 #include "app/ServiceControl.h"
 
-#include <QCryptographicHash>
+#include "core/PrivateFiles.h"
+
 #include <QDir>
+#include <QFileInfo>
 #include <QElapsedTimer>
 #include <QLocalSocket>
 
 namespace telvox {
 
-QString serviceSocketPath(const AppPaths &paths)
+QString serviceSocketPath(const AppPaths &paths, bool create)
 {
-    QString path = paths.lockFile;
-    if (path.endsWith(QLatin1String(".lock")))
-        path.chop(5);
-    path += QStringLiteral(".sock");
-    // A local socket's path has room for about a hundred bytes; a deeper folder gets a name in
-    // the temporary folder that stands for it.
-    if (path.toUtf8().size() > 100)
-        path = QDir::tempPath() + QStringLiteral("/telvox-")
-               + QString::fromLatin1(QCryptographicHash::hash(paths.lockFile.toUtf8(), QCryptographicHash::Sha1)
-                                         .toHex()
-                                         .left(16))
-               + QStringLiteral(".sock");
-    return path;
+    const QFileInfo lock(paths.lockFile);
+    return privateSocketPath(lock.path(), lock.completeBaseName() + QStringLiteral(".sock"),
+                             paths.lockFile + QStringLiteral(".rundir"), create);
 }
 
 bool askService(const AppPaths &paths, const QString &request, QString *reply, int timeoutMs)
 {
+    const QString path = serviceSocketPath(paths, false);
+    if (path.isEmpty())
+        return false;
     QLocalSocket socket;
-    socket.connectToServer(serviceSocketPath(paths));
+    socket.connectToServer(path);
     if (!socket.waitForConnected(timeoutMs))
         return false;
+    // Only a service of this account is told anything or believed.
+    if (!peerIsThisAccount(static_cast<int>(socket.socketDescriptor()))) {
+        socket.abort();
+        return false;
+    }
     socket.write(request.toUtf8() + '\n');
     socket.flush();
     // The service closes the connection after its answer.

@@ -3,6 +3,7 @@
 #include "app/CompanionCommands.h"
 #include "app/ServiceControl.h"
 #include "app/TelvoxApplication.h"
+#include "core/PrivateFiles.h"
 #include "core/Settings.h"
 #include "core/Texts.h"
 #include "records/MessageLists.h"
@@ -70,13 +71,20 @@ bool ServiceMode::listen()
 {
     m_server = std::make_unique<QLocalServer>();
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    const QString path = serviceSocketPath(m_app.paths());
+    const QString path = serviceSocketPath(m_app.paths(), true);
+    if (path.isEmpty())
+        return false;
     // The lock is ours, so a socket file left there belongs to a service that is gone.
     QLocalServer::removeServer(path);
     if (!m_server->listen(path))
         return false;
     QObject::connect(m_server.get(), &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+            if (!peerIsThisAccount(static_cast<int>(socket->socketDescriptor()))) {
+                socket->abort(); // another account's program: no status, no changes
+                socket->deleteLater();
+                continue;
+            }
             QObject::connect(socket, &QLocalSocket::readyRead, this, [this, socket] { answer(socket); });
             QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
             if (socket->canReadLine())

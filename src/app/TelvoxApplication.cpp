@@ -58,7 +58,15 @@ namespace telvox {
 
 namespace {
 constexpr int kSplashMilliseconds = 2500;
+
+// The socket on which the running program hears a second start, beside the lock.
+QString raiseSocketPath(const AppPaths &paths, bool create)
+{
+    const QFileInfo lock(paths.lockFile);
+    return privateSocketPath(lock.path(), lock.fileName() + QStringLiteral(".raise"),
+                             paths.lockFile + QStringLiteral(".rundir"), create);
 }
+} // namespace
 
 namespace {
 
@@ -147,7 +155,8 @@ TelvoxApplication::StartResult TelvoxApplication::Main()
     m_lock->setStaleLockTime(0);
     if (!m_lock->tryLock(0) && m_lock->error() == QLockFile::LockFailedError) {
         // The running program shows its window instead; the message only when it cannot.
-        if (askRunningInstanceToRaise(m_paths.lockFile + QStringLiteral(".raise"))) {
+        const QString raise = raiseSocketPath(m_paths, false);
+        if (!raise.isEmpty() && askRunningInstanceToRaise(raise)) {
             m_lock.reset();
             m_raisedRunning = true;
             return StartResult::AlreadyRunning;
@@ -199,8 +208,8 @@ void TelvoxApplication::loadMainWindow()
         frmMain::Services{m_system->texts(), settings(), statusList(), statusLog(), m_prompts, m_printer});
     m_main->setShutdownHandler([this] { shutdown(); });
     if (m_lock && m_lock->isLocked() && !m_options.headless) // a service has no window to show
-        m_raiseListener = std::make_unique<RaiseListener>(m_paths.lockFile + QStringLiteral(".raise"),
-                                                          [this] { m_main->bringToFront(); });
+        if (const QString raise = raiseSocketPath(m_paths, true); !raise.isEmpty())
+            m_raiseListener = std::make_unique<RaiseListener>(raise, [this] { m_main->bringToFront(); });
     m_main->setDesktopServices(
         {timers(), *m_media, *m_options.tray, *m_options.shell, *m_options.modal, m_loop, m_paths.programFolder});
 

@@ -227,7 +227,7 @@ int run(int argc, char *argv[])
         serviceMode->say(telvoxApp.texts().LoadText(1651).arg(QCoreApplication::applicationPid()));
         serviceMode->say(telvoxApp.texts().LoadText(1204) + paths.programFolder);
         if (!serviceMode->listen())
-            serviceMode->say(QStringLiteral("control socket unavailable: ") + telvox::serviceSocketPath(paths));
+            serviceMode->say(QStringLiteral("control socket unavailable: ") + telvox::serviceSocketPath(paths, false));
     }
 
     // Reports and the optional self-shutdown wait until loading has finished. They run from

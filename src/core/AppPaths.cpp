@@ -1,5 +1,7 @@
 #include "core/AppPaths.h"
 
+#include "core/PrivateFiles.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -73,14 +75,13 @@ AppPaths AppPaths::fromEnvironment(const QString &appName)
     p.programFolder = QDir::cleanPath(data + QStringLiteral("/Telvox"));
     const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     p.settingsFile = QDir::cleanPath(config + QStringLiteral("/Telvox/") + appName + QStringLiteral(".ini"));
-    QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (runtime.isEmpty())
-        runtime = p.programFolder;
-    // $XDG_RUNTIME_DIR is the user's own (0700, on a memory file system); without it the
-    // program folder serves, never the shared temporary folder.
+    // $XDG_RUNTIME_DIR is the user's own (0700, on a memory file system); it is used only when
+    // it really is (ours, private). Without it the program folder serves, never a folder
+    // shared with other accounts (Qt's own fallback lies under /tmp).
     const QString userRuntime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    p.tempFolder = withSeparator(userRuntime.isEmpty() ? p.programFolder : userRuntime + QStringLiteral("/telvox"));
-    p.lockFile = runtime + QLatin1Char('/') + appName + QStringLiteral(".lock");
+    const bool runtimeUsable = !userRuntime.isEmpty() && isPrivateFolderOfOurs(userRuntime);
+    p.tempFolder = withSeparator(runtimeUsable ? userRuntime + QStringLiteral("/telvox") : p.programFolder);
+    p.lockFile = (runtimeUsable ? userRuntime : p.programFolder) + QLatin1Char('/') + appName + QStringLiteral(".lock");
     return p;
 }
 

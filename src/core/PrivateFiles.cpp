@@ -3,12 +3,14 @@
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QSaveFile>
 #include <QTemporaryDir>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -141,6 +143,52 @@ std::shared_ptr<QTemporaryDir> makePrivateWorkFolder(const QString &base)
             ::close(fd);
         delete d;
     });
+}
+
+bool isPrivateFolderOfOurs(const QString &folder)
+{
+    struct stat st = {};
+    return ::lstat(QFile::encodeName(folder).constData(), &st) == 0 && S_ISDIR(st.st_mode)
+           && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+}
+
+QString privateSocketPath(const QString &folder, const QString &name, const QString &pointerFile, bool create)
+{
+    const QString direct = QDir(folder).filePath(name);
+    if (QFile::encodeName(direct).size() <= kSocketPathBytes)
+        return direct;
+    // A folder named before (by this run or an earlier one) serves while it is ours alone.
+    QFile pointer(pointerFile);
+    if (pointer.open(QIODevice::ReadOnly)) {
+        const QString named = QString::fromUtf8(pointer.readAll()).trimmed();
+        const QString path = QDir(named).filePath(name);
+        if (!named.isEmpty() && QFile::encodeName(path).size() <= kSocketPathBytes && isPrivateFolderOfOurs(named))
+            return path;
+    }
+    if (!create)
+        return QString();
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    const bool runtimeUsable = !runtime.isEmpty() && isPrivateFolderOfOurs(runtime)
+                               && QFile::encodeName(runtime).size() < kSocketPathBytes / 2;
+    // mkdtemp makes a new folder (0700) under a name nobody has yet, or fails: a name taken
+    // first by another account is never used.
+    QByteArray pattern = QFile::encodeName((runtimeUsable ? runtime : QStringLiteral("/tmp")) + QStringLiteral("/telvox-XXXXXX"));
+    if (!::mkdtemp(pattern.data()))
+        return QString();
+    const QString made = QFile::decodeName(pattern);
+    QSaveFile out(pointerFile);
+    if (!out.open(QIODevice::WriteOnly) || out.write(made.toUtf8() + '\n') < 0 || !out.commit()) {
+        ::rmdir(pattern.constData());
+        return QString();
+    }
+    return QDir(made).filePath(name);
+}
+
+bool peerIsThisAccount(int fd)
+{
+    struct ucred peer = {};
+    socklen_t length = sizeof peer;
+    return fd >= 0 && ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.uid == ::geteuid();
 }
 
 } // namespace telvox

@@ -38,4 +38,22 @@ bool checkWritableFolder(const QString &folder, QString *reason = nullptr);
 // runs killed earlier left under `base` are removed first. Null when none can be made there.
 std::shared_ptr<QTemporaryDir> makePrivateWorkFolder(const QString &base);
 
+// Whether `folder` is a folder (not a link) of this account that no other account may enter.
+bool isPrivateFolderOfOurs(const QString &folder);
+
+// The longest path a local socket may have here (the system's limit, with room to spare).
+inline constexpr int kSocketPathBytes = 100;
+
+// Where a local socket named `name` of this account lives: in `folder` (a private folder),
+// unless that path is too long for a socket. Then it lives in a short folder of its own, made
+// private with mkdtemp under $XDG_RUNTIME_DIR or /tmp; `pointerFile` (beside the program's
+// lock, so private as well) names that folder for the programs that connect. With `create`
+// false nothing is made: a folder the pointer names is used only when it is ours and
+// private, else the result is empty. The name itself never lies in a shared folder where
+// another account could take it first.
+QString privateSocketPath(const QString &folder, const QString &name, const QString &pointerFile, bool create);
+
+// Whether the process at the other end of the connected local socket `fd` runs as this account.
+bool peerIsThisAccount(int fd);
+
 } // namespace telvox

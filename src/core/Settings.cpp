@@ -1,11 +1,19 @@
 #include "core/Settings.h"
 
 #include "core/EventLoop.h"
+#include "core/PrivateFiles.h"
 #include "core/TextFile.h"
 
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringConverter>
 
+#include <algorithm>
+#include <cerrno>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 namespace telvox {
@@ -32,12 +40,125 @@ int parseLenientInt(const QString &text)
 }
 
 SettingsStore::SettingsStore(const QString &storeFile, const QString &journalFile)
-    : m_settings(std::make_unique<QSettings>(storeFile, QSettings::IniFormat))
+    : m_storeFile(storeFile)
+    , m_settings(std::make_unique<QSettings>(storeFile, QSettings::IniFormat))
     , m_journalFile(journalFile)
 {
+    checkLoadedFile();
 }
 
-SettingsStore::~SettingsStore() { sync(); }
+namespace {
+
+using Cause = SettingsStore::FileEvent::Cause;
+
+// Why the options file cannot be used as it is; nullopt when it can (or is not there yet).
+std::optional<std::pair<Cause, QString>> unusable(const QString &path, const QSettings &loaded, const QString &backup)
+{
+    struct stat st = {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return errno == ENOENT ? std::nullopt : std::optional(std::pair(Cause::System, systemReason(errno)));
+    if (S_ISDIR(st.st_mode))
+        return std::pair(Cause::System, systemReason(EISDIR));
+    QFile file(path);
+    if (!S_ISREG(st.st_mode) || !file.open(QIODevice::ReadOnly))
+        return std::pair(Cause::System, S_ISREG(st.st_mode) ? file.errorString() : systemReason(EINVAL));
+    if (st.st_size == 0)
+        return QFileInfo(backup).size() > 0 ? std::optional(std::pair(Cause::Empty, QString())) : std::nullopt;
+    if (loaded.status() == QSettings::FormatError)
+        return std::pair(Cause::Damaged, QString());
+    return std::nullopt;
+}
+
+// A copy that can stand in for the options file: it loads and holds something.
+bool isGoodCopy(const QString &path)
+{
+    if (!QFileInfo(path).isFile() || QFileInfo(path).size() == 0)
+        return false;
+    const QSettings copy(path, QSettings::IniFormat);
+    return copy.status() == QSettings::NoError && !copy.allKeys().isEmpty();
+}
+
+// The system's reason why `bytes` cannot be written in `folder` now (a full disk says "No
+// space left on device"); empty when a trial write of that size succeeds.
+QString writeTrialReason(const QString &folder, qint64 bytes)
+{
+    const QByteArray pattern = QFile::encodeName(folder + QStringLiteral("/.telvox-trial-XXXXXX"));
+    QByteArray name = pattern;
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0)
+        return systemReason(errno);
+    QString reason;
+    const QByteArray block(4096, '\0');
+    for (qint64 left = std::max<qint64>(bytes, 1); left > 0 && reason.isEmpty(); left -= block.size()) {
+        if (::write(fd, block.constData(), static_cast<size_t>(std::min<qint64>(left, block.size()))) < 0)
+            reason = systemReason(errno);
+    }
+    ::close(fd);
+    ::unlink(name.constData());
+    return reason;
+}
+
+} // namespace
+
+void SettingsStore::fileEvent(const FileEvent &event)
+{
+    if (m_eventHandler)
+        m_eventHandler(event);
+    else
+        m_pendingEvents.push_back(event);
+}
+
+void SettingsStore::setFileEventHandler(std::function<void(const FileEvent &)> handler)
+{
+    m_eventHandler = std::move(handler);
+    if (!m_eventHandler)
+        return;
+    for (const FileEvent &event : std::exchange(m_pendingEvents, {}))
+        m_eventHandler(event);
+}
+
+void SettingsStore::checkLoadedFile()
+{
+    const auto problem = unusable(m_storeFile, *m_settings, backupFile());
+    if (!problem) {
+        m_fileGood = QFileInfo(m_storeFile).size() > 0;
+        if (m_fileGood)
+            keepBackup();
+        return;
+    }
+    // Nothing of the user's is thrown away: the file goes aside, the last good copy (if there
+    // is one) takes its place.
+    m_settings.reset();
+    const QString keptAs = m_storeFile + QStringLiteral(".damaged-")
+                           + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
+    const bool aside = ::rename(QFile::encodeName(m_storeFile).constData(), QFile::encodeName(keptAs).constData()) == 0;
+    const bool restored = aside && isGoodCopy(backupFile()) && QFile::copy(backupFile(), m_storeFile);
+    m_settings = std::make_unique<QSettings>(m_storeFile, QSettings::IniFormat);
+    m_fileGood = restored;
+    FileEvent event{restored ? FileEvent::Kind::Restored : FileEvent::Kind::Unrecoverable, problem->first,
+                    problem->second, aside ? keptAs : m_storeFile};
+    fileEvent(event);
+}
+
+void SettingsStore::keepBackup()
+{
+    // A hard link costs no space and no write: the next save replaces the file by a new one,
+    // and the link keeps the old. Where links are not possible, a copy.
+    const QByteArray file = QFile::encodeName(m_storeFile);
+    const QByteArray backup = QFile::encodeName(backupFile());
+    const QByteArray fresh = backup + ".new";
+    ::unlink(fresh.constData());
+    if (::link(file.constData(), fresh.constData()) != 0 && !QFile::copy(m_storeFile, backupFile() + QStringLiteral(".new")))
+        return;
+    if (::rename(fresh.constData(), backup.constData()) != 0)
+        ::unlink(fresh.constData());
+}
+
+SettingsStore::~SettingsStore()
+{
+    m_eventHandler = nullptr; // whoever listened may be gone by now
+    sync();
+}
 
 namespace {
 QString waitingKey(const QString &section, const QString &key)
@@ -119,6 +240,7 @@ void SettingsStore::WriteSetting(const QString &section, const QString &key, con
     if (stored.typeId() == QMetaType::QString && stored.toString() == value)
         return;
     m_settings->setValue(path, value);
+    m_dirty = true;
     if (m_batchDepth == 0)
         sync();
 }
@@ -145,10 +267,52 @@ void SettingsStore::sync()
     if (m_waitTimer)
         m_waitTimer->setEnabled(false);
     const auto waiting = std::exchange(m_waiting, {});
-    for (const Waiting &w : waiting)
+    for (const Waiting &w : waiting) {
         m_settings->setValue(writePath(w.section, w.key), w.value);
+        m_dirty = true;
+    }
+    if (!m_dirty) {
+        m_settings->sync(); // takes in what another process saved
+        return;
+    }
+    if (m_fileGood && QFileInfo::exists(m_storeFile))
+        keepBackup();
+    if (m_saveFailing) {
+        // A QSettings keeps the first error it met for good, and forgets that it has values to
+        // save once a save failed: a new one (sharing the unsaved values) is asked to save.
+        m_settings = std::make_unique<QSettings>(m_storeFile, QSettings::IniFormat);
+        const QStringList keys = m_settings->allKeys();
+        if (!keys.isEmpty())
+            m_settings->setValue(keys.first(), m_settings->value(keys.first()));
+    }
     // QSettings writes the file only when a value was set since its last write.
     m_settings->sync();
+    const QFileInfo onDisk(m_storeFile);
+    bool saved = m_settings->status() == QSettings::NoError;
+    if (saved && onDisk.size() == 0 && !m_settings->allKeys().isEmpty()) {
+        // A save that left an empty file behind: the last good copy goes back in its place.
+        saved = false;
+        if (isGoodCopy(backupFile())) {
+            ::unlink(QFile::encodeName(m_storeFile).constData());
+            QFile::copy(backupFile(), m_storeFile);
+        }
+    }
+    if (!saved) {
+        if (!m_saveFailing) {
+            m_saveFailing = true;
+            QString reason = writeTrialReason(onDisk.absolutePath(), std::max<qint64>(onDisk.size(), 4096));
+            if (reason.isEmpty())
+                reason = systemReason(EIO);
+            fileEvent(FileEvent{FileEvent::Kind::SaveFailed, FileEvent::Cause::System, reason, QString()});
+        }
+        return; // still to be saved: tried again with the next write
+    }
+    m_dirty = false;
+    m_fileGood = true;
+    if (m_saveFailing) {
+        m_saveFailing = false;
+        fileEvent(FileEvent{FileEvent::Kind::SavedAgain, FileEvent::Cause::System, QString(), QString()});
+    }
 }
 
 void SettingsStore::WriteSettingJournaled(const QString &section, const QString &key, const QString &value)

@@ -5,7 +5,9 @@
 #include <QString>
 
 #include <array>
+#include <functional>
 #include <memory>
+#include <vector>
 
 namespace telvox {
 
@@ -22,9 +24,39 @@ int parseLenientInt(const QString &text);
 // above QSettings: every read asks the store. Writes reach the file at once (atomically, so a
 // killed process never leaves a store that fails to load); a write of the value already stored
 // does not touch the file. Only WriteSettingLater's values may wait, for at most a minute.
+//
+// The file is the user's options, so it is never silently lost: before each rewrite the file
+// as it was (one that loaded, or whose own save was checked) is kept as "<file>.bak"; every
+// save is checked; a file that cannot be read, is damaged or is empty while its copy is not, is
+// put aside as "<file>.damaged-<time>" and the copy restored. A save that fails (a full disk)
+// leaves the file on disk as it was and is tried again with the next write. Each of these is
+// told once through the file-event handler.
 class SettingsStore
 {
 public:
+    struct FileEvent
+    {
+        enum class Kind {
+            Restored,      // the file could not be used; the last good copy took its place
+            Unrecoverable, // the file could not be used and there was no good copy: defaults
+            SaveFailed,    // a save failed; the file keeps what was saved before
+            SavedAgain,    // saving works again after a failure
+        };
+        // Why the file could not be used or saved.
+        enum class Cause {
+            System,  // the system's reason, in `reason`
+            Empty,   // the file is empty while its last good copy is not
+            Damaged, // the file is not in the options file's form
+        };
+        Kind kind;
+        Cause cause = Cause::System;
+        QString reason; // the system's words (Cause::System)
+        QString keptAs; // where the unusable file was put (Restored, Unrecoverable)
+    };
+    // Events that happened before a handler was set (at loading) are handed to it at once.
+    void setFileEventHandler(std::function<void(const FileEvent &)> handler);
+    QString backupFile() const { return m_storeFile + QStringLiteral(".bak"); }
+
     // `storeFile`: the INI file; `journalFile`: "settings.txt" in the program folder.
     SettingsStore(const QString &storeFile, const QString &journalFile);
     ~SettingsStore();
@@ -79,13 +111,24 @@ private:
     QString writePath(const QString &section, const QString &key) const;
     // Puts the waiting values into QSettings, then writes the file if anything changed.
     void sync();
+    // Checks the file at start-up and restores the last good copy when it cannot be used.
+    void checkLoadedFile();
+    // Makes the backup the file as it is now (a hard link, or a copy where links fail).
+    void keepBackup();
+    void fileEvent(const FileEvent &event);
 
     struct Waiting
     {
         QString section, key, value;
     };
+    QString m_storeFile;
     std::unique_ptr<QSettings> m_settings;
     QString m_journalFile;
+    bool m_dirty = false;       // values set since the last save
+    bool m_fileGood = false;    // the file on disk loaded, or its save was checked
+    bool m_saveFailing = false; // the last save failed
+    std::vector<FileEvent> m_pendingEvents;
+    std::function<void(const FileEvent &)> m_eventHandler;
     int m_batchDepth = 0;
     QHash<QString, Waiting> m_waiting; // by lower-case "section/key"
     std::unique_ptr<Timer> m_waitTimer;

@@ -49,13 +49,16 @@ QString printableText(const QString &text)
     return out;
 }
 
-bool appendLocalLine(const QString &path, const QString &line)
+bool appendLocalLine(const QString &path, const QString &line, QString *reason)
 {
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return false;
     const QByteArray bytes = localLine(line);
-    return file.write(bytes) == bytes.size();
+    // The flush is checked too: a full disk fails it, not the buffered write.
+    const bool ok = file.open(QIODevice::WriteOnly | QIODevice::Append) && file.write(bytes) == bytes.size()
+                    && file.flush();
+    if (!ok && reason)
+        *reason = file.errorString();
+    return ok;
 }
 
 } // namespace telvox

@@ -24,7 +24,7 @@ QByteArray localLine(const QString &line);
 // line, cannot forge another, and cannot drive a terminal or reorder what is shown.
 QString printableText(const QString &text);
 // Appends `line` with CR LF to the file at `path` (created when missing); false when that
-// could not be done completely.
-bool appendLocalLine(const QString &path, const QString &line);
+// could not be done completely; `reason` then gets the system's reason.
+bool appendLocalLine(const QString &path, const QString &line, QString *reason = nullptr);
 
 } // namespace telvox

@@ -1,10 +1,14 @@
 #include "records/CallBlockList.h"
 
+#include "core/PrivateFiles.h"
 #include "core/Settings.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
+
+#include <cerrno>
 
 namespace telvox {
 
@@ -23,11 +27,21 @@ bool isUnavailableWord(const QString &w)
     return w == QLatin1String("unavailable") || w == QLatin1String("unknown") || w == QLatin1String("out of area");
 }
 
-QString readText(const QString &path)
+QString readText(const QString &path, LineProblems *problems = nullptr)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Only a plain file is read: a pipe or device put in its place would never end.
+    if (QFileInfo::exists(path) && !QFileInfo(path).isFile()) {
+        if (problems)
+            problems->push_back(LineProblem{0, LineFault::Unreadable, systemReason(QFileInfo(path).isDir() ? EISDIR : EINVAL)});
         return QString();
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        // A missing list is an empty one; one that is there but cannot be read is news.
+        if (problems && file.exists())
+            problems->push_back(LineProblem{0, LineFault::Unreadable, file.errorString()});
+        return QString();
+    }
     return QString::fromUtf8(file.readAll());
 }
 
@@ -67,10 +81,29 @@ bool BlockEntry::matches(CallerKind caller, const QString &number) const
     return caller == CallerKind::Number && comparableNumber(number) == digits;
 }
 
-std::vector<BlockEntry> parseBlockList(const QString &text)
+namespace {
+
+// A number or prefix as lists keep it: a leading "+" and at least one digit, nothing else.
+bool isDialable(const QString &digits)
+{
+    const qsizetype first = digits.startsWith(QLatin1Char('+')) ? 1 : 0;
+    if (digits.size() <= first)
+        return false;
+    for (qsizetype i = first; i < digits.size(); ++i) {
+        if (!digits.at(i).isDigit())
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::vector<BlockEntry> parseBlockList(const QString &text, LineProblems *problems)
 {
     std::vector<BlockEntry> entries;
-    for (QString line : text.split(QLatin1Char('\n'))) {
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (qsizetype index = 0; index < lines.size(); ++index) {
+        QString line = lines.at(index);
         line.remove(QLatin1Char('\r'));
         const qsizetype hash = line.indexOf(QLatin1Char('#'));
         if (hash >= 0)
@@ -96,8 +129,17 @@ std::vector<BlockEntry> parseBlockList(const QString &text)
                 number.chop(1);
             }
             e.digits = comparableNumber(number);
-            if (e.digits.isEmpty() && e.kind == BlockEntry::Kind::Number)
+            if (!isDialable(e.digits)) {
+                // A prefix with no digit ("*", "-*", "(*", "+*") would take in every caller:
+                // one slip of the keyboard must not turn every call away.
+                const bool everyone = e.kind == BlockEntry::Kind::Prefix
+                                      && (e.digits.isEmpty() || e.digits == QLatin1String("+"));
+                if (problems)
+                    problems->push_back(LineProblem{int(index) + 1,
+                                                    everyone ? LineFault::MatchesEveryCaller : LineFault::NotAnEntry,
+                                                    e.text});
                 continue;
+            }
         }
         entries.push_back(std::move(e));
     }
@@ -181,8 +223,10 @@ QString CallBlockList::allowFile() const { return QDir(m_folder).filePath(allowF
 
 void CallBlockList::reload()
 {
-    m_block = parseBlockList(readText(blockFile()));
-    m_allow = parseBlockList(readText(allowFile()));
+    m_blockProblems.clear();
+    m_allowProblems.clear();
+    m_block = parseBlockList(readText(blockFile(), &m_blockProblems), &m_blockProblems);
+    m_allow = parseBlockList(readText(allowFile(), &m_allowProblems), &m_allowProblems);
 }
 
 BlockDecision CallBlockList::check(CallerKind caller, const QString &number, bool inPhonebook) const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/UserFileProblems.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -35,8 +37,9 @@ struct BlockEntry
 QString comparableNumber(const QString &number);
 
 // Parses list text: one entry a line, "#" starts a comment (whole line or the rest of a line),
-// an optional label after a tab. Blank and unusable lines are skipped.
-std::vector<BlockEntry> parseBlockList(const QString &text);
+// an optional label after a tab. Blank lines are skipped; so is a line that is no entry, or a
+// prefix without a digit that would match every caller ("*"), each reported in `problems`.
+std::vector<BlockEntry> parseBlockList(const QString &text, LineProblems *problems = nullptr);
 // One line of a list file for an entry.
 QString blockListLine(const QString &entry, const QString &label);
 
@@ -87,8 +90,11 @@ public:
 
     explicit CallBlockList(QString programFolder, BlockingOptions options = {});
 
-    // Reads both files again (missing files are empty lists).
+    // Reads both files again (missing files are empty lists). The lines left out of each are
+    // in blockProblems() and allowProblems() afterwards.
     void reload();
+    const LineProblems &blockProblems() const { return m_blockProblems; }
+    const LineProblems &allowProblems() const { return m_allowProblems; }
     void setOptions(const BlockingOptions &options) { m_options = options; }
     const BlockingOptions &options() const { return m_options; }
 
@@ -109,6 +115,8 @@ private:
     BlockingOptions m_options;
     std::vector<BlockEntry> m_block;
     std::vector<BlockEntry> m_allow;
+    LineProblems m_blockProblems;
+    LineProblems m_allowProblems;
 };
 
 } // namespace telvox

@@ -103,6 +103,13 @@ public:
         scheduleNext();
     }
 
+    void setPassword(const QString &password)
+    {
+        m_options.password = password;
+        m_attempts.clear(); // a refusal for a wrong password is not held against the new one
+        wake();
+    }
+
     // Ends the work on the worker's own thread and hands the object back to `home`.
     void halt(QThread *home)
     {
@@ -246,6 +253,15 @@ void MailForwarder::start()
     connect(m_worker, &MailQueueWorker::outcome, this, &MailForwarder::report, Qt::QueuedConnection);
     m_thread->start();
     QMetaObject::invokeMethod(m_worker, &MailQueueWorker::wake, Qt::QueuedConnection);
+}
+
+void MailForwarder::setPassword(const QString &password)
+{
+    m_options.password = password;
+    if (!m_worker)
+        return;
+    MailQueueWorker *worker = m_worker;
+    QMetaObject::invokeMethod(m_worker, [worker, password] { worker->setPassword(password); }, Qt::QueuedConnection);
 }
 
 void MailForwarder::stop()

@@ -130,6 +130,9 @@ public:
     bool recordingListed(const QString &folder, const QString &listedName, int line = -1);
 
     const ForwardOptions &options() const { return m_options; }
+    // The password file was changed: deliveries from now on use `password`, and what waits
+    // in the queue is tried again at once.
+    void setPassword(const QString &password);
     // Jobs waiting in the queue folder.
     int queuedCount() const;
 

@@ -1,12 +1,15 @@
 #include "records/RingSchedule.h"
 
+#include "core/PrivateFiles.h"
 #include "core/TextFile.h"
 #include "core/Settings.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
 
+#include <cerrno>
 #include <cmath>
 
 namespace telvox {
@@ -35,24 +38,62 @@ double parseTimeOfDay(const QString &text)
 
 QStringList readRingRuleLines(const QString &ringsFile) { return readLocalLines(ringsFile); }
 
+bool parseRingRule(const QString &line, RingRule *rule)
+{
+    // One digit, two times of day, day marks of one weekday digit each; blanks at the end are
+    // forgiven (an editor may leave them), anything else is not a rule.
+    static const QRegularExpression form(
+        QStringLiteral("^(\\d),(\\d\\d:\\d\\d:\\d\\d)-(\\d\\d:\\d\\d:\\d\\d)((?:,[1-7])*)\\s*$"));
+    const QRegularExpressionMatch m = form.match(line);
+    if (!m.hasMatch())
+        return false;
+    const double start = parseTimeOfDay(m.captured(2));
+    const double end = parseTimeOfDay(m.captured(3));
+    if (start < 0 || end < 0)
+        return false;
+    rule->rings = m.captured(1).toInt();
+    rule->start = start;
+    rule->end = end;
+    rule->days = m.captured(4);
+    return true;
+}
+
 void RingSchedule::LoadRingRules(const QString &ringsFile)
 {
     m_rules = {};
     m_count = 0;
-    const QStringList lines = readRingRuleLines(ringsFile);
-    for (qsizetype i = 0; i < lines.size() && i < kMaxRules; ++i) {
+    m_problems.clear();
+    QFile file(ringsFile);
+    // Only a plain file is read: a pipe or device put in its place would never end.
+    if (QFileInfo::exists(ringsFile) && !QFileInfo(ringsFile).isFile()) {
+        m_problems.push_back(
+            LineProblem{0, LineFault::Unreadable, systemReason(QFileInfo(ringsFile).isDir() ? EISDIR : EINVAL)});
+        return;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (file.exists())
+            m_problems.push_back(LineProblem{0, LineFault::Unreadable, file.errorString()});
+        return;
+    }
+    const QStringList lines = readLocalLines(file);
+    for (qsizetype i = 0; i < lines.size(); ++i) {
         const QString &line = lines[i];
-        RingRule &r = m_rules[static_cast<std::size_t>(i)];
-        // Each field is taken as far as it converts; a line too short keeps the rest empty.
-        r.rings = parseLenientInt(line.left(1));
-        const double start = parseTimeOfDay(line.mid(2, 8));
-        const double end = parseTimeOfDay(line.mid(11, 8));
-        if (start >= 0)
-            r.start = start;
-        if (end >= 0)
-            r.end = end;
-        r.days = line.size() > 19 ? line.mid(19) : QString();
-        m_count = static_cast<int>(i) + 1;
+        if (line.trimmed().isEmpty())
+            continue;
+        // A line that is not a rule takes no part: guessed fields (a ring count of 0 from a
+        // stray letter, an empty time) would silence every call.
+        RingRule rule;
+        if (!parseRingRule(line, &rule)) {
+            m_problems.push_back(LineProblem{int(i) + 1, LineFault::NotARingRule, line});
+            continue;
+        }
+        if (m_count == kMaxRules) {
+            m_problems.push_back(LineProblem{int(i) + 1, LineFault::BeyondRuleLimit, line});
+            continue;
+        }
+        if (rule.rings == 0 && !rule.days.isEmpty())
+            m_problems.push_back(LineProblem{int(i) + 1, LineFault::NeverAnswers, line});
+        m_rules[static_cast<std::size_t>(m_count++)] = rule;
     }
 }
 

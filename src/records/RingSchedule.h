@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/UserFileProblems.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -26,9 +28,11 @@ class RingSchedule
 public:
     static constexpr int kMaxRules = 20;
 
-    // Reads the rules; a missing file leaves the table empty, a malformed line keeps what its
-    // fields gave (a line too short for the fixed columns is passed over).
+    // Reads the rules; a missing file leaves the table empty. Only whole rules take part: a
+    // line that is not one, or a rule after the twentieth, is left out and reported in
+    // problems() (blank lines are passed over quietly).
     void LoadRingRules(const QString &ringsFile);
+    const LineProblems &problems() const { return m_problems; }
     // The ring count of the first rule matching `when` (strict comparisons, ranges may cross
     // midnight), or `ringsToAnswer` unchanged when none does.
     int PickRingCount(int ringsToAnswer, const QDateTime &when) const;
@@ -38,7 +42,11 @@ public:
 private:
     std::array<RingRule, kMaxRules> m_rules{};
     int m_count = 0;
+    LineProblems m_problems;
 };
+
+// Parses one line of Rings.txt ("3,08:00:00-18:00:00,2,3,4,5,6"); false when it is not a rule.
+bool parseRingRule(const QString &line, RingRule *rule);
 
 // Time of day as a fraction of a day.
 double dayFraction(const QTime &time);

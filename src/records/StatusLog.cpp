@@ -8,6 +8,8 @@
 #include <QStringConverter>
 #include <QTime>
 
+#include <algorithm>
+
 namespace telvox {
 
 int StatusListModel::rowCount(const QModelIndex &parent) const
@@ -24,8 +26,23 @@ QVariant StatusListModel::data(const QModelIndex &index, int role) const
     return {};
 }
 
+void StatusListModel::makeRoom(qsizetype adding)
+{
+    const qsizetype total = m_lines.size() + adding;
+    if (total <= kWindow + kTrimStep)
+        return;
+    const qsizetype drop = std::min(m_lines.size(), total - kWindow);
+    if (drop <= 0)
+        return;
+    beginRemoveRows(QModelIndex(), 0, static_cast<int>(drop) - 1);
+    m_lines.remove(0, drop);
+    m_lines.squeeze();
+    endRemoveRows();
+}
+
 void StatusListModel::append(const QString &line)
 {
+    makeRoom(1);
     const int row = static_cast<int>(m_lines.size());
     beginInsertRows(QModelIndex(), row, row);
     m_lines.append(line);
@@ -36,6 +53,11 @@ void StatusListModel::append(const QStringList &lines)
 {
     if (lines.isEmpty())
         return;
+    if (lines.size() > kWindow) {
+        append(lines.mid(lines.size() - kWindow));
+        return;
+    }
+    makeRoom(lines.size());
     const int first = static_cast<int>(m_lines.size());
     beginInsertRows(QModelIndex(), first, first + static_cast<int>(lines.size()) - 1);
     m_lines.append(lines);
@@ -79,16 +101,58 @@ QString StatusLog::AddStatus(const QString &message)
     return stamped;
 }
 
+void StatusLog::AddAlarm(const QString &message)
+{
+    AddStatus(message);
+    if (m_alarm)
+        m_alarm(message);
+}
+
+bool StatusLog::writeBytes(const QByteArray &bytes)
+{
+    // Each line goes to the file at once, so a crash loses no line of the day.
+    if (m_channel->write(bytes) == bytes.size() && m_channel->flush())
+        return true;
+    const QString reason = m_channel->errorString();
+    m_channel->close();
+    failed(reason);
+    return false;
+}
+
+void StatusLog::failed(const QString &reason)
+{
+    if (m_failing)
+        return;
+    m_failing = true;
+    if (m_writeFailure)
+        m_writeFailure(m_channelPath, reason);
+}
+
 void StatusLog::writeLine(const QString &line)
 {
-    if (!isChannelOpen())
+    if (!isChannelOpen()) {
+        // Only a failure episode tries again (each line, cheaply: one open); a channel closed
+        // on purpose (shutdown, midnight) stays closed.
+        if (!m_failing)
+            return;
+        m_unwritten.append(line);
+        if (m_unwritten.size() > StatusListModel::kWindow + StatusListModel::kTrimStep)
+            m_unwritten.remove(0, m_unwritten.size() - StatusListModel::kWindow);
+        if (!openChannelForAppend(m_channelPath))
+            return;
+        QByteArray waiting;
+        for (const QString &l : std::as_const(m_unwritten))
+            waiting += localLine(l);
+        if (!writeBytes(waiting))
+            return;
+        m_unwritten.clear();
+        m_failing = false;
+        if (m_writeFailure)
+            m_writeFailure(m_channelPath, QString());
         return;
-    const QByteArray bytes = localLine(line);
-    // Each line goes to the file at once, so a crash loses no line of the day.
-    if (m_channel->write(bytes) != bytes.size() || !m_channel->flush()) {
-        // A full disk or a vanished folder: stop writing rather than fail on every line.
-        m_channel->close();
     }
+    if (!writeBytes(localLine(line)))
+        m_unwritten.append(line);
 }
 
 bool StatusLog::openChannelForAppend(const QString &path)
@@ -96,6 +160,7 @@ bool StatusLog::openChannelForAppend(const QString &path)
     m_channel = std::make_unique<QFile>(path);
     m_channelPath = path;
     if (!m_channel->open(QIODevice::WriteOnly | QIODevice::Append)) {
+        m_openError = m_channel->errorString();
         m_channel.reset();
         return false;
     }
@@ -114,7 +179,8 @@ void StatusLog::OpenDayLog()
         }
         m_loop.doEvents();
     }
-    openChannelForAppend(path);
+    if (!openChannelForAppend(path))
+        failed(m_openError);
 }
 
 void StatusLog::closeChannel()

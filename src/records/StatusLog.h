@@ -5,14 +5,17 @@
 #include <QFile>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 namespace telvox {
 
 class EventLoop;
 
-// The status list: one row per log line, in arrival order, the newest last. It has no size
-// limit and is never cleared while the program runs. The main window's `lstStatus` views it.
+// The status list: one row per log line, in arrival order, the newest last. The main window's
+// `lstStatus` views it. Only the newest lines stay in memory (between kWindow and kWindow +
+// kTrimStep of them), so that a program that runs for months does not grow with every call;
+// the day logs keep every line.
 class StatusListModel final : public QAbstractListModel
 {
     Q_OBJECT
@@ -26,12 +29,17 @@ public:
     void append(const QStringList &lines);
     const QStringList &lines() const { return m_lines; }
 
+    static constexpr qsizetype kWindow = 1000;
+    static constexpr qsizetype kTrimStep = 200; // the oldest lines go in steps, not one by one
+
 signals:
     // A line was added by AddStatus: the view selects it and scrolls to it.
     void statusAdded(int row);
 
 private:
     friend class StatusLog;
+    // Removes the oldest rows when `adding` more would pass the window by a step.
+    void makeRoom(qsizetype adding);
     QStringList m_lines;
 };
 
@@ -73,15 +81,35 @@ public:
 
     QString logFolder() const { return m_logFolder; }
 
+    // A status line the user must see even without looking at the list: it is added as any
+    // other and handed to the alarm handler (a desktop notification).
+    void AddAlarm(const QString &message);
+    void setAlarmHandler(std::function<void(const QString &)> handler) { m_alarm = std::move(handler); }
+
+    // Told once when the day log stops taking lines (with the file and the system's reason)
+    // and once when it takes them again (reason empty). Lines meanwhile wait in memory (the
+    // newest kWindow) and are written when it does.
+    using WriteFailureHandler = std::function<void(const QString &path, const QString &reason)>;
+    void setWriteFailureHandler(WriteFailureHandler handler) { m_writeFailure = std::move(handler); }
+    bool isFailing() const { return m_failing; }
+
 private:
     bool openChannelForAppend(const QString &path);
     void writeLine(const QString &line);
+    // Writes `bytes` to the open channel; false (channel closed, reason kept) when it fails.
+    bool writeBytes(const QByteArray &bytes);
+    void failed(const QString &reason);
 
     EventLoop &m_loop;
     QString m_logFolder;
     StatusListModel &m_list;
     std::unique_ptr<QFile> m_channel;
     QString m_channelPath;
+    QString m_openError;
+    std::function<void(const QString &)> m_alarm;
+    WriteFailureHandler m_writeFailure;
+    bool m_failing = false;
+    QStringList m_unwritten; // lines of a failure episode, written once the log takes them
 };
 
 } // namespace telvox

@@ -17,6 +17,7 @@ bool TelephonyCore::screenCaller(HCall call, const LineCallInfo &info)
         return false;
     if (m_blockedCall[static_cast<std::size_t>(n)])
         return true; // decided already (caller ID that came with the offering)
+    m_callerIdKnown[static_cast<std::size_t>(n)] = true;
     // Printable only, as everywhere else the caller's bytes are shown or stored.
     const QString caller
         = (info.callerIdFlags & CallPartyId::Address) ? printableText(textField(info.callerIdNumber)) : QString();
@@ -67,6 +68,18 @@ bool TelephonyCore::screenCaller(HCall call, const LineCallInfo &info)
         }
     }
     return true;
+}
+
+bool TelephonyCore::screenWithoutCallerId(int line, std::int32_t count)
+{
+    const auto n = static_cast<std::size_t>(line);
+    if (!m_callScreen || m_callerIdKnown[n] || count < kCallerIdRing || m_lineTable[line].outgoing
+        || m_lineTable[line].hCall == 0)
+        return false;
+    // Calls with caller ID were screened when it came, so no call waits for this.
+    LineCallInfo none;
+    none.callerIdFlags = CallPartyId::Unavail;
+    return screenCaller(m_lineTable[line].hCall, none);
 }
 
 } // namespace telvox

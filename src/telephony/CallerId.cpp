@@ -43,8 +43,18 @@ int TelephonyCore::OnCallerId(HCall call)
     }
     addStatus(QStringLiteral("CallerID:") + m_callerNumber);
 
-    if (!appendLocalLine(m_s.programFolder + QStringLiteral("/callerid.txt"), m_callerNumber))
-        return 1;
+    // The caller-ID file is a trace for the user; when it cannot be written the caller still
+    // reaches the lists, the pop-up and the call records. Said once until it works again.
+    const QString callerIdFile = m_s.programFolder + QStringLiteral("/callerid.txt");
+    QString reason;
+    if (!appendLocalLine(callerIdFile, m_callerNumber, &reason)) {
+        if (!m_callerIdFileFailing)
+            m_s.status.AddAlarm(m_s.texts.LoadText(1855).arg(callerIdFile, reason));
+        m_callerIdFileFailing = true;
+    } else if (m_callerIdFileFailing) {
+        m_callerIdFileFailing = false;
+        addStatus(m_s.texts.LoadText(1857).arg(callerIdFile));
+    }
 
     CallerPopup::Row &row = m_popup->row(n);
     row.labelsVisible = true;

@@ -72,6 +72,8 @@ void TelephonyCore::OnRing(HLine line, std::uint32_t param1, std::uint32_t param
     if (n < 0 || m_blockedCall[static_cast<std::size_t>(n)])
         return; // a blocked call never counts rings
     const auto count = static_cast<std::int32_t>(param3);
+    if (screenWithoutCallerId(n, count))
+        return;
     if (m_chkRingCount && m_chkRingCount())
         addStatus(withSignPosition(count));
 
@@ -129,6 +131,7 @@ void TelephonyCore::OnCallState(HCall handle, std::uint32_t param1, std::uint32_
         LineCall &c = call(n);
         dialledCallEnded(n, c.offered(handle));
         m_blockedCall[static_cast<std::size_t>(n)] = false;
+        m_callerIdKnown[static_cast<std::size_t>(n)] = false;
         addStatus(lineText(n) + QStringLiteral(" Ring..."));
         c.clearCaller();
         m_ringsToAnswer = parseLenientInt(m_options.txtRings);

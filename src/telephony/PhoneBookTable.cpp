@@ -1,10 +1,15 @@
 #include "telephony/PhoneBookTable.h"
 
+#include "core/PrivateFiles.h"
+#include "core/TextFile.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
+
+#include <cerrno>
 
 namespace telvox {
 
@@ -55,7 +60,8 @@ std::vector<Entry> readRecords(const QString &path, int count)
 {
     std::vector<Entry> entries;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Only a plain file is read: a pipe or device put in its place would never end.
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
         return entries;
     // Only the records asked for are read, however long the file is.
     const QByteArray data = file.read(qint64(count) * kRecordBytes);
@@ -100,6 +106,38 @@ bool rewrite(const QString &path, const QStringList &names, const QStringList &t
     for (qsizetype i = 0; i < names.size() && i < teles.size(); ++i)
         file.write(recordBytes(names.at(i), teles.at(i)));
     return file.commit();
+}
+
+LineProblems checkRecords(const QString &path)
+{
+    LineProblems problems;
+    QFile file(path);
+    if (QFileInfo::exists(path) && !QFileInfo(path).isFile()) {
+        // A pipe or device put in its place would never end; a folder cannot be read.
+        problems.push_back(LineProblem{0, LineFault::Unreadable, systemReason(QFileInfo(path).isDir() ? EISDIR : EINVAL)});
+        return problems;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (file.exists())
+            problems.push_back(LineProblem{0, LineFault::Unreadable, file.errorString()});
+        return problems;
+    }
+    const qint64 size = file.size();
+    if (size % kRecordBytes != 0 && size <= qint64(kEntries) * kRecordBytes)
+        problems.push_back(LineProblem{int(size / kRecordBytes) + 1, LineFault::PartialRecord, QString()});
+    const std::vector<Entry> records = readRecords(path);
+    for (std::size_t k = 0; k < records.size(); ++k) {
+        const QString tele = records[k].tele.trimmed();
+        if (records[k].tele.isEmpty())
+            continue; // an empty slot
+        bool digit = false;
+        for (const QChar c : tele)
+            digit = digit || c.isDigit();
+        if (!digit)
+            problems.push_back(LineProblem{int(k) + 1, LineFault::NotAPhoneNumber,
+                                           printableText(records[k].name.trimmed() + QLatin1Char(' ') + tele)});
+    }
+    return problems;
 }
 
 bool isWritable(const QString &path)

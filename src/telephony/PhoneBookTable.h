@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/UserFileProblems.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -45,6 +47,9 @@ bool writeRecord(QFile &file, int recordNumber, const QString &name, const QStri
 // new content is complete on disk before it replaces the old one; on failure the old file is
 // left as it was and false is returned.
 bool rewrite(const QString &path, const QStringList &names, const QStringList &teles);
+// What in the file cannot be used as a record: a file that ends inside a record (edited as
+// text), a record whose telephone holds no digit, a file that cannot be read.
+LineProblems checkRecords(const QString &path);
 // Whether the file can be changed (it exists and is writable, or it can be created).
 bool isWritable(const QString &path);
 

@@ -150,6 +150,12 @@ private:
     // Call blocking (CallScreening.cpp): true when the caller of `call` is blocked, which
     // answers and hangs up the call at once.
     bool screenCaller(HCall call, const LineCallInfo &info);
+    // Caller ID comes in the pause after the first ring; a call that reaches this ring
+    // without any is a call without caller ID, and the lists' "unavailable" entries apply.
+    static constexpr std::int32_t kCallerIdRing = 2;
+    // At ring `count` of `line`'s call: true when it has been screened as a call without
+    // caller ID and blocked.
+    bool screenWithoutCallerId(int line, std::int32_t count);
 
     TelephonyServices m_s;
     LineTable m_lineTable;
@@ -173,6 +179,9 @@ private:
     std::function<int(int)> m_pickRingCount;
     const CallBlockList *m_callScreen = nullptr;
     std::array<bool, kLineCount> m_blockedCall{};
+    // Caller ID (or the decision that none came) is known for the line's current call.
+    std::array<bool, kLineCount> m_callerIdKnown{};
+    bool m_callerIdFileFailing = false; // said once; said again after it worked in between
 };
 
 } // namespace telvox

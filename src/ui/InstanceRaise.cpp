@@ -1,5 +1,7 @@
 #include "ui/InstanceRaise.h"
 
+#include "core/PrivateFiles.h"
+
 #include <QLocalServer>
 #include <QDeadlineTimer>
 #include <QLocalSocket>
@@ -22,6 +24,11 @@ RaiseListener::RaiseListener(const QString &socketPath, std::function<void()> ra
     m_server->listen(socketPath);
     connect(m_server, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+            if (!peerIsThisAccount(static_cast<int>(socket->socketDescriptor()))) {
+                socket->abort(); // only this account's own second start may raise the window
+                socket->deleteLater();
+                continue;
+            }
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
             connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
                 if (!socket->readAll().contains(kRaise.trimmed()))
@@ -48,6 +55,10 @@ bool askRunningInstanceToRaise(const QString &socketPath, int timeoutMs)
         QLocalSocket socket;
         socket.connectToServer(socketPath);
         if (socket.waitForConnected(int(qMax<qint64>(1, deadline.remainingTime())))) {
+            if (!peerIsThisAccount(static_cast<int>(socket.socketDescriptor()))) {
+                socket.abort(); // another account's program is asked nothing
+                return false;
+            }
             socket.write(kRaise);
             const bool sent = socket.waitForBytesWritten(int(qMax<qint64>(1, deadline.remainingTime())));
             socket.disconnectFromServer();

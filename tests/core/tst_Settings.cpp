@@ -1,9 +1,12 @@
 #include "core/Settings.h"
 #include "core/VirtualEventLoop.h"
 #include "platform/shell/AutostartEntry.h"
+#include "support/DiskFaults.h"
 #include "support/FakeShell.h"
+#include "support/Unprivileged.h"
 #include "support/Files.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 
@@ -11,6 +14,7 @@
 
 #include <csignal>
 #include <memory>
+#include <optional>
 #include <QTest>
 
 using namespace telvox;
@@ -105,6 +109,115 @@ private slots:
         s->WriteSettingLater(loop, "Line0", "Calls", "52");
         s.reset(); // closing writes what waits
         QCOMPARE(onDisk("Line0", "Calls"), QString("52"));
+    }
+
+    // An options file that cannot be used is put aside, never emptied, and the last good copy
+    // (the file as it was before its last rewrite) takes its place; each case is told once.
+    void unusableFileIsKeptAsideAndTheLastGoodCopyRestored_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<int>("cause");
+        QTest::newRow("damaged") << "damaged" << int(SettingsStore::FileEvent::Cause::Damaged);
+        QTest::newRow("empty") << "empty" << int(SettingsStore::FileEvent::Cause::Empty);
+        QTest::newRow("a folder in its place") << "folder" << int(SettingsStore::FileEvent::Cause::System);
+        QTest::newRow("unreadable") << "unreadable" << int(SettingsStore::FileEvent::Cause::System);
+    }
+    void unusableFileIsKeptAsideAndTheLastGoodCopyRestored()
+    {
+        QFETCH(QString, damage);
+        QFETCH(int, cause);
+        ScratchDir dir;
+        const QString ini = dir.file("telvox.ini");
+        {
+            SettingsStore s(ini, dir.file("settings.txt"));
+            s.WriteSetting("Config", "Language", "2");
+            s.WriteSetting("Config", "Rings", "5"); // the copy holds the file before this save
+        }
+        const QByteArray damaged("\x00\xff[Config\nLanguage=\n=\n[[[\n\x01\x02garbage", 36);
+        if (damage == "damaged")
+            QVERIFY(writeBytes(ini, damaged));
+        else if (damage == "empty")
+            QVERIFY(writeBytes(ini, {}));
+        else if (damage == "unreadable")
+            QVERIFY(QFile::setPermissions(ini, {}));
+        else
+            QVERIFY(QFile::remove(ini) && QDir().mkpath(ini));
+
+        std::optional<Unprivileged> ordinary;
+        if (damage == "unreadable") {
+            ordinary.emplace();
+            if (!ordinary->effective())
+                QSKIP("permissions do not apply to this account");
+        }
+        SettingsStore s(ini, dir.file("settings.txt"));
+        std::vector<SettingsStore::FileEvent> events;
+        s.setFileEventHandler([&](const SettingsStore::FileEvent &e) { events.push_back(e); });
+        QCOMPARE(int(events.size()), 1); // told when the handler comes, though it happened before
+        QCOMPARE(events[0].kind, SettingsStore::FileEvent::Kind::Restored);
+        QCOMPARE(int(events[0].cause), cause);
+        QCOMPARE(s.ReadSetting("Config", "Language"), QString("2"));
+        QVERIFY(events[0].keptAs.startsWith(ini + ".damaged-"));
+        if (damage == "damaged")
+            QCOMPARE(readAll(events[0].keptAs), damaged);
+        else
+            QVERIFY(QFileInfo::exists(events[0].keptAs));
+        if (damage == "folder")
+            QVERIFY(events[0].reason.contains("directory"));
+        if (damage == "unreadable")
+            QVERIFY2(events[0].reason.contains("ermission"), qPrintable(events[0].reason));
+        s.WriteSetting("Config", "Rings", "6");
+        QCOMPARE(SettingsStore(ini, dir.file("x.txt")).ReadSetting("Config", "Rings"), QString("6"));
+
+        // Damaged again with no good copy left: defaults, said as such, the file kept aside.
+        QVERIFY(QFile::remove(ini + ".bak"));
+        QVERIFY(writeBytes(ini, damaged));
+        SettingsStore bare(ini, dir.file("settings.txt"));
+        events.clear();
+        bare.setFileEventHandler([&](const SettingsStore::FileEvent &e) { events.push_back(e); });
+        QCOMPARE(int(events.size()), 1);
+        QCOMPARE(events[0].kind, SettingsStore::FileEvent::Kind::Unrecoverable);
+        QCOMPARE(readAll(events[0].keptAs), damaged);
+        QCOMPARE(bare.ReadSetting("Config", "Language", "none"), QString("none"));
+    }
+
+    // A full disk: the save fails, the file on disk keeps the options saved before, the user
+    // is told once; the values are saved with the next write once there is room, and that too
+    // is told.
+    void fullDiskLeavesTheFileAndIsToldOnce()
+    {
+        if (::geteuid() != 0)
+            QSKIP("mounting a small file system needs root");
+        ScratchDir dir;
+        QVERIFY(QDir().mkpath(dir.file("disk")));
+        SmallFileSystem disk(dir.file("disk"), "size=96k");
+        QVERIFY(disk.mounted());
+        const QString ini = dir.file("disk/telvox.ini");
+        SettingsStore s(ini, dir.file("disk/settings.txt"));
+        std::vector<SettingsStore::FileEvent> events;
+        s.setFileEventHandler([&](const SettingsStore::FileEvent &e) { events.push_back(e); });
+        s.WriteSetting("Config", "Language", "1");
+        const QByteArray before = readAll(ini);
+        QVERIFY(before.contains("Language=1"));
+        QVERIFY(writeBytes(dir.file("disk/filler"), QByteArray(90 * 1024, 'x')) || true);
+        {
+            SettingsStore::Batch batch(s);
+            for (int i = 0; i < 40; ++i)
+                s.WriteSetting("Config", QString("Key%1").arg(i), QString(100, QChar('v')));
+        }
+        s.WriteSetting("Config", "Rings", "3");
+        QCOMPARE(readAll(ini), before);
+        QCOMPARE(int(events.size()), 1);
+        QCOMPARE(events[0].kind, SettingsStore::FileEvent::Kind::SaveFailed);
+        QVERIFY2(events[0].reason.contains("space"), qPrintable(events[0].reason));
+        QCOMPARE(s.ReadSetting("Config", "Key39"), QString(100, QChar('v'))); // still there to read
+
+        QVERIFY(QFile::remove(dir.file("disk/filler")));
+        s.WriteSetting("Config", "Rings", "4");
+        QCOMPARE(int(events.size()), 2);
+        QCOMPARE(events[1].kind, SettingsStore::FileEvent::Kind::SavedAgain);
+        SettingsStore reread(ini, dir.file("disk/x.txt"));
+        QCOMPARE(reread.ReadSetting("Config", "Key39"), QString(100, QChar('v')));
+        QCOMPARE(reread.ReadSetting("Config", "Rings"), QString("4"));
     }
 
     void corruptOrUnwritableFilesNeverFail()

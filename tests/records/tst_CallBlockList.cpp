@@ -22,6 +22,39 @@ private slots:
         QCOMPARE(int(parseBlockList("Anonymous\nprivate\twho\nwithheld\nunknown\nout of area\n").size()), 5);
     }
 
+    // A prefix without a digit would turn every caller away: refused and named, as is a line
+    // that is no entry; the rest of the list still works.
+    void entriesMatchingEveryoneOrNothingAreRefusedAndNamed()
+    {
+        LineProblems problems;
+        const std::vector<BlockEntry> entries
+            = parseBlockList("*\n-*\t\tall\n(*\n+*\n  # comment\nabc\n---\n0900*\n555-0199\n+*49\n", &problems);
+        QCOMPARE(int(entries.size()), 2);
+        for (const QString &caller : {"5551234", "+4930123", "0", ""}) {
+            for (const BlockEntry &e : entries)
+                QVERIFY2(!e.matches(CallerKind::Number, caller), qPrintable(e.text + " matched " + caller));
+        }
+        QVERIFY(entries[0].matches(CallerKind::Number, "0900 123"));
+        QList<QPair<int, LineFault>> named;
+        for (const LineProblem &p : problems)
+            named << qMakePair(p.line, p.fault);
+        const QList<QPair<int, LineFault>> expected{
+            {1, LineFault::MatchesEveryCaller}, {2, LineFault::MatchesEveryCaller}, {3, LineFault::MatchesEveryCaller},
+            {4, LineFault::MatchesEveryCaller}, {6, LineFault::NotAnEntry}, {7, LineFault::NotAnEntry},
+            {10, LineFault::NotAnEntry}};
+        QCOMPARE(named, expected);
+        QCOMPARE(problems[1].text, QString("-*"));
+
+        // The lists as files: what was refused in each is kept apart; nothing is blocked.
+        ScratchDir dir;
+        QVERIFY(test::writeBytes(dir.file(CallBlockList::blockFileName()), "*\r\n"));
+        QVERIFY(test::writeBytes(dir.file(CallBlockList::allowFileName()), "5551234\n"));
+        CallBlockList lists(dir.path());
+        QCOMPARE(int(lists.blockProblems().size()), 1);
+        QVERIFY(lists.allowProblems().empty());
+        QVERIFY(!lists.check(CallerKind::Number, "5559999", false).blocked);
+    }
+
     void appendedEntriesOptionsAndBlockedCallsAreKept()
     {
         ScratchDir dir;

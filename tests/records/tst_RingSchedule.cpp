@@ -2,6 +2,7 @@
 #include "support/FakeShell.h"
 #include "support/Files.h"
 
+#include <QDir>
 #include <QTest>
 
 using namespace telvox;
@@ -74,23 +75,41 @@ private slots:
         QCOMPARE(s.PickRingCount(8, at(7, 19, 0)), 8); // the dayless rule never applies
     }
 
-    void malformedAndExtraLinesNeverStopLoading()
+    // Only whole rules take part: junk never silences calls (a stray letter once read as a ring
+    // count of 0 matched every moment); each line left out is named with its number and reason.
+    void onlyWholeRulesTakePartAndTheRestIsNamed()
     {
         ScratchDir dir;
-        QByteArray text = "\r\nx,ab:cd:ef-18:00:00,7\r\nshort\r\n";
-        for (int i = 0; i < 25; ++i)
+        QByteArray text = "\r\nx,ab:cd:ef-18:00:00,7\r\nshort\r\n3,25:00:00-18:00:00,7\r\n3,08:00:00-18:00:00,8\r\n"
+                          "0,22:00:00-06:00:00,1\r\n\x01\x02\xff\xfe garbage\r\n";
+        for (int i = 0; i < 20; ++i)
             text += "6,00:00:00-00:00:00,1,2,3,4,5,6,7\r\n";
         const RingSchedule s = load(dir, text);
         QCOMPARE(s.ruleCount(), RingSchedule::kMaxRules);
-        QCOMPARE(s.rule(1).rings, 0);
-        QCOMPARE(s.rule(1).end, 0.75);
-        // The malformed line keeps what converted: a start of 0 and an end of 18:00.
-        QCOMPARE(s.PickRingCount(8, at(5, 10, 0)), 0);
-        QCOMPARE(s.PickRingCount(8, at(5, 19, 0)), 6);
+        QCOMPARE(s.rule(0).rings, 0); // a whole rule of 0 rings is the user's choice...
+        QCOMPARE(s.PickRingCount(8, at(5, 10, 0)), 6); // ...and no junk line applies
+        QCOMPARE(s.PickRingCount(8, at(6, 23, 0)), 0);
+        QList<QPair<int, LineFault>> named;
+        for (const LineProblem &p : s.problems())
+            named << qMakePair(p.line, p.fault);
+        const QList<QPair<int, LineFault>> expected{
+            {2, LineFault::NotARingRule}, {3, LineFault::NotARingRule}, {4, LineFault::NotARingRule},
+            {5, LineFault::NotARingRule}, {6, LineFault::NeverAnswers}, {7, LineFault::NotARingRule},
+            {27, LineFault::BeyondRuleLimit}};
+        QCOMPARE(named, expected);
+        QCOMPARE(s.problems().front().text, QString("x,ab:cd:ef-18:00:00,7"));
+        QVERIFY(s.problems().at(4).used() && !s.problems().front().used());
+
         RingSchedule none;
         none.LoadRingRules(dir.file("missing.txt"));
         QCOMPARE(none.ruleCount(), 0);
+        QVERIFY(none.problems().empty());
         QCOMPARE(none.PickRingCount(8, at(5, 12, 0)), 8);
+        // A folder where the file should be cannot be read, and says so.
+        QVERIFY(QDir().mkpath(dir.file("Folder.txt")));
+        none.LoadRingRules(dir.file("Folder.txt"));
+        QCOMPARE(int(none.problems().size()), 1);
+        QCOMPARE(none.problems().front().fault, LineFault::Unreadable);
     }
 
     void displayAndFileFormsRoundTrip()

@@ -1,6 +1,8 @@
+#include "support/DiskFaults.h"
 #include "support/Files.h"
 #include "support/ProgramFolder.h"
 
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -100,6 +102,57 @@ private slots:
         QVERIFY(!broken.isChannelOpen());
         broken.AddStatus(QString("still shown"));
         QCOMPARE(f.statusList.lines(), QStringList({"09:15:00 still shown"}));
+    }
+
+    // Only the newest lines stay in memory however many come, also when a long day's log is
+    // read back; the view is told of every removal, so its rows stay right.
+    void memoryKeepsAWindowOfTheNewestLines()
+    {
+        Fixture f;
+        QStringList day;
+        for (int i = 0; i < 5000; ++i)
+            day << QString("08:00:00 old %1").arg(i);
+        f.statusList.append(day);
+        QCOMPARE(f.statusList.rowCount(), int(StatusListModel::kWindow));
+        QCOMPARE(f.statusList.lines().last(), QString("08:00:00 old 4999"));
+        QSignalSpy removed(&f.statusList, &QAbstractItemModel::rowsRemoved);
+        for (int i = 0; i < 3000; ++i)
+            f.status.AddStatus(QString("new %1").arg(i));
+        QVERIFY(f.statusList.rowCount() <= StatusListModel::kWindow + StatusListModel::kTrimStep);
+        QVERIFY(f.statusList.rowCount() >= StatusListModel::kWindow);
+        QCOMPARE(f.statusList.lines().last(), QString("09:15:00 new 2999"));
+        int rows = int(StatusListModel::kWindow) + 3000;
+        for (const QList<QVariant> &r : removed)
+            rows -= r.at(2).toInt() - r.at(1).toInt() + 1;
+        QCOMPARE(rows, f.statusList.rowCount());
+    }
+
+    // A day log that stops taking lines (here a file size limit, as a full disk) is told once
+    // with the system's reason; the lines meanwhile wait and reach the file once it takes
+    // them again, which is told as well.
+    void writeFailureIsToldOnceAndNothingIsLost()
+    {
+        Fixture f;
+        QStringList told;
+        f.status.setWriteFailureHandler([&](const QString &path, const QString &reason) { told << path + "|" + reason; });
+        f.status.OpenDayLog();
+        f.status.AddStatus(QString("before"));
+        const QString file = f.logFile("26-12-04.txt");
+        {
+            FileSizeLimit limit(QFileInfo(file).size());
+            for (int i = 0; i < 3; ++i)
+                f.status.AddStatus(QString("during %1").arg(i));
+        }
+        QCOMPARE(told.size(), 1);
+        QVERIFY2(told[0].startsWith(file + "|") && told[0].contains("large"), qPrintable(told[0]));
+        QVERIFY(f.status.isFailing());
+        f.status.AddStatus(QString("after"));
+        QCOMPARE(told.size(), 2);
+        QCOMPARE(told[1], file + "|");
+        const QByteArray log = readAll(file);
+        for (const char *line : {"before", "during 0", "during 1", "during 2", "after"})
+            QCOMPARE(log.count(QByteArray("09:15:00 ") + line + "\r\n"), 1);
+        QCOMPARE(f.statusList.rowCount(), 5);
     }
 };
 

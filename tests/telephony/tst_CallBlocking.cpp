@@ -27,6 +27,7 @@ struct BlockingRig : test::CallRig
             test::writeBytes(f.dir.file(CallBlockList::allowFileName()), "+44 0900 111\tthe doctor's night line\n");
             test::writeBytes(f.dir.file("PhoneBook.txt"), phonebook::recordBytes("Bob", "555-9876"));
         }})
+        , linesBefore(int(statusTexts().size()))
     {
     }
     bool call(const QByteArray &number, CallerIdTiming timing = CallerIdTiming::AfterFirstRing)
@@ -37,8 +38,9 @@ struct BlockingRig : test::CallRig
         c.callerIdTiming = timing;
         return exchange->placeIncomingCall(0, std::move(c));
     }
-    // Everything after the lines came up.
-    QStringList callTexts() const { return statusTexts().mid(1); }
+    // Everything after the lines came up (and the list's unusable "---" line was named).
+    QStringList callTexts() const { return statusTexts().mid(linesBefore); }
+    int linesBefore;
 };
 
 } // namespace
@@ -109,6 +111,24 @@ private slots:
         const std::vector<BlockedCall> calls = readBlockedCalls(r.dir.path());
         QCOMPARE(int(calls.size()), 1);
         QCOMPARE("Blocked: " + calls[0].number + (calls[0].label.isEmpty() ? "" : " (" + calls[0].label + ")"), blocked);
+    }
+
+    // No caller ID at all (not even a message without a number): "unavailable" applies once
+    // the call reaches the ring after which caller ID would have come, before that ring is
+    // counted; until then the call is not held up.
+    void noCallerIdAtAllIsUnavailable()
+    {
+        BlockingRig r(BlockingOptions{}, false);
+        QCOMPARE(r.statusTexts().mid(1), (QStringList{"BlockList.txt, line 6: \"---\" is not used: it is not a number, a "
+                                                      "prefix ending in *, anonymous or unavailable"}));
+        QVERIFY(r.call({}, CallerIdTiming::None));
+        r.loop.advance(5000);
+        QCOMPARE(r.callTexts(), (QStringList{"Line0 Ring...", " 1"}));
+        r.loop.advance(2000); // ring 2 at 6 s
+        QCOMPARE(r.callTexts(), (QStringList{"Line0 Ring...", " 1", "Blocked: unavailable (no number)"}));
+        r.loop.advance(30000);
+        QVERIFY(r.requests.isEmpty());
+        QCOMPARE(int(readBlockedCalls(r.dir.path()).size()), 1);
     }
 };
 
