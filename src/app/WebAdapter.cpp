@@ -78,6 +78,8 @@ WebMessage WebAdapter::describe(const QString &entry, bool unread, const QHash<Q
     m.id = idOf(entry);
     m.caller = info.number;
     m.name = names.value(info.number);
+    if (m.name.isEmpty())
+        m.name = m_callerIdNames.value(info.number);
     m.time = info.when;
     m.seconds = info.lengthMs < 0 ? 0 : (info.lengthMs + 500) / 1000;
     m.line = m_lineOf.value(entry, -1);
@@ -265,9 +267,15 @@ void WebAdapter::pollLines()
         seen.ringTime = slot.ringTime;
         if (slot.callerId != seen.callerId && !slot.callerId.isEmpty()) {
             const QString number = callerOf(slot.callerId);
+            QString name = phoneBookNames().value(number);
+            if (const QString given = m_system.telephony().callerName().trimmed(); !given.isEmpty()) {
+                m_callerIdNames.insert(number, given);
+                if (name.isEmpty())
+                    name = given;
+            }
             emit changed(QStringLiteral("callerid"), {{QStringLiteral("line"), n},
                                                       {QStringLiteral("number"), number},
-                                                      {QStringLiteral("name"), phoneBookNames().value(number)}});
+                                                      {QStringLiteral("name"), name}});
         }
         seen.callerId = slot.callerId;
         const QString state = lineState(n);

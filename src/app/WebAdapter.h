@@ -51,6 +51,7 @@ private:
 
     CallSystem &m_system;
     QHash<QString, int> m_lineOf; // the line of each recording listed during this run
+    QHash<QString, QString> m_callerIdNames; // the names caller ID gave during this run, by number
     QTimer m_poll;
     QTimer m_listsChanged; // coalesces the list models' changes into one event
     struct Seen

@@ -161,10 +161,14 @@ def browser_flow(base, api, telvox, env, first, screenshots):
             return None
 
         row = wait_for('the message in the page', lambda: item(FIRST), 20)
+        if first['name'] != 'ANN':
+            fail('the caller-ID name is not shown: ' + json.dumps(first))
         if screenshots:
+            driver.execute_script('window.scrollTo(0, 0)')
             driver.save_screenshot(os.path.join(screenshots, 'web-desktop.png'))
             driver.set_window_size(390, 844)
             time.sleep(0.5)
+            driver.execute_script('window.scrollTo(0, 0)')
             driver.save_screenshot(os.path.join(screenshots, 'web-phone.png'))
             driver.set_window_size(1280, 900)
         # Play it: the audio element runs to its end.
