@@ -375,9 +375,11 @@ void WebServer::send(QTcpSocket *socket, const WebReply &reply, const QByteArray
     for (const auto &[name, value] : reply.headers)
         head += name + ": " + value + "\r\n";
     head += "\r\n";
-    socket->write(head);
+    // One write: a head and a body in separate segments would wait for the delayed
+    // acknowledgement of the first (about 40 ms) before the second goes out.
     if (method != "HEAD")
-        socket->write(reply.body);
+        head += reply.body;
+    socket->write(head);
 }
 
 void WebServer::openEventStream(QTcpSocket *socket, const QByteArray &session)
