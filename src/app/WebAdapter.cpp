@@ -261,10 +261,13 @@ void WebAdapter::pollLines()
     for (int n = 0; n < kLineCount; ++n) {
         Seen &seen = m_seen[static_cast<std::size_t>(n)];
         const LineSlot &slot = table[n];
-        if (slot.ringTime != seen.ringTime && slot.hCall != 0 && slot.recState == RecState::Idle) {
+        // A ring: the latest ring's time moved, or a call is offered on a line that had none.
+        const bool call = slot.hCall != 0;
+        if (call && slot.recState == RecState::Idle && !slot.playing
+            && (slot.ringTime != seen.ringTime || !seen.call))
             emit changed(QStringLiteral("ring"), {{QStringLiteral("line"), n}});
-        }
         seen.ringTime = slot.ringTime;
+        seen.call = call;
         if (slot.callerId != seen.callerId && !slot.callerId.isEmpty()) {
             const QString number = callerOf(slot.callerId);
             QString name = phoneBookNames().value(number);

@@ -58,6 +58,7 @@ private:
     {
         QString state;
         qint64 ringTime = 0;
+        bool call = false;
         QString callerId;
     };
     std::array<Seen, 4> m_seen;

@@ -257,7 +257,7 @@ void frmSetup::buildWindow()
     m_cmdSave->setAutoDefault(false);
     m_cmdExit->setAutoDefault(false);
     // The desktop program serves the web page too ("[Web] Enabled"); the service always does.
-    buttons->addWidget(named(new QCheckBox(QStringLiteral("Web interface"), this), QStringLiteral("chkWeb")));
+    buttons->addWidget(named(new QCheckBox(this), QStringLiteral("chkWeb")));
     buttons->addStretch();
     buttons->addWidget(m_cmdSave);
     buttons->addWidget(m_cmdExit);
@@ -364,8 +364,9 @@ void frmSetup::Form_Load()
     m_chkAction->setChecked(published.actionMan);
     m_chkStartUp->setChecked(parseLenientInt(config(QStringLiteral("AutoStart"), QStringLiteral("0"))) == 1);
     m_chkFBS->setChecked(parseLenientInt(config(QStringLiteral("FBS"), QStringLiteral("0"))) == 1);
-    findChild<QCheckBox *>(QStringLiteral("chkWeb"))
-        ->setChecked(m_s.settings.ReadSetting(QStringLiteral("Web"), QStringLiteral("Enabled")) == QLatin1String("1"));
+    auto *web = findChild<QCheckBox *>(QStringLiteral("chkWeb"));
+    web->setText(m_s.texts.LoadText(1880));
+    web->setChecked(m_s.settings.ReadSetting(QStringLiteral("Web"), QStringLiteral("Enabled")) == QLatin1String("1"));
     published.popCallId = m_chkPopCallId->isChecked();
     published.minOnStart = m_chkMinOnStart->isChecked();
     published.txtRings = m_txtRings->text();
