@@ -3,8 +3,18 @@
 #include "web/WebAuth.h"
 #include "web/WebServer.h"
 
+#include "core/WaveHeader.h"
+
 #include <QCoreApplication>
+#include <QFile>
+#include <QSocketNotifier>
 #include <QTcpSocket>
+#include <QTemporaryDir>
+
+#include <cmath>
+#include <cstring>
+#include <iostream>
+#include <unistd.h>
 
 #include <benchmark/benchmark.h>
 
@@ -29,8 +39,12 @@ public:
     {
         return {m_all.mid(offset, limit), static_cast<int>(m_all.size())};
     }
-    std::optional<WebMessage> message(qint64) const override { return std::nullopt; }
-    QString audioFile(qint64) const override { return {}; }
+    std::optional<WebMessage> message(qint64 id) const override
+    {
+        return id >= 1 && id <= m_all.size() ? std::optional<WebMessage>(m_all[id - 1]) : std::nullopt;
+    }
+    QString audioFile(qint64 id) const override { return message(id) ? wave : QString(); }
+    QString wave; // every message's audio
     bool setUnread(qint64, bool) override { return false; }
     bool remove(qint64) override { return false; }
     WebCalls calls() const override { return {}; }
@@ -108,9 +122,47 @@ BENCHMARK(firstPageOverHttp)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
+// `telvox_bench_web --serve PORT`: serves the 10,000 messages (each with the same 30 s of
+// audio) on 127.0.0.1:PORT with the password "benchmark password" until standard input
+// closes, for bench/web/page_speed.py to measure the page in Chromium.
+int serve(quint16 port)
+{
+    QTemporaryDir dir;
+    ManyMessages backend(10000);
+    backend.wave = dir.filePath(QStringLiteral("A.wav"));
+    QByteArray wave = pcmWaveHeader(1, 8000, 16, 8000 * 2 * 30);
+    for (int i = 0; i < 8000 * 30; ++i)
+        appendLe16(wave, static_cast<std::uint16_t>(static_cast<std::int16_t>(8000 * std::sin(i * 0.3))));
+    QFile file(backend.wave);
+    if (!file.open(QIODevice::WriteOnly) || file.write(wave) != wave.size())
+        return 1;
+    file.close();
+    WebServerConfig config;
+    config.port = port;
+    config.passwordHash = webpassword::hash(kPassword).value_or(QByteArray());
+    WebServer server(backend, config);
+    QString error;
+    if (!server.start(&error)) {
+        std::cerr << qPrintable(error) << std::endl;
+        return 1;
+    }
+    std::cout << "serving " << server.port() << std::endl;
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, [&input] {
+        char byte;
+        if (::read(STDIN_FILENO, &byte, 1) <= 0) {
+            input.setEnabled(false);
+            QCoreApplication::quit();
+        }
+    });
+    return QCoreApplication::exec();
+}
+
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    if (argc == 3 && std::strcmp(argv[1], "--serve") == 0)
+        return serve(static_cast<quint16>(std::atoi(argv[2])));
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
