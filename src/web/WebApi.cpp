@@ -104,10 +104,22 @@ WebReply WebApi::audio(const WebRequest &request) const
     const QString format = QUrlQuery(request.query).queryItemValue(QStringLiteral("format"));
     if (!format.isEmpty() && format != QLatin1String("wav") && format != QLatin1String("opus"))
         return WebReply::error(400, QStringLiteral("format must be \"wav\" or \"opus\""));
+    const bool opus = format == QLatin1String("opus");
+    const QFileInfo info(file);
+    for (qsizetype i = 0; i < m_cache.size(); ++i) {
+        const CachedBody &c = m_cache[i];
+        if (c.file == file && c.opus == opus && c.modified == info.lastModified() && c.size == info.size()) {
+            m_cache.move(i, 0);
+            return rangedReply(m_cache.front().contentType, m_cache.front().bytes, request.range);
+        }
+    }
     QString error;
-    const RecordingBody body = recordingBody(file, format == QLatin1String("opus"), &error);
+    const RecordingBody body = recordingBody(file, opus, &error);
     if (body.bytes.isEmpty())
         return WebReply::error(404, QStringLiteral("the recording cannot be read: ") + error);
+    m_cache.prepend({file, info.lastModified(), info.size(), opus, body.contentType, body.bytes});
+    if (m_cache.size() > kCachedBodies)
+        m_cache.removeLast();
     return rangedReply(body.contentType, body.bytes, request.range);
 }
 

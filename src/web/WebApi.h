@@ -3,6 +3,7 @@
 #include "web/WebBackend.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -64,6 +65,20 @@ private:
     WebReply putNumberList(bool allow, const WebRequest &request);
 
     WebBackend &m_backend;
+    // The last few recordings sent, so that the browser's range requests while it plays and
+    // seeks do not decode or encode the whole file again each time. A changed file (time or
+    // size) is read anew.
+    struct CachedBody
+    {
+        QString file;
+        QDateTime modified;
+        qint64 size = 0;
+        bool opus = false;
+        QByteArray contentType;
+        QByteArray bytes;
+    };
+    static constexpr int kCachedBodies = 4;
+    mutable QList<CachedBody> m_cache;
 };
 
 // The bytes of a recording as the browser gets them: 16-bit PCM WAV (a PCM file as it is,

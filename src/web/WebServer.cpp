@@ -20,7 +20,10 @@ namespace telvox {
 
 namespace {
 
+// Under TLS the cookie's name carries the "__Host-" prefix: browsers then take it only when
+// it is Secure, for the whole site and for this host alone.
 constexpr char kCookieName[] = "telvox_session";
+constexpr char kTlsCookieName[] = "__Host-telvox_session";
 constexpr int kHeartbeatMs = 15000;
 constexpr int kMaxPasswordBytes = 1024;
 constexpr int kMaxEventStreams = 64;
@@ -256,7 +259,8 @@ int WebServer::eventStreams() const
 
 QByteArray WebServer::sessionCookie(const QByteArray &id, bool expire) const
 {
-    QByteArray cookie = QByteArray(kCookieName) + '=' + id + "; Path=/; HttpOnly; SameSite=Strict";
+    QByteArray cookie = QByteArray(usesTls() ? kTlsCookieName : kCookieName) + '=' + id
+                        + "; Path=/; HttpOnly; SameSite=Strict";
     if (usesTls())
         cookie += "; Secure";
     if (expire)
@@ -297,7 +301,7 @@ bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
     r.body = request.body();
     r.range = headerValue(request, "range");
     r.remote = request.remoteAddress().toString();
-    r.session = cookieValue(headerValue(request, "cookie"), kCookieName);
+    r.session = cookieValue(headerValue(request, "cookie"), usesTls() ? kTlsCookieName : kCookieName);
 
     // On loopback, a page of another site that a rebinding name points at us must not reach
     // the API: the Host must be a loopback name.

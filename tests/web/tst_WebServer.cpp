@@ -357,6 +357,14 @@ private slots:
         const Reply tail = fetch(port(), "GET", "/api/messages/77/audio", {{"Cookie", cookie}, {"Range", "bytes=-10"}});
         QCOMPARE(tail.body, file.right(10));
         QCOMPARE(fetch(port(), "GET", "/api/messages/77/audio", {{"Cookie", cookie}, {"Range", "bytes=999999-"}}).status, 416);
+        // A recording that changes (a recording still being written) is read anew.
+        {
+            QFile f(m_backend.wave);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QVERIFY(f.write(pcmWaveHeader(1, 8000, 16, 8400) + QByteArray(8400, '\x11')) == 44 + 8400);
+        }
+        const Reply longer = fetch(port(), "GET", "/api/messages/77/audio", {{"Cookie", cookie}});
+        QCOMPARE(longer.body.size(), 44 + 8400);
         const Reply opus = fetch(port(), "GET", "/api/messages/77/audio?format=opus", {{"Cookie", cookie}});
         QCOMPARE(opus.status, 200);
         QCOMPARE(opus.header("Content-Type"), QByteArray("audio/ogg"));
@@ -484,7 +492,12 @@ private slots:
         QCOMPARE(fetch(server->port(), "GET", "/", {}, {}, true).status, 200);
         const Reply login = fetch(server->port(), "POST", "/api/login", {}, "{\"password\":\"" + kPassword + "\"}", true);
         QCOMPARE(login.status, 200);
+        QVERIFY(login.header("Set-Cookie").startsWith("__Host-telvox_session="));
         QVERIFY(login.header("Set-Cookie").contains("; Secure"));
+        // The session works over TLS; a cookie without the prefix is not the session's.
+        const QByteArray cookie = sessionFrom(login);
+        QCOMPARE(fetch(server->port(), "GET", "/api/lines", {{"Cookie", cookie}}, {}, true).status, 200);
+        QCOMPARE(fetch(server->port(), "GET", "/api/lines", {{"Cookie", cookie.mid(7)}}, {}, true).status, 401);
         QVERIFY(login.header("Strict-Transport-Security").startsWith("max-age="));
         // Plain HTTP on the TLS port gets no HTTP answer.
         QCOMPARE(fetch(server->port(), "GET", "/").status, 0);
