@@ -79,7 +79,8 @@ void CallSystem::build()
         LineBackendRegistry::Built built = m_o.lineBackends->build(LineBackendContext{
             m_o.loop, *m_settings, *m_texts, m_o.lineOptions,
             [this](const QString &news) {
-                m_lastLineNews = news;
+                if (news.startsWith(QLatin1String("Line")) && news.size() > 4 && news.at(4).isDigit())
+                    m_lineNews.insert(news.at(4).digitValue(), news);
                 m_statusLog->AddStatus(news);
             }});
         m_lineBackend = std::move(built.backend);

@@ -37,7 +37,9 @@ WebAdapter::WebAdapter(CallSystem &system, QObject *parent)
     });
     m_listsChanged.setSingleShot(true);
     m_listsChanged.setInterval(0);
-    connect(&m_listsChanged, &QTimer::timeout, this, [this] { emit changed(QStringLiteral("messages"), {}); });
+    connect(&m_listsChanged, &QTimer::timeout, this, &WebAdapter::listsChanged);
+    m_unread = QSet<QString>(lists.unreadEntries().cbegin(), lists.unreadEntries().cend());
+    m_recent = QSet<QString>(lists.lastTenEntries().cbegin(), lists.lastTenEntries().cend());
     for (QStringListModel *model : {&lists.unread(), &lists.lastTen()}) {
         connect(model, &QAbstractItemModel::rowsInserted, &m_listsChanged, qOverload<>(&QTimer::start));
         connect(model, &QAbstractItemModel::rowsRemoved, &m_listsChanged, qOverload<>(&QTimer::start));
@@ -249,10 +251,42 @@ QList<WebLine> WebAdapter::lines() const
         l.caller = slot.hCall != 0 ? callerOf(slot.callerId) : QString();
         l.backend = backend;
         if (backend == QLatin1String("sip"))
-            l.registration = m_system.lastLineNews();
+            l.registration = m_system.lastLineNews(n);
         out << l;
     }
     return out;
+}
+
+void WebAdapter::listsChanged()
+{
+    const MessageLists &lists = m_system.messageLists();
+    const QStringList unreadList = lists.unreadEntries();
+    const QStringList recentList = lists.lastTenEntries();
+    const QSet<QString> unread(unreadList.cbegin(), unreadList.cend());
+    const QSet<QString> recent(recentList.cbegin(), recentList.cend());
+    const auto read = [this](const QString &entry, bool nowUnread) {
+        emit changed(QStringLiteral("read"), {{QStringLiteral("id"), idOf(entry)}, {QStringLiteral("unread"), nowUnread}});
+    };
+    const auto deleted = [this](const QString &entry) {
+        emit changed(QStringLiteral("deleted"), {{QStringLiteral("id"), idOf(entry)}});
+    };
+    for (const QString &entry : unread - m_unread) {
+        if (m_recent.contains(entry))
+            read(entry, true);
+    }
+    for (const QString &entry : m_unread - unread) {
+        if (recent.contains(entry))
+            read(entry, false);
+        else
+            deleted(entry);
+    }
+    for (const QString &entry : m_recent - recent) {
+        if (!unread.contains(entry))
+            deleted(entry);
+    }
+    m_unread = unread;
+    m_recent = recent;
+    emit changed(QStringLiteral("messages"), {});
 }
 
 void WebAdapter::pollLines()

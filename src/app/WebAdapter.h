@@ -3,6 +3,7 @@
 #include "web/WebBackend.h"
 
 #include <QHash>
+#include <QSet>
 #include <QTimer>
 
 #include <array>
@@ -48,12 +49,15 @@ private:
     QString recordingFolder() const;
     QString lineState(int line) const;
     void pollLines();
+    void listsChanged();
 
     CallSystem &m_system;
     QHash<QString, int> m_lineOf; // the line of each recording listed during this run
     QHash<QString, QString> m_callerIdNames; // the names caller ID gave during this run, by number
     QTimer m_poll;
     QTimer m_listsChanged; // coalesces the list models' changes into one event
+    QSet<QString> m_unread; // the lists as last announced, to tell what moved
+    QSet<QString> m_recent;
     struct Seen
     {
         QString state;

@@ -62,11 +62,14 @@ private slots:
 
         // Read: the message moves to the recent list, in memory and in the store the desktop
         // and `telvox --list` read; unread moves it back.
+        QTRY_VERIFY(typesOf(events).contains("messages"));
         events.clear();
         QVERIFY(adapter->setUnread(m.id, false));
         QVERIFY(rig.lists.unreadEntries().isEmpty());
         QCOMPARE(readStoredList(rig.settings, "Data"), QStringList({kConversation, kMessage}));
         QTRY_VERIFY(typesOf(events).contains("messages"));
+        QCOMPARE(typesOf(events), QStringList({"read", "messages"}));
+        QCOMPARE(events.at(0).at(1).toJsonObject(), QJsonObject({{"id", m.id}, {"unread", false}}));
         QVERIFY(adapter->setUnread(m.id, false)); // already read: nothing to do
         QVERIFY(adapter->setUnread(m.id, true));
         QCOMPARE(readStoredList(rig.settings, "DataUnread"), QStringList({kMessage}));
@@ -80,7 +83,9 @@ private slots:
         QCOMPARE(again.audioFile(m.id), QFileInfo(rig.dir.file(kMessage)).absoluteFilePath());
 
         // Delete takes the entry off its list; the file stays, and its id is unknown from then on.
+        QSignalSpy later(&again, &WebBackend::changed);
         QVERIFY(again.remove(m.id));
+        QTRY_COMPARE(typesOf(later), QStringList({"deleted", "messages"}));
         QVERIFY(rig.lists.unreadEntries().isEmpty());
         QVERIFY(QFile::exists(rig.dir.file(kMessage)));
         QVERIFY(!again.message(m.id));
