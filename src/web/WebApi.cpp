@@ -117,9 +117,11 @@ WebReply WebApi::audio(const WebRequest &request) const
     const RecordingBody body = recordingBody(file, opus, &error);
     if (body.bytes.isEmpty())
         return WebReply::error(404, QStringLiteral("the recording cannot be read: ") + error);
-    m_cache.prepend({file, info.lastModified(), info.size(), opus, body.contentType, body.bytes});
-    if (m_cache.size() > kCachedBodies)
-        m_cache.removeLast();
+    if (body.bytes.size() <= kLargestCachedBody) {
+        m_cache.prepend({file, info.lastModified(), info.size(), opus, body.contentType, body.bytes});
+        if (m_cache.size() > kCachedBodies)
+            m_cache.removeLast();
+    }
     return rangedReply(body.contentType, body.bytes, request.range);
 }
 

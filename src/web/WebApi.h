@@ -78,6 +78,7 @@ private:
         QByteArray bytes;
     };
     static constexpr int kCachedBodies = 4;
+    static constexpr qsizetype kLargestCachedBody = 16 * 1024 * 1024; // bounds the cache at 64 MiB
     mutable QList<CachedBody> m_cache;
 };
 

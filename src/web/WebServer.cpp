@@ -132,7 +132,10 @@ std::optional<QPair<QHostAddress, quint16>> parseListenAddress(const QString &te
             port = value.mid(colon + 1);
         }
     }
-    const QHostAddress address(host);
+    // "localhost" is the one name taken: anything else would need a name lookup.
+    const QHostAddress address(host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0
+                                   ? QStringLiteral("127.0.0.1")
+                                   : host);
     bool portOk = false;
     const uint number = port.toUInt(&portOk);
     if (address.isNull() || !portOk || number == 0 || number > 65535) {

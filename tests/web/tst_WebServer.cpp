@@ -529,7 +529,8 @@ private slots:
         QString error;
         QCOMPARE(parseListenAddress(QStringLiteral("127.0.0.1:8780"), &error)->second, quint16(8780));
         QCOMPARE(parseListenAddress(QStringLiteral("[::1]:443"), &error)->first, QHostAddress(QHostAddress::LocalHostIPv6));
-        for (const char *bad : {"127.0.0.1", "localhost:80", "1.2.3.4:0", "1.2.3.4:70000", "::1:80", ""})
+        QCOMPARE(parseListenAddress(QStringLiteral("localhost:80"), &error)->first, QHostAddress(QHostAddress::LocalHost));
+        for (const char *bad : {"127.0.0.1", "example.org:80", "1.2.3.4:0", "1.2.3.4:70000", "::1:80", ""})
             QVERIFY2(!parseListenAddress(QString::fromLatin1(bad), &error), bad);
     }
 };
