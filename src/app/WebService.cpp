@@ -9,6 +9,7 @@
 #include "web/WebSetup.h"
 
 #include <QFile>
+#include <QSettings>
 #include <QTextStream>
 
 #include <cstdio>
@@ -65,6 +66,12 @@ bool WebService::start(CallSystem &system, const std::function<void(const QStrin
     }
     if (!notice.isEmpty())
         say(QStringLiteral("web interface: ") + notice);
+    // The settings file itself, read anew at each log-in: `telvox --web-password` writes it
+    // from another process while this one runs.
+    config.currentPasswordHash = [file = system.paths().settingsFile] {
+        const QSettings stored(file, QSettings::IniFormat);
+        return stored.value(webSection() + QStringLiteral("/PasswordHash")).toString().trimmed().toLatin1();
+    };
     m_adapter = std::make_unique<WebAdapter>(system);
     m_server = std::make_unique<WebServer>(*m_adapter, config);
     if (!m_server->start(&error)) {
@@ -111,7 +118,7 @@ int setWebPassword(const AppPaths &paths, QTextStream &err)
     }
     SettingsStore settings(paths.settingsFile, paths.file(QStringLiteral("settings.txt")));
     settings.WriteSetting(webSection(), QStringLiteral("PasswordHash"), QString::fromLatin1(*hash));
-    err << "telvox: web password stored (a running program uses it after its next start)" << Qt::endl;
+    err << "telvox: web password stored; it counts at once, also for a running program" << Qt::endl;
     return 0;
 }
 

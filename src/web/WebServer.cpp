@@ -278,14 +278,15 @@ WebReply WebServer::login(const WebRequest &request, const QString &address, QBy
         reply.headers.append(qMakePair(QByteArray("Retry-After"), QByteArray::number((wait + 999) / 1000)));
         return reply;
     }
-    if (m_config.passwordHash.isEmpty())
+    const QByteArray hash = m_config.currentPasswordHash ? m_config.currentPasswordHash() : m_config.passwordHash;
+    if (hash.isEmpty())
         return WebReply::error(503, QStringLiteral("no password is set: run telvox --web-password"));
     const QJsonDocument doc = QJsonDocument::fromJson(request.body);
     const QJsonValue password = doc.object().value(QLatin1String("password"));
     if (!doc.isObject() || !password.isString())
         return WebReply::error(400, QStringLiteral("expected {\"password\": \"...\"}"));
     QByteArray bytes = password.toString().toUtf8();
-    if (bytes.size() > kMaxPasswordBytes || !webpassword::verify(m_config.passwordHash, std::move(bytes))) {
+    if (bytes.size() > kMaxPasswordBytes || !webpassword::verify(hash, std::move(bytes))) {
         m_throttle.failed(address);
         return WebReply::error(401, QStringLiteral("wrong password"));
     }

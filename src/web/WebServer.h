@@ -27,6 +27,9 @@ struct WebServerConfig
     QString certFile;
     QString keyFile;
     QByteArray passwordHash; // "" : nobody can sign in until a password is set
+    // When set, asked at every log-in instead, so a password set while the program runs
+    // counts at once.
+    std::function<QByteArray()> currentPasswordHash;
     qint64 idleMs = 30 * 60 * 1000;
 };
 

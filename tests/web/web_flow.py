@@ -134,6 +134,14 @@ def curl_flow(api, telvox, env, home):
     code, _ = api.call('GET', '/api/messages')
     if code != 401:
         fail(f'messages after log-out: {code}')
+    # A new password counts at once in the running service; then back to the old one.
+    for new, old in ((PASSWORD + ' 2', PASSWORD), (PASSWORD, PASSWORD + ' 2')):
+        subprocess.run([telvox, '--web-password'], input=new + '\n', env=env, text=True, capture_output=True,
+                       timeout=60, check=True)
+        if api.call('POST', '/api/login', {'password': old})[0] != 401:
+            fail('the old password still opens a session')
+        if api.call('POST', '/api/login', {'password': new})[0] != 200:
+            fail('the new password does not open a session')
     return first
 
 
