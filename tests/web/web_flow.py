@@ -159,6 +159,14 @@ def browser_flow(base, api, telvox, env, first, screenshots):
         driver.set_script_timeout(60)
         driver.get(base + '/')
         wait_for('the sign-in form', lambda: driver.find_element(By.ID, 'password').is_displayed(), 20)
+        # The page in the other two languages, by choice, then back to the browser's (English).
+        from selenium.webdriver.support.ui import Select
+        for language, title in (('zh-CN', '登录'), ('zh-TW', '登入'), ('auto', 'Sign in')):
+            Select(driver.find_element(By.ID, 'language')).select_by_value(language)
+            if driver.find_element(By.ID, 'login-title').text != title:
+                fail(f'the page in {language}: ' + driver.find_element(By.ID, 'login-title').text)
+        if driver.execute_script('return document.documentElement.lang') != 'en':
+            fail('the page does not say its language')
         driver.find_element(By.ID, 'password').send_keys(PASSWORD)
         driver.find_element(By.CSS_SELECTOR, '#login-form button[type=submit]').click()
 
