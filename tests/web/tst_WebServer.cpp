@@ -441,14 +441,14 @@ private slots:
     {
         WebServerConfig config;
         config.port = 0;
-        config.idleMs = 300;
+        config.idleMs = 1500;
         auto server = startServer(config);
         const auto [cookie, csrf] = signIn(server->port());
-        QTest::qWait(150);
+        QTest::qWait(900);
         QCOMPARE(fetch(server->port(), "GET", "/api/lines", {{"Cookie", cookie}}).status, 200); // restarts the idle time
-        QTest::qWait(200);
+        QTest::qWait(900); // 1.8 s after signing in, 0.9 s after the last request
         QCOMPARE(fetch(server->port(), "GET", "/api/lines", {{"Cookie", cookie}}).status, 200);
-        QTest::qWait(400);
+        QTest::qWait(1700);
         QCOMPARE(fetch(server->port(), "GET", "/api/lines", {{"Cookie", cookie}}).status, 401);
     }
 
