@@ -69,7 +69,8 @@ QHash<QString, QString> WebAdapter::phoneBookNames() const
 {
     QHash<QString, QString> names;
     for (const phonebook::Entry &e : phonebook::listedEntries(m_system.paths().file(QStringLiteral("PhoneBook.txt"))))
-        names.insert(e.tele.trimmed(), e.name.trimmed());
+        if (!e.name.trimmed().isEmpty())
+            names.insert(e.tele.trimmed(), e.name.trimmed());
     return names;
 }
 
@@ -173,7 +174,9 @@ bool WebAdapter::remove(qint64 id)
 
 WebCalls WebAdapter::calls() const
 {
-    const QHash<QString, QString> names = phoneBookNames();
+    // The phonebook's names first, else what caller ID said during this run.
+    QHash<QString, QString> names = m_callerIdNames;
+    names.insert(phoneBookNames());
     const auto numbers = [&](const char *section) {
         QList<WebCall> out;
         const QStringList list = readCallRecords(m_system.settings(), QString::fromLatin1(section));

@@ -127,6 +127,9 @@ def curl_flow(api, telvox, env, home):
         code, data = api.call('GET', path)
         if code != 404 or b'[Config]' in data or b'root:' in data:
             fail(f'{path}: {code}')
+    received = api.json('GET', '/api/calls')['received']
+    if not received or received[0]['number'] != FIRST or received[0]['name'] != 'ANN':
+        fail('calls received: ' + json.dumps(received))
     lines = api.json('GET', '/api/lines')['lines']
     if len(lines) != 4 or lines[0]['backend'] != 'virtual' or not lines[0]['open']:
         fail('lines: ' + json.dumps(lines))
