@@ -50,12 +50,12 @@ RangeRequest parseRange(const QByteArray &header, qint64 size)
     const QByteArray value = header.trimmed();
     if (!value.startsWith("bytes="))
         return request;
-    const QByteArray spec = value.mid(6).trimmed();
-    const qsizetype dash = spec.indexOf('-');
-    if (dash < 0 || spec.contains(','))
+    const QByteArray wanted = value.mid(6).trimmed();
+    const qsizetype dash = wanted.indexOf('-');
+    if (dash < 0 || wanted.contains(','))
         return request;
-    const QByteArray from = spec.left(dash).trimmed();
-    const QByteArray to = spec.mid(dash + 1).trimmed();
+    const QByteArray from = wanted.left(dash).trimmed();
+    const QByteArray to = wanted.mid(dash + 1).trimmed();
     constexpr qint64 big = qint64(1) << 62;
     if (from.isEmpty()) {
         // "bytes=-N": the last N bytes.
