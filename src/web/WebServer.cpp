@@ -3,6 +3,7 @@
 #include "web/HttpParts.h"
 
 #include <QFile>
+#include <QFutureWatcher>
 #include <QHttpServerRequest>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -10,6 +11,7 @@
 #include <QSslConfiguration>
 #include <QSslKey>
 #include <QTcpSocket>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <sodium.h>
 
@@ -271,29 +273,59 @@ QByteArray WebServer::sessionCookie(const QByteArray &id, bool expire) const
     return cookie;
 }
 
-WebReply WebServer::login(const WebRequest &request, const QString &address, QByteArray *cookie)
+void WebServer::login(const WebRequest &request, QTcpSocket *socket)
 {
-    if (const qint64 wait = m_throttle.waitMs(address); wait > 0) {
+    const QString address = request.remote;
+    const QByteArray method = request.method;
+    // While an attempt of the address is being checked, the next waits: attempts sent side by
+    // side would otherwise all be heard before the first failure counts.
+    const qint64 wait = m_throttle.waitMs(address);
+    if (wait > 0 || m_verifying.contains(address)) {
         WebReply reply = WebReply::error(429, QStringLiteral("too many failed log-ins: try again later"));
-        reply.headers.append(qMakePair(QByteArray("Retry-After"), QByteArray::number((wait + 999) / 1000)));
-        return reply;
+        reply.headers.append(qMakePair(QByteArray("Retry-After"), QByteArray::number(qMax<qint64>(1, (wait + 999) / 1000))));
+        send(socket, reply, method);
+        return;
     }
     const QByteArray hash = m_config.currentPasswordHash ? m_config.currentPasswordHash() : m_config.passwordHash;
-    if (hash.isEmpty())
-        return WebReply::error(503, QStringLiteral("no password is set: run telvox --web-password"));
+    if (hash.isEmpty()) {
+        send(socket, WebReply::error(503, QStringLiteral("no password is set: run telvox --web-password")), method);
+        return;
+    }
     const QJsonDocument doc = QJsonDocument::fromJson(request.body);
     const QJsonValue password = doc.object().value(QLatin1String("password"));
-    if (!doc.isObject() || !password.isString())
-        return WebReply::error(400, QStringLiteral("expected {\"password\": \"...\"}"));
-    QByteArray bytes = password.toString().toUtf8();
-    if (bytes.size() > kMaxPasswordBytes || !webpassword::verify(hash, std::move(bytes))) {
-        m_throttle.failed(address);
-        return WebReply::error(401, QStringLiteral("wrong password"));
+    if (!doc.isObject() || !password.isString()) {
+        send(socket, WebReply::error(400, QStringLiteral("expected {\"password\": \"...\"}")), method);
+        return;
     }
-    m_throttle.succeeded(address);
-    const QByteArray id = m_sessions.open();
-    *cookie = sessionCookie(id, false);
-    return WebReply::json(200, {{QStringLiteral("csrf"), QString::fromLatin1(m_sessions.find(id)->csrf)}});
+    QByteArray bytes = password.toString().toUtf8();
+    if (bytes.size() > kMaxPasswordBytes) {
+        m_throttle.failed(address);
+        send(socket, WebReply::error(401, QStringLiteral("wrong password")), method);
+        return;
+    }
+    m_verifying.insert(address);
+    auto *watcher = new QFutureWatcher<bool>(this);
+    const QPointer<QTcpSocket> client(socket);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, client, address, method] {
+        watcher->deleteLater();
+        m_verifying.remove(address);
+        if (!watcher->result()) {
+            m_throttle.failed(address);
+            if (client)
+                send(client, WebReply::error(401, QStringLiteral("wrong password")), method);
+            return;
+        }
+        m_throttle.succeeded(address);
+        if (!client)
+            return;
+        const QByteArray id = m_sessions.open();
+        WebReply reply = WebReply::json(200, {{QStringLiteral("csrf"), QString::fromLatin1(m_sessions.find(id)->csrf)}});
+        reply.headers.append(qMakePair(QByteArray("Set-Cookie"), sessionCookie(id, false)));
+        send(client, reply, method);
+    });
+    watcher->setFuture(QtConcurrent::run([hash, bytes = std::move(bytes)]() mutable {
+        return webpassword::verify(hash, std::move(bytes));
+    }));
 }
 
 bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket)
@@ -358,11 +390,7 @@ bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
         return true;
     }
     if (route->pattern == QLatin1String("/api/login")) {
-        QByteArray cookie;
-        WebReply reply = login(r, r.remote, &cookie);
-        if (!cookie.isEmpty())
-            reply.headers.append(qMakePair(QByteArray("Set-Cookie"), cookie));
-        send(socket, reply, r.method);
+        login(r, socket);
         return true;
     }
     send(socket, route->handler(r), r.method);

@@ -8,6 +8,7 @@
 #include <QHostAddress>
 #include <QList>
 #include <QPointer>
+#include <QSet>
 #include <QTimer>
 
 #include <functional>
@@ -74,7 +75,9 @@ protected:
     void missingHandler(const QHttpServerRequest &request, QTcpSocket *socket) override;
 
 private:
-    WebReply login(const WebRequest &request, const QString &address, QByteArray *cookie);
+    // Checks the password on a worker thread (Argon2id takes a tenth of a second and 64 MiB,
+    // which the event loop, that also carries the calls, must not wait for) and answers then.
+    void login(const WebRequest &request, QTcpSocket *socket);
     void openEventStream(QTcpSocket *socket, const QByteArray &session);
     void broadcast(const QString &type, const QJsonObject &data);
     void send(QTcpSocket *socket, const WebReply &reply, const QByteArray &method) const;
@@ -87,6 +90,7 @@ private:
     WebSessions m_sessions;
     LoginThrottle m_throttle;
     QList<Route> m_routes;
+    QSet<QString> m_verifying; // addresses whose log-in is being checked: one at a time each
     quint16 m_port = 0;
     bool m_loopbackOnly = true;
 

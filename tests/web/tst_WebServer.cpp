@@ -437,6 +437,36 @@ private slots:
         QCOMPARE(fetch(server->port(), "POST", "/api/login", {}, "{\"password\":\"" + kPassword + "\"}").status, 200);
     }
 
+    // Attempts sent side by side are not all heard before the first failure counts.
+    void parallelAttemptsWaitTheirTurn()
+    {
+        WebServerConfig config;
+        config.port = 0;
+        auto server = startServer(config);
+        const QByteArray body = "{\"password\":\"nope\"}";
+        std::vector<std::unique_ptr<QTcpSocket>> sockets;
+        for (int i = 0; i < 3; ++i) {
+            sockets.push_back(std::make_unique<QTcpSocket>());
+            sockets.back()->connectToHost(QHostAddress::LocalHost, server->port());
+        }
+        QTRY_VERIFY(std::all_of(sockets.begin(), sockets.end(),
+                                [](const auto &s) { return s->state() == QAbstractSocket::ConnectedState; }));
+        for (const auto &s : sockets)
+            s->write("POST /api/login HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nContent-Length: "
+                     + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        QList<QByteArray> answers(3);
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(answers.begin(), answers.end(), [&](QByteArray &a) {
+                                     a += sockets[std::size_t(&a - answers.data())]->readAll();
+                                     return a.contains("\r\n\r\n");
+                                 }),
+                                 10000);
+        QStringList statuses;
+        for (const QByteArray &a : answers)
+            statuses << QString::fromLatin1(a.mid(9, 3));
+        statuses.sort();
+        QCOMPARE(statuses, QStringList({"401", "429", "429"}));
+    }
+
     void idleSessionEnds()
     {
         WebServerConfig config;
