@@ -37,6 +37,13 @@ def main():
         driver.get(base)
         driver.find_element(By.ID, 'password').send_keys('benchmark password')
         driver.find_element(By.CSS_SELECTOR, '#login-form button[type=submit]').click()
+        driver.set_script_timeout(30)
+        driver.execute_async_script("""
+            const done = arguments[arguments.length - 1];
+            (function signedIn() {
+              if (!document.getElementById('app').hidden) done();
+              else setTimeout(signedIn, 20);
+            })();""")
         for _ in range(runs):
             driver.get(base)  # signed in: the page draws the lists at once
             draw.append(driver.execute_async_script('''
