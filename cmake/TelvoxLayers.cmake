@@ -14,7 +14,7 @@ set(TELVOX_LAYERS
   "records"
   "telephony"
   "audio"
-  "ui"
+  "ui|web"
   "app"
 )
 

@@ -98,8 +98,13 @@ void CallSystem::build()
         // what the backends said comes to the status list when the line service initialises.
         LineBackendRegistry::Built built = m_o.lineBackends->build(LineBackendContext{
             m_o.loop, *m_settings, *m_texts, m_o.lineOptions,
-            [this](const QString &news) { m_statusLog->AddStatus(news); }});
+            [this](const QString &news) {
+                if (news.startsWith(QLatin1String("Line")) && news.size() > 4 && news.at(4).isDigit())
+                    m_lineNews.insert(news.at(4).digitValue(), news);
+                m_statusLog->AddStatus(news);
+            }});
         m_lineBackend = std::move(built.backend);
+        m_lineBackendName = built.name;
         m_lineLabelText = built.labelText;
         m_lineNotes = built.notes;
     } else {

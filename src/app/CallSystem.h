@@ -152,6 +152,10 @@ public:
     // The backend carrying the lines (an adapter around the given service without a registry).
     LineBackend &lineBackend() { return *m_lineBackend; }
     int lineLabelText() const { return m_lineLabelText; } // 0 when the lines were given
+    // "sip", "modem", "virtual" ("" when the lines were given), and what it last said of a
+    // line (news that begins with "Line<n>": a registration, a modem that stopped answering).
+    QString lineBackendName() const { return m_lineBackendName; }
+    QString lastLineNews(int line) const { return m_lineNews.value(line); }
     TelephonyCore &telephony() { return *m_telephony; }
     AudioActionsRelay &audioRelay() { return *m_audioRelay; }
     AudioStack &audio() { return *m_audio; }
@@ -204,6 +208,8 @@ private:
     std::unique_ptr<MainTimers> m_timers;
     std::unique_ptr<LineBackend> m_lineBackend;
     int m_lineLabelText = 0;
+    QString m_lineBackendName;
+    QHash<int, QString> m_lineNews;
     QStringList m_lineNotes; // what the backends said while building, shown at InitTapi
     std::unique_ptr<AudioActionsRelay> m_audioRelay;
     std::unique_ptr<CallBlockList> m_blockList;

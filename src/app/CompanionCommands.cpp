@@ -92,7 +92,7 @@ RecordingInfo describeRecording(const QString &folder, const QString &name, cons
         info.when = QDateTime::fromString(m.captured(2), QStringLiteral("yyyy-MM-dd~hh-mm-ss"));
         info.number = m.captured(3);
     }
-    if (!info.number.isEmpty()) {
+    if (!info.number.isEmpty() && !phoneBookFile.isEmpty()) {
         for (const phonebook::Entry &e : phonebook::listedEntries(phoneBookFile)) {
             if (e.tele.trimmed() == info.number) {
                 info.phoneBookName = e.name.trimmed();

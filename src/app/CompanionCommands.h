@@ -27,6 +27,7 @@ struct RecordingInfo
     qint64 lengthMs = -1; // -1: not a readable wave file
 };
 
+// No phonebook file ("") leaves the name empty.
 RecordingInfo describeRecording(const QString &folder, const QString &name, const QString &phoneBookFile);
 
 // The folder recordings are written to: "SaveFile", or the program folder when none is set.

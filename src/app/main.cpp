@@ -3,12 +3,15 @@
 #include "app/ServiceControl.h"
 #include "app/ServiceMode.h"
 #include "app/TelvoxApplication.h"
+#include "app/WebService.h"
 #include "core/Settings.h"
 #include "core/AppPaths.h"
 #include "core/PrivateFiles.h"
 #include "core/QtEventLoop.h"
 #include "core/Texts.h"
 #include "platform/telephony/LineBackends.h"
+#include "records/StatusLog.h"
+#include "web/WebSetup.h"
 #include "ui/WidgetPrompts.h"
 
 #include <QApplication>
@@ -107,13 +110,28 @@ int runCompanion(int argc, char *argv[])
     return telvox::runCompanionCommand(C::Status, {}, paths, out, err);
 }
 
-bool wantsService(int argc, char *argv[])
+bool hasOption(int argc, char *argv[], const char *option)
 {
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--service") == 0)
+        if (std::strcmp(argv[i], option) == 0)
             return true;
     }
     return false;
+}
+
+bool wantsService(int argc, char *argv[]) { return hasOption(argc, argv, "--service"); }
+
+// `telvox --web-password`: no windows, no lock; the hash goes into the settings store.
+int runWebPassword(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QTextStream err(stderr);
+    if (argc != 2) {
+        err << "telvox: --web-password takes no other option; it reads the password from standard input"
+            << Qt::endl;
+        return 2;
+    }
+    return telvox::setWebPassword(telvox::AppPaths::fromEnvironment(telvox::applicationName()), err);
 }
 
 // The whole program; every object of ours is destroyed when it returns.
@@ -121,6 +139,8 @@ int run(int argc, char *argv[])
 {
     if (isCompanionCall(argc, argv))
         return runCompanion(argc, argv);
+    if (hasOption(argc, argv, "--web-password"))
+        return runWebPassword(argc, argv);
     // The service never opens a window, with or without a display.
     if (wantsService(argc, argv))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -149,7 +169,10 @@ int run(int argc, char *argv[])
                                       QStringLiteral("With --service on the virtual exchange: the far ends follow the "
                                                      "steps of this scenario file, in real time."),
                                       QStringLiteral("file"));
-    parser.addOptions({quitAfter, echoStatus, reportLoad, service, scenario});
+    const QCommandLineOption webPassword(QStringLiteral("web-password"),
+                                         QStringLiteral("Read a new password for the web interface from standard "
+                                                        "input and store its hash."));
+    parser.addOptions({quitAfter, echoStatus, reportLoad, service, scenario, webPassword});
     // The line backends' own options (--modem <port>).
     telvox::LineBackendRegistry lineBackends;
     telvox::registerLineBackends(lineBackends);
@@ -232,6 +255,8 @@ int run(int argc, char *argv[])
 
     // Reports and the optional self-shutdown wait until loading has finished. They run from
     // the event loop once the loading step is over (the window shown), never inside it.
+    // The web interface: always with the service, on the desktop when the setup switched it on.
+    telvox::WebService web;
     bool reported = false;
     const bool quit = parser.isSet(quitAfter);
     const int quitMs = parser.value(quitAfter).toInt();
@@ -241,6 +266,8 @@ int run(int argc, char *argv[])
         reported = true;
         if (serviceMode)
             serviceMode->loaded();
+        if (asService || telvox::readWebOptions(telvoxApp.settings()).enabled)
+            web.start(telvoxApp.system(), [&telvoxApp](const QString &text) { telvoxApp.statusLog().AddStatus(text); });
         if (parser.isSet(reportLoad)) {
             const qint64 splash = telvoxApp.splashShown() ? 2500 : 0;
             QTextStream(stdout) << "load-ms " << telvoxApp.loadMilliseconds() << " process-ms "

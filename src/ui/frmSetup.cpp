@@ -267,6 +267,8 @@ void frmSetup::buildWindow()
     m_cmdExit = static_cast<QPushButton *>(named(new QPushButton(this), QStringLiteral("cmdExit")));
     m_cmdSave->setAutoDefault(false);
     m_cmdExit->setAutoDefault(false);
+    // The desktop program serves the web page too ("[Web] Enabled"); the service always does.
+    buttons->addWidget(named(new QCheckBox(this), QStringLiteral("chkWeb")));
     buttons->addStretch();
     buttons->addWidget(m_cmdSave);
     buttons->addWidget(m_cmdExit);
@@ -373,6 +375,9 @@ void frmSetup::Form_Load()
     m_chkAction->setChecked(published.actionMan);
     m_chkStartUp->setChecked(parseLenientInt(config(QStringLiteral("AutoStart"), QStringLiteral("0"))) == 1);
     m_chkFBS->setChecked(parseLenientInt(config(QStringLiteral("FBS"), QStringLiteral("0"))) == 1);
+    auto *web = findChild<QCheckBox *>(QStringLiteral("chkWeb"));
+    web->setText(m_s.texts.LoadText(1879));
+    web->setChecked(m_s.settings.ReadSetting(QStringLiteral("Web"), QStringLiteral("Enabled")) == QLatin1String("1"));
     published.popCallId = m_chkPopCallId->isChecked();
     published.minOnStart = m_chkMinOnStart->isChecked();
     published.txtRings = m_txtRings->text();
@@ -488,6 +493,8 @@ void frmSetup::cmdSave_Click()
     }
 
     store.WriteSettingJournaled(kConfig, QStringLiteral("SaveFile"), path);
+    store.WriteSetting(QStringLiteral("Web"), QStringLiteral("Enabled"),
+                       flag(findChild<QCheckBox *>(QStringLiteral("chkWeb"))->isChecked()));
     if (!m_txtRings->text().isEmpty())
         store.WriteSettingJournaled(kConfig, QStringLiteral("Rings"), m_txtRings->text());
     for (int k = 0; k < 3; ++k) {

@@ -1,0 +1,125 @@
+#include "app/WebService.h"
+
+#include "app/CallSystem.h"
+#include "app/WebAdapter.h"
+#include "core/AppPaths.h"
+#include "core/Settings.h"
+#include "web/WebAuth.h"
+#include "web/WebServer.h"
+#include "web/WebSetup.h"
+
+#include <QFile>
+#include <QSettings>
+#include <QTextStream>
+
+#include <cstdio>
+#include <termios.h>
+#include <unistd.h>
+
+namespace telvox {
+
+namespace {
+
+constexpr int kMinPasswordLength = 8;
+
+// One line of standard input without its line end; on a terminal without echo.
+QByteArray readSecretLine(const char *prompt, bool terminal)
+{
+    termios saved{};
+    if (terminal) {
+        std::fputs(prompt, stderr);
+        std::fflush(stderr);
+        tcgetattr(STDIN_FILENO, &saved);
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    QByteArray line;
+    for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar())
+        line.append(static_cast<char>(c));
+    if (line.endsWith('\r'))
+        line.chop(1);
+    if (terminal) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::fputs("\n", stderr);
+    }
+    return line;
+}
+
+} // namespace
+
+WebService::WebService() = default;
+WebService::~WebService()
+{
+    m_server.reset(); // before the adapter it listens to
+}
+
+bool WebService::start(CallSystem &system, const std::function<void(const QString &)> &say)
+{
+    const WebOptions options = readWebOptions(system.settings());
+    WebServerConfig config;
+    QString notice;
+    QString error;
+    if (!webServerConfig(options, system.paths().programFolder, &config, &notice, &error)) {
+        say(QStringLiteral("web interface not started: ") + error);
+        return false;
+    }
+    if (!notice.isEmpty())
+        say(QStringLiteral("web interface: ") + notice);
+    // The settings file itself, read anew at each log-in: `telvox --web-password` writes it
+    // from another process while this one runs.
+    config.currentPasswordHash = [file = system.paths().settingsFile] {
+        const QSettings stored(file, QSettings::IniFormat);
+        return stored.value(webSection() + QStringLiteral("/PasswordHash")).toString().trimmed().toLatin1();
+    };
+    m_adapter = std::make_unique<WebAdapter>(system);
+    m_server = std::make_unique<WebServer>(*m_adapter, config);
+    if (!m_server->start(&error)) {
+        say(QStringLiteral("web interface not started: ") + error);
+        m_server.reset();
+        m_adapter.reset();
+        return false;
+    }
+    const QString host = config.address.protocol() == QAbstractSocket::IPv6Protocol
+                             ? QLatin1Char('[') + config.address.toString() + QLatin1Char(']')
+                             : config.address.toString();
+    say(QStringLiteral("web interface at %1://%2:%3/")
+            .arg(m_server->usesTls() ? QStringLiteral("https") : QStringLiteral("http"), host)
+            .arg(m_server->port()));
+    if (config.passwordHash.isEmpty())
+        say(QStringLiteral("web interface: no password is set yet; run telvox --web-password"));
+    return true;
+}
+
+int setWebPassword(const AppPaths &paths, QTextStream &err)
+{
+    const bool terminal = isatty(STDIN_FILENO) != 0;
+    QByteArray password = readSecretLine("New web password: ", terminal);
+    if (terminal) {
+        QByteArray again = readSecretLine("Again: ", terminal);
+        const bool same = again == password;
+        again.fill('\0');
+        if (!same) {
+            password.fill('\0');
+            err << "telvox: the two passwords differ; nothing was changed" << Qt::endl;
+            return 1;
+        }
+    }
+    if (QString::fromUtf8(password).size() < kMinPasswordLength) {
+        password.fill('\0');
+        err << "telvox: the password needs at least " << kMinPasswordLength << " characters; nothing was changed"
+            << Qt::endl;
+        return 1;
+    }
+    const auto hash = webpassword::hash(std::move(password));
+    if (!hash) {
+        err << "telvox: cannot hash the password (libsodium failed)" << Qt::endl;
+        return 1;
+    }
+    SettingsStore settings(paths.settingsFile, paths.file(QStringLiteral("settings.txt")));
+    settings.WriteSetting(webSection(), QStringLiteral("PasswordHash"), QString::fromLatin1(*hash));
+    err << "telvox: web password stored; it counts at once, also for a running program" << Qt::endl;
+    return 0;
+}
+
+} // namespace telvox
