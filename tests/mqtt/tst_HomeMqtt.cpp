@@ -235,6 +235,30 @@ private slots:
         QCOMPARE(byTopic(retainedOn(broker, {"house/telvox/status"})).value("house/telvox/status"), QByteArray("offline"));
     }
 
+    void callDuringOutageArrivesLater()
+    {
+        MqttBroker broker;
+        QVERIFY(broker.start());
+        const Texts texts(builtInStrings(), 0);
+        MqttOptions options;
+        QVERIFY(parseBroker(broker.address(), &options.host, &options.port));
+        QStringList said;
+        HomePublisher publisher({texts, [&said](const QString &s) { said << s; }, "1"}, options, {}, 1);
+        publisher.start();
+        QTRY_VERIFY_WITH_TIMEOUT(said.join('\n').contains("MQTT: connected"), 10000);
+        broker.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(said.join('\n').contains(" lost "), 10000);
+        // A caller while the broker is away: kept, and sent once it is back (the reconnection
+        // waits grow 0, 1, 4 seconds: the watcher is in place well before the third).
+        publisher.callerIdentified(CallerEvent{0, "5551234", "ANNA", false, QDateTime::currentDateTime()});
+        QTest::qWait(1500);
+        QVERIFY(broker.start());
+        MqttWatcher watch(broker, {"telvox/call"});
+        QTRY_VERIFY_WITH_TIMEOUT(said.join('\n').contains(" is back"), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(watch.on("telvox/call").size(), 1, 5000);
+        QCOMPARE(json(watch.on("telvox/call").first()).value("name").toString(), QString("ANNA"));
+    }
+
     void webhookRetriesUntilTaken()
     {
         ScratchDir dir;
