@@ -4,7 +4,7 @@
 
 #include <QMetaObject>
 
-#include <curl/curl.h>
+#include "records/CurlLibrary.h"
 
 #include <chrono>
 #include <memory>
@@ -29,8 +29,6 @@ Webhook::Webhook(WebhookOptions options, QObject *parent)
     : QObject(parent)
     , m_options(std::move(options))
 {
-    static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    (void)initialised;
     m_thread = std::thread([this] { run(); });
 }
 
@@ -92,44 +90,48 @@ void Webhook::run()
 
 QString Webhook::send(const Job &job)
 {
+    const CurlLibrary *lib = curlLibrary();
+    if (!lib)
+        return QStringLiteral("libcurl cannot be loaded");
     struct CurlDeleter
     {
-        void operator()(CURL *c) const { curl_easy_cleanup(c); }
+        void operator()(CURL *c) const { curlLibrary()->easy_cleanup(c); }
     };
     struct ListDeleter
     {
-        void operator()(curl_slist *l) const { curl_slist_free_all(l); }
+        void operator()(curl_slist *l) const { curlLibrary()->slist_free_all(l); }
     };
-    std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
+    std::unique_ptr<CURL, CurlDeleter> curl(lib->easy_init());
     if (!curl)
         return QStringLiteral("libcurl cannot start a transfer");
-    curl_slist *raw = curl_slist_append(nullptr, "Content-Type: application/json; charset=utf-8");
-    raw = curl_slist_append(raw, ("X-Telvox-Event: " + job.event.toLatin1()).constData());
+    curl_slist *raw = lib->slist_append(nullptr, "Content-Type: application/json; charset=utf-8");
+    raw = lib->slist_append(raw, ("X-Telvox-Event: " + job.event.toLatin1()).constData());
     std::unique_ptr<curl_slist, ListDeleter> headers(raw);
     const QByteArray url = m_options.url.toUtf8();
     const QByteArray ca = m_options.caFile.toUtf8();
     CURL *c = curl.get();
-    curl_easy_setopt(c, CURLOPT_URL, url.constData());
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(c, CURLOPT_POSTFIELDS, job.payload.constData());
-    curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE, static_cast<long>(job.payload.size()));
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, 10L);
-    curl_easy_setopt(c, CURLOPT_TIMEOUT, 30L);
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &discardBody);
-    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &checkQuit);
-    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &m_abort);
-    curl_easy_setopt(c, CURLOPT_USERAGENT, "Telvox");
+    const auto setopt = lib->easy_setopt;
+    setopt(c, CURLOPT_URL, url.constData());
+    setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+    setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
+    setopt(c, CURLOPT_NOSIGNAL, 1L);
+    setopt(c, CURLOPT_HTTPHEADER, headers.get());
+    setopt(c, CURLOPT_POSTFIELDS, job.payload.constData());
+    setopt(c, CURLOPT_POSTFIELDSIZE, static_cast<long>(job.payload.size()));
+    setopt(c, CURLOPT_CONNECTTIMEOUT, 10L);
+    setopt(c, CURLOPT_TIMEOUT, 30L);
+    setopt(c, CURLOPT_WRITEFUNCTION, &discardBody);
+    setopt(c, CURLOPT_NOPROGRESS, 0L);
+    setopt(c, CURLOPT_XFERINFOFUNCTION, &checkQuit);
+    setopt(c, CURLOPT_XFERINFODATA, &m_abort);
+    setopt(c, CURLOPT_USERAGENT, "Telvox");
     if (!ca.isEmpty())
-        curl_easy_setopt(c, CURLOPT_CAINFO, ca.constData());
-    const CURLcode rc = curl_easy_perform(c);
+        setopt(c, CURLOPT_CAINFO, ca.constData());
+    const CURLcode rc = lib->easy_perform(c);
     if (rc != CURLE_OK)
-        return QString::fromUtf8(curl_easy_strerror(rc));
+        return QString::fromUtf8(lib->easy_strerror(rc));
     long status = 0;
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+    lib->easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
     if (status < 200 || status > 299)
         return QStringLiteral("HTTP %1").arg(status);
     return QString();
