@@ -79,7 +79,7 @@ void HomePublisher::lost(const QString &reason)
     if (m_lostSaid)
         return; // said once for each time it goes away
     m_lostSaid = true;
-    m_s.status(m_s.texts.LoadText(1871).arg(m_mqtt.brokerText(), reason));
+    m_s.status(m_s.texts.LoadText(m_everConnected ? 1871 : 1881).arg(m_mqtt.brokerText(), reason));
 }
 
 void HomePublisher::send(const QString &topic, const QByteArray &payload, bool retain)

@@ -161,10 +161,13 @@ void MqttClient::stop(const QByteArray &goodbye)
     if (!m_running)
         return;
     const MosquittoLibrary *lib = mosquittoLibrary();
-    if (m_connected.load() && !goodbye.isEmpty())
+    const bool connected = m_connected.load();
+    if (connected && !goodbye.isEmpty())
         publish(m_willTopic, goodbye, true);
     lib->disconnect(m_mosq);
-    lib->loop_stop(m_mosq, false);
+    // Connected, the thread ends once the goodbye and the disconnection are sent. Without a
+    // broker it may be asleep until its next attempt (up to a minute): it is cancelled.
+    lib->loop_stop(m_mosq, !connected);
     m_running = false;
     m_connected = false;
 }
@@ -205,9 +208,9 @@ void MqttClient::onConnect(mosquitto *, void *self, int rc)
 void MqttClient::onDisconnect(mosquitto *, void *self, int rc)
 {
     auto *client = static_cast<MqttClient *>(self);
-    const bool was = client->m_connected.exchange(false);
-    if (rc == 0 || !was)
-        return; // asked for, or a connection that never was
+    client->m_connected = false;
+    if (rc == 0)
+        return; // asked for
     QMetaObject::invokeMethod(
         client, [client, why = errorText(rc)] { emit client->disconnected(why); },
         Qt::QueuedConnection);

@@ -41,7 +41,7 @@ public:
 
 signals:
     void connected();
-    void disconnected(const QString &reason); // an unexpected loss
+    void disconnected(const QString &reason); // an unexpected loss, or a failed attempt
     void refused(const QString &reason);      // the broker said no (a wrong password, ...)
     void messageReceived(const QString &topic, const QByteArray &payload);
 

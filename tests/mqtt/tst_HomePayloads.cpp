@@ -38,13 +38,9 @@ private slots:
         QTest::newRow("read") << read << j("{'id':'A2026-03-02~09-15-00~5550000.wav'}")
                               << "read:A2026-03-02~09-15-00~5550000.wav";
         QTest::newRow("read path") << read << j("{'id':'../x.wav'}") << "refused";
-        QTest::newRow("read dots") << read << j("{'id':'..'}") << "refused";
         QTest::newRow("read backslash") << read << j("{'id':'a\\\\b'}") << "refused";
         QTest::newRow("read control") << read << j("{'id':'a\\u0000b'}") << "refused";
-        QTest::newRow("read empty") << read << j("{'id':''}") << "refused";
-        QTest::newRow("read number id") << read << j("{'id':5}") << "refused";
         QTest::newRow("read extra key") << read << j("{'id':'a','x':1}") << "refused";
-        QTest::newRow("array") << read << j("['a']") << "refused";
         QTest::newRow("garbage") << read << QByteArray("\xff\xfe{") << "refused";
         QTest::newRow("other topic") << "telvox/command/delete" << j("{'id':'a'}") << "refused";
         QTest::newRow("block") << block << j("{'number':' +1 (555) 010-0 ','label':'推销'}")
@@ -58,7 +54,6 @@ private slots:
         QTest::newRow("label comment") << block << j("{'number':'5','label':'a # b'}") << "refused";
         QTest::newRow("label long") << block << ("{\"number\":\"5\",\"label\":\"" + QByteArray(65, 'x') + "\"}")
                                     << "refused";
-        QTest::newRow("label not text") << block << j("{'number':'5','label':[1]}") << "refused";
         QTest::newRow("oversize") << block
                                   << ("{\"number\":\"5\",\"label\":\"x\"" + QByteArray(kMaxCommandBytes, ' ') + "}")
                                   << "refused";
@@ -96,14 +91,6 @@ private slots:
         QCOMPARE(ids.size(), 6);
         QVERIFY(topics.contains("homeassistant/sensor/home_telvox/line2/config"));
         QVERIFY(topics.contains("homeassistant/event/home_telvox/call/config"));
-    }
-
-    void prefixes()
-    {
-        for (const char *good : {"telvox", "home/phone", "家/电话"})
-            QVERIFY2(validTopicPrefix(good), good);
-        for (const char *bad : {"", "/telvox", "telvox/", "a//b", "a/+/b", "a/#", "a\nb"})
-            QVERIFY2(!validTopicPrefix(bad), bad);
     }
 
     void brokers()
