@@ -35,6 +35,9 @@ void HomePublisher::start()
     connect(m_client.get(), &MqttClient::connected, this, &HomePublisher::connected);
     connect(m_client.get(), &MqttClient::disconnected, this, &HomePublisher::lost);
     connect(m_client.get(), &MqttClient::refused, this, [this](const QString &reason) {
+        if (reason == m_refusal)
+            return; // said once; the client keeps trying, more slowly each time
+        m_refusal = reason;
         m_s.status(m_s.texts.LoadText(1873).arg(m_mqtt.brokerText(), reason));
     });
     connect(m_client.get(), &MqttClient::messageReceived, this, &HomePublisher::commandReceived);
@@ -58,6 +61,7 @@ void HomePublisher::connected()
     m_s.status(m_s.texts.LoadText(m_everConnected ? 1872 : 1870).arg(m_mqtt.brokerText()));
     m_everConnected = true;
     m_lostSaid = false;
+    m_refusal.clear();
     // Everything retained, again: the broker may have restarted without its store.
     m_client->publish(m_topics.status(), "online", true);
     for (const DiscoveryConfig &config : discoveryConfigs(m_topics, m_lineCount, m_s.version))
@@ -76,8 +80,8 @@ void HomePublisher::connected()
 
 void HomePublisher::lost(const QString &reason)
 {
-    if (m_lostSaid)
-        return; // said once for each time it goes away
+    if (m_lostSaid || !m_refusal.isEmpty())
+        return; // said once for each time it goes away; a refusal said why already
     m_lostSaid = true;
     m_s.status(m_s.texts.LoadText(m_everConnected ? 1871 : 1881).arg(m_mqtt.brokerText(), reason));
 }

@@ -75,6 +75,7 @@ private:
     QByteArray m_lastCaller;
     bool m_everConnected = false;
     bool m_lostSaid = false;
+    QString m_refusal; // the broker's last refusal, said once
 };
 
 } // namespace telvox

@@ -11,6 +11,9 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include <pwd.h>
+#include <unistd.h>
+
 namespace telvox::test {
 
 // A port nobody listens on now.
@@ -25,11 +28,16 @@ inline quint16 freeLoopbackPort()
 class MqttBroker
 {
 public:
-    MqttBroker()
+    // `settings`: lines of the broker's configuration after its listener (TLS, passwords);
+    // none: anyone may connect.
+    explicit MqttBroker(const QByteArray &settings = "allow_anonymous true\n")
         : m_port(freeLoopbackPort())
     {
-        writeBytes(m_dir.file("broker.conf"),
-                   "listener " + QByteArray::number(m_port) + " 127.0.0.1\nallow_anonymous true\npersistence false\n");
+        // Started by root, mosquitto would become the user "mosquitto", who cannot read the
+        // test's private folders: it stays whoever runs the test.
+        const passwd *me = getpwuid(getuid());
+        writeBytes(m_dir.file("broker.conf"), "listener " + QByteArray::number(m_port) + " 127.0.0.1\n" + settings
+                                                  + "persistence false\nuser " + QByteArray(me ? me->pw_name : "root") + "\n");
     }
     ~MqttBroker() { stop(); }
 
@@ -39,6 +47,7 @@ public:
     // Starts it (again, on the same port, with nothing retained) and waits until it listens.
     bool start()
     {
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
         m_process.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), m_dir.file("broker.conf")});
         if (!m_process.waitForStarted())
             return false;
@@ -49,6 +58,7 @@ public:
                 return true;
             QTest::qWait(50);
         }
+        qWarning("mosquitto: %s", m_process.readAll().constData());
         return false;
     }
     void stop()

@@ -2,6 +2,7 @@
 // call to a private mosquitto broker, the broker going away and coming back, commands from
 // the broker (good and hostile), and the webhook against a small HTTP receiver.
 
+#include "core/Settings.h"
 #include "core/Texts.h"
 #include "mqtt/HomePublisher.h"
 #include "mqtt/Webhook.h"
@@ -257,6 +258,51 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(said.join('\n').contains(" is back"), 15000);
         QTRY_COMPARE_WITH_TIMEOUT(watch.on("telvox/call").size(), 1, 5000);
         QCOMPARE(json(watch.on("telvox/call").first()).value("name").toString(), QString("ANNA"));
+    }
+
+    void tlsWithThePasswordFile()
+    {
+        ScratchDir dir;
+        const QString cert = dir.file("cert.pem"), key = dir.file("key.pem");
+        QProcess tool;
+        tool.start("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert, "-days", "2",
+                               "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"});
+        QVERIFY(tool.waitForFinished(60000) && tool.exitCode() == 0);
+        tool.start("mosquitto_passwd", {"-c", "-b", dir.file("passwd"), "telvox", "s3cret 密码"});
+        QVERIFY(tool.waitForFinished(10000) && tool.exitCode() == 0);
+        MqttBroker broker("cafile " + cert.toUtf8() + "\ncertfile " + cert.toUtf8() + "\nkeyfile " + key.toUtf8()
+                          + "\nallow_anonymous false\npassword_file " + dir.file("passwd").toUtf8() + "\n");
+        QVERIFY(broker.start());
+
+        // The options as the user writes them; the password in its own file.
+        SettingsStore settings(dir.file("telvox.ini"), dir.file("settings.txt"));
+        settings.WriteSetting("MQTT", "Broker", broker.address());
+        settings.WriteSetting("MQTT", "User", "telvox");
+        settings.WriteSetting("MQTT", "CaFile", cert);
+        const QString passwordFile = dir.file(mqttPasswordFileName());
+        const Texts texts(builtInStrings(), 0);
+        const auto connectWith = [&](const QByteArray &password) {
+            writeBytes(passwordFile, password + "\n");
+            QFile::setPermissions(passwordFile, QFile::ReadOwner | QFile::WriteOwner);
+            OptionProblems problems;
+            auto said = std::make_shared<QStringList>();
+            auto publisher = std::make_unique<HomePublisher>(
+                HomePublisher::Services{texts, [said](const QString &s) { *said << s; }, "1"},
+                readMqttOptions(settings, dir.path(), &problems), WebhookOptions{}, 1);
+            publisher->start();
+            return std::make_pair(std::move(publisher), said);
+        };
+        {
+            auto [publisher, said] = connectWith("s3cret 密码");
+            QTRY_VERIFY2_WITH_TIMEOUT(said->join('\n').contains("MQTT: connected to " + broker.address()),
+                                      qPrintable(said->join('\n')), 10000);
+        }
+        auto [publisher, said] = connectWith("wrong");
+        QTRY_VERIFY2_WITH_TIMEOUT(said->join('\n').contains("MQTT: " + broker.address() + " refused the connection"),
+                                  qPrintable(said->join('\n')), 10000);
+        QTest::qWait(2500); // a few more attempts: said once
+        QVERIFY2(said->size() == 1, qPrintable(said->join("\n")));
+        QVERIFY(!said->join('\n').contains("connected to"));
     }
 
     void webhookRetriesUntilTaken()
