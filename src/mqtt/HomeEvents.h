@@ -13,7 +13,7 @@ QString activityName(LineActivity activity); // "idle", "ringing", "answered", "
 struct CallerEvent
 {
     int line = 0;    // 0..3, as the status list names lines ("Line0")
-    QString number;  // as the caller ID gave it ("UNKNOWN" when none came)
+    QString number;  // as the caller ID gave it; empty when withheld or none came
     QString name;    // the phonebook's name, else the caller ID's name (a blocked caller: the
                      // block list's label); may be empty
     bool blocked = false;

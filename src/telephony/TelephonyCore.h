@@ -62,7 +62,8 @@ struct CallWatch
     // A line's call reached a state (LineCallState: offering, connected, disconnected, idle).
     std::function<void(int line, std::uint32_t callState)> callState;
     // A caller's ID arrived and was screened: the number ("" when withheld or missing), the
-    // phonebook's name or else the one caller ID gave ("" or "UNKNOWN" when none).
+    // phonebook's name or else the one caller ID gave ("" or "UNKNOWN" when none); for a
+    // blocked caller the block list's label.
     std::function<void(int line, const QString &number, const QString &name, bool blocked)> callerId;
 };
 
