@@ -58,13 +58,13 @@ HomeLink::HomeLink(CallSystem &system, HomeEvents *events)
         const MqttOptions mqtt = readMqttOptions(settings, system.paths().programFolder, &problems);
         const WebhookOptions hook = readWebhookOptions(settings, &problems);
         if (!problems.broker.isEmpty())
-            say(texts.LoadText(1880).arg(QStringLiteral("[MQTT] Broker"), problems.broker));
+            say(texts.LoadText(1370).arg(QStringLiteral("[MQTT] Broker"), problems.broker));
         if (!problems.prefix.isEmpty())
-            say(texts.LoadText(1880).arg(QStringLiteral("[MQTT] TopicPrefix"), problems.prefix));
+            say(texts.LoadText(1370).arg(QStringLiteral("[MQTT] TopicPrefix"), problems.prefix));
         if (!problems.webhook.isEmpty())
-            say(texts.LoadText(1880).arg(QStringLiteral("[Webhook] URL"), problems.webhook));
+            say(texts.LoadText(1370).arg(QStringLiteral("[Webhook] URL"), problems.webhook));
         if (!problems.password.isEmpty())
-            say(texts.LoadText(1874).arg(problems.password));
+            say(texts.LoadText(1364).arg(problems.password));
         if (!mqtt.enabled() && !hook.enabled())
             return; // nothing to tell anyone
         // Discovery offers the lines up to the last open one.
@@ -170,7 +170,7 @@ void HomeLink::markRead(const QString &id)
     const Texts &texts = m_system.texts();
     for (const QString &entry : m_system.messageLists().unreadEntries()) {
         if (homeMessageId(entry) == id && markRecordingRead(m_system.messageLists(), entry)) {
-            say(texts.LoadText(1876).arg(id));
+            say(texts.LoadText(1366).arg(id));
             m_publisher->commandDone(QStringLiteral("read"), true, id);
             return;
         }
@@ -193,7 +193,7 @@ void HomeLink::block(const QString &number, const QString &label)
         m_publisher->commandDone(QStringLiteral("block"), false, QStringLiteral("the block list cannot be written"));
         return;
     }
-    say(m_system.texts().LoadText(1877).arg(number));
+    say(m_system.texts().LoadText(1367).arg(number));
     m_publisher->commandDone(QStringLiteral("block"), true, number);
 }
 

@@ -26,7 +26,7 @@ void HomePublisher::start()
         m_webhook = std::make_unique<Webhook>(m_hook);
         connect(m_webhook.get(), &Webhook::failed, this, [this](const QString &event, const QString &reason, bool givenUp) {
             if (givenUp)
-                m_s.status(m_s.texts.LoadText(1878).arg(m_hook.url, reason, event));
+                m_s.status(m_s.texts.LoadText(1368).arg(m_hook.url, reason, event));
         });
     }
     if (!m_mqtt.enabled() || m_client)
@@ -38,12 +38,12 @@ void HomePublisher::start()
         if (reason == m_refusal)
             return; // said once; the client keeps trying, more slowly each time
         m_refusal = reason;
-        m_s.status(m_s.texts.LoadText(1873).arg(m_mqtt.brokerText(), reason));
+        m_s.status(m_s.texts.LoadText(1363).arg(m_mqtt.brokerText(), reason));
     });
     connect(m_client.get(), &MqttClient::messageReceived, this, &HomePublisher::commandReceived);
     QString error;
     if (!m_client->start(&error)) {
-        m_s.status(m_s.texts.LoadText(1879).arg(error));
+        m_s.status(m_s.texts.LoadText(1369).arg(error));
         m_client.reset();
     }
 }
@@ -58,7 +58,7 @@ void HomePublisher::stop()
 
 void HomePublisher::connected()
 {
-    m_s.status(m_s.texts.LoadText(m_everConnected ? 1872 : 1870).arg(m_mqtt.brokerText()));
+    m_s.status(m_s.texts.LoadText(m_everConnected ? 1362 : 1360).arg(m_mqtt.brokerText()));
     m_everConnected = true;
     m_lostSaid = false;
     m_refusal.clear();
@@ -83,7 +83,7 @@ void HomePublisher::lost(const QString &reason)
     if (m_lostSaid || !m_refusal.isEmpty())
         return; // said once for each time it goes away; a refusal said why already
     m_lostSaid = true;
-    m_s.status(m_s.texts.LoadText(m_everConnected ? 1871 : 1881).arg(m_mqtt.brokerText(), reason));
+    m_s.status(m_s.texts.LoadText(m_everConnected ? 1361 : 1371).arg(m_mqtt.brokerText(), reason));
 }
 
 void HomePublisher::send(const QString &topic, const QByteArray &payload, bool retain)
@@ -139,7 +139,7 @@ void HomePublisher::commandReceived(const QString &topic, const QByteArray &payl
         return; // never subscribed; a broker that sends anyway is not obeyed
     const CommandParse parsed = parseHomeCommand(m_topics, topic, payload);
     if (!parsed.command) {
-        m_s.status(m_s.texts.LoadText(1875).arg(parsed.error));
+        m_s.status(m_s.texts.LoadText(1365).arg(parsed.error));
         send(m_topics.commandResult(), commandResultPayload(topic.section(QLatin1Char('/'), -1), false, parsed.error), false);
         return;
     }
@@ -153,7 +153,7 @@ void HomePublisher::commandReceived(const QString &topic, const QByteArray &payl
 void HomePublisher::commandDone(const QString &command, bool ok, const QString &detail)
 {
     if (!ok)
-        m_s.status(m_s.texts.LoadText(1875).arg(detail));
+        m_s.status(m_s.texts.LoadText(1365).arg(detail));
     send(m_topics.commandResult(), commandResultPayload(command, ok, detail), false);
 }
 
