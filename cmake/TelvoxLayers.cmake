@@ -14,6 +14,7 @@ set(TELVOX_LAYERS
   "records"
   "telephony"
   "audio"
+  "mqtt"
   "ui|web"
   "app"
 )

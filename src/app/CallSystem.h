@@ -143,6 +143,7 @@ public:
     void shutdown();
 
     const AppPaths &paths() const { return m_o.paths; }
+    EventLoop &loop() { return m_o.loop; }
     SettingsStore &settings() { return *m_settings; }
     Texts &texts() { return *m_texts; }
     const Texts &texts() const { return *m_texts; }

@@ -6,6 +6,7 @@
 #include "core/Settings.h"
 #include "core/Texts.h"
 #include "platform/shell/UserPrompts.h"
+#include "app/HomeLink.h"
 #include "app/LineBackendList.h"
 #include "platform/telephony/LineBackends.h"
 #include "audio/AudioEngine.h"
@@ -238,6 +239,7 @@ void TelvoxApplication::loadMainWindow()
     }
     m_system->start(m_state);
     m_main->setLineControlsAvailable(virtualExchangeOf(&m_system->lineBackend()) != nullptr);
+    m_home = std::make_unique<HomeLink>(*m_system);
     m_listsBinder = std::make_unique<MessageListsBinder>(MessageListsBinder::Services{
         messageLists(), *m_main, *timers().timPlayAll, m_prompts, statusList(),
         *m_options.mail, m_state.recordingFolder, &texts(),
@@ -263,6 +265,7 @@ void TelvoxApplication::shutdown()
     if (m_shutdownDone)
         return;
     m_shutdownDone = true;
+    m_home.reset(); // says "offline" while the lines are still there to read
     m_system->shutdown();
 }
 

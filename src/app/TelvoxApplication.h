@@ -31,6 +31,7 @@ class SystemTray;
 class LineBackendRegistry;
 class MailClient;
 class MessageListsBinder;
+class HomeLink;
 class QtAudioDevices;
 class frmDialOut;
 class AutostartEntry;
@@ -185,6 +186,7 @@ private:
     std::unique_ptr<MailClient> m_ownMail;
     std::unique_ptr<CallSystem> m_system;
     std::unique_ptr<MessageListsBinder> m_listsBinder;
+    std::unique_ptr<HomeLink> m_home; // MQTT and the webhook
     frmDialOut *m_dialOut = nullptr; // the dialler window while it is shown
     std::unique_ptr<frmMain> m_main;
     std::unique_ptr<frmPopCallID> m_popCallId;

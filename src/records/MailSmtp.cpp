@@ -2,9 +2,12 @@
 
 #include "records/MailForward.h"
 
+#include "records/CurlLibrary.h"
+
 #include <QPointer>
 
 #include <curl/curl.h>
+
 #include <dlfcn.h>
 
 #include <cstring>
@@ -48,43 +51,6 @@ int checkCancel(void *user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
     const auto *cancel = static_cast<const std::atomic<bool> *>(user);
     return cancel && cancel->load() ? 1 : 0;
-}
-
-// libcurl and the two dozen libraries it needs (TLS, Kerberos, LDAP, SSH...) are loaded when the
-// first message is sent, not at every start of the program: that saves about 3 ms of CPU per start.
-struct CurlLibrary
-{
-    decltype(&curl_global_init) global_init = nullptr;
-    decltype(&curl_easy_init) easy_init = nullptr;
-    decltype(&curl_easy_setopt) easy_setopt = nullptr;
-    decltype(&curl_easy_perform) easy_perform = nullptr;
-    decltype(&curl_easy_strerror) easy_strerror = nullptr;
-    decltype(&curl_easy_cleanup) easy_cleanup = nullptr;
-    decltype(&curl_slist_append) slist_append = nullptr;
-    decltype(&curl_slist_free_all) slist_free_all = nullptr;
-};
-
-// Null when libcurl cannot be loaded. Loaded and initialised once, whichever thread asks first.
-const CurlLibrary *curlLibrary()
-{
-    static const CurlLibrary *loaded = []() -> const CurlLibrary * {
-        void *handle = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
-        if (!handle)
-            return nullptr;
-        static CurlLibrary lib;
-        const auto symbol = [handle](auto &function, const char *name) {
-            function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(handle, name));
-            return function != nullptr;
-        };
-        if (!(symbol(lib.global_init, "curl_global_init") && symbol(lib.easy_init, "curl_easy_init")
-              && symbol(lib.easy_setopt, "curl_easy_setopt") && symbol(lib.easy_perform, "curl_easy_perform")
-              && symbol(lib.easy_strerror, "curl_easy_strerror") && symbol(lib.easy_cleanup, "curl_easy_cleanup")
-              && symbol(lib.slist_append, "curl_slist_append") && symbol(lib.slist_free_all, "curl_slist_free_all")))
-            return nullptr;
-        lib.global_init(CURL_GLOBAL_DEFAULT);
-        return &lib;
-    }();
-    return loaded;
 }
 
 struct CurlDeleter

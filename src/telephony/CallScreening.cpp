@@ -55,6 +55,8 @@ bool TelephonyCore::screenCaller(HCall call, const LineCallInfo &info)
         label = m_s.texts.LoadText(1924);
     addStatus(label.isEmpty() ? m_s.texts.LoadText(1921).arg(who) : m_s.texts.LoadText(1920).arg(who, label));
     appendBlockedCall(m_s.programFolder, BlockedCall{m_s.loop.currentDateTime(), who, label});
+    if (m_watch.callerId)
+        m_watch.callerId(n, caller.trimmed(), label, true);
 
     if (m_options.actionMan && m_popup->row(n).answerVisible) {
         // The manual-answer pop-up offered the call at its offering; it is withdrawn.

@@ -69,6 +69,8 @@ int TelephonyCore::OnCallerId(HCall call)
         }
     }
     m_popup->refreshFrame();
+    if (m_watch.callerId)
+        m_watch.callerId(n, m_callerNumber == kUnknown ? QString() : m_callerNumber, row.callerName.trimmed(), false);
 
     {
         SettingsStore::Batch batch(m_s.settings); // the number and the "Received" list in one write

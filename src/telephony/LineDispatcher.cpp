@@ -118,6 +118,7 @@ void TelephonyCore::OnCallState(HCall handle, std::uint32_t param1, std::uint32_
         dialledCallEnded(n, c.idle());
         m_s.service.lineDeallocateCall(m_lineTable[n].hCall);
         c.released();
+        watchCallState(n, LineCallState::Idle);
         return;
     }
     case LineCallState::Offering: {
@@ -132,6 +133,7 @@ void TelephonyCore::OnCallState(HCall handle, std::uint32_t param1, std::uint32_
         dialledCallEnded(n, c.offered(handle));
         m_blockedCall[static_cast<std::size_t>(n)] = false;
         m_callerIdKnown[static_cast<std::size_t>(n)] = false;
+        watchCallState(n, LineCallState::Offering);
         addStatus(lineText(n) + QStringLiteral(" Ring..."));
         c.clearCaller();
         m_ringsToAnswer = parseLenientInt(m_options.txtRings);
@@ -160,6 +162,7 @@ void TelephonyCore::OnCallState(HCall handle, std::uint32_t param1, std::uint32_
             m_s.audio.PlayBlockedNotice(n); // answered for the notice: Timer3 hangs up after it
             return;
         }
+        watchCallState(n, LineCallState::Connected);
         const LineSlot &slot = m_lineTable[n];
         LineCall &c = call(n);
         const bool confirmed = (param2 & kConnectedModeConfirmed) != 0;
@@ -202,6 +205,7 @@ void TelephonyCore::OnCallState(HCall handle, std::uint32_t param1, std::uint32_
             bool dialledEnded = false;
             call(n).disconnected(&dialledEnded);
             dialledCallEnded(n, dialledEnded);
+            watchCallState(n, LineCallState::Disconnected);
         }
         if (m_options.actionMan) {
             --m_popCount;

@@ -55,6 +55,18 @@ struct DeviceClassification
     std::array<bool, 4> enabled{true, true, true, true}; // Check1(d)
 };
 
+// Who else wants to know what the lines do (the smart-home links). Called on the event loop's
+// thread, after the call flow has acted on the event; a watcher must return at once.
+struct CallWatch
+{
+    // A line's call reached a state (LineCallState: offering, connected, disconnected, idle).
+    std::function<void(int line, std::uint32_t callState)> callState;
+    // A caller's ID arrived and was screened: the number ("" when withheld or missing), the
+    // phonebook's name or else the one caller ID gave ("" or "UNKNOWN" when none); for a
+    // blocked caller the block list's label.
+    std::function<void(int line, const QString &number, const QString &name, bool blocked)> callerId;
+};
+
 // The telephony subsystem: line manager, line-event dispatcher with the line table and call
 // state machine, caller ID with the pop-up's buttons, and the call-control timers. Everything
 // runs on the event loop's thread; events of the service arrive through LineCallback.
@@ -94,6 +106,7 @@ public:
     void setPickRingCount(std::function<int(int)> pick) { m_pickRingCount = std::move(pick); }
     // The block and allow lists that screen callers as soon as their caller ID arrives.
     void setCallScreen(const CallBlockList *list) { m_callScreen = list; }
+    void setCallWatch(CallWatch watch) { m_watch = std::move(watch); }
     // The line's current call was blocked: it is answered and hung up without ringing on.
     bool isBlockedCall(int line) const { return m_blockedCall.at(static_cast<std::size_t>(line)); }
 
@@ -156,6 +169,11 @@ private:
     // At ring `count` of `line`'s call: true when it has been screened as a call without
     // caller ID and blocked.
     bool screenWithoutCallerId(int line, std::int32_t count);
+    void watchCallState(int line, std::uint32_t state)
+    {
+        if (m_watch.callState)
+            m_watch.callState(line, state);
+    }
 
     TelephonyServices m_s;
     LineTable m_lineTable;
@@ -182,6 +200,7 @@ private:
     // Caller ID (or the decision that none came) is known for the line's current call.
     std::array<bool, kLineCount> m_callerIdKnown{};
     bool m_callerIdFileFailing = false; // said once; said again after it worked in between
+    CallWatch m_watch;
 };
 
 } // namespace telvox
