@@ -30,7 +30,7 @@ private slots:
         const std::vector<BlockEntry> entries
             = parseBlockList("*\n-*\t\tall\n(*\n+*\n  # comment\nabc\n---\n0900*\n555-0199\n+*49\n", &problems);
         QCOMPARE(int(entries.size()), 2);
-        for (const QString &caller : {"5551234", "+4930123", "0", ""}) {
+        for (const char *caller : {"5551234", "+4930123", "0", ""}) {
             for (const BlockEntry &e : entries)
                 QVERIFY2(!e.matches(CallerKind::Number, caller), qPrintable(e.text + " matched " + caller));
         }
