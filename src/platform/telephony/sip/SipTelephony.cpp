@@ -1,10 +1,14 @@
 #include "platform/telephony/sip/SipTelephony.h"
 
 #include "core/EventLoop.h"
+#include "core/Texts.h"
+
+#include <QDateTime>
 
 #include <QMetaObject>
 
 #include <algorithm>
+#include <optional>
 #include <numeric>
 
 namespace telvox::sip {
@@ -29,10 +33,14 @@ struct SipTelephony::Line
     QByteArray callerName;
     int ringCount = 0;
     std::unique_ptr<Timer> ringTimer;
+    // A call that arrived while the call flow was still letting go of the previous one: it
+    // rings at the caller's end and is offered once the line is free.
+    std::optional<StackEvent> waiting;
     // Registration: never tried, registered, or failing (with the reason last told).
     enum class Reg { Unknown, Registered, Failing } reg = Reg::Unknown;
     bool everRegistered = false;
     QString lastFailure;
+    QDateTime lastRefresh; // of the registration, when the registrar last accepted it
 };
 
 namespace {
@@ -102,37 +110,27 @@ void SipTelephony::handle(const StackEvent &event)
         return;
     Line &l = *m_lines[static_cast<std::size_t>(event.line)];
     switch (event.kind) {
-    case StackEvent::Kind::Incoming: {
-        const bool busy = l.hCall != 0 && l.callState != LineCallState::Idle;
-        if (l.hLine == 0 || busy) {
-            // Nobody here to take it (the line is not open, or carries another call).
-            m_stack.hangUp(l.index, event.call, l.hLine == 0 ? 480 : 486);
+    case StackEvent::Kind::Incoming:
+        if (l.hLine == 0) { // nobody here to take it
+            m_stack.hangUp(l.index, event.call, 480);
+            return refused(l, event, 480);
+        }
+        if (l.hCall != 0) {
+            // The stack carries one call per line, so the previous call has ended at the far
+            // end; the call flow is still letting go of it (stopping the recording, dropping
+            // the call). The new call waits for that, unless another is waiting already.
+            if (l.waiting) {
+                m_stack.hangUp(l.index, event.call, 486);
+                return refused(l, event, 486);
+            }
+            l.waiting = event;
             return;
         }
-        l.hCall = m_app.nextHandle();
-        l.sipCall = event.call;
-        l.incoming = true;
-        l.answering = false;
-        l.monitoring = false;
-        l.generating = false;
-        l.ringCount = 0;
-        l.callerNumber = event.caller.number;
-        l.callerName = event.caller.name;
-        l.callerIdFlags = 0;
-        if (event.caller.withheld)
-            l.callerIdFlags = CallPartyId::Blocked;
-        if (!l.callerNumber.isEmpty())
-            l.callerIdFlags |= CallPartyId::Address;
-        if (!l.callerName.isEmpty())
-            l.callerIdFlags |= CallPartyId::Name;
-        if (l.callerIdFlags == 0)
-            l.callerIdFlags = CallPartyId::Unavail;
-        setState(l, LineCallState::Offering);
-        post(l, l.hCall, LINE_CALLINFO, kCallInfoStateCallerId, 0, 0);
-        l.ringTimer->setEnabled(true);
-        ringTick(l); // the first ring now
-        return;
-    }
+        return offer(l, event);
+    case StackEvent::Kind::Refused:
+        return refused(l, event, event.code);
+    case StackEvent::Kind::Strangers:
+        return tell(notice::kStrangerMedia, l, QString::number(event.code), event.reason);
     case StackEvent::Kind::Progress:
         if (event.call != l.sipCall || l.incoming)
             return;
@@ -160,6 +158,10 @@ void SipTelephony::handle(const StackEvent &event)
         }
         return;
     case StackEvent::Kind::Ended:
+        if (l.waiting && event.call == l.waiting->call) {
+            l.waiting.reset(); // the waiting caller gave up
+            return;
+        }
         if (event.call != l.sipCall || l.hCall == 0)
             return;
         stopRinging(l);
@@ -197,6 +199,51 @@ void SipTelephony::handle(const StackEvent &event)
     }
 }
 
+void SipTelephony::offer(Line &l, const StackEvent &event)
+{
+    l.hCall = m_app.nextHandle();
+    l.sipCall = event.call;
+    l.incoming = true;
+    l.answering = false;
+    l.monitoring = false;
+    l.generating = false;
+    l.ringCount = 0;
+    l.callerNumber = event.caller.number;
+    l.callerName = event.caller.name;
+    l.callerIdFlags = 0;
+    if (event.caller.withheld)
+        l.callerIdFlags = CallPartyId::Blocked;
+    if (!l.callerNumber.isEmpty())
+        l.callerIdFlags |= CallPartyId::Address;
+    if (!l.callerName.isEmpty())
+        l.callerIdFlags |= CallPartyId::Name;
+    if (l.callerIdFlags == 0)
+        l.callerIdFlags = CallPartyId::Unavail;
+    setState(l, LineCallState::Offering);
+    post(l, l.hCall, LINE_CALLINFO, kCallInfoStateCallerId, 0, 0);
+    l.ringTimer->setEnabled(true);
+    ringTick(l); // the first ring now
+}
+
+// The day log hears of every call turned away; one turned away as busy (or while the line was
+// closed) goes into the call records too, as a call the user missed. A stranger's (403) does
+// not: a flood of them must not push the real callers out of the records.
+void SipTelephony::refused(const Line &l, const StackEvent &event, int code)
+{
+    const QString number = QString::fromUtf8(event.caller.number);
+    const QString name = QString::fromUtf8(event.caller.name);
+    QString caller = number.isEmpty() ? QStringLiteral("?") : number;
+    if (!name.isEmpty())
+        caller = QStringLiteral("%1 <%2>").arg(name, caller);
+    const SipNotice n{code == 403 ? notice::kRefusedStranger : notice::kRefusedBusy,
+                      {QStringLiteral("Line%1").arg(l.index), caller,
+                       event.reason.isEmpty() ? QString::number(code) : event.reason}};
+    if (m_status)
+        m_status(n);
+    if (code != 403 && m_refused)
+        m_refused(number);
+}
+
 // Tells the user what changed, once: a refresh of a working registration, or the same failure
 // on every retry, is news to nobody.
 void SipTelephony::registrationNews(Line &l, const StackEvent &event)
@@ -205,6 +252,7 @@ void SipTelephony::registrationNews(Line &l, const StackEvent &event)
         if (l.reg != Line::Reg::Registered)
             tell(l.everRegistered ? notice::kRegisteredAgain : notice::kRegistered, l);
         l.reg = Line::Reg::Registered;
+        l.lastRefresh = QDateTime::currentDateTime();
         l.everRegistered = true;
         l.lastFailure.clear();
         return;
@@ -218,10 +266,33 @@ void SipTelephony::registrationNews(Line &l, const StackEvent &event)
     l.lastFailure = event.reason;
 }
 
-void SipTelephony::tell(int text, const Line &line, const QString &reason)
+void SipTelephony::tell(int text, const Line &line, const QString &reason, const QString &third)
 {
-    if (m_status)
+    if (!m_status)
+        return;
+    if (third.isNull())
         m_status(SipNotice{text, {QStringLiteral("Line%1").arg(line.index), line.config.setup.registrar, reason}});
+    else
+        m_status(SipNotice{text, {QStringLiteral("Line%1").arg(line.index), reason, third}});
+}
+
+QString SipTelephony::registrationReport(int index, const Texts &texts) const
+{
+    if (index < 0 || index >= lineCount())
+        return {};
+    const Line &l = *m_lines[static_cast<std::size_t>(index)];
+    const QString registrar = l.config.setup.registrar;
+    if (registrar.isEmpty())
+        return texts.LoadText(1990).arg(QString::fromLatin1(m_stack.contactUri(index)));
+    switch (l.reg) {
+    case Line::Reg::Registered:
+        return texts.LoadText(1987).arg(registrar, l.lastRefresh.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+    case Line::Reg::Failing:
+        return texts.LoadText(1988).arg(registrar, l.lastFailure);
+    case Line::Reg::Unknown:
+        break;
+    }
+    return texts.LoadText(1989).arg(registrar);
 }
 
 bool SipTelephony::registered(int index) const
@@ -456,6 +527,17 @@ std::int32_t SipTelephony::lineDeallocateCall(HCall call)
     l->incoming = false;
     l->sipCall = 0;
     l->ringCount = 0;
+    if (l->waiting) {
+        // The line is free: the caller who waited is offered now (after the call flow's
+        // callback has returned).
+        QMetaObject::invokeMethod(&m_context, [this, l] {
+            if (l->waiting && l->hCall == 0 && l->hLine != 0) {
+                const StackEvent next = *l->waiting;
+                l->waiting.reset();
+                offer(*l, next);
+            }
+        }, Qt::QueuedConnection);
+    }
     return 0;
 }
 
@@ -509,6 +591,10 @@ std::int32_t SipTelephony::lineClose(HLine line)
         return LineErr::InvalLineHandle;
     if (l->sipCall != 0)
         m_stack.hangUp(l->index, l->sipCall, 480);
+    if (l->waiting) {
+        m_stack.hangUp(l->index, l->waiting->call, 480);
+        l->waiting.reset();
+    }
     stopRinging(*l);
     l->hLine = 0;
     l->hCall = 0;
