@@ -10,6 +10,7 @@
 #include "core/Texts.h"
 #include "platform/telephony/LineBackends.h"
 #include "records/CallBlockList.h"
+#include "records/CallRecords.h"
 #include "records/MailForward.h"
 #include "records/MessageLists.h"
 #include "records/RingSchedule.h"
@@ -78,7 +79,11 @@ void CallSystem::build()
         // what the backends said comes to the status list when the line service initialises.
         LineBackendRegistry::Built built = m_o.lineBackends->build(LineBackendContext{
             m_o.loop, *m_settings, *m_texts, m_o.lineOptions,
-            [this](const QString &news) { m_statusLog->AddStatus(news); }});
+            [this](const QString &news) { m_statusLog->AddStatus(news); },
+            [this](const QString &number) {
+                if (!number.isEmpty())
+                    AddReceivedCall(*m_settings, number);
+            }});
         m_lineBackend = std::move(built.backend);
         m_lineLabelText = built.labelText;
         m_lineNotes = built.notes;
@@ -140,14 +145,15 @@ void CallSystem::shutdown() { runShutdownSequence(*this); }
 
 void CallSystem::startMailForwarding()
 {
-    // The phonebook's name for a number in the mail's subject.
+    // The phonebook's name for a number in the mail's subject, else the name the caller's
+    // line gave (a SIP display name).
     auto nameOf = [this](const QString &number) {
         for (int k = 0; k < PhoneBookTable::kEntries; ++k) {
             const auto &entry = m_telephony->phoneBook().entry(k);
             if (!number.isEmpty() && entry.tele.trimmed() == number)
                 return entry.name.trimmed();
         }
-        return QString();
+        return m_telephony->sentName(number);
     };
     m_forwarder = std::make_unique<MailForwarder>(
         MailForwarder::Services{*m_texts, *m_statusLog, m_o.paths.file(QStringLiteral("MailQueue")), nameOf},
@@ -156,6 +162,8 @@ void CallSystem::startMailForwarding()
                      [this](const QString &folder, const QString &name, int line) {
                          m_forwarder->recordingListed(folder, name, line);
                      });
+    QObject::connect(m_forwarder.get(), &MailForwarder::mailRefused, m_forwarder.get(),
+                     [this](const QString &text) { m_hooks->alarm(text); });
     if (m_forwarder->options().enabled)
         m_forwarder->start(); // what an earlier run left in the queue goes first
 }
