@@ -87,6 +87,27 @@ private slots:
         QVERIFY2(probe.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0), "127.0.0.2 is not a loopback address here");
     }
 
+    // An account line without a listening address takes the local address of the route to
+    // its registrar (loopback here, not the host's network address) on its own port, or on
+    // one the system picks when that is taken.
+    void accountLineListensTowardsItsRegistrar()
+    {
+        const quint16 own = freePort();
+        QUdpSocket taken;
+        QVERIFY(taken.bind(QHostAddress::LocalHost, freePort()));
+        for (const quint16 port : {own, taken.localPort()}) {
+            sip::SipLineSetup setup = loopbackLine(QStringLiteral("127.0.0.1:%1").arg(freePort()));
+            setup.listenAddress.clear();
+            setup.defaultPort = port;
+            QtEventLoop loop;
+            sip::SipTelephony lines(loop, {{setup, {400, 600}}});
+            QCOMPARE(lines.start(), QString());
+            const QString contact = QString::fromLatin1(lines.contactUri(0));
+            QVERIFY2(contact.startsWith("sip:telvox@127.0.0.1:"), qPrintable(contact));
+            QCOMPARE(contact == QStringLiteral("sip:telvox@127.0.0.1:%1").arg(port), port == own);
+        }
+    }
+
     // A stranger sends RTP to the call's port from before the answer to the end. The recording
     // is the caller's voice only, the greeting goes to the caller only, and the day log says
     // that (and from where) packets were dropped.
