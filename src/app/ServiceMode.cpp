@@ -170,12 +170,16 @@ QString ServiceMode::statusReport()
                 else if (slot.hCall != 0)
                     state = 1659;
             }
-            // The kind of line, its state, and what its backend adds (a SIP line's registration).
-            QString line = texts.LoadText(state);
+            // The state, then the kind of line and what its backend adds (a SIP line's
+            // registration): "Line0: idle (SIP line; registered at ..., last refreshed ...)".
+            QStringList about;
             if (const int kind = m_app.system().lineLabelText(); kind != 0 && slot.hLine != 0)
-                line = texts.LoadText(kind) + QStringLiteral(", ") + line;
+                about << texts.LoadText(kind);
             if (const QString more = m_app.system().lineBackend().lineReport(n, texts); !more.isEmpty() && slot.hLine != 0)
-                line += QStringLiteral("; ") + more;
+                about << more;
+            QString line = texts.LoadText(state);
+            if (!about.isEmpty())
+                line += QStringLiteral(" (") + about.join(QStringLiteral("; ")) + QLatin1Char(')');
             lines << QStringLiteral("  Line%1: %2").arg(n).arg(line);
         }
     }

@@ -1,47 +1,14 @@
 #include "platform/telephony/sip/SipTelephony.h"
 
 #include "core/EventLoop.h"
-#include "core/Texts.h"
-
-#include <QDateTime>
+#include "platform/telephony/sip/SipTelephonyLine.h"
 
 #include <QMetaObject>
 
 #include <algorithm>
-#include <optional>
 #include <numeric>
 
 namespace telvox::sip {
-
-struct SipTelephony::Line
-{
-    int index = 0;
-    SipLineConfig config;
-    HLine hLine = 0;
-    std::uintptr_t instance = 0;
-    std::uint32_t lineStates = 0;
-    std::uint32_t mediaModes = 0;
-    HCall hCall = 0;
-    std::uint32_t callState = 0;
-    bool incoming = false;
-    std::uint64_t sipCall = 0; // the stack's number of the call
-    bool answering = false;
-    bool monitoring = false;
-    bool generating = false;
-    std::uint32_t callerIdFlags = 0;
-    QByteArray callerNumber;
-    QByteArray callerName;
-    int ringCount = 0;
-    std::unique_ptr<Timer> ringTimer;
-    // A call that arrived while the call flow was still letting go of the previous one: it
-    // rings at the caller's end and is offered once the line is free.
-    std::optional<StackEvent> waiting;
-    // Registration: never tried, registered, or failing (with the reason last told).
-    enum class Reg { Unknown, Registered, Failing } reg = Reg::Unknown;
-    bool everRegistered = false;
-    QString lastFailure;
-    QDateTime lastRefresh; // of the registration, when the registrar last accepted it
-};
 
 namespace {
 std::vector<SipLineSetup> setupsOf(const std::vector<SipLineConfig> &lines)
@@ -223,81 +190,6 @@ void SipTelephony::offer(Line &l, const StackEvent &event)
     post(l, l.hCall, LINE_CALLINFO, kCallInfoStateCallerId, 0, 0);
     l.ringTimer->setEnabled(true);
     ringTick(l); // the first ring now
-}
-
-// The day log hears of every call turned away; one turned away as busy (or while the line was
-// closed) goes into the call records too, as a call the user missed. A stranger's (403) does
-// not: a flood of them must not push the real callers out of the records.
-void SipTelephony::refused(const Line &l, const StackEvent &event, int code)
-{
-    const QString number = QString::fromUtf8(event.caller.number);
-    const QString name = QString::fromUtf8(event.caller.name);
-    QString caller = number.isEmpty() ? QStringLiteral("?") : number;
-    if (!name.isEmpty())
-        caller = QStringLiteral("%1 <%2>").arg(name, caller);
-    const SipNotice n{code == 403 ? notice::kRefusedStranger : notice::kRefusedBusy,
-                      {QStringLiteral("Line%1").arg(l.index), caller,
-                       event.reason.isEmpty() ? QString::number(code) : event.reason}};
-    if (m_status)
-        m_status(n);
-    if (code != 403 && m_refused)
-        m_refused(number);
-}
-
-// Tells the user what changed, once: a refresh of a working registration, or the same failure
-// on every retry, is news to nobody.
-void SipTelephony::registrationNews(Line &l, const StackEvent &event)
-{
-    if (event.kind == StackEvent::Kind::Registered) {
-        if (l.reg != Line::Reg::Registered)
-            tell(l.everRegistered ? notice::kRegisteredAgain : notice::kRegistered, l);
-        l.reg = Line::Reg::Registered;
-        l.lastRefresh = QDateTime::currentDateTime();
-        l.everRegistered = true;
-        l.lastFailure.clear();
-        return;
-    }
-    if (l.reg == Line::Reg::Failing && l.lastFailure == event.reason)
-        return;
-    // No answer at all (code 0) after a working registration: the network went away.
-    tell(event.code == 0 && l.reg == Line::Reg::Registered ? notice::kNetworkLost : notice::kRegistrationFailed, l,
-         event.reason);
-    l.reg = Line::Reg::Failing;
-    l.lastFailure = event.reason;
-}
-
-void SipTelephony::tell(int text, const Line &line, const QString &reason, const QString &third)
-{
-    if (!m_status)
-        return;
-    if (third.isNull())
-        m_status(SipNotice{text, {QStringLiteral("Line%1").arg(line.index), line.config.setup.registrar, reason}});
-    else
-        m_status(SipNotice{text, {QStringLiteral("Line%1").arg(line.index), reason, third}});
-}
-
-QString SipTelephony::registrationReport(int index, const Texts &texts) const
-{
-    if (index < 0 || index >= lineCount())
-        return {};
-    const Line &l = *m_lines[static_cast<std::size_t>(index)];
-    const QString registrar = l.config.setup.registrar;
-    if (registrar.isEmpty())
-        return texts.LoadText(1990).arg(QString::fromLatin1(m_stack.contactUri(index)));
-    switch (l.reg) {
-    case Line::Reg::Registered:
-        return texts.LoadText(1987).arg(registrar, l.lastRefresh.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
-    case Line::Reg::Failing:
-        return texts.LoadText(1988).arg(registrar, l.lastFailure);
-    case Line::Reg::Unknown:
-        break;
-    }
-    return texts.LoadText(1989).arg(registrar);
-}
-
-bool SipTelephony::registered(int index) const
-{
-    return index >= 0 && index < lineCount() && m_lines[static_cast<std::size_t>(index)]->reg == Line::Reg::Registered;
 }
 
 // --- helpers ---------------------------------------------------------------------------------

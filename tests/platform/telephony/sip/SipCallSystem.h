@@ -67,13 +67,14 @@ struct System : LineProgram
     QString startFailure;
 };
 
-// How many of the loud half-seconds of `recorded` are found in `sent` (correlation > 0.9), of
-// how many. baresip plays its file in a loop.
-inline std::pair<int, int> voicePieces(std::vector<std::int16_t> sent, const std::vector<std::int16_t> &recorded)
+// How many of the loud half-seconds of `recorded` (the first `most` of them) are found in
+// `sent` (correlation > 0.9), of how many. baresip plays its file in a loop.
+inline std::pair<int, int> voicePieces(std::vector<std::int16_t> sent, const std::vector<std::int16_t> &recorded,
+                                       int most = 1000)
 {
     sent.insert(sent.end(), sent.begin(), sent.end());
     int matched = 0, pieces = 0;
-    for (std::size_t at = 0; at + 4000 <= recorded.size(); at += 4000) {
+    for (std::size_t at = 0; at + 4000 <= recorded.size() && pieces < most; at += 4000) {
         if (rms(recorded.data() + at, 4000) < 300)
             continue;
         ++pieces;
