@@ -153,6 +153,7 @@ void onSipTrace(bool tx, enum sip_transp, const sa *, const sa *, const std::uin
 namespace {
 
 constexpr int kRefusedReportMs = 5000; // the day log hears of turned-away INVITEs this often at most
+constexpr std::size_t kBusyReports = 5;
 
 // Turns an INVITE away (without touching the call on the line) and tells the owner, which
 // logs it: always for a caller refused as busy, at most every few seconds for the rest (a
@@ -165,6 +166,14 @@ void turnAway(LineCtx &l, const sip_msg *msg, std::uint16_t code, const char *re
         return;
     if (code != 486)
         l.lastRefusedReport = now;
+    // Callers refused as busy are all told, but a flood of INVITEs must not push the real
+    // callers out of the call records: at most kBusyReports in kRefusedReportMs.
+    while (!l.busyReports.empty() && now - l.busyReports.front() >= std::int64_t(kRefusedReportMs) * 1000)
+        l.busyReports.pop_front();
+    if (code == 486 && l.busyReports.size() >= kBusyReports)
+        return;
+    if (code == 486)
+        l.busyReports.push_back(now);
     StackEvent e;
     e.kind = StackEvent::Kind::Refused;
     e.line = l.index;

@@ -38,6 +38,7 @@ struct LineCtx
     std::vector<sa> trusted;
     PeerFilter allowFrom;
     std::int64_t lastRefusedReport = 0;
+    std::deque<std::int64_t> busyReports; // when callers were last refused as busy
 
     // The call in progress (one per line).
     sipsess *sess = nullptr;
