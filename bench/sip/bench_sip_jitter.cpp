@@ -2,8 +2,8 @@
 // 20 ms RTP-sized packets over a loopback UDP socket, a receiver thread puts them into the
 // call's JitterBuffer (as the SIP stack's thread does), and a reader thread takes 20 ms every
 // 20 ms (as the wave devices do). Busy threads, two per core, load the machine. Reports per call
-// the frames lost for good (late packets), the samples concealed while the stream ran, and the
-// delay the buffer grew to.
+// the frames lost for good (late packets), the samples concealed while the stream ran, the
+// silence heard inside the stream (a gap nobody concealed), and the delay the buffer grew to.
 //   bench_sip_jitter [seconds=20] [busy threads per core=2] [jitter ms=60]
 #include "platform/telephony/sip/JitterBuffer.h"
 
@@ -40,6 +40,7 @@ struct Call
     std::uint32_t firstTs = 0;
     std::atomic<std::uint64_t> packets{0};
     std::uint64_t tailConcealed = 0; // after the sender stopped: the end, not a loss
+    std::uint64_t silent = 0;        // samples of silence heard once the stream began (gaps)
 };
 
 // Paced on the steady clock from `start`: the n-th tick at start + n * 20 ms.
@@ -121,6 +122,7 @@ int main(int argc, char *argv[])
         });
         threads.emplace_back([call, start, frames] { // the line's reader (the wave device)
             std::int16_t out[kFrame];
+            bool began = false;
             // Reads on past the last packet by the delay, so that the stream's end is heard.
             const std::uint64_t reads = frames + 30;
             for (std::uint64_t n = 0; n < reads; ++n) {
@@ -129,6 +131,13 @@ int main(int argc, char *argv[])
                 call->buffer.read(out);
                 if (n >= frames)
                     call->tailConcealed += call->buffer.stats().concealed - before;
+                // The far end never sends silence: a zero sample inside the stream is a gap.
+                for (const std::int16_t v : out) {
+                    if (v != 0)
+                        began = true;
+                    else if (began && n < frames)
+                        ++call->silent;
+                }
             }
         });
     }
@@ -148,15 +157,16 @@ int main(int argc, char *argv[])
 
     std::printf("%d calls, %d s each, %u cores, %u busy threads, jitter buffer %u ms\n", kCalls, seconds, cores,
                 cores * static_cast<unsigned>(perCore), jitter / 8);
-    std::printf("call  packets  lost frames (late)  concealed ms  grown to ms  mean delay ms\n");
+    std::printf("call  packets  lost frames (late)  concealed ms  silent gaps ms  grown to ms  mean delay ms\n");
     std::uint64_t lostAll = 0;
     for (int c = 0; c < kCalls; ++c) {
         const JitterBuffer::Stats s = calls[static_cast<std::size_t>(c)]->buffer.stats();
         const std::uint64_t concealed = s.concealed - calls[static_cast<std::size_t>(c)]->tailConcealed;
         lostAll += s.late / kFrame;
-        std::printf("%4d  %7llu  %18.1f  %12.1f  %11.1f  %13.1f\n", c,
+        std::printf("%4d  %7llu  %18.1f  %12.1f  %14.1f  %11.1f  %13.1f\n", c,
                     static_cast<unsigned long long>(calls[static_cast<std::size_t>(c)]->packets.load()),
-                    double(s.late) / kFrame, double(concealed) / 8.0, double(s.delay) / 8.0,
+                    double(s.late) / kFrame, double(concealed) / 8.0,
+                    double(calls[static_cast<std::size_t>(c)]->silent) / 8.0, double(s.delay) / 8.0,
                     s.reads ? double(s.delaySum) / double(s.reads) / 8.0 : 0.0);
         ::close(calls[static_cast<std::size_t>(c)]->rx);
     }
