@@ -73,6 +73,7 @@ struct BaresipCall
     quint16 listenPort = 0; // 0: any free port
     QString listenHost = QStringLiteral("127.0.0.1"); // another loopback address plays a stranger
     QString codecs = QStringLiteral("PCMU");          // what it offers and takes ("G722", "opus,G722")
+    QString certificate; // PEM key and certificate: it also listens for TLS, on listenPort + 1
 };
 
 // baresip on the loopback interface with a private configuration: its voice from a wave file
@@ -92,6 +93,8 @@ public:
                                   "module_app account.so\nmodule_app menu.so\nmodule stdio.so\nsnd_path %2\n")
                        .arg(call.voiceWav, dir.file("heard"), modules(), QString::number(call.listenPort), call.listenHost)
                        .toUtf8());
+        if (!call.certificate.isEmpty())
+            writeBytes(dir.file("config"), readAll(dir.file("config")) + ("sip_certificate " + call.certificate + '\n').toUtf8());
         writeBytes(dir.file("accounts"),
                    (call.from + call.account + ";audio_codecs=" + call.codecs + ";answermode=" + call.answerMode + '\n').toUtf8());
         writeBytes(dir.file("contacts"), {});

@@ -204,6 +204,34 @@ private slots:
             checkSameVoice(readLineWav(speechFile().toStdString()), s.recording(files[0]));
     }
 
+    // Dialling over TLS checks the far end's certificate: a self-signed one is refused unless
+    // the line's CA file vouches for it.
+    void tlsFarEndCertificateIsChecked()
+    {
+        ScratchDir keys, calleeKeys;
+        const QString calleeCertificate = makeCertificate(calleeKeys);
+        for (const bool trusted : {false, true}) {
+            sip::SipLineSetup setup = loopbackLine();
+            setup.transport = QStringLiteral("tls");
+            setup.certificate = makeCertificate(keys);
+            if (trusted)
+                setup.caFile = calleeKeys.file("cert.pem");
+            System s(1, setup);
+            QVERIFY2(s.startFailure.isEmpty(), qPrintable(s.startFailure));
+            BaresipCall callee{{}, speechFile(), "<sip:bob@127.0.0.1>", ";regint=0", "auto", 12, freePort()};
+            callee.certificate = calleeCertificate;
+            BaresipPeer peer(callee);
+            QTest::qWait(700); // baresip binds its ports
+            Dialler dialler(Dialler::Services{*s.core, s.loop, s.settings, s.status, s.texts, s.relay});
+            QVERIFY(dialler.Dial(QStringLiteral("0"),
+                                 QStringLiteral("sip:bob@127.0.0.1:%1;transport=tls").arg(callee.listenPort + 1)));
+            const bool answered = waitFor([&] { return s.slot().recState == 1; }, 8000);
+            QVERIFY2(answered == trusted, qPrintable(s.statusText() + peer.output().right(800)));
+            if (!trusted)
+                QVERIFY(!peer.output().contains("Incoming call"));
+        }
+    }
+
     // The real program (telvox --service) with a TLS SIP line in its settings, called by
     // baresip: the call is answered, the caller's voice recorded and listed, and mailed with
     // the caller's SIP display name (the phonebook has none); the status list names the caller.
