@@ -30,7 +30,7 @@ enum TextId {
     StatusServerSaid = 1912,
     StatusFailed = 1913,
     StatusDropped = 1914,
-    StatusRefusedForGood = 1915,
+    StatusRefusedForGood = 1330,
 };
 
 enum OutcomeKind { Sent = 0, ServerRefused = 1, Failed = 2, Dropped = 3, RefusedForGood = 4 };
