@@ -13,6 +13,7 @@
 #include "core/Texts.h"
 #include "platform/telephony/LineBackends.h"
 #include "records/CallBlockList.h"
+#include "records/CallRecords.h"
 #include "records/MailForward.h"
 #include "records/MessageLists.h"
 #include "records/RingSchedule.h"
@@ -102,6 +103,10 @@ void CallSystem::build()
                 if (news.startsWith(QLatin1String("Line")) && news.size() > 4 && news.at(4).isDigit())
                     m_lineNews.insert(news.at(4).digitValue(), news);
                 m_statusLog->AddStatus(news);
+            },
+            [this](const QString &number) {
+                if (!number.isEmpty())
+                    AddReceivedCall(*m_settings, number);
             }});
         m_lineBackend = std::move(built.backend);
         m_lineBackendName = built.name;
@@ -176,14 +181,15 @@ void CallSystem::shutdown() { runShutdownSequence(*this); }
 
 void CallSystem::startMailForwarding()
 {
-    // The phonebook's name for a number in the mail's subject.
+    // The phonebook's name for a number in the mail's subject, else the name the caller's
+    // line gave (a SIP display name).
     auto nameOf = [this](const QString &number) {
         for (int k = 0; k < PhoneBookTable::kEntries; ++k) {
             const auto &entry = m_telephony->phoneBook().entry(k);
             if (!number.isEmpty() && entry.tele.trimmed() == number)
                 return entry.name.trimmed();
         }
-        return QString();
+        return m_telephony->sentName(number);
     };
     m_forwarder = std::make_unique<MailForwarder>(
         MailForwarder::Services{*m_texts, *m_statusLog, m_o.paths.file(QStringLiteral("MailQueue")), nameOf},
@@ -192,6 +198,8 @@ void CallSystem::startMailForwarding()
                      [this](const QString &folder, const QString &name, int line) {
                          m_forwarder->recordingListed(folder, name, line);
                      });
+    QObject::connect(m_forwarder.get(), &MailForwarder::mailRefused, m_forwarder.get(),
+                     [this](const QString &text) { m_hooks->alarm(text); });
     if (m_forwarder->options().enabled)
         m_forwarder->start(); // what an earlier run left in the queue goes first
 }

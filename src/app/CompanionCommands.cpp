@@ -197,6 +197,25 @@ int runCompanionCommand(CompanionCommand command, const QString &argument, const
         out << texts.LoadText(1667).arg(name) << Qt::endl;
         return 0;
     }
+    case CompanionCommand::Dial:
+    case CompanionCommand::HangUp: {
+        const bool dial = command == CompanionCommand::Dial;
+        const QString line = QStringLiteral("Line") + argument.section(QLatin1Char(' '), 0, 0);
+        if (!askService(paths, (dial ? QStringLiteral("dial ") : QStringLiteral("hangup ")) + argument, &reply,
+                        10000)) {
+            err << texts.LoadText(1656) << Qt::endl;
+            return 1;
+        }
+        if (reply.startsWith(QLatin1String("ok"))) {
+            out << (dial ? texts.LoadText(1675).arg(line, argument.section(QLatin1Char(' '), 1))
+                         : texts.LoadText(1677).arg(line))
+                << Qt::endl;
+            return 0;
+        }
+        const QString why = reply.trimmed().section(QStringLiteral(": "), 1);
+        err << texts.LoadText(dial ? 1676 : 1678).arg(line, why) << Qt::endl;
+        return 1;
+    }
     case CompanionCommand::Status:
         if (askService(paths, QStringLiteral("status"), &reply)) {
             out << reply;

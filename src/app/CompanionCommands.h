@@ -42,9 +42,11 @@ QStringList lastCallsReport(const SettingsStore &settings, const Texts &texts);
 
 // The commands that read the program folder, for a service nobody looks at. They work while
 // the service runs: changes to the lists are left to it, through its control socket.
-enum class CompanionCommand { List, Play, MarkRead, Status };
+enum class CompanionCommand { List, Play, MarkRead, Status, Dial, HangUp };
 
 // Runs one command; the text goes to `out`, complaints to `err`. Returns the exit status.
+// Dial ("LINE NUMBER") and HangUp ("LINE") need the running service: they go through its
+// control socket.
 int runCompanionCommand(CompanionCommand command, const QString &argument, const AppPaths &paths,
                         QTextStream &out, QTextStream &err);
 

@@ -6,6 +6,7 @@
 #include "core/PrivateFiles.h"
 #include "core/Settings.h"
 #include "core/Texts.h"
+#include "platform/telephony/LineBackends.h"
 #include "records/MessageLists.h"
 #include "records/StatusLog.h"
 #include "sim/exchange/Scenario.h"
@@ -116,7 +117,43 @@ QString ServiceMode::handle(const QString &request)
         return markRecordingRead(m_app.messageLists(), request.mid(10)) ? QStringLiteral("ok\n")
                                                                            : QStringLiteral("not unread\n");
     }
+    if (request.startsWith(QLatin1String("dial ")) || request.startsWith(QLatin1String("hangup ")))
+        return lineCommand(request);
     return QStringLiteral("unknown request\n");
+}
+
+// "dial LINE NUMBER" and "hangup LINE": what the dialler's Dial and Drop do, so a call placed
+// here is recorded ("O"), listed and logged exactly as one placed in its window. The answer is
+// "ok" or "refused: " and why (in English: the companion command puts it into words).
+QString ServiceMode::lineCommand(const QString &request)
+{
+    if (!m_app.isLoaded())
+        return QStringLiteral("refused: not loaded\n");
+    const QStringList words = request.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    bool ok = false;
+    const int line = words.value(1).toInt(&ok);
+    if (!ok || line < 0 || line >= kLineCount)
+        return QStringLiteral("refused: no such line\n");
+    const LineSlot &slot = m_app.telephony().lineTable()[line];
+    if (words.first() == QLatin1String("hangup")) {
+        if (words.size() != 2)
+            return QStringLiteral("refused: hangup LINE\n");
+        if (slot.hCall == 0 && slot.recState == RecState::Idle)
+            return QStringLiteral("refused: no call\n");
+        m_app.dialler().Drop(QString::number(line));
+        return QStringLiteral("ok\n");
+    }
+    // A number or a SIP address: printable, without blanks or control characters.
+    const QString number = words.value(2);
+    static const QRegularExpression sane(QStringLiteral("^[0-9A-Za-z+*#@:;=._~%!-]{1,128}$"));
+    if (words.size() != 3 || !sane.match(number).hasMatch())
+        return QStringLiteral("refused: dial LINE NUMBER\n");
+    if (slot.hLine == 0)
+        return QStringLiteral("refused: line not open\n");
+    if (slot.hCall != 0 || slot.recState != RecState::Idle)
+        return QStringLiteral("refused: line busy\n");
+    return m_app.dialler().Dial(QString::number(line), number) ? QStringLiteral("ok\n")
+                                                                : QStringLiteral("refused: the line did not take the call\n");
 }
 
 QString ServiceMode::statusReport()
@@ -141,7 +178,17 @@ QString ServiceMode::statusReport()
                 else if (slot.hCall != 0)
                     state = 1659;
             }
-            lines << QStringLiteral("  Line%1: %2").arg(n).arg(texts.LoadText(state));
+            // The state, then the kind of line and what its backend adds (a SIP line's
+            // registration): "Line0: idle (SIP line; registered at ..., last refreshed ...)".
+            QStringList about;
+            if (const int kind = m_app.system().lineLabelText(); kind != 0 && slot.hLine != 0)
+                about << texts.LoadText(kind);
+            if (const QString more = m_app.system().lineBackend().lineReport(n, texts); !more.isEmpty() && slot.hLine != 0)
+                about << more;
+            QString line = texts.LoadText(state);
+            if (!about.isEmpty())
+                line += QStringLiteral(" (") + about.join(QStringLiteral("; ")) + QLatin1Char(')');
+            lines << QStringLiteral("  Line%1: %2").arg(n).arg(line);
         }
     }
     lines << lastCallsReport(m_app.settings(), texts);

@@ -69,6 +69,7 @@ public:
 private:
     void answer(QLocalSocket *socket);
     QString handle(const QString &request);
+    QString lineCommand(const QString &request);
 
     TelvoxApplication &m_app;
     QTextStream &m_out;

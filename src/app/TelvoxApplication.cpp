@@ -338,6 +338,7 @@ frmSetup &TelvoxApplication::loadedSetup()
                 },
                 true},
             m_main.get());
+        m_setup->setLinesAtOnce(m_system->lineBackend().linesRecordingAtOnce());
         if (m_ownFolders) // our own picker opens its dialogs over the setup window
             static_cast<WidgetFolderPicker &>(*m_ownFolders).setOwner(m_setup.get());
     }

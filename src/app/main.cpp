@@ -51,7 +51,7 @@ void installSignalHandlers()
     sigaction(SIGTERM, &action, nullptr);
 }
 
-const char *const kCompanionOptions[] = {"--list", "--play", "--mark-read", "--status"};
+const char *const kCompanionOptions[] = {"--list", "--play", "--mark-read", "--status", "--dial", "--hangup"};
 
 bool isCompanionCall(int argc, char *argv[])
 {
@@ -65,17 +65,22 @@ bool isCompanionCall(int argc, char *argv[])
     return false;
 }
 
-// --list, --play, --mark-read, --status, in this order.
+// --list, --play, --mark-read, --status, --dial, --hangup, in this order.
 QList<QCommandLineOption> companionOptions()
 {
     return {{QStringLiteral("list"), QStringLiteral("List the unread and recent recordings.")},
             {QStringLiteral("play"), QStringLiteral("Play a recording on the sound card."), QStringLiteral("file")},
             {QStringLiteral("mark-read"), QStringLiteral("Move an unread message to the recent recordings."),
              QStringLiteral("file")},
-            {QStringLiteral("status"), QStringLiteral("Show the lines and the last calls.")}};
+            {QStringLiteral("status"), QStringLiteral("Show the lines and the last calls.")},
+            {QStringLiteral("dial"), QStringLiteral("Let the running service dial NUMBER on the line and record the call."),
+             QStringLiteral("line")},
+            {QStringLiteral("hangup"), QStringLiteral("Let the running service end the call on the line."),
+             QStringLiteral("line")}};
 }
 
-// `telvox --list | --play FILE | --mark-read FILE | --status`: no windows, no sound system
+// `telvox --list | --play FILE | --mark-read FILE | --status | --dial LINE NUMBER | --hangup LINE`:
+// no windows, no sound system
 // unless playing, and no lock: they work beside a running service or desktop program.
 int runCompanion(int argc, char *argv[])
 {
@@ -89,14 +94,19 @@ int runCompanion(int argc, char *argv[])
     const QCommandLineOption &play = options[1];
     const QCommandLineOption &markRead = options[2];
     const QCommandLineOption &status = options[3];
+    const QCommandLineOption &dial = options[4];
+    const QCommandLineOption &hangup = options[5];
     parser.addOptions(options);
+    parser.addPositionalArgument(QStringLiteral("number"), QStringLiteral("With --dial: the number or SIP address."));
     parser.process(app);
     const int given = int(parser.isSet(list)) + int(parser.isSet(play)) + int(parser.isSet(markRead))
-                      + int(parser.isSet(status));
+                      + int(parser.isSet(status)) + int(parser.isSet(dial)) + int(parser.isSet(hangup));
     QTextStream out(stdout);
     QTextStream err(stderr);
-    if (given != 1 || !parser.positionalArguments().isEmpty()) {
-        err << "telvox: give one of --list, --play FILE, --mark-read FILE, --status" << Qt::endl;
+    const qsizetype positional = parser.positionalArguments().size();
+    if (given != 1 || positional != (parser.isSet(dial) ? 1 : 0)) {
+        err << "telvox: give one of --list, --play FILE, --mark-read FILE, --status, --dial LINE NUMBER, --hangup LINE"
+            << Qt::endl;
         return 2;
     }
     const telvox::AppPaths paths = telvox::AppPaths::fromEnvironment(telvox::applicationName());
@@ -107,6 +117,11 @@ int runCompanion(int argc, char *argv[])
         return telvox::runCompanionCommand(C::Play, parser.value(play), paths, out, err);
     if (parser.isSet(markRead))
         return telvox::runCompanionCommand(C::MarkRead, parser.value(markRead), paths, out, err);
+    if (parser.isSet(dial))
+        return telvox::runCompanionCommand(C::Dial, parser.value(dial) + QLatin1Char(' ') + parser.positionalArguments().first(),
+                                           paths, out, err);
+    if (parser.isSet(hangup))
+        return telvox::runCompanionCommand(C::HangUp, parser.value(hangup), paths, out, err);
     return telvox::runCompanionCommand(C::Status, {}, paths, out, err);
 }
 

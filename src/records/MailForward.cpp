@@ -30,9 +30,10 @@ enum TextId {
     StatusServerSaid = 1912,
     StatusFailed = 1913,
     StatusDropped = 1914,
+    StatusRefusedForGood = 1330,
 };
 
-enum OutcomeKind { Sent = 0, ServerRefused = 1, Failed = 2, Dropped = 3 };
+enum OutcomeKind { Sent = 0, ServerRefused = 1, Failed = 2, Dropped = 3, RefusedForGood = 4 };
 
 constexpr int kLongestPauseSeconds = 3600;
 
@@ -169,6 +170,19 @@ private:
             emit outcome(Sent, to, job.subject, 0);
             return;
         }
+        if (r.serverRefused() && r.serverReply.startsWith(QLatin1Char('5'))) {
+            // A permanent refusal (RFC 5321: 5yz): trying again gets the same answer. The job
+            // stays in the queue folder, marked failed (".failed" instead of ".job", with its
+            // prepared message), until the user deals with it; the next start leaves it alone.
+            const QString marked = QDir(m_folder).filePath(stem + QStringLiteral(".failed"));
+            QFile::remove(marked);
+            QFile::rename(jobPath, marked);
+            m_attempts.remove(name);
+            emit outcome(RefusedForGood, to, r.serverReply, 0);
+            return;
+        }
+        // A temporary failure (4yz, no connection, a broken one): again after a pause that
+        // doubles each time, up to an hour.
         Attempts &a = m_attempts[name];
         ++a.count;
         qint64 pause = m_options.retrySeconds;
@@ -317,6 +331,12 @@ void MailForwarder::report(int kind, const QString &to, const QString &detail, i
     case Failed:
         m_s.status.AddStatus(m_s.texts.LoadText(StatusFailed).arg(to, detail).arg(retrySeconds));
         break;
+    case RefusedForGood: {
+        const QString text = m_s.texts.LoadText(StatusRefusedForGood).arg(to, detail);
+        m_s.status.AddStatus(text);
+        emit mailRefused(text);
+        break;
+    }
     default:
         m_s.status.AddStatus(m_s.texts.LoadText(StatusDropped).arg(detail));
         break;

@@ -102,7 +102,8 @@ class MailQueueWorker;
 // Forwarding of new recordings by e-mail. A recording that enters the lists becomes a job
 // file in the queue folder at once (on the user-interface thread: a small file, nothing
 // else); a worker thread turns it into a message (the recording converted to Ogg Opus, the
-// file on disk untouched) and delivers it. Failures are retried with growing pauses; jobs
+// file on disk untouched) and delivers it. Temporary failures are retried with growing pauses
+// (at most an hour apart); a permanent refusal (5xx) marks the job failed in the queue; jobs
 // still queued when the program ends are sent at the next start. Outcomes reach the status
 // list and the log.
 class MailForwarder final : public QObject
@@ -140,6 +141,9 @@ signals:
     // Emitted on this object's thread after each outcome (for views and tests).
     void mailSent(const QString &subject);
     void mailFailed(const QString &reason);
+    // The server refused a message for good (a 5xx reply): it is not tried again. `text` is
+    // the status line that says so, for a notification.
+    void mailRefused(const QString &text);
 
 private:
     void report(int kind, const QString &to, const QString &detail, int retrySeconds);

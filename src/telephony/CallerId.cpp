@@ -60,12 +60,24 @@ int TelephonyCore::OnCallerId(HCall call)
     row.labelsVisible = true;
     row.callerId = m_callerNumber + QLatin1Char(' ');
     row.callerName = m_callerName + QLatin1Char(' ');
+    bool listed = false;
     for (int k = 0; k < PhoneBookTable::kEntries; ++k) {
         const PhoneBookTable::Entry &entry = m_phoneBook.entry(k);
         if (entry.tele.trimmed() == m_callerNumber) {
             const QString name = printableText(entry.name.trimmed());
             addStatus(name);
             row.callerName = name;
+            listed = true;
+        }
+    }
+    // The name the line gave (a SIP display name) stands in where the phonebook has none: in
+    // the status list and the day log as a phonebook name is, and in the mail of the message.
+    if (!listed && m_callerName != kUnknown && !m_callerName.trimmed().isEmpty()) {
+        addStatus(m_callerName);
+        if (m_callerNumber != kUnknown) {
+            if (m_sentNames.size() >= 64)
+                m_sentNames.clear();
+            m_sentNames.insert(m_callerNumber, m_callerName);
         }
     }
     m_popup->refreshFrame();

@@ -7,6 +7,7 @@
 #include "telephony/LineTable.h"
 #include "telephony/PhoneBookTable.h"
 
+#include <QHash>
 #include <QString>
 
 #include <array>
@@ -153,6 +154,9 @@ public:
     const SetupOptions &setupOptions() const { return m_options; }
     QString callerNumber() const { return m_callerNumber; }
     QString callerName() const { return m_callerName; }
+    // The name a recent caller's line gave with `number` (a SIP display name), printable; empty
+    // when none did.
+    QString sentName(const QString &number) const { return m_sentNames.value(number); }
 
 private:
     QString lineText(int line) const { return QStringLiteral("Line") + QString::number(line); }
@@ -189,6 +193,7 @@ private:
     int m_popCount = 0;
     QString m_callerNumber;
     QString m_callerName;
+    QHash<QString, QString> m_sentNames; // number -> the name it came with, recent callers only
 
     std::function<bool()> m_chkRingCount;
     std::function<bool()> m_chkLegal;

@@ -404,8 +404,8 @@ void frmSetup::Check1_LostFocus(int index)
     int ticked = 0;
     for (const QCheckBox *box : m_check1)
         ticked += box->isChecked() ? 1 : 0;
-    if (ticked >= 3) {
-        Check1(index)->setChecked(false); // at most two lines record at a time
+    if (ticked > m_linesAtOnce) {
+        Check1(index)->setChecked(false); // analog lines: at most two record at a time
         m_s.prompts.messageBox(m_s.texts.LoadText(kTwoLinesAtMost), MessageIcon::Information, m_s.texts.LoadText(1004));
     }
 }

@@ -69,6 +69,9 @@ public:
     };
 
     explicit frmSetup(Services services, QWidget *parent = nullptr);
+    // How many lines may be ticked (record at a time): two for analog lines, which share the
+    // sound devices (the default), four for lines whose audio is data (SIP, virtual exchange).
+    void setLinesAtOnce(int lines) { m_linesAtOnce = lines; }
     ~frmSetup() override;
 
     // Loading, shown or hidden: reads every option and classifies the devices.
@@ -143,6 +146,7 @@ private:
     std::array<QRadioButton *, 2> m_option2{};
     QGroupBox *m_frameLanguage;
     std::array<QRadioButton *, 3> m_option1{};
+    int m_linesAtOnce = 2;
     QCheckBox *m_chkPopCallId;
     QCheckBox *m_chkMinOnStart;
     QCheckBox *m_chkAction;

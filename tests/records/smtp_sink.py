@@ -13,12 +13,18 @@ from aiosmtpd.smtp import AuthResult, LoginPassword
 
 
 class Sink:
-    def __init__(self, folder, refuse):
+    def __init__(self, folder, refuse, refuse_for_good):
         self.folder = folder
         self.refuse = refuse
+        self.refuse_for_good = refuse_for_good
         self.count = 0
 
     async def handle_DATA(self, server, session, envelope):
+        if self.refuse_for_good:
+            # Every attempt is noted, so that a test can count the retries it should not get.
+            with open(os.path.join(self.folder, "refused.log"), "a") as log:
+                log.write("refused\n")
+            return "550 5.1.1 no such mailbox"
         if self.refuse > 0:
             self.refuse -= 1
             return "451 4.3.0 mailbox busy, try later"
@@ -46,6 +52,7 @@ def main():
     ap.add_argument("--folder", required=True)
     ap.add_argument("--port", type=int, default=0)
     ap.add_argument("--refuse", type=int, default=0, help="refuse this many messages first")
+    ap.add_argument("--refuse-for-good", action="store_true", help="refuse every message with 550")
     for option in ("--cert", "--key", "--user", "--password"):
         ap.add_argument(option)
     a = ap.parse_args()
@@ -65,7 +72,7 @@ def main():
         with socket.socket() as s:
             s.bind(("127.0.0.1", 0))
             a.port = s.getsockname()[1]
-    controller = Controller(Sink(a.folder, a.refuse), hostname="127.0.0.1", port=a.port, **kwargs)
+    controller = Controller(Sink(a.folder, a.refuse, a.refuse_for_good), hostname="127.0.0.1", port=a.port, **kwargs)
     controller.start()
     print("PORT %d" % a.port, flush=True)
     done = threading.Event()

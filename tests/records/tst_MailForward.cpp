@@ -223,6 +223,36 @@ private slots:
         QTRY_COMPARE(next->queuedCount(), 0);
         QCOMPARE(failed.count(), 1);
     }
+
+    // A permanent refusal (550) ends the tries for that message: one attempt only, though the
+    // retry pace is a second; the job stays in the queue marked failed, and the user is told.
+    // A temporary refusal of the other message is still retried.
+    void permanentRefusalStopsTheRetries()
+    {
+        Rig rig;
+        rig.speechRecording();
+        SmtpSink sink(rig.dir.file("server"));
+        QVERIFY(sink.start({QStringLiteral("--refuse-for-good")}));
+        auto forwarder = rig.forwarder(rig.options(sink.port()));
+        QSignalSpy refused(forwarder.get(), &MailForwarder::mailRefused);
+        forwarder->start();
+        QVERIFY(forwarder->recordingListed(rig.recordings, kRecording));
+        QTRY_COMPARE_WITH_TIMEOUT(refused.count(), 1, 60000);
+        const QString said = QStringLiteral("mail to me@example.org, partner@example.org refused for good: server said "
+                                            "550 5.1.1 no such mailbox; kept in the queue, marked failed, not tried again");
+        QCOMPARE(refused.at(0).at(0).toString(), said);
+        QVERIFY2(rig.statusTexts().contains(said), qPrintable(rig.statusTexts().join('\n')));
+        QTest::qWait(3500); // three retries would have come by now
+        QCOMPARE(test::readAll(rig.dir.file("server/refused.log")), QByteArray("refused\n"));
+        QCOMPARE(forwarder->queuedCount(), 0);
+        QCOMPARE(QDir(rig.queue).entryList({QStringLiteral("*.failed")}, QDir::Files).size(), 1);
+        forwarder.reset();
+        // The next start leaves it alone too.
+        auto next = rig.forwarder(rig.options(sink.port()));
+        next->start();
+        QTest::qWait(1500);
+        QCOMPARE(test::readAll(rig.dir.file("server/refused.log")), QByteArray("refused\n"));
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_MailForward)

@@ -141,7 +141,7 @@ private slots:
         QCOMPARE(r.published->txtRings, QString("8"));
     }
 
-    // At most two lines: a third is unticked with a reason and forgets its timing.
+    // At most two analog lines: a third is unticked with a reason and forgets its timing.
     void atMostTwoLines()
     {
         Rig r;
@@ -155,6 +155,16 @@ private slots:
         QCOMPARE(r.settings.ReadSetting("Line2", "Calls"), QString("50"));
         QVERIFY(r.settings.ReadSetting("Line0", "Calls").isEmpty()); // ticked lines keep theirs
         QCOMPARE(r.prompts.texts(), QStringList({r.said(1702)}));
+
+        // Lines whose audio is data (SIP, the virtual exchange) may all four record at once.
+        r.window->setLinesAtOnce(4);
+        for (int n : {0, 1, 2, 3}) {
+            r.window->Check1(n)->setChecked(true);
+            loseFocus(r.window->Check1(n));
+        }
+        for (int n : {0, 1, 2, 3})
+            QVERIFY(r.window->Check1(n)->isChecked());
+        QCOMPARE(r.prompts.texts().size(), 1);
     }
 
     // What the user types: Enter opens nothing, the ring count takes digits only and may not be

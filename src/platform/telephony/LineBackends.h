@@ -36,6 +36,18 @@ public:
     // Called after the line service was shut down, before the process ends (the modems get
     // their hang-up commands out).
     virtual void afterShutdown() {}
+    // How many of the lines may record at the same time. Analog lines (voice modems) share the
+    // computer's sound devices, two at a time; lines whose audio travels as data (SIP, the
+    // virtual exchange) have no such limit.
+    virtual int linesRecordingAtOnce() const { return 2; }
+    // What `telvox --status` adds to line `line`'s state ("registered at sip.example.net,
+    // refreshed 2026-12-06 10:15:02"); empty when the backend has nothing to add.
+    virtual QString lineReport(int line, const Texts &texts) const
+    {
+        (void)line;
+        (void)texts;
+        return {};
+    }
 };
 
 // A command-line option a backend takes, as `--<name> <valueName>`, given up to `maxValues`
@@ -60,6 +72,9 @@ struct LineBackendContext
     // News of the lines once they run (registrations, a modem that stopped answering), as
     // status lines. Set before any backend is built.
     std::function<void(const QString &)> status;
+    // A call the lines turned away before the call flow saw it (the line was busy): its
+    // caller's number ("" when unknown), for the call records.
+    std::function<void(const QString &number)> callRefused;
 };
 
 // One backend: its name, the question "are lines of mine configured or present?", its

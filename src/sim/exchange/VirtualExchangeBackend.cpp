@@ -25,6 +25,7 @@ public:
     }
     TelephonyService &service() override { return exchange; }
     WaveDeviceProvider &waveDevices() override { return exchange; }
+    int linesRecordingAtOnce() const override { return 4; }
 
     VirtualExchange exchange;
 };

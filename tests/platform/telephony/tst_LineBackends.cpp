@@ -81,7 +81,7 @@ private slots:
         LineBackendRegistry registry;
         for (const QString &shape : backends)
             registry.add(factory(shape, &seen));
-        LineBackendContext context{loop, settings, texts, {}, {}};
+        LineBackendContext context{loop, settings, texts, {}, {}, {}};
         if (!givenOption.isEmpty())
             context.options.insert(givenOption, {QStringLiteral("x")});
         const LineBackendRegistry::Built built = registry.build(context);

@@ -85,6 +85,7 @@ std::unique_ptr<LineBackend> createSipLines(const LineBackendContext &context, Q
         if (status)
             status(note.format(texts));
     };
+    request.refused = context.callRefused;
     ModuleResult result;
     module.entry(request, result);
     if (!result.build || std::strcmp(result.build, kModuleBuild) != 0) {

@@ -3,6 +3,7 @@
 // refused).
 #include "platform/telephony/sip/SipStackParts.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace telvox::sip {
@@ -13,11 +14,13 @@ void SipStack::Impl::endCall(LineCtx &l)
     tmr_cancel(&l.txTimer);
     tmr_cancel(&l.endTimer);
     l.sess = static_cast<sipsess *>(mem_deref(l.sess));
+    stack::stopEncryption(l);
     l.rtp = static_cast<struct rtp_sock *>(mem_deref(l.rtp));
     l.audio = nullptr;
     l.sdp = static_cast<sdp_session *>(mem_deref(l.sdp));
     l.tel = static_cast<telev *>(mem_deref(l.tel));
     l.dtmf = static_cast<dtmf_dec *>(mem_deref(l.dtmf));
+    stack::releaseCodecs(l);
     l.callId.clear();
     l.completedElsewhere = false;
     l.inbandKey = 0;
@@ -28,6 +31,9 @@ void SipStack::Impl::endCall(LineCtx &l)
     l.outgoing = false;
     l.offerReceived = false;
     l.latched = false;
+    l.signalled = sa{};
+    l.signalledSeen = false;
+    l.lastStrangerReport = 0;
     l.pt = -1;
     l.televPt = -1;
     l.digitQueue.clear();
@@ -50,7 +56,6 @@ int onOffer(mbuf **descp, const sip_msg *msg, void *arg)
     if (err)
         return err;
     chooseFormats(l);
-    l.latched = false;
     return sdp_encode(descp, l.sdp, false);
 }
 
@@ -64,6 +69,8 @@ int onAnswer(const sip_msg *msg, void *arg)
     if (err)
         return err;
     chooseFormats(l);
+    if (!l.secure && !negotiateCrypto(l, false))
+        return EPROTO; // plain media where the line requires SRTP, or the other way round
     return 0;
 }
 
@@ -112,7 +119,7 @@ void onProgress(const sip_msg *msg, void *arg)
         msg->mb->pos = pos;
         if (!err) {
             chooseFormats(l);
-            l.earlyMedia = l.pt >= 0;
+            l.earlyMedia = l.pt >= 0 && (l.secure || negotiateCrypto(l, false));
             if (l.earlyMedia)
                 startMedia(l);
         }
@@ -143,13 +150,60 @@ void onSipTrace(bool tx, enum sip_transp, const sa *, const sa *, const std::uin
         l->completedElsewhere = cancel.completedElsewhere;
 }
 
+namespace {
+
+constexpr int kRefusedReportMs = 5000; // the day log hears of turned-away INVITEs this often at most
+constexpr std::size_t kBusyReports = 5;
+
+// Turns an INVITE away (without touching the call on the line) and tells the owner, which
+// logs it: always for a caller refused as busy, at most every few seconds for the rest (a
+// flood of strangers' INVITEs must not flood the day log).
+void turnAway(LineCtx &l, const sip_msg *msg, std::uint16_t code, const char *reason)
+{
+    (void)sip_treply(nullptr, l.sip, msg, code, reason);
+    const std::int64_t now = nowMicros();
+    if (code != 486 && l.lastRefusedReport != 0 && now - l.lastRefusedReport < std::int64_t(kRefusedReportMs) * 1000)
+        return;
+    if (code != 486)
+        l.lastRefusedReport = now;
+    // Callers refused as busy are all told, but a flood of INVITEs must not push the real
+    // callers out of the call records: at most kBusyReports in kRefusedReportMs.
+    while (!l.busyReports.empty() && now - l.busyReports.front() >= std::int64_t(kRefusedReportMs) * 1000)
+        l.busyReports.pop_front();
+    if (code == 486 && l.busyReports.size() >= kBusyReports)
+        return;
+    if (code == 486)
+        l.busyReports.push_back(now);
+    StackEvent e;
+    e.kind = StackEvent::Kind::Refused;
+    e.line = l.index;
+    e.code = code;
+    e.caller = callerOf(*msg);
+    e.reason = QString::fromLatin1(addressText(msg->src, true));
+    l.impl->report(e);
+}
+
+// Whether the INVITE comes from where this line takes calls from: an account line from its
+// registrar or outbound proxy, and for its own user; a direct line from the hosts allowed.
+bool fromTheRightPlace(const LineCtx &l, const sip_msg &msg)
+{
+    if (l.setup.registrar.isEmpty())
+        return l.allowFrom.allows(addressText(msg.src));
+    const bool trusted = std::any_of(l.trusted.begin(), l.trusted.end(),
+                                     [&](const sa &t) { return sameHost(t, msg.src); });
+    const std::string user(msg.uri.user.p ? msg.uri.user.p : "", msg.uri.user.l);
+    return trusted && user == text(l.setup.user);
+}
+
+} // namespace
+
 void onConnect(const sip_msg *msg, void *arg)
 {
     auto &l = *static_cast<LineCtx *>(arg);
-    if (l.sess) {
-        (void)sip_treply(nullptr, l.sip, msg, 486, "Busy Here");
-        return;
-    }
+    if (!fromTheRightPlace(l, *msg))
+        return turnAway(l, msg, 403, "Forbidden");
+    if (l.sess)
+        return turnAway(l, msg, 486, "Busy Here");
     if (!setUpMedia(l))
         return refuse(l, msg, 500, "Server Internal Error");
     l.offerReceived = msg->mb && mbuf_get_left(msg->mb) > 0;
@@ -164,7 +218,15 @@ void onConnect(const sip_msg *msg, void *arg)
             // RFC 3261 13.3.1.1: an offer we cannot accept.
             l.impl->endCall(l);
             (void)sip_treplyf(nullptr, nullptr, l.sip, msg, false, 488, "Not Acceptable Here",
-                              "Warning: 304 telvox \"PCMU and PCMA only\"\r\nContent-Length: 0\r\n\r\n");
+                              "Warning: 304 telvox \"PCMU, PCMA and G722 only\"\r\nContent-Length: 0\r\n\r\n");
+            return;
+        }
+        if (!negotiateCrypto(l, true)) {
+            l.impl->endCall(l);
+            (void)sip_treplyf(nullptr, nullptr, l.sip, msg, false, 488, "Not Acceptable Here", "%s",
+                              l.setup.srtp == SipLineSetup::Srtp::Required
+                                  ? "Warning: 304 telvox \"SRTP required\"\r\nContent-Length: 0\r\n\r\n"
+                                  : "Warning: 304 telvox \"SRTP not accepted\"\r\nContent-Length: 0\r\n\r\n");
             return;
         }
     }

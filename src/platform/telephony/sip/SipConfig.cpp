@@ -20,12 +20,19 @@ std::vector<SipLineConfig> readSipConfig(const SettingsStore &store)
         SipLineConfig line;
         line.setup.listenAddress = listen;
         line.setup.registrar = registrar;
+        line.setup.defaultPort = 5060 + n;
+        line.setup.allowFrom = store.ReadSetting(section, key(n, "AllowFrom")).trimmed();
         line.setup.authUser = store.ReadSetting(section, key(n, "AuthUser")).trimmed();
         line.setup.password = store.ReadSetting(section, key(n, "Password"));
         line.setup.outboundProxy = store.ReadSetting(section, key(n, "Proxy")).trimmed();
         const QString transport = store.ReadSetting(section, key(n, "Transport")).trimmed().toLower();
         if (transport == QLatin1String("tcp") || transport == QLatin1String("tls"))
             line.setup.transport = transport;
+        const QString srtp = store.ReadSetting(section, key(n, "Srtp")).trimmed().toLower();
+        if (srtp == QLatin1String("off"))
+            line.setup.srtp = SipLineSetup::Srtp::Off;
+        else if (srtp == QLatin1String("required"))
+            line.setup.srtp = SipLineSetup::Srtp::Required;
         line.setup.certificate = store.ReadSetting(section, key(n, "Certificate")).trimmed();
         line.setup.caFile = store.ReadSetting(section, key(n, "CaFile")).trimmed();
         const int expires = store.ReadSetting(section, key(n, "Expires")).toInt();

@@ -14,7 +14,11 @@ namespace telvox::sip {
 //   Line<n>Registrar    the registrar of an account ("fritz.box", "sip.example.net:5060");
 //                       empty: no registration
 //   Line<n>Listen       the listening address "host:port" (callers dial sip:<user>@host:port);
-//                       on an account line optional. Line n is a SIP line when it has either
+//                       on an account line optional (default: the local address of the route
+//                       to the registrar, port 5060 + n when free). Line n is a SIP line when it
+//                       has either
+//   Line<n>AllowFrom    a line without a registrar: the hosts and networks that may call it
+//                       ("192.168.1.0/24 ::1"); empty: loopback only. Others get 403.
 //   Line<n>User         the user (the account's user name; default "telvox")
 //   Line<n>AuthUser     the name to authenticate with, when it differs from the user
 //   Line<n>Password     the account's password (the store is kept readable by its owner only)
@@ -23,6 +27,9 @@ namespace telvox::sip {
 //   Line<n>Certificate  TLS: a PEM file with the line's certificate and private key (needed
 //                       to listen for TLS callers; an account line reaching a registrar needs none)
 //   Line<n>CaFile       TLS: a PEM file of the certificate authorities trusted for the far end
+//   Line<n>Srtp         encrypted media (SRTP, keys in the session description): "off";
+//                       "offered" (default: taken when a caller offers it); "required" (our
+//                       calls offer it, calls without it are refused with 488)
 //   Line<n>Expires      registration interval in seconds (default 600)
 //   Line<n>RingCadence  ring on/off in milliseconds, "2000/4000" by default: one ring is
 //                       counted at the start of each period while the INVITE is unanswered

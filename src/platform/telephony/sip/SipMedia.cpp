@@ -1,8 +1,15 @@
 // The media of a SIP line's call, on the stack's thread: the SDP we offer and answer, RTP in
-// (G.711 into the jitter buffer, telephone events and in-band touch tones into digits) and RTP
-// out (20 ms G.711 frames from the send queue, touch tones as RFC 4733 events and as sound).
+// (G.711 or G.722 into the jitter buffer, telephone events and in-band touch tones into digits)
+// and RTP out (20 ms frames from the send queue, touch tones as RFC 4733 events and as sound),
+// only from and to the far end.
+#include "platform/telephony/sip/SipSdp.h"
 #include "platform/telephony/sip/SipStackParts.h"
 
+// spandsp's G.722 alone: its whole header clashes with librem's Goertzel functions.
+#include <spandsp/telephony.h>
+#include <spandsp/g722.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -63,6 +70,9 @@ constexpr int kDigitEndGraceMs = 80; // the end packets of the last digit are re
 // echo of the far end's line.
 constexpr int kOwnToneEchoMs = 300;
 
+constexpr int kG722 = 9;
+bool isAudioPt(int pt) { return pt == 0 || pt == 8 || pt == kG722; }
+
 void countStat(LineCtx &l, std::uint64_t SipStack::CallStats::*field)
 {
     const std::lock_guard lock(l.impl->statsMutex);
@@ -95,31 +105,77 @@ void onTelephoneEvent(LineCtx &l, mbuf *mb)
     }
 }
 
+constexpr int kStrangerReportMs = 10000; // the day log hears of strangers' packets this often at most
+
+} // namespace
+
+// Packets are counted on every drop; the owner hears of them on the first and then at most
+// every kStrangerReportMs, with the count so far and the last sender.
+void strangerPacket(LineCtx &l, const sa &src)
+{
+    std::uint64_t count = 0;
+    {
+        const std::lock_guard lock(l.impl->statsMutex);
+        count = ++l.stats.strangers;
+    }
+    const std::int64_t now = nowMicros();
+    if (l.lastStrangerReport != 0 && now - l.lastStrangerReport < std::int64_t(kStrangerReportMs) * 1000)
+        return;
+    l.lastStrangerReport = now;
+    StackEvent e = eventOf(l, StackEvent::Kind::Strangers);
+    e.code = static_cast<int>(std::min<std::uint64_t>(count, std::numeric_limits<int>::max()));
+    e.reason = QString::fromLatin1(addressText(src, true));
+    l.impl->report(e);
+}
+
+namespace {
+
 void onRtp(const sa *src, const rtp_header *hdr, mbuf *mb, void *arg)
 {
     auto &l = *static_cast<LineCtx *>(arg);
     if (!l.answered || !src || !hdr)
         return;
-    // Symmetric RTP: the first packet of a negotiated payload type fixes where the far end's
-    // media comes from (behind a NAT, or with several interfaces, that need not be the address
-    // of its SDP); from then on packets from anywhere else are ignored, and ours go there.
-    const bool known = hdr->pt == 0 || hdr->pt == 8 || (l.televPt >= 0 && hdr->pt == l.televPt);
-    if (!l.latched) {
-        if (!known) {
-            countStat(l, &SipStack::CallStats::strangers);
-            return;
-        }
+    // Media is taken from the far end only: from the address and port its session description
+    // gives (or that port through loopback, for a peer on this machine announcing its network
+    // address), or, for a far end whose packets leave from another port of the same host (a NAT
+    // that keeps the address, a phone with separate sockets), from that host, latched on its
+    // first packet. A packet from the signalled port itself always wins the latch back. Ours go
+    // wherever the far end's come from. Anyone else's packets are dropped and counted.
+    const bool known = isAudioPt(hdr->pt) || (l.televPt >= 0 && hdr->pt == l.televPt);
+    if (!known)
+        return strangerPacket(l, *src);
+    if (l.secure) {
+        // Decrypted and authenticated with the far end's key: its packet, wherever from.
         l.latched = true;
         l.remote = *src;
-    } else if (!sa_cmp(src, &l.remote, SA_ALL)) {
-        countStat(l, &SipStack::CallStats::strangers);
-        return;
+    } else if (sameEndpoint(*l.impl, *src, l.signalled)) {
+        l.signalledSeen = true;
+        l.latched = true;
+        l.remote = *src;
+    } else if (l.latched ? !sa_cmp(src, &l.remote, SA_ALL) : (l.signalledSeen || !sameHost(*src, l.signalled))) {
+        return strangerPacket(l, *src);
+    } else if (!l.latched) {
+        l.latched = true;
+        l.remote = *src;
     }
     countStat(l, &SipStack::CallStats::packetsIn);
-    if (hdr->pt == 0 || hdr->pt == 8) {
+    if (isAudioPt(hdr->pt)) {
         const std::size_t n = std::min<std::size_t>(mbuf_get_left(mb), 1024);
         const std::uint8_t *p = mbuf_buf(mb);
         std::int16_t samples[1024];
+        if (hdr->pt == kG722) {
+            // One byte per 8000 Hz sample time; the lower band (0 to 4 kHz) is decoded, at
+            // 8000 Hz, the rate of the line and of the recording.
+            if (!l.g722dec)
+                l.g722dec = g722_decode_init(nullptr, 64000, G722_SAMPLE_RATE_8000);
+            if (!l.g722dec)
+                return;
+            const int decoded = g722_decode(l.g722dec, samples, p, static_cast<int>(n));
+            l.media->rx.put(hdr->ts, std::span<const std::int16_t>(samples, static_cast<std::size_t>(std::max(decoded, 0))));
+            if (!l.eventsReceived && l.dtmf && nowMicros() >= l.ownToneUntil)
+                dtmf_dec_probe(l.dtmf, samples, static_cast<std::size_t>(std::max(decoded, 0)));
+            return;
+        }
         for (std::size_t i = 0; i < n; ++i)
             samples[i] = hdr->pt == 0 ? g711_ulaw2pcm(p[i]) : g711_alaw2pcm(p[i]);
         l.media->rx.put(hdr->ts, std::span<const std::int16_t>(samples, n));
@@ -237,8 +293,17 @@ void onTxTick(void *arg)
             sendFrame(l, mb, marker, l.televPt, l.televTs);
         }
         mb->pos = mb->end = RTP_HEADER_SIZE;
-        for (const std::int16_t s : samples)
-            (void)mbuf_write_u8(mb, l.pt == 0 ? g711_pcm2ulaw(s) : g711_pcm2alaw(s));
+        if (l.pt == kG722) {
+            // From 8000 Hz: the lower band only, one byte per sample time (64 kbit/s).
+            if (!l.g722enc)
+                l.g722enc = g722_encode_init(nullptr, 64000, G722_SAMPLE_RATE_8000);
+            std::uint8_t coded[kFrameSamples];
+            const int bytes = l.g722enc ? g722_encode(l.g722enc, coded, samples, kFrameSamples) : 0;
+            (void)mbuf_write_mem(mb, coded, static_cast<std::size_t>(std::clamp(bytes, 0, kFrameSamples)));
+        } else {
+            for (const std::int16_t s : samples)
+                (void)mbuf_write_u8(mb, l.pt == 0 ? g711_pcm2ulaw(s) : g711_pcm2alaw(s));
+        }
         sendFrame(l, mb, l.framesSent == 0, l.pt, l.txTs);
         mem_deref(mb);
         ++l.framesSent;
@@ -248,24 +313,30 @@ void onTxTick(void *arg)
 
 } // namespace
 
+void releaseCodecs(LineCtx &l)
+{
+    if (l.g722enc)
+        g722_encode_free(l.g722enc);
+    if (l.g722dec)
+        g722_decode_free(l.g722dec);
+    l.g722enc = nullptr;
+    l.g722dec = nullptr;
+}
+
 void chooseFormats(LineCtx &l)
 {
-    l.pt = -1;
-    l.televPt = -1;
-    if (sdp_media_rformat(l.audio, "PCMU"))
-        l.pt = 0;
-    else if (sdp_media_rformat(l.audio, "PCMA"))
-        l.pt = 8;
-    // The far end's own order decides when it offers both.
-    if (const sdp_format *first = sdp_media_rformat(l.audio, nullptr)) {
-        if (first->name && std::strcmp(first->name, "PCMA") == 0)
-            l.pt = 8;
-        else if (first->name && std::strcmp(first->name, "PCMU") == 0)
-            l.pt = 0;
+    const MediaChoice choice = chooseMedia(l.audio);
+    l.pt = choice.pt;
+    l.televPt = choice.televPt;
+    const sa *signalled = choice.remote;
+    if (signalled && !sa_cmp(signalled, &l.signalled, SA_ALL)) {
+        // A new media address (a re-INVITE moving the call): nothing has come from it yet.
+        l.signalled = *signalled;
+        l.signalledSeen = false;
+        l.latched = false;
     }
-    if (const sdp_format *te = sdp_media_rformat(l.audio, "telephone-event"))
-        l.televPt = te->pt;
-    l.remote = *sdp_media_raddr(l.audio);
+    if (!l.latched)
+        l.remote = l.signalled;
 }
 
 bool setUpMedia(LineCtx &l)
@@ -274,18 +345,21 @@ bool setUpMedia(LineCtx &l)
     sa_set_port(&rtpIp, 0);
     if (rtp_listen(&l.rtp, IPPROTO_UDP, &rtpIp, kRtpPortMin, kRtpPortMax, false, onRtp, nullptr, &l) != 0)
         return false;
+    {
+        const std::lock_guard lock(l.impl->statsMutex);
+        l.stats.rtpPort = sa_port(rtp_local(l.rtp));
+    }
     if (sdp_session_alloc(&l.sdp, &l.laddr) != 0)
         return false;
-    if (sdp_media_add(&l.audio, l.sdp, "audio", sa_port(rtp_local(l.rtp)), "RTP/AVP") != 0)
+    // Our offer's profile; an offer to us may use either (an encrypted one is answered with
+    // our key when the line's option allows it).
+    if (sdp_media_add(&l.audio, l.sdp, "audio", sa_port(rtp_local(l.rtp)), offersSrtp(l.setup) ? "RTP/SAVP" : "RTP/AVP")
+            != 0
+        || sdp_media_set_alt_protos(l.audio, 2, "RTP/AVP", "RTP/SAVP") != 0)
         return false;
-    if (sdp_format_add(nullptr, l.audio, false, "0", "PCMU", 8000, 1, nullptr, nullptr, nullptr, false, nullptr) != 0
-        || sdp_format_add(nullptr, l.audio, false, "8", "PCMA", 8000, 1, nullptr, nullptr, nullptr, false, nullptr) != 0
-        || (l.setup.telephoneEvents
-            && sdp_format_add(nullptr, l.audio, false, "101", telev_rtpfmt, 8000, 1, nullptr, nullptr, nullptr,
-                              false, "0-15")
-                != 0))
+    if (addOurFormats(l.audio, l.setup.telephoneEvents) != 0)
         return false;
-    sdp_media_set_lattr(l.audio, true, "ptime", "%d", 20);
+    addOurCrypto(l);
     if (telev_alloc(&l.tel, 20) != 0)
         return false;
     return dtmf_dec_alloc(&l.dtmf, 8000, 1, onInbandDigit, &l) == 0;
@@ -301,6 +375,8 @@ void startMedia(LineCtx &l)
     if (flowing)
         return; // early media becomes the call: what was heard so far stays in the line
     l.latched = false;
+    l.signalledSeen = false;
+    l.remote = l.signalled;
     l.media->rx.reset();
     l.media->clearSending();
     tmr_start(&l.txTimer, kTickMs, onTxTick, &l);

@@ -19,6 +19,8 @@ public:
     }
     TelephonyService &service() override { return *m_lines; }
     WaveDeviceProvider &waveDevices() override { return *m_lines; }
+    int linesRecordingAtOnce() const override { return 4; }
+    QString lineReport(int line, const Texts &texts) const override { return m_lines->registrationReport(line, texts); }
 
 private:
     std::unique_ptr<SipTelephony> m_lines;
@@ -42,6 +44,7 @@ extern "C" __attribute__((visibility("default"))) void telvox_sip_create_backend
         return;
     }
     lines->setStatusHandler(request.status);
+    lines->setRefusedHandler(request.refused);
     result.backend = std::make_unique<SipBackend>(std::move(lines));
 }
 

@@ -22,7 +22,7 @@ namespace telvox::sip {
 
 // The program's version and the number of this interface (raised whenever the structures
 // below or the entry point change): a module of another build is refused, not run.
-inline constexpr const char *kModuleBuild = TELVOX_VERSION "/1";
+inline constexpr const char *kModuleBuild = TELVOX_VERSION "/2";
 // The module's file name, and the entry point it exports (a ModuleEntry).
 inline constexpr const char *kModuleFile = "telvox-sip.so";
 inline constexpr const char *kModuleEntry = "telvox_sip_create_backend";
@@ -34,6 +34,9 @@ struct ModuleRequest
     std::vector<SipLineConfig> lines;
     // Registration news while the lines run (called on the user-interface thread).
     std::function<void(const SipNotice &)> status;
+    // A caller turned away before the call flow saw the call (the line was busy): the number
+    // ("" when unknown), for the call records.
+    std::function<void(const QString &)> refused;
 };
 
 struct ModuleResult

@@ -26,6 +26,9 @@ inline constexpr int kNetworkLost = 1973;        // %1 line, %2 registrar, %3 th
 inline constexpr int kRegisteredAgain = 1974;    // %1 line, %2 registrar
 inline constexpr int kCannotStart = 1975;        // %1 what failed
 inline constexpr int kAnsweredElsewhere = 1976;  // %1 line
+inline constexpr int kRefusedStranger = 1977;    // %1 line, %2 caller, %3 the sender's address
+inline constexpr int kRefusedBusy = 1978;        // %1 line, %2 caller, %3 the sender's address
+inline constexpr int kStrangerMedia = 1979;      // %1 line, %2 packets, %3 the sender's address
 // The SIP module (SipModule.h) could not be used:
 inline constexpr int kModuleMissing = 1241;    // %1 where it should be
 inline constexpr int kModuleUnloadable = 1242; // %1 its file, %2 the loader's reason

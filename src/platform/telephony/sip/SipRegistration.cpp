@@ -2,6 +2,7 @@
 // refreshes half-way through the interval, and our own retry pace after a failure.
 #include "platform/telephony/sip/SipStackParts.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace telvox::sip::stack {
@@ -19,6 +20,12 @@ int onAuth(char **user, char **password, const char *, void *arg)
     return err ? err : str_dup(password, l.setup.password.toUtf8().constData());
 }
 
+void trust(LineCtx &l, const sa &address)
+{
+    if (std::none_of(l.trusted.begin(), l.trusted.end(), [&](const sa &t) { return sameHost(t, address); }))
+        l.trusted.push_back(address);
+}
+
 namespace {
 
 void onRegistration(int err, const sip_msg *msg, void *arg)
@@ -27,6 +34,8 @@ void onRegistration(int err, const sip_msg *msg, void *arg)
     StackEvent e;
     e.line = l.index;
     if (!err && msg && msg->scode >= 200 && msg->scode < 300) {
+        // The registrar (or the proxy in front of it) answered from here: calls come from here.
+        trust(l, msg->src);
         e.kind = StackEvent::Kind::Registered;
         e.code = msg->scode;
         l.impl->report(e);

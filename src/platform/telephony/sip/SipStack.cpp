@@ -5,9 +5,21 @@
 
 #include <QStringList>
 
+#include <openssl/ssl.h>
+#include <openssl/x509_vfy.h>
+
+#include <ifaddrs.h>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstring>
 #include <future>
 #include <mutex>
+
+// libre's TLS contexts are OpenSSL's (libre declares this only when built against OpenSSL).
+extern "C" SSL_CTX *tls_openssl_context(const struct tls *tls);
 
 namespace telvox::sip {
 
@@ -16,7 +28,33 @@ namespace stack {
 void resetStats(LineCtx &l)
 {
     const std::lock_guard lock(l.impl->statsMutex);
+    const std::uint16_t port = l.stats.rtpPort;
     l.stats = {};
+    l.stats.rtpPort = port;
+}
+
+bool sameHost(const sa &a, const sa &b) { return sa_cmp(&a, &b, SA_ADDR); }
+
+bool sameEndpoint(const SipStack::Impl &impl, const sa &src, const sa &signalled)
+{
+    if (sa_port(&src) != sa_port(&signalled))
+        return false;
+    if (sa_cmp(&src, &signalled, SA_ADDR))
+        return true;
+    return sa_is_loopback(&src)
+        && std::any_of(impl.ownAddresses.begin(), impl.ownAddresses.end(),
+                       [&](const sa &own) { return sa_cmp(&own, &signalled, SA_ADDR); });
+}
+
+QByteArray addressText(const sa &a, bool withPort)
+{
+    char host[64] = {};
+    if (sa_ntop(&a, host, sizeof host) != 0)
+        return QByteArrayLiteral("?");
+    QByteArray text(host);
+    if (withPort)
+        text = (sa_af(&a) == AF_INET6 ? "[" + text + "]" : text) + ':' + QByteArray::number(sa_port(&a));
+    return text;
 }
 
 namespace {
@@ -56,15 +94,79 @@ void onCommand(int id, void *data, void *arg)
         queueDigits(l, cmd->digits, cmd->code);
 }
 
-// The address a line listens at: as configured, or on an account line the address towards the
-// network with a port of the system's choice.
-QString listenAddress(LineCtx &line)
+// The address of "host", "host:port", "[v6]:port" (any port when none is given): numeric,
+// or looked up by the system's resolver (once, when the line opens). False when neither works.
+bool resolveHost(const QString &hostPort, sa &out, bool &numeric)
 {
+    QString host = hostPort.trimmed();
+    if (host.startsWith(QLatin1Char('[')))
+        host = host.mid(1, host.indexOf(QLatin1Char(']')) - 1);
+    else if (host.count(QLatin1Char(':')) == 1)
+        host = host.section(QLatin1Char(':'), 0, 0);
+    const std::string name = host.toStdString();
+    numeric = sa_set_str(&out, name.c_str(), 0) == 0;
+    if (numeric || name.empty())
+        return numeric;
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo *found = nullptr;
+    if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0 || !found)
+        return false;
+    const bool ok = sa_set_sa(&out, found->ai_addr) == 0;
+    freeaddrinfo(found);
+    return ok;
+}
+
+// The local address the system would send from towards `to` (no packet is sent).
+bool sourceAddressTowards(const sa &to, sa &local)
+{
+    const int fd = ::socket(sa_af(&to), SOCK_DGRAM, 0);
+    if (fd < 0)
+        return false;
+    sa peer = to;
+    if (sa_port(&peer) == 0)
+        sa_set_port(&peer, 5060);
+    bool ok = ::connect(fd, &peer.u.sa, peer.len) == 0;
+    local = sa{};
+    local.len = sizeof local.u;
+    ok = ok && ::getsockname(fd, &local.u.sa, &local.len) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// The address a line listens at: as configured, or on an account line the local address of
+// the route towards its registrar (through the outbound proxy, when one is set) on the line's
+// default port; the port of the system's choice when that one is taken (see openLine).
+// An account line's registrar and proxy are the hosts its calls may come from.
+QString listenAddress(LineCtx &line, bool &needsDns)
+{
+    needsDns = false;
+    if (!line.setup.registrar.isEmpty()) {
+        for (const QString &host : {line.setup.registrar, line.setup.outboundProxy}) {
+            sa address{};
+            bool numeric = false;
+            if (host.isEmpty())
+                continue;
+            if (resolveHost(host, address, numeric))
+                trust(line, address);
+            needsDns = needsDns || !numeric;
+        }
+    } else {
+        QString bad;
+        std::optional<PeerFilter> peers = PeerFilter::parse(line.setup.allowFrom, &bad);
+        if (!peers)
+            return QStringLiteral("%1: not an address or a network").arg(bad);
+        line.allowFrom = peers->empty() ? PeerFilter::loopbackOnly() : *peers;
+    }
     const QByteArray address = line.setup.listenAddress.toUtf8();
     if (address.isEmpty()) {
-        if (net_default_source_addr_get(AF_INET, &line.laddr) != 0)
-            (void)sa_set_str(&line.laddr, "127.0.0.1", 0);
-        sa_set_port(&line.laddr, 0);
+        // The first trusted address is the proxy's when one is set, else the registrar's.
+        const sa *towards = line.trusted.empty() ? nullptr : &line.trusted.back();
+        if (!towards || !sourceAddressTowards(*towards, line.laddr)) {
+            if (net_default_source_addr_get(AF_INET, &line.laddr) != 0)
+                (void)sa_set_str(&line.laddr, "127.0.0.1", 0);
+        }
+        sa_set_port(&line.laddr, static_cast<std::uint16_t>(std::clamp(line.setup.defaultPort, 0, 65535)));
         return {};
     }
     if (sa_decode(&line.laddr, address.constData(), static_cast<std::size_t>(address.size())) != 0)
@@ -86,6 +188,30 @@ int addTransport(LineCtx &line)
                         nullptr);
     if (!err && !line.setup.caFile.isEmpty())
         err = tls_add_ca(line.tlsContext, line.setup.caFile.toLocal8Bit().constData());
+    if (!err) {
+        // The far end's certificate must be vouched for by the line's authorities, else by
+        // the system's, and (on an account line) name its registrar or proxy: libre alone
+        // takes any certificate.
+        SSL_CTX *ctx = tls_openssl_context(line.tlsContext);
+        if (line.setup.caFile.isEmpty() && SSL_CTX_set_default_verify_paths(ctx) != 1)
+            err = EINVAL;
+        SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+        const QString server = line.setup.outboundProxy.isEmpty() ? line.setup.registrar : line.setup.outboundProxy;
+        QString host = server.trimmed();
+        if (host.startsWith(QLatin1Char('[')))
+            host = host.mid(1, host.indexOf(QLatin1Char(']')) - 1);
+        else if (host.count(QLatin1Char(':')) == 1)
+            host = host.section(QLatin1Char(':'), 0, 0);
+        if (!host.isEmpty()) {
+            const QByteArray name = host.toUtf8();
+            X509_VERIFY_PARAM *param = SSL_CTX_get0_param(ctx);
+            sa numeric{};
+            if (sa_set_str(&numeric, name.constData(), 0) == 0)
+                (void)X509_VERIFY_PARAM_set1_ip_asc(param, name.constData());
+            else
+                (void)X509_VERIFY_PARAM_set1_host(param, name.constData(), 0);
+        }
+    }
     if (!err)
         err = sip_transp_add(line.sip, SIP_TRANSP_TLS, &line.laddr, line.tlsContext);
     return err ? err : sip_transp_laddr(line.sip, &line.laddr, SIP_TRANSP_TLS, nullptr);
@@ -94,9 +220,11 @@ int addTransport(LineCtx &line)
 // Opens one line on the stack's thread; an empty text on success.
 QString openLine(SipStack::Impl &impl, LineCtx &line)
 {
-    if (QString failure = listenAddress(line); !failure.isEmpty())
+    bool needsDns = false;
+    if (QString failure = listenAddress(line, needsDns); !failure.isEmpty())
         return failure;
-    if (!line.setup.registrar.isEmpty() && !impl.dns) {
+    // A resolver only for names: its socket listens on every interface for the answers.
+    if (needsDns && !impl.dns) {
         sa servers[4];
         std::uint32_t count = 4;
         char domain[64] = {};
@@ -107,12 +235,23 @@ QString openLine(SipStack::Impl &impl, LineCtx &line)
         (void)dnsc_alloc(&impl.dns, nullptr, servers, count);
     }
     int err = sip_alloc(&line.sip, impl.dns, 32, 32, 32, "Telvox", nullptr, &line);
-    if (!err)
+    if (!err) {
         err = addTransport(line);
+        if (err == EADDRINUSE && line.setup.listenAddress.isEmpty() && sa_port(&line.laddr) != 0) {
+            // The line's usual port is taken (another program, another line): any free port.
+            line.sip = static_cast<struct ::sip *>(mem_deref(line.sip));
+            line.tlsContext = static_cast<tls *>(mem_deref(line.tlsContext));
+            sa_set_port(&line.laddr, 0);
+            err = sip_alloc(&line.sip, impl.dns, 32, 32, 32, "Telvox", nullptr, &line);
+            if (!err)
+                err = addTransport(line);
+        }
+    }
     if (!err)
         err = sipsess_listen(&line.sock, line.sip, 32, onConnect, &line);
     if (err)
-        return QStringLiteral("%1: %2").arg(line.setup.listenAddress, QString::fromLocal8Bit(std::strerror(err)));
+        return QStringLiteral("%1: %2").arg(line.setup.listenAddress.isEmpty() ? QString::fromLatin1(addressText(line.laddr, true)) : line.setup.listenAddress,
+                                            QString::fromLocal8Bit(std::strerror(err)));
     sip_set_trace_handler(line.sip, onSipTrace);
     char host[64] = {};
     (void)sa_ntop(&line.laddr, host, sizeof host);
@@ -173,6 +312,16 @@ QString SipStack::start()
         QString failure;
         if (mqueue_alloc(&impl.mq, onCommand, &impl) != 0)
             failure = QStringLiteral("message queue");
+        ifaddrs *interfaces = nullptr;
+        if (getifaddrs(&interfaces) == 0) {
+            for (const ifaddrs *i = interfaces; i; i = i->ifa_next) {
+                sa own{};
+                if (i->ifa_addr && (i->ifa_addr->sa_family == AF_INET || i->ifa_addr->sa_family == AF_INET6)
+                    && sa_set_sa(&own, i->ifa_addr) == 0)
+                    impl.ownAddresses.push_back(own);
+            }
+            freeifaddrs(interfaces);
+        }
         for (std::size_t i = 0; failure.isEmpty() && i < m_setup.size(); ++i) {
             auto l = std::make_unique<LineCtx>();
             l->impl = &impl;

@@ -21,9 +21,10 @@ namespace telvox::sip {
 // at a registrar (a router's or a provider's, a PBX).
 struct SipLineSetup
 {
-    // "host:port"; port 0: any free port. Empty on an account line: the address towards the
-    // network's default route, any port.
+    // "host:port"; port 0: any free port. Empty on an account line: the local address of the
+    // route towards the registrar (or the outbound proxy), on port `defaultPort` when free.
     QString listenAddress = QStringLiteral("127.0.0.1:5060");
+    int defaultPort = 5060;
     QString user = QStringLiteral("telvox");
     QString registrar;     // "fritz.box", "sip.example.net:5060"; empty: no registration
     QString authUser;      // when it differs from `user`
@@ -37,6 +38,13 @@ struct SipLineSetup
     int jitterMs = 60; // the receive delay that absorbs network jitter
     // Offer RFC 4733 telephone events; without them touch tones travel in the audio both ways.
     bool telephoneEvents = true;
+    // A line without a registrar: the hosts that may call it ("127.0.0.0/8 ::1 192.168.1.0/24").
+    // Empty: loopback only. An account line takes calls from its registrar and proxy only.
+    QString allowFrom;
+    // SRTP with keys in the session description (SDES): never; when the far end offers it (our
+    // own calls go out unencrypted); or always (our calls offer it, plain calls are refused).
+    enum class Srtp { Off, WhenOffered, Required };
+    Srtp srtp = Srtp::WhenOffered;
 };
 
 // What the stack reports about a line's call; `call` numbers the calls of the stack.
@@ -51,6 +59,9 @@ struct StackEvent
         DigitsSent,  // the digits asked for have all been sent
         Registered,  // the registrar accepted the registration (code 200)
         RegistrationFailed, // refused (code and reason) or no answer (code 0, reason)
+        Refused,     // an INVITE turned away: `code` sent, `reason` the sender's address, `caller`
+        Strangers,   // RTP from somewhere other than the far end dropped: `code` packets so far
+                     // in this call, `reason` the last such sender
     };
     Kind kind = Kind::Ended;
     int line = 0;
@@ -128,6 +139,7 @@ public:
     struct CallStats
     {
         std::uint64_t packetsIn = 0, packetsOut = 0, strangers = 0;
+        std::uint16_t rtpPort = 0; // where this call's media is received
     };
     CallStats stats(int line) const;
 

@@ -1,6 +1,7 @@
 #include "platform/telephony/sip/SipTelephony.h"
 
 #include "core/EventLoop.h"
+#include "platform/telephony/sip/SipTelephonyLine.h"
 
 #include <QMetaObject>
 
@@ -8,32 +9,6 @@
 #include <numeric>
 
 namespace telvox::sip {
-
-struct SipTelephony::Line
-{
-    int index = 0;
-    SipLineConfig config;
-    HLine hLine = 0;
-    std::uintptr_t instance = 0;
-    std::uint32_t lineStates = 0;
-    std::uint32_t mediaModes = 0;
-    HCall hCall = 0;
-    std::uint32_t callState = 0;
-    bool incoming = false;
-    std::uint64_t sipCall = 0; // the stack's number of the call
-    bool answering = false;
-    bool monitoring = false;
-    bool generating = false;
-    std::uint32_t callerIdFlags = 0;
-    QByteArray callerNumber;
-    QByteArray callerName;
-    int ringCount = 0;
-    std::unique_ptr<Timer> ringTimer;
-    // Registration: never tried, registered, or failing (with the reason last told).
-    enum class Reg { Unknown, Registered, Failing } reg = Reg::Unknown;
-    bool everRegistered = false;
-    QString lastFailure;
-};
 
 namespace {
 std::vector<SipLineSetup> setupsOf(const std::vector<SipLineConfig> &lines)
@@ -102,37 +77,27 @@ void SipTelephony::handle(const StackEvent &event)
         return;
     Line &l = *m_lines[static_cast<std::size_t>(event.line)];
     switch (event.kind) {
-    case StackEvent::Kind::Incoming: {
-        const bool busy = l.hCall != 0 && l.callState != LineCallState::Idle;
-        if (l.hLine == 0 || busy) {
-            // Nobody here to take it (the line is not open, or carries another call).
-            m_stack.hangUp(l.index, event.call, l.hLine == 0 ? 480 : 486);
+    case StackEvent::Kind::Incoming:
+        if (l.hLine == 0) { // nobody here to take it
+            m_stack.hangUp(l.index, event.call, 480);
+            return refused(l, event, 480);
+        }
+        if (l.hCall != 0) {
+            // The stack carries one call per line, so the previous call has ended at the far
+            // end; the call flow is still letting go of it (stopping the recording, dropping
+            // the call). The new call waits for that, unless another is waiting already.
+            if (l.waiting) {
+                m_stack.hangUp(l.index, event.call, 486);
+                return refused(l, event, 486);
+            }
+            l.waiting = event;
             return;
         }
-        l.hCall = m_app.nextHandle();
-        l.sipCall = event.call;
-        l.incoming = true;
-        l.answering = false;
-        l.monitoring = false;
-        l.generating = false;
-        l.ringCount = 0;
-        l.callerNumber = event.caller.number;
-        l.callerName = event.caller.name;
-        l.callerIdFlags = 0;
-        if (event.caller.withheld)
-            l.callerIdFlags = CallPartyId::Blocked;
-        if (!l.callerNumber.isEmpty())
-            l.callerIdFlags |= CallPartyId::Address;
-        if (!l.callerName.isEmpty())
-            l.callerIdFlags |= CallPartyId::Name;
-        if (l.callerIdFlags == 0)
-            l.callerIdFlags = CallPartyId::Unavail;
-        setState(l, LineCallState::Offering);
-        post(l, l.hCall, LINE_CALLINFO, kCallInfoStateCallerId, 0, 0);
-        l.ringTimer->setEnabled(true);
-        ringTick(l); // the first ring now
-        return;
-    }
+        return offer(l, event);
+    case StackEvent::Kind::Refused:
+        return refused(l, event, event.code);
+    case StackEvent::Kind::Strangers:
+        return tell(notice::kStrangerMedia, l, QString::number(event.code), event.reason);
     case StackEvent::Kind::Progress:
         if (event.call != l.sipCall || l.incoming)
             return;
@@ -160,6 +125,10 @@ void SipTelephony::handle(const StackEvent &event)
         }
         return;
     case StackEvent::Kind::Ended:
+        if (l.waiting && event.call == l.waiting->call) {
+            l.waiting.reset(); // the waiting caller gave up
+            return;
+        }
         if (event.call != l.sipCall || l.hCall == 0)
             return;
         stopRinging(l);
@@ -197,36 +166,30 @@ void SipTelephony::handle(const StackEvent &event)
     }
 }
 
-// Tells the user what changed, once: a refresh of a working registration, or the same failure
-// on every retry, is news to nobody.
-void SipTelephony::registrationNews(Line &l, const StackEvent &event)
+void SipTelephony::offer(Line &l, const StackEvent &event)
 {
-    if (event.kind == StackEvent::Kind::Registered) {
-        if (l.reg != Line::Reg::Registered)
-            tell(l.everRegistered ? notice::kRegisteredAgain : notice::kRegistered, l);
-        l.reg = Line::Reg::Registered;
-        l.everRegistered = true;
-        l.lastFailure.clear();
-        return;
-    }
-    if (l.reg == Line::Reg::Failing && l.lastFailure == event.reason)
-        return;
-    // No answer at all (code 0) after a working registration: the network went away.
-    tell(event.code == 0 && l.reg == Line::Reg::Registered ? notice::kNetworkLost : notice::kRegistrationFailed, l,
-         event.reason);
-    l.reg = Line::Reg::Failing;
-    l.lastFailure = event.reason;
-}
-
-void SipTelephony::tell(int text, const Line &line, const QString &reason)
-{
-    if (m_status)
-        m_status(SipNotice{text, {QStringLiteral("Line%1").arg(line.index), line.config.setup.registrar, reason}});
-}
-
-bool SipTelephony::registered(int index) const
-{
-    return index >= 0 && index < lineCount() && m_lines[static_cast<std::size_t>(index)]->reg == Line::Reg::Registered;
+    l.hCall = m_app.nextHandle();
+    l.sipCall = event.call;
+    l.incoming = true;
+    l.answering = false;
+    l.monitoring = false;
+    l.generating = false;
+    l.ringCount = 0;
+    l.callerNumber = event.caller.number;
+    l.callerName = event.caller.name;
+    l.callerIdFlags = 0;
+    if (event.caller.withheld)
+        l.callerIdFlags = CallPartyId::Blocked;
+    if (!l.callerNumber.isEmpty())
+        l.callerIdFlags |= CallPartyId::Address;
+    if (!l.callerName.isEmpty())
+        l.callerIdFlags |= CallPartyId::Name;
+    if (l.callerIdFlags == 0)
+        l.callerIdFlags = CallPartyId::Unavail;
+    setState(l, LineCallState::Offering);
+    post(l, l.hCall, LINE_CALLINFO, kCallInfoStateCallerId, 0, 0);
+    l.ringTimer->setEnabled(true);
+    ringTick(l); // the first ring now
 }
 
 // --- helpers ---------------------------------------------------------------------------------
@@ -456,6 +419,17 @@ std::int32_t SipTelephony::lineDeallocateCall(HCall call)
     l->incoming = false;
     l->sipCall = 0;
     l->ringCount = 0;
+    if (l->waiting) {
+        // The line is free: the caller who waited is offered now (after the call flow's
+        // callback has returned).
+        QMetaObject::invokeMethod(&m_context, [this, l] {
+            if (l->waiting && l->hCall == 0 && l->hLine != 0) {
+                const StackEvent next = *l->waiting;
+                l->waiting.reset();
+                offer(*l, next);
+            }
+        }, Qt::QueuedConnection);
+    }
     return 0;
 }
 
@@ -509,6 +483,10 @@ std::int32_t SipTelephony::lineClose(HLine line)
         return LineErr::InvalLineHandle;
     if (l->sipCall != 0)
         m_stack.hangUp(l->index, l->sipCall, 480);
+    if (l->waiting) {
+        m_stack.hangUp(l->index, l->waiting->call, 480);
+        l->waiting.reset();
+    }
     stopRinging(*l);
     l->hLine = 0;
     l->hCall = 0;

@@ -15,6 +15,7 @@
 
 namespace telvox {
 class EventLoop;
+class Texts;
 class Timer;
 } // namespace telvox
 
@@ -50,8 +51,13 @@ public:
     SipStack &stack() { return m_stack; }
     // Registration news for the status list (on the user-interface thread).
     void setStatusHandler(std::function<void(const SipNotice &)> handler) { m_status = std::move(handler); }
+    // Callers turned away as busy, by number ("" when unknown), for the call records.
+    void setRefusedHandler(std::function<void(const QString &)> handler) { m_refused = std::move(handler); }
     // Whether line `index` is registered at its registrar now.
     bool registered(int index) const;
+    // Line `index`'s registration for `telvox --status`: registered (and when it was last
+    // refreshed), failing (and why), or under way; where a line without a registrar listens.
+    QString registrationReport(int index, const Texts &texts) const;
 
     // TelephonyService
     std::int32_t lineInitialize(HLineApp &lineApp, LineCallback callback, const QString &appName,
@@ -103,7 +109,10 @@ private:
     void drainEvents();
     void handle(const StackEvent &event);
     void registrationNews(Line &line, const StackEvent &event);
-    void tell(int text, const Line &line, const QString &reason = QString());
+    // The line, then the registrar and `reason`, or (with `third`) `reason` and `third`.
+    void tell(int text, const Line &line, const QString &reason = QString(), const QString &third = QString());
+    void offer(Line &line, const StackEvent &event);
+    void refused(const Line &line, const StackEvent &event, int code);
 
     EventLoop &m_loop;
     std::vector<std::unique_ptr<Line>> m_lines;
@@ -113,6 +122,7 @@ private:
     std::mutex m_inboxMutex;
     std::deque<StackEvent> m_inbox;
     std::function<void(const SipNotice &)> m_status;
+    std::function<void(const QString &)> m_refused;
     SipStack m_stack; // last: its thread stops before the rest goes
 };
 

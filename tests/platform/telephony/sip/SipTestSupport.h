@@ -71,6 +71,9 @@ struct BaresipCall
     QString answerMode = QStringLiteral("auto");   // for a call to it: "auto", or "early" (183 with its audio)
     int quitAfterSeconds = 10;
     quint16 listenPort = 0; // 0: any free port
+    QString listenHost = QStringLiteral("127.0.0.1"); // another loopback address plays a stranger
+    QString codecs = QStringLiteral("PCMU");          // what it offers and takes ("G722", "opus,G722")
+    QString certificate; // PEM key and certificate: it also listens for TLS, on listenPort + 1
 };
 
 // baresip on the loopback interface with a private configuration: its voice from a wave file
@@ -83,15 +86,17 @@ public:
     {
         QDir().mkpath(dir.file("heard"));
         writeBytes(dir.file("config"),
-                   QStringLiteral("poll_method epoll\nsip_listen 127.0.0.1:%4\naudio_source aufile,%1\n"
+                   QStringLiteral("poll_method epoll\nsip_listen %5:%4\naudio_source aufile,%1\n"
                                   "audio_player alsa,null\naudio_alert alsa,null\nausrc_srate 8000\nauplay_srate 8000\n"
                                   "ausrc_channels 1\nauplay_channels 1\nrtp_ports 40000-49999\nmodule_path %3\n"
-                                  "module g711.so\nmodule aufile.so\nmodule alsa.so\nmodule sndfile.so\n"
+                                  "module g711.so\nmodule g722.so\nmodule opus.so\nmodule srtp.so\nmodule aufile.so\nmodule alsa.so\nmodule sndfile.so\n"
                                   "module_app account.so\nmodule_app menu.so\nmodule stdio.so\nsnd_path %2\n")
-                       .arg(call.voiceWav, dir.file("heard"), modules(), QString::number(call.listenPort))
+                       .arg(call.voiceWav, dir.file("heard"), modules(), QString::number(call.listenPort), call.listenHost)
                        .toUtf8());
+        if (!call.certificate.isEmpty())
+            writeBytes(dir.file("config"), readAll(dir.file("config")) + ("sip_certificate " + call.certificate + '\n').toUtf8());
         writeBytes(dir.file("accounts"),
-                   (call.from + call.account + ";audio_codecs=PCMU;answermode=" + call.answerMode + '\n').toUtf8());
+                   (call.from + call.account + ";audio_codecs=" + call.codecs + ";answermode=" + call.answerMode + '\n').toUtf8());
         writeBytes(dir.file("contacts"), {});
         process.setProcessChannelMode(QProcess::MergedChannels);
         QStringList arguments{"-f", dir.path(), "-t", QString::number(call.quitAfterSeconds)};

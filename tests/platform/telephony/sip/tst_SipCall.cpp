@@ -3,11 +3,12 @@
 // tones, is called and answers (at once, or after early media); kamailio is the registrar
 // (kamailio.cfg) and rings a group of phones. Calls go through the call flow and the audio
 // engine, and one through the whole program.
-#include "SipTestSupport.h"
-#include "platform/telephony/LineProgram.h"
-#include "platform/telephony/sip/SipTelephony.h"
+#include "SipCallSystem.h"
 #include "telephony/Dialler.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTest>
 
@@ -15,77 +16,6 @@
 
 using namespace telvox;
 using namespace telvox::test;
-
-namespace {
-
-// A certificate for a TLS line on 127.0.0.1, made by openssl: key and certificate in one file.
-QString makeCertificate(const ScratchDir &dir)
-{
-    QProcess openssl;
-    openssl.start("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1",
-                              "-keyout", dir.file("key.pem"), "-out", dir.file("cert.pem")});
-    openssl.waitForFinished(30000);
-    writeBytes(dir.file("line.pem"), readAll(dir.file("key.pem")) + readAll(dir.file("cert.pem")));
-    return dir.file("line.pem");
-}
-
-sip::SipLineSetup loopbackLine(const QString &registrar = {}, const QString &password = QStringLiteral("secret"))
-{
-    sip::SipLineSetup setup;
-    setup.listenAddress = QStringLiteral("127.0.0.1:0");
-    setup.registrar = registrar;
-    setup.password = password;
-    setup.expiresSeconds = 10;
-    setup.retrySeconds = 1;
-    return setup;
-}
-
-// The call flow, the audio engine and one SIP line (its news in the status list), answering at
-// `rings` rings (one ring a second) with a one-second 440 Hz greeting.
-struct System : LineProgram
-{
-    explicit System(int rings, const sip::SipLineSetup &setup = loopbackLine())
-        : LineProgram(rings)
-    {
-        std::vector<std::int16_t> greeting;
-        appendTone(greeting, 440, 440, 1000, 3000);
-        writeLineWav(dir.file("greeting.wav"), greeting);
-        sipLines = std::make_unique<sip::SipTelephony>(loop, std::vector<sip::SipLineConfig>{{setup, {400, 600}}});
-        sipLines->setStatusHandler([this](const sip::SipNotice &n) { status.AddStatus(n.format(texts)); });
-        startFailure = sipLines->start();
-        start(*sipLines);
-    }
-    ~System() { stop(); }
-    std::vector<std::int16_t> recording(const QString &name) const
-    {
-        return readLineWav(dir.file("waveFiles/" + name).toStdString());
-    }
-    BaresipCall caller() const { return {QString::fromLatin1(sipLines->contactUri(0)), speechFile()}; }
-
-    std::unique_ptr<sip::SipTelephony> sipLines;
-    QString startFailure;
-};
-
-// Every loud half-second of `recorded` is found in `sent` (correlation > 0.9, all but one
-// piece) at the level sent (G.711 keeps it within a decibel). baresip plays its file in a loop.
-void checkSameVoice(std::vector<std::int16_t> sent, const std::vector<std::int16_t> &recorded)
-{
-    sent.insert(sent.end(), sent.begin(), sent.end());
-    int matched = 0, pieces = 0;
-    double levelDb = 0;
-    for (std::size_t at = 0; at + 4000 <= recorded.size(); at += 4000) {
-        if (rms(recorded.data() + at, 4000) < 300)
-            continue; // a pause in the speech, ring-back's silence, or after the file ended
-        const auto [corr, lag] = bestMatch(sent, recorded.data() + at, 4000);
-        ++pieces;
-        if (corr > 0.9 && ++matched)
-            levelDb += 20 * std::log10(rms(recorded.data() + at, 4000) / rms(sent.data() + lag, 4000));
-    }
-    QVERIFY2(pieces >= 3 && matched >= pieces - 1, qPrintable(QStringLiteral("%1 of %2").arg(matched).arg(pieces)));
-    QVERIFY2(std::abs(levelDb / matched) < 1.0, qPrintable(QString::number(levelDb / matched)));
-}
-
-} // namespace
 
 class tst_SipCall : public QObject
 {
@@ -274,17 +204,57 @@ private slots:
             checkSameVoice(readLineWav(speechFile().toStdString()), s.recording(files[0]));
     }
 
+    // Dialling over TLS checks the far end's certificate: a self-signed one is refused unless
+    // the line's CA file vouches for it.
+    void tlsFarEndCertificateIsChecked()
+    {
+        ScratchDir keys, calleeKeys;
+        const QString calleeCertificate = makeCertificate(calleeKeys);
+        for (const bool trusted : {false, true}) {
+            sip::SipLineSetup setup = loopbackLine();
+            setup.transport = QStringLiteral("tls");
+            setup.certificate = makeCertificate(keys);
+            if (trusted)
+                setup.caFile = calleeKeys.file("cert.pem");
+            System s(1, setup);
+            QVERIFY2(s.startFailure.isEmpty(), qPrintable(s.startFailure));
+            BaresipCall callee{{}, speechFile(), "<sip:bob@127.0.0.1>", ";regint=0", "auto", 12, freePort()};
+            callee.certificate = calleeCertificate;
+            BaresipPeer peer(callee);
+            QTest::qWait(700); // baresip binds its ports
+            Dialler dialler(Dialler::Services{*s.core, s.loop, s.settings, s.status, s.texts, s.relay});
+            QVERIFY(dialler.Dial(QStringLiteral("0"),
+                                 QStringLiteral("sip:bob@127.0.0.1:%1;transport=tls").arg(callee.listenPort + 1)));
+            const bool answered = waitFor([&] { return s.slot().recState == 1; }, 8000);
+            QVERIFY2(answered == trusted, qPrintable(s.statusText() + peer.output().right(800)));
+            if (!trusted)
+                QVERIFY(!peer.output().contains("Incoming call"));
+        }
+    }
+
     // The real program (telvox --service) with a TLS SIP line in its settings, called by
-    // baresip: the call is answered, the caller's voice recorded and listed.
+    // baresip: the call is answered, the caller's voice recorded and listed, and mailed with
+    // the caller's SIP display name (the phonebook has none); the status list names the caller.
     void wholeProgramRecordsASipCall()
     {
         ScratchDir home;
         const quint16 port = freePort();
+        Peer mail;
+        // Debian's interpreter, the one with python3-aiosmtpd.
+        mail.process.start("/usr/bin/python3", {qEnvironmentVariable("TELVOX_SOURCE_DIR") + "/tests/records/smtp_sink.py",
+                                                "--folder", mail.dir.path()});
+        QVERIFY(mail.process.waitForReadyRead(20000));
+        const QByteArray mailPort = mail.process.readLine().trimmed().mid(5);
+        QVERIFY(mailPort.toInt() > 0);
         {
             SettingsStore settings(home.file("telvox.ini"), home.file("settings.txt"));
             for (const auto &[section, key, value] : {std::tuple{"Config", "Language", "0"}, {"Config", "Line0", "1"},
-                                                      {"Config", "Rings", "1"}, {"VoiceModem", "Probe", "0"}})
+                                                      {"Config", "Rings", "1"}, {"VoiceModem", "Probe", "0"},
+                                                      {"Forward", "Enabled", "1"}, {"Forward", "To", "me@example.org"},
+                                                      {"Forward", "Host", "127.0.0.1"}, {"Forward", "Security", "none"},
+                                                      {"Forward", "Attach", "wav"}})
                 settings.WriteSetting(section, key, value);
+            settings.WriteSetting("Forward", "Port", QString::fromLatin1(mailPort));
             settings.WriteSetting("SIP", "Line0Listen", QStringLiteral("127.0.0.1:%1").arg(port));
             settings.WriteSetting("SIP", "Line0Transport", "tls");
             settings.WriteSetting("SIP", "Line0Certificate", makeCertificate(home));
@@ -305,10 +275,77 @@ private slots:
             out += QString::fromUtf8(service.readAllStandardOutput());
             return !(files = QDir(home.file("waveFiles")).entryList({"A*~5551234.wav"}, QDir::Files)).isEmpty();
         }, 25000), qPrintable(out + peer.output()));
+        QVERIFY2(waitFor([&] { return QFile::exists(mail.dir.file("001.json")); }, 20000),
+                 qPrintable(out + QString::fromUtf8(service.readAllStandardOutput())));
+        const QJsonObject mailed = QJsonDocument::fromJson(readAll(mail.dir.file("001.json"))).object();
+        QVERIFY2(mailed.value("subject").toString().startsWith("Message from Anna, "), qPrintable(mailed.value("subject").toString()));
+        QVERIFY2(mailed.value("text").toString().contains("Anna (5551234)"), qPrintable(mailed.value("text").toString()));
         service.terminate();
         QVERIFY(service.waitForFinished(20000) && service.exitCode() == 0);
         QVERIFY2((out += QString::fromUtf8(service.readAllStandardOutput())).contains("CallerID:5551234"), qPrintable(out));
+        QVERIFY2(out.contains(QRegularExpression("CallerID:5551234\n[-0-9: ]+ Anna\n")), qPrintable(out));
         checkSameVoice(readLineWav(speechFile().toStdString()), readLineWav(home.file("waveFiles/" + files[0]).toStdString()));
+    }
+
+    // The service as a whole telephone: an account line registered at kamailio, which
+    // `telvox --status` shows; `telvox --dial` places a call that is recorded as a dialled
+    // call ("O") and `telvox --hangup` ends it.
+    void wholeProgramDialsAndReportsTheRegistration()
+    {
+        const quint16 registrarPort = freePort();
+        Registrar registrar(registrarPort);
+        QVERIFY(registrar.ready());
+        ScratchDir home;
+        {
+            SettingsStore settings(home.file("telvox.ini"), home.file("settings.txt"));
+            for (const auto &[section, key, value] : {std::tuple{"Config", "Language", "0"}, {"Config", "Line0", "1"},
+                                                      {"Config", "Rings", "1"}, {"VoiceModem", "Probe", "0"},
+                                                      {"SIP", "Line0Listen", "127.0.0.1:0"}, {"SIP", "Line0Password", "secret"},
+                                                      {"SIP", "Line0Expires", "60"}})
+                settings.WriteSetting(section, key, value);
+            settings.WriteSetting("SIP", "Line0Registrar", QStringLiteral("127.0.0.1:%1").arg(registrarPort));
+        }
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TELVOX_HOME", home.path());
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        const auto companion = [&](const QStringList &arguments) {
+            QProcess p;
+            p.setProcessEnvironment(env);
+            p.setProcessChannelMode(QProcess::MergedChannels);
+            p.start(TELVOX_EXECUTABLE, arguments);
+            p.waitForFinished(20000);
+            return std::pair{p.exitCode(), QString::fromUtf8(p.readAll())};
+        };
+        QCOMPARE(companion({"--dial", "0", "123"}).first, 1); // no service yet
+        QProcess service;
+        service.setProcessEnvironment(env);
+        service.start(TELVOX_EXECUTABLE, {"--service"});
+        QString status;
+        QVERIFY2(waitFor([&] { return (status = companion({"--status"}).second).contains("registered at"); }, 20000),
+                 qPrintable(status + service.readAll()));
+        QVERIFY2(status.contains(QRegularExpression(QStringLiteral("Line0: idle \\(SIP line; registered at 127.0.0.1:%1, "
+                                                                   "last refreshed \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d")
+                                                        .arg(registrarPort))),
+                 qPrintable(status));
+
+        BaresipCall callee{{}, speechFile(), "<sip:bob@127.0.0.1>", ";regint=0", "auto", 30, freePort()};
+        BaresipPeer peer(callee);
+        QTest::qWait(700); // baresip binds its port
+        const auto refused = companion({"--dial", "7", "123"});
+        QVERIFY2(refused.first == 1 && refused.second.contains("no such line"), qPrintable(refused.second));
+        const auto dialled = companion({"--dial", "0", QStringLiteral("bob@127.0.0.1:%1").arg(callee.listenPort)});
+        QVERIFY2(dialled.first == 0, qPrintable(dialled.second));
+        QVERIFY2(waitFor([&] { return (status = companion({"--status"}).second).contains("recording a dialled call"); }, 15000),
+                 qPrintable(status + peer.output()));
+        QTest::qWait(3000);
+        const auto hungUp = companion({"--hangup", "0"});
+        QVERIFY2(hungUp.first == 0, qPrintable(hungUp.second));
+        QStringList files;
+        QVERIFY(waitFor([&] { return !(files = QDir(home.path()).entryList({"O*.wav"}, QDir::Files)).isEmpty(); }, 15000));
+        QVERIFY2(files.size() == 1, qPrintable(files.join(',')));
+        service.terminate();
+        QVERIFY(service.waitForFinished(20000) && service.exitCode() == 0);
+        QVERIFY(readLineWav(home.file(files[0]).toStdString()).size() > 8000 * 2);
     }
 };
 
