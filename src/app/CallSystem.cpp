@@ -2,6 +2,7 @@
 
 #include "audio/AudioEngine.h"
 #include "audio/AudioStack.h"
+#include "audio/RecordingKeeper.h"
 #include "audio/CodecConversion.h"
 #include "core/EventLoop.h"
 #include "core/MainTimers.h"
@@ -12,6 +13,7 @@
 #include "records/CallBlockList.h"
 #include "records/MailForward.h"
 #include "records/MessageLists.h"
+#include "records/MessageStore.h"
 #include "records/RingSchedule.h"
 #include "records/StatusLog.h"
 #include "telephony/Dialler.h"
@@ -51,7 +53,8 @@ CallSystem::CallSystem(Options options)
     m_statusLog = std::make_unique<StatusLog>(m_o.loop, m_o.paths.file(QStringLiteral("LogFiles")), *m_statusList);
     m_timers = std::make_unique<MainTimers>(m_o.loop);
     m_timers->timLog->setCallback([this] { m_statusLog->timLog_Timer(); });
-    m_lists = std::make_unique<MessageLists>(*m_settings);
+    m_store = std::make_unique<MessageStore>(m_o.paths.file(MessageStore::defaultFileName()));
+    m_lists = std::make_unique<MessageLists>(*m_store);
     m_ringSchedule = std::make_unique<RingSchedule>();
 }
 
@@ -87,7 +90,7 @@ void CallSystem::build()
     }
     TelephonyService &lines = m_lineBackend->service();
     m_audioRelay = std::make_unique<AudioActionsRelay>();
-    m_telephony = std::make_unique<TelephonyCore>(TelephonyServices{lines, m_o.loop, *m_settings, *m_texts,
+    m_telephony = std::make_unique<TelephonyCore>(TelephonyServices{lines, m_o.loop, *m_settings, *m_store, *m_texts,
                                                                     *m_statusLog, m_o.prompts,
                                                                     *m_audioRelay, m_o.paths.programFolder});
     m_blockList = std::make_unique<CallBlockList>(m_o.paths.programFolder, readBlockingOptions(*m_settings));
@@ -112,7 +115,7 @@ void CallSystem::build()
     m_telephony->setWindowChecks([this] { return m_hooks->ringCountChecked(); },
                                  [this] { return m_hooks->legalChecked(); });
     // The dialler, as its window uses it: status line, "Made" record, "~number" in the name.
-    m_dialler = std::make_unique<Dialler>(Dialler::Services{*m_telephony, m_o.loop, *m_settings, *m_statusLog,
+    m_dialler = std::make_unique<Dialler>(Dialler::Services{*m_telephony, m_o.loop, *m_settings, *m_store, *m_statusLog,
                                                             *m_texts, *m_audioRelay});
     m_telephony->setDialerTimerStart([this](int line) { m_dialler->startWatch(line); });
     m_telephony->setDialOutField([this](const QString &number) { m_hooks->showDialledNumber(number); });
@@ -193,11 +196,18 @@ void CallSystem::LoadMessageLists()
     m_audio->setFolders(m_loading->tempFolder, m_loading->recordingFolder);
     if (m_o.privateFiles)
         tightenExistingFiles(m_loading->recordingFolder);
-    AudioEngine &engine = m_audio->engine();
-    engine.checkRecordingFolder();
+    if (!m_store->isPersistent())
+        m_audio->engine().keeper().alarm(m_texts->LoadText(1844).arg(QDir::toNativeSeparators(m_store->path()), m_store->errorText()));
+    // The lists of an earlier version's options file move into the store once.
+    const int moved = m_store->migrateFromSettings(*m_settings, m_loading->recordingFolder);
+    if (moved > 0)
+        m_statusLog->AddStatus(m_texts->LoadText(1846).arg(moved).arg(QDir::toNativeSeparators(m_store->path())));
+    else if (moved < 0)
+        m_audio->engine().keeper().alarm(m_texts->LoadText(1847).arg(QDir::toNativeSeparators(m_settings->storeFile()), m_store->errorText()));
     m_lists->LoadMessageLists();
-    // Calls cut off by a crash or a power cut come back before anything else happens.
-    engine.recoverRecordings();
+    // The folder is looked at, calls cut off by a crash come back, and the index is
+    // reconciled with the folders, before anything else happens.
+    m_audio->engine().keeper().startUp();
 }
 
 void CallSystem::tightenExistingFiles(const QString &recordingFolder)

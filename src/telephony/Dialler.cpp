@@ -45,7 +45,7 @@ bool Dialler::Dial(const QString &lineText, const QString &number)
         return false;
     setButtons(Buttons::Calling);
     m_s.core.call(line).dialled(number);
-    AddMadeCall(m_s.settings, trimmed);
+    AddMadeCall(m_s.store, trimmed);
     m_s.status.AddStatus(QStringLiteral("Line") + lineText.trimmed() + QStringLiteral(" 正在拨号"));
     return true;
 }

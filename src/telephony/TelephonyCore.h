@@ -18,6 +18,7 @@ namespace telvox {
 class AudioActions;
 class CallBlockList;
 class EventLoop;
+class MessageStore;
 class StatusLog;
 class Texts;
 class UserPrompts;
@@ -28,6 +29,7 @@ struct TelephonyServices
     TelephonyService &service;
     EventLoop &loop;
     SettingsStore &settings;
+    MessageStore &store; // the call records
     const Texts &texts;
     StatusLog &status;
     UserPrompts &prompts;

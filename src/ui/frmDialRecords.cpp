@@ -31,7 +31,7 @@ QGroupBox *listFrame(const QString &name, const QString &caption, QListWidget *l
 
 } // namespace
 
-frmDialRecords::frmDialRecords(const SettingsStore &settings, const Texts &texts, const QString &programFolder,
+frmDialRecords::frmDialRecords(const MessageStore &records, const Texts &texts, const QString &programFolder,
                                QWidget *parent)
     : QDialog(parent)
 {
@@ -75,8 +75,8 @@ frmDialRecords::frmDialRecords(const SettingsStore &settings, const Texts &texts
     connect(m_lstMade, &QListWidget::itemDoubleClicked, cmdMade, &QPushButton::click);
     connect(m_lstReceived, &QListWidget::itemDoubleClicked, cmdReceived, &QPushButton::click);
 
-    m_lstMade->addItems(readCallRecords(settings, QStringLiteral("Made")));
-    m_lstReceived->addItems(readCallRecords(settings, QStringLiteral("Received")));
+    m_lstMade->addItems(readCallRecords(records, QStringLiteral("Made")));
+    m_lstReceived->addItems(readCallRecords(records, QStringLiteral("Received")));
     fitOnScreen(*this);
 }
 
