@@ -105,6 +105,7 @@ void CallSystem::build()
     if (m_o.audioTrace)
         m_audio->engine().setRequestTrace(m_o.audioTrace);
     m_audio->engine().setAlarmHandler([this](const QString &text) { m_hooks->alarm(text); });
+    m_audio->engine().keeper().setNameLookup([this](const QString &number) { return phoneBookName(number); });
     m_audioRelay->setTarget(&m_audio->engine());
     // The setup's loading publishes the format again; until then the stored one.
     m_audio->setOutputFormat(outputFormatFromSetting(
@@ -141,17 +142,20 @@ void CallSystem::start(const LoadedState &state)
 
 void CallSystem::shutdown() { runShutdownSequence(*this); }
 
+QString CallSystem::phoneBookName(const QString &number) const
+{
+    for (int k = 0; k < PhoneBookTable::kEntries; ++k) {
+        const auto &entry = m_telephony->phoneBook().entry(k);
+        if (!number.isEmpty() && entry.tele.trimmed() == number)
+            return entry.name.trimmed();
+    }
+    return QString();
+}
+
 void CallSystem::startMailForwarding()
 {
     // The phonebook's name for a number in the mail's subject.
-    auto nameOf = [this](const QString &number) {
-        for (int k = 0; k < PhoneBookTable::kEntries; ++k) {
-            const auto &entry = m_telephony->phoneBook().entry(k);
-            if (!number.isEmpty() && entry.tele.trimmed() == number)
-                return entry.name.trimmed();
-        }
-        return QString();
-    };
+    auto nameOf = [this](const QString &number) { return phoneBookName(number); };
     m_forwarder = std::make_unique<MailForwarder>(
         MailForwarder::Services{*m_texts, *m_statusLog, m_o.paths.file(QStringLiteral("MailQueue")), nameOf},
         readForwardOptions(*m_settings, m_o.paths.programFolder));

@@ -187,6 +187,7 @@ public:
 
 private:
     void tightenExistingFiles(const QString &recordingFolder);
+    QString phoneBookName(const QString &number) const;
     void startMailForwarding();
 
     Options m_o;

@@ -260,6 +260,7 @@ bool RecordingKeeper::list(const QString &folder, const QString &fileName, int s
     m.entry = listedName(folder, fileName);
     m.path = QDir(folder).filePath(fileName);
     m.caller = recordingCallerOf(fileName);
+    m.callerName = m_nameOf && !m.caller.isEmpty() ? m_nameOf(m.caller) : QString();
     m.time = recordingStartOf(fileName);
     m.seconds = recordingSeconds(m.path);
     m.line = slot;

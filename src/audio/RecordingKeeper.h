@@ -61,6 +61,8 @@ public:
 
     void setFolders(const QString &recording, const QString &fallback);
     void setAlarmHandler(std::function<void(const QString &)> handler) { m_alarm = std::move(handler); }
+    // The phonebook's name for a caller's number ("" when none), stored with each message.
+    void setNameLookup(std::function<QString(const QString &)> nameOf) { m_nameOf = std::move(nameOf); }
     // The status line, the alarm handler and (with `box`) a message box shown from the event
     // loop; the same message box is not shown twice while its cause stands.
     void alarm(const QString &text, bool box = true);
@@ -105,6 +107,7 @@ private:
     QString m_fallback;
     std::function<void(const QString &)> m_alarm;
     std::function<bool()> m_afterRename;
+    std::function<QString(const QString &)> m_nameOf;
     QString m_lastBox;
     bool m_missing = false; // the recordings folder's disk is away
     struct Pending
