@@ -201,13 +201,13 @@ void CallSystem::LoadMessageLists()
     if (m_o.privateFiles)
         tightenExistingFiles(m_loading->recordingFolder);
     if (!m_store->isPersistent())
-        m_audio->engine().keeper().alarm(m_texts->LoadText(1844).arg(QDir::toNativeSeparators(m_store->path()), m_store->errorText()));
+        m_audio->engine().keeper().alarm(m_texts->LoadText(1794).arg(QDir::toNativeSeparators(m_store->path()), m_store->errorText()));
     // The lists of an earlier version's options file move into the store once.
     const int moved = m_store->migrateFromSettings(*m_settings, m_loading->recordingFolder);
     if (moved > 0)
-        m_statusLog->AddStatus(m_texts->LoadText(1846).arg(moved).arg(QDir::toNativeSeparators(m_store->path())));
+        m_statusLog->AddStatus(m_texts->LoadText(1796).arg(moved).arg(QDir::toNativeSeparators(m_store->path())));
     else if (moved < 0)
-        m_audio->engine().keeper().alarm(m_texts->LoadText(1847).arg(QDir::toNativeSeparators(m_settings->storeFile()), m_store->errorText()));
+        m_audio->engine().keeper().alarm(m_texts->LoadText(1797).arg(QDir::toNativeSeparators(m_settings->storeFile()), m_store->errorText()));
     m_lists->LoadMessageLists();
     // The folder is looked at, calls cut off by a crash come back, and the index is
     // reconciled with the folders, before anything else happens.

@@ -25,12 +25,12 @@ namespace telvox {
 namespace {
 
 // Texts of this component.
-constexpr int kFoundText = 1840;
-constexpr int kGoneText = 1841;
-constexpr int kFolderAwayText = 1842;
-constexpr int kFolderBackText = 1843;
-constexpr int kNotListedText = 1845;
-constexpr int kListedLaterText = 1848;
+constexpr int kFoundText = 1790;
+constexpr int kGoneText = 1791;
+constexpr int kFolderAwayText = 1792;
+constexpr int kFolderBackText = 1793;
+constexpr int kNotListedText = 1795;
+constexpr int kListedLaterText = 1798;
 
 const QString kDeviceKey = QStringLiteral("recordings-device");
 const QString kFolderKey = QStringLiteral("recordings-folder");
