@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <csignal>
@@ -73,6 +74,12 @@ private slots:
                                  home.file("call.scn")});
         if (!service.waitForStarted())
             QSKIP("strace cannot be started here");
+        // Should a check fail before the kill, the program under strace does not outlive the test.
+        const qint64 tracer = service.processId();
+        const auto endProgram = qScopeGuard([tracer] {
+            if (const pid_t child = childOf(tracer); child > 0)
+                ::kill(child, SIGKILL);
+        });
         QStringList recorded;
         QTRY_VERIFY_WITH_TIMEOUT(!(recorded = QDir(home.path()).entryList({"A*~5551234.wav"}, QDir::Files)).isEmpty(),
                                  60000);
