@@ -4,6 +4,7 @@
 
 #include "audio/AudioEngine.h"
 #include "audio/AudioStack.h"
+#include "audio/RecordingKeeper.h"
 #include "audio/CodecConversion.h"
 #include "core/EventLoop.h"
 #include "core/FileWatch.h"
@@ -16,6 +17,7 @@
 #include "records/CallRecords.h"
 #include "records/MailForward.h"
 #include "records/MessageLists.h"
+#include "records/MessageStore.h"
 #include "records/RingSchedule.h"
 #include "records/StatusLog.h"
 #include "telephony/Dialler.h"
@@ -58,7 +60,8 @@ CallSystem::CallSystem(Options options)
     m_timers = std::make_unique<MainTimers>(m_o.loop);
     m_timers->timLog->setCallback([this] { m_statusLog->timLog_Timer(); });
     m_statusLog->setAlarmHandler([this](const QString &text) { m_hooks->alarm(text); });
-    m_lists = std::make_unique<MessageLists>(*m_settings);
+    m_store = std::make_unique<MessageStore>(m_o.paths.file(MessageStore::defaultFileName()));
+    m_lists = std::make_unique<MessageLists>(*m_store);
     m_ringSchedule = std::make_unique<RingSchedule>();
 }
 
@@ -106,7 +109,7 @@ void CallSystem::build()
             },
             [this](const QString &number) {
                 if (!number.isEmpty())
-                    AddReceivedCall(*m_settings, number);
+                    AddReceivedCall(*m_store, number);
             }});
         m_lineBackend = std::move(built.backend);
         m_lineBackendName = built.name;
@@ -117,7 +120,7 @@ void CallSystem::build()
     }
     TelephonyService &lines = m_lineBackend->service();
     m_audioRelay = std::make_unique<AudioActionsRelay>();
-    m_telephony = std::make_unique<TelephonyCore>(TelephonyServices{lines, m_o.loop, *m_settings, *m_texts,
+    m_telephony = std::make_unique<TelephonyCore>(TelephonyServices{lines, m_o.loop, *m_settings, *m_store, *m_texts,
                                                                     *m_statusLog, m_o.prompts,
                                                                     *m_audioRelay, m_o.paths.programFolder});
     m_blockList = std::make_unique<CallBlockList>(m_o.paths.programFolder, readBlockingOptions(*m_settings));
@@ -132,6 +135,7 @@ void CallSystem::build()
     if (m_o.audioTrace)
         m_audio->engine().setRequestTrace(m_o.audioTrace);
     m_audio->engine().setAlarmHandler([this](const QString &text) { m_hooks->alarm(text); });
+    m_audio->engine().keeper().setNameLookup([this](const QString &number) { return phoneBookName(number); });
     m_audioRelay->setTarget(&m_audio->engine());
     // The setup's loading publishes the format again; until then the stored one.
     m_audio->setOutputFormat(outputFormatFromSetting(
@@ -142,7 +146,7 @@ void CallSystem::build()
     m_telephony->setWindowChecks([this] { return m_hooks->ringCountChecked(); },
                                  [this] { return m_hooks->legalChecked(); });
     // The dialler, as its window uses it: status line, "Made" record, "~number" in the name.
-    m_dialler = std::make_unique<Dialler>(Dialler::Services{*m_telephony, m_o.loop, *m_settings, *m_statusLog,
+    m_dialler = std::make_unique<Dialler>(Dialler::Services{*m_telephony, m_o.loop, *m_settings, *m_store, *m_statusLog,
                                                             *m_texts, *m_audioRelay});
     m_telephony->setDialerTimerStart([this](int line) { m_dialler->startWatch(line); });
     m_telephony->setDialOutField([this](const QString &number) { m_hooks->showDialledNumber(number); });
@@ -179,18 +183,21 @@ void CallSystem::start(const LoadedState &state)
 
 void CallSystem::shutdown() { runShutdownSequence(*this); }
 
+QString CallSystem::phoneBookName(const QString &number) const
+{
+    for (int k = 0; k < PhoneBookTable::kEntries; ++k) {
+        const auto &entry = m_telephony->phoneBook().entry(k);
+        if (!number.isEmpty() && entry.tele.trimmed() == number)
+            return entry.name.trimmed();
+    }
+    return m_telephony->sentName(number);
+}
+
 void CallSystem::startMailForwarding()
 {
     // The phonebook's name for a number in the mail's subject, else the name the caller's
     // line gave (a SIP display name).
-    auto nameOf = [this](const QString &number) {
-        for (int k = 0; k < PhoneBookTable::kEntries; ++k) {
-            const auto &entry = m_telephony->phoneBook().entry(k);
-            if (!number.isEmpty() && entry.tele.trimmed() == number)
-                return entry.name.trimmed();
-        }
-        return m_telephony->sentName(number);
-    };
+    auto nameOf = [this](const QString &number) { return phoneBookName(number); };
     m_forwarder = std::make_unique<MailForwarder>(
         MailForwarder::Services{*m_texts, *m_statusLog, m_o.paths.file(QStringLiteral("MailQueue")), nameOf},
         readForwardOptions(*m_settings, m_o.paths.programFolder));
@@ -287,11 +294,18 @@ void CallSystem::LoadMessageLists()
     m_audio->setFolders(m_loading->tempFolder, m_loading->recordingFolder);
     if (m_o.privateFiles)
         tightenExistingFiles(m_loading->recordingFolder);
-    AudioEngine &engine = m_audio->engine();
-    engine.checkRecordingFolder();
+    if (!m_store->isPersistent())
+        m_audio->engine().keeper().alarm(m_texts->LoadText(1794).arg(QDir::toNativeSeparators(m_store->path()), m_store->errorText()));
+    // The lists of an earlier version's options file move into the store once.
+    const int moved = m_store->migrateFromSettings(*m_settings, m_loading->recordingFolder);
+    if (moved > 0)
+        m_statusLog->AddStatus(m_texts->LoadText(1796).arg(moved).arg(QDir::toNativeSeparators(m_store->path())));
+    else if (moved < 0)
+        m_audio->engine().keeper().alarm(m_texts->LoadText(1797).arg(QDir::toNativeSeparators(m_settings->storeFile()), m_store->errorText()));
     m_lists->LoadMessageLists();
-    // Calls cut off by a crash or a power cut come back before anything else happens.
-    engine.recoverRecordings();
+    // The folder is looked at, calls cut off by a crash come back, and the index is
+    // reconciled with the folders, before anything else happens.
+    m_audio->engine().keeper().startUp();
 }
 
 void CallSystem::tightenExistingFiles(const QString &recordingFolder)

@@ -27,6 +27,7 @@ class LineBackendRegistry;
 class MailForwarder;
 class MediaDevice;
 class MessageLists;
+class MessageStore;
 class RingSchedule;
 class SettingsStore;
 class StatusListModel;
@@ -161,6 +162,7 @@ public:
     AudioActionsRelay &audioRelay() { return *m_audioRelay; }
     AudioStack &audio() { return *m_audio; }
     MessageLists &messageLists() { return *m_lists; }
+    MessageStore &messageStore() { return *m_store; }
     RingSchedule &ringSchedule() { return *m_ringSchedule; }
     CallBlockList &blockList() { return *m_blockList; }
     Dialler &dialler() { return *m_dialler; }
@@ -197,6 +199,7 @@ public:
 private:
     void tightenExistingFiles(const QString &recordingFolder);
     void optionsFileEvent(const SettingsStore::FileEvent &event);
+    QString phoneBookName(const QString &number) const;
     void startMailForwarding();
 
     Options m_o;
@@ -215,6 +218,7 @@ private:
     std::unique_ptr<AudioActionsRelay> m_audioRelay;
     std::unique_ptr<CallBlockList> m_blockList;
     std::unique_ptr<TelephonyCore> m_telephony;
+    std::unique_ptr<MessageStore> m_store;
     std::unique_ptr<MessageLists> m_lists;
     std::unique_ptr<RingSchedule> m_ringSchedule;
     std::unique_ptr<AudioStack> m_audio;

@@ -114,7 +114,8 @@ QString recordingFolderOf(const AppPaths &paths, const SettingsStore &settings)
 
 QStringList recordingListing(const AppPaths &paths, SettingsStore &settings, const Texts &texts)
 {
-    MessageLists lists(settings);
+    const std::unique_ptr<MessageStore> store = openMessageStore(paths, settings);
+    MessageLists lists(*store);
     lists.LoadMessageLists();
     const QString folder = recordingFolderOf(paths, settings);
     const QString phoneBook = paths.file(QStringLiteral("PhoneBook.txt"));
@@ -143,11 +144,18 @@ QStringList recordingListing(const AppPaths &paths, SettingsStore &settings, con
     return lines;
 }
 
-QStringList lastCallsReport(const SettingsStore &settings, const Texts &texts)
+std::unique_ptr<MessageStore> openMessageStore(const AppPaths &paths, SettingsStore &settings)
+{
+    auto store = std::make_unique<MessageStore>(paths.file(MessageStore::defaultFileName()));
+    store->migrateFromSettings(settings, recordingFolderOf(paths, settings));
+    return store;
+}
+
+QStringList lastCallsReport(const MessageStore &store, const Texts &texts)
 {
     QStringList lines;
     const auto section = [&](int title, const QString &name) {
-        const QStringList numbers = readCallRecords(settings, name);
+        const QStringList numbers = readCallRecords(store, name);
         QStringList newestFirst(numbers.crbegin(), numbers.crend());
         lines << texts.LoadText(title) + QStringLiteral(": ")
                      + (numbers.isEmpty() ? texts.LoadText(1655) : newestFirst.join(QStringLiteral(", ")));
@@ -188,7 +196,8 @@ int runCompanionCommand(CompanionCommand command, const QString &argument, const
             (done ? out : err) << (done ? texts.LoadText(1667) : texts.LoadText(1668)).arg(name) << Qt::endl;
             return done ? 0 : 1;
         }
-        MessageLists lists(settings);
+        const std::unique_ptr<MessageStore> store = openMessageStore(paths, settings);
+        MessageLists lists(*store);
         lists.LoadMessageLists();
         if (!markRecordingRead(lists, name)) {
             err << texts.LoadText(1668).arg(name) << Qt::endl;
@@ -222,7 +231,7 @@ int runCompanionCommand(CompanionCommand command, const QString &argument, const
             return 0;
         }
         out << texts.LoadText(1656) << Qt::endl;
-        for (const QString &line : lastCallsReport(settings, texts))
+        for (const QString &line : lastCallsReport(*openMessageStore(paths, settings), texts))
             out << line << Qt::endl;
         return 0;
     }

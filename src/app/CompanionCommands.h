@@ -6,11 +6,14 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 class QTextStream;
 
 namespace telvox {
 
 class MessageLists;
+class MessageStore;
 class SettingsStore;
 class Texts;
 
@@ -34,11 +37,11 @@ RecordingInfo describeRecording(const QString &folder, const QString &name, cons
 QString recordingFolderOf(const AppPaths &paths, const SettingsStore &settings);
 
 // The unread messages and the recent recordings, one per line with date, length, number and
-// phonebook name, and where they are.
+// phonebook name, and where they are (read from the message store in the program folder).
 QStringList recordingListing(const AppPaths &paths, SettingsStore &settings, const Texts &texts);
 
 // The last numbers received and dialled.
-QStringList lastCallsReport(const SettingsStore &settings, const Texts &texts);
+QStringList lastCallsReport(const MessageStore &store, const Texts &texts);
 
 // The commands that read the program folder, for a service nobody looks at. They work while
 // the service runs: changes to the lists are left to it, through its control socket.
@@ -53,5 +56,9 @@ int runCompanionCommand(CompanionCommand command, const QString &argument, const
 // Moves `name` from the unread messages to the recent recordings of `lists` (the lists
 // as the service or the main window keep them). Returns false when it is not unread.
 bool markRecordingRead(MessageLists &lists, const QString &name);
+
+// The message store of the program folder, with the lists of an earlier version's options
+// file moved into it.
+std::unique_ptr<MessageStore> openMessageStore(const AppPaths &paths, SettingsStore &settings);
 
 } // namespace telvox

@@ -191,7 +191,7 @@ QString ServiceMode::statusReport()
             lines << QStringLiteral("  Line%1: %2").arg(n).arg(line);
         }
     }
-    lines << lastCallsReport(m_app.settings(), texts);
+    lines << lastCallsReport(m_app.messageLists().store(), texts);
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
 

@@ -179,7 +179,7 @@ WebCalls WebAdapter::calls() const
     names.insert(phoneBookNames());
     const auto numbers = [&](const char *section) {
         QList<WebCall> out;
-        const QStringList list = readCallRecords(m_system.settings(), QString::fromLatin1(section));
+        const QStringList list = readCallRecords(m_system.messageStore(), QString::fromLatin1(section));
         for (auto it = list.crbegin(); it != list.crend(); ++it)
             out << WebCall{*it, names.value(it->trimmed()), {}, {}};
         return out;

@@ -2,6 +2,7 @@
 
 #include "audio/CodecConversion.h"
 #include "audio/CodecConversionQueue.h"
+#include "audio/RecordingKeeper.h"
 #include "audio/WaveFile.h"
 #include "core/AppPaths.h"
 #include "core/EventLoop.h"
@@ -40,6 +41,9 @@ AudioEngine::AudioEngine(Services services, Folders folders, OutputFormat format
     , m_format(format)
     , m_queue(std::make_unique<ConversionQueue>(m_s.conversion, m_s.loop,
                                                 [this](const ConvertedBuffer &b) { converted(b); }))
+    , m_keeper(std::make_unique<RecordingKeeper>(
+          RecordingKeeper::Services{m_s.loop, m_s.lines, m_s.lists, m_s.status, m_s.texts, m_s.prompts},
+          m_folders.recording, m_folders.fallback))
 {
     MainTimers &t = m_s.timers;
     t.timChangeBuffer.setHandler([this](int n) { timChangeBuffer_Timer(n); });
@@ -52,7 +56,6 @@ AudioEngine::AudioEngine(Services services, Folders folders, OutputFormat format
 
 AudioEngine::~AudioEngine()
 {
-    *m_alive = false;
     // Devices go before the buffers they may still hold.
     for (Slot &s : m_slots) {
         if (s.waveIn)
@@ -97,49 +100,22 @@ QString AudioEngine::journalFile(int slot) const
     return s.journal && s.journal->isOpen() ? s.journal->path() : QString();
 }
 
-void AudioEngine::alarm(const QString &text, bool box)
+void AudioEngine::alarm(const QString &text, bool box) { m_keeper->alarm(text, box); }
+
+void AudioEngine::setAlarmHandler(std::function<void(const QString &)> handler)
 {
-    m_s.status.AddStatus(text);
-    if (m_alarm)
-        m_alarm(text);
-    if (!box || text == m_lastBox)
-        return;
-    m_lastBox = text;
-    std::weak_ptr<bool> alive = m_alive;
-    m_s.loop.post([this, alive, text] {
-        if (alive.expired())
-            return;
-        m_s.prompts.messageBox(text, MessageIcon::Exclamation, QStringLiteral("Telvox"));
-    });
+    m_keeper->setAlarmHandler(std::move(handler));
 }
 
-bool AudioEngine::isFallback(const QString &folder) const
+void AudioEngine::setFolders(Folders folders)
 {
-    return !m_folders.fallback.isEmpty() && QDir::cleanPath(folder) == QDir::cleanPath(m_folders.fallback);
+    m_folders = std::move(folders);
+    m_keeper->setFolders(m_folders.recording, m_folders.fallback);
 }
 
-QString AudioEngine::listedName(const QString &folder, const QString &fileName) const
-{
-    // A recording outside the recordings folder is listed with its whole path, so that the
-    // lists show where it is and the player finds it.
-    if (QDir::cleanPath(folder) == QDir::cleanPath(m_folders.recording))
-        return fileName;
-    return QDir(folder).filePath(fileName);
-}
+bool AudioEngine::checkRecordingFolder() { return m_keeper->checkRecordingFolder(); }
 
-bool AudioEngine::checkRecordingFolder()
-{
-    QString reason;
-    if (checkWritableFolder(m_folders.recording, &reason)) {
-        m_lastBox.clear();
-        return true;
-    }
-    QString text = m_s.texts.LoadText(1803).arg(folderText(m_folders.recording), reason);
-    if (!m_folders.fallback.isEmpty())
-        text += QStringLiteral("; ") + m_s.texts.LoadText(1804).arg(folderText(m_folders.fallback));
-    alarm(text);
-    return false;
-}
+int AudioEngine::recoverRecordings() { return m_keeper->recoverRecordings(); }
 
 bool AudioEngine::openJournal(int slot, const QString &name)
 {
@@ -148,26 +124,10 @@ bool AudioEngine::openJournal(int slot, const QString &name)
     s.buffersSinceCheck = 0;
     s.spaceWarned = false;
     s.writeStopped = false;
-    // The folder is looked at before every call: made again when it was removed, and never
-    // given up on silently.
-    QString reason;
-    if (checkWritableFolder(m_folders.recording, &reason) && s.journal->open(m_folders.recording, name, m_format)) {
-        m_lastBox.clear(); // the folder works again: its next failure gets a message box too
+    if (m_keeper->openJournal(*s.journal, name, m_format)) {
         checkDuringCapture(slot);
         return true;
     }
-    if (reason.isEmpty())
-        reason = s.journal->errorText();
-    QString text = m_s.texts.LoadText(1803).arg(folderText(m_folders.recording), reason);
-    if (!m_folders.fallback.isEmpty() && makePrivateFolder(m_folders.fallback)
-        && s.journal->open(m_folders.fallback, name, m_format)) {
-        alarm(text + QStringLiteral("; ") + m_s.texts.LoadText(1804).arg(folderText(m_folders.fallback)));
-        checkDuringCapture(slot);
-        return true;
-    }
-    if (!m_folders.fallback.isEmpty())
-        text += QStringLiteral("; ") + m_s.texts.LoadText(1803).arg(folderText(m_folders.fallback), s.journal->errorText());
-    alarm(text);
     s.journal.reset();
     return false;
 }
@@ -186,12 +146,8 @@ void AudioEngine::appendToJournal(int slot, const char *data, qint64 size)
     const QString reason = s.journal->errorText();
     const bool noSpace = error == ENOSPC || error == EFBIG || error == EDQUOT;
     // A folder that went read-only or away: the call goes on in the fallback folder.
-    if (!noSpace && !isFallback(folder) && !m_folders.fallback.isEmpty() && makePrivateFolder(m_folders.fallback)
-        && s.journal->relocate(m_folders.fallback) && s.journal->append(data, size)) {
-        alarm(m_s.texts.LoadText(1803).arg(folderText(folder), reason) + QStringLiteral("; ")
-              + m_s.texts.LoadText(1804).arg(folderText(m_folders.fallback)));
+    if (!noSpace && m_keeper->moveToFallback(*s.journal, reason, 1804) && s.journal->append(data, size))
         return;
-    }
     // Out of space (or nowhere else to go): the capture ends here, cleanly. The journal holds
     // whole blocks only, so the recording made of it is correct.
     s.writeStopped = true;
@@ -215,10 +171,7 @@ void AudioEngine::checkDuringCapture(int slot)
         return;
     if (!s.journal->stillInPlace()) {
         const QString gone = s.journal->folder();
-        if (!isFallback(gone) && !m_folders.fallback.isEmpty() && makePrivateFolder(m_folders.fallback)
-            && s.journal->relocate(m_folders.fallback))
-            alarm(m_s.texts.LoadText(1810).arg(folderText(gone), folderText(m_folders.fallback)));
-        else
+        if (!m_keeper->moveToFallback(*s.journal, systemReason(ENOENT), 1810))
             alarm(m_s.texts.LoadText(1803).arg(folderText(gone), systemReason(ENOENT)));
     }
     if (s.spaceWarned)
@@ -232,28 +185,6 @@ void AudioEngine::checkDuringCapture(int slot)
         alarm(m_s.texts.LoadText(1805).arg(QString::number(available / (1024 * 1024)), folderText(s.journal->folder())),
               false);
     }
-}
-
-int AudioEngine::recoverRecordings()
-{
-    QStringList folders{m_folders.recording};
-    if (!m_folders.fallback.isEmpty() && !isFallback(m_folders.recording))
-        folders << m_folders.fallback;
-    int count = 0;
-    for (const QString &folder : std::as_const(folders)) {
-        if (folder.isEmpty() || !QFileInfo(folder).isDir())
-            continue;
-        for (const RecoveredRecording &r : recoverJournals(folder)) {
-            // Nobody has heard a recovered call yet, whatever its kind.
-            m_s.lists.addRecording(m_folders.recording, listedName(r.folder, r.fileName), true);
-            const QString when = r.started.isValid() ? r.started.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-                                                     : r.fileName;
-            m_s.status.AddStatus(
-                m_s.texts.LoadText(1801).arg(when, r.caller.isEmpty() ? m_s.texts.LoadText(1802) : r.caller));
-            ++count;
-        }
-    }
-    return count;
 }
 
 // --- Capture ------------------------------------------------------------------------------
@@ -524,34 +455,10 @@ void AudioEngine::releaseCaptureBuffers(int slot)
 
 QString AudioEngine::WriteRecording(const QString &name, int slot)
 {
+    (void)name; // the journal knows its recording's name
     Slot &s = this->slot(slot);
     releaseCaptureBuffers(slot);
-    std::unique_ptr<RecordingJournal> journal = std::move(s.journal);
-    if (!journal || !journal->isOpen())
-        return QString();
-    WriteOutcome outcome = journal->finish();
-    if (outcome.status == WriteOutcome::Status::Failed) {
-        // The folder refused the final step (gone, read-only): the fallback folder takes it.
-        const QString folder = journal->folder();
-        const QString reason = journal->errorText();
-        if (!isFallback(folder) && !m_folders.fallback.isEmpty() && makePrivateFolder(m_folders.fallback)
-            && journal->relocate(m_folders.fallback)) {
-            outcome = journal->finish();
-            if (outcome.status == WriteOutcome::Status::Written)
-                alarm(m_s.texts.LoadText(1803).arg(folderText(folder), reason) + QStringLiteral("; ")
-                      + m_s.texts.LoadText(1809).arg(folderText(m_folders.fallback)));
-        }
-        if (outcome.status == WriteOutcome::Status::Failed) {
-            // Nothing is removed: the journal stays and the next start recovers it.
-            alarm(m_s.texts.LoadText(1807).arg(name, journal->errorText(), folderText(journal->path())));
-            return QString();
-        }
-    }
-    if (outcome.status != WriteOutcome::Status::Written)
-        return QString();
-    // A recording cut short by a full disk is still listed: what was written is kept.
-    const QString listed = listedName(journal->folder(), outcome.fileName);
-    return m_s.lists.addRecording(m_folders.recording, listed, false, slot) ? listed : QString();
+    return m_keeper->finish(std::move(s.journal), slot);
 }
 
 } // namespace telvox

@@ -22,6 +22,7 @@ struct ConvertedBuffer;
 class EventLoop;
 class LineTable;
 class MessageLists;
+class RecordingKeeper;
 class StatusLog;
 class TelephonyService;
 class Texts;
@@ -120,7 +121,7 @@ public:
     // not, says so loudly and where calls will be recorded instead.
     bool checkRecordingFolder();
     // Hears every failure that the user must know about (the tray shows it).
-    void setAlarmHandler(std::function<void(const QString &)> handler) { m_alarm = std::move(handler); }
+    void setAlarmHandler(std::function<void(const QString &)> handler);
     void setLowSpaceThreshold(qint64 bytes) { m_lowSpace = bytes; }
 
     // --- Prompts ---------------------------------------------------------------------------
@@ -142,7 +143,9 @@ public:
     bool isCapturing(int slot) const { return bool(m_slots.at(std::size_t(slot)).waveIn); }
     OutputFormat outputFormat() const { return m_format; }
     void setOutputFormat(OutputFormat format) { m_format = format; }
-    void setFolders(Folders folders) { m_folders = std::move(folders); }
+    void setFolders(Folders folders);
+    // The owner of finished recordings: folders, fallback, listing, reconciliation.
+    RecordingKeeper &keeper() { return *m_keeper; }
     const Folders &folders() const { return m_folders; }
     // Frees the slot's two capture buffers (the greeting recorder, once it wrote its file).
     void releaseCaptureBuffers(int slot);
@@ -183,8 +186,6 @@ private:
     // The status line, the alarm handler and (with `box`) a message box shown from the
     // event loop, never from inside the capture's processing.
     void alarm(const QString &text, bool box = true);
-    QString listedName(const QString &folder, const QString &fileName) const;
-    bool isFallback(const QString &folder) const;
 
     Services m_s;
     Folders m_folders;
@@ -197,10 +198,8 @@ private:
     std::function<void(const QString &)> m_requestTrace;
     void traceRequest(const QString &request) const;
     bool m_finishing = false;
-    std::function<void(const QString &)> m_alarm;
     qint64 m_lowSpace = kLowSpaceBytes;
-    QString m_lastBox; // the last text shown in a message box, not repeated while it stands
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    std::unique_ptr<RecordingKeeper> m_keeper;
 };
 
 } // namespace telvox

@@ -1,33 +1,35 @@
 #pragma once
 
+#include "records/MessageStore.h"
+
 #include <QString>
 #include <QStringList>
 
 namespace telvox {
 
-class SettingsStore;
-
-// The last ten numbers dialled (section "Made") and the last ten caller numbers received
-// (section "Received") in the settings store, under the keys " 1" (oldest) to " 10". A number
-// goes into the first empty key; when all ten are taken the list moves up by one and the
-// oldest entry is lost. Duplicates stay.
-inline constexpr int kCallRecordSlots = 10;
-
-// The key of position k: the number with one leading blank (" 3").
-QString callRecordKey(int position);
+// The last ten numbers dialled ("Made") and the last ten caller numbers received ("Received")
+// in the message store, oldest first. A number goes to the end; with ten already there the
+// oldest is lost. Duplicates stay.
+inline constexpr int kCallRecordSlots = MessageStore::kCallRecordSlots;
 
 // The one algorithm behind both lists.
-void AddCallRecord(SettingsStore &settings, const QString &section, const QString &number);
-inline void AddMadeCall(SettingsStore &settings, const QString &number)
+inline void AddCallRecord(MessageStore &store, const QString &section, const QString &number)
 {
-    AddCallRecord(settings, QStringLiteral("Made"), number);
+    store.addCallRecord(section, number);
 }
-inline void AddReceivedCall(SettingsStore &settings, const QString &number)
+inline void AddMadeCall(MessageStore &store, const QString &number)
 {
-    AddCallRecord(settings, QStringLiteral("Received"), number);
+    AddCallRecord(store, QStringLiteral("Made"), number);
+}
+inline void AddReceivedCall(MessageStore &store, const QString &number)
+{
+    AddCallRecord(store, QStringLiteral("Received"), number);
 }
 
-// The non-empty values of keys " 1" to " 10" of the section, in key order.
-QStringList readCallRecords(const SettingsStore &settings, const QString &section);
+// The numbers of one list, oldest first.
+inline QStringList readCallRecords(const MessageStore &store, const QString &section)
+{
+    return store.callRecords(section);
+}
 
 } // namespace telvox

@@ -1,7 +1,5 @@
 #include "records/MessageLists.h"
 
-#include "core/Settings.h"
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -23,55 +21,73 @@ void appendRow(QStringListModel &model, const QString &text)
     model.setData(model.index(row), text);
 }
 
+// Brings `model` to `wanted` by removing rows and appending new ones where that is enough
+// (what a new recording or a deleted entry does), so that views see rows arrive one by one;
+// any other change resets the model.
+void follow(QStringListModel &model, const QStringList &wanted)
+{
+    QStringList now = model.stringList();
+    if (now == wanted)
+        return;
+    for (int row = int(now.size()) - 1; row >= 0; --row) {
+        if (!wanted.contains(now[row])) {
+            removeRow(model, row);
+            now.removeAt(row);
+        }
+    }
+    if (now.size() <= wanted.size() && wanted.mid(0, now.size()) == now) {
+        for (qsizetype i = now.size(); i < wanted.size(); ++i)
+            appendRow(model, wanted[i]);
+        return;
+    }
+    model.setStringList(wanted);
+}
+
 } // namespace
 
-QStringList readStoredList(const SettingsStore &settings, const QString &section)
-{
-    QStringList entries;
-    for (int i = 0; i < MessageLists::kCapacity; ++i) {
-        const QString value = settings.ReadSetting(section, listEntryKey(i));
-        if (!value.isEmpty())
-            entries << value;
-    }
-    return entries;
-}
-
-void writeStoredList(SettingsStore &settings, const QString &section, const QStringList &entries)
-{
-    // Every key is written, so that entries beyond the new end are cleared. ("Data" is never
-    // journalled, so its entries need no journalled write.)
-    for (int i = 0; i < MessageLists::kCapacity; ++i)
-        settings.WriteSetting(section, listEntryKey(i), i < entries.size() ? entries[i] : QString());
-}
-
-MessageLists::MessageLists(SettingsStore &settings, QObject *parent)
+MessageLists::MessageLists(MessageStore &store, QObject *parent)
     : QObject(parent)
-    , m_settings(settings)
+    , m_store(store)
 {
+    connect(&m_store, &MessageStore::changed, this, &MessageLists::reload);
+}
+
+qint64 MessageLists::selectedId(bool unread) const
+{
+    const QList<qint64> &ids = unread ? m_unreadIds : m_lastTenIds;
+    const int row = unread ? m_selectedUnread : m_selectedLastTen;
+    return row >= 0 && row < ids.size() ? ids[row] : 0;
+}
+
+void MessageLists::reload()
+{
+    const qint64 lastTenSelected = selectedId(false);
+    const qint64 unreadSelected = selectedId(true);
+    const auto fill = [](const QList<StoredMessage> &messages, QStringListModel &model, QList<qint64> &ids) {
+        QStringList entries;
+        ids.clear();
+        for (const StoredMessage &m : messages) {
+            entries << m.entry;
+            ids << m.id;
+        }
+        follow(model, entries);
+    };
+    fill(m_store.messages(MessageStore::List::Recent), m_lastTen, m_lastTenIds);
+    fill(m_store.messages(MessageStore::List::Unread), m_unread, m_unreadIds);
+    m_selectedLastTen = int(m_lastTenIds.indexOf(lastTenSelected));
+    m_selectedUnread = int(m_unreadIds.indexOf(unreadSelected));
 }
 
 void MessageLists::LoadMessageLists()
 {
-    m_lastTen.setStringList(readStoredList(m_settings, QStringLiteral("Data")));
-    m_unread.setStringList(readStoredList(m_settings, QStringLiteral("DataUnread")));
+    reload();
     selectLast();
 }
 
 void MessageLists::MaintainLists()
 {
-    if (m_lastTen.rowCount() > kCapacity)
-        removeRow(m_lastTen, 0);
-    if (m_unread.rowCount() > kCapacity)
-        removeRow(m_unread, 0);
-    SaveLists();
+    reload();
     selectLast();
-}
-
-void MessageLists::SaveLists()
-{
-    SettingsStore::Batch batch(m_settings);
-    writeStoredList(m_settings, QStringLiteral("Data"), m_lastTen.stringList());
-    writeStoredList(m_settings, QStringLiteral("DataUnread"), m_unread.stringList());
 }
 
 void MessageLists::selectLast()
@@ -89,13 +105,31 @@ void MessageLists::selectLast()
 
 bool MessageLists::addRecording(const QString &recordFolder, const QString &name, bool unread, int line)
 {
-    if (name.isEmpty() || !QFile::exists(QDir(recordFolder).filePath(name)))
-        return false;
-    unread = unread || QFileInfo(name).fileName().startsWith(QLatin1Char('A'));
-    appendRow(unread ? m_unread : m_lastTen, name);
+    NewMessage message;
+    message.entry = name;
+    message.unread = unread;
+    message.line = line;
+    bool known = false;
+    return listRecording(recordFolder, message, &known).has_value() && !known;
+}
+
+std::optional<qint64> MessageLists::listRecording(const QString &recordFolder, NewMessage message, bool *alreadyKnown)
+{
+    const QString &name = message.entry;
+    if (message.path.isEmpty())
+        message.path = QDir(recordFolder).filePath(name);
+    if (name.isEmpty() || !QFile::exists(message.path))
+        return std::nullopt;
+    message.unread = message.unread || QFileInfo(name).fileName().startsWith(QLatin1Char('A'));
+    bool known = false;
+    const std::optional<qint64> id = m_store.addMessage(message, &known);
+    if (alreadyKnown)
+        *alreadyKnown = known;
+    if (!id || known)
+        return id;
     MaintainLists();
-    emit recordingListed(recordFolder, name, line);
-    return true;
+    emit recordingListed(recordFolder, name, message.line);
+    return id;
 }
 
 void MessageLists::lstLastTen_Click(int row)
@@ -122,39 +156,45 @@ void MessageLists::lstUnread_Click(int row)
 
 void MessageLists::mmuDelete_Click()
 {
-    if (m_selectedLastTen < 0 || m_selectedLastTen >= m_lastTen.rowCount())
+    const qint64 id = selectedId(false);
+    if (id == 0)
         return;
-    removeRow(m_lastTen, m_selectedLastTen);
     m_selectedLastTen = -1;
+    m_store.removeFromList(id);
     MaintainLists();
 }
 
 void MessageLists::mmuDelete1_Click()
 {
-    if (m_selectedUnread < 0 || m_selectedUnread >= m_unread.rowCount())
+    const qint64 id = selectedId(true);
+    if (id == 0)
         return;
-    removeRow(m_unread, m_selectedUnread);
     m_selectedUnread = -1;
+    m_store.removeFromList(id);
     MaintainLists();
 }
 
 void MessageLists::clearAll()
 {
-    m_lastTen.setStringList({});
-    m_unread.setStringList({});
     m_selectedLastTen = -1;
     m_selectedUnread = -1;
-    SaveLists();
+    m_store.replaceLists({}, {}, QString());
+    reload();
+}
+
+void MessageLists::restoreLists(const QStringList &lastTen, const QStringList &unread, const QString &recordFolder)
+{
+    m_store.replaceLists(lastTen, unread, recordFolder);
+    LoadMessageLists();
 }
 
 void MessageLists::markSelectedUnreadAsHeard()
 {
-    if (m_selectedUnread < 0 || m_selectedUnread >= m_unread.rowCount())
+    const qint64 id = selectedId(true);
+    if (id == 0)
         return;
-    const QString entry = m_unread.stringList().at(m_selectedUnread);
-    appendRow(m_lastTen, entry);
-    removeRow(m_unread, m_selectedUnread);
     m_selectedUnread = -1;
+    m_store.markRead(id);
     MaintainLists();
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "records/MessageStore.h"
+
 #include <QObject>
 #include <QStringListModel>
 
@@ -7,19 +9,20 @@
 
 namespace telvox {
 
-class SettingsStore;
-
 // The two recording lists of the main window: `lstLastTen` (recordings that need no
 // attention) and `lstUnread` (messages nobody has played yet), fifty entries each, newest at
-// the bottom, kept in the settings store under "Data" and "DataUnread" with the keys " 0" to
-// " 49". Also the current recording that the player opens, with its from-unread flag.
+// the bottom, kept in the message store. Also the current recording that the player opens,
+// with its from-unread flag. The models follow the store: a change made through the store by
+// anyone else (a web page, the telephone menu) shows at once.
 class MessageLists final : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int kCapacity = 50;
+    static constexpr int kCapacity = MessageStore::kListCapacity;
 
-    explicit MessageLists(SettingsStore &settings, QObject *parent = nullptr);
+    explicit MessageLists(MessageStore &store, QObject *parent = nullptr);
+
+    MessageStore &store() { return m_store; }
 
     QStringListModel &lastTen() { return m_lastTen; }
     QStringListModel &unread() { return m_unread; }
@@ -27,15 +30,18 @@ public:
     QStringList unreadEntries() const { return m_unread.stringList(); }
 
     void LoadMessageLists();
-    // Drops the oldest entry of a list above fifty, saves both lists, selects the last entries.
+    // Reads both lists back from the store and selects the last entries.
     void MaintainLists();
-    void SaveLists();
 
     // A finished recording: listed (unread when its file name begins with "A", or when
     // `unread`) when the file exists in `recordFolder`. `name` is a file name, or a whole
-    // path for a recording kept elsewhere. Returns whether it was listed. `line` is the line it
-    // came from (-1: unknown).
+    // path for a recording kept elsewhere. Returns whether it was listed now (a recording the
+    // store already holds is not listed again). `line` is the line it came from (-1: unknown).
     bool addRecording(const QString &recordFolder, const QString &name, bool unread = false, int line = -1);
+    // The same with everything known of the recording (`message.entry` is the name; its path,
+    // when empty, is taken from the folder). The id, or nothing when the file is missing or
+    // the store refused; `alreadyKnown` says whether the store held it before.
+    std::optional<qint64> listRecording(const QString &recordFolder, NewMessage message, bool *alreadyKnown = nullptr);
 
     // Selecting an entry, by click or by program: it becomes the current recording.
     void lstLastTen_Click(int row);
@@ -47,9 +53,10 @@ public:
     void mmuDelete_Click();
     void mmuDelete1_Click();
 
-    // Empties both lists and stores fifty empty values in "Data" and "DataUnread" (the
-    // recordings were moved away by a backup).
+    // Empties both lists (the recordings were moved away by a backup).
     void clearAll();
+    // Puts these entries (oldest first) back as the two lists (a backup's undo).
+    void restoreLists(const QStringList &lastTen, const QStringList &unread, const QString &recordFolder);
 
     // Played from the unread list: the selected unread entry moves to the bottom of lstLastTen.
     void markSelectedUnreadAsHeard();
@@ -68,10 +75,15 @@ signals:
 
 private:
     void selectLast();
+    // The models to the store's lists; a selected entry stays selected where it went.
+    void reload();
+    qint64 selectedId(bool unread) const;
 
-    SettingsStore &m_settings;
+    MessageStore &m_store;
     QStringListModel m_lastTen;
     QStringListModel m_unread;
+    QList<qint64> m_lastTenIds;
+    QList<qint64> m_unreadIds;
     int m_selectedLastTen = -1;
     int m_selectedUnread = -1;
     QString m_current;
@@ -81,10 +93,5 @@ private:
 // The caller's number in a caller-ID status line ("12:00:00 CallerID:5551234 ..."): the text
 // after "CallerID:" up to the next space, trimmed. Nothing when the line has no "CallerID".
 std::optional<QString> callerNumberFromStatusLine(const QString &line);
-
-// The entries of a stored list ("Data", "DataUnread"): the non-empty values of keys " 0" to
-// " 49" in order; writing stores all fifty keys, blank beyond the entries.
-QStringList readStoredList(const SettingsStore &settings, const QString &section);
-void writeStoredList(SettingsStore &settings, const QString &section, const QStringList &entries);
 
 } // namespace telvox

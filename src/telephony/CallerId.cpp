@@ -85,11 +85,11 @@ int TelephonyCore::OnCallerId(HCall call)
         m_watch.callerId(n, m_callerNumber == kUnknown ? QString() : m_callerNumber, row.callerName.trimmed(), false);
 
     {
-        SettingsStore::Batch batch(m_s.settings); // the number and the "Received" list in one write
+        SettingsStore::Batch batch(m_s.settings);
         m_s.settings.WriteSetting(QStringLiteral("Config"), QStringLiteral("Last_CallerID"), m_callerNumber);
         if (m_setDialOut)
             m_setDialOut(m_callerNumber);
-        AddReceivedCall(m_s.settings, m_callerNumber);
+        AddReceivedCall(m_s.store, m_callerNumber);
     }
 
     if (m_options.popCallId) {

@@ -50,7 +50,7 @@ bool Dialler::Dial(const QString &lineText, const QString &number)
     m_dialledLine = line;
     m_dialledNumber = trimmed;
     m_s.core.call(line).dialled(number);
-    AddMadeCall(m_s.settings, trimmed);
+    AddMadeCall(m_s.store, trimmed);
     m_s.status.AddStatus(QStringLiteral("Line") + lineText.trimmed() + QStringLiteral(" 正在拨号"));
     return true;
 }

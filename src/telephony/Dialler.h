@@ -9,6 +9,7 @@
 namespace telvox {
 
 class AudioActions;
+class MessageStore;
 class SettingsStore;
 class StatusLog;
 class TelephonyCore;
@@ -26,6 +27,7 @@ public:
         TelephonyCore &core;
         EventLoop &loop;
         SettingsStore &settings;
+        MessageStore &store; // the call records
         StatusLog &status;
         const Texts &texts;
         AudioActions &audio;
@@ -35,6 +37,8 @@ public:
     enum class Buttons { Ready, Calling };
 
     explicit Dialler(Services services);
+    // The call records the dialler adds to (the records window reads them).
+    const MessageStore &callRecords() const { return m_s.store; }
     ~Dialler();
 
     Dialler(const Dialler &) = delete;

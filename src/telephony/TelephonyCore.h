@@ -19,6 +19,7 @@ namespace telvox {
 class AudioActions;
 class CallBlockList;
 class EventLoop;
+class MessageStore;
 class StatusLog;
 class Texts;
 class UserPrompts;
@@ -29,6 +30,7 @@ struct TelephonyServices
     TelephonyService &service;
     EventLoop &loop;
     SettingsStore &settings;
+    MessageStore &store; // the call records
     const Texts &texts;
     StatusLog &status;
     UserPrompts &prompts;

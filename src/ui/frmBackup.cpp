@@ -233,10 +233,8 @@ int frmBackup::cmdUndo_Click()
         return 0;
     const int undone = m_transfer.undo(*m_last);
     if (m_last->move) {
-        SettingsStore::Batch batch(m_s.settings);
-        writeStoredList(m_s.settings, QStringLiteral("Data"), restoredList(m_lastTenBefore, m_s.lists.lastTenEntries()));
-        writeStoredList(m_s.settings, QStringLiteral("DataUnread"), restoredList(m_unreadBefore, m_s.lists.unreadEntries()));
-        m_s.lists.LoadMessageLists();
+        m_s.lists.restoreLists(restoredList(m_lastTenBefore, m_s.lists.lastTenEntries()),
+                               restoredList(m_unreadBefore, m_s.lists.unreadEntries()), m_s.recordingFolder);
     }
     m_last.reset();
     m_lastTenBefore.clear();

@@ -251,7 +251,7 @@ void frmDialOut::Combo1_LostFocus() { m_s.dialler.saveLine(m_combo1->currentText
 void frmDialOut::cmdRecords_Click()
 {
     // The phonebook lives in the program folder, beside the records of blocked calls.
-    frmDialRecords records(m_s.settings, m_s.texts, QFileInfo(m_s.phoneBookPath).path(), this);
+    frmDialRecords records(m_s.dialler.callRecords(), m_s.texts, QFileInfo(m_s.phoneBookPath).path(), this);
     m_s.modal.runModal(records);
     if (records.chosenNumber().isEmpty())
         return;

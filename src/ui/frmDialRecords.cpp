@@ -51,7 +51,7 @@ void fillCallList(QListWidget *list, const QStringList &numbers, const std::vect
 
 } // namespace
 
-frmDialRecords::frmDialRecords(const SettingsStore &settings, const Texts &texts, const QString &programFolder,
+frmDialRecords::frmDialRecords(const MessageStore &records, const Texts &texts, const QString &programFolder,
                                QWidget *parent)
     : QDialog(parent)
 {
@@ -99,8 +99,8 @@ frmDialRecords::frmDialRecords(const SettingsStore &settings, const Texts &texts
     connect(m_lstReceived, &QListWidget::itemDoubleClicked, cmdReceived, &QPushButton::click);
 
     const std::vector<phonebook::Entry> book = phonebook::listedEntries(QDir(programFolder).filePath(QStringLiteral("PhoneBook.txt")));
-    fillCallList(m_lstMade, readCallRecords(settings, QStringLiteral("Made")), book);
-    fillCallList(m_lstReceived, readCallRecords(settings, QStringLiteral("Received")), book);
+    fillCallList(m_lstMade, readCallRecords(records, QStringLiteral("Made")), book);
+    fillCallList(m_lstReceived, readCallRecords(records, QStringLiteral("Received")), book);
     fitOnScreen(*this);
 }
 

@@ -8,7 +8,7 @@ class QTreeWidget;
 
 namespace telvox {
 
-class SettingsStore;
+class MessageStore;
 class Texts;
 
 // "PhoneCalls": the last calls made and received, and the calls call blocking turned away
@@ -18,7 +18,7 @@ class frmDialRecords final : public QDialog
 {
     Q_OBJECT
 public:
-    frmDialRecords(const SettingsStore &settings, const Texts &texts, const QString &programFolder,
+    frmDialRecords(const MessageStore &records, const Texts &texts, const QString &programFolder,
                    QWidget *parent = nullptr);
 
     QListWidget *lstMade() const { return m_lstMade; }

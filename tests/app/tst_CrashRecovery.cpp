@@ -5,6 +5,7 @@
 // be written is said at the start.
 #include "ui/AppRig.h"
 #include "core/Settings.h"
+#include "records/MessageStore.h"
 #include "records/StatusLog.h"
 #include "support/FakeShell.h"
 #include "support/Files.h"
@@ -144,8 +145,10 @@ private slots:
         QVERIFY2(said.contains(QString::fromUtf8("已恢复 %1 的录音（5551234）").arg(when)),
                  qPrintable(said));
         // Nobody has heard a recovered call yet: the conversation is listed as unread.
-        QCOMPARE(SettingsStore(home.file("telvox.ini"), home.file("settings.txt")).ReadSetting("DataUnread", " 0"),
-                 files[0]);
+        const QList<StoredMessage> unread = MessageStore(home.file("messages.db")).messages(MessageStore::List::Unread);
+        QCOMPARE(unread.size(), 1);
+        QCOMPARE(unread[0].entry, files[0]);
+        QCOMPARE(unread[0].origin, MessageOrigin::Recovered);
         const qint64 size = QFileInfo(recordings + "/" + files[0]).size();
         qInfo("recorded %lld ms before SIGKILL; journal %lld bytes; recovered %lld bytes of audio (%lld ms)",
               recordedMs, captured, size - 44, (size - 44) / 16);

@@ -2,6 +2,7 @@
 // id, the block list and the lines, on the real call system.
 #include "app/WebAdapter.h"
 #include "records/CallBlockList.h"
+#include "records/MessageStore.h"
 #include "support/CallRig.h"
 #include "telephony/PhoneBookTable.h"
 
@@ -14,6 +15,15 @@ namespace {
 
 const QString kMessage = QStringLiteral("A2026-12-04~08-00-00~5551234.wav");
 const QString kConversation = QStringLiteral("M2026-12-04~07-00-00~5550000.wav");
+
+// The entries of one of the index's lists, oldest first, as the desktop and `telvox --list` read them.
+QStringList storedEntries(CallRig &rig, MessageStore::List list)
+{
+    QStringList out;
+    for (const StoredMessage &m : rig.system.messageStore().messages(list))
+        out << m.entry;
+    return out;
+}
 
 QStringList typesOf(const QSignalSpy &spy)
 {
@@ -66,14 +76,14 @@ private slots:
         events.clear();
         QVERIFY(adapter->setUnread(m.id, false));
         QVERIFY(rig.lists.unreadEntries().isEmpty());
-        QCOMPARE(readStoredList(rig.settings, "Data"), QStringList({kConversation, kMessage}));
+        QCOMPARE(storedEntries(rig, MessageStore::List::Recent), QStringList({kConversation, kMessage}));
         QTRY_VERIFY(typesOf(events).contains("messages"));
         QCOMPARE(typesOf(events), QStringList({"read", "messages"}));
         QCOMPARE(events.at(0).at(1).toJsonObject(), QJsonObject({{"id", m.id}, {"unread", false}}));
         QVERIFY(adapter->setUnread(m.id, false)); // already read: nothing to do
         QVERIFY(adapter->setUnread(m.id, true));
-        QCOMPARE(readStoredList(rig.settings, "DataUnread"), QStringList({kMessage}));
-        QCOMPARE(readStoredList(rig.settings, "Data"), QStringList({kConversation}));
+        QCOMPARE(storedEntries(rig, MessageStore::List::Unread), QStringList({kMessage}));
+        QCOMPARE(storedEntries(rig, MessageStore::List::Recent), QStringList({kConversation}));
         QVERIFY(!adapter->setUnread(12345, false));
 
         // A later run gives the same ids.

@@ -1,5 +1,6 @@
 // The audio engine on paced wave devices in virtual time: capture into the working file,
 // the recording written after the device closed, the lists, TrueSpeech, and the prompts.
+#include "audio/RecordingKeeper.h"
 #include "core/QtEventLoop.h"
 #include "support/AudioHarness.h"
 #include "support/WaveBytes.h"
@@ -65,8 +66,10 @@ private slots:
                 }
             }
             QByteArrayList files; // name, bytes, name, bytes...
-            for (const QString &name : QDir(h.dir.file("rec")).entryList(QDir::Files | QDir::Hidden))
-                files << name.toUtf8() << readAll(h.dir.file("rec/" + name));
+            for (const QString &name : QDir(h.dir.file("rec")).entryList(QDir::Files | QDir::Hidden)) {
+                if (name != RecordingKeeper::markerName())
+                    files << name.toUtf8() << readAll(h.dir.file("rec/" + name));
+            }
             return files;
         };
         const QByteArrayList pcm = record(OutputFormat::Pcm, false);

@@ -109,7 +109,7 @@ private slots:
         QCOMPARE(c.statusTexts().contains("电话被接听，录音开始"), !legal);
         const qint64 heard = qint64(c.exchange->heardSampleCount(0));
         QVERIFY2(legal ? heard > 8000 : heard < 8000, qPrintable(QString::number(heard)));
-        QCOMPARE(readCallRecords(c.settings, "Made"), QStringList{"5551234"});
+        QCOMPARE(readCallRecords(c.store, "Made"), QStringList{"5551234"});
         QCOMPARE(c.exchange->view(0).hCall, HCall(0));
     }
 };

@@ -13,11 +13,12 @@ namespace {
 struct Fixture : telvox::test::ProgramFolder
 {
     QString record(const QString &name) { return telvox::test::writeBytes(dir.file(name), "RIFF") ? name : QString(); }
-    QStringList stored(const char *section)
+    // A list as another process reading the index finds it.
+    QStringList stored(MessageStore::List list) const
     {
         QStringList values;
-        for (int i = 0; i < 50; ++i)
-            values << settings.ReadSetting(section, QString(" %1").arg(i), "<missing>");
+        for (const StoredMessage &m : MessageStore(dir.file("messages.db")).messages(list))
+            values << m.entry;
         return values;
     }
 };
@@ -42,10 +43,9 @@ private slots:
         QCOMPARE(f.lists.currentRecording(), QString("A2026-01-01~09-00-00~555.wav"));
         QVERIFY(f.lists.currentFromUnread());
         QVERIFY(!current.isEmpty());
-        QCOMPARE(f.settings.ReadSetting("Data", " 1"), QString("O2026-01-01~09-10-00~777.wav"));
-        QCOMPARE(f.settings.ReadSetting("DataUnread", " 0"), QString("A2026-01-01~09-00-00~555.wav"));
-        QCOMPARE(f.settings.ReadSetting("DataUnread", " 1", "<missing>"), QString()); // all fifty keys written
-        QVERIFY(!QFile::exists(f.dir.file("settings.txt"))); // neither list is journaled
+        QCOMPARE(f.stored(MessageStore::List::Recent), f.lists.lastTenEntries());
+        QCOMPARE(f.stored(MessageStore::List::Unread), f.lists.unreadEntries());
+        QVERIFY(!QFile::exists(f.dir.file("settings.txt"))); // the options file is not involved
     }
 
     void theFiftyFirstPushesTheOldestOut()
@@ -55,28 +55,38 @@ private slots:
             f.lists.addRecording(f.dir.path(), f.record(QString("M2026-01-01~09-%1-00.wav").arg(i, 2, 10, QChar('0'))));
         QCOMPARE(f.lists.lastTenEntries().size(), 50);
         QCOMPARE(f.lists.lastTenEntries().first(), QString("M2026-01-01~09-01-00.wav"));
-        const QStringList stored = f.stored("Data");
-        QVERIFY(!stored.contains(QString()) && !stored.contains("<missing>"));
-        QCOMPARE(stored.last(), QString("M2026-01-01~09-50-00.wav"));
+        QCOMPARE(f.stored(MessageStore::List::Recent), f.lists.lastTenEntries());
+        // Listing the same file again (a start after a kill) adds nothing.
+        QVERIFY(!f.lists.addRecording(f.dir.path(), "M2026-01-01~09-50-00.wav"));
+        QCOMPARE(f.lists.lastTenEntries().size(), 50);
     }
 
-    void gapsCloseUpOnLoadAndSave()
+    // A change made through the store (a web page, the telephone menu) reaches the models at
+    // once; the selected entry stays selected where it moved, a new unread one arrives as an
+    // inserted row (the tray announces it by that).
+    void changesThroughTheStoreShowInTheLists()
     {
         Fixture f;
-        f.settings.WriteSetting("Data", " 0", "M1.wav");
-        f.settings.WriteSetting("Data", " 5", "M2.wav");
-        f.settings.WriteSetting("Data", "7", "not a list key");
-        f.settings.WriteSetting("DataUnread", " 49", "A9.wav");
-        f.lists.LoadMessageLists();
-        QCOMPARE(f.lists.lastTenEntries(), QStringList({"M1.wav", "M2.wav"}));
-        QCOMPARE(f.lists.unreadEntries(), QStringList({"A9.wav"}));
-        QCOMPARE(f.lists.selectedLastTen(), 1);
-        QCOMPARE(f.lists.currentRecording(), QString("A9.wav"));
-        f.lists.MaintainLists();
-        QCOMPARE(f.settings.ReadSetting("Data", " 1"), QString("M2.wav"));
-        QCOMPARE(f.settings.ReadSetting("Data", " 5"), QString());
-        QCOMPARE(f.settings.ReadSetting("DataUnread", " 0"), QString("A9.wav"));
-        QCOMPARE(f.settings.ReadSetting("DataUnread", " 49"), QString());
+        f.lists.addRecording(f.dir.path(), f.record("A1.wav"));
+        f.lists.addRecording(f.dir.path(), f.record("A2.wav"));
+        f.lists.addRecording(f.dir.path(), f.record("M1.wav"));
+        f.lists.lstUnread_Click(1);
+        const qint64 a1 = f.store.messageAt(f.dir.file("A1.wav"))->id;
+        QVERIFY(f.store.markRead(a1));
+        QCOMPARE(f.lists.unreadEntries(), QStringList({"A2.wav"}));
+        QCOMPARE(f.lists.lastTenEntries(), QStringList({"M1.wav", "A1.wav"}));
+        QCOMPARE(f.lists.selectedUnread(), 0); // A2 is still the selected one
+        QSignalSpy inserted(&f.lists.unread(), &QAbstractItemModel::rowsInserted);
+        QSignalSpy reset(&f.lists.unread(), &QAbstractItemModel::modelReset);
+        QVERIFY(f.store.markUnread(a1));
+        QCOMPARE(f.lists.unreadEntries(), QStringList({"A2.wav", "A1.wav"}));
+        QCOMPARE(inserted.size(), 1);
+        QCOMPARE(reset.size(), 0);
+        // A second set of lists on the same store (the service's, the companion's) agrees.
+        MessageLists other(f.store);
+        other.LoadMessageLists();
+        QCOMPARE(other.unreadEntries(), f.lists.unreadEntries());
+        QCOMPARE(other.currentRecording(), QString("A1.wav"));
     }
 
     void deleteAndMarkAsHeard()
@@ -89,7 +99,7 @@ private slots:
         f.lists.markSelectedUnreadAsHeard();
         QCOMPARE(f.lists.unreadEntries(), QStringList({"A2.wav"}));
         QCOMPARE(f.lists.lastTenEntries(), QStringList({"M1.wav", "A1.wav"}));
-        QCOMPARE(f.settings.ReadSetting("Data", " 1"), QString("A1.wav"));
+        QCOMPARE(f.stored(MessageStore::List::Recent), QStringList({"M1.wav", "A1.wav"}));
 
         f.lists.lstLastTen_Click(0);
         QVERIFY(!f.lists.currentFromUnread());
@@ -99,7 +109,7 @@ private slots:
         f.lists.lstUnread_Click(0);
         f.lists.mmuDelete1_Click();
         QVERIFY(f.lists.unreadEntries().isEmpty());
-        QCOMPARE(f.stored("DataUnread"), QStringList(50, QString()));
+        QVERIFY(f.stored(MessageStore::List::Unread).isEmpty());
         f.lists.mmuDelete1_Click(); // nothing selected: nothing happens
         QCOMPARE(f.lists.lastTenEntries(), QStringList({"A1.wav"}));
     }

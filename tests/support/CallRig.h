@@ -179,6 +179,7 @@ struct CallRig : CallSystemHooks
     StatusListModel &statusList = system.statusList();
     MainTimers &timers = system.timers();
     MessageLists &lists = system.messageLists();
+    MessageStore &store = system.messageStore();
     TelephonyCore *core = nullptr;
     AudioStack *audio = nullptr;
     Dialler *dialler = nullptr;

@@ -35,7 +35,8 @@ struct ProgramFolder
     StatusLog status{loop, dir.file(QStringLiteral("LogFiles")), statusList};
     MainTimers timers{loop};
     ScriptedPrompts prompts;
-    MessageLists lists{settings};
+    MessageStore store{dir.file(MessageStore::defaultFileName())};
+    MessageLists lists{store};
 };
 
 } // namespace telvox::test

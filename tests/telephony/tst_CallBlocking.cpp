@@ -106,7 +106,7 @@ private slots:
         QVERIFY(r.core->popCount() == 0 && !r.core->popup().row(0).answerVisible);
         QVERIFY(!r.core->isBlockedCall(0));
         // (Caller ID that came before the offering was taken in before the block could be decided.)
-        QCOMPARE(readCallRecords(r.settings, "Received").isEmpty(), !before);
+        QCOMPARE(readCallRecords(r.store, "Received").isEmpty(), !before);
         QCOMPARE(QFile::exists(r.dir.file("callerid.txt")), before);
         const std::vector<BlockedCall> calls = readBlockedCalls(r.dir.path());
         QCOMPARE(int(calls.size()), 1);

@@ -4,6 +4,7 @@
 // refused for the built-in one.
 #include "core/TextFile.h"
 #include "core/WaveHeader.h"
+#include "records/CallRecords.h"
 #include "support/CallRig.h"
 #include "support/Files.h"
 
@@ -126,7 +127,7 @@ private slots:
         QCOMPARE(readAll(c.dir.file("callerid.txt")), (shown + "\r\n").toUtf8());
         QVERIFY(c.statusTexts().contains("CallerID:" + shown));
         QCOMPARE(c.settings.ReadSetting("Config", "Last_CallerID"), shown);
-        QCOMPARE(c.settings.ReadSetting("Received", " 1"), shown);
+        QCOMPARE(readCallRecords(c.store, "Received"), QStringList({shown}));
 
         // The day log: every line is one status line with its time stamp, none of them forged.
         const QStringList log = readLocalLines(c.dir.file("LogFiles/" + QDir(c.dir.file("LogFiles")).entryList(QDir::Files).value(0)));

@@ -72,7 +72,7 @@ private slots:
         QCOMPARE(r.f.slot(0).callerId, QString("~ 5551234 "));
         QVERIFY(r.f.slot(0).outgoing);
         QCOMPARE(r.f.statusTexts().last(), QString("Line0 正在拨号"));
-        QCOMPARE(readCallRecords(r.f.settings, "Made"), QStringList{"5551234"});
+        QCOMPARE(readCallRecords(r.f.store, "Made"), QStringList{"5551234"});
 
         // Closing the window while calling is refused; the caller-ID table is reloaded anyway.
         w->show();
@@ -119,7 +119,7 @@ private slots:
         r.f.loop.advance(100);
         w->cmdDial()->click();
         QVERIFY(w->cmdDial()->isEnabled());
-        QVERIFY(readCallRecords(r.f.settings, "Made").isEmpty());
+        QVERIFY(readCallRecords(r.f.store, "Made").isEmpty());
         QCOMPARE(r.f.prompts.shown.size(), 2);
     }
 
@@ -265,20 +265,17 @@ private slots:
     void recordsWindowDialsTheChosenNumber()
     {
         Rig r;
-        // The eleventh number drops the first; keys are " 1" (oldest) to " 10".
+        // The eleventh number drops the first; the window lists the oldest first.
         QStringList made;
         for (int i = 1; i <= 11; ++i)
-            AddMadeCall(r.f.settings, made.emplace_back(QString::number(100 + i)));
+            AddMadeCall(r.f.store, made.emplace_back(QString::number(100 + i)));
         made.removeFirst();
-        QCOMPARE(r.f.setting("Made", " 1"), QString("102"));
-        // A gap is filled before the list grows; the window lists the values in key order.
-        r.f.settings.WriteSetting("Received", " 1", "A");
-        r.f.settings.WriteSetting("Received", " 3", "C");
-        AddReceivedCall(r.f.settings, "UNKNOWN");
-        QCOMPARE(r.f.setting("Received", " 2"), QString("UNKNOWN"));
+        QCOMPARE(readCallRecords(r.f.store, "Made").first(), QString("102"));
+        for (const char *number : {"A", "UNKNOWN", "C"})
+            AddReceivedCall(r.f.store, number);
         // A number dialled again is listed once, where it was dialled last; a number of the
         // phonebook shows its name.
-        AddMadeCall(r.f.settings, "104");
+        AddMadeCall(r.f.store, "104");
         made.removeOne("104");
         made.removeFirst();
         made << "104";

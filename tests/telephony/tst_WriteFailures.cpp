@@ -31,7 +31,7 @@ private slots:
         const QString told = file + " cannot be written (Is a directory); caller IDs still reach the lists";
         QCOMPARE(r.statusTexts().count(told), 1);
         QCOMPARE(alarms, QStringList{told});
-        const QStringList received = readCallRecords(r.settings, "Received");
+        const QStringList received = readCallRecords(r.system.messageStore(), "Received");
         QVERIFY2(received.contains("5551001") && received.contains("5551002"), qPrintable(received.join(' ')));
 
         QVERIFY(QDir(file).removeRecursively());

@@ -121,14 +121,12 @@ private slots:
         QCOMPARE(filesIn(r.dir.file("rec")), QStringList({"notes.txt"}));
         QCOMPARE(filesIn(r.dir.file("target")).size(), 2);
         QVERIFY(r.lists.unreadEntries().isEmpty() && r.lists.lastTenEntries().isEmpty());
-        for (const char *section : {"Data", "DataUnread"}) {
-            for (int i = 0; i < 50; ++i)
-                QCOMPARE(r.settings.ReadSetting(section, " " + QString::number(i), "missing"), QString());
-        }
+        QVERIFY(r.store.messages(MessageStore::List::Recent).isEmpty());
+        QVERIFY(r.store.messages(MessageStore::List::Unread).isEmpty());
         QCOMPARE(w->cmdUndo_Click(), 2);
         QCOMPARE(filesIn(r.dir.file("rec")).size(), 3);
         QCOMPARE(r.lists.unreadEntries(), QStringList({"A2026-01-01~10-00-00.wav"}));
-        QCOMPARE(r.settings.ReadSetting("Data", " 0"), QString("M2026-01-01~11-00-00.WAV"));
+        QCOMPARE(r.store.messages(MessageStore::List::Recent).at(0).entry, QString("M2026-01-01~11-00-00.WAV"));
     }
 
     // Each existing target is asked about; undo removes only the files the backup created:

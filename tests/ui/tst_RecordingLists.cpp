@@ -39,7 +39,8 @@ struct Lists : MainWindowRig
 {
     explicit Lists(bool programTexts = false, int languageOffset = 0)
         : MainWindowRig(languageOffset)
-        , lists(settings)
+        , store(dir.file(MessageStore::defaultFileName()))
+        , lists(store)
         , binder({lists, *window, *timers.timPlayAll, prompts, statusList, mail, dir.path() + "/",
                   programTexts ? texts.get() : nullptr, dir.file("PhoneBook.txt")})
     {
@@ -67,6 +68,7 @@ struct Lists : MainWindowRig
     QString shownName() const { return child<QLabel>("lblFileName")->text(); }
     QAction *action(const char *name) const { return window->findChild<QAction *>(QString::fromLatin1(name)); }
 
+    MessageStore store;
     MessageLists lists;
     Mail mail;
     MessageListsBinder binder;
@@ -256,7 +258,7 @@ private slots:
         l.click("lstUnread", 0, true);
         l.loop.advance(100);
         QCOMPARE(l.column("lstLastTen"), QStringList({"A1.wav"}));
-        QCOMPARE(l.settings.ReadSetting("Data", " 0"), QString("A1.wav"));
+        QCOMPARE(MessageStore(l.dir.file("messages.db")).messages(MessageStore::List::Recent).at(0).entry, QString("A1.wav"));
         l.action("mmuPlayAll")->trigger();
         l.loop.advance(20000);
         QVERIFY(l.column("lstUnread").isEmpty());

@@ -18,7 +18,39 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <optional>
+
 namespace telvox {
+
+
+namespace {
+
+// The lists and call records live in the message index; a scenario still names them as the
+// options file of earlier versions did: "Data" / "DataUnread" with keys " 0" to " 49" and
+// "Made" / "Received" with keys " 1" (oldest) to " 10".
+std::optional<QString> indexedValue(const MessageStore &store, const QString &section, const QString &key)
+{
+    const bool list = section.compare(QLatin1String("Data"), Qt::CaseInsensitive) == 0
+                      || section.compare(QLatin1String("DataUnread"), Qt::CaseInsensitive) == 0;
+    const bool record = section.compare(QLatin1String("Made"), Qt::CaseInsensitive) == 0
+                        || section.compare(QLatin1String("Received"), Qt::CaseInsensitive) == 0;
+    if (!list && !record)
+        return std::nullopt;
+    bool number = false;
+    const int at = key.trimmed().toInt(&number) - (record ? 1 : 0);
+    QStringList values;
+    if (record) {
+        values = store.callRecords(section.at(0).toUpper() == QLatin1Char('M') ? QStringLiteral("Made")
+                                                                                  : QStringLiteral("Received"));
+    } else {
+        const bool unread = section.size() > 4;
+        for (const StoredMessage &m : store.messages(unread ? MessageStore::List::Unread : MessageStore::List::Recent))
+            values << m.entry;
+    }
+    return number && at >= 0 && at < values.size() ? values[at] : QString();
+}
+
+} // namespace
 
 namespace {
 
@@ -242,7 +274,8 @@ int ScenarioRunner::run()
             ok = !m_statusTexts.contains(e.a);
             break;
         case K::Setting:
-            found = settings.ReadSetting(e.a, e.b, QStringLiteral("<missing>"));
+            found = indexedValue(system.messageLists().store(), e.a, e.b)
+                        .value_or(settings.ReadSetting(e.a, e.b, QStringLiteral("<missing>")));
             ok = found == e.c;
             break;
         case K::Message:

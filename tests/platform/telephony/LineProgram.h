@@ -36,7 +36,7 @@ struct LineProgram
     template <class Backend> void start(Backend &backend)
     {
         core = std::make_unique<TelephonyCore>(
-            TelephonyServices{backend, loop, settings, texts, status, prompts, relay, dir.path()});
+            TelephonyServices{backend, loop, settings, store, texts, status, prompts, relay, dir.path()});
         core->setWindowChecks([] { return true; }, [] { return false; });
         audio = std::make_unique<AudioStack>(AudioStack::Services{loop, core->lineTable(), backend, lists, status, texts,
                                                                   prompts, timers, speaker, [] { return false; }, dir.path()});
@@ -70,7 +70,8 @@ struct LineProgram
     StatusLog status{loop, dir.file("LogFiles"), statusList};
     MainTimers timers{loop};
     ScriptedPrompts prompts;
-    MessageLists lists{settings};
+    MessageStore store{dir.file(MessageStore::defaultFileName())};
+    MessageLists lists{store};
     VirtualMediaDevice speaker{loop};
     AudioActionsRelay relay;
     std::unique_ptr<TelephonyCore> core;

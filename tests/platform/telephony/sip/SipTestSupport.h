@@ -73,7 +73,7 @@ struct BaresipCall
     quint16 listenPort = 0; // 0: any free port
     QString listenHost = QStringLiteral("127.0.0.1"); // another loopback address plays a stranger
     QString codecs = QStringLiteral("PCMU");          // what it offers and takes ("G722", "opus,G722")
-    QString certificate; // PEM key and certificate: it also listens for TLS, on listenPort + 1
+    QString certificate{}; // PEM key and certificate: it also listens for TLS, on listenPort + 1
 };
 
 // baresip on the loopback interface with a private configuration: its voice from a wave file

@@ -185,7 +185,7 @@ private slots:
                            freePort()};
         BaresipPeer peer(callee);
         QTest::qWait(700); // baresip binds its port
-        Dialler dialler(Dialler::Services{*s.core, s.loop, s.settings, s.status, s.texts, s.relay});
+        Dialler dialler(Dialler::Services{*s.core, s.loop, s.settings, s.store, s.status, s.texts, s.relay});
         QVERIFY(dialler.Dial(QStringLiteral("0"), QStringLiteral("bob@127.0.0.1:%1").arg(callee.listenPort)));
         QVERIFY2(waitFor([&] { return s.slot().recState != 0; }, 8000), qPrintable(s.statusText()));
         QCOMPARE(s.slot().mode, QStringLiteral("O"));
@@ -222,7 +222,7 @@ private slots:
             callee.certificate = calleeCertificate;
             BaresipPeer peer(callee);
             QTest::qWait(700); // baresip binds its ports
-            Dialler dialler(Dialler::Services{*s.core, s.loop, s.settings, s.status, s.texts, s.relay});
+            Dialler dialler(Dialler::Services{*s.core, s.loop, s.settings, s.store, s.status, s.texts, s.relay});
             QVERIFY(dialler.Dial(QStringLiteral("0"),
                                  QStringLiteral("sip:bob@127.0.0.1:%1;transport=tls").arg(callee.listenPort + 1)));
             const bool answered = waitFor([&] { return s.slot().recState == 1; }, 8000);
