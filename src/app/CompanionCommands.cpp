@@ -147,6 +147,7 @@ QStringList recordingListing(const AppPaths &paths, SettingsStore &settings, con
 std::unique_ptr<MessageStore> openMessageStore(const AppPaths &paths, SettingsStore &settings)
 {
     auto store = std::make_unique<MessageStore>(paths.file(MessageStore::defaultFileName()));
+    keepEarlierRecordingFolder(settings, paths.programFolder);
     store->migrateFromSettings(settings, recordingFolderOf(paths, settings));
     return store;
 }

@@ -138,6 +138,7 @@ TelvoxApplication::TelvoxApplication(AppPaths paths, EventLoop &loop, UserPrompt
 
 TelvoxApplication::~TelvoxApplication()
 {
+    m_home.reset(); // it reads the call system, which goes below
     m_splashTimer.reset();
     m_splash.reset();
     m_raiseListener.reset();

@@ -6,6 +6,7 @@
 #include "records/CallBlockList.h"
 #include "records/CallRecords.h"
 #include "records/MessageLists.h"
+#include "records/MessageStore.h"
 #include "telephony/PhoneBookTable.h"
 #include "telephony/TelephonyCore.h"
 
@@ -146,13 +147,13 @@ bool WebAdapter::setUnread(qint64 id, bool unread)
     MessageLists &lists = m_system.messageLists();
     if (!unread)
         return markRecordingRead(lists, found->entry);
-    // Back to the unread messages, at the bottom (newest) as the desktop's own move does.
-    lists.lastTen().removeRows(found->row, 1);
-    const int row = lists.unread().rowCount();
-    lists.unread().insertRows(row, 1);
-    lists.unread().setData(lists.unread().index(row), found->entry);
-    lists.MaintainLists();
-    return true;
+    // Back to the unread messages, at the bottom (newest), in the index the lists follow.
+    MessageStore &store = m_system.messageStore();
+    for (const StoredMessage &m : store.messages(MessageStore::List::Recent)) {
+        if (m.entry == found->entry)
+            return store.markUnread(m.id);
+    }
+    return false;
 }
 
 bool WebAdapter::remove(qint64 id)

@@ -1,6 +1,7 @@
 #include "core/AppPaths.h"
 
 #include "core/PrivateFiles.h"
+#include "core/Settings.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -23,6 +24,26 @@ QString recordingFolderFor(const QString &programFolder, const QString &saveFile
     if (saveFile.trimmed().isEmpty())
         return withSeparator(program.filePath(QStringLiteral("waveFiles")));
     return withSeparator(program.absoluteFilePath(saveFile));
+}
+
+bool keepEarlierRecordingFolder(SettingsStore &settings, const QString &programFolder)
+{
+    const QString config = QStringLiteral("Config");
+    const QDir program(programFolder);
+    if (programFolder.isEmpty() || !settings.ReadSetting(config, QStringLiteral("SaveFile")).trimmed().isEmpty()
+        || program.exists(QStringLiteral("waveFiles")))
+        return false;
+    for (const QString &section : {QStringLiteral("DataUnread"), QStringLiteral("Data")}) {
+        for (int k = 0; k < 50; ++k) {
+            const QString entry = settings.ReadSetting(section, QLatin1Char(' ') + QString::number(k));
+            if (entry.isEmpty() || entry.contains(QLatin1Char('/')) || isPromptFileName(entry)
+                || !QFileInfo(program.filePath(entry)).isFile())
+                continue;
+            settings.WriteSetting(config, QStringLiteral("SaveFile"), withSeparator(program.absolutePath()));
+            return true;
+        }
+    }
+    return false;
 }
 
 bool isPromptFileName(const QString &fileName)

@@ -38,6 +38,14 @@ QString withSeparator(QString path);
 // program folder while none is stored. Never the program folder itself, where the prompts are.
 QString recordingFolderFor(const QString &programFolder, const QString &saveFile);
 
+class SettingsStore;
+
+// An earlier version that was never given a folder kept its recordings in the program folder
+// itself. When the options still list such a recording there (and no "waveFiles/" exists yet),
+// the program folder is stored as the chosen folder, so an upgrade leaves every message listed
+// where it lies. Returns whether it stored it.
+bool keepEarlierRecordingFolder(SettingsStore &settings, const QString &programFolder);
+
 // True for the name of a prompt the program plays to callers ("greeting.wav", "legal.wav",
 // "blocked.wav", "01.wav" to "04.wav", in any case): such files are never recordings.
 bool isPromptFileName(const QString &fileName);

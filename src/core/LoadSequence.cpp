@@ -106,6 +106,7 @@ LoadResult runLoadSequence(const AppPaths &paths, SettingsStore &settings, Event
     }
     const std::array<QString, 4> deviceNames = hooks.loadSetupHidden();         // 17
     hooks.OpenLines();                                                           // 18
+    keepEarlierRecordingFolder(settings, paths.programFolder);
     const QString saveFile = settings.ReadSetting(config, QStringLiteral("SaveFile")); // 19
     // A relative folder (a hand-edited store) is taken inside the program folder, never in
     // whatever folder the program happened to be started from.

@@ -133,6 +133,7 @@ frmGreeting::frmGreeting(Services services, const QString &promptName, QWidget *
     m_barLevel->setValue(0);
     m_barLevel->setTextVisible(false);
     m_barLevel->setToolTip(m_s.texts.LoadText(kLevelTip));
+    m_barLevel->setAccessibleName(m_s.texts.LoadText(kLevelTip));
     progress->addWidget(m_lblElapsed);
     progress->addWidget(m_barLevel, 1);
     root->addLayout(progress);

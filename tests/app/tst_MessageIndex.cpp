@@ -81,7 +81,7 @@ private slots:
                 ::kill(child, SIGKILL);
         });
         QStringList recorded;
-        QTRY_VERIFY_WITH_TIMEOUT(!(recorded = QDir(home.path()).entryList({"A*~5551234.wav"}, QDir::Files)).isEmpty(),
+        QTRY_VERIFY_WITH_TIMEOUT(!(recorded = QDir(home.file("waveFiles")).entryList({"A*~5551234.wav"}, QDir::Files)).isEmpty(),
                                  60000);
         const pid_t telvox = childOf(service.processId());
         QVERIFY(telvox > 0);
@@ -91,7 +91,7 @@ private slots:
 
         // The next starts list it, once, and say so once.
         const QString said = runTelvox(home, {"--echo-status", "--quit-after", "300"}, &code);
-        QVERIFY2(said.contains("recording " + recorded[0] + " found in " + home.path()), qPrintable(said));
+        QVERIFY2(said.contains("recording " + recorded[0] + " found in " + home.file("waveFiles")), qPrintable(said));
         runTelvox(home, {"--echo-status", "--quit-after", "300"}, &code);
         QByteArray log;
         for (const QString &day : QDir(home.file("LogFiles")).entryList({"*.txt"}, QDir::Files))

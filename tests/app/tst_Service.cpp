@@ -159,7 +159,9 @@ private slots:
         if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
             QSKIP("no sound server (scripts/test starts one)");
         ScratchDir home;
-        QVERIFY(writeTestWave(home.file("one.wav"), 1000));
+        // A recording of the default recordings folder, named as the lists name it.
+        QVERIFY(QDir().mkpath(home.file("waveFiles")));
+        QVERIFY(writeTestWave(home.file("waveFiles/one.wav"), 1000));
         QElapsedTimer clock;
         clock.start();
         int code = 0;

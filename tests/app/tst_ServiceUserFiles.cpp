@@ -96,9 +96,9 @@ private slots:
         QTest::qWait(2000); // two seconds of the message
         stop(service);
         out += QString::fromUtf8(service.readAllStandardOutput());
-        const QString files = QDir(home.path()).entryList(QDir::Files).join(' ');
-        QVERIFY2(!QDir(home.path()).entryList({"A*~5551234.wav"}, QDir::Files).isEmpty(), qPrintable(files + "\n" + out));
-        QVERIFY(QDir(home.path()).entryList({"*5559999*.wav"}, QDir::Files).isEmpty());
+        const QString files = QDir(home.file("waveFiles")).entryList(QDir::Files).join(' ');
+        QVERIFY2(!QDir(home.file("waveFiles")).entryList({"A*~5551234.wav"}, QDir::Files).isEmpty(), qPrintable(files + "\n" + out));
+        QVERIFY(QDir(home.file("waveFiles")).entryList({"*5559999*.wav"}, QDir::Files).isEmpty());
     }
 
     // A damaged options file: put aside and the last good copy restored, with a status line

@@ -43,6 +43,7 @@ private slots:
     void messagesMoveBetweenTheListsByStableIds()
     {
         CallRig rig;
+        rig.settings.WriteSetting("Config", "SaveFile", rig.dir.path() + "/"); // the recordings lie in the rig's folder
         QVERIFY(phonebook::rewrite(rig.dir.file("PhoneBook.txt"), {"Ann"}, {"5551234"}));
         QVERIFY(writeSilentPrompt(rig.dir.file(kMessage), 3000));
         QVERIFY(writeSilentPrompt(rig.dir.file(kConversation), 1000));
@@ -106,6 +107,7 @@ private slots:
     void pagesAreNewestFirst()
     {
         CallRig rig;
+        rig.settings.WriteSetting("Config", "SaveFile", rig.dir.path() + "/"); // the recordings lie in the rig's folder
         for (int i = 0; i < 5; ++i) {
             const QString name = QStringLiteral("A2026-12-04~08-00-0%1~555000%1.wav").arg(i);
             QVERIFY(writeSilentPrompt(rig.dir.file(name), 100));
@@ -124,6 +126,7 @@ private slots:
     void audioOnlyForListedFiles()
     {
         CallRig rig;
+        rig.settings.WriteSetting("Config", "SaveFile", rig.dir.path() + "/"); // the recordings lie in the rig's folder
         const QString name = QStringLiteral("A2026-12-04~08-00-00~1.wav");
         QVERIFY(writeSilentPrompt(rig.dir.file(name), 100));
         QVERIFY(rig.lists.addRecording(rig.dir.path(), name));
@@ -139,6 +142,7 @@ private slots:
     void numberListsReachCallScreening()
     {
         CallRig rig;
+        rig.settings.WriteSetting("Config", "SaveFile", rig.dir.path() + "/"); // the recordings lie in the rig's folder
         WebAdapter adapter(rig.system);
         QSignalSpy events(&adapter, &WebBackend::changed);
         QString error;
@@ -156,6 +160,7 @@ private slots:
     void linesAndTheirChanges()
     {
         CallRig rig;
+        rig.settings.WriteSetting("Config", "SaveFile", rig.dir.path() + "/"); // the recordings lie in the rig's folder
         WebAdapter adapter(rig.system);
         const QList<WebLine> lines = adapter.lines();
         QCOMPARE(lines.size(), 4);

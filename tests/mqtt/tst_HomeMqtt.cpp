@@ -115,7 +115,7 @@ private slots:
         QVERIFY(QDateTime::fromString(call.value("time").toString(), Qt::ISODate).isValid());
 
         // The message: the recording's name, its length, the web interface's link.
-        const QStringList recordings = QDir(home.path()).entryList({"A*~5551234.wav"}, QDir::Files);
+        const QStringList recordings = QDir(home.file("waveFiles")).entryList({"A*~5551234.wav"}, QDir::Files);
         QCOMPARE(recordings.size(), 1);
         const QJsonObject message = json(watch.on("telvox/message").first());
         QCOMPARE(message.value("id").toString(), recordings[0]);
@@ -157,7 +157,8 @@ private slots:
         QVERIFY(broker.start());
         ScratchDir home;
         const QString message = "A2026-03-02~09-15-00~5550000.wav";
-        QVERIFY(writeTestWave(home.file(message), 1000));
+        QVERIFY(QDir().mkpath(home.file("waveFiles")));
+        QVERIFY(writeTestWave(home.file("waveFiles/" + message), 1000));
         presetSettings(home.path(), {{"Config/Language", "0"}, {"Config/Line0", "1"}, {"VoiceModem/Probe", "0"},
                                      {"DataUnread/ 0", message}, {"MQTT/Broker", broker.address()},
                                      {"MQTT/AcceptCommands", "1"}, {"MQTT/RetrySeconds", "1"}});

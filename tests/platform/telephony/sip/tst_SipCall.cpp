@@ -341,11 +341,11 @@ private slots:
         const auto hungUp = companion({"--hangup", "0"});
         QVERIFY2(hungUp.first == 0, qPrintable(hungUp.second));
         QStringList files;
-        QVERIFY(waitFor([&] { return !(files = QDir(home.path()).entryList({"O*.wav"}, QDir::Files)).isEmpty(); }, 15000));
+        QVERIFY(waitFor([&] { return !(files = QDir(home.file("waveFiles")).entryList({"O*.wav"}, QDir::Files)).isEmpty(); }, 15000));
         QVERIFY2(files.size() == 1, qPrintable(files.join(',')));
         service.terminate();
         QVERIFY(service.waitForFinished(20000) && service.exitCode() == 0);
-        QVERIFY(readLineWav(home.file(files[0]).toStdString()).size() > 8000 * 2);
+        QVERIFY(readLineWav(home.file("waveFiles/" + files[0]).toStdString()).size() > 8000 * 2);
     }
 };
 
