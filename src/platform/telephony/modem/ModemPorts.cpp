@@ -44,11 +44,17 @@ bool lockedByAnotherProgram(const QString &path)
     return false;
 }
 
-// Sends one command and collects the reply lines until OK or ERROR.
-QList<QByteArray> ask(QSerialPort &port, const QByteArray &command, int timeoutMs, bool *ok)
+// Sends one command and collects the reply lines until OK or ERROR; `received`, when given,
+// counts every byte that came meanwhile (a modem streaming voice data answers with a flood).
+// With echo on (the modems' default) the reply starts after this command's own echo, so a
+// late answer to an earlier command is not taken for this one's.
+QList<QByteArray> ask(QSerialPort &port, const QByteArray &command, int timeoutMs, bool *ok,
+                      qsizetype *received = nullptr)
 {
     *ok = false;
-    port.readAll();
+    const QByteArray stale = port.readAll();
+    if (received)
+        *received += stale.size();
     port.write(command + '\r');
     port.waitForBytesWritten(timeoutMs);
     QByteArray buffer;
@@ -57,9 +63,14 @@ QList<QByteArray> ask(QSerialPort &port, const QByteArray &command, int timeoutM
     while (clock.elapsed() < timeoutMs) {
         if (!port.waitForReadyRead(static_cast<int>(std::max<qint64>(1, timeoutMs - clock.elapsed()))))
             continue;
-        buffer += port.readAll();
+        const QByteArray more = port.readAll();
+        if (received)
+            *received += more.size();
+        buffer += more;
+        const qsizetype echo = buffer.lastIndexOf(command + '\r');
+        const QByteArray reply = echo >= 0 ? buffer.mid(echo + command.size() + 1) : buffer;
         QList<QByteArray> lines;
-        for (const QByteArray &l : buffer.split('\n')) {
+        for (const QByteArray &l : reply.split('\n')) {
             const QByteArray t = l.trimmed();
             if (!t.isEmpty() && !t.startsWith("AT"))
                 lines << t;
@@ -233,10 +244,11 @@ ProbeResult probePort(const QString &path, int speed, int timeoutMs)
     port.setBaudRate(speed);
     port.setFlowControl(QSerialPort::NoFlowControl);
     bool ok = false;
-    const QByteArray before = port.readAll(); // whatever the modem was sending already
-    ask(port, "AT", timeoutMs, &ok);
+    // Whatever the modem sends before it answers (already waiting, or during the first
+    // command) tells a stray result line from a voice stream left running.
+    qsizetype evidence = 0;
+    ask(port, "AT", timeoutMs, &ok, &evidence);
     if (!ok) {
-        qsizetype evidence = before.size();
         ok = bringBack(port, timeoutMs, evidence);
         // More than a stray result line: it was streaming voice data.
         if (ok)
@@ -246,9 +258,13 @@ ProbeResult probePort(const QString &path, int speed, int timeoutMs)
     if (ok) {
         const QList<QByteArray> classes = ask(port, "AT+FCLASS=?", timeoutMs, &ok);
         result.voice = ok && parseClasses(classes).contains(QStringLiteral("8"));
-        const QList<QByteArray> id = ask(port, "ATI3", timeoutMs, &ok);
-        if (ok && !id.isEmpty())
-            result.identity = id.front();
+        // The name is only shown to the user, so a modem slow to answer it once is asked again
+        // and given longer.
+        for (int attempt = 1; attempt <= 2 && result.identity.isEmpty(); ++attempt) {
+            const QList<QByteArray> id = ask(port, "ATI3", timeoutMs * attempt * 2 - timeoutMs, &ok);
+            if (ok && !id.isEmpty())
+                result.identity = id.front();
+        }
     }
     port.close();
     return result;
