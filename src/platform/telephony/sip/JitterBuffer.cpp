@@ -95,8 +95,11 @@ void JitterBuffer::put(std::uint32_t timestamp, std::span<const std::int16_t> sa
     }
     if (ahead(m_highest, timestamp + count) > 0)
         m_highest = timestamp + count;
-    // The sender runs ahead of the reader: keep the delay bounded.
-    if (depthLocked() > m_max) {
+    // Nobody reads (no recording yet), or the reader stalls long: the ring must not wrap onto
+    // what waits. A reader that stalls for less than half the ring catches up and loses nothing
+    // (its next read takes everything due); a sender running ahead is held to the delay by
+    // read().
+    if (depthLocked() > std::max(m_max, kSize / 2)) {
         const std::uint32_t newPos = m_highest - m_delay;
         for (std::uint32_t ts = m_readPos; ts != newPos; ++ts)
             m_filled[ts & (kSize - 1)] = 0;
@@ -112,9 +115,11 @@ void JitterBuffer::read(std::span<std::int16_t> out)
         std::fill(out.begin(), out.end(), std::int16_t{0});
         return;
     }
-    // Latency built up while nobody read (before the recording started) or in a burst of
-    // packets is given up at once: keep the delay near the target.
-    if (m_stretch == 0 && depthLocked() > m_delay + kSlack) {
+    // Latency built up while nobody read (before the recording started), in a burst of packets
+    // or by a sender whose clock runs ahead is given up at once: keep the delay near the
+    // target. What this read takes is not latency: a reader catching up after a stall of its
+    // own (the wave device's tick came late) asks for all it missed in one read.
+    if (m_stretch == 0 && depthLocked() > m_delay + kSlack + static_cast<std::uint32_t>(out.size())) {
         const std::uint32_t newPos = m_highest - m_delay;
         for (std::uint32_t ts = m_readPos; ts != newPos; ++ts)
             m_filled[ts & (kSize - 1)] = 0;

@@ -14,8 +14,9 @@ namespace telvox::sip {
 // lateness (concealed too, so without a gap) so that the next stall of the same length costs
 // nothing; it grows up to `maxDelay` less a packet. Reading
 // starts `targetDelay` samples behind the first packet, which absorbs the network's jitter;
-// when the sender's clock runs ahead so that more than `maxDelay` samples wait, the reader
-// skips forward to the target again, and a packet far outside the window (a new stream, a
+// when more waits than the delay, some slack and what the read takes (the sender's clock runs
+// ahead, or nobody read for a while), the reader skips forward to the delay again (a reader
+// catching up after its own stall loses nothing up to half the ring, about half a second), and a packet far outside the window (a new stream, a
 // timestamp jump) starts the timeline afresh. put() runs on the stack's thread, read() on the
 // audio thread: one mutex guards both.
 class JitterBuffer
