@@ -29,6 +29,7 @@ inline constexpr int kAnsweredElsewhere = 1976;  // %1 line
 inline constexpr int kRefusedStranger = 1977;    // %1 line, %2 caller, %3 the sender's address
 inline constexpr int kRefusedBusy = 1978;        // %1 line, %2 caller, %3 the sender's address
 inline constexpr int kStrangerMedia = 1979;      // %1 line, %2 packets, %3 the sender's address
+inline constexpr int kCertificateRefused = 1462; // %1 line, %2 registrar, %3 OpenSSL's reason
 // The SIP module (SipModule.h) could not be used:
 inline constexpr int kModuleMissing = 1241;    // %1 where it should be
 inline constexpr int kModuleUnloadable = 1242; // %1 its file, %2 the loader's reason

@@ -44,7 +44,12 @@ void onRegistration(int err, const sip_msg *msg, void *arg)
     if (!err && msg && msg->scode < 200)
         return; // provisional
     e.kind = StackEvent::Kind::RegistrationFailed;
-    if (err) {
+    if (err && !l.certificateRefused.isEmpty()) {
+        // The connection to the registrar (or proxy) went because its certificate failed our
+        // check: a different name, an authority we do not trust, an expired certificate.
+        e.certificate = true;
+        e.reason = l.certificateRefused;
+    } else if (err) {
         e.reason = QString::fromLocal8Bit(std::strerror(err));
     } else if (msg) {
         e.code = msg->scode;
@@ -62,6 +67,7 @@ void onRegistration(int err, const sip_msg *msg, void *arg)
 void startRegistration(LineCtx &l)
 {
     l.reg = static_cast<sipreg *>(mem_deref(l.reg));
+    l.certificateRefused.clear();
     const std::string transport = transportParam(l.setup);
     const std::string registrar = "sip:" + text(l.setup.registrar) + transport;
     const std::string aor = "sip:" + text(l.setup.user) + "@" + text(l.setup.registrar.section(QLatin1Char(':'), 0, 0));

@@ -31,6 +31,7 @@ void resetStats(LineCtx &l)
     const std::uint16_t port = l.stats.rtpPort;
     l.stats = {};
     l.stats.rtpPort = port;
+    l.stats.encrypted = l.secure; // a call offered to us may have agreed on keys already
 }
 
 bool sameHost(const sa &a, const sa &b) { return sa_cmp(&a, &b, SA_ADDR); }
@@ -174,6 +175,26 @@ QString listenAddress(LineCtx &line, bool &needsDns)
     return {};
 }
 
+// Where a line's TLS context keeps its line, for the certificate check below.
+int lineIndexOfContext()
+{
+    static const int index = SSL_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+    return index;
+}
+
+// OpenSSL's verdict on each certificate of the far end's chain; a refusal is kept so that the
+// failed registration can say why (libre reports only that the connection went).
+int onVerify(int ok, X509_STORE_CTX *store)
+{
+    if (ok)
+        return ok;
+    const auto *ssl = static_cast<const SSL *>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+    auto *line = ssl ? static_cast<LineCtx *>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), lineIndexOfContext())) : nullptr;
+    if (line)
+        line->certificateRefused = QString::fromLatin1(X509_verify_cert_error_string(X509_STORE_CTX_get_error(store)));
+    return ok;
+}
+
 // The line's transport: UDP, TCP, or TLS (with the line's certificate, which a listening
 // address needs; an account line reaching its registrar needs none).
 int addTransport(LineCtx &line)
@@ -195,7 +216,8 @@ int addTransport(LineCtx &line)
         SSL_CTX *ctx = tls_openssl_context(line.tlsContext);
         if (line.setup.caFile.isEmpty() && SSL_CTX_set_default_verify_paths(ctx) != 1)
             err = EINVAL;
-        SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+        (void)SSL_CTX_set_ex_data(ctx, lineIndexOfContext(), &line);
+        SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, onVerify);
         const QString server = line.setup.outboundProxy.isEmpty() ? line.setup.registrar : line.setup.outboundProxy;
         QString host = server.trimmed();
         if (host.startsWith(QLatin1Char('[')))

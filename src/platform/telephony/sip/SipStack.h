@@ -73,6 +73,7 @@ struct StackEvent
     bool earlyMedia = false; // Progress: the far end's audio flows before its answer
     int code = 0;          // Ended: the SIP status or error number behind it, when known
     QString reason;        // RegistrationFailed: the registrar's reason phrase or the error
+    bool certificate = false; // RegistrationFailed: the TLS peer's certificate was refused (`reason` why)
 };
 
 // The audio of one line between the stack's thread and the wave devices: what the far end

@@ -30,6 +30,7 @@ struct LineCtx
     sipsess_sock *sock = nullptr;
     sipreg *reg = nullptr;
     tls *tlsContext = nullptr;
+    QString certificateRefused; // why OpenSSL last refused the far end's certificate
     tmr regRetry{};
     sa laddr{};
     std::string contact;

@@ -41,8 +41,10 @@ void SipTelephony::registrationNews(Line &l, const StackEvent &event)
     if (l.reg == Line::Reg::Failing && l.lastFailure == event.reason)
         return;
     // No answer at all (code 0) after a working registration: the network went away.
-    tell(event.code == 0 && l.reg == Line::Reg::Registered ? notice::kNetworkLost : notice::kRegistrationFailed, l,
-         event.reason);
+    tell(event.certificate                                   ? notice::kCertificateRefused
+         : event.code == 0 && l.reg == Line::Reg::Registered ? notice::kNetworkLost
+                                                             : notice::kRegistrationFailed,
+         l, event.reason);
     l.reg = Line::Reg::Failing;
     l.lastFailure = event.reason;
 }

@@ -1,16 +1,22 @@
 // A SIP line facing a misbehaving network, over loopback sockets in real time: messages that
-// do not parse, an offer without a usable codec, a flood of INVITEs, and RTP from addresses
-// other than the caller's. Answered or ignored per the RFCs; never a crash, never a second call.
+// do not parse, an offer without a usable codec, a flood of INVITEs, RTP from addresses other
+// than the caller's, and a TLS registrar whose certificate names another host. Answered or
+// ignored per the RFCs; never a crash, never a second call, never a registration elsewhere.
 #include "SipTestSupport.h"
 #include "core/QtEventLoop.h"
+#include "core/Texts.h"
 #include "platform/telephony/sip/SipTelephony.h"
 #include "support/LineEvents.h"
 
 #include <QNetworkDatagram>
+#include <QSslKey>
+#include <QSslSocket>
+#include <QTcpServer>
 #include <QtEndian>
 #include <QRegularExpression>
 #include <QTest>
 
+#include <map>
 #include <random>
 
 using namespace telvox;
@@ -75,6 +81,69 @@ QByteArray rtpPacket(std::uint16_t seq, std::uint32_t ts, char value)
     qToBigEndian(ts, p.data() + 4);
     return p;
 }
+
+// A key and a self-signed certificate for `altName` ("IP:127.0.0.1", "DNS:sip.example"),
+// made by openssl in `dir` (key.pem, cert.pem).
+void makeServerCertificate(const ScratchDir &dir, const QString &altName)
+{
+    QProcess openssl;
+    openssl.start("openssl", {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-days",
+                              "1", "-subj", "/CN=" + altName.section(':', 1), "-addext", "subjectAltName=" + altName,
+                              "-keyout", dir.file("key.pem"), "-out", dir.file("cert.pem")});
+    QVERIFY(openssl.waitForFinished(30000) && openssl.exitCode() == 0);
+}
+
+// A registrar over TLS on 127.0.0.1 (Qt's TLS server, the certificate given): every REGISTER
+// it reads is accepted with 200 OK for ten seconds.
+class TlsRegistrar : public QTcpServer
+{
+public:
+    explicit TlsRegistrar(const ScratchDir &keys)
+        : m_key(readAll(keys.file("key.pem")), QSsl::Ec)
+        , m_certificate(readAll(keys.file("cert.pem")))
+    {
+        listen(QHostAddress::LocalHost, 0);
+    }
+    int registrations() const { return m_registrations; }
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto *socket = new QSslSocket(this);
+        socket->setSocketDescriptor(descriptor);
+        socket->setPrivateKey(m_key);
+        socket->setLocalCertificate(m_certificate);
+        connect(socket, &QSslSocket::readyRead, socket, [this, socket] { answer(*socket); });
+        socket->startServerEncryption();
+    }
+
+private:
+    void answer(QSslSocket &socket)
+    {
+        QByteArray &pending = m_pending[&socket];
+        pending += socket.readAll();
+        for (qsizetype end; (end = pending.indexOf("\r\n\r\n")) >= 0; pending.remove(0, end + 4)) {
+            QByteArray reply = "SIP/2.0 200 OK\r\n";
+            const QList<QByteArray> lines = pending.left(end).split('\n');
+            if (!lines.first().startsWith("REGISTER "))
+                continue;
+            for (const QByteArray &line : lines) {
+                const QByteArray name = line.left(line.indexOf(':')).trimmed().toLower();
+                if (name == "via" || name == "from" || name == "call-id" || name == "cseq" || name == "contact")
+                    reply += line.trimmed() + "\r\n";
+                else if (name == "to")
+                    reply += line.trimmed() + ";tag=registrar\r\n";
+            }
+            socket.write(reply + "Expires: 10\r\nContent-Length: 0\r\n\r\n");
+            ++m_registrations;
+        }
+    }
+
+    QSslKey m_key;
+    QSslCertificate m_certificate;
+    std::map<QSslSocket *, QByteArray> m_pending;
+    int m_registrations = 0;
+};
 
 } // namespace
 
@@ -144,6 +213,45 @@ private slots:
         l.service->stack().media(0).readFromLine(heard);
         QVERIFY(std::all_of(heard.begin(), heard.end(), [](std::int16_t v) { return std::abs(v) < 100; }));
         QVERIFY(l.service->lineDrop(calls.front()) > 0);
+    }
+
+    // An account line over TLS trusts the registrar's certificate (its CA file holds it) only
+    // when it names the registrar: one for another host is refused before any REGISTER is
+    // sent, and the status line says why; one for 127.0.0.1 is taken and the line registers.
+    void tlsRegistrarMustNameItself()
+    {
+        StringTable table;
+        table.loadBuiltIn();
+        const Texts texts{table, 0};
+        for (const QString altName : {"DNS:registrar.example", "IP:127.0.0.1"}) {
+            ScratchDir keys;
+            makeServerCertificate(keys, altName);
+            TlsRegistrar registrar(keys);
+            QVERIFY(registrar.isListening());
+            const QString where = QStringLiteral("127.0.0.1:%1").arg(registrar.serverPort());
+            SipLineConfig config;
+            config.setup.listenAddress = QStringLiteral("127.0.0.1:0");
+            config.setup.registrar = where;
+            config.setup.transport = QStringLiteral("tls");
+            config.setup.caFile = keys.file("cert.pem");
+            config.setup.expiresSeconds = 10;
+            config.setup.retrySeconds = 1;
+            QtEventLoop loop;
+            SipTelephony lines(loop, {config});
+            QStringList told;
+            lines.setStatusHandler([&](const SipNotice &n) { told << n.format(texts); });
+            QCOMPARE(lines.start(), QString());
+            QVERIFY2(waitFor([&] { return !told.isEmpty(); }, 8000), qPrintable(altName));
+            if (altName.startsWith("DNS")) {
+                QCOMPARE(told.first(), "Line0: the certificate of " + where + " was refused (IP address mismatch); not registered");
+                QTest::qWait(1500); // a retry, refused the same way, is not told again
+                QCOMPARE(told.size(), 1);
+                QCOMPARE(registrar.registrations(), 0);
+            } else {
+                QCOMPARE(told, QStringList{"Line0: registered at " + where});
+                QVERIFY(lines.registered(0) && registrar.registrations() >= 1);
+            }
+        }
     }
 };
 
