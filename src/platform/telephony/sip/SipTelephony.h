@@ -55,6 +55,8 @@ public:
     void setRefusedHandler(std::function<void(const QString &)> handler) { m_refused = std::move(handler); }
     // Whether line `index` is registered at its registrar now.
     bool registered(int index) const;
+    // Whether a caller on line `index` waits for the call flow to let go of the previous call.
+    bool callerWaiting(int index) const;
     // Line `index`'s registration for `telvox --status`: registered (and when it was last
     // refreshed), failing (and why), or under way; where a line without a registrar listens.
     QString registrationReport(int index, const Texts &texts) const;

@@ -83,4 +83,9 @@ bool SipTelephony::registered(int index) const
     return index >= 0 && index < lineCount() && m_lines[static_cast<std::size_t>(index)]->reg == Line::Reg::Registered;
 }
 
+bool SipTelephony::callerWaiting(int index) const
+{
+    return index >= 0 && index < lineCount() && m_lines[static_cast<std::size_t>(index)]->waiting.has_value();
+}
+
 } // namespace telvox::sip
