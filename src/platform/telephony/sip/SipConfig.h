@@ -28,8 +28,9 @@ namespace telvox::sip {
 //                       to listen for TLS callers; an account line reaching a registrar needs none)
 //   Line<n>CaFile       TLS: a PEM file of the certificate authorities trusted for the far end
 //   Line<n>Srtp         encrypted media (SRTP, keys in the session description): "off";
-//                       "offered" (default: taken when a caller offers it); "required" (our
-//                       calls offer it, calls without it are refused with 488)
+//                       "offered" (default: taken when a caller offers it; our calls offer
+//                       a key under RTP/AVP, plain if the far end takes none); "required"
+//                       (our calls use RTP/SAVP, calls without it are refused with 488)
 //   Line<n>Expires      registration interval in seconds (default 600)
 //   Line<n>RingCadence  ring on/off in milliseconds, "2000/4000" by default: one ring is
 //                       counted at the start of each period while the INVITE is unanswered

@@ -106,6 +106,8 @@ bool startEncryption(LineCtx &l, srtp_suite suite, const std::uint8_t *rxKey)
             != 0)
         return false;
     l.secure = true;
+    const std::lock_guard lock(l.impl->statsMutex);
+    l.stats.encrypted = true;
     return true;
 }
 
@@ -115,10 +117,12 @@ bool offersSrtp(const SipLineSetup &s) { return s.srtp == SipLineSetup::Srtp::Re
 
 void addOurCrypto(LineCtx &l)
 {
-    // Our key, the same for an offer and an answer; the attribute is set once we know the tag
-    // (an offer: 1; an answer: the tag of the far end's attribute taken).
+    // Our key, the same for an offer and an answer. An offer of ours carries it with tag 1:
+    // under the encrypted profile when the line requires SRTP, under the plain one when it
+    // merely takes SRTP (a far end without SRTP ignores the attribute and answers plain). An
+    // answer carries it with the tag of the far end's attribute, or not at all (see below).
     rand_bytes(l.srtpKey, kKeyAndSalt);
-    if (!offersSrtp(l.setup))
+    if (l.setup.srtp == SipLineSetup::Srtp::Off)
         return;
     (void)sdp_media_set_lattr(l.audio, true, "crypto", "1 %s inline:%s", kSuites[0].name,
                               base64(l.srtpKey, kKeyAndSalt).c_str());
@@ -133,7 +137,10 @@ bool negotiateCrypto(LineCtx &l, bool theirOffer)
     (void)sdp_media_rattr_apply(l.audio, "crypto", takeFirstUsable, &chosen);
     const bool wanted = l.setup.srtp != SipLineSetup::Srtp::Off;
     if (!chosen.suite || !wanted) {
-        // Plain RTP: only where the line allows it and the far end's profile is not a secure one.
+        // Plain RTP: only where the line allows it and the far end's profile is not a secure
+        // one; an answer of ours then says nothing of keys.
+        if (theirOffer)
+            sdp_media_del_lattr(l.audio, "crypto");
         return !secureProfile && l.setup.srtp != SipLineSetup::Srtp::Required;
     }
     if (theirOffer)

@@ -41,8 +41,9 @@ struct SipLineSetup
     // A line without a registrar: the hosts that may call it ("127.0.0.0/8 ::1 192.168.1.0/24").
     // Empty: loopback only. An account line takes calls from its registrar and proxy only.
     QString allowFrom;
-    // SRTP with keys in the session description (SDES): never; when the far end offers it (our
-    // own calls go out unencrypted); or always (our calls offer it, plain calls are refused).
+    // SRTP with keys in the session description (SDES): never; when the far end takes it (our
+    // offers carry a key under the plain profile, and a plain answer is taken); or always (our
+    // offers use the encrypted profile, plain calls are refused).
     enum class Srtp { Off, WhenOffered, Required };
     Srtp srtp = Srtp::WhenOffered;
 };
@@ -141,6 +142,7 @@ public:
     {
         std::uint64_t packetsIn = 0, packetsOut = 0, strangers = 0;
         std::uint16_t rtpPort = 0; // where this call's media is received
+        bool encrypted = false;    // SRTP both ways
     };
     CallStats stats(int line) const;
 

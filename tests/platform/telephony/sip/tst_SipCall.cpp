@@ -204,6 +204,40 @@ private slots:
             checkSameVoice(readLineWav(speechFile().toStdString()), s.recording(files[0]));
     }
 
+    // Our own calls offer SRTP as the line's option says: "offered" puts a key under the
+    // plain profile, and a far end that takes it encrypts, one that does not stays plain;
+    // "required" uses the encrypted profile, which a far end insisting on SRTP accepts. The
+    // recording is the called party's voice either way.
+    void dialledCallOffersSrtp_data()
+    {
+        QTest::addColumn<int>("option");
+        QTest::addColumn<QString>("calleeMedia");
+        QTest::addColumn<bool>("encrypted");
+        const int offered = int(sip::SipLineSetup::Srtp::WhenOffered);
+        QTest::newRow("offered, far end takes SRTP") << offered << ";mediaenc=srtp" << true;
+        QTest::newRow("offered, far end plain") << offered << "" << false;
+        QTest::newRow("required, far end insists") << int(sip::SipLineSetup::Srtp::Required) << ";mediaenc=srtp-mand" << true;
+    }
+    void dialledCallOffersSrtp()
+    {
+        QFETCH(int, option);
+        QFETCH(QString, calleeMedia);
+        QFETCH(bool, encrypted);
+        sip::SipLineSetup setup = loopbackLine();
+        setup.srtp = sip::SipLineSetup::Srtp(option);
+        System s(2, setup);
+        QVERIFY2(s.startFailure.isEmpty(), qPrintable(s.startFailure));
+        BaresipCall callee{{}, speechFile(), "<sip:bob@127.0.0.1>", ";regint=0" + calleeMedia, "auto", 10, freePort()};
+        BaresipPeer peer(callee);
+        QTest::qWait(700); // baresip binds its port
+        Dialler dialler(Dialler::Services{*s.core, s.loop, s.settings, s.store, s.status, s.texts, s.relay});
+        QVERIFY(dialler.Dial(QStringLiteral("0"), QStringLiteral("bob@127.0.0.1:%1").arg(callee.listenPort)));
+        QVERIFY2(waitFor([&] { return s.slot().recState == 1; }, 8000), qPrintable(s.statusText() + peer.output()));
+        QCOMPARE(s.sipLines->stack().stats(0).encrypted, encrypted);
+        QVERIFY(waitFor([&] { return !s.recordings().isEmpty(); }, 20000));
+        checkSameVoice(readLineWav(speechFile().toStdString()), s.recording(s.recordings().first()));
+    }
+
     // Dialling over TLS checks the far end's certificate: a self-signed one is refused unless
     // the line's CA file vouches for it.
     void tlsFarEndCertificateIsChecked()
