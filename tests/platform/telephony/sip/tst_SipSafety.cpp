@@ -280,8 +280,10 @@ private slots:
 
     // Four SIP lines, four callers at once, each with a voice of its own: all four are
     // recorded at the same time, each recording holding its own caller's voice and no other's.
-    // (Four callers and the recorder on two cores shared with other work: a stall of this
-    // machine may cost pieces, so half of them must be found; no piece of another voice may.)
+    // Every half-second piece of a caller's voice is found, except where the line had to make
+    // audio up (a packet came late: baresip, the network or the stack's thread stalled; each
+    // 20 ms made up may spoil the piece it falls in); no piece of another voice may be found.
+    // A stall of the recorder's own thread costs nothing: it catches up.
     void fourLinesRecordAtOnce()
     {
         System s(1, std::vector<sip::SipLineSetup>(4, loopbackLine()));
@@ -305,15 +307,16 @@ private slots:
             const QString file = s.recordings().filter(QStringLiteral("~555000%1.wav").arg(n)).value(0);
             const std::vector<std::int16_t> recorded = s.recording(file);
             const sip::JitterBuffer::Stats jb = s.sipLines->stack().media(n).rx.stats();
-            qInfo("line %d: late %llu, concealed %llu, stretched %llu samples, delay %u ms", n,
+            qInfo("line %d: late %llu, concealed %llu, stretched %llu, skipped %llu samples, delay %u ms", n,
                   static_cast<unsigned long long>(jb.late), static_cast<unsigned long long>(jb.concealed),
-                  static_cast<unsigned long long>(jb.stretched), jb.delay / 8);
+                  static_cast<unsigned long long>(jb.stretched), static_cast<unsigned long long>(jb.skipped), jb.delay / 8);
             for (int v = 0; v < 4; ++v) {
                 // Another caller's voice: four pieces tell (the search is costly).
                 const auto [matched, pieces] = voicePieces(readLineWav(voices[v].toStdString()), recorded, v == n ? 1000 : 4);
                 const QString what = QStringLiteral("line %1, voice %2: %3 of %4").arg(n).arg(v).arg(matched).arg(pieces);
+                const auto madeUp = static_cast<int>((jb.concealed + jb.stretched + 159) / 160);
                 if (v == n)
-                    QVERIFY2(pieces >= 3 && 2 * matched >= pieces, qPrintable(what));
+                    QVERIFY2(pieces >= 3 && matched >= pieces - madeUp, qPrintable(what));
                 else
                     QVERIFY2(matched == 0, qPrintable(what));
             }
