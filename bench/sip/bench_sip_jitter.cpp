@@ -172,8 +172,7 @@ int main(int argc, char *argv[])
     for (int c = 0; c < kCalls; ++c) {
         const JitterBuffer::Stats s = calls[static_cast<std::size_t>(c)]->buffer.stats();
         const std::uint64_t concealed = s.concealed - calls[static_cast<std::size_t>(c)]->tailConcealed;
-        // Skipped: received but thrown away to bound the delay (the first read skips the
-        // silence before the stream, less than a frame).
+        // Skipped: received but thrown away to bound the delay.
         lostAll += (s.late + s.skipped) / kFrame;
         std::printf("%4d  %7llu  %18.1f  %14.1f  %12.1f  %14.1f  %11.1f  %13.1f\n", c,
                     static_cast<unsigned long long>(calls[static_cast<std::size_t>(c)]->packets.load()),
