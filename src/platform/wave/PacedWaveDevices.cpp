@@ -14,11 +14,13 @@ constexpr std::int64_t kSamplesPerMs = 8;
 class PacedWaveDevices::In final : public WaveIn
 {
 public:
-    In(PacedWaveDevices &owner, int id, EventLoop &loop, int tickMs, PullSamples source, WaveCallback callback)
+    In(PacedWaveDevices &owner, int id, EventLoop &loop, int tickMs, PullSamples source, std::size_t hold,
+       WaveCallback callback)
         : m_owner(owner)
         , m_id(id)
         , m_loop(loop)
         , m_source(std::move(source))
+        , m_hold(hold)
         , m_queue(std::move(callback))
     {
         m_timer = loop.createTimer(tickMs, [this] { pump(); });
@@ -34,6 +36,7 @@ public:
             m_running = true;
             m_startedAt = m_loop.now();
             m_delivered = 0;
+            m_waiting.clear();
             m_timer->setEnabled(true);
         }
         return MMSYSERR_NOERROR;
@@ -74,17 +77,27 @@ private:
         m_scratch.resize(static_cast<std::size_t>(due));
         m_source(m_scratch);
         m_delivered += due;
-        // What finds no buffer at the device is lost: the line goes on regardless.
-        m_queue.fill(m_scratch);
+        // What finds no buffer at the device is lost (the line goes on regardless), unless it
+        // may wait for the next buffer.
+        if (m_hold == 0) {
+            m_queue.fill(m_scratch);
+            return;
+        }
+        m_waiting.insert(m_waiting.end(), m_scratch.begin(), m_scratch.end());
+        const std::size_t taken = m_queue.fill(m_waiting);
+        const std::size_t lost = m_waiting.size() - taken > m_hold ? m_waiting.size() - taken - m_hold : 0;
+        m_waiting.erase(m_waiting.begin(), m_waiting.begin() + static_cast<std::ptrdiff_t>(taken + lost));
     }
 
     PacedWaveDevices &m_owner;
     int m_id;
     EventLoop &m_loop;
     PullSamples m_source;
+    std::size_t m_hold;
     WaveBufferQueue m_queue;
     std::unique_ptr<Timer> m_timer;
     std::vector<std::int16_t> m_scratch;
+    std::vector<std::int16_t> m_waiting; // captured, waiting for a buffer
     std::int64_t m_startedAt = 0;
     std::int64_t m_delivered = 0;
     bool m_running = false;
@@ -186,12 +199,17 @@ PacedWaveDevices::PacedWaveDevices(EventLoop &loop, int tickMs)
 
 PacedWaveDevices::~PacedWaveDevices() = default;
 
-void PacedWaveDevices::addInput(int deviceId, PullSamples source) { m_inputs[deviceId] = std::move(source); }
+void PacedWaveDevices::addInput(int deviceId, PullSamples source, int holdMs)
+{
+    m_inputs[deviceId] = std::move(source);
+    m_inputHold[deviceId] = static_cast<std::size_t>(std::max(0, holdMs) * kSamplesPerMs);
+}
 void PacedWaveDevices::addOutput(int deviceId, PushSamples sink) { m_outputs[deviceId] = std::move(sink); }
 
 void PacedWaveDevices::removeDevice(int deviceId)
 {
     m_inputs.erase(deviceId);
+    m_inputHold.erase(deviceId);
     m_outputs.erase(deviceId);
 }
 
@@ -209,7 +227,7 @@ WaveResult PacedWaveDevices::openIn(int deviceId, const PcmFormat &format, WaveC
     if (m_inputOpen[deviceId])
         return MMSYSERR_ALLOCATED;
     m_inputOpen[deviceId] = true;
-    device = std::make_unique<In>(*this, deviceId, m_loop, m_tickMs, it->second, callback);
+    device = std::make_unique<In>(*this, deviceId, m_loop, m_tickMs, it->second, m_inputHold[deviceId], callback);
     if (callback)
         callback(WaveMessage::Open);
     return MMSYSERR_NOERROR;

@@ -26,7 +26,10 @@ public:
     explicit PacedWaveDevices(EventLoop &loop, int tickMs = 20);
     ~PacedWaveDevices() override;
 
-    void addInput(int deviceId, PullSamples source);
+    // `holdMs`: samples that find no buffer queued wait up to that long for the next one, as a
+    // sound card's driver keeps what it captured while a program swaps its buffers (the oldest
+    // go first); 0: they are lost at once.
+    void addInput(int deviceId, PullSamples source, int holdMs = 0);
     void addOutput(int deviceId, PushSamples sink);
     void removeDevice(int deviceId);
 
@@ -41,6 +44,7 @@ private:
     EventLoop &m_loop;
     int m_tickMs;
     std::map<int, PullSamples> m_inputs;
+    std::map<int, std::size_t> m_inputHold; // samples
     std::map<int, PushSamples> m_outputs;
     std::map<int, bool> m_inputOpen;
     std::map<int, bool> m_outputOpen;

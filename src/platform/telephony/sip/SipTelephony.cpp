@@ -36,7 +36,10 @@ SipTelephony::SipTelephony(EventLoop &loop, std::vector<SipLineConfig> lines)
         m_lines.push_back(std::move(line));
         const int id = kWaveDeviceBase + static_cast<int>(i);
         LineMedia *media = &m_stack.media(static_cast<int>(i));
-        m_paced.addInput(id, [media](std::span<std::int16_t> out) { media->readFromLine(out); });
+        // The recorder swaps its one-second buffers on a timer of its own: what the line
+        // delivers meanwhile waits (as on a sound card), up to the half second the jitter
+        // buffer also lets a stalled reader catch up on.
+        m_paced.addInput(id, [media](std::span<std::int16_t> out) { media->readFromLine(out); }, 500);
         m_paced.addOutput(id, [media](std::span<const std::int16_t> in) { media->writeToLine(in); });
     }
 }
