@@ -5,6 +5,8 @@
 #include <QSslSocket>
 #include <QTcpSocket>
 
+#include <climits>
+
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -142,6 +144,11 @@ void ConnectionGuard::readyRead()
         refuse(413, "the request is too large");
         return;
     }
+    // A client that sends request after request and reads none of the answers.
+    if (m_socket->bytesToWrite() > limits.maxUnsentBytes) {
+        m_socket->abort();
+        return;
+    }
     scan(m_socket->peek(available));
 }
 
@@ -221,8 +228,15 @@ void ConnectionGuard::scan(const QByteArray &data)
             const qint64 take = qMin<qint64>(m_bodyLeft, data.size() - pos);
             m_bodyLeft -= take;
             pos += take;
-            if (m_bodyLeft == 0)
+            if (m_bodyLeft == 0) {
                 m_phase = Phase::Handling;
+                // Browsers send one request at a time. Qt's server would answer a pile of
+                // requests sent at once all in a row, holding the event loop meanwhile.
+                if (++m_unanswered > limits.maxPipelined) {
+                    m_socket->abort();
+                    return;
+                }
+            }
         }
     }
     rearm();
@@ -255,35 +269,44 @@ void ConnectionGuard::written()
     }
     // An answer on its way restarts the write deadline; one finished after its request
     // came whole makes the connection wait for the next.
+    if (m_socket->bytesToWrite() == 0)
+        m_unanswered = 0;
     if (m_phase == Phase::Handling && m_socket->bytesToWrite() == 0 && !m_streaming)
         m_phase = Phase::Waiting;
-    rearm();
+    rearm(true);
 }
 
-void ConnectionGuard::rearm()
+void ConnectionGuard::rearm(bool progress)
 {
     if (!m_owner)
         return;
     const WebLimits &limits = m_owner->limits();
+    const auto start = [this](Deadline deadline, qint64 ms) {
+        m_deadline = deadline;
+        m_timer.start(static_cast<int>(qBound(qint64(0), ms, qint64(INT_MAX))));
+    };
     if (m_phase == Phase::Refused) {
-        if (!m_timer.isActive())
-            m_timer.start(limits.lingerMs);
+        if (m_deadline != Deadline::Linger)
+            start(Deadline::Linger, limits.lingerMs);
         return;
     }
     if (m_socket->bytesToWrite() > 0) {
-        m_timer.start(limits.writeStallMs);
+        // Only the client reading moves this deadline, not the client sending more.
+        if (progress || m_deadline != Deadline::Stall)
+            start(Deadline::Stall, limits.writeStallMs);
         return;
     }
     if (m_phase == Phase::Head || m_phase == Phase::Body) {
         // The deadline counts from the request's first byte: sending slowly does not move it.
-        m_timer.start(static_cast<int>(qMax<qint64>(0, m_requestStart + limits.requestMs - m_owner->now())));
+        start(Deadline::Request, m_requestStart + limits.requestMs - m_owner->now());
         return;
     }
     if (m_streaming) {
+        m_deadline = Deadline::None;
         m_timer.stop();
         return;
     }
-    m_timer.start(limits.idleMs);
+    start(Deadline::Idle, limits.idleMs);
 }
 
 void ConnectionGuard::expired() { m_socket->abort(); }

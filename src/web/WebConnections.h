@@ -27,6 +27,8 @@ struct WebLimits
     int perClient = 32;                // open connections of one client (see webClientOf)
     int total = 512;                   // open connections of everybody together
     int lingerMs = 2000;               // after a refusal, how long the rest of a request is read
+    qint64 maxUnsentBytes = 32 * 1024 * 1024; // answers waiting for a client that sends on but does not read
+    int maxPipelined = 16; // requests sent before the answers to the earlier ones went out
 };
 
 // The client a connection counts for: an IPv4 address, or the /64 network of an IPv6 address
@@ -87,17 +89,21 @@ private:
     void scan(const QByteArray &data);
     bool headEnded(qsizetype *used);
     void refuse(int status, const QByteArray &reason);
-    void rearm();
+    // Starts the deadline that applies now; `progress`: some of an answer just went out.
+    void rearm(bool progress = false);
     void expired();
 
     QTcpSocket *m_socket;
     QPointer<WebConnections> m_owner;
     QString m_client;
     QTimer m_timer;
+    enum class Deadline { None, Request, Idle, Stall, Linger };
+    Deadline m_deadline = Deadline::None;
     Phase m_phase = Phase::Waiting;
     QByteArray m_head;
     qint64 m_bodyLeft = 0;
     qint64 m_requestStart = 0;
+    int m_unanswered = 0; // whole requests since the answers last all went out
     bool m_streaming = false;
 };
 

@@ -294,6 +294,39 @@ private slots:
         QCOMPARE(onThread<QByteArray>([port] { return statusFrom("127.0.0.1", port); }), QByteArray("HTTP/1.1 200 OK"));
     }
 
+    // A client that piles up requests without waiting for the answers is dropped before the
+    // server spends itself on them; others are served meanwhile.
+    void pilesOfRequestsAreDropped()
+    {
+        const WebLimits limits;
+        auto server = startServer(limits);
+        const quint16 port = server->port();
+        const int requests = 3000; // some 10 KB of answer each
+        const auto [answers, probe] = onThread<QPair<int, QByteArray>>([port] {
+            const int fd = connectFrom("127.0.0.1", port);
+            const QByteArray one = "GET /app.js HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+            for (int i = 0; i < requests && sendAll(fd, one); ++i) {
+            }
+            const QByteArray other = statusFrom("127.0.0.2", port);
+            int got = 0;
+            QByteArray in;
+            char buffer[65536];
+            for (pollfd p{fd, POLLIN, 0}; ::poll(&p, 1, 2000) > 0;) {
+                const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+                if (n <= 0)
+                    break;
+                in.append(buffer, n);
+                got += int(in.count("HTTP/1.1 200"));
+                in = in.right(11); // a status line cut in two is counted once it is whole
+            }
+            ::close(fd);
+            return qMakePair(got, other);
+        }, 60000);
+        QVERIFY2(answers <= limits.maxPipelined, qPrintable(QString::number(answers)));
+        QCOMPARE(probe, QByteArray("HTTP/1.1 200 OK"));
+        QTRY_COMPARE(server->connections().open(), 0);
+    }
+
     // The events stream stays open by design: the idle deadline does not end it.
     void eventStreamsOutliveTheIdleDeadline()
     {
