@@ -402,8 +402,40 @@ bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
         login(r, socket);
         return true;
     }
+    if (route->pattern == QLatin1String("/api/messages/{id}/audio")) {
+        audio(r, socket);
+        return true;
+    }
     send(socket, route->handler(r), r.method);
     return true;
+}
+
+void WebServer::audio(const WebRequest &request, QTcpSocket *socket)
+{
+    WebApi::AudioWork work;
+    if (const auto reply = m_api.audioAtOnce(request, &work)) {
+        send(socket, *reply, request.method);
+        return;
+    }
+    struct Prepared
+    {
+        RecordingBody body;
+        QString error;
+    };
+    auto *watcher = new QFutureWatcher<Prepared>(this);
+    const QPointer<QTcpSocket> client(socket);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, client, request, work] {
+        watcher->deleteLater();
+        const Prepared prepared = watcher->result();
+        const WebReply reply = m_api.audioPrepared(request, work, prepared.body.contentType, prepared.body.bytes, prepared.error);
+        if (client)
+            send(client, reply, request.method);
+    });
+    watcher->setFuture(QtConcurrent::run([work] {
+        Prepared p;
+        p.body = recordingBody(work.file, work.opus, &p.error);
+        return p;
+    }));
 }
 
 void WebServer::missingHandler(const QHttpServerRequest &request, QTcpSocket *socket)

@@ -81,6 +81,9 @@ private:
     // Checks the password on a worker thread (Argon2id takes a tenth of a second and 64 MiB,
     // which the event loop, that also carries the calls, must not wait for) and answers then.
     void login(const WebRequest &request, QTcpSocket *socket);
+    // Answers an audio request; a recording that must be decoded or encoded first is prepared
+    // on a worker thread, so that the calls on the event loop do not wait for it.
+    void audio(const WebRequest &request, QTcpSocket *socket);
     void openEventStream(QTcpSocket *socket, const QByteArray &session);
     void broadcast(const QString &type, const QJsonObject &data);
     void send(QTcpSocket *socket, const WebReply &reply, const QByteArray &method) const;

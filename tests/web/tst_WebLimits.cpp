@@ -2,11 +2,14 @@
 // time, piles of idle connections, log-ins from many addresses of one network. Raw sockets on
 // loopback, each client in a thread of its own so that it may block while the server runs in
 // this one; addresses 127.0.0.2 and up stand for other clients.
+#include "core/WaveHeader.h"
 #include "web/WebAuth.h"
 #include "web/WebConnections.h"
 #include "web/WebServer.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <arpa/inet.h>
@@ -16,6 +19,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cmath>
 #include <functional>
 #include <thread>
 
@@ -23,12 +27,14 @@ using namespace telvox;
 
 namespace {
 
+// No messages but one recording, id 1, in `wave`.
 class EmptyBackend final : public WebBackend
 {
 public:
+    QString wave;
     WebMessagePage messages(List, int, int) const override { return {}; }
     std::optional<WebMessage> message(qint64) const override { return std::nullopt; }
-    QString audioFile(qint64) const override { return {}; }
+    QString audioFile(qint64 id) const override { return id == 1 ? wave : QString(); }
     bool setUnread(qint64, bool) override { return false; }
     bool remove(qint64) override { return false; }
     WebCalls calls() const override { return {}; }
@@ -116,6 +122,20 @@ T onThread(std::function<T()> client, int ms = 20000)
 }
 
 const QByteArray kPage = "GET /style.css HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+
+// Signs in from 127.0.0.1 with the password "secret": the cookie, "" when that failed.
+QByteArray signIn(quint16 port)
+{
+    const int fd = connectFrom("127.0.0.1", port);
+    const QByteArray body = "{\"password\":\"secret\"}";
+    QByteArray answer;
+    if (sendAll(fd, "POST /api/login HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nContent-Length: "
+                        + QByteArray::number(body.size()) + "\r\n\r\n" + body))
+        answer = receive(fd, 10000);
+    ::close(fd);
+    const qsizetype at = answer.indexOf("telvox_session=");
+    return at < 0 ? QByteArray() : answer.mid(at, answer.indexOf(';', at) - at);
+}
 
 // One plain request from `source`: the answer's status line, "" when none came.
 QByteArray statusFrom(const char *source, quint16 port)
@@ -327,6 +347,41 @@ private slots:
         QTRY_COMPARE(server->connections().open(), 0);
     }
 
+    // A recording being encoded does not hold up the answers to others: it is prepared off
+    // the event loop, which also carries the calls.
+    void audioIsPreparedAside()
+    {
+        QTemporaryDir dir;
+        m_backend.wave = dir.filePath(QStringLiteral("A.wav"));
+        const int samples = 8000 * 120; // two minutes
+        QByteArray wave = pcmWaveHeader(1, 8000, 16, std::uint32_t(samples * 2));
+        for (int i = 0; i < samples; ++i)
+            appendLe16(wave, static_cast<std::uint16_t>(static_cast<std::int16_t>(8000 * std::sin(i * 0.3))));
+        QFile file(m_backend.wave);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(wave) == wave.size());
+        file.close();
+        auto server = startServer({});
+        const quint16 port = server->port();
+        const QByteArray cookie = onThread<QByteArray>([port] { return signIn(port); });
+        QVERIFY(!cookie.isEmpty());
+        // Which answer comes first: the encoded recording, or a page asked for just after it.
+        const QByteArray order = onThread<QByteArray>([&] {
+            const int audio = connectFrom("127.0.0.1", port);
+            const int page = connectFrom("127.0.0.2", port);
+            sendAll(audio, "GET /api/messages/1/audio?format=opus HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: " + cookie + "\r\n\r\n");
+            sendAll(page, kPage);
+            QByteArray first;
+            for (pollfd p[2] = {{audio, POLLIN, 0}, {page, POLLIN, 0}}; first.isEmpty() && ::poll(p, 2, 30000) > 0;)
+                first = p[0].revents ? "audio" : "page";
+            const QByteArray ogg = receive(audio, 30000);
+            ::close(audio);
+            ::close(page);
+            return first + ' ' + ogg.left(ogg.indexOf('\r'));
+        });
+        QCOMPARE(order, QByteArray("page HTTP/1.1 200 OK"));
+        m_backend.wave.clear();
+    }
+
     // The events stream stays open by design: the idle deadline does not end it.
     void eventStreamsOutliveTheIdleDeadline()
     {
@@ -334,18 +389,7 @@ private slots:
         limits.idleMs = 500;
         auto server = startServer(limits);
         const quint16 port = server->port();
-        const QByteArray cookie = onThread<QByteArray>([port] {
-            const int fd = connectFrom("127.0.0.1", port);
-            const QByteArray body = "{\"password\":\"secret\"}";
-            QByteArray answer;
-            if (sendAll(fd, "POST /api/login HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
-                            "Content-Length: "
-                                + QByteArray::number(body.size()) + "\r\n\r\n" + body))
-                answer = receive(fd, 10000);
-            ::close(fd);
-            const qsizetype at = answer.indexOf("telvox_session=");
-            return answer.mid(at, answer.indexOf(';', at) - at);
-        });
+        const QByteArray cookie = onThread<QByteArray>([port] { return signIn(port); });
         QVERIFY(!cookie.isEmpty());
         const int stream = onThread<int>([&] {
             const int fd = connectFrom("127.0.0.1", port);
