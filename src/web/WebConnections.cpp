@@ -263,8 +263,11 @@ void ConnectionGuard::written()
     if (m_phase == Phase::Refused && m_socket->bytesToWrite() == 0) {
         // The refusal is out: no more is sent, but what the client still sends is read for a
         // moment, so that closing does not reset the connection before it reads the answer.
-        auto *tls = qobject_cast<QSslSocket *>(m_socket);
-        if (!tls || tls->encryptedBytesToWrite() == 0)
+        // Over TLS the encrypted bytes may still wait in the socket beneath: the socket closes
+        // itself once they are out.
+        if (qobject_cast<QSslSocket *>(m_socket))
+            m_socket->disconnectFromHost();
+        else
             ::shutdown(static_cast<int>(m_socket->socketDescriptor()), SHUT_WR);
     }
     // An answer on its way restarts the write deadline; one finished after its request

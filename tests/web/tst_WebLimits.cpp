@@ -6,9 +6,11 @@
 #include "web/WebAuth.h"
 #include "web/WebConnections.h"
 #include "web/WebServer.h"
+#include "web/WebSetup.h"
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSslSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -159,10 +161,17 @@ class tst_WebLimits : public QObject
 private:
     EmptyBackend m_backend;
 
-    std::unique_ptr<WebServer> startServer(const WebLimits &limits)
+    std::unique_ptr<WebServer> startServer(const WebLimits &limits, const QString &tlsFolder = {})
     {
         WebServerConfig config;
         config.port = 0;
+        if (!tlsFolder.isEmpty()) {
+            config.certFile = tlsFolder + QStringLiteral("/c.pem");
+            config.keyFile = tlsFolder + QStringLiteral("/k.pem");
+            QString error;
+            if (!makeSelfSignedCertificate(config.certFile, config.keyFile, &error))
+                qWarning() << error;
+        }
         config.limits = limits;
         config.passwordHash = webpassword::hash("secret").value_or(QByteArray());
         auto server = std::make_unique<WebServer>(m_backend, config);
@@ -312,6 +321,25 @@ private slots:
         for (const int fd : idle)
             ::close(fd);
         QCOMPARE(onThread<QByteArray>([port] { return statusFrom("127.0.0.1", port); }), QByteArray("HTTP/1.1 200 OK"));
+    }
+
+    // The TLS listener keeps the same bounds, on the decrypted requests.
+    void tlsConnectionsAreGuardedToo()
+    {
+        QTemporaryDir dir;
+        auto server = startServer({}, dir.path());
+        QVERIFY(server->usesTls() && server->port() != 0);
+        QSslSocket socket;
+        socket.setPeerVerifyMode(QSslSocket::VerifyNone);
+        socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), server->port());
+        QTRY_VERIFY(socket.isEncrypted());
+        QCOMPARE(server->connections().openOf(QStringLiteral("127.0.0.1")), 1);
+        socket.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Pad: " + QByteArray(20000, 'a') + "\r\n\r\n");
+        QByteArray in;
+        QTRY_VERIFY((in += socket.readAll()).contains("\r\n\r\n"));
+        QVERIFY2(in.startsWith("HTTP/1.1 431"), in.left(40).constData());
+        socket.abort();
+        QTRY_COMPARE(server->connections().open(), 0);
     }
 
     // A client that piles up requests without waiting for the answers is dropped before the
