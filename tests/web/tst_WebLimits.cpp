@@ -201,29 +201,6 @@ private slots:
         QCOMPARE(throttle.waitMs(client("2001:db8:1:3::1")), 0);
     }
 
-    // Failed log-ins of one client slow that client down, and nobody else.
-    void loginSlowDownSparesOthers()
-    {
-        auto server = startServer({});
-        const auto login = [&](const char *source, const QByteArray &password) {
-            const QByteArray body = "{\"password\":\"" + password + "\"}";
-            return onThread<QByteArray>([&, source] {
-                const int fd = connectFrom(source, server->port());
-                QByteArray answer;
-                if (sendAll(fd, "POST /api/login HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
-                                "Content-Length: "
-                                    + QByteArray::number(body.size()) + "\r\n\r\n" + body))
-                    answer = receive(fd, 10000);
-                ::close(fd);
-                return answer.mid(9, 3);
-            });
-        };
-        for (int i = 0; i <= LoginThrottle::kFreeFailures; ++i)
-            QCOMPARE(login("127.0.0.3", "wrong"), QByteArray("401"));
-        QCOMPARE(login("127.0.0.3", "secret"), QByteArray("429"));
-        QCOMPARE(login("127.0.0.4", "secret"), QByteArray("200"));
-    }
-
     // A body larger than allowed, a head larger than allowed and a body of unknown length are
     // refused before they are read into memory, and the client gets the answer.
     void oversizedRequestsAreRefused()
