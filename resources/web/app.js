@@ -3,7 +3,7 @@
 'use strict';
 (function () {
   const $ = (id) => document.getElementById(id);
-  const state = { csrf: '', list: 'unread', lang: 'en', events: null, playingId: 0 };
+  const state = { csrf: '', list: 'unread', lang: 'en', events: null, playingId: 0, playingUnread: false };
 
   function pickLanguage() {
     const chosen = localStorage.getItem('telvox-language') || 'auto';
@@ -127,6 +127,7 @@
   function playMessage(m) {
     const audio = $('audio');
     state.playingId = m.id;
+    state.playingUnread = m.unread;
     audio.src = m.audio;
     $('now-playing').textContent = t('playing', callerText(m) + ' ' + formatTime(m.time));
     audio.play().catch(() => {});
@@ -295,6 +296,12 @@
     $('logout').addEventListener('click', async () => {
       try { await api('POST', '/api/logout'); } catch (e) { /* signed out anyway */ }
       showLogin();
+    });
+    // A message heard to its end is read, as when it is played on the telephone.
+    $('audio').addEventListener('ended', () => {
+      if (!state.playingUnread) return;
+      state.playingUnread = false;
+      act(() => api('POST', '/api/messages/' + state.playingId + '/read'));
     });
     $('show-unread').addEventListener('click', () => setList('unread'));
     $('show-recent').addEventListener('click', () => setList('recent'));

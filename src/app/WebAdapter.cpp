@@ -2,6 +2,8 @@
 
 #include "app/CallSystem.h"
 #include "app/CompanionCommands.h"
+#include "audio/RecordingJournal.h"
+#include "audio/RecordingKeeper.h"
 #include "core/Settings.h"
 #include "records/CallBlockList.h"
 #include "records/CallRecords.h"
@@ -11,6 +13,7 @@
 #include "telephony/TelephonyCore.h"
 
 #include <QDir>
+#include <QJsonObject>
 #include <QFileInfo>
 #include <QSaveFile>
 
@@ -32,20 +35,18 @@ WebAdapter::WebAdapter(CallSystem &system, QObject *parent)
     , m_system(system)
 {
     MessageLists &lists = m_system.messageLists();
-    connect(&lists, &MessageLists::recordingListed, this, [this](const QString &, const QString &name, int line) {
-        m_lineOf.insert(name, line);
-        emit changed(QStringLiteral("message"), {{QStringLiteral("id"), idOf(name)}});
+    connect(&lists, &MessageLists::recordingListed, this, [this](const QString &folder, const QString &name, int) {
+        QJsonObject data;
+        if (const auto m = m_system.messageStore().messageAt(QDir(folder).filePath(name)))
+            data.insert(QStringLiteral("id"), m->id);
+        emit changed(QStringLiteral("message"), data);
     });
     m_listsChanged.setSingleShot(true);
     m_listsChanged.setInterval(0);
     connect(&m_listsChanged, &QTimer::timeout, this, &WebAdapter::listsChanged);
-    m_unread = QSet<QString>(lists.unreadEntries().cbegin(), lists.unreadEntries().cend());
-    m_recent = QSet<QString>(lists.lastTenEntries().cbegin(), lists.lastTenEntries().cend());
-    for (QStringListModel *model : {&lists.unread(), &lists.lastTen()}) {
-        connect(model, &QAbstractItemModel::rowsInserted, &m_listsChanged, qOverload<>(&QTimer::start));
-        connect(model, &QAbstractItemModel::rowsRemoved, &m_listsChanged, qOverload<>(&QTimer::start));
-        connect(model, &QAbstractItemModel::modelReset, &m_listsChanged, qOverload<>(&QTimer::start));
-    }
+    m_unread = listIds(true);
+    m_recent = listIds(false);
+    connect(&m_system.messageStore(), &MessageStore::changed, &m_listsChanged, qOverload<>(&QTimer::start));
     for (int n = 0; n < kLineCount; ++n)
         m_seen[static_cast<std::size_t>(n)].state = lineState(n);
     m_poll.setInterval(kPollMs);
@@ -53,18 +54,14 @@ WebAdapter::WebAdapter(CallSystem &system, QObject *parent)
     m_poll.start();
 }
 
-qint64 WebAdapter::idOf(const QString &entry)
+QSet<qint64> WebAdapter::listIds(bool unread) const
 {
-    quint64 h = 1469598103934665603ULL;
-    for (const char c : entry.toUtf8()) {
-        h ^= static_cast<unsigned char>(c);
-        h *= 1099511628211ULL;
-    }
-    const auto id = static_cast<qint64>(h & ((quint64(1) << 53) - 1));
-    return id == 0 ? 1 : id;
+    QSet<qint64> ids;
+    for (const StoredMessage &m :
+         m_system.messageStore().messages(unread ? MessageStore::List::Unread : MessageStore::List::Recent))
+        ids.insert(m.id);
+    return ids;
 }
-
-QString WebAdapter::recordingFolder() const { return recordingFolderOf(m_system.paths(), m_system.settings()); }
 
 QHash<QString, QString> WebAdapter::phoneBookNames() const
 {
@@ -75,102 +72,84 @@ QHash<QString, QString> WebAdapter::phoneBookNames() const
     return names;
 }
 
-WebMessage WebAdapter::describe(const QString &entry, bool unread, const QHash<QString, QString> &names) const
+WebMessage WebAdapter::describe(const StoredMessage &stored, const QHash<QString, QString> &names) const
 {
-    const RecordingInfo info = describeRecording(recordingFolder(), entry, QString());
     WebMessage m;
-    m.id = idOf(entry);
-    m.caller = info.number;
-    m.name = names.value(info.number);
+    m.id = stored.id;
+    // An entry listed without its details (an earlier version's lists, a backup's undo) has
+    // them in its file name; only its length needs the file.
+    m.caller = stored.caller.isEmpty() ? recordingCallerOf(stored.fileName) : stored.caller;
+    m.name = names.value(m.caller);
     if (m.name.isEmpty())
-        m.name = m_callerIdNames.value(info.number);
-    m.time = info.when;
-    m.seconds = info.lengthMs < 0 ? 0 : (info.lengthMs + 500) / 1000;
-    m.line = m_lineOf.value(entry, -1);
-    m.kind = info.mode;
-    m.unread = unread;
+        m.name = stored.callerName;
+    if (m.name.isEmpty())
+        m.name = m_callerIdNames.value(m.caller);
+    m.time = stored.time.isValid() ? stored.time : recordingStartOf(stored.fileName);
+    m.seconds = stored.seconds > 0 ? stored.seconds : qMax(0, recordingSeconds(stored.path()));
+    m.line = stored.line;
+    m.kind = stored.kind;
+    m.unread = stored.unread;
     return m;
 }
 
 WebMessagePage WebAdapter::messages(List list, int offset, int limit) const
 {
-    const MessageLists &lists = m_system.messageLists();
-    const bool unread = list == List::Unread;
-    const QStringList entries = unread ? lists.unreadEntries() : lists.lastTenEntries();
+    const QList<StoredMessage> stored = m_system.messageStore().messages(
+        list == List::Unread ? MessageStore::List::Unread : MessageStore::List::Recent);
     WebMessagePage page;
-    page.total = static_cast<int>(entries.size());
+    page.total = static_cast<int>(stored.size());
+    if (offset >= stored.size() || limit <= 0)
+        return page;
     const QHash<QString, QString> names = phoneBookNames();
-    // The lists keep the newest at the bottom.
-    for (int i = offset; i < offset + limit && i < entries.size(); ++i)
-        page.messages << describe(entries[entries.size() - 1 - i], unread, names);
+    // The store gives the oldest first.
+    for (qsizetype i = offset; i < qsizetype(offset) + limit && i < stored.size(); ++i)
+        page.messages << describe(stored[stored.size() - 1 - i], names);
     return page;
 }
 
-std::optional<WebAdapter::Found> WebAdapter::find(qint64 id) const
+std::optional<StoredMessage> WebAdapter::listed(qint64 id) const
 {
-    const MessageLists &lists = m_system.messageLists();
-    for (const bool unread : {true, false}) {
-        const QStringList entries = unread ? lists.unreadEntries() : lists.lastTenEntries();
-        for (int row = 0; row < entries.size(); ++row) {
-            if (idOf(entries[row]) == id)
-                return Found{entries[row], unread, row};
-        }
-    }
-    return std::nullopt;
+    if (id <= 0)
+        return std::nullopt;
+    std::optional<StoredMessage> m = m_system.messageStore().message(id);
+    if (m && !m->listed)
+        return std::nullopt;
+    return m;
 }
 
 std::optional<WebMessage> WebAdapter::message(qint64 id) const
 {
-    const auto found = find(id);
-    if (!found)
+    const auto stored = listed(id);
+    if (!stored)
         return std::nullopt;
-    return describe(found->entry, found->unread, phoneBookNames());
+    return describe(*stored, phoneBookNames());
 }
 
 QString WebAdapter::audioFile(qint64 id) const
 {
-    const auto found = find(id);
-    if (!found)
+    const auto stored = listed(id);
+    if (!stored)
         return {};
-    // Only a listed recording, and only a regular file: never a name the web gave.
-    const QFileInfo file(QDir(recordingFolder()).filePath(found->entry));
+    // Only the file the store holds for a listed message, and only a regular file.
+    const QFileInfo file(stored->path());
     return file.isFile() ? file.absoluteFilePath() : QString();
 }
 
 bool WebAdapter::setUnread(qint64 id, bool unread)
 {
-    const auto found = find(id);
-    if (!found)
+    const auto stored = listed(id);
+    if (!stored)
         return false;
-    if (found->unread == unread)
+    if (stored->unread == unread)
         return true;
-    MessageLists &lists = m_system.messageLists();
-    if (!unread)
-        return markRecordingRead(lists, found->entry);
-    // Back to the unread messages, at the bottom (newest), in the index the lists follow.
     MessageStore &store = m_system.messageStore();
-    for (const StoredMessage &m : store.messages(MessageStore::List::Recent)) {
-        if (m.entry == found->entry)
-            return store.markUnread(m.id);
-    }
-    return false;
+    return unread ? store.markUnread(id) : store.markRead(id);
 }
 
 bool WebAdapter::remove(qint64 id)
 {
-    const auto found = find(id);
-    if (!found)
-        return false;
-    // As the lists' Delete: the entry goes, the file stays.
-    MessageLists &lists = m_system.messageLists();
-    if (found->unread) {
-        lists.lstUnread_Click(found->row);
-        lists.mmuDelete1_Click();
-    } else {
-        lists.lstLastTen_Click(found->row);
-        lists.mmuDelete_Click();
-    }
-    return true;
+    // As the lists' Delete: the entry leaves its list, the file stays.
+    return listed(id) && m_system.messageStore().removeFromList(id);
 }
 
 WebCalls WebAdapter::calls() const
@@ -263,30 +242,25 @@ QList<WebLine> WebAdapter::lines() const
 
 void WebAdapter::listsChanged()
 {
-    const MessageLists &lists = m_system.messageLists();
-    const QStringList unreadList = lists.unreadEntries();
-    const QStringList recentList = lists.lastTenEntries();
-    const QSet<QString> unread(unreadList.cbegin(), unreadList.cend());
-    const QSet<QString> recent(recentList.cbegin(), recentList.cend());
-    const auto read = [this](const QString &entry, bool nowUnread) {
-        emit changed(QStringLiteral("read"), {{QStringLiteral("id"), idOf(entry)}, {QStringLiteral("unread"), nowUnread}});
+    const QSet<qint64> unread = listIds(true);
+    const QSet<qint64> recent = listIds(false);
+    const auto read = [this](qint64 id, bool nowUnread) {
+        emit changed(QStringLiteral("read"), {{QStringLiteral("id"), id}, {QStringLiteral("unread"), nowUnread}});
     };
-    const auto deleted = [this](const QString &entry) {
-        emit changed(QStringLiteral("deleted"), {{QStringLiteral("id"), idOf(entry)}});
-    };
-    for (const QString &entry : unread - m_unread) {
-        if (m_recent.contains(entry))
-            read(entry, true);
+    const auto deleted = [this](qint64 id) { emit changed(QStringLiteral("deleted"), {{QStringLiteral("id"), id}}); };
+    for (const qint64 id : unread - m_unread) {
+        if (m_recent.contains(id))
+            read(id, true);
     }
-    for (const QString &entry : m_unread - unread) {
-        if (recent.contains(entry))
-            read(entry, false);
+    for (const qint64 id : m_unread - unread) {
+        if (recent.contains(id))
+            read(id, false);
         else
-            deleted(entry);
+            deleted(id);
     }
-    for (const QString &entry : m_recent - recent) {
-        if (!unread.contains(entry))
-            deleted(entry);
+    for (const qint64 id : m_recent - recent) {
+        if (!unread.contains(id))
+            deleted(id);
     }
     m_unread = unread;
     m_recent = recent;

@@ -98,6 +98,16 @@ WebReply WebApi::message(const WebRequest &request) const
 
 WebReply WebApi::audio(const WebRequest &request) const
 {
+    AudioWork work;
+    if (auto reply = audioAtOnce(request, &work))
+        return *reply;
+    QString error;
+    const RecordingBody body = recordingBody(work.file, work.opus, &error);
+    return audioPrepared(request, work, body.contentType, body.bytes, error);
+}
+
+std::optional<WebReply> WebApi::audioAtOnce(const WebRequest &request, AudioWork *work) const
+{
     const QString file = m_backend.audioFile(request.id);
     if (file.isEmpty())
         return WebReply::error(404, QStringLiteral("no such message"));
@@ -113,16 +123,21 @@ WebReply WebApi::audio(const WebRequest &request) const
             return rangedReply(m_cache.front().contentType, m_cache.front().bytes, request.range);
         }
     }
-    QString error;
-    const RecordingBody body = recordingBody(file, opus, &error);
-    if (body.bytes.isEmpty())
+    *work = AudioWork{file, opus, info.lastModified(), info.size()};
+    return std::nullopt;
+}
+
+WebReply WebApi::audioPrepared(const WebRequest &request, const AudioWork &work, const QByteArray &contentType,
+                               const QByteArray &bytes, const QString &error) const
+{
+    if (bytes.isEmpty())
         return WebReply::error(404, QStringLiteral("the recording cannot be read: ") + error);
-    if (body.bytes.size() <= kLargestCachedBody) {
-        m_cache.prepend({file, info.lastModified(), info.size(), opus, body.contentType, body.bytes});
+    if (bytes.size() <= kLargestCachedBody) {
+        m_cache.prepend({work.file, work.modified, work.size, work.opus, contentType, bytes});
         if (m_cache.size() > kCachedBodies)
             m_cache.removeLast();
     }
-    return rangedReply(body.contentType, body.bytes, request.range);
+    return rangedReply(contentType, bytes, request.range);
 }
 
 WebReply WebApi::markRead(const WebRequest &request)

@@ -47,7 +47,23 @@ public:
 
     WebReply messages(const WebRequest &request) const;
     WebReply message(const WebRequest &request) const;
+    // The audio route at once: decoding and encoding on the calling thread (the tests and the
+    // fuzzing harness). The server goes through the two halves below instead.
     WebReply audio(const WebRequest &request) const;
+    // The recording to prepare for an audio request.
+    struct AudioWork
+    {
+        QString file;
+        bool opus = false;
+        QDateTime modified;
+        qint64 size = 0;
+    };
+    // The answer when there is one without decoding (an error, or a body still kept from
+    // before); otherwise nothing, and `work` says what to prepare with recordingBody().
+    std::optional<WebReply> audioAtOnce(const WebRequest &request, AudioWork *work) const;
+    // The answer with the prepared body (empty, with `error`, when the file could not be read).
+    WebReply audioPrepared(const WebRequest &request, const AudioWork &work, const QByteArray &contentType,
+                           const QByteArray &bytes, const QString &error) const;
     WebReply markRead(const WebRequest &request);
     WebReply markUnread(const WebRequest &request);
     WebReply remove(const WebRequest &request);

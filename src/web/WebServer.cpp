@@ -152,6 +152,7 @@ WebServer::WebServer(WebBackend &backend, WebServerConfig config, QObject *paren
     , m_backend(backend)
     , m_config(std::move(config))
     , m_api(backend)
+    , m_connections(m_config.limits)
     , m_sessions([this] { return m_clock.elapsed(); }, m_config.idleMs)
     , m_throttle([this] { return m_clock.elapsed(); })
 {
@@ -223,6 +224,7 @@ bool WebServer::start(QString *error)
                      .arg(where);
         return false;
     }
+    QTcpServer *listener = nullptr;
     if (usesTls()) {
         const QList<QSslCertificate> chain = QSslCertificate::fromPath(m_config.certFile, QSsl::Pem);
         QFile keyFile(m_config.keyFile);
@@ -243,13 +245,18 @@ bool WebServer::start(QString *error)
         tls.setPrivateKey(key);
         tls.setProtocol(QSsl::TlsV1_2OrLater);
         tls.setPeerVerifyMode(QSslSocket::VerifyNone);
-        sslSetup(tls);
+        listener = new GuardedSslServer(m_connections, tls, this);
+    } else {
+        listener = new GuardedTcpServer(m_connections, this);
     }
-    m_port = listen(m_config.address, m_config.port);
-    if (m_port == 0) {
+    // Our own listener rather than the server's: it bounds what each client may cost.
+    if (!listener->listen(m_config.address, m_config.port)) {
+        delete listener;
         *error = QStringLiteral("cannot listen on %1 (is the port in use?)").arg(where);
         return false;
     }
+    bind(listener);
+    m_port = listener->serverPort();
     m_heartbeat.start();
     return true;
 }
@@ -275,7 +282,9 @@ QByteArray WebServer::sessionCookie(const QByteArray &id, bool expire) const
 
 void WebServer::login(const WebRequest &request, QTcpSocket *socket)
 {
-    const QString address = request.remote;
+    // Failures count for the client (an IPv4 address, an IPv6 /64), not for the one address
+    // it happened to use.
+    const QString address = webClientOf(QHostAddress(request.remote));
     const QByteArray method = request.method;
     // While an attempt of the address is being checked, the next waits: attempts sent side by
     // side would otherwise all be heard before the first failure counts.
@@ -393,8 +402,40 @@ bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
         login(r, socket);
         return true;
     }
+    if (route->pattern == QLatin1String("/api/messages/{id}/audio")) {
+        audio(r, socket);
+        return true;
+    }
     send(socket, route->handler(r), r.method);
     return true;
+}
+
+void WebServer::audio(const WebRequest &request, QTcpSocket *socket)
+{
+    WebApi::AudioWork work;
+    if (const auto reply = m_api.audioAtOnce(request, &work)) {
+        send(socket, *reply, request.method);
+        return;
+    }
+    struct Prepared
+    {
+        RecordingBody body;
+        QString error;
+    };
+    auto *watcher = new QFutureWatcher<Prepared>(this);
+    const QPointer<QTcpSocket> client(socket);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, client, request, work] {
+        watcher->deleteLater();
+        const Prepared prepared = watcher->result();
+        const WebReply reply = m_api.audioPrepared(request, work, prepared.body.contentType, prepared.body.bytes, prepared.error);
+        if (client)
+            send(client, reply, request.method);
+    });
+    watcher->setFuture(QtConcurrent::run([work] {
+        Prepared p;
+        p.body = recordingBody(work.file, work.opus, &p.error);
+        return p;
+    }));
 }
 
 void WebServer::missingHandler(const QHttpServerRequest &request, QTcpSocket *socket)
@@ -427,6 +468,7 @@ void WebServer::openEventStream(QTcpSocket *socket, const QByteArray &session)
             m_streams.front().socket->disconnectFromHost();
         m_streams.removeFirst();
     }
+    WebConnections::markStreaming(socket);
     QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream; charset=utf-8\r\n";
     head += securityHeaders(usesTls());
     head += "\r\nretry: 3000\n: telvox events\n\n";

@@ -2,6 +2,7 @@
 
 #include "web/WebApi.h"
 #include "web/WebAuth.h"
+#include "web/WebConnections.h"
 
 #include <QAbstractHttpServer>
 #include <QElapsedTimer>
@@ -32,6 +33,7 @@ struct WebServerConfig
     // counts at once.
     std::function<QByteArray()> currentPasswordHash;
     qint64 idleMs = 30 * 60 * 1000;
+    WebLimits limits;
 };
 
 // "127.0.0.1:8780", "[::1]:8780", "0.0.0.0:443": the address and port of "[Web] Listen".
@@ -69,6 +71,7 @@ public:
     // Every route, in the order they are matched.
     const QList<Route> &routes() const { return m_routes; }
     int eventStreams() const;
+    const WebConnections &connections() const { return m_connections; }
 
 protected:
     bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override;
@@ -78,6 +81,9 @@ private:
     // Checks the password on a worker thread (Argon2id takes a tenth of a second and 64 MiB,
     // which the event loop, that also carries the calls, must not wait for) and answers then.
     void login(const WebRequest &request, QTcpSocket *socket);
+    // Answers an audio request; a recording that must be decoded or encoded first is prepared
+    // on a worker thread, so that the calls on the event loop do not wait for it.
+    void audio(const WebRequest &request, QTcpSocket *socket);
     void openEventStream(QTcpSocket *socket, const QByteArray &session);
     void broadcast(const QString &type, const QJsonObject &data);
     void send(QTcpSocket *socket, const WebReply &reply, const QByteArray &method) const;
@@ -87,10 +93,11 @@ private:
     WebServerConfig m_config;
     WebApi m_api;
     QElapsedTimer m_clock;
+    WebConnections m_connections;
     WebSessions m_sessions;
     LoginThrottle m_throttle;
     QList<Route> m_routes;
-    QSet<QString> m_verifying; // addresses whose log-in is being checked: one at a time each
+    QSet<QString> m_verifying; // clients whose log-in is being checked: one at a time each
     quint16 m_port = 0;
     bool m_loopbackOnly = true;
 

@@ -1,5 +1,5 @@
-// The web server's backend over today's lists: ids, moves between the lists, delete, audio by
-// id, the block list and the lines, on the real call system.
+// The web server's backend over the message store: the store's ids, moves between the lists,
+// delete, audio by id, the block list and the lines, on the real call system.
 #include "app/WebAdapter.h"
 #include "records/CallBlockList.h"
 #include "records/MessageStore.h"
@@ -23,6 +23,16 @@ QStringList storedEntries(CallRig &rig, MessageStore::List list)
     for (const StoredMessage &m : rig.system.messageStore().messages(list))
         out << m.entry;
     return out;
+}
+
+// The store's id of a listed entry, 0 when it is not listed.
+qint64 storedId(CallRig &rig, const QString &entry)
+{
+    for (const auto list : {MessageStore::List::Unread, MessageStore::List::Recent})
+        for (const StoredMessage &m : rig.system.messageStore().messages(list))
+            if (m.entry == entry)
+                return m.id;
+    return 0;
 }
 
 QStringList typesOf(const QSignalSpy &spy)
@@ -55,7 +65,7 @@ private slots:
         const WebMessagePage unread = adapter->messages(WebBackend::List::Unread, 0, 50);
         QCOMPARE(unread.total, 1);
         const WebMessage m = unread.messages.at(0);
-        QCOMPARE(m.id, WebAdapter::idOf(kMessage));
+        QCOMPARE(m.id, storedId(rig, kMessage));
         QCOMPARE(m.caller, QStringLiteral("5551234"));
         QCOMPARE(m.name, QStringLiteral("Ann"));
         QCOMPARE(m.time, QDateTime(QDate(2026, 12, 4), QTime(8, 0)));
@@ -69,7 +79,7 @@ private slots:
         QCOMPARE(conversation.line, -1); // listed without a line
         QVERIFY(typesOf(events).contains("message"));
         QCOMPARE(events.at(typesOf(events).indexOf("message")).at(1).toJsonObject().value("id").toInteger(),
-                 WebAdapter::idOf(kConversation));
+                 storedId(rig, kConversation));
 
         // Read: the message moves to the recent list, in memory and in the store the desktop
         // and `telvox --list` read; unread moves it back.
@@ -86,12 +96,18 @@ private slots:
         QCOMPARE(storedEntries(rig, MessageStore::List::Unread), QStringList({kMessage}));
         QCOMPARE(storedEntries(rig, MessageStore::List::Recent), QStringList({kConversation}));
         QVERIFY(!adapter->setUnread(12345, false));
+        QCOMPARE(adapter->message(m.id)->id, m.id); // moving between the lists keeps the id
 
-        // A later run gives the same ids.
+        // The ids are those the index keeps on disk: the next run, opening the same file,
+        // finds the message under the same id.
+        {
+            const MessageStore nextRun(rig.dir.file(MessageStore::defaultFileName()));
+            QVERIFY(nextRun.isPersistent());
+            QCOMPARE(nextRun.message(m.id)->entry, kMessage);
+            QCOMPARE(nextRun.message(storedId(rig, kConversation))->entry, kConversation);
+        }
         adapter.reset();
         WebAdapter again(rig.system);
-        QCOMPARE(again.message(m.id)->caller, QStringLiteral("5551234"));
-        QCOMPARE(again.audioFile(m.id), QFileInfo(rig.dir.file(kMessage)).absoluteFilePath());
 
         // Delete takes the entry off its list; the file stays, and its id is unknown from then on.
         QSignalSpy later(&again, &WebBackend::changed);
@@ -131,11 +147,32 @@ private slots:
         QVERIFY(writeSilentPrompt(rig.dir.file(name), 100));
         QVERIFY(rig.lists.addRecording(rig.dir.path(), name));
         WebAdapter adapter(rig.system);
-        QVERIFY(!adapter.audioFile(WebAdapter::idOf(name)).isEmpty());
+        const qint64 id = storedId(rig, name);
+        QVERIFY(!adapter.audioFile(id).isEmpty());
         QVERIFY(QFile::remove(rig.dir.file(name)));
         QVERIFY(QDir().mkpath(rig.dir.file(name)));
-        QVERIFY(adapter.audioFile(WebAdapter::idOf(name)).isEmpty());
-        QVERIFY(adapter.audioFile(WebAdapter::idOf(QStringLiteral("telvox.ini"))).isEmpty());
+        QVERIFY(adapter.audioFile(id).isEmpty());
+        for (const qint64 other : {qint64(0), qint64(-1), id + 1})
+            QVERIFY(adapter.audioFile(other).isEmpty() && !adapter.message(other));
+    }
+
+    // A message deleted from the lists keeps its entry in the index (unlisted): the web must
+    // not reach it by its old id, though its file is still there.
+    void deletedMessagesAreUnknown()
+    {
+        CallRig rig;
+        rig.settings.WriteSetting("Config", "SaveFile", rig.dir.path() + "/"); // the recordings lie in the rig's folder
+        const QString name = QStringLiteral("A2026-12-04~08-00-00~1.wav");
+        QVERIFY(writeSilentPrompt(rig.dir.file(name), 100));
+        QVERIFY(rig.lists.addRecording(rig.dir.path(), name));
+        const qint64 id = storedId(rig, name);
+        QVERIFY(rig.system.messageStore().removeFromList(id)); // the desktop's Delete
+        QVERIFY(rig.system.messageStore().message(id).has_value());
+        WebAdapter adapter(rig.system);
+        QVERIFY(!adapter.message(id));
+        QVERIFY(adapter.audioFile(id).isEmpty());
+        QVERIFY(!adapter.setUnread(id, false) && !adapter.setUnread(id, true) && !adapter.remove(id));
+        QCOMPARE(adapter.messages(WebBackend::List::Unread, 0, 50).total, 0);
     }
 
     // The lists the page writes are the lists call screening reads.

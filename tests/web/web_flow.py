@@ -123,7 +123,7 @@ def curl_flow(api, telvox, env, home):
     if section_of(telvox_list(telvox, env), FIRST) != 'unread':
         fail('telvox --list does not show the message as unread again')
     for path in ('/api/messages/..%2f..%2ftelvox.ini/audio', '/api/messages/%2Fetc%2Fpasswd/audio',
-                 '/api/messages/1/audio'):
+                 f"/api/messages/{first['id'] + 1000}/audio"):
         code, data = api.call('GET', path)
         if code != 404 or b'[Config]' in data or b'root:' in data:
             fail(f'{path}: {code}')
@@ -151,6 +151,7 @@ def curl_flow(api, telvox, env, home):
 def browser_flow(base, api, telvox, env, first, screenshots):
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
+    from selenium.common.exceptions import StaleElementReferenceException
     from selenium.webdriver.common.by import By
 
     options = webdriver.ChromeOptions()
@@ -179,6 +180,15 @@ def browser_flow(base, api, telvox, env, first, screenshots):
                     return li
             return None
 
+        def button_of(number, kind):
+            """The `kind` button of the message of `number`, once the list showing it is drawn."""
+            try:
+                li = item(number)
+                found = li.find_elements(By.CSS_SELECTOR, 'button.' + kind) if li else []
+                return found[0] if found else None
+            except StaleElementReferenceException:
+                return None
+
         row = wait_for('the message in the page', lambda: item(FIRST), 20)
         if first['name'] != 'ANN':
             fail('the caller-ID name is not shown: ' + json.dumps(first))
@@ -195,12 +205,19 @@ def browser_flow(base, api, telvox, env, first, screenshots):
         wait_for('the recording to play to its end', lambda: driver.execute_script(
             "const a = document.getElementById('audio');"
             "return a.ended || (a.duration > 0 && a.currentTime >= a.duration - 0.05);"), 60)
-        # Mark it read: the program's own lists show it at once.
-        item(FIRST).find_element(By.CSS_SELECTOR, 'button.mark-read').click()
+        # Heard to its end, it is read: the program's own lists show it at once.
+        wait_for('telvox --list to show the played message read',
+                 lambda: section_of(telvox_list(telvox, env), FIRST) == 'recent', 20)
+        # Marked unread and read again by hand.
+        driver.find_element(By.ID, 'show-recent').click()
+        wait_for('the recent list', lambda: button_of(FIRST, 'mark-unread'), 10).click()
+        wait_for('telvox --list to show the message unread', lambda: section_of(telvox_list(telvox, env), FIRST) == 'unread', 20)
+        driver.find_element(By.ID, 'show-unread').click()
+        wait_for('the unread list', lambda: button_of(FIRST, 'mark-read'), 10).click()
         wait_for('telvox --list to show the message read', lambda: section_of(telvox_list(telvox, env), FIRST) == 'recent', 20)
         # Block the caller from the recent list.
         driver.find_element(By.ID, 'show-recent').click()
-        wait_for('the recent list', lambda: item(FIRST), 10).find_element(By.CSS_SELECTOR, 'button.block').click()
+        wait_for('the recent list', lambda: button_of(FIRST, 'block'), 10).click()
         wait_for('the block list entry', lambda: BLOCKED in driver.find_element(By.ID, 'blocklist').text, 10)
         # Back to the unread list; the next calls come while the page stays open.
         driver.find_element(By.ID, 'show-unread').click()
