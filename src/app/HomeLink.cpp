@@ -10,10 +10,12 @@
 #include "mqtt/HomePublisher.h"
 #include "records/CallBlockList.h"
 #include "records/MessageLists.h"
+#include "records/MessageStore.h"
 #include "records/StatusLog.h"
 #include "telephony/TelephonyCore.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QSysInfo>
 #include <QUrl>
@@ -153,7 +155,9 @@ void HomeLink::recordingListed(const QString &folder, const QString &name, int l
     e.name = info.phoneBookName;
     e.seconds = info.lengthMs < 0 ? 0 : static_cast<int>((info.lengthMs + 500) / 1000);
     e.time = info.when.isValid() ? info.when : m_system.loop().currentDateTime();
-    e.link = webAudioLink(m_system.settings(), e.id);
+    // The web interface knows a message by its number in the message index.
+    if (const auto stored = m_system.messageStore().messageAt(QDir(folder).filePath(name)))
+        e.link = webAudioLink(m_system.settings(), QString::number(stored->id));
     m_events->messageKept(e);
 }
 
