@@ -131,6 +131,12 @@ public:
     void PlayGreeting(int slot) override;
     void PlayLegalNotice(int slot) override;
     void PlayBlockedNotice(int slot) override;
+    // Plays line audio (8000 Hz, 16-bit mono) to the line at once, cutting off whatever
+    // played; `lines[slot].playing` is true until it has been heard. False when the line's
+    // output cannot be opened.
+    bool playToLine(int slot, const QByteArray &pcm);
+    // Stops and closes the line's output; nothing is playing afterwards.
+    void stopLineOutput(int slot);
     void timPlayGreetingExM_Timer(int slot);
     void timPlayLegalO_Timer(int slot);
     void timPlayGreetingExO_Timer(int slot);
