@@ -153,6 +153,7 @@ public:
     std::int64_t m_lastKey = 0;
     QString m_caller;
     std::unique_ptr<RemoteMenu> m_menu;
+    bool m_pinJustEnded = false; // the session opened with the PIN's last digit
     bool m_hangingUp = false;
     std::int64_t m_hangUpAt = 0;
 
@@ -221,8 +222,11 @@ bool RemoteRetrieval::key(int line, QChar key)
     if (state.m_call != 0 && state.m_call != call)
         end(state); // left over from the line's previous call
     if (state.m_menu) {
-        state.m_lastKey = m_s.loop.now();
-        state.m_menu->key(key);
+        // A "#" right after the PIN ends the PIN, not the session.
+        const bool pinEnd = state.m_pinJustEnded && key == QLatin1Char('#');
+        state.m_pinJustEnded = false;
+        if (!pinEnd)
+            state.m_menu->key(key);
         return true;
     }
     if (state.m_entering) {
@@ -351,6 +355,7 @@ void RemoteRetrieval::openSession(LineState &state)
     call.clearDigits();
     state.stop();
     state.m_menu = std::make_unique<RemoteMenu>(m_s.loop, m_s.store, state);
+    state.m_pinJustEnded = true;
     state.m_menu->start();
     armPoll();
 }
