@@ -72,6 +72,9 @@ public:
     static constexpr int kCheckEveryBuffers = 5;
 
     AudioEngine(Services services, Folders folders, OutputFormat format);
+    // The capture name that records a greeting into the slot's working file (no recording,
+    // no detectors).
+    static QString greetingCaptureName();
     ~AudioEngine() override;
 
     // The stop-recording detectors run on every captured buffer of a call (not of a greeting

@@ -1,7 +1,9 @@
 #include "audio/RemoteRetrieval.h"
 
 #include "audio/AudioEngine.h"
+#include "audio/PromptRecording.h"
 #include "audio/WaveFile.h"
+#include "core/AppPaths.h"
 #include "core/EventLoop.h"
 #include "core/SecretHash.h"
 #include "core/Texts.h"
@@ -13,6 +15,7 @@
 #include "telephony/LineTable.h"
 #include "telephony/TelephonyCore.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <cmath>
@@ -30,6 +33,7 @@ constexpr int kTextRefusedLocked = 1512;
 constexpr int kTextUnknownCaller = 1513;
 constexpr int kTextCallEnded = 1514;
 constexpr int kTextNoSpeech = 1515;
+constexpr int kTextGreetingReplaced = 1516;
 constexpr int kBytesPerMs = 16; // 8000 Hz, 16-bit
 
 // A short 440 Hz beep: what the caller hears for a phrase when no speech engine works.
@@ -110,6 +114,74 @@ public:
         m_owner.m_s.telephony.call(m_line).drop();
     }
 
+    bool startGreetingRecording() override
+    {
+        AudioEngine &engine = m_owner.m_s.engine;
+        LineCall &call = m_owner.m_s.telephony.call(m_line);
+        queue(Clip{beep(), false, 0});
+        engine.GetWaveDeviceId(QStringLiteral("wave/in"), m_line);
+        call.prepareRecording(CallKind::None, RecState::Recording);
+        engine.StartCapture(m_owner.m_s.telephony.lineTable()[m_line].waveDeviceId, AudioEngine::greetingCaptureName(), m_line);
+        if (engine.isCapturing(m_line))
+            return true;
+        call.requestCaptureStop();
+        return false;
+    }
+    void stopGreetingRecording() override
+    {
+        if (!m_owner.m_s.telephony.call(m_line).requestCaptureStop())
+            return;
+        m_owner.m_s.engine.waveInReset(m_line);
+        m_greetingWriting = true; // the poll finishes it once the capture has closed
+        m_owner.armPoll();
+    }
+    bool keepGreeting(bool keep) override
+    {
+        const QString fresh = newGreetingFile();
+        if (!keep || !QFile::exists(fresh)) {
+            QFile::remove(fresh);
+            return false;
+        }
+        const QString program = m_owner.m_s.engine.folders().program;
+        const QString target = findFileIgnoringCase(program, QStringLiteral("Greeting.wav"));
+        // The old greeting goes only once the new one is sure to take its place.
+        QFile::remove(target + QStringLiteral(".old"));
+        const bool hadOld = QFile::exists(target) && QFile::rename(target, target + QStringLiteral(".old"));
+        if (!QFile::rename(fresh, target)) {
+            if (hadOld)
+                QFile::rename(target + QStringLiteral(".old"), target);
+            QFile::remove(fresh);
+            return false;
+        }
+        QFile::remove(target + QStringLiteral(".old"));
+        m_owner.addStatus(m_line, kTextGreetingReplaced, m_caller);
+        return true;
+    }
+    // The poll: the greeting's capture has closed; it is written next to the greeting and
+    // queued to be heard.
+    void greetingCaptureDone()
+    {
+        AudioEngine &engine = m_owner.m_s.engine;
+        if (!m_greetingWriting || engine.isCapturing(m_line))
+            return;
+        m_greetingWriting = false;
+        const PromptWrite written = writePromptRecording(engine.workingFile(m_line), newGreetingFile());
+        QFile::remove(engine.workingFile(m_line));
+        const LinePrompt audio = written.written ? readLinePrompt(newGreetingFile()) : LinePrompt{};
+        const bool ok = audio.audio && !audio.audio->isEmpty();
+        if (ok)
+            queue(Clip{*audio.audio, false, 0});
+        else
+            QFile::remove(newGreetingFile());
+        if (m_menu)
+            m_menu->greetingRecorded(ok);
+    }
+    QString newGreetingFile() const
+    {
+        return QDir(m_owner.m_s.engine.folders().program).filePath(QStringLiteral("Greeting.new.wav"));
+    }
+    bool greetingWriting() const { return m_greetingWriting; }
+
     void queue(Clip clip)
     {
         m_queue.push_back(std::move(clip));
@@ -153,7 +225,8 @@ public:
     std::int64_t m_lastKey = 0;
     QString m_caller;
     std::unique_ptr<RemoteMenu> m_menu;
-    bool m_pinJustEnded = false; // the session opened with the PIN's last digit
+    bool m_pinJustEnded = false;
+    bool m_greetingWriting = false; // the session opened with the PIN's last digit
     bool m_hangingUp = false;
     std::int64_t m_hangUpAt = 0;
 
@@ -381,6 +454,9 @@ void RemoteRetrieval::leaveEntry(LineState &state)
 void RemoteRetrieval::end(LineState &state)
 {
     state.stop();
+    // A new greeting not yet kept goes with the session.
+    state.m_greetingWriting = false;
+    QFile::remove(state.newGreetingFile());
     if (state.m_menu) {
         addStatus(state.m_line, kTextEnded, state.m_caller);
         state.m_menu.reset();
@@ -400,7 +476,7 @@ void RemoteRetrieval::poll()
     const std::int64_t now = m_s.loop.now();
     for (auto &owned : m_lines) {
         LineState &state = *owned;
-        if (!state.m_entering && !state.m_menu && !state.busy())
+        if (!state.m_entering && !state.m_menu && !state.busy() && !state.greetingWriting())
             continue;
         const HCall call = m_s.telephony.lineTable()[state.m_line].hCall;
         if ((state.m_call != 0 && call != state.m_call) || (state.m_hangingUp && now - state.m_hangUpAt > 10000)) {
@@ -408,6 +484,7 @@ void RemoteRetrieval::poll()
             continue;
         }
         active = true;
+        state.greetingCaptureDone();
         bool messageEnded = false;
         if (state.clipDone(&messageEnded) && state.m_menu)
             state.m_menu->played(messageEnded);

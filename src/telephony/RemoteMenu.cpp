@@ -75,6 +75,11 @@ void RemoteMenu::finish()
         return;
     m_ending = true;
     m_idle->setEnabled(false);
+    if (m_mode == Mode::GreetingRecording)
+        m_player.stopGreetingRecording();
+    if (m_mode != Mode::Messages)
+        m_player.keepGreeting(false);
+    m_mode = Mode::Messages;
     m_player.stop();
     m_player.say(RemotePhrase::of(RemotePhrase::Kind::Goodbye));
 }
@@ -94,7 +99,16 @@ void RemoteMenu::played(bool messageEnded)
         m_player.hangUp();
         return;
     }
-    if (messageEnded && m_current < m_messages.size()) {
+    if (m_mode == Mode::GreetingPrompt) {
+        if (m_player.startGreetingRecording()) {
+            m_mode = Mode::GreetingRecording;
+        } else {
+            m_mode = Mode::Messages;
+            m_player.say(RemotePhrase::of(RemotePhrase::Kind::GreetingDiscarded));
+            return;
+        }
+    }
+    if (messageEnded && m_mode == Mode::Messages && m_current < m_messages.size()) {
         StoredMessage &m = m_messages[m_current];
         // Heard to its end: read (key 5 makes it new again).
         if (m.unread && m_store.markRead(m.id))
@@ -105,11 +119,49 @@ void RemoteMenu::played(bool messageEnded)
     waitForKey();
 }
 
+void RemoteMenu::greetingRecorded(bool ok)
+{
+    if (m_mode != Mode::GreetingWriting)
+        return;
+    m_mode = ok ? Mode::GreetingReview : Mode::Messages;
+    m_player.say(RemotePhrase::of(ok ? RemotePhrase::Kind::GreetingReview : RemotePhrase::Kind::GreetingDiscarded));
+}
+
+void RemoteMenu::greetingKey(QChar key)
+{
+    switch (m_mode) {
+    case Mode::GreetingPrompt:
+    case Mode::GreetingWriting:
+        break; // no key counts until the recording starts or has been written
+    case Mode::GreetingRecording:
+        if (key == QLatin1Char('#')) {
+            m_mode = Mode::GreetingWriting;
+            m_player.stopGreetingRecording();
+        }
+        break;
+    case Mode::GreetingReview: {
+        m_player.stop();
+        m_mode = Mode::Messages;
+        const bool kept = m_player.keepGreeting(key == QLatin1Char('1'));
+        m_player.say(RemotePhrase::of(kept ? RemotePhrase::Kind::GreetingKept : RemotePhrase::Kind::GreetingDiscarded));
+        break;
+    }
+    case Mode::Messages:
+        break;
+    }
+}
+
 void RemoteMenu::key(QChar key)
 {
     if (m_over || m_ending)
         return;
     m_idle->setEnabled(false);
+    if (m_mode != Mode::Messages) {
+        greetingKey(key);
+        if (m_mode == Mode::GreetingRecording)
+            waitForKey();
+        return;
+    }
     const bool onMessage = m_current < m_messages.size();
     const std::int64_t position = m_player.messagePosition();
     switch (key.toLatin1()) {
@@ -166,6 +218,11 @@ void RemoteMenu::key(QChar key)
         present(to, false);
         return;
     }
+    case '6':
+        m_player.stop();
+        m_mode = Mode::GreetingPrompt;
+        m_player.say(RemotePhrase::of(RemotePhrase::Kind::GreetingRecord));
+        return;
     case '#':
         finish();
         return;

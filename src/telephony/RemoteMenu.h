@@ -29,12 +29,20 @@ public:
     virtual std::int64_t messagePosition() const = 0;
     // The session is over: the call is to be hung up.
     virtual void hangUp() = 0;
+    // A new greeting: the tone is played and the line's audio recorded from then on (false
+    // when that cannot start); stopping ends the recording, and once it is written the player
+    // tells the menu (RemoteMenu::greetingRecorded) and queues it to be heard; it is put in
+    // place of the greeting, or thrown away.
+    virtual bool startGreetingRecording() = 0;
+    virtual void stopGreetingRecording() = 0;
+    virtual bool keepGreeting(bool keep) = 0;
 };
 
 // One caller's session with the messages, after the right PIN: a summary, then the new
 // messages oldest first and the saved ones newest first, each introduced by its date, time
 // and caller. Keys: 1 replay, 2 next, 3 delete, 4 previous, 5 keep as new, 7 back 5 s,
-// 9 forward 5 s, 0 help, # end. A message heard to its end is marked read; what the keys do
+// 9 forward 5 s, 6 record a new greeting (ended by #, played back, 1 keeps it), 0 help,
+// # end. A message heard to its end is marked read; what the keys do
 // goes straight into the message store, so every list shows it at once. The session ends
 // after 30 s without a key while nothing plays.
 class RemoteMenu
@@ -53,6 +61,8 @@ public:
     // The player's queue ran dry; `messageEnded` when its last item was a message that
     // played to its end.
     void played(bool messageEnded);
+    // The new greeting has been written (and queued to be heard), or was too short (false).
+    void greetingRecorded(bool ok);
     bool isOver() const { return m_over; }
 
     // For tests and the day log: the ids in the order of the session, and where it is.
@@ -60,6 +70,8 @@ public:
     int current() const { return m_current; }
 
 private:
+    enum class Mode { Messages, GreetingPrompt, GreetingRecording, GreetingWriting, GreetingReview };
+    void greetingKey(QChar key);
     void present(std::int64_t fromMs = 0, bool intro = true);
     void next();
     void finish();
@@ -70,6 +82,7 @@ private:
     RemoteMenuPlayer &m_player;
     QList<StoredMessage> m_messages;
     int m_current = 0;
+    Mode m_mode = Mode::Messages;
     bool m_over = false;
     bool m_ending = false; // the goodbye plays; then the call is hung up
     std::unique_ptr<Timer> m_idle;

@@ -121,10 +121,14 @@ QString english(const RemotePhrase &p)
     case Kind::Help:
         return QStringLiteral("Press 1 to replay, 2 for the next message, 3 to delete, 4 for the previous message, "
                               "5 to keep it as new, 7 to go back 5 seconds, 9 to go forward 5 seconds, "
-                              "0 for help, and hash to end.");
+                              "6 to record a new greeting, 0 for help, and hash to end.");
     case Kind::WrongPin: return QStringLiteral("Wrong PIN.");
     case Kind::Locked: return QStringLiteral("Remote access is locked for now.");
     case Kind::Goodbye: return QStringLiteral("Goodbye.");
+    case Kind::GreetingRecord: return QStringLiteral("Record your new greeting after the tone, then press hash.");
+    case Kind::GreetingReview: return QStringLiteral("Press 1 to keep this greeting, any other key to discard it.");
+    case Kind::GreetingKept: return QStringLiteral("Your new greeting is kept.");
+    case Kind::GreetingDiscarded: return QStringLiteral("The new greeting was discarded.");
     }
     return {};
 }
@@ -142,10 +146,14 @@ QString mandarin(const RemotePhrase &p)
     case Kind::KeptNew: return QStringLiteral("留言保留为新留言。");
     case Kind::Help:
         return QStringLiteral("重听请按一，下一条请按二，删除请按三，上一条请按四，保留为新留言请按五，"
-                              "后退五秒请按七，前进五秒请按九，帮助请按零，结束请按井号。");
+                              "后退五秒请按七，前进五秒请按九，录制新问候语请按六，帮助请按零，结束请按井号。");
     case Kind::WrongPin: return QStringLiteral("密码错误。");
     case Kind::Locked: return QStringLiteral("远程收听暂时已锁定。");
     case Kind::Goodbye: return QStringLiteral("再见。");
+    case Kind::GreetingRecord: return QStringLiteral("请在提示音后录制新的问候语，结束请按井号。");
+    case Kind::GreetingReview: return QStringLiteral("保留这段问候语请按一，按其他键放弃。");
+    case Kind::GreetingKept: return QStringLiteral("新的问候语已保存。");
+    case Kind::GreetingDiscarded: return QStringLiteral("新的问候语已放弃。");
     }
     return {};
 }
@@ -163,10 +171,14 @@ QString cantonese(const RemotePhrase &p)
     case Kind::KeptNew: return QStringLiteral("留言保留做新留言。");
     case Kind::Help:
         return QStringLiteral("重聽請按一，下一個請按二，刪除請按三，上一個請按四，保留做新留言請按五，"
-                              "退後五秒請按七，向前五秒請按九，說明請按零，結束請按井號。");
+                              "退後五秒請按七，向前五秒請按九，錄製新問候語請按六，說明請按零，結束請按井號。");
     case Kind::WrongPin: return QStringLiteral("密碼錯誤。");
     case Kind::Locked: return QStringLiteral("遙距收聽暫時鎖咗。");
     case Kind::Goodbye: return QStringLiteral("再見。");
+    case Kind::GreetingRecord: return QStringLiteral("請喺提示音之後錄製新嘅問候語，完成請按井號。");
+    case Kind::GreetingReview: return QStringLiteral("保留呢段問候語請按一，按其他鍵放棄。");
+    case Kind::GreetingKept: return QStringLiteral("新嘅問候語已經儲存。");
+    case Kind::GreetingDiscarded: return QStringLiteral("新嘅問候語已經放棄。");
     }
     return {};
 }

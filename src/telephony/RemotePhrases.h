@@ -27,6 +27,10 @@ struct RemotePhrase
         WrongPin,
         Locked,       // remote retrieval is locked for now
         Goodbye,
+        GreetingRecord,    // "record the new greeting after the tone, then press #"
+        GreetingReview,    // "press 1 to keep it, any other key to discard it"
+        GreetingKept,
+        GreetingDiscarded,
     };
     Kind kind = Kind::Help;
     int newCount = 0;

@@ -23,7 +23,9 @@ public:
     void say(const RemotePhrase &p) override
     {
         static const char *const names[] = {"Summary", "Intro", "AfterMessage", "NoMore", "Deleted",
-                                            "KeptNew", "Help", "WrongPin", "Locked", "Goodbye"};
+                                            "KeptNew", "Help", "WrongPin", "Locked", "Goodbye",
+                                            "GreetingRecord", "GreetingReview", "GreetingKept",
+                                            "GreetingDiscarded"};
         QString text = QString::fromLatin1(names[int(p.kind)]);
         if (p.kind == RemotePhrase::Kind::Summary)
             text += QStringLiteral(" %1/%2").arg(p.newCount).arg(p.savedCount);
@@ -37,6 +39,18 @@ public:
     void stop() override { position = -1; }
     std::int64_t messagePosition() const override { return position; }
     void hangUp() override { log << QStringLiteral("hangup"); }
+    bool startGreetingRecording() override
+    {
+        log << QStringLiteral("record");
+        return canRecord;
+    }
+    void stopGreetingRecording() override { log << QStringLiteral("stop recording"); }
+    bool keepGreeting(bool keep) override
+    {
+        log << (keep ? QStringLiteral("keep") : QStringLiteral("discard"));
+        return keep;
+    }
+    bool canRecord = true;
 
     QStringList take() { return std::exchange(log, {}); }
     QStringList log;
@@ -175,6 +189,45 @@ private slots:
         h.menu.key(QLatin1Char('#'));
         h.menu.played(false);
         QCOMPARE(h.player.take().mid(3), QStringList({"Goodbye", "hangup"}));
+    }
+
+    void sixRecordsAGreetingThatIsHeardBeforeItIsKept()
+    {
+        Rig r;
+        r.menu.start();
+        r.player.take();
+        r.menu.key(QLatin1Char('6'));
+        r.menu.key(QLatin1Char('#')); // before the recording starts: nothing
+        QCOMPARE(r.player.take(), QStringList({"GreetingRecord"}));
+        r.menu.played(false);
+        r.menu.key(QLatin1Char('3')); // while recording, only # counts
+        QCOMPARE(r.listed().size(), 3);
+        r.menu.key(QLatin1Char('#'));
+        r.menu.key(QLatin1Char('1')); // still being written
+        r.menu.greetingRecorded(true);
+        r.menu.key(QLatin1Char('1'));
+        QCOMPARE(r.player.take(), QStringList({"record", "stop recording", "GreetingReview", "keep", "GreetingKept"}));
+
+        // Any other key after hearing it throws it away; a session that ends while recording
+        // throws it away too.
+        r.menu.key(QLatin1Char('6'));
+        r.menu.played(false);
+        r.menu.key(QLatin1Char('#'));
+        r.menu.greetingRecorded(true);
+        r.menu.key(QLatin1Char('9'));
+        QCOMPARE(r.player.take(), QStringList({"GreetingRecord", "record", "stop recording", "GreetingReview", "discard",
+                                               "GreetingDiscarded"}));
+        r.menu.key(QLatin1Char('6'));
+        r.menu.played(false);
+        r.loop.advance(RemoteMenu::kIdleMs);
+        QCOMPARE(r.player.take(), QStringList({"GreetingRecord", "record", "stop recording", "discard", "Goodbye"}));
+
+        Rig failing;
+        failing.player.canRecord = false;
+        failing.menu.start();
+        failing.menu.key(QLatin1Char('6'));
+        failing.menu.played(false);
+        QCOMPARE(failing.player.take().mid(3), QStringList({"GreetingRecord", "record", "GreetingDiscarded"}));
     }
 
     void phrasesReadNumbersDatesAndCallersPerLanguage()
