@@ -296,7 +296,8 @@ bool RemoteRetrieval::key(int line, QChar key)
         end(state); // left over from the line's previous call
     if (state.m_menu) {
         // A "#" right after the PIN ends the PIN, not the session.
-        const bool pinEnd = state.m_pinJustEnded && key == QLatin1Char('#');
+        const bool pinEnd = state.m_pinJustEnded && key == QLatin1Char('#')
+                            && m_s.loop.now() - state.m_lastKey < kPinEndMs;
         state.m_pinJustEnded = false;
         if (!pinEnd)
             state.m_menu->key(key);

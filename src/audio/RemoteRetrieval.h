@@ -50,6 +50,8 @@ public:
     static constexpr std::int64_t kLockMs = 3600000;
     static constexpr int kEntryIdleMs = 5000;
     static constexpr int kPollMs = 100;
+    // A "#" this soon after the PIN's last digit ends the PIN.
+    static constexpr int kPinEndMs = 2000;
 
     explicit RemoteRetrieval(Services services);
     ~RemoteRetrieval();
