@@ -76,6 +76,9 @@ bool SpeechVoice::load()
 
 std::optional<QByteArray> SpeechVoice::render(const QString &text, SpeechLanguage language)
 {
+    const QString key = voiceName(language) + QLatin1Char('\n') + text;
+    if (const auto cached = m_cache.constFind(key); cached != m_cache.constEnd())
+        return *cached;
     if (!load())
         return std::nullopt;
     Espeak &e = engine();
@@ -92,7 +95,11 @@ std::optional<QByteArray> SpeechVoice::render(const QString &text, SpeechLanguag
         return std::nullopt;
     }
     const std::vector<std::int16_t> line = resampleToLine(samples, e.rate);
-    return QByteArray(reinterpret_cast<const char *>(line.data()), static_cast<qsizetype>(line.size() * 2));
+    const QByteArray pcm(reinterpret_cast<const char *>(line.data()), static_cast<qsizetype>(line.size() * 2));
+    if (m_cache.size() >= kCacheEntries)
+        m_cache.clear();
+    m_cache.insert(key, pcm);
+    return pcm;
 }
 
 std::vector<std::int16_t> resampleToLine(std::span<const std::int16_t> samples, int fromRate)

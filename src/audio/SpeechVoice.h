@@ -3,6 +3,7 @@
 #include "telephony/RemotePhrases.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 
 #include <cstdint>
@@ -15,7 +16,7 @@ namespace telvox {
 // Speech for the telephone menu, rendered as the menu needs it by libespeak-ng, in the line's
 // format (8000 Hz, 16-bit mono). The library is loaded (dlopen) on the first phrase of the
 // first remote session, so that the program's start and its memory stay as they were for
-// everyone who never calls in; it stays loaded afterwards.
+// everyone who never calls in; it stays loaded afterwards. Phrases said often are kept.
 class SpeechVoice
 {
 public:
@@ -31,6 +32,10 @@ public:
 private:
     bool load();
     QString m_error;
+    // Phrases said before (the keys' list, "Goodbye", ...), by voice and text; emptied when it
+    // grows past kCacheEntries so that a long session cannot grow without bound.
+    static constexpr int kCacheEntries = 32;
+    QHash<QString, QByteArray> m_cache;
     bool m_tried = false;
     bool m_loaded = false;
 };

@@ -59,8 +59,10 @@ void RemoteMenu::present(std::int64_t fromMs, bool intro)
         about.caller = m.caller;
         m_player.say(about);
     }
-    if (!m_player.playMessage(m, fromMs))
+    if (!m_player.playMessage(m, fromMs)) {
+        m_player.say(RemotePhrase::of(RemotePhrase::Kind::CannotPlay));
         m_player.say(RemotePhrase::of(RemotePhrase::Kind::AfterMessage));
+    }
 }
 
 void RemoteMenu::next()

@@ -129,6 +129,7 @@ QString english(const RemotePhrase &p)
     case Kind::GreetingReview: return QStringLiteral("Press 1 to keep this greeting, any other key to discard it.");
     case Kind::GreetingKept: return QStringLiteral("Your new greeting is kept.");
     case Kind::GreetingDiscarded: return QStringLiteral("The new greeting was discarded.");
+    case Kind::CannotPlay: return QStringLiteral("This message cannot be played by telephone.");
     }
     return {};
 }
@@ -154,6 +155,7 @@ QString mandarin(const RemotePhrase &p)
     case Kind::GreetingReview: return QStringLiteral("保留这段问候语请按一，按其他键放弃。");
     case Kind::GreetingKept: return QStringLiteral("新的问候语已保存。");
     case Kind::GreetingDiscarded: return QStringLiteral("新的问候语已放弃。");
+    case Kind::CannotPlay: return QStringLiteral("这条留言无法通过电话播放。");
     }
     return {};
 }
@@ -179,6 +181,7 @@ QString cantonese(const RemotePhrase &p)
     case Kind::GreetingReview: return QStringLiteral("保留呢段問候語請按一，按其他鍵放棄。");
     case Kind::GreetingKept: return QStringLiteral("新嘅問候語已經儲存。");
     case Kind::GreetingDiscarded: return QStringLiteral("新嘅問候語已經放棄。");
+    case Kind::CannotPlay: return QStringLiteral("呢個留言唔可以經電話播放。");
     }
     return {};
 }

@@ -31,6 +31,7 @@ struct RemotePhrase
         GreetingReview,    // "press 1 to keep it, any other key to discard it"
         GreetingKept,
         GreetingDiscarded,
+        CannotPlay, // the message's audio cannot be played to a line
     };
     Kind kind = Kind::Help;
     int newCount = 0;

@@ -25,7 +25,7 @@ public:
         static const char *const names[] = {"Summary", "Intro", "AfterMessage", "NoMore", "Deleted",
                                             "KeptNew", "Help", "WrongPin", "Locked", "Goodbye",
                                             "GreetingRecord", "GreetingReview", "GreetingKept",
-                                            "GreetingDiscarded"};
+                                            "GreetingDiscarded", "CannotPlay"};
         QString text = QString::fromLatin1(names[int(p.kind)]);
         if (p.kind == RemotePhrase::Kind::Summary)
             text += QStringLiteral(" %1/%2").arg(p.newCount).arg(p.savedCount);
@@ -33,9 +33,12 @@ public:
     }
     bool playMessage(const StoredMessage &m, std::int64_t fromMs) override
     {
+        if (m.entry == unplayable)
+            return false;
         log << QStringLiteral("play %1 %2").arg(m.entry).arg(fromMs);
         return true;
     }
+    QString unplayable;
     void stop() override { position = -1; }
     std::int64_t messagePosition() const override { return position; }
     void hangUp() override { log << QStringLiteral("hangup"); }
@@ -127,6 +130,10 @@ private slots:
         r.menu.key(QLatin1Char('4'));
         r.menu.key(QLatin1Char('1'));
         QCOMPARE(r.player.take(), QStringList({"Intro", "play A2.wav 0", "play A2.wav 0"}));
+        // A message the line cannot play is said so, and the keys are offered.
+        r.player.unplayable = "M1.wav";
+        r.menu.key(QLatin1Char('2'));
+        QCOMPARE(r.player.take(), QStringList({"Intro", "CannotPlay", "AfterMessage"}));
     }
 
     void deleteAndKeepAsNewChangeTheStore()
