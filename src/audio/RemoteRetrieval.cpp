@@ -477,7 +477,9 @@ void RemoteRetrieval::poll()
     const std::int64_t now = m_s.loop.now();
     for (auto &owned : m_lines) {
         LineState &state = *owned;
-        if (!state.m_entering && !state.m_menu && !state.busy() && !state.greetingWriting())
+        // A call that heard a "*" is watched to its end: what was counted for it (its wrong
+        // PINs) goes with it, even should the next call get the same handle.
+        if (!state.m_entering && !state.m_menu && !state.busy() && !state.greetingWriting() && state.m_call == 0)
             continue;
         const HCall call = m_s.telephony.lineTable()[state.m_line].hCall;
         if ((state.m_call != 0 && call != state.m_call) || (state.m_hangingUp && now - state.m_hangUpAt > 10000)) {
