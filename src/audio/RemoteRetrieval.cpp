@@ -356,8 +356,10 @@ void RemoteRetrieval::entryKey(LineState &state, QChar key)
         return;
     }
     state.m_digits.append(key.toLatin1());
-    if (state.m_digits.size() >= remotepin::kMinDigits)
-        checkPin(state, state.m_digits.size() >= remotepin::kMaxDigits);
+    // Checked at once only when no digit can follow; otherwise when the keys pause (the
+    // poll), so that a PIN costs one check of its hash rather than one per digit.
+    if (state.m_digits.size() >= remotepin::kMaxDigits)
+        checkPin(state, true);
 }
 
 void RemoteRetrieval::checkPin(LineState &state, bool complete)
@@ -491,6 +493,9 @@ void RemoteRetrieval::poll()
         bool messageEnded = false;
         if (state.clipDone(&messageEnded) && state.m_menu)
             state.m_menu->played(messageEnded);
+        if (state.m_entering && state.m_digits.size() >= remotepin::kMinDigits
+            && state.m_verified != state.m_digits.size() && now - state.m_lastKey >= kPinPauseMs)
+            checkPin(state, false);
         if (state.m_entering && !state.busy() && now - state.m_lastKey >= kEntryIdleMs)
             leaveEntry(state);
     }

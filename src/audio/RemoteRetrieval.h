@@ -23,10 +23,11 @@ class Texts;
 class Timer;
 
 // Remote retrieval by telephone. While the machine plays its greeting or records a message,
-// the caller keys "*" and the PIN (its last digit, or "#", ends it). The greeting stops at the
-// "*"; with the right PIN the message being recorded is dropped unkept and a RemoteMenu
-// session reads out the messages. The keys of the PIN and of the session never reach the
-// touch-tone menu, dtmf.txt or the status list.
+// the caller keys "*" and the PIN; it is checked when the keys pause for a second, at a "#" or
+// at the eighth digit (one check of its hash per PIN, which keeps the event loop free). The
+// greeting stops at the "*"; with the right PIN the message being recorded is dropped unkept
+// and a RemoteMenu session reads out the messages. The keys of the PIN and of the session
+// never reach the touch-tone menu, dtmf.txt or the status list.
 //
 // Safety: three wrong PINs end the call; ten wrong PINs within an hour lock remote retrieval
 // for an hour (a status line and a notification); every opening, wrong PIN and end of a
@@ -49,6 +50,8 @@ public:
     static constexpr int kWrongToLock = 10;
     static constexpr std::int64_t kLockMs = 3600000;
     static constexpr int kEntryIdleMs = 5000;
+    // The PIN keyed so far is checked once the keys pause this long.
+    static constexpr int kPinPauseMs = 1000;
     static constexpr int kPollMs = 100;
     // A "#" this soon after the PIN's last digit ends the PIN.
     static constexpr int kPinEndMs = 2000;
