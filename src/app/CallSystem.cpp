@@ -168,7 +168,7 @@ void CallSystem::build()
                 .toLatin1();
         },
         offset == 1000 ? SpeechLanguage::Mandarin : offset == 2000 ? SpeechLanguage::Cantonese : SpeechLanguage::English});
-    m_telephony->setDigitFilter([this](int line, QChar key) { return m_remote->key(line, key); });
+    m_telephony->setDigitFilter([this](int line, QChar key) { return m_remote && m_remote->key(line, key); });
 }
 
 LoadResult CallSystem::load(LoadedState &state)

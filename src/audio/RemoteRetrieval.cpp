@@ -196,7 +196,11 @@ public:
         m_current = std::move(m_queue.front());
         m_queue.pop_front();
         m_startedAt = m_owner.m_s.loop.now();
-        m_playing = m_owner.m_s.engine.playToLine(m_line, m_current.pcm);
+        // A clip the line's output refuses counts as played at the next poll (a message
+        // then not as heard), so that the session never waits for it.
+        const bool started = m_owner.m_s.engine.playToLine(m_line, m_current.pcm);
+        m_current.message = m_current.message && started;
+        m_playing = true;
     }
     // The poll: the clip playing has been heard; true when the queue ran dry with it.
     bool clipDone(bool *messageEnded)
