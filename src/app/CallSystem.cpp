@@ -5,6 +5,7 @@
 #include "audio/AudioEngine.h"
 #include "audio/AudioStack.h"
 #include "audio/RecordingKeeper.h"
+#include "audio/RemoteRetrieval.h"
 #include "audio/CodecConversion.h"
 #include "core/EventLoop.h"
 #include "core/FileWatch.h"
@@ -21,10 +22,12 @@
 #include "records/RingSchedule.h"
 #include "records/StatusLog.h"
 #include "telephony/Dialler.h"
+#include "telephony/RemotePin.h"
 #include "telephony/TelephonyCore.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSettings>
 
 namespace telvox {
 
@@ -71,6 +74,7 @@ CallSystem::~CallSystem()
     m_userFiles.reset();
     m_settings->setFileEventHandler(nullptr);
     m_dialler.reset();
+    m_remote.reset();
     m_forwarder.reset(); // a delivery under way is broken off and stays queued
     // The audio engine's devices report into the line table: they go before the call flow.
     m_audio.reset();
@@ -150,6 +154,21 @@ void CallSystem::build()
                                                             *m_texts, *m_audioRelay});
     m_telephony->setDialerTimerStart([this](int line) { m_dialler->startWatch(line); });
     m_telephony->setDialOutField([this](const QString &number) { m_hooks->showDialledNumber(number); });
+
+    // Remote retrieval hears every key first. The PIN's hash is read from the options file at
+    // each attempt: `telvox --set-pin` changes it from another process while this one runs.
+    const int offset = m_texts->languageOffset();
+    m_remote = std::make_unique<RemoteRetrieval>(RemoteRetrieval::Services{
+        m_o.loop, *m_telephony, m_audio->engine(), *m_store, *m_statusLog, *m_texts,
+        [file = m_o.paths.settingsFile] {
+            const QSettings stored(file, QSettings::IniFormat);
+            return stored.value(remotepin::section() + QLatin1Char('/') + remotepin::hashKey())
+                .toString()
+                .trimmed()
+                .toLatin1();
+        },
+        offset == 1000 ? SpeechLanguage::Mandarin : offset == 2000 ? SpeechLanguage::Cantonese : SpeechLanguage::English});
+    m_telephony->setDigitFilter([this](int line, QChar key) { return m_remote && m_remote->key(line, key); });
 }
 
 LoadResult CallSystem::load(LoadedState &state)

@@ -28,6 +28,7 @@ class MailForwarder;
 class MediaDevice;
 class MessageLists;
 class MessageStore;
+class RemoteRetrieval;
 class RingSchedule;
 class SettingsStore;
 class StatusListModel;
@@ -167,6 +168,7 @@ public:
     CallBlockList &blockList() { return *m_blockList; }
     Dialler &dialler() { return *m_dialler; }
     MailForwarder *mailForwarder() const { return m_forwarder.get(); } // null until started
+    RemoteRetrieval &remoteRetrieval() { return *m_remote; }
 
     // LoadHooks
     void CenterForm() override { m_hooks->CenterForm(); }
@@ -223,6 +225,7 @@ private:
     std::unique_ptr<RingSchedule> m_ringSchedule;
     std::unique_ptr<AudioStack> m_audio;
     std::unique_ptr<Dialler> m_dialler;
+    std::unique_ptr<RemoteRetrieval> m_remote;
     std::unique_ptr<MailForwarder> m_forwarder;
     LoadedState *m_loading = nullptr; // what the loading sequence settles, while it runs
     std::unique_ptr<UserFiles> m_userFiles;

@@ -3,7 +3,9 @@
 #include "app/CallSystem.h"
 #include "app/WebAdapter.h"
 #include "core/AppPaths.h"
+#include "core/SecretHash.h"
 #include "core/Settings.h"
+#include "telephony/RemotePin.h"
 #include "web/WebAuth.h"
 #include "web/WebServer.h"
 #include "web/WebSetup.h"
@@ -22,7 +24,8 @@ namespace {
 
 constexpr int kMinPasswordLength = 8;
 
-// One line of standard input without its line end; on a terminal without echo.
+} // namespace
+
 QByteArray readSecretLine(const char *prompt, bool terminal)
 {
     termios saved{};
@@ -45,8 +48,6 @@ QByteArray readSecretLine(const char *prompt, bool terminal)
     }
     return line;
 }
-
-} // namespace
 
 WebService::WebService() = default;
 WebService::~WebService()
@@ -120,6 +121,35 @@ int setWebPassword(const AppPaths &paths, QTextStream &err)
     settings.WriteSetting(webSection(), QStringLiteral("PasswordHash"), QString::fromLatin1(*hash));
     err << "telvox: web password stored; it counts at once, also for a running program" << Qt::endl;
     return 0;
+}
+
+int setRemotePin(const AppPaths &paths, QTextStream &err)
+{
+    const bool terminal = isatty(STDIN_FILENO) != 0;
+    QByteArray pin = readSecretLine("New PIN for remote retrieval (4 to 8 digits, empty to turn it off): ", terminal);
+    if (terminal) {
+        QByteArray again = readSecretLine("Again: ", terminal);
+        const bool same = again == pin;
+        secrethash::wipe(again);
+        if (!same) {
+            secrethash::wipe(pin);
+            err << "telvox: the two PINs differ; nothing was changed" << Qt::endl;
+            return 1;
+        }
+    }
+    SettingsStore settings(paths.settingsFile, paths.file(QStringLiteral("settings.txt")));
+    const remotepin::Result result = remotepin::store(settings, std::move(pin));
+    switch (result) {
+    case remotepin::Result::Stored:
+        err << "telvox: PIN stored; remote retrieval is on, also for a running program" << Qt::endl;
+        return 0;
+    case remotepin::Result::Cleared:
+        err << "telvox: no PIN; remote retrieval is off" << Qt::endl;
+        return 0;
+    default:
+        err << "telvox: " << remotepin::problemText(result) << "; nothing was changed" << Qt::endl;
+        return 1;
+    }
 }
 
 } // namespace telvox

@@ -36,4 +36,13 @@ private:
 // a terminal) and stores its Argon2id hash as "[Web] PasswordHash". Returns the exit status.
 int setWebPassword(const AppPaths &paths, QTextStream &err);
 
+// One line of standard input without its line end; on a terminal (`terminal`) `prompt` is
+// shown on standard error and the keys typed are not echoed.
+QByteArray readSecretLine(const char *prompt, bool terminal);
+
+// `telvox --set-pin`: reads the PIN of remote retrieval (4 to 8 digits; an empty line turns
+// remote retrieval off) from standard input, twice on a terminal, and stores its Argon2id hash
+// as "[Remote] PinHash". Returns the exit status.
+int setRemotePin(const AppPaths &paths, QTextStream &err);
+
 } // namespace telvox

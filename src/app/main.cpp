@@ -149,6 +149,18 @@ int runWebPassword(int argc, char *argv[])
     return telvox::setWebPassword(telvox::AppPaths::fromEnvironment(telvox::applicationName()), err);
 }
 
+// `telvox --set-pin`: the same, for the PIN of remote retrieval.
+int runSetPin(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QTextStream err(stderr);
+    if (argc != 2) {
+        err << "telvox: --set-pin takes no other option; it reads the PIN from standard input" << Qt::endl;
+        return 2;
+    }
+    return telvox::setRemotePin(telvox::AppPaths::fromEnvironment(telvox::applicationName()), err);
+}
+
 // The whole program; every object of ours is destroyed when it returns.
 int run(int argc, char *argv[])
 {
@@ -156,6 +168,8 @@ int run(int argc, char *argv[])
         return runCompanion(argc, argv);
     if (hasOption(argc, argv, "--web-password"))
         return runWebPassword(argc, argv);
+    if (hasOption(argc, argv, "--set-pin"))
+        return runSetPin(argc, argv);
     // The service never opens a window, with or without a display.
     if (wantsService(argc, argv))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -187,7 +201,10 @@ int run(int argc, char *argv[])
     const QCommandLineOption webPassword(QStringLiteral("web-password"),
                                          QStringLiteral("Read a new password for the web interface from standard "
                                                         "input and store its hash."));
-    parser.addOptions({quitAfter, echoStatus, reportLoad, service, scenario, webPassword});
+    const QCommandLineOption setPin(QStringLiteral("set-pin"),
+                                    QStringLiteral("Read the PIN for hearing messages by telephone (4 to 8 digits, "
+                                                   "empty to turn it off) from standard input and store its hash."));
+    parser.addOptions({quitAfter, echoStatus, reportLoad, service, scenario, webPassword, setPin});
     // The line backends' own options (--modem <port>).
     telvox::LineBackendRegistry lineBackends;
     telvox::registerLineBackends(lineBackends);

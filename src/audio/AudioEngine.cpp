@@ -92,6 +92,8 @@ void AudioEngine::doEvents(int times)
         m_s.loop.doEvents();
 }
 
+QString AudioEngine::greetingCaptureName() { return kGreetingCapture; }
+
 QString AudioEngine::workingFile(int slot) const { return m_folders.temp + QStringLiteral("tvxt") + QString::number(slot); }
 
 QString AudioEngine::journalFile(int slot) const

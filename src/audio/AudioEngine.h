@@ -72,6 +72,9 @@ public:
     static constexpr int kCheckEveryBuffers = 5;
 
     AudioEngine(Services services, Folders folders, OutputFormat format);
+    // The capture name that records a greeting into the slot's working file (no recording,
+    // no detectors).
+    static QString greetingCaptureName();
     ~AudioEngine() override;
 
     // The stop-recording detectors run on every captured buffer of a call (not of a greeting
@@ -131,6 +134,12 @@ public:
     void PlayGreeting(int slot) override;
     void PlayLegalNotice(int slot) override;
     void PlayBlockedNotice(int slot) override;
+    // Plays line audio (8000 Hz, 16-bit mono) to the line at once, cutting off whatever
+    // played; `lines[slot].playing` is true until it has been heard. False when the line's
+    // output cannot be opened.
+    bool playToLine(int slot, const QByteArray &pcm);
+    // Stops and closes the line's output; nothing is playing afterwards.
+    void stopLineOutput(int slot);
     void timPlayGreetingExM_Timer(int slot);
     void timPlayLegalO_Timer(int slot);
     void timPlayGreetingExO_Timer(int slot);

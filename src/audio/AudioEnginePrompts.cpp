@@ -88,6 +88,23 @@ void AudioEngine::ClosePromptOutput(int slot)
     s.waveOut.reset();
 }
 
+bool AudioEngine::playToLine(int slot, const QByteArray &pcm)
+{
+    Slot &s = this->slot(slot);
+    GetWaveDeviceId(QStringLiteral("wave/out"), slot);
+    s.prompt = WaveBuffer{};
+    s.prompt.data.assign(pcm.begin(), pcm.end());
+    s.hasPrompt = !s.prompt.data.empty();
+    PlayWave(m_s.lines[slot].waveDeviceId, slot);
+    return m_s.lines[slot].playing;
+}
+
+void AudioEngine::stopLineOutput(int slot)
+{
+    ClosePromptOutput(slot);
+    m_s.lines.device(slot).playing = false;
+}
+
 void AudioEngine::PlayGreeting(int slot)
 {
     traceRequest(QStringLiteral("PlayGreeting %1").arg(slot));

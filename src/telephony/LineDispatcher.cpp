@@ -55,7 +55,10 @@ void TelephonyCore::LineCallback(std::uint32_t device, std::uint32_t message, st
         const int n = m_lineTable.lineOfCall(device);
         if (n < 0)
             break;
-        call(n).digitReceived(QChar(static_cast<char16_t>(param1 & 0xFFFF)));
+        const QChar key(static_cast<char16_t>(param1 & 0xFFFF));
+        if (m_digitFilter && m_digitFilter(n, key))
+            break;
+        call(n).digitReceived(key);
         break;
     }
     default: // address state, close, device-specific, gathered digits, replies, anything above 9

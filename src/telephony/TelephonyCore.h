@@ -112,6 +112,9 @@ public:
     void setCallWatch(CallWatch watch) { m_watch = std::move(watch); }
     // The line's current call was blocked: it is answered and hung up without ringing on.
     bool isBlockedCall(int line) const { return m_blockedCall.at(static_cast<std::size_t>(line)); }
+    // Sees each touch-tone key first; a key it takes (true) goes no further: neither the
+    // touch-tone menu nor dtmf.txt hears of it (remote retrieval's PIN and menu keys).
+    void setDigitFilter(std::function<bool(int line, QChar key)> filter) { m_digitFilter = std::move(filter); }
 
     // --- Line events ------------------------------------------------------------------------
     void LineCallback(std::uint32_t device, std::uint32_t message, std::uintptr_t instance, std::uint32_t param1,
@@ -202,6 +205,7 @@ private:
     std::function<void(const QString &)> m_setDialOut;
     std::function<void(int)> m_startDialerTimer;
     std::function<int(int)> m_pickRingCount;
+    std::function<bool(int, QChar)> m_digitFilter;
     const CallBlockList *m_callScreen = nullptr;
     std::array<bool, kLineCount> m_blockedCall{};
     // Caller ID (or the decision that none came) is known for the line's current call.

@@ -6,6 +6,7 @@
 #include "core/PrivateFiles.h"
 #include "core/Settings.h"
 #include "core/Texts.h"
+#include "telephony/RemotePin.h"
 #include "ui/SipLinesFrame.h"
 #include "platform/shell/AutostartEntry.h"
 #include "platform/shell/FolderPicker.h"
@@ -27,6 +28,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
 namespace telvox {
@@ -269,6 +271,13 @@ void frmSetup::buildWindow()
     m_cmdExit->setAutoDefault(false);
     // The desktop program serves the web page too ("[Web] Enabled"); the service always does.
     buttons->addWidget(named(new QCheckBox(this), QStringLiteral("chkWeb")));
+    // The PIN for hearing messages by telephone: only its hash is kept, so the field starts
+    // empty; a new PIN typed here replaces the old one.
+    auto *pin = static_cast<QLineEdit *>(named(new QLineEdit(this), QStringLiteral("txtRemotePin")));
+    pin->setEchoMode(QLineEdit::Password);
+    pin->setMaxLength(remotepin::kMaxDigits);
+    pin->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d{0,8}")), pin));
+    buttons->addWidget(pin);
     buttons->addStretch();
     buttons->addWidget(m_cmdSave);
     buttons->addWidget(m_cmdExit);
@@ -378,6 +387,10 @@ void frmSetup::Form_Load()
     auto *web = findChild<QCheckBox *>(QStringLiteral("chkWeb"));
     web->setText(m_s.texts.LoadText(1879));
     web->setChecked(m_s.settings.ReadSetting(QStringLiteral("Web"), QStringLiteral("Enabled")) == QLatin1String("1"));
+    auto *pin = findChild<QLineEdit *>(QStringLiteral("txtRemotePin"));
+    pin->clear();
+    pin->setPlaceholderText(m_s.texts.LoadText(remotepin::storedHash(m_s.settings).isEmpty() ? 1518 : 1519));
+    pin->setAccessibleName(m_s.texts.LoadText(1518));
     published.popCallId = m_chkPopCallId->isChecked();
     published.minOnStart = m_chkMinOnStart->isChecked();
     published.txtRings = m_txtRings->text();
@@ -445,6 +458,12 @@ void frmSetup::cmdSave_Click()
         m_txtRings->setFocus();
         return;
     }
+    auto *pin = findChild<QLineEdit *>(QStringLiteral("txtRemotePin"));
+    if (!pin->text().isEmpty() && pin->text().size() < remotepin::kMinDigits) {
+        m_s.prompts.messageBox(t.LoadText(1517), MessageIcon::Information, title);
+        pin->setFocus();
+        return;
+    }
     m_sipFrame->save(); // SIP lines
     bool anyLine = false;
     for (const QCheckBox *box : m_check1)
@@ -495,6 +514,10 @@ void frmSetup::cmdSave_Click()
     store.WriteSettingJournaled(kConfig, QStringLiteral("SaveFile"), path);
     store.WriteSetting(QStringLiteral("Web"), QStringLiteral("Enabled"),
                        flag(findChild<QCheckBox *>(QStringLiteral("chkWeb"))->isChecked()));
+    if (!pin->text().isEmpty()) {
+        remotepin::store(store, pin->text().toLatin1());
+        pin->clear();
+    }
     if (!m_txtRings->text().isEmpty())
         store.WriteSettingJournaled(kConfig, QStringLiteral("Rings"), m_txtRings->text());
     for (int k = 0; k < 3; ++k) {

@@ -1,58 +1,23 @@
 #include "web/WebAuth.h"
 
+#include "core/SecretHash.h"
+
 #include <sodium.h>
 
 namespace telvox {
 
 namespace webpassword {
 
-namespace {
-
-bool sodiumReady()
-{
-    // sodium_init is safe to call more than once; it returns 1 when already done.
-    return sodium_init() >= 0;
-}
-
-void wipe(QByteArray &bytes)
-{
-    if (!bytes.isEmpty())
-        sodium_memzero(bytes.data(), static_cast<size_t>(bytes.size()));
-    bytes.clear();
-}
-
-} // namespace
-
-std::optional<QByteArray> hash(QByteArray password)
-{
-    if (!sodiumReady())
-        return std::nullopt;
-    char out[crypto_pwhash_STRBYTES];
-    const int result = crypto_pwhash_str(out, password.constData(), static_cast<unsigned long long>(password.size()),
-                                         crypto_pwhash_OPSLIMIT_INTERACTIVE, crypto_pwhash_MEMLIMIT_INTERACTIVE);
-    wipe(password);
-    if (result != 0)
-        return std::nullopt;
-    return QByteArray(out);
-}
+std::optional<QByteArray> hash(QByteArray password) { return secrethash::hash(std::move(password)); }
 
 bool verify(const QByteArray &storedHash, QByteArray password)
 {
-    if (!sodiumReady() || storedHash.isEmpty() || storedHash.size() >= crypto_pwhash_STRBYTES) {
-        wipe(password);
-        return false;
-    }
-    const QByteArray terminated = storedHash + '\0';
-    const bool ok = crypto_pwhash_str_verify(terminated.constData(), password.constData(),
-                                             static_cast<unsigned long long>(password.size()))
-                    == 0;
-    wipe(password);
-    return ok;
+    return secrethash::verify(storedHash, std::move(password));
 }
 
 QByteArray randomToken(int count)
 {
-    if (!sodiumReady())
+    if (!secrethash::ready())
         return {};
     QByteArray bytes(count, Qt::Uninitialized);
     randombytes_buf(bytes.data(), static_cast<size_t>(bytes.size()));

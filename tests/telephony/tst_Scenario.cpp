@@ -100,6 +100,22 @@ private slots:
         QVERIFY(e[4].hasContent && e[4].c == "555");
         // Without a start the clock begins at its default.
         QVERIFY(!parseScenario("devices 1", &error)->start.isValid());
+
+        // What the far end heard, a PIN, a steady tone.
+        const auto heard = parseScenario("pin \"4711\"\n"
+                                         "at 0 line 0 audio sine 700\n"
+                                         "expect heard-tone 62s..160s 700\n"
+                                         "expect no-heard-tone 0..1s 1300 line 2\n",
+                                         &error);
+        QVERIFY2(heard, qPrintable(error.message));
+        QCOMPARE(heard->pin, QString("4711"));
+        QCOMPARE(heard->steps[0].audio.kind, AudioSpec::Kind::Sine);
+        QCOMPARE(heard->steps[0].audio.hz, 700);
+        const auto &h = heard->expectations;
+        QVERIFY(h[0].kind == Expectation::Kind::HeardTone && h[0].fromMs == 62000 && h[0].toMs == 160000 && h[0].hz == 700
+                && h[0].line == 0);
+        QVERIFY(h[1].kind == Expectation::Kind::NoHeardTone && h[1].hz == 1300 && h[1].line == 2);
+        QVERIFY(!parseScenario("devices 1", &error)->pin);
     }
 
     void reportsLineAndColumn_data()
@@ -127,6 +143,9 @@ private slots:
         QTest::newRow("window backwards") << "expect audio-at 2s..1s \"x\"" << 1 << 17 << "window";
         QTest::newRow("bytes backwards") << "expect file \"a\" bytes 9..3" << 1 << 23 << "range";
         QTest::newRow("file length word") << "expect file \"a\" size 3" << 1 << 17 << "or bytes";
+        QTest::newRow("pin unquoted") << "pin 4711" << 1 << 5 << "PIN in double quotes";
+        QTest::newRow("tone too high") << "expect heard-tone 1s..2s 5000" << 1 << 26 << "between 100 and 3900";
+        QTest::newRow("heard-tone line word") << "expect heard-tone 1s..2s 700 on 1" << 1 << 30 << "line";
     }
     void reportsLineAndColumn()
     {

@@ -1,6 +1,7 @@
 // The setup dialog, the first start that leads to it, and the prompt recorders it opens.
 #include "audio/PromptRecording.h"
 #include "core/PrivateFiles.h"
+#include "core/SecretHash.h"
 #include "core/Texts.h"
 #include "platform/media/MediaControl.h"
 #include "platform/media/SoundRecorder.h"
@@ -12,6 +13,7 @@
 #include "support/Files.h"
 #include "support/ProgramFolder.h"
 #include "support/Unprivileged.h"
+#include "telephony/RemotePin.h"
 #include "telephony/TelephonyCore.h"
 #include "ui/AppRig.h"
 #include "ui/frmDialOut.h"
@@ -265,6 +267,30 @@ private slots:
         }
         QVERIFY(r.settings.ReadSetting("Config", "SaveFile").isEmpty());
         QCOMPARE(r.ended, 0);
+    }
+
+    // The PIN for calling in: too short is said and nothing is saved; a good one is kept only
+    // as its hash, outside settings.txt; an empty field keeps the PIN there is.
+    void remotePinIsKeptAsItsHash()
+    {
+        Rig r;
+        r.window->Form_Load();
+        auto *pin = r.window->findChild<QLineEdit *>("txtRemotePin");
+        QCOMPARE(pin->placeholderText(), r.said(1518));
+        pin->setText("471");
+        r.save(r.dir.file("rec"));
+        QCOMPARE(r.prompts.texts(), QStringList({r.said(1517)}));
+        QVERIFY(readAll(r.dir.file("settings.txt")).isEmpty());
+        pin->setText("4711");
+        r.save(r.dir.file("rec"));
+        const QByteArray hash = remotepin::storedHash(r.settings);
+        QVERIFY(secrethash::verify(hash, "4711"));
+        QVERIFY(!readAll(r.dir.file("settings.txt")).contains("4711"));
+        QCOMPARE(r.ended, 1);
+        r.window->Form_Load();
+        QCOMPARE(pin->placeholderText(), r.said(1519));
+        r.save(r.dir.file("rec"));
+        QCOMPARE(remotepin::storedHash(r.settings), hash);
     }
 
     void folderPickerRecordersAndRingRules()

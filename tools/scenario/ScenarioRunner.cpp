@@ -11,6 +11,7 @@
 #include "sim/exchange/ScenarioDriver.h"
 #include "sim/exchange/VirtualExchange.h"
 #include "telephony/Dialler.h"
+#include "telephony/RemotePin.h"
 #include "telephony/TelephonyCore.h"
 
 #include <QDir>
@@ -196,6 +197,16 @@ int ScenarioRunner::run()
     SettingsStore &settings = system.settings();
     for (const sim::SettingPreset &p : m_scenario.settings)
         settings.WriteSetting(p.section, p.key, p.value);
+    if (m_scenario.pin) {
+        const remotepin::Result stored = remotepin::store(settings, m_scenario.pin->toLatin1());
+        if (stored != remotepin::Result::Stored && stored != remotepin::Result::Cleared)
+            print(QStringLiteral("scenario: pin: ") + remotepin::problemText(stored));
+    }
+    // The far end keeps what it hears only on the lines a scenario checks it on.
+    for (const sim::Expectation &e : m_scenario.expectations) {
+        if (e.kind == sim::Expectation::Kind::HeardTone || e.kind == sim::Expectation::Kind::NoHeardTone)
+            exchange.keepHeardAudio(e.line, true);
+    }
     if (!m_scenario.phoneBook.empty())
         writePhoneBook(m_paths.file(QStringLiteral("PhoneBook.txt")), m_scenario.phoneBook);
     for (const sim::FilePreset &f : m_scenario.files) {
@@ -328,6 +339,13 @@ int ScenarioRunner::run()
         case K::Ended:
             ok = m_ended;
             break;
+        case K::HeardTone:
+        case K::NoHeardTone: {
+            const bool heard = sim::heardTone(exchange.heardByFarEnd(e.line), exchange.heardMarks(e.line), e.fromMs,
+                                              e.toMs, e.hz);
+            ok = heard == (e.kind == K::HeardTone);
+            break;
+        }
         case K::Sequence: {
             qsizetype from = 0;
             ok = true;

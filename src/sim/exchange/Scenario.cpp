@@ -44,7 +44,7 @@ AudioSpec parseAudio(Cursor &c)
 {
     AudioSpec a;
     const int column = c.column();
-    const QString kind = c.word(QStringLiteral("an audio source (wav, talk, tone, silence)"));
+    const QString kind = c.word(QStringLiteral("an audio source (wav, talk, tone, sine, silence)"));
     if (kind == QLatin1String("wav")) {
         a.kind = AudioSpec::Kind::Wav;
         a.file = c.quoted(QStringLiteral("a wave file name"));
@@ -55,6 +55,9 @@ AudioSpec parseAudio(Cursor &c)
     } else if (kind == QLatin1String("tone")) {
         a.kind = AudioSpec::Kind::Tone;
         a.tone = parseToneKind(c);
+    } else if (kind == QLatin1String("sine")) {
+        a.kind = AudioSpec::Kind::Sine;
+        a.hz = static_cast<int>(c.integer(QStringLiteral("a frequency in Hz"), 100, 3900));
     } else if (kind == QLatin1String("silence")) {
         a.kind = AudioSpec::Kind::Silence;
     } else {
@@ -268,6 +271,16 @@ void parseExpectation(Cursor &c, Scenario &s, const QString &sourceText, SourceP
         e.items << c.quoted(QStringLiteral("a status text"));
         while (!c.atEnd())
             e.items << c.quoted(QStringLiteral("a status text"));
+    } else if (kind == QLatin1String("heard-tone") || kind == QLatin1String("no-heard-tone")) {
+        e.kind = kind == QLatin1String("heard-tone") ? K::HeardTone : K::NoHeardTone;
+        std::tie(e.fromMs, e.toMs) = c.timeWindow(QStringLiteral("a virtual time"));
+        e.hz = static_cast<double>(c.integer(QStringLiteral("a frequency in Hz"), 100, 3900));
+        if (!c.atEnd()) {
+            const int at = c.column();
+            if (c.word(QStringLiteral("line")) != QLatin1String("line"))
+                throw ParseFailure{at, QStringLiteral("expected line and a line number")};
+            e.line = static_cast<int>(c.integer(QStringLiteral("a line number"), 0, 15));
+        }
     } else if (kind == QLatin1String("ended")) {
         e.kind = K::Ended;
     } else {
@@ -338,6 +351,12 @@ std::optional<Scenario> parseScenario(const QString &text, ScenarioError *error)
                 p.value = c.quoted(QStringLiteral("a value"));
                 c.expectEnd();
                 s.settings.push_back(std::move(p));
+            } else if (keyword == QLatin1String("pin")) {
+                const Token t = c.take(QStringLiteral("a PIN in double quotes"));
+                if (!t.quoted)
+                    throw ParseFailure{t.column, QStringLiteral("expected a PIN in double quotes")};
+                s.pin = t.text;
+                c.expectEnd();
             } else if (keyword == QLatin1String("phonebook")) {
                 PhoneBookPreset p;
                 p.name = toBytes(c.quoted(QStringLiteral("a name")));

@@ -25,11 +25,12 @@ struct SourcePos
 // What a far end sends into the line.
 struct AudioSpec
 {
-    enum class Kind { None, Silence, Wav, Talk, Tone };
+    enum class Kind { None, Silence, Wav, Talk, Tone, Sine };
     Kind kind = Kind::None;
     QString file;           // Wav: relative to the scenario file's folder
     std::uint64_t seed = 1; // Talk
     ToneKind tone = ToneKind::Busy;
+    int hz = 0; // Sine: a steady tone of this frequency
 };
 
 struct ScenarioStep
@@ -86,6 +87,9 @@ struct Expectation
                   // hasContent, and is between minBytes and maxBytes long when minBytes >= 0
         Ended,    // the program ended during start-up
         Sequence, // the status texts `items` appear in this order (others may come between)
+        HeardTone,   // between fromMs and toMs the far end of `line` heard `hz` as the strongest
+                     // frequency (within 3 %) for at least half a second
+        NoHeardTone, // ... and never did
     };
     SourcePos pos;
     Kind kind = Kind::Status;
@@ -98,6 +102,8 @@ struct Expectation
     std::int64_t toMs = 0;
     std::int64_t minBytes = -1;
     std::int64_t maxBytes = -1;
+    int line = 0;   // HeardTone
+    double hz = 0;  // HeardTone
     QString sourceText; // the statement as written, for reports
 };
 
@@ -128,6 +134,8 @@ struct Scenario
     std::vector<SettingPreset> settings;
     std::vector<PhoneBookPreset> phoneBook;
     std::vector<FilePreset> files;
+    // The PIN of remote retrieval, set as `telvox --set-pin` sets it ("" switches it off).
+    std::optional<QString> pin;
     QDateTime start; // the virtual clock's date and time at 0; invalid: Monday 2026-01-05 09:00:00
     std::vector<ScenarioStep> steps; // in time order (stable for equal times)
     std::vector<Expectation> expectations;

@@ -34,6 +34,12 @@ std::shared_ptr<SampleSource> makeAudioSource(const AudioSpec &audio, const QStr
         const QString path = QDir::isAbsolutePath(audio.file) ? audio.file : QDir(baseFolder).filePath(audio.file);
         return WavFileSource::open(path, error);
     }
+    case AudioSpec::Kind::Sine: {
+        TonePlan plan;
+        plan.mix = TonePlan::Mix::Single;
+        plan.frequenciesHz = {double(audio.hz)};
+        return std::make_shared<ToneSource>(plan, ToneLevel::dbm0(-15.0));
+    }
     case AudioSpec::Kind::Tone: {
         const TonePlans &plans = TonePlans::builtIn();
         const TonePlan *plan = plans.find(country.toStdString(), audio.tone);

@@ -50,6 +50,9 @@ VirtualExchange::VirtualExchange(EventLoop &loop, ExchangeSetup setup)
                 std::fill(samples.begin(), samples.end(), std::int16_t(0));
         });
         m_paced.addOutput(static_cast<int>(out), [this, out](std::span<const std::int16_t> samples) {
+            const std::size_t index = out - kWaveOutBase;
+            if (index < m_lines.size())
+                m_lines[index]->audio.nowMs = m_loop.now();
             if (LineAudioChannel *channel = audioChannel(out))
                 channel->writeToLine(samples);
         });

@@ -4,6 +4,7 @@
 #include "platform/telephony/LineApplication.h"
 #include "platform/telephony/TelephonyService.h"
 #include "platform/wave/PacedWaveDevices.h"
+#include "sim/audio/HeardTone.h"
 
 #include <QByteArray>
 #include <QString>
@@ -166,6 +167,10 @@ public:
     void keepHeardAudio(int line, bool keep);
     // The samples played into the line since keepHeardAudio(line, true); empty otherwise.
     const std::vector<std::int16_t> &heardByFarEnd(int line) const;
+    // When the kept samples were heard: each mark gives the virtual time (ms) of the sample
+    // at `offset` of heardByFarEnd; the samples up to the next mark follow at 8000 Hz.
+    using HeardMark = sim::AudioMark;
+    const std::vector<HeardMark> &heardMarks(int line) const;
     // The audio channel behind a wave device id from lineGetID; nullptr when unknown.
     LineAudioChannel *audioChannel(std::uint32_t waveDeviceId);
     static constexpr std::uint32_t kWaveInBase = 0x100;

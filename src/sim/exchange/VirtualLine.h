@@ -55,8 +55,10 @@ public:
     void hear(std::span<const std::int16_t> samples)
     {
         heardCount += samples.size();
-        if (keepHeard)
+        if (keepHeard) {
+            marks.push_back({heard.size(), nowMs});
             heard.insert(heard.end(), samples.begin(), samples.end());
+        }
     }
 
     bool carrying = false;
@@ -66,6 +68,8 @@ public:
     std::uint64_t heardCount = 0;
     bool keepHeard = false;
     std::vector<std::int16_t> heard;
+    std::vector<VirtualExchange::HeardMark> marks;
+    std::int64_t nowMs = 0; // the virtual time of the samples being written
 };
 
 struct VirtualExchange::Line

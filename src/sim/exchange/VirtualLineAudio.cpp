@@ -82,8 +82,18 @@ void VirtualExchange::keepHeardAudio(int index, bool keep)
         return;
     Audio &audio = m_lines[static_cast<std::size_t>(index)]->audio;
     audio.keepHeard = keep;
-    if (!keep)
+    if (!keep) {
         std::vector<std::int16_t>().swap(audio.heard);
+        std::vector<HeardMark>().swap(audio.marks);
+    }
+}
+
+const std::vector<VirtualExchange::HeardMark> &VirtualExchange::heardMarks(int index) const
+{
+    static const std::vector<HeardMark> none;
+    if (index < 0 || index >= deviceCount())
+        return none;
+    return m_lines[static_cast<std::size_t>(index)]->audio.marks;
 }
 
 const std::vector<std::int16_t> &VirtualExchange::heardByFarEnd(int index) const
