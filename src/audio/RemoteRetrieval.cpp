@@ -7,6 +7,7 @@
 #include "core/EventLoop.h"
 #include "core/SecretHash.h"
 #include "core/Texts.h"
+#include "records/MailAttachment.h"
 #include "records/MessageStore.h"
 #include "records/StatusLog.h"
 #include "telephony/LineCall.h"
@@ -34,6 +35,25 @@ constexpr int kTextUnknownCaller = 1513;
 constexpr int kTextCallEnded = 1514;
 constexpr int kTextNoSpeech = 1515;
 constexpr int kTextGreetingReplaced = 1516;
+
+// A message as the line plays it. PCM goes through the prompts' conversion; a TrueSpeech
+// recording (8000 Hz) is decoded by our own decoder first.
+std::optional<QByteArray> lineAudioOf(const QString &path)
+{
+    const LinePrompt prompt = readLinePrompt(path);
+    if (prompt.audio && prompt.problem == PromptProblem::None)
+        return prompt.audio;
+    const std::optional<RecordingAudio> decoded = readRecordingAudio(path);
+    if (!decoded || !decoded->wasTrueSpeech || decoded->sampleRate != 8000 || decoded->samples.empty())
+        return std::nullopt;
+    QByteArray pcm(qsizetype(decoded->samples.size() * 2), Qt::Uninitialized);
+    for (std::size_t i = 0; i < decoded->samples.size(); ++i) {
+        const auto v = static_cast<std::uint16_t>(decoded->samples[i]);
+        pcm[qsizetype(2 * i)] = static_cast<char>(v & 0xFF);
+        pcm[qsizetype(2 * i + 1)] = static_cast<char>(v >> 8);
+    }
+    return pcm;
+}
 constexpr int kBytesPerMs = 16; // 8000 Hz, 16-bit
 
 // A short 440 Hz beep: what the caller hears for a phrase when no speech engine works.
@@ -83,11 +103,11 @@ public:
         const QString path = message.path();
         if (!QFile::exists(path))
             return false;
-        const LinePrompt audio = readLinePrompt(path);
-        if (!audio.audio || audio.problem != PromptProblem::None)
+        const std::optional<QByteArray> audio = lineAudioOf(path);
+        if (!audio)
             return false;
-        const qsizetype from = std::min<qsizetype>(audio.audio->size(), qsizetype(fromMs) * kBytesPerMs);
-        QByteArray rest = audio.audio->mid(from & ~qsizetype(1));
+        const qsizetype from = std::min<qsizetype>(audio->size(), qsizetype(fromMs) * kBytesPerMs);
+        QByteArray rest = audio->mid(from & ~qsizetype(1));
         if (rest.isEmpty())
             return false;
         queue(Clip{std::move(rest), true, fromMs});
