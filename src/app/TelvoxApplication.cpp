@@ -168,6 +168,12 @@ TelvoxApplication::StartResult TelvoxApplication::Main()
         m_lock.reset();
         return StartResult::AlreadyRunning;
     }
+    // From the moment the lock is ours a second start is heard, during the splash and the
+    // loading as well: otherwise a second start in those seconds found nobody to ask and ended
+    // with an error. (A service has no window to show.)
+    if (!m_options.headless)
+        if (const QString raise = raiseSocketPath(m_paths, true); !raise.isEmpty())
+            m_raiseListener = std::make_unique<RaiseListener>(raise, [this] { raiseRequested(); });
 
     const QString language = settings().ReadSetting(QStringLiteral("Config"), QStringLiteral("Language"));
     if (language.isEmpty()) {
@@ -195,6 +201,8 @@ TelvoxApplication::StartResult TelvoxApplication::Main()
         m_splash->hide();
         m_loop.post([this] {
             m_splash.reset();
+            if (m_shutdownDone)
+                return; // ended during the splash
             loadMainWindow();
         });
     });
@@ -209,9 +217,6 @@ void TelvoxApplication::loadMainWindow()
     m_main = std::make_unique<frmMain>(
         frmMain::Services{m_system->texts(), settings(), statusList(), statusLog(), m_prompts, m_printer});
     m_main->setShutdownHandler([this] { shutdown(); });
-    if (m_lock && m_lock->isLocked() && !m_options.headless) // a service has no window to show
-        if (const QString raise = raiseSocketPath(m_paths, true); !raise.isEmpty())
-            m_raiseListener = std::make_unique<RaiseListener>(raise, [this] { m_main->bringToFront(); });
     m_main->setDesktopServices(
         {timers(), *m_media, *m_options.tray, *m_options.shell, *m_options.modal, m_loop, m_paths.programFolder});
 
@@ -253,6 +258,10 @@ void TelvoxApplication::loadMainWindow()
         m_loadedHandler();
     if (m_options.headless)
         return; // the service shows no window
+    if (std::exchange(m_raiseWhenLoaded, false)) {
+        m_main->bringToFront(); // a second start asked for it while this one was starting
+        return;
+    }
     if (m_main->isInTray())
         return; // minimised on start: the tray icon stands for the window
     if (m_main->windowState() & Qt::WindowMinimized)
@@ -261,11 +270,31 @@ void TelvoxApplication::loadMainWindow()
         m_main->show();
 }
 
+void TelvoxApplication::raiseRequested()
+{
+    if (m_loaded && m_main) {
+        m_main->bringToFront();
+        return;
+    }
+    m_raiseWhenLoaded = true;
+    if (m_splash)
+        m_splash->raise();
+}
+
 void TelvoxApplication::shutdown()
 {
     if (m_shutdownDone)
         return;
     m_shutdownDone = true;
+    if (!m_main) {
+        // Asked to end during the splash (a signal): nothing is loaded yet, so nothing needs
+        // closing; the process just ends.
+        if (m_splashTimer)
+            m_splashTimer->setEnabled(false);
+        m_splash.reset();
+        endProcess();
+        return;
+    }
     m_home.reset(); // says "offline" while the lines are still there to read
     m_system->shutdown();
 }
@@ -442,7 +471,10 @@ QWidget *TelvoxApplication::showLineControls()
 
 void TelvoxApplication::minimiseWindow()
 {
-    if (!m_options.headless)
+    // A second start during the splash asked for the window: it is shown, not minimised. (A
+    // minimised window taken back out of the tray at once came up again only now and then:
+    // the window system applied the minimising after the showing.)
+    if (!m_options.headless && !m_raiseWhenLoaded)
         m_main->setWindowState(m_main->windowState() | Qt::WindowMinimized);
 }
 

@@ -159,6 +159,8 @@ public:
 
 private:
     void loadMainWindow();
+    // A second start asked for the window: shown now, or once loaded when still starting.
+    void raiseRequested();
     void addBlockingCommands(); // AppForwarding.cpp
     frmSetup &loadedSetup();
     void selectFirstLineByDefault(frmSetup &setup);
@@ -180,6 +182,7 @@ private:
     std::function<void()> m_firstSetup;
     bool m_firstRunRefused = false;
     bool m_raisedRunning = false;
+    bool m_raiseWhenLoaded = false; // a second start asked for the window before it was there
     std::unique_ptr<LineBackendRegistry> m_ownLineBackends;
     std::unique_ptr<QtAudioDevices> m_soundCard;
     std::unique_ptr<MediaDevice> m_ownAnnouncements;
