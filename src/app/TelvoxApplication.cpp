@@ -321,15 +321,6 @@ void TelvoxApplication::showDialledNumber(const QString &number)
 
 void TelvoxApplication::alarm(const QString &text) { m_options.tray->showMessage(QStringLiteral("Telvox"), text); }
 
-std::optional<std::array<QString, 4>> TelvoxApplication::loadSetupHidden()
-{
-    frmSetup &setup = loadedSetup();
-    std::array<QString, 4> names;
-    for (int n = 0; n < 4; ++n)
-        names.at(std::size_t(n)) = setup.txtLine(n)->text();
-    return names;
-}
-
 ModalRunner &TelvoxApplication::modal() { return *m_options.modal; }
 
 frmSetup &TelvoxApplication::loadedSetup()
@@ -347,15 +338,7 @@ frmSetup &TelvoxApplication::loadedSetup()
                 *m_options.folders, *m_options.autostart, m_paths.programFolder,
                 QCoreApplication::applicationFilePath(), [this] { return telephony().classifyDevices(); },
                 services, [this](const QString &prompt, bool capture) { recordPrompt(prompt, capture); },
-                [this](const PublishedSetup &published) {
-                    audio().setOutputFormat(outputFormatFromSetting(QString::number(published.outputFormat)));
-                    SetupOptions options = telephony().setupOptions();
-                    options.txtRings = published.txtRings;
-                    options.actionMan = published.actionMan;
-                    options.popCallId = published.popCallId;
-                    telephony().setSetupOptions(options);
-                    m_minOnStart = published.minOnStart;
-                },
+                [this](const PublishedSetup &published) { applySetup(published); },
                 [this] {
                     // Saving ends the program by pressing the main window's Exit, and the
                     // program starts again with the new settings; during the first start's
@@ -374,30 +357,15 @@ frmSetup &TelvoxApplication::loadedSetup()
     }
     if (!m_setup->isFormLoaded()) {
         m_setup->Form_Load();
-        selectFirstLineByDefault(*m_setup);
+        std::array<bool, 4> selected{};
+        for (int n = 0; n < 4; ++n)
+            selected.at(std::size_t(n)) = m_setup->Check1(n)->isChecked();
+        if (selectFirstLineByDefault(selected, m_setup->Check1(0)->isEnabled())) {
+            const QSignalBlocker quiet(m_setup->Check1(0));
+            m_setup->Check1(0)->setChecked(true);
+        }
     }
     return *m_setup;
-}
-
-void TelvoxApplication::selectFirstLineByDefault(frmSetup &setup)
-{
-    // A store that never chose a line, or a setup never saved (no recordings folder yet) with
-    // no line selected, opens Line0, so that a new user's calls are answered and the Virtual
-    // Exchange window can try them at once. The setup shows the selection the program will
-    // use, the first one included. (Its loading wrote "0" for lines the devices cannot carry.)
-    bool anyChoice = false;
-    bool anySelected = false;
-    for (int k = 0; k < 4; ++k) {
-        const QString line = QStringLiteral("Line") + QString::number(k);
-        anyChoice = anyChoice || !settings().ReadSetting(QStringLiteral("Config"), line).isEmpty();
-        anySelected = anySelected || setup.Check1(k)->isChecked();
-    }
-    const bool neverSaved = settings().ReadSetting(QStringLiteral("Config"), QStringLiteral("SaveFile")).isEmpty();
-    if (anySelected || (anyChoice && !neverSaved) || !setup.Check1(0)->isEnabled())
-        return;
-    settings().WriteSetting(QStringLiteral("Config"), QStringLiteral("Line0"), QStringLiteral("1"));
-    const QSignalBlocker quiet(setup.Check1(0));
-    setup.Check1(0)->setChecked(true);
 }
 
 void TelvoxApplication::showSetup()

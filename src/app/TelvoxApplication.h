@@ -23,6 +23,7 @@ class UserPrompts;
 class frmMain;
 class frmPopCallID;
 class frmSplash;
+struct PublishedSetup;
 class DesktopShell;
 class MediaControl;
 class MediaDevice;
@@ -163,7 +164,9 @@ private:
     void raiseRequested();
     void addBlockingCommands(); // AppForwarding.cpp
     frmSetup &loadedSetup();
-    void selectFirstLineByDefault(frmSetup &setup);
+    // AppSetupValues.cpp: the setup's values at start-up, and the line chosen by default.
+    void applySetup(const PublishedSetup &published);
+    bool selectFirstLineByDefault(const std::array<bool, 4> &selected, bool firstLineUsable);
     ModalRunner &modal();
 
     AppPaths m_paths;

@@ -7,10 +7,13 @@
 #include "support/FakeShell.h"
 #include "support/Files.h"
 #include "support/Program.h"
+#include "telephony/TelephonyCore.h"
 #include "ui/frmMain.h"
+#include "ui/frmSetup.h"
 
 #include <QCheckBox>
 #include <QFile>
+#include <QLineEdit>
 #include <QLockFile>
 #include <QPushButton>
 #include <QTest>
@@ -96,6 +99,30 @@ private slots:
         QCOMPARE(refused.prompts.shown[0].text, QString("Telvox Is Already Running"));
         QCOMPARE(refused.prompts.shown[0].icon, MessageIcon::Critical);
         QVERIFY(!refused.app.raisedRunningInstance());
+    }
+
+    // A later start takes the setup's options from the store without building its window:
+    // the ring count, the caller pop-up, manual answering and minimising on start are in
+    // force, and a store that never chose a line gets Line0. Opened later, the window shows
+    // the same.
+    void laterStartReadsTheSetupWithoutItsWindow()
+    {
+        ScratchDir home;
+        presetSettings(home.path(), {{"Config/Language", "0"}, {"Config/SaveFile", home.file("waveFiles/")},
+                                     {"Config/Rings", "3"}, {"Config/PopCallId", "1"}, {"Config/ActionMan", "1"},
+                                     {"Config/MinOnStart", "1"}});
+        Instance i(home.path());
+        QCOMPARE(i.app.Main(), TelvoxApplication::StartResult::Running);
+        i.loop.advance(2500);
+        QVERIFY(i.app.isLoaded() && !i.app.setupDialog());
+        const SetupOptions options = i.app.telephony().setupOptions();
+        QCOMPARE(options.txtRings, QString("3"));
+        QVERIFY(options.popCallId && options.actionMan);
+        QVERIFY(i.app.mainWindow()->windowState() & Qt::WindowMinimized);
+        QCOMPARE(i.app.settings().ReadSetting("Config", "Line0"), QString("1"));
+        i.app.showSetup();
+        QVERIFY(i.app.setupDialog() && i.app.setupDialog()->Check1(0)->isChecked());
+        QCOMPARE(i.app.setupDialog()->txtRings()->text(), QString("3"));
     }
 
     // A signal during the splash ends the program at once; the window is never loaded.
