@@ -13,7 +13,7 @@
 #include "audio/AudioStack.h"
 #include "audio/CodecConversion.h"
 #include "platform/shell/MailClient.h"
-#include "platform/wave/QtAudioDevices.h"
+#include "platform/wave/ModuleSoundCard.h"
 #include "records/MessageLists.h"
 #include "records/StatusLog.h"
 #include "ui/MessageListsBinder.h"
@@ -23,7 +23,7 @@
 #include "ui/frmPopCallID.h"
 #include "ui/frmSplash.h"
 #include "platform/media/MediaControl.h"
-#include "platform/media/QtMediaDevice.h"
+#include "platform/media/ModuleMedia.h"
 #include "ui/DesktopShell.h"
 #include "ui/ModalRunner.h"
 #include "ui/SystemTray.h"
@@ -34,7 +34,6 @@
 #include "telephony/PhoneBookTable.h"
 #include "ui/frmDialOut.h"
 #include "ui/frmPBAdd.h"
-#include "platform/media/QtSoundRecorder.h"
 #include "platform/shell/AutostartEntry.h"
 #include "ui/WidgetFolderPicker.h"
 #include "ui/frmBackup.h"
@@ -99,14 +98,14 @@ TelvoxApplication::TelvoxApplication(AppPaths paths, EventLoop &loop, UserPrompt
     makePrivateFolder(m_paths.programFolder);
     // Desktop services: the ones given (tests), otherwise the real ones.
     // From here on every service pointer of m_options is set.
-    givenOrOwn<QtMediaDevice>(m_options.mediaDevice, m_ownMediaDevice);
+    givenOrOwn<ModuleMediaDevice>(m_options.mediaDevice, m_ownMediaDevice);
     givenOrOwn<QtSystemTray>(m_options.tray, m_ownTray);
     givenOrOwn<QtDesktopShell>(m_options.shell, m_ownShell);
     givenOrOwn<WidgetModalRunner>(m_options.modal, m_ownModal);
-    givenOrOwn<QtSoundRecorder>(m_options.recorder, m_ownRecorder);
+    givenOrOwn<ModuleSoundRecorder>(m_options.recorder, m_ownRecorder);
     givenOrOwn<WidgetFolderPicker>(m_options.folders, m_ownFolders);
     givenOrOwn<AutostartEntry>(m_options.autostart, m_ownAutostart);
-    givenOrOwn<QtMediaDevice>(m_options.announcements, m_ownAnnouncements);
+    givenOrOwn<ModuleMediaDevice>(m_options.announcements, m_ownAnnouncements);
     givenOrOwn<XdgEmailClient>(m_options.mail, m_ownMail);
     if (!m_options.lineBackends) {
         m_ownLineBackends = std::make_unique<LineBackendRegistry>();
@@ -116,7 +115,7 @@ TelvoxApplication::TelvoxApplication(AppPaths paths, EventLoop &loop, UserPrompt
     m_media = std::make_unique<MediaControl>(*m_options.mediaDevice);
     m_media->setRecorder(m_options.recorder);
     // The computer's own sound card is the default device (the greeting recorder's microphone).
-    m_soundCard = std::make_unique<QtAudioDevices>();
+    m_soundCard = std::make_unique<ModuleSoundCard>();
     m_system = std::make_unique<CallSystem>(CallSystem::Options{.paths = m_paths,
                                                                 .loop = m_loop,
                                                                 .prompts = m_prompts,

@@ -33,7 +33,7 @@ class LineBackendRegistry;
 class MailClient;
 class MessageListsBinder;
 class HomeLink;
-class QtAudioDevices;
+class WaveDeviceProvider;
 class frmDialOut;
 class AutostartEntry;
 class FolderPicker;
@@ -187,7 +187,7 @@ private:
     bool m_raisedRunning = false;
     bool m_raiseWhenLoaded = false; // a second start asked for the window before it was there
     std::unique_ptr<LineBackendRegistry> m_ownLineBackends;
-    std::unique_ptr<QtAudioDevices> m_soundCard;
+    std::unique_ptr<WaveDeviceProvider> m_soundCard;
     std::unique_ptr<MediaDevice> m_ownAnnouncements;
     std::unique_ptr<MailClient> m_ownMail;
     std::unique_ptr<CallSystem> m_system;
