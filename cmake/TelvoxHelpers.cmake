@@ -32,7 +32,7 @@ function(telvox_add_test)
   set_tests_properties(${T_NAME} PROPERTIES
     LABELS "${T_LABELS}"
     TIMEOUT ${T_TIMEOUT}
-    ENVIRONMENT "${TELVOX_TEST_ENVIRONMENT};TELVOX_TEST_TMP=${home};TELVOX_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+    ENVIRONMENT "${TELVOX_TEST_ENVIRONMENT};TELVOX_TEST_TMP=${home};TELVOX_SOURCE_DIR=${PROJECT_SOURCE_DIR};TELVOX_MEDIA_MODULE=$<TARGET_FILE:telvox-media>")
 endfunction()
 
 # Fails the configuration when a library that must not depend on Qt Gui or Widgets does.

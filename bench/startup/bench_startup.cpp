@@ -13,6 +13,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -64,6 +66,24 @@ struct ScratchHome
     fs::path root;
 };
 
+// What saving the first setup leaves in the store, a recordings folder: without it every start
+// would open the first-run windows again (a headless first start cannot press Save).
+void finishFirstSetup(const fs::path &home)
+{
+    const fs::path ini = home / "telvox.ini";
+    std::ifstream in(ini);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (text.find("\nSaveFile=") != std::string::npos)
+        return;
+    const std::string line = "SaveFile=" + (home / "waveFiles").string() + "/\n";
+    const std::size_t config = text.find("[Config]\n");
+    if (config == std::string::npos)
+        text = "[Config]\n" + line + "\n" + text;
+    else
+        text.insert(config + 9, line);
+    std::ofstream(ini, std::ios::trunc) << text;
+}
+
 // `later`: every telvox start after the first in its folder (with the splash); else a first
 // start in a fresh folder each time.
 void startAgainstBareWindow(benchmark::State &state, bool later)
@@ -72,6 +92,7 @@ void startAgainstBareWindow(benchmark::State &state, bool later)
     if (later) {
         home.use("home");
         startCpu(TELVOX_PROGRAM);
+        finishFirstSetup(home.root / "home");
     }
     double bare = 0, telvox = 0;
     int n = 0;

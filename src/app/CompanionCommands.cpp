@@ -3,7 +3,7 @@
 #include "app/ServiceControl.h"
 #include "core/Settings.h"
 #include "core/Texts.h"
-#include "platform/media/QtMediaDevice.h"
+#include "platform/media/ModuleMedia.h"
 #include "platform/media/WaveFileInfo.h"
 #include "records/CallRecords.h"
 #include "records/MessageLists.h"
@@ -45,7 +45,7 @@ QString resolveRecording(const QString &argument, const QString &folder)
 
 int playFile(const QString &path, const Texts &texts, QTextStream &out, QTextStream &err)
 {
-    QtMediaDevice player;
+    ModuleMediaDevice player;
     if (!player.open(path)) {
         err << texts.LoadText(1670).arg(path, texts.LoadText(1002)) << Qt::endl;
         return 1;

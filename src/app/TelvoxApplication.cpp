@@ -13,7 +13,7 @@
 #include "audio/AudioStack.h"
 #include "audio/CodecConversion.h"
 #include "platform/shell/MailClient.h"
-#include "platform/wave/QtAudioDevices.h"
+#include "platform/wave/ModuleSoundCard.h"
 #include "records/MessageLists.h"
 #include "records/StatusLog.h"
 #include "ui/MessageListsBinder.h"
@@ -23,7 +23,7 @@
 #include "ui/frmPopCallID.h"
 #include "ui/frmSplash.h"
 #include "platform/media/MediaControl.h"
-#include "platform/media/QtMediaDevice.h"
+#include "platform/media/ModuleMedia.h"
 #include "ui/DesktopShell.h"
 #include "ui/ModalRunner.h"
 #include "ui/SystemTray.h"
@@ -34,7 +34,6 @@
 #include "telephony/PhoneBookTable.h"
 #include "ui/frmDialOut.h"
 #include "ui/frmPBAdd.h"
-#include "platform/media/QtSoundRecorder.h"
 #include "platform/shell/AutostartEntry.h"
 #include "ui/WidgetFolderPicker.h"
 #include "ui/frmBackup.h"
@@ -99,14 +98,14 @@ TelvoxApplication::TelvoxApplication(AppPaths paths, EventLoop &loop, UserPrompt
     makePrivateFolder(m_paths.programFolder);
     // Desktop services: the ones given (tests), otherwise the real ones.
     // From here on every service pointer of m_options is set.
-    givenOrOwn<QtMediaDevice>(m_options.mediaDevice, m_ownMediaDevice);
+    givenOrOwn<ModuleMediaDevice>(m_options.mediaDevice, m_ownMediaDevice);
     givenOrOwn<QtSystemTray>(m_options.tray, m_ownTray);
     givenOrOwn<QtDesktopShell>(m_options.shell, m_ownShell);
     givenOrOwn<WidgetModalRunner>(m_options.modal, m_ownModal);
-    givenOrOwn<QtSoundRecorder>(m_options.recorder, m_ownRecorder);
+    givenOrOwn<ModuleSoundRecorder>(m_options.recorder, m_ownRecorder);
     givenOrOwn<WidgetFolderPicker>(m_options.folders, m_ownFolders);
     givenOrOwn<AutostartEntry>(m_options.autostart, m_ownAutostart);
-    givenOrOwn<QtMediaDevice>(m_options.announcements, m_ownAnnouncements);
+    givenOrOwn<ModuleMediaDevice>(m_options.announcements, m_ownAnnouncements);
     givenOrOwn<XdgEmailClient>(m_options.mail, m_ownMail);
     if (!m_options.lineBackends) {
         m_ownLineBackends = std::make_unique<LineBackendRegistry>();
@@ -116,7 +115,7 @@ TelvoxApplication::TelvoxApplication(AppPaths paths, EventLoop &loop, UserPrompt
     m_media = std::make_unique<MediaControl>(*m_options.mediaDevice);
     m_media->setRecorder(m_options.recorder);
     // The computer's own sound card is the default device (the greeting recorder's microphone).
-    m_soundCard = std::make_unique<QtAudioDevices>();
+    m_soundCard = std::make_unique<ModuleSoundCard>();
     m_system = std::make_unique<CallSystem>(CallSystem::Options{.paths = m_paths,
                                                                 .loop = m_loop,
                                                                 .prompts = m_prompts,
@@ -168,6 +167,12 @@ TelvoxApplication::StartResult TelvoxApplication::Main()
         m_lock.reset();
         return StartResult::AlreadyRunning;
     }
+    // From the moment the lock is ours a second start is heard, during the splash and the
+    // loading as well: otherwise a second start in those seconds found nobody to ask and ended
+    // with an error. (A service has no window to show.)
+    if (!m_options.headless)
+        if (const QString raise = raiseSocketPath(m_paths, true); !raise.isEmpty())
+            m_raiseListener = std::make_unique<RaiseListener>(raise, [this] { raiseRequested(); });
 
     const QString language = settings().ReadSetting(QStringLiteral("Config"), QStringLiteral("Language"));
     if (language.isEmpty()) {
@@ -195,6 +200,8 @@ TelvoxApplication::StartResult TelvoxApplication::Main()
         m_splash->hide();
         m_loop.post([this] {
             m_splash.reset();
+            if (m_shutdownDone)
+                return; // ended during the splash
             loadMainWindow();
         });
     });
@@ -209,9 +216,6 @@ void TelvoxApplication::loadMainWindow()
     m_main = std::make_unique<frmMain>(
         frmMain::Services{m_system->texts(), settings(), statusList(), statusLog(), m_prompts, m_printer});
     m_main->setShutdownHandler([this] { shutdown(); });
-    if (m_lock && m_lock->isLocked() && !m_options.headless) // a service has no window to show
-        if (const QString raise = raiseSocketPath(m_paths, true); !raise.isEmpty())
-            m_raiseListener = std::make_unique<RaiseListener>(raise, [this] { m_main->bringToFront(); });
     m_main->setDesktopServices(
         {timers(), *m_media, *m_options.tray, *m_options.shell, *m_options.modal, m_loop, m_paths.programFolder});
 
@@ -253,6 +257,10 @@ void TelvoxApplication::loadMainWindow()
         m_loadedHandler();
     if (m_options.headless)
         return; // the service shows no window
+    if (std::exchange(m_raiseWhenLoaded, false)) {
+        m_main->bringToFront(); // a second start asked for it while this one was starting
+        return;
+    }
     if (m_main->isInTray())
         return; // minimised on start: the tray icon stands for the window
     if (m_main->windowState() & Qt::WindowMinimized)
@@ -261,11 +269,31 @@ void TelvoxApplication::loadMainWindow()
         m_main->show();
 }
 
+void TelvoxApplication::raiseRequested()
+{
+    if (m_loaded && m_main) {
+        m_main->bringToFront();
+        return;
+    }
+    m_raiseWhenLoaded = true;
+    if (m_splash)
+        m_splash->raise();
+}
+
 void TelvoxApplication::shutdown()
 {
     if (m_shutdownDone)
         return;
     m_shutdownDone = true;
+    if (!m_main) {
+        // Asked to end during the splash (a signal): nothing is loaded yet, so nothing needs
+        // closing; the process just ends.
+        if (m_splashTimer)
+            m_splashTimer->setEnabled(false);
+        m_splash.reset();
+        endProcess();
+        return;
+    }
     m_home.reset(); // says "offline" while the lines are still there to read
     m_system->shutdown();
 }
@@ -292,15 +320,6 @@ void TelvoxApplication::showDialledNumber(const QString &number)
 
 void TelvoxApplication::alarm(const QString &text) { m_options.tray->showMessage(QStringLiteral("Telvox"), text); }
 
-std::optional<std::array<QString, 4>> TelvoxApplication::loadSetupHidden()
-{
-    frmSetup &setup = loadedSetup();
-    std::array<QString, 4> names;
-    for (int n = 0; n < 4; ++n)
-        names.at(std::size_t(n)) = setup.txtLine(n)->text();
-    return names;
-}
-
 ModalRunner &TelvoxApplication::modal() { return *m_options.modal; }
 
 frmSetup &TelvoxApplication::loadedSetup()
@@ -318,15 +337,7 @@ frmSetup &TelvoxApplication::loadedSetup()
                 *m_options.folders, *m_options.autostart, m_paths.programFolder,
                 QCoreApplication::applicationFilePath(), [this] { return telephony().classifyDevices(); },
                 services, [this](const QString &prompt, bool capture) { recordPrompt(prompt, capture); },
-                [this](const PublishedSetup &published) {
-                    audio().setOutputFormat(outputFormatFromSetting(QString::number(published.outputFormat)));
-                    SetupOptions options = telephony().setupOptions();
-                    options.txtRings = published.txtRings;
-                    options.actionMan = published.actionMan;
-                    options.popCallId = published.popCallId;
-                    telephony().setSetupOptions(options);
-                    m_minOnStart = published.minOnStart;
-                },
+                [this](const PublishedSetup &published) { applySetup(published); },
                 [this] {
                     // Saving ends the program by pressing the main window's Exit, and the
                     // program starts again with the new settings; during the first start's
@@ -345,30 +356,15 @@ frmSetup &TelvoxApplication::loadedSetup()
     }
     if (!m_setup->isFormLoaded()) {
         m_setup->Form_Load();
-        selectFirstLineByDefault(*m_setup);
+        std::array<bool, 4> selected{};
+        for (int n = 0; n < 4; ++n)
+            selected.at(std::size_t(n)) = m_setup->Check1(n)->isChecked();
+        if (selectFirstLineByDefault(selected, m_setup->Check1(0)->isEnabled())) {
+            const QSignalBlocker quiet(m_setup->Check1(0));
+            m_setup->Check1(0)->setChecked(true);
+        }
     }
     return *m_setup;
-}
-
-void TelvoxApplication::selectFirstLineByDefault(frmSetup &setup)
-{
-    // A store that never chose a line, or a setup never saved (no recordings folder yet) with
-    // no line selected, opens Line0, so that a new user's calls are answered and the Virtual
-    // Exchange window can try them at once. The setup shows the selection the program will
-    // use, the first one included. (Its loading wrote "0" for lines the devices cannot carry.)
-    bool anyChoice = false;
-    bool anySelected = false;
-    for (int k = 0; k < 4; ++k) {
-        const QString line = QStringLiteral("Line") + QString::number(k);
-        anyChoice = anyChoice || !settings().ReadSetting(QStringLiteral("Config"), line).isEmpty();
-        anySelected = anySelected || setup.Check1(k)->isChecked();
-    }
-    const bool neverSaved = settings().ReadSetting(QStringLiteral("Config"), QStringLiteral("SaveFile")).isEmpty();
-    if (anySelected || (anyChoice && !neverSaved) || !setup.Check1(0)->isEnabled())
-        return;
-    settings().WriteSetting(QStringLiteral("Config"), QStringLiteral("Line0"), QStringLiteral("1"));
-    const QSignalBlocker quiet(setup.Check1(0));
-    setup.Check1(0)->setChecked(true);
 }
 
 void TelvoxApplication::showSetup()
@@ -442,7 +438,10 @@ QWidget *TelvoxApplication::showLineControls()
 
 void TelvoxApplication::minimiseWindow()
 {
-    if (!m_options.headless)
+    // A second start during the splash asked for the window: it is shown, not minimised. (A
+    // minimised window taken back out of the tray at once came up again only now and then:
+    // the window system applied the minimising after the showing.)
+    if (!m_options.headless && !m_raiseWhenLoaded)
         m_main->setWindowState(m_main->windowState() | Qt::WindowMinimized);
 }
 

@@ -23,6 +23,7 @@ class UserPrompts;
 class frmMain;
 class frmPopCallID;
 class frmSplash;
+struct PublishedSetup;
 class DesktopShell;
 class MediaControl;
 class MediaDevice;
@@ -32,7 +33,7 @@ class LineBackendRegistry;
 class MailClient;
 class MessageListsBinder;
 class HomeLink;
-class QtAudioDevices;
+class WaveDeviceProvider;
 class frmDialOut;
 class AutostartEntry;
 class FolderPicker;
@@ -159,9 +160,13 @@ public:
 
 private:
     void loadMainWindow();
+    // A second start asked for the window: shown now, or once loaded when still starting.
+    void raiseRequested();
     void addBlockingCommands(); // AppForwarding.cpp
     frmSetup &loadedSetup();
-    void selectFirstLineByDefault(frmSetup &setup);
+    // AppSetupValues.cpp: the setup's values at start-up, and the line chosen by default.
+    void applySetup(const PublishedSetup &published);
+    bool selectFirstLineByDefault(const std::array<bool, 4> &selected, bool firstLineUsable);
     ModalRunner &modal();
 
     AppPaths m_paths;
@@ -180,8 +185,9 @@ private:
     std::function<void()> m_firstSetup;
     bool m_firstRunRefused = false;
     bool m_raisedRunning = false;
+    bool m_raiseWhenLoaded = false; // a second start asked for the window before it was there
     std::unique_ptr<LineBackendRegistry> m_ownLineBackends;
-    std::unique_ptr<QtAudioDevices> m_soundCard;
+    std::unique_ptr<WaveDeviceProvider> m_soundCard;
     std::unique_ptr<MediaDevice> m_ownAnnouncements;
     std::unique_ptr<MailClient> m_ownMail;
     std::unique_ptr<CallSystem> m_system;

@@ -95,6 +95,21 @@ frmSetup::frmSetup(Services services, QWidget *parent)
 
 frmSetup::~frmSetup() = default;
 
+PublishedSetup readPublishedSetup(const SettingsStore &settings)
+{
+    const auto config = [&settings](const char *key, const char *defaultValue) {
+        return settings.ReadSetting(kConfig, QLatin1String(key), QLatin1String(defaultValue));
+    };
+    PublishedSetup published;
+    published.outputFormat = parseLenientInt(config("WaveFileFormat", "0"));
+    published.popCallId = parseLenientInt(config("PopCallId", "0")) == 1;
+    published.minOnStart = parseLenientInt(config("MinOnStart", "0")) == 1;
+    published.actionMan = parseLenientInt(config("ActionMan", "0")) != 0;
+    const QString rings = config("Rings", "");
+    published.txtRings = rings.isEmpty() ? QStringLiteral("8") : rings;
+    return published;
+}
+
 QString frmSetup::config(const QString &key, const QString &defaultValue) const
 {
     return m_s.settings.ReadSetting(kConfig, key, defaultValue);

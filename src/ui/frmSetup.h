@@ -34,6 +34,10 @@ struct PublishedSetup
     QString txtRings;       // the ring count the ring handler answers at
 };
 
+// The values the setup's loading publishes, read straight from the store (a start that does
+// not build the window).
+PublishedSetup readPublishedSetup(const SettingsStore &settings);
+
 // The setup dialog: which lines record, rings before answering, the recording folder, the
 // language, the output format, the stop-recording triggers and the start-up behaviour; it
 // opens the prompt recorders and the ring rules. It is loaded hidden at start-up (publishing

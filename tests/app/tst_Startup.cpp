@@ -7,10 +7,14 @@
 #include "support/FakeShell.h"
 #include "support/Files.h"
 #include "support/Program.h"
+#include "telephony/TelephonyCore.h"
 #include "ui/frmMain.h"
+#include "ui/frmSetup.h"
 
 #include <QCheckBox>
 #include <QFile>
+#include <QLineEdit>
+#include <QLockFile>
 #include <QPushButton>
 #include <QTest>
 
@@ -40,13 +44,16 @@ class tst_Startup : public QObject
     Q_OBJECT
 private slots:
     // A later start shows the splash window for 2.5 s, then the window in the stored language,
-    // journaling nothing. While it is still starting a second start is refused with a message;
-    // once its window is there a second start (and a third) brings it to the front and ends
-    // without one. After the shutdown the program starts again.
+    // journaling nothing. A second start is heard from the moment the first holds the lock:
+    // during the splash it ends without a message, and the window comes up once loaded even
+    // though it was to start in the tray; once the window is there a second start (and a
+    // third) brings it to the front. A lock whose holder does not answer gets the message.
+    // After the shutdown the program starts again.
     void laterStartSplashAndSecondStarts()
     {
         ScratchDir home;
-        presetSettings(home.path(), {{"Config/Language", "2"}, {"Config/SaveFile", home.file("waveFiles/")}});
+        presetSettings(home.path(), {{"Config/Language", "2"}, {"Config/SaveFile", home.file("waveFiles/")},
+                                     {"Config/MinOnStart", "1"}});
         for (int n = 0; n < 4; ++n) // the lines' device names as the earlier start stored them
             presetSettings(home.path(), {{QString("Modem/Line%1").arg(n), "Telvox Virtual Voice Line  [28]"}});
         Instance first(home.path());
@@ -55,17 +62,16 @@ private slots:
         {
             Instance second(home.path());
             QCOMPARE(second.app.Main(), TelvoxApplication::StartResult::AlreadyRunning);
-            QCOMPARE(second.prompts.shown.size(), 1);
-            QCOMPARE(second.prompts.shown[0].text, QString("Telvox Is Already Running"));
-            QCOMPARE(second.prompts.shown[0].title, QString("Telvox"));
-            QCOMPARE(second.prompts.shown[0].icon, MessageIcon::Critical);
-            QVERIFY(!second.app.isLoaded() && !second.app.raisedRunningInstance());
+            QVERIFY(second.prompts.shown.isEmpty() && second.app.raisedRunningInstance());
+            QVERIFY(!second.app.isLoaded());
         }
+        QTest::qWait(100); // the request reaches the first's event loop
         first.loop.advance(2499);
         QVERIFY(!first.app.isLoaded());
         first.loop.advance(1);
         QVERIFY(first.app.isLoaded());
         frmMain *w = first.app.mainWindow();
+        QTRY_VERIFY(w->isVisible() && !(w->windowState() & Qt::WindowMinimized));
         QCOMPARE(w->findChild<QPushButton *>("cmdExit")->text(), QString("離開"));
         QVERIFY(!QFile::exists(home.file("settings.txt")));
         first.app.statusLog().AddStatus(QString("still logging"));
@@ -79,8 +85,58 @@ private slots:
             w->hide();
         }
         first.app.shutdown();
-        Instance third(home.path());
-        QCOMPARE(third.app.Main(), TelvoxApplication::StartResult::Running);
+        {
+            Instance third(home.path());
+            QCOMPARE(third.app.Main(), TelvoxApplication::StartResult::Running);
+            third.app.shutdown();
+        }
+
+        QLockFile silent(AppPaths::underHome(home.path(), "telvox").lockFile); // holds it, answers nothing
+        QVERIFY(silent.tryLock(0));
+        Instance refused(home.path());
+        QCOMPARE(refused.app.Main(), TelvoxApplication::StartResult::AlreadyRunning);
+        QCOMPARE(refused.prompts.shown.size(), 1);
+        QCOMPARE(refused.prompts.shown[0].text, QString("Telvox Is Already Running"));
+        QCOMPARE(refused.prompts.shown[0].icon, MessageIcon::Critical);
+        QVERIFY(!refused.app.raisedRunningInstance());
+    }
+
+    // A later start takes the setup's options from the store without building its window:
+    // the ring count, the caller pop-up, manual answering and minimising on start are in
+    // force, and a store that never chose a line gets Line0. Opened later, the window shows
+    // the same.
+    void laterStartReadsTheSetupWithoutItsWindow()
+    {
+        ScratchDir home;
+        presetSettings(home.path(), {{"Config/Language", "0"}, {"Config/SaveFile", home.file("waveFiles/")},
+                                     {"Config/Rings", "3"}, {"Config/PopCallId", "1"}, {"Config/ActionMan", "1"},
+                                     {"Config/MinOnStart", "1"}});
+        Instance i(home.path());
+        QCOMPARE(i.app.Main(), TelvoxApplication::StartResult::Running);
+        i.loop.advance(2500);
+        QVERIFY(i.app.isLoaded() && !i.app.setupDialog());
+        const SetupOptions options = i.app.telephony().setupOptions();
+        QCOMPARE(options.txtRings, QString("3"));
+        QVERIFY(options.popCallId && options.actionMan);
+        QVERIFY(i.app.mainWindow()->windowState() & Qt::WindowMinimized);
+        QCOMPARE(i.app.settings().ReadSetting("Config", "Line0"), QString("1"));
+        i.app.showSetup();
+        QVERIFY(i.app.setupDialog() && i.app.setupDialog()->Check1(0)->isChecked());
+        QCOMPARE(i.app.setupDialog()->txtRings()->text(), QString("3"));
+    }
+
+    // A signal during the splash ends the program at once; the window is never loaded.
+    void shutdownDuringTheSplash()
+    {
+        ScratchDir home;
+        presetSettings(home.path(), {{"Config/Language", "0"}, {"Config/SaveFile", home.file("waveFiles/")}});
+        Instance i(home.path());
+        QCOMPARE(i.app.Main(), TelvoxApplication::StartResult::Running);
+        i.loop.advance(1000);
+        i.app.shutdown();
+        QCOMPARE(i.exitCode, 0);
+        i.loop.advance(3000);
+        QVERIFY(!i.app.isLoaded() && !i.app.mainWindow());
     }
 
     // On the main window of a first start: the check boxes journal their options, printing the

@@ -1,3 +1,4 @@
+#include "sim/audio/DeferredSource.h"
 #include "sim/audio/SpeechLikeSource.h"
 #include "sim/tones/ToneSource.h"
 
@@ -154,6 +155,25 @@ private slots:
         QVERIFY(pauses > 0.1 * 8E4 && talking > 0.5 * 8E4);
         QCOMPARE(SpeechLikeSource(4).next(8000), SpeechLikeSource(4).next(8000));
         QVERIFY(SpeechLikeSource(4).next(8000) != SpeechLikeSource(5).next(8000));
+    }
+
+    // A deferred talker costs nothing until heard, is built once, and then talks exactly as
+    // the talker itself.
+    void deferredTalkerIsBuiltOnFirstRead()
+    {
+        int built = 0;
+        DeferredSource deferred([&built]() -> std::unique_ptr<SampleSource> {
+            ++built;
+            return std::make_unique<SpeechLikeSource>(4);
+        });
+        QCOMPARE(built, 0);
+        Samples got = deferred.next(3000);
+        const Samples rest = deferred.next(5000);
+        got.insert(got.end(), rest.begin(), rest.end());
+        QCOMPARE(built, 1);
+        QCOMPARE(got, SpeechLikeSource(4).next(8000));
+        DeferredSource empty([]() -> std::unique_ptr<SampleSource> { return nullptr; });
+        QCOMPARE(empty.next(4), Samples(4, 0));
     }
 };
 

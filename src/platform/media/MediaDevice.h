@@ -23,6 +23,8 @@ public:
     virtual void seek(qint64 ms) = 0;
     // True while sound is being played; false once the end is reached or playback failed.
     virtual bool isPlaying() const = 0;
+    // The last error the decoder or the sound system reported (empty when none).
+    virtual QString lastError() const { return {}; }
 };
 
 } // namespace telvox

@@ -30,8 +30,7 @@ public:
     void seek(qint64 ms) override;
     bool isPlaying() const override;
 
-    // The last error the decoder or the sound system reported (empty when none).
-    QString lastError() const { return m_error; }
+    QString lastError() const override { return m_error; }
 
 private:
     void ensurePlayer();

@@ -1,6 +1,7 @@
 #include "sim/exchange/VirtualExchangeBackend.h"
 
 #include "platform/telephony/LineBackends.h"
+#include "sim/audio/DeferredSource.h"
 #include "sim/audio/SpeechLikeSource.h"
 #include "sim/exchange/VirtualExchange.h"
 
@@ -15,11 +16,13 @@ public:
         : exchange(loop, ExchangeSetup{})
     {
         // The called party of a dialled call answers and talks, so that the answer is heard
-        // and the call recorded as the program does on a real line.
+        // and the call recorded as the program does on a real line. Each talker is set up
+        // when its line first dials out, not at start-up.
         for (int n = 0; n < exchange.deviceCount(); ++n) {
             OutgoingBehaviour party;
-            party.speech = std::make_shared<sim::SpeechLikeSource>(std::uint64_t(101 + n),
-                                                                    sim::SpeechLikeSource::Voice::High);
+            party.speech = std::make_shared<sim::DeferredSource>([n]() -> std::unique_ptr<sim::SampleSource> {
+                return std::make_unique<sim::SpeechLikeSource>(std::uint64_t(101 + n), sim::SpeechLikeSource::Voice::High);
+            });
             exchange.setOutgoingBehaviour(n, std::move(party));
         }
     }
