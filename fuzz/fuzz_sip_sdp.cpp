@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     offer->pos = 0;
     if (sdp_decode(session, offer, true) == 0) {
         const telvox::sip::MediaChoice choice = telvox::sip::chooseMedia(audio);
-        if (choice.pt != -1 && choice.pt != 0 && choice.pt != 8)
+        if (choice.pt != -1 && choice.pt != 0 && choice.pt != 8 && choice.pt != 9)
             std::abort();
         mbuf *answer = nullptr;
         if (sdp_encode(&answer, session, false) == 0)

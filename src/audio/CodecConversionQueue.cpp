@@ -147,12 +147,14 @@ void ConversionQueue::drop(int slot)
     if (!isThreaded())
         return;
     std::unique_lock lock(m_mutex);
-    const auto waiting = std::ranges::remove_if(m_jobs, [slot](const Job &j) { return j.slot == slot; });
-    m_unconverted.at(std::size_t(slot)) -= int(waiting.size());
-    m_jobs.erase(waiting.begin(), waiting.end());
+    // (The iterator forms: clang 14 cannot compile libstdc++ 12's ranges, and the fuzzing build
+    // uses clang.)
+    const auto waiting = std::remove_if(m_jobs.begin(), m_jobs.end(), [slot](const Job &j) { return j.slot == slot; });
+    m_unconverted.at(std::size_t(slot)) -= int(m_jobs.end() - waiting);
+    m_jobs.erase(waiting, m_jobs.end());
     waitFor(lock, slot, 0);
-    const auto done = std::ranges::remove_if(m_results, [slot](const ConvertedBuffer &r) { return r.slot == slot; });
-    m_results.erase(done.begin(), done.end());
+    m_results.erase(std::remove_if(m_results.begin(), m_results.end(), [slot](const ConvertedBuffer &r) { return r.slot == slot; }),
+                    m_results.end());
 }
 
 } // namespace telvox

@@ -57,7 +57,8 @@ PromptProblem promptProblem(const WaveFormat &format);
 
 // The audio as the line plays it: 16-bit linear PCM, mono, 8000 samples per second. PCM of
 // 8 or 16 bits, 1 to 8 channels and a rate of 4000 to 48000 Hz is mixed down and resampled
-// (the result is at most twice the size of the data); anything else gives nothing.
+// (the result is at most four times the size of the data: two 16-bit samples for each byte of
+// 8-bit mono at 4000 Hz); anything else gives nothing.
 std::optional<QByteArray> toLineFormat(const WaveData &wave);
 
 // A prompt file read and converted for the line. `problem` says why `audio` is empty when the

@@ -5,6 +5,7 @@
 #include "platform/media/TestWave.h"
 #include "support/FakeShell.h"
 #include "support/Files.h"
+#include "support/Peers.h"
 #include "support/Program.h"
 
 #include <QDir>
@@ -157,7 +158,7 @@ private slots:
     void playsOnTheSoundCard()
     {
         if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
-            QSKIP("no sound server (scripts/test starts one)");
+            TELVOX_SKIP_WITHOUT_PEER("no sound server (scripts/test starts one)");
         ScratchDir home;
         // A recording of the default recordings folder, named as the lists name it.
         QVERIFY(QDir().mkpath(home.file("waveFiles")));

@@ -10,10 +10,30 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
+#include <cstdio>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 using namespace telvox;
 using namespace telvox::test;
+
+namespace {
+// While set, the no-replace rename fails as on a file system that lacks it.
+bool g_noReplaceRefused = false;
+} // namespace
+
+// The test program's own renameat2 stands in for the C library's (the journal is linked
+// statically into it), so that the fallback for such file systems runs here.
+extern "C" int renameat2(int oldDir, const char *oldPath, int newDir, const char *newPath, unsigned int flags) noexcept
+{
+    if (g_noReplaceRefused && (flags & RENAME_NOREPLACE) != 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    return static_cast<int>(::syscall(SYS_renameat2, oldDir, oldPath, newDir, newPath, flags));
+}
 
 namespace {
 
@@ -62,6 +82,31 @@ private slots:
         QCOMPARE(allFiles(dir.path()), QStringList({out.fileName}));
         QCOMPARE(mode(dir.file(out.fileName)), 0600);
         // (The recording's bytes, header and audio: tst_RecordingFile::minimumSizeAndExactCopy.)
+    }
+
+    // A name already taken is never replaced, also on a file system without the kernel's
+    // no-replace rename (the interposed renameat2 below refuses it as such a file system does).
+    void aTakenNameGetsANumberWithOrWithoutTheNoReplaceRename_data()
+    {
+        QTest::addColumn<bool>("noReplaceRefused");
+        QTest::newRow("no-replace rename") << false;
+        QTest::newRow("plain rename") << true;
+    }
+    void aTakenNameGetsANumberWithOrWithoutTheNoReplaceRename()
+    {
+        QFETCH(bool, noReplaceRefused);
+        ScratchDir dir;
+        QVERIFY(writeBytes(dir.file("A2026-12-04~08-30-15~555.wav"), "an earlier recording"));
+        RecordingJournal j;
+        QVERIFY(j.open(dir.path(), "A2026-12-04~08-30-15~555.wav", OutputFormat::Pcm));
+        QVERIFY(j.append(pcm(16000).constData(), 16000));
+        g_noReplaceRefused = noReplaceRefused;
+        const WriteOutcome out = j.finish();
+        g_noReplaceRefused = false;
+        QCOMPARE(out.status, WriteOutcome::Status::Written);
+        QCOMPARE(out.fileName, QString("A2026-12-04~08-30-15~555_2.wav"));
+        QCOMPARE(readAll(dir.file("A2026-12-04~08-30-15~555.wav")), QByteArray("an earlier recording"));
+        QCOMPARE(QFileInfo(dir.file(out.fileName)).size(), 44 + 16000);
     }
 
     void aJournalLeftByACrashBecomesItsRecording_data()
@@ -141,11 +186,18 @@ private slots:
         QVERIFY(QFile::setPermissions(dir.file("new/log.txt"), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup
                                                                    | QFile::ReadOther));
         ::chmod(QFile::encodeName(dir.file("new")).constData(), 0755);
+        // Open to the group only is open too.
+        QVERIFY(QDir().mkpath(dir.file("new/group")));
+        QVERIFY(writeBytes(dir.file("new/group/calls.txt"), "x"));
+        ::chmod(QFile::encodeName(dir.file("new/group/calls.txt")).constData(), 0640);
+        ::chmod(QFile::encodeName(dir.file("new/group")).constData(), 0750);
         QVERIFY(QFile::link(dir.file("plain"), dir.file("new/link")));
         ::chmod(QFile::encodeName(dir.file("plain")).constData(), 0644);
-        QCOMPARE(tightenTree(dir.file("new"), 3, true), 2);
+        QCOMPARE(tightenTree(dir.file("new"), 3, true), 4);
         QCOMPARE(mode(dir.file("new/log.txt")), 0600);
         QCOMPARE(mode(dir.file("new")), 0700);
+        QCOMPARE(mode(dir.file("new/group/calls.txt")), 0600);
+        QCOMPARE(mode(dir.file("new/group")), 0700);
         QCOMPARE(mode(dir.file("plain")), 0644);
         QCOMPARE(tightenTree(dir.file("new"), 3, true), 0);
 

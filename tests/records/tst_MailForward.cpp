@@ -15,11 +15,13 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <opusfile.h>
 
+#include <algorithm>
 #include <cmath>
 
 using namespace telvox;
@@ -116,6 +118,17 @@ private slots:
         QVERIFY(o.forwards(QLatin1Char('M')) && !o.forwards(QLatin1Char('O')));
         o.to.clear();
         QVERIFY(!o.forwards(QLatin1Char('A'))); // nowhere to send it
+
+        // Headers are 7-bit, also for a subject whose only non-ASCII letters are Latin-1 ones.
+        const QString latin1 = QStringLiteral("Anruf von Jürgen Müller");
+        const QByteArray mime = buildMimeMessage(QStringLiteral("me@example.org"), {QStringLiteral("you@example.org")},
+                                                 latin1, QStringLiteral("x"), QStringLiteral("a.wav"), "audio/wav",
+                                                 QByteArray(8, 'a'), QDateTime(QDate(2026, 12, 4), QTime(8, 30), Qt::UTC));
+        const QByteArray headers = mime.left(mime.indexOf("\r\n\r\n"));
+        QVERIFY(std::all_of(headers.begin(), headers.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }));
+        const QByteArray word = QRegularExpression(QStringLiteral("Subject: =\\?UTF-8\\?B\\?([^?]+)\\?="))
+                                    .match(QString::fromLatin1(headers)).captured(1).toLatin1();
+        QCOMPARE(QString::fromUtf8(QByteArray::fromBase64(word)), latin1);
     }
 
     // Over STARTTLS with login: a PCM and a TrueSpeech recording (decoded by our own decoder)

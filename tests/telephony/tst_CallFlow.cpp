@@ -57,6 +57,21 @@ private slots:
         QVERIFY(f.setting("Line0", "Param2").isEmpty()); // ring 3 answered: nothing more learned
     }
 
+    // An offering on a line whose recording still runs (the end of the last call was missed)
+    // ends that recording before the new call rings.
+    void aCallOfferedOverARunningRecordingEndsIt()
+    {
+        CallRig f;
+        IncomingCall call = callFrom("5551234");
+        call.maxRings = 0;
+        QVERIFY(f.exchange->placeIncomingCall(0, std::move(call)));
+        f.loop.advance(12000 + 2500 + 800 + 100); // answered at ring 3, greeting, tone, message
+        QCOMPARE(f.slot(0).recState, RecState::Recording);
+        f.core->LineCallback(f.slot(0).hCall, LINE_CALLSTATE, 0, LineCallState::Offering, 0, 0);
+        QCOMPARE(f.slot(0).recState, RecState::Idle);
+        QCOMPARE(f.requests.count("waveInReset 0"), 1);
+    }
+
     void ringGapLearningRoundsHalfToEven_data()
     {
         QTest::addColumn<int>("gapMs");
@@ -79,6 +94,21 @@ private slots:
         QCOMPARE(f.setting("Line0", "Calls"), QString("2"));
         QCOMPARE(f.setting("Line0", "Param1"), learned);
         QCOMPARE(f.slot(0).ringGap[1], learned.toInt());
+    }
+
+    // An empty ring count in the options file means 8, also when no setup window reads it.
+    void emptyRingCountAnswersAtRingEight()
+    {
+        CallRig f({.rings = ""});
+        IncomingCall call = callFrom("5551234");
+        call.maxRings = 0;
+        QVERIFY(f.exchange->placeIncomingCall(0, std::move(call)));
+        f.loop.advance(6000 * 7 - 1); // rings 1..7
+        QCOMPARE(f.exchange->view(0).ringCount, 7);
+        QVERIFY(f.requests.isEmpty());
+        f.loop.advance(1);
+        QCOMPARE(f.slot(0).answering, Answerer::Machine);
+        QCOMPARE(f.requests, QStringList{"PlayGreeting 0"});
     }
 
     void laterRingsLearnTheirOwnEntriesAndRingNineLearnsNothing()

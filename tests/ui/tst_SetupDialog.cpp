@@ -1,4 +1,6 @@
 // The setup dialog, the first start that leads to it, and the prompt recorders it opens.
+// Over 600 lines because the three share one fixture; the prompt recorders (the last four
+// tests) are the part to move into a file of their own when it grows again.
 #include "audio/PromptRecording.h"
 #include "core/PrivateFiles.h"
 #include "core/SecretHash.h"

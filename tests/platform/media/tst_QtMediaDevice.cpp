@@ -4,6 +4,7 @@
 #include "platform/codec/truespeech/TrueSpeechEncoder.h"
 #include "platform/media/TestWave.h"
 #include "support/FakeShell.h"
+#include "support/Peers.h"
 
 #include <QAudioDevice>
 #include <QMediaDevices>
@@ -74,7 +75,7 @@ private slots:
     {
         QFETCH(bool, trueSpeech);
         if (qEnvironmentVariableIsEmpty("PULSE_SERVER") || QMediaDevices::audioOutputs().isEmpty())
-            QSKIP("no sound server (scripts/test starts one)");
+            TELVOX_SKIP_WITHOUT_PEER("no sound server (scripts/test starts one)");
         ScratchDir dir;
         const QString file = dir.file("T2026-01-01~00-00-00.wav");
         QVERIFY(trueSpeech ? writeBytes(file, trueSpeechRecording()) : writeTestWave(file, 1200));

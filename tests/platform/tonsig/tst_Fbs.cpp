@@ -1,6 +1,8 @@
+#include "audio/StopTriggers.h"
 #include "platform/tonsig/Fbs.h"
 #include "sim/audio/SpeechLikeSource.h"
 #include "sim/tones/ToneSource.h"
+#include "support/AudioHarness.h"
 #include "support/SignalWav.h"
 
 #include <QDir>
@@ -31,10 +33,11 @@ Result analyse(std::span<const std::int16_t> samples, int silenceLevel = 100)
     return r;
 }
 
-// What the stop triggers make of one-second buffers in a row: busy stops (the third buffer in
-// a row whose two-buffer count ratio lies strictly within 0.85..1.15) and, for the answer of
-// an outgoing call, whether value 5 of the profile is set and how many of values 1..4 and
-// 6..10 lie strictly within 5 % of it.
+// One-second buffers in a row through the real stop triggers (busy detection on) of a line
+// being recorded: where the busy tone ended the recording (which then starts again), and in
+// how many buffers the busy count ratio held; and, for the answer of an outgoing call, whether
+// value 5 of the profile is set and how many of values 1..4 and 6..10 lie strictly within 5 %
+// of it.
 struct Run
 {
     int firstBusyStop = 0; // 1-based buffer of the first stop, 0 for none
@@ -45,22 +48,26 @@ struct Run
 Run run(const Samples &signal, int silenceLevel = 100)
 {
     Run run;
-    std::int32_t prevA = 0, prevB = 0;
-    int busyRun = 0;
+    telvox::test::Harness h;
+    telvox::StopTriggerOptions options;
+    options.silenceLevel = silenceLevel;
+    options.fastBusy = true;
+    telvox::StopTriggers triggers({h.lines, *h.engine, h.status, [] { return false; }}, options);
+    h.call().prepareRecording(telvox::CallKind::Message, telvox::RecState::Recording);
     for (std::size_t at = 0, s = 1; at + kSecond <= signal.size(); at += kSecond, ++s) {
-        const Result r = analyse(std::span(signal.data() + at, kSecond), silenceLevel);
-        const std::int32_t b = prevB + r.countB == 0 ? 1 : r.countB;
-        const double ratio = double(prevA + r.countA) / double(prevB + b);
-        const bool near = ratio > 0.85 && ratio < 1.15;
-        prevA = r.countA;
-        prevB = b;
-        run.nearRatios += near;
-        busyRun = near ? busyRun + 1 : 0;
-        if (busyRun > 2) {
-            busyRun = 0;
+        const std::span<const std::int16_t> buffer(signal.data() + at, kSecond);
+        const int busyBefore = triggers.busyRun(0);
+        triggers.analyse(0, buffer);
+        if (h.lines[0].recState == telvox::RecState::Idle) {
+            ++run.nearRatios;
             run.firstBusyStop = run.firstBusyStop ? run.firstBusyStop : int(s);
             ++run.busyStops;
+            h.call().dropDue();
+            h.call().prepareRecording(telvox::CallKind::Message, telvox::RecState::Recording);
+        } else {
+            run.nearRatios += triggers.busyRun(0) > busyBefore;
         }
+        const Result r = analyse(buffer, silenceLevel);
         run.silent += r.silent;
         if (r.profile[5] == 0)
             continue;

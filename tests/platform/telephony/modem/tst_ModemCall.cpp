@@ -35,7 +35,7 @@ struct System : LineProgram
     {
         QFile::copy(QStringLiteral(":/telvox/prompts/greeting.wav"), dir.file("greeting.wav"));
         modems = std::make_unique<modem::ModemTelephony>(loop, sim.ports(options));
-        modems->setStatusHandler([this](const modem::ModemNotice &n) { status.AddStatus(n.format(texts)); });
+        modems->setStatusHandler([this](const modem::ModemNotice &n) { news(n.format(texts)); });
         modems->start();
         identified = modems->waitForIdentification(8000);
         start(*modems);
@@ -97,7 +97,7 @@ private slots:
         if (!before.isEmpty()) {
             s.tell(before);
             QVERIFY(waitFor([&] { return s.statusText().contains(status); }, 5000));
-            QVERIFY(waitFor([&] { return s.statusList.lines().back().contains("ready"); }, 10000)); // set up again
+            QVERIFY(waitFor([&] { return s.statusList().lines().back().contains("ready"); }, 10000)); // set up again
         }
         s.tell("at 0 line 0 call number \"5551234\" cadence 300/700 audio talk");
         QVERIFY(waitFor([&] { return s.recording(); }, 10000));
@@ -112,7 +112,7 @@ private slots:
         const QStringList files = s.recordings();
         QCOMPARE(files.size(), 1);
         QVERIFY2(files[0].startsWith("A") && files[0].endsWith("~5551234.wav"), qPrintable(files[0]));
-        QCOMPARE(s.lists.unreadEntries(), files);
+        QCOMPARE(s.lists().unreadEntries(), files);
         QVERIFY(QFileInfo(s.dir.file("waveFiles/" + files[0])).size() > 44 + 2 * 16000);
         QVERIFY(s.statusText().contains("CallerID:5551234"));
         QVERIFY(waitFor([&] { return s.slot().hCall == 0 && s.modems->line(0).ready(); }, 20000));
@@ -163,7 +163,7 @@ private slots:
         QVERIFY(waitFor([&] { return s.recording(); }, 10000));
         s.tell("fault 1 mute 3000");
         QVERIFY(waitFor([&] { return s.statusText().contains("Line1 the modem on"); }, 5000));
-        QVERIFY(waitFor([&] { return s.statusList.lines().back().contains("Line1") && s.modems->line(1).ready(); }, 10000));
+        QVERIFY(waitFor([&] { return s.statusList().lines().back().contains("Line1") && s.modems->line(1).ready(); }, 10000));
         QTest::qWait(4500);
         s.tell("at 0 line 0 hangup disconnect");
         QVERIFY(waitFor([&] { return !s.recordings().isEmpty(); }, 6000));

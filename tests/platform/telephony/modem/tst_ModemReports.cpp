@@ -93,6 +93,12 @@ private slots:
         row("mdmf hex", {ring, "\r\n80100108303332313134303502043535353101\r\n"}, "5551", "", "address", 1);
         row("mdmf hex, number in parameter 03", {ring, "\r\n800F01083033323131343035030335353533\r\n"}, "555", "",
             "address", 1);
+        // Both number parameters in one packet: the calling number (02) wins over the dialable
+        // directory number (03), whichever comes first.
+        row("mdmf hex, 03 then 02", {ring, "\r\n80150108303332313134303503033939390204353535314B\r\n"}, "5551", "",
+            "address", 1);
+        row("mdmf hex, 02 then 03", {ring, "\r\n80150108303332313134303502043535353103033939394B\r\n"}, "5551", "",
+            "address", 1);
         row("complex event packet", {"\x10X\r\nNMBR = 5550000\r\nNAME = BOB\r\n\x10.", "\x10R"}, "5550000", "BOB",
             "address,name", 1);
         // Reports in pieces: a name in a later packet, a number masked after it came.

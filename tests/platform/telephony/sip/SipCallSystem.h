@@ -140,7 +140,7 @@ struct System : LineProgram
         for (const sip::SipLineSetup &setup : setups)
             lines.push_back({setup, {400, 600}});
         sipLines = std::make_unique<sip::SipTelephony>(loop, lines);
-        sipLines->setStatusHandler([this](const sip::SipNotice &n) { status.AddStatus(n.format(texts)); });
+        sipLines->setStatusHandler([this](const sip::SipNotice &n) { news(n.format(texts)); });
         sipLines->setRefusedHandler([this](const QString &number) { refusedNumbers << number; });
         startFailure = sipLines->start();
         cleanUp = std::make_unique<HeldCleanUp>(*sipLines);

@@ -56,7 +56,7 @@ private slots:
         QVERIFY(waitFor([&] { return s.slot().hCall == 0; }, 5000));
         const QStringList files = s.recordings();
         QVERIFY2(files.size() == 1 && files[0].startsWith("A") && files[0].endsWith("~5551234.wav"), qPrintable(files.join(',')));
-        QCOMPARE(s.lists.unreadEntries(), files);
+        QCOMPARE(s.lists().unreadEntries(), files);
         QVERIFY(s.statusText().contains("CallerID:5551234"));
         checkSameVoice(readLineWav(speechFile().toStdString()), s.recording(files[0]));
 
@@ -185,8 +185,7 @@ private slots:
                            freePort()};
         BaresipPeer peer(callee);
         QTest::qWait(700); // baresip binds its port
-        Dialler dialler(Dialler::Services{*s.core, s.loop, s.settings, s.store, s.status, s.texts, s.relay});
-        QVERIFY(dialler.Dial(QStringLiteral("0"), QStringLiteral("bob@127.0.0.1:%1").arg(callee.listenPort)));
+        QVERIFY(s.dialler().Dial(QStringLiteral("0"), QStringLiteral("bob@127.0.0.1:%1").arg(callee.listenPort)));
         QVERIFY2(waitFor([&] { return s.slot().recState != 0; }, 8000), qPrintable(s.statusText()));
         QCOMPARE(s.slot().mode, QStringLiteral("O"));
         if (early) { // the 183 is not an answer; the 200 OK is
@@ -256,8 +255,7 @@ private slots:
             callee.certificate = calleeCertificate;
             BaresipPeer peer(callee);
             QTest::qWait(700); // baresip binds its ports
-            Dialler dialler(Dialler::Services{*s.core, s.loop, s.settings, s.store, s.status, s.texts, s.relay});
-            QVERIFY(dialler.Dial(QStringLiteral("0"),
+            QVERIFY(s.dialler().Dial(QStringLiteral("0"),
                                  QStringLiteral("sip:bob@127.0.0.1:%1;transport=tls").arg(callee.listenPort + 1)));
             const bool answered = waitFor([&] { return s.slot().recState == 1; }, 8000);
             QVERIFY2(answered == trusted, qPrintable(s.statusText() + peer.output().right(800)));

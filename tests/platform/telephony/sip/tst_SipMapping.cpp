@@ -194,6 +194,11 @@ private slots:
             {cancel("Reason: Q.850;cause=200"), SipSignal::Cancel, "", "", false},
             {kResponse, SipSignal::Ringing, "", "", false},
             {QByteArray(kResponse).replace("180 Ringing", "486 Busy Here"), SipSignal::Rejected, "", "", false},
+            // Redirections and global failures (6xx) refuse our INVITE as well.
+            {QByteArray(kResponse).replace("180 Ringing", "302 Moved Temporarily"), SipSignal::Rejected, "", "", false},
+            {QByteArray(kResponse).replace("180 Ringing", "603 Decline"), SipSignal::Rejected, "", "", false},
+            {QByteArray(kResponse).replace("180 Ringing", "699 Whatever"), SipSignal::Rejected, "", "", false},
+            {QByteArray(kResponse).replace("180 Ringing", "100 Trying"), SipSignal::None, "", "", false},
             {QByteArray(kResponse).replace("180 Ringing", "200 OK").replace("1 INVITE", "2 BYE"), SipSignal::None, "", "", false},
         };
         for (const Row &row : rows) {

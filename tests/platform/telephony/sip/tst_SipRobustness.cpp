@@ -2,6 +2,7 @@
 // do not parse, an offer without a usable codec, a flood of INVITEs, RTP from addresses other
 // than the caller's, and a TLS registrar whose certificate names another host. Answered or
 // ignored per the RFCs; never a crash, never a second call, never a registration elsewhere.
+// Also the touch tones the line sends, as a socket far end receives them.
 #include "SipTestSupport.h"
 #include "core/QtEventLoop.h"
 #include "core/Texts.h"
@@ -252,6 +253,46 @@ private slots:
                 QVERIFY(lines.registered(0) && registrar.registrations() >= 1);
             }
         }
+    }
+
+    // Keys sent to a far end that takes telephone events: per key one event (one packet with
+    // the marker bit), its end packets with the E bit, and the line told when all are out.
+    void touchTonesGoOutAsEventsThatEnd()
+    {
+        Line l;
+        QVERIFY2(l.failure.isEmpty(), qPrintable(l.failure));
+        QUdpSocket caller;
+        caller.bind(QHostAddress::LocalHost, 0);
+        l.send(l.invite(1, sdpOffer(caller.localPort(), "0 101")));
+        std::vector<std::uint32_t> calls;
+        QVERIFY(waitFor([&] { return l.count(LINE_CALLSTATE, LineCallState::Offering, &calls) == 1; }, 3000));
+        QVERIFY(l.service->lineAnswer(calls.front()) > 0);
+        QRegularExpressionMatch ok;
+        const QRegularExpression toTag(QStringLiteral("SIP/2.0 200 OK.*\\nTo: ([^\\r]*)\\r"),
+                                       QRegularExpression::DotMatchesEverythingOption);
+        QVERIFY(waitFor([&] { return (ok = toTag.match(l.responses())).hasMatch(); }, 3000));
+        QByteArray ack = l.invite(1, {});
+        ack.replace("INVITE sip:", "ACK sip:").replace("CSeq: 1 INVITE", "CSeq: 1 ACK").replace("branch=z9hG4bK-1", "branch=z9hG4bK-ack");
+        ack.replace("To: <sip:telvox@127.0.0.1>", "To: " + ok.captured(1).toLatin1());
+        ack.replace("Content-Type: application/sdp\r\n", "");
+        l.send(ack);
+        QVERIFY(waitFor([&] { return l.count(LINE_CALLSTATE, LineCallState::Connected) == 1; }, 3000));
+        QCOMPARE(l.service->lineGenerateDigits(calls.front(), kDigitModeDtmf, QStringLiteral("1#"), 0), 0);
+        QVERIFY(waitFor([&] { return l.count(LINE_GENERATE, kGenerateTermDone) == 1; }, 5000));
+        QTest::qWait(100);
+        QMap<int, int> starts, ends; // per event code
+        while (caller.hasPendingDatagrams()) {
+            const QByteArray p = caller.receiveDatagram().data();
+            if (p.size() < 16 || (p[1] & 0x7F) != 101)
+                continue;
+            const int code = static_cast<unsigned char>(p[12]);
+            starts[code] += (p[1] & 0x80) != 0;
+            ends[code] += (p[13] & 0x80) != 0;
+        }
+        QCOMPARE(starts, (QMap<int, int>{{1, 1}, {11, 1}}));
+        QCOMPARE(ends.keys(), (QList<int>{1, 11}));
+        QVERIFY(ends[1] >= 1 && ends[11] >= 1);
+        QVERIFY(l.service->lineDrop(calls.front()) > 0);
     }
 };
 
