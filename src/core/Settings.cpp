@@ -51,6 +51,15 @@ namespace {
 
 using Cause = SettingsStore::FileEvent::Cause;
 
+// A copy that can stand in for the options file: it loads and holds something.
+bool isGoodCopy(const QString &path)
+{
+    if (!QFileInfo(path).isFile() || QFileInfo(path).size() == 0)
+        return false;
+    const QSettings copy(path, QSettings::IniFormat);
+    return copy.status() == QSettings::NoError && !copy.allKeys().isEmpty();
+}
+
 // Why the options file cannot be used as it is; nullopt when it can (or is not there yet).
 std::optional<std::pair<Cause, QString>> unusable(const QString &path, const QSettings &loaded, const QString &backup)
 {
@@ -66,17 +75,13 @@ std::optional<std::pair<Cause, QString>> unusable(const QString &path, const QSe
         return QFileInfo(backup).size() > 0 ? std::optional(std::pair(Cause::Empty, QString())) : std::nullopt;
     if (loaded.status() == QSettings::FormatError)
         return std::pair(Cause::Damaged, QString());
+    // Bytes that hold no option at all (binary junk the parser passes over) while the last
+    // good copy holds options: damaged too, or the junk would become the next good copy.
+    if (loaded.allKeys().isEmpty() && isGoodCopy(backup))
+        return std::pair(Cause::Damaged, QString());
     return std::nullopt;
 }
 
-// A copy that can stand in for the options file: it loads and holds something.
-bool isGoodCopy(const QString &path)
-{
-    if (!QFileInfo(path).isFile() || QFileInfo(path).size() == 0)
-        return false;
-    const QSettings copy(path, QSettings::IniFormat);
-    return copy.status() == QSettings::NoError && !copy.allKeys().isEmpty();
-}
 
 // The system's reason why `bytes` cannot be written in `folder` now (a full disk says "No
 // space left on device"); empty when a trial write of that size succeeds.

@@ -119,6 +119,7 @@ private slots:
         QTest::addColumn<int>("cause");
         QTest::newRow("damaged") << "damaged" << int(SettingsStore::FileEvent::Cause::Damaged);
         QTest::newRow("empty") << "empty" << int(SettingsStore::FileEvent::Cause::Empty);
+        QTest::newRow("junk holding no option") << "junk" << int(SettingsStore::FileEvent::Cause::Damaged);
         QTest::newRow("a folder in its place") << "folder" << int(SettingsStore::FileEvent::Cause::System);
         QTest::newRow("unreadable") << "unreadable" << int(SettingsStore::FileEvent::Cause::System);
     }
@@ -138,6 +139,8 @@ private slots:
             QVERIFY(writeBytes(ini, damaged));
         else if (damage == "empty")
             QVERIFY(writeBytes(ini, {}));
+        else if (damage == "junk")
+            QVERIFY(writeBytes(ini, QByteArray("\x00\xff[[garbage\n\x01", 13)));
         else if (damage == "unreadable")
             QVERIFY(QFile::setPermissions(ini, {}));
         else
