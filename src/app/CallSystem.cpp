@@ -302,6 +302,14 @@ void CallSystem::LoadMessageLists()
         m_statusLog->AddStatus(m_texts->LoadText(1796).arg(moved).arg(QDir::toNativeSeparators(m_store->path())));
     else if (moved < 0)
         m_audio->engine().keeper().alarm(m_texts->LoadText(1797).arg(QDir::toNativeSeparators(m_settings->storeFile()), m_store->errorText()));
+    // So do the blocked calls an earlier version kept in a file of their own.
+    QString why;
+    const int blocked = migrateBlockedCalls(*m_store, m_o.paths.programFolder, &why);
+    const QString blockedFile = QDir::toNativeSeparators(m_o.paths.file(blockedCallsFileName()));
+    if (blocked > 0)
+        m_statusLog->AddStatus(m_texts->LoadText(1253).arg(blocked).arg(blockedFile, QDir::toNativeSeparators(m_store->path())));
+    else if (blocked < 0)
+        m_audio->engine().keeper().alarm(m_texts->LoadText(1254).arg(blockedFile, why));
     m_lists->LoadMessageLists();
     // The folder is looked at, calls cut off by a crash come back, and the index is
     // reconciled with the folders, before anything else happens.

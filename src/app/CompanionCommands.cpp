@@ -5,6 +5,7 @@
 #include "core/Texts.h"
 #include "platform/media/QtMediaDevice.h"
 #include "platform/media/WaveFileInfo.h"
+#include "records/CallBlockList.h"
 #include "records/CallRecords.h"
 #include "records/MessageLists.h"
 #include "telephony/PhoneBookTable.h"
@@ -149,6 +150,7 @@ std::unique_ptr<MessageStore> openMessageStore(const AppPaths &paths, SettingsSt
     auto store = std::make_unique<MessageStore>(paths.file(MessageStore::defaultFileName()));
     keepEarlierRecordingFolder(settings, paths.programFolder);
     store->migrateFromSettings(settings, recordingFolderOf(paths, settings));
+    migrateBlockedCalls(*store, paths.programFolder);
     return store;
 }
 
@@ -163,6 +165,7 @@ QStringList lastCallsReport(const MessageStore &store, const Texts &texts)
     };
     section(1665, QStringLiteral("Received"));
     section(1666, QStringLiteral("Made"));
+    section(1812, QStringLiteral("Blocked"));
     return lines;
 }
 

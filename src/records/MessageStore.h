@@ -44,6 +44,14 @@ struct StoredMessage
     QString path() const;
 };
 
+// One call record: a number dialled, received or turned away.
+struct CallRecord
+{
+    QString number;
+    QDateTime when; // invalid for records of an earlier version that kept no time
+    QString label;  // for a blocked call, the label of the rule that matched
+};
+
 // A finished recording to be listed.
 struct NewMessage
 {
@@ -81,6 +89,7 @@ public:
     enum class List { Unread, Recent };
     static constexpr int kListCapacity = 50;
     static constexpr int kCallRecordSlots = 10;
+    static constexpr int kBlockedCallsKept = 200;
     static QString defaultFileName() { return QStringLiteral("messages.db"); }
 
     // Opens (creating when missing) the database at `path`. When that fails the store works
@@ -125,9 +134,19 @@ public:
     // `recordingFolder`.
     bool replaceLists(const QStringList &recent, const QStringList &unread, const QString &recordingFolder);
 
-    // --- Call records ("Made", "Received", "Blocked"): the last ten numbers of each -----------
-    bool addCallRecord(const QString &kind, const QString &number);
+    // --- Call records ("Made", "Received", "Blocked") --------------------------------------
+    // The last ten numbers of "Made" and "Received" are kept, the last kBlockedCallsKept of
+    // "Blocked" (calls turned away, with the time and the label of the rule that matched).
+    static int callRecordSlots(const QString &kind);
+    bool addCallRecord(const QString &kind, const QString &number, const QDateTime &when = QDateTime(),
+                       const QString &label = QString());
     QStringList callRecords(const QString &kind) const; // oldest first
+    QList<CallRecord> callRecordEntries(const QString &kind) const; // oldest first
+    // Takes in records kept elsewhere by an earlier version, oldest first, in one transaction.
+    // A record the store holds already (same time, number and label, as often as it occurs
+    // among `records`) is not entered again, so a second run after a kill adds nothing.
+    // Returns how many were entered, or -1 when the database refused (then none was).
+    int importCallRecords(const QString &kind, const QList<CallRecord> &records);
 
     // --- Small remembered values (the recordings folder's device, ...) -----------------------
     QString value(const QString &key) const;
@@ -149,6 +168,8 @@ private:
     class Statement;
     class Transaction;
     bool openAt(const QString &path);
+    // Brings a database made by an earlier version up to the present tables.
+    bool upgradeSchema();
     bool exec(const char *sql);
     bool fail();
     qint64 nextSeq();
