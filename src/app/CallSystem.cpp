@@ -198,9 +198,17 @@ void CallSystem::startMailForwarding()
     // The phonebook's name for a number in the mail's subject, else the name the caller's
     // line gave (a SIP display name).
     auto nameOf = [this](const QString &number) { return phoneBookName(number); };
-    m_forwarder = std::make_unique<MailForwarder>(
-        MailForwarder::Services{*m_texts, *m_statusLog, m_o.paths.file(QStringLiteral("MailQueue")), nameOf},
-        readForwardOptions(*m_settings, m_o.paths.programFolder));
+    // The queue folder of an earlier version moves into the store first.
+    const QString oldQueue = m_o.paths.file(QStringLiteral("MailQueue"));
+    QString why;
+    const int moved = migrateMailQueue(*m_store, oldQueue, &why);
+    if (moved > 0)
+        m_statusLog->AddStatus(m_texts->LoadText(1255).arg(moved).arg(QDir::toNativeSeparators(oldQueue),
+                                                                       QDir::toNativeSeparators(m_store->path())));
+    else if (moved < 0)
+        m_statusLog->AddAlarm(m_texts->LoadText(1256).arg(QDir::toNativeSeparators(oldQueue), why));
+    m_forwarder = std::make_unique<MailForwarder>(MailForwarder::Services{*m_texts, *m_statusLog, *m_store, nameOf},
+                                                  readForwardOptions(*m_settings, m_o.paths.programFolder));
     QObject::connect(m_lists.get(), &MessageLists::recordingListed, m_forwarder.get(),
                      [this](const QString &folder, const QString &name, int line) {
                          m_forwarder->recordingListed(folder, name, line);

@@ -52,6 +52,18 @@ struct CallRecord
     QString label;  // for a blocked call, the label of the rule that matched
 };
 
+// One mail of the forwarding queue.
+struct MailJobState
+{
+    qint64 id = 0;
+    QString recording;   // the recording's path
+    QByteArray job;      // the composed mail
+    int attempts = 0;    // temporary failures so far
+    QDateTime nextTry;   // UTC; invalid: at once
+    bool failed = false; // refused for good, or it could not be made
+    QString lastError;
+};
+
 // A finished recording to be listed.
 struct NewMessage
 {
@@ -147,6 +159,22 @@ public:
     // among `records`) is not entered again, so a second run after a kill adds nothing.
     // Returns how many were entered, or -1 when the database refused (then none was).
     int importCallRecords(const QString &kind, const QList<CallRecord> &records);
+
+    // --- The mail forwarding queue --------------------------------------------------------
+    // A mail waits in the queue from the moment its recording is listed until the server took
+    // it (the job leaves) or refused it for good (the job stays, marked failed). `job` is the
+    // composed mail as the forwarder keeps it; `source` names where an earlier version's
+    // queue kept it ("" for a new one): a job taken from the same source twice is entered once.
+    std::optional<qint64> addMailJob(const QString &recording, const QByteArray &job, const QString &source = QString());
+    QList<MailJobState> mailJobs(bool failed = false) const; // oldest first
+    std::optional<MailJobState> mailJob(qint64 id) const;
+    bool mailJobSent(qint64 id);
+    // A temporary failure: tried again at `nextTry`.
+    bool mailJobRetry(qint64 id, int attempts, const QDateTime &nextTry, const QString &error);
+    // Refused for good, or it cannot be made (its recording is gone): kept, not tried again.
+    bool mailJobFailed(qint64 id, const QString &error);
+    // Every waiting job is due now, its attempts forgotten (new credentials).
+    bool mailJobsDueNow();
 
     // --- Small remembered values (the recordings folder's device, ...) -----------------------
     QString value(const QString &key) const;
