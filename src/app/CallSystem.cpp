@@ -237,28 +237,36 @@ void CallSystem::OpenDayLog()
     m_settings->setFileEventHandler([this](const SettingsStore::FileEvent &event) { optionsFileEvent(event); });
 }
 
-void CallSystem::optionsFileEvent(const SettingsStore::FileEvent &event)
+QString CallSystem::optionsFileEventText(const Texts &texts, const QString &file, const SettingsStore::FileEvent &event,
+                                         bool *alarm)
 {
     using Kind = SettingsStore::FileEvent::Kind;
     using Cause = SettingsStore::FileEvent::Cause;
-    const QString file = m_settings->storeFile();
-    const QString reason = event.cause == Cause::Empty     ? m_texts->LoadText(1837)
-                           : event.cause == Cause::Damaged ? m_texts->LoadText(1838)
+    const QString reason = event.cause == Cause::Empty     ? texts.LoadText(1837)
+                           : event.cause == Cause::Damaged ? texts.LoadText(1838)
                                                            : event.reason;
+    *alarm = event.kind != Kind::SavedAgain;
     switch (event.kind) {
     case Kind::Restored:
-        m_statusLog->AddAlarm(m_texts->LoadText(1853).arg(file, reason, event.keptAs));
-        break;
+        return texts.LoadText(1853).arg(file, reason, event.keptAs);
     case Kind::Unrecoverable:
-        m_statusLog->AddAlarm(m_texts->LoadText(1859).arg(file, reason, event.keptAs));
-        break;
+        return texts.LoadText(1859).arg(file, reason, event.keptAs);
     case Kind::SaveFailed:
-        m_statusLog->AddAlarm(m_texts->LoadText(1854).arg(file, reason));
-        break;
+        return texts.LoadText(1854).arg(file, reason);
     case Kind::SavedAgain:
-        m_statusLog->AddStatus(m_texts->LoadText(1858).arg(file));
         break;
     }
+    return texts.LoadText(1858).arg(file);
+}
+
+void CallSystem::optionsFileEvent(const SettingsStore::FileEvent &event)
+{
+    bool alarm = false;
+    const QString text = optionsFileEventText(*m_texts, m_settings->storeFile(), event, &alarm);
+    if (alarm)
+        m_statusLog->AddAlarm(text);
+    else
+        m_statusLog->AddStatus(text);
 }
 
 void CallSystem::setRingWatchInterval(int line, int ms) { m_telephony->call(line).setRingWatchInterval(ms); }

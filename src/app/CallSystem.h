@@ -196,6 +196,11 @@ public:
     void unloadWindows() override { m_hooks->unloadWindows(); }
     void endProcess() override { m_hooks->endProcess(); }
 
+    // The status line that tells the user what happened to the options file `file`; `alarm`
+    // says whether it also deserves a notification. The companion commands say the same.
+    static QString optionsFileEventText(const Texts &texts, const QString &file, const SettingsStore::FileEvent &event,
+                                        bool *alarm);
+
 private:
     void tightenExistingFiles(const QString &recordingFolder);
     void optionsFileEvent(const SettingsStore::FileEvent &event);
