@@ -62,6 +62,13 @@ CallSystem::CallSystem(Options options)
     m_statusLog->setAlarmHandler([this](const QString &text) { m_hooks->alarm(text); });
     m_store = std::make_unique<MessageStore>(m_o.paths.file(MessageStore::defaultFileName()));
     m_lists = std::make_unique<MessageLists>(*m_store);
+    QObject::connect(m_lists.get(), &MessageLists::recordingListed, m_lists.get(),
+                     [this](const QString &folder, const QString &name, int line) {
+                         if (m_forwarder)
+                             m_forwarder->recordingListed(folder, name, line);
+                         else
+                             m_listedBeforeForwarding.append(Listed{folder, name, line});
+                     });
     m_ringSchedule = std::make_unique<RingSchedule>();
 }
 
@@ -209,10 +216,16 @@ void CallSystem::startMailForwarding()
         m_statusLog->AddAlarm(m_texts->LoadText(1256).arg(QDir::toNativeSeparators(oldQueue), why));
     m_forwarder = std::make_unique<MailForwarder>(MailForwarder::Services{*m_texts, *m_statusLog, *m_store, nameOf},
                                                   readForwardOptions(*m_settings, m_o.paths.programFolder));
-    QObject::connect(m_lists.get(), &MessageLists::recordingListed, m_forwarder.get(),
-                     [this](const QString &folder, const QString &name, int line) {
-                         m_forwarder->recordingListed(folder, name, line);
-                     });
+    // Of the recordings listed at start-up, those of calls cut off by a crash, and those a
+    // kill kept from their listing, never had their mail; recordings that were there before
+    // this index was (an earlier install's) are not mailed now.
+    const QDateTime since = m_store->inUseSince();
+    for (const Listed &l : std::exchange(m_listedBeforeForwarding, {})) {
+        const std::optional<StoredMessage> m = m_store->messageAt(QDir(l.folder).filePath(l.name));
+        const bool recent = since.isValid() && QFileInfo(QDir(l.folder).filePath(l.name)).lastModified() >= since;
+        if (m && (m->origin == MessageOrigin::Recovered || (m->origin == MessageOrigin::Found && recent)))
+            m_forwarder->recordingListed(l.folder, l.name, l.line);
+    }
     QObject::connect(m_forwarder.get(), &MailForwarder::mailRefused, m_forwarder.get(),
                      [this](const QString &text) { m_hooks->alarm(text); });
     if (m_forwarder->options().enabled)

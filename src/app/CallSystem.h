@@ -234,6 +234,14 @@ private:
     std::unique_ptr<FileWatch> m_fileWatch;
     QStringList m_changedWhileLoading;
     bool m_logWatched = false;
+    // Recordings listed before mail forwarding starts (found or recovered at start-up): their
+    // mails are queued when it does.
+    struct Listed
+    {
+        QString folder, name;
+        int line;
+    };
+    QList<Listed> m_listedBeforeForwarding;
 };
 
 } // namespace telvox

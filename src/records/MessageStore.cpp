@@ -385,6 +385,8 @@ bool MessageStore::replaceLists(const QStringList &recent, const QStringList &un
 
 // --- The options file of earlier versions -----------------------------------------------------
 
+QDateTime MessageStore::inUseSince() const { return QDateTime::fromString(value(kMigratedKey), kTimeFormat); }
+
 int MessageStore::migrateFromSettings(SettingsStore &settings, const QString &recordingFolder)
 {
     QSettings ini(settings.storeFile(), QSettings::IniFormat);

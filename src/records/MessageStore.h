@@ -187,6 +187,9 @@ public:
     // the database refused (the options file is then left untouched and the next start tries
     // again).
     int migrateFromSettings(SettingsStore &settings, const QString &recordingFolder);
+    // When this database was first opened by the program (its first migration); invalid
+    // before that.
+    QDateTime inUseSince() const;
 
 signals:
     // Anything in the index changed (a view reloads what it shows).
