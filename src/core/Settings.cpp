@@ -60,6 +60,24 @@ bool isGoodCopy(const QString &path)
     return copy.status() == QSettings::NoError && !copy.allKeys().isEmpty();
 }
 
+// Puts the last good copy in the options file's place: a hard link, which needs no room on a
+// full disk (where a copy would come out empty) and leaves the copy as it is, since the next
+// save replaces the file by a new one; a copy where links are not possible.
+bool restoreBackup(const QString &backup, const QString &file)
+{
+    const QString fresh = file + QStringLiteral(".restore");
+    ::unlink(QFile::encodeName(fresh).constData());
+    if (::link(QFile::encodeName(backup).constData(), QFile::encodeName(fresh).constData()) != 0
+        && !QFile::copy(backup, fresh))
+        return false;
+    if (QFileInfo(fresh).size() != QFileInfo(backup).size()
+        || ::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(file).constData()) != 0) {
+        ::unlink(QFile::encodeName(fresh).constData());
+        return false;
+    }
+    return true;
+}
+
 // Why the options file cannot be used as it is; nullopt when it can (or is not there yet).
 std::optional<std::pair<Cause, QString>> unusable(const QString &path, const QSettings &loaded, const QString &backup)
 {
@@ -137,7 +155,7 @@ void SettingsStore::checkLoadedFile()
     const QString keptAs = m_storeFile + QStringLiteral(".damaged-")
                            + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
     const bool aside = ::rename(QFile::encodeName(m_storeFile).constData(), QFile::encodeName(keptAs).constData()) == 0;
-    const bool restored = aside && isGoodCopy(backupFile()) && QFile::copy(backupFile(), m_storeFile);
+    const bool restored = aside && isGoodCopy(backupFile()) && restoreBackup(backupFile(), m_storeFile);
     m_settings = std::make_unique<QSettings>(m_storeFile, QSettings::IniFormat);
     m_fileGood = restored;
     FileEvent event{restored ? FileEvent::Kind::Restored : FileEvent::Kind::Unrecoverable, problem->first,
@@ -147,6 +165,9 @@ void SettingsStore::checkLoadedFile()
 
 void SettingsStore::keepBackup()
 {
+    // An empty file (a save cut short on a full disk) never becomes the last good copy.
+    if (QFileInfo(m_storeFile).size() == 0)
+        return;
     // A hard link costs no space and no write: the next save replaces the file by a new one,
     // and the link keeps the old. Where links are not possible, a copy.
     const QByteArray file = QFile::encodeName(m_storeFile);
@@ -155,8 +176,9 @@ void SettingsStore::keepBackup()
     ::unlink(fresh.constData());
     if (::link(file.constData(), fresh.constData()) != 0 && !QFile::copy(m_storeFile, backupFile() + QStringLiteral(".new")))
         return;
-    if (::rename(fresh.constData(), backup.constData()) != 0)
-        ::unlink(fresh.constData());
+    // (When the file is the backup already, a restored copy, the rename leaves both names.)
+    ::rename(fresh.constData(), backup.constData());
+    ::unlink(fresh.constData());
 }
 
 SettingsStore::~SettingsStore()
@@ -297,10 +319,8 @@ void SettingsStore::sync()
     if (saved && onDisk.size() == 0 && !m_settings->allKeys().isEmpty()) {
         // A save that left an empty file behind: the last good copy goes back in its place.
         saved = false;
-        if (isGoodCopy(backupFile())) {
-            ::unlink(QFile::encodeName(m_storeFile).constData());
-            QFile::copy(backupFile(), m_storeFile);
-        }
+        if (isGoodCopy(backupFile()))
+            restoreBackup(backupFile(), m_storeFile);
     }
     if (!saved) {
         if (!m_saveFailing) {

@@ -223,6 +223,20 @@ private slots:
         QCOMPARE(reread.ReadSetting("Config", "Rings"), QString("4"));
     }
 
+    // A file that a save on a full disk left empty never becomes the last good copy: the
+    // copy still holds the options after the next save.
+    void anEmptiedFileIsNeverKeptAsTheGoodCopy()
+    {
+        ScratchDir dir;
+        const QString ini = dir.file("telvox.ini");
+        SettingsStore s(ini, dir.file("settings.txt"));
+        s.WriteSetting("Config", "Language", "1");
+        s.WriteSetting("Config", "Rings", "2");
+        QVERIFY(writeBytes(ini + ".new", {}) && ::rename(qPrintable(ini + ".new"), qPrintable(ini)) == 0);
+        s.WriteSetting("Config", "Rings", "3");
+        QVERIFY(readAll(s.backupFile()).contains("Language=1"));
+    }
+
     void corruptOrUnwritableFilesNeverFail()
     {
         ScratchDir dir;
