@@ -60,19 +60,21 @@ bool isGoodCopy(const QString &path)
     return copy.status() == QSettings::NoError && !copy.allKeys().isEmpty();
 }
 
-// Puts the last good copy in the options file's place: a hard link, which needs no room on a
-// full disk (where a copy would come out empty) and leaves the copy as it is, since the next
-// save replaces the file by a new one; a copy where links are not possible.
+// Puts the last good copy in the options file's place, in one step: a copy, so that an edit
+// of the file in place later leaves the copy alone; on a full disk, where a copy comes out
+// short, a hard link, which needs no room (the next save replaces the file by a new one).
 bool restoreBackup(const QString &backup, const QString &file)
 {
     const QString fresh = file + QStringLiteral(".restore");
-    ::unlink(QFile::encodeName(fresh).constData());
-    if (::link(QFile::encodeName(backup).constData(), QFile::encodeName(fresh).constData()) != 0
-        && !QFile::copy(backup, fresh))
-        return false;
-    if (QFileInfo(fresh).size() != QFileInfo(backup).size()
-        || ::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(file).constData()) != 0) {
-        ::unlink(QFile::encodeName(fresh).constData());
+    const QByteArray freshName = QFile::encodeName(fresh);
+    ::unlink(freshName.constData());
+    if (!QFile::copy(backup, fresh) || QFileInfo(fresh).size() != QFileInfo(backup).size()) {
+        ::unlink(freshName.constData());
+        if (::link(QFile::encodeName(backup).constData(), freshName.constData()) != 0)
+            return false;
+    }
+    if (::rename(freshName.constData(), QFile::encodeName(file).constData()) != 0) {
+        ::unlink(freshName.constData());
         return false;
     }
     return true;
