@@ -26,7 +26,7 @@ void TelvoxApplication::addBlockingCommands()
 
 void TelvoxApplication::showBlockList(const QString &number)
 {
-    frmBlockList editor(frmBlockList::Services{texts(), settings(), blockList()}, m_main.get());
+    frmBlockList editor(frmBlockList::Services{texts(), settings(), blockList(), m_system->messageStore()}, m_main.get());
     if (!number.isEmpty())
         editor.offerNumber(number);
     modal().runModal(editor);

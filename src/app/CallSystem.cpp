@@ -65,6 +65,13 @@ CallSystem::CallSystem(Options options)
     m_statusLog->setAlarmHandler([this](const QString &text) { m_hooks->alarm(text); });
     m_store = std::make_unique<MessageStore>(m_o.paths.file(MessageStore::defaultFileName()));
     m_lists = std::make_unique<MessageLists>(*m_store);
+    QObject::connect(m_lists.get(), &MessageLists::recordingListed, m_lists.get(),
+                     [this](const QString &folder, const QString &name, int line) {
+                         if (m_forwarder)
+                             m_forwarder->recordingListed(folder, name, line);
+                         else
+                             m_listedBeforeForwarding.append(Listed{folder, name, line});
+                     });
     m_ringSchedule = std::make_unique<RingSchedule>();
 }
 
@@ -217,13 +224,27 @@ void CallSystem::startMailForwarding()
     // The phonebook's name for a number in the mail's subject, else the name the caller's
     // line gave (a SIP display name).
     auto nameOf = [this](const QString &number) { return phoneBookName(number); };
-    m_forwarder = std::make_unique<MailForwarder>(
-        MailForwarder::Services{*m_texts, *m_statusLog, m_o.paths.file(QStringLiteral("MailQueue")), nameOf},
-        readForwardOptions(*m_settings, m_o.paths.programFolder));
-    QObject::connect(m_lists.get(), &MessageLists::recordingListed, m_forwarder.get(),
-                     [this](const QString &folder, const QString &name, int line) {
-                         m_forwarder->recordingListed(folder, name, line);
-                     });
+    // The queue folder of an earlier version moves into the store first.
+    const QString oldQueue = m_o.paths.file(QStringLiteral("MailQueue"));
+    QString why;
+    const int moved = migrateMailQueue(*m_store, oldQueue, &why);
+    if (moved > 0)
+        m_statusLog->AddStatus(m_texts->LoadText(1255).arg(moved).arg(QDir::toNativeSeparators(oldQueue),
+                                                                       QDir::toNativeSeparators(m_store->path())));
+    else if (moved < 0)
+        m_statusLog->AddAlarm(m_texts->LoadText(1256).arg(QDir::toNativeSeparators(oldQueue), why));
+    m_forwarder = std::make_unique<MailForwarder>(MailForwarder::Services{*m_texts, *m_statusLog, *m_store, nameOf},
+                                                  readForwardOptions(*m_settings, m_o.paths.programFolder));
+    // Of the recordings listed at start-up, those of calls cut off by a crash, and those a
+    // kill kept from their listing, never had their mail; recordings that were there before
+    // this index was (an earlier install's) are not mailed now.
+    const QDateTime since = m_store->inUseSince();
+    for (const Listed &l : std::exchange(m_listedBeforeForwarding, {})) {
+        const std::optional<StoredMessage> m = m_store->messageAt(QDir(l.folder).filePath(l.name));
+        const bool recent = since.isValid() && QFileInfo(QDir(l.folder).filePath(l.name)).lastModified() >= since;
+        if (m && (m->origin == MessageOrigin::Recovered || (m->origin == MessageOrigin::Found && recent)))
+            m_forwarder->recordingListed(l.folder, l.name, l.line);
+    }
     QObject::connect(m_forwarder.get(), &MailForwarder::mailRefused, m_forwarder.get(),
                      [this](const QString &text) { m_hooks->alarm(text); });
     if (m_forwarder->options().enabled)
@@ -248,28 +269,36 @@ void CallSystem::OpenDayLog()
     m_settings->setFileEventHandler([this](const SettingsStore::FileEvent &event) { optionsFileEvent(event); });
 }
 
-void CallSystem::optionsFileEvent(const SettingsStore::FileEvent &event)
+QString CallSystem::optionsFileEventText(const Texts &texts, const QString &file, const SettingsStore::FileEvent &event,
+                                         bool *alarm)
 {
     using Kind = SettingsStore::FileEvent::Kind;
     using Cause = SettingsStore::FileEvent::Cause;
-    const QString file = m_settings->storeFile();
-    const QString reason = event.cause == Cause::Empty     ? m_texts->LoadText(1837)
-                           : event.cause == Cause::Damaged ? m_texts->LoadText(1838)
+    const QString reason = event.cause == Cause::Empty     ? texts.LoadText(1837)
+                           : event.cause == Cause::Damaged ? texts.LoadText(1838)
                                                            : event.reason;
+    *alarm = event.kind != Kind::SavedAgain;
     switch (event.kind) {
     case Kind::Restored:
-        m_statusLog->AddAlarm(m_texts->LoadText(1853).arg(file, reason, event.keptAs));
-        break;
+        return texts.LoadText(1853).arg(file, reason, event.keptAs);
     case Kind::Unrecoverable:
-        m_statusLog->AddAlarm(m_texts->LoadText(1859).arg(file, reason, event.keptAs));
-        break;
+        return texts.LoadText(1859).arg(file, reason, event.keptAs);
     case Kind::SaveFailed:
-        m_statusLog->AddAlarm(m_texts->LoadText(1854).arg(file, reason));
-        break;
+        return texts.LoadText(1854).arg(file, reason);
     case Kind::SavedAgain:
-        m_statusLog->AddStatus(m_texts->LoadText(1858).arg(file));
         break;
     }
+    return texts.LoadText(1858).arg(file);
+}
+
+void CallSystem::optionsFileEvent(const SettingsStore::FileEvent &event)
+{
+    bool alarm = false;
+    const QString text = optionsFileEventText(*m_texts, m_settings->storeFile(), event, &alarm);
+    if (alarm)
+        m_statusLog->AddAlarm(text);
+    else
+        m_statusLog->AddStatus(text);
 }
 
 void CallSystem::setRingWatchInterval(int line, int ms) { m_telephony->call(line).setRingWatchInterval(ms); }
@@ -321,6 +350,14 @@ void CallSystem::LoadMessageLists()
         m_statusLog->AddStatus(m_texts->LoadText(1796).arg(moved).arg(QDir::toNativeSeparators(m_store->path())));
     else if (moved < 0)
         m_audio->engine().keeper().alarm(m_texts->LoadText(1797).arg(QDir::toNativeSeparators(m_settings->storeFile()), m_store->errorText()));
+    // So do the blocked calls an earlier version kept in a file of their own.
+    QString why;
+    const int blocked = migrateBlockedCalls(*m_store, m_o.paths.programFolder, &why);
+    const QString blockedFile = QDir::toNativeSeparators(m_o.paths.file(blockedCallsFileName()));
+    if (blocked > 0)
+        m_statusLog->AddStatus(m_texts->LoadText(1253).arg(blocked).arg(blockedFile, QDir::toNativeSeparators(m_store->path())));
+    else if (blocked < 0)
+        m_audio->engine().keeper().alarm(m_texts->LoadText(1254).arg(blockedFile, why));
     m_lists->LoadMessageLists();
     // The folder is looked at, calls cut off by a crash come back, and the index is
     // reconciled with the folders, before anything else happens.

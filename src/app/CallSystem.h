@@ -198,6 +198,11 @@ public:
     void unloadWindows() override { m_hooks->unloadWindows(); }
     void endProcess() override { m_hooks->endProcess(); }
 
+    // The status line that tells the user what happened to the options file `file`; `alarm`
+    // says whether it also deserves a notification. The companion commands say the same.
+    static QString optionsFileEventText(const Texts &texts, const QString &file, const SettingsStore::FileEvent &event,
+                                        bool *alarm);
+
 private:
     void tightenExistingFiles(const QString &recordingFolder);
     void optionsFileEvent(const SettingsStore::FileEvent &event);
@@ -232,6 +237,14 @@ private:
     std::unique_ptr<FileWatch> m_fileWatch;
     QStringList m_changedWhileLoading;
     bool m_logWatched = false;
+    // Recordings listed before mail forwarding starts (found or recovered at start-up): their
+    // mails are queued when it does.
+    struct Listed
+    {
+        QString folder, name;
+        int line;
+    };
+    QList<Listed> m_listedBeforeForwarding;
 };
 
 } // namespace telvox

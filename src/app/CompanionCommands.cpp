@@ -1,12 +1,16 @@
 #include "app/CompanionCommands.h"
 
+#include "app/CallSystem.h"
 #include "app/ServiceControl.h"
+#include "core/QtEventLoop.h"
 #include "core/Settings.h"
 #include "core/Texts.h"
 #include "platform/media/ModuleMedia.h"
 #include "platform/media/WaveFileInfo.h"
+#include "records/CallBlockList.h"
 #include "records/CallRecords.h"
 #include "records/MessageLists.h"
+#include "records/StatusLog.h"
 #include "telephony/PhoneBookTable.h"
 
 #include <QCoreApplication>
@@ -14,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTextStream>
 #include <QThread>
 
@@ -75,6 +80,17 @@ int playFile(const QString &path, const Texts &texts, QTextStream &out, QTextStr
         return 1;
     }
     return 0;
+}
+
+// A line in today's day log, stamped as the program stamps its status lines; the program's
+// status list shows it from the log.
+void addToDayLog(const AppPaths &paths, const QString &text)
+{
+    QtEventLoop loop;
+    StatusListModel list;
+    StatusLog log(loop, paths.file(QStringLiteral("LogFiles")), list);
+    log.OpenDayLog();
+    log.AddStatus(text);
 }
 
 } // namespace
@@ -149,6 +165,7 @@ std::unique_ptr<MessageStore> openMessageStore(const AppPaths &paths, SettingsSt
     auto store = std::make_unique<MessageStore>(paths.file(MessageStore::defaultFileName()));
     keepEarlierRecordingFolder(settings, paths.programFolder);
     store->migrateFromSettings(settings, recordingFolderOf(paths, settings));
+    migrateBlockedCalls(*store, paths.programFolder);
     return store;
 }
 
@@ -163,6 +180,7 @@ QStringList lastCallsReport(const MessageStore &store, const Texts &texts)
     };
     section(1665, QStringLiteral("Received"));
     section(1666, QStringLiteral("Made"));
+    section(1812, QStringLiteral("Blocked"));
     return lines;
 }
 
@@ -181,6 +199,16 @@ int runCompanionCommand(CompanionCommand command, const QString &argument, const
 {
     SettingsStore settings(paths.settingsFile, paths.file(QStringLiteral("settings.txt")));
     const Texts texts = textsOf(settings);
+    // An options file found damaged, empty or unreadable (and restored from its last good
+    // copy), or one that cannot be saved, is told as the program tells it: on stderr here, and
+    // in the day log. What the command prints and returns stays as it is.
+    settings.setFileEventHandler([&](const SettingsStore::FileEvent &event) {
+        bool alarm = false;
+        const QString text = CallSystem::optionsFileEventText(texts, settings.storeFile(), event, &alarm);
+        err << text << Qt::endl;
+        addToDayLog(paths, text);
+    });
+    const auto unhook = qScopeGuard([&settings] { settings.setFileEventHandler(nullptr); });
     QString reply;
     switch (command) {
     case CompanionCommand::List:

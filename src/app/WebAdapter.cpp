@@ -167,7 +167,7 @@ WebCalls WebAdapter::calls() const
     WebCalls c;
     c.received = numbers("Received");
     c.made = numbers("Made");
-    for (const BlockedCall &b : readBlockedCalls(m_system.paths().programFolder))
+    for (const BlockedCall &b : readBlockedCalls(m_system.messageStore()))
         c.blocked << WebCall{b.number, names.value(b.number), b.when, b.label};
     return c;
 }

@@ -51,6 +51,35 @@ namespace {
 
 using Cause = SettingsStore::FileEvent::Cause;
 
+// A copy that can stand in for the options file: it loads and holds something.
+bool isGoodCopy(const QString &path)
+{
+    if (!QFileInfo(path).isFile() || QFileInfo(path).size() == 0)
+        return false;
+    const QSettings copy(path, QSettings::IniFormat);
+    return copy.status() == QSettings::NoError && !copy.allKeys().isEmpty();
+}
+
+// Puts the last good copy in the options file's place, in one step: a copy, so that an edit
+// of the file in place later leaves the copy alone; on a full disk, where a copy comes out
+// short, a hard link, which needs no room (the next save replaces the file by a new one).
+bool restoreBackup(const QString &backup, const QString &file)
+{
+    const QString fresh = file + QStringLiteral(".restore");
+    const QByteArray freshName = QFile::encodeName(fresh);
+    ::unlink(freshName.constData());
+    if (!QFile::copy(backup, fresh) || QFileInfo(fresh).size() != QFileInfo(backup).size()) {
+        ::unlink(freshName.constData());
+        if (::link(QFile::encodeName(backup).constData(), freshName.constData()) != 0)
+            return false;
+    }
+    if (::rename(freshName.constData(), QFile::encodeName(file).constData()) != 0) {
+        ::unlink(freshName.constData());
+        return false;
+    }
+    return true;
+}
+
 // Why the options file cannot be used as it is; nullopt when it can (or is not there yet).
 std::optional<std::pair<Cause, QString>> unusable(const QString &path, const QSettings &loaded, const QString &backup)
 {
@@ -66,17 +95,13 @@ std::optional<std::pair<Cause, QString>> unusable(const QString &path, const QSe
         return QFileInfo(backup).size() > 0 ? std::optional(std::pair(Cause::Empty, QString())) : std::nullopt;
     if (loaded.status() == QSettings::FormatError)
         return std::pair(Cause::Damaged, QString());
+    // Bytes that hold no option at all (binary junk the parser passes over) while the last
+    // good copy holds options: damaged too, or the junk would become the next good copy.
+    if (loaded.allKeys().isEmpty() && isGoodCopy(backup))
+        return std::pair(Cause::Damaged, QString());
     return std::nullopt;
 }
 
-// A copy that can stand in for the options file: it loads and holds something.
-bool isGoodCopy(const QString &path)
-{
-    if (!QFileInfo(path).isFile() || QFileInfo(path).size() == 0)
-        return false;
-    const QSettings copy(path, QSettings::IniFormat);
-    return copy.status() == QSettings::NoError && !copy.allKeys().isEmpty();
-}
 
 // The system's reason why `bytes` cannot be written in `folder` now (a full disk says "No
 // space left on device"); empty when a trial write of that size succeeds.
@@ -132,7 +157,7 @@ void SettingsStore::checkLoadedFile()
     const QString keptAs = m_storeFile + QStringLiteral(".damaged-")
                            + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
     const bool aside = ::rename(QFile::encodeName(m_storeFile).constData(), QFile::encodeName(keptAs).constData()) == 0;
-    const bool restored = aside && isGoodCopy(backupFile()) && QFile::copy(backupFile(), m_storeFile);
+    const bool restored = aside && isGoodCopy(backupFile()) && restoreBackup(backupFile(), m_storeFile);
     m_settings = std::make_unique<QSettings>(m_storeFile, QSettings::IniFormat);
     m_fileGood = restored;
     FileEvent event{restored ? FileEvent::Kind::Restored : FileEvent::Kind::Unrecoverable, problem->first,
@@ -142,6 +167,9 @@ void SettingsStore::checkLoadedFile()
 
 void SettingsStore::keepBackup()
 {
+    // An empty file (a save cut short on a full disk) never becomes the last good copy.
+    if (QFileInfo(m_storeFile).size() == 0)
+        return;
     // A hard link costs no space and no write: the next save replaces the file by a new one,
     // and the link keeps the old. Where links are not possible, a copy.
     const QByteArray file = QFile::encodeName(m_storeFile);
@@ -150,8 +178,9 @@ void SettingsStore::keepBackup()
     ::unlink(fresh.constData());
     if (::link(file.constData(), fresh.constData()) != 0 && !QFile::copy(m_storeFile, backupFile() + QStringLiteral(".new")))
         return;
-    if (::rename(fresh.constData(), backup.constData()) != 0)
-        ::unlink(fresh.constData());
+    // (When the file is the backup already, a restored copy, the rename leaves both names.)
+    ::rename(fresh.constData(), backup.constData());
+    ::unlink(fresh.constData());
 }
 
 SettingsStore::~SettingsStore()
@@ -292,10 +321,8 @@ void SettingsStore::sync()
     if (saved && onDisk.size() == 0 && !m_settings->allKeys().isEmpty()) {
         // A save that left an empty file behind: the last good copy goes back in its place.
         saved = false;
-        if (isGoodCopy(backupFile())) {
-            ::unlink(QFile::encodeName(m_storeFile).constData());
-            QFile::copy(backupFile(), m_storeFile);
-        }
+        if (isGoodCopy(backupFile()))
+            restoreBackup(backupFile(), m_storeFile);
     }
     if (!saved) {
         if (!m_saveFailing) {

@@ -9,6 +9,8 @@
 #include <QSaveFile>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace telvox {
 
@@ -184,31 +186,57 @@ namespace {
 const QString kStamp = QStringLiteral("yyyy-MM-dd HH:mm:ss");
 } // namespace
 
-bool appendBlockedCall(const QString &programFolder, const BlockedCall &call)
+bool appendBlockedCall(MessageStore &store, const BlockedCall &call)
 {
-    // Tabs and line breaks in the caller's text would break the record: blanks instead.
+    // Line breaks and tabs in the caller's text would only garble the views: blanks instead.
     const auto field = [](QString text) { return text.replace(QLatin1Char('\t'), QLatin1Char(' ')).simplified(); };
-    QStringList lines = readText(QDir(programFolder).filePath(blockedCallsFileName())).split(QLatin1Char('\n'));
-    lines.removeAll(QString());
-    lines << call.when.toString(kStamp) + QLatin1Char('\t') + field(call.number) + QLatin1Char('\t') + field(call.label);
-    if (lines.size() > kBlockedCallsKept)
-        lines = lines.mid(lines.size() - kBlockedCallsKept);
-    QSaveFile file(QDir(programFolder).filePath(blockedCallsFileName()));
-    const QByteArray bytes = (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8();
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+    return store.addCallRecord(QStringLiteral("Blocked"), field(call.number), call.when, field(call.label));
 }
 
-std::vector<BlockedCall> readBlockedCalls(const QString &programFolder)
+std::vector<BlockedCall> readBlockedCalls(const MessageStore &store)
 {
     std::vector<BlockedCall> calls;
-    const QStringList lines = readText(QDir(programFolder).filePath(blockedCallsFileName())).split(QLatin1Char('\n'));
-    for (auto it = lines.crbegin(); it != lines.crend(); ++it) {
-        const QStringList f = it->split(QLatin1Char('\t'));
-        const QDateTime when = QDateTime::fromString(f.value(0), kStamp);
-        if (f.size() >= 2 && when.isValid())
-            calls.push_back(BlockedCall{when, f[1], f.value(2)});
-    }
+    const QList<CallRecord> records = store.callRecordEntries(QStringLiteral("Blocked"));
+    for (auto it = records.crbegin(); it != records.crend(); ++it)
+        calls.push_back(BlockedCall{it->when, it->number, it->label});
     return calls;
+}
+
+int migrateBlockedCalls(MessageStore &store, const QString &programFolder, QString *error)
+{
+    const QString path = QDir(programFolder).filePath(blockedCallsFileName());
+    if (!QFileInfo::exists(path))
+        return 0;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = file.errorString();
+        return -1;
+    }
+    QList<CallRecord> records;
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    file.close();
+    for (const QString &line : lines) {
+        const QStringList f = line.split(QLatin1Char('\t'));
+        const QDateTime when = QDateTime::fromString(f.value(0).trimmed(), kStamp);
+        if (f.size() >= 2 && when.isValid())
+            records << CallRecord{f[1].trimmed(), when, f.value(2).trimmed()};
+    }
+    const int moved = store.importCallRecords(QStringLiteral("Blocked"), records);
+    if (moved < 0) {
+        if (error)
+            *error = store.errorText();
+        return -1;
+    }
+    // Only now, with the store's commit on the disk, does the old file leave; a file of that
+    // name from an earlier migration is replaced.
+    const QString kept = path + QStringLiteral(".migrated");
+    if (::rename(QFile::encodeName(path).constData(), QFile::encodeName(kept).constData()) != 0) {
+        if (error)
+            *error = QString::fromLocal8Bit(std::strerror(errno));
+        return -1;
+    }
+    return moved;
 }
 
 CallBlockList::CallBlockList(QString programFolder, BlockingOptions options)

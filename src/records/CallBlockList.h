@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/UserFileProblems.h"
+#include "records/MessageStore.h"
 
 #include <QDateTime>
 #include <QString>
@@ -57,19 +58,27 @@ void writeBlockingOptions(SettingsStore &settings, const BlockingOptions &option
 // The prompt a blocked caller hears when the option is on, in the program folder.
 inline QString blockedPromptName() { return QStringLiteral("blocked.wav"); }
 
-// One blocked call as "BlockedCalls.txt" in the program folder keeps it: a line
-// "yyyy-MM-dd HH:mm:ss<TAB>number<TAB>label", newest last, the last kBlockedCallsKept kept.
+// One call turned away, as the message store's call records ("Blocked") keep it; the last
+// MessageStore::kBlockedCallsKept are kept.
 struct BlockedCall
 {
     QDateTime when;
     QString number; // the number, or the words for a withheld or unavailable one
     QString label;
 };
-inline constexpr int kBlockedCallsKept = 200;
-inline QString blockedCallsFileName() { return QStringLiteral("BlockedCalls.txt"); }
-bool appendBlockedCall(const QString &programFolder, const BlockedCall &call);
+inline constexpr int kBlockedCallsKept = MessageStore::kBlockedCallsKept;
+bool appendBlockedCall(MessageStore &store, const BlockedCall &call);
 // Newest first.
-std::vector<BlockedCall> readBlockedCalls(const QString &programFolder);
+std::vector<BlockedCall> readBlockedCalls(const MessageStore &store);
+
+// Earlier versions kept blocked calls in "BlockedCalls.txt" in the program folder, one line
+// "yyyy-MM-dd HH:mm:ss<TAB>number<TAB>label", newest last.
+inline QString blockedCallsFileName() { return QStringLiteral("BlockedCalls.txt"); }
+// Moves that file's calls into the store in one transaction; only after its commit is the file
+// renamed to "BlockedCalls.txt.migrated". A kill between the two adds nothing the next time.
+// Returns how many calls were moved (0 when there was no file), or -1 when the store or the
+// rename failed (the file then stays and the next start tries again); `error` says why.
+int migrateBlockedCalls(MessageStore &store, const QString &programFolder, QString *error = nullptr);
 
 // The outcome for one caller.
 struct BlockDecision

@@ -1,12 +1,15 @@
-// Forwarding by mail: the queue folder of jobs and the worker thread that sends them, with
-// retries, and the forwarder that feeds it on the user-interface thread.
+// Forwarding by mail: the worker thread that makes and sends one mail at a time, and the
+// forwarder on the user-interface thread that keeps the queue in the message store, with
+// retries.
 
 #include "records/MailForward.h"
 
 #include "core/Texts.h"
 #include "records/MailAttachment.h"
+#include "records/MessageStore.h"
 #include "records/StatusLog.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -15,10 +18,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QThread>
 #include <QTimer>
 #include <QUuid>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace telvox {
 
@@ -31,17 +37,12 @@ enum TextId {
     StatusFailed = 1913,
     StatusDropped = 1914,
     StatusRefusedForGood = 1330,
+    StatusNotQueued = 1257,
 };
 
 enum OutcomeKind { Sent = 0, ServerRefused = 1, Failed = 2, Dropped = 3, RefusedForGood = 4 };
 
 constexpr int kLongestPauseSeconds = 3600;
-
-bool writeFileAtomically(const QString &path, const QByteArray &bytes)
-{
-    QSaveFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
-}
 
 QJsonObject jobToJson(const ForwardJob &job)
 {
@@ -50,7 +51,8 @@ QJsonObject jobToJson(const ForwardJob &job)
                        {QStringLiteral("subject"), job.subject},
                        {QStringLiteral("body"), job.body},
                        {QStringLiteral("attachment"), job.attachmentName},
-                       {QStringLiteral("wav"), job.attachWav}};
+                       {QStringLiteral("wav"), job.attachWav},
+                       {QStringLiteral("id"), QString::fromLatin1(job.messageId)}};
 }
 
 ForwardJob jobFromJson(const QJsonObject &o)
@@ -63,139 +65,125 @@ ForwardJob jobFromJson(const QJsonObject &o)
     job.body = o.value(QStringLiteral("body")).toString();
     job.attachmentName = o.value(QStringLiteral("attachment")).toString();
     job.attachWav = o.value(QStringLiteral("wav")).toBool();
+    // It goes into a header: letters, digits and dashes only.
+    for (const QChar c : o.value(QStringLiteral("id")).toString().left(64)) {
+        if ((c.isLetterOrNumber() && c.unicode() < 128) || c == QLatin1Char('-'))
+            job.messageId += char(c.unicode());
+    }
     return job;
 }
 
 } // namespace
 
+// --- The earlier version's queue folder ---------------------------------------------------------
+
+int migrateMailQueue(MessageStore &store, const QString &queueFolder, QString *error)
+{
+    const QDir folder(queueFolder);
+    if (!folder.exists())
+        return 0;
+    // Waiting jobs by name (the names sort in the order they were queued), then those given up.
+    struct Old
+    {
+        QString path;
+        bool failed;
+    };
+    QList<Old> old;
+    for (const QString &name : folder.entryList({QStringLiteral("*.job")}, QDir::Files, QDir::Name))
+        old << Old{folder.filePath(name), false};
+    for (const QString &name : folder.entryList({QStringLiteral("*.failed")}, QDir::Files, QDir::Name))
+        old << Old{folder.filePath(name), true};
+    const QDir given(folder.filePath(QStringLiteral("failed")));
+    for (const QString &name : given.entryList({QStringLiteral("*.job")}, QDir::Files, QDir::Name))
+        old << Old{given.filePath(name), true};
+    const auto held = [&store] { return int(store.mailJobs(false).size() + store.mailJobs(true).size()); };
+    const int before = held();
+    for (const Old &o : std::as_const(old)) {
+        QFile file(o.path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            if (error)
+                *error = o.path + QStringLiteral(": ") + file.errorString();
+            return -1;
+        }
+        ForwardJob job = jobFromJson(QJsonDocument::fromJson(file.readAll()).object());
+        if (job.recordingPath.isEmpty())
+            continue; // not a job of ours
+        job.messageId = QUuid::createUuid().toByteArray(QUuid::Id128);
+        const QString source = QDir(queueFolder).relativeFilePath(o.path);
+        const std::optional<qint64> id = store.addMailJob(job.recordingPath, QJsonDocument(jobToJson(job)).toJson(QJsonDocument::Compact), source);
+        if (!id || (o.failed && !store.mailJobFailed(*id, QString()))) {
+            if (error)
+                *error = store.errorText();
+            return -1;
+        }
+    }
+    const int moved = held() - before;
+    // Only now, with every job in the store, does the folder leave.
+    QString kept = QDir::cleanPath(queueFolder) + QStringLiteral(".migrated");
+    for (int n = 2; QFileInfo::exists(kept); ++n)
+        kept = QDir::cleanPath(queueFolder) + QStringLiteral(".migrated-%1").arg(n);
+    if (::rename(QFile::encodeName(QDir::cleanPath(queueFolder)).constData(), QFile::encodeName(kept).constData()) != 0) {
+        if (error)
+            *error = QString::fromLocal8Bit(std::strerror(errno));
+        return -1;
+    }
+    return moved;
+}
+
 // --- The worker ---------------------------------------------------------------------------------
 
+// Makes and sends one mail at a time, on its own thread; the queue is not its business. The
+// message made for a job is kept until the job is done, so that a retry does not convert the
+// recording again.
 class MailQueueWorker final : public QObject
 {
     Q_OBJECT
 public:
-    MailQueueWorker(QString folder, ForwardOptions options)
-        : m_folder(std::move(folder))
-        , m_options(std::move(options))
+    explicit MailQueueWorker(ForwardOptions options)
+        : m_options(std::move(options))
     {
     }
 
     std::atomic<bool> cancel{false};
 
-    // One pass over the queue: every job that is due is prepared and sent, oldest first.
-    void wake()
+    void send(qint64 id, const ForwardJob &job)
     {
-        if (!m_timer) {
-            m_clock.start();
-            m_timer = new QTimer(this);
-            m_timer->setSingleShot(true);
-            connect(m_timer, &QTimer::timeout, this, &MailQueueWorker::wake);
-        }
-        m_timer->stop();
-        const QStringList jobs = QDir(m_folder).entryList({QStringLiteral("*.job")}, QDir::Files, QDir::Name);
-        for (const QString &name : jobs) {
-            if (cancel.load())
-                return;
-            const Attempts a = m_attempts.value(name);
-            if (a.due > m_clock.elapsed())
-                continue;
-            process(name);
-        }
-        scheduleNext();
-    }
-
-    void setPassword(const QString &password)
-    {
-        m_options.password = password;
-        m_attempts.clear(); // a refusal for a wrong password is not held against the new one
-        wake();
-    }
-
-    // Ends the work on the worker's own thread and hands the object back to `home`.
-    void halt(QThread *home)
-    {
-        if (m_timer)
-            m_timer->stop();
-        moveToThread(home);
-    }
-
-signals:
-    void outcome(int kind, const QString &to, const QString &detail, int retrySeconds);
-
-private:
-    struct Attempts
-    {
-        int count = 0;
-        qint64 due = 0;
-    };
-
-    void process(const QString &name)
-    {
-        const QString jobPath = QDir(m_folder).filePath(name);
-        QString stem = name;
-        stem.chop(4);
-        const QString messagePath = QDir(m_folder).filePath(stem + QStringLiteral(".eml"));
-        QFile jobFile(jobPath);
-        if (!jobFile.open(QIODevice::ReadOnly))
-            return;
-        const ForwardJob job = jobFromJson(QJsonDocument::fromJson(jobFile.readAll()).object());
-        jobFile.close();
         const QString to = job.to.join(QStringLiteral(", "));
-
-        QByteArray message;
-        QFile prepared(messagePath);
-        if (prepared.open(QIODevice::ReadOnly)) {
-            message = prepared.readAll();
-        } else {
+        if (!m_prepared.contains(id)) {
+            QByteArray message;
             QString why;
             if (!prepare(job, message, why)) {
-                // Without its recording the mail can never be sent: it is set aside, not lost.
-                const QString failed = QDir(m_folder).filePath(QStringLiteral("failed"));
-                QDir().mkpath(failed);
-                QFile::rename(jobPath, QDir(failed).filePath(name));
-                m_attempts.remove(name);
-                emit outcome(Dropped, to, QFileInfo(job.recordingPath).fileName() + QStringLiteral(": ") + why, 0);
+                emit finished(id, Dropped, QFileInfo(job.recordingPath).fileName() + QStringLiteral(": ") + why);
                 return;
             }
-            writeFileAtomically(messagePath, message);
+            m_prepared.insert(id, message);
         }
-
-        const SmtpResult r = sendSmtp(m_options, job.to, message, &cancel);
+        const SmtpResult r = sendSmtp(m_options, job.to, m_prepared.value(id), &cancel);
         if (cancel.load())
             return;
         if (r.ok) {
-            QFile::remove(messagePath);
-            QFile::remove(jobPath);
-            m_attempts.remove(name);
-            emit outcome(Sent, to, job.subject, 0);
-            return;
+            m_prepared.remove(id);
+            emit finished(id, Sent, job.subject);
+        } else if (r.serverRefused() && r.serverReply.startsWith(QLatin1Char('5'))) {
+            // A permanent refusal (RFC 5321: 5yz): trying again gets the same answer.
+            m_prepared.remove(id);
+            emit finished(id, RefusedForGood, r.serverReply);
+        } else if (r.serverRefused()) {
+            emit finished(id, ServerRefused, r.serverReply);
+        } else {
+            emit finished(id, Failed, r.error);
         }
-        if (r.serverRefused() && r.serverReply.startsWith(QLatin1Char('5'))) {
-            // A permanent refusal (RFC 5321: 5yz): trying again gets the same answer. The job
-            // stays in the queue folder, marked failed (".failed" instead of ".job", with its
-            // prepared message), until the user deals with it; the next start leaves it alone.
-            const QString marked = QDir(m_folder).filePath(stem + QStringLiteral(".failed"));
-            QFile::remove(marked);
-            QFile::rename(jobPath, marked);
-            m_attempts.remove(name);
-            emit outcome(RefusedForGood, to, r.serverReply, 0);
-            return;
-        }
-        // A temporary failure (4yz, no connection, a broken one): again after a pause that
-        // doubles each time, up to an hour.
-        Attempts &a = m_attempts[name];
-        ++a.count;
-        qint64 pause = m_options.retrySeconds;
-        for (int i = 1; i < a.count && pause < kLongestPauseSeconds; ++i)
-            pause *= 2;
-        pause = std::min<qint64>(pause, kLongestPauseSeconds);
-        a.due = m_clock.elapsed() + pause * 1000;
-        if (r.serverRefused())
-            emit outcome(ServerRefused, to, r.serverReply, int(pause));
-        else
-            emit outcome(Failed, to, r.error, int(pause));
     }
 
+    void setPassword(const QString &password) { m_options.password = password; }
+
+    // Hands the object back to `home`, where it is deleted.
+    void halt(QThread *home) { moveToThread(home); }
+
+signals:
+    void finished(qint64 id, int kind, const QString &detail);
+
+private:
     bool prepare(const ForwardJob &job, QByteArray &message, QString &why)
     {
         QByteArray attachment;
@@ -220,28 +208,12 @@ private:
             type = "audio/ogg";
         }
         message = buildMimeMessage(m_options.sender(), job.to, job.subject, job.body, job.attachmentName, type, attachment,
-                                   QDateTime::currentDateTime());
+                                   QDateTime::currentDateTime(), job.messageId);
         return true;
     }
 
-    void scheduleNext()
-    {
-        qint64 next = -1;
-        const QStringList jobs = QDir(m_folder).entryList({QStringLiteral("*.job")}, QDir::Files, QDir::Name);
-        for (const QString &name : jobs) {
-            const qint64 due = m_attempts.value(name).due;
-            if (next < 0 || due < next)
-                next = due;
-        }
-        if (next >= 0)
-            m_timer->start(static_cast<int>(std::clamp<qint64>(next - m_clock.elapsed(), 0, kLongestPauseSeconds * 1000)));
-    }
-
-    QString m_folder;
     ForwardOptions m_options;
-    QTimer *m_timer = nullptr;
-    QElapsedTimer m_clock;
-    QHash<QString, Attempts> m_attempts;
+    QHash<qint64, QByteArray> m_prepared;
 };
 
 // --- The forwarder --------------------------------------------------------------------------------
@@ -250,7 +222,10 @@ MailForwarder::MailForwarder(Services services, ForwardOptions options, QObject 
     : QObject(parent)
     , m_s(std::move(services))
     , m_options(std::move(options))
+    , m_due(new QTimer(this))
 {
+    m_due->setSingleShot(true);
+    connect(m_due, &QTimer::timeout, this, &MailForwarder::pump);
 }
 
 MailForwarder::~MailForwarder() { stop(); }
@@ -259,27 +234,30 @@ void MailForwarder::start()
 {
     if (m_thread)
         return;
-    QDir().mkpath(m_s.queueFolder);
     m_thread = std::make_unique<QThread>();
     m_thread->setObjectName(QStringLiteral("MailForwarder"));
-    m_worker = new MailQueueWorker(m_s.queueFolder, m_options);
+    m_worker = new MailQueueWorker(m_options);
     m_worker->moveToThread(m_thread.get());
-    connect(m_worker, &MailQueueWorker::outcome, this, &MailForwarder::report, Qt::QueuedConnection);
+    connect(m_worker, &MailQueueWorker::finished, this, &MailForwarder::finished, Qt::QueuedConnection);
     m_thread->start();
-    QMetaObject::invokeMethod(m_worker, &MailQueueWorker::wake, Qt::QueuedConnection);
+    pump();
 }
 
 void MailForwarder::setPassword(const QString &password)
 {
     m_options.password = password;
+    // A refusal for a wrong password is not held against the new one.
+    m_s.store.mailJobsDueNow();
     if (!m_worker)
         return;
     MailQueueWorker *worker = m_worker;
     QMetaObject::invokeMethod(m_worker, [worker, password] { worker->setPassword(password); }, Qt::QueuedConnection);
+    pump();
 }
 
 void MailForwarder::stop()
 {
+    m_due->stop();
     if (!m_thread)
         return;
     m_worker->cancel = true;
@@ -291,6 +269,67 @@ void MailForwarder::stop()
     delete m_worker;
     m_worker = nullptr;
     m_thread.reset();
+    // An outcome the worker reported just before it ended still reaches the store; a delivery
+    // broken off stays in the queue as it was.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    m_inFlight = 0;
+}
+
+void MailForwarder::pump()
+{
+    if (!m_worker || m_inFlight != 0)
+        return;
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    qint64 wait = -1;
+    for (const MailJobState &j : m_s.store.mailJobs()) {
+        // A next try further away than the longest pause means the clock was put back: due.
+        const qint64 ms = j.nextTry.isValid() ? now.msecsTo(j.nextTry) : 0;
+        if (ms <= 0 || ms > qint64(kLongestPauseSeconds) * 1000) {
+            const ForwardJob job = jobFromJson(QJsonDocument::fromJson(j.job).object());
+            m_inFlight = j.id;
+            MailQueueWorker *worker = m_worker;
+            const qint64 id = j.id;
+            QMetaObject::invokeMethod(m_worker, [worker, id, job] { worker->send(id, job); }, Qt::QueuedConnection);
+            return;
+        }
+        wait = wait < 0 ? ms : std::min(wait, ms);
+    }
+    if (wait >= 0)
+        m_due->start(int(wait));
+}
+
+void MailForwarder::finished(qint64 id, int kind, const QString &detail)
+{
+    if (id != m_inFlight)
+        return;
+    m_inFlight = 0;
+    const std::optional<MailJobState> state = m_s.store.mailJob(id);
+    const ForwardJob job = jobFromJson(QJsonDocument::fromJson(state ? state->job : QByteArray()).object());
+    const QString to = job.to.join(QStringLiteral(", "));
+    int pause = 0;
+    switch (kind) {
+    case Sent:
+        m_s.store.mailJobSent(id);
+        break;
+    case RefusedForGood:
+    case Dropped:
+        // Kept in the queue, marked failed, until the user deals with it; not tried again.
+        m_s.store.mailJobFailed(id, detail);
+        break;
+    default: {
+        // A temporary failure (4yz, no connection, a broken one): again after a pause that
+        // doubles each time, up to an hour.
+        const int attempts = (state ? state->attempts : 0) + 1;
+        qint64 p = m_options.retrySeconds;
+        for (int i = 1; i < attempts && p < kLongestPauseSeconds; ++i)
+            p *= 2;
+        pause = int(std::min<qint64>(p, kLongestPauseSeconds));
+        m_s.store.mailJobRetry(id, attempts, QDateTime::currentDateTimeUtc().addSecs(pause), detail);
+        break;
+    }
+    }
+    report(kind, to, detail, pause);
+    pump();
 }
 
 bool MailForwarder::recordingListed(const QString &folder, const QString &listedName, int line)
@@ -300,23 +339,17 @@ bool MailForwarder::recordingListed(const QString &folder, const QString &listed
         return false;
     const RecordingFacts facts = recordingFacts(fileName);
     const QString name = m_s.nameOf && !facts.number.isEmpty() ? m_s.nameOf(facts.number) : QString();
-    const ForwardJob job = composeForwardJob(m_s.texts, m_options, folder, listedName, name, line);
-    QDir().mkpath(m_s.queueFolder);
-    // Names sort in the order the recordings arrived, across restarts too.
-    const QString stem = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddhhmmsszzz"))
-                         + QStringLiteral("-%1").arg(++m_sequence, 4, 10, QLatin1Char('0'));
-    if (!writeFileAtomically(QDir(m_s.queueFolder).filePath(stem + QStringLiteral(".job")),
-                             QJsonDocument(jobToJson(job)).toJson()))
+    ForwardJob job = composeForwardJob(m_s.texts, m_options, folder, listedName, name, line);
+    job.messageId = QUuid::createUuid().toByteArray(QUuid::Id128);
+    if (!m_s.store.addMailJob(job.recordingPath, QJsonDocument(jobToJson(job)).toJson(QJsonDocument::Compact))) {
+        m_s.status.AddAlarm(m_s.texts.LoadText(StatusNotQueued).arg(fileName, m_s.store.errorText()));
         return false;
-    if (m_worker)
-        QMetaObject::invokeMethod(m_worker, &MailQueueWorker::wake, Qt::QueuedConnection);
+    }
+    pump();
     return true;
 }
 
-int MailForwarder::queuedCount() const
-{
-    return static_cast<int>(QDir(m_s.queueFolder).entryList({QStringLiteral("*.job")}, QDir::Files).size());
-}
+int MailForwarder::queuedCount() const { return int(m_s.store.mailJobs().size()); }
 
 void MailForwarder::report(int kind, const QString &to, const QString &detail, int retrySeconds)
 {

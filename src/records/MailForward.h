@@ -10,6 +10,7 @@
 #include <memory>
 
 class QThread;
+class QTimer;
 
 namespace telvox {
 
@@ -63,6 +64,9 @@ struct ForwardJob
     QString body;
     QString attachmentName; // the name the attachment carries ("...opus" or "...wav")
     bool attachWav = false;
+    // The message's Message-ID, the same for every try: a copy the server took before a kill
+    // let the program note it carries the same id as the one sent again.
+    QByteArray messageId;
 };
 
 // The facts of a recording for the mail, from its file name ("A2026-12-04~08-30-15~5551234.wav").
@@ -83,7 +87,8 @@ ForwardJob composeForwardJob(const Texts &texts, const ForwardOptions &options, 
 // The complete message (headers, text, attachment) in RFC 5322 / MIME form with CRLF lines.
 QByteArray buildMimeMessage(const QString &from, const QStringList &to, const QString &subject, const QString &body,
                             const QString &attachmentName, const QByteArray &attachmentType,
-                            const QByteArray &attachment, const QDateTime &date);
+                            const QByteArray &attachment, const QDateTime &date,
+                            const QByteArray &messageId = QByteArray());
 
 // One delivery through libcurl's SMTP client. Blocking; `cancel` (may be null) ends it early.
 struct SmtpResult
@@ -98,14 +103,17 @@ SmtpResult sendSmtp(const ForwardOptions &server, const QStringList &to, const Q
                     const std::atomic<bool> *cancel = nullptr);
 
 class MailQueueWorker;
+class MessageStore;
 
-// Forwarding of new recordings by e-mail. A recording that enters the lists becomes a job
-// file in the queue folder at once (on the user-interface thread: a small file, nothing
-// else); a worker thread turns it into a message (the recording converted to Ogg Opus, the
-// file on disk untouched) and delivers it. Temporary failures are retried with growing pauses
-// (at most an hour apart); a permanent refusal (5xx) marks the job failed in the queue; jobs
-// still queued when the program ends are sent at the next start. Outcomes reach the status
-// list and the log.
+// Forwarding of new recordings by e-mail. A recording that enters the lists becomes a job in
+// the message store's mail queue at once (on the user-interface thread, one transaction); a
+// worker thread turns one job at a time into a message (the recording converted to Ogg Opus,
+// the file on disk untouched) and delivers it, and the outcome goes back into the store on
+// this thread. Temporary failures are retried with growing pauses (at most an hour apart),
+// the time of the next try kept in the store so that a restart keeps to it; a permanent
+// refusal (5xx) or a recording that cannot be read marks the job failed in the queue. A kill
+// or restart resumes with exactly the jobs not yet taken by the server. Outcomes reach the
+// status list and the log.
 class MailForwarder final : public QObject
 {
     Q_OBJECT
@@ -114,7 +122,7 @@ public:
     {
         const Texts &texts;
         StatusLog &status;
-        QString queueFolder;
+        MessageStore &store;
         // The phonebook's name of a number; empty when it has none.
         std::function<QString(const QString &)> nameOf;
     };
@@ -134,7 +142,7 @@ public:
     // The password file was changed: deliveries from now on use `password`, and what waits
     // in the queue is tried again at once.
     void setPassword(const QString &password);
-    // Jobs waiting in the queue folder.
+    // Jobs waiting in the queue (not those marked failed).
     int queuedCount() const;
 
 signals:
@@ -146,14 +154,25 @@ signals:
     void mailRefused(const QString &text);
 
 private:
+    // Hands the next due job to the worker, or waits for the next one to fall due.
+    void pump();
+    void finished(qint64 id, int kind, const QString &detail);
     void report(int kind, const QString &to, const QString &detail, int retrySeconds);
 
     Services m_s;
     ForwardOptions m_options;
     std::unique_ptr<QThread> m_thread;
     MailQueueWorker *m_worker = nullptr; // lives on m_thread; deleted when it ends
-    int m_sequence = 0;
+    QTimer *m_due = nullptr;              // the next job that waits for its time
+    qint64 m_inFlight = 0;                // the job the worker has (0: none)
 };
+
+// Moves the queue folder of an earlier version ("MailQueue": "*.job" waiting, "*.failed" and
+// "failed/*.job" given up) into the store's queue in one transaction; only after its commit is
+// the folder renamed to "MailQueue.migrated". A job taken in before (a kill before the rename)
+// is not entered twice. Returns how many jobs were moved (0 when there was no folder), or -1
+// when the store or the rename failed (the folder stays for the next start); `error` says why.
+int migrateMailQueue(MessageStore &store, const QString &queueFolder, QString *error = nullptr);
 
 // A test message with the given options, sent on a thread of its own; `done` runs on the
 // thread of `context` with the outcome.

@@ -250,7 +250,7 @@ ForwardJob composeForwardJob(const Texts &texts, const ForwardOptions &options, 
 
 QByteArray buildMimeMessage(const QString &from, const QStringList &to, const QString &subject, const QString &body,
                             const QString &attachmentName, const QByteArray &attachmentType,
-                            const QByteArray &attachment, const QDateTime &date)
+                            const QByteArray &attachment, const QDateTime &date, const QByteArray &messageId)
 {
     const QByteArray boundary = "=_telvox_" + QUuid::createUuid().toByteArray(QUuid::Id128);
     QByteArray m;
@@ -258,7 +258,8 @@ QByteArray buildMimeMessage(const QString &from, const QStringList &to, const QS
     m += "To: " + to.join(QStringLiteral(", ")).toUtf8() + "\r\n";
     m += "Subject: " + headerText(subject) + "\r\n";
     m += "Date: " + date.toString(Qt::RFC2822Date).toLatin1() + "\r\n";
-    m += "Message-ID: <" + QUuid::createUuid().toByteArray(QUuid::Id128) + "@telvox>\r\n";
+    m += "Message-ID: <" + (messageId.isEmpty() ? QUuid::createUuid().toByteArray(QUuid::Id128) : messageId)
+         + "@telvox>\r\n";
     m += "MIME-Version: 1.0\r\n";
     m += "X-Mailer: Telvox\r\n";
     QString text = body;

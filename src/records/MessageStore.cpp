@@ -1,4 +1,5 @@
 #include "records/MessageStore.h"
+#include "records/MessageStoreSql.h"
 
 #include "core/Settings.h"
 
@@ -37,7 +38,18 @@ CREATE INDEX IF NOT EXISTS messages_list ON messages(listed, unread, seq);
 CREATE TABLE IF NOT EXISTS call_records(
   id INTEGER PRIMARY KEY AUTOINCREMENT,
   kind TEXT NOT NULL,
-  number TEXT NOT NULL);
+  number TEXT NOT NULL,
+  at TEXT NOT NULL DEFAULT '',
+  label TEXT NOT NULL DEFAULT '');
+CREATE TABLE IF NOT EXISTS mail_queue(
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  recording TEXT NOT NULL,
+  job BLOB NOT NULL,
+  attempts INTEGER NOT NULL DEFAULT 0,
+  next_try INTEGER NOT NULL DEFAULT 0,
+  failed INTEGER NOT NULL DEFAULT 0,
+  last_error TEXT NOT NULL DEFAULT '',
+  source TEXT NOT NULL DEFAULT '');
 CREATE TABLE IF NOT EXISTS store_values(key TEXT PRIMARY KEY, value TEXT NOT NULL);
 )sql";
 
@@ -90,81 +102,6 @@ QChar recordingKindOf(const QString &fileName)
 
 QString StoredMessage::path() const { return QDir(folder).filePath(fileName); }
 
-// --- SQLite helpers ---------------------------------------------------------------------------
-
-class MessageStore::Statement
-{
-public:
-    Statement(sqlite3 *db, const char *sql) { m_rc = sqlite3_prepare_v2(db, sql, -1, &m_st, nullptr); }
-    ~Statement() { sqlite3_finalize(m_st); }
-    Statement(const Statement &) = delete;
-    Statement &operator=(const Statement &) = delete;
-
-    bool prepared() const { return m_rc == SQLITE_OK && m_st; }
-    Statement &bind(int i, const QString &text)
-    {
-        const QByteArray utf8 = text.toUtf8();
-        if (prepared())
-            sqlite3_bind_text(m_st, i, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
-        return *this;
-    }
-    Statement &bind(int i, qint64 value)
-    {
-        if (prepared())
-            sqlite3_bind_int64(m_st, i, value);
-        return *this;
-    }
-    // SQLITE_ROW, SQLITE_DONE or an error code.
-    int step() { return prepared() ? sqlite3_step(m_st) : m_rc; }
-    bool run() { return step() == SQLITE_DONE; }
-    QString text(int col) const
-    {
-        const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(m_st, col));
-        return p ? QString::fromUtf8(p, sqlite3_column_bytes(m_st, col)) : QString();
-    }
-    qint64 integer(int col) const { return sqlite3_column_int64(m_st, col); }
-
-private:
-    sqlite3_stmt *m_st = nullptr;
-    int m_rc = SQLITE_ERROR;
-};
-
-// One change, all or nothing: rolled back unless committed.
-class MessageStore::Transaction
-{
-public:
-    explicit Transaction(MessageStore &store, bool durable = false)
-        : m_store(store)
-        , m_durable(durable)
-    {
-        if (m_durable)
-            m_store.exec("PRAGMA synchronous=FULL");
-        m_begun = m_store.exec("BEGIN IMMEDIATE");
-    }
-    ~Transaction()
-    {
-        if (m_begun && !m_done)
-            sqlite3_exec(m_store.m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-        if (m_durable)
-            sqlite3_exec(m_store.m_db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
-    }
-    Transaction(const Transaction &) = delete;
-    Transaction &operator=(const Transaction &) = delete;
-
-    bool begun() const { return m_begun; }
-    bool commit()
-    {
-        m_done = m_begun && m_store.exec("COMMIT");
-        return m_done;
-    }
-
-private:
-    MessageStore &m_store;
-    bool m_durable;
-    bool m_begun = false;
-    bool m_done = false;
-};
-
 MessageStore::MessageStore(const QString &path, QObject *parent)
     : QObject(parent)
     , m_path(path)
@@ -208,7 +145,8 @@ bool MessageStore::openAt(const QString &path)
         if (wal.step() != SQLITE_ROW || wal.text(0) != QLatin1String("wal"))
             return fail();
     }
-    return exec("PRAGMA synchronous=NORMAL") && exec("PRAGMA foreign_keys=ON") && exec(kSchema);
+    return exec("PRAGMA synchronous=NORMAL") && exec("PRAGMA foreign_keys=ON") && exec(kSchema)
+           && upgradeSchema();
 }
 
 bool MessageStore::exec(const char *sql)
@@ -445,45 +383,9 @@ bool MessageStore::replaceLists(const QStringList &recent, const QStringList &un
     return true;
 }
 
-bool MessageStore::addCallRecord(const QString &kind, const QString &number)
-{
-    Transaction t(*this);
-    Statement add(m_db, "INSERT INTO call_records(kind, number) VALUES(?1, ?2)");
-    Statement trim(m_db, "DELETE FROM call_records WHERE kind = ?1 AND id NOT IN "
-                         "(SELECT id FROM call_records WHERE kind = ?1 ORDER BY id DESC LIMIT ?2)");
-    if (!t.begun() || !add.bind(1, kind).bind(2, number).run()
-        || !trim.bind(1, kind).bind(2, qint64(kCallRecordSlots)).run())
-        return fail();
-    if (!t.commit())
-        return false;
-    emit changed();
-    return true;
-}
-
-QStringList MessageStore::callRecords(const QString &kind) const
-{
-    QStringList out;
-    Statement st(m_db, "SELECT number FROM call_records WHERE kind = ?1 ORDER BY id");
-    st.bind(1, kind);
-    while (st.step() == SQLITE_ROW)
-        out << st.text(0);
-    return out;
-}
-
-QString MessageStore::value(const QString &key) const
-{
-    Statement st(m_db, "SELECT value FROM store_values WHERE key = ?1");
-    st.bind(1, key);
-    return st.step() == SQLITE_ROW ? st.text(0) : QString();
-}
-
-bool MessageStore::setValue(const QString &key, const QString &value)
-{
-    Statement st(m_db, "INSERT OR REPLACE INTO store_values(key, value) VALUES(?1, ?2)");
-    return st.bind(1, key).bind(2, value).run() || fail();
-}
-
 // --- The options file of earlier versions -----------------------------------------------------
+
+QDateTime MessageStore::inUseSince() const { return QDateTime::fromString(value(kMigratedKey), kTimeFormat); }
 
 int MessageStore::migrateFromSettings(SettingsStore &settings, const QString &recordingFolder)
 {

@@ -44,6 +44,26 @@ struct StoredMessage
     QString path() const;
 };
 
+// One call record: a number dialled, received or turned away.
+struct CallRecord
+{
+    QString number;
+    QDateTime when; // invalid for records of an earlier version that kept no time
+    QString label;  // for a blocked call, the label of the rule that matched
+};
+
+// One mail of the forwarding queue.
+struct MailJobState
+{
+    qint64 id = 0;
+    QString recording;   // the recording's path
+    QByteArray job;      // the composed mail
+    int attempts = 0;    // temporary failures so far
+    QDateTime nextTry;   // UTC; invalid: at once
+    bool failed = false; // refused for good, or it could not be made
+    QString lastError;
+};
+
 // A finished recording to be listed.
 struct NewMessage
 {
@@ -81,6 +101,7 @@ public:
     enum class List { Unread, Recent };
     static constexpr int kListCapacity = 50;
     static constexpr int kCallRecordSlots = 10;
+    static constexpr int kBlockedCallsKept = 200;
     static QString defaultFileName() { return QStringLiteral("messages.db"); }
 
     // Opens (creating when missing) the database at `path`. When that fails the store works
@@ -125,9 +146,35 @@ public:
     // `recordingFolder`.
     bool replaceLists(const QStringList &recent, const QStringList &unread, const QString &recordingFolder);
 
-    // --- Call records ("Made", "Received", "Blocked"): the last ten numbers of each -----------
-    bool addCallRecord(const QString &kind, const QString &number);
+    // --- Call records ("Made", "Received", "Blocked") --------------------------------------
+    // The last ten numbers of "Made" and "Received" are kept, the last kBlockedCallsKept of
+    // "Blocked" (calls turned away, with the time and the label of the rule that matched).
+    static int callRecordSlots(const QString &kind);
+    bool addCallRecord(const QString &kind, const QString &number, const QDateTime &when = QDateTime(),
+                       const QString &label = QString());
     QStringList callRecords(const QString &kind) const; // oldest first
+    QList<CallRecord> callRecordEntries(const QString &kind) const; // oldest first
+    // Takes in records kept elsewhere by an earlier version, oldest first, in one transaction.
+    // A record the store holds already (same time, number and label, as often as it occurs
+    // among `records`) is not entered again, so a second run after a kill adds nothing.
+    // Returns how many were entered, or -1 when the database refused (then none was).
+    int importCallRecords(const QString &kind, const QList<CallRecord> &records);
+
+    // --- The mail forwarding queue --------------------------------------------------------
+    // A mail waits in the queue from the moment its recording is listed until the server took
+    // it (the job leaves) or refused it for good (the job stays, marked failed). `job` is the
+    // composed mail as the forwarder keeps it; `source` names where an earlier version's
+    // queue kept it ("" for a new one): a job taken from the same source twice is entered once.
+    std::optional<qint64> addMailJob(const QString &recording, const QByteArray &job, const QString &source = QString());
+    QList<MailJobState> mailJobs(bool failed = false) const; // oldest first
+    std::optional<MailJobState> mailJob(qint64 id) const;
+    bool mailJobSent(qint64 id);
+    // A temporary failure: tried again at `nextTry`.
+    bool mailJobRetry(qint64 id, int attempts, const QDateTime &nextTry, const QString &error);
+    // Refused for good, or it cannot be made (its recording is gone): kept, not tried again.
+    bool mailJobFailed(qint64 id, const QString &error);
+    // Every waiting job is due now, its attempts forgotten (new credentials).
+    bool mailJobsDueNow();
 
     // --- Small remembered values (the recordings folder's device, ...) -----------------------
     QString value(const QString &key) const;
@@ -140,6 +187,9 @@ public:
     // the database refused (the options file is then left untouched and the next start tries
     // again).
     int migrateFromSettings(SettingsStore &settings, const QString &recordingFolder);
+    // When this database was first opened by the program (its first migration); invalid
+    // before that.
+    QDateTime inUseSince() const;
 
 signals:
     // Anything in the index changed (a view reloads what it shows).
@@ -149,6 +199,8 @@ private:
     class Statement;
     class Transaction;
     bool openAt(const QString &path);
+    // Brings a database made by an earlier version up to the present tables.
+    bool upgradeSchema();
     bool exec(const char *sql);
     bool fail();
     qint64 nextSeq();

@@ -6,7 +6,10 @@
 #include "core/TextFile.h"
 #include "core/Texts.h"
 #include "records/CallBlockList.h"
+#include "records/MessageStore.h"
 #include "records/StatusLog.h"
+
+#include <QDir>
 
 namespace telvox {
 
@@ -54,7 +57,8 @@ bool TelephonyCore::screenCaller(HCall call, const LineCallInfo &info)
     if (label.isEmpty() && decision.reason == BlockDecision::Reason::NotInPhonebook)
         label = m_s.texts.LoadText(1924);
     addStatus(label.isEmpty() ? m_s.texts.LoadText(1921).arg(who) : m_s.texts.LoadText(1920).arg(who, label));
-    appendBlockedCall(m_s.programFolder, BlockedCall{m_s.loop.currentDateTime(), who, label});
+    if (!appendBlockedCall(m_s.store, BlockedCall{m_s.loop.currentDateTime(), who, label}))
+        addStatus(m_s.texts.LoadText(1258).arg(who, QDir::toNativeSeparators(m_s.store.path()), m_s.store.errorText()));
     if (m_watch.callerId)
         m_watch.callerId(n, caller.trimmed(), label, true);
 

@@ -145,7 +145,7 @@ frmBlockList::frmBlockList(Services services, QWidget *parent)
 
     fillList(m_blocked, m_s.lists.blockFile());
     fillList(m_allowed, m_s.lists.allowFile());
-    for (const BlockedCall &call : readBlockedCalls(m_s.lists.folder())) // newest first
+    for (const BlockedCall &call : readBlockedCalls(m_s.store)) // newest first
         m_recent->addItem(call.number);
     const BlockingOptions &o = m_s.lists.options();
     m_withheld->setChecked(o.blockWithheld);

@@ -11,6 +11,7 @@ class QPushButton;
 namespace telvox {
 
 class CallBlockList;
+class MessageStore;
 class SettingsStore;
 class Texts;
 
@@ -27,6 +28,7 @@ public:
         const Texts &texts;
         SettingsStore &settings;
         CallBlockList &lists;
+        const MessageStore &store; // the calls turned away lately
     };
     explicit frmBlockList(Services services, QWidget *parent = nullptr);
 

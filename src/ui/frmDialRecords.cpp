@@ -77,7 +77,7 @@ frmDialRecords::frmDialRecords(const MessageStore &records, const Texts &texts, 
     m_lstBlocked->setAccessibleName(texts.LoadText(1812));
     m_lstBlocked->setRootIsDecorated(false);
     m_lstBlocked->setHeaderLabels({texts.LoadText(1813), texts.LoadText(1814), texts.LoadText(1815)});
-    for (const BlockedCall &call : readBlockedCalls(programFolder)) {
+    for (const BlockedCall &call : readBlockedCalls(records)) {
         auto *item = new QTreeWidgetItem(m_lstBlocked, {QLocale().toString(call.when, QLocale::ShortFormat),
                                                           call.number, call.label});
         item->setData(0, Qt::UserRole, call.when);

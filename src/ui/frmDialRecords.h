@@ -12,7 +12,7 @@ class MessageStore;
 class Texts;
 
 // "PhoneCalls": the last calls made and received, and the calls call blocking turned away
-// (time, number, label; from BlockedCalls.txt in the program folder). Choosing a made or
+// (time, number, label; from the message store). Choosing a made or
 // received entry closes the window with that number, which the dialler then dials at once.
 class frmDialRecords final : public QDialog
 {

@@ -2,7 +2,9 @@
 
 #include "sim/exchange/VirtualExchange.h"
 #include "sim/exchange/VirtualExchangeBackend.h"
+#include "app/CallSystem.h"
 #include "records/MailForward.h"
+#include "records/MessageStore.h"
 #include "records/MessageLists.h"
 #include "records/StatusLog.h"
 #include "support/FakeShell.h"
@@ -114,9 +116,9 @@ private slots:
         QVERIFY(QFile::copy(qEnvironmentVariable("TELVOX_SOURCE_DIR") + "/tests/data/speech_en_female_8k.wav",
                             home.file("waveFiles/A2026-12-06~10-00-00~5550000.wav")));
         QVERIFY(app.messageLists().addRecording(home.file("waveFiles"), "A2026-12-06~10-00-00~5550000.wav", false, 0));
-        const QStringList jobs = QDir(home.file("MailQueue")).entryList({"*.job"}, QDir::Files);
+        const QList<MailJobState> jobs = app.system().messageStore().mailJobs();
         QCOMPARE(jobs.size(), 1);
-        QVERIFY(readAll(home.file("MailQueue/" + jobs[0])).contains("Message from 5550000, 2026-12-06 10:00"));
+        QVERIFY(jobs[0].job.contains("Message from 5550000, 2026-12-06 10:00"));
         app.shutdown();
     }
 };

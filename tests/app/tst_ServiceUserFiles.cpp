@@ -140,6 +140,43 @@ private slots:
         QCOMPARE(readAll(home.file("disk/telvox.ini")), before);
     }
 
+    // The companion commands meeting a damaged options file restore it as the program does
+    // and say so on stderr and in the day log; their output and exit codes stay as they were.
+    void companionCommandsSayTheyRestoredTheOptions()
+    {
+        ScratchDir home;
+        presetSettings(home.path(), {{"Config/Language", "0"}, {"Config/Line0", "1"}, {"VoiceModem/Probe", "0"}});
+        int code = 0;
+        runToEnd(TELVOX_EXECUTABLE, {"--service", "--quit-after", "200"}, programEnvironment(home.path()), &code);
+        QVERIFY(QFile::exists(home.file("telvox.ini.bak")));
+        const QString said = "the options file " + home.file("telvox.ini") + " could not be read (";
+        // Damaged in three ways: not in the file's form, binary junk that holds no option, empty.
+        const struct
+        {
+            QStringList args;
+            int code;
+            QByteArray junk;
+        } commands[] = {{{"--list"}, 0, QByteArray("\x00\xff[Config\nLanguage=\n=\n[[[\n\x01\x02garbage", 36)},
+                        {{"--mark-read", "A2026-01-01~00-00-00.wav"}, 1, QByteArray("\x00\xff[[garbage", 11)},
+                        {{"--status"}, 0, QByteArray()}};
+        for (const auto &c : commands) {
+            QVERIFY(writeBytes(home.file("telvox.ini"), c.junk));
+            QProcess p;
+            p.setProcessEnvironment(programEnvironment(home.path()));
+            p.start(TELVOX_EXECUTABLE, c.args);
+            QVERIFY(p.waitForFinished(30000));
+            const QString out = QString::fromUtf8(p.readAllStandardOutput());
+            const QString err = QString::fromUtf8(p.readAllStandardError());
+            QVERIFY2(p.exitCode() == c.code && err.contains(said) && !out.contains(said),
+                     qPrintable(c.args.join(' ') + "\n" + out + "\n" + err));
+            QVERIFY2(readAll(home.file("telvox.ini")).contains("Language=0"), qPrintable(c.args.join(' ')));
+        }
+        QByteArray log;
+        for (const QString &day : QDir(home.file("LogFiles")).entryList({"*.txt"}, QDir::Files))
+            log += readAll(home.file("LogFiles/" + day));
+        QCOMPARE(log.count(said.toUtf8()), 3);
+    }
+
     // The control socket's name for a program folder too deep for a socket path, with the
     // program and its commands run by an ordinary account: another account that took the
     // names it could guess first (the fixed name in /tmp of earlier versions among them) is

@@ -119,6 +119,7 @@ private slots:
         QTest::addColumn<int>("cause");
         QTest::newRow("damaged") << "damaged" << int(SettingsStore::FileEvent::Cause::Damaged);
         QTest::newRow("empty") << "empty" << int(SettingsStore::FileEvent::Cause::Empty);
+        QTest::newRow("junk holding no option") << "junk" << int(SettingsStore::FileEvent::Cause::Damaged);
         QTest::newRow("a folder in its place") << "folder" << int(SettingsStore::FileEvent::Cause::System);
         QTest::newRow("unreadable") << "unreadable" << int(SettingsStore::FileEvent::Cause::System);
     }
@@ -138,6 +139,8 @@ private slots:
             QVERIFY(writeBytes(ini, damaged));
         else if (damage == "empty")
             QVERIFY(writeBytes(ini, {}));
+        else if (damage == "junk")
+            QVERIFY(writeBytes(ini, QByteArray("\x00\xff[[garbage\n\x01", 13)));
         else if (damage == "unreadable")
             QVERIFY(QFile::setPermissions(ini, {}));
         else
@@ -218,6 +221,20 @@ private slots:
         SettingsStore reread(ini, dir.file("disk/x.txt"));
         QCOMPARE(reread.ReadSetting("Config", "Key39"), QString(100, QChar('v')));
         QCOMPARE(reread.ReadSetting("Config", "Rings"), QString("4"));
+    }
+
+    // A file that a save on a full disk left empty never becomes the last good copy: the
+    // copy still holds the options after the next save.
+    void anEmptiedFileIsNeverKeptAsTheGoodCopy()
+    {
+        ScratchDir dir;
+        const QString ini = dir.file("telvox.ini");
+        SettingsStore s(ini, dir.file("settings.txt"));
+        s.WriteSetting("Config", "Language", "1");
+        s.WriteSetting("Config", "Rings", "2");
+        QVERIFY(writeBytes(ini + ".new", {}) && ::rename(qPrintable(ini + ".new"), qPrintable(ini)) == 0);
+        s.WriteSetting("Config", "Rings", "3");
+        QVERIFY(readAll(s.backupFile()).contains("Language=1"));
     }
 
     void corruptOrUnwritableFilesNeverFail()

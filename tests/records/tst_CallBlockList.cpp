@@ -1,8 +1,10 @@
 #include "core/Settings.h"
 #include "records/CallBlockList.h"
+#include "records/MessageStore.h"
 #include "support/FakeShell.h"
 #include "support/Files.h"
 
+#include <QFile>
 #include <QTest>
 
 using namespace telvox;
@@ -71,16 +73,54 @@ private slots:
         const BlockingOptions back = readBlockingOptions(settings);
         QVERIFY(back.blockWithheld && !back.phonebookOnly && back.notice && back.sipReject == 486);
 
-        // The record of blocked calls: newest first, tabs in a label cannot split a line, the
-        // last kBlockedCallsKept only.
+        // The record of blocked calls in the store: newest first, tabs in a label flattened,
+        // the last kBlockedCallsKept only, and still there when the store is opened again.
         const QDateTime start(QDate(2026, 12, 6), QTime(9, 0));
-        for (int i = 0; i < kBlockedCallsKept + 5; ++i)
-            QVERIFY(appendBlockedCall(dir.path(), {start.addSecs(i), QString::number(5550000 + i), "a\tb"}));
-        const std::vector<BlockedCall> calls = readBlockedCalls(dir.path());
+        {
+            MessageStore store(dir.file("messages.db"));
+            for (int i = 0; i < kBlockedCallsKept + 5; ++i)
+                QVERIFY(appendBlockedCall(store, {start.addSecs(i), QString::number(5550000 + i), "a\tb"}));
+        }
+        const std::vector<BlockedCall> calls = readBlockedCalls(MessageStore(dir.file("messages.db")));
         QCOMPARE(int(calls.size()), kBlockedCallsKept);
         QCOMPARE(calls.front().when, start.addSecs(kBlockedCallsKept + 4));
         QCOMPARE(calls.front().label, QStringLiteral("a b"));
         QCOMPARE(calls.back().number, QStringLiteral("5550005"));
+        QVERIFY(!QFile::exists(dir.file(blockedCallsFileName())));
+    }
+
+    // An earlier version's BlockedCalls.txt moves into the store once, after what the store
+    // holds already; a kill after the commit but before the file's rename (the file found
+    // again) adds nothing. Two identical lines are two calls.
+    void blockedCallsFileIsMigratedOnce()
+    {
+        ScratchDir dir;
+        const QByteArray old = "2026-12-01 08:00:00\t5550100\tsurvey\n"
+                               "junk line\n"
+                               "2026-12-01 09:00:00\twithheld\t\n"
+                               "2026-12-01 09:00:00\twithheld\t\n"
+                               "2026-12-02 10:30:00\t09001234\tpremium\n";
+        QVERIFY(test::writeBytes(dir.file(blockedCallsFileName()), old));
+        MessageStore store(dir.file("messages.db"));
+        QVERIFY(appendBlockedCall(store, {QDateTime(QDate(2026, 12, 6), QTime(7, 0)), "5559999", ""}));
+        QCOMPARE(migrateBlockedCalls(store, dir.path()), 4);
+        QVERIFY(!QFile::exists(dir.file(blockedCallsFileName())));
+        QCOMPARE(test::readAll(dir.file(blockedCallsFileName() + ".migrated")), old);
+        const auto numbers = [&] {
+            QStringList out;
+            for (const BlockedCall &c : readBlockedCalls(MessageStore(dir.file("messages.db"))))
+                out << c.when.toString("dd HH:mm ") + c.number + "/" + c.label;
+            return out;
+        };
+        const QStringList expected{"02 10:30 09001234/premium", "01 09:00 withheld/", "01 09:00 withheld/",
+                                   "01 08:00 5550100/survey", "06 07:00 5559999/"};
+        QCOMPARE(numbers(), expected);
+
+        QVERIFY(QFile::copy(dir.file(blockedCallsFileName() + ".migrated"), dir.file(blockedCallsFileName())));
+        QCOMPARE(migrateBlockedCalls(store, dir.path()), 0);
+        QCOMPARE(numbers(), expected);
+        QVERIFY(!QFile::exists(dir.file(blockedCallsFileName())));
+        QCOMPARE(migrateBlockedCalls(store, dir.path()), 0); // no file: nothing to do
     }
 };
 

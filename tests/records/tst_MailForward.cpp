@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QHash>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
@@ -70,7 +71,6 @@ void compareWithRecording(const QByteArray &attachment, const RecordingAudio &re
 struct Rig : test::ProgramFolder
 {
     QString recordings = dir.file("waveFiles");
-    QString queue = dir.file("MailQueue");
 
     Rig() { QDir().mkpath(recordings); }
 
@@ -88,7 +88,7 @@ struct Rig : test::ProgramFolder
     std::unique_ptr<MailForwarder> forwarder(const ForwardOptions &o)
     {
         auto names = [](const QString &number) { return number == "5551234" ? QStringLiteral("Alice Wong") : QString(); };
-        return std::make_unique<MailForwarder>(MailForwarder::Services{texts, status, queue, names}, o);
+        return std::make_unique<MailForwarder>(MailForwarder::Services{texts, status, store, names}, o);
     }
     QString speechRecording(const QString &name = kRecording)
     {
@@ -200,7 +200,8 @@ private slots:
     }
 
     // Nobody answers, the program ends with the mail queued (a recording that cannot be read is
-    // set aside); at the next start the server first refuses it, then accepts it on the retry.
+    // set aside); at the next start the server first refuses it (its second failure: the pause
+    // doubles), then accepts it on the retry.
     void queuedAtExitThenRefusedThenAccepted()
     {
         Rig rig;
@@ -219,8 +220,8 @@ private slots:
                 QStringLiteral("mail not sent, the recording cannot be read: %1: not a wave file").arg(unreadable)));
             QVERIFY(rig.statusTexts().last().startsWith("mail to me@example.org, partner@example.org failed: "));
         }
-        QCOMPARE(QDir(rig.queue).entryList({QStringLiteral("*.job")}, QDir::Files).size(), 1);
-        QCOMPARE(QDir(rig.queue + "/failed").entryList({QStringLiteral("*.job")}, QDir::Files).size(), 1);
+        QCOMPARE(rig.store.mailJobs().size(), 1);
+        QCOMPARE(rig.store.mailJobs(true).size(), 1); // the unreadable one, set aside
 
         SmtpSink sink(rig.dir.file("server"));
         QVERIFY(sink.start({QStringLiteral("--refuse"), QStringLiteral("1")}, port));
@@ -229,7 +230,7 @@ private slots:
         next->start();
         QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 60000);
         QVERIFY2(rig.statusTexts().contains(QStringLiteral("mail to me@example.org, partner@example.org failed: "
-                                                            "server said 451 4.3.0 mailbox busy, try later; next try in 1 s")),
+                                                            "server said 451 4.3.0 mailbox busy, try later; next try in 2 s")),
                  qPrintable(rig.statusTexts().join('\n')));
         QTRY_COMPARE_WITH_TIMEOUT(sink.received(), 1, 60000);
         QVERIFY(sink.message(1).value("subject").toString().startsWith(QStringLiteral("Message from Alice Wong")));
@@ -258,13 +259,103 @@ private slots:
         QTest::qWait(3500); // three retries would have come by now
         QCOMPARE(test::readAll(rig.dir.file("server/refused.log")), QByteArray("refused\n"));
         QCOMPARE(forwarder->queuedCount(), 0);
-        QCOMPARE(QDir(rig.queue).entryList({QStringLiteral("*.failed")}, QDir::Files).size(), 1);
+        QCOMPARE(rig.store.mailJobs(true).size(), 1);
+        QVERIFY(rig.store.mailJobs(true).at(0).lastError.startsWith("550 5.1.1"));
         forwarder.reset();
         // The next start leaves it alone too.
         auto next = rig.forwarder(rig.options(sink.port()));
         next->start();
         QTest::qWait(1500);
         QCOMPARE(test::readAll(rig.dir.file("server/refused.log")), QByteArray("refused\n"));
+    }
+
+    // The queue lives in the store: a restart keeps to the time of the next try (no mail
+    // before it, unless the password changes), sends each waiting mail once, and a start
+    // after that sends nothing again.
+    void aRestartResumesTheQueueExactly()
+    {
+        Rig rig;
+        const QStringList names{kRecording, "A2026-12-04~09-00-00~5550001.wav", "A2026-12-04~09-30-00.wav"};
+        for (const QString &name : names)
+            rig.speechRecording(name);
+        const int port = freePort(); // nobody listens there yet
+        ForwardOptions o = rig.options(port);
+        o.retrySeconds = 600;
+        {
+            auto forwarder = rig.forwarder(o);
+            QSignalSpy failed(forwarder.get(), &MailForwarder::mailFailed);
+            forwarder->start();
+            for (const QString &name : names)
+                QVERIFY(forwarder->recordingListed(rig.recordings, name));
+            QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 3, 60000);
+        }
+        for (const MailJobState &j : rig.store.mailJobs())
+            QVERIFY(j.attempts == 1 && j.nextTry > QDateTime::currentDateTimeUtc().addSecs(500));
+
+        SmtpSink sink(rig.dir.file("server"));
+        QVERIFY(sink.start({}, port));
+        auto next = rig.forwarder(o);
+        next->start();
+        QTest::qWait(1500);
+        QCOMPARE(sink.received(), 0); // their next try is ten minutes away
+        next->setPassword(QString());
+        QTRY_COMPARE_WITH_TIMEOUT(sink.received(), 3, 60000);
+        QTRY_COMPARE(next->queuedCount(), 0);
+        next.reset();
+        auto third = rig.forwarder(o);
+        third->start();
+        QTest::qWait(1500);
+        QCOMPARE(sink.received(), 3);
+        QStringList subjects;
+        for (int k = 1; k <= 3; ++k)
+            subjects << sink.message(k).value("subject").toString().section(',', 0, 0);
+        QCOMPARE(subjects, (QStringList{"Message from Alice Wong", "Message from 5550001", "Message from unknown caller"}));
+    }
+
+    // An earlier version's queue folder moves into the store once: waiting jobs wait, those it
+    // had given up stay given up; found again (a kill before the folder's rename) it adds
+    // nothing; the waiting ones are then sent once.
+    void anOldQueueFolderMovesIntoTheStoreOnce()
+    {
+        Rig rig;
+        rig.speechRecording();
+        const QString queue = rig.dir.file("MailQueue");
+        QVERIFY(QDir().mkpath(queue + "/failed"));
+        const auto job = [&](const QString &subject) {
+            return QJsonDocument(QJsonObject{{"recording", rig.recordings + "/" + kRecording},
+                                             {"to", QJsonArray{"me@example.org"}},
+                                             {"subject", subject},
+                                             {"body", "b"},
+                                             {"attachment", "a.opus"},
+                                             {"wav", false}})
+                .toJson();
+        };
+        QVERIFY(test::writeBytes(queue + "/20261204083015000-0001.job", job("first")));
+        QVERIFY(test::writeBytes(queue + "/20261204083016000-0002.job", job("second")));
+        QVERIFY(test::writeBytes(queue + "/20261204083016000-0002.eml", "prepared"));
+        QVERIFY(test::writeBytes(queue + "/20261203000000000-0001.failed", job("refused")));
+        QVERIFY(test::writeBytes(queue + "/failed/20261202000000000-0001.job", job("unreadable")));
+        QVERIFY(test::writeBytes(queue + "/notes.job", "not a job"));
+        QCOMPARE(migrateMailQueue(rig.store, queue), 4);
+        QVERIFY(!QFile::exists(queue) && QFile::exists(queue + ".migrated/20261204083015000-0001.job"));
+        QCOMPARE(rig.store.mailJobs().size(), 2);
+        QCOMPARE(rig.store.mailJobs(true).size(), 2);
+        QVERIFY(QDir().rename(queue + ".migrated", queue));
+        QCOMPARE(migrateMailQueue(rig.store, queue), 0);
+        QVERIFY(!QFile::exists(queue) && QFile::exists(queue + ".migrated"));
+        QCOMPARE(migrateMailQueue(rig.store, queue), 0); // no folder: nothing to do
+
+        SmtpSink sink(rig.dir.file("server"));
+        QVERIFY(sink.start({}));
+        auto forwarder = rig.forwarder(rig.options(sink.port()));
+        forwarder->start();
+        QTRY_COMPARE_WITH_TIMEOUT(sink.received(), 2, 60000);
+        QTRY_COMPARE(forwarder->queuedCount(), 0);
+        QCOMPARE(sink.message(1).value("subject").toString(), QStringLiteral("first"));
+        QCOMPARE(sink.message(2).value("subject").toString(), QStringLiteral("second"));
+        QTest::qWait(1000);
+        QCOMPARE(sink.received(), 2);
+        QCOMPARE(rig.store.mailJobs(true).size(), 2);
     }
 };
 

@@ -151,6 +151,30 @@ private slots:
         QCOMPARE(readCallRecords(store, "Received"), QStringList({"UNKNOWN", "UNKNOWN"}));
     }
 
+    // A database of the first version, whose call records held no time or label: its records
+    // stay, and records with a time can be added.
+    void aFirstVersionDatabaseGainsTimedCallRecords()
+    {
+        ScratchDir dir;
+        sqlite3 *db = nullptr;
+        QCOMPARE(sqlite3_open(dir.file("messages.db").toUtf8().constData(), &db), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(db, "CREATE TABLE call_records(id INTEGER PRIMARY KEY AUTOINCREMENT, kind TEXT NOT NULL, "
+                                  "number TEXT NOT NULL); INSERT INTO call_records(kind, number) VALUES('Made', '5550100');",
+                              nullptr, nullptr, nullptr),
+                 SQLITE_OK);
+        sqlite3_close(db);
+        const QDateTime when(QDate(2026, 12, 6), QTime(9, 30));
+        {
+            MessageStore store(dir.file("messages.db"));
+            QVERIFY2(store.isPersistent(), qPrintable(store.errorText()));
+            QVERIFY(store.addCallRecord("Blocked", "5559999", when, "robot"));
+        }
+        MessageStore again(dir.file("messages.db"));
+        QCOMPARE(readCallRecords(again, "Made"), QStringList{"5550100"});
+        const QList<CallRecord> blocked = again.callRecordEntries("Blocked");
+        QVERIFY(blocked.size() == 1 && blocked[0].when == when && blocked[0].label == "robot");
+    }
+
     // An earlier version's options file: every entry moves, in order, with what its name says;
     // the old sections leave the file only after the commit, and the options stay.
     void anOldOptionsFileMovesIntoTheStoreOnce()

@@ -92,7 +92,7 @@ private slots:
         if (blocked.isEmpty()) {
             r.loop.advance(10000);
             QCOMPARE(r.requests, QStringList{"PlayGreeting 0"});
-            QVERIFY(readBlockedCalls(r.dir.path()).empty());
+            QVERIFY(readBlockedCalls(r.store).empty());
             return;
         }
         const QStringList texts = before ? QStringList{"CallerID:" + number, "Line0 Ring...", blocked}
@@ -108,7 +108,7 @@ private slots:
         // (Caller ID that came before the offering was taken in before the block could be decided.)
         QCOMPARE(readCallRecords(r.store, "Received").isEmpty(), !before);
         QCOMPARE(QFile::exists(r.dir.file("callerid.txt")), before);
-        const std::vector<BlockedCall> calls = readBlockedCalls(r.dir.path());
+        const std::vector<BlockedCall> calls = readBlockedCalls(r.store);
         QCOMPARE(int(calls.size()), 1);
         QCOMPARE("Blocked: " + calls[0].number + (calls[0].label.isEmpty() ? "" : " (" + calls[0].label + ")"), blocked);
     }
@@ -128,7 +128,7 @@ private slots:
         QCOMPARE(r.callTexts(), (QStringList{"Line0 Ring...", " 1", "Blocked: unavailable (no number)"}));
         r.loop.advance(30000);
         QVERIFY(r.requests.isEmpty());
-        QCOMPARE(int(readBlockedCalls(r.dir.path()).size()), 1);
+        QCOMPARE(int(readBlockedCalls(r.store).size()), 1);
     }
 };
 

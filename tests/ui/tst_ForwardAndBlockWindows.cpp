@@ -102,10 +102,10 @@ private slots:
     {
         ProgramFolder r;
         QVERIFY(writeBytes(r.dir.file(CallBlockList::blockFileName()), "# my list\n0900*\tpremium\n5550199\n"));
-        QVERIFY(appendBlockedCall(r.dir.path(), {QDateTime::currentDateTime(), "5550100", ""}));
-        QVERIFY(appendBlockedCall(r.dir.path(), {QDateTime::currentDateTime(), "withheld", ""}));
+        QVERIFY(appendBlockedCall(r.store, {QDateTime::currentDateTime(), "5550100", ""}));
+        QVERIFY(appendBlockedCall(r.store, {QDateTime::currentDateTime(), "withheld", ""}));
         CallBlockList lists(r.dir.path());
-        frmBlockList editor(frmBlockList::Services{r.texts, r.settings, lists});
+        frmBlockList editor(frmBlockList::Services{r.texts, r.settings, lists, r.store});
         QCOMPARE(editor.lstBlocked()->count(), 2);
         QCOMPARE(editor.lstBlocked()->item(0)->text(), QStringLiteral("0900*    premium"));
         QCOMPARE(editor.lstRecent()->item(0)->text(), QStringLiteral("withheld")); // newest first

@@ -28,21 +28,25 @@ namespace {
 
 // The lists and call records live in the message index; a scenario still names them as the
 // options file of earlier versions did: "Data" / "DataUnread" with keys " 0" to " 49" and
-// "Made" / "Received" with keys " 1" (oldest) to " 10".
+// "Made" / "Received" with keys " 1" (oldest) to " 10"; the blocked calls as "Blocked", " 1" the
+// oldest kept.
 std::optional<QString> indexedValue(const MessageStore &store, const QString &section, const QString &key)
 {
     const bool list = section.compare(QLatin1String("Data"), Qt::CaseInsensitive) == 0
                       || section.compare(QLatin1String("DataUnread"), Qt::CaseInsensitive) == 0;
-    const bool record = section.compare(QLatin1String("Made"), Qt::CaseInsensitive) == 0
-                        || section.compare(QLatin1String("Received"), Qt::CaseInsensitive) == 0;
+    QString kind;
+    for (const char *k : {"Made", "Received", "Blocked"}) {
+        if (section.compare(QLatin1String(k), Qt::CaseInsensitive) == 0)
+            kind = QLatin1String(k);
+    }
+    const bool record = !kind.isEmpty();
     if (!list && !record)
         return std::nullopt;
     bool number = false;
     const int at = key.trimmed().toInt(&number) - (record ? 1 : 0);
     QStringList values;
     if (record) {
-        values = store.callRecords(section.at(0).toUpper() == QLatin1Char('M') ? QStringLiteral("Made")
-                                                                                  : QStringLiteral("Received"));
+        values = store.callRecords(kind);
     } else {
         const bool unread = section.size() > 4;
         for (const StoredMessage &m : store.messages(unread ? MessageStore::List::Unread : MessageStore::List::Recent))
