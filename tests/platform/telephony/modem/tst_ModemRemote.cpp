@@ -42,22 +42,18 @@ private slots:
         m.path = wav.fileName();
         m.unread = true;
         m.seconds = 1;
-        QVERIFY(p.store.addMessage(m));
-        QCOMPARE(remotepin::store(p.settings, "4711"), remotepin::Result::Stored);
 
         EmulatedModems sim(1, QStringLiteral("conexant"));
         modem::ModemTelephony modems(p.loop, sim.ports({}));
         modems.start();
         QVERIFY(modems.waitForIdentification(8000));
         p.start(modems);
-        RemoteRetrieval remote({p.loop, *p.core, p.audio->engine(), p.store, p.status, p.texts,
-                                [&] { return remotepin::storedHash(p.settings); }, SpeechLanguage::English});
-        p.core->setDigitFilter([&](int line, QChar key) { return remote.key(line, key); });
         // The call flow goes before the modems it uses, whatever the outcome.
-        const auto stop = qScopeGuard([&] {
-            p.core->setDigitFilter(nullptr);
-            p.stop();
-        });
+        const auto stop = qScopeGuard([&] { p.stop(); });
+        MessageStore &store = p.system->messageStore();
+        QVERIFY(store.addMessage(m));
+        QCOMPARE(remotepin::store(p.system->settings(), "4711"), remotepin::Result::Stored);
+        RemoteRetrieval &remote = p.system->remoteRetrieval();
 
         sim.tell("at 0 line 0 call number \"5550000\" cadence 300/700 audio silence");
         QVERIFY(waitFor([&] { return p.slot().recState == 1; }, 10000));
@@ -67,7 +63,7 @@ private slots:
         QVERIFY(p.statusText().contains("Line0 remote retrieval opened by caller 5550000"));
         // Summary, introduction and the message go out through the modem; heard to its end,
         // the message is read. The owner's own call is no message.
-        QVERIFY2(waitFor([&] { return p.store.messages(MessageStore::List::Unread).isEmpty(); }, 30000),
+        QVERIFY2(waitFor([&] { return store.messages(MessageStore::List::Unread).isEmpty(); }, 30000),
                  qPrintable(p.statusText()));
         QVERIFY(sim.figure(0, QStringLiteral("played")) > playedBefore + 8000 * 3);
         sim.tell("at 0 line 0 digits \"#\"");

@@ -229,8 +229,7 @@ private slots:
         BaresipCall callee{{}, speechFile(), "<sip:bob@127.0.0.1>", ";regint=0" + calleeMedia, "auto", 10, freePort()};
         BaresipPeer peer(callee);
         QTest::qWait(700); // baresip binds its port
-        Dialler dialler(Dialler::Services{*s.core, s.loop, s.settings, s.store, s.status, s.texts, s.relay});
-        QVERIFY(dialler.Dial(QStringLiteral("0"), QStringLiteral("bob@127.0.0.1:%1").arg(callee.listenPort)));
+        QVERIFY(s.dialler().Dial(QStringLiteral("0"), QStringLiteral("bob@127.0.0.1:%1").arg(callee.listenPort)));
         QVERIFY2(waitFor([&] { return s.slot().recState == 1; }, 8000), qPrintable(s.statusText() + peer.output()));
         QCOMPARE(s.sipLines->stack().stats(0).encrypted, encrypted);
         QVERIFY(waitFor([&] { return !s.recordings().isEmpty(); }, 20000));

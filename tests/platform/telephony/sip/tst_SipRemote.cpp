@@ -5,7 +5,6 @@
 #include "audio/RemoteRetrieval.h"
 #include "telephony/RemotePin.h"
 
-#include <QScopeGuard>
 #include <QTest>
 
 using namespace telvox;
@@ -35,12 +34,10 @@ private slots:
         m.path = s.dir.file("waveFiles/" + name);
         m.unread = true;
         m.seconds = 3;
-        QVERIFY(s.store.addMessage(m));
-        QCOMPARE(remotepin::store(s.settings, "4711"), remotepin::Result::Stored);
-        RemoteRetrieval remote({s.loop, *s.core, s.audio->engine(), s.store, s.status, s.texts,
-                                [&] { return remotepin::storedHash(s.settings); }, SpeechLanguage::English});
-        s.core->setDigitFilter([&](int line, QChar key) { return remote.key(line, key); });
-        const auto unhook = qScopeGuard([&] { s.core->setDigitFilter(nullptr); });
+        MessageStore &store = s.system->messageStore();
+        QVERIFY(store.addMessage(m));
+        QCOMPARE(remotepin::store(s.system->settings(), "4711"), remotepin::Result::Stored);
+        RemoteRetrieval &remote = s.system->remoteRetrieval();
 
         BaresipCall call = s.caller();
         std::vector<std::int16_t> quiet(8000 * 30, 0);
@@ -52,7 +49,7 @@ private slots:
         peer.command(QStringLiteral("/sndcode *4711"));
         QVERIFY2(waitFor([&] { return remote.inSession(0); }, 6000), qPrintable(s.statusText()));
         // Summary, introduction, then the message to its end: read.
-        QVERIFY2(waitFor([&] { return s.store.messages(MessageStore::List::Unread).isEmpty(); }, 20000),
+        QVERIFY2(waitFor([&] { return store.messages(MessageStore::List::Unread).isEmpty(); }, 20000),
                  qPrintable(s.statusText()));
         QVERIFY(peer.finished(15000));
         // The owner's call itself left no message; the PIN is nowhere.
