@@ -438,11 +438,9 @@ QWidget *TelvoxApplication::showLineControls()
 
 void TelvoxApplication::minimiseWindow()
 {
-    // A second start during the splash asked for the window: it is shown, not minimised. (A
-    // minimised window taken back out of the tray at once came up again only now and then:
-    // the window system applied the minimising after the showing.)
+    // A second start during the splash asked for the window: it is shown, not minimised.
     if (!m_options.headless && !m_raiseWhenLoaded)
-        m_main->setWindowState(m_main->windowState() | Qt::WindowMinimized);
+        m_main->minimiseAtStart();
 }
 
 void TelvoxApplication::showFirstRunWindows()

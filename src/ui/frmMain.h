@@ -105,6 +105,8 @@ public:
     // Brings the window to the front, from the tray or from under other windows (a second
     // start of the program asks for it).
     void bringToFront();
+    // "Minimise on start": straight to the tray where there is one, else minimised.
+    void minimiseAtStart();
     // Whether the lines have far ends to drive by hand (the virtual exchange): the menus offer
     // its window only then.
     void setLineControlsAvailable(bool available);

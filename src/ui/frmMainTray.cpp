@@ -159,6 +159,18 @@ void frmMain::bringToFront()
     activateWindow();
 }
 
+void frmMain::minimiseAtStart()
+{
+    // A window minimised before it is first shown is iconified by the window system only once
+    // it is mapped, which can come after a second start has asked for the window and so hide it
+    // again. Put in the tray without ever being shown, nothing is left to come late.
+    if (m_face->desktop && m_face->desktop->tray.isAvailable()) {
+        hideToTray();
+        return;
+    }
+    setWindowState(windowState() | Qt::WindowMinimized);
+}
+
 void frmMain::trayIcon_Click(TrayClick click)
 {
     // A left click, or the menu's Show, brings the window back from the tray or from under
