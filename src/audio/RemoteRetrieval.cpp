@@ -46,13 +46,8 @@ std::optional<QByteArray> lineAudioOf(const QString &path)
     const std::optional<RecordingAudio> decoded = readRecordingAudio(path);
     if (!decoded || !decoded->wasTrueSpeech || decoded->sampleRate != 8000 || decoded->samples.empty())
         return std::nullopt;
-    QByteArray pcm(qsizetype(decoded->samples.size() * 2), Qt::Uninitialized);
-    for (std::size_t i = 0; i < decoded->samples.size(); ++i) {
-        const auto v = static_cast<std::uint16_t>(decoded->samples[i]);
-        pcm[qsizetype(2 * i)] = static_cast<char>(v & 0xFF);
-        pcm[qsizetype(2 * i + 1)] = static_cast<char>(v >> 8);
-    }
-    return pcm;
+    // The line's PCM is the host's 16-bit samples, as everywhere in the audio path.
+    return QByteArray(reinterpret_cast<const char *>(decoded->samples.data()), qsizetype(decoded->samples.size() * 2));
 }
 constexpr int kBytesPerMs = 16; // 8000 Hz, 16-bit
 
