@@ -144,7 +144,10 @@ bool MessageStore::openAt(const QString &path)
         if (wal.step() != SQLITE_ROW || wal.text(0) != QLatin1String("wal"))
             return fail();
     }
-    return exec("PRAGMA synchronous=NORMAL") && exec("PRAGMA foreign_keys=ON") && exec(kSchema)
+    // The index keeps a row for every recording it has known; a small page cache keeps what the
+    // program holds in memory from growing with them (the lists it reads are a few pages).
+    return exec("PRAGMA synchronous=NORMAL") && exec("PRAGMA foreign_keys=ON") && exec("PRAGMA cache_size=-256")
+           && exec(kSchema)
            && upgradeSchema();
 }
 
