@@ -173,10 +173,15 @@ QStringList lastCallsReport(const MessageStore &store, const Texts &texts)
 {
     QStringList lines;
     const auto section = [&](int title, const QString &name) {
-        const QStringList numbers = readCallRecords(store, name);
-        QStringList newestFirst(numbers.crbegin(), numbers.crend());
+        const QList<CallRecord> records = store.callRecordEntries(name);
+        QStringList newestFirst;
+        for (auto it = records.crbegin(); it != records.crend(); ++it) {
+            newestFirst << (it->when.isValid() ? QStringLiteral("%1 (%2)").arg(
+                                                     it->number, it->when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
+                                               : it->number);
+        }
         lines << texts.LoadText(title) + QStringLiteral(": ")
-                     + (numbers.isEmpty() ? texts.LoadText(1655) : newestFirst.join(QStringLiteral(", ")));
+                     + (records.isEmpty() ? texts.LoadText(1655) : newestFirst.join(QStringLiteral(", ")));
     };
     section(1665, QStringLiteral("Received"));
     section(1666, QStringLiteral("Made"));

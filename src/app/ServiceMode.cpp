@@ -30,7 +30,8 @@ namespace telvox {
 
 MessageResult ServicePrompts::messageBox(const QString &text, MessageIcon, const QString &, MessageButtons buttons)
 {
-    m_out << serviceTimeStamp() << ' ' << text << Qt::endl;
+    if (!m_written || !m_written(text))
+        m_out << serviceTimeStamp() << ' ' << text << Qt::endl;
     return buttons == MessageButtons::YesNo || buttons == MessageButtons::YesNoCancel ? MessageResult::Yes
                                                                                       : MessageResult::Ok;
 }
@@ -66,7 +67,13 @@ void ServiceMode::attach()
                      [this](int row) { say(withoutTimeOfDay(m_app.statusList().lines().at(row))); });
 }
 
-void ServiceMode::say(const QString &text) { m_out << serviceTimeStamp() << ' ' << text << Qt::endl; }
+void ServiceMode::say(const QString &text)
+{
+    m_out << serviceTimeStamp() << ' ' << text << Qt::endl;
+    m_recent << text;
+    if (m_recent.size() > 32)
+        m_recent.removeFirst();
+}
 
 bool ServiceMode::listen()
 {

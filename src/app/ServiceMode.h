@@ -4,7 +4,9 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -20,7 +22,8 @@ struct Scenario;
 }
 
 // Message boxes of the service: nobody can answer them, so each is written down as a status
-// line would be and answered with its first button.
+// line would be and answered with its first button. A message that was just written as a
+// status line (an alarm is both) is not written a second time.
 class ServicePrompts final : public UserPrompts
 {
 public:
@@ -30,9 +33,11 @@ public:
     }
     MessageResult messageBox(const QString &text, MessageIcon icon, const QString &title,
                              MessageButtons buttons) override;
+    void setAlreadyWritten(std::function<bool(const QString &)> written) { m_written = std::move(written); }
 
 private:
     QTextStream &m_out;
+    std::function<bool(const QString &)> m_written;
 };
 
 // The time stamp of the service's output lines: local date and time.
@@ -62,6 +67,8 @@ public:
     void loaded();
     // Writes a line with the time stamp.
     void say(const QString &text);
+    // Whether `text` is one of the last lines written.
+    bool saidRecently(const QString &text) const { return m_recent.contains(text); }
 
     // What `telvox --status` prints: the lines and what each does, the last calls.
     QString statusReport();
@@ -76,6 +83,7 @@ private:
     std::unique_ptr<QLocalServer> m_server;
     std::unique_ptr<sim::Scenario> m_scenario;
     QString m_scenarioFolder;
+    QStringList m_recent; // the last lines written, the newest last
 };
 
 } // namespace telvox

@@ -8,6 +8,7 @@
 #include "platform/shell/UserPrompts.h"
 #include "app/HomeLink.h"
 #include "app/LineBackendList.h"
+#include "app/ServiceMode.h"
 #include "platform/telephony/LineBackends.h"
 #include "audio/AudioEngine.h"
 #include "audio/AudioStack.h"
@@ -129,8 +130,13 @@ TelvoxApplication::TelvoxApplication(AppPaths paths, EventLoop &loop, UserPrompt
         QObject::connect(&statusList(), &QAbstractItemModel::rowsInserted,
                          [this](const QModelIndex &, int first, int last) {
                              QTextStream out(stdout);
-                             for (int row = first; row <= last; ++row)
-                                 out << statusList().lines().at(row) << Qt::endl;
+                             for (int row = first; row <= last; ++row) {
+                                 const QString &line = statusList().lines().at(row);
+                                 out << line << Qt::endl;
+                                 m_echoed << withoutTimeOfDay(line);
+                                 if (m_echoed.size() > 32)
+                                     m_echoed.removeFirst();
+                             }
                          });
     }
 }

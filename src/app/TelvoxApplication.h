@@ -158,6 +158,9 @@ public:
     void unloadWindows() override;
     void endProcess() override;
 
+    // Whether `text` is one of the last status lines printed by --echo-status.
+    bool echoedRecently(const QString &text) const { return m_echoed.contains(text); }
+
 private:
     void loadMainWindow();
     // A second start asked for the window: shown now, or once loaded when still starting.
@@ -216,6 +219,7 @@ private:
     bool m_loaded = false;
     std::function<void()> m_loadedHandler;
     bool m_shutdownDone = false;
+    QStringList m_echoed; // the last lines --echo-status printed, without their time
 };
 
 } // namespace telvox

@@ -159,9 +159,9 @@ WebCalls WebAdapter::calls() const
     names.insert(phoneBookNames());
     const auto numbers = [&](const char *section) {
         QList<WebCall> out;
-        const QStringList list = readCallRecords(m_system.messageStore(), QString::fromLatin1(section));
+        const QList<CallRecord> list = m_system.messageStore().callRecordEntries(QString::fromLatin1(section));
         for (auto it = list.crbegin(); it != list.crend(); ++it)
-            out << WebCall{*it, names.value(it->trimmed()), {}, {}};
+            out << WebCall{it->number, names.value(it->number.trimmed()), it->when, {}};
         return out;
     };
     WebCalls c;

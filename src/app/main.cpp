@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QSocketNotifier>
+#include <QScopeGuard>
 #include <QTextStream>
 #include <QTimer>
 
@@ -244,11 +245,19 @@ int run(int argc, char *argv[])
 
     if (options.echoStatus)
         QTextStream(stdout) << telvox::builtInStrings().text(1204) << paths.programFolder << Qt::endl;
+    // An alarm is a status line and a message box: printed once.
+    widgetPrompts.setAlreadyWritten([&telvoxApp](const QString &text) { return telvoxApp.echoedRecently(text); });
 
     std::unique_ptr<telvox::ServiceMode> serviceMode;
+    // The prompts outlive the program and the service: they stop asking them first.
+    const auto forgetWritten = qScopeGuard([&] {
+        widgetPrompts.setAlreadyWritten(nullptr);
+        servicePrompts.setAlreadyWritten(nullptr);
+    });
     if (asService) {
         serviceMode = std::make_unique<telvox::ServiceMode>(telvoxApp, serviceOut);
         serviceMode->attach();
+        servicePrompts.setAlreadyWritten([mode = serviceMode.get()](const QString &text) { return mode->saidRecently(text); });
         QString error;
         if (parser.isSet(scenario) && !serviceMode->loadScenario(parser.value(scenario), &error)) {
             QTextStream(stderr) << "telvox: " << error << Qt::endl;

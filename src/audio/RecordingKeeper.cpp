@@ -195,8 +195,7 @@ bool RecordingKeeper::checkRecordingFolder()
 
 void RecordingKeeper::watchTick()
 {
-    std::vector<Pending> pending;
-    pending.swap(m_pending);
+    const std::vector<Pending> pending = m_pending; // list() takes each out once it is listed
     for (const Pending &p : pending) {
         if (list(p.folder, p.fileName, p.slot, p.origin, p.unread))
             m_s.status.AddStatus(m_s.texts.LoadText(kListedLaterText).arg(p.fileName));
@@ -267,19 +266,26 @@ bool RecordingKeeper::list(const QString &folder, const QString &fileName, int s
     m.unread = unread;
     m.origin = origin;
     bool known = false;
-    if (m_s.lists.listRecording(m_recording, m, &known))
-        return !known;
-    if (!QFileInfo::exists(m.path))
-        return false;
-    // The index refused (its disk full, say): the recording is kept and listed again on the
-    // watch timer; a start in between finds it anyway.
-    const bool first = std::none_of(m_pending.begin(), m_pending.end(),
-                                    [&](const Pending &p) { return p.folder == folder && p.fileName == fileName; });
-    if (first) {
-        m_pending.push_back({folder, fileName, slot, origin, unread});
-        alarm(m_s.texts.LoadText(kNotListedText).arg(folderText(m.path), m_s.lists.store().errorText()));
+    const auto pending = std::find_if(m_pending.begin(), m_pending.end(),
+                                      [&](const Pending &p) { return p.folder == folder && p.fileName == fileName; });
+    const bool listed = m_s.lists.listRecording(m_recording, m, &known).has_value();
+    if (listed || !QFileInfo::exists(m.path)) {
+        if (pending != m_pending.end())
+            m_pending.erase(pending);
+        return listed && !known;
     }
+    // The index refused (its disk full, say): the recording is kept and listed again on the
+    // watch timer; a start in between finds it anyway. The user hears of it once, and again
+    // only when the reason changes.
     m_watch->setEnabled(true);
+    const QString reason = m_s.lists.store().errorText();
+    if (pending == m_pending.end())
+        m_pending.push_back({folder, fileName, slot, origin, unread, reason});
+    else if (pending->reason != reason)
+        pending->reason = reason;
+    else
+        return false;
+    alarm(m_s.texts.LoadText(kNotListedText).arg(folderText(m.path), reason));
     return false;
 }
 

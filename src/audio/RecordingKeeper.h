@@ -116,6 +116,7 @@ private:
         int slot;
         MessageOrigin origin;
         bool unread;
+        QString reason; // why the index refused it, as last told
     };
     std::vector<Pending> m_pending; // finished recordings the index refused so far
     std::unique_ptr<Timer> m_watch;

@@ -1,16 +1,19 @@
 #include "core/Settings.h"
 
 #include "core/EventLoop.h"
+#include "core/IniText.h"
 #include "core/PrivateFiles.h"
 #include "core/TextFile.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QStringConverter>
+#include <QSettings>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,8 +43,7 @@ int parseLenientInt(const QString &text)
 }
 
 SettingsStore::SettingsStore(const QString &storeFile, const QString &journalFile)
-    : m_storeFile(storeFile)
-    , m_settings(std::make_unique<QSettings>(storeFile, QSettings::IniFormat))
+    : m_storeFile(QFileInfo(storeFile).absoluteFilePath())
     , m_journalFile(journalFile)
 {
     checkLoadedFile();
@@ -103,24 +105,28 @@ std::optional<std::pair<Cause, QString>> unusable(const QString &path, const QSe
 }
 
 
-// The system's reason why `bytes` cannot be written in `folder` now (a full disk says "No
-// space left on device"); empty when a trial write of that size succeeds.
-QString writeTrialReason(const QString &folder, qint64 bytes)
+// Puts the file aside as "<file>.damaged-<time>", never over an earlier one kept in the same
+// second (which gets "-2", "-3", ...). Returns the name it got, or "" when it could not move.
+QString putAside(const QString &file)
 {
-    const QByteArray pattern = QFile::encodeName(folder + QStringLiteral("/.telvox-trial-XXXXXX"));
-    QByteArray name = pattern;
-    const int fd = ::mkstemp(name.data());
-    if (fd < 0)
-        return systemReason(errno);
-    QString reason;
-    const QByteArray block(4096, '\0');
-    for (qint64 left = std::max<qint64>(bytes, 1); left > 0 && reason.isEmpty(); left -= block.size()) {
-        if (::write(fd, block.constData(), static_cast<size_t>(std::min<qint64>(left, block.size()))) < 0)
-            reason = systemReason(errno);
+    const QString base = file + QStringLiteral(".damaged-")
+                         + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
+    const QByteArray from = QFile::encodeName(file);
+    for (int n = 1; n < 1000; ++n) {
+        const QString name = n == 1 ? base : base + QLatin1Char('-') + QString::number(n);
+        const QByteArray to = QFile::encodeName(name);
+        if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+            return name;
+        if (errno == EEXIST)
+            continue;
+        // A file system without the no-replace rename: look first, then rename.
+        if (errno != EINVAL && errno != ENOSYS)
+            return QString();
+        if (QFileInfo::exists(name))
+            continue;
+        return ::rename(from.constData(), to.constData()) == 0 ? name : QString();
     }
-    ::close(fd);
-    ::unlink(name.constData());
-    return reason;
+    return QString();
 }
 
 } // namespace
@@ -144,8 +150,13 @@ void SettingsStore::setFileEventHandler(std::function<void(const FileEvent &)> h
 
 void SettingsStore::checkLoadedFile()
 {
-    const auto problem = unusable(m_storeFile, *m_settings, backupFile());
+    std::optional<std::pair<Cause, QString>> problem;
+    {
+        const QSettings loaded(m_storeFile, QSettings::IniFormat);
+        problem = unusable(m_storeFile, loaded, backupFile());
+    }
     if (!problem) {
+        loadFile();
         m_fileGood = QFileInfo(m_storeFile).size() > 0;
         if (m_fileGood)
             keepBackup();
@@ -153,16 +164,116 @@ void SettingsStore::checkLoadedFile()
     }
     // Nothing of the user's is thrown away: the file goes aside, the last good copy (if there
     // is one) takes its place.
-    m_settings.reset();
-    const QString keptAs = m_storeFile + QStringLiteral(".damaged-")
-                           + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
-    const bool aside = ::rename(QFile::encodeName(m_storeFile).constData(), QFile::encodeName(keptAs).constData()) == 0;
+    const QString keptAs = putAside(m_storeFile);
+    const bool aside = !keptAs.isEmpty();
     const bool restored = aside && isGoodCopy(backupFile()) && restoreBackup(backupFile(), m_storeFile);
-    m_settings = std::make_unique<QSettings>(m_storeFile, QSettings::IniFormat);
+    if (restored)
+        loadFile();
     m_fileGood = restored;
     FileEvent event{restored ? FileEvent::Kind::Restored : FileEvent::Kind::Unrecoverable, problem->first,
                     problem->second, aside ? keptAs : m_storeFile};
     fileEvent(event);
+}
+
+SettingsStore::FileStamp SettingsStore::stampOnDisk() const
+{
+    struct stat st = {};
+    if (::stat(QFile::encodeName(m_storeFile).constData(), &st) != 0)
+        return FileStamp{};
+    return FileStamp{qint64(st.st_ino), qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+bool SettingsStore::loadFile()
+{
+    const FileStamp stamp = stampOnDisk();
+    QMap<QString, QVariant> values;
+    {
+        const QSettings file(m_storeFile, QSettings::IniFormat);
+        if (file.status() != QSettings::NoError)
+            return false;
+        for (const QString &key : file.allKeys())
+            values.insert(key, file.value(key));
+    }
+    // A file emptied or damaged behind this process's back does not wipe what it holds.
+    if (values.isEmpty() && !m_values.isEmpty())
+        return false;
+    m_values = std::move(values);
+    for (auto it = m_changes.constBegin(); it != m_changes.constEnd(); ++it) {
+        if (it.value())
+            m_values.insert(it.key(), *it.value());
+        else
+            m_values.remove(it.key());
+    }
+    m_stamp = stamp;
+    return true;
+}
+
+bool SettingsStore::writeFile(QString *reason)
+{
+    const QByteArray text = iniText(m_values);
+    const QByteArray target = QFile::encodeName(m_storeFile);
+    QByteArray fresh = target + ".XXXXXX";
+    const int fd = ::mkostemp(fresh.data(), O_CLOEXEC);
+    if (fd < 0) {
+        *reason = systemReason(errno);
+        return false;
+    }
+    const auto fail = [&](int error) {
+        ::close(fd);
+        ::unlink(fresh.constData());
+        *reason = systemReason(error);
+        return false;
+    };
+    for (qsizetype done = 0; done < text.size();) {
+        const ssize_t n = ::write(fd, text.constData() + done, size_t(text.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return fail(n < 0 ? errno : ENOSPC);
+        done += n;
+    }
+    // The file keeps its permissions (private where it holds passwords); a new one is private.
+    struct stat old = {};
+    const bool hadFile = ::stat(target.constData(), &old) == 0;
+    ::fchmod(fd, hadFile ? (old.st_mode & 07777) : 0600);
+    // Every version of the file gets a later modification time than the one before, to the
+    // millisecond: readers that keep a file's contents while its size and time stay the same
+    // (QSettings does, in each process) never mistake a new version for one they read.
+    timespec times[2] = {{0, UTIME_OMIT}, {}};
+    ::clock_gettime(CLOCK_REALTIME, &times[1]);
+    if (hadFile) {
+        const qint64 floor = qint64(old.st_mtim.tv_sec) * 1000000000 + old.st_mtim.tv_nsec + 1000000;
+        if (qint64(times[1].tv_sec) * 1000000000 + times[1].tv_nsec < floor)
+            times[1] = {time_t(floor / 1000000000), long(floor % 1000000000)};
+    }
+    ::futimens(fd, times);
+    if (::fsync(fd) != 0)
+        return fail(errno);
+    struct stat written = {};
+    if (::fstat(fd, &written) != 0)
+        return fail(errno);
+    if (written.st_size != text.size())
+        return fail(EIO);
+    if (::close(fd) != 0) {
+        const int error = errno;
+        ::unlink(fresh.constData());
+        *reason = systemReason(error);
+        return false;
+    }
+    if (::rename(fresh.constData(), target.constData()) != 0) {
+        const int error = errno;
+        ::unlink(fresh.constData());
+        *reason = systemReason(error);
+        return false;
+    }
+    // The new name on the disk too (a crash now keeps the new file or the old one, whole).
+    const int dir = ::open(QFile::encodeName(QFileInfo(m_storeFile).absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    m_stamp = stampOnDisk();
+    return true;
 }
 
 void SettingsStore::keepBackup()
@@ -196,14 +307,33 @@ QString waitingKey(const QString &section, const QString &key)
 }
 } // namespace
 
-QString SettingsStore::storeFile() const { return m_settings->fileName(); }
+QString SettingsStore::storeFile() const { return m_storeFile; }
+
+namespace {
+QStringView groupOf(const QString &path)
+{
+    const qsizetype slash = path.indexOf(u'/');
+    return slash < 0 ? QStringView() : QStringView(path).first(slash);
+}
+} // namespace
+
+QStringList SettingsStore::sections() const
+{
+    QStringList out;
+    for (auto it = m_values.keyBegin(); it != m_values.keyEnd(); ++it) {
+        const QStringView group = groupOf(*it);
+        if (!group.isEmpty() && (out.isEmpty() || out.back() != group))
+            out << group.toString();
+    }
+    return out;
+}
 
 QString SettingsStore::storedGroup(const QString &section) const
 {
-    const QStringList groups = m_settings->childGroups();
-    for (const QString &g : groups) {
-        if (g.compare(section, Qt::CaseInsensitive) == 0)
-            return g;
+    for (auto it = m_values.keyBegin(); it != m_values.keyEnd(); ++it) {
+        const QStringView group = groupOf(*it);
+        if (!group.isEmpty() && group.compare(section, Qt::CaseInsensitive) == 0)
+            return group.toString();
     }
     return QString();
 }
@@ -211,17 +341,11 @@ QString SettingsStore::storedGroup(const QString &section) const
 QString SettingsStore::storedPath(const QString &section, const QString &key) const
 {
     // Every spelling of the section is searched (a store edited by hand may hold several).
-    const QStringList groups = m_settings->childGroups();
-    for (const QString &g : groups) {
-        if (g.compare(section, Qt::CaseInsensitive) != 0)
-            continue;
-        m_settings->beginGroup(g);
-        const QStringList keys = m_settings->childKeys();
-        m_settings->endGroup();
-        for (const QString &k : keys) {
-            if (k.compare(key, Qt::CaseInsensitive) == 0)
-                return g + QLatin1Char('/') + k;
-        }
+    for (auto it = m_values.keyBegin(); it != m_values.keyEnd(); ++it) {
+        const QStringView group = groupOf(*it);
+        if (group.size() == section.size() && group.compare(section, Qt::CaseInsensitive) == 0
+            && QStringView(*it).sliced(group.size() + 1).compare(key, Qt::CaseInsensitive) == 0)
+            return *it;
     }
     return QString();
 }
@@ -233,19 +357,20 @@ QString SettingsStore::ReadSetting(const QString &section, const QString &key, c
         if (waiting != m_waiting.constEnd())
             return waiting->value;
     }
-    const QString exact = section + QLatin1Char('/') + key;
-    if (m_settings->contains(exact))
-        return m_settings->value(exact).toString();
-    const QString stored = storedPath(section, key);
-    if (stored.isEmpty())
-        return defaultValue;
-    return m_settings->value(stored, defaultValue).toString();
+    auto found = m_values.constFind(section + QLatin1Char('/') + key);
+    if (found == m_values.constEnd()) {
+        const QString stored = storedPath(section, key);
+        if (stored.isEmpty())
+            return defaultValue;
+        found = m_values.constFind(stored);
+    }
+    return found->toString();
 }
 
 QString SettingsStore::writePath(const QString &section, const QString &key) const
 {
     QString path = section + QLatin1Char('/') + key;
-    if (!m_settings->contains(path)) {
+    if (!m_values.contains(path)) {
         const QString stored = storedPath(section, key);
         if (!stored.isEmpty()) {
             path = stored;
@@ -259,18 +384,41 @@ QString SettingsStore::writePath(const QString &section, const QString &key) con
     return path;
 }
 
+void SettingsStore::setValue(const QString &path, const std::optional<QString> &value)
+{
+    if (value)
+        m_values.insert(path, *value);
+    else
+        m_values.remove(path);
+    m_changes.insert(path, value);
+    m_dirty = true;
+}
+
 void SettingsStore::WriteSetting(const QString &section, const QString &key, const QString &value)
 {
     if (!m_waiting.isEmpty())
         m_waiting.remove(waitingKey(section, key));
     const QString path = writePath(section, key);
-    const QVariant stored = m_settings->value(path);
+    const auto stored = m_values.constFind(path);
     // Rewriting the file for a value it already holds costs a rename and two disk flushes.
-    if (stored.typeId() == QMetaType::QString && stored.toString() == value)
+    if (stored != m_values.constEnd() && stored->typeId() == QMetaType::QString && stored->toString() == value)
         return;
-    m_settings->setValue(path, value);
-    m_dirty = true;
+    setValue(path, value);
     if (m_batchDepth == 0)
+        sync();
+}
+
+void SettingsStore::removeSection(const QString &section)
+{
+    bool removed = false;
+    for (const QString &path : m_values.keys()) {
+        const QStringView group = groupOf(path);
+        if (!group.isEmpty() && group.compare(section, Qt::CaseInsensitive) == 0) {
+            setValue(path, std::nullopt);
+            removed = true;
+        }
+    }
+    if (removed && m_batchDepth == 0)
         sync();
 }
 
@@ -296,45 +444,27 @@ void SettingsStore::sync()
     if (m_waitTimer)
         m_waitTimer->setEnabled(false);
     const auto waiting = std::exchange(m_waiting, {});
-    for (const Waiting &w : waiting) {
-        m_settings->setValue(writePath(w.section, w.key), w.value);
-        m_dirty = true;
-    }
-    if (!m_dirty) {
-        m_settings->sync(); // takes in what another process saved
+    for (const Waiting &w : waiting)
+        setValue(writePath(w.section, w.key), w.value);
+    // What another process saved since this one last read or wrote the file is read in (when
+    // it loads), this process's unsaved changes on top.
+    if (stampOnDisk() != m_stamp)
+        loadFile();
+    if (!m_dirty)
         return;
-    }
     if (m_fileGood && QFileInfo::exists(m_storeFile))
         keepBackup();
-    if (m_saveFailing) {
-        // A QSettings keeps the first error it met for good, and forgets that it has values to
-        // save once a save failed: a new one (sharing the unsaved values) is asked to save.
-        m_settings = std::make_unique<QSettings>(m_storeFile, QSettings::IniFormat);
-        const QStringList keys = m_settings->allKeys();
-        if (!keys.isEmpty())
-            m_settings->setValue(keys.first(), m_settings->value(keys.first()));
-    }
-    // QSettings writes the file only when a value was set since its last write.
-    m_settings->sync();
-    const QFileInfo onDisk(m_storeFile);
-    bool saved = m_settings->status() == QSettings::NoError;
-    if (saved && onDisk.size() == 0 && !m_settings->allKeys().isEmpty()) {
-        // A save that left an empty file behind: the last good copy goes back in its place.
-        saved = false;
-        if (isGoodCopy(backupFile()))
-            restoreBackup(backupFile(), m_storeFile);
-    }
-    if (!saved) {
+    QString reason;
+    if (!writeFile(&reason)) {
+        // The file on disk is as it was; the values stay here and go with the next write.
         if (!m_saveFailing) {
             m_saveFailing = true;
-            QString reason = writeTrialReason(onDisk.absolutePath(), std::max<qint64>(onDisk.size(), 4096));
-            if (reason.isEmpty())
-                reason = systemReason(EIO);
             fileEvent(FileEvent{FileEvent::Kind::SaveFailed, FileEvent::Cause::System, reason, QString()});
         }
-        return; // still to be saved: tried again with the next write
+        return;
     }
     m_dirty = false;
+    m_changes.clear();
     m_fileGood = true;
     if (m_saveFailing) {
         m_saveFailing = false;

@@ -1,12 +1,15 @@
 #pragma once
 
 #include <QHash>
-#include <QSettings>
+#include <QMap>
 #include <QString>
+#include <QStringList>
+#include <QVariant>
 
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace telvox {
@@ -20,10 +23,13 @@ int parseLenientInt(const QString &text);
 
 // The per-user settings store: (section, key) -> string, with the application name fixed by
 // the file it lives in. Sections and keys compare without regard to case, as a registry does;
-// a key is kept exactly as first written, leading blanks included (" 0"). There is no cache
-// above QSettings: every read asks the store. Writes reach the file at once (atomically, so a
-// killed process never leaves a store that fails to load); a write of the value already stored
-// does not touch the file. Only WriteSettingLater's values may wait, for at most a minute.
+// a key is kept exactly as first written, leading blanks included (" 0"). The file is read
+// with QSettings' INI reader and written by this class alone: the whole file goes to a new
+// file beside it, which is flushed to the disk and checked before it takes the file's name, so
+// neither a killed process nor a full disk ever leaves a file that is empty, cut short or fails
+// to load. A write of the value already stored does not touch the file. Only
+// WriteSettingLater's values may wait, for at most a minute. What another process saved in the
+// meantime is read in before each save, this process's changes on top.
 //
 // The file is the user's options, so it is never silently lost: before each rewrite the file
 // as it was (one that loaded, or whose own save was checked) is kept as "<file>.bak"; every
@@ -78,6 +84,10 @@ public:
     static constexpr int kDeferMs = 60000;
 
     QString storeFile() const;
+    // The sections of the file as spelt there.
+    QStringList sections() const;
+    // Removes the section (every spelling of it) and its keys from the file.
+    void removeSection(const QString &section);
 
     // Writes inside a batch reach the file together when the outermost batch ends (saving the
     // hundred list keys at once rather than rewriting the file a hundred times).
@@ -109,7 +119,8 @@ private:
     QString storedGroup(const QString &section) const;
     // Where a write of (section, key) goes: the stored spelling of the key or of its section.
     QString writePath(const QString &section, const QString &key) const;
-    // Puts the waiting values into QSettings, then writes the file if anything changed.
+    // Puts the waiting values in, then writes the file if anything changed (else reads in what
+    // another process saved).
     void sync();
     // Checks the file at start-up and restores the last good copy when it cannot be used.
     void checkLoadedFile();
@@ -121,9 +132,25 @@ private:
     {
         QString section, key, value;
     };
+    // The identity of the file as last read or written, to notice a save by another process.
+    struct FileStamp
+    {
+        qint64 inode = -1, size = -1, mtimeNs = -1;
+        bool operator==(const FileStamp &) const = default;
+    };
+    FileStamp stampOnDisk() const;
+    // Reads the file into m_values, this process's unsaved changes on top. False (and nothing
+    // changed) when it cannot be read or holds nothing while the values held here do.
+    bool loadFile();
+    // Writes m_values as the file (see the class comment); the system's reason when it fails.
+    bool writeFile(QString *reason);
+    void setValue(const QString &path, const std::optional<QString> &value);
+
     QString m_storeFile;
-    std::unique_ptr<QSettings> m_settings;
     QString m_journalFile;
+    QMap<QString, QVariant> m_values;                 // "group/key" -> value, as the file holds them
+    QMap<QString, std::optional<QString>> m_changes;  // not yet saved: new values, or removals
+    FileStamp m_stamp;
     bool m_dirty = false;       // values set since the last save
     bool m_fileGood = false;    // the file on disk loaded, or its save was checked
     bool m_saveFailing = false; // the last save failed

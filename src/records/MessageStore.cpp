@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSettings>
 
 #include <sqlite3.h>
 
@@ -145,7 +144,10 @@ bool MessageStore::openAt(const QString &path)
         if (wal.step() != SQLITE_ROW || wal.text(0) != QLatin1String("wal"))
             return fail();
     }
-    return exec("PRAGMA synchronous=NORMAL") && exec("PRAGMA foreign_keys=ON") && exec(kSchema)
+    // The index keeps a row for every recording it has known; a small page cache keeps what the
+    // program holds in memory from growing with them (the lists it reads are a few pages).
+    return exec("PRAGMA synchronous=NORMAL") && exec("PRAGMA foreign_keys=ON") && exec("PRAGMA cache_size=-256")
+           && exec(kSchema)
            && upgradeSchema();
 }
 
@@ -389,10 +391,9 @@ QDateTime MessageStore::inUseSince() const { return QDateTime::fromString(value(
 
 int MessageStore::migrateFromSettings(SettingsStore &settings, const QString &recordingFolder)
 {
-    QSettings ini(settings.storeFile(), QSettings::IniFormat);
     // The sections as spelt in the file (sections compare without regard to case).
     QStringList present;
-    for (const QString &group : ini.childGroups()) {
+    for (const QString &group : settings.sections()) {
         for (const OldList &old : kOldLists) {
             if (group.compare(QLatin1String(old.section), Qt::CaseInsensitive) == 0)
                 present << group;
@@ -447,11 +448,12 @@ int MessageStore::migrateFromSettings(SettingsStore &settings, const QString &re
             emit changed();
     }
     // Only now, with the database's commit on the disk, do the old sections go. When this
-    // write fails they stay, unused; the next start removes them.
+    // write fails they stay, unused; the next start removes them. (Through the options
+    // file's own writer: the file is never written by another hand.)
     if (!present.isEmpty()) {
+        SettingsStore::Batch batch(settings);
         for (const QString &group : std::as_const(present))
-            ini.remove(group);
-        ini.sync();
+            settings.removeSection(group);
     }
     return moved;
 }

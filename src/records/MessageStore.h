@@ -150,6 +150,7 @@ public:
     // The last ten numbers of "Made" and "Received" are kept, the last kBlockedCallsKept of
     // "Blocked" (calls turned away, with the time and the label of the rule that matched).
     static int callRecordSlots(const QString &kind);
+    // `when` invalid: now.
     bool addCallRecord(const QString &kind, const QString &number, const QDateTime &when = QDateTime(),
                        const QString &label = QString());
     QStringList callRecords(const QString &kind) const; // oldest first

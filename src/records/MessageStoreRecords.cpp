@@ -43,7 +43,9 @@ bool MessageStore::addCallRecord(const QString &kind, const QString &number, con
     Statement add(m_db, "INSERT INTO call_records(kind, number, at, label) VALUES(?1, ?2, ?3, ?4)");
     Statement trim(m_db, "DELETE FROM call_records WHERE kind = ?1 AND id NOT IN "
                          "(SELECT id FROM call_records WHERE kind = ?1 ORDER BY id DESC LIMIT ?2)");
-    if (!t.begun() || !add.bind(1, kind).bind(2, number).bind(3, timeText(when)).bind(4, label).run()
+    // Every record carries its time: the moment it is made, unless the caller knows better.
+    const QDateTime at = when.isValid() ? when : QDateTime::currentDateTime();
+    if (!t.begun() || !add.bind(1, kind).bind(2, number).bind(3, timeText(at)).bind(4, label).run()
         || !trim.bind(1, kind).bind(2, qint64(callRecordSlots(kind))).run())
         return fail();
     if (!t.commit())

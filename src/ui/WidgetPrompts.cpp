@@ -22,7 +22,8 @@ MessageResult WidgetPrompts::messageBox(const QString &text, MessageIcon icon, c
         ? MessageResult::Yes
         : MessageResult::Ok;
     if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
-        QTextStream(stderr) << title << ": " << text << Qt::endl;
+        if (!m_written || !m_written(text))
+            QTextStream(stderr) << title << ": " << text << Qt::endl;
         return fallback;
     }
     // Over the window the user is working in: a question asked by a dialog opens on top of that

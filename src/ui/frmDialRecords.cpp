@@ -16,6 +16,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace telvox {
 
 namespace {
@@ -33,18 +35,24 @@ QGroupBox *listFrame(const QString &name, const QString &caption, QListWidget *l
 
 // The records oldest first, each number once (where it was used last), named after the
 // phonebook when it is there: "Anna Meyer (5551234)". The item keeps the number to dial.
-void fillCallList(QListWidget *list, const QStringList &numbers, const std::vector<phonebook::Entry> &book)
+// Each number once, where it was last called, with the time of that call.
+void fillCallList(QListWidget *list, const QList<CallRecord> &records, const std::vector<phonebook::Entry> &book)
 {
-    for (qsizetype i = 0; i < numbers.size(); ++i) {
-        const QString &number = numbers.at(i);
-        if (numbers.indexOf(number, i + 1) >= 0)
+    for (qsizetype i = 0; i < records.size(); ++i) {
+        const QString &number = records.at(i).number;
+        const auto later = std::find_if(records.begin() + i + 1, records.end(),
+                                        [&](const CallRecord &r) { return r.number == number; });
+        if (later != records.end())
             continue; // called again later: listed there
         QString name;
         for (const phonebook::Entry &e : book) {
             if (!number.trimmed().isEmpty() && e.tele.trimmed() == number.trimmed() && !e.name.trimmed().isEmpty())
                 name = e.name.trimmed();
         }
-        auto *item = new QListWidgetItem(name.isEmpty() ? number : QStringLiteral("%1 (%2)").arg(name, number), list);
+        QString text = name.isEmpty() ? number : QStringLiteral("%1 (%2)").arg(name, number);
+        if (records.at(i).when.isValid())
+            text += QStringLiteral("    ") + QLocale().toString(records.at(i).when, QLocale::ShortFormat);
+        auto *item = new QListWidgetItem(text, list);
         item->setData(Qt::UserRole, number);
     }
 }
@@ -99,8 +107,8 @@ frmDialRecords::frmDialRecords(const MessageStore &records, const Texts &texts, 
     connect(m_lstReceived, &QListWidget::itemDoubleClicked, cmdReceived, &QPushButton::click);
 
     const std::vector<phonebook::Entry> book = phonebook::listedEntries(QDir(programFolder).filePath(QStringLiteral("PhoneBook.txt")));
-    fillCallList(m_lstMade, readCallRecords(records, QStringLiteral("Made")), book);
-    fillCallList(m_lstReceived, readCallRecords(records, QStringLiteral("Received")), book);
+    fillCallList(m_lstMade, records.callRecordEntries(QStringLiteral("Made")), book);
+    fillCallList(m_lstReceived, records.callRecordEntries(QStringLiteral("Received")), book);
     fitOnScreen(*this);
 }
 

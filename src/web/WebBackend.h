@@ -34,7 +34,7 @@ struct WebCall
 {
     QString number;
     QString name;   // the phonebook's name, "" when none
-    QDateTime time; // only blocked calls carry one
+    QDateTime time; // invalid for records of an earlier version
     QString label;  // the block-list entry's label of a blocked call
 };
 

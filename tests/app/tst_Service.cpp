@@ -30,6 +30,22 @@ class tst_Service : public QObject
     Q_OBJECT
 
 private slots:
+    // An alarm is both a status line and a message box: the desktop program with
+    // --echo-status and the service each print it once.
+    void anAlarmIsPrintedOnce()
+    {
+        ScratchDir home;
+        presetSettings(home.path(), {{"Config/Language", "0"}, {"VoiceModem/Probe", "0"}});
+        QVERIFY(writeBytes(home.file("waveFiles"), "a file where the recordings folder belongs"));
+        const QString alarm = "recordings cannot be written to " + home.file("waveFiles");
+        int code = 0;
+        for (const QStringList &args : {QStringList{"--echo-status", "--quit-after", "300"},
+                                        QStringList{"--service", "--quit-after", "300"}}) {
+            const QString said = runTelvox(home, args, &code);
+            QVERIFY2(said.count(alarm) == 1, qPrintable(args.join(' ') + ":\n" + said));
+        }
+    }
+
     void messageRecordedHeadlessAndKeptOnSigterm()
     {
         ScratchDir home;
@@ -54,7 +70,7 @@ private slots:
         const QString status = runTelvox(home, {"--status"}, &code);
         QCOMPARE(code, 0);
         QVERIFY2(status.contains("Line0: recording a message") && status.contains("Line1: not open")
-                     && status.contains("Calls received: 5551234"),
+                     && status.contains(QRegularExpression("Calls received: 5551234 \\(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\)")),
                  qPrintable(status));
         const QString second = runTelvox(home, {"--service"}, &code);
         QCOMPARE(code, 1);

@@ -182,6 +182,25 @@ private slots:
             QVERIFY(h.prompts.shown[1].text.contains("is kept but could not be listed in the message index"));
     }
 
+    // The index refuses a finished recording for a while (a size limit holds for the database
+    // too): the user is told once, not at every retry, and the recording is listed once it can.
+    void anUnlistedRecordingIsSaidOnceWhileItWaits()
+    {
+        Harness h;
+        auto limit = std::make_unique<FileSizeLimit>(44 + 40000);
+        h.startRecording(CallKind::Message, "555");
+        h.loop.advance(9000 + 4 * RecordingKeeper::kWatchMs);
+        const auto told = [&] {
+            return statusTexts(h.statusList).filter("could not be listed in the message index").size();
+        };
+        QCOMPARE(told(), qsizetype(1));
+        QVERIFY(h.lists.unreadEntries().isEmpty());
+        limit.reset();
+        h.loop.advance(RecordingKeeper::kWatchMs);
+        QCOMPARE(h.lists.unreadEntries(), QStringList({kName}));
+        QCOMPARE(told(), qsizetype(1));
+    }
+
     void lowSpaceIsSaidOncePerCall()
     {
         Harness h;

@@ -9,8 +9,10 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSettings>
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 #include <csignal>
 #include <memory>
@@ -221,6 +223,159 @@ private slots:
         SettingsStore reread(ini, dir.file("disk/x.txt"));
         QCOMPARE(reread.ReadSetting("Config", "Key39"), QString(100, QChar('v')));
         QCOMPARE(reread.ReadSetting("Config", "Rings"), QString("4"));
+    }
+
+    // The disk fills while the file is saved, with room left for none, one or a few pages of
+    // it: the file keeps every byte it had (never empty, never cut short at a page), the user
+    // is told once with the system's reason, and the values go with the next save once there
+    // is room.
+    void fullDiskMidSaveKeepsTheWholeFile_data()
+    {
+        QTest::addColumn<int>("pagesFree");
+        QTest::newRow("no room") << 0;
+        QTest::newRow("one page") << 1;
+        QTest::newRow("two pages") << 2;
+        QTest::newRow("three pages") << 3;
+        QTest::newRow("five pages") << 5;
+    }
+    void fullDiskMidSaveKeepsTheWholeFile()
+    {
+        QFETCH(int, pagesFree);
+        if (::geteuid() != 0)
+            QSKIP("mounting a small file system needs root");
+        ScratchDir dir;
+        QVERIFY(QDir().mkpath(dir.file("disk")));
+        SmallFileSystem disk(dir.file("disk"), "size=256k");
+        QVERIFY(disk.mounted());
+        const QString ini = dir.file("disk/telvox.ini");
+        SettingsStore s(ini, dir.file("disk/settings.txt"));
+        std::vector<SettingsStore::FileEvent> events;
+        s.setFileEventHandler([&](const SettingsStore::FileEvent &e) { events.push_back(e); });
+        {
+            SettingsStore::Batch batch(s);
+            for (int i = 0; i < 60; ++i)
+                s.WriteSetting("Config", QString("Key%1").arg(i), QString(90, QChar('a' + i % 26)));
+        }
+        const QByteArray before = readAll(ini);
+        QVERIFY(before.size() > 5000);
+        // The new file needs six pages; the old one keeps its own (its last good copy holds them).
+        struct statvfs fs = {};
+        QVERIFY(::statvfs(qPrintable(dir.file("disk")), &fs) == 0);
+        const qint64 page = qint64(fs.f_frsize);
+        QVERIFY(writeBytes(dir.file("disk/filler"), QByteArray((qint64(fs.f_bavail) - pagesFree) * page, 'x')));
+        {
+            SettingsStore::Batch batch(s);
+            for (int i = 0; i < 60; ++i)
+                s.WriteSetting("Config", QString("Key%1").arg(i), QString(380, QChar('A' + i % 26)));
+        }
+        s.WriteSetting("Config", "Rings", "3");
+        QCOMPARE(readAll(ini), before);
+        QVERIFY(SettingsStore(ini, dir.file("disk/x.txt")).ReadSetting("Config", "Key59") == QString(90, QChar('h')));
+        QCOMPARE(int(events.size()), 1);
+        QCOMPARE(events[0].kind, SettingsStore::FileEvent::Kind::SaveFailed);
+        QVERIFY2(events[0].reason.contains("space"), qPrintable(events[0].reason));
+        QCOMPARE(s.ReadSetting("Config", "Key59"), QString(380, QChar('H')));
+        QCOMPARE(QDir(dir.file("disk")).entryList(QDir::Files).filter("telvox.ini.").join(' '), QString("telvox.ini.bak"));
+
+        QVERIFY(QFile::remove(dir.file("disk/filler")));
+        s.WriteSetting("Config", "Rings", "4");
+        QCOMPARE(int(events.size()), 2);
+        QCOMPARE(events[1].kind, SettingsStore::FileEvent::Kind::SavedAgain);
+        SettingsStore reread(ini, dir.file("disk/x.txt"));
+        QCOMPARE(reread.ReadSetting("Config", "Key59"), QString(380, QChar('H')));
+        QCOMPARE(reread.ReadSetting("Config", "Rings"), QString("4"));
+    }
+
+    // Whatever a key or a value holds, QSettings reads the file back to the same strings, and
+    // what a hand-edited file holds beyond strings (a list, bytes) survives a save.
+    void everyValueReadsBackAsWritten()
+    {
+        ScratchDir dir;
+        const QString ini = dir.file("telvox.ini");
+        QVERIFY(writeBytes(ini, "[Hand]\nList=a, \"b,c\", d\nBytes=@ByteArray(x\\0y)\nRoot=1\n[General]\nTop=level\n"));
+        QString control;
+        for (char16_t c = 0; c < 0x20; ++c)
+            control += QChar(c) + QString("f");
+        const QList<QPair<QString, QString>> cases = {
+            {" 0", "M2026-01-05~09-00-00~123.wav"},
+            {"a=b;c", " leading and trailing "},
+            {"[x]", "\"quoted\" \\ back\\slash"},
+            {"comma", "a,b; c=d"},
+            {"at", "@ByteArray(not bytes)"},
+            {"at2", "@@two"},
+            {"empty", ""},
+            {"tab", "\tx\t"},
+            {"lines", "one\ntwo\r\nthree"},
+            {"control", control},
+            {"键", "电话 Modem #1 😀 é"},
+            {"path/inside", "/home/u/My Calls/"},
+            {"hex", QString(QChar(1)) + "abc" + QChar(0x7F) + "9"},
+        };
+        {
+            SettingsStore s(ini, dir.file("settings.txt"));
+            SettingsStore::Batch batch(s);
+            for (const auto &[key, value] : cases) {
+                s.WriteSetting("Odd Section", key, value);
+                s.WriteSetting("general", key, value);
+            }
+            s.WriteSetting("Config", "Language", "1");
+        }
+        const QSettings plain(ini, QSettings::IniFormat);
+        QCOMPARE(plain.status(), QSettings::NoError);
+        for (const auto &[key, value] : cases) {
+            QCOMPARE(plain.value("Odd Section/" + key).toString(), value);
+            QCOMPARE(plain.value("general/" + key).toString(), value);
+        }
+        QCOMPARE(plain.value("Hand/List").toStringList(), QStringList({"a", "b,c", "d"}));
+        QCOMPARE(plain.value("Hand/Bytes").toByteArray(), QByteArray("x\0y", 3));
+        QCOMPARE(plain.value("Top").toString(), QString("level"));
+        QCOMPARE(plain.value("Hand/Root").toString(), QString("1"));
+        QVERIFY(readAll(ini).contains("Language=1\n")); // plain values stay plain for the user
+    }
+
+    // Two processes share the file: each save reads in what the other saved, and a value
+    // changed to one of the same length at once is read as the new one.
+    void savesOfTwoStoresMeetInTheFile()
+    {
+        ScratchDir dir;
+        const QString ini = dir.file("telvox.ini");
+        SettingsStore a(ini, dir.file("settings.txt"));
+        SettingsStore b(ini, dir.file("settings.txt"));
+        a.WriteSetting("Config", "Rings", "5");
+        b.WriteSetting("Web", "PasswordHash", "hash");
+        a.WriteSetting("Config", "Language", "2");
+        SettingsStore both(ini, dir.file("x.txt"));
+        QCOMPARE(both.ReadSetting("Config", "Rings"), QString("5"));
+        QCOMPARE(both.ReadSetting("Web", "PasswordHash"), QString("hash"));
+        for (int i = 10; i < 60; ++i) {
+            a.WriteSetting("Config", "Rings", QString::number(i));
+            QCOMPARE(SettingsStore(ini, dir.file("x.txt")).ReadSetting("Config", "Rings"), QString::number(i));
+        }
+    }
+
+    // Two damaged files found in the same second are both kept, each under its own name.
+    void damagedFilesOfOneSecondAreAllKept()
+    {
+        ScratchDir dir;
+        const QString ini = dir.file("telvox.ini");
+        {
+            SettingsStore s(ini, dir.file("settings.txt"));
+            s.WriteSetting("Config", "Language", "2");
+            s.WriteSetting("Config", "Rings", "5"); // the copy holds the file before this save
+        }
+        while (QTime::currentTime().msec() > 600)
+            QTest::qWait(20);
+        QStringList kept;
+        for (const QByteArray &damage : {QByteArray("[[[first\x01", 10), QByteArray("[[[second\x02", 11)}) {
+            QVERIFY(writeBytes(ini, damage));
+            SettingsStore s(ini, dir.file("settings.txt"));
+            s.setFileEventHandler([&](const SettingsStore::FileEvent &e) { kept << e.keptAs; });
+            QCOMPARE(s.ReadSetting("Config", "Language"), QString("2"));
+        }
+        QCOMPARE(kept.size(), 2);
+        QVERIFY(kept[0] != kept[1]);
+        QCOMPARE(readAll(kept[0]), QByteArray("[[[first\x01", 10));
+        QCOMPARE(readAll(kept[1]), QByteArray("[[[second\x02", 11));
     }
 
     // A file that a save on a full disk left empty never becomes the last good copy: the

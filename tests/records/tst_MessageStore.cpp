@@ -142,8 +142,14 @@ private slots:
         MessageStore store(dir.file("messages.db"));
         for (int i = 0; i < 12; ++i)
             AddMadeCall(store, QString::number(100 + i));
+        const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
         AddReceivedCall(store, "UNKNOWN");
         AddReceivedCall(store, "UNKNOWN"); // duplicates stay
+        // Every kind of record carries the time it was made.
+        for (const char *kind : {"Received", "Made"}) {
+            const CallRecord newest = store.callRecordEntries(kind).last();
+            QVERIFY2(newest.when >= before.addSecs(-60) && newest.when <= QDateTime::currentDateTime(), kind);
+        }
         const QStringList made = readCallRecords(MessageStore(dir.file("messages.db")), "Made");
         QCOMPARE(made.size(), 10);
         QCOMPARE(made.first(), QString("102"));

@@ -11,7 +11,9 @@
 #include "ui/frmPBAdd.h"
 
 #include <QComboBox>
+#include <QDateTime>
 #include <QDir>
+#include <QLocale>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -283,12 +285,22 @@ private slots:
         made.replace(made.indexOf("105"), "Anna Meyer (105)");
         auto w = r.window();
         w->Combo1()->setEditText("3");
-        r.modal.answer = [&made](QDialog &d) {
+        r.modal.answer = [&made, &r](QDialog &d) {
             auto &records = static_cast<frmDialRecords &>(d);
-            QCOMPARE(Rig::items(records.lstMade()), made);
+            // Each call shows its time after the number.
+            const QDateTime when = r.f.store.callRecordEntries("Received").last().when;
+            QVERIFY(when.isValid());
+            QCOMPARE(records.lstReceived()->item(2)->text(), "C    " + QLocale().toString(when, QLocale::ShortFormat));
+            const auto numbersOnly = [](const QListWidget *list) {
+                QStringList out;
+                for (const QString &item : Rig::items(list))
+                    out << item.section("    ", 0, 0);
+                return out;
+            };
+            QCOMPARE(numbersOnly(records.lstMade()), made);
             QCOMPARE(records.lstMade()->item(int(made.indexOf("Anna Meyer (105)")))->data(Qt::UserRole).toString(),
                      QString("105")); // what is dialled
-            QCOMPARE(Rig::items(records.lstReceived()), QStringList({"A", "UNKNOWN", "C"}));
+            QCOMPARE(numbersOnly(records.lstReceived()), QStringList({"A", "UNKNOWN", "C"}));
             records.cmdReceived_Click(); // nothing selected: nothing happens
             QVERIFY(records.chosenNumber().isEmpty());
             records.lstReceived()->item(1)->setSelected(true);
