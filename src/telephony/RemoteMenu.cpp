@@ -158,12 +158,17 @@ void RemoteMenu::key(QChar key)
     if (m_over || m_ending)
         return;
     m_idle->setEnabled(false);
-    if (m_mode != Mode::Messages) {
-        greetingKey(key);
-        if (m_mode == Mode::GreetingRecording)
-            waitForKey();
+    if (m_mode == Mode::Messages) {
+        messageKey(key);
         return;
     }
+    greetingKey(key);
+    if (m_mode == Mode::GreetingRecording)
+        waitForKey();
+}
+
+void RemoteMenu::messageKey(QChar key)
+{
     const bool onMessage = m_current < m_messages.size();
     const std::int64_t position = m_player.messagePosition();
     switch (key.toLatin1()) {
@@ -180,46 +185,22 @@ void RemoteMenu::key(QChar key)
         return;
     case '3':
         m_player.stop();
-        if (onMessage) {
-            m_store.removeFromList(m_messages[m_current].id);
-            m_messages.removeAt(m_current);
-            m_player.say(RemotePhrase::of(RemotePhrase::Kind::Deleted));
-        }
-        present();
+        deleteCurrent();
         return;
     case '4':
         m_player.stop();
-        m_current = std::max(0, std::min(m_current, static_cast<int>(m_messages.size())) - 1);
-        present();
+        previous();
         return;
     case '5':
         m_player.stop();
-        if (onMessage) {
-            StoredMessage &m = m_messages[m_current];
-            if (!m.unread && m_store.markUnread(m.id))
-                m.unread = true;
-            m_player.say(RemotePhrase::of(RemotePhrase::Kind::KeptNew));
-            next();
-        } else {
-            present();
-        }
+        keepCurrentNew();
         return;
     case '7':
-    case '9': {
+    case '9':
         if (!onMessage)
             break;
-        const std::int64_t length = std::int64_t(m_messages[m_current].seconds) * 1000;
-        // After the message has ended the skips count from its end.
-        const std::int64_t at = position >= 0 ? position : length;
-        const std::int64_t to = key == QLatin1Char('7') ? std::max<std::int64_t>(0, at - kSkipMs) : at + kSkipMs;
-        m_player.stop();
-        if (to >= length && length > 0) {
-            m_player.say(RemotePhrase::of(RemotePhrase::Kind::AfterMessage));
-            return;
-        }
-        present(to, false);
+        skip(position, key == QLatin1Char('7') ? -kSkipMs : kSkipMs);
         return;
-    }
     case '6':
         m_player.stop();
         m_mode = Mode::GreetingPrompt;
@@ -234,6 +215,49 @@ void RemoteMenu::key(QChar key)
     // 0 and every key without a meaning: the list of keys.
     m_player.stop();
     m_player.say(RemotePhrase::of(RemotePhrase::Kind::Help));
+}
+
+void RemoteMenu::deleteCurrent()
+{
+    if (m_current < m_messages.size()) {
+        m_store.removeFromList(m_messages[m_current].id);
+        m_messages.removeAt(m_current);
+        m_player.say(RemotePhrase::of(RemotePhrase::Kind::Deleted));
+    }
+    present();
+}
+
+void RemoteMenu::previous()
+{
+    m_current = std::max(0, std::min(m_current, static_cast<int>(m_messages.size())) - 1);
+    present();
+}
+
+void RemoteMenu::keepCurrentNew()
+{
+    if (m_current >= m_messages.size()) {
+        present();
+        return;
+    }
+    StoredMessage &m = m_messages[m_current];
+    if (!m.unread && m_store.markUnread(m.id))
+        m.unread = true;
+    m_player.say(RemotePhrase::of(RemotePhrase::Kind::KeptNew));
+    next();
+}
+
+void RemoteMenu::skip(std::int64_t position, std::int64_t byMs)
+{
+    const std::int64_t length = std::int64_t(m_messages[m_current].seconds) * 1000;
+    // After the message has ended the skips count from its end.
+    const std::int64_t at = position >= 0 ? position : length;
+    const std::int64_t to = std::max<std::int64_t>(0, at + byMs);
+    m_player.stop();
+    if (to >= length && length > 0) {
+        m_player.say(RemotePhrase::of(RemotePhrase::Kind::AfterMessage));
+        return;
+    }
+    present(to, false);
 }
 
 } // namespace telvox

@@ -72,6 +72,13 @@ public:
 private:
     enum class Mode { Messages, GreetingPrompt, GreetingRecording, GreetingWriting, GreetingReview };
     void greetingKey(QChar key);
+    // A key while the messages are being heard, one function per key that acts on a message.
+    void messageKey(QChar key);
+    void deleteCurrent();
+    void previous();
+    void keepCurrentNew();
+    // 7 and 9: from `position` (the playing message's, negative once it has ended) by `byMs`.
+    void skip(std::int64_t position, std::int64_t byMs);
     void present(std::int64_t fromMs = 0, bool intro = true);
     void next();
     void finish();

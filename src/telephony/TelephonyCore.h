@@ -2,6 +2,7 @@
 
 #include "core/Settings.h"
 #include "platform/telephony/TelephonyService.h"
+#include "telephony/CallScreen.h"
 #include "telephony/CallerPopup.h"
 #include "telephony/LineCall.h"
 #include "telephony/LineTable.h"
@@ -70,9 +71,11 @@ struct CallWatch
     std::function<void(int line, const QString &number, const QString &name, bool blocked)> callerId;
 };
 
-// The telephony subsystem: line manager, line-event dispatcher with the line table and call
-// state machine, caller ID with the pop-up's buttons, and the call-control timers. Everything
-// runs on the event loop's thread; events of the service arrive through LineCallback.
+// The telephony subsystem: line manager (TelephonyCore.cpp), line-event dispatcher with the line
+// table and call state machine (TelephonyCoreEvents.cpp), caller ID with the pop-up's buttons
+// (TelephonyCoreCallerId.cpp), and answering, dialling and the call-control timers
+// (TelephonyCoreCalls.cpp); call blocking is its CallScreen. Everything runs on the event
+// loop's thread; events of the service arrive through LineCallback.
 class TelephonyCore
 {
 public:
@@ -108,10 +111,10 @@ public:
     // The ring schedule: may replace the ring count for the current day and time.
     void setPickRingCount(std::function<int(int)> pick) { m_pickRingCount = std::move(pick); }
     // The block and allow lists that screen callers as soon as their caller ID arrives.
-    void setCallScreen(const CallBlockList *list) { m_callScreen = list; }
+    void setCallScreen(const CallBlockList *list) { m_screen.setList(list); }
     void setCallWatch(CallWatch watch) { m_watch = std::move(watch); }
     // The line's current call was blocked: it is answered and hung up without ringing on.
-    bool isBlockedCall(int line) const { return m_blockedCall.at(static_cast<std::size_t>(line)); }
+    bool isBlockedCall(int line) const { return m_screen.isBlocked(line); }
     // Sees each touch-tone key first; a key it takes (true) goes no further: neither the
     // touch-tone menu nor dtmf.txt hears of it (remote retrieval's PIN and menu keys).
     void setDigitFilter(std::function<bool(int line, QChar key)> filter) { m_digitFilter = std::move(filter); }
@@ -136,7 +139,7 @@ public:
     // becomes the recording now (or once Timer4 has started it), without waiting for the ear.
     void confirmDialledAnswer(int line);
     void timDropCall_Timer(int line);
-    // Hands the number to the service on the line (DialOut.cpp): false with "No Line" when the
+    // Hands the number to the service on the line: false with "No Line" when the
     // line is not open, false for an empty number or a request the service refuses.
     bool MakeCall(int line, const QString &number);
 
@@ -169,15 +172,25 @@ private:
     // makes the buttons Ready.
     void dialledCallEnded(int line, bool ended);
     void addStatus(const QString &text);
-    // Call blocking (CallScreening.cpp): true when the caller of `call` is blocked, which
-    // answers and hangs up the call at once.
-    bool screenCaller(HCall call, const LineCallInfo &info);
-    // Caller ID comes in the pause after the first ring; a call that reaches this ring
-    // without any is a call without caller ID, and the lists' "unavailable" entries apply.
-    static constexpr std::int32_t kCallerIdRing = 2;
-    // At ring `count` of `line`'s call: true when it has been screened as a call without
-    // caller ID and blocked.
-    bool screenWithoutCallerId(int line, std::int32_t count);
+    // The call states, one handler each (LineCallback's LINE_CALLSTATE through OnCallState).
+    void onIdle(HCall call);
+    void onOffering(HCall call);
+    void onConnected(HCall call, std::uint32_t connectedMode);
+    void onDisconnected(HCall call);
+    // The manual-answer pop-up shows the Answer and Hang Up buttons of a call just offered.
+    void offerToPerson(int line);
+    // The signal tone after the greeting has been sent (or cancelled): record the message.
+    void onSignalToneSent(HCall call);
+    // A touch-tone key of the caller.
+    void onDigit(HCall call, std::uint32_t key);
+    // A blocked call is no longer offered by the manual-answer pop-up.
+    void withdrawOffer(int line);
+    // Caller ID's parts (TelephonyCoreCallerId.cpp): the line in callerid.txt; the caller in
+    // the pop-up's row of `line`, named by the phonebook where it knows the number (returns the
+    // name shown); the name the line gave, kept for the mail when the phonebook has none.
+    void appendCallerIdFile();
+    QString showCaller(int line);
+    void keepSentName();
     void watchCallState(int line, std::uint32_t state)
     {
         if (m_watch.callState)
@@ -206,12 +219,9 @@ private:
     std::function<void(int)> m_startDialerTimer;
     std::function<int(int)> m_pickRingCount;
     std::function<bool(int, QChar)> m_digitFilter;
-    const CallBlockList *m_callScreen = nullptr;
-    std::array<bool, kLineCount> m_blockedCall{};
-    // Caller ID (or the decision that none came) is known for the line's current call.
-    std::array<bool, kLineCount> m_callerIdKnown{};
     bool m_callerIdFileFailing = false; // said once; said again after it worked in between
     CallWatch m_watch;
+    CallScreen m_screen;
 };
 
 } // namespace telvox

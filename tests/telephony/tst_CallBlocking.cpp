@@ -130,6 +130,34 @@ private slots:
         QVERIFY(r.requests.isEmpty());
         QCOMPARE(int(readBlockedCalls(r.store).size()), 1);
     }
+
+    // Each call on a line is screened afresh: after a caller turned away with the refusal
+    // prompt (answered, the prompt, hung up), the next call, without caller ID, is judged at
+    // its second ring, and a known caller after it rings on to the greeting.
+    void everyCallScreenedAfresh()
+    {
+        BlockingOptions options;
+        options.notice = true;
+        BlockingRig r(options, false);
+        QVERIFY(r.call("5551234"));
+        r.loop.advance(30000);
+        QCOMPARE(r.requests.filter("Play"), QStringList{"PlayBlockedNotice 0"}); // no greeting
+        QCOMPARE(r.exchange->view(0).hCall, HCall(0));
+        QVERIFY(!r.core->isBlockedCall(0));
+
+        r.requests.clear();
+        QVERIFY(r.call({}, CallerIdTiming::None));
+        r.loop.advance(7000); // ring 2 at 6 s
+        QCOMPARE(r.callTexts().last(), "Blocked: unavailable (no number)");
+        r.loop.advance(30000);
+        QCOMPARE(r.requests.filter("Play"), QStringList{"PlayBlockedNotice 0"});
+
+        r.requests.clear();
+        QVERIFY(r.call("5559876"));
+        r.loop.advance(40000);
+        QCOMPARE(r.requests.filter("Play"), QStringList{"PlayGreeting 0"});
+        QCOMPARE(int(readBlockedCalls(r.store).size()), 2);
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_CallBlocking)

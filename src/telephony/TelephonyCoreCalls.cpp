@@ -1,8 +1,11 @@
-// Answering, dropping and the signal tone, and the per-line timers that continue a call.
+// Answering, dropping and the signal tone, placing a call from the dialler, and the per-line
+// timers that continue a call.
 
 #include "telephony/TelephonyCore.h"
 
 #include "core/EventLoop.h"
+#include "core/Texts.h"
+#include "platform/shell/UserPrompts.h"
 #include "records/StatusLog.h"
 #include "telephony/AudioActions.h"
 
@@ -25,6 +28,19 @@ void TelephonyCore::StartDigitMonitor(int line)
     (void)m_s.service.lineMonitorDigits(m_lineTable[line].hCall, kDigitModeDtmf);
 }
 
+bool TelephonyCore::MakeCall(int line, const QString &number)
+{
+    // A line number outside 0..3 (typed into the line box) names no open line either.
+    if (line < 0 || line >= kLineCount || m_lineTable[line].hLine == 0) {
+        m_s.prompts.messageBox(m_s.texts.LoadText(1742), MessageIcon::Critical, m_s.appTitle);
+        return false;
+    }
+    if (number.isEmpty())
+        return false;
+    // The result is a request identifier; only a positive one means the call is being placed.
+    return call(line).place(m_s.service, number) > 0;
+}
+
 void TelephonyCore::Timer1_Timer(int line)
 {
     // The rings stopped before the system answered: a person took the call on a handset (or
@@ -41,7 +57,7 @@ void TelephonyCore::Timer3_Timer(int line)
     m_s.audio.ClosePromptOutput(line);
     for (int i = 0; i < 4; ++i)
         m_s.loop.doEvents();
-    if (m_blockedCall[static_cast<std::size_t>(line)]) {
+    if (m_screen.isBlocked(line)) {
         DropCall(line); // the refusal prompt is over
         return;
     }

@@ -35,6 +35,8 @@ TelephonyCore::TelephonyCore(TelephonyServices services)
     : m_s(std::move(services))
     , m_lineTable(m_s.loop, m_s.audio)
     , m_popup(std::make_unique<CallerPopup>(m_s.loop, m_s.settings))
+    , m_screen(m_s, m_lineTable, m_phoneBook, m_watch,
+               CallScreen::Actions{[this](int n) { AnswerCall(n); }, [this](int n) { withdrawOffer(n); }})
 {
     m_popup->setQueryUnloadHandler([this] { m_popCount = 0; });
     m_lineTable.setTimerHandler(CallTimer::Timer1, [this](int n) { Timer1_Timer(n); });
