@@ -1,11 +1,10 @@
 #include "app/ServiceControl.h"
 
+#include "core/LocalSocket.h"
 #include "core/PrivateFiles.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QElapsedTimer>
-#include <QLocalSocket>
 
 namespace telvox {
 
@@ -21,26 +20,12 @@ bool askService(const AppPaths &paths, const QString &request, QString *reply, i
     const QString path = serviceSocketPath(paths, false);
     if (path.isEmpty())
         return false;
-    QLocalSocket socket;
-    socket.connectToServer(path);
-    if (!socket.waitForConnected(timeoutMs))
-        return false;
     // Only a service of this account is told anything or believed.
-    if (!peerIsThisAccount(static_cast<int>(socket.socketDescriptor()))) {
-        socket.abort();
+    LocalClient socket;
+    if (!socket.connectTo(path, timeoutMs) || !socket.send(request.toUtf8() + '\n', timeoutMs))
         return false;
-    }
-    socket.write(request.toUtf8() + '\n');
-    socket.flush();
     // The service closes the connection after its answer.
-    QByteArray answer;
-    QElapsedTimer clock;
-    clock.start();
-    while (socket.state() == QLocalSocket::ConnectedState && clock.elapsed() < timeoutMs) {
-        socket.waitForReadyRead(static_cast<int>(timeoutMs - clock.elapsed()));
-        answer += socket.readAll();
-    }
-    answer += socket.readAll();
+    const QByteArray answer = socket.receiveUntilClosed(timeoutMs);
     if (answer.isEmpty())
         return false;
     if (reply)

@@ -1,5 +1,7 @@
 #include "app/ServiceMode.h"
 
+#include "core/LocalSocket.h"
+
 #include "app/CompanionCommands.h"
 #include "app/ServiceControl.h"
 #include "app/TelvoxApplication.h"
@@ -19,8 +21,6 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QLocalServer>
-#include <QLocalSocket>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QTextStream>
@@ -54,11 +54,7 @@ ServiceMode::ServiceMode(TelvoxApplication &app, QTextStream &out)
 {
 }
 
-ServiceMode::~ServiceMode()
-{
-    if (m_server)
-        m_server->close();
-}
+ServiceMode::~ServiceMode() = default; // the listener removes its socket file
 
 void ServiceMode::attach()
 {
@@ -77,39 +73,30 @@ void ServiceMode::say(const QString &text)
 
 bool ServiceMode::listen()
 {
-    m_server = std::make_unique<QLocalServer>();
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
     const QString path = serviceSocketPath(m_app.paths(), true);
     if (path.isEmpty())
         return false;
     // The lock is ours, so a socket file left there belongs to a service that is gone.
-    QLocalServer::removeServer(path);
-    if (!m_server->listen(path))
+    auto server = std::make_unique<LocalListener>();
+    if (!server->listen(path))
         return false;
-    QObject::connect(m_server.get(), &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket *socket = m_server->nextPendingConnection()) {
-            if (!peerIsThisAccount(static_cast<int>(socket->socketDescriptor()))) {
-                socket->abort(); // another account's program: no status, no changes
-                socket->deleteLater();
-                continue;
-            }
-            QObject::connect(socket, &QLocalSocket::readyRead, this, [this, socket] { answer(socket); });
-            QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            if (socket->canReadLine())
-                answer(socket);
-        }
+    // Another account's program never gets here: the listener closes it unheard.
+    QObject::connect(server.get(), &LocalListener::newConnection, this, [this](LocalConnection *connection) {
+        QObject::connect(connection, &LocalConnection::readyRead, this, [this, connection] { answer(connection); });
+        QObject::connect(connection, &LocalConnection::disconnected, connection, &QObject::deleteLater);
     });
+    m_server = std::move(server);
     return true;
 }
 
-void ServiceMode::answer(QLocalSocket *socket)
+void ServiceMode::answer(LocalConnection *connection)
 {
-    if (!socket->canReadLine())
+    if (!connection->canReadLine())
         return;
-    const QString request = QString::fromUtf8(socket->readLine()).trimmed();
-    socket->write(handle(request).toUtf8());
-    socket->flush();
-    socket->disconnectFromServer();
+    const QString request = QString::fromUtf8(connection->readLine()).trimmed();
+    connection->write(handle(request).toUtf8());
+    connection->close();
+    connection->deleteLater();
 }
 
 QString ServiceMode::handle(const QString &request)

@@ -10,11 +10,12 @@
 #include <memory>
 #include <optional>
 
-class QLocalServer;
-class QLocalSocket;
 class QTextStream;
 
 namespace telvox {
+
+class LocalConnection;
+class LocalListener;
 
 class TelvoxApplication;
 namespace sim {
@@ -74,13 +75,13 @@ public:
     QString statusReport();
 
 private:
-    void answer(QLocalSocket *socket);
+    void answer(LocalConnection *connection);
     QString handle(const QString &request);
     QString lineCommand(const QString &request);
 
     TelvoxApplication &m_app;
     QTextStream &m_out;
-    std::unique_ptr<QLocalServer> m_server;
+    std::unique_ptr<LocalListener> m_server;
     std::unique_ptr<sim::Scenario> m_scenario;
     QString m_scenarioFolder;
     QStringList m_recent; // the last lines written, the newest last

@@ -2,16 +2,16 @@
 
 #include "app/CallSystem.h"
 #include "app/WebAdapter.h"
+#include "app/WebModule.h"
 #include "core/AppPaths.h"
+#include "core/ProgramModule.h"
 #include "core/SecretHash.h"
 #include "core/Settings.h"
 #include "telephony/RemotePin.h"
 #include "web/WebAuth.h"
-#include "web/WebServer.h"
-#include "web/WebSetup.h"
+#include "web/WebOptions.h"
 
-#include <QFile>
-#include <QSettings>
+#include <QObject>
 #include <QTextStream>
 
 #include <cstdio>
@@ -57,38 +57,21 @@ WebService::~WebService()
 
 bool WebService::start(CallSystem &system, const std::function<void(const QString &)> &say)
 {
-    const WebOptions options = readWebOptions(system.settings());
-    WebServerConfig config;
-    QString notice;
     QString error;
-    if (!webServerConfig(options, system.paths().programFolder, &config, &notice, &error)) {
+    const auto startServer = reinterpret_cast<WebStartFunction>(
+        programModuleSymbol(kWebModuleFile, kWebModuleOverride, kWebModuleEntry, &error));
+    if (!startServer) {
         say(QStringLiteral("web interface not started: ") + error);
         return false;
     }
-    if (!notice.isEmpty())
-        say(QStringLiteral("web interface: ") + notice);
-    // The settings file itself, read anew at each log-in: `telvox --web-password` writes it
-    // from another process while this one runs.
-    config.currentPasswordHash = [file = system.paths().settingsFile] {
-        const QSettings stored(file, QSettings::IniFormat);
-        return stored.value(webSection() + QStringLiteral("/PasswordHash")).toString().trimmed().toLatin1();
-    };
-    m_adapter = std::make_unique<WebAdapter>(system);
-    m_server = std::make_unique<WebServer>(*m_adapter, config);
-    if (!m_server->start(&error)) {
-        say(QStringLiteral("web interface not started: ") + error);
-        m_server.reset();
-        m_adapter.reset();
-        return false;
-    }
-    const QString host = config.address.protocol() == QAbstractSocket::IPv6Protocol
-                             ? QLatin1Char('[') + config.address.toString() + QLatin1Char(']')
-                             : config.address.toString();
-    say(QStringLiteral("web interface at %1://%2:%3/")
-            .arg(m_server->usesTls() ? QStringLiteral("https") : QStringLiteral("http"), host)
-            .arg(m_server->port()));
-    if (config.passwordHash.isEmpty())
-        say(QStringLiteral("web interface: no password is set yet; run telvox --web-password"));
+    auto adapter = std::make_unique<WebAdapter>(system);
+    const WebStartRequest request{readWebOptions(system.settings()), system.paths().programFolder,
+                                  system.paths().settingsFile, say};
+    QObject *server = startServer(programModuleBuild(), *adapter, request);
+    if (!server)
+        return false; // `say` was told why
+    m_adapter = std::move(adapter);
+    m_server.reset(server);
     return true;
 }
 

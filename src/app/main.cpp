@@ -11,7 +11,7 @@
 #include "core/Texts.h"
 #include "platform/telephony/LineBackends.h"
 #include "records/StatusLog.h"
-#include "web/WebSetup.h"
+#include "web/WebOptions.h"
 #include "ui/WidgetPrompts.h"
 
 #include <QApplication>

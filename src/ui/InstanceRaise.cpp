@@ -1,10 +1,8 @@
 #include "ui/InstanceRaise.h"
 
-#include "core/PrivateFiles.h"
+#include "core/LocalSocket.h"
 
-#include <QLocalServer>
 #include <QDeadlineTimer>
-#include <QLocalSocket>
 #include <QThread>
 
 namespace telvox {
@@ -15,30 +13,21 @@ const QByteArray kRaise = QByteArrayLiteral("raise\n");
 
 RaiseListener::RaiseListener(const QString &socketPath, std::function<void()> raise, QObject *parent)
     : QObject(parent)
-    , m_server(new QLocalServer(this))
+    , m_server(new LocalListener(this))
     , m_raise(std::move(raise))
 {
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    // The caller holds the single-instance lock, so a socket left here belongs to an ended run.
-    QLocalServer::removeServer(socketPath);
+    // The caller holds the single-instance lock, so a socket left here belongs to an ended run
+    // (the listener replaces it). Only this account's own second start may raise the window:
+    // the listener closes any other unheard.
     m_server->listen(socketPath);
-    connect(m_server, &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket *socket = m_server->nextPendingConnection()) {
-            if (!peerIsThisAccount(static_cast<int>(socket->socketDescriptor()))) {
-                socket->abort(); // only this account's own second start may raise the window
-                socket->deleteLater();
-                continue;
-            }
-            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-                if (!socket->readAll().contains(kRaise.trimmed()))
-                    return;
-                if (m_raise)
-                    m_raise();
-            });
-            if (socket->bytesAvailable() > 0)
-                emit socket->readyRead();
-        }
+    connect(m_server, &LocalListener::newConnection, this, [this](LocalConnection *connection) {
+        connect(connection, &LocalConnection::disconnected, connection, &QObject::deleteLater);
+        connect(connection, &LocalConnection::readyRead, this, [this, connection] {
+            if (!connection->readAll().contains(kRaise.trimmed()))
+                return;
+            if (m_raise)
+                m_raise();
+        });
     });
 }
 
@@ -52,19 +41,10 @@ bool askRunningInstanceToRaise(const QString &socketPath, int timeoutMs)
     // asked again until the time is up, rather than the second start ending unheard.
     QDeadlineTimer deadline(timeoutMs);
     do {
-        QLocalSocket socket;
-        socket.connectToServer(socketPath);
-        if (socket.waitForConnected(int(qMax<qint64>(1, deadline.remainingTime())))) {
-            if (!peerIsThisAccount(static_cast<int>(socket.socketDescriptor()))) {
-                socket.abort(); // another account's program is asked nothing
-                return false;
-            }
-            socket.write(kRaise);
-            const bool sent = socket.waitForBytesWritten(int(qMax<qint64>(1, deadline.remainingTime())));
-            socket.disconnectFromServer();
-            if (sent)
-                return true;
-        }
+        LocalClient socket; // a running program of another account is asked nothing
+        const int left = int(qMax<qint64>(1, deadline.remainingTime()));
+        if (socket.connectTo(socketPath, left) && socket.send(kRaise, int(qMax<qint64>(1, deadline.remainingTime()))))
+            return true;
         QThread::msleep(100);
     } while (!deadline.hasExpired());
     return false;

@@ -5,9 +5,9 @@
 
 #include <functional>
 
-class QLocalServer;
-
 namespace telvox {
+
+class LocalListener;
 
 // Lets a second start of the program bring the running one's window to the front, through a
 // local socket of the user's own: the running program listens, a second start connects.
@@ -23,7 +23,7 @@ public:
     bool isListening() const;
 
 private:
-    QLocalServer *m_server;
+    LocalListener *m_server;
     std::function<void()> m_raise;
 };
 

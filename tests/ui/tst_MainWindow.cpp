@@ -11,6 +11,7 @@
 #include "ui/frmBrows.h"
 
 #include <QComboBox>
+#include <QDialog>
 #include <QDBusConnection>
 #include <QDir>
 #include <QLineEdit>
@@ -119,6 +120,26 @@ private slots:
             QCOMPARE(about.findChild<QPushButton *>("cmdOK")->text(), QString::fromUtf8(l.ok));
             QCOMPARE(about.findChild<QWidget *>("Frame1")->cursor().shape(), Qt::ArrowCursor);
         }
+    }
+
+    // The face's colours are on the window's own lists and nowhere else: a dialog opened over
+    // the window keeps the desktop's colours and is not run through the style sheet engine.
+    void faceColoursStayOnTheWindow()
+    {
+        MainWindowRig r;
+        const auto lists = r.window->findChildren<QListView *>(Qt::FindDirectChildrenOnly);
+        QVERIFY(lists.size() >= 3);
+        for (QListView *list : lists) {
+            const QImage shot = list->grab().toImage();
+            QCOMPARE(shot.pixelColor(shot.width() / 2, shot.height() - 4).name(), QStringLiteral("#f3f8fd"));
+        }
+        QDialog dialog(r.window.get());
+        auto *other = new QListWidget(&dialog);
+        other->resize(120, 80);
+        const QImage shot = other->grab().toImage();
+        QVERIFY(shot.pixelColor(60, 70).name() != QStringLiteral("#f3f8fd"));
+        QVERIFY(!other->style()->inherits("QStyleSheetStyle"));
+        QVERIFY(!dialog.style()->inherits("QStyleSheetStyle"));
     }
 
     // Every command is reachable from the keyboard, wherever the focus is in the window.
