@@ -6,6 +6,7 @@
 
 #include "audio/AudioStack.h"
 #include "audio/RecordingFile.h"
+#include "core/OptionReader.h"
 #include "core/Settings.h"
 #include "core/Texts.h"
 #include "telephony/TelephonyCore.h"
@@ -40,7 +41,7 @@ std::optional<std::array<QString, 4>> TelvoxApplication::loadSetupHidden()
         names.at(k) = devices.txtLine.at(k).isEmpty() ? texts().LoadText(1070) : devices.txtLine.at(k);
         if (!devices.enabled.at(k))
             settings().WriteSetting(kConfig, lineKey(n), QStringLiteral("0"));
-        selected.at(k) = parseLenientInt(settings().ReadSetting(kConfig, lineKey(n), QStringLiteral("0"))) == 1;
+        selected.at(k) = OptionReader(settings()).lineSelected(n);
     }
     selectFirstLineByDefault(selected, devices.enabled.at(0));
     applySetup(readPublishedSetup(settings()));

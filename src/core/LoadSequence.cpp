@@ -1,6 +1,7 @@
 #include "core/LoadSequence.h"
 
 #include "core/EventLoop.h"
+#include "core/OptionReader.h"
 #include "core/PrivateFiles.h"
 
 #include <QDir>
@@ -124,10 +125,11 @@ LoadResult runLoadSequence(const AppPaths &paths, SettingsStore &settings, Event
     hooks.restoreMousePointer();                                                 // 26
     hooks.EnumerateCodecs();                                                     // 27
     StopTriggerOptions &o = state.stopOptions;                                   // 28
-    o.silence = parseLenientInt(settings.ReadSetting(config, QStringLiteral("Silence"), QStringLiteral("0"))) != 0;
-    o.silenceLevel = parseLenientInt(settings.ReadSetting(config, QStringLiteral("SilenceLevel"), QStringLiteral("100")));
-    o.silenceSeconds = parseLenientInt(settings.ReadSetting(config, QStringLiteral("SilenceD"), QStringLiteral("5")));
-    o.fastBusy = parseLenientInt(settings.ReadSetting(config, QStringLiteral("FBS"), QStringLiteral("0"))) != 0;
+    const OptionReader options(settings);
+    o.silence = options.stopOnSilence();
+    o.silenceLevel = options.silenceLevel();
+    o.silenceSeconds = options.silenceSeconds();
+    o.fastBusy = options.hangUpOnFastBusy();
     return LoadResult::Loaded;
 }
 

@@ -3,6 +3,7 @@
 
 #include "ui/ForwardSetupFrame.h"
 
+#include "core/OptionReader.h"
 #include "core/PrivateFiles.h"
 #include "core/Settings.h"
 #include "core/Texts.h"
@@ -97,16 +98,13 @@ frmSetup::~frmSetup() = default;
 
 PublishedSetup readPublishedSetup(const SettingsStore &settings)
 {
-    const auto config = [&settings](const char *key, const char *defaultValue) {
-        return settings.ReadSetting(kConfig, QLatin1String(key), QLatin1String(defaultValue));
-    };
+    const OptionReader options(settings);
     PublishedSetup published;
-    published.outputFormat = parseLenientInt(config("WaveFileFormat", "0"));
-    published.popCallId = parseLenientInt(config("PopCallId", "0")) == 1;
-    published.minOnStart = parseLenientInt(config("MinOnStart", "0")) == 1;
-    published.actionMan = parseLenientInt(config("ActionMan", "0")) != 0;
-    const QString rings = config("Rings", "");
-    published.txtRings = rings.isEmpty() ? QStringLiteral("8") : rings;
+    published.outputFormat = options.outputFormat();
+    published.popCallId = options.popCallerId();
+    published.minOnStart = options.minimiseOnStart();
+    published.actionMan = options.manualAnswer();
+    published.txtRings = options.rings();
     return published;
 }
 
@@ -376,29 +374,27 @@ void frmSetup::Form_Load()
             m_s.settings.WriteSetting(kConfig, lineKey(n), QStringLiteral("0"));
     }
 
+    const OptionReader options(m_s.settings);
     for (int n = 0; n < 4; ++n)
-        Check1(n)->setChecked(parseLenientInt(config(lineKey(n), QStringLiteral("0"))) == 1);
-    m_chkSilence->setChecked(parseLenientInt(config(QStringLiteral("Silence"), QStringLiteral("0"))) == 1);
+        Check1(n)->setChecked(options.lineSelected(n));
+    m_chkSilence->setChecked(options.stopOnSilence());
     m_txtSilenceLevel->setText(config(QStringLiteral("SilenceLevel"), QStringLiteral("100")));
-    const QString rings = config(QStringLiteral("Rings"));
-    m_txtRings->setText(rings.isEmpty() ? QStringLiteral("8") : rings);
+    m_txtRings->setText(options.rings());
     const QString saveFile = config(QStringLiteral("SaveFile"));
     m_txtSaveFile->setText(saveFile.isEmpty() ? m_s.programFolder + QStringLiteral("/waveFiles/") : saveFile);
 
-    const int language = parseLenientInt(config(QStringLiteral("Language"), QStringLiteral("0")));
-    if (language >= 0 && language < 3)
-        Option1(language)->setChecked(true);
+    Option1(options.language())->setChecked(true);
     PublishedSetup published;
-    published.outputFormat = parseLenientInt(config(QStringLiteral("WaveFileFormat"), QStringLiteral("0")));
+    published.outputFormat = options.outputFormat();
     if (published.outputFormat >= 0 && published.outputFormat < 2)
         Option2(published.outputFormat)->setChecked(true);
 
-    m_chkPopCallId->setChecked(parseLenientInt(config(QStringLiteral("PopCallId"), QStringLiteral("0"))) == 1);
-    m_chkMinOnStart->setChecked(parseLenientInt(config(QStringLiteral("MinOnStart"), QStringLiteral("0"))) == 1);
-    published.actionMan = parseLenientInt(config(QStringLiteral("ActionMan"), QStringLiteral("0"))) != 0;
+    m_chkPopCallId->setChecked(options.popCallerId());
+    m_chkMinOnStart->setChecked(options.minimiseOnStart());
+    published.actionMan = options.manualAnswer();
     m_chkAction->setChecked(published.actionMan);
     m_chkStartUp->setChecked(parseLenientInt(config(QStringLiteral("AutoStart"), QStringLiteral("0"))) == 1);
-    m_chkFBS->setChecked(parseLenientInt(config(QStringLiteral("FBS"), QStringLiteral("0"))) == 1);
+    m_chkFBS->setChecked(options.hangUpOnFastBusy());
     auto *web = findChild<QCheckBox *>(QStringLiteral("chkWeb"));
     web->setText(m_s.texts.LoadText(1879));
     web->setChecked(m_s.settings.ReadSetting(QStringLiteral("Web"), QStringLiteral("Enabled")) == QLatin1String("1"));
