@@ -8,10 +8,10 @@
 #include "core/Settings.h"
 #include "core/Texts.h"
 #include "telephony/RemotePin.h"
-#include "ui/SipLinesFrame.h"
 #include "platform/shell/AutostartEntry.h"
 #include "platform/shell/FolderPicker.h"
 #include "platform/shell/UserPrompts.h"
+#include "ui/LineSettingsFrame.h"
 #include "ui/ModalRunner.h"
 #include "ui/frmSetRings.h"
 
@@ -274,8 +274,10 @@ void frmSetup::buildWindow()
     root->addLayout(choices);
     m_fraForward = new ForwardSetupFrame(m_s.texts, m_s.settings, m_s.programFolder, this);
     root->addWidget(m_fraForward);
-    m_sipFrame = new SipLinesFrame(m_s.texts, m_s.settings, this); // SIP lines
-    root->addWidget(m_sipFrame);
+    for (const LineSettingsPage &page : m_s.backendPages) {
+        m_backendFrames.push_back(new LineSettingsFrame(page, m_s.texts, m_s.settings, this));
+        root->addWidget(m_backendFrames.back());
+    }
 
     auto *buttons = new QHBoxLayout;
     m_cmdSave = static_cast<QPushButton *>(named(new QPushButton(this), QStringLiteral("cmdSave")));
@@ -475,7 +477,8 @@ void frmSetup::cmdSave_Click()
         pin->setFocus();
         return;
     }
-    m_sipFrame->save(); // SIP lines
+    for (LineSettingsFrame *frame : m_backendFrames)
+        frame->save();
     bool anyLine = false;
     for (const QCheckBox *box : m_check1)
         anyLine = anyLine || box->isChecked();
