@@ -71,7 +71,7 @@ bool TelvoxApplication::selectFirstLineByDefault(const std::array<bool, 4> &sele
         anyChoice = anyChoice || !settings().ReadSetting(kConfig, lineKey(k)).isEmpty();
         anySelected = anySelected || selected.at(std::size_t(k));
     }
-    const bool neverSaved = settings().ReadSetting(kConfig, QStringLiteral("SaveFile")).isEmpty();
+    const bool neverSaved = !OptionReader(settings()).recordingFolderChosen();
     if (anySelected || (anyChoice && !neverSaved) || !firstLineUsable)
         return false;
     settings().WriteSetting(kConfig, lineKey(0), QStringLiteral("1"));

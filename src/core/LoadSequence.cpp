@@ -97,7 +97,7 @@ LoadResult runLoadSequence(const AppPaths &paths, SettingsStore &settings, Event
     if (!program.exists(QStringLiteral("waveFiles")))                             // 13
         program.mkpath(QStringLiteral("waveFiles"));
     steps.mark("9");
-    if (settings.ReadSetting(config, QStringLiteral("SaveFile")).isEmpty())      // 14
+    if (!OptionReader(settings).recordingFolderChosen())                         // 14
         hooks.showFirstRunWindows();
     state.ringGap = loadRingGaps(settings);                                      // 15
     for (int n = 0; n < 4; ++n) {                                                // 16
@@ -108,10 +108,9 @@ LoadResult runLoadSequence(const AppPaths &paths, SettingsStore &settings, Event
     const std::array<QString, 4> deviceNames = hooks.loadSetupHidden();         // 17
     hooks.OpenLines();                                                           // 18
     keepEarlierRecordingFolder(settings, paths.programFolder);
-    const QString saveFile = settings.ReadSetting(config, QStringLiteral("SaveFile")); // 19
     // A relative folder (a hand-edited store) is taken inside the program folder, never in
     // whatever folder the program happened to be started from.
-    state.recordingFolder = recordingFolderFor(paths.programFolder, saveFile);
+    state.recordingFolder = OptionReader(settings).recordingFolder(paths.programFolder); // 19
     hooks.LoadMessageLists();                                                    // 20
     state.modemsChanged = checkModemChanges(settings, deviceNames, state.ringGap); // 21
     hooks.LoadPhoneBook();                                                       // 22

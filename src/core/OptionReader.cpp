@@ -1,5 +1,6 @@
 #include "core/OptionReader.h"
 
+#include "core/AppPaths.h"
 #include "core/Settings.h"
 #include "core/Texts.h"
 
@@ -42,6 +43,14 @@ int OptionReader::silenceSeconds() const
 }
 
 int OptionReader::outputFormat() const { return parseLenientInt(value(QStringLiteral("WaveFileFormat"), QStringLiteral("0"))); }
+
+QString OptionReader::recordingFolderSetting() const { return value(QStringLiteral("SaveFile")); }
+bool OptionReader::recordingFolderChosen() const { return !recordingFolderSetting().trimmed().isEmpty(); }
+
+QString OptionReader::recordingFolder(const QString &programFolder) const
+{
+    return recordingFolderFor(programFolder, recordingFolderSetting());
+}
 
 int OptionReader::language() const { return languageOffsetFor(value(QStringLiteral("Language"))) / 1000; }
 

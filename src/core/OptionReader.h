@@ -44,6 +44,12 @@ public:
     // "Language": 0 English, 1 Simplified Chinese, 2 Traditional Chinese; anything but "1" or
     // "2" (blanks aside) is English, as the texts are chosen (languageOffsetFor).
     int language() const;
+    // "SaveFile": the recordings folder as stored, and whether one was chosen (blanks are
+    // none); recordingFolder() resolves it as recordingFolderFor does (waveFiles/ in the
+    // program folder when none was chosen, a relative one inside the program folder).
+    QString recordingFolderSetting() const;
+    bool recordingFolderChosen() const;
+    QString recordingFolder(const QString &programFolder) const;
 
     static QString lineKey(int line);
 

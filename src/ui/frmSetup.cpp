@@ -382,8 +382,8 @@ void frmSetup::Form_Load()
     m_chkSilence->setChecked(options.stopOnSilence());
     m_txtSilenceLevel->setText(config(QStringLiteral("SilenceLevel"), QStringLiteral("100")));
     m_txtRings->setText(options.rings());
-    const QString saveFile = config(QStringLiteral("SaveFile"));
-    m_txtSaveFile->setText(saveFile.isEmpty() ? m_s.programFolder + QStringLiteral("/waveFiles/") : saveFile);
+    m_txtSaveFile->setText(options.recordingFolderChosen() ? options.recordingFolderSetting()
+                                                           : m_s.programFolder + QStringLiteral("/waveFiles/"));
 
     Option1(options.language())->setChecked(true);
     PublishedSetup published;

@@ -25,6 +25,7 @@ private slots:
         QCOMPARE(o.silenceSeconds(), 5);
         QCOMPARE(o.outputFormat(), 0);
         QCOMPARE(o.language(), 0);
+        QVERIFY(!o.recordingFolderChosen());
         for (int line = 0; line < 4; ++line)
             QVERIFY(!o.lineSelected(line));
     }
@@ -74,6 +75,14 @@ private slots:
         QCOMPARE(o.silenceLevel(), 250);
         QCOMPARE(o.silenceSeconds(), 12);
         QCOMPARE(o.outputFormat(), 1);
+
+        // A recordings folder of blanks is none: recordings go to waveFiles/ of the program folder.
+        set("SaveFile", "  ");
+        QVERIFY(!o.recordingFolderChosen());
+        QCOMPARE(o.recordingFolder("/opt/tv"), QStringLiteral("/opt/tv/waveFiles/"));
+        set("SaveFile", "calls");
+        QVERIFY(o.recordingFolderChosen());
+        QCOMPARE(o.recordingFolder("/opt/tv"), QStringLiteral("/opt/tv/calls/"));
 
         // The language chosen in the setup window is the one the texts are in.
         for (const auto &[value, language] : {std::pair{"2", 2}, {" 1 ", 1}, {"1x", 0}, {"3", 0}, {"", 0}}) {
