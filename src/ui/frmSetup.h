@@ -79,7 +79,8 @@ public:
 
     explicit frmSetup(Services services, QWidget *parent = nullptr);
     // How many lines may be ticked (record at a time): two for analog lines, which share the
-    // sound devices (the default), four for lines whose audio is data (SIP, virtual exchange).
+    // sound devices (the default), four for lines whose audio travels as data (the backend's
+    // linesRecordingAtOnce).
     void setLinesAtOnce(int lines) { m_linesAtOnce = lines; }
     ~frmSetup() override;
 
