@@ -3,11 +3,15 @@
 # Folders named on one line are siblings: neither may include the other. A folder is the
 # longest listed prefix of a file's path, so src/platform/codec/truespeech/X.h belongs to
 # "platform/codec/truespeech", not to "platform/codec". A new folder must be added here.
+# The line backends' folders (cmake/TelvoxBackends.cmake) are siblings on one line.
+include(${CMAKE_CURRENT_LIST_DIR}/TelvoxBackends.cmake)
+list(TRANSFORM TELVOX_LINE_BACKENDS PREPEND "platform/telephony/" OUTPUT_VARIABLE TELVOX_BACKEND_LAYER)
+list(JOIN TELVOX_BACKEND_LAYER "|" TELVOX_BACKEND_LAYER)
 set(TELVOX_LAYERS
   "core"
   "platform/codec/truespeech|platform/tonsig|platform/shell"
   "platform/codec|platform/wave|platform/media|platform/telephony"
-  "platform/telephony/modem|platform/telephony/sip"
+  "${TELVOX_BACKEND_LAYER}"
   "sim/audio"
   "sim/tones"
   "sim/exchange"

@@ -6,6 +6,7 @@
 
 #include "audio/AudioStack.h"
 #include "audio/RecordingFile.h"
+#include "core/OptionReader.h"
 #include "core/Settings.h"
 #include "core/Texts.h"
 #include "telephony/TelephonyCore.h"
@@ -40,7 +41,7 @@ std::optional<std::array<QString, 4>> TelvoxApplication::loadSetupHidden()
         names.at(k) = devices.txtLine.at(k).isEmpty() ? texts().LoadText(1070) : devices.txtLine.at(k);
         if (!devices.enabled.at(k))
             settings().WriteSetting(kConfig, lineKey(n), QStringLiteral("0"));
-        selected.at(k) = parseLenientInt(settings().ReadSetting(kConfig, lineKey(n), QStringLiteral("0"))) == 1;
+        selected.at(k) = OptionReader(settings()).lineSelected(n);
     }
     selectFirstLineByDefault(selected, devices.enabled.at(0));
     applySetup(readPublishedSetup(settings()));
@@ -70,7 +71,7 @@ bool TelvoxApplication::selectFirstLineByDefault(const std::array<bool, 4> &sele
         anyChoice = anyChoice || !settings().ReadSetting(kConfig, lineKey(k)).isEmpty();
         anySelected = anySelected || selected.at(std::size_t(k));
     }
-    const bool neverSaved = settings().ReadSetting(kConfig, QStringLiteral("SaveFile")).isEmpty();
+    const bool neverSaved = !OptionReader(settings()).recordingFolderChosen();
     if (anySelected || (anyChoice && !neverSaved) || !firstLineUsable)
         return false;
     settings().WriteSetting(kConfig, lineKey(0), QStringLiteral("1"));

@@ -10,6 +10,7 @@
 #include "core/EventLoop.h"
 #include "core/FileWatch.h"
 #include "core/MainTimers.h"
+#include "core/OptionReader.h"
 #include "core/PrivateFiles.h"
 #include "core/Settings.h"
 #include "core/Texts.h"
@@ -149,8 +150,7 @@ void CallSystem::build()
     m_audio->engine().keeper().setNameLookup([this](const QString &number) { return phoneBookName(number); });
     m_audioRelay->setTarget(&m_audio->engine());
     // The setup's loading publishes the format again; until then the stored one.
-    m_audio->setOutputFormat(outputFormatFromSetting(
-        m_settings->ReadSetting(QStringLiteral("Config"), QStringLiteral("WaveFileFormat"), QStringLiteral("0"))));
+    m_audio->setOutputFormat(outputFormatFromSetting(QString::number(OptionReader(*m_settings).outputFormat())));
 
     m_telephony->setPickRingCount(
         [this](int rings) { return m_ringSchedule->PickRingCount(rings, m_o.loop.currentDateTime()); });

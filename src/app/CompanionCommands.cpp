@@ -2,6 +2,7 @@
 
 #include "app/CallSystem.h"
 #include "app/ServiceControl.h"
+#include "core/OptionReader.h"
 #include "core/QtEventLoop.h"
 #include "core/Settings.h"
 #include "core/Texts.h"
@@ -124,8 +125,7 @@ RecordingInfo describeRecording(const QString &folder, const QString &name, cons
 
 QString recordingFolderOf(const AppPaths &paths, const SettingsStore &settings)
 {
-    const QString saveFile = settings.ReadSetting(QStringLiteral("Config"), QStringLiteral("SaveFile"));
-    return recordingFolderFor(paths.programFolder, saveFile);
+    return OptionReader(settings).recordingFolder(paths.programFolder);
 }
 
 QStringList recordingListing(const AppPaths &paths, SettingsStore &settings, const Texts &texts)

@@ -1,7 +1,5 @@
 #include "app/LineBackendList.h"
 
-#include "platform/telephony/modem/ModemBackend.h"
-#include "platform/telephony/sip/SipBackend.h"
 #include "sim/exchange/VirtualExchangeBackend.h"
 #include "ui/frmVirtualExchange.h"
 
@@ -9,8 +7,7 @@ namespace telvox {
 
 void registerLineBackends(LineBackendRegistry &registry)
 {
-    sip::registerSipBackend(registry);
-    modem::registerModemBackend(registry);
+    registerListedLineBackends(registry);
     registerVirtualExchangeBackend(registry);
 }
 

@@ -354,7 +354,7 @@ frmSetup &TelvoxApplication::loadedSetup()
                     else
                         m_exitRequested = true;
                 },
-                true},
+                true, m_options.lineBackends->settingsPages()},
             m_main.get());
         m_setup->setLinesAtOnce(m_system->lineBackend().linesRecordingAtOnce());
         if (m_ownFolders) // our own picker opens its dialogs over the setup window

@@ -1,5 +1,6 @@
 #include "core/AppPaths.h"
 
+#include "core/OptionReader.h"
 #include "core/PrivateFiles.h"
 #include "core/Settings.h"
 
@@ -30,7 +31,7 @@ bool keepEarlierRecordingFolder(SettingsStore &settings, const QString &programF
 {
     const QString config = QStringLiteral("Config");
     const QDir program(programFolder);
-    if (programFolder.isEmpty() || !settings.ReadSetting(config, QStringLiteral("SaveFile")).trimmed().isEmpty()
+    if (programFolder.isEmpty() || OptionReader(settings).recordingFolderChosen()
         || program.exists(QStringLiteral("waveFiles")))
         return false;
     for (const QString &section : {QStringLiteral("DataUnread"), QStringLiteral("Data")}) {

@@ -1,6 +1,7 @@
 #include "core/LoadSequence.h"
 
 #include "core/EventLoop.h"
+#include "core/OptionReader.h"
 #include "core/PrivateFiles.h"
 
 #include <QDir>
@@ -96,7 +97,7 @@ LoadResult runLoadSequence(const AppPaths &paths, SettingsStore &settings, Event
     if (!program.exists(QStringLiteral("waveFiles")))                             // 13
         program.mkpath(QStringLiteral("waveFiles"));
     steps.mark("9");
-    if (settings.ReadSetting(config, QStringLiteral("SaveFile")).isEmpty())      // 14
+    if (!OptionReader(settings).recordingFolderChosen())                         // 14
         hooks.showFirstRunWindows();
     state.ringGap = loadRingGaps(settings);                                      // 15
     for (int n = 0; n < 4; ++n) {                                                // 16
@@ -107,10 +108,9 @@ LoadResult runLoadSequence(const AppPaths &paths, SettingsStore &settings, Event
     const std::array<QString, 4> deviceNames = hooks.loadSetupHidden();         // 17
     hooks.OpenLines();                                                           // 18
     keepEarlierRecordingFolder(settings, paths.programFolder);
-    const QString saveFile = settings.ReadSetting(config, QStringLiteral("SaveFile")); // 19
     // A relative folder (a hand-edited store) is taken inside the program folder, never in
     // whatever folder the program happened to be started from.
-    state.recordingFolder = recordingFolderFor(paths.programFolder, saveFile);
+    state.recordingFolder = OptionReader(settings).recordingFolder(paths.programFolder); // 19
     hooks.LoadMessageLists();                                                    // 20
     state.modemsChanged = checkModemChanges(settings, deviceNames, state.ringGap); // 21
     hooks.LoadPhoneBook();                                                       // 22
@@ -124,10 +124,11 @@ LoadResult runLoadSequence(const AppPaths &paths, SettingsStore &settings, Event
     hooks.restoreMousePointer();                                                 // 26
     hooks.EnumerateCodecs();                                                     // 27
     StopTriggerOptions &o = state.stopOptions;                                   // 28
-    o.silence = parseLenientInt(settings.ReadSetting(config, QStringLiteral("Silence"), QStringLiteral("0"))) != 0;
-    o.silenceLevel = parseLenientInt(settings.ReadSetting(config, QStringLiteral("SilenceLevel"), QStringLiteral("100")));
-    o.silenceSeconds = parseLenientInt(settings.ReadSetting(config, QStringLiteral("SilenceD"), QStringLiteral("5")));
-    o.fastBusy = parseLenientInt(settings.ReadSetting(config, QStringLiteral("FBS"), QStringLiteral("0"))) != 0;
+    const OptionReader options(settings);
+    o.silence = options.stopOnSilence();
+    o.silenceLevel = options.silenceLevel();
+    o.silenceSeconds = options.silenceSeconds();
+    o.fastBusy = options.hangUpOnFastBusy();
     return LoadResult::Loaded;
 }
 

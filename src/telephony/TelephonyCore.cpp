@@ -4,6 +4,7 @@
 #include "telephony/TelephonyCore.h"
 
 #include "core/EventLoop.h"
+#include "core/OptionReader.h"
 #include "core/Texts.h"
 #include "platform/shell/UserPrompts.h"
 #include "records/StatusLog.h"
@@ -20,14 +21,12 @@ constexpr int kCallbackFailureText[4] = {1022, 1026, 1029, 1032};
 
 SetupOptions readSetupOptions(SettingsStore &settings)
 {
-    const QString config = QStringLiteral("Config");
+    const OptionReader options(settings);
     SetupOptions o;
-    o.txtRings = settings.ReadSetting(config, QStringLiteral("Rings"));
-    if (o.txtRings.isEmpty())
-        o.txtRings = QStringLiteral("8");
-    o.actionMan = parseLenientInt(settings.ReadSetting(config, QStringLiteral("ActionMan"), QStringLiteral("0"))) == 1;
-    o.popCallId = parseLenientInt(settings.ReadSetting(config, QStringLiteral("PopCallId"), QStringLiteral("0"))) == 1;
-    o.fastBusy = parseLenientInt(settings.ReadSetting(config, QStringLiteral("FBS"), QStringLiteral("0"))) == 1;
+    o.txtRings = options.rings();
+    o.actionMan = options.manualAnswer();
+    o.popCallId = options.popCallerId();
+    o.fastBusy = options.hangUpOnFastBusy();
     return o;
 }
 

@@ -4,6 +4,7 @@
 #include "ui/ScreenFit.h"
 
 #include "core/EventLoop.h"
+#include "core/OptionReader.h"
 #include "core/Settings.h"
 #include "core/Texts.h"
 #include "platform/media/MediaControl.h"
@@ -198,8 +199,7 @@ void frmBrows::showEvent(QShowEvent *event)
 
 QString frmBrows::recordingsOrProgramFolder() const
 {
-    const QString saveFile = m_s.settings.ReadSetting(QStringLiteral("Config"), QStringLiteral("SaveFile"));
-    const QString recordings = recordingFolderFor(m_s.programFolder, saveFile);
+    const QString recordings = OptionReader(m_s.settings).recordingFolder(m_s.programFolder);
     return QDir(recordings).exists() ? recordings : m_s.programFolder;
 }
 

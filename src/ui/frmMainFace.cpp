@@ -6,6 +6,7 @@
 #include "core/AppPaths.h"
 #include "core/EventLoop.h"
 #include "core/MainTimers.h"
+#include "core/OptionReader.h"
 #include "core/Settings.h"
 #include "core/Texts.h"
 #include "platform/media/MediaControl.h"
@@ -415,10 +416,10 @@ void frmMain::setDesktopServices(DesktopServices desktop)
 
 QString frmMain::recordingFolder() const
 {
-    const QString folder = m_s.settings.ReadSetting(QStringLiteral("Config"), QStringLiteral("SaveFile"));
-    if (folder.isEmpty() && !m_face->desktop)
+    const OptionReader options(m_s.settings);
+    if (!options.recordingFolderChosen() && !m_face->desktop)
         return QString();
-    return recordingFolderFor(m_face->desktop ? m_face->desktop->programFolder : QString(), folder);
+    return options.recordingFolder(m_face->desktop ? m_face->desktop->programFolder : QString());
 }
 
 void frmMain::paintBackground()

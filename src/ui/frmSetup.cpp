@@ -3,14 +3,15 @@
 
 #include "ui/ForwardSetupFrame.h"
 
+#include "core/OptionReader.h"
 #include "core/PrivateFiles.h"
 #include "core/Settings.h"
 #include "core/Texts.h"
 #include "telephony/RemotePin.h"
-#include "ui/SipLinesFrame.h"
 #include "platform/shell/AutostartEntry.h"
 #include "platform/shell/FolderPicker.h"
 #include "platform/shell/UserPrompts.h"
+#include "ui/LineSettingsFrame.h"
 #include "ui/ModalRunner.h"
 #include "ui/frmSetRings.h"
 
@@ -97,16 +98,13 @@ frmSetup::~frmSetup() = default;
 
 PublishedSetup readPublishedSetup(const SettingsStore &settings)
 {
-    const auto config = [&settings](const char *key, const char *defaultValue) {
-        return settings.ReadSetting(kConfig, QLatin1String(key), QLatin1String(defaultValue));
-    };
+    const OptionReader options(settings);
     PublishedSetup published;
-    published.outputFormat = parseLenientInt(config("WaveFileFormat", "0"));
-    published.popCallId = parseLenientInt(config("PopCallId", "0")) == 1;
-    published.minOnStart = parseLenientInt(config("MinOnStart", "0")) == 1;
-    published.actionMan = parseLenientInt(config("ActionMan", "0")) != 0;
-    const QString rings = config("Rings", "");
-    published.txtRings = rings.isEmpty() ? QStringLiteral("8") : rings;
+    published.outputFormat = options.outputFormat();
+    published.popCallId = options.popCallerId();
+    published.minOnStart = options.minimiseOnStart();
+    published.actionMan = options.manualAnswer();
+    published.txtRings = options.rings();
     return published;
 }
 
@@ -276,8 +274,10 @@ void frmSetup::buildWindow()
     root->addLayout(choices);
     m_fraForward = new ForwardSetupFrame(m_s.texts, m_s.settings, m_s.programFolder, this);
     root->addWidget(m_fraForward);
-    m_sipFrame = new SipLinesFrame(m_s.texts, m_s.settings, this); // SIP lines
-    root->addWidget(m_sipFrame);
+    for (const LineSettingsPage &page : m_s.backendPages) {
+        m_backendFrames.push_back(new LineSettingsFrame(page, m_s.texts, m_s.settings, this));
+        root->addWidget(m_backendFrames.back());
+    }
 
     auto *buttons = new QHBoxLayout;
     m_cmdSave = static_cast<QPushButton *>(named(new QPushButton(this), QStringLiteral("cmdSave")));
@@ -376,29 +376,27 @@ void frmSetup::Form_Load()
             m_s.settings.WriteSetting(kConfig, lineKey(n), QStringLiteral("0"));
     }
 
+    const OptionReader options(m_s.settings);
     for (int n = 0; n < 4; ++n)
-        Check1(n)->setChecked(parseLenientInt(config(lineKey(n), QStringLiteral("0"))) == 1);
-    m_chkSilence->setChecked(parseLenientInt(config(QStringLiteral("Silence"), QStringLiteral("0"))) == 1);
+        Check1(n)->setChecked(options.lineSelected(n));
+    m_chkSilence->setChecked(options.stopOnSilence());
     m_txtSilenceLevel->setText(config(QStringLiteral("SilenceLevel"), QStringLiteral("100")));
-    const QString rings = config(QStringLiteral("Rings"));
-    m_txtRings->setText(rings.isEmpty() ? QStringLiteral("8") : rings);
-    const QString saveFile = config(QStringLiteral("SaveFile"));
-    m_txtSaveFile->setText(saveFile.isEmpty() ? m_s.programFolder + QStringLiteral("/waveFiles/") : saveFile);
+    m_txtRings->setText(options.rings());
+    m_txtSaveFile->setText(options.recordingFolderChosen() ? options.recordingFolderSetting()
+                                                           : m_s.programFolder + QStringLiteral("/waveFiles/"));
 
-    const int language = parseLenientInt(config(QStringLiteral("Language"), QStringLiteral("0")));
-    if (language >= 0 && language < 3)
-        Option1(language)->setChecked(true);
+    Option1(options.language())->setChecked(true);
     PublishedSetup published;
-    published.outputFormat = parseLenientInt(config(QStringLiteral("WaveFileFormat"), QStringLiteral("0")));
+    published.outputFormat = options.outputFormat();
     if (published.outputFormat >= 0 && published.outputFormat < 2)
         Option2(published.outputFormat)->setChecked(true);
 
-    m_chkPopCallId->setChecked(parseLenientInt(config(QStringLiteral("PopCallId"), QStringLiteral("0"))) == 1);
-    m_chkMinOnStart->setChecked(parseLenientInt(config(QStringLiteral("MinOnStart"), QStringLiteral("0"))) == 1);
-    published.actionMan = parseLenientInt(config(QStringLiteral("ActionMan"), QStringLiteral("0"))) != 0;
+    m_chkPopCallId->setChecked(options.popCallerId());
+    m_chkMinOnStart->setChecked(options.minimiseOnStart());
+    published.actionMan = options.manualAnswer();
     m_chkAction->setChecked(published.actionMan);
     m_chkStartUp->setChecked(parseLenientInt(config(QStringLiteral("AutoStart"), QStringLiteral("0"))) == 1);
-    m_chkFBS->setChecked(parseLenientInt(config(QStringLiteral("FBS"), QStringLiteral("0"))) == 1);
+    m_chkFBS->setChecked(options.hangUpOnFastBusy());
     auto *web = findChild<QCheckBox *>(QStringLiteral("chkWeb"));
     web->setText(m_s.texts.LoadText(1879));
     web->setChecked(m_s.settings.ReadSetting(QStringLiteral("Web"), QStringLiteral("Enabled")) == QLatin1String("1"));
@@ -479,7 +477,8 @@ void frmSetup::cmdSave_Click()
         pin->setFocus();
         return;
     }
-    m_sipFrame->save(); // SIP lines
+    for (LineSettingsFrame *frame : m_backendFrames)
+        frame->save();
     bool anyLine = false;
     for (const QCheckBox *box : m_check1)
         anyLine = anyLine || box->isChecked();

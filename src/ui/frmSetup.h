@@ -1,11 +1,13 @@
 #pragma once
 
+#include "platform/telephony/LineSettingsPage.h"
 #include "telephony/TelephonyCore.h"
 
 #include <QDialog>
 
 #include <array>
 #include <functional>
+#include <vector>
 
 class QCheckBox;
 class QGroupBox;
@@ -70,11 +72,15 @@ public:
         std::function<void()> endProgram;
         // The program starts itself again after a save (the message says so).
         bool restarts = false;
+        // The line backends' own settings pages (LineBackendRegistry::settingsPages), shown
+        // under the other options and saved with them.
+        std::vector<LineSettingsPage> backendPages{};
     };
 
     explicit frmSetup(Services services, QWidget *parent = nullptr);
     // How many lines may be ticked (record at a time): two for analog lines, which share the
-    // sound devices (the default), four for lines whose audio is data (SIP, virtual exchange).
+    // sound devices (the default), four for lines whose audio travels as data (the backend's
+    // linesRecordingAtOnce).
     void setLinesAtOnce(int lines) { m_linesAtOnce = lines; }
     ~frmSetup() override;
 
@@ -146,7 +152,7 @@ private:
     QLabel *m_lblSD;
     QCheckBox *m_chkFBS;
     QGroupBox *m_frame5;
-    class SipLinesFrame *m_sipFrame = nullptr; // SIP lines
+    std::vector<class LineSettingsFrame *> m_backendFrames; // the line backends' pages
     std::array<QRadioButton *, 2> m_option2{};
     QGroupBox *m_frameLanguage;
     std::array<QRadioButton *, 3> m_option1{};

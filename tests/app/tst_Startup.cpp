@@ -1,8 +1,10 @@
+#include "app/LineBackendList.h"
 #include "app/TelvoxApplication.h"
 #include "core/MainTimers.h"
 #include "core/Settings.h"
 #include "core/Texts.h"
 #include "core/VirtualEventLoop.h"
+#include "platform/telephony/LineBackends.h"
 #include "records/StatusLog.h"
 #include "support/FakeShell.h"
 #include "support/Files.h"
@@ -123,6 +125,22 @@ private slots:
         i.app.showSetup();
         QVERIFY(i.app.setupDialog() && i.app.setupDialog()->Check1(0)->isChecked());
         QCOMPARE(i.app.setupDialog()->txtRings()->text(), QString("3"));
+    }
+
+    // The program's line backends in the order they are asked: those of the build's list of
+    // backends, then the virtual exchange, which always builds. The SIP lines alone have a
+    // settings page.
+    void lineBackendsInTheirOrder()
+    {
+        LineBackendRegistry registry;
+        registerLineBackends(registry);
+        QStringList names;
+        for (const LineBackendFactory &backend : registry.backends())
+            names << backend.name;
+        QCOMPARE(names, QStringList({"sip", "modem", "virtual"}));
+        const std::vector<LineSettingsPage> pages = registry.settingsPages();
+        QCOMPARE(pages.size(), std::size_t(1));
+        QCOMPARE(pages.front().section, QString("SIP"));
     }
 
     // A signal during the splash ends the program at once; the window is never loaded.

@@ -9,6 +9,7 @@
 #include "platform/media/SoundRecorder.h"
 #include "platform/media/VirtualMediaDevice.h"
 #include "platform/media/WaveFileInfo.h"
+#include "platform/telephony/sip/SipSettingsPage.h"
 #include "records/RingSchedule.h"
 #include "records/StatusLog.h"
 #include "support/AudioHarness.h"
@@ -64,7 +65,7 @@ struct Rig : ProgramFolder
             texts, settings, prompts, modal, folders, autostart, dir.path(), "/opt/telvox/telvox",
             [this] { return devices; }, {"Virtual exchange", "Virtual exchange", "", ""},
             [this](const QString &prompt, bool capture) { recorded << prompt + (capture ? "/capture" : "/media"); },
-            [this](const PublishedSetup &p) { published = p; }, [this] { ++ended; }});
+            [this](const PublishedSetup &p) { published = p; }, [this] { ++ended; }, false, {sip::sipSettingsPage()}});
     }
     void save(const QString &folder) // saves with line 0 and the folder
     {
@@ -473,11 +474,13 @@ private slots:
             } else if (auto *setup = qobject_cast<frmSetup *>(&d)) {
                 for (int n = 0; n < 4; ++n)
                     seen << (setup->Check1(n)->isChecked() ? "ticked" : "-");
+                // The backends' own pages come from the program's registry, whichever carries the lines.
+                seen << (setup->findChild<QGroupBox *>("frameSip") ? "SIP page" : "no SIP page");
             }
         };
         QCOMPARE(i.app.Main(), TelvoxApplication::StartResult::Running);
         QCOMPARE(i.modal.shown, QStringList({"frmTip", "frmSetup"}));
-        QCOMPARE(seen, QStringList({"ticked", "-", "-", "-"}));
+        QCOMPARE(seen, QStringList({"ticked", "-", "-", "-", "SIP page"}));
         QVERIFY(i.app.isLoaded() && i.app.settings().ReadSetting("Config", "SaveFile").isEmpty());
         QVERIFY(i.app.telephony().lineTable()[0].hLine != 0);
         const QString recordings = home.file("waveFiles") + "/";

@@ -12,6 +12,16 @@ std::vector<LineBackendOption> LineBackendRegistry::options() const
     return all;
 }
 
+std::vector<LineSettingsPage> LineBackendRegistry::settingsPages() const
+{
+    std::vector<LineSettingsPage> pages;
+    for (const LineBackendFactory &backend : m_backends) {
+        if (backend.settingsPage)
+            pages.push_back(backend.settingsPage());
+    }
+    return pages;
+}
+
 QString LineBackendRegistry::checkOptions(const QHash<QString, QStringList> &given) const
 {
     for (const LineBackendOption &option : options()) {

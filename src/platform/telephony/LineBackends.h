@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/telephony/LineSettingsPage.h"
+
 #include <QHash>
 #include <QString>
 #include <QStringList>
@@ -84,6 +86,9 @@ struct LineBackendFactory
 {
     QString name;
     int labelText = 0; // the text the setup window shows beside the lines of this backend
+    // The page of this backend's own settings in the setup window; unset for a backend with
+    // none. Asked when the window is built, whichever backend carries the lines.
+    std::function<LineSettingsPage()> settingsPage;
     std::function<bool(const LineBackendContext &)> probe;
     std::vector<LineBackendOption> options;
     std::function<std::unique_ptr<LineBackend>(const LineBackendContext &, QStringList &notes)> create;
@@ -102,6 +107,8 @@ public:
     std::vector<LineBackendOption> options() const;
     // Checks the option values against the options' limits; an empty text when they fit.
     QString checkOptions(const QHash<QString, QStringList> &given) const;
+    // The settings pages of the backends that have one, in registration order.
+    std::vector<LineSettingsPage> settingsPages() const;
 
     struct Built
     {

@@ -1,4 +1,5 @@
 #include "platform/telephony/sip/SipBackend.h"
+#include "platform/telephony/sip/SipSettingsPage.h"
 
 #include "core/Settings.h"
 #include "core/Texts.h"
@@ -107,6 +108,7 @@ void registerSipBackend(LineBackendRegistry &registry)
     LineBackendFactory factory;
     factory.name = QStringLiteral("sip");
     factory.labelText = 1252; // "SIP line"
+    factory.settingsPage = &sipSettingsPage;
     factory.probe = [](const LineBackendContext &context) { return !readSipConfig(context.settings).empty(); };
     factory.create = &createSipLines;
     registry.add(std::move(factory));
