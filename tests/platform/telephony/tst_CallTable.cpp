@@ -145,6 +145,9 @@ private slots:
         HLine again = 0;
         QCOMPARE(b.lines.lineOpen(b.events.app, 1, again, 0x20002, 0, 0, 0, MediaMode::InteractiveVoice), 0);
         QVERIFY(again != b.second);
+        // What the closed line had to say (its call offered) is not told to the reopened one.
+        b.loop.advance(10);
+        QCOMPARE(b.events.count(LINE_CALLSTATE, LineCallState::Offering), 0);
     }
 
     void callStateChecks()
