@@ -56,16 +56,6 @@ std::int32_t LineApplication::initialize(HLineApp &lineApp, LineCallback callbac
     return 0;
 }
 
-std::int32_t LineApplication::negotiateDevice(HLineApp app, std::uint32_t deviceId, std::size_t deviceCount,
-                                              std::uint32_t low, std::uint32_t high, std::uint32_t backendMax,
-                                              std::uint32_t &apiVersion, std::uint64_t &extensionId) const
-{
-    if (const std::int32_t refused = checkDevice(app, deviceId, deviceCount))
-        return refused;
-    extensionId = 0;
-    return negotiate(low, high, backendMax, apiVersion);
-}
-
 std::int32_t LineApplication::checkVersion(std::uint32_t apiVersion, std::uint32_t backendMax)
 {
     return apiVersion < kApiVersionLow || apiVersion > backendMax ? LineErr::IncompatibleApiVersion : 0;

@@ -37,11 +37,6 @@ public:
     // lineNegotiateAPIVersion's rule: the highest version both sides know, if any.
     static std::int32_t negotiate(std::uint32_t low, std::uint32_t high, std::uint32_t backendMax,
                                   std::uint32_t &apiVersion);
-    // lineNegotiateAPIVersion of a backend of `deviceCount` devices: the device checks, then
-    // the rule above; no extensions.
-    std::int32_t negotiateDevice(HLineApp app, std::uint32_t deviceId, std::size_t deviceCount, std::uint32_t low,
-                                 std::uint32_t high, std::uint32_t backendMax, std::uint32_t &apiVersion,
-                                 std::uint64_t &extensionId) const;
 
     // The argument checks the backends share, each 0 or the error the line function returns.
     // lineGetDevCaps, lineOpen: the version the application negotiated is one the backend knows.

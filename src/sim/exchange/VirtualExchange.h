@@ -1,8 +1,7 @@
 #pragma once
 
 #include "platform/telephony/LineAudioChannel.h"
-#include "platform/telephony/LineApplication.h"
-#include "platform/telephony/TelephonyService.h"
+#include "platform/telephony/CallTableService.h"
 #include "platform/wave/PacedWaveDevices.h"
 #include "sim/audio/HeardTone.h"
 
@@ -84,36 +83,11 @@ enum class HangUpTone { Busy, Reorder };
 // dialled call reports CONNECTED as soon as it is dialled, its progress being heard only in
 // the audio (ring-back, busy, then the called party). Its lines' audio reaches the computer
 // as wave devices ("wave/in" kWaveInBase + line, "wave/out" kWaveOutBase + line).
-class VirtualExchange final : public TelephonyService, public WaveDeviceProvider
+class VirtualExchange final : public CallTableService, public WaveDeviceProvider
 {
 public:
     VirtualExchange(EventLoop &loop, ExchangeSetup setup);
     ~VirtualExchange() override;
-
-    // TelephonyService
-    std::int32_t lineInitialize(HLineApp &lineApp, LineCallback callback, const QString &appName,
-                                std::uint32_t &numDevs) override;
-    std::int32_t lineNegotiateAPIVersion(HLineApp lineApp, std::uint32_t deviceId, std::uint32_t lowVersion,
-                                         std::uint32_t highVersion, std::uint32_t &apiVersion,
-                                         std::uint64_t &extensionId) override;
-    std::int32_t lineGetDevCaps(HLineApp lineApp, std::uint32_t deviceId, std::uint32_t apiVersion,
-                                std::uint32_t extVersion, LineDevCaps &caps) override;
-    std::int32_t lineOpen(HLineApp lineApp, std::uint32_t deviceId, HLine &line, std::uint32_t apiVersion,
-                          std::uint32_t extVersion, std::uintptr_t callbackInstance, std::uint32_t privileges,
-                          std::uint32_t mediaModes) override;
-    std::int32_t lineSetStatusMessages(HLine line, std::uint32_t lineStates, std::uint32_t addressStates) override;
-    std::int32_t lineGetCallInfo(HCall call, LineCallInfo &info) override;
-    std::int32_t lineAnswer(HCall call) override;
-    std::int32_t lineDrop(HCall call) override;
-    std::int32_t lineGenerateDigits(HCall call, std::uint32_t digitMode, const QString &digits,
-                                    std::uint32_t durationMs) override;
-    std::int32_t lineMonitorDigits(HCall call, std::uint32_t digitModes) override;
-    std::int32_t lineDeallocateCall(HCall call) override;
-    std::int32_t lineGetID(HLine line, std::uint32_t addressId, HCall call, std::uint32_t select,
-                           std::uint32_t &deviceId, const QString &deviceClass) override;
-    std::int32_t lineMakeCall(HLine line, HCall &call, const QString &destAddress, std::uint32_t countryCode) override;
-    std::int32_t lineClose(HLine line) override;
-    std::int32_t lineShutdown(HLineApp lineApp) override;
 
     // WaveDeviceProvider: the lines' audio, paced by the event loop's clock.
     bool hasInput(int deviceId) const override { return m_paced.hasInput(deviceId); }
@@ -187,20 +161,32 @@ public:
 private:
     struct Line;
     class Audio;
+    static Line &lineOf(CallSlot &slot);
+    static const Line &lineOf(const CallSlot &slot);
 
-    Line *lineOfHandle(HLine handle);
-    Line *lineOfCall(HCall call);
-    int indexOf(const Line &line) const;
-    // Queues one event for the application, delivered later if the line is still open.
-    void postEvent(Line &line, std::uint32_t device, std::uint32_t message, std::uint32_t p1, std::uint32_t p2,
-                   std::uint32_t p3);
-    void postCallState(Line &line, std::uint32_t state, std::uint32_t p2 = 0);
-    void postReply(Line &line, std::int32_t request, std::int32_t result);
+    // CallTableService
+    std::uint32_t maxApiVersion(const CallSlot &slot) const override;
+    std::uint32_t offeredModes(const CallSlot &slot) const override;
+    std::int32_t describe(const CallSlot &slot, LineDevCaps &caps) override;
+    std::uint32_t waveDeviceId(const CallSlot &slot, LineApplication::WaveClass waveClass) const override;
+    std::int32_t initializeRefusal() const override { return m_setup.initializeResult; }
+    std::int32_t negotiateRefusal(const CallSlot &slot) const override;
+    std::int32_t openRefusal(const CallSlot &slot) const override;
+    std::int32_t statusMessagesRefusal(const CallSlot &slot) const override;
+    void lineOpened(CallSlot &slot) override;
+    void closing(CallSlot &slot) override;
+    void lineClosed(CallSlot &slot) override;
+    std::int32_t answerCall(CallSlot &slot) override;
+    std::int32_t dropCall(CallSlot &slot) override;
+    std::int32_t sendDigits(CallSlot &slot, const QString &digits, std::uint32_t durationMs) override;
+    std::int32_t placeCall(CallSlot &slot, const QString &destAddress, HCall &call) override;
+    void callFreed(CallSlot &slot) override;
+
+    static int indexOf(const Line &line);
     void postCallerId(Line &line);
     void ringTick(Line &line);
     void stopRinging(Line &line);
     void endCall(Line &line); // the call has gone: timers off, audio quiet
-    void setState(Line &line, std::uint32_t state);
     void digitTick(Line &line);
     void outgoingTick(Line &line);
     void changed(const Line &line);
@@ -211,7 +197,6 @@ private:
     ExchangeSetup m_setup;
     const sim::TonePlans &m_plans; // the built-in plans, shared
     std::vector<std::unique_ptr<Line>> m_lines;
-    LineApplication m_app;
     PacedWaveDevices m_paced;
     HangUpTone m_hangUpTone = HangUpTone::Busy;
     std::function<void(int)> m_changed;

@@ -20,7 +20,7 @@ void VirtualExchange::outgoingTick(Line &line)
     if (line.outgoingPhase == 0) {
         line.outgoingPhase = 1;
         line.callState = LineCallState::Connected;
-        postCallState(line, LineCallState::Connected);
+        table().setState(line, LineCallState::Connected);
         switch (line.outgoing.kind) {
         case OutgoingBehaviour::Kind::Busy:
             line.audio.exchangeTone = toneSource(static_cast<int>(sim::ToneKind::Busy));
@@ -59,13 +59,9 @@ bool VirtualExchange::placeIncomingCall(int index, IncomingCall call)
     l.call = std::move(call);
     if (l.call.cadenceMs.empty())
         l.call.cadenceMs = ringCadence();
-    l.hCall = m_app.nextHandle();
-    l.incoming = true;
+    table().newCall(l, true);
     l.handsetOffHook = false;
     l.farEndGone = false;
-    l.ringCount = 0;
-    l.callerNumber.clear();
-    l.callerName.clear();
     l.callerIdFlags = l.call.callerIdTiming == CallerIdTiming::None ? CallPartyId::Unavail : CallPartyId::Unknown;
     l.dialled.clear();
     l.digitsHeard.clear();
@@ -73,7 +69,7 @@ bool VirtualExchange::placeIncomingCall(int index, IncomingCall call)
     trace(l, QStringLiteral("incoming call"));
     if (l.call.callerIdTiming == CallerIdTiming::BeforeFirstRing)
         postCallerId(l);
-    postCallState(l, LineCallState::Offering);
+    table().setState(l, LineCallState::Offering);
 
     const int period = std::accumulate(l.call.cadenceMs.begin(), l.call.cadenceMs.end(), 0);
     l.ringing = true;
@@ -98,7 +94,7 @@ void VirtualExchange::ringTick(Line &line)
     ++line.ringCount;
     trace(line, QStringLiteral("ring %1").arg(line.ringCount));
     if (line.lineStates & kLineDevStateRinging)
-        postEvent(line, line.hLine, LINE_LINEDEVSTATE, kLineDevStateRinging, 1, static_cast<std::uint32_t>(line.ringCount));
+        table().post(line, line.hLine, LINE_LINEDEVSTATE, kLineDevStateRinging, 1, static_cast<std::uint32_t>(line.ringCount));
     if (line.call.pickUpAfterRing > 0 && line.ringCount >= line.call.pickUpAfterRing) {
         stopRinging(line);
         line.handsetOffHook = true;
@@ -109,7 +105,7 @@ void VirtualExchange::ringTick(Line &line)
         trace(line, QStringLiteral("caller gives up"));
         if (line.call.giveUpWithIdle) {
             line.callState = LineCallState::Idle;
-            postCallState(line, LineCallState::Idle);
+            table().setState(line, LineCallState::Idle);
         }
     }
     changed(line);
@@ -178,7 +174,7 @@ void VirtualExchange::digitTick(Line &line)
     }
     trace(line, QStringLiteral("caller keys ") + key);
     if (line.monitoring && line.callState == LineCallState::Connected)
-        postEvent(line, line.hCall, LINE_MONITORDIGITS, key.unicode(), kDigitModeDtmf, 0);
+        table().post(line, line.hCall, LINE_MONITORDIGITS, key.unicode(), kDigitModeDtmf, 0);
     if (line.farDigitQueue.isEmpty())
         line.digitTimer->setEnabled(false);
 }
@@ -201,7 +197,7 @@ bool VirtualExchange::hangUpFarEnd(int index, FarEndHangUp kind)
                                                   : QStringLiteral("far end hangs up without a disconnection"));
     if (kind == FarEndHangUp::WithDisconnect) {
         l.audio.exchangeTone.reset();
-        setState(l, LineCallState::Disconnected);
+        table().setState(l, LineCallState::Disconnected);
     } else if (l.audio.carrying) {
         const auto tone = m_hangUpTone == HangUpTone::Busy ? sim::ToneKind::Busy : sim::ToneKind::Congestion;
         l.audio.exchangeTone = toneSource(static_cast<int>(tone));
@@ -246,7 +242,7 @@ VirtualExchange::LineView VirtualExchange::view(int index) const
     v.monitoringDigits = l.monitoring;
     v.dialled = l.dialled;
     v.digitsHeard = l.digitsHeard;
-    v.openMediaModes = l.openMediaModes;
+    v.openMediaModes = l.mediaModes;
     return v;
 }
 

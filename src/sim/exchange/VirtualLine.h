@@ -72,27 +72,13 @@ public:
     std::int64_t nowMs = 0; // the virtual time of the samples being written
 };
 
-struct VirtualExchange::Line
+struct VirtualExchange::Line : CallSlot
 {
-    VirtualDevice device;
-    HLine hLine = 0;
-    std::uintptr_t instance = 0;
-    std::uint32_t openMediaModes = 0;
-    std::uint32_t lineStates = 0;
-
-    HCall hCall = 0;
-    std::uint32_t callState = 0;
-    bool incoming = false;
+    VirtualDevice setup; // how the device answers the line functions
     IncomingCall call;
-    std::uint32_t callerIdFlags = 0;
-    QByteArray callerNumber;
-    QByteArray callerName;
     bool ringing = false;
-    int ringCount = 0;
     bool handsetOffHook = false;
     bool farEndGone = false;
-    bool monitoring = false;
-    bool generating = false;
     QString dialled;
     QString digitsHeard;
     QString farDigitQueue;
@@ -106,5 +92,12 @@ struct VirtualExchange::Line
     std::unique_ptr<Timer> generateTimer;
     Audio audio;
 };
+
+inline VirtualExchange::Line &VirtualExchange::lineOf(CallSlot &slot) { return static_cast<Line &>(slot); }
+inline const VirtualExchange::Line &VirtualExchange::lineOf(const CallSlot &slot)
+{
+    return static_cast<const Line &>(slot);
+}
+inline int VirtualExchange::indexOf(const Line &line) { return static_cast<int>(line.device); }
 
 } // namespace telvox

@@ -45,7 +45,7 @@ ModemLine::ModemLine(EventLoop &loop, int index, QString portName, PortOpener op
     m_keepAliveTimer = m_loop.createTimer(m_options.keepAliveMs, [this] {
         const bool idle = m_portState == PortState::Ready && !m_current && m_queue.empty()
             && m_mode == DataMode::Command && !m_offHook && !m_answering && !m_hangingUp
-            && (m_hCall == 0 || m_callState == LineCallState::Idle);
+            && (m_slot.hCall == 0 || m_slot.callState == LineCallState::Idle);
         if (idle) {
             queue("AT", [this](const QByteArray &, const QList<QByteArray> &) {
                 // The command came back as an echo: the echo was switched off at start, so the

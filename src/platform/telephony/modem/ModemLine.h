@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/telephony/CallTable.h"
 #include "platform/telephony/TelephonyService.h"
 #include "platform/telephony/modem/CallerIdParser.h"
 #include "platform/telephony/modem/DleCodec.h"
@@ -110,21 +111,20 @@ public:
     std::optional<VoiceFormatChoice> voiceFormat() const { return m_format; }
     const QList<VsmEntry> &voiceMethods() const { return m_vsm; }
 
-    // --- the line functions (handles checked by the service) ---
-    HLine hLine() const { return m_hLine; }
-    HCall hCall() const { return m_hCall; }
-    std::uintptr_t instance() const { return m_instance; }
-    void open(HLine handle, std::uintptr_t instance, std::uint32_t mediaModes);
-    void setLineStates(std::uint32_t states) { m_lineStates = states; }
+    // --- the line functions (handles, call state and arguments checked by the service) ---
+    CallSlot &slot() { return m_slot; }
+    HLine hLine() const { return m_slot.hLine; }
+    HCall hCall() const { return m_slot.hCall; }
+    // The line is being closed: a call under way is hung up.
     void close();
     void fillCallInfo(LineCallInfo &info) const;
     std::int32_t answer();
     std::int32_t drop();
     std::int32_t generateDigits(const QString &digits, std::uint32_t durationMs);
-    std::int32_t monitorDigits(std::uint32_t modes);
-    std::int32_t deallocateCall();
+    // The application gave the idle call up.
+    void callFreed();
     std::int32_t makeCall(const QString &number, HCall &call);
-    std::uint32_t callState() const { return m_callState; }
+    std::uint32_t callState() const { return m_slot.callState; }
 
     // --- audio devices ---
     WaveResult openInput(WaveCallback callback, std::unique_ptr<WaveIn> &device);
@@ -281,26 +281,18 @@ private:
     std::optional<VoiceFormatChoice> m_format;
     QString m_callerIdCommand;
 
-    // The line as the application opened it
-    HLine m_hLine = 0;
-    std::uintptr_t m_instance = 0;
-    std::uint32_t m_lineStates = 0;
-    std::uint32_t m_openModes = 0;
+    // The line as the application opened it and its call, as the service's call table keeps
+    // them; the modem's own side of the call follows.
+    CallSlot m_slot;
 
     // The call
-    HCall m_hCall = 0;
-    std::uint32_t m_callState = 0;
-    bool m_incoming = false;
     bool m_offered = false;
     bool m_offHook = false;
     bool m_answering = false;
     bool m_disconnected = false;
-    bool m_monitoring = false;
-    bool m_generating = false;
     bool m_hangingUp = false;
     bool m_voiceRefused = false;
     std::int32_t m_pendingRequest = 0;
-    int m_ringCount = 0;
     CallerIdCollector m_cid;
     CallerIdData m_callerId;
     bool m_callerIdKnown = false;

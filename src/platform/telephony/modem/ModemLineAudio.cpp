@@ -147,7 +147,7 @@ bool ModemLine::audioExpected() const
     // while it generates touch tones, or when it refused voice receive from the start (said in
     // the status list).
     return m_in && m_in->running() && m_portState == PortState::Ready && m_offHook && !m_hangingUp
-        && !m_voiceRefused && m_format && !m_generating && !m_captureCut && m_mode != DataMode::Transmit;
+        && !m_voiceRefused && m_format && !m_slot.generating && !m_captureCut && m_mode != DataMode::Transmit;
 }
 
 void ModemLine::receiveLeftByModem()

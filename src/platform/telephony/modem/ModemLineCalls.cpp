@@ -21,7 +21,7 @@ bool accepted(const QByteArray &result) { return result == "OK" || result == "VC
 void ModemLine::emitEvent(std::uint32_t device, std::uint32_t message, std::uint32_t p1, std::uint32_t p2,
                           std::uint32_t p3)
 {
-    if (m_hLine != 0 && m_emit)
+    if (m_slot.hLine != 0 && m_emit)
         m_emit(device, message, p1, p2, p3);
 }
 
@@ -32,21 +32,21 @@ void ModemLine::reply(std::int32_t request, std::int32_t result)
 
 void ModemLine::setCallState(std::uint32_t state, std::uint32_t detail)
 {
-    m_callState = state;
-    emitEvent(m_hCall, LINE_CALLSTATE, state, detail, kCallPrivilegeOwner);
+    m_slot.callState = state;
+    emitEvent(m_slot.hCall, LINE_CALLSTATE, state, detail, kCallPrivilegeOwner);
 }
 
 void ModemLine::newIncomingCall()
 {
-    m_hCall = m_nextHandle ? m_nextHandle() : m_hCall + 1;
-    m_callState = 0;
-    m_incoming = true;
+    m_slot.hCall = m_nextHandle ? m_nextHandle() : m_slot.hCall + 1;
+    m_slot.callState = 0;
+    m_slot.incoming = true;
     m_offered = false;
     m_disconnected = false;
-    m_monitoring = false;
-    m_generating = false;
+    m_slot.monitoring = false;
+    m_slot.generating = false;
     m_voiceRefused = false;
-    m_ringCount = 0;
+    m_slot.ringCount = 0;
     m_callerId = {};
     m_callerId.flags = CallPartyId::Unknown;
     m_callerIdKnown = false;
@@ -57,26 +57,26 @@ void ModemLine::newIncomingCall()
 
 void ModemLine::ring()
 {
-    if (m_hLine == 0) {
+    if (m_slot.hLine == 0) {
         m_cid.clear();
         return;
     }
-    const bool busyLine = m_hCall != 0 && m_callState != LineCallState::Idle
-        && (!m_incoming || m_offHook || m_answering || m_callState == LineCallState::Connected);
+    const bool busyLine = m_slot.hCall != 0 && m_slot.callState != LineCallState::Idle
+        && (!m_slot.incoming || m_offHook || m_answering || m_slot.callState == LineCallState::Connected);
     if (busyLine)
         return; // call waiting: the line is in use
     flushCallerId();
-    if (m_hCall == 0 || m_callState == LineCallState::Idle || !m_incoming)
+    if (m_slot.hCall == 0 || m_slot.callState == LineCallState::Idle || !m_slot.incoming)
         newIncomingCall();
-    ++m_ringCount;
+    ++m_slot.ringCount;
     if (!m_offered) {
         m_offered = true;
         setCallState(LineCallState::Offering);
         if (m_callerIdKnown)
-            emitEvent(m_hCall, LINE_CALLINFO, kCallInfoStateCallerId, 0, 0);
+            emitEvent(m_slot.hCall, LINE_CALLINFO, kCallInfoStateCallerId, 0, 0);
     }
-    if (m_lineStates & kLineDevStateRinging)
-        emitEvent(m_hLine, LINE_LINEDEVSTATE, kLineDevStateRinging, 1, static_cast<std::uint32_t>(m_ringCount));
+    if (m_slot.lineStates & kLineDevStateRinging)
+        emitEvent(m_slot.hLine, LINE_LINEDEVSTATE, kLineDevStateRinging, 1, static_cast<std::uint32_t>(m_slot.ringCount));
     m_graceTimer->setEnabled(false);
     m_graceTimer->setEnabled(true);
 }
@@ -87,11 +87,11 @@ void ModemLine::flushCallerId()
     if (!m_cid.hasData())
         return;
     const CallerIdData data = m_cid.take();
-    if (m_hLine == 0 || m_offHook || m_answering)
+    if (m_slot.hLine == 0 || m_offHook || m_answering)
         return;
-    if (m_hCall != 0 && m_callState != LineCallState::Idle && !m_incoming)
+    if (m_slot.hCall != 0 && m_slot.callState != LineCallState::Idle && !m_slot.incoming)
         return;
-    if (m_hCall == 0 || m_callState == LineCallState::Idle || !m_incoming)
+    if (m_slot.hCall == 0 || m_slot.callState == LineCallState::Idle || !m_slot.incoming)
         newIncomingCall();
     // A report in several packets, or parts of it seconds apart: every part adds to the call's.
     if (m_callerIdKnown)
@@ -100,21 +100,21 @@ void ModemLine::flushCallerId()
         m_callerId = data;
     m_callerIdKnown = true;
     if (m_offered)
-        emitEvent(m_hCall, LINE_CALLINFO, kCallInfoStateCallerId, 0, 0);
+        emitEvent(m_slot.hCall, LINE_CALLINFO, kCallInfoStateCallerId, 0, 0);
 }
 
 void ModemLine::ringingStopped()
 {
     m_graceTimer->setEnabled(false);
-    if (m_incoming && m_callState == LineCallState::Offering && !m_answering && !m_offHook)
+    if (m_slot.incoming && m_slot.callState == LineCallState::Offering && !m_answering && !m_offHook)
         setCallState(LineCallState::Idle);
 }
 
 void ModemLine::farEndGone()
 {
-    if (m_hCall == 0 || m_disconnected || m_hangingUp)
+    if (m_slot.hCall == 0 || m_disconnected || m_hangingUp)
         return;
-    if (m_callState != LineCallState::Connected && m_callState != LineCallState::Dialing)
+    if (m_slot.callState != LineCallState::Connected && m_slot.callState != LineCallState::Dialing)
         return;
     m_disconnected = true;
     setCallState(LineCallState::Disconnected, kDisconnectModeNormal);
@@ -130,12 +130,12 @@ void ModemLine::endCallOnFault()
         m_pendingRequest = 0;
     }
     m_answering = false;
-    if (m_generating) {
-        m_generating = false;
-        emitEvent(m_hCall, LINE_GENERATE, kGenerateTermCancel, 0, 0);
+    if (m_slot.generating) {
+        m_slot.generating = false;
+        emitEvent(m_slot.hCall, LINE_GENERATE, kGenerateTermCancel, 0, 0);
     }
-    if (m_hCall != 0) {
-        if (m_callState == LineCallState::Offering) {
+    if (m_slot.hCall != 0) {
+        if (m_slot.callState == LineCallState::Offering) {
             m_graceTimer->setEnabled(false);
             setCallState(LineCallState::Idle);
         } else {
@@ -155,43 +155,29 @@ void ModemLine::digit(char key)
     if (m_inDtmfBlock && key == m_lastDigit)
         return;
     m_lastDigit = key;
-    if (m_monitoring && m_callState == LineCallState::Connected)
-        emitEvent(m_hCall, LINE_MONITORDIGITS, static_cast<unsigned char>(key), kDigitModeDtmf, 0);
+    if (m_slot.monitoring && m_slot.callState == LineCallState::Connected)
+        emitEvent(m_slot.hCall, LINE_MONITORDIGITS, static_cast<unsigned char>(key), kDigitModeDtmf, 0);
 }
 
 // --- the line functions ----------------------------------------------------------------------
 
-void ModemLine::open(HLine handle, std::uintptr_t instance, std::uint32_t mediaModes)
-{
-    m_hLine = handle;
-    m_instance = instance;
-    m_openModes = mediaModes;
-    m_lineStates = 0;
-}
-
 void ModemLine::close()
 {
-    if (m_hCall != 0 && m_callState != LineCallState::Idle && (m_offHook || m_answering || !m_incoming)) {
+    if (m_slot.hCall != 0 && m_slot.callState != LineCallState::Idle && (m_offHook || m_answering || !m_slot.incoming)) {
         m_hangingUp = true;
         m_answering = false;
         queueHangUp();
         pump();
     }
     m_graceTimer->setEnabled(false);
-    m_hLine = 0;
-    m_hCall = 0;
-    m_callState = 0;
-    m_incoming = false;
     m_offered = false;
     m_pendingRequest = 0;
-    m_generating = false;
-    m_monitoring = false;
 }
 
 void ModemLine::fillCallInfo(LineCallInfo &info) const
 {
-    info.hLine = m_hLine;
-    info.callState = m_callState;
+    info.hLine = m_slot.hLine;
+    info.callState = m_slot.callState;
     info.callerIdFlags = m_callerId.flags;
     info.callerIdNumber = m_callerId.number;
     info.callerIdName = m_callerId.name;
@@ -199,7 +185,7 @@ void ModemLine::fillCallInfo(LineCallInfo &info) const
 
 std::int32_t ModemLine::answer()
 {
-    if (!m_incoming || m_callState != LineCallState::Offering || m_answering || m_offHook)
+    if (!m_slot.incoming || m_slot.callState != LineCallState::Offering || m_answering || m_offHook)
         return LineErr::InvalCallState;
     if (m_portState != PortState::Ready || !m_voice)
         return LineErr::ResourceUnavail;
@@ -208,11 +194,11 @@ std::int32_t ModemLine::answer()
     m_pendingRequest = request;
     m_graceTimer->setEnabled(false);
     queueVoiceSetup();
-    const HCall call = m_hCall;
+    const HCall call = m_slot.hCall;
     queue(m_profile->offHookCommand.toLatin1(), [this, request, call](const QByteArray &result, const QList<QByteArray> &) {
         m_answering = false;
         m_pendingRequest = 0;
-        if (call != m_hCall || m_callState != LineCallState::Offering) {
+        if (call != m_slot.hCall || m_slot.callState != LineCallState::Offering) {
             // Dropped while going off-hook: the hang-up that follows puts it back.
             m_offHook = accepted(result);
             return;
@@ -234,21 +220,19 @@ std::int32_t ModemLine::answer()
 
 std::int32_t ModemLine::drop()
 {
-    if (m_hCall == 0 || m_callState == LineCallState::Idle)
-        return LineErr::InvalCallState;
     const std::int32_t request = m_nextRequest ? m_nextRequest() : 1;
-    if (m_generating) {
-        m_generating = false;
-        emitEvent(m_hCall, LINE_GENERATE, kGenerateTermCancel, 0, 0);
+    if (m_slot.generating) {
+        m_slot.generating = false;
+        emitEvent(m_slot.hCall, LINE_GENERATE, kGenerateTermCancel, 0, 0);
     }
     if (m_pendingRequest != 0) {
         reply(m_pendingRequest, LineErr::OperationFailed);
         m_pendingRequest = 0;
     }
     m_graceTimer->setEnabled(false);
-    m_monitoring = false;
+    m_slot.monitoring = false;
     if (m_portState != PortState::Closed) {
-        if (!m_offHook && !m_answering && m_incoming) {
+        if (!m_offHook && !m_answering && m_slot.incoming) {
             // A ringing call cannot be refused on an analog line: it is picked up and hung up.
             m_hangingUp = true;
             queue("AT+FCLASS=8");
@@ -273,12 +257,8 @@ std::int32_t ModemLine::drop()
 
 std::int32_t ModemLine::generateDigits(const QString &digits, std::uint32_t durationMs)
 {
-    if (m_callState != LineCallState::Connected)
-        return LineErr::InvalCallState;
-    if (digits.isEmpty() || !std::all_of(digits.begin(), digits.end(), isDtmfKey))
-        return LineErr::InvalDigitList;
-    if (m_generating)
-        emitEvent(m_hCall, LINE_GENERATE, kGenerateTermCancel, 0, 0);
+    if (m_slot.generating)
+        emitEvent(m_slot.hCall, LINE_GENERATE, kGenerateTermCancel, 0, 0);
     QByteArray list;
     for (const QChar key : digits) {
         if (!list.isEmpty())
@@ -288,47 +268,28 @@ std::int32_t ModemLine::generateDigits(const QString &digits, std::uint32_t dura
         else
             list += '{' + QByteArray(1, key.toLatin1()) + ',' + QByteArray::number(std::max<std::uint32_t>(1, durationMs / 10)) + '}';
     }
-    m_generating = true;
-    const HCall call = m_hCall;
+    m_slot.generating = true;
+    const HCall call = m_slot.hCall;
     const int timeout = m_options.commandTimeoutMs
         + static_cast<int>(digits.size()) * static_cast<int>(std::min<std::uint32_t>(durationMs ? durationMs : 100, 5000) + 100);
     queue("AT+VTS=" + list, [this, call](const QByteArray &result, const QList<QByteArray> &) {
-        if (!m_generating || call != m_hCall)
+        if (!m_slot.generating || call != m_slot.hCall)
             return;
-        m_generating = false;
-        emitEvent(m_hCall, LINE_GENERATE, result == "OK" ? kGenerateTermDone : kGenerateTermCancel, 0, 0);
+        m_slot.generating = false;
+        emitEvent(m_slot.hCall, LINE_GENERATE, result == "OK" ? kGenerateTermDone : kGenerateTermCancel, 0, 0);
     }, timeout);
     pump();
     return 0;
 }
 
-std::int32_t ModemLine::monitorDigits(std::uint32_t modes)
+void ModemLine::callFreed()
 {
-    if (m_hCall == 0 || m_callState == LineCallState::Idle)
-        return LineErr::InvalCallState;
-    if ((modes & ~std::uint32_t{0x7}) != 0)
-        return LineErr::InvalDigitMode;
-    m_monitoring = modes != 0;
-    return 0;
-}
-
-std::int32_t ModemLine::deallocateCall()
-{
-    if (m_callState != LineCallState::Idle)
-        return LineErr::InvalCallState;
-    m_hCall = 0;
-    m_callState = 0;
-    m_incoming = false;
     m_offered = false;
-    m_ringCount = 0;
     m_callerIdKnown = false;
-    return 0;
 }
 
 std::int32_t ModemLine::makeCall(const QString &number, HCall &call)
 {
-    if (m_hCall != 0 && m_callState != LineCallState::Idle && m_callState != 0)
-        return LineErr::CallUnavail;
     QByteArray dial;
     for (const QChar c : number) {
         if (isDtmfKey(c) || c == QLatin1Char(',') || c == QLatin1Char('W') || c == QLatin1Char('w'))
@@ -340,17 +301,17 @@ std::int32_t ModemLine::makeCall(const QString &number, HCall &call)
         return LineErr::ResourceUnavail;
     const std::int32_t request = m_nextRequest ? m_nextRequest() : 1;
     newIncomingCall();
-    m_incoming = false;
+    m_slot.incoming = false;
     m_offered = true;
-    call = m_hCall;
+    call = m_slot.hCall;
     reply(request, 0);
     setCallState(LineCallState::Dialing);
     queueVoiceSetup();
-    const HCall handle = m_hCall;
+    const HCall handle = m_slot.hCall;
     queue("ATD" + dial + ';', [this, handle](const QByteArray &result, const QList<QByteArray> &) {
         // Off-hook whatever came of it; the hang-up puts the line back.
         m_offHook = true;
-        if (handle != m_hCall || m_callState != LineCallState::Dialing)
+        if (handle != m_slot.hCall || m_slot.callState != LineCallState::Dialing)
             return;
         m_lastPadAt = m_loop.now();
         m_tickTimer->setEnabled(true);

@@ -72,7 +72,7 @@ void ModemLine::handleLine(const QByteArray &line)
         // "RING;<caller>;<called>": some modems put the numbers on the ring line itself.
         if (line.startsWith("RING;")) {
             const QByteArray caller = line.mid(5).split(';').value(0).trimmed();
-            if (!caller.isEmpty() && m_hLine != 0)
+            if (!caller.isEmpty() && m_slot.hLine != 0)
                 m_cid.feedTag("NMBR", caller);
         }
         ring();
@@ -89,7 +89,7 @@ void ModemLine::handleLine(const QByteArray &line)
         return;
     }
     const bool inCall = m_offHook || m_answering;
-    if (!inCall && m_hLine != 0 && m_cid.feedLine(line)) {
+    if (!inCall && m_slot.hLine != 0 && m_cid.feedLine(line)) {
         m_cidTimer->setEnabled(false);
         m_cidTimer->setEnabled(true);
         return;
@@ -143,7 +143,7 @@ void ModemLine::handleEvent(char code)
         // A loop-current interruption or a polarity reversal. On a dialled call the first one
         // is the called party answering (answer supervision; a Conexant chip with -STE reports
         // an off-hook reversal as "l"); otherwise "l" is the far end hanging up.
-        if (!m_incoming && m_hCall != 0 && !m_farEndAnswered) {
+        if (!m_slot.incoming && m_slot.hCall != 0 && !m_farEndAnswered) {
             m_farEndAnswered = true;
             break;
         }

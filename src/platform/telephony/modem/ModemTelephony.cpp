@@ -9,18 +9,19 @@
 namespace telvox::modem {
 
 ModemTelephony::ModemTelephony(EventLoop &loop, std::vector<ModemPort> ports)
-    : m_loop(loop)
-    , m_app(loop, 0x00B70001)
+    : CallTableService(loop, 0x00B70001)
+    , m_loop(loop)
 {
     int index = 0;
     for (ModemPort &entry : ports) {
         auto line = std::make_unique<ModemLine>(loop, index++, entry.portName, std::move(entry.opener), entry.options);
         ModemLine *l = line.get();
         line->setEmitter([this, l](std::uint32_t d, std::uint32_t m, std::uint32_t a, std::uint32_t b, std::uint32_t c) {
-            post(*l, d, m, a, b, c);
+            table().post(l->slot(), d, m, a, b, c);
         });
-        line->setHandleSource([this] { return m_app.nextHandle(); });
-        line->setRequestSource([this] { return m_app.nextRequest(); });
+        line->setHandleSource([this] { return table().app().nextHandle(); });
+        line->setRequestSource([this] { return table().nextRequest(); });
+        table().add(l->slot());
         m_lines.push_back(std::move(line));
     }
 }
@@ -62,37 +63,6 @@ void ModemTelephony::setStatusHandler(std::function<void(const ModemNotice &)> h
         line->setStatusHandler(handler);
 }
 
-void ModemTelephony::post(ModemLine &line, std::uint32_t device, std::uint32_t message, std::uint32_t p1,
-                          std::uint32_t p2, std::uint32_t p3)
-{
-    if (line.hLine() == 0)
-        return;
-    m_app.post([target = &line, hLine = line.hLine()] { return target->hLine() == hLine; }, line.instance(), device,
-               message, p1, p2, p3);
-}
-
-ModemLine *ModemTelephony::lineOfHandle(HLine handle) const
-{
-    if (handle == 0)
-        return nullptr;
-    for (const auto &line : m_lines) {
-        if (line->hLine() == handle)
-            return line.get();
-    }
-    return nullptr;
-}
-
-ModemLine *ModemTelephony::lineOfCall(HCall call) const
-{
-    if (call == 0)
-        return nullptr;
-    for (const auto &line : m_lines) {
-        if (line->hLine() != 0 && line->hCall() == call)
-            return line.get();
-    }
-    return nullptr;
-}
-
 ModemLine *ModemTelephony::lineOfWaveId(int id) const
 {
     const int index = id - kWaveDeviceBase;
@@ -101,151 +71,42 @@ ModemLine *ModemTelephony::lineOfWaveId(int id) const
     return m_lines[static_cast<std::size_t>(index)].get();
 }
 
-// --- the line functions ----------------------------------------------------------------------
+// --- the line functions: the modem side of what the table checked --------------------------
 
-std::int32_t ModemTelephony::lineInitialize(HLineApp &lineApp, LineCallback callback, const QString &appName,
-                                            std::uint32_t &numDevs)
-{
-    (void)appName;
-    return m_app.initialize(lineApp, std::move(callback), m_lines.size(), numDevs);
-}
+std::uint32_t ModemTelephony::offeredModes(const CallSlot &slot) const { return lineOf(slot).mediaModes(); }
 
-std::int32_t ModemTelephony::lineNegotiateAPIVersion(HLineApp lineApp, std::uint32_t deviceId,
-                                                     std::uint32_t lowVersion, std::uint32_t highVersion,
-                                                     std::uint32_t &apiVersion, std::uint64_t &extensionId)
+std::int32_t ModemTelephony::describe(const CallSlot &slot, LineDevCaps &caps)
 {
-    return m_app.negotiateDevice(lineApp, deviceId, m_lines.size(), lowVersion, highVersion, kMaxApiVersion,
-                                 apiVersion, extensionId);
-}
-
-std::int32_t ModemTelephony::lineGetDevCaps(HLineApp lineApp, std::uint32_t deviceId, std::uint32_t apiVersion,
-                                            std::uint32_t extVersion, LineDevCaps &caps)
-{
-    (void)extVersion;
-    if (const std::int32_t refused = m_app.checkDevice(lineApp, deviceId, m_lines.size()))
-        return refused;
-    if (const std::int32_t refused = LineApplication::checkVersion(apiVersion, kMaxApiVersion))
-        return refused;
-    const ModemLine &l = *m_lines[deviceId];
+    const ModemLine &l = lineOf(slot);
     caps.lineName = l.lineName();
     caps.mediaModes = l.mediaModes();
     return 0;
 }
 
-std::int32_t ModemTelephony::lineOpen(HLineApp lineApp, std::uint32_t deviceId, HLine &line,
-                                      std::uint32_t apiVersion, std::uint32_t extVersion,
-                                      std::uintptr_t callbackInstance, std::uint32_t privileges,
-                                      std::uint32_t mediaModes)
+std::uint32_t ModemTelephony::waveDeviceId(const CallSlot &slot, LineApplication::WaveClass) const
 {
-    (void)extVersion;
-    (void)privileges;
-    if (const std::int32_t refused = m_app.checkDevice(lineApp, deviceId, m_lines.size()))
-        return refused;
-    ModemLine &l = *m_lines[deviceId];
-    if (const std::int32_t refused = LineApplication::checkVersion(apiVersion, kMaxApiVersion))
-        return refused;
-    if (const std::int32_t refused = LineApplication::checkOpen(l.hLine() != 0, mediaModes, l.mediaModes()))
-        return refused;
-    line = m_app.nextHandle();
-    l.open(line, callbackInstance, mediaModes);
-    return 0;
+    return static_cast<std::uint32_t>(kWaveDeviceBase) + slot.device;
 }
 
-std::int32_t ModemTelephony::lineSetStatusMessages(HLine line, std::uint32_t lineStates, std::uint32_t addressStates)
+void ModemTelephony::closing(CallSlot &slot) { lineOf(slot).close(); }
+
+void ModemTelephony::fillCallInfo(const CallSlot &slot, LineCallInfo &info) const { lineOf(slot).fillCallInfo(info); }
+
+std::int32_t ModemTelephony::answerCall(CallSlot &slot) { return lineOf(slot).answer(); }
+
+std::int32_t ModemTelephony::dropCall(CallSlot &slot) { return lineOf(slot).drop(); }
+
+std::int32_t ModemTelephony::sendDigits(CallSlot &slot, const QString &digits, std::uint32_t durationMs)
 {
-    (void)addressStates;
-    ModemLine *l = lineOfHandle(line);
-    if (!l)
-        return LineErr::InvalLineHandle;
-    l->setLineStates(lineStates);
-    return 0;
+    return lineOf(slot).generateDigits(digits, durationMs);
 }
 
-std::int32_t ModemTelephony::lineGetCallInfo(HCall call, LineCallInfo &info)
+std::int32_t ModemTelephony::placeCall(CallSlot &slot, const QString &destAddress, HCall &call)
 {
-    ModemLine *l = lineOfCall(call);
-    if (!l)
-        return LineErr::InvalCallHandle;
-    l->fillCallInfo(info);
-    return 0;
+    return lineOf(slot).makeCall(destAddress, call);
 }
 
-std::int32_t ModemTelephony::lineAnswer(HCall call)
-{
-    ModemLine *l = lineOfCall(call);
-    return l ? l->answer() : LineErr::InvalCallHandle;
-}
-
-std::int32_t ModemTelephony::lineDrop(HCall call)
-{
-    ModemLine *l = lineOfCall(call);
-    return l ? l->drop() : LineErr::InvalCallHandle;
-}
-
-std::int32_t ModemTelephony::lineGenerateDigits(HCall call, std::uint32_t digitMode, const QString &digits,
-                                                std::uint32_t durationMs)
-{
-    ModemLine *l = lineOfCall(call);
-    if (!l)
-        return LineErr::InvalCallHandle;
-    if (const std::int32_t refused = LineApplication::checkDigitMode(digitMode))
-        return refused;
-    return l->generateDigits(digits, durationMs);
-}
-
-std::int32_t ModemTelephony::lineMonitorDigits(HCall call, std::uint32_t digitModes)
-{
-    ModemLine *l = lineOfCall(call);
-    return l ? l->monitorDigits(digitModes) : LineErr::InvalCallHandle;
-}
-
-std::int32_t ModemTelephony::lineDeallocateCall(HCall call)
-{
-    ModemLine *l = lineOfCall(call);
-    return l ? l->deallocateCall() : LineErr::InvalCallHandle;
-}
-
-std::int32_t ModemTelephony::lineGetID(HLine line, std::uint32_t addressId, HCall call, std::uint32_t select,
-                                       std::uint32_t &deviceId, const QString &deviceClass)
-{
-    (void)addressId;
-    ModemLine *l = select == kCallSelectCall ? lineOfCall(call) : lineOfHandle(line);
-    if (!l)
-        return select == kCallSelectCall ? LineErr::InvalCallHandle : LineErr::InvalLineHandle;
-    if (LineApplication::waveClass(deviceClass) == LineApplication::WaveClass::Unknown)
-        return LineErr::InvalDeviceClass;
-    deviceId = static_cast<std::uint32_t>(kWaveDeviceBase + l->index());
-    return 0;
-}
-
-std::int32_t ModemTelephony::lineMakeCall(HLine line, HCall &call, const QString &destAddress,
-                                          std::uint32_t countryCode)
-{
-    (void)countryCode;
-    ModemLine *l = lineOfHandle(line);
-    return l ? l->makeCall(destAddress, call) : LineErr::InvalLineHandle;
-}
-
-std::int32_t ModemTelephony::lineClose(HLine line)
-{
-    ModemLine *l = lineOfHandle(line);
-    if (!l)
-        return LineErr::InvalLineHandle;
-    l->close();
-    return 0;
-}
-
-std::int32_t ModemTelephony::lineShutdown(HLineApp lineApp)
-{
-    if (!m_app.valid(lineApp))
-        return LineErr::InvalAppHandle;
-    for (auto &line : m_lines) {
-        if (line->hLine() != 0)
-            line->close();
-    }
-    m_app.shutdown();
-    return 0;
-}
+void ModemTelephony::callFreed(CallSlot &slot) { lineOf(slot).callFreed(); }
 
 // --- wave devices ----------------------------------------------------------------------------
 

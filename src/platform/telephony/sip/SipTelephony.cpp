@@ -21,8 +21,8 @@ std::vector<SipLineSetup> setupsOf(const std::vector<SipLineConfig> &lines)
 } // namespace
 
 SipTelephony::SipTelephony(EventLoop &loop, std::vector<SipLineConfig> lines)
-    : m_loop(loop)
-    , m_app(loop, 0x00C70001)
+    : CallTableService(loop, 0x00C70001)
+    , m_loop(loop)
     , m_paced(loop, 20)
     , m_stack(setupsOf(lines), [this](const StackEvent &e) { receive(e); })
 {
@@ -33,6 +33,7 @@ SipTelephony::SipTelephony(EventLoop &loop, std::vector<SipLineConfig> lines)
         Line *l = line.get();
         const int period = std::accumulate(l->config.ringCadenceMs.begin(), l->config.ringCadenceMs.end(), 0);
         line->ringTimer = m_loop.createTimer(std::max(period, 100), [this, l] { ringTick(*l); });
+        table().add(*l);
         m_lines.push_back(std::move(line));
         const int id = kWaveDeviceBase + static_cast<int>(i);
         LineMedia *media = &m_stack.media(static_cast<int>(i));
@@ -80,107 +81,115 @@ void SipTelephony::handle(const StackEvent &event)
         return;
     Line &l = *m_lines[static_cast<std::size_t>(event.line)];
     switch (event.kind) {
-    case StackEvent::Kind::Incoming:
-        if (l.hLine == 0) { // nobody here to take it
-            m_stack.hangUp(l.index, event.call, 480);
-            return refused(l, event, 480);
-        }
-        if (l.hCall != 0) {
-            // The stack carries one call per line, so the previous call has ended at the far
-            // end; the call flow is still letting go of it (stopping the recording, dropping
-            // the call). The new call waits for that, unless another is waiting already.
-            if (l.waiting) {
-                m_stack.hangUp(l.index, event.call, 486);
-                return refused(l, event, 486);
-            }
-            l.waiting = event;
-            return;
-        }
-        return offer(l, event);
-    case StackEvent::Kind::Refused:
-        return refused(l, event, event.code);
+    case StackEvent::Kind::Incoming: return onIncoming(l, event);
+    case StackEvent::Kind::Refused: return refused(l, event, event.code);
     case StackEvent::Kind::Strangers:
         return tell(notice::kStrangerMedia, l, QString::number(event.code), event.reason);
-    case StackEvent::Kind::Progress:
-        if (event.call != l.sipCall || l.incoming)
-            return;
-        if (l.callState == LineCallState::Dialing)
-            setState(l, LineCallState::Ringback);
-        // Early media: the line carries the far end's audio from now on, and the call flow
-        // judges it (ring-back, busy tone, a voice) as it does on an analog line.
-        if (event.earlyMedia && l.callState == LineCallState::Ringback)
-            setState(l, LineCallState::Connected);
-        return;
-    case StackEvent::Kind::Established:
-        if (event.call == l.sipCall && !l.incoming
-            && (l.callState == LineCallState::Dialing || l.callState == LineCallState::Ringback
-                || l.callState == LineCallState::Connected)) {
-            // The 200 OK is the answer, also after early media: CONNECTED again, confirmed, so
-            // a called party who answers and says nothing is recorded all the same.
-            l.callState = LineCallState::Connected;
-            post(l, l.hCall, LINE_CALLSTATE, LineCallState::Connected, kConnectedModeConfirmed, kCallPrivilegeOwner);
-            return;
-        }
-        if (event.call == l.sipCall && l.answering
-            && (l.callState == LineCallState::Offering || l.callState == LineCallState::Accepted)) {
-            l.answering = false;
-            setState(l, LineCallState::Connected);
-        }
-        return;
-    case StackEvent::Kind::Ended:
-        if (l.waiting && event.call == l.waiting->call) {
-            l.waiting.reset(); // the waiting caller gave up
-            return;
-        }
-        if (event.call != l.sipCall || l.hCall == 0)
-            return;
-        stopRinging(l);
-        l.sipCall = 0;
-        if (l.generating) {
-            l.generating = false;
-            post(l, l.hCall, LINE_GENERATE, kGenerateTermCancel, 0, 0);
-        }
-        if (l.callState == LineCallState::Connected || (l.answering && event.answered)
-            || (!l.incoming && (l.callState == LineCallState::Dialing || l.callState == LineCallState::Ringback))) {
-            // Hung up, or (a call we placed) refused: busy, declined, unreachable.
-            setState(l, LineCallState::Disconnected);
-        } else if (l.callState == LineCallState::Offering || l.callState == LineCallState::Accepted) {
-            // Given up, or taken by another phone of the group: never answered here.
-            l.answering = false;
-            if (event.elsewhere)
-                tell(notice::kAnsweredElsewhere, l);
-            setState(l, LineCallState::Idle);
-        }
-        return;
-    case StackEvent::Kind::Digit:
-        if (event.call == l.sipCall && l.monitoring && l.callState == LineCallState::Connected)
-            post(l, l.hCall, LINE_MONITORDIGITS, static_cast<unsigned char>(event.digit), kDigitModeDtmf, 0);
-        return;
+    case StackEvent::Kind::Progress: return onProgress(l, event);
+    case StackEvent::Kind::Established: return onEstablished(l, event);
+    case StackEvent::Kind::Ended: return onEnded(l, event);
+    case StackEvent::Kind::Digit: return onDigit(l, event);
     case StackEvent::Kind::Registered:
-    case StackEvent::Kind::RegistrationFailed:
-        registrationNews(l, event);
-        return;
-    case StackEvent::Kind::DigitsSent:
-        if (event.call == l.sipCall && l.generating) {
-            l.generating = false;
-            post(l, l.hCall, LINE_GENERATE, kGenerateTermDone, 0, 0);
+    case StackEvent::Kind::RegistrationFailed: return registrationNews(l, event);
+    case StackEvent::Kind::DigitsSent: return onDigitsSent(l, event);
+    }
+}
+
+void SipTelephony::onIncoming(Line &l, const StackEvent &event)
+{
+    if (!l.isOpen()) { // nobody here to take it
+        m_stack.hangUp(l.index, event.call, 480);
+        return refused(l, event, 480);
+    }
+    if (l.hCall != 0) {
+        // The stack carries one call per line, so the previous call has ended at the far
+        // end; the call flow is still letting go of it (stopping the recording, dropping
+        // the call). The new call waits for that, unless another is waiting already.
+        if (l.waiting) {
+            m_stack.hangUp(l.index, event.call, 486);
+            return refused(l, event, 486);
         }
+        l.waiting = event;
         return;
+    }
+    offer(l, event);
+}
+
+void SipTelephony::onProgress(Line &l, const StackEvent &event)
+{
+    if (event.call != l.sipCall || l.incoming)
+        return;
+    if (l.callState == LineCallState::Dialing)
+        table().setState(l, LineCallState::Ringback);
+    // Early media: the line carries the far end's audio from now on, and the call flow
+    // judges it (ring-back, busy tone, a voice) as it does on an analog line.
+    if (event.earlyMedia && l.callState == LineCallState::Ringback)
+        table().setState(l, LineCallState::Connected);
+}
+
+void SipTelephony::onEstablished(Line &l, const StackEvent &event)
+{
+    if (event.call != l.sipCall)
+        return;
+    if (!l.incoming
+        && (l.callState == LineCallState::Dialing || l.callState == LineCallState::Ringback
+            || l.callState == LineCallState::Connected)) {
+        // The 200 OK is the answer, also after early media: CONNECTED again, confirmed, so
+        // a called party who answers and says nothing is recorded all the same.
+        table().setState(l, LineCallState::Connected, kConnectedModeConfirmed);
+        return;
+    }
+    if (l.answering && (l.callState == LineCallState::Offering || l.callState == LineCallState::Accepted)) {
+        l.answering = false;
+        table().setState(l, LineCallState::Connected);
+    }
+}
+
+void SipTelephony::onEnded(Line &l, const StackEvent &event)
+{
+    if (l.waiting && event.call == l.waiting->call) {
+        l.waiting.reset(); // the waiting caller gave up
+        return;
+    }
+    if (event.call != l.sipCall || l.hCall == 0)
+        return;
+    stopRinging(l);
+    l.sipCall = 0;
+    table().cancelDigits(l);
+    if (l.callState == LineCallState::Connected || (l.answering && event.answered)
+        || (!l.incoming && (l.callState == LineCallState::Dialing || l.callState == LineCallState::Ringback))) {
+        // Hung up, or (a call we placed) refused: busy, declined, unreachable.
+        table().setState(l, LineCallState::Disconnected);
+    } else if (l.callState == LineCallState::Offering || l.callState == LineCallState::Accepted) {
+        // Given up, or taken by another phone of the group: never answered here.
+        l.answering = false;
+        if (event.elsewhere)
+            tell(notice::kAnsweredElsewhere, l);
+        table().setState(l, LineCallState::Idle);
+    }
+}
+
+void SipTelephony::onDigit(Line &l, const StackEvent &event)
+{
+    if (event.call == l.sipCall && l.monitoring && l.callState == LineCallState::Connected)
+        table().post(l, l.hCall, LINE_MONITORDIGITS, static_cast<unsigned char>(event.digit), kDigitModeDtmf, 0);
+}
+
+void SipTelephony::onDigitsSent(Line &l, const StackEvent &event)
+{
+    if (event.call == l.sipCall && l.generating) {
+        l.generating = false;
+        table().post(l, l.hCall, LINE_GENERATE, kGenerateTermDone, 0, 0);
     }
 }
 
 void SipTelephony::offer(Line &l, const StackEvent &event)
 {
-    l.hCall = m_app.nextHandle();
+    table().newCall(l, true);
     l.sipCall = event.call;
-    l.incoming = true;
     l.answering = false;
-    l.monitoring = false;
-    l.generating = false;
-    l.ringCount = 0;
     l.callerNumber = event.caller.number;
     l.callerName = event.caller.name;
-    l.callerIdFlags = 0;
     if (event.caller.withheld)
         l.callerIdFlags = CallPartyId::Blocked;
     if (!l.callerNumber.isEmpty())
@@ -189,50 +198,10 @@ void SipTelephony::offer(Line &l, const StackEvent &event)
         l.callerIdFlags |= CallPartyId::Name;
     if (l.callerIdFlags == 0)
         l.callerIdFlags = CallPartyId::Unavail;
-    setState(l, LineCallState::Offering);
-    post(l, l.hCall, LINE_CALLINFO, kCallInfoStateCallerId, 0, 0);
+    table().setState(l, LineCallState::Offering);
+    table().post(l, l.hCall, LINE_CALLINFO, kCallInfoStateCallerId, 0, 0);
     l.ringTimer->setEnabled(true);
     ringTick(l); // the first ring now
-}
-
-// --- helpers ---------------------------------------------------------------------------------
-
-SipTelephony::Line *SipTelephony::lineOfHandle(HLine handle)
-{
-    if (handle == 0)
-        return nullptr;
-    for (auto &line : m_lines) {
-        if (line->hLine == handle)
-            return line.get();
-    }
-    return nullptr;
-}
-
-SipTelephony::Line *SipTelephony::lineOfCall(HCall call)
-{
-    if (call == 0)
-        return nullptr;
-    for (auto &line : m_lines) {
-        if (line->hLine != 0 && line->hCall == call)
-            return line.get();
-    }
-    return nullptr;
-}
-
-void SipTelephony::post(Line &line, std::uint32_t device, std::uint32_t message, std::uint32_t p1, std::uint32_t p2,
-                        std::uint32_t p3)
-{
-    if (line.hLine == 0)
-        return;
-    m_app.post([target = &line, hLine = line.hLine] { return target->hLine == hLine; }, line.instance, device,
-               message, p1, p2, p3);
-}
-
-void SipTelephony::setState(Line &line, std::uint32_t state)
-{
-    line.callState = state;
-    post(line, line.hCall, LINE_CALLSTATE, state, state == LineCallState::Disconnected ? kDisconnectModeNormal : 0,
-         kCallPrivilegeOwner);
 }
 
 void SipTelephony::ringTick(Line &line)
@@ -243,274 +212,137 @@ void SipTelephony::ringTick(Line &line)
     }
     ++line.ringCount;
     if (line.lineStates & kLineDevStateRinging)
-        post(line, line.hLine, LINE_LINEDEVSTATE, kLineDevStateRinging, 1, static_cast<std::uint32_t>(line.ringCount));
+        table().post(line, line.hLine, LINE_LINEDEVSTATE, kLineDevStateRinging, 1,
+                     static_cast<std::uint32_t>(line.ringCount));
 }
 
 void SipTelephony::stopRinging(Line &line) { line.ringTimer->setEnabled(false); }
 
-// --- the line functions ----------------------------------------------------------------------
+// --- the line functions: the SIP side of what the table checked -----------------------------
 
-std::int32_t SipTelephony::lineInitialize(HLineApp &lineApp, LineCallback callback, const QString &appName,
-                                          std::uint32_t &numDevs)
+std::uint32_t SipTelephony::offeredModes(const CallSlot &) const
 {
-    (void)appName;
-    return m_app.initialize(lineApp, std::move(callback), m_lines.size(), numDevs);
+    return MediaMode::InteractiveVoice | MediaMode::AutomatedVoice;
 }
 
-std::int32_t SipTelephony::lineNegotiateAPIVersion(HLineApp lineApp, std::uint32_t deviceId, std::uint32_t lowVersion,
-                                                   std::uint32_t highVersion, std::uint32_t &apiVersion,
-                                                   std::uint64_t &extensionId)
+std::int32_t SipTelephony::describe(const CallSlot &slot, LineDevCaps &caps)
 {
-    return m_app.negotiateDevice(lineApp, deviceId, m_lines.size(), lowVersion, highVersion, kMaxApiVersion,
-                                 apiVersion, extensionId);
-}
-
-std::int32_t SipTelephony::lineGetDevCaps(HLineApp lineApp, std::uint32_t deviceId, std::uint32_t apiVersion,
-                                          std::uint32_t extVersion, LineDevCaps &caps)
-{
-    (void)extVersion;
-    if (const std::int32_t refused = m_app.checkDevice(lineApp, deviceId, m_lines.size()))
-        return refused;
-    if (const std::int32_t refused = LineApplication::checkVersion(apiVersion, kMaxApiVersion))
-        return refused;
-    QByteArray uri = m_stack.contactUri(static_cast<int>(deviceId));
+    QByteArray uri = m_stack.contactUri(static_cast<int>(slot.device));
     if (uri.isEmpty())
-        uri = m_lines[deviceId]->config.setup.listenAddress.toUtf8();
+        uri = m_lines[slot.device]->config.setup.listenAddress.toUtf8();
     caps.lineName = "SIP " + uri;
-    caps.mediaModes = MediaMode::InteractiveVoice | MediaMode::AutomatedVoice;
+    caps.mediaModes = offeredModes(slot);
     return 0;
 }
 
-std::int32_t SipTelephony::lineOpen(HLineApp lineApp, std::uint32_t deviceId, HLine &line, std::uint32_t apiVersion,
-                                    std::uint32_t extVersion, std::uintptr_t callbackInstance,
-                                    std::uint32_t privileges, std::uint32_t mediaModes)
+std::int32_t SipTelephony::openRefusal(const CallSlot &) const
 {
-    (void)extVersion;
-    (void)privileges;
-    if (const std::int32_t refused = m_app.checkDevice(lineApp, deviceId, m_lines.size()))
-        return refused;
-    Line &l = *m_lines[deviceId];
-    if (const std::int32_t refused = LineApplication::checkVersion(apiVersion, kMaxApiVersion))
-        return refused;
-    constexpr std::uint32_t offered = MediaMode::InteractiveVoice | MediaMode::AutomatedVoice;
-    if (const std::int32_t refused = LineApplication::checkOpen(l.hLine != 0, mediaModes, offered))
-        return refused;
-    if (!m_stack.running())
-        return LineErr::ResourceUnavail;
-    line = m_app.nextHandle();
-    l.hLine = line;
-    l.instance = callbackInstance;
-    l.mediaModes = mediaModes;
-    return 0;
+    return m_stack.running() ? 0 : LineErr::ResourceUnavail;
 }
 
-std::int32_t SipTelephony::lineSetStatusMessages(HLine line, std::uint32_t lineStates, std::uint32_t addressStates)
+std::int32_t SipTelephony::answerCall(CallSlot &slot)
 {
-    (void)addressStates;
-    Line *l = lineOfHandle(line);
-    if (!l)
-        return LineErr::InvalLineHandle;
-    l->lineStates = lineStates;
-    return 0;
-}
-
-std::int32_t SipTelephony::lineGetCallInfo(HCall call, LineCallInfo &info)
-{
-    Line *l = lineOfCall(call);
-    if (!l)
-        return LineErr::InvalCallHandle;
-    info.hLine = l->hLine;
-    info.callState = l->callState;
-    info.callerIdFlags = l->callerIdFlags;
-    info.callerIdNumber = l->callerNumber;
-    info.callerIdName = l->callerName;
-    return 0;
-}
-
-std::int32_t SipTelephony::lineAnswer(HCall call)
-{
-    Line *l = lineOfCall(call);
-    if (!l)
-        return LineErr::InvalCallHandle;
-    if (!l->incoming || l->answering || l->callState != LineCallState::Offering)
+    Line &l = lineOf(slot);
+    if (!l.incoming || l.answering || l.callState != LineCallState::Offering)
         return LineErr::InvalCallState;
-    const std::int32_t request = m_app.nextRequest();
-    stopRinging(*l);
-    l->answering = true;
-    m_stack.answer(l->index, l->sipCall);
+    const std::int32_t request = table().nextRequest();
+    stopRinging(l);
+    l.answering = true;
+    m_stack.answer(l.index, l.sipCall);
     // CONNECTED follows when the caller acknowledges the 200 OK.
-    post(*l, 0, LINE_REPLY, static_cast<std::uint32_t>(request), 0, 0);
+    table().reply(l, request);
     return request;
 }
 
-std::int32_t SipTelephony::lineDrop(HCall call)
+std::int32_t SipTelephony::dropCall(CallSlot &slot)
 {
-    Line *l = lineOfCall(call);
-    if (!l)
-        return LineErr::InvalCallHandle;
-    if (l->callState == LineCallState::Idle)
-        return LineErr::InvalCallState;
-    const std::int32_t request = m_app.nextRequest();
-    if (l->sipCall != 0)
-        m_stack.hangUp(l->index, l->sipCall, 486);
-    l->sipCall = 0;
-    stopRinging(*l);
-    l->answering = false;
-    if (l->generating) {
-        l->generating = false;
-        post(*l, l->hCall, LINE_GENERATE, kGenerateTermCancel, 0, 0);
-    }
-    post(*l, 0, LINE_REPLY, static_cast<std::uint32_t>(request), 0, 0);
-    setState(*l, LineCallState::Idle);
+    Line &l = lineOf(slot);
+    const std::int32_t request = table().nextRequest();
+    if (l.sipCall != 0)
+        m_stack.hangUp(l.index, l.sipCall, 486);
+    l.sipCall = 0;
+    stopRinging(l);
+    l.answering = false;
+    table().cancelDigits(l);
+    table().reply(l, request);
+    table().setState(l, LineCallState::Idle);
     return request;
 }
 
 std::int32_t SipTelephony::lineReject(HCall call, RejectReason reason)
 {
-    Line *l = lineOfCall(call);
-    if (!l)
+    CallSlot *slot = table().lineOfCall(call);
+    if (!slot)
         return LineErr::InvalCallHandle;
-    if (!l->incoming || l->answering || l->callState != LineCallState::Offering)
+    Line &l = lineOf(*slot);
+    if (!l.incoming || l.answering || l.callState != LineCallState::Offering)
         return LineErr::InvalCallState;
-    m_stack.hangUp(l->index, l->sipCall, reason == RejectReason::Busy ? 486 : 603);
-    l->sipCall = 0; // refused already: lineDrop only ends the call here
+    m_stack.hangUp(l.index, l.sipCall, reason == RejectReason::Busy ? 486 : 603);
+    l.sipCall = 0; // refused already: lineDrop only ends the call here
     return lineDrop(call);
 }
 
-std::int32_t SipTelephony::lineGenerateDigits(HCall call, std::uint32_t digitMode, const QString &digits,
-                                              std::uint32_t durationMs)
+std::int32_t SipTelephony::sendDigits(CallSlot &slot, const QString &digits, std::uint32_t durationMs)
 {
-    Line *l = lineOfCall(call);
-    if (!l)
-        return LineErr::InvalCallHandle;
-    if (l->callState != LineCallState::Connected)
-        return LineErr::InvalCallState;
-    if (const std::int32_t refused = LineApplication::checkDigitMode(digitMode))
-        return refused;
-    if (const std::int32_t refused = LineApplication::checkDigitList(digits))
-        return refused;
-    if (l->generating)
-        post(*l, l->hCall, LINE_GENERATE, kGenerateTermCancel, 0, 0);
-    l->generating = true;
-    const int toneMs = durationMs == 0 ? l->config.toneMs : static_cast<int>(std::min<std::uint32_t>(durationMs, 2000));
-    m_stack.sendDigits(l->index, l->sipCall, digits.toLatin1(), toneMs);
+    Line &l = lineOf(slot);
+    table().cancelDigits(l);
+    l.generating = true;
+    const int toneMs = durationMs == 0 ? l.config.toneMs : static_cast<int>(std::min<std::uint32_t>(durationMs, 2000));
+    m_stack.sendDigits(l.index, l.sipCall, digits.toLatin1(), toneMs);
     return 0;
 }
 
-std::int32_t SipTelephony::lineMonitorDigits(HCall call, std::uint32_t digitModes)
+void SipTelephony::callFreed(CallSlot &slot)
 {
-    Line *l = lineOfCall(call);
-    if (!l)
-        return LineErr::InvalCallHandle;
-    if (l->callState == LineCallState::Idle)
-        return LineErr::InvalCallState;
-    if (const std::int32_t refused = LineApplication::checkMonitorModes(digitModes))
-        return refused;
-    l->monitoring = digitModes != 0;
-    return 0;
-}
-
-std::int32_t SipTelephony::lineDeallocateCall(HCall call)
-{
-    Line *l = lineOfCall(call);
-    if (!l)
-        return LineErr::InvalCallHandle;
-    if (l->callState != LineCallState::Idle)
-        return LineErr::InvalCallState;
-    l->hCall = 0;
-    l->callState = 0;
-    l->incoming = false;
+    Line *l = &lineOf(slot);
     l->sipCall = 0;
-    l->ringCount = 0;
     if (l->waiting) {
         // The line is free: the caller who waited is offered now (after the call flow's
         // callback has returned).
         QMetaObject::invokeMethod(&m_context, [this, l] {
-            if (l->waiting && l->hCall == 0 && l->hLine != 0) {
+            if (l->waiting && l->hCall == 0 && l->isOpen()) {
                 const StackEvent next = *l->waiting;
                 l->waiting.reset();
                 offer(*l, next);
             }
         }, Qt::QueuedConnection);
     }
-    return 0;
 }
 
-std::int32_t SipTelephony::lineGetID(HLine line, std::uint32_t addressId, HCall call, std::uint32_t select,
-                                     std::uint32_t &deviceId, const QString &deviceClass)
+std::uint32_t SipTelephony::waveDeviceId(const CallSlot &slot, LineApplication::WaveClass) const
 {
-    (void)addressId;
-    Line *l = select == kCallSelectCall ? lineOfCall(call) : lineOfHandle(line);
-    if (!l)
-        return select == kCallSelectCall ? LineErr::InvalCallHandle : LineErr::InvalLineHandle;
-    if (LineApplication::waveClass(deviceClass) == LineApplication::WaveClass::Unknown)
-        return LineErr::InvalDeviceClass;
-    deviceId = static_cast<std::uint32_t>(kWaveDeviceBase + l->index);
-    return 0;
+    return static_cast<std::uint32_t>(kWaveDeviceBase) + slot.device;
 }
 
-std::int32_t SipTelephony::lineMakeCall(HLine line, HCall &call, const QString &destAddress, std::uint32_t countryCode)
+std::int32_t SipTelephony::placeCall(CallSlot &slot, const QString &destAddress, HCall &call)
 {
-    (void)countryCode;
-    Line *l = lineOfHandle(line);
-    if (!l)
-        return LineErr::InvalLineHandle;
-    if (l->hCall != 0 && l->callState != LineCallState::Idle)
-        return LineErr::CallUnavail;
+    Line &l = lineOf(slot);
     const QString target = destAddress.trimmed();
     if (target.isEmpty() || target.contains(QLatin1Char(' ')) || target.contains(QLatin1Char('\r'))
         || target.contains(QLatin1Char('\n')))
         return LineErr::InvalAddress;
-    const std::int32_t request = m_app.nextRequest();
-    l->hCall = m_app.nextHandle();
-    l->sipCall = m_stack.newCall();
-    l->incoming = false;
-    l->answering = false;
-    l->monitoring = false;
-    l->generating = false;
-    l->ringCount = 0;
-    l->callerIdFlags = CallPartyId::Unknown;
-    l->callerNumber.clear();
-    l->callerName.clear();
-    call = l->hCall;
-    m_stack.dial(l->index, l->sipCall, target.toUtf8());
-    post(*l, 0, LINE_REPLY, static_cast<std::uint32_t>(request), 0, 0);
-    setState(*l, LineCallState::Dialing);
+    const std::int32_t request = table().nextRequest();
+    call = table().newCall(l, false);
+    l.sipCall = m_stack.newCall();
+    l.answering = false;
+    m_stack.dial(l.index, l.sipCall, target.toUtf8());
+    table().reply(l, request);
+    table().setState(l, LineCallState::Dialing);
     return request;
 }
 
-std::int32_t SipTelephony::lineClose(HLine line)
+void SipTelephony::closing(CallSlot &slot)
 {
-    Line *l = lineOfHandle(line);
-    if (!l)
-        return LineErr::InvalLineHandle;
-    if (l->sipCall != 0)
-        m_stack.hangUp(l->index, l->sipCall, 480);
-    if (l->waiting) {
-        m_stack.hangUp(l->index, l->waiting->call, 480);
-        l->waiting.reset();
+    Line &l = lineOf(slot);
+    if (l.sipCall != 0)
+        m_stack.hangUp(l.index, l.sipCall, 480);
+    if (l.waiting) {
+        m_stack.hangUp(l.index, l.waiting->call, 480);
+        l.waiting.reset();
     }
-    stopRinging(*l);
-    l->hLine = 0;
-    l->hCall = 0;
-    l->callState = 0;
-    l->sipCall = 0;
-    l->answering = false;
-    l->monitoring = false;
-    l->generating = false;
-    return 0;
-}
-
-std::int32_t SipTelephony::lineShutdown(HLineApp lineApp)
-{
-    if (!m_app.valid(lineApp))
-        return LineErr::InvalAppHandle;
-    for (auto &line : m_lines) {
-        if (line->hLine != 0)
-            lineClose(line->hLine);
-    }
-    m_app.shutdown();
-    return 0;
+    stopRinging(l);
+    l.sipCall = 0;
+    l.answering = false;
 }
 
 // --- wave devices ----------------------------------------------------------------------------

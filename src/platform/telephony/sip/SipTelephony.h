@@ -1,7 +1,6 @@
 #pragma once
 
-#include "platform/telephony/LineApplication.h"
-#include "platform/telephony/TelephonyService.h"
+#include "platform/telephony/CallTableService.h"
 #include "platform/telephony/sip/SipNotice.h"
 #include "platform/telephony/sip/SipStack.h"
 #include "platform/wave/PacedWaveDevices.h"
@@ -35,7 +34,7 @@ struct SipLineConfig
 // (CANCEL: the line goes idle unanswered); BYE disconnects. The line's audio, G.711 on the
 // wire, reaches the wave devices (ids kWaveDeviceBase + line, one id for "wave/in" and
 // "wave/out") as 8000 Hz 16-bit samples, like a voice modem's.
-class SipTelephony final : public TelephonyService, public WaveDeviceProvider
+class SipTelephony final : public CallTableService, public WaveDeviceProvider
 {
 public:
     static constexpr int kWaveDeviceBase = 0x60;
@@ -61,31 +60,8 @@ public:
     // refreshed), failing (and why), or under way; where a line without a registrar listens.
     QString registrationReport(int index, const Texts &texts) const;
 
-    // TelephonyService
-    std::int32_t lineInitialize(HLineApp &lineApp, LineCallback callback, const QString &appName,
-                                std::uint32_t &numDevs) override;
-    std::int32_t lineNegotiateAPIVersion(HLineApp lineApp, std::uint32_t deviceId, std::uint32_t lowVersion,
-                                         std::uint32_t highVersion, std::uint32_t &apiVersion,
-                                         std::uint64_t &extensionId) override;
-    std::int32_t lineGetDevCaps(HLineApp lineApp, std::uint32_t deviceId, std::uint32_t apiVersion,
-                                std::uint32_t extVersion, LineDevCaps &caps) override;
-    std::int32_t lineOpen(HLineApp lineApp, std::uint32_t deviceId, HLine &line, std::uint32_t apiVersion,
-                          std::uint32_t extVersion, std::uintptr_t callbackInstance, std::uint32_t privileges,
-                          std::uint32_t mediaModes) override;
-    std::int32_t lineSetStatusMessages(HLine line, std::uint32_t lineStates, std::uint32_t addressStates) override;
-    std::int32_t lineGetCallInfo(HCall call, LineCallInfo &info) override;
-    std::int32_t lineAnswer(HCall call) override;
-    std::int32_t lineDrop(HCall call) override;
+    // TelephonyService: what the table does not (a SIP line refuses an offered call itself)
     std::int32_t lineReject(HCall call, RejectReason reason) override;
-    std::int32_t lineGenerateDigits(HCall call, std::uint32_t digitMode, const QString &digits,
-                                    std::uint32_t durationMs) override;
-    std::int32_t lineMonitorDigits(HCall call, std::uint32_t digitModes) override;
-    std::int32_t lineDeallocateCall(HCall call) override;
-    std::int32_t lineGetID(HLine line, std::uint32_t addressId, HCall call, std::uint32_t select,
-                           std::uint32_t &deviceId, const QString &deviceClass) override;
-    std::int32_t lineMakeCall(HLine line, HCall &call, const QString &destAddress, std::uint32_t countryCode) override;
-    std::int32_t lineClose(HLine line) override;
-    std::int32_t lineShutdown(HLineApp lineApp) override;
 
     // WaveDeviceProvider
     bool hasInput(int deviceId) const override { return m_paced.hasInput(deviceId); }
@@ -96,20 +72,34 @@ public:
                        std::unique_ptr<WaveOut> &device) override;
 
 private:
-    static constexpr std::uint32_t kMaxApiVersion = 0x20002;
     struct Line;
+    static Line &lineOf(CallSlot &slot);
 
-    Line *lineOfHandle(HLine handle);
-    Line *lineOfCall(HCall call);
-    void post(Line &line, std::uint32_t device, std::uint32_t message, std::uint32_t p1, std::uint32_t p2,
-              std::uint32_t p3);
-    void setState(Line &line, std::uint32_t state);
+    // CallTableService
+    std::uint32_t offeredModes(const CallSlot &slot) const override;
+    std::int32_t describe(const CallSlot &slot, LineDevCaps &caps) override;
+    std::uint32_t waveDeviceId(const CallSlot &slot, LineApplication::WaveClass waveClass) const override;
+    std::int32_t openRefusal(const CallSlot &slot) const override;
+    void closing(CallSlot &slot) override;
+    std::int32_t answerCall(CallSlot &slot) override;
+    std::int32_t dropCall(CallSlot &slot) override;
+    std::int32_t sendDigits(CallSlot &slot, const QString &digits, std::uint32_t durationMs) override;
+    std::int32_t placeCall(CallSlot &slot, const QString &destAddress, HCall &call) override;
+    void callFreed(CallSlot &slot) override;
+
     void ringTick(Line &line);
     void stopRinging(Line &line);
     // Runs on the stack's thread: queues the event for the user-interface thread.
     void receive(const StackEvent &event);
     void drainEvents();
     void handle(const StackEvent &event);
+    // One function for each kind of event, for the line it concerns.
+    void onIncoming(Line &line, const StackEvent &event);
+    void onProgress(Line &line, const StackEvent &event);
+    void onEstablished(Line &line, const StackEvent &event);
+    void onEnded(Line &line, const StackEvent &event);
+    void onDigit(Line &line, const StackEvent &event);
+    void onDigitsSent(Line &line, const StackEvent &event);
     void registrationNews(Line &line, const StackEvent &event);
     // The line, then the registrar and `reason`, or (with `third`) `reason` and `third`.
     void tell(int text, const Line &line, const QString &reason = QString(), const QString &third = QString());
@@ -118,7 +108,6 @@ private:
 
     EventLoop &m_loop;
     std::vector<std::unique_ptr<Line>> m_lines;
-    LineApplication m_app;
     PacedWaveDevices m_paced;
     QObject m_context; // lives on the user-interface thread: events are delivered there
     std::mutex m_inboxMutex;

@@ -12,25 +12,12 @@
 
 namespace telvox::sip {
 
-struct SipTelephony::Line
+struct SipTelephony::Line : CallSlot
 {
-    int index = 0;
+    int index = 0; // the stack's number of the line (its device id)
     SipLineConfig config;
-    HLine hLine = 0;
-    std::uintptr_t instance = 0;
-    std::uint32_t lineStates = 0;
-    std::uint32_t mediaModes = 0;
-    HCall hCall = 0;
-    std::uint32_t callState = 0;
-    bool incoming = false;
     std::uint64_t sipCall = 0; // the stack's number of the call
     bool answering = false;
-    bool monitoring = false;
-    bool generating = false;
-    std::uint32_t callerIdFlags = 0;
-    QByteArray callerNumber;
-    QByteArray callerName;
-    int ringCount = 0;
     std::unique_ptr<Timer> ringTimer;
     // A call that arrived while the call flow was still letting go of the previous one: it
     // rings at the caller's end and is offered once the line is free.
@@ -41,5 +28,7 @@ struct SipTelephony::Line
     QString lastFailure;
     QDateTime lastRefresh; // of the registration, when the registrar last accepted it
 };
+
+inline SipTelephony::Line &SipTelephony::lineOf(CallSlot &slot) { return static_cast<Line &>(slot); }
 
 } // namespace telvox::sip
