@@ -151,12 +151,9 @@ DeviceClassification TelephonyCore::classifyDevices()
 
 void TelephonyCore::OpenLines()
 {
-    std::array<QString, 4> selected;
-    for (int k = 0; k < 4; ++k)
-        selected[static_cast<std::size_t>(k)] = m_s.settings.ReadSetting(
-            QStringLiteral("Config"), QStringLiteral("Line") + QString::number(k), QStringLiteral("0"));
+    const OptionReader options(m_s.settings);
     for (int k = 0; k < 4; ++k) {
-        if (selected[static_cast<std::size_t>(k)] != QLatin1String("1"))
+        if (!options.lineSelected(k))
             continue;
         LineData &slot = m_lineTable.line(k);
         HLine opened = 0;
