@@ -96,6 +96,15 @@ private slots:
         QString error;
         QVERIFY(!tooLong.listen(dir.filePath(QString(120, QLatin1Char('x'))), &error));
         QVERIFY(error.contains(QLatin1String("too long")));
+
+        // The address holds 108 bytes with its terminating zero: 107 fit, 108 do not.
+        const sockaddr_un address{};
+        const qsizetype room = qsizetype(sizeof address.sun_path) - dir.path().size() - 2;
+        QVERIFY(room > 0);
+        LocalListener longest;
+        QVERIFY2(longest.listen(dir.filePath(QString(room, QLatin1Char('y'))), &error), qPrintable(error));
+        LocalListener oneOver;
+        QVERIFY(!oneOver.listen(dir.filePath(QString(room + 1, QLatin1Char('z'))), &error));
     }
 
     // A peer that goes away is reported once, after what it sent.
