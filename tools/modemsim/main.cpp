@@ -115,11 +115,17 @@ int main(int argc, char **argv)
     ModemSimulator simulator(loop, lines, profiles, linkDir, scenario, baseFolder);
     for (int i = 0; i < simulator.lineCount(); ++i)
         std::printf("Line%d %s %s\n", i, qPrintable(simulator.modem(i).slavePath()), qPrintable(simulator.profile(i).id));
+    // A fault at 0 ms is in place before "ready": a client that opens the port at once must
+    // meet the faulty modem, not the one before the fault.
+    DelayedCalls later(loop);
+    for (const Fault &f : faults) {
+        if (f.atMs <= 0)
+            simulator.fault(f.line, f.kind, f.ms);
+        else
+            later.after(f.atMs, [&simulator, f] { simulator.fault(f.line, f.kind, f.ms); });
+    }
     std::printf("ready\n");
     std::fflush(stdout);
-    DelayedCalls later(loop);
-    for (const Fault &f : faults)
-        later.after(f.atMs, [&simulator, f] { simulator.fault(f.line, f.kind, f.ms); });
     const auto printStats = [&simulator] {
         for (int i = 0; i < simulator.lineCount(); ++i)
             std::printf("%s\n", qPrintable(simulator.modem(i).statsLine()));
