@@ -6,8 +6,8 @@ Each round starts a first program (set to start in the tray) and starts a second
 different moment of its start-up (the splash, the loading), then hides the first one's window
 to the tray again and again and starts a second one each time. Every second start must end
 with status 0 and leave the first one's window on the screen; a second start that ends with an
-error, hangs, or leaves no window fails the test. Exit 77 (skipped) when Xvfb, openbox, trayer
-or xdotool is missing.
+error, hangs, or leaves no window fails the test. Exit 77 (skipped) when Xvfb, openbox, trayer,
+xdotool or xprop is missing.
 
 Usage: second_start.py --telvox PATH [--rounds 10] [--per-round 5]
 """
@@ -21,7 +21,7 @@ import sys
 import tempfile
 import time
 
-TOOLS = ("Xvfb", "openbox", "trayer", "xdotool")
+TOOLS = ("Xvfb", "openbox", "trayer", "xdotool", "xprop")
 
 
 def wait_until(condition, limit):
@@ -57,7 +57,20 @@ class Desktop:
         for tool in (["openbox"], ["trayer"]):
             self.procs.append(subprocess.Popen(tool, env=self.env, stdout=subprocess.DEVNULL,
                                                stderr=subprocess.DEVNULL))
-        time.sleep(1.0)
+        # On a busy machine the window manager and the tray host can take seconds to come up;
+        # a first program started before them has no tray, and a minimise reaches nobody.
+        if not wait_until(lambda: self.window_manager_ready() and self.tray_ready(), 30):
+            raise RuntimeError("openbox or trayer did not come up within 30 s")
+        time.sleep(0.3)
+
+    def window_manager_ready(self):
+        check = subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env,
+                               capture_output=True, text=True).stdout
+        return "window id" in check
+
+    def tray_ready(self):
+        return bool(subprocess.run(["xdotool", "search", "--classname", "trayer"], env=self.env,
+                                   capture_output=True, text=True).stdout.split())
 
     def visible_windows(self, pid):
         """Names of the visible top-level windows of process `pid`."""
