@@ -207,7 +207,12 @@ void CallSystem::start(const LoadedState &state)
         m_userFiles->reread(file);
 }
 
-void CallSystem::shutdown() { runShutdownSequence(*this); }
+void CallSystem::shutdown()
+{
+    if (m_fileWatch)
+        m_fileWatch->stop();
+    runShutdownSequence(*this);
+}
 
 QString CallSystem::phoneBookName(const QString &number) const
 {

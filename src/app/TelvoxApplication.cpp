@@ -300,6 +300,8 @@ void TelvoxApplication::shutdown()
         endProcess();
         return;
     }
+    if (m_listsBinder)
+        m_listsBinder->stopWatching();
     m_home.reset(); // says "offline" while the lines are still there to read
     m_system->shutdown();
 }

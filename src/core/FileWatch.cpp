@@ -35,6 +35,16 @@ FileWatch::FileWatch(EventLoop &loop, QStringList files, std::function<void(cons
 
 FileWatch::~FileWatch() = default;
 
+void FileWatch::stop()
+{
+    m_settle->setEnabled(false);
+    m_poll->setEnabled(false);
+    const QStringList watched = m_watcher->files() + m_watcher->directories();
+    if (!watched.isEmpty())
+        m_watcher->removePaths(watched);
+    m_files.clear(); // a check now finds nothing to watch again
+}
+
 FileWatch::Stamp FileWatch::stampOf(const QString &file)
 {
     struct stat st = {};

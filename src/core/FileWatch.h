@@ -33,6 +33,11 @@ public:
 
     // Compares every file with what it was and reports the changed ones.
     void check();
+    // Stops watching for good (the program is ending). Called a moment before the watch is
+    // destroyed: the system frees a removed watch only after a grace period, and closing the
+    // watch while that is pending waits it out (15 ms and more), so the removal goes first and
+    // the rest of the shutdown runs while the system frees it.
+    void stop();
 
 private:
     struct Stamp

@@ -243,6 +243,15 @@ void MessageListsBinder::watchPhoneBook()
         m_phoneBookWatch->addPath(m_s.phoneBookPath);
 }
 
+void MessageListsBinder::stopWatching()
+{
+    if (!m_phoneBookWatch)
+        return;
+    const QStringList watched = m_phoneBookWatch->files() + m_phoneBookWatch->directories();
+    if (!watched.isEmpty())
+        m_phoneBookWatch->removePaths(watched);
+}
+
 void MessageListsBinder::pressPlay()
 {
     if (m_cmdPlay && m_cmdPlay->isEnabled())

@@ -59,9 +59,11 @@ signals:
     void blockCallerRequested(const QString &number);
 
 public:
-
     // An action of a new message's notification ("play", "read").
     void messageActionChosen(const QString &entry, const QString &action);
+
+    // The program is ending: the phonebook is no longer watched (see FileWatch::stop).
+    void stopWatching();
 
 private:
     void announce(const QString &entry);
