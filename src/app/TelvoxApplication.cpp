@@ -1,6 +1,7 @@
 #include "app/TelvoxApplication.h"
 
 #include "core/EventLoop.h"
+#include "core/InstanceLock.h"
 #include "core/MainTimers.h"
 #include "core/PrivateFiles.h"
 #include "core/Settings.h"
@@ -48,7 +49,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTextStream>
@@ -158,9 +158,8 @@ TelvoxApplication::~TelvoxApplication()
 
 TelvoxApplication::StartResult TelvoxApplication::Main()
 {
-    m_lock = std::make_unique<QLockFile>(m_paths.lockFile);
-    m_lock->setStaleLockTime(0);
-    if (!m_lock->tryLock(0) && m_lock->error() == QLockFile::LockFailedError) {
+    m_lock = std::make_unique<InstanceLock>();
+    if (m_lock->tryLock(m_paths.lockFile) == InstanceLock::Result::HeldElsewhere) {
         // The running program shows its window instead; the message only when it cannot.
         const QString raise = raiseSocketPath(m_paths, false);
         if (!raise.isEmpty() && askRunningInstanceToRaise(raise)) {

@@ -11,12 +11,12 @@
 #include <functional>
 #include <memory>
 
-class QLockFile;
 class QWidget;
 
 namespace telvox {
 
 class EventLoop;
+class InstanceLock;
 class Printer;
 class Timer;
 class UserPrompts;
@@ -178,7 +178,7 @@ private:
     Printer &m_printer;
     Options m_options;
 
-    std::unique_ptr<QLockFile> m_lock;
+    std::unique_ptr<InstanceLock> m_lock;
     std::unique_ptr<RaiseListener> m_raiseListener; // a second start brings the window forward
     std::unique_ptr<MediaDevice> m_ownMediaDevice;
     std::unique_ptr<SystemTray> m_ownTray;
