@@ -40,7 +40,7 @@ function(telvox_add_test)
     LABELS "${T_LABELS}"
     TIMEOUT ${T_TIMEOUT}
     SKIP_REGULAR_EXPRESSION "${TELVOX_TEST_SKIPPED}"
-    ENVIRONMENT "${TELVOX_TEST_ENVIRONMENT};TELVOX_TEST_TMP=${home};TELVOX_SOURCE_DIR=${PROJECT_SOURCE_DIR};TELVOX_MEDIA_MODULE=$<TARGET_FILE:telvox-media>")
+    ENVIRONMENT "${TELVOX_TEST_ENVIRONMENT};TELVOX_TEST_TMP=${home};TELVOX_SOURCE_DIR=${PROJECT_SOURCE_DIR};TELVOX_MEDIA_MODULE=$<TARGET_FILE:telvox-media>;TELVOX_PRINT_MODULE=$<TARGET_FILE:telvox-print>")
 endfunction()
 
 # Fails the configuration when a library that must not depend on Qt Gui or Widgets does.

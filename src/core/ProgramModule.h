@@ -20,4 +20,9 @@ const char *programModuleBuild();
 inline constexpr const char *kMediaModuleFile = "telvox-media.so";
 inline constexpr const char *kMediaModuleOverride = "TELVOX_MEDIA_MODULE";
 
+// The print module: Qt Print Support and the desktop's print dialog, loaded on the first print.
+inline constexpr const char *kPrintModuleFile = "telvox-print.so";
+inline constexpr const char *kPrintModuleOverride = "TELVOX_PRINT_MODULE";
+inline constexpr const char *kPrintModuleEntry = "telvox_print_lines";
+
 } // namespace telvox

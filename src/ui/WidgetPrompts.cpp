@@ -1,16 +1,12 @@
 #include "ui/WidgetPrompts.h"
 
-#include <QDateTime>
-#include <QDir>
+#include "core/ProgramModule.h"
+
 #include <QFontMetrics>
 #include <QApplication>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QMessageBox>
-#include <QPainter>
-#include <QPrintDialog>
-#include <QPrinter>
-#include <QPrinterInfo>
 #include <QTextStream>
 
 namespace telvox {
@@ -72,50 +68,17 @@ PrintOutcome QtPrinter::printLines(const QStringList &lines, const QString &docu
     PrintOutcome outcome;
     if (lines.isEmpty())
         return outcome;
-    QPrinter printer(QPrinterInfo::defaultPrinter(), QPrinter::HighResolution);
-    printer.setDocName(documentName);
-    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    const QString pdfFile = QDir(m_pdfFolder).filePath(QStringLiteral("Print-%1.pdf").arg(stamp));
-    if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
-        // The desktop's print dialog: a printer, or a PDF file (offered first when no printer
-        // is installed). Closing it prints nothing.
-        if (QPrinterInfo::defaultPrinter().isNull()) {
-            printer.setOutputFormat(QPrinter::PdfFormat);
-            printer.setOutputFileName(pdfFile);
-        }
-        QWidget *owner = QApplication::activeModalWidget();
-        if (!owner)
-            owner = QApplication::activeWindow();
-        QPrintDialog dialog(&printer, owner);
-        dialog.setWindowTitle(documentName);
-        if (dialog.exec() != QDialog::Accepted)
-            return outcome;
-        if (printer.outputFormat() == QPrinter::PdfFormat)
-            outcome.pdfFile = printer.outputFileName();
-    } else if (QPrinterInfo::defaultPrinter().isNull()) {
-        outcome.pdfFile = pdfFile;
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(outcome.pdfFile);
-    }
-    QPainter painter;
-    if (!painter.begin(&printer)) {
-        outcome.error = QStringLiteral("cannot start the print job");
-        outcome.pdfFile.clear();
+    // Qt Print Support lives in a module of its own (core/ProgramModule.h), loaded now.
+    using Entry = bool (*)(const char *, const QStringList &, const QString &, const QString &, PrintOutcome &);
+    QString error;
+    const auto entry = reinterpret_cast<Entry>(
+        programModuleSymbol(kPrintModuleFile, kPrintModuleOverride, kPrintModuleEntry, &error));
+    if (!entry) {
+        outcome.error = QStringLiteral("printing is not available (%1)").arg(error);
         return outcome;
     }
-    const QRect page = printer.pageLayout().paintRectPixels(printer.resolution());
-    const QFontMetrics metrics(painter.font(), &printer);
-    const int lineHeight = metrics.lineSpacing();
-    int y = metrics.ascent();
-    for (const QString &line : lines) {
-        if (y > page.height()) {
-            printer.newPage();
-            y = metrics.ascent();
-        }
-        painter.drawText(0, y, line);
-        y += lineHeight;
-    }
-    outcome.printed = painter.end();
+    if (!entry(programModuleBuild(), lines, documentName, m_pdfFolder, outcome))
+        outcome.error = QStringLiteral("printing is not available (a print module of another build)");
     return outcome;
 }
 
