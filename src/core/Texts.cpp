@@ -1,28 +1,40 @@
 #include "core/Texts.h"
 
-
 #include <QFile>
+#include <QStringTokenizer>
+
+#include <array>
 
 namespace telvox {
 
 int StringTable::loadText(const QString &text)
 {
+    // Read in place (views into `text`): the table is read at every start, and splitting it
+    // into lists of copies cost more than the texts themselves.
     int count = 0;
-    const QStringList lines = text.split(QLatin1Char('\n'));
-    for (QString line : lines) {
-        if (line.endsWith(QLatin1Char('\r')))
+    m_texts.reserve(m_texts.size() + text.count(QLatin1Char('\n')) * 3 + 3);
+    for (QStringView line : QStringTokenizer(QStringView(text), u'\n')) {
+        if (line.endsWith(u'\r'))
             line.chop(1);
-        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+        if (line.isEmpty() || line.startsWith(u'#'))
             continue;
-        const QStringList fields = line.split(QLatin1Char('\t'));
-        if (fields.size() != 4)
+        std::array<QStringView, 4> fields;
+        qsizetype n = 0;
+        for (QStringView field : QStringTokenizer(line, u'\t')) {
+            if (n == qsizetype(fields.size())) {
+                n = -1; // too many fields
+                break;
+            }
+            fields[std::size_t(n++)] = field;
+        }
+        if (n != qsizetype(fields.size()))
             continue;
         bool ok = false;
         const int id = fields[0].toInt(&ok);
         if (!ok || id < 1 || id > 999 + 1000)
             continue;
         for (int lang = 0; lang < 3; ++lang)
-            m_texts.insert(id + 1000 * lang, fields[lang + 1]);
+            m_texts.insert(id + 1000 * lang, fields[std::size_t(lang) + 1].toString());
         ++count;
     }
     return count;

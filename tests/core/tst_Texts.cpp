@@ -91,10 +91,14 @@ private slots:
     void malformedRowsAreSkipped()
     {
         StringTable table;
-        QCOMPARE(table.loadText("# comment\n1050\tAgree\t同意\t同意\r\nbroken line\n1051\tonly two\n"), 1);
+        QCOMPARE(table.loadText("# comment\n1050\tAgree\t同意\t同意\r\nbroken line\n1051\tonly two\n"
+                                 "1052\tone\ttoo\tmany\tfields\n1053\t\t\t\n"),
+                 2);
         const Texts traditional(table, 2000);
         QCOMPARE(traditional.LoadText(1050), QString("同意"));
         QCOMPARE(traditional.LoadText(1051), QString()); // malformed rows are skipped
+        QCOMPARE(traditional.LoadText(1052), QString());
+        QVERIFY(table.contains(3053)); // empty texts are texts
     }
 
 private:
