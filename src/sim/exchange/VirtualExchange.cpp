@@ -1,7 +1,5 @@
 #include "sim/exchange/VirtualLine.h"
 
-#include "sim/tones/TonePlans.h"
-
 #include <algorithm>
 
 // The virtual exchange as the line service: construction, the events it posts and the line
@@ -16,7 +14,6 @@ VirtualExchange::VirtualExchange(EventLoop &loop, ExchangeSetup setup)
     : CallTableService(loop, 0x00A70001)
     , m_loop(loop)
     , m_setup(std::move(setup))
-    , m_plans(sim::TonePlans::builtIn())
     , m_paced(loop)
 {
     for (const VirtualDevice &device : m_setup.devices) {

@@ -22,7 +22,6 @@ class Timer;
 
 namespace sim {
 class SampleSource;
-class TonePlans;
 } // namespace sim
 
 // One telephony device of the virtual exchange and how it answers the line functions.
@@ -195,7 +194,6 @@ private:
 
     EventLoop &m_loop;
     ExchangeSetup m_setup;
-    const sim::TonePlans &m_plans; // the built-in plans, shared
     std::vector<std::unique_ptr<Line>> m_lines;
     PacedWaveDevices m_paced;
     HangUpTone m_hangUpTone = HangUpTone::Busy;

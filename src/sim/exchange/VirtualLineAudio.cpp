@@ -51,7 +51,7 @@ void appendDtmf(std::vector<std::int16_t> &out, QChar key, int onMs, int offMs)
 
 std::vector<int> VirtualExchange::ringCadence() const
 {
-    if (const sim::TonePlan *plan = m_plans.find(m_setup.country, sim::ToneKind::Ringback);
+    if (const sim::TonePlan *plan = sim::TonePlans::builtIn().find(m_setup.country, sim::ToneKind::Ringback);
         plan && !plan->continuous())
         return plan->cadenceMs;
     return {2000, 4000};
@@ -60,9 +60,9 @@ std::vector<int> VirtualExchange::ringCadence() const
 std::shared_ptr<sim::SampleSource> VirtualExchange::toneSource(int kind) const
 {
     const sim::ToneKind toneKind = static_cast<sim::ToneKind>(kind);
-    const sim::TonePlan *plan = m_plans.find(m_setup.country, toneKind);
+    const sim::TonePlan *plan = sim::TonePlans::builtIn().find(m_setup.country, toneKind);
     if (!plan)
-        plan = m_plans.find("United States/Canada", toneKind);
+        plan = sim::TonePlans::builtIn().find("United States/Canada", toneKind);
     if (!plan)
         return nullptr;
     const double level = toneKind == sim::ToneKind::Ringback ? -19.0 : -24.0;
