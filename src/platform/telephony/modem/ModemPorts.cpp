@@ -3,6 +3,7 @@
 #include "core/Settings.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -218,12 +219,18 @@ QStringList probeCandidates(const QString &devRoot)
             covered << target;
         }
     }
-    const QDir dev(devRoot);
-    for (const QString &name : dev.entryList({QStringLiteral("ttyACM*"), QStringLiteral("ttyUSB*")},
-                                             QDir::Files | QDir::System, QDir::Name)) {
-        if (!covered.contains(name))
-            candidates << dev.filePath(name);
+    // The device folder holds hundreds of names, and every start looks: the names are compared
+    // as they are, without the wildcard matching and file details of a filtered listing.
+    QStringList names;
+    for (QDirIterator it(devRoot, QDir::Files | QDir::System); it.hasNext();) {
+        const QString name = it.nextFileInfo().fileName();
+        if ((name.startsWith(QLatin1String("ttyACM")) || name.startsWith(QLatin1String("ttyUSB"))) && !covered.contains(name))
+            names << name;
     }
+    names.sort();
+    const QDir dev(devRoot);
+    for (const QString &name : std::as_const(names))
+        candidates << dev.filePath(name);
     return candidates;
 }
 
