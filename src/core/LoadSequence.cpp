@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <optional>
+
 namespace telvox {
 
 namespace {
@@ -99,6 +101,10 @@ LoadResult runLoadSequence(const AppPaths &paths, SettingsStore &settings, Event
     steps.mark("9");
     if (!OptionReader(settings).recordingFolderChosen())                         // 14
         hooks.showFirstRunWindows();
+    // What steps 15 to 21 settle (ring gaps, lines taken out of use, modems that changed)
+    // reaches the options file in one save: each save costs two flushes to the disk. (Not
+    // earlier: the first-run windows above save the user's choices as they are made.)
+    std::optional<SettingsStore::Batch> oneSave(std::in_place, settings);
     state.ringGap = loadRingGaps(settings);                                      // 15
     for (int n = 0; n < 4; ++n) {                                                // 16
         const int gap = state.ringGap[static_cast<std::size_t>(n)][1];
@@ -113,6 +119,7 @@ LoadResult runLoadSequence(const AppPaths &paths, SettingsStore &settings, Event
     state.recordingFolder = OptionReader(settings).recordingFolder(paths.programFolder); // 19
     hooks.LoadMessageLists();                                                    // 20
     state.modemsChanged = checkModemChanges(settings, deviceNames, state.ringGap); // 21
+    oneSave.reset();
     hooks.LoadPhoneBook();                                                       // 22
     steps.mark("10");
     const QString rings = paths.file(QStringLiteral("Rings.txt"));               // 23
