@@ -7,6 +7,7 @@
 #include <QFileSystemWatcher>
 
 #include <sys/stat.h>
+#include <sys/vfs.h>
 
 namespace telvox {
 
@@ -22,7 +23,6 @@ FileWatch::FileWatch(EventLoop &loop, QStringList files, std::function<void(cons
         check();
     });
     m_poll = loop.createTimer(kPollMs, [this] { check(); });
-    m_poll->setEnabled(true);
     // Every notice (re)starts the wait, so that a save in several steps is read once, whole.
     const auto notice = [this] {
         m_settle->setEnabled(false);
@@ -68,8 +68,45 @@ void FileWatch::rewatch()
         if (!watched.contains(file) && QFileInfo::exists(file))
             add << file;
     }
+    QStringList failed;
     if (!add.isEmpty())
-        m_watcher->addPaths(add);
+        failed = m_watcher->addPaths(add);
+    // The poll runs while a folder is not watched or its watch cannot be trusted.
+    bool poll = !failed.isEmpty();
+    for (const QString &file : std::as_const(m_files)) {
+        const QString folder = QFileInfo(file).absolutePath();
+        if (!m_watcher->directories().contains(folder) || !noticesCoverFolder(folder)) {
+            poll = true;
+            break;
+        }
+    }
+    if (poll != m_poll->isEnabled())
+        m_poll->setEnabled(poll);
+}
+
+bool FileWatch::polling() const { return m_poll->isEnabled(); }
+
+bool FileWatch::noticesCoverFolder(const QString &folder)
+{
+    struct statfs fs = {};
+    if (::statfs(QFile::encodeName(folder).constData(), &fs) != 0)
+        return false;
+    // Kinds of file system whose files change without the local kernel's notices.
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0x6969UL:     // NFS
+    case 0xFF534D42UL: // CIFS
+    case 0xFE534D42UL: // SMB2
+    case 0x517BUL:     // SMB
+    case 0x65735546UL: // FUSE (sshfs and the like)
+    case 0x01021997UL: // 9p
+    case 0x564C:       // NCP
+    case 0x6B414653UL: // AFS
+    case 0x00C36400UL: // Ceph
+    case 0x47504653UL: // GPFS
+        return false;
+    default:
+        return true;
+    }
 }
 
 void FileWatch::check()

@@ -19,7 +19,8 @@ class Timer;
 // change is reported once the file has been quiet for a moment (an editor's save is several
 // system calls); a change that leaves the file exactly as it was (size, time, inode) is not
 // reported. Where the system's change notices fail (no inotify watches left, a network
-// folder), a slow poll finds the change all the same.
+// folder, whose changes made on other machines the notices never see), a slow poll finds the
+// change all the same; elsewhere nothing wakes the program while the files stay as they are.
 class FileWatch
 {
 public:
@@ -33,6 +34,11 @@ public:
 
     // Compares every file with what it was and reports the changed ones.
     void check();
+    // Whether the slow poll runs (some folder cannot be trusted to the change notices).
+    bool polling() const;
+    // Whether the system's change notices see every change in `folder`: not on a network or
+    // user-space file system, where another machine or process writes behind their back.
+    static bool noticesCoverFolder(const QString &folder);
     // Stops watching for good (the program is ending). Called a moment before the watch is
     // destroyed: the system frees a removed watch only after a grace period, and closing the
     // watch while that is pending waits it out (15 ms and more), so the removal goes first and

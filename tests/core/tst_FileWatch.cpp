@@ -63,6 +63,29 @@ private slots:
         watch.check(); // nothing to compare once stopped
         QCOMPARE(changed, QStringList{file});
     }
+
+    // On a local folder the change notices see everything and nothing polls (an idle program
+    // is not woken every few seconds); a folder that cannot be watched is polled until it can.
+    void pollsOnlyWhereNoticesCannotSee()
+    {
+        QTemporaryDir dir;
+        QtEventLoop loop;
+        const QString here = dir.filePath(QStringLiteral("Rings.txt"));
+        const QString later = dir.filePath(QStringLiteral("later/Rings.txt"));
+        QVERIFY(FileWatch::noticesCoverFolder(dir.path()));
+        QVERIFY(!FileWatch::noticesCoverFolder(dir.filePath(QStringLiteral("missing"))));
+        FileWatch local(loop, {here}, [](const QString &) {});
+        QVERIFY(!local.polling());
+
+        QStringList changed;
+        FileWatch waiting(loop, {later}, [&](const QString &f) { changed << f; });
+        QVERIFY(waiting.polling());
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("later")));
+        touch(later, "Mon 08:00-18:00 3\n");
+        waiting.check(); // what the poll does
+        QCOMPARE(changed, QStringList{later});
+        QVERIFY(!waiting.polling());
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_FileWatch)
