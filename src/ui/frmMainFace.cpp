@@ -53,8 +53,9 @@ class FaceCheckStyle final : public QProxyStyle
 public:
     int pixelMetric(PixelMetric metric, const QStyleOption *option, const QWidget *widget) const override
     {
+        // 14 pixels inside a frame of 1, or of 2 with the focus.
         if (metric == PM_IndicatorWidth || metric == PM_IndicatorHeight)
-            return 14;
+            return 14 + 2 * (widget && widget->hasFocus() ? 2 : 1);
         return QProxyStyle::pixelMetric(metric, option, widget);
     }
 
