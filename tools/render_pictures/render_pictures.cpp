@@ -17,6 +17,9 @@
 #include <QSet>
 #include <QSvgRenderer>
 
+#include <png.h>
+
+#include <csetjmp>
 #include <cstdio>
 
 namespace {
@@ -51,6 +54,39 @@ bool familyInstalled(const QString &family)
     // The font Qt would really use: fontconfig answers any name with some font.
     return QFontInfo(QFont(family)).family().compare(family, Qt::CaseInsensitive) == 0
         || QFontDatabase::families().contains(family, Qt::CaseInsensitive);
+}
+
+void appendToBuffer(png_structp png, png_bytep data, size_t length)
+{
+    static_cast<QByteArray *>(png_get_io_ptr(png))->append(reinterpret_cast<const char *>(data), qsizetype(length));
+}
+
+// The picture as PNG with rows stored unfiltered: a start decodes it in about a third of the
+// time an adaptively filtered one takes (the filters' undoing costs more than the inflating),
+// and at this compression level the file is no larger.
+bool encodePng(const QImage &rgba, QByteArray *out)
+{
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!info) {
+        png_destroy_write_struct(&png, nullptr);
+        return false;
+    }
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_set_write_fn(png, out, appendToBuffer, nullptr);
+    png_set_IHDR(png, info, png_uint_32(rgba.width()), png_uint_32(rgba.height()), 8, PNG_COLOR_TYPE_RGBA,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+    png_set_compression_level(png, 9);
+    png_write_info(png, info);
+    for (int row = 0; row < rgba.height(); ++row)
+        png_write_row(png, rgba.constScanLine(row));
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return true;
 }
 
 bool render(const QString &source, const QString &output, const QString &name)
@@ -89,8 +125,10 @@ bool render(const QString &source, const QString &output, const QString &name)
         const QString target = QDir(output).filePath(name + (ratio == 1 ? QString() : QStringLiteral("@2x"))
                                                      + QStringLiteral(".png"));
         QDir().mkpath(QFileInfo(target).path());
+        QByteArray encoded;
         QSaveFile out(target);
-        if (!out.open(QIODevice::WriteOnly) || !image.save(&out, "PNG") || !out.commit()) {
+        if (!encodePng(image.convertToFormat(QImage::Format_RGBA8888), &encoded) || !out.open(QIODevice::WriteOnly)
+            || out.write(encoded) != encoded.size() || !out.commit()) {
             fail(QStringLiteral("cannot write %1").arg(target));
             return false;
         }
