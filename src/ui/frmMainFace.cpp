@@ -111,7 +111,7 @@ void styleFaceControls(QWidget &window)
                 "QScrollBar::add-line:horizontal, QScrollBar::sub-line:horizontal { width: 0; }");
         } else if (qobject_cast<QCheckBox *>(w)) {
             // A dark tick on a light box (FaceCheckStyle): the light text colour would hide it.
-            // The style goes on first, so that the style sheet draws over it.
+            // The style goes on before the style sheet, which then draws the box through it.
             w->setStyle(checkStyle);
             sheet = QStringLiteral("QCheckBox { color: #e8f2fb; }");
         } else if (qobject_cast<QLabel *>(w)) {
