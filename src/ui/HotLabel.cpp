@@ -4,16 +4,14 @@
 #include <QMouseEvent>
 #include <QPen>
 #include <QPainter>
-#include <QSvgRenderer>
 
 namespace telvox {
 
-HotLabel::HotLabel(const QString &objectName, const QString &iconResource, QWidget *parent)
+HotLabel::HotLabel(const QString &objectName, const QString &icon, QWidget *parent)
     : QLabel(parent)
+    , m_icon(icon)
 {
     setObjectName(objectName);
-    if (!iconResource.isEmpty())
-        m_icon = new QSvgRenderer(iconResource, this);
     setCursor(Qt::PointingHandCursor);
     setAttribute(Qt::WA_Hover);
     // Reachable by Tab, and pressed by Space or Enter, like a button.
@@ -81,17 +79,25 @@ void HotLabel::paintEvent(QPaintEvent *)
     const qreal margin = height() * 8.0 / 42.0;
     const qreal side = iconOnly ? qMin(width(), height()) * 0.78 : qMin<qreal>(height() * 22.0 / 42.0, height() - margin);
     QRectF textArea = r;
-    if (m_icon) {
+    if (!m_icon.isNull()) {
         const QRectF iconRect = iconOnly
             ? QRectF((width() - side) / 2, (height() - side) / 2, side, side)
             : QRectF(margin, (height() - side) / 2, side, side);
-        m_icon->render(&p, iconRect);
+        // The picture at the icon's size in device pixels, placed on whole device pixels: a
+        // picture drawn across pixel boundaries would be resampled and blur.
+        const qreal dpr = devicePixelRatioF();
+        const int sidePixels = qRound(side * dpr);
+        const QPixmap &icon = m_icon.pixmap(QSize(sidePixels, sidePixels), 1.0);
+        p.save();
+        p.scale(1 / dpr, 1 / dpr);
+        p.drawPixmap(QPointF(qRound(iconRect.x() * dpr), qRound(iconRect.y() * dpr)), icon);
+        p.restore();
         textArea.setLeft(iconRect.right() + margin);
     }
     if (!iconOnly) {
         p.setPen(palette().color(QPalette::WindowText));
         p.setFont(font());
-        p.drawText(textArea.adjusted(m_icon ? 0 : 4, 0, -4, 0), int(alignment()) | Qt::TextWordWrap, text());
+        p.drawText(textArea.adjusted(m_icon.isNull() ? 4 : 0, 0, -4, 0), int(alignment()) | Qt::TextWordWrap, text());
     }
 }
 

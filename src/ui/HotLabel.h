@@ -1,13 +1,13 @@
 #pragma once
 
-#include <QLabel>
+#include "ui/Artwork.h"
 
-class QSvgRenderer;
+#include <QLabel>
 
 namespace telvox {
 
 // A label drawn over the window's painted picture that acts as a button: an optional icon
-// (an SVG resource, drawn crisply at any scale), its text, a light highlight under the mouse,
+// (one of the window pictures, see Artwork.h), its text, a light highlight under the mouse,
 // and clicked() when the left button is released over it or Space or Enter is pressed on it
 // (it takes the keyboard focus by Tab). `dimmed` greys it out without
 // disabling it, so it still receives the click and its owner decides what the click does.
@@ -15,7 +15,8 @@ class HotLabel final : public QLabel
 {
     Q_OBJECT
 public:
-    explicit HotLabel(const QString &objectName, const QString &iconResource, QWidget *parent);
+    // `icon` names the picture (":/telvox/ui/<icon>.png"); empty for a label without one.
+    explicit HotLabel(const QString &objectName, const QString &icon, QWidget *parent);
     ~HotLabel() override;
 
     void setDimmed(bool dimmed);
@@ -42,7 +43,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    QSvgRenderer *m_icon = nullptr;
+    Artwork m_icon;
     QWidget *m_source = nullptr;
     bool m_hover = false;
     bool m_pressed = false;

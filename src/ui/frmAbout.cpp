@@ -1,4 +1,5 @@
 #include "ui/frmAbout.h"
+#include "ui/Artwork.h"
 #include "ui/ScreenFit.h"
 
 #include "core/Texts.h"
@@ -8,7 +9,6 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QSvgWidget>
 
 namespace telvox {
 
@@ -27,7 +27,7 @@ frmAbout::frmAbout(const Texts &texts, QWidget *parent)
     frame->setObjectName(QStringLiteral("Frame1"));
     frame->setFrameShape(QFrame::StyledPanel);
     frame->setCursor(Qt::ArrowCursor);
-    auto *logo = new QSvgWidget(QStringLiteral(":/telvox/ui/logo.svg"), frame);
+    auto *logo = new ArtworkWidget(QStringLiteral("logo"), frame);
     logo->setObjectName(QStringLiteral("imgLogo"));
     logo->setFixedSize(72, 72);
     auto *title = new QLabel(product::title(), frame);

@@ -35,16 +35,55 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
-#include <QSvgRenderer>
-#include <QSvgWidget>
 #include <QWindow>
 
 namespace telvox {
 
 namespace {
+
+// The face's check boxes: a light box with a dark tick, an amber frame while focused. Drawn
+// here rather than by the style sheet: a style sheet's image would list and load the image
+// format and icon engine plugins (SVG among them) only to read the tick.
+class FaceCheckStyle final : public QProxyStyle
+{
+public:
+    int pixelMetric(PixelMetric metric, const QStyleOption *option, const QWidget *widget) const override
+    {
+        // 14 pixels inside a frame of 1, or of 2 with the focus.
+        if (metric == PM_IndicatorWidth || metric == PM_IndicatorHeight)
+            return 14 + 2 * (widget && widget->hasFocus() ? 2 : 1);
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+
+    void drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *p,
+                       const QWidget *widget) const override
+    {
+        if (element != PE_IndicatorCheckBox) {
+            QProxyStyle::drawPrimitive(element, option, p, widget);
+            return;
+        }
+        const int border = option->state & State_HasFocus ? 2 : 1;
+        const QRect box = option->rect;
+        p->save();
+        p->setRenderHint(QPainter::Antialiasing);
+        p->setPen(QPen(option->state & State_HasFocus ? QColor(0xf2, 0xa3, 0x3a) : QColor(0x5b, 0x9b, 0xd0), border));
+        p->setBrush(QColor(0xf3, 0xf8, 0xfd));
+        p->drawRoundedRect(QRectF(box).adjusted(border / 2.0, border / 2.0, -border / 2.0, -border / 2.0), 3, 3);
+        if (option->state & State_On) {
+            const QRect tick = box.adjusted(border, border, -border, -border);
+            const qreal dpr = widget ? widget->devicePixelRatioF() : p->device()->devicePixelRatioF();
+            p->drawPixmap(tick.topLeft(), m_tick.pixmap(tick.size(), dpr));
+        }
+        p->restore();
+    }
+
+private:
+    mutable Artwork m_tick{QStringLiteral("check")};
+};
 
 // The face's colours, put on each of the window's own controls (its direct children) rather
 // than on the window: a style sheet on the window would reach every dialog parented to it, and
@@ -53,6 +92,8 @@ namespace {
 void styleFaceControls(QWidget &window)
 {
     const QString tip = QStringLiteral("QToolTip { color: #10263b; background: #fffbe8; border: 1px solid #c9a24a; }");
+    auto *checkStyle = new FaceCheckStyle;
+    checkStyle->setParent(&window);
     const auto children = window.findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
     for (QWidget *w : children) {
         if (w->isWindow())
@@ -69,13 +110,10 @@ void styleFaceControls(QWidget &window)
                 "QScrollBar::handle:horizontal { background: #f2a33a; border-radius: 6px; min-width: 18px; }"
                 "QScrollBar::add-line:horizontal, QScrollBar::sub-line:horizontal { width: 0; }");
         } else if (qobject_cast<QCheckBox *>(w)) {
-            // A dark tick on a light box: the light text colour would hide it.
-            sheet = QStringLiteral(
-                "QCheckBox { color: #e8f2fb; }"
-                "QCheckBox::indicator { width: 14px; height: 14px; background: #f3f8fd;"
-                " border: 1px solid #5b9bd0; border-radius: 3px; }"
-                "QCheckBox::indicator:checked { image: url(:/telvox/ui/check.svg); }"
-                "QCheckBox::indicator:focus { border: 2px solid #f2a33a; }");
+            // A dark tick on a light box (FaceCheckStyle): the light text colour would hide it.
+            // The style goes on before the style sheet, which then draws the box through it.
+            w->setStyle(checkStyle);
+            sheet = QStringLiteral("QCheckBox { color: #e8f2fb; }");
         } else if (qobject_cast<QLabel *>(w)) {
             sheet = QStringLiteral("QLabel { color: #e8f2fb; }");
         }
@@ -108,8 +146,9 @@ void frmMain::buildFace()
     m_face = std::make_unique<Face>();
     Face &f = *m_face;
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
-    // Scalable: each size (title bar, task bar, tray) is rendered when first asked for.
-    setWindowIcon(QIcon(QStringLiteral(":/telvox/ui/logo.svg")));
+    // The logo at 128 pixels; the title bar, task bar and tray get it scaled down. (A QIcon of a
+    // file name would probe every image format plugin for the file's format.)
+    setWindowIcon(QIcon(artworkPixmap(QStringLiteral("logo"), QSize(128, 128), 1.0)));
     f.twipsPerPixelX = twipsPerPixelX(screen());
     f.twipsPerPixelY = twipsPerPixelY(screen());
     f.scale = 15.0 / f.twipsPerPixelX;
@@ -145,7 +184,7 @@ void frmMain::buildFace()
     setPalette(light);
 
 
-    f.Picture1 = new QSvgWidget(QStringLiteral(":/telvox/ui/logo.svg"), this);
+    f.Picture1 = new ArtworkWidget(QStringLiteral("logo"), this);
     f.Picture1->setObjectName(QStringLiteral("Picture1"));
     f.Picture1->setAttribute(Qt::WA_TransparentForMouseEvents); // a press on the logo drags
     place(f.Picture1, 14, 7, 44, 44);
@@ -188,7 +227,7 @@ void frmMain::buildFace()
     int row = 0;
     for (const Nav &n : nav) {
         n.label = new HotLabel(QString::fromLatin1(n.name),
-                               QStringLiteral(":/telvox/ui/%1.svg").arg(QLatin1String(n.icon)), this);
+                               QString::fromLatin1(n.icon), this);
         n.label->setFont(navFont);
         n.label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         place(n.label, 16, 78 + row * 50, 130, 42);
@@ -197,15 +236,15 @@ void frmMain::buildFace()
         ++row;
     }
 
-    f.lblMin = new HotLabel(QStringLiteral("lblMin"), QStringLiteral(":/telvox/ui/min.svg"), this);
+    f.lblMin = new HotLabel(QStringLiteral("lblMin"), QStringLiteral("min"), this);
     place(f.lblMin, 552, 22, 30, 30);
-    f.lblSpeaker = new HotLabel(QStringLiteral("lblSpeaker"), QStringLiteral(":/telvox/ui/speaker.svg"), this);
+    f.lblSpeaker = new HotLabel(QStringLiteral("lblSpeaker"), QStringLiteral("speaker"), this);
     place(f.lblSpeaker, 490, 456, 30, 28);
-    f.lblPlay = new HotLabel(QStringLiteral("lblPlay"), QStringLiteral(":/telvox/ui/play.svg"), this);
+    f.lblPlay = new HotLabel(QStringLiteral("lblPlay"), QStringLiteral("play"), this);
     place(f.lblPlay, 378, 456, 30, 28);
-    f.lblPause = new HotLabel(QStringLiteral("lblPause"), QStringLiteral(":/telvox/ui/pause.svg"), this);
+    f.lblPause = new HotLabel(QStringLiteral("lblPause"), QStringLiteral("pause"), this);
     place(f.lblPause, 414, 456, 30, 28);
-    f.lblStop = new HotLabel(QStringLiteral("lblStop"), QStringLiteral(":/telvox/ui/stop.svg"), this);
+    f.lblStop = new HotLabel(QStringLiteral("lblStop"), QStringLiteral("stop"), this);
     place(f.lblStop, 450, 456, 30, 28);
     f.lblPlay->followEnabled(f.cmdPlay);
     f.lblPause->followEnabled(f.cmdPause);
@@ -448,27 +487,19 @@ WavePlayer *frmMain::player() const { return m_face->player.get(); }
 // The picture behind everything, of the language in use; the other two are never loaded.
 void frmMain::useBackgroundOfLanguage()
 {
-    Face &f = *m_face;
     const int offset = m_s.texts.languageOffset();
-    if (f.background && f.backgroundOffset == offset)
-        return;
-    delete f.background;
-    const QString name = offset == 2000 ? QStringLiteral("imgBGbig5") : offset != 0 ? QStringLiteral("imgBGcn")
-                                                                                    : QStringLiteral("imgBG");
-    f.background = new QSvgRenderer(QStringLiteral(":/telvox/ui/%1.svg").arg(name), this);
-    f.background->setObjectName(name);
-    f.backgroundOffset = offset;
+    m_face->background.setName(offset == 2000 ? QStringLiteral("imgBGbig5")
+                               : offset != 0  ? QStringLiteral("imgBGcn")
+                                              : QStringLiteral("imgBG"));
 }
 
 void frmMain::paintEvent(QPaintEvent *)
 {
     useBackgroundOfLanguage();
     QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setRenderHint(QPainter::SmoothPixmapTransform);
-    // Drawn as vectors at the window's own size, so it stays sharp at any scale. (Keeping the
-    // rendering as a pixmap would save the vectors on a repaint but costs 1.3 MB per window.)
-    m_face->background->render(&p, QRectF(rect()));
+    // Rendered at build time; kept at the window's size in device pixels (1.3 MB at 100 %), so a
+    // repaint copies it as it is.
+    p.drawPixmap(0, 0, m_face->background.pixmap(size(), devicePixelRatioF()));
 }
 
 void frmMain::mousePressEvent(QMouseEvent *event)

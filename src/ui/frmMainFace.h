@@ -5,6 +5,7 @@
 
 #include "ui/frmMain.h"
 
+#include "ui/Artwork.h"
 #include "ui/WavePlayer.h"
 
 #include <QKeySequence>
@@ -17,8 +18,6 @@
 class QFrame;
 class QListWidget;
 class QScrollBar;
-class QSvgRenderer;
-class QSvgWidget;
 
 namespace telvox {
 
@@ -33,11 +32,10 @@ struct frmMain::Face
     double twipsPerPixelY = 15.0;
     double scale = 1.0; // design pixels (at 15 twips per pixel) to screen pixels
 
-    // The picture of the current language (imgBG, imgBGcn or imgBGbig5), loaded when first
-    // painted; the other two are never loaded.
-    QSvgRenderer *background = nullptr;
-    int backgroundOffset = -1; // the language offset `background` was loaded for
-    QSvgWidget *Picture1 = nullptr;
+    // The picture of the current language (imgBG, imgBGcn or imgBGbig5) at the window's size,
+    // made when first painted; the other two are never loaded.
+    Artwork background;
+    ArtworkWidget *Picture1 = nullptr;
     QLabel *lblTitle = nullptr;
 
     HotLabel *lblSetup = nullptr;

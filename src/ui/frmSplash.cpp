@@ -5,7 +5,6 @@
 
 #include <QLinearGradient>
 #include <QPainter>
-#include <QSvgRenderer>
 
 namespace telvox {
 
@@ -16,8 +15,6 @@ frmSplash::frmSplash(const Texts &texts, QWidget *parent)
 {
     setObjectName(QStringLiteral("frmSplash"));
     setFixedSize(460, 250);
-    m_logo = new QSvgRenderer(QStringLiteral(":/telvox/ui/logo.svg"), this);
-    m_logo->setObjectName(QStringLiteral("imgLogo"));
 }
 
 void frmSplash::paintEvent(QPaintEvent *)
@@ -33,7 +30,7 @@ void frmSplash::paintEvent(QPaintEvent *)
     p.drawRect(QRectF(rect()).adjusted(1, 1, -1, -1));
     p.fillRect(QRect(2, height() - 10, width() - 4, 8), QColor(0xe8, 0x8a, 0x25));
 
-    m_logo->render(&p, QRectF(28, 50, 120, 120));
+    p.drawPixmap(28, 50, m_logo.pixmap(QSize(120, 120), devicePixelRatioF()));
     p.setPen(Qt::white);
     QFont f = font();
     f.setPixelSize(46);

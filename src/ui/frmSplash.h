@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QWidget>
+#include "ui/Artwork.h"
 
-class QSvgRenderer;
+#include <QWidget>
 
 namespace telvox {
 
@@ -22,7 +22,7 @@ protected:
 private:
     QString m_title;
     QString m_tagline;
-    QSvgRenderer *m_logo;
+    Artwork m_logo{QStringLiteral("logo")};
 };
 
 } // namespace telvox

@@ -1,4 +1,5 @@
 #include "ui/frmTip.h"
+#include "ui/Artwork.h"
 #include "ui/ScreenFit.h"
 
 #include "core/Texts.h"
@@ -6,7 +7,6 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QSvgWidget>
 
 namespace telvox {
 
@@ -16,7 +16,7 @@ frmTip::frmTip(const Texts &texts, QWidget *parent)
 {
     setObjectName(QStringLiteral("frmTip"));
     setWindowTitle(QStringLiteral("Telvox"));
-    auto *logo = new QSvgWidget(QStringLiteral(":/telvox/ui/logo.svg"), this);
+    auto *logo = new ArtworkWidget(QStringLiteral("logo"), this);
     logo->setFixedSize(56, 56);
     m_lblTipText = new QLabel(this);
     m_lblTipText->setObjectName(QStringLiteral("lblTipText"));

@@ -12,7 +12,9 @@
 #include "telephony/TelephonyCore.h"
 #include "ui/frmMain.h"
 #include "ui/frmSetup.h"
+#include "ui/frmTip.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QFile>
 #include <QLineEdit>
@@ -45,6 +47,34 @@ class tst_Startup : public QObject
 {
     Q_OBJECT
 private slots:
+    // A start draws the splash, the notice and the main window from the pictures rendered while
+    // building: Qt SVG (the library, its image format and icon engine plugins) is not loaded.
+    // Runs first: later tests open windows that do load it (the browser's icons).
+    void startLoadsNoSvg()
+    {
+        ScratchDir home;
+        presetSettings(home.path(), {{"Config/Language", "1"}, {"Config/SaveFile", home.file("waveFiles/")}});
+        Instance later(home.path());
+        QCOMPARE(later.app.Main(), TelvoxApplication::StartResult::Running);
+        QVERIFY(later.app.splashShown());
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (w->isVisible())
+                w->grab(); // paints it
+        later.loop.advance(2500);
+        QVERIFY(later.app.isLoaded());
+        frmMain *w = later.app.mainWindow();
+        QTRY_VERIFY(w->isVisible());
+        w->grab();
+        frmTip notice(later.app.texts(), w);
+        notice.grab();
+        QFile maps(QStringLiteral("/proc/self/maps"));
+        QVERIFY(maps.open(QIODevice::ReadOnly));
+        const QString loaded = QString::fromLatin1(maps.readAll());
+        for (const char *library : {"libQt6Svg", "libqsvg", "libqsvgicon"})
+            QVERIFY2(!loaded.contains(QLatin1String(library)), library);
+        later.app.shutdown();
+    }
+
     // A later start shows the splash window for 2.5 s, then the window in the stored language,
     // journaling nothing. A second start is heard from the moment the first holds the lock:
     // during the splash it ends without a message, and the window comes up once loaded even
