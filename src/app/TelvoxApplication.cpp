@@ -184,7 +184,9 @@ TelvoxApplication::StartResult TelvoxApplication::Main()
         // First start: the language of the user's locale until another is chosen in the setup.
         m_firstStart = true;
         const QString chosen = systemLanguageSetting();
-        settings().WriteSettingJournaled(QStringLiteral("Config"), QStringLiteral("Language"), chosen);
+        // Saved with the loading's first save (the program folder, a moment later): a crash
+        // before it leaves a first start to run again, which chooses the same language.
+        settings().WriteSettingJournaledLater(m_loop, QStringLiteral("Config"), QStringLiteral("Language"), chosen);
         installQtTranslations(m_system->useLanguage(chosen).languageOffset());
         m_loop.doEvents();
         loadMainWindow();

@@ -481,6 +481,14 @@ void SettingsStore::WriteSettingJournaled(const QString &section, const QString 
     appendLocalLine(m_journalFile, section + QLatin1Char('@') + key + QLatin1Char('@') + value);
 }
 
+void SettingsStore::WriteSettingJournaledLater(EventLoop &loop, const QString &section, const QString &key,
+                                               const QString &value)
+{
+    WriteSettingLater(loop, section, key, value);
+    if (section != QLatin1String("Data"))
+        appendLocalLine(m_journalFile, section + QLatin1Char('@') + key + QLatin1Char('@') + value);
+}
+
 void SettingsStore::WriteSettingJournaled(const QString &section, const QString &key, int value)
 {
     WriteSettingJournaled(section, key, QString::number(value));

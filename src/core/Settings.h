@@ -81,6 +81,9 @@ public:
     // the oldest waiting value, or when the store closes. Saves one file rewrite per ring.
     // `loop` must outlive the store.
     void WriteSettingLater(EventLoop &loop, const QString &section, const QString &key, const QString &value);
+    // WriteSettingLater with the journal line appended at once (a value the next start can
+    // derive again, such as the first start's language).
+    void WriteSettingJournaledLater(EventLoop &loop, const QString &section, const QString &key, const QString &value);
     static constexpr int kDeferMs = 60000;
 
     QString storeFile() const;

@@ -145,8 +145,9 @@ bool MessageStore::openAt(const QString &path)
     sqlite3_busy_timeout(m_db, 5000); // the companion commands and the service share the file
     if (!memory) {
         // A new, empty index holds nothing that could be lost: its switch to WAL (which writes
-        // the first page through a rollback journal) need not wait for the disk four times.
-        // Everything after it runs with the usual synchronous=NORMAL below.
+        // the first page through a rollback journal) and its tables need not wait for the disk
+        // (four flushes, and two more for the new WAL's header). Everything after them runs
+        // with the usual synchronous=NORMAL below.
         if (empty && !exec("PRAGMA synchronous=OFF"))
             return false;
         Statement wal(m_db, "PRAGMA journal_mode=WAL");
@@ -155,9 +156,11 @@ bool MessageStore::openAt(const QString &path)
     }
     // The index keeps a row for every recording it has known; a small page cache keeps what the
     // program holds in memory from growing with them (the lists it reads are a few pages).
-    return exec("PRAGMA synchronous=NORMAL") && exec("PRAGMA foreign_keys=ON") && exec("PRAGMA cache_size=-256")
-           && exec(kSchema)
-           && upgradeSchema();
+    if (!empty && !exec("PRAGMA synchronous=NORMAL"))
+        return false;
+    if (!exec("PRAGMA foreign_keys=ON") || !exec("PRAGMA cache_size=-256") || !exec(kSchema) || !upgradeSchema())
+        return false;
+    return !empty || exec("PRAGMA synchronous=NORMAL");
 }
 
 bool MessageStore::exec(const char *sql)
@@ -423,7 +426,9 @@ int MessageStore::migrateFromSettings(SettingsStore &settings, const QString &re
             moved += int(entries.size());
             lists << entries;
         }
-        Transaction t(*this, true);
+        // On the disk before the old sections go below; with none to remove (a new user) the
+        // mark that the migration ran needs no wait for the disk.
+        Transaction t(*this, !present.isEmpty());
         if (!t.begun())
             return -1;
         const auto put = [&](const QStringList &entries, bool isUnread) {

@@ -5,8 +5,9 @@
 #include <QPainter>
 #include <QResource>
 #include <QSysInfo>
+#include <QtEndian>
 
-#include <png.h>
+#include <cstring>
 
 namespace telvox {
 
@@ -17,49 +18,71 @@ QString resource(const QString &name, const char *suffix)
     return QStringLiteral(":/telvox/ui/") + name + QLatin1String(suffix);
 }
 
-// Our own PNGs are read with libpng (which Qt's own PNG reader uses too) rather than through
-// QImageReader: that one lists, and for a format it is told loads, every image format plugin
-// (SVG among them) before it settles on its built-in PNG reader.
-class PngResource
+// A picture as telvox-render-pictures writes it: an 8-byte mark, the width and the height
+// (32 bits, little-endian), then premultiplied ARGB pixels of 32 bits, little-endian, row by
+// row. The resource compiler keeps it compressed; reading it only copies the pixels out.
+class PixelResource
 {
 public:
-    explicit PngResource(const QString &file)
-        : m_data(QResource(file).uncompressedData())
+    explicit PixelResource(const QString &file)
     {
-        m_image.version = PNG_IMAGE_VERSION;
-        m_ok = !m_data.isEmpty()
-            && png_image_begin_read_from_memory(&m_image, m_data.constData(), size_t(m_data.size())) != 0;
+        const QResource resource(file);
+        if (!resource.isValid())
+            return;
+        // The header alone, without unpacking the pixels, when the data is stored as it is.
+        m_data = resource.compressionAlgorithm() == QResource::NoCompression
+            ? QByteArray::fromRawData(reinterpret_cast<const char *>(resource.data()), resource.size())
+            : resource.uncompressedData();
+        if (m_data.size() < kHeader || !m_data.startsWith(QByteArrayView("TVXPIX\0\1", 8)))
+            return;
+        const QSize size(int(word(8)), int(word(12)));
+        if (size.isEmpty() || m_data.size() != kHeader + qsizetype(size.width()) * size.height() * 4)
+            return;
+        m_size = size;
     }
-    ~PngResource() { png_image_free(&m_image); }
-    PngResource(const PngResource &) = delete;
-    PngResource &operator=(const PngResource &) = delete;
 
-    QSize size() const { return m_ok ? QSize(int(m_image.width), int(m_image.height)) : QSize(); }
-    QImage read()
+    QSize size() const { return m_size; }
+    QImage read() const
     {
-        if (!m_ok)
+        if (m_size.isEmpty())
             return {};
-        // B, G, R, A in memory is QImage's ARGB32 on a little-endian machine.
-        m_image.format = QSysInfo::ByteOrder == QSysInfo::LittleEndian ? PNG_FORMAT_BGRA : PNG_FORMAT_ARGB;
-        QImage image(size(), QImage::Format_ARGB32);
-        if (image.isNull()
-            || png_image_finish_read(&m_image, nullptr, image.bits(), png_int_32(image.bytesPerLine()), nullptr) == 0)
+        QImage image(m_size, QImage::Format_ARGB32_Premultiplied);
+        if (image.isNull())
             return {};
-        m_ok = false; // read once
+        const char *pixels = m_data.constData() + kHeader;
+        const qsizetype rowBytes = qsizetype(m_size.width()) * 4;
+        for (int row = 0; row < m_size.height(); ++row) {
+            uchar *line = image.scanLine(row);
+            std::memcpy(line, pixels + row * rowBytes, size_t(rowBytes));
+            if constexpr (QSysInfo::ByteOrder == QSysInfo::BigEndian) {
+                auto *values = reinterpret_cast<quint32 *>(line);
+                for (int col = 0; col < m_size.width(); ++col)
+                    values[col] = qFromLittleEndian(values[col]);
+            }
+        }
         return image;
     }
 
 private:
+    static constexpr qsizetype kHeader = 16;
+    quint32 word(qsizetype at) const { return qFromLittleEndian<quint32>(m_data.constData() + at); }
+
     QByteArray m_data;
-    png_image m_image{};
-    bool m_ok = false;
+    QSize m_size;
 };
 
 } // namespace
 
 QSize artworkSize(const QString &name)
 {
-    return PngResource(resource(name, ".png")).size();
+    return PixelResource(resource(name, ".pix")).size();
+}
+
+QImage artworkImage(const QString &name, int ratio)
+{
+    QImage image = PixelResource(resource(name, ratio == 1 ? ".pix" : "@2x.pix")).read();
+    image.setDevicePixelRatio(ratio);
+    return image;
 }
 
 QPixmap artworkPixmap(const QString &name, QSize size, qreal dpr)
@@ -68,12 +91,11 @@ QPixmap artworkPixmap(const QString &name, QSize size, qreal dpr)
     if (name.isEmpty() || pixels.isEmpty())
         return {};
     QImage image;
-    for (const char *suffix : {".png", "@2x.png"}) {
-        // The header alone says the size; only the rendering used is decoded.
-        PngResource png(resource(name, suffix));
-        const QSize available = png.size();
+    for (const char *suffix : {".pix", "@2x.pix"}) {
+        const PixelResource rendering(resource(name, suffix));
+        const QSize available = rendering.size();
         if (available.isValid() && available.width() >= pixels.width() && available.height() >= pixels.height()) {
-            image = png.read();
+            image = rendering.read();
             break;
         }
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QPixmap>
 #include <QString>
 #include <QWidget>
@@ -7,8 +8,9 @@
 namespace telvox {
 
 // The windows' pictures (resources/ui/<name>.svg) come rendered at build time as
-// :/telvox/ui/<name>.png at the drawing's size and <name>@2x.png at twice it, so that a start
-// parses and draws no SVG. artworkPixmap() gives a picture at `size` device-independent pixels
+// :/telvox/ui/<name>.pix at the drawing's size and <name>@2x.pix at twice it (premultiplied
+// pixels, compressed by the resource compiler), so that a start parses and draws no SVG and
+// decodes no image. artworkPixmap() gives a picture at `size` device-independent pixels
 // on a screen of device pixel ratio `dpr`: the 1x or 2x rendering as it is when it fits
 // exactly, otherwise the smallest one at least as large, scaled down smoothly (125 %, 150 %,
 // 175 %, or a face shrunk to fit a small screen). Only beyond twice the drawing's size is the
@@ -17,6 +19,9 @@ namespace telvox {
 QPixmap artworkPixmap(const QString &name, QSize size, qreal dpr);
 // The drawing's own size (its 1x rendering's), or an invalid size for an unknown name.
 QSize artworkSize(const QString &name);
+// The rendering at `ratio` (1 or 2) as it was built, of that device pixel ratio; null for an
+// unknown name.
+QImage artworkImage(const QString &name, int ratio);
 
 // One picture kept at the size and ratio it was last asked for, remade when either changes.
 class Artwork

@@ -106,8 +106,13 @@ private slots:
         loop.advance(1);
         QCOMPARE(onDisk("Line0", "Calls"), QString("51"));
         s->WriteSettingLater(loop, "Line0", "Param1", "6400");
-        s->WriteSetting("Config", "Rings", "4"); // takes the waiting value along
+        // A journaled value that may wait: its journal line at once, the file with the next write.
+        s->WriteSettingJournaledLater(loop, "Config", "Language", "2");
+        QVERIFY(readAll(dir.file("settings.txt")).endsWith("Config@Language@2\r\n"));
+        QCOMPARE(onDisk("Config", "Language"), QString());
+        s->WriteSetting("Config", "Rings", "4"); // takes the waiting values along
         QCOMPARE(onDisk("Line0", "Param1"), QString("6400"));
+        QCOMPARE(onDisk("Config", "Language"), QString("2"));
         s->WriteSettingLater(loop, "Line0", "Calls", "52");
         s.reset(); // closing writes what waits
         QCOMPARE(onDisk("Line0", "Calls"), QString("52"));
