@@ -153,6 +153,7 @@ TelvoxApplication::~TelvoxApplication()
     m_lineControls.reset();
     m_popCallId.reset();
     m_main.reset();
+    m_builtMain.reset();
     m_system.reset();
 }
 
@@ -214,14 +215,26 @@ TelvoxApplication::StartResult TelvoxApplication::Main()
     });
     m_splashTimer->setEnabled(true);
     m_loop.doEvents();
+    // The splash's seconds are otherwise idle: the main window's controls are built meanwhile,
+    // hidden, so that the window follows the splash sooner. Its loading (the settings, the lines,
+    // the lists) still begins when the splash ends.
+    m_loop.post([this] {
+        if (m_splash && !m_shutdownDone && !m_main && !m_builtMain)
+            m_builtMain = buildMainWindow();
+    });
     return StartResult::Running;
+}
+
+std::unique_ptr<frmMain> TelvoxApplication::buildMainWindow()
+{
+    return std::make_unique<frmMain>(
+        frmMain::Services{m_system->texts(), settings(), statusList(), statusLog(), m_prompts, m_printer});
 }
 
 void TelvoxApplication::loadMainWindow()
 {
     m_loadClock.start();
-    m_main = std::make_unique<frmMain>(
-        frmMain::Services{m_system->texts(), settings(), statusList(), statusLog(), m_prompts, m_printer});
+    m_main = m_builtMain ? std::move(m_builtMain) : buildMainWindow();
     m_main->setShutdownHandler([this] { shutdown(); });
     m_main->setDesktopServices(
         {timers(), *m_media, *m_options.tray, *m_options.shell, *m_options.modal, m_loop, m_paths.programFolder});

@@ -163,6 +163,7 @@ public:
 
 private:
     void loadMainWindow();
+    std::unique_ptr<frmMain> buildMainWindow();
     // A second start asked for the window: shown now, or once loaded when still starting.
     void raiseRequested();
     void addBlockingCommands(); // AppForwarding.cpp
@@ -198,6 +199,8 @@ private:
     std::unique_ptr<HomeLink> m_home; // MQTT and the webhook
     frmDialOut *m_dialOut = nullptr; // the dialler window while it is shown
     std::unique_ptr<frmMain> m_main;
+    // The main window's controls, built while the splash shows; the loading takes them.
+    std::unique_ptr<frmMain> m_builtMain;
     std::unique_ptr<frmPopCallID> m_popCallId;
     std::unique_ptr<QWidget> m_lineControls;
     std::unique_ptr<FolderPicker> m_ownFolders;

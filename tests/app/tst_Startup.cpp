@@ -100,9 +100,17 @@ private slots:
         QTest::qWait(100); // the request reaches the first's event loop
         first.loop.advance(2499);
         QVERIFY(!first.app.isLoaded());
+        // The splash's idle seconds built the main window's controls, hidden; the loading
+        // takes that window when the splash ends.
+        frmMain *built = nullptr;
+        for (QWidget *top : QApplication::topLevelWidgets())
+            if (auto *candidate = qobject_cast<frmMain *>(top))
+                built = candidate;
+        QVERIFY(built && !built->isVisible());
         first.loop.advance(1);
         QVERIFY(first.app.isLoaded());
         frmMain *w = first.app.mainWindow();
+        QCOMPARE(w, built);
         QTRY_VERIFY(w->isVisible() && !(w->windowState() & Qt::WindowMinimized));
         QCOMPARE(w->findChild<QPushButton *>("cmdExit")->text(), QString("離開"));
         QVERIFY(!QFile::exists(home.file("settings.txt")));
