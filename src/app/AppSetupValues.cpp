@@ -74,7 +74,8 @@ bool TelvoxApplication::selectFirstLineByDefault(const std::array<bool, 4> &sele
     const bool neverSaved = !OptionReader(settings()).recordingFolderChosen();
     if (anySelected || (anyChoice && !neverSaved) || !firstLineUsable)
         return false;
-    settings().WriteSetting(kConfig, lineKey(0), QStringLiteral("1"));
+    // A default the next start derives again: saved with the loading's next save.
+    settings().WriteSettingLater(m_loop, kConfig, lineKey(0), QStringLiteral("1"));
     return true;
 }
 

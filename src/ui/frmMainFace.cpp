@@ -88,10 +88,14 @@ private:
 // The face's colours, put on each of the window's own controls (its direct children) rather
 // than on the window: a style sheet on the window would reach every dialog parented to it, and
 // running each control of those (the setup's hundreds) through the style sheet engine cost a
-// sixth of a first start. The dialogs keep the desktop's own colours either way.
+// sixth of a first start. The dialogs keep the desktop's own colours either way. Only the lists
+// and the scroll bar need a style sheet (borders, rounded corners, the slider's shape); the
+// labels and check boxes take their light text from their palette, which costs a start far
+// less than a style sheet each and leaves their tooltips in the desktop's own colours (a light
+// label colour from a style sheet reached the tooltips too, which had to be styled back).
 void styleFaceControls(QWidget &window)
 {
-    const QString tip = QStringLiteral("QToolTip { color: #10263b; background: #fffbe8; border: 1px solid #c9a24a; }");
+    const QColor faceText(0xe8, 0xf2, 0xfb);
     auto *checkStyle = new FaceCheckStyle;
     checkStyle->setParent(&window);
     const auto children = window.findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
@@ -109,15 +113,18 @@ void styleFaceControls(QWidget &window)
                 " border-radius: 6px; }"
                 "QScrollBar::handle:horizontal { background: #f2a33a; border-radius: 6px; min-width: 18px; }"
                 "QScrollBar::add-line:horizontal, QScrollBar::sub-line:horizontal { width: 0; }");
-        } else if (qobject_cast<QCheckBox *>(w)) {
-            // A dark tick on a light box (FaceCheckStyle): the light text colour would hide it.
-            // The style goes on before the style sheet, which then draws the box through it.
-            w->setStyle(checkStyle);
-            sheet = QStringLiteral("QCheckBox { color: #e8f2fb; }");
-        } else if (qobject_cast<QLabel *>(w)) {
-            sheet = QStringLiteral("QLabel { color: #e8f2fb; }");
+        } else if (qobject_cast<QCheckBox *>(w) || qobject_cast<QLabel *>(w)) {
+            // A check box's tick is dark on a light box (FaceCheckStyle), where the light text
+            // colour would hide it.
+            if (qobject_cast<QCheckBox *>(w))
+                w->setStyle(checkStyle);
+            QPalette palette = w->palette();
+            palette.setColor(QPalette::WindowText, faceText);
+            w->setPalette(palette);
+            continue;
         }
-        w->setStyleSheet(sheet + tip);
+        if (!sheet.isEmpty())
+            w->setStyleSheet(sheet);
     }
 }
 
