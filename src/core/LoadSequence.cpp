@@ -76,7 +76,8 @@ LoadResult runLoadSequence(const AppPaths &paths, SettingsStore &settings, Event
     hooks.setCheckBoxes(settings.ReadSetting(config, QStringLiteral("Legal"), QStringLiteral("0")) == QLatin1String("1"),
                         settings.ReadSetting(config, QStringLiteral("RingCount"), QStringLiteral("1"))
                             == QLatin1String("1"));                              // 3
-    settings.WriteSetting(config, QStringLiteral("TvxPath"), paths.programFolder); // 4
+    // The program folder is known again at every start: saved with the loading's next save.
+    settings.WriteSettingLater(loop, config, QStringLiteral("TvxPath"), paths.programFolder); // 4
     StepsTrace steps(paths.file(QStringLiteral("Steps.txt")));                   // 5
     if (!program.exists(QStringLiteral("LogFiles")))                              // 6
         program.mkpath(QStringLiteral("LogFiles"));
