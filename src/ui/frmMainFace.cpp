@@ -53,9 +53,12 @@ class FaceCheckStyle final : public QProxyStyle
 public:
     int pixelMetric(PixelMetric metric, const QStyleOption *option, const QWidget *widget) const override
     {
-        // 14 pixels inside a frame of 1, or of 2 with the focus.
-        if (metric == PM_IndicatorWidth || metric == PM_IndicatorHeight)
-            return 14 + 2 * (widget && widget->hasFocus() ? 2 : 1);
+        // 14 pixels inside a frame of 1, or of 2 with the focus; never taller than the check
+        // box itself, which shrinks with the face on a small screen (the box was cut off).
+        if (metric == PM_IndicatorWidth || metric == PM_IndicatorHeight) {
+            const int size = 14 + 2 * (widget && widget->hasFocus() ? 2 : 1);
+            return widget && widget->height() > 0 ? qMin(size, widget->height()) : size;
+        }
         return QProxyStyle::pixelMetric(metric, option, widget);
     }
 
