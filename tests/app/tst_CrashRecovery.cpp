@@ -78,10 +78,11 @@ private slots:
         QCOMPARE(::stat(QFile::encodeName(home.path()).constData(), &st), 0);
         QCOMPARE(int(st.st_mode & 0777), 0700);
         const QStringList said = statusTexts(i.app.statusList());
-        // Seven: two text files, the options and their last good copy (kept by the writes that
-        // set them up), the recording and two folders; the program folder itself is made
-        // private before anything else happens.
-        QVERIFY2(said.contains("7 files and folders made private (readable only by this account)"), qPrintable(said.join('\n')));
+        // Six: two text files, the options, the recording and two folders; the program folder
+        // itself is made private before anything else happens. (The options' last good copy
+        // comes with the loading's save, after this, as a link to the file already private;
+        // the check above finds it private too.)
+        QVERIFY2(said.contains("6 files and folders made private (readable only by this account)"), qPrintable(said.join('\n')));
     }
 
     void aRecordingsFolderThatCannotBeWrittenIsReportedAtStart()

@@ -36,12 +36,13 @@ private slots:
     void blockThisCallerFromTheStatusListThenTheCallIsBlocked()
     {
         ScratchDir home;
-        AppRig rig(home.path());
-        auto [loop, modal, app] = std::tie(rig.loop, rig.modal, rig.app); // references
-        // Mail to a port where nobody listens: the mail stays queued.
+        // Mail to a port where nobody listens: the mail stays queued. (The options are there
+        // before the program reads them, as for a later start.)
         QVERIFY(writeBytes(home.file("telvox.ini"), "[Config]\nLanguage=0\nRings=4\nPopCallID=1\nSaveFile=" + home.path().toUtf8()
                            + "/waveFiles/\n[Forward]\nEnabled=1\nTo=me@example.org\nHost=127.0.0.1\nPort=1\n"
                              "[Blocking]\nNotice=1\n"));
+        AppRig rig(home.path());
+        auto [loop, modal, app] = std::tie(rig.loop, rig.modal, rig.app); // references
         QCOMPARE(app.Main(), TelvoxApplication::StartResult::Running);
         loop.advance(3000); // the splash window
         QVERIFY(app.isLoaded());
