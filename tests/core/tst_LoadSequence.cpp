@@ -87,8 +87,8 @@ struct Fixture
     }
     ScratchDir dir;
     AppPaths paths;
+    VirtualEventLoop loop; // outlives the store, whose waiting values use its timer
     SettingsStore settings{paths.settingsFile, paths.file("settings.txt")};
-    VirtualEventLoop loop;
     RecordingHooks hooks{paths.programFolder};
     LoadedState state;
     LoadResult run() { return runLoadSequence(paths, settings, loop, hooks, state); }
