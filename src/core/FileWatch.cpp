@@ -73,9 +73,10 @@ void FileWatch::rewatch()
         failed = m_watcher->addPaths(add);
     // The poll runs while a folder is not watched or its watch cannot be trusted.
     bool poll = !failed.isEmpty();
+    const QStringList folders = m_watcher->directories();
     for (const QString &file : std::as_const(m_files)) {
         const QString folder = QFileInfo(file).absolutePath();
-        if (!m_watcher->directories().contains(folder) || !noticesCoverFolder(folder)) {
+        if (!folders.contains(folder) || !noticesCoverFolder(folder)) {
             poll = true;
             break;
         }

@@ -142,8 +142,10 @@ ArtworkWidget::ArtworkWidget(const QString &name, QWidget *parent)
 
 QSize ArtworkWidget::sizeHint() const
 {
-    const QSize drawing = artworkSize(m_artwork.name());
-    return drawing.isValid() ? drawing : QWidget::sizeHint();
+    // Reading the size unpacks the whole picture when it is stored compressed.
+    if (!m_drawingSize.isValid())
+        m_drawingSize = artworkSize(m_artwork.name());
+    return m_drawingSize.isValid() ? m_drawingSize : QWidget::sizeHint();
 }
 
 void ArtworkWidget::paintEvent(QPaintEvent *)

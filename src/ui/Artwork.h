@@ -56,6 +56,7 @@ protected:
 
 private:
     Artwork m_artwork;
+    mutable QSize m_drawingSize; // read once: layouts ask for the size hint again and again
 };
 
 } // namespace telvox
