@@ -472,21 +472,27 @@ void SettingsStore::sync()
     }
 }
 
+namespace {
+// The journal's line for a value the store holds already (none for the "Data" section); a
+// journal that cannot be written is only a lost trace.
+void appendJournal(const QString &journalFile, const QString &section, const QString &key, const QString &value)
+{
+    if (section != QLatin1String("Data"))
+        appendLocalLine(journalFile, section + QLatin1Char('@') + key + QLatin1Char('@') + value);
+}
+} // namespace
+
 void SettingsStore::WriteSettingJournaled(const QString &section, const QString &key, const QString &value)
 {
     WriteSetting(section, key, value);
-    if (section == QLatin1String("Data"))
-        return;
-    // The store already holds the value; a journal that cannot be written is only a lost trace.
-    appendLocalLine(m_journalFile, section + QLatin1Char('@') + key + QLatin1Char('@') + value);
+    appendJournal(m_journalFile, section, key, value);
 }
 
 void SettingsStore::WriteSettingJournaledLater(EventLoop &loop, const QString &section, const QString &key,
                                                const QString &value)
 {
     WriteSettingLater(loop, section, key, value);
-    if (section != QLatin1String("Data"))
-        appendLocalLine(m_journalFile, section + QLatin1Char('@') + key + QLatin1Char('@') + value);
+    appendJournal(m_journalFile, section, key, value);
 }
 
 void SettingsStore::WriteSettingJournaled(const QString &section, const QString &key, int value)
