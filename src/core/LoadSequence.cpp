@@ -104,8 +104,9 @@ LoadResult runLoadSequence(const AppPaths &paths, SettingsStore &settings, Event
         hooks.showFirstRunWindows();
     // What steps 15 to 21 settle (ring gaps, lines taken out of use, modems that changed)
     // reaches the options file in one save: each save costs two flushes to the disk. (Not
-    // earlier: the first-run windows above save the user's choices as they are made.)
-    std::optional<SettingsStore::Batch> oneSave(std::in_place, settings);
+    // earlier: the first-run windows above save the user's choices as they are made.) Every
+    // value they write, each start works out again from the machine and the folders.
+    std::optional<SettingsStore::Batch> oneSave(std::in_place, settings, SettingsStore::Kind::Derived);
     state.ringGap = loadRingGaps(settings);                                      // 15
     for (int n = 0; n < 4; ++n) {                                                // 16
         const int gap = state.ringGap[static_cast<std::size_t>(n)][1];

@@ -208,7 +208,7 @@ bool SettingsStore::loadFile()
     return true;
 }
 
-bool SettingsStore::writeFile(QString *reason)
+bool SettingsStore::writeFile(QString *reason, bool durable)
 {
     const QByteArray text = iniText(m_values);
     const QByteArray target = QFile::encodeName(m_storeFile);
@@ -247,7 +247,7 @@ bool SettingsStore::writeFile(QString *reason)
             times[1] = {time_t(floor / 1000000000), long(floor % 1000000000)};
     }
     ::futimens(fd, times);
-    if (::fsync(fd) != 0)
+    if (durable && ::fsync(fd) != 0)
         return fail(errno);
     struct stat written = {};
     if (::fstat(fd, &written) != 0)
@@ -267,7 +267,9 @@ bool SettingsStore::writeFile(QString *reason)
         return false;
     }
     // The new name on the disk too (a crash now keeps the new file or the old one, whole).
-    const int dir = ::open(QFile::encodeName(QFileInfo(m_storeFile).absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dir = durable ? ::open(QFile::encodeName(QFileInfo(m_storeFile).absolutePath()).constData(),
+                                     O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                            : -1;
     if (dir >= 0) {
         ::fsync(dir);
         ::close(dir);
@@ -404,6 +406,8 @@ void SettingsStore::WriteSetting(const QString &section, const QString &key, con
     if (stored != m_values.constEnd() && stored->typeId() == QMetaType::QString && stored->toString() == value)
         return;
     setValue(path, value);
+    if (m_batchDepth == 0 || !m_batchDerived)
+        m_mustLast = true;
     if (m_batchDepth == 0)
         sync();
 }
@@ -416,6 +420,7 @@ void SettingsStore::removeSection(const QString &section)
         if (!group.isEmpty() && group.compare(section, Qt::CaseInsensitive) == 0) {
             setValue(path, std::nullopt);
             removed = true;
+            m_mustLast = true;
         }
     }
     if (removed && m_batchDepth == 0)
@@ -452,10 +457,11 @@ void SettingsStore::sync()
         loadFile();
     if (!m_dirty)
         return;
-    if (m_fileGood && QFileInfo::exists(m_storeFile))
+    const bool fileExists = QFileInfo::exists(m_storeFile);
+    if (m_fileGood && fileExists)
         keepBackup();
     QString reason;
-    if (!writeFile(&reason)) {
+    if (!writeFile(&reason, m_mustLast || fileExists)) {
         // The file on disk is as it was; the values stay here and go with the next write.
         if (!m_saveFailing) {
             m_saveFailing = true;
@@ -464,6 +470,7 @@ void SettingsStore::sync()
         return;
     }
     m_dirty = false;
+    m_mustLast = false;
     m_changes.clear();
     m_fileGood = true;
     if (m_saveFailing) {

@@ -94,18 +94,27 @@ public:
 
     // Writes inside a batch reach the file together when the outermost batch ends (saving the
     // hundred list keys at once rather than rewriting the file a hundred times).
+    // A batch made `Derived` holds only values every start works out again (defaults, what the
+    // machine has): when its save creates the file, the save does not wait for the disk. A
+    // power cut that then loses the new file loses nothing a start does not write again. A save
+    // that replaces an existing file, or holds a plain write made outside such a batch, always
+    // waits.
+    enum class Kind { Plain, Derived };
     class Batch
     {
     public:
-        explicit Batch(SettingsStore &store)
+        explicit Batch(SettingsStore &store, Kind kind = Kind::Plain)
             : m_store(store)
         {
-            ++m_store.m_batchDepth;
+            if (m_store.m_batchDepth++ == 0)
+                m_store.m_batchDerived = kind == Kind::Derived;
         }
         ~Batch()
         {
-            if (--m_store.m_batchDepth == 0)
+            if (--m_store.m_batchDepth == 0) {
                 m_store.sync();
+                m_store.m_batchDerived = false;
+            }
         }
         Batch(const Batch &) = delete;
         Batch &operator=(const Batch &) = delete;
@@ -146,7 +155,8 @@ private:
     // changed) when it cannot be read or holds nothing while the values held here do.
     bool loadFile();
     // Writes m_values as the file (see the class comment); the system's reason when it fails.
-    bool writeFile(QString *reason);
+    // `durable`: the new file and its name are on the disk before it returns.
+    bool writeFile(QString *reason, bool durable);
     void setValue(const QString &path, const std::optional<QString> &value);
 
     QString m_storeFile;
@@ -160,6 +170,8 @@ private:
     std::vector<FileEvent> m_pendingEvents;
     std::function<void(const FileEvent &)> m_eventHandler;
     int m_batchDepth = 0;
+    bool m_batchDerived = false; // the outermost batch is Kind::Derived
+    bool m_mustLast = false;     // the unsaved changes include a plain write (see Batch)
     QHash<QString, Waiting> m_waiting; // by lower-case "section/key"
     std::unique_ptr<Timer> m_waitTimer;
 };

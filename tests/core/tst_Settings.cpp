@@ -2,6 +2,7 @@
 #include "core/VirtualEventLoop.h"
 #include "platform/shell/AutostartEntry.h"
 #include "support/DiskFaults.h"
+#include "support/DiskFlushes.h"
 #include "support/FakeShell.h"
 #include "support/Unprivileged.h"
 #include "support/Files.h"
@@ -15,6 +16,7 @@
 #include <sys/statvfs.h>
 
 #include <csignal>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <QTest>
@@ -116,6 +118,44 @@ private slots:
         s->WriteSettingLater(loop, "Line0", "Calls", "52");
         s.reset(); // closing writes what waits
         QCOMPARE(onDisk("Line0", "Calls"), QString("52"));
+    }
+
+    // A save of values that every start works out again does not wait for the disk when it
+    // creates the file (a power cut loses nothing a start does not write again); a save that
+    // replaces the file, or holds a plain write, flushes the file and its folder.
+    void onlyADerivedSaveThatCreatesTheFileSkipsTheFlushes()
+    {
+        using telvox::test::diskFlushes;
+        ScratchDir dir;
+        VirtualEventLoop loop;
+        const auto flushesOf = [&](const std::function<void()> &save) {
+            const int before = diskFlushes();
+            save();
+            return diskFlushes() - before;
+        };
+        const QString ini = dir.file("telvox.ini");
+        const auto derivedSave = [](SettingsStore &s, const char *key, const char *value) {
+            SettingsStore::Batch batch(s, SettingsStore::Kind::Derived);
+            s.WriteSetting("Config", key, value);
+        };
+        auto s = std::make_unique<SettingsStore>(ini, dir.file("settings.txt"));
+        s->WriteSettingLater(loop, "Config", "TvxPath", "/p"); // a value a crash may lose
+        QCOMPARE(flushesOf([&] { derivedSave(*s, "Line0", "1"); }), 0);
+        QCOMPARE(SettingsStore(ini, dir.file("x.txt")).ReadSetting("Config", "TvxPath"), QString("/p"));
+        QCOMPARE(flushesOf([&] { derivedSave(*s, "Line0", "0"); }), 2); // replaces the file
+        s.reset();
+
+        // A plain write creates the file durably, alone or in a plain batch.
+        QVERIFY(QFile::remove(ini));
+        s = std::make_unique<SettingsStore>(ini, dir.file("settings.txt"));
+        QCOMPARE(flushesOf([&] { s->WriteSetting("Config", "Rings", "4"); }), 2);
+        QVERIFY(QFile::remove(ini));
+        s = std::make_unique<SettingsStore>(ini, dir.file("settings.txt"));
+        QCOMPARE(flushesOf([&] {
+                     SettingsStore::Batch batch(*s);
+                     s->WriteSetting("Config", "Rings", "5");
+                 }),
+                 2);
     }
 
     // An options file that cannot be used is put aside, never emptied, and the last good copy
