@@ -119,8 +119,24 @@ MessageStore::MessageStore(const QString &path, QObject *parent)
 
 MessageStore::~MessageStore()
 {
-    if (m_db)
-        sqlite3_close(m_db);
+    if (!m_db)
+        return;
+    // An index made by this run that still holds nothing a start cannot work out again: the
+    // checkpoint at closing, which moves its pages from the WAL into the file, need not wait
+    // for the disk (three flushes). Lost to a power cut, the next start makes it again.
+    if (m_created && holdsOnlyDerivedValues())
+        exec("PRAGMA synchronous=OFF");
+    sqlite3_close(m_db);
+}
+
+bool MessageStore::holdsOnlyDerivedValues() const
+{
+    Statement version(m_db, "PRAGMA data_version");
+    if (version.step() != SQLITE_ROW || version.integer(0) != m_dataVersionAtOpen)
+        return false;
+    Statement rows(m_db, "SELECT EXISTS(SELECT 1 FROM messages) OR EXISTS(SELECT 1 FROM call_records) "
+                         "OR EXISTS(SELECT 1 FROM mail_queue)");
+    return rows.step() == SQLITE_ROW && rows.integer(0) == 0;
 }
 
 bool MessageStore::openAt(const QString &path)
@@ -160,7 +176,16 @@ bool MessageStore::openAt(const QString &path)
         return false;
     if (!exec("PRAGMA foreign_keys=ON") || !exec("PRAGMA cache_size=-256") || !exec(kSchema) || !upgradeSchema())
         return false;
-    return !empty || exec("PRAGMA synchronous=NORMAL");
+    if (!empty)
+        return true;
+    if (!exec("PRAGMA synchronous=NORMAL"))
+        return false;
+    Statement version(m_db, "PRAGMA data_version");
+    if (version.step() != SQLITE_ROW)
+        return fail();
+    m_created = true;
+    m_dataVersionAtOpen = version.integer(0);
+    return true;
 }
 
 bool MessageStore::exec(const char *sql)

@@ -211,9 +211,16 @@ private:
     bool insert(const NewMessage &m, std::optional<qint64> *id);
     QList<StoredMessage> query(const char *where, const QString &arg = QString(), qint64 id = 0) const;
 
+    // Whether the index holds no message, call record or mail, and no other process wrote
+    // into it since this one opened it: then it holds only what a start works out again (the
+    // recordings folder it saw, the folders it took stock of).
+    bool holdsOnlyDerivedValues() const;
+
     sqlite3 *m_db = nullptr;
     QString m_path;
     bool m_persistent = false;
+    bool m_created = false; // the file was new (empty) when this store opened it
+    qint64 m_dataVersionAtOpen = 0;
     mutable QString m_error;
 };
 

@@ -3,6 +3,7 @@
 #include "core/Settings.h"
 #include "records/CallRecords.h"
 #include "records/MessageStore.h"
+#include "support/DiskFlushes.h"
 #include "support/FakeShell.h"
 #include "support/Files.h"
 
@@ -253,6 +254,49 @@ private slots:
         QCOMPARE(::stat(QFile::encodeName(dir.file("messages.db")).constData(), &st), 0);
         QCOMPARE(st.st_mode & 0777, 0600u);
         QVERIFY(QFile::exists(dir.file("messages.db-wal")));
+    }
+
+    // Closing an index this process made waits for the disk only when the index holds what no
+    // start works out again: a message, a call record, a mail, or another process's writes.
+    void closingANewIndexFlushesOnlyWhatIsNotWorkedOutAgain_data()
+    {
+        QTest::addColumn<QString>("content");
+        QTest::addColumn<bool>("flushed");
+        QTest::newRow("values a start works out") << "values" << false;
+        QTest::newRow("a message") << "message" << true;
+        QTest::newRow("a call record") << "record" << true;
+        QTest::newRow("a mail") << "mail" << true;
+        QTest::newRow("another process's value") << "other" << true;
+        QTest::newRow("an index that was there") << "reopened" << true;
+    }
+    void closingANewIndexFlushesOnlyWhatIsNotWorkedOutAgain()
+    {
+        QFETCH(QString, content);
+        QFETCH(bool, flushed);
+        ScratchDir dir;
+        const QString path = dir.file("messages.db");
+        if (content == "reopened")
+            MessageStore(path).setValue("baseline:/r", "1");
+        int before = 0;
+        {
+            MessageStore store(path);
+            QVERIFY(store.setValue("baseline:/r", "1"));
+            if (content == "message")
+                QVERIFY(store.addMessage(message(dir, "A1.wav")));
+            else if (content == "record")
+                QVERIFY(store.addCallRecord("Received", "5551234"));
+            else if (content == "mail")
+                QVERIFY(store.addMailJob(dir.file("A1.wav"), "job"));
+            else if (content == "other" || content == "reopened")
+                QVERIFY(MessageStore(path).setValue("recordings-folder", "/r"));
+            before = telvox::test::diskFlushes();
+        }
+        QCOMPARE(telvox::test::diskFlushes() > before, flushed);
+        // Either way the index is whole and closed: reopened, it holds what was written.
+        QVERIFY(!QFile::exists(path + "-wal"));
+        MessageStore again(path);
+        QVERIFY(again.isPersistent());
+        QCOMPARE(again.value("baseline:/r"), QString("1"));
     }
 };
 
