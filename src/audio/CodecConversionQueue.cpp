@@ -32,10 +32,10 @@ void ConversionQueue::setThreaded(bool threaded)
         for (int slot = 0; slot < kSlots; ++slot)
             drain(slot);
         stop();
+        m_threaded = false;
         return;
     }
-    m_stopping = false;
-    m_worker = std::thread([this] { work(); });
+    m_threaded = true;
 }
 
 void ConversionQueue::stop()
@@ -72,6 +72,10 @@ bool ConversionQueue::convert(int slot, std::uint64_t capture, bool keep, std::s
         if (result.ok)
             m_receiver(result);
         return result.ok;
+    }
+    if (!m_worker.joinable()) {
+        m_stopping = false;
+        m_worker = std::thread([this] { work(); });
     }
     {
         std::unique_lock lock(m_mutex);

@@ -51,9 +51,10 @@ public:
     ConversionQueue(const ConversionQueue &) = delete;
     ConversionQueue &operator=(const ConversionQueue &) = delete;
 
-    // Starts or stops the worker. Stopping drains every slot first.
+    // Converts on a worker thread, or inline. The worker starts with the first buffer (a
+    // program that records nothing never starts it); going inline drains every slot first.
     void setThreaded(bool threaded);
-    bool isThreaded() const { return m_worker.joinable(); }
+    bool isThreaded() const { return m_threaded; }
 
     // Converts `pcm` for the slot. An empty buffer, or a slot with no open stream, is not
     // converted: false, and the receiver hears nothing. Otherwise inline: whether the
@@ -90,7 +91,8 @@ private:
     std::deque<ConvertedBuffer> m_results;
     std::array<int, kSlots> m_unconverted{}; // waiting or being converted
     bool m_stopping = false;
-    std::thread m_worker;
+    bool m_threaded = false;
+    std::thread m_worker; // started by the first buffer converted threaded
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 

@@ -44,13 +44,18 @@ private slots:
     void theConversionThreadRecordsWhatInlineConversionDoes()
     {
         QFETCH(QString, script);
+        // The worker thread starts with the first buffer, not when the engine is set threaded.
+        const auto threads = [] { return QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(); };
+        bool workerBeforeFirstBuffer = false, workerForTheBuffers = false;
         const auto record = [&](OutputFormat format, bool threaded) {
             Harness h(format);
             h.engine.reset();
             QtEventLoop qt;
             AudioEngine engine({qt, h.lines, h.exchange, h.devices, h.conversion, h.lists, h.status, h.texts, h.prompts, h.timers},
                                {h.dir.path(), h.dir.file("tmp/"), h.dir.file("rec/"), QString()}, format);
+            const qsizetype before = threads();
             engine.setThreadedConversion(threaded);
+            workerBeforeFirstBuffer |= threads() != before;
             for (const QString &step : script.split(' ')) {
                 const QString arg = step.section(':', 1);
                 if (step.startsWith("start:")) {
@@ -58,6 +63,7 @@ private slots:
                     h.call().captureStarted();
                 } else if (step.startsWith("run:")) {
                     h.loop.advance(arg.toInt());
+                    workerForTheBuffers |= threaded && threads() > before;
                 } else if (step == "hangup") {
                     h.call().requestCaptureStop();
                     engine.waveInReset(0);
@@ -81,6 +87,8 @@ private slots:
                      qPrintable(QString("%1 frames of %2 samples").arg(frames).arg(samples)));
         }
         QCOMPARE(record(OutputFormat::TrueSpeech, true), inlined);
+        QVERIFY(!workerBeforeFirstBuffer);
+        QVERIFY(workerForTheBuffers);
     }
 
     void greetingIsPlayedToTheLine()
