@@ -27,7 +27,8 @@ int parseLenientInt(const QString &text);
 // with QSettings' INI reader and written by this class alone: the whole file goes to a new
 // file beside it, which is flushed to the disk and checked before it takes the file's name, so
 // neither a killed process nor a full disk ever leaves a file that is empty, cut short or fails
-// to load. A write of the value already stored does not touch the file. Only
+// to load. (One save skips the flushes: the one that creates the file from values every start
+// works out again, see Batch.) A write of the value already stored does not touch the file. Only
 // WriteSettingLater's values may wait, for at most a minute. What another process saved in the
 // meantime is read in before each save, this process's changes on top.
 //
