@@ -406,7 +406,7 @@ void SettingsStore::WriteSetting(const QString &section, const QString &key, con
     if (stored != m_values.constEnd() && stored->typeId() == QMetaType::QString && stored->toString() == value)
         return;
     setValue(path, value);
-    if (m_batchDepth == 0 || !m_batchDerived)
+    if (!m_batchDerived) // set only while a Derived batch is open
         m_mustLast = true;
     if (m_batchDepth == 0)
         sync();
